@@ -1,0 +1,15 @@
+#include "app/frontend.h"
+
+namespace tarnwick::app {
+
+std::string caption(std::string_view title)
+{
+    std::string out = "Tarnwick\xAE";
+    if (!title.empty()) {
+        out += " - ";
+        out += title;
+    }
+    return out;
+}
+
+} // namespace tarnwick::app

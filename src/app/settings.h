@@ -1,0 +1,64 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::app {
+
+// The settings file's location: `option` (--settings) when given, else
+// $TARNWICK_SETTINGS, else $XDG_CONFIG_HOME/tarnwick/settings.ini, else
+// ~/.config/tarnwick/settings.ini.
+std::string settingsPath(const std::string& option = {});
+
+// The password's stored form: Base64, reversed, Base64 again, trailing "=" removed.
+std::string passwordStoredForm(std::string_view plain);
+std::string passwordPlain(std::string_view stored);
+
+// The per-user store of everything remembered between runs apart from the
+// entries. Every setting reads its value when the store is built and writes it
+// back when the store is destroyed; owners may also write chosen settings at
+// once. Values are text; numbers are decimal text.
+class AppSettings {
+public:
+    // Reads every setting from the settings file at `path`.
+    explicit AppSettings(std::string path);
+    // Writes every setting back.
+    ~AppSettings();
+    AppSettings(const AppSettings&) = delete;
+    AppSettings& operator=(const AppSettings&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+    // The value of a setting by its value name ("SmtpServer", "LogDir", "CountExec", ...);
+    // the empty text when it has none.
+    std::string value(std::string_view name) const;
+    // An empty value gives `defaultValue`, otherwise the leading decimal number (0 when none).
+    long number(std::string_view name, long defaultValue = 0) const;
+    void setValue(std::string_view name, std::string value);
+    void setNumber(std::string_view name, long value);
+    // Counters: read as a number (default 0), add one, keep as decimal text.
+    void increment(std::string_view name);
+
+    // The "NotifyAddress" list setting (NotifyAddress1, NotifyAddress2, ...).
+    const std::vector<std::string>& notifyAddresses() const { return m_notify; }
+    void setNotifyAddresses(std::vector<std::string> addresses) { m_notify = std::move(addresses); }
+
+    // The password: held in its stored form, turned back only where the plain text is needed.
+    std::string plainPassword() const;
+    void setPlainPassword(std::string_view plain);
+
+    // Store one setting now (merged into what is on disk; the last writer of a value wins).
+    void write(std::string_view name);
+    void writeNotifyAddresses();
+    // Store every setting now.
+    void writeAll();
+
+private:
+    std::string m_path;
+    std::map<std::string, std::string, std::less<>> m_values;
+    std::vector<std::string> m_notify;
+};
+
+} // namespace tarnwick::app

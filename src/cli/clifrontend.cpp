@@ -1,0 +1,88 @@
+#include "cli/clifrontend.h"
+
+#include <csignal>
+#include <iostream>
+#include <thread>
+
+namespace tarnwick::cli {
+
+namespace {
+volatile std::sig_atomic_t g_interrupted = 0;
+void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+} // namespace
+
+CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err) : m_out(out), m_err(err)
+{
+    struct sigaction sa{};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+CliFrontEnd::~CliFrontEnd() = default;
+
+app::Answer CliFrontEnd::messageBox(const std::string& text, const std::string& caption, app::Buttons buttons,
+                                    app::Answer defaultAnswer)
+{
+    app::Answer answer = buttons == app::Buttons::Ok ? app::Answer::Ok : (m_hasFixed ? m_fixed : defaultAnswer);
+    m_err << caption << ": " << text << "\n";
+    return answer;
+}
+
+std::optional<std::string> CliFrontEnd::textInput(const std::string&, const std::string& prompt,
+                                                  const std::string& initial)
+{
+    m_err << prompt << "\n";
+    std::string line;
+    if (!std::getline(std::cin, line))
+        return std::nullopt;
+    return line.empty() ? initial : line;
+}
+
+void CliFrontEnd::runStart(const std::string& caption, int range)
+{
+    m_range = range;
+    if (m_progress)
+        m_out << caption << " (" << range << ")\n";
+}
+
+void CliFrontEnd::runPosition(int position)
+{
+    if (m_progress)
+        m_out << "  [" << position << "/" << m_range << "]\n";
+}
+
+void CliFrontEnd::runEnd() {}
+void CliFrontEnd::operationStart(int) {}
+void CliFrontEnd::operationEnd() {}
+
+void CliFrontEnd::statusLine(const std::string& text)
+{
+    if (m_progress && !text.empty())
+        m_out << "  " << text << "\n";
+}
+
+void CliFrontEnd::setBusy(bool) {}
+void CliFrontEnd::rowChanged(int) {}
+
+void CliFrontEnd::dispatch(int maxWaitMs)
+{
+    // nothing to dispatch without a window: sleep in short steps, watching Ctrl-C
+    for (int waited = 0; waited < maxWaitMs && !g_interrupted; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+bool CliFrontEnd::cancelRequested() const
+{
+    return g_interrupted != 0;
+}
+
+bool CliFrontEnd::interrupted()
+{
+    return g_interrupted != 0;
+}
+
+} // namespace tarnwick::cli

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "app/frontend.h"
+#include "tasks/taskhost.h"
+
+#include <atomic>
+#include <iosfwd>
+
+namespace tarnwick::cli {
+
+// The front end without a window: message boxes go to standard error and take
+// their default answer (or the answer a --yes style option chose), progress is
+// printed as lines, and Ctrl-C sets the cancel flag.
+class CliFrontEnd final : public app::FrontEnd, public tasks::TaskHost {
+public:
+    explicit CliFrontEnd(std::ostream& out, std::ostream& err);
+    ~CliFrontEnd() override;
+
+    // Every question gets this answer instead of its default (none: the default).
+    void setFixedAnswer(app::Answer answer) { m_fixed = answer; m_hasFixed = true; }
+    void setShowProgress(bool show) { m_progress = show; }
+
+    app::Answer messageBox(const std::string& text, const std::string& caption, app::Buttons buttons,
+                           app::Answer defaultAnswer) override;
+    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
+                                         const std::string& initial) override;
+    void runStart(const std::string& caption, int range) override;
+    void runPosition(int position) override;
+    void runEnd() override;
+    void operationStart(int timeoutSeconds) override;
+    void operationEnd() override;
+    void statusLine(const std::string& text) override;
+    void setBusy(bool busy) override;
+    void rowChanged(int position) override;
+    void dispatch(int maxWaitMs) override;
+
+    bool cancelRequested() const override;
+    // Whether Ctrl-C was pressed since start.
+    static bool interrupted();
+
+private:
+    std::ostream& m_out;
+    std::ostream& m_err;
+    app::Answer m_fixed = app::Answer::Ok;
+    bool m_hasFixed = false;
+    bool m_progress = true;
+    int m_range = 0;
+};
+
+} // namespace tarnwick::cli

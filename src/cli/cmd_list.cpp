@@ -1,0 +1,13 @@
+#include "cli/commands.h"
+
+#include <iostream>
+
+namespace tarnwick::cli {
+
+int cmdList(const Invocation&)
+{
+    std::cerr << "tarnwick-cli: this command is not built yet\n";
+    return 1;
+}
+
+} // namespace tarnwick::cli

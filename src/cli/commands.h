@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnwick::cli {
+
+// What every command gets: its own arguments (after the command word) and the
+// global options given before it.
+struct Invocation {
+    std::vector<std::string> args;
+    std::string settingsOption; // --settings FILE, empty when not given
+};
+
+// One file per command; each returns the process's exit code.
+int cmdNormalise(const Invocation& inv);
+int cmdExtract(const Invocation& inv);
+int cmdMatch(const Invocation& inv);
+int cmdConfig(const Invocation& inv);
+int cmdList(const Invocation& inv);
+int cmdFetch(const Invocation& inv);
+int cmdSend(const Invocation& inv);
+int cmdReport(const Invocation& inv);
+int cmdTestMail(const Invocation& inv);
+int cmdIdentify(const Invocation& inv);
+
+} // namespace tarnwick::cli

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "core/daynumber.h"
+#include "core/fieldtable.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick::core {
+
+// One monitored trademark. Field names are the system's own.
+struct Entry {
+    // A new record: every text empty, Daily, no days; Today is the current local day.
+    Entry();
+    // The same with a given Today (loading many records reads the clock once).
+    explicit Entry(DayNumber today);
+
+    std::string SerNum;
+    std::string RegNum;
+    std::string IntNum;
+    std::string Trademark;
+    std::string FilingDate;
+    std::string RegDate;
+    std::string PublishedDate;
+    std::string LawOffice;
+    std::string Owner;
+    std::string Attorney;
+    std::string StatusDate;
+    std::string StatusText;
+    std::string LastHistory;
+    std::string Location;
+    DayNumber Today = 0;     // the local day this record was created; never stored
+    int Frequency = 0;       // 0 Daily, 1 Weekly, 2 Monthly, 3 Yearly, 4 (or other) Never
+    DayNumber LastUpdate = 0;
+    DayNumber LastChange = 0;
+    std::string Reference;
+    std::string Error;
+
+    // The text member of a text field; nullptr for Frequency, LastUpdate, LastChange.
+    std::string* textField(FieldId id);
+    const std::string* textField(FieldId id) const;
+
+    // Numeric form: integers in decimal. Display form: the frequency word, days as
+    // "%04d-%02d-%02d" (empty for 0). Texts as held.
+    std::string valueText(FieldId id, bool numeric) const;
+    void setValueText(FieldId id, std::string_view text);
+
+    // Field keys (display form), RecentChange, UpToDate, StatusUrl, Identifier,
+    // Status; names compared without regard to case. None when not a name of an entry.
+    std::optional<std::string> lookupVariable(std::string_view name) const;
+
+    // Every row: column caption, ":\t", display value, "\r\n".
+    std::string fieldListing() const;
+    bool isUpToDate() const;
+    bool sameWatchedValues(const Entry& other) const;
+    int compareField(FieldId id, const Entry& other) const;
+    int sortCompare(FieldId id, const Entry& other, bool reversed) const;
+    // 0..7: 1 recently changed, 2 up to date, 4 has an error.
+    int stateImage() const;
+    // The clean-up after reading a record or applying the rules.
+    void finishRecord();
+};
+
+// The status-page address of an entry (the entry variable StatusUrl). The rules
+// layer installs the provider; until then StatusUrl is the empty text.
+using StatusUrlProvider = std::function<std::string(const Entry&)>;
+void setStatusUrlProvider(StatusUrlProvider provider);
+
+} // namespace tarnwick::core

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick::core {
+
+// Replaces every occurrence of `from` by `to`, left to right, never searching
+// inside inserted text. An empty `from` leaves the text unchanged.
+std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);
+
+// ASCII upper-casing; other bytes unchanged.
+std::string toUpperAscii(std::string_view text);
+
+// Case-insensitive byte order that folds ASCII and Latin-1 letters (0xC0..0xDE
+// except 0xD7 fold onto 0xE0..0xFE): negative, zero or positive.
+int compareNoCase(std::string_view a, std::string_view b);
+bool equalNoCase(std::string_view a, std::string_view b);
+
+// The leading decimal integer of a text: leading blanks skipped, an optional
+// sign, digits up to the first non-digit; 0 when there is none. Saturates
+// instead of overflowing.
+long leadingInteger(std::string_view text);
+
+// "&", "<", ">", double quote and apostrophe as their XML entities.
+std::string escapeXml(std::string_view text);
+
+} // namespace tarnwick::core

@@ -1,0 +1,18 @@
+#include "resources/resources.h"
+
+#include <cstdio>
+
+namespace tarnwick::resources {
+
+std::optional<std::string_view> templateText(int id)
+{
+    char name[16];
+    std::snprintf(name, sizeof name, "template%02d", id);
+    for (const Resource& r : all()) {
+        if (r.name == name)
+            return r.bytes.empty() ? std::nullopt : std::optional<std::string_view>(r.bytes);
+    }
+    return std::nullopt;
+}
+
+} // namespace tarnwick::resources

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::resources {
+
+struct Resource {
+    std::string_view name;  // file name without ".txt", e.g. "template11"
+    std::string_view bytes; // the file's bytes exactly, CR LF kept
+};
+
+const std::vector<Resource>& all();
+
+// The text of template `id` (1..13); none when it is missing or empty.
+std::optional<std::string_view> templateText(int id);
+
+} // namespace tarnwick::resources

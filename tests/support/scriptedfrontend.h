@@ -1,0 +1,93 @@
+#pragma once
+
+#include "app/frontend.h"
+#include "tasks/taskhost.h"
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::test {
+
+// A front end that records every call and answers message boxes from a script
+// (the default answer once the script is used up).
+class ScriptedFrontEnd : public app::FrontEnd, public tasks::TaskHost {
+public:
+    struct Box {
+        std::string text;
+        std::string caption;
+        app::Buttons buttons;
+        app::Answer defaultAnswer;
+    };
+
+    void nextAnswer(app::Answer a) { m_answers.push_back(a); }
+    void nextInput(std::optional<std::string> text) { m_inputs.push_back(std::move(text)); }
+
+    app::Answer messageBox(const std::string& text, const std::string& caption, app::Buttons buttons,
+                           app::Answer defaultAnswer) override
+    {
+        boxes.push_back({text, caption, buttons, defaultAnswer});
+        events.push_back("box:" + text);
+        if (m_answers.empty())
+            return buttons == app::Buttons::Ok ? app::Answer::Ok : defaultAnswer;
+        app::Answer a = m_answers.front();
+        m_answers.pop_front();
+        return a;
+    }
+    std::optional<std::string> textInput(const std::string& title, const std::string&, const std::string&) override
+    {
+        events.push_back("input:" + title);
+        if (m_inputs.empty())
+            return std::nullopt;
+        auto t = m_inputs.front();
+        m_inputs.pop_front();
+        return t;
+    }
+    void runStart(const std::string& caption, int range) override
+    {
+        runCaption = caption;
+        runRange = range;
+        events.push_back("runStart:" + caption + ":" + std::to_string(range));
+    }
+    void runPosition(int position) override
+    {
+        positions.push_back(position);
+        events.push_back("runPosition:" + std::to_string(position));
+    }
+    void runEnd() override { events.push_back("runEnd"); }
+    void operationStart(int seconds) override { events.push_back("operationStart:" + std::to_string(seconds)); }
+    void operationEnd() override { events.push_back("operationEnd"); }
+    void statusLine(const std::string& text) override
+    {
+        statusLines.push_back(text);
+        events.push_back("status:" + text);
+    }
+    void setBusy(bool busy) override { events.push_back(busy ? "busy" : "idle"); }
+    void rowChanged(int position) override { events.push_back("row:" + std::to_string(position)); }
+    void dispatch(int maxWaitMs) override
+    {
+        ++dispatches;
+        if (onDispatch)
+            onDispatch();
+        (void)maxWaitMs;
+    }
+    bool cancelRequested() const override { return cancel; }
+
+    std::vector<Box> boxes;
+    std::vector<std::string> events;
+    std::vector<std::string> statusLines;
+    std::vector<int> positions;
+    std::string runCaption;
+    int runRange = -1;
+    int dispatches = 0;
+    bool cancel = false;
+    std::function<void()> onDispatch;
+
+private:
+    std::deque<app::Answer> m_answers;
+    std::deque<std::optional<std::string>> m_inputs;
+};
+
+} // namespace tarnwick::test
