@@ -2,6 +2,14 @@
 
 namespace tarnwick::tasks {
 
+// Something running on worker threads that the stop command can cut short.
+class Cancellable {
+public:
+    virtual ~Cancellable() = default;
+    // Closes the socket of every job's registered connection (any thread).
+    virtual void cancelAll() = 0;
+};
+
 // What a worker task needs from the program that waits for it.
 class TaskHost {
 public:
@@ -10,6 +18,9 @@ public:
     virtual bool cancelRequested() const = 0;
     // One dispatch cycle: wait up to `maxWaitMs` for input, then handle what came.
     virtual void dispatch(int maxWaitMs) = 0;
+    // The task that is waiting now (nullptr when it ends), so that a stop command
+    // handled during dispatch can cancel it.
+    virtual void setRunningTask(Cancellable* /*task*/) {}
 };
 
 } // namespace tarnwick::tasks
