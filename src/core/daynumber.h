@@ -11,6 +11,8 @@ using DayNumber = int;
 constexpr DayNumber k_noDay = 0;
 // The unknown date "????-??-??"; sorts after every real day.
 constexpr DayNumber k_unknownDay = 268435456;
+// Its text form (escaped so that no "??-" trigraph appears in the source).
+constexpr std::string_view k_unknownDayText = "\?\?\?\?-\?\?-\?\?";
 
 // A point in time: days since 1899-12-30, the fraction being the time of day.
 using PointInTime = double;

@@ -52,6 +52,8 @@ public:
 
     std::optional<int> findDuplicate(const Entry& entry) const;
     std::string addEntry(const Entry& entry, unsigned flags);
+    // The same, taking the entry over instead of copying it (loading many records).
+    std::string addEntry(Entry&& entry, unsigned flags);
     std::string replaceEntry(int position, const Entry& entry, unsigned flags);
     void sort(FieldId id, bool reversed);
     void remove(int position);

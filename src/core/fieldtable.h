@@ -33,8 +33,8 @@ constexpr int k_fieldCount = 19;
 
 struct FieldInfo {
     FieldId id;
-    std::string_view key;           // "Fequency" for row 0, as stored files have it
-    std::string_view menuCaption;   // empty for Error: no Sort item, never a sort column
+    std::string_view key;         // "Fequency" for row 0, as stored files have it
+    std::string_view menuCaption; // empty for Error: no Sort item, never a sort column
     std::string_view columnCaption;
     int widthFactor;
     bool defaultDescending;
@@ -49,9 +49,9 @@ std::optional<FieldId> fieldByKey(std::string_view key);
 
 // The fields whose exact texts decide whether an entry changed, in order.
 constexpr std::array<FieldId, 13> k_watchedFields = {
-    FieldId::Reference, FieldId::SerNum,    FieldId::RegNum,     FieldId::Trademark,  FieldId::FilingDate,
-    FieldId::RegDate,   FieldId::PublishedDate, FieldId::LawOffice, FieldId::Owner,   FieldId::Attorney,
-    FieldId::StatusText, FieldId::LastHistory, FieldId::Location,
+    FieldId::Reference,  FieldId::SerNum,        FieldId::RegNum,    FieldId::Trademark, FieldId::FilingDate,
+    FieldId::RegDate,    FieldId::PublishedDate, FieldId::LawOffice, FieldId::Owner,     FieldId::Attorney,
+    FieldId::StatusText, FieldId::LastHistory,   FieldId::Location,
 };
 
 } // namespace tarnwick::core
