@@ -1,3 +1,77 @@
+// Page normalisation speed on the sample status page and on a 5 MB page made of
+// copies of it, printed as bytes per second: the two rates should be close, as
+// the cost per byte must not grow with the page.
+#include "platform/files.h"
+#include "rules/pagetext.h"
+
 #include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+using namespace tarnwick;
+
+namespace {
+
+const std::string& samplePage()
+{
+    static const std::string page = [] {
+        std::optional<std::string> bytes = platform::readFile(TARNWICK_TEST_DATA "/status-registered.html");
+        if (!bytes || bytes->empty()) {
+            std::fprintf(stderr, "cannot read the sample page from %s\n", TARNWICK_TEST_DATA);
+            std::exit(1);
+        }
+        return *bytes;
+    }();
+    return page;
+}
+
+const std::string& bigPage()
+{
+    static const std::string page = [] {
+        std::string out;
+        while (out.size() < 5u * 1000 * 1000)
+            out += samplePage();
+        return out;
+    }();
+    return page;
+}
+
+void runNormalise(benchmark::State& state, const std::string& page)
+{
+    for (auto _ : state) {
+        rules::PageText text = rules::normalisePage(page);
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
+}
+
+void BM_NormaliseSamplePage(benchmark::State& state)
+{
+    runNormalise(state, samplePage());
+}
+
+void BM_NormaliseFiveMegabytePage(benchmark::State& state)
+{
+    runNormalise(state, bigPage());
+}
+
+// A capture can span most of a page (a history block); its clean-up must stay linear too.
+void BM_CleanValueFiveMegabytes(benchmark::State& state)
+{
+    const std::string& page = bigPage();
+    for (auto _ : state) {
+        std::string value = rules::collapseSpaces(rules::cleanValue(page));
+        benchmark::DoNotOptimize(value.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(page.size()));
+}
+
+} // namespace
+
+BENCHMARK(BM_NormaliseSamplePage)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_NormaliseFiveMegabytePage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CleanValueFiveMegabytes)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

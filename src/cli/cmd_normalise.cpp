@@ -1,13 +1,61 @@
 #include "cli/commands.h"
 
+#include "platform/files.h"
+#include "rules/pagetext.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <unistd.h>
 
 namespace tarnwick::cli {
 
-int cmdNormalise(const Invocation&)
+namespace {
+
+std::optional<std::string> readStandardInput()
 {
-    std::cerr << "tarnwick-cli: this command is not built yet\n";
-    return 1;
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (n == 0)
+            return out;
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+} // namespace
+
+// The normalised text of a status page, byte for byte, for writing and checking rules.
+int cmdNormalise(const Invocation& inv)
+{
+    if (inv.args.size() > 1) {
+        std::cerr << "usage: tarnwick-cli normalise [FILE]\n";
+        return 1;
+    }
+    const bool fromStdin = inv.args.empty() || inv.args[0] == "-";
+    const std::string name = fromStdin ? std::string("standard input") : inv.args[0];
+    errno = 0;
+    const std::optional<std::string> page = fromStdin ? readStandardInput() : platform::readFile(name);
+    if (!page) {
+        const int err = errno;
+        std::cerr << "tarnwick-cli: cannot read " << name << ": " << (err ? std::strerror(err) : "read error") << "\n";
+        return 1;
+    }
+    const rules::PageText text = rules::normalisePage(*page);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+        std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace tarnwick::cli

@@ -1,0 +1,439 @@
+#include "rules/pagetext.h"
+
+#include "core/text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string.h> // memrchr
+
+namespace tarnwick::rules {
+
+// Every step below reads its input once and builds its output in one sweep.
+// Where a step is a chain of replacements whose search texts can neither
+// overlap one another nor be formed by an earlier replacement, the chain is
+// done as one pass with the same result.
+
+namespace {
+
+constexpr size_t k_npos = std::string_view::npos;
+
+bool isLineSpace(char c)
+{
+    return c == ' ' || c == '\r' || c == '\n';
+}
+
+char lowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The first `c` in text[from, to), or k_npos.
+size_t findIn(std::string_view text, char c, size_t from, size_t to)
+{
+    // tags and the text between them are mostly short: a few bytes are looked at
+    // before the call
+    const size_t near = std::min(to, from + 16);
+    for (size_t i = from; i < near; ++i) {
+        if (text[i] == c)
+            return i;
+    }
+    if (near >= to)
+        return k_npos;
+    const void* hit = std::memchr(text.data() + near, c, to - near);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : k_npos;
+}
+
+// The first `what` at or after `from`, or k_npos; the scan looks for the byte
+// what[key], best the one that is rarest in a page.
+size_t findText(std::string_view text, std::string_view what, size_t from, size_t key = 0)
+{
+    const size_t n = text.size();
+    for (size_t at = findIn(text, what[key], from + key, n); at != k_npos; at = findIn(text, what[key], at + 1, n)) {
+        const size_t start = at - key;
+        if (n - start < what.size())
+            return k_npos;
+        size_t i = 0;
+        while (i < what.size() && text[start + i] == what[i])
+            ++i;
+        if (i == what.size())
+            return start;
+    }
+    return k_npos;
+}
+
+// Whether any byte of the eight in `word` is `c`.
+bool hasByte(std::uint64_t word, unsigned char c)
+{
+    constexpr std::uint64_t k_ones = 0x0101010101010101u;
+    constexpr std::uint64_t k_highs = 0x8080808080808080u;
+    const std::uint64_t x = word ^ (k_ones * c);
+    return ((x - k_ones) & ~x & k_highs) != 0;
+}
+
+// Calls `line(from, to)` for each line of `text` without the blanks at its start;
+// a line includes the run of CR and LF that ends it.
+template <typename LineFn> void forEachTrimmedLine(std::string_view text, LineFn line)
+{
+    const size_t n = text.size();
+    size_t nextCr = findIn(text, '\r', 0, n);
+    size_t nextLf = findIn(text, '\n', 0, n);
+    size_t pos = 0;
+    while (pos < n) {
+        while (pos < n && text[pos] == ' ')
+            ++pos;
+        if (nextCr < pos)
+            nextCr = findIn(text, '\r', pos, n);
+        if (nextLf < pos)
+            nextLf = findIn(text, '\n', pos, n);
+        size_t eol = std::min({nextCr, nextLf, n});
+        while (eol < n && (text[eol] == '\r' || text[eol] == '\n'))
+            ++eol;
+        line(pos, eol);
+        pos = eol;
+    }
+}
+
+bool startsWithAt(std::string_view text, size_t at, std::string_view what)
+{
+    if (text.size() - at < what.size())
+        return false;
+    for (size_t i = 0; i < what.size(); ++i) {
+        if (text[at + i] != what[i])
+            return false;
+    }
+    return true;
+}
+
+// The steps that only ever shorten the text work in place: bytes are read at or
+// after the read position and written at the write position, which never
+// overtakes it, so what is still to be read is always the step's own input.
+class InPlace {
+public:
+    explicit InPlace(std::string& text) : m_text(text), m_data(text.data()), m_view(text) {}
+    InPlace(const InPlace&) = delete;
+    InPlace& operator=(const InPlace&) = delete;
+
+    std::string_view input() const { return m_view; }
+    char* data() { return m_data; }
+    // Keeps input[from, from + n) as the next output.
+    void keep(size_t from, size_t n)
+    {
+        if (from != m_write && n > 0)
+            std::memmove(m_data + m_write, m_data + from, n);
+        m_write += n;
+    }
+    void put(char c) { m_data[m_write++] = c; }
+    // Takes back the blanks, CRs and LFs at the end of the output.
+    void dropTrailingLineSpace()
+    {
+        while (m_write > 0 && isLineSpace(m_data[m_write - 1]))
+            --m_write;
+    }
+    void finish() { m_text.resize(m_write); }
+
+private:
+    std::string& m_text;
+    char* m_data;
+    std::string_view m_view;
+    size_t m_write = 0;
+};
+
+// A page without any CR LF gets CR LF for each LF; a page with one keeps its lone LFs.
+// The result has room for the line breaks that the last step inserts, which
+// are almost always fewer than the bytes the steps before take out.
+std::string unifyLineEnds(std::string_view in)
+{
+    const bool keep = findText(in, "\r\n", 0) != k_npos;
+    const size_t size = in.size() + (keep ? 0 : static_cast<size_t>(std::count(in.begin(), in.end(), '\n')));
+    std::string out;
+    out.reserve(size + size / 8 + 64);
+    if (keep) {
+        out.assign(in);
+        return out;
+    }
+    size_t pos = 0;
+    for (size_t lf = in.find('\n'); lf != k_npos; lf = in.find('\n', pos)) {
+        out.append(in, pos, lf - pos);
+        out += "\r\n";
+        pos = lf + 1;
+    }
+    out.append(in, pos, k_npos);
+    return out;
+}
+
+// "<!--" through the first "-->" at or after it goes ("<!-->" is a whole comment);
+// the search goes on after the removed comment. An unterminated comment stays.
+void removeComments(std::string& text)
+{
+    InPlace t(text);
+    const std::string_view in = t.input();
+    size_t pos = 0;
+    for (;;) {
+        const size_t open = findText(in, "<!--", pos, 1);
+        const size_t close = open == k_npos ? k_npos : findText(in, "-->", open);
+        if (close == k_npos)
+            break;
+        t.keep(pos, open - pos);
+        pos = close + 3;
+    }
+    t.keep(pos, in.size() - pos);
+    t.finish();
+}
+
+// "&nbsp;", "&#160;", the no-break space byte and TAB all become a blank.
+void unifyBlanks(std::string& text)
+{
+    InPlace t(text);
+    const std::string_view in = t.input();
+    const size_t n = in.size();
+    size_t from = 0;
+    for (size_t i = 0; i < n; ++i) {
+        // eight bytes at a time past text without TAB, 0xA0 or "&"
+        while (n - i >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, in.data() + i, sizeof word);
+            if (hasByte(word, '\t') || hasByte(word, 0xA0) || hasByte(word, '&'))
+                break;
+            i += 8;
+        }
+        if (i == n)
+            break;
+        const char c = in[i];
+        if (c == '\t' || c == '\xA0') {
+            t.data()[i] = ' ';
+        } else if (c == '&' && (startsWithAt(in, i, "&nbsp;") || startsWithAt(in, i, "&#160;"))) {
+            t.keep(from, i - from);
+            t.put(' ');
+            from = i + 6;
+            i += 5;
+        }
+    }
+    t.keep(from, n - from);
+    t.finish();
+}
+
+// Tags lose their attributes, go lower case and lose the blank space around them.
+// The output always holds the text before the read position exactly as the tag
+// step has left it, so the blank space before a "<" is taken from the end of the
+// output, even when it was copied there after the previous tag.
+void canonicaliseTags(std::string& text)
+{
+    InPlace t(text);
+    const std::string_view in = t.input();
+    const size_t n = in.size();
+    size_t pos = 0;
+    for (;;) {
+        const size_t lt = findIn(in, '<', pos, n);
+        if (lt == k_npos)
+            break;
+        t.keep(pos, lt - pos);
+        t.dropTrailingLineSpace();
+        pos = lt;
+
+        const size_t gt = findIn(in, '>', lt + 1, n);
+        if (gt == k_npos)
+            break;
+        // attributes run from the first blank to the ">"; a closing "/" survives
+        const size_t blank = findIn(in, ' ', lt + 1, gt);
+        const size_t nameEnd = blank == k_npos ? gt : blank;
+        const bool closingSlash = blank != k_npos && in[gt - 1] == '/';
+        t.put('<');
+        for (size_t i = lt + 1; i < nameEnd; ++i)
+            t.put(lowerAscii(in[i]));
+        if (closingSlash)
+            t.put('/');
+        t.put('>');
+
+        size_t next = gt + 1;
+        while (next < n && in[next] == ' ')
+            ++next;
+        // blanks that end the text stay, and so ends the step
+        pos = next == n ? gt + 1 : next;
+        if (next == n)
+            break;
+    }
+    t.keep(pos, n - pos);
+    t.finish();
+}
+
+// Blanks at the start of the text and after every run of CR and LF go.
+void trimLineStarts(std::string& text)
+{
+    InPlace t(text);
+    forEachTrimmedLine(t.input(), [&t](size_t from, size_t to) { t.keep(from, to - from); });
+    t.finish();
+}
+
+// Whole tags out of an extracted piece of page.
+void removeTags(std::string& text)
+{
+    InPlace t(text);
+    const std::string_view in = t.input();
+    const size_t n = in.size();
+    size_t pos = 0;
+    for (;;) {
+        const size_t lt = findIn(in, '<', pos, n);
+        const size_t gt = lt == k_npos ? k_npos : findIn(in, '>', lt + 1, n);
+        if (gt == k_npos)
+            break;
+        t.keep(pos, lt - pos);
+        pos = gt + 1;
+    }
+    t.keep(pos, n - pos);
+    t.finish();
+}
+
+// The line-break tag that starts at text[at] ("<" there): its length, and
+// whether the line break goes before it; 0 when none starts there.
+size_t lineBreakTagAt(std::string_view text, size_t at, bool& before)
+{
+    before = true;
+    if (at + 1 >= text.size())
+        return 0;
+    switch (text[at + 1]) {
+    case 'p':
+        return startsWithAt(text, at, "<p>") ? 3 : 0;
+    case 'f':
+        return startsWithAt(text, at, "<form>") ? 6 : 0;
+    case 'i':
+        return startsWithAt(text, at, "<input>") ? 7 : 0;
+    case 't':
+        if (startsWithAt(text, at, "<td>"))
+            return 4;
+        return startsWithAt(text, at, "<table>") ? 7 : 0;
+    case 'b':
+        before = false;
+        if (startsWithAt(text, at, "<br>"))
+            return 4;
+        return startsWithAt(text, at, "<br/>") ? 5 : 0;
+    default:
+        return 0;
+    }
+}
+
+// A line break goes before each "<p>", "<form>", "<input>", "<table>" and
+// "<td>" and after each "<br>" and "<br/>". These tags cannot overlap and no
+// inserted line break can form one, so one pass does what a replacement per
+// tag would do. Calls `at(position)` for each place a line break goes, in order.
+template <typename AtFn> void forEachLineBreak(std::string_view text, AtFn at)
+{
+    const size_t n = text.size();
+    for (size_t lt = findIn(text, '<', 0, n); lt != k_npos; lt = findIn(text, '<', lt + 1, n)) {
+        bool before = true;
+        const size_t len = lineBreakTagAt(text, lt, before);
+        if (len == 0)
+            continue;
+        at(before ? lt : lt + len);
+        lt += len - 1;
+    }
+}
+
+// The line breaks put in place, working from the end so that every byte moves once.
+void expandLineBreaks(std::string& text)
+{
+    size_t count = 0;
+    forEachLineBreak(text, [&count](size_t) { ++count; });
+    if (count == 0)
+        return;
+    size_t read = text.size();
+    text.resize(read + 2 * count);
+    char* data = text.data();
+    size_t write = text.size();
+    size_t scanEnd = read;
+    while (write != read) {
+        const void* hit = ::memrchr(data, '<', scanEnd);
+        if (hit == nullptr)
+            break;
+        const size_t lt = static_cast<size_t>(static_cast<const char*>(hit) - data);
+        scanEnd = lt;
+        bool before = true;
+        // only what lies before the moved part is still as it was
+        const size_t len = lineBreakTagAt(std::string_view(data, read), lt, before);
+        if (len == 0)
+            continue;
+        const size_t at = before ? lt : lt + len;
+        write -= read - at;
+        std::memmove(data + write, data + at, read - at);
+        write -= 2;
+        data[write] = '\r';
+        data[write + 1] = '\n';
+        read = at;
+    }
+}
+
+} // namespace
+
+std::string insertLineBreaks(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 16 + 16);
+    size_t pos = 0;
+    forEachLineBreak(text, [&](size_t at) {
+        out.append(text, pos, at - pos);
+        out += "\r\n";
+        pos = at;
+    });
+    out.append(text, pos, k_npos);
+    return out;
+}
+
+PageText normalisePage(std::string_view page)
+{
+    std::string text = unifyLineEnds(page);
+    removeComments(text);
+    unifyBlanks(text);
+    canonicaliseTags(text);
+    trimLineStarts(text);
+    expandLineBreaks(text);
+    return text;
+}
+
+std::string cleanValue(std::string_view value)
+{
+    std::string text(value);
+    removeComments(text);
+    removeTags(text);
+    text = core::replaceAll(text, "&nbsp;", " ");
+    trimLineStarts(text);
+    // "&amp;" last, so "&amp;lt;" gives "&lt;" and goes no further
+    text = core::replaceAll(text, "&lt;", "<");
+    text = core::replaceAll(text, "&gt;", ">");
+    text = core::replaceAll(text, "&quot;", "\"");
+    text = core::replaceAll(text, "&apos;", "'");
+    return core::replaceAll(text, "&amp;", "&");
+}
+
+std::string collapseSpaces(std::string_view text)
+{
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\xA0'; };
+    std::string out;
+    out.reserve(text.size());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        size_t wordEnd = i;
+        while (wordEnd < n && !isSpace(text[wordEnd]))
+            ++wordEnd;
+        if (wordEnd > i) {
+            if (!out.empty())
+                out += ' ';
+            out.append(text, i, wordEnd - i);
+        }
+        i = wordEnd;
+        while (i < n && isSpace(text[i]))
+            ++i;
+    }
+    return out;
+}
+
+std::string trimValue(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(' ');
+    if (first == k_npos)
+        return {};
+    const std::string_view kept = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    return kept == "-" ? std::string() : std::string(kept);
+}
+
+} // namespace tarnwick::rules
