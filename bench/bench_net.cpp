@@ -1,3 +1,122 @@
-#include <benchmark/benchmark.h>
+// Network figures against real local peers: HttpGet against nginx beside curl
+// fetching the same addresses, and SendMail against aiosmtpd. Prints figures;
+// asserts nothing.
+#define TARNWICK_SOURCE_DIR TARNWICK_TEST_DATA "/../.."
+#include "../tests/support/peers.h"
+#include "net/httpget.h"
+#include "net/sendmail.h"
 
-BENCHMARK_MAIN();
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+using namespace tarnwick;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+}
+
+double msSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+class QuickHost : public tasks::TaskHost {
+public:
+    bool cancelRequested() const override { return false; }
+    void dispatch(int) override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+};
+
+} // namespace
+
+int main()
+{
+    const int fetches = 200;
+    const int mails = 100;
+
+    test::TempDir root;
+    std::string page;
+    while (page.size() < 50 * 1024)
+        page += "<tr><td>status line " + std::to_string(page.size()) + "</td></tr>\r\n";
+    page.resize(50 * 1024);
+    for (int i = 0; i < fetches; ++i)
+        std::ofstream(root.file("p" + std::to_string(i) + ".html"), std::ios::binary) << page;
+    test::NginxPeer nginx;
+    nginx.start(root.path());
+
+    std::vector<double> ours;
+    for (int i = 0; i < fetches; ++i) {
+        net::HttpRequest r(nullptr, "HttpGet(0): ", false);
+        r.userAgent = "Tarnwick";
+        r.url = nginx.url("/p" + std::to_string(i) + ".html");
+        const auto start = Clock::now();
+        const std::string body = net::HttpGet(r);
+        ours.push_back(msSince(start));
+        if (body != page) {
+            std::cerr << "wrong body\n";
+            return 1;
+        }
+    }
+
+    std::vector<double> viaTask;
+    QuickHost host;
+    const int timeout = 60000;
+    for (int i = 0; i < fetches; ++i) {
+        std::vector<net::HttpRequest> rs(1, net::HttpRequest(nullptr, "HttpGet(0): ", false));
+        rs[0].url = nginx.url("/p" + std::to_string(i) + ".html");
+        const auto start = Clock::now();
+        net::runPageFetchTask(host, rs, timeout);
+        viaTask.push_back(msSince(start));
+    }
+
+    // curl fetching the same addresses in one run, one time per transfer
+    std::string command = "curl --http1.0 -s -w '%{time_total}\\n'";
+    for (int i = 0; i < fetches; ++i)
+        command += " -o /dev/null " + nginx.url("/p" + std::to_string(i) + ".html");
+    std::vector<double> curl;
+    const auto curlStart = Clock::now();
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        double seconds;
+        while (std::fscanf(p, "%lf", &seconds) == 1)
+            curl.push_back(seconds * 1000);
+        ::pclose(p);
+    }
+    const double curlWall = msSince(curlStart);
+
+    std::printf("HTTP fetch of a 50 KB page from local nginx, %d sequential fetches\n", fetches);
+    std::printf("  HttpGet              median %.3f ms per fetch\n", median(ours));
+    std::printf("  page-fetch task      median %.3f ms per fetch (1 ms host dispatch)\n", median(viaTask));
+    std::printf("  curl --http1.0       median %.3f ms per transfer, %.3f ms per fetch over the whole run\n",
+                median(curl), curlWall / fetches);
+    if (!curl.empty())
+        std::printf("  ratio HttpGet/curl   %.2f\n", median(ours) / median(curl));
+    std::fflush(stdout);
+
+    test::SmtpSink sink;
+    sink.start("", "");
+    std::vector<double> sends;
+    for (int i = 0; i < mails; ++i) {
+        net::MailRequest m(nullptr, "SendMail: ");
+        m.server = sink.address();
+        m.sender = "bench@example.test";
+        m.to = "to@example.test";
+        m.message = "Subject: bench " + std::to_string(i) + "\r\n\r\n";
+        for (int line = 0; line < 26; ++line)
+            m.message += std::string(76, 'x') + "\r\n";
+        const auto start = Clock::now();
+        net::SendMail(m);
+        sends.push_back(msSince(start));
+    }
+    std::printf("SMTP send to local aiosmtpd, %d messages one by one\n", mails);
+    std::printf("  SendMail             median %.3f ms per message\n", median(sends));
+    return 0;
+}

@@ -1,8 +1,9 @@
 #include "cli/clifrontend.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <iostream>
-#include <thread>
 
 namespace tarnwick::cli {
 
@@ -16,7 +17,7 @@ void onInterrupt(int)
 
 CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err) : m_out(out), m_err(err)
 {
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onInterrupt;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
@@ -70,9 +71,27 @@ void CliFrontEnd::rowChanged(int) {}
 
 void CliFrontEnd::dispatch(int maxWaitMs)
 {
-    // nothing to dispatch without a window: sleep in short steps, watching Ctrl-C
-    for (int waited = 0; waited < maxWaitMs && !g_interrupted; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Nothing to dispatch without a window: wait for a job to end or for Ctrl-C
+    // (checked every 10 ms: a signal handler cannot notify a condition variable).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxWaitMs);
+    std::unique_lock lock(m_wakeLock);
+    while (!m_woken && !g_interrupted) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            break;
+        m_wakeSignal.wait_for(lock,
+                              std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(10)));
+    }
+    m_woken = false;
+}
+
+void CliFrontEnd::wake()
+{
+    {
+        std::lock_guard lock(m_wakeLock);
+        m_woken = true;
+    }
+    m_wakeSignal.notify_all();
 }
 
 bool CliFrontEnd::cancelRequested() const

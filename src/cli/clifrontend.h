@@ -4,7 +4,9 @@
 #include "tasks/taskhost.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <iosfwd>
+#include <mutex>
 
 namespace tarnwick::cli {
 
@@ -17,7 +19,11 @@ public:
     ~CliFrontEnd() override;
 
     // Every question gets this answer instead of its default (none: the default).
-    void setFixedAnswer(app::Answer answer) { m_fixed = answer; m_hasFixed = true; }
+    void setFixedAnswer(app::Answer answer)
+    {
+        m_fixed = answer;
+        m_hasFixed = true;
+    }
     void setShowProgress(bool show) { m_progress = show; }
 
     app::Answer messageBox(const std::string& text, const std::string& caption, app::Buttons buttons,
@@ -35,6 +41,7 @@ public:
     void dispatch(int maxWaitMs) override;
 
     bool cancelRequested() const override;
+    void wake() override;
     // Whether Ctrl-C was pressed since start.
     static bool interrupted();
 
@@ -45,6 +52,9 @@ private:
     bool m_hasFixed = false;
     bool m_progress = true;
     int m_range = 0;
+    std::mutex m_wakeLock;
+    std::condition_variable m_wakeSignal;
+    bool m_woken = false;
 };
 
 } // namespace tarnwick::cli

@@ -21,6 +21,9 @@ public:
     // The task that is waiting now (nullptr when it ends), so that a stop command
     // handled during dispatch can cancel it.
     virtual void setRunningTask(Cancellable* /*task*/) {}
+    // A job has ended: a dispatch waiting for input may return at once, so no
+    // operation pays a whole wait cycle after its work is done. Any thread.
+    virtual void wake() {}
 };
 
 } // namespace tarnwick::tasks

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "tasks/taskhost.h"
+#include "tasks/workertask.h"
+
+#include <atomic>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::net {
+
+class FlowLog;
+
+// One page to fetch. Each job of a task works on its own copy; a copy gets a
+// new, empty slot.
+struct HttpRequest {
+    std::atomic<char> cancel{0};
+    std::string userAgent = "HttpGet";
+    std::string url;
+    bool sizesOnly = false;
+    FlowLog* flowLog = nullptr;
+    std::string label;
+    tasks::ConnectionSlot slot;
+
+    HttpRequest() = default;
+    HttpRequest(FlowLog* log, std::string labelText, bool sizes)
+        : sizesOnly(sizes), flowLog(log), label(std::move(labelText))
+    {
+    }
+    HttpRequest(const HttpRequest& other) { *this = other; }
+    HttpRequest& operator=(const HttpRequest& other)
+    {
+        if (this != &other) {
+            cancel.store(other.cancel.load());
+            userAgent = other.userAgent;
+            url = other.url;
+            sizesOnly = other.sizesOnly;
+            flowLog = other.flowLog;
+            label = other.label;
+        }
+        return *this;
+    }
+};
+
+// The largest response a fetch accepts.
+inline constexpr std::size_t k_maxResponseBytes = 64u * 1024u * 1024u;
+
+// What a URL asks for: where to connect and what to send.
+struct HttpTarget {
+    std::string hostPart;      // host[:port] to connect to
+    std::string requestTarget; // path (query included) as the request line names it
+    std::string hostHeader;    // the Host header's value
+    std::string formBody;      // non-empty: a POST
+};
+
+// Parses a URL; none when it is empty or names another scheme than http.
+std::optional<HttpTarget> parseHttpUrl(std::string_view url);
+// The exact request text for `target`.
+std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent);
+
+// The outcome of reading a response: the error message (empty on success)
+// and where the body begins.
+struct HttpResponseCheck {
+    std::string error;
+    std::size_t bodyStart = 0;
+};
+HttpResponseCheck checkHttpResponse(std::string_view response);
+
+// Fetches one page with HTTP/1.0 and returns its body; throws tasks::CAppError.
+std::string HttpGet(HttpRequest& request);
+
+// Fetches every request in parallel as one worker task; the bodies come back in
+// request order, or the CAppError family is thrown.
+std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<HttpRequest> requests,
+                                          const int& timeoutMs);
+
+// Puts a proxy in front of a URL: "//" + proxy after the first five characters
+// ("http:"), when both are non-empty.
+std::string proxyRewrite(std::string_view url, std::string_view proxyServer);
+
+} // namespace tarnwick::net

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "tasks/taskhost.h"
+#include "tasks/workertask.h"
+
+#include <atomic>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::platform {
+class Clock;
+}
+
+namespace tarnwick::net {
+
+class FlowLog;
+
+// One e-mail to send. The task's job works on its own copy; a copy gets a new,
+// empty slot.
+struct MailRequest {
+    std::atomic<char> cancel{0};
+    std::string server; // host or dotted address, optionally ":" port
+    std::string userName;
+    std::string password;
+    std::string sender;
+    std::string replyTo;
+    std::string to;
+    std::string cc;
+    std::string mailer = "Tarnwick";
+    std::string message; // remaining header lines, an empty line and the body
+    bool html = false;
+    std::string attachments;
+    FlowLog* flowLog = nullptr;
+    std::string label = "SendMail: ";
+    tasks::ConnectionSlot slot;
+
+    MailRequest() = default;
+    MailRequest(FlowLog* log, std::string labelText) : flowLog(log), label(std::move(labelText)) {}
+    MailRequest(const MailRequest& other) { *this = other; }
+    MailRequest& operator=(const MailRequest& other)
+    {
+        if (this != &other) {
+            cancel.store(other.cancel.load());
+            server = other.server;
+            userName = other.userName;
+            password = other.password;
+            sender = other.sender;
+            replyTo = other.replyTo;
+            to = other.to;
+            cc = other.cc;
+            mailer = other.mailer;
+            message = other.message;
+            html = other.html;
+            attachments = other.attachments;
+            flowLog = other.flowLog;
+            label = other.label;
+        }
+        return *this;
+    }
+};
+
+// The Date, From, Reply-to, To, Cc and X-Mailer lines, dated by `clock`.
+std::string mailHeaderBlock(const MailRequest& request, const platform::Clock& clock);
+// A line feed after a carriage return (and not after "\r\r") that is followed
+// by "." gets one more "." after it; nothing else changes.
+std::string dotStuff(std::string_view text);
+// The addresses of a list as the envelope names them: comments dropped, each
+// in angle brackets unless it already holds "<".
+std::vector<std::string> envelopeAddresses(std::string_view list);
+// One address as the envelope names it (cut at the first "," or "(").
+std::string envelopeAddress(std::string_view text);
+
+// Sends one e-mail in one SMTP dialogue; throws tasks::CAppError.
+void SendMail(MailRequest& request);
+
+// Sends one e-mail as the single job of a worker task; throws the CAppError
+// family (the job's failure as CAsyncError).
+void runSendMailTask(tasks::TaskHost& host, const MailRequest& request, const int& timeoutMs);
+
+} // namespace tarnwick::net

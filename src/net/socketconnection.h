@@ -1,0 +1,95 @@
+#pragma once
+
+#include "tasks/taskhost.h"
+
+#include <atomic>
+#include <cstddef>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick::net {
+
+class FlowLog;
+
+// The messages of every network failure.
+namespace msg {
+inline constexpr const char* k_canceled = "Windows: Operation canceled.";
+inline constexpr const char* k_noSockets = "WinSock: Sockets are not available.";
+inline constexpr const char* k_unreachable = "WinSock: Unable to reach server (no IP connectivity).";
+inline constexpr const char* k_noSocket = "WinSock: Can't get a socket.";
+inline constexpr const char* k_refused = "WinSock: Unable to initiate session (connection refused).";
+inline constexpr const char* k_cantConnect = "WinSock: Unable to initiate session (can't connect).";
+inline constexpr const char* k_disconnected = "WinSock: Disconnected by server.";
+inline constexpr const char* k_unknown = "WinSock: Unknown error.";
+inline constexpr const char* k_badUrl = "HttpGet: Bad URL.";
+inline constexpr const char* k_httpFailed = "HttpGet: HTTP Get Failed.";
+inline constexpr const char* k_protocol = "SMTP: Protocol error.";
+inline constexpr const char* k_badSender = "SMTP: Error in sender's e-mail address.";
+inline constexpr const char* k_badRecipient = "SMTP: Error in recipient's e-mail address.";
+inline constexpr const char* k_cantAttach = "Windows: Can't attach file.";
+inline constexpr const char* k_noHtml = "SendMail: HTML format not supported at this time.";
+inline constexpr const char* k_noAttachments = "SendMail: Attached files not supported at this time.";
+} // namespace msg
+
+// Scans a reply for its final line: a line whose fourth character is not "-".
+// Returns the length of the complete reply (through its final line feed), or
+// none while more bytes are needed. `lineStart` carries the scan position
+// between calls on a growing buffer (0 at first).
+std::optional<std::size_t> findReplyEnd(std::string_view reply, std::size_t& lineStart);
+// Whether the decimal number at the start of `reply` (its leading digits, none
+// meaning 0) equals `code`.
+bool replyHasCode(std::string_view reply, int code);
+
+// One client TCP connection, used by one request on one worker thread. Every
+// wait polls the socket in steps of 50 ms and checks the request's cancel byte.
+// Every failure logs its message and throws tasks::CAppError.
+class SocketConnection final : public tasks::Cancellable {
+public:
+    static constexpr int k_pollMs = 50;
+    static constexpr std::size_t k_chunk = 16384;
+    static constexpr std::size_t k_replyChunk = 4091;
+    // A reply that grows past this without its final line fails its step.
+    static constexpr std::size_t k_maxReply = 64 * 1024;
+
+    SocketConnection(const std::atomic<char>& cancel, FlowLog* flowLog, std::string label);
+    ~SocketConnection() override;
+    SocketConnection(const SocketConnection&) = delete;
+    SocketConnection& operator=(const SocketConnection&) = delete;
+
+    // `address` is a host name or dotted IPv4 address, optionally ":" port.
+    void connect(std::string_view address, int defaultPort);
+    // Sends all of `data`; the log shows `displayText` instead when given.
+    void send(std::string_view data, std::optional<std::string_view> displayText = std::nullopt);
+    // Receives until the server closes; stops early once more than `limit`
+    // bytes have arrived (the caller decides what that means).
+    std::string receiveAll(bool sizesOnly, std::size_t limit = std::numeric_limits<std::size_t>::max());
+    // Reads the server's next complete reply and tells whether it carries `code`.
+    bool expectReply(int code);
+    std::string localHostName();
+
+    // From any thread: the socket is shut down and every further call fails.
+    void cancel();
+    void cancelAll() override { cancel(); }
+
+    // Logs `message` (status kind) when there is a flow log, then throws it.
+    [[noreturn]] void raise(const std::string& message);
+    void log(int kind, std::string_view message);
+
+private:
+    enum class Wait { Read, Write };
+    int lockedSocket();
+    void waitFor(Wait what);
+    void checkCancel();
+
+    const std::atomic<char>& m_cancel;
+    FlowLog* m_flowLog;
+    std::string m_label;
+    std::mutex m_mutex;
+    int m_socket = -1;
+    bool m_cancelled = false;
+};
+
+} // namespace tarnwick::net

@@ -1,0 +1,183 @@
+#pragma once
+
+#include "tasks/errors.h"
+#include "tasks/taskhost.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarnwick::tasks {
+
+// Where a request keeps the connection it is using at the moment, so that the
+// waiting thread can cancel it. A copy of a request gets a new, empty slot.
+class ConnectionSlot {
+public:
+    ConnectionSlot() = default;
+    ConnectionSlot(const ConnectionSlot&) noexcept {}
+    ConnectionSlot& operator=(const ConnectionSlot&) noexcept { return *this; }
+
+    // Registers `connection` (nullptr clears); the owner clears it before the
+    // connection goes away, on every path out.
+    void attach(Cancellable* connection);
+    void detach() { attach(nullptr); }
+    // Cancels the registered connection, if any, and clears the slot.
+    void cancel();
+
+private:
+    std::mutex m_mutex;
+    Cancellable* m_connection = nullptr;
+};
+
+// Registers a connection in a slot for the lifetime of this object.
+class SlotRegistration {
+public:
+    SlotRegistration(ConnectionSlot& slot, Cancellable& connection) : m_slot(slot) { m_slot.attach(&connection); }
+    ~SlotRegistration() { m_slot.detach(); }
+    SlotRegistration(const SlotRegistration&) = delete;
+    SlotRegistration& operator=(const SlotRegistration&) = delete;
+
+private:
+    ConnectionSlot& m_slot;
+};
+
+namespace detail {
+
+// The state a task shares with its job threads; the threads hold it by
+// shared_ptr so that a job cut loose may outlive the task.
+struct TaskShared {
+    struct Job {
+        bool attached = false;
+        // the job's own request copy; valid only while attached
+        std::atomic<char>* cancel = nullptr;
+        ConnectionSlot* slot = nullptr;
+    };
+
+    std::mutex mutex;
+    std::condition_variable ended;
+    TaskHost* host = nullptr; // woken when a job ends; cleared once the task stops waiting
+    int running = 0;          // threads started and not yet finished
+    std::vector<Job> jobs;
+    bool error = false;
+    std::string errorMessage;
+};
+
+} // namespace detail
+
+// The part of a worker task that does not depend on the request type: thread
+// start, the wait with cancel and time-out, the grace wait and the decision.
+class WorkerTaskBase : public Cancellable {
+public:
+    static constexpr std::size_t k_maxJobs = 64;
+    static constexpr int k_graceMs = 5000;
+    static constexpr int k_cycleMs = 50;
+
+    using Launcher = std::function<void(std::function<void()> body)>;
+
+    explicit WorkerTaskBase(TaskHost& host);
+    ~WorkerTaskBase() override;
+    WorkerTaskBase(const WorkerTaskBase&) = delete;
+    WorkerTaskBase& operator=(const WorkerTaskBase&) = delete;
+
+    // Cancels the registered connection of every attached job (any thread).
+    void cancelAll() override;
+
+    // Replaces the way threads are started (tests make it fail); the launcher
+    // runs `body` on a new detached thread or throws.
+    void setLauncher(Launcher launcher) { m_launcher = std::move(launcher); }
+
+protected:
+    // Prepares `count` job entries; more than k_maxJobs is refused.
+    void prepare(std::size_t count);
+    // Starts job `index`, whose request copy lives inside `body`; a thread that
+    // cannot start records "Can't create thread.".
+    void startJob(std::size_t index, std::atomic<char>* cancel, ConnectionSlot* slot, std::function<void()> body);
+    // Waits for the jobs, detaches them and throws the outcome; returns only
+    // when every job ended normally and nothing was cancelled or timed out.
+    void waitForJobs(const std::function<int()>& timeoutMs);
+
+    TaskHost& m_host;
+    std::shared_ptr<detail::TaskShared> m_shared;
+
+private:
+    bool allDone();
+    void detachAll();
+    Launcher m_launcher;
+};
+
+// A batch of jobs on worker threads: one thread per request, each running the
+// job function on its own copy of the request. `Request` has a cancel byte
+// (std::atomic<char> cancel) and a ConnectionSlot (slot).
+template <class Request, class Result> class WorkerTask final : public WorkerTaskBase {
+public:
+    using JobFunction = std::function<Result(Request&)>;
+
+    WorkerTask(TaskHost& host, JobFunction job) : WorkerTaskBase(host), m_job(std::move(job)) {}
+
+    // Runs one job per request and returns their results in request order, or
+    // throws the CAppError family. The time-out is read afresh every cycle.
+    std::vector<Result> run(const std::vector<Request>& requests, const int& timeoutMs)
+    {
+        return run(requests, std::function<int()>([&timeoutMs] { return timeoutMs; }));
+    }
+
+    std::vector<Result> run(const std::vector<Request>& requests, const std::function<int()>& timeoutMs)
+    {
+        prepare(requests.size());
+        auto results = std::make_shared<std::vector<Result>>(requests.size());
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            auto copy = std::make_shared<Request>(requests[i]);
+            Request* raw = copy.get();
+            startJob(i, &raw->cancel, &raw->slot,
+                     [shared = m_shared, results, job = m_job, i, request = std::move(copy)]() mutable {
+                         runJob(*shared, *results, job, i, request);
+                     });
+        }
+        waitForJobs(timeoutMs);
+        std::lock_guard lock(m_shared->mutex);
+        return std::move(*results);
+    }
+
+private:
+    static void runJob(detail::TaskShared& shared, std::vector<Result>& results, JobFunction& job, std::size_t index,
+                       std::shared_ptr<Request>& request)
+    {
+        std::optional<Result> result;
+        std::string failure;
+        bool failed = false;
+        try {
+            result.emplace(job(*request));
+        } catch (const std::exception& e) {
+            failed = true;
+            failure = e.what();
+        } catch (...) {
+            failed = true;
+            failure = "Unknown exception.";
+        }
+        {
+            std::lock_guard lock(shared.mutex);
+            detail::TaskShared::Job& entry = shared.jobs[index];
+            if (entry.attached) {
+                if (failed) {
+                    shared.error = true;
+                    shared.errorMessage = std::move(failure);
+                } else {
+                    results[index] = std::move(*result);
+                }
+                entry = {};
+            }
+        }
+        request.reset();
+    }
+
+    JobFunction m_job;
+};
+
+} // namespace tarnwick::tasks
