@@ -1,13 +1,115 @@
 #include "cli/commands.h"
 
+#include "core/entry.h"
+#include "core/fieldtable.h"
+#include "core/identifier.h"
+#include "platform/files.h"
+#include "rules/applyrules.h"
+#include "rules/pagetext.h"
+#include "rules/rulesfile.h"
+#include "rules/templatevars.h"
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace tarnwick::cli {
 
-int cmdExtract(const Invocation&)
+namespace {
+
+constexpr const char* k_usage = "usage: tarnwick-cli extract PAGE [--rules FILE] [--number N]\n";
+
+// The fields the rules write, in the order of the field table.
+constexpr core::FieldId k_extractedFields[] = {
+    core::FieldId::SerNum,     core::FieldId::RegNum,        core::FieldId::IntNum,      core::FieldId::Trademark,
+    core::FieldId::StatusDate, core::FieldId::StatusText,    core::FieldId::LastHistory, core::FieldId::FilingDate,
+    core::FieldId::RegDate,    core::FieldId::PublishedDate, core::FieldId::LawOffice,   core::FieldId::Owner,
+    core::FieldId::Attorney,   core::FieldId::Location,
+};
+
+std::optional<std::string> readOrComplain(const std::string& path, const char* what)
 {
-    std::cerr << "tarnwick-cli: this command is not built yet\n";
-    return 1;
+    errno = 0;
+    std::optional<std::string> bytes = platform::readFile(path);
+    if (!bytes) {
+        const int err = errno;
+        std::cerr << "tarnwick-cli: cannot read " << what << path << ": " << (err ? std::strerror(err) : "read error")
+                  << "\n";
+    }
+    return bytes;
+}
+
+} // namespace
+
+// The fields the rules read from one saved status page: the page address for the
+// entry first, then "Key: value" per field, "No record." when the office has no
+// record (exit 2), or the rules' message on standard error (exit 1).
+int cmdExtract(const Invocation& inv)
+{
+    std::optional<std::string> pagePath;
+    std::optional<std::string> rulesPath;
+    std::optional<std::string> number;
+    for (size_t i = 0; i < inv.args.size(); ++i) {
+        const std::string& a = inv.args[i];
+        if ((a == "--rules" || a == "--number") && i + 1 < inv.args.size()) {
+            (a == "--rules" ? rulesPath : number) = inv.args[++i];
+        } else if (a.rfind("--", 0) != 0 && !pagePath) {
+            pagePath = a;
+        } else {
+            std::cerr << k_usage;
+            return 1;
+        }
+    }
+    if (!pagePath) {
+        std::cerr << k_usage;
+        return 1;
+    }
+
+    std::optional<std::string> raw = readOrComplain(*pagePath, "");
+    if (!raw)
+        return 1;
+    rules::TemplateVars vars;
+    rules::RulesFile rulesFile(vars);
+    if (rulesPath) {
+        std::optional<std::string> text = readOrComplain(*rulesPath, "rules file ");
+        if (!text)
+            return 1;
+        rulesFile.useText(std::move(*text));
+    }
+    rules::installStatusUrlProvider(rulesFile, vars);
+
+    core::Entry entry;
+    if (number) {
+        if (std::optional<std::string> refusal = core::setIdentifier(entry, *number)) {
+            std::cerr << "tarnwick-cli: " << *number << ": " << refusal->substr(0, refusal->find('\n')) << "\n";
+            return 1;
+        }
+    }
+
+    const std::string address = rules::pageAddress(entry, rulesFile, vars);
+    std::cout << "Page: " << address << "\n";
+
+    const std::vector<std::string> addresses{address};
+    const std::vector<std::string> rawPages{*raw};
+    const std::vector<std::string> pages{rules::normalisePage(*raw)};
+    const rules::RulesOutcome outcome =
+        rules::applyRulesWithOutcome(entry, addresses, rawPages, pages, rulesFile, vars);
+    if (outcome.noRecord) {
+        std::cout << "No record.\n";
+        return 2;
+    }
+    if (!outcome.message.empty()) {
+        std::cout.flush();
+        std::cerr << outcome.message << "\n";
+        return 1;
+    }
+    entry.finishRecord();
+    for (core::FieldId id : k_extractedFields)
+        std::cout << core::fieldInfo(id).key << ": " << entry.valueText(id, false) << "\n";
+    return 0;
 }
 
 } // namespace tarnwick::cli

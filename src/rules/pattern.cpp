@@ -1,0 +1,271 @@
+#include "rules/pattern.h"
+
+#include "core/daynumber.h"
+#include "rules/dates.h"
+#include "rules/pagetext.h"
+#include "rules/rulesfile.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace tarnwick::rules {
+
+namespace {
+
+constexpr std::string_view k_tailSeparator = "[--]";
+constexpr std::string_view k_unknownDate = core::k_unknownDayText;
+constexpr size_t k_slotCount = 9;
+
+struct Slot {
+    std::string capture;
+    std::string edit;
+};
+using Slots = std::array<Slot, k_slotCount>;
+
+std::string reversed(std::string_view text)
+{
+    return std::string(text.rbegin(), text.rend());
+}
+
+// Consumes a pattern from the front. Forwards a token is "[" ... "]"; the
+// reversed tail of a pattern reads with the two brackets exchanged.
+class PatternReader {
+public:
+    PatternReader(std::string_view pattern, bool backward)
+        : m_rest(pattern), m_open(backward ? ']' : '['), m_close(backward ? '[' : ']')
+    {
+    }
+
+    // The next literal anchor, "[[]" and "[]]" standing for a bracket once a
+    // literal has begun; empty when a token (or nothing) comes first.
+    std::string nextLiteral()
+    {
+        std::string literal;
+        for (;;) {
+            size_t open = m_rest.find(m_open);
+            literal.append(m_rest.substr(0, open));
+            if (open == std::string_view::npos) {
+                m_rest = {};
+                break;
+            }
+            m_rest.remove_prefix(open + 1);
+            if (literal.empty() || m_rest.empty() || (m_rest[0] != '[' && m_rest[0] != ']'))
+                break;
+            literal += m_rest[0];
+            m_rest.remove_prefix(std::min<size_t>(2, m_rest.size()));
+        }
+        if (literal.empty())
+            return literal;
+        return insertLineBreaks(literal);
+    }
+
+    // The token text up to its closing bracket, which is consumed with it.
+    std::string_view nextToken()
+    {
+        size_t close = m_rest.find(m_close);
+        std::string_view token = m_rest.substr(0, close);
+        m_rest = close == std::string_view::npos ? std::string_view() : m_rest.substr(close + 1);
+        return token;
+    }
+
+private:
+    std::string_view m_rest;
+    char m_open;
+    char m_close;
+};
+
+// A capture token sets its slot and, when it carries one, the slot's edit;
+// returns the slot index, or none for a skip token.
+std::optional<size_t> takeToken(std::string_view token, Slots& slots)
+{
+    if (!token.starts_with('*'))
+        return std::nullopt;
+    if (token.size() == 1)
+        return 0;
+    char digit = token[1];
+    if (digit >= '1' && digit <= '9') {
+        size_t slot = static_cast<size_t>(digit - '1');
+        slots[slot].edit = std::string(token.substr(2));
+        return slot;
+    }
+    slots[0].edit = std::string(token.substr(1));
+    return 0;
+}
+
+// Matches the pattern read by `reader` against `text` from its start; each
+// anchor is the first occurrence after the previous one. Returns where the
+// match ended, or none when an anchor is missing.
+std::optional<size_t> matchForward(std::string_view text, PatternReader& reader, bool backward, Slots& slots)
+{
+    size_t pos = 0;
+    std::optional<size_t> pending;
+    for (;;) {
+        std::string literal = reader.nextLiteral();
+        if (literal.empty())
+            return pos;
+        size_t hit = findInPage(text, literal, pos);
+        if (hit == std::string_view::npos)
+            return std::nullopt;
+        if (pending) {
+            std::string_view captured = text.substr(pos, hit - pos);
+            slots[*pending].capture = backward ? reversed(captured) : std::string(captured);
+        }
+        pos = hit + literal.size();
+        std::string_view token = reader.nextToken();
+        if (backward) {
+            std::string forwardToken = reversed(token);
+            pending = takeToken(forwardToken, slots);
+        } else {
+            pending = takeToken(token, slots);
+        }
+    }
+}
+
+// The tail after "[--]": each anchor is the nearest one before the anchor that
+// follows it, the last anchor being the first occurrence after the head.
+bool matchBackward(std::string_view page, size_t headEnd, std::string_view tail, Slots& slots)
+{
+    std::string reversedTail = reversed(tail);
+    PatternReader probe(reversedTail, true);
+    std::string lastLiteral = reversed(probe.nextLiteral());
+    size_t sliceEnd = headEnd;
+    if (!lastLiteral.empty()) {
+        size_t hit = findInPage(page, lastLiteral, headEnd);
+        if (hit == std::string_view::npos)
+            return false;
+        sliceEnd = hit + lastLiteral.size();
+    }
+    std::string slice = reversed(page.substr(headEnd, sliceEnd - headEnd));
+    PatternReader reader(reversedTail, true);
+    return matchForward(slice, reader, true, slots).has_value();
+}
+
+// The slot's text after its edit. Appends and replacements that would grow the
+// text past its edit limit are left out.
+std::string applyEdit(const Slot& slot)
+{
+    std::string_view edit = slot.edit;
+    std::string text = slot.capture;
+    const size_t limit = editLimit(slot.capture.size());
+    auto append = [&](std::string_view more) {
+        if (more.size() <= limit - std::min(limit, text.size()))
+            text.append(more);
+    };
+    if (edit.starts_with('\'')) {
+        append(edit.substr(1));
+        return text;
+    }
+    if (!edit.starts_with('#'))
+        return text;
+    edit.remove_prefix(1);
+    while (!edit.empty()) {
+        size_t hash = edit.find('#');
+        std::string_view operation = edit.substr(0, hash);
+        edit = hash == std::string_view::npos ? std::string_view() : edit.substr(hash + 1);
+        if (operation.empty())
+            continue;
+        if (operation.starts_with('\'')) {
+            append(operation.substr(1));
+        } else if (operation == "*") {
+            append(slot.capture);
+        } else if (size_t equals = operation.find('='); equals != std::string_view::npos) {
+            replaceAllWithin(text, insertLineBreaks(operation.substr(0, equals)), operation.substr(equals + 1), limit);
+        } else {
+            text = convertDate(slot.capture, operation);
+        }
+    }
+    return text;
+}
+
+char foldNone(char c)
+{
+    return c;
+}
+
+char foldUpper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Horspool's search: compare from the literal's end, then shift by how far the
+// text's byte under the literal's last position lies from the literal's end.
+template <char (*Fold)(char)> size_t skipSearch(std::string_view text, std::string_view literal, size_t from)
+{
+    const size_t m = literal.size();
+    if (from > text.size() || text.size() - from < m)
+        return std::string_view::npos;
+    if (m == 0)
+        return from;
+    std::array<size_t, 256> shift;
+    shift.fill(m);
+    for (size_t i = 0; i + 1 < m; ++i)
+        shift[static_cast<unsigned char>(Fold(literal[i]))] = m - 1 - i;
+    for (size_t pos = from; pos + m <= text.size();) {
+        size_t j = m - 1;
+        while (Fold(text[pos + j]) == Fold(literal[j])) {
+            if (j == 0)
+                return pos;
+            --j;
+        }
+        pos += shift[static_cast<unsigned char>(Fold(text[pos + m - 1]))];
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+size_t findInPage(std::string_view page, std::string_view literal, size_t from)
+{
+    constexpr size_t k_shortLiteral = 4;
+    if (literal.size() < k_shortLiteral)
+        return from > page.size() ? std::string_view::npos : page.find(literal, from);
+    return skipSearch<foldNone>(page, literal, from);
+}
+
+size_t findInPageNoCase(std::string_view page, std::string_view literal, size_t from)
+{
+    return skipSearch<foldUpper>(page, literal, from);
+}
+
+std::string matchPattern(std::string_view page, std::string_view pattern)
+{
+    size_t separator = pattern.find(k_tailSeparator);
+    std::string_view head = pattern.substr(0, separator);
+
+    Slots slots;
+    PatternReader reader(head, false);
+    std::optional<size_t> headEnd = matchForward(page, reader, false, slots);
+    if (!headEnd)
+        return {};
+    if (separator != std::string_view::npos &&
+        !matchBackward(page, *headEnd, pattern.substr(separator + k_tailSeparator.size()), slots))
+        return {};
+
+    std::string result;
+    for (const Slot& slot : slots)
+        result += applyEdit(slot);
+    return result;
+}
+
+std::string extractField(std::string_view page, const RulesFile& rules, std::string_view section, std::string_view key,
+                         bool raw)
+{
+    std::string pattern = rules.lookup(section, key);
+    std::string value = pattern.empty() ? std::string() : matchPattern(page, pattern);
+    if (!raw)
+        value = trimValue(collapseSpaces(cleanValue(value)));
+    if (value == k_unknownDate)
+        value.clear();
+
+    std::string noneKey = "none";
+    noneKey.append(key);
+    std::string none = rules.lookup(section, noneKey);
+    size_t split = none.find("==");
+    std::string_view compare = std::string_view(none).substr(0, split);
+    if (value == compare)
+        value = split == std::string::npos ? std::string() : none.substr(split + 2);
+    return value;
+}
+
+} // namespace tarnwick::rules

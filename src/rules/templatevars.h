@@ -28,6 +28,7 @@ public:
     void setAppNames(const AppNames* names) { m_appNames = names; }
     // Gives RulesVersion when no application names answer it.
     void setRules(const RulesFile* rules) { m_rules = rules; }
+    const RulesFile* rules() const { return m_rules; }
     void setCurrent(const core::Entry* entry) { m_current = entry; }
     void setPrevious(const core::Entry* entry) { m_previous = entry; }
     const core::Entry* current() const { return m_current; }
