@@ -1,0 +1,235 @@
+#include "app/settings.h"
+
+#include "core/text.h"
+#include "net/base64.h"
+#include "platform/settingsfile.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace tarnwick::app {
+
+namespace {
+
+std::string envValue(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string homeFolder()
+{
+    std::string home = envValue("HOME");
+    if (!home.empty())
+        return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return ".";
+}
+
+} // namespace
+
+std::string settingsPath(const std::string& option)
+{
+    if (!option.empty())
+        return option;
+    if (std::string env = envValue("TARNWICK_SETTINGS"); !env.empty())
+        return env;
+    if (std::string xdg = envValue("XDG_CONFIG_HOME"); !xdg.empty())
+        return xdg + "/tarnwick/settings.ini";
+    return homeFolder() + "/.config/tarnwick/settings.ini";
+}
+
+std::string passwordStoredForm(std::string_view plain)
+{
+    std::string once = net::base64Encode(plain);
+    std::reverse(once.begin(), once.end());
+    std::string twice = net::base64Encode(once);
+    size_t end = twice.find_last_not_of('=');
+    twice.resize(end == std::string::npos ? 0 : end + 1);
+    return twice;
+}
+
+std::string passwordPlain(std::string_view stored)
+{
+    std::string once = net::base64Decode(stored);
+    std::reverse(once.begin(), once.end());
+    return net::base64Decode(once);
+}
+
+const std::vector<std::string_view>& AppSettings::knownNames()
+{
+    static const std::vector<std::string_view> names = {
+        // the application object
+        "ProxyServer", "UserName", "Password", "OrgName", "SmtpServer", "ReturnAddress", "ShortcutFolder", "Install",
+        "LogDir", "ReportDir", "Left", "Top", "Right", "Bottom", "SortBy", "SortReversed", "TopIndex", "CountExec",
+        "CountStatusChange", "CountUpdateSucceeded", "CountUpdateFailed", "CountEmailPost", "CountEmailBatchSucceeded",
+        "CountEmailBatchFailed", "GUID", "Timeout",
+        // the details and TCP/IP flow windows
+        "DetailsLeft", "DetailsTop", "DetailsRight", "DetailsBottom", "DetailsVisible", "TCPIPLeft", "TCPIPTop",
+        "TCPIPRight", "TCPIPBottom", "TCPIPVisible",
+        // the entry list's column widths
+        "ColWidthReference", "ColWidthSerNum", "ColWidthRegNum", "ColWidthIntNum", "ColWidthTrademark",
+        "ColWidthFilingDate", "ColWidthRegDate", "ColWidthPublishedDate", "ColWidthLawOffice", "ColWidthOwner",
+        "ColWidthAttorney", "ColWidthStatusDate", "ColWidthStatusText", "ColWidthLastHistory", "ColWidthLocation",
+        "ColWidthError", "ColWidthFrequency", "ColWidthLastUpdate", "ColWidthLastChange"};
+    return names;
+}
+
+bool AppSettings::isKnownName(std::string_view name)
+{
+    const auto& names = knownNames();
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::string_view AppSettings::sectionOf(std::string_view name)
+{
+    return (name == "ShortcutFolder" || name == "Install") ? k_key : k_settingsKey;
+}
+
+std::string AppSettings::listValueName(std::string_view prefix, int number)
+{
+    return std::string(prefix.substr(0, 27)) + std::to_string(number);
+}
+
+AppSettings::AppSettings(std::string path) : m_path(std::move(path))
+{
+    platform::SettingsFile::Sections sections = platform::SettingsFile(m_path).read();
+    auto lookup = [&](std::string_view section, std::string_view name) -> const std::string* {
+        auto s = sections.find(section);
+        if (s == sections.end())
+            return nullptr;
+        auto v = s->second.find(name);
+        return v == s->second.end() ? nullptr : &v->second;
+    };
+    for (std::string_view name : knownNames()) {
+        const std::string* v = lookup(sectionOf(name), name);
+        m_values.emplace(std::string(name), v ? *v : std::string());
+    }
+    for (int n = 1;; ++n) {
+        const std::string* v = lookup(k_settingsKey, listValueName(k_notifyPrefix, n));
+        if (!v)
+            break;
+        m_notify.push_back(*v);
+    }
+}
+
+AppSettings::~AppSettings()
+{
+    try {
+        writeAll();
+    } catch (...) {
+        // a setting that cannot be written is lost, silently
+    }
+}
+
+std::string AppSettings::value(std::string_view name) const
+{
+    auto it = m_values.find(name);
+    return it == m_values.end() ? std::string() : it->second;
+}
+
+long AppSettings::number(std::string_view name, long defaultValue) const
+{
+    auto it = m_values.find(name);
+    if (it == m_values.end() || it->second.empty())
+        return defaultValue;
+    return core::leadingInteger(it->second);
+}
+
+void AppSettings::setValue(std::string_view name, std::string value)
+{
+    auto it = m_values.find(name);
+    if (it == m_values.end())
+        m_values.emplace(std::string(name), std::move(value));
+    else
+        it->second = std::move(value);
+    if (m_dirty.find(name) == m_dirty.end())
+        m_dirty.emplace(name);
+}
+
+void AppSettings::setNumber(std::string_view name, long value)
+{
+    setValue(name, std::to_string(value));
+}
+
+void AppSettings::increment(std::string_view name)
+{
+    setNumber(name, number(name, 0) + 1);
+}
+
+void AppSettings::setNotifyAddresses(std::vector<std::string> addresses)
+{
+    m_notify = std::move(addresses);
+    m_notifyDirty = true;
+}
+
+std::string AppSettings::plainPassword() const
+{
+    return passwordPlain(value("Password"));
+}
+
+void AppSettings::setPlainPassword(std::string_view plain)
+{
+    setValue("Password", passwordStoredForm(plain));
+}
+
+namespace {
+
+// The list's registry form: the old elements are deleted up to the first gap,
+// then 1..n written, so no stale higher numbers remain.
+void storeList(platform::SettingsFile::Sections& sections, std::string_view prefix,
+               const std::vector<std::string>& list)
+{
+    auto& values = sections[std::string(AppSettings::k_settingsKey)];
+    for (int n = 1;; ++n) {
+        auto it = values.find(AppSettings::listValueName(prefix, n));
+        if (it == values.end())
+            break;
+        values.erase(it);
+    }
+    for (size_t i = 0; i < list.size(); ++i)
+        values.insert_or_assign(AppSettings::listValueName(prefix, static_cast<int>(i) + 1), list[i]);
+}
+
+} // namespace
+
+void AppSettings::write(std::string_view name)
+{
+    if (name == k_notifyPrefix) {
+        writeNotifyAddresses();
+        return;
+    }
+    if (!platform::SettingsFile(m_path).setValue(sectionOf(name), name, value(name)))
+        return;
+    if (auto it = m_dirty.find(name); it != m_dirty.end())
+        m_dirty.erase(it);
+}
+
+void AppSettings::writeNotifyAddresses()
+{
+    if (platform::SettingsFile(m_path).update(
+            [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); }))
+        m_notifyDirty = false;
+}
+
+void AppSettings::writeAll()
+{
+    if (m_dirty.empty() && !m_notifyDirty)
+        return;
+    bool written = platform::SettingsFile(m_path).update([this](platform::SettingsFile::Sections& sections) {
+        for (const std::string& name : m_dirty)
+            sections[std::string(sectionOf(name))].insert_or_assign(name, value(name));
+        if (m_notifyDirty)
+            storeList(sections, k_notifyPrefix, m_notify);
+    });
+    // a failed write keeps the values pending, so that a later write may still store them
+    if (written) {
+        m_dirty.clear();
+        m_notifyDirty = false;
+    }
+}
+
+} // namespace tarnwick::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +23,22 @@ std::string passwordPlain(std::string_view stored);
 // once. Values are text; numbers are decimal text.
 class AppSettings {
 public:
+    // The registry key paths that name the file's sections.
+    static constexpr std::string_view k_key = "Software\\Velmora Systems\\Tarnwick";
+    static constexpr std::string_view k_settingsKey = "Software\\Velmora Systems\\Tarnwick\\Settings";
+    static constexpr std::string_view k_notifyPrefix = "NotifyAddress";
+
+    // Every single setting the system keeps, in the order of its tables (not the list setting).
+    static const std::vector<std::string_view>& knownNames();
+    static bool isKnownName(std::string_view name);
+    // The section a value lives in: the key itself for ShortcutFolder and Install, else "\Settings".
+    static std::string_view sectionOf(std::string_view name);
+    // The name of list element `number` (1-based): the prefix cut to 27 characters, then the number.
+    static std::string listValueName(std::string_view prefix, int number);
+
     // Reads every setting from the settings file at `path`.
     explicit AppSettings(std::string path);
-    // Writes every setting back.
+    // Writes every setting back (see writeAll).
     ~AppSettings();
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
@@ -43,7 +57,7 @@ public:
 
     // The "NotifyAddress" list setting (NotifyAddress1, NotifyAddress2, ...).
     const std::vector<std::string>& notifyAddresses() const { return m_notify; }
-    void setNotifyAddresses(std::vector<std::string> addresses) { m_notify = std::move(addresses); }
+    void setNotifyAddresses(std::vector<std::string> addresses);
 
     // The password: held in its stored form, turned back only where the plain text is needed.
     std::string plainPassword() const;
@@ -52,13 +66,17 @@ public:
     // Store one setting now (merged into what is on disk; the last writer of a value wins).
     void write(std::string_view name);
     void writeNotifyAddresses();
-    // Store every setting now.
+    // Store every setting now. Only the settings given a value since they were
+    // read or last written reach the file, so that two stores on one file keep
+    // each other's values: the last writer of a value wins.
     void writeAll();
 
 private:
     std::string m_path;
     std::map<std::string, std::string, std::less<>> m_values;
     std::vector<std::string> m_notify;
+    std::set<std::string, std::less<>> m_dirty;
+    bool m_notifyDirty = false;
 };
 
 } // namespace tarnwick::app

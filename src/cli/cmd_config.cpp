@@ -1,12 +1,117 @@
 #include "cli/commands.h"
 
+#include "app/settings.h"
+
 #include <iostream>
+#include <map>
 
 namespace tarnwick::cli {
 
-int cmdConfig(const Invocation&)
+namespace {
+
+constexpr const char* k_usage = "usage: tarnwick-cli [--settings FILE] config get NAME | set NAME VALUE... | list\n";
+
+bool isList(const std::string& name)
 {
-    std::cerr << "tarnwick-cli: this command is not built yet\n";
+    return name == app::AppSettings::k_notifyPrefix;
+}
+
+bool checkName(const std::string& name)
+{
+    if (isList(name) || app::AppSettings::isKnownName(name))
+        return true;
+    std::cerr << "tarnwick-cli: unknown setting '" << name << "'\n";
+    return false;
+}
+
+int configGet(app::AppSettings& settings, const std::vector<std::string>& args)
+{
+    if (args.size() != 2) {
+        std::cerr << k_usage;
+        return 1;
+    }
+    const std::string& name = args[1];
+    if (!checkName(name))
+        return 1;
+    if (isList(name)) {
+        for (const std::string& address : settings.notifyAddresses())
+            std::cout << address << '\n';
+    } else if (name == "Password") {
+        // asked for by name: the plain text
+        std::cout << settings.plainPassword() << '\n';
+    } else {
+        std::cout << settings.value(name) << '\n';
+    }
+    return 0;
+}
+
+int configSet(app::AppSettings& settings, const std::vector<std::string>& args)
+{
+    if (args.size() < 2) {
+        std::cerr << k_usage;
+        return 1;
+    }
+    const std::string& name = args[1];
+    if (!checkName(name))
+        return 1;
+    std::vector<std::string> values(args.begin() + 2, args.end());
+    if (isList(name)) {
+        settings.setNotifyAddresses(std::move(values));
+    } else if (values.size() != 1) {
+        std::cerr << "tarnwick-cli: config set " << name << " takes exactly one value\n";
+        return 1;
+    } else if (name == "Password") {
+        settings.setPlainPassword(values[0]);
+    } else {
+        settings.setValue(name, values[0]);
+    }
+    settings.write(name);
+    return 0;
+}
+
+// Every setting that holds a value, sorted by name; the password only as "(set)".
+int configList(const app::AppSettings& settings)
+{
+    std::multimap<std::string, std::string> lines;
+    for (std::string_view name : app::AppSettings::knownNames()) {
+        std::string value = settings.value(name);
+        if (value.empty())
+            continue;
+        lines.emplace(std::string(name), name == "Password" ? std::string("(set)") : value);
+    }
+    for (const auto& [name, value] : lines) {
+        if (name > app::AppSettings::k_notifyPrefix)
+            break;
+        std::cout << name << '=' << value << '\n';
+    }
+    const auto& addresses = settings.notifyAddresses();
+    for (size_t i = 0; i < addresses.size(); ++i)
+        std::cout << app::AppSettings::listValueName(app::AppSettings::k_notifyPrefix, static_cast<int>(i) + 1) << '='
+                  << addresses[i] << '\n';
+    for (const auto& [name, value] : lines) {
+        if (name > app::AppSettings::k_notifyPrefix)
+            std::cout << name << '=' << value << '\n';
+    }
+    return 0;
+}
+
+} // namespace
+
+int cmdConfig(const Invocation& inv)
+{
+    if (inv.args.empty()) {
+        std::cerr << k_usage;
+        return 1;
+    }
+    app::AppSettings settings(app::settingsPath(inv.settingsOption));
+    const std::string& verb = inv.args[0];
+    if (verb == "get")
+        return configGet(settings, inv.args);
+    if (verb == "set")
+        return configSet(settings, inv.args);
+    if (verb == "list" && inv.args.size() == 1)
+        return configList(settings);
+    std::cerr << k_usage;
     return 1;
 }
 

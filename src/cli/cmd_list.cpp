@@ -1,13 +1,49 @@
 #include "cli/commands.h"
 
+#include "app/settings.h"
+#include "core/datafile.h"
+#include "core/entrystore.h"
+#include "core/identifier.h"
+
 #include <iostream>
 
 namespace tarnwick::cli {
 
-int cmdList(const Invocation&)
+// One TAB-separated line per entry of the data file, in file order: frequency,
+// reference, identifier, trademark, status date, status text, last update, error.
+int cmdList(const Invocation& inv)
 {
-    std::cerr << "tarnwick-cli: this command is not built yet\n";
-    return 1;
+    if (!inv.args.empty()) {
+        std::cerr << "usage: tarnwick-cli [--settings FILE] list\n";
+        return 1;
+    }
+    std::string logDir;
+    {
+        app::AppSettings settings(app::settingsPath(inv.settingsOption));
+        logDir = settings.value("LogDir");
+    }
+    if (logDir.empty()) {
+        std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+        return 1;
+    }
+    core::EntryStore store;
+    std::string message = core::loadDataFile(store, logDir);
+    if (!message.empty()) {
+        std::cerr << message << '\n';
+        return 1;
+    }
+    std::string out;
+    for (const core::Entry& e : store.entries()) {
+        out += e.valueText(core::FieldId::Frequency, false);
+        for (const std::string& field : {e.Reference, core::identifierText(e), e.Trademark, e.StatusDate, e.StatusText,
+                                         e.valueText(core::FieldId::LastUpdate, false), e.Error}) {
+            out += '\t';
+            out += field;
+        }
+        out += '\n';
+    }
+    std::cout << out;
+    return 0;
 }
 
 } // namespace tarnwick::cli

@@ -1,0 +1,131 @@
+#include "app/settings.h"
+#include "platform/files.h"
+#include "platform/settingsfile.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/wait.h>
+
+using namespace tarnwick;
+
+namespace {
+
+struct CliRun {
+    int exit = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& arg)
+{
+    std::string q = "'";
+    for (char c : arg)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class CliPersistenceTest : public ::testing::Test {
+protected:
+    CliRun cli(const std::vector<std::string>& args) const
+    {
+        std::string command = std::string(TARNWICK_CLI) + " --settings " + quoted(settings());
+        for (const std::string& a : args)
+            command += " " + quoted(a);
+        command += " >" + quoted(m_dir.file("out")) + " 2>" + quoted(m_dir.file("err")) + " </dev/null";
+        CliRun run;
+        int status = std::system(command.c_str());
+        run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = platform::readFile(m_dir.file("out")).value_or("");
+        run.err = platform::readFile(m_dir.file("err")).value_or("");
+        return run;
+    }
+    std::string settings() const { return m_dir.file("settings.ini"); }
+
+    test::TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(CliPersistenceTest, ConfigSetGetList)
+{
+    struct Step {
+        std::vector<std::string> args;
+        int exit;
+        std::string out;
+    };
+    const Step steps[] = {
+        {{"config", "set", "SmtpServer", "mail.example.com"}, 0, ""},
+        {{"config", "get", "SmtpServer"}, 0, "mail.example.com\n"},
+        {{"config", "set", "Password",
+          "s\xE9"
+          "cret"},
+         0,
+         ""},
+        {{"config", "get", "Password"},
+         0,
+         "s\xE9"
+         "cret\n"},
+        {{"config", "set", "NotifyAddress", "a@x", "b@x", "c@x"}, 0, ""},
+        {{"config", "set", "NotifyAddress", "d@x", "e@x"}, 0, ""},
+        {{"config", "get", "NotifyAddress"}, 0, "d@x\ne@x\n"},
+        {{"config", "set", "Install", "/opt/Markwatch"}, 0, ""},
+        {{"config", "list"},
+         0,
+         "Install=/opt/"
+         "Markwatch\nNotifyAddress1=d@x\nNotifyAddress2=e@x\nPassword=(set)\nSmtpServer=mail.example.com\n"},
+        {{"config", "set", "SmtpServer", "one", "two"}, 1, ""},
+        {{"config", "set", "NoSuchSetting", "x"}, 1, ""},
+        {{"config", "get", "NoSuchSetting"}, 1, ""},
+        {{"config", "set", "Password", ""}, 0, ""},
+        {{"config", "list"},
+         0,
+         "Install=/opt/Markwatch\nNotifyAddress1=d@x\nNotifyAddress2=e@x\nSmtpServer=mail.example.com\n"},
+        {{"config"}, 1, ""},
+    };
+    for (const Step& step : steps) {
+        std::string name;
+        for (const auto& a : step.args)
+            name += a + " ";
+        SCOPED_TRACE(name);
+        CliRun run = cli(step.args);
+        EXPECT_EQ(run.exit, step.exit) << run.err;
+        EXPECT_EQ(run.out, step.out);
+    }
+    // what the command line stored is what the program reads
+    app::AppSettings back(settings());
+    EXPECT_EQ(back.value("Install"), "/opt/Markwatch");
+    EXPECT_EQ(back.notifyAddresses(), (std::vector<std::string>{"d@x", "e@x"}));
+    EXPECT_EQ(platform::SettingsFile(settings()).read()[std::string(app::AppSettings::k_key)].count("Install"), 1u);
+}
+
+TEST_F(CliPersistenceTest, ListPrintsTheDataFile)
+{
+    EXPECT_EQ(cli({"list"}).exit, 1) << "no logging directory";
+
+    const std::string logDir = m_dir.file("Log");
+    ASSERT_EQ(cli({"config", "set", "LogDir", logDir}).exit, 0);
+    CliRun empty = cli({"list"});
+    EXPECT_EQ(empty.exit, 0) << empty.err;
+    EXPECT_EQ(empty.out, "");
+
+    ASSERT_EQ(std::system(("mkdir -p " + quoted(logDir)).c_str()), 0);
+    const std::string data =
+        "8\r\n3\tref 1\t75123456\t\t\tMARK\t\t\t\t\t\t\t37000\t2001-02-03\tRegistered\t\t\tTime-out\t36000\r\n"
+        "0\tref 2\t\t1234567\r\n";
+    ASSERT_TRUE(platform::writeFileAtomic(logDir + "/tradmark.dat", data));
+    CliRun list = cli({"list"});
+    EXPECT_EQ(list.exit, 0) << list.err;
+    EXPECT_EQ(list.out,
+              "Yearly\tref 1\tapplication 75123456, trademark MARK\tMARK\t2001-02-03\tRegistered\t2001-04-19\t"
+              "Time-out\n"
+              "Daily\tref 2\tregistration 1234567\t\t\t\t\t\n");
+
+    ASSERT_TRUE(platform::writeFileAtomic(logDir + "/tradmark.dat", "9\r\n"));
+    CliRun refused = cli({"list"});
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "Incompatible application data file.\n");
+    EXPECT_EQ(platform::readFile(logDir + "/tradmark.dat"), "9\r\n");
+}

@@ -1,0 +1,157 @@
+#include "app/log.h"
+
+#include "app/settings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tarnwick;
+
+namespace {
+
+constexpr const char* k_stamp = "2003-03-03 14:05:09> ";
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override { platform::setClock(&m_clock); }
+    void TearDown() override { platform::setClock(nullptr); }
+
+    std::string logFile() const { return m_dir.file("Tarnwick.log"); }
+    std::string logText() const { return platform::readFile(logFile()).value_or("<missing>"); }
+
+    platform::FixedClock m_clock{1046700309000, 3600}; // 2003-03-03 14:05:09 UTC
+    test::TempDir m_dir;
+};
+
+bool isEmptyFolder(const std::string& path)
+{
+    return std::filesystem::is_empty(path);
+}
+
+} // namespace
+
+TEST_F(LogTest, RecordIsStampedInUtcWithCrLfLineEnds)
+{
+    app::Log log(m_dir.path());
+    log.write("Update '%s'\n", "75123456");
+    log.write("Send E-Mail error '%s'\n", "100% failed\nsecond line");
+    log.writeText(std::string("raw %s %d\0bytes\n", 17));
+    EXPECT_EQ(logText(), std::string(k_stamp) + "Update '75123456'\r\n" + k_stamp +
+                             "Send E-Mail error '100% failed\r\nsecond line'\r\n" + k_stamp +
+                             std::string("raw %s %d\0bytes\r\n", 18));
+    EXPECT_EQ(log.path(), logFile());
+}
+
+TEST_F(LogTest, NoLoggingDirectoryWritesNothingAnywhere)
+{
+    const std::string settingsPath = m_dir.file("settings.ini");
+    {
+        app::AppSettings settings(settingsPath);
+        app::Log fromSettings(settings);
+        app::Log fixed{std::string()};
+        fromSettings.write("**Tarnwick start, local date-time %s**\n", "x");
+        fixed.writeText("x\n");
+        EXPECT_EQ(fromSettings.path(), "");
+        EXPECT_EQ(fixed.path(), "");
+        EXPECT_TRUE(isEmptyFolder(m_dir.path()));
+        // the logging directory is read at every record
+        settings.setValue("LogDir", m_dir.path());
+        fromSettings.write("now %d\n", 1);
+    }
+    EXPECT_EQ(logText(), std::string(k_stamp) + "now 1\r\n");
+}
+
+TEST_F(LogTest, LongFileIsCutToMarkerAndTail)
+{
+    // lines of 10 bytes on disk (8 characters, CR LF) full of printf directives
+    auto fill = [](size_t bytes) {
+        std::string text;
+        for (size_t i = 0; text.size() + 10 <= bytes; ++i)
+            text += "%d" + std::string(1, static_cast<char>('a' + i % 26)) + "%n%s%\r\n";
+        text.append(bytes - text.size(), 'z');
+        return text;
+    };
+    struct Case {
+        size_t size;
+        bool cut;
+    };
+    for (const Case c : {Case{99999, false}, Case{100000, false}, Case{100001, true}, Case{250000, true}}) {
+        SCOPED_TRACE(c.size);
+        const std::string before = fill(c.size);
+        ASSERT_EQ(before.size(), c.size);
+        ASSERT_TRUE(platform::writeFileAtomic(logFile(), before));
+        app::Log(m_dir.path()).write("Post E-Mail '%s'\n", "m.txt");
+        const std::string record = std::string(k_stamp) + "Post E-Mail 'm.txt'\r\n";
+        if (!c.cut) {
+            EXPECT_EQ(logText(), before + record);
+            continue;
+        }
+        std::string lf;
+        for (size_t i = 0; i < before.size(); ++i) {
+            if (before[i] == '\r' && i + 1 < before.size() && before[i + 1] == '\n')
+                continue;
+            lf += before[i];
+        }
+        std::string expected = "--log discarded before here--\n" + lf.substr(lf.size() - 10000);
+        std::string crlf;
+        for (char ch : expected) {
+            if (ch == '\n')
+                crlf += '\r';
+            crlf += ch;
+        }
+        EXPECT_EQ(logText(), crlf + record);
+    }
+}
+
+TEST_F(LogTest, ErrorReportDropsTheBangLogsAndShows)
+{
+    test::ScriptedFrontEnd frontEnd;
+    app::Log log(m_dir.path());
+    app::errorReport(log, frontEnd, "!Host not found.", "Download Failed");
+    app::errorReport(log, frontEnd, "50% done", "Problem");
+    ASSERT_EQ(frontEnd.boxes.size(), 2u);
+    EXPECT_EQ(frontEnd.boxes[0].text, "Host not found.");
+    EXPECT_EQ(frontEnd.boxes[0].caption, "Tarnwick\xAE - Download Failed");
+    EXPECT_EQ(frontEnd.boxes[0].buttons, app::Buttons::Ok);
+    EXPECT_EQ(frontEnd.boxes[1].text, "50% done");
+    EXPECT_EQ(logText(),
+              std::string(k_stamp) + "Download Failed 'Host not found.'\r\n" + k_stamp + "Problem '50% done'\r\n");
+}
+
+// A full disk or a logging directory that cannot hold the log: the record is
+// dropped, the old log stays, the caller goes on.
+TEST_F(LogTest, FailuresDropTheRecordSilently)
+{
+    const std::string old(5000, 'o');
+    ASSERT_TRUE(platform::writeFileAtomic(logFile(), old));
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        app::Log log(m_dir.path());
+        for (int i = 0; i < 10; ++i)
+            log.write("Update '%d'\n", i);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(logText(), old);
+
+    // below a regular file, and a missing folder
+    app::Log(logFile() + "/Log").write("x\n");
+    app::Log(m_dir.file("missing")).write("x\n");
+    EXPECT_EQ(logText(), old);
+    EXPECT_FALSE(platform::fileExists(m_dir.file("missing")));
+}

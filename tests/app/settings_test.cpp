@@ -1,0 +1,211 @@
+#include "app/settings.h"
+
+#include "platform/files.h"
+#include "platform/settingsfile.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace tarnwick;
+using app::AppSettings;
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    std::string path() const { return m_dir.file("config/tarnwick/settings.ini"); }
+    platform::SettingsFile::Sections onDisk() const { return platform::SettingsFile(path()).read(); }
+    platform::SettingsFile::Values settingsKey() const { return onDisk()[std::string(AppSettings::k_settingsKey)]; }
+
+    test::TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(SettingsTest, FreshProfileIsEmptyAndWritesNothingUntold)
+{
+    {
+        AppSettings s(path());
+        for (std::string_view name : AppSettings::knownNames())
+            EXPECT_EQ(s.value(name), "") << name;
+        EXPECT_EQ(s.number("CountExec"), 0);
+        EXPECT_EQ(s.number("Timeout", 60000), 60000);
+        EXPECT_TRUE(s.notifyAddresses().empty());
+        EXPECT_EQ(s.value("NoSuchSetting"), "");
+    }
+    EXPECT_FALSE(platform::fileExists(path()));
+}
+
+TEST_F(SettingsTest, ValuesLiveInTheirKeys)
+{
+    {
+        AppSettings s(path());
+        s.setValue("Install", "/opt/Markwatch");
+        s.setValue("ShortcutFolder", "C:\\Start Menu\\Markwatch");
+        s.setValue("LogDir", "/var/tarnwick/Log");
+        s.setValue("ColWidthFrequency", "80");
+    }
+    auto disk = onDisk();
+    EXPECT_EQ(disk[std::string(AppSettings::k_key)],
+              (platform::SettingsFile::Values{{"Install", "/opt/Markwatch"},
+                                              {"ShortcutFolder", "C:\\Start Menu\\Markwatch"}}));
+    EXPECT_EQ(settingsKey(),
+              (platform::SettingsFile::Values{{"ColWidthFrequency", "80"}, {"LogDir", "/var/tarnwick/Log"}}));
+    AppSettings again(path());
+    EXPECT_EQ(again.value("ShortcutFolder"), "C:\\Start Menu\\Markwatch");
+    EXPECT_EQ(again.number("ColWidthFrequency"), 80);
+}
+
+TEST_F(SettingsTest, CounterIncrementsAcrossAStartAndStop)
+{
+    ASSERT_TRUE(platform::SettingsFile(path()).setValue(AppSettings::k_settingsKey, "CountExec", "41"));
+    {
+        AppSettings s(path());
+        s.increment("CountExec");
+        s.increment("CountEmailPost");
+    }
+    EXPECT_EQ(AppSettings(path()).value("CountExec"), "42");
+    EXPECT_EQ(AppSettings(path()).value("CountEmailPost"), "1");
+}
+
+TEST_F(SettingsTest, LongValuesAreReadWhole)
+{
+    for (size_t length : {size_t{259}, size_t{260}, size_t{300}, size_t{100000}}) {
+        SCOPED_TRACE(length);
+        const std::string value(length, 'v');
+        {
+            AppSettings s(path());
+            s.setValue("OrgName", value);
+        }
+        AppSettings back(path());
+        EXPECT_EQ(back.value("OrgName"), value);
+    }
+    EXPECT_EQ(AppSettings(path()).value("OrgName"), std::string(100000, 'v'));
+}
+
+TEST_F(SettingsTest, ShorterNotifyListLeavesNoStaleNumbers)
+{
+    {
+        AppSettings s(path());
+        s.setNotifyAddresses({"a@x", "b@x", "c@x", "d@x", "e@x"});
+    }
+    EXPECT_EQ(AppSettings(path()).notifyAddresses().size(), 5u);
+    {
+        AppSettings s(path());
+        s.setNotifyAddresses({"1@x", "2@x", "3@x"});
+        s.writeNotifyAddresses();
+    }
+    EXPECT_EQ(settingsKey(), (platform::SettingsFile::Values{
+                                 {"NotifyAddress1", "1@x"}, {"NotifyAddress2", "2@x"}, {"NotifyAddress3", "3@x"}}));
+    // the list ends at the first missing number, and an empty element is still an element
+    ASSERT_TRUE(platform::SettingsFile(path()).update([](platform::SettingsFile::Sections& s) {
+        auto& v = s[std::string(AppSettings::k_settingsKey)];
+        v["NotifyAddress2"] = "";
+        v["NotifyAddress5"] = "beyond a gap";
+    }));
+    EXPECT_EQ(AppSettings(path()).notifyAddresses(), (std::vector<std::string>{"1@x", "", "3@x"}));
+}
+
+TEST_F(SettingsTest, TwoStoresOnOneFileKeepEachOthersValues)
+{
+    {
+        AppSettings first(path());
+        AppSettings second(path());
+        first.setValue("SmtpServer", "smtp.example.com");
+        second.setValue("ProxyServer", "proxy:8080");
+        first.write("SmtpServer");
+        second.increment("CountExec");
+        // both destroyed here: each writes what it changed
+    }
+    AppSettings back(path());
+    EXPECT_EQ(back.value("SmtpServer"), "smtp.example.com");
+    EXPECT_EQ(back.value("ProxyServer"), "proxy:8080");
+    EXPECT_EQ(back.value("CountExec"), "1");
+    {
+        // the last writer of one value wins
+        AppSettings first(path());
+        AppSettings second(path());
+        first.setValue("OrgName", "First");
+        second.setValue("OrgName", "Second");
+        first.writeAll();
+        second.writeAll();
+    }
+    EXPECT_EQ(AppSettings(path()).value("OrgName"), "Second");
+}
+
+TEST_F(SettingsTest, PasswordStoredForm)
+{
+    EXPECT_EQ(app::passwordStoredForm(""), "");
+    EXPECT_EQ(app::passwordPlain(""), "");
+    EXPECT_EQ(app::passwordStoredForm("secret"), "MFZtY2pWMmM");
+    std::string high;
+    for (int b = 0x80; b < 0x100; ++b)
+        high += static_cast<char>(b);
+    for (const std::string& plain : {std::string("secret"), std::string("a"), std::string("ab"),
+                                     std::string("p\xE4ss\xFF"), high, std::string(1000, 'z')}) {
+        SCOPED_TRACE(plain.size());
+        const std::string stored = app::passwordStoredForm(plain);
+        EXPECT_EQ(stored.find('='), std::string::npos);
+        EXPECT_EQ(app::passwordPlain(stored), plain);
+    }
+    {
+        AppSettings s(path());
+        s.setPlainPassword("p\xE4ss");
+        EXPECT_EQ(s.value("Password"), app::passwordStoredForm("p\xE4ss"));
+    }
+    EXPECT_EQ(AppSettings(path()).plainPassword(), "p\xE4ss");
+}
+
+TEST_F(SettingsTest, PathChoice)
+{
+    struct Case {
+        const char* option;
+        const char* tarnwick;
+        const char* xdg;
+        const char* home;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/opt/s.ini", "/t.ini", "/xdg", "/home/u", "/opt/s.ini"},
+        {"", "/t.ini", "/xdg", "/home/u", "/t.ini"},
+        {"", "", "/xdg", "/home/u", "/xdg/tarnwick/settings.ini"},
+        {"", nullptr, nullptr, "/home/u", "/home/u/.config/tarnwick/settings.ini"},
+    };
+    auto put = [](const char* name, const char* value) {
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    };
+    auto keep = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    const auto oldT = keep("TARNWICK_SETTINGS");
+    const auto oldX = keep("XDG_CONFIG_HOME");
+    const auto oldH = keep("HOME");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        put("TARNWICK_SETTINGS", c.tarnwick);
+        put("XDG_CONFIG_HOME", c.xdg);
+        put("HOME", c.home);
+        EXPECT_EQ(app::settingsPath(c.option), c.expected);
+    }
+    put("TARNWICK_SETTINGS", oldT ? oldT->c_str() : nullptr);
+    put("XDG_CONFIG_HOME", oldX ? oldX->c_str() : nullptr);
+    put("HOME", oldH ? oldH->c_str() : nullptr);
+}
+
+TEST_F(SettingsTest, UnwritableLocationFailsSilently)
+{
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("plain"), "x"));
+    {
+        AppSettings s(m_dir.file("plain/settings.ini"));
+        s.setValue("OrgName", "lost");
+        s.write("OrgName");
+        s.writeNotifyAddresses();
+    }
+    EXPECT_EQ(platform::readFile(m_dir.file("plain")), "x");
+}

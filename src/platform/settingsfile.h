@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick::platform {
+
+// The per-user settings file that stands in for the registry key: one section per
+// key path ("Software\Velmora Systems\Tarnwick", "...\Settings"), named string
+// values inside. The text is INI-like and readable:
+//
+//   [Software\Velmora Systems\Tarnwick\Settings]
+//   SmtpServer=mail.example.com
+//
+// Bytes that the lines cannot hold are written as "%" and two hex digits: "%"
+// itself, control bytes (CR, LF, TAB, ...), blanks at either end of a name or
+// value, "=" in a name, and "[", ";" or "#" at the start of a name. Every byte
+// round-trips; a "%" not followed by two hex digits reads as itself. Lines that
+// cannot be understood are skipped; what can be read is kept. Values are read
+// whole, whatever their length.
+class SettingsFile {
+public:
+    using Values = std::map<std::string, std::string, std::less<>>;
+    using Sections = std::map<std::string, Values, std::less<>>;
+
+    explicit SettingsFile(std::string path) : m_path(std::move(path)) {}
+    const std::string& path() const { return m_path; }
+
+    // Everything on disk now; empty when the file is missing or unreadable.
+    Sections read() const;
+
+    // Read-modify-write under an exclusive lock on a side file (path + ".lock"):
+    // the file is re-read, `change` edits the sections, and the result replaces
+    // the file atomically, so that values written by another process meanwhile
+    // are kept. Creates the folder when missing. False when nothing could be
+    // written; a file that exists but cannot be read is never replaced.
+    bool update(const std::function<void(Sections&)>& change) const;
+
+    // Sets (or, with none, deletes) single values through update().
+    bool setValue(std::string_view section, std::string_view name, std::optional<std::string_view> value) const;
+
+    static Sections parse(std::string_view text);
+    static std::string format(const Sections& sections);
+
+private:
+    std::string m_path;
+};
+
+} // namespace tarnwick::platform
