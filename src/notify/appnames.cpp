@@ -1,0 +1,176 @@
+#include "notify/appnames.h"
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "core/daynumber.h"
+#include "core/entrystore.h"
+#include "core/text.h"
+#include "net/flowlog.h"
+#include "platform/files.h"
+#include "platform/sysinfo.h"
+#include "rules/rulesfile.h"
+
+#include <cstdio>
+
+namespace tarnwick::notify {
+
+namespace {
+
+struct SettingName {
+    std::string_view name;
+    std::string_view setting;
+};
+
+// Names whose value is the text of a setting, in lookup order.
+constexpr SettingName k_counterNames[] = {
+    {"CountExec", "CountExec"},
+    {"CountStatusChange", "CountStatusChange"},
+    {"CountUpdateSucceeded", "CountUpdateSucceeded"},
+    {"CountUpdateFailed", "CountUpdateFailed"},
+    {"CountEmailPost", "CountEmailPost"},
+    {"CountEmailBatchSucceeded", "CountEmailBatchSucceeded"},
+    {"CountEmailBatchFailed", "CountEmailBatchFailed"},
+};
+constexpr SettingName k_settingNames[] = {
+    {"GUID", "GUID"},       {"Timeout", "Timeout"},       {"ProxyServer", "ProxyServer"},
+    {"OrgName", "OrgName"}, {"SmtpServer", "SmtpServer"}, {"ReturnAddress", "ReturnAddress"},
+};
+
+std::optional<std::string> settingValue(const app::AppSettings& settings, const SettingName* begin,
+                                        const SettingName* end, std::string_view name)
+{
+    for (const SettingName* s = begin; s != end; ++s) {
+        if (core::equalNoCase(name, s->name))
+            return settings.value(s->setting);
+    }
+    return std::nullopt;
+}
+
+// The installation time: the last write of the folder that holds the running program.
+std::string installedTime(bool utc)
+{
+    std::optional<std::string> folder = platform::programFolder();
+    if (!folder)
+        return {};
+    std::optional<std::int64_t> millis = platform::lastWriteMillis(*folder);
+    if (!millis)
+        return {};
+    const core::PointInTime point = 25569.0 + static_cast<double>(*millis) / 86400000.0;
+    return core::formatTime(point, utc, false);
+}
+
+std::string lastFetchText(const std::vector<Fetch>& fetches)
+{
+    std::string out;
+    int number = 0;
+    for (const Fetch& fetch : fetches) {
+        char head[48];
+        int n = std::snprintf(head, sizeof head, "***LastFetch(%d): ", ++number);
+        out.append(head, static_cast<size_t>(n));
+        out += fetch.address;
+        out += "\r\n";
+        out += fetch.page;
+        out += "\r\n";
+    }
+    return out;
+}
+
+} // namespace
+
+std::string versionText()
+{
+#ifdef TARNWICK_VERSION
+    return TARNWICK_VERSION;
+#else
+    return "?.?.??";
+#endif
+}
+
+std::string joinedNotifyAddresses(const app::AppSettings& settings)
+{
+    std::string out;
+    for (const std::string& address : settings.notifyAddresses()) {
+        if (!out.empty())
+            out += ", ";
+        out += address;
+    }
+    return out;
+}
+
+ApplicationNames::ApplicationNames(const app::AppSettings& settings) : m_settings(settings) {}
+
+std::string ApplicationNames::activityAddress() const
+{
+    std::string address = m_rules ? std::string(m_rules->lookup("location", "activity")) : std::string();
+    return address.empty() ? std::string(k_defaultActivityAddress) : address;
+}
+
+std::string ApplicationNames::supportAddress() const
+{
+    std::string address = m_rules ? std::string(m_rules->lookup("location", "support")) : std::string();
+    return address.empty() ? std::string(k_defaultSupportAddress) : address;
+}
+
+std::optional<std::string> ApplicationNames::value(std::string_view name) const
+{
+    auto is = [name](std::string_view candidate) { return core::equalNoCase(name, candidate); };
+
+    if (is("NowLocal"))
+        return core::formatTime(core::now(true), false, false);
+    if (is("NowUTC"))
+        return core::formatTime(core::now(true), true, false);
+    if (is("Version"))
+        return versionText();
+    if (is("RulesVersion")) {
+        if (!m_rules)
+            return std::nullopt; // the lookup's own rules answer, if it has any
+        return std::string(m_rules->version());
+    }
+    if (is("ActivityAddress"))
+        return activityAddress();
+    if (is("ProblemDesc"))
+        return m_problemDesc;
+    if (is("SupportAddress"))
+        return supportAddress();
+    if (is("TCPIPFlow"))
+        return m_flowLog ? m_flowLog->text() : std::string();
+    if (auto v = settingValue(m_settings, std::begin(k_counterNames), std::end(k_counterNames), name))
+        return v;
+    if (is("CountEntry"))
+        return std::to_string(m_store ? m_store->count() : 0);
+    if (is("InstalledLocal"))
+        return installedTime(false);
+    if (is("InstalledUTC"))
+        return installedTime(true);
+    if (is("OS"))
+        return platform::osDescription().value_or("**unknown**");
+    if (auto v = settingValue(m_settings, std::begin(k_settingNames), std::end(k_settingNames), name))
+        return v;
+    if (is("NotifyAddresses"))
+        return joinedNotifyAddresses(m_settings);
+    if (is("AppDir"))
+        return m_settings.value("Install");
+    if (is("LogDir"))
+        return m_settings.value("LogDir");
+    if (is("ReportDir"))
+        return m_settings.value("ReportDir");
+    if (is("LogFile")) {
+        std::string path = m_log ? m_log->path() : std::string();
+        return path.empty() ? std::string() : platform::readFile(path).value_or(std::string());
+    }
+    if (is("AppName"))
+        return std::string(k_appName);
+    if (is("Courtesy"))
+        return std::string(k_courtesy);
+    if (is("CourtesyHtml"))
+        return std::string(k_courtesyHtml);
+    if (is("DataKind"))
+        return std::string("Trademark");
+    if (is("DataSource"))
+        return std::string("TARR");
+    if (is("LastFetch"))
+        return lastFetchText(m_lastFetches);
+    return std::nullopt;
+}
+
+} // namespace tarnwick::notify

@@ -1,0 +1,411 @@
+#include "notify/emailqueue.h"
+
+#include "app/frontend.h"
+#include "app/log.h"
+#include "app/settings.h"
+#include "core/entry.h"
+#include "core/text.h"
+#include "core/textfile.h"
+#include "net/sendmail.h"
+#include "notify/appnames.h"
+#include "notify/templates.h"
+#include "platform/files.h"
+#include "rules/templatevars.h"
+#include "tasks/errors.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarnwick::notify {
+
+namespace {
+
+constexpr int k_sendTimeoutMs = 30000;
+constexpr const char* k_internalProblem =
+    "There is a problem with the internal state of Tarnwick, please exit the application.";
+
+bool fileNameByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// The part of a message file name after its first "_" (the whole name without one).
+std::string_view shownName(std::string_view name)
+{
+    size_t underscore = name.find('_');
+    return underscore == std::string_view::npos ? name : name.substr(underscore + 1);
+}
+
+// A list line is a plain name in the logging directory; anything else names no message.
+bool plainFileName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+// Cuts a leading header line "<tag>text\r\n" (tag compared without regard to case) off `text` into `value`.
+// False when the text begins with the tag but holds no line end.
+bool takeHeaderLine(std::string_view& text, std::string_view tag, std::string& value, bool& found)
+{
+    found = false;
+    if (text.size() < tag.size() || !core::equalNoCase(text.substr(0, tag.size()), tag))
+        return true;
+    size_t end = text.find("\r\n");
+    if (end == std::string_view::npos)
+        return false;
+    value.assign(text.substr(tag.size(), end - tag.size()));
+    text.remove_prefix(end + 2);
+    found = true;
+    return true;
+}
+
+const char* runCaption(MailMode mode)
+{
+    switch (mode) {
+    case MailMode::ReturnAddress:
+        return "Send E-Mail to Return Address";
+    case MailMode::NotifyAddresses:
+        return "Send E-Mail to Notify Addresses";
+    default:
+        return "Send E-Mail";
+    }
+}
+
+} // namespace
+
+std::string messageFileName(const core::Entry& entry, std::string_view kind)
+{
+    const std::string& id =
+        !entry.RegNum.empty() ? entry.RegNum : (!entry.SerNum.empty() ? entry.SerNum : entry.IntNum);
+    std::string name = "Tarnwick_";
+    name += kind;
+    for (char c : id)
+        name += fileNameByte(c) ? c : '_';
+    name += ".tmp";
+    return name;
+}
+
+EmailQueue::EmailQueue(EmailContext context) : m_ctx(std::move(context)) {}
+
+std::string EmailQueue::logDir() const
+{
+    return m_ctx.settings.value("LogDir");
+}
+
+std::string EmailQueue::pendingListPath() const
+{
+    std::string dir = logDir();
+    return dir.empty() ? std::string() : platform::joinPath(dir, k_pendingListName);
+}
+
+std::string EmailQueue::PostEmail(const core::Entry& entry, int templateId, std::string_view kind)
+{
+    return PostEmail(entry, templateId, kind, m_ctx.vars.previous());
+}
+
+std::string EmailQueue::PostEmail(const core::Entry& entry, int templateId, std::string_view kind,
+                                  const core::Entry* previous)
+{
+    std::string error;
+    std::optional<std::string_view> text = loadTemplate(templateId);
+    if (!text) {
+        error = "PostEmail: Can't find e-mail template file.";
+    } else {
+        const std::string name = messageFileName(entry, kind);
+        const std::string dir = logDir();
+        const std::string path = platform::joinPath(dir, name);
+        m_ctx.log.write("Post E-Mail '%s'\n", name.c_str());
+
+        std::string message;
+        {
+            rules::CurrentEntryScope scope(m_ctx.vars, &entry, previous);
+            expandTemplate(*text, m_ctx.vars, message);
+        }
+        // the message is complete on disk before the list names it
+        if (dir.empty() || !platform::writeFileAtomic(path, message)) {
+            error = "PostEmail: Can't create the pending e-mail file.";
+        } else {
+            const std::string listPath = pendingListPath();
+            std::string list;
+            bool readable = true;
+            if (platform::fileExists(listPath)) {
+                std::optional<std::string> old = platform::readFile(listPath);
+                readable = old.has_value();
+                if (old)
+                    list = std::move(*old);
+            }
+            if (!list.empty() && list.back() != '\n')
+                list += "\r\n";
+            list += name;
+            list += "\r\n";
+            if (!readable || !platform::writeFileAtomic(listPath, list)) {
+                platform::removeFile(path);
+                error = "PostEmail: Can't create the e-mail notification file.";
+            } else {
+                m_ctx.settings.increment("CountEmailPost");
+            }
+        }
+    }
+    if (!error.empty())
+        app::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
+    return error;
+}
+
+bool EmailQueue::pendingExists() const
+{
+    const std::string path = pendingListPath();
+    if (path.empty())
+        return false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+std::string EmailQueue::recipients(MailMode mode) const
+{
+    switch (mode) {
+    case MailMode::ReturnAddress:
+        return m_ctx.settings.value("ReturnAddress");
+    case MailMode::NotifyAddresses:
+        return joinedNotifyAddresses(m_ctx.settings);
+    case MailMode::ActivityAddress:
+        return m_ctx.names.activityAddress();
+    case MailMode::SupportAddress:
+        return m_ctx.names.supportAddress();
+    case MailMode::OwnToLine:
+        break;
+    }
+    return {};
+}
+
+std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc, std::string message)
+{
+    net::MailRequest request(m_ctx.flowLog, "SendMail: ");
+    request.server = m_ctx.settings.value("SmtpServer");
+    request.userName = m_ctx.settings.value("UserName");
+    request.password = m_ctx.settings.plainPassword();
+    request.sender = m_ctx.settings.value("ReturnAddress");
+    request.replyTo = request.sender;
+    request.to = to;
+    request.cc = cc;
+    request.mailer = k_appName;
+    request.message = std::move(message);
+
+    int& reason = cancelReason();
+    std::string error;
+    m_ctx.frontEnd.operationStart(k_sendTimeoutMs / 1000);
+    if (m_ctx.sendingMark)
+        m_ctx.sendingMark(true);
+    try {
+        const int timeoutMs = k_sendTimeoutMs;
+        net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
+    } catch (const tasks::CThreadsNotDoneError& e) {
+        error = e.message();
+        reason = cancelreason::InternalProblem;
+    } catch (const tasks::CTimedoutError&) {
+        error = "SendEmail: Operation timed out.";
+    } catch (const tasks::CAppError& e) {
+        error = e.message();
+    } catch (...) {
+        error = "Unknown error.";
+    }
+    if (m_ctx.sendingMark)
+        m_ctx.sendingMark(false);
+    m_ctx.frontEnd.operationEnd();
+
+    if (reason == cancelreason::InternalProblem) {
+        app::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblem, "Problem");
+        reason = cancelreason::User;
+    } else if (reason == cancelreason::TimedOut) {
+        reason = cancelreason::None;
+        error = "SendEmail: Operation timed out.";
+    }
+    return error;
+}
+
+std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
+{
+    m_lastSendWentOut = false;
+    m_ctx.log.write("Send E-Mail '%s'\n", path.c_str());
+    std::optional<std::string> bytes = platform::readFile(path);
+    if (!bytes || bytes->empty())
+        return {};
+
+    std::string_view text = *bytes;
+    std::string to;
+    std::string cc;
+    bool found = false;
+    if (!takeHeaderLine(text, "To: ", to, found))
+        return {};
+    if (found)
+        mode = MailMode::OwnToLine;
+    if (!takeHeaderLine(text, "Cc: ", cc, found))
+        return {};
+    if (mode != MailMode::OwnToLine)
+        to = recipients(mode);
+
+    std::string error = runSmtpJob(to, cc, std::string(text));
+    if (!error.empty()) {
+        m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
+        m_ctx.settings.increment("CountEmailBatchFailed");
+    } else {
+        m_ctx.settings.increment("CountEmailBatchSucceeded");
+        m_lastSendWentOut = true;
+    }
+    return error;
+}
+
+bool EmailQueue::processPending(bool ask, bool del)
+{
+    m_lastSent = 0;
+    m_lastError.clear();
+    app::FrontEnd& fe = m_ctx.frontEnd;
+
+    if (!pendingExists()) {
+        if (!ask)
+            fe.messageBox("There aren't any e-mail notifications waiting to be sent.", app::caption(), app::Buttons::Ok,
+                          app::Answer::Ok);
+        return true;
+    }
+    if (del && fe.messageBox("Do you really want to delete the pending e-mail notifications?", app::caption(),
+                             app::Buttons::YesNo, app::Answer::No) != app::Answer::Yes)
+        return false;
+    if (ask) {
+        app::Answer answer = fe.messageBox("There are e-mail notifications waiting to be sent. Send them now?",
+                                           app::caption(), app::Buttons::YesNoCancel, app::Answer::Yes);
+        if (answer == app::Answer::Cancel)
+            return false;
+        if (answer != app::Answer::Yes)
+            return true;
+    }
+
+    const std::string dir = logDir();
+    const std::string listPath = pendingListPath();
+    const std::string original = platform::readFile(listPath).value_or(std::string());
+    std::vector<std::string_view> lines;
+    {
+        core::LineReader reader(original);
+        std::string_view line;
+        while (reader.next(line))
+            lines.push_back(line);
+    }
+
+    // the activity report goes first whenever the count of sent messages is a multiple of 5
+    const bool activity = !del && m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0;
+    const int items = static_cast<int>(lines.size()) + (activity ? 1 : 0);
+    if (!del)
+        fe.runStart("Sending E-Mail", items);
+
+    std::string error;
+    size_t firstKept = lines.size(); // the list lines that stay queued start here
+    int position = 0;
+    if (activity) {
+        const std::string path = platform::joinPath(dir, k_activityFileName);
+        std::string report;
+        {
+            rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
+            report = expandTemplateId(templateid::Activity, m_ctx.vars);
+        }
+        if (platform::writeFileAtomic(path, report)) {
+            fe.runPosition(position);
+            fe.statusLine(std::string(shownName(k_activityFileName)));
+            error = sendMessageFile(path, MailMode::ActivityAddress);
+            if (!error.empty()) {
+                firstKept = 0;
+            } else {
+                m_lastSent += m_lastSendWentOut ? 1 : 0;
+                platform::removeFile(path);
+            }
+        }
+        ++position;
+    }
+    for (size_t i = 0; i < lines.size() && error.empty(); ++i, ++position) {
+        const std::string name(lines[i]);
+        if (!del)
+            fe.runPosition(position); // deleting shows no run
+        fe.statusLine(std::string(shownName(name)));
+        if (!plainFileName(name))
+            continue;
+        const std::string path = platform::joinPath(dir, name);
+        if (!del) {
+            const bool welcome = core::equalNoCase(shownName(name), "welcome.tmp");
+            error = sendMessageFile(path, welcome ? MailMode::ActivityAddress : MailMode::NotifyAddresses);
+            if (!error.empty()) {
+                firstKept = i;
+                break;
+            }
+            m_lastSent += m_lastSendWentOut ? 1 : 0;
+        }
+        platform::removeFile(path);
+    }
+
+    // names listed while this batch was sending stay queued behind the remainder
+    std::string later;
+    if (std::optional<std::string> now = platform::readFile(listPath); now && now->starts_with(original))
+        later = now->substr(original.size());
+
+    bool result = true;
+    if (error.empty()) {
+        if (later.empty())
+            platform::removeFile(listPath);
+        else
+            platform::writeFileAtomic(listPath, later);
+    } else {
+        std::string remainder;
+        for (size_t i = firstKept; i < lines.size(); ++i) {
+            remainder.append(lines[i]);
+            remainder += "\r\n";
+        }
+        remainder += later;
+        platform::writeFileAtomic(listPath, remainder);
+        m_lastError = error;
+        std::string text = error;
+        if (ask)
+            text += "\n\nDo you want to exit anyway?";
+        app::Answer answer =
+            fe.messageBox(text, app::caption("Send Nofications Failed"), ask ? app::Buttons::YesNo : app::Buttons::Ok,
+                          ask ? app::Answer::No : app::Answer::Ok);
+        if (ask)
+            result = answer == app::Answer::Yes;
+    }
+    if (!del)
+        fe.runEnd();
+    return result;
+}
+
+std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResult)
+{
+    std::string error;
+    const std::string dir = logDir();
+    const std::string path = platform::joinPath(dir, k_emailTestFileName);
+    std::optional<std::string_view> text = loadTemplate(templateId);
+    std::string message;
+    if (text) {
+        rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
+        expandTemplate(*text, m_ctx.vars, message);
+    }
+    if (!text) {
+        error = "SendEmail: Can't find e-mail template file.";
+    } else if (dir.empty() || !platform::writeFileAtomic(path, message)) {
+        error = "Can't create the temporary e-mail file.";
+    } else {
+        m_ctx.frontEnd.runStart(runCaption(mode), 1);
+        m_ctx.frontEnd.statusLine({});
+        error = sendMessageFile(path, mode);
+        platform::removeFile(path);
+        m_ctx.frontEnd.runEnd();
+    }
+    if (showResult) {
+        if (!error.empty())
+            app::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Failed");
+        else
+            m_ctx.frontEnd.messageBox("E-mail was sent successfully.", app::caption(), app::Buttons::Ok,
+                                      app::Answer::Ok);
+    }
+    return error;
+}
+
+} // namespace tarnwick::notify

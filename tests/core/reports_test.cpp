@@ -1,0 +1,148 @@
+#include "core/reports.h"
+
+#include "core/entrystore.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using namespace tarnwick;
+
+namespace {
+
+class FakeRenderer final : public core::ReportRenderer {
+public:
+    std::string head() override { return "HEAD\r\n"; }
+    std::string row(const core::Entry& entry) override { return "ROW " + entry.Reference + "\r\n"; }
+    std::string tail() override { return "TAIL\r\n"; }
+};
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+core::Entry entryWith(const std::string& reference, const std::string& serNum)
+{
+    core::Entry e(45000);
+    e.Reference = reference;
+    e.SerNum = serNum;
+    return e;
+}
+
+TEST(Reports, EmptyStoreWritesHeadTailAndBareExport)
+{
+    test::TempDir dir;
+    core::EntryStore store;
+    FakeRenderer renderer;
+    core::WriteReports(store, dir.path(), renderer);
+    EXPECT_EQ(readAll(dir.file("Tarnwick.html")), "HEAD\r\nTAIL\r\n");
+    EXPECT_EQ(readAll(dir.file("Tarnwick.xml")),
+              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<Entries>\r\n</Entries>\r\n");
+}
+
+TEST(Reports, ExportHoldsEveryFieldByKeyInTableOrder)
+{
+    core::EntryStore store;
+    core::Entry e = entryWith("", "75123456");
+    e.Trademark = "Fish & <Chips>";
+    e.Owner = "\"O'Brien\"";
+    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+
+    const std::string xml = core::xmlExport(store);
+    const std::string expected = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                                 "<Entries>\n"
+                                 " <Entry>\n"
+                                 "  <Fequency>Daily</Fequency>\n"
+                                 "  <LastUpdate></LastUpdate>\n"
+                                 "  <LastChange></LastChange>\n"
+                                 "  <Reference></Reference>\n"
+                                 "  <SerNum>75123456</SerNum>\n"
+                                 "  <RegNum></RegNum>\n"
+                                 "  <IntNum></IntNum>\n"
+                                 "  <Trademark>Fish &amp; &lt;Chips&gt;</Trademark>\n"
+                                 "  <StatusDate></StatusDate>\n"
+                                 "  <StatusText></StatusText>\n"
+                                 "  <LastHistory></LastHistory>\n"
+                                 "  <FilingDate></FilingDate>\n"
+                                 "  <RegDate></RegDate>\n"
+                                 "  <PublishedDate></PublishedDate>\n"
+                                 "  <LawOffice></LawOffice>\n"
+                                 "  <Owner>&quot;O&apos;Brien&quot;</Owner>\n"
+                                 "  <Attorney></Attorney>\n"
+                                 "  <Location></Location>\n"
+                                 "  <Error></Error>\n"
+                                 " </Entry>\n"
+                                 "</Entries>\n";
+    EXPECT_EQ(xml, expected);
+}
+
+TEST(Reports, BothFilesFollowTheStoreOrder)
+{
+    core::EntryStore store;
+    store.addEntry(entryWith("C-3", "3"), core::addflags::SkipDuplicateSearch);
+    store.addEntry(entryWith("A-1", "1"), core::addflags::SkipDuplicateSearch);
+    store.addEntry(entryWith("B-2", "2"), core::addflags::SkipDuplicateSearch);
+    store.sort(core::FieldId::Reference, false);
+
+    test::TempDir dir;
+    FakeRenderer renderer;
+    core::WriteReports(store, dir.path(), renderer);
+    EXPECT_EQ(readAll(dir.file("Tarnwick.html")), "HEAD\r\nROW A-1\r\nROW B-2\r\nROW C-3\r\nTAIL\r\n");
+    const std::string xml = readAll(dir.file("Tarnwick.xml"));
+    const size_t a = xml.find("<Reference>A-1</Reference>");
+    const size_t b = xml.find("<Reference>B-2</Reference>");
+    const size_t c = xml.find("<Reference>C-3</Reference>");
+    ASSERT_NE(c, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_EQ(xml.find("\r\r"), std::string::npos);
+}
+
+TEST(Reports, ExportOfMarkupIsWellFormedXml)
+{
+    core::EntryStore store;
+    core::Entry e = entryWith("</Reference><x a='1'>", "1");
+    e.Trademark = "<![CDATA[ & ]]> \"quotes\" 'apostrophes' &amp;";
+    e.StatusText = "a\xE9\xFC"; // Latin-1 bytes, as the declaration says
+    e.LastUpdate = 45000;
+    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+
+    test::TempDir dir;
+    FakeRenderer renderer;
+    core::WriteReports(store, dir.path(), renderer);
+    const std::string command =
+        "/usr/bin/xmllint --noout '" + dir.file("Tarnwick.xml") + "' > '" + dir.file("lint.txt") + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readAll(dir.file("lint.txt")), "");
+}
+
+TEST(Reports, AFileThatCannotBeWrittenLeavesTheOtherWritten)
+{
+    test::TempDir dir;
+    core::EntryStore store;
+    FakeRenderer renderer;
+    // a folder in the HTML report's place cannot be replaced
+    std::filesystem::create_directory(dir.file("Tarnwick.html"));
+    core::ReportsWritten written = core::WriteReports(store, dir.path(), renderer);
+    EXPECT_FALSE(written.html);
+    EXPECT_TRUE(written.xml);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("Tarnwick.html")));
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir.file("Tarnwick.xml")));
+
+    // a missing report folder, or none at all, writes nothing
+    written = core::WriteReports(store, dir.file("missing"), renderer);
+    EXPECT_FALSE(written.html || written.xml);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+    written = core::WriteReports(store, "", renderer);
+    EXPECT_FALSE(written.html || written.xml);
+}
+
+} // namespace

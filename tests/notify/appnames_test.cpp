@@ -1,0 +1,150 @@
+#include "notify/appnames.h"
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "core/entrystore.h"
+#include "net/flowlog.h"
+#include "platform/clock.h"
+#include "platform/sysinfo.h"
+#include "rules/rulesfile.h"
+#include "rules/templatevars.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace tarnwick;
+
+namespace {
+
+class ApplicationNamesTest : public ::testing::Test {
+protected:
+    ApplicationNamesTest() : settings(dir.file("settings.ini")), names(settings)
+    {
+        vars.setAppNames(&names);
+        platform::setClock(&clock);
+    }
+    ~ApplicationNamesTest() override { platform::setClock(nullptr); }
+
+    std::string value(std::string_view name) { return names.value(name).value_or("<none>"); }
+
+    test::TempDir dir;
+    app::AppSettings settings;
+    notify::ApplicationNames names;
+    rules::TemplateVars vars;
+    // 2024-03-05 13:05:09 UTC, five hours west of Greenwich
+    platform::FixedClock clock{1709643909000LL, -5 * 3600};
+};
+
+TEST_F(ApplicationNamesTest, FixedAndSettingNames)
+{
+    settings.setValue("OrgName", "Brenlow & Co");
+    settings.setValue("GUID", "{1234}");
+    settings.setValue("Timeout", "60");
+    settings.setValue("ProxyServer", "proxy:3128");
+    settings.setValue("SmtpServer", "127.0.0.1:2525");
+    settings.setValue("ReturnAddress", "me@example.test");
+    settings.setValue("Install", "/opt/tarnwick");
+    settings.setValue("LogDir", "/var/tarnwick");
+    settings.setValue("ReportDir", "/srv/www");
+    settings.setValue("CountExec", "12");
+    settings.setValue("CountEmailBatchSucceeded", "7");
+    settings.setNotifyAddresses({"a@example.test", "b@example.test (Bee)"});
+
+    const std::pair<const char*, const char*> table[] = {
+        {"AppName", "Tarnwick"},
+        {"appname", "Tarnwick"},
+        {"DataKind", "Trademark"},
+        {"DataSource", "TARR"},
+        {"Version", TARNWICK_VERSION},
+        {"Courtesy", "Courtesy of Brenlow Patent Law Firm LLP, http://www.tarnwick.example/."},
+        {"CourtesyHtml", "<p><i>Courtesy of Brenlow Patent Law Firm LLP, <a "
+                         "href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>.</i></p>"},
+        {"NowUTC", "2024-03-05 13:05:09"},
+        {"NowLocal", "2024-03-05 08:05:09 AM"},
+        {"OrgName", "Brenlow & Co"},
+        {"GUID", "{1234}"},
+        {"Timeout", "60"},
+        {"ProxyServer", "proxy:3128"},
+        {"SmtpServer", "127.0.0.1:2525"},
+        {"ReturnAddress", "me@example.test"},
+        {"AppDir", "/opt/tarnwick"},
+        {"LogDir", "/var/tarnwick"},
+        {"ReportDir", "/srv/www"},
+        {"CountExec", "12"},
+        {"countemailbatchsucceeded", "7"},
+        {"CountUpdateFailed", ""},
+        {"CountEntry", "0"},
+        {"NotifyAddresses", "a@example.test, b@example.test (Bee)"},
+        {"ActivityAddress", "activity@tarnwick.example"},
+        {"SupportAddress", "support@tarnwick.example"},
+        {"ProblemDesc", ""},
+        {"TCPIPFlow", ""},
+        {"LastFetch", ""},
+        {"LogFile", ""},
+        {"Reference", "<none>"},
+        {"NoSuchName", "<none>"},
+    };
+    for (const auto& [name, expected] : table) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(value(name), expected);
+    }
+    // through the lookup, an empty setting reads "-" and an unknown name keeps its brackets
+    EXPECT_EQ(vars.lookup("CountUpdateFailed"), "-");
+    EXPECT_EQ(vars.lookup("NoSuchName"), "[NoSuchName]");
+}
+
+TEST_F(ApplicationNamesTest, ObservedSources)
+{
+    core::EntryStore store;
+    store.addEntry(core::Entry(45000), core::addflags::SkipDuplicateSearch);
+    store.addEntry(core::Entry(45000), core::addflags::SkipDuplicateSearch);
+    names.setEntryStore(&store);
+    EXPECT_EQ(value("CountEntry"), "2");
+
+    net::FlowLog flow;
+    flow.post(net::FlowLog::k_status, "line one\r\n");
+    names.setFlowLog(&flow);
+    EXPECT_EQ(value("TCPIPFlow"), "line one\r\n");
+
+    names.setLastFetches({{"http://127.0.0.1/a", "page A"}, {"http://127.0.0.1/b", ""}});
+    EXPECT_EQ(value("LastFetch"),
+              "***LastFetch(1): http://127.0.0.1/a\r\npage A\r\n***LastFetch(2): http://127.0.0.1/b\r\n\r\n");
+
+    names.setProblemDesc("It broke.");
+    EXPECT_EQ(value("ProblemDesc"), "It broke.");
+
+    // the log file is read whole, as raw bytes
+    app::Log log(dir.path());
+    std::ofstream(log.path(), std::ios::binary) << std::string("raw\0bytes\xFF\r\n", 13);
+    names.setLog(&log);
+    EXPECT_EQ(value("LogFile"), std::string("raw\0bytes\xFF\r\n", 13));
+
+    rules::RulesFile rules(vars);
+    rules.useText("version: 7.1\r\n;x\r\nlocation:\r\n activity: act@example.test\r\n support: \r\nend-of-rules\r\n");
+    names.setRules(&rules);
+    EXPECT_EQ(value("ActivityAddress"), "act@example.test");
+    EXPECT_EQ(value("SupportAddress"), "support@tarnwick.example");
+    EXPECT_EQ(value("RulesVersion"), "7.1");
+}
+
+TEST_F(ApplicationNamesTest, SystemNames)
+{
+    std::optional<std::string> os = platform::osDescription();
+    ASSERT_TRUE(os.has_value());
+    EXPECT_EQ(value("OS"), *os);
+    EXPECT_EQ(os->find('\n'), std::string::npos);
+    EXPECT_NE(os->find(" ("), std::string::npos);
+
+    // the test program's own folder was written at some time: both forms of it are dates with times
+    const std::string utc = value("InstalledUTC");
+    const std::string local = value("InstalledLocal");
+    ASSERT_EQ(utc.size(), 19u) << utc;
+    EXPECT_EQ(utc[4], '-');
+    EXPECT_EQ(utc[13], ':');
+    ASSERT_EQ(local.size(), 22u) << local;
+    EXPECT_TRUE(local.ends_with(" AM") || local.ends_with(" PM"));
+}
+
+} // namespace

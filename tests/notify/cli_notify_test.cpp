@@ -1,0 +1,155 @@
+#include "app/settings.h"
+#include "core/datafile.h"
+#include "core/entrystore.h"
+#include "support/peers.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+
+using namespace tarnwick;
+
+namespace {
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+};
+
+class CliNotifyTest : public ::testing::Test {
+protected:
+    CliNotifyTest()
+    {
+        std::filesystem::create_directory(logDir());
+        app::AppSettings settings(settingsFile());
+        settings.setValue("LogDir", logDir());
+        settings.setValue("ReportDir", dir.file("reports/www"));
+        settings.setValue("ReturnAddress", "me@example.test");
+        settings.setValue("CountEmailBatchSucceeded", "1");
+        settings.setNotifyAddresses({"n1@example.test"});
+        settings.writeAll();
+    }
+
+    std::string settingsFile() const { return dir.file("settings.ini"); }
+    std::string logDir() const { return dir.file("logs"); }
+    std::string logFile(const std::string& name) const { return logDir() + "/" + name; }
+
+    void setSetting(const std::string& name, const std::string& value)
+    {
+        app::AppSettings settings(settingsFile());
+        settings.setValue(name, value);
+        settings.writeAll();
+    }
+
+    CliResult run(const std::string& args) const
+    {
+        const std::string command =
+            std::string(TARNWICK_CLI) + " --settings '" + settingsFile() + "' " + args + " 2>'" + dir.file("err") + "'";
+        CliResult r;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+            r.out.append(buf, n);
+        int status = ::pclose(pipe);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return r;
+    }
+
+    void queueMessages(const std::vector<std::pair<std::string, std::string>>& messages)
+    {
+        std::string list;
+        for (const auto& [name, text] : messages) {
+            std::ofstream(logFile(name), std::ios::binary) << text;
+            list += name + "\r\n";
+        }
+        std::ofstream(logFile("Tarnwick_pending.tmp"), std::ios::binary) << list;
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(CliNotifyTest, ReportWritesValidFilesIntoANewFolder)
+{
+    core::EntryStore store;
+    core::Entry e(45000);
+    e.SerNum = "75123456";
+    e.Reference = "R&D <one>";
+    e.Trademark = "\"Fish\" & 'Chips' </td>";
+    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.setLoadOk(true);
+    ASSERT_TRUE(core::saveDataFile(store, logDir()));
+
+    CliResult r = run("report");
+    ASSERT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
+    const std::string html = dir.file("reports/www/Tarnwick.html");
+    const std::string xml = dir.file("reports/www/Tarnwick.xml");
+    EXPECT_EQ(r.out, html + "\n" + xml + "\n");
+    EXPECT_NE(test::readWholeFile(html).find("R&amp;D &lt;one&gt;"), std::string::npos);
+    EXPECT_NE(test::readWholeFile(xml).find("<Reference>R&amp;D &lt;one&gt;</Reference>\r\n"), std::string::npos);
+    const std::string lint = "/usr/bin/xmllint --noout '" + xml + "' && /usr/bin/xmllint --html --noout '" + html +
+                             "' 2>&1 | grep . && exit 1 || exit 0";
+    EXPECT_EQ(std::system(lint.c_str()), 0);
+}
+
+TEST_F(CliNotifyTest, SendPrintsWhatWentOutAndFailsWhenASendingFails)
+{
+    test::SmtpSink sink;
+    sink.start("", "", "refused@example.test");
+    setSetting("SmtpServer", sink.address());
+    queueMessages({{"Tarnwick_a1.tmp", "Subject: one\r\n\r\n1\r\n"}, {"Tarnwick_a2.tmp", "Subject: two\r\n\r\n2\r\n"}});
+    CliResult r = run("send");
+    EXPECT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
+    EXPECT_NE(r.out.find("a1.tmp"), std::string::npos);
+    EXPECT_TRUE(r.out.ends_with("Sent 2 message(s).\n")) << r.out;
+    EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_pending.tmp")));
+    EXPECT_EQ(sink.messages().size(), 2u);
+
+    queueMessages({{"Tarnwick_a3.tmp", "To: refused@example.test\r\nSubject: no\r\n\r\n3\r\n"}});
+    r = run("send");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(test::readWholeFile(dir.file("err")).find("SMTP: Error in recipient's e-mail address."),
+              std::string::npos);
+    EXPECT_EQ(test::readWholeFile(logFile("Tarnwick_pending.tmp")), "Tarnwick_a3.tmp\r\n");
+
+    r = run("send --delete");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "  a3.tmp\nDeleted the pending e-mail.\n");
+    EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_pending.tmp")));
+    EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_a3.tmp")));
+    EXPECT_EQ(sink.messages().size(), 2u);
+
+    // the counters went back into the settings
+    app::AppSettings settings(settingsFile());
+    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "3");
+    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
+}
+
+TEST_F(CliNotifyTest, TestMailGoesToTheChosenAddresses)
+{
+    test::SmtpSink sink;
+    sink.start("", "");
+    setSetting("SmtpServer", sink.address());
+    CliResult r = run("test-mail");
+    EXPECT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
+    EXPECT_EQ(r.out, "E-mail was sent successfully.\n");
+    r = run("test-mail --notify");
+    EXPECT_EQ(r.status, 0);
+    std::vector<test::SmtpSink::Message> all = sink.messages();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].rcpts, std::vector<std::string>{"me@example.test"});
+    EXPECT_EQ(all[1].rcpts, std::vector<std::string>{"n1@example.test"});
+    EXPECT_NE(all[0].data.find("Subject: Tarnwick Test e-mail"), std::string::npos);
+
+    sink.stop();
+    r = run("test-mail");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_emailtest.txt")));
+}
+
+} // namespace

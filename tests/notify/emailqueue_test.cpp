@@ -1,0 +1,421 @@
+#include "notify/emailqueue.h"
+
+#include "app/frontend.h"
+#include "app/log.h"
+#include "app/settings.h"
+#include "core/entry.h"
+#include "notify/appnames.h"
+#include "notify/templates.h"
+#include "rules/templatevars.h"
+#include "support/peers.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace tarnwick;
+using notify::MailMode;
+
+namespace {
+
+std::string readAll(const std::string& path)
+{
+    return test::readWholeFile(path);
+}
+
+void writeAll(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+core::Entry entryWithReg(const std::string& regNum)
+{
+    core::Entry e(45000);
+    e.RegNum = regNum;
+    return e;
+}
+
+TEST(MessageFileName, KeepsNamesInsideTheFolder)
+{
+    struct Case {
+        const char* regNum;
+        const char* serNum;
+        const char* intNum;
+        const char* kind;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"1234567", "", "", "a", "Tarnwick_a1234567.tmp"},
+        {"", "75-123456", "", "s", "Tarnwick_s75-123456.tmp"},
+        {"", "", "0123456", "d", "Tarnwick_d0123456.tmp"},
+        {"7", "8", "9", "c", "Tarnwick_c7.tmp"},
+        {"", "", "", "welcome", "Tarnwick_welcome.tmp"},
+        {"../../etc/passwd", "", "", "a", "Tarnwick_a______etc_passwd.tmp"},
+        {"", "..", "", "a", "Tarnwick_a__.tmp"},
+        {"", "", "x\\y z\xE9\r\n", "a", "Tarnwick_ax_y_z___.tmp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        core::Entry e(45000);
+        e.RegNum = c.regNum;
+        e.SerNum = c.serNum;
+        e.IntNum = c.intNum;
+        EXPECT_EQ(notify::messageFileName(e, c.kind), c.expected);
+    }
+}
+
+class EmailQueueTest : public ::testing::Test {
+public:
+    EmailQueueTest()
+        : settings(dir.file("settings.ini")), log(settings), names(settings),
+          queue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}})
+    {
+        std::filesystem::create_directory(logDir());
+        settings.setValue("LogDir", logDir());
+        settings.setValue("ReturnAddress", "me@example.test");
+        settings.setValue("OrgName", "Brenlow");
+        settings.setNotifyAddresses({"n1@example.test", "n2@example.test"});
+        vars.setAppNames(&names);
+        // the scripted front end returns at once; keep the waits from spinning
+        fe.onDispatch = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    }
+
+    std::string logDir() const { return dir.file("logs"); }
+    std::string logFile(const std::string& name) const { return logDir() + "/" + name; }
+    std::string pendingList() const { return readAll(logFile("Tarnwick_pending.tmp")); }
+    bool exists(const std::string& name) const { return std::filesystem::exists(logFile(name)); }
+
+    void useSink(test::SmtpSink& sink)
+    {
+        settings.setValue("SmtpServer", sink.address());
+        settings.setValue("UserName", "tester");
+        settings.setPlainPassword("secret");
+    }
+
+    void post(const std::string& regNum, int templateId = notify::templateid::EntryAdded)
+    {
+        ASSERT_EQ(queue.PostEmail(entryWithReg(regNum), templateId, "a"), "");
+    }
+
+    test::TempDir dir;
+    app::AppSettings settings;
+    app::Log log;
+    test::ScriptedFrontEnd fe;
+    rules::TemplateVars vars;
+    notify::ApplicationNames names;
+    int cancelReason = 0;
+    notify::EmailQueue queue;
+};
+
+TEST_F(EmailQueueTest, PostingWritesTheMessageThenListsIt)
+{
+    post("1234567");
+    post("7654321");
+    EXPECT_EQ(pendingList(), "Tarnwick_a1234567.tmp\r\nTarnwick_a7654321.tmp\r\n");
+    const std::string message = readAll(logFile("Tarnwick_a1234567.tmp"));
+    EXPECT_TRUE(message.starts_with("Subject: Trademark entry added, registration 1234567\r\n\r\n")) << message;
+    EXPECT_NE(message.find("resulting from adding a record at"), std::string::npos);
+    EXPECT_EQ(settings.value("CountEmailPost"), "2");
+    EXPECT_NE(readAll(log.path()).find("Post E-Mail 'Tarnwick_a1234567.tmp'"), std::string::npos);
+    EXPECT_TRUE(fe.boxes.empty());
+    EXPECT_EQ(vars.current(), nullptr);
+
+    // a list whose last line lost its line end still gets the next name on a line of its own
+    writeAll(logFile("Tarnwick_pending.tmp"), "Tarnwick_a1.tmp");
+    post("2");
+    EXPECT_EQ(pendingList(), "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\n");
+}
+
+TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
+{
+    struct Case {
+        const char* name;
+        std::function<void(EmailQueueTest&)> arrange;
+        int templateId;
+        const char* error;
+        const char* leftover; // the message file, which must not remain
+    };
+    const Case cases[] = {
+        {"missing template", [](EmailQueueTest&) {}, 14, "PostEmail: Can't find e-mail template file.", nullptr},
+        {"no logging folder", [](EmailQueueTest& t) { t.settings.setValue("LogDir", t.dir.file("nowhere")); }, 2,
+         "PostEmail: Can't create the pending e-mail file.", nullptr},
+        {"unreadable list",
+         [](EmailQueueTest& t) { std::filesystem::create_directory(t.logFile("Tarnwick_pending.tmp")); }, 2,
+         "PostEmail: Can't create the e-mail notification file.", "Tarnwick_a555.tmp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EmailQueueTest& t = *this;
+        c.arrange(t);
+        fe.boxes.clear();
+        EXPECT_EQ(queue.PostEmail(entryWithReg("555"), c.templateId, "a"), c.error);
+        ASSERT_EQ(fe.boxes.size(), 1u);
+        EXPECT_EQ(fe.boxes[0].text, c.error);
+        EXPECT_EQ(fe.boxes[0].caption, app::caption("E-Mail Creation Failed"));
+        if (c.leftover) {
+            EXPECT_FALSE(exists(c.leftover));
+        }
+        EXPECT_EQ(settings.value("CountEmailPost"), "");
+        settings.setValue("LogDir", logDir());
+    }
+}
+
+TEST_F(EmailQueueTest, NothingPendingAndTheQuestions)
+{
+    EXPECT_FALSE(queue.pendingExists());
+    EXPECT_TRUE(queue.processPending(false, false));
+    ASSERT_EQ(fe.boxes.size(), 1u);
+    EXPECT_EQ(fe.boxes[0].text, "There aren't any e-mail notifications waiting to be sent.");
+    EXPECT_TRUE(queue.processPending(false, true)); // delete asks nothing else
+    EXPECT_TRUE(queue.processPending(true, false)); // closing says nothing
+    EXPECT_EQ(fe.boxes.size(), 2u);
+
+    post("1");
+    EXPECT_TRUE(queue.pendingExists());
+    const std::string list = pendingList();
+    fe.boxes.clear();
+    fe.nextAnswer(app::Answer::Cancel);
+    EXPECT_FALSE(queue.processPending(true, false));
+    fe.nextAnswer(app::Answer::No);
+    EXPECT_TRUE(queue.processPending(true, false));
+    fe.nextAnswer(app::Answer::No);
+    EXPECT_FALSE(queue.processPending(false, true));
+    ASSERT_EQ(fe.boxes.size(), 3u);
+    EXPECT_EQ(fe.boxes[0].text, "There are e-mail notifications waiting to be sent. Send them now?");
+    EXPECT_EQ(fe.boxes[0].buttons, app::Buttons::YesNoCancel);
+    EXPECT_EQ(fe.boxes[2].text, "Do you really want to delete the pending e-mail notifications?");
+    EXPECT_EQ(fe.boxes[2].defaultAnswer, app::Answer::No);
+    EXPECT_EQ(pendingList(), list);
+    EXPECT_TRUE(exists("Tarnwick_a1.tmp"));
+    EXPECT_EQ(fe.runRange, -1); // nothing was started
+}
+
+TEST_F(EmailQueueTest, DeletingRemovesOnlyFilesInTheFolder)
+{
+    settings.setValue("SmtpServer", "127.0.0.1:1"); // never asked
+    post("1");
+    post("2");
+    writeAll(dir.file("outside.tmp"), "keep me");
+    writeAll(logFile("Tarnwick_pending.tmp"), pendingList() + "../outside.tmp\r\n\r\n");
+    fe.nextAnswer(app::Answer::Yes);
+    EXPECT_TRUE(queue.processPending(false, true));
+    EXPECT_FALSE(exists("Tarnwick_pending.tmp"));
+    EXPECT_FALSE(exists("Tarnwick_a1.tmp"));
+    EXPECT_FALSE(exists("Tarnwick_a2.tmp"));
+    EXPECT_EQ(readAll(dir.file("outside.tmp")), "keep me");
+    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "");
+    EXPECT_EQ(fe.runRange, -1); // deleting shows no run
+}
+
+TEST_F(EmailQueueTest, ActivityReportOpensTheBatchAtMultiplesOfFive)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    struct Case {
+        const char* count;
+        bool activity;
+    };
+    const Case cases[] = {{"", true}, {"7", false}, {"10", true}, {"11", false}};
+    size_t seen = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        settings.setValue("CountEmailBatchSucceeded", c.count);
+        post("1");
+        ASSERT_EQ(queue.PostEmail(core::Entry(45000), notify::templateid::Welcome, "welcome"), "");
+        post("2");
+        fe.positions.clear();
+        fe.statusLines.clear();
+        EXPECT_TRUE(queue.processPending(false, false));
+        EXPECT_EQ(queue.lastBatchError(), "");
+        EXPECT_EQ(fe.runCaption, "Sending E-Mail");
+        EXPECT_EQ(fe.runRange, c.activity ? 4 : 3);
+        EXPECT_EQ(fe.positions, (c.activity ? std::vector<int>{0, 1, 2, 3} : std::vector<int>{0, 1, 2}));
+        std::vector<std::string> shown = {"a1.tmp", "welcome.tmp", "a2.tmp"};
+        if (c.activity)
+            shown.insert(shown.begin(), "activity.tmp");
+        EXPECT_EQ(fe.statusLines, shown);
+        EXPECT_EQ(queue.lastBatchSent(), c.activity ? 4 : 3);
+        EXPECT_FALSE(exists("Tarnwick_pending.tmp"));
+        EXPECT_FALSE(exists("Tarnwick_a1.tmp"));
+        EXPECT_FALSE(exists("Tarnwick_welcome.tmp"));
+        EXPECT_FALSE(exists("Tarnwick_activity.tmp"));
+
+        std::vector<test::SmtpSink::Message> all = sink.messages();
+        ASSERT_EQ(all.size(), seen + shown.size());
+        std::vector<test::SmtpSink::Message> batch(all.begin() + static_cast<long>(seen), all.end());
+        seen = all.size();
+        size_t i = 0;
+        if (c.activity) {
+            EXPECT_EQ(batch[i].rcpts, std::vector<std::string>{"activity@tarnwick.example"});
+            EXPECT_NE(batch[i].data.find("Subject: Tarnwick Activity for Brenlow"), std::string::npos);
+            EXPECT_EQ(batch[i].login, "tester");
+            ++i;
+        }
+        const std::vector<std::string> notify = {"n1@example.test", "n2@example.test"};
+        EXPECT_EQ(batch[i].rcpts, notify);
+        EXPECT_EQ(batch[i + 1].rcpts, std::vector<std::string>{"activity@tarnwick.example"});
+        EXPECT_NE(batch[i + 1].data.find("Subject: Tarnwick Welcome for Brenlow"), std::string::npos);
+        EXPECT_EQ(batch[i + 2].rcpts, notify);
+        EXPECT_EQ(batch[i].from, "me@example.test");
+        EXPECT_NE(batch[i].data.find("Reply-to: me@example.test"), std::string::npos);
+        EXPECT_NE(batch[i].data.find("X-Mailer: Tarnwick"), std::string::npos);
+    }
+}
+
+TEST_F(EmailQueueTest, OwnToAndCcLinesChooseTheRecipients)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    writeAll(logFile("own.tmp"),
+             "to: x@example.test\r\nCc: y@example.test, z@example.test\r\nSubject: s\r\n\r\nbody\r\n");
+    EXPECT_EQ(queue.sendMessageFile(logFile("own.tmp"), MailMode::NotifyAddresses), "");
+    // a "To: " line without a line end, an empty file and a missing one send nothing
+    writeAll(logFile("bad.tmp"), "To: x@example.test");
+    writeAll(logFile("empty.tmp"), "");
+    EXPECT_EQ(queue.sendMessageFile(logFile("bad.tmp"), MailMode::NotifyAddresses), "");
+    EXPECT_EQ(queue.sendMessageFile(logFile("empty.tmp"), MailMode::NotifyAddresses), "");
+    EXPECT_EQ(queue.sendMessageFile(logFile("missing.tmp"), MailMode::NotifyAddresses), "");
+
+    std::vector<test::SmtpSink::Message> all = sink.messages();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].rcpts, (std::vector<std::string>{"x@example.test", "y@example.test", "z@example.test"}));
+    EXPECT_NE(all[0].data.find("To: x@example.test\r\nCc: y@example.test, z@example.test\r\n"), std::string::npos);
+    EXPECT_NE(all[0].data.find("Subject: s\r\n\r\nbody"), std::string::npos);
+    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "1");
+    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "");
+}
+
+TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
+{
+    test::SmtpSink sink;
+    sink.start("tester", "secret", "refused@example.test");
+    useSink(sink);
+    settings.setValue("CountEmailBatchSucceeded", "11");
+    for (bool ask : {false, true}) {
+        SCOPED_TRACE(ask);
+        std::filesystem::remove(logFile("Tarnwick_pending.tmp"));
+        post("1");
+        post("2");
+        post("3");
+        writeAll(logFile("Tarnwick_a2.tmp"), "To: refused@example.test\r\nSubject: no\r\n\r\nno\r\n");
+        fe.boxes.clear();
+        if (ask) {
+            fe.nextAnswer(app::Answer::Yes); // send now
+            fe.nextAnswer(app::Answer::No);  // do not exit anyway
+        }
+        EXPECT_EQ(queue.processPending(ask, false), !ask);
+        EXPECT_EQ(pendingList(), "Tarnwick_a2.tmp\r\nTarnwick_a3.tmp\r\n");
+        EXPECT_FALSE(exists("Tarnwick_a1.tmp"));
+        EXPECT_TRUE(exists("Tarnwick_a2.tmp"));
+        EXPECT_TRUE(exists("Tarnwick_a3.tmp"));
+        ASSERT_EQ(fe.boxes.size(), ask ? 2u : 1u);
+        const std::string error = "SMTP: Error in recipient's e-mail address.";
+        EXPECT_EQ(queue.lastBatchError(), error);
+        const test::ScriptedFrontEnd::Box& box = fe.boxes.back();
+        EXPECT_EQ(box.text, ask ? error + "\n\nDo you want to exit anyway?" : error);
+        EXPECT_EQ(box.caption, app::caption("Send Nofications Failed"));
+        EXPECT_EQ(box.buttons, ask ? app::Buttons::YesNo : app::Buttons::Ok);
+        EXPECT_EQ(box.defaultAnswer, ask ? app::Answer::No : app::Answer::Ok);
+        EXPECT_EQ(fe.events.back(), "runEnd");
+    }
+    EXPECT_EQ(sink.messages().size(), 2u);
+    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "2");
+    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "13");
+    EXPECT_NE(readAll(log.path()).find("Send E-Mail error 'SMTP: Error in recipient's e-mail address.'"),
+              std::string::npos);
+}
+
+TEST_F(EmailQueueTest, NamesListedDuringABatchStayQueued)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    settings.setValue("CountEmailBatchSucceeded", "1");
+    post("1");
+    bool posted = false;
+    fe.onDispatch = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (!posted) {
+            posted = true;
+            EXPECT_EQ(queue.PostEmail(entryWithReg("9"), notify::templateid::EntryAdded, "a"), "");
+        }
+    };
+    EXPECT_TRUE(queue.processPending(false, false));
+    EXPECT_EQ(pendingList(), "Tarnwick_a9.tmp\r\n");
+    EXPECT_TRUE(exists("Tarnwick_a9.tmp"));
+    EXPECT_EQ(sink.messages().size(), 1u);
+}
+
+TEST_F(EmailQueueTest, SendAtOnce)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    EXPECT_EQ(queue.sendAtOnce(notify::templateid::TestMail, MailMode::ReturnAddress, true), "");
+    EXPECT_EQ(fe.runCaption, "Send E-Mail to Return Address");
+    EXPECT_EQ(fe.runRange, 1);
+    ASSERT_EQ(fe.boxes.size(), 1u);
+    EXPECT_EQ(fe.boxes[0].text, "E-mail was sent successfully.");
+    EXPECT_EQ(fe.boxes[0].caption, app::caption());
+    EXPECT_FALSE(exists("Tarnwick_emailtest.txt"));
+    std::vector<test::SmtpSink::Message> all = sink.messages();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].rcpts, std::vector<std::string>{"me@example.test"});
+    EXPECT_NE(all[0].data.find("This is a test e-mail sent by Tarnwick v" TARNWICK_VERSION "."), std::string::npos);
+
+    EXPECT_EQ(queue.sendAtOnce(notify::templateid::TestMail, MailMode::NotifyAddresses, false), "");
+    EXPECT_EQ(fe.runCaption, "Send E-Mail to Notify Addresses");
+    EXPECT_EQ(fe.boxes.size(), 1u);
+
+    // a server that is gone: the failure is reported and the scratch file removed
+    sink.stop();
+    fe.boxes.clear();
+    const std::string error = queue.sendAtOnce(notify::templateid::Problem, MailMode::SupportAddress, true);
+    EXPECT_NE(error, "");
+    EXPECT_EQ(fe.runCaption, "Send E-Mail");
+    ASSERT_EQ(fe.boxes.size(), 1u);
+    EXPECT_EQ(fe.boxes[0].text, error);
+    EXPECT_EQ(fe.boxes[0].caption, app::caption("E-Mail Failed"));
+    EXPECT_FALSE(exists("Tarnwick_emailtest.txt"));
+
+    settings.setValue("LogDir", dir.file("nowhere"));
+    EXPECT_EQ(queue.sendAtOnce(notify::templateid::TestMail, MailMode::ReturnAddress, false),
+              "Can't create the temporary e-mail file.");
+}
+
+TEST_F(EmailQueueTest, TimeOutByTheWindowReadsAsSendEmailTimeout)
+{
+    // a server that accepts the connection and never greets
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    settings.setValue("SmtpServer", "127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+
+    int cycles = 0;
+    fe.onDispatch = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (++cycles == 5) {
+            cancelReason = notify::cancelreason::TimedOut;
+            fe.cancel = true;
+        }
+    };
+    writeAll(logFile("m.tmp"), "Subject: s\r\n\r\nbody\r\n");
+    EXPECT_EQ(queue.sendMessageFile(logFile("m.tmp"), MailMode::ReturnAddress), "SendEmail: Operation timed out.");
+    EXPECT_EQ(cancelReason, 0);
+    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
+    EXPECT_NE(std::find(fe.events.begin(), fe.events.end(), "operationStart:30"), fe.events.end());
+    ::close(listener);
+}
+
+} // namespace

@@ -1,0 +1,270 @@
+#include "notify/templates.h"
+
+#include "core/entry.h"
+#include "core/entrystore.h"
+#include "core/reports.h"
+#include "rules/templatevars.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+using namespace tarnwick;
+using notify::expandTemplate;
+
+namespace {
+
+// A lookup over a fixed table; unknown names come back in brackets, as the real lookup does.
+notify::VariableLookup tableLookup(std::map<std::string, std::string> table)
+{
+    return [table = std::move(table)](std::string_view name) {
+        auto it = table.find(std::string(name));
+        return it != table.end() ? it->second : "[" + std::string(name) + "]";
+    };
+}
+
+std::string expand(std::string_view text, const notify::VariableLookup& lookup, bool escape = false)
+{
+    std::string out;
+    expandTemplate(text, lookup, out, {.escapeValues = escape});
+    return out;
+}
+
+struct SyntaxCase {
+    const char* text;
+    const char* expected;
+};
+
+TEST(TemplateExpand, SyntaxTable)
+{
+    auto lookup = tableLookup({
+        {"A", "alpha"},
+        {"S", "new"},
+        {"SOld", "old"},
+        {"E", "same"},
+        {"EOld", "same"},
+        {"Tricky", "[A] %Cur% %Old%"},
+        {"TrickyOld", "[A] %Cur% %Old%"},
+        {"Case", "Yes"},
+    });
+    const SyntaxCase cases[] = {
+        {"no brackets at all\r\nsecond line\r\n", "no brackets at all\r\nsecond line\r\n"},
+        {"", ""},
+        {"[A]", "alpha"},
+        {"x[A]y[A]z", "xalphayalphaz"},
+        {"[]]", "]"},
+        {"[abc]]", "]"},
+        {"[[]", "["},
+        {"[]", "]"},
+        {"[[x]", "["},
+        {"a[b", "a[b"},
+        {"[A]tail[", "alphatail["},
+        {"[NoSuchName]", "[NoSuchName]"},
+        {"[NoSuchName=x?yes|no]", "no"},
+        // compare value: case-insensitive
+        {"[Case=yes?<b>]", "<b>"},
+        {"[Case=YES?<b>|<i>]", "<b>"},
+        {"[Case=No?<b>|<i>]", "<i>"},
+        {"[Case=No?<b>]", ""},
+        {"[Case=yes]", ""},
+        {"[Case=No|other]", "other"},
+        // without "=": compared with the Old value, %Old% filled in
+        {"[S?same|was %Old%, now %Cur%]", "was old, now new"},
+        {"[E?same|was %Old%, now %Cur%]", "same"},
+        {"[S|changed]", "changed"},
+        {"[E|changed]", ""},
+        // with "=" only %Cur% is replaced
+        {"[Case=yes?%Cur%/%Old%]", "Yes/%Old%"},
+        // inserted values are never scanned again, nor expanded
+        {"[Tricky?%Cur%|x]", "[A] %Cur% %Old%"},
+        {"[Tricky]", "[A] %Cur% %Old%"},
+        // a "[" in a chosen text is literal; the item ends at the first "]"
+        {"[Case=yes?x[A|y]", "x[A"},
+        {"[Case=yes?a|b]c]", "ac]"},
+        // partial tokens stay
+        {"[S?%Cur|%Ol%Old%d]", "%Ololdd"},
+    };
+    for (const SyntaxCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(expand(c.text, lookup), c.expected);
+    }
+}
+
+TEST(TemplateExpand, SplitsAtFirstSeparatorsInOrder)
+{
+    // the name ends at "=", the compare value at "?", the then-text at "|"
+    auto lookup = tableLookup({{"N", "a|b"}, {"K", "v=w"}});
+    const SyntaxCase cases[] = {
+        {"[K=v=w?eq|ne]", "eq"}, // the compare value may hold "="
+        {"[N=a|b?eq|ne]", "eq"}, // and "|" when a "?" follows
+        {"[N=a|b]", "b"},        // without "?" the "|" ends the compare value
+        {"[N=a?t|e|f]", "e|f"},  // the else-text runs to the "]"
+        {"[K?t?u|e]", "e"},      // the then-text may hold "?"
+    };
+    for (const SyntaxCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(expand(c.text, lookup), c.expected);
+    }
+}
+
+TEST(TemplateExpand, HtmlEscapingCoversValuesButNotMarkup)
+{
+    auto lookup = tableLookup({
+        {"T", "Fish & <Chips> \"quoted\" it's"},
+        {"TOld", "x"},
+        {"CourtesyHtml", "<p><i>kept</i></p>"},
+        {"courtesyhtml", "<p><i>kept</i></p>"},
+    });
+    const SyntaxCase cases[] = {
+        {"<td>[T]</td>", "<td>Fish &amp; &lt;Chips&gt; &quot;quoted&quot; it&#39;s</td>"},
+        {"[CourtesyHtml]", "<p><i>kept</i></p>"},
+        {"[courtesyhtml]", "<p><i>kept</i></p>"},
+        {"[T?same|<b>%Cur%</b>]", "<b>Fish &amp; &lt;Chips&gt; &quot;quoted&quot; it&#39;s</b>"},
+        {"[T?|%Old%]", "x"},
+    };
+    for (const SyntaxCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(expand(c.text, lookup, true), c.expected);
+    }
+    EXPECT_EQ(expand("[T]", lookup, false), "Fish & <Chips> \"quoted\" it's");
+}
+
+class FixedNames : public rules::TemplateVars::AppNames {
+public:
+    std::optional<std::string> value(std::string_view name) const override
+    {
+        if (name == "AppName" || name == "appname" || name == "APPNAME")
+            return std::string("Tarnwick");
+        return std::nullopt;
+    }
+};
+
+TEST(TemplateExpand, WithEntriesAndTheOldSuffix)
+{
+    FixedNames names;
+    rules::TemplateVars vars;
+    vars.setAppNames(&names);
+
+    core::Entry fresh(45000);
+    fresh.LastChange = 45000 - 3;
+    fresh.StatusText = "Registered";
+    core::Entry stale(45000);
+    stale.LastChange = 45000 - 8;
+    stale.StatusText = "Pending";
+    core::Entry blankReference(45000);
+
+    struct Case {
+        const char* text;
+        const core::Entry* current;
+        const core::Entry* previous;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"[appname]", nullptr, nullptr, "Tarnwick"},
+        {"[RecentChange=Yes?<b>]", &fresh, nullptr, "<b>"},
+        {"[RecentChange=yes?<b>]", &fresh, nullptr, "<b>"},
+        {"[RecentChange=Yes?<b>]", &stale, nullptr, ""},
+        {"[StatusText?same|was %Old%, now %Cur%]", &fresh, &stale, "was Pending, now Registered"},
+        {"[StatusText?same|was %Old%, now %Cur%]", &fresh, &fresh, "same"},
+        {"[ReferenceOld]", &fresh, nullptr, "[ReferenceOld]"},
+        {"[ReferenceOld]", &fresh, &blankReference, "-"},
+        {"[Old]", &fresh, &stale, "[Old]"},
+        {"[AllChanges]", &fresh, &fresh, "-"},
+        {"[Reference]", &blankReference, nullptr, "-"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        rules::CurrentEntryScope scope(vars, c.current, c.previous);
+        EXPECT_EQ(expandTemplate(c.text, vars), c.expected);
+    }
+    EXPECT_EQ(vars.current(), nullptr);
+}
+
+TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
+{
+    const std::map<int, std::string> subjects = {
+        {1, "Subject: [AppName] Activity for [OrgName]\r\n\r\n"},
+        {2, "Subject: [DataKind] entry added, [Identifier]\r\n\r\n"},
+        {3, "Subject: [DataKind] entry changed, [Identifier]\r\n\r\n"},
+        {4, "Subject: [DataKind] entry deleted, [Identifier]\r\n\r\n"},
+        {5, "Subject: [AppName] Test e-mail\r\n\r\n"},
+        {9, "Subject: [DataKind] status update for [Identifier]\r\n\r\n"},
+        {10, "Subject: [AppName] Welcome for [OrgName]\r\n\r\n"},
+        {12, "Subject: [AppName] Upgrade for [OrgName]\r\n\r\n"},
+        {13, "Subject: [AppName] Problem Report for [OrgName]\r\n\r\n"},
+    };
+    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13}) {
+        SCOPED_TRACE(id);
+        std::optional<std::string_view> text = notify::loadTemplate(id);
+        ASSERT_TRUE(text.has_value());
+        ASSERT_TRUE(text->ends_with("\r\n"));
+        for (size_t i = text->find('\n'); i != std::string_view::npos; i = text->find('\n', i + 1)) {
+            ASSERT_TRUE(i > 0 && (*text)[i - 1] == '\r') << "bare line feed at " << i;
+        }
+        if (auto it = subjects.find(id); it != subjects.end()) {
+            EXPECT_TRUE(text->starts_with(it->second));
+        }
+    }
+    EXPECT_FALSE(notify::loadTemplate(14).has_value());
+}
+
+class HtmlNames : public rules::TemplateVars::AppNames {
+public:
+    std::optional<std::string> value(std::string_view name) const override
+    {
+        if (name == "OrgName")
+            return std::string("Smith & <Sons> \"Ltd\" 'x'");
+        if (name == "CourtesyHtml")
+            return std::string("<p><i>Courtesy</i></p>");
+        return std::nullopt;
+    }
+};
+
+TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml)
+{
+    HtmlNames names;
+    rules::TemplateVars vars;
+    vars.setAppNames(&names);
+    core::setStatusUrlProvider([](const core::Entry& e) { return "http://127.0.0.1/s?a=" + e.SerNum + "&b=<x>"; });
+
+    core::EntryStore store;
+    core::Entry e(45000);
+    e.SerNum = "75<123>";
+    e.Reference = "R&D \"one\"";
+    e.Trademark = "<script>alert('x')</script> & [AppName]";
+    e.StatusDate = "2024-01-02";
+    e.LastChange = 45000;
+    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    e.Reference = "</td></tr></table>";
+    e.LastChange = 1;
+    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+
+    test::TempDir dir;
+    notify::HtmlReportRenderer renderer(vars);
+    core::WriteReports(store, dir.path(), renderer);
+    core::setStatusUrlProvider({});
+
+    std::ifstream in(dir.file("Tarnwick.html"), std::ios::binary);
+    std::stringstream html;
+    html << in.rdbuf();
+    const std::string text = html.str();
+    EXPECT_NE(text.find("&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt; &amp; [AppName]"), std::string::npos);
+    EXPECT_NE(text.find("<b>2024-01-02</b>"), std::string::npos);
+    EXPECT_NE(text.find("href=\"http://127.0.0.1/s?a=75&lt;123&gt;&amp;b=&lt;x&gt;\""), std::string::npos);
+    EXPECT_NE(text.find("<p><i>Courtesy</i></p>"), std::string::npos);
+    EXPECT_EQ(text.find("<script>"), std::string::npos);
+
+    const std::string command =
+        "/usr/bin/xmllint --html --noout '" + dir.file("Tarnwick.html") + "' > '" + dir.file("lint.txt") + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::ifstream lint(dir.file("lint.txt"));
+    std::stringstream messages;
+    messages << lint.rdbuf();
+    EXPECT_EQ(messages.str(), "");
+}
+
+} // namespace

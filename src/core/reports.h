@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+namespace tarnwick::core {
+
+struct Entry;
+class EntryStore;
+
+// The text of the HTML report, piece by piece; the notification layer fills it from its templates.
+class ReportRenderer {
+public:
+    virtual ~ReportRenderer() = default;
+    // The page head and the table's header row.
+    virtual std::string head() = 0;
+    // One table row, with `entry` as the current entry.
+    virtual std::string row(const Entry& entry) = 0;
+    // The end of the table and of the page.
+    virtual std::string tail() = 0;
+};
+
+constexpr const char* k_htmlReportName = "Tarnwick.html";
+constexpr const char* k_xmlExportName = "Tarnwick.xml";
+
+// The HTML report: head, one row per entry in store order, tail; bytes as the renderer gives them.
+std::string htmlReport(const EntryStore& store, ReportRenderer& renderer);
+// The XML export with "\n" line ends: the declaration, <Entries>, per entry every field of the table by its
+// key with the XML-escaped display value, </Entries>.
+std::string xmlExport(const EntryStore& store);
+
+// Which of the two files a writing replaced.
+struct ReportsWritten {
+    bool html = false;
+    bool xml = false;
+};
+
+// Writes "Tarnwick.html" (as rendered) and "Tarnwick.xml" (CR LF line ends) into `reportDir`, each replaced
+// atomically. A file that cannot be written is left as it was, silently; the other one is still written.
+// Without a report directory nothing is written.
+ReportsWritten WriteReports(const EntryStore& store, const std::string& reportDir, ReportRenderer& renderer);
+
+} // namespace tarnwick::core

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "rules/templatevars.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::app {
+class AppSettings;
+class Log;
+} // namespace tarnwick::app
+namespace tarnwick::core {
+class EntryStore;
+}
+namespace tarnwick::net {
+class FlowLog;
+}
+
+namespace tarnwick::notify {
+
+constexpr const char* k_appName = "Tarnwick";
+constexpr const char* k_defaultActivityAddress = "activity@tarnwick.example";
+constexpr const char* k_defaultSupportAddress = "support@tarnwick.example";
+constexpr const char* k_courtesy = "Courtesy of Brenlow Patent Law Firm LLP, http://www.tarnwick.example/.";
+constexpr const char* k_courtesyHtml =
+    "<p><i>Courtesy of Brenlow Patent Law Firm LLP, <a "
+    "href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>.</i></p>";
+
+// One page fetched by the most recent entry update, as the problem report quotes it.
+struct Fetch {
+    std::string address;
+    std::string page;
+};
+
+// The application-wide template names: dates, version texts, addresses, settings, counters, the flow log,
+// the log file and the fixed product texts. Everything is read at lookup time from the sources it observes
+// (none of them owned; all but the settings may be absent).
+class ApplicationNames final : public rules::TemplateVars::AppNames {
+public:
+    explicit ApplicationNames(const app::AppSettings& settings);
+
+    void setRules(const rules::RulesFile* rules) { m_rules = rules; }
+    void setFlowLog(const net::FlowLog* flowLog) { m_flowLog = flowLog; }
+    void setEntryStore(const core::EntryStore* store) { m_store = store; }
+    // The log whose whole file LogFile reads.
+    void setLog(const app::Log* log) { m_log = log; }
+    void setProblemDesc(std::string text) { m_problemDesc = std::move(text); }
+    const std::string& problemDesc() const { return m_problemDesc; }
+    void setLastFetches(std::vector<Fetch> fetches) { m_lastFetches = std::move(fetches); }
+
+    // The value of an application-wide name (compared without regard to case); none for any other name.
+    std::optional<std::string> value(std::string_view name) const override;
+
+    // The rules file's "location" addresses, or the built-in mailboxes when the rules name none.
+    std::string activityAddress() const;
+    std::string supportAddress() const;
+
+    const app::AppSettings& settings() const { return m_settings; }
+
+private:
+    const app::AppSettings& m_settings;
+    const rules::RulesFile* m_rules = nullptr;
+    const net::FlowLog* m_flowLog = nullptr;
+    const core::EntryStore* m_store = nullptr;
+    const app::Log* m_log = nullptr;
+    std::string m_problemDesc;
+    std::vector<Fetch> m_lastFetches;
+};
+
+// "?.?.??" when the build names no version.
+std::string versionText();
+// The notification addresses joined with ", ".
+std::string joinedNotifyAddresses(const app::AppSettings& settings);
+
+} // namespace tarnwick::notify

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tarnwick::app {
+class AppSettings;
+class FrontEnd;
+class Log;
+} // namespace tarnwick::app
+namespace tarnwick::core {
+struct Entry;
+}
+namespace tarnwick::net {
+class FlowLog;
+}
+namespace tarnwick::rules {
+class TemplateVars;
+}
+namespace tarnwick::tasks {
+class TaskHost;
+}
+
+namespace tarnwick::notify {
+
+class ApplicationNames;
+
+// Recipients of a sending.
+enum class MailMode : int {
+    ReturnAddress = 0,
+    NotifyAddresses = 1,
+    ActivityAddress = 2,
+    SupportAddress = 3,
+    OwnToLine = 4, // set by a leading "To: " line of the message itself
+};
+
+// The main window's cancel reasons that the sending reads and sets.
+namespace cancelreason {
+constexpr int None = 0;
+constexpr int User = 1;
+constexpr int TimedOut = 2;
+constexpr int InternalProblem = 0x4000;
+} // namespace cancelreason
+
+// What the queue works with; nothing here is owned by it.
+struct EmailContext {
+    app::AppSettings& settings;
+    app::Log& log;
+    app::FrontEnd& frontEnd;
+    tasks::TaskHost& taskHost;
+    rules::TemplateVars& vars;
+    const ApplicationNames& names;
+    net::FlowLog* flowLog = nullptr;
+    // The main window's cancel reason; none: the queue keeps its own.
+    int* cancelReason = nullptr;
+    // Called with true before and false after each SMTP job (the window's "sending" mark); may be empty.
+    std::function<void(bool sending)> sendingMark;
+};
+
+constexpr const char* k_pendingListName = "Tarnwick_pending.tmp";
+constexpr const char* k_remainderListName = "Tarnwick_pending2.tmp";
+constexpr const char* k_activityFileName = "Tarnwick_activity.tmp";
+constexpr const char* k_emailTestFileName = "Tarnwick_emailtest.txt";
+
+// The file name of a queued message: "Tarnwick_" + kind + the entry's identifier + ".tmp". Any byte of the
+// identifier other than an ASCII letter, digit or "-" becomes "_", so the name never leaves the folder.
+std::string messageFileName(const core::Entry& entry, std::string_view kind);
+
+// The queue of notification e-mail in the logging directory, and the sending of messages through the SMTP
+// client. Message files are complete on disk before they are listed; the pending list is only ever replaced
+// whole, so a crash may send a message twice but never loses one.
+class EmailQueue {
+public:
+    explicit EmailQueue(EmailContext context);
+
+    // Expands template `templateId` with `entry` as the current entry into its message file and lists it.
+    // Returns the error text (already reported), empty on success.
+    std::string PostEmail(const core::Entry& entry, int templateId, std::string_view kind);
+    // The same with `previous` as the previous entry of the expansion (change notices).
+    std::string PostEmail(const core::Entry& entry, int templateId, std::string_view kind, const core::Entry* previous);
+
+    // Whether a pending list can be read in the logging directory.
+    bool pendingExists() const;
+    // Sends (or, with `del`, deletes) the queue; with `ask` the user is asked first and, after a failure,
+    // whether to go on anyway. True when the caller may go on.
+    bool processPending(bool ask, bool del);
+    // Expands template `templateId` into a scratch file and sends it at once.
+    std::string sendAtOnce(int templateId, MailMode mode, bool showResult);
+    // Sends one message file; returns the error text, empty on success and for an empty or missing file.
+    std::string sendMessageFile(const std::string& path, MailMode mode);
+
+    // The outcome of the last processPending: messages sent (activity report included) and the failure.
+    int lastBatchSent() const { return m_lastSent; }
+    const std::string& lastBatchError() const { return m_lastError; }
+
+    std::string pendingListPath() const;
+
+private:
+    std::string logDir() const;
+    std::string recipients(MailMode mode) const;
+    std::string runSmtpJob(const std::string& to, const std::string& cc, std::string message);
+
+    int& cancelReason() { return m_ctx.cancelReason ? *m_ctx.cancelReason : m_ownCancelReason; }
+
+    EmailContext m_ctx;
+    int m_ownCancelReason = cancelreason::None;
+    bool m_lastSendWentOut = false;
+    int m_lastSent = 0;
+    std::string m_lastError;
+};
+
+} // namespace tarnwick::notify
