@@ -1,7 +1,10 @@
 #include "platform/files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +35,35 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A save killed between mkstemp and rename leaves "<name>.XXXXXX" behind; the
+// next save of the same file removes such leftovers once they are a minute old
+// (younger ones may belong to a save in progress).
+void removeStaleTemporaries(const std::string& path)
+{
+    const std::string folder = folderOf(path);
+    const auto slash = path.find_last_of('/');
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return;
+    const time_t cutoff = ::time(nullptr) - 60;
+    while (const dirent* e = ::readdir(dir)) {
+        std::string_view name(e->d_name);
+        if (name.size() != base.size() + 7 || name.compare(0, base.size(), base) != 0 || name[base.size()] != '.')
+            continue;
+        bool mkstempSuffix = true;
+        for (char c : name.substr(base.size() + 1))
+            mkstempSuffix = mkstempSuffix && std::isalnum(static_cast<unsigned char>(c));
+        if (!mkstempSuffix)
+            continue;
+        const std::string full = joinPath(folder, name);
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff)
+            ::unlink(full.c_str());
+    }
+    ::closedir(dir);
+}
+
 void syncFolder(const std::string& path)
 {
     int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -58,7 +90,7 @@ std::optional<std::string> readFile(const std::string& path)
     if (fd < 0)
         return std::nullopt;
     std::string out;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
         out.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
@@ -84,7 +116,7 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes)
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
-    struct stat old{};
+    struct stat old {};
     // a replaced file keeps the permissions of the one it replaces
     ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
@@ -94,6 +126,7 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes)
         return false;
     }
     syncFolder(path);
+    removeStaleTemporaries(path);
     return true;
 }
 
@@ -108,7 +141,7 @@ bool appendFileSynced(const std::string& path, std::string_view bytes)
 
 bool fileExists(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -119,7 +152,7 @@ bool removeFile(const std::string& path)
 
 std::optional<long long> fileSize(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return std::nullopt;
     return static_cast<long long>(st.st_size);
