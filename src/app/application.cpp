@@ -1,0 +1,31 @@
+#include "app/application.h"
+
+#include "core/datafile.h"
+#include "rules/applyrules.h"
+
+namespace tarnwick::app {
+
+AppContext::AppContext(const std::string& settingsPath)
+    : settings(settingsPath), log(settings), rules(vars), names(settings)
+{
+    rules.load(logDir());
+    names.setRules(&rules);
+    names.setLog(&log);
+    names.setEntryStore(&entries);
+    vars.setAppNames(&names);
+    vars.setRules(&rules);
+    // the entry variable StatusUrl is the status-page address of the rules in use
+    rules::installStatusUrlProvider(rules, vars);
+}
+
+AppContext::~AppContext()
+{
+    core::setStatusUrlProvider({});
+}
+
+std::string AppContext::loadEntries()
+{
+    return core::loadDataFile(entries, logDir());
+}
+
+} // namespace tarnwick::app

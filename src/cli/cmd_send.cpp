@@ -1,14 +1,8 @@
 #include "cli/commands.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "app/application.h"
 #include "cli/clifrontend.h"
-#include "core/datafile.h"
-#include "core/entrystore.h"
-#include "notify/appnames.h"
 #include "notify/emailqueue.h"
-#include "rules/rulesfile.h"
-#include "rules/templatevars.h"
 
 #include <iostream>
 
@@ -26,33 +20,21 @@ int cmdSend(const Invocation& inv)
             return 1;
         }
     }
-    app::AppSettings settings(app::settingsPath(inv.settingsOption));
-    const std::string logDir = settings.value("LogDir");
-    if (logDir.empty()) {
+    app::AppContext app(app::settingsPath(inv.settingsOption));
+    if (app.logDir().empty()) {
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
         return 1;
     }
-    app::Log log(settings);
     CliFrontEnd frontEnd(std::cout, std::cerr);
     if (del)
         frontEnd.setFixedAnswer(app::Answer::Yes); // the command itself is the answer to "really delete?"
 
-    rules::TemplateVars vars;
-    rules::RulesFile rules(vars);
-    rules.load(logDir);
-    core::EntryStore store; // counted by the activity report
-    core::loadDataFile(store, logDir);
-    notify::ApplicationNames names(settings);
-    names.setRules(&rules);
-    names.setLog(&log);
-    names.setEntryStore(&store);
-    vars.setAppNames(&names);
-    vars.setRules(&rules);
+    app.loadEntries(); // counted by the activity report
 
-    notify::EmailQueue queue({settings, log, frontEnd, frontEnd, vars, names, nullptr, nullptr, {}});
+    notify::EmailQueue queue({app.settings, app.log, frontEnd, frontEnd, app.vars, app.names, nullptr, nullptr, {}});
     const bool pending = queue.pendingExists();
     queue.processPending(false, del);
-    settings.writeAll();
+    app.settings.writeAll();
     if (!pending)
         return 0;
     if (del) {

@@ -1,13 +1,9 @@
 #include "cli/commands.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "app/application.h"
 #include "cli/clifrontend.h"
-#include "notify/appnames.h"
 #include "notify/emailqueue.h"
 #include "notify/templates.h"
-#include "rules/rulesfile.h"
-#include "rules/templatevars.h"
 
 #include <iostream>
 
@@ -25,27 +21,17 @@ int cmdTestMail(const Invocation& inv)
             return 1;
         }
     }
-    app::AppSettings settings(app::settingsPath(inv.settingsOption));
-    app::Log log(settings);
+    app::AppContext app(app::settingsPath(inv.settingsOption));
     CliFrontEnd frontEnd(std::cout, std::cerr);
     frontEnd.setShowProgress(false);
 
-    rules::TemplateVars vars;
-    rules::RulesFile rules(vars);
-    rules.load(settings.value("LogDir"));
-    notify::ApplicationNames names(settings);
-    names.setRules(&rules);
-    names.setLog(&log);
-    vars.setAppNames(&names);
-    vars.setRules(&rules);
-
-    notify::EmailQueue queue({settings, log, frontEnd, frontEnd, vars, names, nullptr, nullptr, {}});
+    notify::EmailQueue queue({app.settings, app.log, frontEnd, frontEnd, app.vars, app.names, nullptr, nullptr, {}});
     const std::string error =
         queue.sendAtOnce(notify::templateid::TestMail,
                          toNotify ? notify::MailMode::NotifyAddresses : notify::MailMode::ReturnAddress, false);
-    settings.writeAll();
+    app.settings.writeAll();
     if (!error.empty()) {
-        log.write("%s '%s'\n", "E-Mail Failed", error.c_str());
+        app.log.write("%s '%s'\n", "E-Mail Failed", error.c_str());
         std::cerr << error << '\n';
         return 1;
     }

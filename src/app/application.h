@@ -1,0 +1,40 @@
+#pragma once
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "core/entrystore.h"
+#include "notify/appnames.h"
+#include "rules/rulesfile.h"
+#include "rules/templatevars.h"
+
+#include <string>
+
+namespace tarnwick::app {
+
+// The application object without its windows: the settings, the log, the rules
+// in use, the template variables with the application-wide names, and the
+// entries, wired together once for every front end.
+class AppContext {
+public:
+    // Reads the settings at `settingsPath` and loads the rules from the logging
+    // directory (the built-in rules when it has none or an older one).
+    explicit AppContext(const std::string& settingsPath);
+    // Stores the settings (with the settings' own destructor).
+    ~AppContext();
+    AppContext(const AppContext&) = delete;
+    AppContext& operator=(const AppContext&) = delete;
+
+    std::string logDir() const { return settings.value("LogDir"); }
+    // Loads the data file from the logging directory into `entries`; returns the
+    // version message (empty when the file was read or does not exist).
+    std::string loadEntries();
+
+    AppSettings settings;
+    Log log;
+    rules::TemplateVars vars;
+    rules::RulesFile rules;
+    notify::ApplicationNames names;
+    core::EntryStore entries;
+};
+
+} // namespace tarnwick::app
