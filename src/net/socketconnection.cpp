@@ -223,25 +223,34 @@ void SocketConnection::send(std::string_view data, std::optional<std::string_vie
     log(FlowLog::k_status, "Sent");
 }
 
+std::size_t SocketConnection::receivePart(char* buffer, std::size_t size, bool closeIsError)
+{
+    for (;;) {
+        waitFor(Wait::Read);
+        const int fd = lockedSocket();
+        if (fd < 0)
+            raise(msg::k_disconnected);
+        const ssize_t n = ::recv(fd, buffer, size, 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+            continue;
+        // a close while a reply is awaited counts as lost before the cancel byte is read
+        if (n < 0 || (n == 0 && closeIsError) || lockedSocket() < 0)
+            raise(msg::k_disconnected);
+        checkCancel();
+        return static_cast<std::size_t>(n);
+    }
+}
+
 std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit)
 {
     log(FlowLog::k_status, "Receiving ...");
     std::string result;
     char buffer[k_chunk];
     for (;;) {
-        waitFor(Wait::Read);
-        const int fd = lockedSocket();
-        if (fd < 0)
-            raise(msg::k_disconnected);
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-            continue;
-        if (n < 0 || lockedSocket() < 0)
-            raise(msg::k_disconnected);
-        checkCancel();
+        const std::size_t n = receivePart(buffer, sizeof buffer, false);
         if (n == 0)
             break;
-        const std::string_view part(buffer, static_cast<std::size_t>(n));
+        const std::string_view part(buffer, n);
         result.append(part);
         log(FlowLog::k_incoming, "Received part '" + (sizesOnly ? std::to_string(n) : FlowLog::shown(part)) + "'");
         if (result.size() > limit)
@@ -258,17 +267,8 @@ bool SocketConnection::expectReply(int code)
     std::size_t lineStart = 0;
     char buffer[k_replyChunk];
     for (;;) {
-        waitFor(Wait::Read);
-        const int fd = lockedSocket();
-        if (fd < 0)
-            raise(msg::k_disconnected);
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-            continue;
-        if (n <= 0 || lockedSocket() < 0)
-            raise(msg::k_disconnected);
-        checkCancel();
-        const std::string_view part(buffer, static_cast<std::size_t>(n));
+        const std::size_t n = receivePart(buffer, sizeof buffer, true);
+        const std::string_view part(buffer, n);
         log(FlowLog::k_incoming, "Received '" + FlowLog::shown(part) + "'");
         reply.append(part);
         if (findReplyEnd(reply, lineStart))

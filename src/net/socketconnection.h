@@ -83,6 +83,9 @@ private:
     int lockedSocket();
     void waitFor(Wait what);
     void checkCancel();
+    // One read of at most `size` bytes once the socket is readable; 0 when the
+    // server closed, which raises "Disconnected by server" when `closeIsError`.
+    std::size_t receivePart(char* buffer, std::size_t size, bool closeIsError);
 
     const std::atomic<char>& m_cancel;
     FlowLog* m_flowLog;
