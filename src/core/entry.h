@@ -31,8 +31,8 @@ struct Entry {
     std::string StatusText;
     std::string LastHistory;
     std::string Location;
-    DayNumber Today = 0;     // the local day this record was created; never stored
-    int Frequency = 0;       // 0 Daily, 1 Weekly, 2 Monthly, 3 Yearly, 4 (or other) Never
+    DayNumber Today = 0; // the local day this record was created; never stored
+    int Frequency = 0;   // 0 Daily, 1 Weekly, 2 Monthly, 3 Yearly, 4 (or other) Never
     DayNumber LastUpdate = 0;
     DayNumber LastChange = 0;
     std::string Reference;

@@ -12,12 +12,8 @@ TEST(ReplaceAll, NeverRescansInsertedText)
         const char* to;
         const char* want;
     } cases[] = {
-        {"aaa", "a", "aa", "aaaaaa"},
-        {"abcabc", "bc", "", "aa"},
-        {"xyz", "", "q", "xyz"},
-        {"aaaa", "aa", "a", "aa"},
-        {"", "a", "b", ""},
-        {"<br/>", "<br/>", "<br/>\r\n", "<br/>\r\n"},
+        {"aaa", "a", "aa", "aaaaaa"}, {"abcabc", "bc", "", "aa"}, {"xyz", "", "q", "xyz"},
+        {"aaaa", "aa", "a", "aa"},    {"", "a", "b", ""},         {"<br/>", "<br/>", "<br/>\r\n", "<br/>\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
