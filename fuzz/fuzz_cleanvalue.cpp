@@ -2,6 +2,7 @@
 // a plain, step-by-step rendering of the same rules, and the shape of what the
 // later steps return.
 #include "core/text.h"
+#include "plainsteps.h"
 #include "rules/dates.h"
 #include "rules/pagetext.h"
 
@@ -30,14 +31,7 @@ bool isSpace(char c)
 
 std::string plainClean(std::string s)
 {
-    for (size_t pos = 0;;) {
-        const size_t open = s.find("<!--", pos);
-        const size_t close = open == k_npos ? k_npos : s.find("-->", open);
-        if (close == k_npos)
-            break;
-        s.erase(open, close + 3 - open);
-        pos = open;
-    }
+    fuzz::plainRemoveComments(s);
     for (size_t pos = 0;;) {
         const size_t lt = s.find('<', pos);
         const size_t gt = lt == k_npos ? k_npos : s.find('>', lt + 1);
@@ -47,21 +41,7 @@ std::string plainClean(std::string s)
         pos = lt;
     }
     s = core::replaceAll(s, "&nbsp;", " ");
-    for (size_t pos = 0;;) {
-        size_t end = pos;
-        while (end < s.size() && s[end] == ' ')
-            ++end;
-        s.erase(pos, end - pos);
-        const size_t eol = s.find_first_of("\r\n", pos);
-        if (eol == k_npos)
-            break;
-        size_t next = eol;
-        while (next < s.size() && (s[next] == '\r' || s[next] == '\n'))
-            ++next;
-        if (next == s.size())
-            break;
-        pos = next;
-    }
+    fuzz::plainTrimLineStarts(s);
     s = core::replaceAll(s, "&lt;", "<");
     s = core::replaceAll(s, "&gt;", ">");
     s = core::replaceAll(s, "&quot;", "\"");

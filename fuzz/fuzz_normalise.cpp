@@ -2,6 +2,7 @@
 // (slow, with erase and insert, but obviously right), plus the properties every
 // normalised page has.
 #include "core/text.h"
+#include "plainsteps.h"
 #include "rules/pagetext.h"
 
 #include <cstddef>
@@ -26,14 +27,7 @@ std::string plainNormalise(std::string s)
     if (s.find("\r\n") == k_npos)
         s = core::replaceAll(s, "\n", "\r\n");
 
-    for (size_t pos = 0;;) {
-        const size_t open = s.find("<!--", pos);
-        const size_t close = open == k_npos ? k_npos : s.find("-->", open);
-        if (close == k_npos)
-            break;
-        s.erase(open, close + 3 - open);
-        pos = open;
-    }
+    fuzz::plainRemoveComments(s);
 
     s = core::replaceAll(s, "&nbsp;", " ");
     s = core::replaceAll(s, "&#160;", " ");
@@ -73,21 +67,7 @@ std::string plainNormalise(std::string s)
         pos = gt + 1;
     }
 
-    for (size_t pos = 0;;) {
-        size_t end = pos;
-        while (end < s.size() && s[end] == ' ')
-            ++end;
-        s.erase(pos, end - pos);
-        const size_t eol = s.find_first_of("\r\n", pos);
-        if (eol == k_npos)
-            break;
-        size_t next = eol;
-        while (next < s.size() && (s[next] == '\r' || s[next] == '\n'))
-            ++next;
-        if (next == s.size())
-            break;
-        pos = next;
-    }
+    fuzz::plainTrimLineStarts(s);
 
     return core::replaceAll(
         core::replaceAll(
