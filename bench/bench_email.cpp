@@ -1,9 +1,9 @@
 // The e-mail queue end to end: 1000 notifications posted into a fresh logging
 // folder, then sent in one batch to a local SMTP sink (aiosmtpd on 127.0.0.1).
 // Prints posts per second and messages sent per second.
-#include "app/frontend.h"
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/frontend.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "core/entry.h"
 #include "notify/appnames.h"
 #include "notify/emailqueue.h"
@@ -33,9 +33,9 @@ namespace {
 constexpr int k_messages = 1000;
 
 // A front end without a window whose waits return at once.
-class QuietFrontEnd final : public app::FrontEnd, public tasks::TaskHost {
+class QuietFrontEnd final : public base::FrontEnd, public tasks::TaskHost {
 public:
-    app::Answer messageBox(const std::string& text, const std::string&, app::Buttons, app::Answer answer) override
+    base::Answer messageBox(const std::string& text, const std::string&, base::Buttons, base::Answer answer) override
     {
         std::fprintf(stderr, "box: %s\n", text.c_str());
         return answer;
@@ -114,13 +114,13 @@ void BM_PostThenSendBatch(benchmark::State& state)
         int sent = 0;
         {
             Sink sink(root + "/sink");
-            app::AppSettings settings(root + "/settings.ini");
+            base::AppSettings settings(root + "/settings.ini");
             settings.setValue("LogDir", root + "/logs");
             settings.setValue("SmtpServer", "127.0.0.1:" + std::to_string(sink.port()));
             settings.setValue("ReturnAddress", "me@example.test");
             settings.setValue("CountEmailBatchSucceeded", "1"); // no activity report
             settings.setNotifyAddresses({"n1@example.test"});
-            app::Log log(settings);
+            base::Log log(settings);
             QuietFrontEnd fe;
             rules::TemplateVars vars;
             notify::ApplicationNames names(settings);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "core/entrystore.h"
 #include "notify/appnames.h"
 #include "rules/rulesfile.h"
@@ -29,8 +29,8 @@ public:
     // version message (empty when the file was read or does not exist).
     std::string loadEntries();
 
-    AppSettings settings;
-    Log log;
+    base::AppSettings settings;
+    base::Log log;
     rules::TemplateVars vars;
     rules::RulesFile rules;
     notify::ApplicationNames names;

@@ -25,10 +25,10 @@ CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err) : m_out(out), m_e
 
 CliFrontEnd::~CliFrontEnd() = default;
 
-app::Answer CliFrontEnd::messageBox(const std::string& text, const std::string& caption, app::Buttons buttons,
-                                    app::Answer defaultAnswer)
+base::Answer CliFrontEnd::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
+                                    base::Answer defaultAnswer)
 {
-    app::Answer answer = buttons == app::Buttons::Ok ? app::Answer::Ok : (m_hasFixed ? m_fixed : defaultAnswer);
+    base::Answer answer = buttons == base::Buttons::Ok ? base::Answer::Ok : (m_hasFixed ? m_fixed : defaultAnswer);
     m_err << caption << ": " << text << "\n";
     return answer;
 }

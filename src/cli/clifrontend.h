@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/frontend.h"
+#include "base/frontend.h"
 #include "tasks/taskhost.h"
 
 #include <atomic>
@@ -13,21 +13,21 @@ namespace tarnwick::cli {
 // The front end without a window: message boxes go to standard error and take
 // their default answer (or the answer a --yes style option chose), progress is
 // printed as lines, and Ctrl-C sets the cancel flag.
-class CliFrontEnd final : public app::FrontEnd, public tasks::TaskHost {
+class CliFrontEnd final : public base::FrontEnd, public tasks::TaskHost {
 public:
     explicit CliFrontEnd(std::ostream& out, std::ostream& err);
     ~CliFrontEnd() override;
 
     // Every question gets this answer instead of its default (none: the default).
-    void setFixedAnswer(app::Answer answer)
+    void setFixedAnswer(base::Answer answer)
     {
         m_fixed = answer;
         m_hasFixed = true;
     }
     void setShowProgress(bool show) { m_progress = show; }
 
-    app::Answer messageBox(const std::string& text, const std::string& caption, app::Buttons buttons,
-                           app::Answer defaultAnswer) override;
+    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
+                           base::Answer defaultAnswer) override;
     std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
                                          const std::string& initial) override;
     void runStart(const std::string& caption, int range) override;
@@ -48,7 +48,7 @@ public:
 private:
     std::ostream& m_out;
     std::ostream& m_err;
-    app::Answer m_fixed = app::Answer::Ok;
+    base::Answer m_fixed = base::Answer::Ok;
     bool m_hasFixed = false;
     bool m_progress = true;
     int m_range = 0;

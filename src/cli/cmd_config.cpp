@@ -1,6 +1,6 @@
 #include "cli/commands.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include <iostream>
 #include <map>
@@ -13,18 +13,18 @@ constexpr const char* k_usage = "usage: tarnwick-cli [--settings FILE] config ge
 
 bool isList(const std::string& name)
 {
-    return name == app::AppSettings::k_notifyPrefix;
+    return name == base::AppSettings::k_notifyPrefix;
 }
 
 bool checkName(const std::string& name)
 {
-    if (isList(name) || app::AppSettings::isKnownName(name))
+    if (isList(name) || base::AppSettings::isKnownName(name))
         return true;
     std::cerr << "tarnwick-cli: unknown setting '" << name << "'\n";
     return false;
 }
 
-int configGet(app::AppSettings& settings, const std::vector<std::string>& args)
+int configGet(base::AppSettings& settings, const std::vector<std::string>& args)
 {
     if (args.size() != 2) {
         std::cerr << k_usage;
@@ -45,7 +45,7 @@ int configGet(app::AppSettings& settings, const std::vector<std::string>& args)
     return 0;
 }
 
-int configSet(app::AppSettings& settings, const std::vector<std::string>& args)
+int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
 {
     if (args.size() < 2) {
         std::cerr << k_usage;
@@ -70,26 +70,26 @@ int configSet(app::AppSettings& settings, const std::vector<std::string>& args)
 }
 
 // Every setting that holds a value, sorted by name; the password only as "(set)".
-int configList(const app::AppSettings& settings)
+int configList(const base::AppSettings& settings)
 {
     std::multimap<std::string, std::string> lines;
-    for (std::string_view name : app::AppSettings::knownNames()) {
+    for (std::string_view name : base::AppSettings::knownNames()) {
         std::string value = settings.value(name);
         if (value.empty())
             continue;
         lines.emplace(std::string(name), name == "Password" ? std::string("(set)") : value);
     }
     for (const auto& [name, value] : lines) {
-        if (name > app::AppSettings::k_notifyPrefix)
+        if (name > base::AppSettings::k_notifyPrefix)
             break;
         std::cout << name << '=' << value << '\n';
     }
     const auto& addresses = settings.notifyAddresses();
     for (size_t i = 0; i < addresses.size(); ++i)
-        std::cout << app::AppSettings::listValueName(app::AppSettings::k_notifyPrefix, static_cast<int>(i) + 1) << '='
+        std::cout << base::AppSettings::listValueName(base::AppSettings::k_notifyPrefix, static_cast<int>(i) + 1) << '='
                   << addresses[i] << '\n';
     for (const auto& [name, value] : lines) {
-        if (name > app::AppSettings::k_notifyPrefix)
+        if (name > base::AppSettings::k_notifyPrefix)
             std::cout << name << '=' << value << '\n';
     }
     return 0;
@@ -103,7 +103,7 @@ int cmdConfig(const Invocation& inv)
         std::cerr << k_usage;
         return 1;
     }
-    app::AppSettings settings(app::settingsPath(inv.settingsOption));
+    base::AppSettings settings(base::settingsPath(inv.settingsOption));
     const std::string& verb = inv.args[0];
     if (verb == "get")
         return configGet(settings, inv.args);

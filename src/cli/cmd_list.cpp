@@ -1,6 +1,6 @@
 #include "cli/commands.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "core/datafile.h"
 #include "core/entrystore.h"
 #include "core/identifier.h"
@@ -19,7 +19,7 @@ int cmdList(const Invocation& inv)
     }
     std::string logDir;
     {
-        app::AppSettings settings(app::settingsPath(inv.settingsOption));
+        base::AppSettings settings(base::settingsPath(inv.settingsOption));
         logDir = settings.value("LogDir");
     }
     if (logDir.empty()) {

@@ -17,7 +17,7 @@ int cmdReport(const Invocation& inv)
         std::cerr << "usage: tarnwick-cli [--settings FILE] report\n";
         return 1;
     }
-    app::AppContext app(app::settingsPath(inv.settingsOption));
+    app::AppContext app(base::settingsPath(inv.settingsOption));
     const std::string reportDir = app.settings.value("ReportDir");
     if (reportDir.empty()) {
         std::cerr << "tarnwick-cli: no report directory is set (config set ReportDir DIR)\n";

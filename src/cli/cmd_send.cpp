@@ -20,14 +20,14 @@ int cmdSend(const Invocation& inv)
             return 1;
         }
     }
-    app::AppContext app(app::settingsPath(inv.settingsOption));
+    app::AppContext app(base::settingsPath(inv.settingsOption));
     if (app.logDir().empty()) {
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
         return 1;
     }
     CliFrontEnd frontEnd(std::cout, std::cerr);
     if (del)
-        frontEnd.setFixedAnswer(app::Answer::Yes); // the command itself is the answer to "really delete?"
+        frontEnd.setFixedAnswer(base::Answer::Yes); // the command itself is the answer to "really delete?"
 
     app.loadEntries(); // counted by the activity report
 

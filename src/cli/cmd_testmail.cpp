@@ -21,7 +21,7 @@ int cmdTestMail(const Invocation& inv)
             return 1;
         }
     }
-    app::AppContext app(app::settingsPath(inv.settingsOption));
+    app::AppContext app(base::settingsPath(inv.settingsOption));
     CliFrontEnd frontEnd(std::cout, std::cerr);
     frontEnd.setShowProgress(false);
 

@@ -97,7 +97,12 @@ std::string envelopeAddress(std::string_view text)
     const std::string_view address = text.substr(0, end);
     if (address.find('<') != std::string_view::npos)
         return std::string(address);
-    return "<" + std::string(address) + ">";
+    std::string out;
+    out.reserve(address.size() + 2);
+    out += '<';
+    out.append(address);
+    out += '>';
+    return out;
 }
 
 std::vector<std::string> envelopeAddresses(std::string_view list)

@@ -1,7 +1,7 @@
 #include "notify/appnames.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "core/daynumber.h"
 #include "core/entrystore.h"
 #include "core/text.h"
@@ -36,7 +36,7 @@ constexpr SettingName k_settingNames[] = {
     {"OrgName", "OrgName"}, {"SmtpServer", "SmtpServer"}, {"ReturnAddress", "ReturnAddress"},
 };
 
-std::optional<std::string> settingValue(const app::AppSettings& settings, const SettingName* begin,
+std::optional<std::string> settingValue(const base::AppSettings& settings, const SettingName* begin,
                                         const SettingName* end, std::string_view name)
 {
     for (const SettingName* s = begin; s != end; ++s) {
@@ -86,7 +86,7 @@ std::string versionText()
 #endif
 }
 
-std::string joinedNotifyAddresses(const app::AppSettings& settings)
+std::string joinedNotifyAddresses(const base::AppSettings& settings)
 {
     std::string out;
     for (const std::string& address : settings.notifyAddresses()) {
@@ -97,7 +97,7 @@ std::string joinedNotifyAddresses(const app::AppSettings& settings)
     return out;
 }
 
-ApplicationNames::ApplicationNames(const app::AppSettings& settings) : m_settings(settings) {}
+ApplicationNames::ApplicationNames(const base::AppSettings& settings) : m_settings(settings) {}
 
 std::string ApplicationNames::activityAddress() const
 {

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 class AppSettings;
 class Log;
-} // namespace tarnwick::app
+} // namespace tarnwick::base
 namespace tarnwick::core {
 class EntryStore;
 }
@@ -39,13 +39,13 @@ struct Fetch {
 // (none of them owned; all but the settings may be absent).
 class ApplicationNames final : public rules::TemplateVars::AppNames {
 public:
-    explicit ApplicationNames(const app::AppSettings& settings);
+    explicit ApplicationNames(const base::AppSettings& settings);
 
     void setRules(const rules::RulesFile* rules) { m_rules = rules; }
     void setFlowLog(const net::FlowLog* flowLog) { m_flowLog = flowLog; }
     void setEntryStore(const core::EntryStore* store) { m_store = store; }
     // The log whose whole file LogFile reads.
-    void setLog(const app::Log* log) { m_log = log; }
+    void setLog(const base::Log* log) { m_log = log; }
     void setProblemDesc(std::string text) { m_problemDesc = std::move(text); }
     const std::string& problemDesc() const { return m_problemDesc; }
     void setLastFetches(std::vector<Fetch> fetches) { m_lastFetches = std::move(fetches); }
@@ -57,14 +57,14 @@ public:
     std::string activityAddress() const;
     std::string supportAddress() const;
 
-    const app::AppSettings& settings() const { return m_settings; }
+    const base::AppSettings& settings() const { return m_settings; }
 
 private:
-    const app::AppSettings& m_settings;
+    const base::AppSettings& m_settings;
     const rules::RulesFile* m_rules = nullptr;
     const net::FlowLog* m_flowLog = nullptr;
     const core::EntryStore* m_store = nullptr;
-    const app::Log* m_log = nullptr;
+    const base::Log* m_log = nullptr;
     std::string m_problemDesc;
     std::vector<Fetch> m_lastFetches;
 };
@@ -72,6 +72,6 @@ private:
 // "?.?.??" when the build names no version.
 std::string versionText();
 // The notification addresses joined with ", ".
-std::string joinedNotifyAddresses(const app::AppSettings& settings);
+std::string joinedNotifyAddresses(const base::AppSettings& settings);
 
 } // namespace tarnwick::notify

@@ -1,8 +1,8 @@
 #include "notify/emailqueue.h"
 
-#include "app/frontend.h"
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/frontend.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "core/entry.h"
 #include "core/text.h"
 #include "core/textfile.h"
@@ -148,7 +148,7 @@ std::string EmailQueue::PostEmail(const core::Entry& entry, int templateId, std:
         }
     }
     if (!error.empty())
-        app::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
+        base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
     return error;
 }
 
@@ -217,7 +217,7 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     m_ctx.frontEnd.operationEnd();
 
     if (reason == cancelreason::InternalProblem) {
-        app::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblem, "Problem");
+        base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblem, "Problem");
         reason = cancelreason::User;
     } else if (reason == cancelreason::TimedOut) {
         reason = cancelreason::None;
@@ -262,23 +262,23 @@ bool EmailQueue::processPending(bool ask, bool del)
 {
     m_lastSent = 0;
     m_lastError.clear();
-    app::FrontEnd& fe = m_ctx.frontEnd;
+    base::FrontEnd& fe = m_ctx.frontEnd;
 
     if (!pendingExists()) {
         if (!ask)
-            fe.messageBox("There aren't any e-mail notifications waiting to be sent.", app::caption(), app::Buttons::Ok,
-                          app::Answer::Ok);
+            fe.messageBox("There aren't any e-mail notifications waiting to be sent.", base::caption(), base::Buttons::Ok,
+                          base::Answer::Ok);
         return true;
     }
-    if (del && fe.messageBox("Do you really want to delete the pending e-mail notifications?", app::caption(),
-                             app::Buttons::YesNo, app::Answer::No) != app::Answer::Yes)
+    if (del && fe.messageBox("Do you really want to delete the pending e-mail notifications?", base::caption(),
+                             base::Buttons::YesNo, base::Answer::No) != base::Answer::Yes)
         return false;
     if (ask) {
-        app::Answer answer = fe.messageBox("There are e-mail notifications waiting to be sent. Send them now?",
-                                           app::caption(), app::Buttons::YesNoCancel, app::Answer::Yes);
-        if (answer == app::Answer::Cancel)
+        base::Answer answer = fe.messageBox("There are e-mail notifications waiting to be sent. Send them now?",
+                                           base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
+        if (answer == base::Answer::Cancel)
             return false;
-        if (answer != app::Answer::Yes)
+        if (answer != base::Answer::Yes)
             return true;
     }
 
@@ -365,11 +365,11 @@ bool EmailQueue::processPending(bool ask, bool del)
         std::string text = error;
         if (ask)
             text += "\n\nDo you want to exit anyway?";
-        app::Answer answer =
-            fe.messageBox(text, app::caption("Send Nofications Failed"), ask ? app::Buttons::YesNo : app::Buttons::Ok,
-                          ask ? app::Answer::No : app::Answer::Ok);
+        base::Answer answer =
+            fe.messageBox(text, base::caption("Send Nofications Failed"), ask ? base::Buttons::YesNo : base::Buttons::Ok,
+                          ask ? base::Answer::No : base::Answer::Ok);
         if (ask)
-            result = answer == app::Answer::Yes;
+            result = answer == base::Answer::Yes;
     }
     if (!del)
         fe.runEnd();
@@ -400,10 +400,10 @@ std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResul
     }
     if (showResult) {
         if (!error.empty())
-            app::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Failed");
+            base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Failed");
         else
-            m_ctx.frontEnd.messageBox("E-mail was sent successfully.", app::caption(), app::Buttons::Ok,
-                                      app::Answer::Ok);
+            m_ctx.frontEnd.messageBox("E-mail was sent successfully.", base::caption(), base::Buttons::Ok,
+                                      base::Answer::Ok);
     }
     return error;
 }

@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 class AppSettings;
 class FrontEnd;
 class Log;
-} // namespace tarnwick::app
+} // namespace tarnwick::base
 namespace tarnwick::core {
 struct Entry;
 }
@@ -45,9 +45,9 @@ constexpr int InternalProblem = 0x4000;
 
 // What the queue works with; nothing here is owned by it.
 struct EmailContext {
-    app::AppSettings& settings;
-    app::Log& log;
-    app::FrontEnd& frontEnd;
+    base::AppSettings& settings;
+    base::Log& log;
+    base::FrontEnd& frontEnd;
     tasks::TaskHost& taskHost;
     rules::TemplateVars& vars;
     const ApplicationNames& names;

@@ -1,6 +1,7 @@
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/files.h"
 #include "platform/settingsfile.h"
+#include "support/runcli.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -12,35 +13,12 @@ using namespace tarnwick;
 
 namespace {
 
-struct CliRun {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& arg)
-{
-    std::string q = "'";
-    for (char c : arg)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using test::CliRun;
+using test::shellQuoted;
 
 class CliPersistenceTest : public ::testing::Test {
 protected:
-    CliRun cli(const std::vector<std::string>& args) const
-    {
-        std::string command = std::string(TARNWICK_CLI) + " --settings " + quoted(settings());
-        for (const std::string& a : args)
-            command += " " + quoted(a);
-        command += " >" + quoted(m_dir.file("out")) + " 2>" + quoted(m_dir.file("err")) + " </dev/null";
-        CliRun run;
-        int status = std::system(command.c_str());
-        run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = platform::readFile(m_dir.file("out")).value_or("");
-        run.err = platform::readFile(m_dir.file("err")).value_or("");
-        return run;
-    }
+    CliRun cli(const std::vector<std::string>& args) const { return test::runCli(args, settings()); }
     std::string settings() const { return m_dir.file("settings.ini"); }
 
     test::TempDir m_dir;
@@ -94,10 +72,10 @@ TEST_F(CliPersistenceTest, ConfigSetGetList)
         EXPECT_EQ(run.out, step.out);
     }
     // what the command line stored is what the program reads
-    app::AppSettings back(settings());
+    base::AppSettings back(settings());
     EXPECT_EQ(back.value("Install"), "/opt/Markwatch");
     EXPECT_EQ(back.notifyAddresses(), (std::vector<std::string>{"d@x", "e@x"}));
-    EXPECT_EQ(platform::SettingsFile(settings()).read()[std::string(app::AppSettings::k_key)].count("Install"), 1u);
+    EXPECT_EQ(platform::SettingsFile(settings()).read()[std::string(base::AppSettings::k_key)].count("Install"), 1u);
 }
 
 TEST_F(CliPersistenceTest, ListPrintsTheDataFile)
@@ -110,7 +88,7 @@ TEST_F(CliPersistenceTest, ListPrintsTheDataFile)
     EXPECT_EQ(empty.exit, 0) << empty.err;
     EXPECT_EQ(empty.out, "");
 
-    ASSERT_EQ(std::system(("mkdir -p " + quoted(logDir)).c_str()), 0);
+    ASSERT_EQ(std::system(("mkdir -p " + shellQuoted(logDir)).c_str()), 0);
     const std::string data =
         "8\r\n3\tref 1\t75123456\t\t\tMARK\t\t\t\t\t\t\t37000\t2001-02-03\tRegistered\t\t\tTime-out\t36000\r\n"
         "0\tref 2\t\t1234567\r\n";

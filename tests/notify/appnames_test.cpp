@@ -1,7 +1,7 @@
 #include "notify/appnames.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "core/entrystore.h"
 #include "net/flowlog.h"
 #include "platform/clock.h"
@@ -30,7 +30,7 @@ protected:
     std::string value(std::string_view name) { return names.value(name).value_or("<none>"); }
 
     test::TempDir dir;
-    app::AppSettings settings;
+    base::AppSettings settings;
     notify::ApplicationNames names;
     rules::TemplateVars vars;
     // 2024-03-05 13:05:09 UTC, five hours west of Greenwich
@@ -116,7 +116,7 @@ TEST_F(ApplicationNamesTest, ObservedSources)
     EXPECT_EQ(value("ProblemDesc"), "It broke.");
 
     // the log file is read whole, as raw bytes
-    app::Log log(dir.path());
+    base::Log log(dir.path());
     std::ofstream(log.path(), std::ios::binary) << std::string("raw\0bytes\xFF\r\n", 13);
     names.setLog(&log);
     EXPECT_EQ(value("LogFile"), std::string("raw\0bytes\xFF\r\n", 13));

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "base/settings.h"
 #include "core/datafile.h"
 #include "core/entrystore.h"
 #include "support/peers.h"
@@ -25,7 +25,7 @@ protected:
     CliNotifyTest()
     {
         std::filesystem::create_directory(logDir());
-        app::AppSettings settings(settingsFile());
+        base::AppSettings settings(settingsFile());
         settings.setValue("LogDir", logDir());
         settings.setValue("ReportDir", dir.file("reports/www"));
         settings.setValue("ReturnAddress", "me@example.test");
@@ -40,7 +40,7 @@ protected:
 
     void setSetting(const std::string& name, const std::string& value)
     {
-        app::AppSettings settings(settingsFile());
+        base::AppSettings settings(settingsFile());
         settings.setValue(name, value);
         settings.writeAll();
     }
@@ -124,7 +124,7 @@ TEST_F(CliNotifyTest, SendPrintsWhatWentOutAndFailsWhenASendingFails)
     EXPECT_EQ(sink.messages().size(), 2u);
 
     // the counters went back into the settings
-    app::AppSettings settings(settingsFile());
+    base::AppSettings settings(settingsFile());
     EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "3");
     EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
 }

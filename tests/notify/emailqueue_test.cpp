@@ -1,8 +1,8 @@
 #include "notify/emailqueue.h"
 
-#include "app/frontend.h"
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/frontend.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "core/entry.h"
 #include "notify/appnames.h"
 #include "notify/templates.h"
@@ -102,8 +102,8 @@ public:
     }
 
     test::TempDir dir;
-    app::AppSettings settings;
-    app::Log log;
+    base::AppSettings settings;
+    base::Log log;
     test::ScriptedFrontEnd fe;
     rules::TemplateVars vars;
     notify::ApplicationNames names;
@@ -155,7 +155,7 @@ TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
         EXPECT_EQ(queue.PostEmail(entryWithReg("555"), c.templateId, "a"), c.error);
         ASSERT_EQ(fe.boxes.size(), 1u);
         EXPECT_EQ(fe.boxes[0].text, c.error);
-        EXPECT_EQ(fe.boxes[0].caption, app::caption("E-Mail Creation Failed"));
+        EXPECT_EQ(fe.boxes[0].caption, base::caption("E-Mail Creation Failed"));
         if (c.leftover) {
             EXPECT_FALSE(exists(c.leftover));
         }
@@ -178,17 +178,17 @@ TEST_F(EmailQueueTest, NothingPendingAndTheQuestions)
     EXPECT_TRUE(queue.pendingExists());
     const std::string list = pendingList();
     fe.boxes.clear();
-    fe.nextAnswer(app::Answer::Cancel);
+    fe.nextAnswer(base::Answer::Cancel);
     EXPECT_FALSE(queue.processPending(true, false));
-    fe.nextAnswer(app::Answer::No);
+    fe.nextAnswer(base::Answer::No);
     EXPECT_TRUE(queue.processPending(true, false));
-    fe.nextAnswer(app::Answer::No);
+    fe.nextAnswer(base::Answer::No);
     EXPECT_FALSE(queue.processPending(false, true));
     ASSERT_EQ(fe.boxes.size(), 3u);
     EXPECT_EQ(fe.boxes[0].text, "There are e-mail notifications waiting to be sent. Send them now?");
-    EXPECT_EQ(fe.boxes[0].buttons, app::Buttons::YesNoCancel);
+    EXPECT_EQ(fe.boxes[0].buttons, base::Buttons::YesNoCancel);
     EXPECT_EQ(fe.boxes[2].text, "Do you really want to delete the pending e-mail notifications?");
-    EXPECT_EQ(fe.boxes[2].defaultAnswer, app::Answer::No);
+    EXPECT_EQ(fe.boxes[2].defaultAnswer, base::Answer::No);
     EXPECT_EQ(pendingList(), list);
     EXPECT_TRUE(exists("Tarnwick_a1.tmp"));
     EXPECT_EQ(fe.runRange, -1); // nothing was started
@@ -201,7 +201,7 @@ TEST_F(EmailQueueTest, DeletingRemovesOnlyFilesInTheFolder)
     post("2");
     writeAll(dir.file("outside.tmp"), "keep me");
     writeAll(logFile("Tarnwick_pending.tmp"), pendingList() + "../outside.tmp\r\n\r\n");
-    fe.nextAnswer(app::Answer::Yes);
+    fe.nextAnswer(base::Answer::Yes);
     EXPECT_TRUE(queue.processPending(false, true));
     EXPECT_FALSE(exists("Tarnwick_pending.tmp"));
     EXPECT_FALSE(exists("Tarnwick_a1.tmp"));
@@ -306,8 +306,8 @@ TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
         writeAll(logFile("Tarnwick_a2.tmp"), "To: refused@example.test\r\nSubject: no\r\n\r\nno\r\n");
         fe.boxes.clear();
         if (ask) {
-            fe.nextAnswer(app::Answer::Yes); // send now
-            fe.nextAnswer(app::Answer::No);  // do not exit anyway
+            fe.nextAnswer(base::Answer::Yes); // send now
+            fe.nextAnswer(base::Answer::No);  // do not exit anyway
         }
         EXPECT_EQ(queue.processPending(ask, false), !ask);
         EXPECT_EQ(pendingList(), "Tarnwick_a2.tmp\r\nTarnwick_a3.tmp\r\n");
@@ -319,9 +319,9 @@ TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
         EXPECT_EQ(queue.lastBatchError(), error);
         const test::ScriptedFrontEnd::Box& box = fe.boxes.back();
         EXPECT_EQ(box.text, ask ? error + "\n\nDo you want to exit anyway?" : error);
-        EXPECT_EQ(box.caption, app::caption("Send Nofications Failed"));
-        EXPECT_EQ(box.buttons, ask ? app::Buttons::YesNo : app::Buttons::Ok);
-        EXPECT_EQ(box.defaultAnswer, ask ? app::Answer::No : app::Answer::Ok);
+        EXPECT_EQ(box.caption, base::caption("Send Nofications Failed"));
+        EXPECT_EQ(box.buttons, ask ? base::Buttons::YesNo : base::Buttons::Ok);
+        EXPECT_EQ(box.defaultAnswer, ask ? base::Answer::No : base::Answer::Ok);
         EXPECT_EQ(fe.events.back(), "runEnd");
     }
     EXPECT_EQ(sink.messages().size(), 2u);
@@ -362,7 +362,7 @@ TEST_F(EmailQueueTest, SendAtOnce)
     EXPECT_EQ(fe.runRange, 1);
     ASSERT_EQ(fe.boxes.size(), 1u);
     EXPECT_EQ(fe.boxes[0].text, "E-mail was sent successfully.");
-    EXPECT_EQ(fe.boxes[0].caption, app::caption());
+    EXPECT_EQ(fe.boxes[0].caption, base::caption());
     EXPECT_FALSE(exists("Tarnwick_emailtest.txt"));
     std::vector<test::SmtpSink::Message> all = sink.messages();
     ASSERT_EQ(all.size(), 1u);
@@ -381,7 +381,7 @@ TEST_F(EmailQueueTest, SendAtOnce)
     EXPECT_EQ(fe.runCaption, "Send E-Mail");
     ASSERT_EQ(fe.boxes.size(), 1u);
     EXPECT_EQ(fe.boxes[0].text, error);
-    EXPECT_EQ(fe.boxes[0].caption, app::caption("E-Mail Failed"));
+    EXPECT_EQ(fe.boxes[0].caption, base::caption("E-Mail Failed"));
     EXPECT_FALSE(exists("Tarnwick_emailtest.txt"));
 
     settings.setValue("LogDir", dir.file("nowhere"));

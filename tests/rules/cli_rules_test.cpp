@@ -1,5 +1,6 @@
 #include "platform/files.h"
 #include "rules/rulesfile.h"
+#include "support/runcli.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -13,38 +14,9 @@ using namespace tarnwick;
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using test::CliRun;
 
-std::string quoted(const std::string& arg)
-{
-    std::string out = "'";
-    for (char c : arg) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
-}
-
-CliRun runCli(const std::vector<std::string>& args)
-{
-    test::TempDir dir;
-    std::string command = quoted(TARNWICK_CLI);
-    for (const std::string& a : args)
-        command += " " + quoted(a);
-    command += " >" + quoted(dir.file("out")) + " 2>" + quoted(dir.file("err"));
-    CliRun run;
-    int status = std::system(command.c_str());
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = platform::readFile(dir.file("out")).value_or("?");
-    run.err = platform::readFile(dir.file("err")).value_or("?");
-    return run;
-}
+CliRun runCli(const std::vector<std::string>& args) { return test::runCli(args); }
 
 std::string page(const char* name)
 {
@@ -100,7 +72,7 @@ TEST(CliExtract, PrintsTheAddressAndEveryFieldOfEachPage)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         CliRun run = runCli({"extract", page(c.file), "--number", c.number});
-        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.exit, c.exitCode);
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, c.err);
     }
@@ -118,7 +90,7 @@ TEST(CliExtract, UsesARulesFileWithATailPattern)
     ASSERT_TRUE(platform::writeFileAtomic(dir.file("rules.txt"), text));
 
     CliRun run = runCli({"extract", page("status-international.html"), "--rules", dir.file("rules.txt")});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.exit, 0) << run.err;
     EXPECT_NE(run.out.find("\nLastHistory: 2004-05-14 - New Application Entered In Tram\n"), std::string::npos)
         << run.out;
     EXPECT_TRUE(run.out.starts_with(k_office + "internationalreg&entry=-\n")) << run.out;
@@ -142,7 +114,7 @@ TEST(CliExtract, RefusesBadArgumentsWithOneLine)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());
         CliRun run = runCli(c.args);
-        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.exit, 1);
         EXPECT_EQ(run.out, "");
         EXPECT_TRUE(run.err.starts_with(c.errStart)) << run.err;
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
@@ -164,7 +136,7 @@ TEST(CliMatch, PrintsWhatAPatternYieldsOnTheNormalisedPage)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pattern);
         CliRun run = runCli({"match", page("status-pending.html"), c.pattern});
-        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.exit, 0);
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, "");
     }

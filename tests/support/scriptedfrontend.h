@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/frontend.h"
+#include "base/frontend.h"
 #include "tasks/taskhost.h"
 
 #include <deque>
@@ -13,26 +13,26 @@ namespace tarnwick::test {
 
 // A front end that records every call and answers message boxes from a script
 // (the default answer once the script is used up).
-class ScriptedFrontEnd : public app::FrontEnd, public tasks::TaskHost {
+class ScriptedFrontEnd : public base::FrontEnd, public tasks::TaskHost {
 public:
     struct Box {
         std::string text;
         std::string caption;
-        app::Buttons buttons;
-        app::Answer defaultAnswer;
+        base::Buttons buttons;
+        base::Answer defaultAnswer;
     };
 
-    void nextAnswer(app::Answer a) { m_answers.push_back(a); }
+    void nextAnswer(base::Answer a) { m_answers.push_back(a); }
     void nextInput(std::optional<std::string> text) { m_inputs.push_back(std::move(text)); }
 
-    app::Answer messageBox(const std::string& text, const std::string& caption, app::Buttons buttons,
-                           app::Answer defaultAnswer) override
+    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
+                           base::Answer defaultAnswer) override
     {
         boxes.push_back({text, caption, buttons, defaultAnswer});
         events.push_back("box:" + text);
         if (m_answers.empty())
-            return buttons == app::Buttons::Ok ? app::Answer::Ok : defaultAnswer;
-        app::Answer a = m_answers.front();
+            return buttons == base::Buttons::Ok ? base::Answer::Ok : defaultAnswer;
+        base::Answer a = m_answers.front();
         m_answers.pop_front();
         return a;
     }
@@ -86,7 +86,7 @@ public:
     std::function<void()> onDispatch;
 
 private:
-    std::deque<app::Answer> m_answers;
+    std::deque<base::Answer> m_answers;
     std::deque<std::optional<std::string>> m_inputs;
 };
 

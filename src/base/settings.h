@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 
 // The settings file's location: `option` (--settings) when given, else
 // $TARNWICK_SETTINGS, else $XDG_CONFIG_HOME/tarnwick/settings.ini, else
@@ -79,4 +79,4 @@ private:
     bool m_notifyDirty = false;
 };
 
-} // namespace tarnwick::app
+} // namespace tarnwick::base

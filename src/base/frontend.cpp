@@ -1,6 +1,6 @@
-#include "app/frontend.h"
+#include "base/frontend.h"
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 
 std::string caption(std::string_view title)
 {
@@ -12,4 +12,4 @@ std::string caption(std::string_view title)
     return out;
 }
 
-} // namespace tarnwick::app
+} // namespace tarnwick::base

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include "platform/files.h"
 #include "platform/settingsfile.h"
@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 using namespace tarnwick;
-using app::AppSettings;
+using base::AppSettings;
 
 namespace {
 
@@ -137,23 +137,23 @@ TEST_F(SettingsTest, TwoStoresOnOneFileKeepEachOthersValues)
 
 TEST_F(SettingsTest, PasswordStoredForm)
 {
-    EXPECT_EQ(app::passwordStoredForm(""), "");
-    EXPECT_EQ(app::passwordPlain(""), "");
-    EXPECT_EQ(app::passwordStoredForm("secret"), "MFZtY2pWMmM");
+    EXPECT_EQ(base::passwordStoredForm(""), "");
+    EXPECT_EQ(base::passwordPlain(""), "");
+    EXPECT_EQ(base::passwordStoredForm("secret"), "MFZtY2pWMmM");
     std::string high;
     for (int b = 0x80; b < 0x100; ++b)
         high += static_cast<char>(b);
     for (const std::string& plain : {std::string("secret"), std::string("a"), std::string("ab"),
                                      std::string("p\xE4ss\xFF"), high, std::string(1000, 'z')}) {
         SCOPED_TRACE(plain.size());
-        const std::string stored = app::passwordStoredForm(plain);
+        const std::string stored = base::passwordStoredForm(plain);
         EXPECT_EQ(stored.find('='), std::string::npos);
-        EXPECT_EQ(app::passwordPlain(stored), plain);
+        EXPECT_EQ(base::passwordPlain(stored), plain);
     }
     {
         AppSettings s(path());
         s.setPlainPassword("p\xE4ss");
-        EXPECT_EQ(s.value("Password"), app::passwordStoredForm("p\xE4ss"));
+        EXPECT_EQ(s.value("Password"), base::passwordStoredForm("p\xE4ss"));
     }
     EXPECT_EQ(AppSettings(path()).plainPassword(), "p\xE4ss");
 }
@@ -191,7 +191,7 @@ TEST_F(SettingsTest, PathChoice)
         put("TARNWICK_SETTINGS", c.tarnwick);
         put("XDG_CONFIG_HOME", c.xdg);
         put("HOME", c.home);
-        EXPECT_EQ(app::settingsPath(c.option), c.expected);
+        EXPECT_EQ(base::settingsPath(c.option), c.expected);
     }
     put("TARNWICK_SETTINGS", oldT ? oldT->c_str() : nullptr);
     put("XDG_CONFIG_HOME", oldX ? oldX->c_str() : nullptr);

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 
 class AppSettings;
 class FrontEnd;
@@ -39,4 +39,4 @@ private:
 // "Tarnwick® - title".
 void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::string_view title);
 
-} // namespace tarnwick::app
+} // namespace tarnwick::base

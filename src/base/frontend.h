@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 
 enum class Buttons { Ok, YesNo, YesNoCancel };
 enum class Answer { Ok, Yes, No, Cancel };
@@ -43,4 +43,4 @@ public:
     virtual void dispatch(int maxWaitMs) = 0;
 };
 
-} // namespace tarnwick::app
+} // namespace tarnwick::base

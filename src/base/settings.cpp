@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include "core/text.h"
 #include "net/base64.h"
@@ -9,7 +9,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 
 namespace {
 
@@ -232,4 +232,4 @@ void AppSettings::writeAll()
     }
 }
 
-} // namespace tarnwick::app
+} // namespace tarnwick::base

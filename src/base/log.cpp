@@ -1,7 +1,7 @@
-#include "app/log.h"
+#include "base/log.h"
 
-#include "app/frontend.h"
-#include "app/settings.h"
+#include "base/frontend.h"
+#include "base/settings.h"
 #include "core/daynumber.h"
 #include "core/textfile.h"
 #include "platform/files.h"
@@ -9,7 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-namespace tarnwick::app {
+namespace tarnwick::base {
 
 namespace {
 
@@ -106,4 +106,4 @@ void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::strin
     frontEnd.messageBox(std::string(text), caption(title), Buttons::Ok, Answer::Ok);
 }
 
-} // namespace tarnwick::app
+} // namespace tarnwick::base

@@ -1,6 +1,6 @@
-#include "app/log.h"
+#include "base/log.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "support/scriptedfrontend.h"
@@ -41,7 +41,7 @@ bool isEmptyFolder(const std::string& path)
 
 TEST_F(LogTest, RecordIsStampedInUtcWithCrLfLineEnds)
 {
-    app::Log log(m_dir.path());
+    base::Log log(m_dir.path());
     log.write("Update '%s'\n", "75123456");
     log.write("Send E-Mail error '%s'\n", "100% failed\nsecond line");
     log.writeText(std::string("raw %s %d\0bytes\n", 17));
@@ -55,9 +55,9 @@ TEST_F(LogTest, NoLoggingDirectoryWritesNothingAnywhere)
 {
     const std::string settingsPath = m_dir.file("settings.ini");
     {
-        app::AppSettings settings(settingsPath);
-        app::Log fromSettings(settings);
-        app::Log fixed{std::string()};
+        base::AppSettings settings(settingsPath);
+        base::Log fromSettings(settings);
+        base::Log fixed{std::string()};
         fromSettings.write("**Tarnwick start, local date-time %s**\n", "x");
         fixed.writeText("x\n");
         EXPECT_EQ(fromSettings.path(), "");
@@ -89,7 +89,7 @@ TEST_F(LogTest, LongFileIsCutToMarkerAndTail)
         const std::string before = fill(c.size);
         ASSERT_EQ(before.size(), c.size);
         ASSERT_TRUE(platform::writeFileAtomic(logFile(), before));
-        app::Log(m_dir.path()).write("Post E-Mail '%s'\n", "m.txt");
+        base::Log(m_dir.path()).write("Post E-Mail '%s'\n", "m.txt");
         const std::string record = std::string(k_stamp) + "Post E-Mail 'm.txt'\r\n";
         if (!c.cut) {
             EXPECT_EQ(logText(), before + record);
@@ -115,13 +115,13 @@ TEST_F(LogTest, LongFileIsCutToMarkerAndTail)
 TEST_F(LogTest, ErrorReportDropsTheBangLogsAndShows)
 {
     test::ScriptedFrontEnd frontEnd;
-    app::Log log(m_dir.path());
-    app::errorReport(log, frontEnd, "!Host not found.", "Download Failed");
-    app::errorReport(log, frontEnd, "50% done", "Problem");
+    base::Log log(m_dir.path());
+    base::errorReport(log, frontEnd, "!Host not found.", "Download Failed");
+    base::errorReport(log, frontEnd, "50% done", "Problem");
     ASSERT_EQ(frontEnd.boxes.size(), 2u);
     EXPECT_EQ(frontEnd.boxes[0].text, "Host not found.");
     EXPECT_EQ(frontEnd.boxes[0].caption, "Tarnwick\xAE - Download Failed");
-    EXPECT_EQ(frontEnd.boxes[0].buttons, app::Buttons::Ok);
+    EXPECT_EQ(frontEnd.boxes[0].buttons, base::Buttons::Ok);
     EXPECT_EQ(frontEnd.boxes[1].text, "50% done");
     EXPECT_EQ(logText(),
               std::string(k_stamp) + "Download Failed 'Host not found.'\r\n" + k_stamp + "Problem '50% done'\r\n");
@@ -139,7 +139,7 @@ TEST_F(LogTest, FailuresDropTheRecordSilently)
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        app::Log log(m_dir.path());
+        base::Log log(m_dir.path());
         for (int i = 0; i < 10; ++i)
             log.write("Update '%d'\n", i);
         ::_exit(0);
@@ -150,8 +150,8 @@ TEST_F(LogTest, FailuresDropTheRecordSilently)
     EXPECT_EQ(logText(), old);
 
     // below a regular file, and a missing folder
-    app::Log(logFile() + "/Log").write("x\n");
-    app::Log(m_dir.file("missing")).write("x\n");
+    base::Log(logFile() + "/Log").write("x\n");
+    base::Log(m_dir.file("missing")).write("x\n");
     EXPECT_EQ(logText(), old);
     EXPECT_FALSE(platform::fileExists(m_dir.file("missing")));
 }

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/files.h"
+#include "support/tempdir.h"
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace tarnwick::test {
+
+struct CliRun {
+    int exit = -1;
+    std::string out;
+    std::string err;
+};
+
+// `arg` as one word for /bin/sh.
+inline std::string shellQuoted(const std::string& arg)
+{
+    std::string q = "'";
+    for (char c : arg) {
+        if (c == '\'')
+            q.append("'\\''");
+        else
+            q.push_back(c);
+    }
+    q.push_back('\'');
+    return q;
+}
+
+// Runs tarnwick-cli with `args` (and `--settings settingsFile` first when given),
+// standard input from /dev/null, and returns its exit code and output.
+inline CliRun runCli(const std::vector<std::string>& args, const std::string& settingsFile = {})
+{
+    TempDir dir;
+    std::string command = shellQuoted(TARNWICK_CLI);
+    if (!settingsFile.empty())
+        command.append(" --settings ").append(shellQuoted(settingsFile));
+    for (const std::string& a : args)
+        command.append(" ").append(shellQuoted(a));
+    command.append(" >").append(shellQuoted(dir.file("out")));
+    command.append(" 2>").append(shellQuoted(dir.file("err"))).append(" </dev/null");
+    CliRun run;
+    const int status = std::system(command.c_str());
+    run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = platform::readFile(dir.file("out")).value_or("");
+    run.err = platform::readFile(dir.file("err")).value_or("");
+    return run;
+}
+
+} // namespace tarnwick::test
