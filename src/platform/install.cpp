@@ -1,0 +1,237 @@
+#include "platform/install.h"
+
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace tarnwick::platform {
+
+namespace {
+
+std::string reason(int error)
+{
+    return std::generic_category().message(error);
+}
+
+std::string folderOf(const std::string& path)
+{
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string dataHome()
+{
+    // a relative XDG_DATA_HOME is invalid and ignored
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
+        return xdg;
+    std::string home;
+    if (const char* h = std::getenv("HOME"); h && h[0] != '\0')
+        home = h;
+    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        home = pw->pw_dir;
+    else
+        home = ".";
+    return joinPath(home, ".local/share");
+}
+
+// A string value of a desktop entry: backslash, line breaks and tabs escaped, and
+// a leading blank kept (the reader drops blanks after "=").
+std::string entryValue(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case ' ':
+            out += i == 0 ? "\\s" : " ";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+// One argument of an Exec line: quoted when it holds a reserved character, with
+// the four characters that quoting does not protect escaped; "%" doubled, as a
+// single one starts a field code.
+std::string execArgument(std::string_view arg)
+{
+    constexpr std::string_view reserved = " \t\n\"'\\><~|&;$*?#()`";
+    const bool quote = arg.empty() || arg.find_first_of(reserved) != std::string_view::npos;
+    std::string out;
+    if (quote)
+        out += '"';
+    for (char c : arg) {
+        if (quote && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            out += '\\';
+        out += c;
+        if (c == '%')
+            out += '%';
+    }
+    if (quote)
+        out += '"';
+    return out;
+}
+
+std::string writeEntry(const std::string& folder, std::string_view name, const std::string& text)
+{
+    if (name.empty() || name.find('/') != std::string_view::npos)
+        return "\"" + std::string(name) + "\" cannot name a shortcut file.";
+    const std::string path = joinPath(folder, std::string(name) + ".desktop");
+    if (!writeFileAtomic(path, text))
+        return "Cannot write " + path + ".";
+    return {};
+}
+
+} // namespace
+
+std::optional<std::string> runningProgramPath()
+{
+    std::string buf(256, '\0');
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n <= 0)
+            return std::nullopt;
+        if (static_cast<std::size_t>(n) < buf.size()) {
+            buf.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        buf.resize(buf.size() * 2);
+    }
+    // a program file renamed over while it runs reads as "<path> (deleted)"
+    constexpr std::string_view deleted = " (deleted)";
+    if (buf.ends_with(deleted) && !fileExists(buf))
+        buf.resize(buf.size() - deleted.size());
+    return buf;
+}
+
+std::string installedProgramPath(std::string_view installDir)
+{
+    return joinPath(installDir, k_programFileName);
+}
+
+std::string defaultShortcutFolder()
+{
+    return joinPath(dataHome(), "applications/Markwatch");
+}
+
+std::string defaultInstallFolder()
+{
+    return joinPath(dataHome(), "Markwatch");
+}
+
+std::string writeProgramFile(const std::string& path, std::string_view bytes)
+{
+    std::string temp = path + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return "Cannot write beside " + path + ": " + reason(errno);
+    int error = 0;
+    if (::fchmod(fd, 0755) != 0)
+        error = errno;
+    for (std::string_view rest = bytes; error == 0 && !rest.empty();) {
+        ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno != EINTR)
+            error = errno;
+        else if (n > 0)
+            rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        return "Cannot write " + path + ": " + reason(error);
+    }
+    if (int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return {};
+}
+
+std::string replaceProgram(const std::string& source, const std::string& target, CopyAttempts tries, const Pause& pause)
+{
+    std::string error;
+    for (int attempt = 1;; ++attempt) {
+        if (std::optional<std::string> bytes = readFile(source); !bytes)
+            error = "Cannot read " + source + ": " + reason(errno);
+        else
+            error = writeProgramFile(target, *bytes);
+        if (error.empty() || attempt >= tries.attempts)
+            return error;
+        if (pause)
+            pause(tries.pause);
+        else
+            std::this_thread::sleep_for(tries.pause);
+    }
+}
+
+std::string applicationEntry(std::string_view name, std::string_view program, const std::vector<std::string>& arguments)
+{
+    std::string exec = execArgument(program);
+    for (const std::string& arg : arguments)
+        exec += ' ' + execArgument(arg);
+    std::string text = "[Desktop Entry]\nType=Application\n";
+    text += "Name=" + entryValue(name) + "\n";
+    text += "Exec=" + entryValue(exec) + "\n";
+    text += "Terminal=false\n";
+    return text;
+}
+
+std::string linkEntry(std::string_view name, std::string_view url)
+{
+    std::string text = "[Desktop Entry]\nType=Link\n";
+    text += "Name=" + entryValue(name) + "\n";
+    text += "URL=" + entryValue(url) + "\n";
+    return text;
+}
+
+std::string writeShortcuts(const Shortcuts& shortcuts)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(shortcuts.folder, ec);
+    if (ec)
+        return "Cannot create " + shortcuts.folder + ": " + ec.message();
+    std::string error =
+        writeEntry(shortcuts.folder, k_programShortcut, applicationEntry(k_programShortcut, shortcuts.program, {}));
+    if (error.empty())
+        error = writeEntry(shortcuts.folder, k_autoShortcut,
+                           applicationEntry(k_autoShortcut, shortcuts.program, {"-auto"}));
+    for (const WebLink& link : shortcuts.links) {
+        if (!error.empty())
+            break;
+        error = writeEntry(shortcuts.folder, link.name, linkEntry(link.name, link.url));
+    }
+    removeFile(joinPath(shortcuts.folder, std::string(k_staleHelpShortcut) + ".desktop"));
+    return error;
+}
+
+} // namespace tarnwick::platform

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::platform {
+
+// The program file's name in the application directory.
+constexpr std::string_view k_programFileName = "tarnwick";
+
+// The full path of the running program file; none when it cannot be found. A
+// program file replaced while it runs still gives the path it was started from.
+std::optional<std::string> runningProgramPath();
+
+// The installed program path: the application directory followed by "/tarnwick".
+std::string installedProgramPath(std::string_view installDir);
+
+// Where the shortcuts go unless the user chose otherwise:
+// $XDG_DATA_HOME/applications/Markwatch (by default ~/.local/share/applications/Markwatch).
+std::string defaultShortcutFolder();
+// The application directory of a first start: $XDG_DATA_HOME/Markwatch.
+std::string defaultInstallFolder();
+
+// Writes `bytes` as the program file `path`: a complete file beside it, flushed,
+// made executable and renamed over it, so a program that runs from `path` keeps
+// its old file and a crash leaves the old file or the new one. Returns an empty
+// text on success, else the reason; the old file is then untouched.
+std::string writeProgramFile(const std::string& path, std::string_view bytes);
+
+// How often a failed copy is tried in all, and the pause between the tries.
+struct CopyAttempts {
+    int attempts = 1;
+    std::chrono::milliseconds pause{0};
+};
+// A temporary copy replaces the installed program while the process that started
+// it may still be exiting: 10 tries, 1000 ms apart.
+inline constexpr CopyAttempts k_temporaryCopyAttempts{10, std::chrono::milliseconds(1000)};
+
+using Pause = std::function<void(std::chrono::milliseconds)>;
+
+// Replaces the program file `target` with a copy of `source` (writeProgramFile),
+// trying as often as `tries` says and calling `pause` between the tries (by
+// default a sleep). Returns an empty text on success, else the last reason.
+std::string replaceProgram(const std::string& source, const std::string& target, CopyAttempts tries = {},
+                           const Pause& pause = {});
+
+// A web site shortcut: its name (the file name without ".desktop") and address.
+struct WebLink {
+    std::string name;
+    std::string url;
+};
+
+// The shortcuts of the installed program, as freedesktop desktop entries.
+struct Shortcuts {
+    std::string folder;  // created level by level when missing
+    std::string program; // the program the two application entries start
+    std::vector<WebLink> links;
+};
+
+// The shortcut names: "Tarnwick" starts the program, "Tarnwick (auto)" starts it with -auto.
+constexpr std::string_view k_programShortcut = "Tarnwick";
+constexpr std::string_view k_autoShortcut = "Tarnwick (auto)";
+// A help shortcut that older versions wrote; it is removed.
+constexpr std::string_view k_staleHelpShortcut = "help";
+
+// The text of an application entry named `name` that starts `program` with `arguments`.
+std::string applicationEntry(std::string_view name, std::string_view program,
+                             const std::vector<std::string>& arguments);
+// The text of a link entry named `name` that opens `url`.
+std::string linkEntry(std::string_view name, std::string_view url);
+
+// (Re)writes "Tarnwick.desktop", "Tarnwick (auto).desktop" and one entry per link
+// into the folder, each replaced atomically, and removes the stale help entry.
+// Returns an empty text on success, else the first reason.
+std::string writeShortcuts(const Shortcuts& shortcuts);
+
+} // namespace tarnwick::platform

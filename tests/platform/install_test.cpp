@@ -1,0 +1,232 @@
+#include "platform/install.h"
+
+#include "platform/command.h"
+#include "platform/files.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <set>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tarnwick;
+using namespace std::chrono_literals;
+
+namespace {
+
+void expectValidEntry(const std::string& path)
+{
+    const test::CommandRun run = test::runCommand({"desktop-file-validate", path});
+    EXPECT_EQ(run.exit, 0) << run.output;
+    EXPECT_EQ(run.output, "");
+}
+
+std::set<std::string> namesIn(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+class Environment {
+public:
+    Environment(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~Environment() { m_old ? ::setenv(m_name, m_old->c_str(), 1) : ::unsetenv(m_name); }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+} // namespace
+
+TEST(InstallPaths, FollowTheApplicationDirectoryAndTheDataHome)
+{
+    EXPECT_EQ(platform::installedProgramPath("/opt/Markwatch"), "/opt/Markwatch/tarnwick");
+    EXPECT_EQ(platform::installedProgramPath("/opt/Markwatch/"), "/opt/Markwatch/tarnwick");
+    const struct {
+        const char* dataHome;
+        const char* shortcuts;
+        const char* install;
+    } cases[] = {
+        {"/srv/data", "/srv/data/applications/Markwatch", "/srv/data/Markwatch"},
+        {nullptr, "/home/ann/.local/share/applications/Markwatch", "/home/ann/.local/share/Markwatch"},
+        {"relative/data", "/home/ann/.local/share/applications/Markwatch", "/home/ann/.local/share/Markwatch"},
+    };
+    Environment home("HOME", "/home/ann");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dataHome ? c.dataHome : "unset");
+        Environment data("XDG_DATA_HOME", c.dataHome);
+        EXPECT_EQ(platform::defaultShortcutFolder(), c.shortcuts);
+        EXPECT_EQ(platform::defaultInstallFolder(), c.install);
+    }
+}
+
+TEST(RunningProgramPath, NamesThisTestProgram)
+{
+    const std::optional<std::string> path = platform::runningProgramPath();
+    ASSERT_TRUE(path);
+    EXPECT_TRUE(path->starts_with("/"));
+    EXPECT_TRUE(path->ends_with("/platform_tests"));
+    EXPECT_TRUE(platform::fileExists(*path));
+}
+
+TEST(ReplaceProgram, RenamesACompleteExecutableCopyOverTheRunningProgram)
+{
+    test::TempDir dir;
+    const std::string target = dir.file("tarnwick");
+    ASSERT_EQ(platform::writeProgramFile(target, platform::readFile("/bin/sleep").value_or("")), "");
+    pid_t pid = 0;
+    char arg0[] = "tarnwick";
+    char arg1[] = "30";
+    char* argv[] = {arg0, arg1, nullptr};
+    ASSERT_EQ(::posix_spawn(&pid, target.c_str(), nullptr, nullptr, argv, environ), 0);
+    const int oldFile = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(oldFile, 0);
+    const std::string source = dir.file("Tarnwick_temp.exe");
+    ASSERT_TRUE(platform::writeFileAtomic(source, "the new program"));
+
+    EXPECT_EQ(platform::replaceProgram(source, target, platform::k_temporaryCopyAttempts), "");
+
+    EXPECT_EQ(platform::readFile(target), "the new program");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    char head[4] = {};
+    EXPECT_EQ(::pread(oldFile, head, 4, 0), 4);
+    EXPECT_EQ(std::string(head, 4), "\x7f"
+                                    "ELF")
+        << "the running program's file was written in place";
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"tarnwick", "Tarnwick_temp.exe"}));
+    ::close(oldFile);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+TEST(ReplaceProgram, RetriesABusyTargetAsOftenAsAsked)
+{
+    const struct {
+        const char* scenario;
+        platform::CopyAttempts tries;
+        int freeAfterPauses;
+        bool replaced;
+        std::size_t pauses;
+    } cases[] = {
+        {"a temporary copy waits for the target", platform::k_temporaryCopyAttempts, 3, true, 3},
+        {"a temporary copy gives up after 10 tries", platform::k_temporaryCopyAttempts, 99, false, 9},
+        {"any other copy is tried once", {}, 1, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        test::TempDir dir;
+        const std::string source = dir.file("Tarnwick_temp.exe");
+        ASSERT_TRUE(platform::writeFileAtomic(source, "new"));
+        // the target is busy while its name is taken by a folder
+        const std::string target = dir.file("tarnwick");
+        ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+        std::vector<std::chrono::milliseconds> pauses;
+        auto pause = [&](std::chrono::milliseconds ms) {
+            pauses.push_back(ms);
+            if (static_cast<int>(pauses.size()) == c.freeAfterPauses)
+                ::rmdir(target.c_str());
+        };
+
+        const std::string error = platform::replaceProgram(source, target, c.tries, pause);
+
+        EXPECT_EQ(error.empty(), c.replaced) << error;
+        EXPECT_EQ(pauses, std::vector<std::chrono::milliseconds>(c.pauses, 1000ms));
+        EXPECT_EQ(platform::readFile(target).has_value(), c.replaced);
+    }
+}
+
+TEST(ReplaceProgram, LeavesTheInstalledProgramWhenTheCopyCannotBeRead)
+{
+    test::TempDir dir;
+    const std::string target = dir.file("tarnwick");
+    ASSERT_EQ(platform::writeProgramFile(target, "installed"), "");
+    const std::string error = platform::replaceProgram(dir.file("missing.exe"), target);
+    EXPECT_TRUE(error.starts_with("Cannot read ")) << error;
+    EXPECT_EQ(platform::readFile(target), "installed");
+}
+
+TEST(Shortcuts, WritesTheProgramAndWebSiteEntriesIntoAMissingFolder)
+{
+    test::TempDir dir;
+    const std::string folder = dir.file("share/applications/Markwatch");
+    const platform::Shortcuts shortcuts{folder,
+                                        "/opt/Markwatch/tarnwick",
+                                        {{"Tarnwick on the Web", "http://www.tarnwick.example/"},
+                                         {"Brenlow Patent Law Firm", "http://www.brenlow.example/"}}};
+
+    ASSERT_EQ(platform::writeShortcuts(shortcuts), "");
+
+    const struct {
+        const char* file;
+        const char* text;
+    } cases[] = {
+        {"Tarnwick.desktop",
+         "[Desktop Entry]\nType=Application\nName=Tarnwick\nExec=/opt/Markwatch/tarnwick\nTerminal=false\n"},
+        {"Tarnwick (auto).desktop", "[Desktop Entry]\nType=Application\nName=Tarnwick (auto)\n"
+                                    "Exec=/opt/Markwatch/tarnwick -auto\nTerminal=false\n"},
+        {"Tarnwick on the Web.desktop",
+         "[Desktop Entry]\nType=Link\nName=Tarnwick on the Web\nURL=http://www.tarnwick.example/\n"},
+        {"Brenlow Patent Law Firm.desktop",
+         "[Desktop Entry]\nType=Link\nName=Brenlow Patent Law Firm\nURL=http://www.brenlow.example/\n"},
+    };
+    std::set<std::string> expected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        expected.insert(c.file);
+        EXPECT_EQ(platform::readFile(platform::joinPath(folder, c.file)), c.text);
+        expectValidEntry(platform::joinPath(folder, c.file));
+    }
+    EXPECT_EQ(namesIn(folder), expected);
+}
+
+TEST(Shortcuts, RewritesOldEntriesAndRemovesTheStaleHelpEntry)
+{
+    test::TempDir dir;
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("Tarnwick.desktop"), "[Desktop Entry]\nExec=/old/tarnwick\n"));
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("help.desktop"), "[Desktop Entry]\n"));
+
+    ASSERT_EQ(platform::writeShortcuts({dir.path(), "/new/tarnwick", {}}), "");
+
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"Tarnwick.desktop", "Tarnwick (auto).desktop"}));
+    EXPECT_NE(platform::readFile(dir.file("Tarnwick.desktop"))->find("Exec=/new/tarnwick\n"), std::string::npos);
+    EXPECT_EQ(platform::writeShortcuts({dir.path(), "/new/tarnwick", {{"../escape", "http://a.example/"}}}),
+              "\"../escape\" cannot name a shortcut file.");
+}
+
+TEST(Shortcuts, QuoteAndEscapeTheProgramPath)
+{
+    const struct {
+        const char* program;
+        const char* exec;
+    } cases[] = {
+        {"/home/ann/Markwatch/tarnwick", "Exec=/home/ann/Markwatch/tarnwick -auto"},
+        {"/home/ann/My Programs/tarnwick", "Exec=\"/home/ann/My Programs/tarnwick\" -auto"},
+        {"/srv/100%/tarnwick", "Exec=/srv/100%%/tarnwick -auto"},
+        {"/srv/$HOME`x`\"q\"/tarnwick", "Exec=\"/srv/\\\\$HOME\\\\`x\\\\`\\\\\"q\\\\\"/tarnwick\" -auto"},
+        {"/srv/back\\slash/tarnwick", "Exec=\"/srv/back\\\\\\\\slash/tarnwick\" -auto"},
+    };
+    test::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const std::string entry = platform::applicationEntry("Tarnwick (auto)", c.program, {"-auto"});
+        EXPECT_NE(entry.find(std::string("\n") + c.exec + "\n"), std::string::npos) << entry;
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file("entry.desktop"), entry));
+        expectValidEntry(dir.file("entry.desktop"));
+    }
+}
