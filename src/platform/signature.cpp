@@ -1,0 +1,79 @@
+#include "platform/signature.h"
+
+#include "platform/files.h"
+
+#include <memory>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+namespace tarnwick::platform {
+
+namespace {
+
+constexpr std::size_t k_rawKeySize = 32;
+constexpr std::size_t k_signatureSize = 64;
+
+struct KeyFree {
+    void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct ContextFree {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+struct BioFree {
+    void operator()(BIO* b) const { BIO_free(b); }
+};
+using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
+
+// a refused key or signature leaves nothing in the thread's error queue for later TLS calls to trip over
+struct ErrorQueueClear {
+    ~ErrorQueueClear() { ERR_clear_error(); }
+};
+
+Key ed25519Key(std::string_view bytes)
+{
+    const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (bytes.size() == k_rawKeySize)
+        return Key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, raw, bytes.size()));
+    std::unique_ptr<BIO, BioFree> in(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    if (!in)
+        return nullptr;
+    Key key(PEM_read_bio_PUBKEY(in.get(), nullptr, nullptr, nullptr));
+    if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_ED25519)
+        return nullptr;
+    return key;
+}
+
+} // namespace
+
+std::string verifySignature(std::string_view data, std::string_view signature, std::string_view publicKey)
+{
+    ErrorQueueClear clearErrors;
+    if (publicKey.empty())
+        return "No distributor key is built into this program.";
+    Key key = ed25519Key(publicKey);
+    if (!key)
+        return "The distributor key is not an Ed25519 public key.";
+    if (signature.empty())
+        return "The signature is missing.";
+    if (signature.size() != k_signatureSize)
+        return "The signature is not " + std::to_string(k_signatureSize) + " bytes long.";
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
+        return "The signature cannot be checked.";
+    const int verdict =
+        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+                         reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    return verdict == 1 ? std::string() : std::string("The signature does not match.");
+}
+
+std::string verifyFileSignature(const std::string& path, std::string_view signature, std::string_view publicKey)
+{
+    std::optional<std::string> data = readFile(path);
+    if (!data)
+        return "Cannot read " + path + ".";
+    return verifySignature(*data, signature, publicKey);
+}
+
+} // namespace tarnwick::platform

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick::platform {
+
+// The distributor's Ed25519 public key built into this program (the file named by
+// the TARNWICK_DISTRIBUTOR_KEY build option, as its bytes: PEM or the 32 raw key
+// bytes); empty when the build has none, and then no signature verifies.
+std::string_view distributorKey();
+
+// Checks a detached Ed25519 signature (the 64 raw bytes) over `data` against
+// `publicKey` (PEM or 32 raw bytes). Returns an empty text when it verifies,
+// else why not.
+std::string verifySignature(std::string_view data, std::string_view signature, std::string_view publicKey);
+
+// The same over the bytes of the file `path`.
+std::string verifyFileSignature(const std::string& path, std::string_view signature, std::string_view publicKey);
+
+} // namespace tarnwick::platform
