@@ -15,20 +15,18 @@ namespace {
 const std::string k_testKey = std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pem";
 const std::string k_testPublicKey = std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pub.pem";
 
-std::string signedWith(const std::string& privateKey, const std::string& file)
-{
-    const std::string sig = file + ".sig";
-    const test::CommandRun run =
-        test::runCommand({"openssl", "pkeyutl", "-sign", "-rawin", "-inkey", privateKey, "-in", file, "-out", sig});
-    EXPECT_EQ(run.exit, 0) << run.output;
-    return platform::readFile(sig).value_or("");
-}
-
+// Runs `command` and gives back the file it made.
 std::string made(const std::vector<std::string>& command, const std::string& output)
 {
     const test::CommandRun run = test::runCommand(command);
     EXPECT_EQ(run.exit, 0) << run.output;
     return platform::readFile(output).value_or("");
+}
+
+std::string signedWith(const std::string& privateKey, const std::string& file)
+{
+    return made({"openssl", "pkeyutl", "-sign", "-rawin", "-inkey", privateKey, "-in", file, "-out", file + ".sig"},
+                file + ".sig");
 }
 
 std::string flipped(std::string bytes, std::size_t at)
