@@ -85,8 +85,10 @@ std::optional<size_t> takeToken(std::string_view token, Slots& slots)
         return 0;
     char digit = token[1];
     if (digit >= '1' && digit <= '9') {
+        // "[*2]" carries no edit and keeps the one slot 2 has, as "[*]" does for slot 1
         size_t slot = static_cast<size_t>(digit - '1');
-        slots[slot].edit = std::string(token.substr(2));
+        if (token.size() > 2)
+            slots[slot].edit = std::string(token.substr(2));
         return slot;
     }
     slots[0].edit = std::string(token.substr(1));
