@@ -1,8 +1,19 @@
 #include "core/text.h"
 
 #include <climits>
+#include <string.h>
 
 namespace tarnwick::core {
+
+size_t findBytes(std::string_view text, std::string_view needle, size_t from)
+{
+    if (from > text.size())
+        return std::string_view::npos;
+    if (needle.empty())
+        return from;
+    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+}
 
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to)
 {
@@ -12,7 +23,7 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
     out.reserve(text.size());
     size_t pos = 0;
     for (;;) {
-        size_t hit = text.find(from, pos);
+        size_t hit = findBytes(text, from, pos);
         if (hit == std::string_view::npos)
             break;
         out.append(text, pos, hit - pos);

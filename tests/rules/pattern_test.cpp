@@ -163,3 +163,13 @@ TEST(PatternMatchScale, EditsCannotGrowACaptureWithoutBound)
     EXPECT_GT(value.size(), rules::editLimit(1) / 2);
     EXPECT_EQ(value.find_first_not_of('a'), std::string::npos);
 }
+
+TEST(PatternMatchScale, ChainOfEditsPastItsWorkBudgetLeavesOutTheRest)
+{
+    std::string edits;
+    for (int i = 0; i < 200000; ++i)
+        edits += "#A=AA";
+    std::string value = matchPattern("XAY", "X[*" + edits + "#'!]Y");
+    EXPECT_LE(value.size(), rules::editLimit(1));
+    EXPECT_EQ(value.find('!'), std::string::npos);
+}
