@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -140,6 +141,33 @@ std::optional<std::string> readFile(const std::string& path, FileKind kind)
         used += static_cast<size_t>(n);
         if (used == capacity)
             capacity *= 2;
+    }
+    ::close(fd);
+    out.resize(used);
+    return out;
+}
+
+std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const auto size = static_cast<size_t>(st.st_size);
+    const size_t length = std::min(size, maxBytes);
+    std::string out(length, '\0');
+    size_t used = 0;
+    while (used < length) {
+        ssize_t n = ::pread(fd, out.data() + used, length - used, static_cast<off_t>(size - length + used));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break; // cut short meanwhile: what was read is the tail
+        used += static_cast<size_t>(n);
     }
     ::close(fd);
     out.resize(used);

@@ -18,6 +18,9 @@ enum class FileKind { Any, Regular };
 // without blocking.
 std::optional<std::string> readFile(const std::string& path, FileKind kind = FileKind::Any);
 
+// The last `maxBytes` bytes of a regular file (all of a shorter one); none when it cannot be read.
+std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes);
+
 // Replaces `path` with `bytes` so that a crash leaves either the old file or the
 // new one: a temporary file in the same folder, written, fsynced, renamed over
 // `path`, then the folder fsynced. On failure the old file is untouched, the
