@@ -90,6 +90,12 @@ long leadingInteger(std::string_view text)
     return negative ? -value : value;
 }
 
+bool isXmlForbidden(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 && b != '\t' && b != '\n' && b != '\r';
+}
+
 std::string escapeXml(std::string_view text)
 {
     std::string out;
@@ -112,7 +118,7 @@ std::string escapeXml(std::string_view text)
             out += "&apos;";
             break;
         default:
-            out += c;
+            out += isXmlForbidden(c) ? ' ' : c;
         }
     }
     return out;

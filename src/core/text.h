@@ -27,5 +27,7 @@ long leadingInteger(std::string_view text);
 
 // "&", "<", ">", double quote and apostrophe as their XML entities.
 std::string escapeXml(std::string_view text);
+// Control bytes that XML 1.0 cannot carry (below 0x20 but TAB, LF and CR); escapeXml writes each as a blank.
+bool isXmlForbidden(char c);
 
 } // namespace tarnwick::core
