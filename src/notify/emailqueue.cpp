@@ -41,7 +41,7 @@ std::string_view shownName(std::string_view name)
 }
 
 // A list line names a message only in the form the queue writes itself: "Tarnwick_", the kind and the
-// identifier in letters, digits and "-", ".tmp"; never one of the queue's own files.
+// identifier in letters, digits, "-" and "_", ".tmp"; never one of the queue's own files.
 bool queuedMessageName(std::string_view name)
 {
     constexpr std::string_view prefix = "Tarnwick_";
@@ -51,7 +51,7 @@ bool queuedMessageName(std::string_view name)
     if (name == k_pendingListName || name == k_remainderListName || name == k_activityFileName)
         return false;
     std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    return std::all_of(middle.begin(), middle.end(), fileNameByte);
+    return std::all_of(middle.begin(), middle.end(), [](char c) { return fileNameByte(c) || c == '_'; });
 }
 
 // Cuts a leading header line "<tag>text\r\n" (tag compared without regard to case) off `text` into `value`.
