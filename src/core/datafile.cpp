@@ -78,24 +78,14 @@ void fillFromLine(Entry& entry, std::string_view line, std::span<const F> layout
     }
 }
 
-bool isTextColumn(F column)
+// Whether any text field has a value; a record without one (an empty line, a line of TABs) names no
+// trademark and is not kept, so the memory of a load follows the entries that hold data.
+bool holdsText(const Entry& entry)
 {
-    return column != F::Frequency && column != F::LastUpdate && column != F::LastChange;
-}
-
-// Whether the line gives any text field a value; a record without one (an empty line, a line of TABs) names
-// no trademark and is not kept, so the memory of a load follows the entries that hold data.
-bool lineHoldsText(std::string_view line, std::span<const F> layout)
-{
-    size_t pos = 0;
-    for (F column : layout) {
-        if (pos > line.size())
-            return false;
-        size_t tab = line.find('\t', pos);
-        size_t end = tab == std::string_view::npos ? line.size() : tab;
-        if (end > pos && isTextColumn(column))
+    for (int id = 0; id < k_fieldCount; ++id) {
+        const std::string* text = entry.textField(static_cast<F>(id));
+        if (text != nullptr && !text->empty())
             return true;
-        pos = end + 1;
     }
     return false;
 }
@@ -164,13 +154,17 @@ std::string loadDataText(EntryStore& store, std::string_view bytes, DayNumber to
                            bytes.size() / k_typicalRecordBytes + 1));
     const Entry fresh(today);
     while (lines.next(line)) {
-        if (!lineHoldsText(line, layout))
+        if (line.find_first_not_of('\t') == std::string_view::npos)
             continue;
         // the fresh entry is appended first and filled in place: no copy of its texts
         store.addEntry(fresh, addflags::SkipDuplicateSearch);
         Entry& entry = store.at(store.count() - 1);
         fillFromLine(entry, line, layout);
         entry.finishRecord();
+        if (!holdsText(entry)) {
+            store.remove(store.count() - 1);
+            continue;
+        }
         if (version == 0) {
             entry.Frequency = 0;
             entry.LastChange = 0;

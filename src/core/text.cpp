@@ -11,6 +11,9 @@ size_t findBytes(std::string_view text, std::string_view needle, size_t from)
         return std::string_view::npos;
     if (needle.empty())
         return from;
+    // memmem is never given an empty (possibly null) text
+    if (text.size() - from < needle.size())
+        return std::string_view::npos;
     const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
     return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
 }
