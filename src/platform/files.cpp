@@ -44,6 +44,15 @@ std::string baseNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// ".<name>.tarnwick-": built by appending, as GCC 12 at -O3 takes '"." + name' for an overlapping copy
+std::string temporaryPrefix(const std::string& path)
+{
+    std::string prefix = ".";
+    prefix += baseNameOf(path);
+    prefix += k_tempMarker;
+    return prefix;
+}
+
 // A save killed between mkstemp and rename leaves ".<name>.tarnwick-XXXXXX"
 // behind, a name no user picks; the next save of the same file removes such
 // leftovers once they are a minute old (younger ones may belong to a save in
@@ -51,7 +60,7 @@ std::string baseNameOf(const std::string& path)
 void removeStaleTemporaries(const std::string& path)
 {
     const std::string folder = folderOf(path);
-    const std::string prefix = "." + baseNameOf(path) + std::string(k_tempMarker);
+    const std::string prefix = temporaryPrefix(path);
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr)
         return;
@@ -178,7 +187,7 @@ bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes)
 {
     const std::string path = followLinks(linkOrPath);
     const std::string folder = folderOf(path);
-    std::string temp = joinPath(folder, "." + baseNameOf(path) + std::string(k_tempMarker) + "XXXXXX");
+    std::string temp = joinPath(folder, temporaryPrefix(path) + "XXXXXX");
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;

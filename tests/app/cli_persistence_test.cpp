@@ -133,8 +133,8 @@ TEST_F(CliPersistenceTest, OutputThatCannotBeWrittenExitsOne)
         SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
         std::string command = shellQuoted(TARNWICK_CLI) + " --settings " + shellQuoted(settings());
         for (const std::string& a : args)
-            command += " " + shellQuoted(a);
-        command += " >/dev/full 2>" + shellQuoted(m_dir.file("err")) + " </dev/null";
+            command.append(" ").append(shellQuoted(a));
+        command.append(" >/dev/full 2>").append(shellQuoted(m_dir.file("err"))).append(" </dev/null");
         const int status = std::system(command.c_str());
         EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
         EXPECT_NE(platform::readFile(m_dir.file("err")).value_or("").find("cannot write standard output"),
