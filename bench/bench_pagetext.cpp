@@ -1,8 +1,9 @@
 // Page normalisation speed on the sample status page and on a 5 MB page made of
 // copies of it, printed as bytes per second: the two rates should be close, as
-// the cost per byte must not grow with the page.
+// the cost per byte must not grow with the page. Also the pattern matcher on hostile input.
 #include "platform/files.h"
 #include "rules/pagetext.h"
+#include "rules/pattern.h"
 
 #include <benchmark/benchmark.h>
 
@@ -70,6 +71,29 @@ void BM_CleanValueFiveMegabytes(benchmark::State& state)
 
 } // namespace
 
+// Hostile patterns: a 100 KB literal that almost matches everywhere in 1 MB of "a", and a capture edited by
+// 200,000 "#A=AA" operations. Both must stay in milliseconds.
+void BM_LongLiteralOverRepeats(benchmark::State& state)
+{
+    const std::string page(1 << 20, 'a');
+    // "b" then "a"s: every position matches all the way back to the "b"
+    const std::string pattern = "b" + std::string(100 * 1024, 'a') + "[*]c";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(rules::matchPattern(page, pattern));
+}
+
+void BM_HostileEditChain(benchmark::State& state)
+{
+    std::string pattern = "X[*";
+    for (int i = 0; i < 200000; ++i)
+        pattern += "#A=AA";
+    pattern += "]Y";
+    for (auto _ : state)
+        benchmark::DoNotOptimize(rules::matchPattern("XAY", pattern));
+}
+
+BENCHMARK(BM_LongLiteralOverRepeats)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HostileEditChain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NormaliseSamplePage)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_NormaliseFiveMegabytePage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CleanValueFiveMegabytes)->Unit(benchmark::kMillisecond);

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)rules::matchPattern(page, pattern);
     (void)rules::matchPattern(rules::normalisePage(page), pattern);
 
-    // The skip-table searches agree with the plain ones.
+    // The linear searches agree with the plain ones.
     for (size_t from : {size_t{0}, page.size() / 2, page.size(), page.size() + 1}) {
         size_t plain = from > page.size() ? std::string_view::npos : page.find(pattern, from);
         if (rules::findInPage(page, pattern, from) != plain)

@@ -79,8 +79,9 @@ void Log::writeText(std::string_view message)
     std::optional<long long> size = platform::fileSize(file);
     if (size && *size > k_maxLogBytes) {
         // cut back to a marker line and the tail; the file is replaced in one step
-        // so that a crash in between never loses the log
-        std::optional<std::string> bytes = platform::readFile(file);
+        // so that a crash in between never loses the log. Only the tail is read: twice
+        // the kept characters hold them even when every line end is CR LF.
+        std::optional<std::string> bytes = platform::readFileTail(file, 2 * k_keptChars + 2);
         if (!bytes)
             return;
         std::string text = core::fromTextMode(*bytes);

@@ -5,7 +5,9 @@
 #include "platform/settingsfile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -102,7 +104,12 @@ AppSettings::AppSettings(std::string path) : m_path(std::move(path))
         if (s == sections.end())
             return nullptr;
         auto v = s->second.find(name);
-        return v == s->second.end() ? nullptr : &v->second;
+        if (v == s->second.end())
+            return nullptr;
+        // a value is the text up to its first NUL, as a registry string is
+        if (size_t nul = v->second.find('\0'); nul != std::string::npos)
+            v->second.resize(nul);
+        return &v->second;
     };
     for (std::string_view name : knownNames()) {
         const std::string* v = lookup(sectionOf(name), name);
@@ -196,40 +203,52 @@ void storeList(platform::SettingsFile::Sections& sections, std::string_view pref
 
 } // namespace
 
-void AppSettings::write(std::string_view name)
+bool AppSettings::written(bool ok)
 {
-    if (name == k_notifyPrefix) {
-        writeNotifyAddresses();
-        return;
-    }
-    if (!platform::SettingsFile(m_path).setValue(sectionOf(name), name, value(name)))
-        return;
+    const int err = errno;
+    if (ok)
+        m_writeError.clear();
+    else
+        m_writeError = "Can't write the settings file '" + m_path + "': " + std::strerror(err);
+    return ok;
+}
+
+bool AppSettings::write(std::string_view name)
+{
+    if (name == k_notifyPrefix)
+        return writeNotifyAddresses();
+    if (!written(platform::SettingsFile(m_path).setValue(sectionOf(name), name, value(name))))
+        return false;
     if (auto it = m_dirty.find(name); it != m_dirty.end())
         m_dirty.erase(it);
+    return true;
 }
 
-void AppSettings::writeNotifyAddresses()
+bool AppSettings::writeNotifyAddresses()
 {
-    if (platform::SettingsFile(m_path).update(
-            [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); }))
-        m_notifyDirty = false;
+    if (!written(platform::SettingsFile(m_path).update(
+            [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); })))
+        return false;
+    m_notifyDirty = false;
+    return true;
 }
 
-void AppSettings::writeAll()
+bool AppSettings::writeAll()
 {
     if (m_dirty.empty() && !m_notifyDirty)
-        return;
-    bool written = platform::SettingsFile(m_path).update([this](platform::SettingsFile::Sections& sections) {
+        return true;
+    bool ok = platform::SettingsFile(m_path).update([this](platform::SettingsFile::Sections& sections) {
         for (const std::string& name : m_dirty)
             sections[std::string(sectionOf(name))].insert_or_assign(name, value(name));
         if (m_notifyDirty)
             storeList(sections, k_notifyPrefix, m_notify);
     });
     // a failed write keeps the values pending, so that a later write may still store them
-    if (written) {
-        m_dirty.clear();
-        m_notifyDirty = false;
-    }
+    if (!written(ok))
+        return false;
+    m_dirty.clear();
+    m_notifyDirty = false;
+    return true;
 }
 
 } // namespace tarnwick::base

@@ -64,15 +64,21 @@ public:
     void setPlainPassword(std::string_view plain);
 
     // Store one setting now (merged into what is on disk; the last writer of a value wins).
-    void write(std::string_view name);
-    void writeNotifyAddresses();
+    // False when the file could not be written; writeError() then says why.
+    bool write(std::string_view name);
+    bool writeNotifyAddresses();
     // Store every setting now. Only the settings given a value since they were
     // read or last written reach the file, so that two stores on one file keep
     // each other's values: the last writer of a value wins.
-    void writeAll();
+    bool writeAll();
+    // Why the last write failed ("Can't write the settings file '...': reason"); empty after a success.
+    const std::string& writeError() const { return m_writeError; }
 
 private:
+    bool written(bool ok);
+
     std::string m_path;
+    std::string m_writeError;
     std::map<std::string, std::string, std::less<>> m_values;
     std::vector<std::string> m_notify;
     std::set<std::string, std::less<>> m_dirty;

@@ -65,7 +65,10 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
     } else {
         settings.setValue(name, values[0]);
     }
-    settings.write(name);
+    if (!settings.write(name)) {
+        std::cerr << "tarnwick-cli: " << settings.writeError() << '\n';
+        return 1;
+    }
     return 0;
 }
 

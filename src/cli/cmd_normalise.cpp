@@ -9,6 +9,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 namespace tarnwick::cli {
@@ -32,6 +33,20 @@ std::optional<std::string> readStandardInput()
     }
 }
 
+// The whole text in one write (more only when the output takes it in parts), without a copy into a buffer.
+bool writeStandardOutput(std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
 } // namespace
 
 // The normalised text of a status page, byte for byte, for writing and checking rules.
@@ -44,6 +59,7 @@ int cmdNormalise(const Invocation& inv)
     const bool fromStdin = inv.args.empty() || inv.args[0] == "-";
     const std::string name = fromStdin ? std::string("standard input") : inv.args[0];
     errno = 0;
+    // a file is read with one read into a buffer of its size
     const std::optional<std::string> page = fromStdin ? readStandardInput() : platform::readFile(name);
     if (!page) {
         const int err = errno;
@@ -51,7 +67,7 @@ int cmdNormalise(const Invocation& inv)
         return 1;
     }
     const rules::PageText text = rules::normalisePage(*page);
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    if (!writeStandardOutput(text)) {
         std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
         return 1;
     }

@@ -34,19 +34,26 @@ int cmdSend(const Invocation& inv)
     notify::EmailQueue queue({app.settings, app.log, frontEnd, frontEnd, app.vars, app.names, nullptr, nullptr, {}});
     const bool pending = queue.pendingExists();
     queue.processPending(false, del);
-    app.settings.writeAll();
+    int status = 0;
+    if (!app.settings.writeAll()) {
+        std::cerr << "tarnwick-cli: " << app.settings.writeError() << '\n';
+        status = 1;
+    }
+    // the list error was shown as it happened: the messages sent stay listed
+    if (!queue.lastListError().empty())
+        status = 1;
     if (!pending)
-        return 0;
+        return status;
     if (del) {
         std::cout << "Deleted the pending e-mail.\n";
-        return 0;
+        return status;
     }
     if (!queue.lastBatchError().empty()) {
         std::cout << "Sent " << queue.lastBatchSent() << " message(s); the failed one and all after it stay queued.\n";
         return 1;
     }
     std::cout << "Sent " << queue.lastBatchSent() << " message(s).\n";
-    return 0;
+    return status;
 }
 
 } // namespace tarnwick::cli

@@ -29,7 +29,11 @@ int cmdTestMail(const Invocation& inv)
     const std::string error =
         queue.sendAtOnce(notify::templateid::TestMail,
                          toNotify ? notify::MailMode::NotifyAddresses : notify::MailMode::ReturnAddress, false);
-    app.settings.writeAll();
+    if (!app.settings.writeAll()) {
+        std::cerr << "tarnwick-cli: " << app.settings.writeError() << '\n';
+        if (error.empty())
+            return 1;
+    }
     if (!error.empty()) {
         app.log.write("%s '%s'\n", "E-Mail Failed", error.c_str());
         std::cerr << error << '\n';

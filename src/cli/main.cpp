@@ -1,5 +1,8 @@
 #include "cli/commands.h"
+#include "platform/terminal.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -27,6 +30,17 @@ const Command k_commands[] = {
     {"test-mail", cmdTestMail, "test-mail [--notify]      send the test e-mail"},
 };
 
+// A command whose output could not be written (a full disk, a closed pipe) has failed, whatever it did.
+int checkedOutput(int code)
+{
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    return code;
+}
+
 int usage(std::ostream& os, int code)
 {
     os << "usage: tarnwick-cli [--settings FILE] COMMAND [ARGS]\n\ncommands:\n";
@@ -39,6 +53,7 @@ int usage(std::ostream& os, int code)
 
 int main(int argc, char** argv)
 {
+    const tarnwick::platform::TerminalStreams terminal;
     Invocation inv;
     int i = 1;
     for (; i < argc; ++i) {
@@ -60,7 +75,7 @@ int main(int argc, char** argv)
         inv.args.emplace_back(argv[i]);
     for (const Command& c : k_commands) {
         if (name == c.name)
-            return c.run(inv);
+            return checkedOutput(c.run(inv));
     }
     std::cerr << "tarnwick-cli: unknown command '" << name << "'\n";
     return usage(std::cerr, 1);

@@ -8,13 +8,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <span>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarnwick::core {
 
@@ -23,6 +19,7 @@ const char* const k_dataFileUnsupported =
     "Application data file is no longer supported. Delete Log\\tradmark.dat and rerun Tarnwick.";
 const char* const k_dataFileIncompatible = "Incompatible application data file.";
 const char* const k_dataFileUnreadable = "Application data file cannot be read.";
+const char* const k_dataFileTooLarge = "Not enough memory to load the application data file.";
 
 namespace {
 
@@ -81,6 +78,18 @@ void fillFromLine(Entry& entry, std::string_view line, std::span<const F> layout
     }
 }
 
+// Whether any text field has a value; a record without one (an empty line, a line of TABs) names no
+// trademark and is not kept, so the memory of a load follows the entries that hold data.
+bool holdsText(const Entry& entry)
+{
+    for (int id = 0; id < k_fieldCount; ++id) {
+        const std::string* text = entry.textField(static_cast<F>(id));
+        if (text != nullptr && !text->empty())
+            return true;
+    }
+    return false;
+}
+
 // Whether any of the 8 bytes is below 14 (TAB 9, LF 10 and CR 13 are; so are a few
 // other control bytes, which the exact test below lets through).
 bool mayHoldLineBreak(std::uint64_t word)
@@ -113,40 +122,6 @@ void appendField(std::string& out, std::string_view text)
     }
 }
 
-// A regular, non-empty file mapped read-only for the life of the object.
-class MappedFile {
-public:
-    static std::optional<MappedFile> open(const std::string& path)
-    {
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return std::nullopt;
-        struct stat st {};
-        void* at = MAP_FAILED;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-            at = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        ::close(fd);
-        if (at == MAP_FAILED)
-            return std::nullopt;
-        return MappedFile(static_cast<const char*>(at), static_cast<size_t>(st.st_size));
-    }
-    MappedFile(MappedFile&& other) noexcept : m_data(std::exchange(other.m_data, nullptr)), m_size(other.m_size) {}
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    MappedFile& operator=(MappedFile&&) = delete;
-    ~MappedFile()
-    {
-        if (m_data)
-            ::munmap(const_cast<char*>(m_data), m_size);
-    }
-    std::string_view bytes() const { return {m_data, m_size}; }
-
-private:
-    MappedFile(const char* data, size_t size) : m_data(data), m_size(size) {}
-    const char* m_data;
-    size_t m_size;
-};
-
 } // namespace
 
 std::string dataFilePath(std::string_view logDir)
@@ -172,17 +147,23 @@ std::string loadDataText(EntryStore& store, std::string_view bytes, DayNumber to
         return k_dataFileIncompatible;
     }
     std::span<const F> layout = layoutOf(version);
+    // room for records of a realistic length; a file of tiny lines grows the store as it goes
+    constexpr size_t k_typicalRecordBytes = 128;
     store.reserve(static_cast<size_t>(store.count()) +
-                  static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+                  std::min(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1,
+                           bytes.size() / k_typicalRecordBytes + 1));
     const Entry fresh(today);
     while (lines.next(line)) {
+        if (line.find_first_not_of('\t') == std::string_view::npos)
+            continue;
         // the fresh entry is appended first and filled in place: no copy of its texts
         store.addEntry(fresh, addflags::SkipDuplicateSearch);
         Entry& entry = store.at(store.count() - 1);
-        // an empty line keeps every initial value of the fresh entry
-        if (!line.empty()) {
-            fillFromLine(entry, line, layout);
-            entry.finishRecord();
+        fillFromLine(entry, line, layout);
+        entry.finishRecord();
+        if (!holdsText(entry)) {
+            store.remove(store.count() - 1);
+            continue;
         }
         if (version == 0) {
             entry.Frequency = 0;
@@ -200,20 +181,27 @@ std::string loadDataFile(EntryStore& store, const std::string& logDir)
         return {};
     }
     const std::string path = dataFilePath(logDir);
-    // a large file is read through a mapping: no copy of its bytes
-    if (std::optional<MappedFile> mapped = MappedFile::open(path))
-        return loadDataText(store, mapped->bytes(), today());
-    std::optional<std::string> bytes = platform::readFile(path);
-    if (!bytes) {
-        // a file that is there but cannot be read must not be replaced by an empty one at exit
-        if (platform::fileExists(path)) {
-            store.setLoadOk(false);
-            return k_dataFileUnreadable;
+    const int before = store.count();
+    try {
+        // read, not mapped: a file cut short by another process meanwhile is read as it was, never a SIGBUS;
+        // a FIFO or a device is refused instead of blocking
+        std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
+        if (!bytes) {
+            // a file that is there but cannot be read must not be replaced by an empty one at exit
+            if (platform::fileExists(path)) {
+                store.setLoadOk(false);
+                return k_dataFileUnreadable;
+            }
+            store.setLoadOk(true);
+            return {};
         }
-        store.setLoadOk(true);
-        return {};
+        return loadDataText(store, *bytes, today());
+    } catch (const std::bad_alloc&) {
+        while (store.count() > before)
+            store.remove(store.count() - 1);
+        store.setLoadOk(false);
+        return k_dataFileTooLarge;
     }
-    return loadDataText(store, *bytes, today());
 }
 
 std::string dataFileText(const EntryStore& store)

@@ -14,7 +14,8 @@ class EntryStore;
 extern const char* const k_dataFileName;         // "tradmark.dat"
 extern const char* const k_dataFileUnsupported;  // the refusal of a version-1 file
 extern const char* const k_dataFileIncompatible; // the refusal of a version of 9 or more
-extern const char* const k_dataFileUnreadable;   // the file is there but cannot be read
+extern const char* const k_dataFileUnreadable;   // the file is there but cannot be read, or is no regular file
+extern const char* const k_dataFileTooLarge;     // the memory ran out while loading
 constexpr int k_dataFileVersion = 8;
 
 std::string dataFilePath(std::string_view logDir);
@@ -22,7 +23,8 @@ std::string dataFilePath(std::string_view logDir);
 // Appends the entries of the data file in `logDir` to the store, in file order,
 // and sets the store's LoadOk unless the file was refused. Returns the message to
 // show in an OK box; empty when there is none. A missing file (or no logging
-// directory) loads nothing and is no error.
+// directory) loads nothing and is no error. Records without any text (empty
+// lines, lines of TABs) are not kept.
 std::string loadDataFile(EntryStore& store, const std::string& logDir);
 
 // The same for the file's bytes; `today` is the Today of every loaded entry.

@@ -122,8 +122,8 @@ DayNumber dayNumberOf(std::string_view text)
     const int year = digitsAt(text, 0, 4);
     const int month = digitsAt(text, 5, 2);
     const int day = digitsAt(text, 8, 2);
-    // a date the calendar does not have is no date
-    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month))
+    // a date the calendar does not have is no date, nor is one before the year 100, where the day count ends
+    if (year < 100 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month))
         return k_noDay;
     return dayFromDate(year, month, day);
 }

@@ -1,8 +1,22 @@
 #include "core/text.h"
 
 #include <climits>
+#include <string.h>
 
 namespace tarnwick::core {
+
+size_t findBytes(std::string_view text, std::string_view needle, size_t from)
+{
+    if (from > text.size())
+        return std::string_view::npos;
+    if (needle.empty())
+        return from;
+    // memmem is never given an empty (possibly null) text
+    if (text.size() - from < needle.size())
+        return std::string_view::npos;
+    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+}
 
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to)
 {
@@ -12,7 +26,7 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
     out.reserve(text.size());
     size_t pos = 0;
     for (;;) {
-        size_t hit = text.find(from, pos);
+        size_t hit = findBytes(text, from, pos);
         if (hit == std::string_view::npos)
             break;
         out.append(text, pos, hit - pos);
@@ -79,6 +93,12 @@ long leadingInteger(std::string_view text)
     return negative ? -value : value;
 }
 
+bool isXmlForbidden(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 && b != '\t' && b != '\n' && b != '\r';
+}
+
 std::string escapeXml(std::string_view text)
 {
     std::string out;
@@ -101,7 +121,7 @@ std::string escapeXml(std::string_view text)
             out += "&apos;";
             break;
         default:
-            out += c;
+            out += isXmlForbidden(c) ? ' ' : c;
         }
     }
     return out;

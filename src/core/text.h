@@ -8,6 +8,9 @@ namespace tarnwick::core {
 // Replaces every occurrence of `from` by `to`, left to right, never searching
 // inside inserted text. An empty `from` leaves the text unchanged.
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);
+// The first occurrence of `needle` at or after `from`; linear in the text's length whatever the needle (glibc's
+// memmem), where std::string::find can cost length times needle.
+size_t findBytes(std::string_view text, std::string_view needle, size_t from = 0);
 
 // ASCII upper-casing; other bytes unchanged.
 std::string toUpperAscii(std::string_view text);
@@ -24,5 +27,7 @@ long leadingInteger(std::string_view text);
 
 // "&", "<", ">", double quote and apostrophe as their XML entities.
 std::string escapeXml(std::string_view text);
+// Control bytes that XML 1.0 cannot carry (below 0x20 but TAB, LF and CR); escapeXml writes each as a blank.
+bool isXmlForbidden(char c);
 
 } // namespace tarnwick::core

@@ -13,6 +13,9 @@
 #include "rules/templatevars.h"
 #include "tasks/errors.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -37,11 +40,18 @@ std::string_view shownName(std::string_view name)
     return underscore == std::string_view::npos ? name : name.substr(underscore + 1);
 }
 
-// A list line is a plain name in the logging directory; anything else names no message.
-bool plainFileName(std::string_view name)
+// A list line names a message only in the form the queue writes itself: "Tarnwick_", the kind and the
+// identifier in letters, digits, "-" and "_", ".tmp"; never one of the queue's own files.
+bool queuedMessageName(std::string_view name)
 {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
-           name.find('\0') == std::string_view::npos;
+    constexpr std::string_view prefix = "Tarnwick_";
+    constexpr std::string_view suffix = ".tmp";
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
+        return false;
+    if (name == k_pendingListName || name == k_remainderListName || name == k_activityFileName)
+        return false;
+    std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return std::all_of(middle.begin(), middle.end(), [](char c) { return fileNameByte(c) || c == '_'; });
 }
 
 // Cuts a leading header line "<tag>text\r\n" (tag compared without regard to case) off `text` into `value`.
@@ -230,7 +240,15 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
 {
     m_lastSendWentOut = false;
     m_ctx.log.write("Send E-Mail '%s'\n", path.c_str());
-    std::optional<std::string> bytes = platform::readFile(path);
+    std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
+    if (!bytes && errno != ENOENT) {
+        // a message that is there but cannot be read is a failed message: it stays queued
+        std::string error = "SendEmail: Can't read the e-mail file '" + path +
+                            "': " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
+        m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
+        m_ctx.settings.increment("CountEmailBatchFailed");
+        return error;
+    }
     if (!bytes || bytes->empty())
         return {};
 
@@ -262,12 +280,13 @@ bool EmailQueue::processPending(bool ask, bool del)
 {
     m_lastSent = 0;
     m_lastError.clear();
+    m_listError.clear();
     base::FrontEnd& fe = m_ctx.frontEnd;
 
     if (!pendingExists()) {
         if (!ask)
-            fe.messageBox("There aren't any e-mail notifications waiting to be sent.", base::caption(), base::Buttons::Ok,
-                          base::Answer::Ok);
+            fe.messageBox("There aren't any e-mail notifications waiting to be sent.", base::caption(),
+                          base::Buttons::Ok, base::Answer::Ok);
         return true;
     }
     if (del && fe.messageBox("Do you really want to delete the pending e-mail notifications?", base::caption(),
@@ -275,7 +294,7 @@ bool EmailQueue::processPending(bool ask, bool del)
         return false;
     if (ask) {
         base::Answer answer = fe.messageBox("There are e-mail notifications waiting to be sent. Send them now?",
-                                           base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
+                                            base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
         if (answer == base::Answer::Cancel)
             return false;
         if (answer != base::Answer::Yes)
@@ -293,8 +312,11 @@ bool EmailQueue::processPending(bool ask, bool del)
             lines.push_back(line);
     }
 
-    // the activity report goes first whenever the count of sent messages is a multiple of 5
-    const bool activity = !del && m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0;
+    // the activity report goes first whenever the count of sent messages is a multiple of 5, and after a
+    // batch whose report failed (its file is then left behind)
+    const std::string activityPath = platform::joinPath(dir, k_activityFileName);
+    const bool activity =
+        !del && (m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0 || platform::fileExists(activityPath));
     const int items = static_cast<int>(lines.size()) + (activity ? 1 : 0);
     if (!del)
         fe.runStart("Sending E-Mail", items);
@@ -303,7 +325,7 @@ bool EmailQueue::processPending(bool ask, bool del)
     size_t firstKept = lines.size(); // the list lines that stay queued start here
     int position = 0;
     if (activity) {
-        const std::string path = platform::joinPath(dir, k_activityFileName);
+        const std::string& path = activityPath;
         std::string report;
         {
             rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
@@ -313,7 +335,12 @@ bool EmailQueue::processPending(bool ask, bool del)
             fe.runPosition(position);
             fe.statusLine(std::string(shownName(k_activityFileName)));
             error = sendMessageFile(path, MailMode::ActivityAddress);
-            if (!error.empty()) {
+            const bool cancelled = m_ctx.taskHost.cancelRequested() || cancelReason() == cancelreason::User;
+            if (!error.empty() && !cancelled) {
+                // a refused report must not hold the user's notifications back: it is tried at the next batch
+                m_ctx.log.write("Activity report not sent; it is tried again with the next batch\n");
+                error.clear();
+            } else if (!error.empty()) {
                 firstKept = 0;
             } else {
                 m_lastSent += m_lastSendWentOut ? 1 : 0;
@@ -327,8 +354,11 @@ bool EmailQueue::processPending(bool ask, bool del)
         if (!del)
             fe.runPosition(position); // deleting shows no run
         fe.statusLine(std::string(shownName(name)));
-        if (!plainFileName(name))
+        if (!queuedMessageName(name)) {
+            if (!name.empty())
+                m_ctx.log.write("Pending list line '%s' names no queued e-mail; dropped\n", name.c_str());
             continue;
+        }
         const std::string path = platform::joinPath(dir, name);
         if (!del) {
             const bool welcome = core::equalNoCase(shownName(name), "welcome.tmp");
@@ -348,26 +378,37 @@ bool EmailQueue::processPending(bool ask, bool del)
         later = now->substr(original.size());
 
     bool result = true;
+    bool listWritten = true;
     if (error.empty()) {
         if (later.empty())
-            platform::removeFile(listPath);
+            listWritten = platform::removeFile(listPath) || errno == ENOENT;
         else
-            platform::writeFileAtomic(listPath, later);
+            listWritten = platform::writeFileAtomic(listPath, later);
     } else {
         std::string remainder;
         for (size_t i = firstKept; i < lines.size(); ++i) {
+            if (!queuedMessageName(lines[i]))
+                continue;
             remainder.append(lines[i]);
             remainder += "\r\n";
         }
         remainder += later;
-        platform::writeFileAtomic(listPath, remainder);
+        listWritten = platform::writeFileAtomic(listPath, remainder);
+    }
+    if (!listWritten) {
+        // the messages sent stay listed and would go out again: the user must hear of it
+        m_listError = "Can't update the pending e-mail list '" + listPath + "': " + std::strerror(errno) +
+                      ". Messages sent now may be sent again.";
+        base::errorReport(m_ctx.log, fe, m_listError, "Send Nofications Failed");
+    }
+    if (!error.empty()) {
         m_lastError = error;
         std::string text = error;
         if (ask)
             text += "\n\nDo you want to exit anyway?";
         base::Answer answer =
-            fe.messageBox(text, base::caption("Send Nofications Failed"), ask ? base::Buttons::YesNo : base::Buttons::Ok,
-                          ask ? base::Answer::No : base::Answer::Ok);
+            fe.messageBox(text, base::caption("Send Nofications Failed"),
+                          ask ? base::Buttons::YesNo : base::Buttons::Ok, ask ? base::Answer::No : base::Answer::Ok);
         if (ask)
             result = answer == base::Answer::Yes;
     }

@@ -87,12 +87,15 @@ public:
     bool processPending(bool ask, bool del);
     // Expands template `templateId` into a scratch file and sends it at once.
     std::string sendAtOnce(int templateId, MailMode mode, bool showResult);
-    // Sends one message file; returns the error text, empty on success and for an empty or missing file.
+    // Sends one message file; returns the error text, empty on success and for an empty or missing file. A
+    // file that is there but cannot be read (or is no regular file) is a failure.
     std::string sendMessageFile(const std::string& path, MailMode mode);
 
     // The outcome of the last processPending: messages sent (activity report included) and the failure.
     int lastBatchSent() const { return m_lastSent; }
     const std::string& lastBatchError() const { return m_lastError; }
+    // Why the last processPending could not rewrite the pending list (already reported); empty when it could.
+    const std::string& lastListError() const { return m_listError; }
 
     std::string pendingListPath() const;
 
@@ -108,6 +111,7 @@ private:
     bool m_lastSendWentOut = false;
     int m_lastSent = 0;
     std::string m_lastError;
+    std::string m_listError;
 };
 
 } // namespace tarnwick::notify

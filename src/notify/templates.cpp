@@ -113,7 +113,10 @@ void appendEscapedHtml(std::string& out, std::string_view text)
             entity = "&#39;";
             break;
         default:
-            continue;
+            // a control byte from a page is no character of the report: a blank
+            if (!core::isXmlForbidden(text[i]))
+                continue;
+            entity = " ";
         }
         out.append(text, from, i - from);
         out.append(entity);

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -35,26 +36,38 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A save killed between mkstemp and rename leaves "<name>.XXXXXX" behind; the
-// next save of the same file removes such leftovers once they are a minute old
-// (younger ones may belong to a save in progress).
+constexpr std::string_view k_tempMarker = ".tarnwick-";
+
+std::string baseNameOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ".<name>.tarnwick-": built by appending, as GCC 12 at -O3 takes '"." + name' for an overlapping copy
+std::string temporaryPrefix(const std::string& path)
+{
+    std::string prefix = ".";
+    prefix += baseNameOf(path);
+    prefix += k_tempMarker;
+    return prefix;
+}
+
+// A save killed between mkstemp and rename leaves ".<name>.tarnwick-XXXXXX"
+// behind, a name no user picks; the next save of the same file removes such
+// leftovers once they are a minute old (younger ones may belong to a save in
+// progress). Nothing else in the folder is ever touched.
 void removeStaleTemporaries(const std::string& path)
 {
     const std::string folder = folderOf(path);
-    const auto slash = path.find_last_of('/');
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string prefix = temporaryPrefix(path);
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr)
         return;
     const time_t cutoff = ::time(nullptr) - 60;
     while (const dirent* e = ::readdir(dir)) {
         std::string_view name(e->d_name);
-        if (name.size() != base.size() + 7 || name.compare(0, base.size(), base) != 0 || name[base.size()] != '.')
-            continue;
-        bool mkstempSuffix = true;
-        for (char c : name.substr(base.size() + 1))
-            mkstempSuffix = mkstempSuffix && std::isalnum(static_cast<unsigned char>(c));
-        if (!mkstempSuffix)
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix))
             continue;
         const std::string full = joinPath(folder, name);
         struct stat st {};
@@ -62,6 +75,25 @@ void removeStaleTemporaries(const std::string& path)
             ::unlink(full.c_str());
     }
     ::closedir(dir);
+}
+
+// The file a path finally names: symbolic links are followed (a dangling one
+// to the file it would name), so that a save replaces the target, not the link.
+std::string followLinks(std::string path)
+{
+    constexpr int k_maxHops = 40;
+    for (int hop = 0; hop < k_maxHops; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size())
+            break;
+        target.resize(static_cast<size_t>(n));
+        path = target.starts_with('/') ? target : joinPath(folderOf(path), target);
+    }
+    return path;
 }
 
 void syncFolder(const std::string& path)
@@ -84,35 +116,78 @@ std::string joinPath(std::string_view dir, std::string_view name)
     return out;
 }
 
-std::optional<std::string> readFile(const std::string& path)
+std::optional<std::string> readFile(const std::string& path, FileKind kind)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (kind == FileKind::Regular ? O_NONBLOCK : 0));
     if (fd < 0)
         return std::nullopt;
     std::string out;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        out.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
+    const bool examined = ::fstat(fd, &st) == 0;
+    if (!examined || (kind == FileKind::Regular && !S_ISREG(st.st_mode))) {
+        const int err = examined ? EINVAL : errno;
+        ::close(fd);
+        errno = err;
+        return std::nullopt;
+    }
+    // a regular file is read with one read into a buffer of its size; a file
+    // that grows meanwhile, or a pipe, goes on in further reads
+    size_t capacity = S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 65536;
+    size_t used = 0;
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        out.resize(capacity);
+        ssize_t n = ::read(fd, out.data() + used, capacity - used);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            const int err = errno;
             ::close(fd);
+            errno = err;
             return std::nullopt;
         }
         if (n == 0)
             break;
-        out.append(buf, static_cast<size_t>(n));
+        used += static_cast<size_t>(n);
+        if (used == capacity)
+            capacity *= 2;
     }
     ::close(fd);
+    out.resize(used);
     return out;
 }
 
-bool writeFileAtomic(const std::string& path, std::string_view bytes)
+std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes)
 {
-    std::string temp = path + ".XXXXXX";
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const auto size = static_cast<size_t>(st.st_size);
+    const size_t length = std::min(size, maxBytes);
+    std::string out(length, '\0');
+    size_t used = 0;
+    while (used < length) {
+        ssize_t n = ::pread(fd, out.data() + used, length - used, static_cast<off_t>(size - length + used));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break; // cut short meanwhile: what was read is the tail
+        used += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    out.resize(used);
+    return out;
+}
+
+bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes)
+{
+    const std::string path = followLinks(linkOrPath);
+    const std::string folder = folderOf(path);
+    std::string temp = joinPath(folder, temporaryPrefix(path) + "XXXXXX");
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
@@ -120,9 +195,15 @@ bool writeFileAtomic(const std::string& path, std::string_view bytes)
     // a replaced file keeps the permissions of the one it replaces
     ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    int err = errno;
     ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (!ok) {
         ::unlink(temp.c_str());
+        errno = err;
         return false;
     }
     syncFolder(path);

@@ -10,13 +10,24 @@ namespace tarnwick::platform {
 // joinPath(logDir, "tradmark.dat"), joinPath(logDir, "Tarnwick/rules.txt")).
 std::string joinPath(std::string_view dir, std::string_view name);
 
-// The whole file as bytes; none when it cannot be opened or read.
-std::optional<std::string> readFile(const std::string& path);
+enum class FileKind { Any, Regular };
+
+// The whole file as bytes; none when it cannot be opened or read, with errno
+// telling why (ENOENT: there is no such file). With FileKind::Regular anything
+// but a regular file (a FIFO, a device, a folder) is refused with EINVAL
+// without blocking.
+std::optional<std::string> readFile(const std::string& path, FileKind kind = FileKind::Any);
+
+// The last `maxBytes` bytes of a regular file (all of a shorter one); none when it cannot be read.
+std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes);
 
 // Replaces `path` with `bytes` so that a crash leaves either the old file or the
 // new one: a temporary file in the same folder, written, fsynced, renamed over
 // `path`, then the folder fsynced. On failure the old file is untouched, the
-// temporary file removed, and false returned.
+// temporary file removed, and false returned with errno telling why. A path that
+// is a symbolic link keeps its link: the file it points to is replaced. The
+// temporary file is ".<name>.tarnwick-XXXXXX"; leftovers of that form from a
+// killed save are removed, and no other file.
 bool writeFileAtomic(const std::string& path, std::string_view bytes);
 
 // Appends to `path` (creating it) and fsyncs before returning.

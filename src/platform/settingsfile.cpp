@@ -152,6 +152,9 @@ private:
 SettingsFile::Sections SettingsFile::parse(std::string_view text)
 {
     Sections sections;
+    // an editor may start the file with a UTF-8 byte-order mark
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     std::string current;
     bool inValidSection = true; // values before the first header belong to the section ""
     size_t pos = 0;

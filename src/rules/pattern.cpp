@@ -1,6 +1,7 @@
 #include "rules/pattern.h"
 
 #include "core/daynumber.h"
+#include "core/text.h"
 #include "rules/dates.h"
 #include "rules/pagetext.h"
 #include "rules/rulesfile.h"
@@ -85,8 +86,10 @@ std::optional<size_t> takeToken(std::string_view token, Slots& slots)
         return 0;
     char digit = token[1];
     if (digit >= '1' && digit <= '9') {
+        // "[*2]" carries no edit and keeps the one slot 2 has, as "[*]" does for slot 1
         size_t slot = static_cast<size_t>(digit - '1');
-        slots[slot].edit = std::string(token.substr(2));
+        if (token.size() > 2)
+            slots[slot].edit = std::string(token.substr(2));
         return slot;
     }
     slots[0].edit = std::string(token.substr(1));
@@ -148,6 +151,8 @@ std::string applyEdit(const Slot& slot)
     std::string_view edit = slot.edit;
     std::string text = slot.capture;
     const size_t limit = editLimit(slot.capture.size());
+    const size_t budget = editWorkBudget(limit);
+    size_t work = 0;
     auto append = [&](std::string_view more) {
         if (more.size() <= limit - std::min(limit, text.size()))
             text.append(more);
@@ -165,6 +170,9 @@ std::string applyEdit(const Slot& slot)
         edit = hash == std::string_view::npos ? std::string_view() : edit.substr(hash + 1);
         if (operation.empty())
             continue;
+        work += text.size() + operation.size();
+        if (work > budget)
+            break;
         if (operation.starts_with('\'')) {
             append(operation.substr(1));
         } else if (operation == "*") {
@@ -178,54 +186,20 @@ std::string applyEdit(const Slot& slot)
     return text;
 }
 
-char foldNone(char c)
-{
-    return c;
-}
-
-char foldUpper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-// Horspool's search: compare from the literal's end, then shift by how far the
-// text's byte under the literal's last position lies from the literal's end.
-template <char (*Fold)(char)> size_t skipSearch(std::string_view text, std::string_view literal, size_t from)
-{
-    const size_t m = literal.size();
-    if (from > text.size() || text.size() - from < m)
-        return std::string_view::npos;
-    if (m == 0)
-        return from;
-    std::array<size_t, 256> shift;
-    shift.fill(m);
-    for (size_t i = 0; i + 1 < m; ++i)
-        shift[static_cast<unsigned char>(Fold(literal[i]))] = m - 1 - i;
-    for (size_t pos = from; pos + m <= text.size();) {
-        size_t j = m - 1;
-        while (Fold(text[pos + j]) == Fold(literal[j])) {
-            if (j == 0)
-                return pos;
-            --j;
-        }
-        pos += shift[static_cast<unsigned char>(Fold(text[pos + m - 1]))];
-    }
-    return std::string_view::npos;
-}
-
 } // namespace
 
 size_t findInPage(std::string_view page, std::string_view literal, size_t from)
 {
-    constexpr size_t k_shortLiteral = 4;
-    if (literal.size() < k_shortLiteral)
-        return from > page.size() ? std::string_view::npos : page.find(literal, from);
-    return skipSearch<foldNone>(page, literal, from);
+    return core::findBytes(page, literal, from);
 }
 
 size_t findInPageNoCase(std::string_view page, std::string_view literal, size_t from)
 {
-    return skipSearch<foldUpper>(page, literal, from);
+    if (from > page.size() || page.size() - from < literal.size())
+        return std::string_view::npos;
+    // upper-cased copies, so that the search stays linear
+    size_t hit = core::findBytes(core::toUpperAscii(page.substr(from)), core::toUpperAscii(literal));
+    return hit == std::string_view::npos ? hit : hit + from;
 }
 
 std::string matchPattern(std::string_view page, std::string_view pattern)

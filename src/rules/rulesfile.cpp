@@ -41,6 +41,8 @@ size_t bodyEnd(std::string_view text, size_t from)
 std::string applyVariableEdits(std::string value, std::string_view edits)
 {
     const size_t limit = editLimit(value.size());
+    const size_t budget = editWorkBudget(limit);
+    size_t work = 0;
     while (!edits.empty()) {
         size_t hash = edits.find('#');
         std::string_view operation = edits.substr(0, hash);
@@ -48,6 +50,9 @@ std::string applyVariableEdits(std::string value, std::string_view edits)
         size_t equals = operation.find('=');
         if (equals == std::string_view::npos || equals == 0)
             continue;
+        work += value.size() + operation.size();
+        if (work > budget)
+            break;
         replaceAllWithin(value, operation.substr(0, equals), operation.substr(equals + 1), limit);
     }
     return value;
@@ -61,6 +66,12 @@ size_t editLimit(size_t startSize)
     return startSize > k_minimum / 4 ? startSize * 4 : k_minimum;
 }
 
+size_t editWorkBudget(size_t limit)
+{
+    constexpr size_t k_passes = 32;
+    return limit * k_passes;
+}
+
 bool replaceAllWithin(std::string& text, std::string_view from, std::string_view to, size_t limit)
 {
     if (from.empty())
@@ -68,7 +79,8 @@ bool replaceAllWithin(std::string& text, std::string_view from, std::string_view
     if (to.size() > from.size()) {
         // count first, so that a refused replacement costs no memory
         size_t count = 0;
-        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + from.size()))
+        for (size_t at = core::findBytes(text, from); at != std::string::npos;
+             at = core::findBytes(text, from, at + from.size()))
             ++count;
         const size_t growth = to.size() - from.size();
         if (count != 0 && (count > (limit - std::min(limit, text.size())) / growth))

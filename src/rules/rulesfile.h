@@ -12,6 +12,9 @@ class TemplateVars;
 // bytes (at least 64 KiB, else four times the value they started from): a chain
 // of edits that each double the text would otherwise exhaust the memory.
 size_t editLimit(size_t startSize);
+// Nor may a chain of edits pass over more bytes than this (32 times the limit): the operations after that are
+// left out, so that hostile rules with thousands of edits cost milliseconds, not minutes.
+size_t editWorkBudget(size_t limit);
 // Replace-all whose result may not be longer than `limit`: when it would be,
 // the text stays as it is and false is returned.
 bool replaceAllWithin(std::string& text, std::string_view from, std::string_view to, size_t limit);

@@ -107,3 +107,49 @@ TEST_F(CliPersistenceTest, ListPrintsTheDataFile)
     EXPECT_EQ(refused.err, "Incompatible application data file.\n");
     EXPECT_EQ(platform::readFile(logDir + "/tradmark.dat"), "9\r\n");
 }
+
+TEST_F(CliPersistenceTest, SaveThatFailsSaysWhyAndExitsOne)
+{
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("plain"), "x"));
+    CliRun run = test::runCli({"config", "set", "OrgName", "lost"}, m_dir.file("plain/settings.ini"));
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_EQ(run.err, "tarnwick-cli: Can't write the settings file '" + m_dir.file("plain/settings.ini") +
+                           "': Not a directory\n");
+}
+
+TEST_F(CliPersistenceTest, OutputThatCannotBeWrittenExitsOne)
+{
+    ASSERT_EQ(cli({"config", "set", "OrgName", "Brenlow"}).exit, 0);
+    ASSERT_EQ(cli({"config", "set", "LogDir", m_dir.path()}).exit, 0);
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("tradmark.dat"), "8\r\n0\tref\t\t1234567\r\n"));
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("page.html"), "<html>no record</html>"));
+    const std::vector<std::vector<std::string>> commands = {
+        {"list"},
+        {"identify", "1234567"},
+        {"config", "list"},
+        {"config", "get", "OrgName"},
+        {"extract", m_dir.file("page.html"), "--number", "1234567"}};
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
+        std::string command = shellQuoted(TARNWICK_CLI) + " --settings " + shellQuoted(settings());
+        for (const std::string& a : args)
+            command.append(" ").append(shellQuoted(a));
+        command.append(" >/dev/full 2>").append(shellQuoted(m_dir.file("err"))).append(" </dev/null");
+        const int status = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+        EXPECT_NE(platform::readFile(m_dir.file("err")).value_or("").find("cannot write standard output"),
+                  std::string::npos);
+    }
+}
+
+// A UTF-8 terminal shows "Tarnwick®", not the code page's byte 0xAE; redirected output keeps the byte.
+TEST_F(CliPersistenceTest, TextsReachATerminalInItsCharacterSet)
+{
+    ASSERT_EQ(cli({"config", "set", "LogDir", m_dir.path()}).exit, 0);
+    const std::string send = shellQuoted(TARNWICK_CLI) + " --settings " + shellQuoted(settings()) + " send";
+    const std::string command = "LC_ALL=C.UTF-8 script -qec " + shellQuoted(send) + " /dev/null >" +
+                                shellQuoted(m_dir.file("tty")) + " </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_TRUE(platform::readFile(m_dir.file("tty")).value_or("").starts_with("Tarnwick\xC2\xAE: There aren't"));
+    EXPECT_TRUE(cli({"send"}).err.starts_with("Tarnwick\xAE: There aren't"));
+}

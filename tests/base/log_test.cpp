@@ -110,6 +110,13 @@ TEST_F(LogTest, LongFileIsCutToMarkerAndTail)
         }
         EXPECT_EQ(logText(), crlf + record);
     }
+    // only the tail is read: it must still hold 10000 characters when every one of them is a line end
+    std::string lineEnds;
+    for (int i = 0; i < 60000; ++i)
+        lineEnds += "\r\n";
+    ASSERT_TRUE(platform::writeFileAtomic(logFile(), "x" + lineEnds));
+    base::Log(m_dir.path()).write("m\n");
+    EXPECT_EQ(logText(), "--log discarded before here--\r\n" + lineEnds.substr(0, 20000) + k_stamp + "m\r\n");
 }
 
 TEST_F(LogTest, ErrorReportDropsTheBangLogsAndShows)

@@ -85,6 +85,16 @@ TEST_F(SettingsTest, LongValuesAreReadWhole)
     EXPECT_EQ(AppSettings(path()).value("OrgName"), std::string(100000, 'v'));
 }
 
+TEST_F(SettingsTest, ValueEndsAtItsFirstNul)
+{
+    ASSERT_TRUE(platform::SettingsFile(path()).setValue(AppSettings::k_settingsKey, "OrgName", "x"));
+    ASSERT_TRUE(platform::writeFileAtomic(path(), "[" + std::string(AppSettings::k_settingsKey) +
+                                                      "]\nOrgName=Bren%00low\nNotifyAddress1=a@b%00c\n"));
+    AppSettings s(path());
+    EXPECT_EQ(s.value("OrgName"), "Bren");
+    EXPECT_EQ(s.notifyAddresses(), std::vector<std::string>{"a@b"});
+}
+
 TEST_F(SettingsTest, ShorterNotifyListLeavesNoStaleNumbers)
 {
     {
@@ -198,14 +208,17 @@ TEST_F(SettingsTest, PathChoice)
     put("HOME", oldH ? oldH->c_str() : nullptr);
 }
 
-TEST_F(SettingsTest, UnwritableLocationFailsSilently)
+TEST_F(SettingsTest, UnwritableLocationTouchesNothingAndSaysWhy)
 {
     ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("plain"), "x"));
     {
         AppSettings s(m_dir.file("plain/settings.ini"));
         s.setValue("OrgName", "lost");
-        s.write("OrgName");
-        s.writeNotifyAddresses();
+        EXPECT_FALSE(s.write("OrgName"));
+        EXPECT_EQ(s.writeError(),
+                  "Can't write the settings file '" + m_dir.file("plain/settings.ini") + "': Not a directory");
+        EXPECT_FALSE(s.writeNotifyAddresses());
+        EXPECT_FALSE(s.writeAll());
     }
     EXPECT_EQ(platform::readFile(m_dir.file("plain")), "x");
 }

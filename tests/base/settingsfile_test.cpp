@@ -78,6 +78,7 @@ TEST(SettingsFileFormat, ReadsWhatItCanOfADamagedFile)
         {"lower-case escapes", "[S]\nA=%0d%0a\n", {{"S", {{"A", "\r\n"}}}}},
         {"NUL in the text", std::string("[S]\nA=x\0y\n", 10), {{"S", {{"A", std::string("x\0y", 3)}}}}},
         {"no final line end", "[S]\nA=1", {{"S", {{"A", "1"}}}}},
+        {"a leading byte-order mark is skipped", "\xEF\xBB\xBF[S]\nA=1\n", {{"S", {{"A", "1"}}}}},
         {"empty section is dropped", "[S]\n[T]\nA=1\n", {{"T", {{"A", "1"}}}}},
     };
     for (const Case& c : cases) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
 #include <utime.h>
@@ -50,11 +51,12 @@ TEST(WriteFileAtomic, RemovesTemporariesLeftByAKilledSaveOnceTheyAreOld)
         time_t mtime;
         bool removed;
     } leftovers[] = {
-        {"tradmark.dat.a1B2c3", old, true},              // a killed save's temporary
-        {"tradmark.dat.Zz9yX8", ::time(nullptr), false}, // may be a save in progress
-        {"tradmark.dat.bak", old, false},                // not a temporary of ours
-        {"tradmark.dat.a1B2c3d", old, false},
-        {"Tarnwick.log.a1B2c3", old, false}, // another file's
+        {".tradmark.dat.tarnwick-a1B2c3", old, true},              // a killed save's temporary
+        {".tradmark.dat.tarnwick-Zz9yX8", ::time(nullptr), false}, // may be a save in progress
+        {"tradmark.dat.backup", old, false},                       // the user's own copies
+        {"tradmark.dat.a1B2c3", old, false},
+        {".tradmark.dat.tarnwick-a1B2c3d", old, false},
+        {".Tarnwick.log.tarnwick-a1B2c3", old, false}, // another file's
     };
     for (const Leftover& l : leftovers)
         writePlain(dir.file(l.name), "partial", l.mtime);
@@ -66,4 +68,34 @@ TEST(WriteFileAtomic, RemovesTemporariesLeftByAKilledSaveOnceTheyAreOld)
         EXPECT_EQ(platform::fileExists(dir.file(l.name)), !l.removed);
     }
     EXPECT_EQ(platform::readFile(path), "entries");
+}
+
+// Dotfile managers keep settings as links: a save replaces the file the link points to, and the link stays.
+TEST(WriteFileAtomic, ReplacesTheTargetOfASymbolicLink)
+{
+    test::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("dotfiles").c_str(), 0700), 0);
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("dotfiles/settings.ini"), "old"));
+    ASSERT_EQ(::symlink("dotfiles/settings.ini", dir.file("settings.ini").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.file("dotfiles/new.ini").c_str(), dir.file("dangling.ini").c_str()), 0);
+
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("settings.ini"), "new"));
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("dangling.ini"), "created"));
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file("settings.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(platform::readFile(dir.file("dotfiles/settings.ini")), "new");
+    EXPECT_EQ(platform::readFile(dir.file("dotfiles/new.ini")), "created");
+}
+
+TEST(ReadFile, RegularFilesOnlyWhenAskedAndTellsAMissingFile)
+{
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("plain"), "bytes"));
+    EXPECT_EQ(platform::readFile(dir.file("plain"), platform::FileKind::Regular), "bytes");
+    EXPECT_FALSE(platform::readFile(dir.file("fifo"), platform::FileKind::Regular)); // does not block
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(platform::readFile(dir.file("missing")));
+    EXPECT_EQ(errno, ENOENT);
 }

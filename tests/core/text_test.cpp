@@ -43,4 +43,6 @@ TEST(LeadingInteger, ReadsLikeTheCLibraryWithoutOverflow)
 TEST(EscapeXml, ReplacesTheFiveMarkupCharactersOnly)
 {
     EXPECT_EQ(escapeXml("R&D <X> \"q\" 'a' \xE9"), "R&amp;D &lt;X&gt; &quot;q&quot; &apos;a&apos; \xE9");
+    // control bytes XML cannot carry become blanks; TAB, LF and CR stay
+    EXPECT_EQ(escapeXml(std::string("E\x01V\x0bI\x1fL\0\t\n\r\x7f", 12)), "E V I L \t\n\r\x7f");
 }

@@ -79,7 +79,7 @@ TEST_F(CliNotifyTest, ReportWritesValidFilesIntoANewFolder)
     core::Entry e(45000);
     e.SerNum = "75123456";
     e.Reference = "R&D <one>";
-    e.Trademark = "\"Fish\" & 'Chips' </td>";
+    e.Trademark = "\"Fish\" & 'Chips' </td> EVIL\x0bMARK\x01";
     store.addEntry(e, core::addflags::SkipDuplicateSearch);
     store.setLoadOk(true);
     ASSERT_TRUE(core::saveDataFile(store, logDir()));

@@ -419,3 +419,92 @@ TEST_F(EmailQueueTest, TimeOutByTheWindowReadsAsSendEmailTimeout)
 }
 
 } // namespace
+
+TEST_F(EmailQueueTest, RefusedActivityReportHoldsNoNotificationBack)
+{
+    auto refusing = std::make_unique<test::SmtpSink>();
+    refusing->start("tester", "secret", "activity@tarnwick.example");
+    useSink(*refusing);
+    post("1");
+    post("2");
+    EXPECT_TRUE(queue.processPending(false, false));
+    EXPECT_EQ(queue.lastBatchError(), "");
+    EXPECT_TRUE(fe.boxes.empty());
+    EXPECT_EQ(refusing->messages().size(), 2u);
+    EXPECT_FALSE(exists("Tarnwick_pending.tmp"));
+    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "2");
+    EXPECT_NE(readAll(log.path()).find("Activity report not sent"), std::string::npos);
+
+    // the next batch tries the report again, although the count is no multiple of 5
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    post("3");
+    EXPECT_TRUE(queue.processPending(false, false));
+    std::vector<test::SmtpSink::Message> all = sink.messages();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].rcpts, std::vector<std::string>{"activity@tarnwick.example"});
+    EXPECT_FALSE(exists("Tarnwick_activity.tmp"));
+}
+
+// The queue sends and deletes only files of the form it writes; a message that cannot be read is a failure.
+TEST_F(EmailQueueTest, ListLinesOfOtherFormsAreDroppedAndUnreadableMessagesStayQueued)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    settings.setValue("CountEmailBatchSucceeded", "1");
+    writeAll(logFile("tradmark.dat"), "8\r\n");
+    post("1");
+    post("x y"); // Tarnwick_ax_y.tmp: a name the queue writes itself
+    post("2");
+    post("3");
+    std::filesystem::remove(logFile("Tarnwick_a2.tmp"));
+    std::filesystem::create_directory(logFile("Tarnwick_a2.tmp"));
+    writeAll(logFile("Tarnwick_pending.tmp"),
+             "tradmark.dat\r\nTarnwick_pending.tmp\r\nTarnwick_a.b.tmp\r\n" + pendingList() + "tradmark.dat\r\n");
+
+    EXPECT_TRUE(queue.processPending(false, false));
+    const std::string error =
+        "SendEmail: Can't read the e-mail file '" + logFile("Tarnwick_a2.tmp") + "': not a regular file";
+    EXPECT_EQ(queue.lastBatchError(), error);
+    ASSERT_EQ(fe.boxes.size(), 1u);
+    EXPECT_EQ(fe.boxes[0].text, error);
+    EXPECT_EQ(sink.messages().size(), 2u);
+    EXPECT_EQ(pendingList(), "Tarnwick_a2.tmp\r\nTarnwick_a3.tmp\r\n");
+    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
+    const std::string logText = readAll(log.path());
+    EXPECT_NE(logText.find("Pending list line 'tradmark.dat' names no queued e-mail; dropped"), std::string::npos);
+    EXPECT_NE(logText.find("Send E-Mail error '" + error + "'"), std::string::npos);
+
+    writeAll(logFile("Tarnwick_pending.tmp"), "tradmark.dat\r\n" + pendingList());
+    std::filesystem::remove(logFile("Tarnwick_a2.tmp"));
+    fe.nextAnswer(base::Answer::Yes);
+    EXPECT_TRUE(queue.processPending(false, true));
+    EXPECT_EQ(readAll(logFile("tradmark.dat")), "8\r\n");
+    EXPECT_FALSE(exists("Tarnwick_a3.tmp"));
+}
+
+TEST_F(EmailQueueTest, PendingListThatCannotBeRewrittenIsReported)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    settings.setValue("CountEmailBatchSucceeded", "1");
+    post("1");
+    // while the message goes out, the list becomes something no file can replace
+    fe.onDispatch = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (!std::filesystem::is_directory(logFile("Tarnwick_pending.tmp"))) {
+            std::filesystem::remove(logFile("Tarnwick_pending.tmp"));
+            std::filesystem::create_directory(logFile("Tarnwick_pending.tmp"));
+        }
+    };
+    queue.processPending(false, false);
+    EXPECT_EQ(sink.messages().size(), 1u);
+    EXPECT_TRUE(queue.lastListError().starts_with("Can't update the pending e-mail list '" +
+                                                  logFile("Tarnwick_pending.tmp") + "': "))
+        << queue.lastListError();
+    ASSERT_EQ(fe.boxes.size(), 1u);
+    EXPECT_EQ(fe.boxes[0].text, queue.lastListError());
+}

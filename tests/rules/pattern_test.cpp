@@ -44,6 +44,7 @@ TEST(PatternMatch, ForwardAnchorsCapturesAndSkips)
         {"slots join in slot order", "<s>Reg<d>2004<e>", "<s>[*2]<d>[*1' - ]<e>", "2004 - Reg"},
         {"a later token overwrites the capture", "A1B2C", "A[*]B[*]C", "2"},
         {"[*] keeps the slot's edit", "A1B2C", "A[*'!]B[*]C", "2!"},
+        {"[*2] keeps slot 2's edit", "aaX1 -2Ybb", "X[*2#-=+]1[*2]Y", " +2"},
         {"two tokens in a row end the match", "A1B2C", "A[*]B[-][*2]C", "1"},
         {"an unclosed token takes the rest", "A1B2", "A[*]B[*2", "1"},
         {"escaped open bracket is literal", "za[*]bz", "a[[]*]b[*'!]", "!"},
@@ -161,4 +162,14 @@ TEST(PatternMatchScale, EditsCannotGrowACaptureWithoutBound)
     EXPECT_LE(value.size(), rules::editLimit(1));
     EXPECT_GT(value.size(), rules::editLimit(1) / 2);
     EXPECT_EQ(value.find_first_not_of('a'), std::string::npos);
+}
+
+TEST(PatternMatchScale, ChainOfEditsPastItsWorkBudgetLeavesOutTheRest)
+{
+    std::string edits;
+    for (int i = 0; i < 200000; ++i)
+        edits += "#A=AA";
+    std::string value = matchPattern("XAY", "X[*" + edits + "#'!]Y");
+    EXPECT_LE(value.size(), rules::editLimit(1));
+    EXPECT_EQ(value.find('!'), std::string::npos);
 }

@@ -1,0 +1,224 @@
+#include "platform/terminal.h"
+
+#include <cerrno>
+#include <clocale>
+#include <iconv.h>
+#include <iostream>
+#include <langinfo.h>
+#include <unistd.h>
+
+namespace tarnwick::platform {
+
+namespace {
+
+// The code points of bytes 0x80 to 0x9F in Windows-1252; 0 where the code page has none.
+constexpr char32_t k_cp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+char upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// The codeset's name in capitals without "-" or "_": "utf-8" and "UTF8" are both "UTF8".
+std::string plainName(std::string_view codeset)
+{
+    std::string out;
+    for (char c : codeset) {
+        if (c != '-' && c != '_')
+            out += upper(c);
+    }
+    return out;
+}
+
+bool validUtf8(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t more = 0;
+        char32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (text.size() - i <= more)
+            return false;
+        for (size_t k = 1; k <= more; ++k) {
+            const auto b = static_cast<unsigned char>(text[i + k]);
+            if ((b & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        // no overlong forms, no surrogates, nothing past U+10FFFF
+        if ((more == 2 && cp < 0x800) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string cp1252ToUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        char32_t cp = c;
+        if (c >= 0x80 && c <= 0x9F)
+            cp = k_cp1252High[c - 0x80] != 0 ? k_cp1252High[c - 0x80] : U'?';
+        appendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string throughIconv(std::string_view text, std::string_view codeset)
+{
+    const std::string to = std::string(codeset) + "//TRANSLIT";
+    iconv_t cd = ::iconv_open(to.c_str(), "CP1252");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::string(text);
+    std::string out;
+    std::string in(text);
+    char* inp = in.data();
+    size_t inLeft = in.size();
+    char buf[4096];
+    while (inLeft > 0) {
+        char* outp = buf;
+        size_t outLeft = sizeof buf;
+        const size_t r = ::iconv(cd, &inp, &inLeft, &outp, &outLeft);
+        out.append(buf, static_cast<size_t>(outp - buf));
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            // a byte the conversion cannot take is shown as "?"
+            out += '?';
+            ++inp;
+            --inLeft;
+        }
+    }
+    ::iconv_close(cd);
+    return out;
+}
+
+} // namespace
+
+std::string localeCodeset()
+{
+    const char* old = std::setlocale(LC_CTYPE, nullptr);
+    const std::string saved = old ? old : "C";
+    std::string codeset;
+    if (std::setlocale(LC_CTYPE, "") != nullptr)
+        codeset = ::nl_langinfo(CODESET);
+    std::setlocale(LC_CTYPE, saved.c_str());
+    return codeset;
+}
+
+std::string toCodeset(std::string_view text, std::string_view codeset)
+{
+    const std::string name = plainName(codeset);
+    bool ascii = true;
+    for (char c : text)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii || name.empty() || name == "CP1252" || name == "WINDOWS1252" || name == "ISO88591" || name == "LATIN1")
+        return std::string(text);
+    if (name == "UTF8")
+        return validUtf8(text) ? std::string(text) : cp1252ToUtf8(text);
+    return throughIconv(text, codeset);
+}
+
+bool CodesetStreamBuf::flushLines(bool all)
+{
+    size_t end = m_pending.size();
+    if (!all) {
+        const size_t lf = m_pending.rfind('\n');
+        end = lf == std::string::npos ? 0 : lf + 1;
+    }
+    if (end == 0)
+        return !m_failed;
+    const std::string converted = toCodeset(std::string_view(m_pending).substr(0, end), m_codeset);
+    m_pending.erase(0, end);
+    const auto n = static_cast<std::streamsize>(converted.size());
+    if (m_target->sputn(converted.data(), n) != n)
+        m_failed = true;
+    return !m_failed;
+}
+
+CodesetStreamBuf::int_type CodesetStreamBuf::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof()))
+        return traits_type::not_eof(c);
+    m_pending += traits_type::to_char_type(c);
+    if (c == '\n' && !flushLines(false))
+        return traits_type::eof();
+    return c;
+}
+
+std::streamsize CodesetStreamBuf::xsputn(const char* s, std::streamsize n)
+{
+    m_pending.append(s, static_cast<size_t>(n));
+    if (m_pending.find('\n', m_pending.size() - static_cast<size_t>(n)) != std::string::npos && !flushLines(false))
+        return 0;
+    return n;
+}
+
+int CodesetStreamBuf::sync()
+{
+    if (!flushLines(true))
+        return -1;
+    return m_target->pubsync() == 0 && !m_failed ? 0 : -1;
+}
+
+TerminalStreams::TerminalStreams()
+{
+    const std::string codeset = localeCodeset();
+    if (::isatty(STDOUT_FILENO) == 1) {
+        m_out = std::make_unique<CodesetStreamBuf>(std::cout.rdbuf(), codeset);
+        m_oldOut = std::cout.rdbuf(m_out.get());
+    }
+    if (::isatty(STDERR_FILENO) == 1) {
+        m_err = std::make_unique<CodesetStreamBuf>(std::cerr.rdbuf(), codeset);
+        m_oldErr = std::cerr.rdbuf(m_err.get());
+    }
+}
+
+TerminalStreams::~TerminalStreams()
+{
+    if (m_out) {
+        std::cout.flush();
+        std::cout.rdbuf(m_oldOut);
+    }
+    if (m_err) {
+        std::cerr.flush();
+        std::cerr.rdbuf(m_oldErr);
+    }
+}
+
+} // namespace tarnwick::platform

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <string_view>
+
+namespace tarnwick::platform {
+
+// The system's texts are bytes in the Windows-1252 code page ("Tarnwick" followed by 0xAE or 0x99); a
+// terminal shows them in its own encoding.
+
+// The character set of the user's locale (LC_CTYPE from the environment), e.g. "UTF-8" or "ISO-8859-1".
+std::string localeCodeset();
+
+// `text` in the character set `codeset`: for UTF-8, text that is valid UTF-8 already (a page fetched as
+// UTF-8) is kept and any other is read as Windows-1252; other character sets go through iconv, characters
+// they lack as approximations. A Windows-1252 or Latin-1 codeset, or one iconv does not know, keeps the bytes.
+std::string toCodeset(std::string_view text, std::string_view codeset);
+
+// A stream buffer that converts whole lines with toCodeset before handing them to `target`.
+class CodesetStreamBuf final : public std::streambuf {
+public:
+    CodesetStreamBuf(std::streambuf* target, std::string codeset) : m_target(target), m_codeset(std::move(codeset)) {}
+    ~CodesetStreamBuf() override { sync(); }
+
+protected:
+    int_type overflow(int_type c) override;
+    std::streamsize xsputn(const char* s, std::streamsize n) override;
+    int sync() override;
+
+private:
+    bool flushLines(bool all);
+
+    std::streambuf* m_target;
+    std::string m_codeset;
+    std::string m_pending;
+    bool m_failed = false;
+};
+
+// For its life, std::cout and std::cerr convert their lines to the locale's character set when they are
+// terminals; redirected output keeps its bytes exactly.
+class TerminalStreams {
+public:
+    TerminalStreams();
+    ~TerminalStreams();
+    TerminalStreams(const TerminalStreams&) = delete;
+    TerminalStreams& operator=(const TerminalStreams&) = delete;
+
+private:
+    std::unique_ptr<CodesetStreamBuf> m_out;
+    std::unique_ptr<CodesetStreamBuf> m_err;
+    std::streambuf* m_oldOut = nullptr;
+    std::streambuf* m_oldErr = nullptr;
+};
+
+} // namespace tarnwick::platform
