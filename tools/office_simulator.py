@@ -22,8 +22,10 @@ Requests:
   GET /sim/day?d=N             sets the current day
   GET /sim/churn?mode=all|normal   all: every page changes every day
   GET /sim/fault?entry=N&kind=K    per-mark fault: none, 404, 500, truncated,
-                                   trickle, silent (never answers), close
+                                   reformatted (labels renamed), trickle,
+                                   silent (never answers), close
   GET /sim/state               the day, the churn and the faults
+  GET /sim/reset?d=N           day N (1 when not given), normal churn, no faults
 
 Absolute request targets (through a proxy) are accepted as well. marks prints
 one TAB-separated line per mark: serial, registration number, status text.
@@ -252,6 +254,11 @@ class Office:
             else:
                 self.faults[entry] = kind
             return 200, b"ok\n", None
+        if parsed.path == "/sim/reset":
+            self.day = int(query.get("d", 1))
+            self.churn = False
+            self.faults.clear()
+            return 200, b"ok\n", None
         if parsed.path == "/sim/state":
             text = "day %d\nchurn %s\n" % (self.day, "all" if self.churn else "normal")
             text += "".join("fault %s %s\n" % kv for kv in sorted(self.faults.items()))
@@ -281,6 +288,11 @@ class Office:
                 status, body = 404, b"<html><body>Not Found</body></html>\r\n"
             elif fault == "500":
                 status, body = 500, b"<html><body>Internal Server Error</body></html>\r\n"
+            elif fault == "reformatted":
+                # the office changed its markup: the labels the rules look for are gone
+                for label in (b"Registration Number:", b"Filing Date:", b"Registration Date:", b"Law Office Assigned:",
+                              b"(words only):", b"LAST APPLICANT", b"published in the Official Gazette on"):
+                    body = body.replace(label, label.lower().replace(b" ", b"_"))
             elif fault == "truncated":
                 cut = body.find(b"PROSECUTION HISTORY")
                 body = body[:cut if cut > 0 else len(body) // 2]
