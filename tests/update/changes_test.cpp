@@ -61,8 +61,9 @@ TEST(ApplyUpdate, ChangeIsJudgedOnWatchedFieldsOnly)
         {"StatusDate only", [](core::Entry& e) { e.StatusDate = "2004-01-06"; }, true, "", false, 39000, 40000},
         {"Owner case", [](core::Entry& e) { e.Owner = "KESTREL GmbH"; }, true, "", true, 40000, 40000},
         {"first reading", [](core::Entry& e) { e.Owner = "Other"; }, false, "", false, 0, 40000},
-        {"posting fails", [](core::Entry& e) { e.StatusText = "Cancelled."; }, true, "PostEmail: Can't create the "
-                                                                                      "pending e-mail file.",
+        {"posting fails", [](core::Entry& e) { e.StatusText = "Cancelled."; }, true,
+         "PostEmail: Can't create the "
+         "pending e-mail file.",
          true, 40000, 39999},
     };
     for (const Case& c : cases) {
@@ -106,8 +107,8 @@ TEST(CheckReverted, AsksForThreeFieldsWhileWarningsAreOn)
         bool warnAfter;
     };
     const Case cases[] = {
-        {2, true, std::nullopt, true, true},          {3, true, base::Answer::Yes, true, false},
-        {3, true, base::Answer::No, true, true},      {3, true, base::Answer::Cancel, false, true},
+        {2, true, std::nullopt, true, true},     {3, true, base::Answer::Yes, true, false},
+        {3, true, base::Answer::No, true, true}, {3, true, base::Answer::Cancel, false, true},
         {4, false, std::nullopt, true, false},
     };
     for (const Case& c : cases) {

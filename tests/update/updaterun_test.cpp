@@ -276,7 +276,6 @@ TEST_F(UpdateRunTest, RulesDownloadRetriesThroughTheProxy)
     EXPECT_TRUE(m_app->rules.mustSave());
     EXPECT_FALSE(m_app->rules.directDownload());
     EXPECT_EQ(m_view.events.front(), "runStart:Update Rules:2");
-    EXPECT_NE(std::find(m_view.events.begin(), m_view.events.end(), "status:from 127.0.0.1:" +
-                                                                          unreachable.substr(17)),
+    EXPECT_NE(std::find(m_view.events.begin(), m_view.events.end(), "status:from 127.0.0.1:" + unreachable.substr(17)),
               m_view.events.end());
 }
