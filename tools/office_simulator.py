@@ -5,6 +5,8 @@ usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D]
                                  [--rules-version V] [--churn normal|all]
        office_simulator.py rules --base URL [--version V]
        office_simulator.py marks [--seed S] [--size N] [--day D]
+       office_simulator.py pages --out DIR --base URL [--seed S] [--size N]
+                                 [--day D] [--churn normal|all]
 
 serve listens on 127.0.0.1 (port 0 picks a free one), prints the port on
 stdout as one line, and ends on SIGTERM, SIGINT or when stdin closes.
@@ -29,6 +31,11 @@ Requests:
 
 Absolute request targets (through a proxy) are accepted as well. marks prints
 one TAB-separated line per mark: serial, registration number, status text.
+
+pages writes the day's status pages as files for a fast static server:
+DIR/serial/NN-NNNNNN.html, DIR/registration/NNNNNNN.html (registered marks)
+and DIR/support/tarnwick.txt; nginx maps /servlet/tarr to
+/$arg_regser/$arg_entry.html.
 """
 
 import argparse
@@ -312,6 +319,27 @@ class Office:
             writer.close()
 
 
+def write_pages(args):
+    for sub in ("serial", "registration", "support"):
+        os.makedirs(os.path.join(args.out, sub), exist_ok=True)
+    office = Office(args.seed, args.size, args.day, args.churn == "all", args.rules_version)
+
+    def put(path, text):
+        with open(path + ".tmp", "wb") as f:
+            f.write(text.encode("latin-1"))
+        os.replace(path + ".tmp", path)
+
+    for i in range(args.size):
+        serial = "%08d" % (75000001 + i)
+        body, _ = office.status_page(serial)
+        put(os.path.join(args.out, "serial", serial[:2] + "-" + serial[2:] + ".html"), body)
+        m = office.mark(serial)[0]
+        s = m.state(args.day)
+        if s and s["registered"]:
+            put(os.path.join(args.out, "registration", m.regnum + ".html"), body)
+    put(os.path.join(args.out, "support", "tarnwick.txt"), rules_text(args.base, args.rules_version))
+
+
 async def serve(args):
     office = Office(args.seed, args.size, args.day, args.churn == "all", args.rules_version)
     server = await asyncio.start_server(office.handle, "127.0.0.1", args.port, backlog=1024)
@@ -341,6 +369,14 @@ def main():
     r = sub.add_parser("rules")
     r.add_argument("--base", required=True)
     r.add_argument("--version", default="4.2.06.500")
+    g = sub.add_parser("pages")
+    g.add_argument("--out", required=True)
+    g.add_argument("--base", required=True)
+    g.add_argument("--seed", type=int, default=1)
+    g.add_argument("--size", type=int, default=20)
+    g.add_argument("--day", type=int, default=1)
+    g.add_argument("--churn", choices=["normal", "all"], default="normal")
+    g.add_argument("--rules-version", default="4.2.07.000")
     m = sub.add_parser("marks")
     m.add_argument("--seed", type=int, default=1)
     m.add_argument("--size", type=int, default=20)
@@ -351,6 +387,8 @@ def main():
             ap.error("--size must be 1 to 100000")
     if args.command == "serve":
         asyncio.run(serve(args))
+    elif args.command == "pages":
+        write_pages(args)
     elif args.command == "rules":
         sys.stdout.buffer.write(rules_text(args.base, args.version).encode("latin-1"))
     else:
