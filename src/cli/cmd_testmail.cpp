@@ -3,8 +3,8 @@
 #include "app/application.h"
 #include "cli/clifrontend.h"
 #include "notify/emailqueue.h"
-#include "platform/instancelock.h"
 #include "notify/templates.h"
+#include "platform/instancelock.h"
 
 #include <iostream>
 
