@@ -34,13 +34,11 @@ std::string dataHome()
     // a relative XDG_DATA_HOME is invalid and ignored
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
         return xdg;
-    std::string home;
-    if (const char* h = std::getenv("HOME"); h && h[0] != '\0')
-        home = h;
-    else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
-        home = pw->pw_dir;
-    else
-        home = ".";
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        const passwd* pw = ::getpwuid(::getuid());
+        home = pw && pw->pw_dir ? pw->pw_dir : ".";
+    }
     return joinPath(home, ".local/share");
 }
 
@@ -100,8 +98,8 @@ std::string execArgument(std::string_view arg)
 std::string writeEntry(const std::string& folder, std::string_view name, const std::string& text)
 {
     if (name.empty() || name.find('/') != std::string_view::npos)
-        return "\"" + std::string(name) + "\" cannot name a shortcut file.";
-    const std::string path = joinPath(folder, std::string(name) + ".desktop");
+        return std::string("\"").append(name).append("\" cannot name a shortcut file.");
+    const std::string path = joinPath(folder, std::string(name).append(".desktop"));
     if (!writeFileAtomic(path, text))
         return "Cannot write " + path + ".";
     return {};
