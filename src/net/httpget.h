@@ -20,6 +20,8 @@ struct HttpRequest {
     std::atomic<char> cancel{0};
     std::string userAgent = "HttpGet";
     std::string url;
+    // set when `url` was rewritten to go through the proxy ("http://proxy//host/path")
+    bool viaProxy = false;
     bool sizesOnly = false;
     FlowLog* flowLog = nullptr;
     std::string label;
@@ -37,6 +39,7 @@ struct HttpRequest {
             cancel.store(other.cancel.load());
             userAgent = other.userAgent;
             url = other.url;
+            viaProxy = other.viaProxy;
             sizesOnly = other.sizesOnly;
             flowLog = other.flowLog;
             label = other.label;
@@ -56,8 +59,10 @@ struct HttpTarget {
     std::string formBody;      // non-empty: a POST
 };
 
-// Parses a URL; none when it is empty or names another scheme than http.
-std::optional<HttpTarget> parseHttpUrl(std::string_view url);
+// Parses a URL; none when it is empty, holds a control character or names
+// another scheme than http. Through a proxy the path "//host/path" names the
+// page's own address; sent direct, a path that begins with "//" is just a path.
+std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy = false);
 // The exact request text for `target`.
 std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent);
 
@@ -68,6 +73,20 @@ struct HttpResponseCheck {
     std::size_t bodyStart = 0;
 };
 HttpResponseCheck checkHttpResponse(std::string_view response);
+
+// Watches a response as it arrives: once its headers are complete and name a
+// Content-Length, the response ends after that many body bytes, whether or not
+// the server closes the connection.
+class HttpResponseEnd {
+public:
+    // The whole response's length, when the bytes received so far tell it.
+    std::optional<std::size_t> totalLength(std::string_view received);
+
+private:
+    std::size_t m_scanned = 0;
+    bool m_headersDone = false;
+    std::optional<std::size_t> m_total;
+};
 
 // Fetches one page with HTTP/1.0 and returns its body; throws tasks::CAppError.
 std::string HttpGet(HttpRequest& request);
@@ -80,5 +99,7 @@ std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<Htt
 // Puts a proxy in front of a URL: "//" + proxy after the first five characters
 // ("http:"), when both are non-empty.
 std::string proxyRewrite(std::string_view url, std::string_view proxyServer);
+// Sets the request's URL to `url`, through `proxyServer` when one is given.
+void setRequestUrl(HttpRequest& request, std::string_view url, std::string_view proxyServer);
 
 } // namespace tarnwick::net

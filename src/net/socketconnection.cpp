@@ -241,7 +241,8 @@ std::size_t SocketConnection::receivePart(char* buffer, std::size_t size, bool c
     }
 }
 
-std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit)
+std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit,
+                                         const std::function<bool(std::string_view)>& complete)
 {
     log(FlowLog::k_status, "Receiving ...");
     std::string result;
@@ -253,7 +254,7 @@ std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit)
         const std::string_view part(buffer, n);
         result.append(part);
         log(FlowLog::k_incoming, "Received part '" + (sizesOnly ? std::to_string(n) : FlowLog::shown(part)) + "'");
-        if (result.size() > limit)
+        if (result.size() > limit || (complete && complete(result)))
             break;
     }
     log(FlowLog::k_status, "Received " + std::to_string(result.size()) + " bytes");

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -63,9 +64,11 @@ public:
     void connect(std::string_view address, int defaultPort);
     // Sends all of `data`; the log shows `displayText` instead when given.
     void send(std::string_view data, std::optional<std::string_view> displayText = std::nullopt);
-    // Receives until the server closes; stops early once more than `limit`
-    // bytes have arrived (the caller decides what that means).
-    std::string receiveAll(bool sizesOnly, std::size_t limit = std::numeric_limits<std::size_t>::max());
+    // Receives until the server closes, or until `complete` says the bytes so
+    // far are the whole answer; stops early once more than `limit` bytes have
+    // arrived (the caller decides what that means).
+    std::string receiveAll(bool sizesOnly, std::size_t limit = std::numeric_limits<std::size_t>::max(),
+                           const std::function<bool(std::string_view)>& complete = {});
     // Reads the server's next complete reply and tells whether it carries `code`.
     bool expectReply(int code);
     std::string localHostName();
