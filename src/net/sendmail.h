@@ -62,13 +62,14 @@ struct MailRequest {
 
 // The Date, From, Reply-to, To, Cc and X-Mailer lines, dated by `clock`.
 std::string mailHeaderBlock(const MailRequest& request, const platform::Clock& clock);
-// A line feed after a carriage return (and not after "\r\r") that is followed
-// by "." gets one more "." after it; nothing else changes.
+// Every line end (CR LF, a lone CR, a lone LF) becomes CR LF and every line
+// that begins with "." gets one more, so no text can end the data early.
 std::string dotStuff(std::string_view text);
 // The addresses of a list as the envelope names them: comments dropped, each
-// in angle brackets unless it already holds "<".
+// in angle brackets. "," and "(" inside a quoted display name do not count.
 std::vector<std::string> envelopeAddresses(std::string_view list);
-// One address as the envelope names it (cut at the first "," or "(").
+// One address as the envelope names it: cut at the first "," or "("; of
+// "Name <addr@host>" only what is between the angle brackets.
 std::string envelopeAddress(std::string_view text);
 
 // Sends one e-mail in one SMTP dialogue; throws tasks::CAppError.
