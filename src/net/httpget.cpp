@@ -44,12 +44,16 @@ std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy)
         if (!url.empty())
             url.remove_suffix(1);
     }
-    if (startsWithNoCase(url, "http://"))
+    HttpTarget target;
+    if (startsWithNoCase(url, "http://")) {
         url.remove_prefix(7);
+    } else if (startsWithNoCase(url, "https://")) {
+        url.remove_prefix(8);
+        target.tls = true;
+    }
     if (url.find("://") != std::string_view::npos)
         return std::nullopt;
 
-    HttpTarget target;
     std::string_view path = "/";
     if (const std::size_t slash = url.find('/'); slash != std::string_view::npos) {
         target.hostPart = std::string(url.substr(0, slash));
@@ -72,7 +76,19 @@ std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy)
     }
 
     target.hostHeader = target.hostPart;
-    if (viaProxy && escaped.size() >= 2 && escaped[0] == '/' && escaped[1] == '/') {
+    target.tlsHost = target.hostPart.substr(0, target.hostPart.find(':'));
+    target.defaultPort = target.tls ? 443 : 80;
+    if (viaProxy && target.tls && escaped.size() >= 2 && escaped[0] == '/' && escaped[1] == '/') {
+        // the proxy only relays: it connects to the page's host, and TLS runs end to end through it
+        const std::size_t originEnd = escaped.find('/', 2);
+        target.hostHeader = escaped.substr(2, originEnd == std::string::npos ? std::string::npos : originEnd - 2);
+        target.tlsHost = target.hostHeader.substr(0, target.hostHeader.find(':'));
+        target.tunnel = target.hostHeader;
+        if (target.tunnel.find(':') == std::string::npos)
+            target.tunnel += ":443";
+        target.requestTarget = originEnd == std::string::npos ? std::string("/") : escaped.substr(originEnd);
+        target.defaultPort = 80;
+    } else if (viaProxy && escaped.size() >= 2 && escaped[0] == '/' && escaped[1] == '/') {
         // the proxy wants the absolute address, and the Host header names the page's own host
         const std::size_t originEnd = escaped.find('/', 2);
         target.hostHeader = escaped.substr(2, originEnd == std::string::npos ? std::string::npos : originEnd - 2);
@@ -208,7 +224,20 @@ std::string HttpGet(HttpRequest& request)
 
     SocketConnection connection(request.cancel, request.flowLog, request.label);
     tasks::SlotRegistration registration(request.slot, connection);
-    connection.connect(target->hostPart, 80);
+    connection.connect(target->hostPart, target->defaultPort);
+    if (!target->tunnel.empty()) {
+        connection.send("CONNECT " + target->tunnel + " HTTP/1.0\r\nHost: " + target->tunnel +
+                        "\r\nUser-Agent: " + request.userAgent + "\r\n\r\n");
+        // the proxy's answer is headers only; the server's TLS bytes follow only once the client speaks
+        const std::string answer = connection.receiveAll(false, 64 * 1024, [](std::string_view received) {
+            return received.find("\r\n\r\n") != std::string_view::npos;
+        });
+        const HttpResponseCheck tunnel = checkHttpResponse(answer);
+        if (!tunnel.error.empty())
+            connection.raise(tunnel.error);
+    }
+    if (target->tls)
+        connection.startTls(target->tlsHost, request.caFile);
     connection.send(buildHttpRequest(*target, request.userAgent));
     HttpResponseEnd end;
     std::string response =
@@ -241,12 +270,13 @@ std::string proxyRewrite(std::string_view url, std::string_view proxyServer)
 {
     if (url.empty() || proxyServer.empty())
         return std::string(url);
+    const std::size_t scheme = startsWithNoCase(url, "https:") ? 6 : 5;
     std::string out;
     out.reserve(url.size() + proxyServer.size() + 2);
-    out.append(url.substr(0, 5));
+    out.append(url.substr(0, scheme));
     out += "//";
     out.append(proxyServer);
-    out.append(url.substr(std::min<std::size_t>(5, url.size())));
+    out.append(url.substr(std::min<std::size_t>(scheme, url.size())));
     return out;
 }
 

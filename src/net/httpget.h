@@ -22,6 +22,8 @@ struct HttpRequest {
     std::string url;
     // set when `url` was rewritten to go through the proxy ("http://proxy//host/path")
     bool viaProxy = false;
+    // certificate authorities for https (a PEM file); empty: the system's store
+    std::string caFile;
     bool sizesOnly = false;
     FlowLog* flowLog = nullptr;
     std::string label;
@@ -40,6 +42,7 @@ struct HttpRequest {
             userAgent = other.userAgent;
             url = other.url;
             viaProxy = other.viaProxy;
+            caFile = other.caFile;
             sizesOnly = other.sizesOnly;
             flowLog = other.flowLog;
             label = other.label;
@@ -54,14 +57,19 @@ inline constexpr std::size_t k_maxResponseBytes = 64u * 1024u * 1024u;
 // What a URL asks for: where to connect and what to send.
 struct HttpTarget {
     std::string hostPart;      // host[:port] to connect to
+    int defaultPort = 80;      // when hostPart names none
     std::string requestTarget; // path (query included) as the request line names it
     std::string hostHeader;    // the Host header's value
     std::string formBody;      // non-empty: a POST
+    bool tls = false;          // https: the exchange runs over TLS
+    std::string tlsHost;       // the name the server's certificate must carry
+    std::string tunnel;        // non-empty: host:port that the proxy connects through with CONNECT first
 };
 
 // Parses a URL; none when it is empty, holds a control character or names
-// another scheme than http. Through a proxy the path "//host/path" names the
-// page's own address; sent direct, a path that begins with "//" is just a path.
+// another scheme than http and https. Through a proxy the path "//host/path"
+// names the page's own address; sent direct, a path that begins with "//" is
+// just a path. An https page through a proxy goes through a CONNECT tunnel.
 std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy = false);
 // The exact request text for `target`.
 std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent);
@@ -97,7 +105,7 @@ std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<Htt
                                           const int& timeoutMs);
 
 // Puts a proxy in front of a URL: "//" + proxy after the first five characters
-// ("http:"), when both are non-empty.
+// ("http:"), or six for an https URL, when both are non-empty.
 std::string proxyRewrite(std::string_view url, std::string_view proxyServer);
 // Sets the request's URL to `url`, through `proxyServer` when one is given.
 void setRequestUrl(HttpRequest& request, std::string_view url, std::string_view proxyServer);

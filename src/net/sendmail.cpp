@@ -186,8 +186,14 @@ void SendMail(MailRequest& request)
 
     SocketConnection connection(request.cancel, request.flowLog, request.label);
     tasks::SlotRegistration registration(request.slot, connection);
-    connection.connect(request.server, 25);
+    const int defaultPort = request.security == MailSecurity::Implicit   ? 465
+                            : request.security == MailSecurity::StartTls ? 587
+                                                                         : 25;
+    connection.connect(request.server, defaultPort);
     const std::string localHost = connection.localHostName();
+    const std::string serverName = request.server.substr(0, request.server.find(':'));
+    if (request.security == MailSecurity::Implicit)
+        connection.startTls(serverName, request.caFile);
 
     auto step = [&connection](std::string_view text, int code, const char* failure,
                               std::optional<std::string_view> display = std::nullopt) {
@@ -198,6 +204,12 @@ void SendMail(MailRequest& request)
 
     if (!connection.expectReply(220))
         connection.raise(msg::k_protocol);
+    if (request.security == MailSecurity::StartTls) {
+        // nothing but the greeting travels in clear; the dialogue starts over once secured
+        step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
+        step("STARTTLS\r\n", 220, msg::k_protocol);
+        connection.startTls(serverName, request.caFile);
+    }
     if (!request.userName.empty()) {
         step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
         step("AUTH LOGIN\r\n", 334, msg::k_protocol);

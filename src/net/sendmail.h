@@ -16,11 +16,20 @@ namespace tarnwick::net {
 
 class FlowLog;
 
+// How the dialogue with the mail server is secured.
+enum class MailSecurity {
+    None,     // plain TCP, port 25 by default
+    StartTls, // plain greeting, then STARTTLS before anything else; port 587 by default
+    Implicit, // TLS from the first byte; port 465 by default
+};
+
 // One e-mail to send. The task's job works on its own copy; a copy gets a new,
 // empty slot.
 struct MailRequest {
     std::atomic<char> cancel{0};
     std::string server; // host or dotted address, optionally ":" port
+    MailSecurity security = MailSecurity::None;
+    std::string caFile; // certificate authorities for TLS (a PEM file); empty: the system's store
     std::string userName;
     std::string password;
     std::string sender;
@@ -43,6 +52,8 @@ struct MailRequest {
         if (this != &other) {
             cancel.store(other.cancel.load());
             server = other.server;
+            security = other.security;
+            caFile = other.caFile;
             userName = other.userName;
             password = other.password;
             sender = other.sender;
