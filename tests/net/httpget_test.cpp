@@ -124,6 +124,7 @@ TEST(HttpUrl, ProxyRewriteMarksTheRequest)
     };
     const Case cases[] = {
         {"http://office/x?y", "proxy:3128", "http://proxy:3128//office/x?y", true},
+        {"HTTPS://office/x", "proxy", "HTTPS://proxy//office/x", true},
         {"http://office/x", "", "http://office/x", false},
         {"", "proxy", "", false},
     };
