@@ -212,13 +212,15 @@ const char* charsetOf(std::string_view text)
 
 std::string quotedPrintable(std::string_view body)
 {
-    std::string out;
-    out.reserve(body.size() + body.size() / 8 + 16);
+    // at worst every byte takes three characters and every 25 bytes a soft break
+    std::string out(3 * body.size() + 3 * (body.size() / 25) + 6, '\0');
+    char* p = out.data();
     std::size_t lineLength = 0;
     for (std::size_t i = 0; i < body.size(); ++i) {
         const unsigned char c = byteAt(body, i);
         if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n') {
-            out += "\r\n";
+            *p++ = '\r';
+            *p++ = '\n';
             lineLength = 0;
             ++i;
             continue;
@@ -231,21 +233,29 @@ std::string quotedPrintable(std::string_view body)
             literal = !lineEnds;
         }
         if (lineLength + (literal ? 1 : 3) > k_qpLine - 1) {
-            out += "=\r\n";
+            *p++ = '=';
+            *p++ = '\r';
+            *p++ = '\n';
             lineLength = 0;
         }
         if (c == '.' && lineLength == 0)
             literal = false; // nothing for the server to take for the end of the data
         if (literal) {
-            out += static_cast<char>(c);
+            *p++ = static_cast<char>(c);
             ++lineLength;
         } else {
-            appendHex(out, c);
+            *p++ = '=';
+            *p++ = k_hex[c >> 4];
+            *p++ = k_hex[c & 0x0f];
             lineLength += 3;
         }
     }
-    if (!body.empty() && body.substr(body.size() < 2 ? 0 : body.size() - 2) != "\r\n")
-        out += "=\r\n";
+    if (!body.empty() && body.substr(body.size() < 2 ? 0 : body.size() - 2) != "\r\n") {
+        *p++ = '=';
+        *p++ = '\r';
+        *p++ = '\n';
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 
