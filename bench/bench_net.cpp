@@ -1,9 +1,11 @@
 // Network figures against real local peers: HttpGet against nginx beside curl
-// fetching the same addresses, and SendMail against aiosmtpd. Prints figures;
-// asserts nothing.
+// fetching the same addresses, and SendMail against aiosmtpd; and the cost of
+// composing a large message (quoted-printable body). Prints figures; asserts
+// nothing.
 #define TARNWICK_SOURCE_DIR TARNWICK_TEST_DATA "/../.."
 #include "../tests/support/peers.h"
 #include "net/httpget.h"
+#include "net/mimetext.h"
 #include "net/sendmail.h"
 
 #include <algorithm>
@@ -118,5 +120,24 @@ int main()
     }
     std::printf("SMTP send to local aiosmtpd, %d messages one by one\n", mails);
     std::printf("  SendMail             median %.3f ms per message\n", median(sends));
+
+    // a problem report quoting 5 MB of fetched pages in Latin-1, one line per page
+    std::string report = "Subject: Problem Report\r\n\r\n";
+    for (int row = 1; report.size() < 5 * 1024 * 1024; ++row) {
+        report += "<tr><td>Soci\xe9t\xe9 G\xe9n\xe9rale</td><td>Registered = yes</td></tr>";
+        if (row % 1000 == 0)
+            report += "\r\n";
+    }
+    std::vector<double> composes;
+    std::size_t composedSize = 0;
+    for (int i = 0; i < 20; ++i) {
+        const auto start = Clock::now();
+        composedSize = net::composeMessage("Date: x\r\n", report, "<id@example.test>").size();
+        composes.push_back(msSince(start));
+    }
+    std::printf("Message composition of a %.1f MB Latin-1 problem report (quoted-printable, %.1f MB out)\n",
+                static_cast<double>(report.size()) / 1e6, static_cast<double>(composedSize) / 1e6);
+    std::printf("  composeMessage       median %.3f ms, %.0f MB/s\n", median(composes),
+                static_cast<double>(report.size()) / 1e3 / median(composes));
     return 0;
 }

@@ -3,11 +3,14 @@
 message to a folder, one file per message.
 
 usage: smtp_sink.py --port PORT --dir DIR [--user U --password P] [--refuse ADDR]
+                   [--tls starttls|implicit --cert PEM --key PEM]
 
 Port 0 picks a free port. The chosen port is printed on stdout as one line
 once the server listens. AUTH LOGIN (and PLAIN) is offered without TLS and
 accepts only the given user and password. A recipient named by --refuse is
-answered with 550. Each message file holds the envelope first:
+answered with 550. With --tls starttls the server offers STARTTLS and takes
+mail only after it; with --tls implicit it speaks TLS from the first byte.
+Each message file holds the envelope first:
 
     FROM <sender>
     RCPT <recipient>        (one line per accepted recipient)
@@ -22,6 +25,7 @@ import argparse
 import asyncio
 import os
 import signal
+import ssl
 import sys
 import warnings
 
@@ -76,20 +80,31 @@ async def main():
     p.add_argument("--user")
     p.add_argument("--password", default="")
     p.add_argument("--refuse", default="")
+    p.add_argument("--tls", choices=["starttls", "implicit"])
+    p.add_argument("--cert")
+    p.add_argument("--key")
     a = p.parse_args()
     os.makedirs(a.dir, exist_ok=True)
 
     handler = Sink(a.dir, a.refuse)
+    context = None
+    if a.tls:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(a.cert, a.key)
+    starttls = a.tls == "starttls"
     loop = asyncio.get_running_loop()
     server = await loop.create_server(
         lambda: SMTP(
             handler,
             hostname="sink.localhost",
-            auth_require_tls=False,
+            auth_require_tls=starttls,
+            require_starttls=starttls,
+            tls_context=context if starttls else None,
             authenticator=make_authenticator(a.user, a.password),
         ),
         host="127.0.0.1",
         port=a.port,
+        ssl=context if a.tls == "implicit" else None,
     )
     print(server.sockets[0].getsockname()[1], flush=True)
 

@@ -58,7 +58,7 @@ int cmdFetch(const Invocation& inv)
     CliFrontEnd host(std::cout, std::cerr);
     net::HttpRequest request(&flowLog, "HttpGet(0): ", false);
     request.userAgent = "Tarnwick";
-    request.url = net::proxyRewrite(url, proxy);
+    net::setRequestUrl(request, url, proxy);
     const int timeoutMs = 60000;
     try {
         const std::vector<std::string> bodies = net::runPageFetchTask(host, {request}, timeoutMs);

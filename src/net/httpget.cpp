@@ -30,21 +30,30 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
 
 } // namespace
 
-std::optional<HttpTarget> parseHttpUrl(std::string_view url)
+std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy)
 {
     if (url.empty())
         return std::nullopt;
+    // a control character would end the request line early and let the address write headers
+    for (char c : url) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return std::nullopt;
+    }
     if (url.front() == '"' || url.front() == '\'') {
         url.remove_prefix(1);
         if (!url.empty())
             url.remove_suffix(1);
     }
-    if (startsWithNoCase(url, "http://"))
+    HttpTarget target;
+    if (startsWithNoCase(url, "http://")) {
         url.remove_prefix(7);
+    } else if (startsWithNoCase(url, "https://")) {
+        url.remove_prefix(8);
+        target.tls = true;
+    }
     if (url.find("://") != std::string_view::npos)
         return std::nullopt;
 
-    HttpTarget target;
     std::string_view path = "/";
     if (const std::size_t slash = url.find('/'); slash != std::string_view::npos) {
         target.hostPart = std::string(url.substr(0, slash));
@@ -67,9 +76,20 @@ std::optional<HttpTarget> parseHttpUrl(std::string_view url)
     }
 
     target.hostHeader = target.hostPart;
-    if (escaped.size() >= 2 && escaped[0] == '/' && escaped[1] == '/') {
-        // a URL rewritten for a proxy: the proxy wants the absolute address and
-        // the Host header names the page's own host
+    target.tlsHost = target.hostPart.substr(0, target.hostPart.find(':'));
+    target.defaultPort = target.tls ? 443 : 80;
+    if (viaProxy && target.tls && escaped.size() >= 2 && escaped[0] == '/' && escaped[1] == '/') {
+        // the proxy only relays: it connects to the page's host, and TLS runs end to end through it
+        const std::size_t originEnd = escaped.find('/', 2);
+        target.hostHeader = escaped.substr(2, originEnd == std::string::npos ? std::string::npos : originEnd - 2);
+        target.tlsHost = target.hostHeader.substr(0, target.hostHeader.find(':'));
+        target.tunnel = target.hostHeader;
+        if (target.tunnel.find(':') == std::string::npos)
+            target.tunnel += ":443";
+        target.requestTarget = originEnd == std::string::npos ? std::string("/") : escaped.substr(originEnd);
+        target.defaultPort = 80;
+    } else if (viaProxy && escaped.size() >= 2 && escaped[0] == '/' && escaped[1] == '/') {
+        // the proxy wants the absolute address, and the Host header names the page's own host
         const std::size_t originEnd = escaped.find('/', 2);
         target.hostHeader = escaped.substr(2, originEnd == std::string::npos ? std::string::npos : originEnd - 2);
         target.requestTarget = "http:" + escaped;
@@ -113,11 +133,13 @@ HttpResponseCheck checkHttpResponse(std::string_view response)
         return check;
     }
     const std::string_view status = response.substr(0, std::min<std::size_t>(lineEnd, 255));
-    const bool ok = startsWithNoCase(status, "HTTP") && status.size() > 5 &&
-                    status.substr(5).find("200 ") != std::string_view::npos;
+    // the status code is the three digits right after the first blank, and a blank follows them
+    const std::size_t blank = status.find(' ');
+    const bool ok =
+        startsWithNoCase(status, "HTTP") && blank != std::string_view::npos && status.substr(blank + 1, 4) == "200 ";
     if (!ok) {
         check.error = msg::k_httpFailed;
-        if (const std::size_t blank = status.find(' '); blank != std::string_view::npos && blank + 1 < status.size()) {
+        if (blank != std::string_view::npos) {
             check.error += " (";
             check.error += status.substr(blank + 1);
             check.error += ")";
@@ -135,22 +157,104 @@ HttpResponseCheck checkHttpResponse(std::string_view response)
     return check;
 }
 
+namespace {
+
+bool isHeaderBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// The Content-Length that the header lines `headers` (status line first, each
+// line ending in CR LF) give without doubt; none when absent, malformed, named
+// twice with different values, or beside a Transfer-Encoding.
+std::optional<std::size_t> contentLength(std::string_view headers)
+{
+    std::optional<std::size_t> length;
+    bool conflict = false;
+    std::size_t pos = headers.find("\r\n");
+    while (pos != std::string_view::npos && pos + 2 < headers.size()) {
+        const std::size_t start = pos + 2;
+        pos = headers.find("\r\n", start);
+        const std::string_view line = headers.substr(start, pos == std::string_view::npos ? headers.npos : pos - start);
+        if (startsWithNoCase(line, "transfer-encoding:"))
+            return std::nullopt;
+        if (!startsWithNoCase(line, "content-length:"))
+            continue;
+        std::size_t i = 15;
+        while (i < line.size() && isHeaderBlank(line[i]))
+            ++i;
+        const std::size_t digits = i;
+        std::size_t value = 0;
+        while (i < line.size() && line[i] >= '0' && line[i] <= '9' && i - digits < 18)
+            value = value * 10 + static_cast<std::size_t>(line[i++] - '0');
+        const bool digitsSeen = i > digits;
+        while (i < line.size() && isHeaderBlank(line[i]))
+            ++i;
+        if (!digitsSeen || i != line.size() || (length && *length != value))
+            conflict = true;
+        length = value;
+    }
+    if (conflict)
+        return std::nullopt;
+    return length;
+}
+
+} // namespace
+
+std::optional<std::size_t> HttpResponseEnd::totalLength(std::string_view received)
+{
+    if (!m_headersDone) {
+        const std::size_t end = received.find("\r\n\r\n", m_scanned >= 3 ? m_scanned - 3 : 0);
+        if (end == std::string_view::npos) {
+            m_scanned = received.size();
+            return std::nullopt;
+        }
+        m_headersDone = true;
+        if (const auto length = contentLength(received.substr(0, end + 2)))
+            m_total = end + 4 + *length;
+    }
+    return m_total;
+}
+
 std::string HttpGet(HttpRequest& request)
 {
-    const std::optional<HttpTarget> target = parseHttpUrl(request.url);
+    const std::optional<HttpTarget> target = parseHttpUrl(request.url, request.viaProxy);
     if (!target)
         raiseWithoutConnection(request, msg::k_badUrl);
 
     SocketConnection connection(request.cancel, request.flowLog, request.label);
     tasks::SlotRegistration registration(request.slot, connection);
-    connection.connect(target->hostPart, 80);
+    connection.connect(target->hostPart, target->defaultPort);
+    if (!target->tunnel.empty()) {
+        connection.send("CONNECT " + target->tunnel + " HTTP/1.0\r\nHost: " + target->tunnel +
+                        "\r\nUser-Agent: " + request.userAgent + "\r\n\r\n");
+        // the proxy's answer is headers only; the server's TLS bytes follow only once the client speaks
+        const std::string answer = connection.receiveAll(false, 64 * 1024, [](std::string_view received) {
+            return received.find("\r\n\r\n") != std::string_view::npos;
+        });
+        const HttpResponseCheck tunnel = checkHttpResponse(answer);
+        if (!tunnel.error.empty())
+            connection.raise(tunnel.error);
+    }
+    if (target->tls)
+        connection.startTls(target->tlsHost, request.caFile);
     connection.send(buildHttpRequest(*target, request.userAgent));
-    std::string response = connection.receiveAll(request.sizesOnly, k_maxResponseBytes);
+    HttpResponseEnd end;
+    std::string response =
+        connection.receiveAll(request.sizesOnly, k_maxResponseBytes, [&end](std::string_view received) {
+            const auto total = end.totalLength(received);
+            return total && received.size() >= *total;
+        });
     if (response.size() > k_maxResponseBytes)
         connection.raise(std::string(msg::k_httpFailed) + " (response larger than 64 MiB)");
     const HttpResponseCheck check = checkHttpResponse(response);
     if (!check.error.empty())
         connection.raise(check.error);
+    if (const auto total = end.totalLength(response)) {
+        if (response.size() < *total)
+            connection.raise(std::string(msg::k_httpFailed) + " (incomplete response)");
+        response.resize(*total);
+    }
     response.erase(0, check.bodyStart);
     return response;
 }
@@ -166,13 +270,20 @@ std::string proxyRewrite(std::string_view url, std::string_view proxyServer)
 {
     if (url.empty() || proxyServer.empty())
         return std::string(url);
+    const std::size_t scheme = startsWithNoCase(url, "https:") ? 6 : 5;
     std::string out;
     out.reserve(url.size() + proxyServer.size() + 2);
-    out.append(url.substr(0, 5));
+    out.append(url.substr(0, scheme));
     out += "//";
     out.append(proxyServer);
-    out.append(url.substr(std::min<std::size_t>(5, url.size())));
+    out.append(url.substr(std::min<std::size_t>(scheme, url.size())));
     return out;
+}
+
+void setRequestUrl(HttpRequest& request, std::string_view url, std::string_view proxyServer)
+{
+    request.viaProxy = !url.empty() && !proxyServer.empty();
+    request.url = proxyRewrite(url, proxyServer);
 }
 
 } // namespace tarnwick::net

@@ -20,6 +20,10 @@ struct HttpRequest {
     std::atomic<char> cancel{0};
     std::string userAgent = "HttpGet";
     std::string url;
+    // set when `url` was rewritten to go through the proxy ("http://proxy//host/path")
+    bool viaProxy = false;
+    // certificate authorities for https (a PEM file); empty: the system's store
+    std::string caFile;
     bool sizesOnly = false;
     FlowLog* flowLog = nullptr;
     std::string label;
@@ -37,6 +41,8 @@ struct HttpRequest {
             cancel.store(other.cancel.load());
             userAgent = other.userAgent;
             url = other.url;
+            viaProxy = other.viaProxy;
+            caFile = other.caFile;
             sizesOnly = other.sizesOnly;
             flowLog = other.flowLog;
             label = other.label;
@@ -51,13 +57,20 @@ inline constexpr std::size_t k_maxResponseBytes = 64u * 1024u * 1024u;
 // What a URL asks for: where to connect and what to send.
 struct HttpTarget {
     std::string hostPart;      // host[:port] to connect to
+    int defaultPort = 80;      // when hostPart names none
     std::string requestTarget; // path (query included) as the request line names it
     std::string hostHeader;    // the Host header's value
     std::string formBody;      // non-empty: a POST
+    bool tls = false;          // https: the exchange runs over TLS
+    std::string tlsHost;       // the name the server's certificate must carry
+    std::string tunnel;        // non-empty: host:port that the proxy connects through with CONNECT first
 };
 
-// Parses a URL; none when it is empty or names another scheme than http.
-std::optional<HttpTarget> parseHttpUrl(std::string_view url);
+// Parses a URL; none when it is empty, holds a control character or names
+// another scheme than http and https. Through a proxy the path "//host/path"
+// names the page's own address; sent direct, a path that begins with "//" is
+// just a path. An https page through a proxy goes through a CONNECT tunnel.
+std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy = false);
 // The exact request text for `target`.
 std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent);
 
@@ -69,6 +82,20 @@ struct HttpResponseCheck {
 };
 HttpResponseCheck checkHttpResponse(std::string_view response);
 
+// Watches a response as it arrives: once its headers are complete and name a
+// Content-Length, the response ends after that many body bytes, whether or not
+// the server closes the connection.
+class HttpResponseEnd {
+public:
+    // The whole response's length, when the bytes received so far tell it.
+    std::optional<std::size_t> totalLength(std::string_view received);
+
+private:
+    std::size_t m_scanned = 0;
+    bool m_headersDone = false;
+    std::optional<std::size_t> m_total;
+};
+
 // Fetches one page with HTTP/1.0 and returns its body; throws tasks::CAppError.
 std::string HttpGet(HttpRequest& request);
 
@@ -78,7 +105,9 @@ std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<Htt
                                           const int& timeoutMs);
 
 // Puts a proxy in front of a URL: "//" + proxy after the first five characters
-// ("http:"), when both are non-empty.
+// ("http:"), or six for an https URL, when both are non-empty.
 std::string proxyRewrite(std::string_view url, std::string_view proxyServer);
+// Sets the request's URL to `url`, through `proxyServer` when one is given.
+void setRequestUrl(HttpRequest& request, std::string_view url, std::string_view proxyServer);
 
 } // namespace tarnwick::net

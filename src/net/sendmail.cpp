@@ -2,11 +2,13 @@
 
 #include "net/base64.h"
 #include "net/flowlog.h"
+#include "net/mimetext.h"
 #include "net/socketconnection.h"
 #include "platform/clock.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <variant>
 
 namespace tarnwick::net {
@@ -75,28 +77,65 @@ std::string dotStuff(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + text.size() / 64 + 8);
-    std::size_t from = 0;
-    for (std::size_t p = text.find('\n'); p != std::string_view::npos; p = text.find('\n', p + 1)) {
-        if (p >= 2 && text[p - 1] == '\r' && text[p - 2] != '\r' && p + 1 < text.size() && text[p + 1] == '.') {
-            out.append(text, from, p + 1 - from);
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        if (text[pos] == '.')
             out += '.';
-            from = p + 1;
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            out.append(text, pos, std::string_view::npos);
+            break;
         }
+        out.append(text, pos, end - pos);
+        out += "\r\n";
+        pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
-    out.append(text, from, std::string_view::npos);
     return out;
 }
 
+namespace {
+
+// The first "," or "(" at or after `from` that is not inside a double-quoted display name.
+std::size_t findAddressEnd(std::string_view text, std::size_t from)
+{
+    bool quoted = false;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted && c == '\\')
+            ++i;
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && (c == ',' || c == '('))
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+bool hasControl(std::string_view text)
+{
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 std::string envelopeAddress(std::string_view text)
 {
-    std::size_t end = text.find_first_of(",(");
+    std::size_t end = findAddressEnd(text, 0);
     if (end == std::string_view::npos)
         end = text.size();
     while (end > 0 && isBlank(text[end - 1]))
         --end;
-    const std::string_view address = text.substr(0, end);
-    if (address.find('<') != std::string_view::npos)
-        return std::string(address);
+    std::string_view address = text.substr(0, end);
+    // "Name <addr@host>": the envelope names only what is between the angle brackets
+    if (const std::size_t open = address.find('<'); open != std::string_view::npos) {
+        address.remove_prefix(open + 1);
+        address = address.substr(0, address.find('>'));
+    }
     std::string out;
     out.reserve(address.size() + 2);
     out += '<';
@@ -113,14 +152,16 @@ std::vector<std::string> envelopeAddresses(std::string_view list)
     std::size_t pos = 0;
     for (;;) {
         out.push_back(envelopeAddress(list.substr(pos)));
-        std::size_t next = list.find_first_of(",(", pos);
+        std::size_t next = findAddressEnd(list, pos);
         if (next == std::string_view::npos)
             break;
         if (list[next] == '(') {
             const std::size_t close = list.find(')', next);
             if (close == std::string_view::npos)
                 break;
-            next = list.find(',', close);
+            next = findAddressEnd(list, close);
+            while (next != std::string_view::npos && list[next] != ',')
+                next = findAddressEnd(list, next + 1);
             if (next == std::string_view::npos)
                 break;
         }
@@ -135,12 +176,24 @@ std::vector<std::string> envelopeAddresses(std::string_view list)
 
 void SendMail(MailRequest& request)
 {
-    const std::string header = mailHeaderBlock(request, platform::clock());
+    const platform::Clock& clock = platform::clock();
+    std::random_device random;
+    const std::uint64_t unique = (static_cast<std::uint64_t>(random()) << 32) ^ random();
+    std::string data = dotStuff(composeMessage(mailHeaderBlock(request, clock), request.message,
+                                               messageId(clock.utcMillis(), unique, addressDomain(request.sender))));
+    // the data ends in CR LF, which is the first half of the terminator
+    data += data.ends_with("\r\n") ? ".\r\n" : "\r\n.\r\n";
 
     SocketConnection connection(request.cancel, request.flowLog, request.label);
     tasks::SlotRegistration registration(request.slot, connection);
-    connection.connect(request.server, 25);
+    const int defaultPort = request.security == MailSecurity::Implicit   ? 465
+                            : request.security == MailSecurity::StartTls ? 587
+                                                                         : 25;
+    connection.connect(request.server, defaultPort);
     const std::string localHost = connection.localHostName();
+    const std::string serverName = request.server.substr(0, request.server.find(':'));
+    if (request.security == MailSecurity::Implicit)
+        connection.startTls(serverName, request.caFile);
 
     auto step = [&connection](std::string_view text, int code, const char* failure,
                               std::optional<std::string_view> display = std::nullopt) {
@@ -151,6 +204,12 @@ void SendMail(MailRequest& request)
 
     if (!connection.expectReply(220))
         connection.raise(msg::k_protocol);
+    if (request.security == MailSecurity::StartTls) {
+        // nothing but the greeting travels in clear; the dialogue starts over once secured
+        step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
+        step("STARTTLS\r\n", 220, msg::k_protocol);
+        connection.startTls(serverName, request.caFile);
+    }
     if (!request.userName.empty()) {
         step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
         step("AUTH LOGIN\r\n", 334, msg::k_protocol);
@@ -159,7 +218,12 @@ void SendMail(MailRequest& request)
     } else {
         step("HELO " + localHost + "\r\n", 250, msg::k_protocol);
     }
+    // a line end in an address would write commands or header lines of its own
+    if (hasControl(request.sender) || hasControl(request.replyTo))
+        connection.raise(msg::k_badSender);
     step("MAIL From: " + envelopeAddress(request.sender) + "\r\n", 250, msg::k_badSender);
+    if (hasControl(request.to) || hasControl(request.cc))
+        connection.raise(msg::k_badRecipient);
     for (const std::string* list : {&request.to, &request.cc}) {
         for (const std::string& address : envelopeAddresses(*list))
             step("RCPT To: " + address + "\r\n", 250, msg::k_badRecipient);
@@ -170,8 +234,6 @@ void SendMail(MailRequest& request)
     if (!request.attachments.empty())
         connection.raise(msg::k_noAttachments);
 
-    std::string data = dotStuff(header + request.message);
-    data += "\r\n.\r\n";
     step(data, 250, msg::k_protocol);
     connection.send("QUIT\r\n");
 }

@@ -16,11 +16,20 @@ namespace tarnwick::net {
 
 class FlowLog;
 
+// How the dialogue with the mail server is secured.
+enum class MailSecurity {
+    None,     // plain TCP, port 25 by default
+    StartTls, // plain greeting, then STARTTLS before anything else; port 587 by default
+    Implicit, // TLS from the first byte; port 465 by default
+};
+
 // One e-mail to send. The task's job works on its own copy; a copy gets a new,
 // empty slot.
 struct MailRequest {
     std::atomic<char> cancel{0};
     std::string server; // host or dotted address, optionally ":" port
+    MailSecurity security = MailSecurity::None;
+    std::string caFile; // certificate authorities for TLS (a PEM file); empty: the system's store
     std::string userName;
     std::string password;
     std::string sender;
@@ -43,6 +52,8 @@ struct MailRequest {
         if (this != &other) {
             cancel.store(other.cancel.load());
             server = other.server;
+            security = other.security;
+            caFile = other.caFile;
             userName = other.userName;
             password = other.password;
             sender = other.sender;
@@ -62,13 +73,14 @@ struct MailRequest {
 
 // The Date, From, Reply-to, To, Cc and X-Mailer lines, dated by `clock`.
 std::string mailHeaderBlock(const MailRequest& request, const platform::Clock& clock);
-// A line feed after a carriage return (and not after "\r\r") that is followed
-// by "." gets one more "." after it; nothing else changes.
+// Every line end (CR LF, a lone CR, a lone LF) becomes CR LF and every line
+// that begins with "." gets one more, so no text can end the data early.
 std::string dotStuff(std::string_view text);
 // The addresses of a list as the envelope names them: comments dropped, each
-// in angle brackets unless it already holds "<".
+// in angle brackets. "," and "(" inside a quoted display name do not count.
 std::vector<std::string> envelopeAddresses(std::string_view list);
-// One address as the envelope names it (cut at the first "," or "(").
+// One address as the envelope names it: cut at the first "," or "("; of
+// "Name <addr@host>" only what is between the angle brackets.
 std::string envelopeAddress(std::string_view text);
 
 // Sends one e-mail in one SMTP dialogue; throws tasks::CAppError.

@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -61,6 +64,10 @@ SocketConnection::~SocketConnection()
         cancelled = m_cancelled;
         m_socket = -1;
     }
+    if (m_tls != nullptr && fd >= 0 && !cancelled)
+        ::SSL_shutdown(m_tls); // one close_notify, not waited for
+    ::SSL_free(m_tls);
+    ::SSL_CTX_free(m_tlsContext);
     if (fd < 0)
         return;
     if (cancelled) {
@@ -202,13 +209,25 @@ void SocketConnection::send(std::string_view data, std::optional<std::string_vie
     else
         log(FlowLog::k_outgoing, "Sending '" + FlowLog::shown(data) + "' ...");
     bool movedBefore = false;
+    Wait wait = Wait::Write; // TLS may need to read before it can write
     while (!data.empty()) {
-        waitFor(Wait::Write);
+        waitFor(wait);
         if (movedBefore)
             log(FlowLog::k_outgoing, "Sending...");
         const int fd = lockedSocket();
         if (fd < 0)
             raise(msg::k_disconnected);
+        if (m_tls != nullptr) {
+            const long n = tlsTransfer(true, const_cast<char*>(data.data()), std::min(data.size(), k_chunk));
+            if (n == 0)
+                raise(msg::k_disconnected);
+            wait = n < 0 ? m_tlsWait : Wait::Write;
+            checkCancel();
+            movedBefore = n > 0;
+            if (n > 0)
+                data.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
         const ssize_t n = ::send(fd, data.data(), std::min(data.size(), k_chunk), MSG_NOSIGNAL);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             movedBefore = false;
@@ -225,11 +244,25 @@ void SocketConnection::send(std::string_view data, std::optional<std::string_vie
 
 std::size_t SocketConnection::receivePart(char* buffer, std::size_t size, bool closeIsError)
 {
+    Wait wait = Wait::Read; // TLS may need to write before it can read
     for (;;) {
-        waitFor(Wait::Read);
+        // bytes TLS already decrypted are read without waiting for the socket
+        if (m_tls == nullptr || ::SSL_pending(m_tls) == 0)
+            waitFor(wait);
         const int fd = lockedSocket();
         if (fd < 0)
             raise(msg::k_disconnected);
+        if (m_tls != nullptr) {
+            const long n = tlsTransfer(false, buffer, size);
+            if (n < 0) {
+                wait = m_tlsWait;
+                continue;
+            }
+            if ((n == 0 && closeIsError) || lockedSocket() < 0)
+                raise(msg::k_disconnected);
+            checkCancel();
+            return static_cast<std::size_t>(n);
+        }
         const ssize_t n = ::recv(fd, buffer, size, 0);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
@@ -241,7 +274,8 @@ std::size_t SocketConnection::receivePart(char* buffer, std::size_t size, bool c
     }
 }
 
-std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit)
+std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit,
+                                         const std::function<bool(std::string_view)>& complete)
 {
     log(FlowLog::k_status, "Receiving ...");
     std::string result;
@@ -253,7 +287,7 @@ std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit)
         const std::string_view part(buffer, n);
         result.append(part);
         log(FlowLog::k_incoming, "Received part '" + (sizesOnly ? std::to_string(n) : FlowLog::shown(part)) + "'");
-        if (result.size() > limit)
+        if (result.size() > limit || (complete && complete(result)))
             break;
     }
     log(FlowLog::k_status, "Received " + std::to_string(result.size()) + " bytes");
@@ -281,6 +315,86 @@ bool SocketConnection::expectReply(int code)
     }
     log(FlowLog::k_status, "Received " + std::to_string(reply.size()) + " bytes");
     return replyHasCode(reply, code);
+}
+
+long SocketConnection::tlsTransfer(bool write, char* buffer, std::size_t size)
+{
+    ::ERR_clear_error();
+    const int length = static_cast<int>(std::min<std::size_t>(size, k_chunk));
+    const int n = write ? ::SSL_write(m_tls, buffer, length) : ::SSL_read(m_tls, buffer, length);
+    if (n > 0)
+        return n;
+    switch (::SSL_get_error(m_tls, n)) {
+    case SSL_ERROR_WANT_READ:
+        m_tlsWait = Wait::Read;
+        return -1;
+    case SSL_ERROR_WANT_WRITE:
+        m_tlsWait = Wait::Write;
+        return -1;
+    case SSL_ERROR_ZERO_RETURN:
+        return 0;
+    default:
+        raise(msg::k_disconnected);
+    }
+}
+
+void SocketConnection::raiseTls(const std::string& detail)
+{
+    std::string message = msg::k_tlsFailed;
+    if (!detail.empty())
+        message += " (" + detail + ")";
+    raise(message);
+}
+
+void SocketConnection::startTls(const std::string& serverName, const std::string& caFile)
+{
+    log(FlowLog::k_outgoing, "Starting TLS with '" + serverName + "' ...");
+    m_tlsContext = ::SSL_CTX_new(::TLS_client_method());
+    if (m_tlsContext == nullptr)
+        raiseTls("no TLS library");
+    ::SSL_CTX_set_min_proto_version(m_tlsContext, TLS1_2_VERSION);
+    const int loaded = caFile.empty() ? ::SSL_CTX_set_default_verify_paths(m_tlsContext)
+                                      : ::SSL_CTX_load_verify_locations(m_tlsContext, caFile.c_str(), nullptr);
+    if (loaded != 1)
+        raiseTls("cannot read the certificate authorities");
+    ::SSL_CTX_set_verify(m_tlsContext, SSL_VERIFY_PEER, nullptr);
+    m_tls = ::SSL_new(m_tlsContext);
+    const int fd = lockedSocket();
+    if (m_tls == nullptr || fd < 0 || ::SSL_set_fd(m_tls, fd) != 1)
+        raise(msg::k_disconnected);
+    // servers that close without a TLS goodbye end the data like a plain close
+    ::SSL_set_options(m_tls, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    ::SSL_set_mode(m_tls, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    in_addr ip{};
+    if (::inet_pton(AF_INET, serverName.c_str(), &ip) == 1) {
+        ::X509_VERIFY_PARAM_set1_ip_asc(::SSL_get0_param(m_tls), serverName.c_str());
+    } else {
+        ::SSL_set_tlsext_host_name(m_tls, serverName.c_str());
+        ::SSL_set1_host(m_tls, serverName.c_str());
+    }
+    for (;;) {
+        ::ERR_clear_error();
+        const int r = ::SSL_connect(m_tls);
+        if (r == 1)
+            break;
+        const int error = ::SSL_get_error(m_tls, r);
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+            waitFor(error == SSL_ERROR_WANT_READ ? Wait::Read : Wait::Write);
+            if (lockedSocket() < 0)
+                raise(msg::k_disconnected);
+            continue;
+        }
+        checkCancel();
+        if (lockedSocket() < 0)
+            raise(msg::k_disconnected);
+        const long verify = ::SSL_get_verify_result(m_tls);
+        if (verify != X509_V_OK)
+            raiseTls(::X509_verify_cert_error_string(verify));
+        const unsigned long reason = ::ERR_peek_error();
+        raiseTls(reason != 0 ? ::ERR_reason_error_string(reason) : "the server ended the handshake");
+    }
+    log(FlowLog::k_incoming,
+        std::string("Secured with ") + ::SSL_get_version(m_tls) + " " + ::SSL_get_cipher_name(m_tls));
 }
 
 std::string SocketConnection::localHostName()

@@ -4,11 +4,15 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+
+struct ssl_st;
+struct ssl_ctx_st;
 
 namespace tarnwick::net {
 
@@ -32,6 +36,7 @@ inline constexpr const char* k_badRecipient = "SMTP: Error in recipient's e-mail
 inline constexpr const char* k_cantAttach = "Windows: Can't attach file.";
 inline constexpr const char* k_noHtml = "SendMail: HTML format not supported at this time.";
 inline constexpr const char* k_noAttachments = "SendMail: Attached files not supported at this time.";
+inline constexpr const char* k_tlsFailed = "TLS: Secure connection failed.";
 } // namespace msg
 
 // Scans a reply for its final line: a line whose fourth character is not "-".
@@ -63,12 +68,20 @@ public:
     void connect(std::string_view address, int defaultPort);
     // Sends all of `data`; the log shows `displayText` instead when given.
     void send(std::string_view data, std::optional<std::string_view> displayText = std::nullopt);
-    // Receives until the server closes; stops early once more than `limit`
-    // bytes have arrived (the caller decides what that means).
-    std::string receiveAll(bool sizesOnly, std::size_t limit = std::numeric_limits<std::size_t>::max());
+    // Receives until the server closes, or until `complete` says the bytes so
+    // far are the whole answer; stops early once more than `limit` bytes have
+    // arrived (the caller decides what that means).
+    std::string receiveAll(bool sizesOnly, std::size_t limit = std::numeric_limits<std::size_t>::max(),
+                           const std::function<bool(std::string_view)>& complete = {});
     // Reads the server's next complete reply and tells whether it carries `code`.
     bool expectReply(int code);
     std::string localHostName();
+
+    // Turns the connected socket into TLS: the server must show a certificate for `serverName` (a host name
+    // or dotted address, sent as SNI when it is a name) that a CA of `caFile` (empty: the system's store)
+    // vouches for. Every later send and receive is encrypted and keeps the 50 ms poll cycle.
+    void startTls(const std::string& serverName, const std::string& caFile);
+    bool secured() const { return m_tls != nullptr; }
 
     // From any thread: the socket is shut down and every further call fails.
     void cancel();
@@ -86,6 +99,10 @@ private:
     // One read of at most `size` bytes once the socket is readable; 0 when the
     // server closed, which raises "Disconnected by server" when `closeIsError`.
     std::size_t receivePart(char* buffer, std::size_t size, bool closeIsError);
+    // One TLS read or write; the byte count, 0 when the peer closed, or -1 when the call must wait for
+    // `m_tlsWait` first.
+    long tlsTransfer(bool write, char* buffer, std::size_t size);
+    [[noreturn]] void raiseTls(const std::string& detail);
 
     const std::atomic<char>& m_cancel;
     FlowLog* m_flowLog;
@@ -93,6 +110,9 @@ private:
     std::mutex m_mutex;
     int m_socket = -1;
     bool m_cancelled = false;
+    ssl_ctx_st* m_tlsContext = nullptr;
+    ssl_st* m_tls = nullptr;
+    Wait m_tlsWait = Wait::Read; // what the last TLS call that could not go on must wait for
 };
 
 } // namespace tarnwick::net

@@ -21,8 +21,8 @@ class FlowLog;
 namespace tarnwick::notify {
 
 constexpr const char* k_appName = "Tarnwick";
-constexpr const char* k_defaultActivityAddress = "activity@tarnwick.example";
-constexpr const char* k_defaultSupportAddress = "support@tarnwick.example";
+constexpr const char* k_defaultActivityAddress = "Tarnwick Activity <activity@tarnwick.example>";
+constexpr const char* k_defaultSupportAddress = "Tarnwick Support <support@tarnwick.example>";
 constexpr const char* k_courtesy = "Courtesy of Brenlow Patent Law Firm LLP, http://www.tarnwick.example/.";
 constexpr const char* k_courtesyHtml =
     "<p><i>Courtesy of Brenlow Patent Law Firm LLP, <a "

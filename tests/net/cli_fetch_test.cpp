@@ -84,7 +84,7 @@ TEST(CliFetch, FailuresGoToStandardError)
         std::string err;
     };
     const Case cases[] = {
-        {{"https://127.0.0.1/"}, "HttpGet: Bad URL.\n"},
+        {{"ftp://127.0.0.1/"}, "HttpGet: Bad URL.\n"},
         {{"http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/"},
          "WinSock: Unable to initiate session (connection refused).\n"},
         {{}, "usage: tarnwick-cli fetch URL [--proxy HOST[:PORT]] [--flow]\n"},

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <future>
+#include <optional>
 
 using namespace tarnwick;
 using namespace tarnwick::net;
@@ -76,42 +77,65 @@ TEST(HttpUrl, RequestTextForEveryKindOfUrl)
                              "Pragma: no-cache\r\nUser-Agent: UA\r\nHost: ";
     struct Case {
         std::string url;
+        bool viaProxy;
         std::string hostPart;
         std::string request;
     };
     const Case cases[] = {
-        {"http://example/a b?q=x y", "example", "GET /a%20b?q=x%20y" + tail + "example\r\n\r\n"},
-        {"'http://example:8080/p'", "example:8080", "GET /p" + tail + "example:8080\r\n\r\n"},
-        {"\"HtTp://example/\"", "example", "GET /" + tail + "example\r\n\r\n"},
-        {"http://example", "example", "GET /" + tail + "example\r\n\r\n"},
-        {"example/x", "example", "GET /x" + tail + "example\r\n\r\n"},
-        {"http://example/form?a=1??name=a b&x=1", "example",
+        {"http://example/a b?q=x y", false, "example", "GET /a%20b?q=x%20y" + tail + "example\r\n\r\n"},
+        {"'http://example:8080/p'", false, "example:8080", "GET /p" + tail + "example:8080\r\n\r\n"},
+        {"\"HtTp://example/\"", false, "example", "GET /" + tail + "example\r\n\r\n"},
+        {"http://example", false, "example", "GET /" + tail + "example\r\n\r\n"},
+        {"example/x", false, "example", "GET /x" + tail + "example\r\n\r\n"},
+        {"http://example/form?a=1??name=a b&x=1", false, "example",
          "POST /form?a=1" + tail +
              "example\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 12\r\n\r\nname=a b&x=1"},
-        {"http://example/p??", "example", "GET /p" + tail + "example\r\n\r\n"},
-        // rewritten for a proxy: the proxy gets the absolute address, Host names the origin
-        {"http://proxy:3128//office.example/status?sn=1", "proxy:3128",
+        {"http://example/p??", false, "example", "GET /p" + tail + "example\r\n\r\n"},
+        // through a proxy: the proxy gets the absolute address, Host names the origin
+        {"http://proxy:3128//office.example/status?sn=1", true, "proxy:3128",
          "GET http://office.example/status?sn=1" + tail + "office.example\r\n\r\n"},
-        {"http://proxy//office.example", "proxy", "GET http://office.example/" + tail + "office.example\r\n\r\n"},
+        {"http://proxy//office.example", true, "proxy", "GET http://office.example/" + tail + "office.example\r\n\r\n"},
+        // direct: a path that begins with "//" is only a path
+        {"http://127.0.0.1:8080//other.host/p?q", false, "127.0.0.1:8080",
+         "GET //other.host/p?q" + tail + "127.0.0.1:8080\r\n\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
-        const auto target = parseHttpUrl(c.url);
+        const auto target = parseHttpUrl(c.url, c.viaProxy);
         ASSERT_TRUE(target);
         EXPECT_EQ(target->hostPart, c.hostPart);
         EXPECT_EQ(buildHttpRequest(*target, "UA"), c.request);
     }
-    for (const char* bad : {"", "https://example/", "ftp://x", "'https://x'", "http://x/y?u=http://z"}) {
+    for (const char* bad :
+         {"", "ftp://x", "'ftp://x'", "http://x/y?u=http://z", "https://x/y?u=ftp://z", "http://x/a\r\nX-Injected: yes",
+          "http://x/a\nb", "http://x/\x01", "http://x/a\tb", "http://x/\x7f", "'http://x/\r'"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(parseHttpUrl(bad));
     }
 }
 
-TEST(HttpUrl, ProxyRewrite)
+TEST(HttpUrl, ProxyRewriteMarksTheRequest)
 {
-    EXPECT_EQ(proxyRewrite("http://office/x?y", "proxy:3128"), "http://proxy:3128//office/x?y");
-    EXPECT_EQ(proxyRewrite("http://office/x", ""), "http://office/x");
-    EXPECT_EQ(proxyRewrite("", "proxy"), "");
+    struct Case {
+        const char* url;
+        const char* proxy;
+        const char* rewritten;
+        bool viaProxy;
+    };
+    const Case cases[] = {
+        {"http://office/x?y", "proxy:3128", "http://proxy:3128//office/x?y", true},
+        {"HTTPS://office/x", "proxy", "HTTPS://proxy//office/x", true},
+        {"http://office/x", "", "http://office/x", false},
+        {"", "proxy", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        HttpRequest r;
+        r.viaProxy = !c.viaProxy;
+        setRequestUrl(r, c.url, c.proxy);
+        EXPECT_EQ(r.url, c.rewritten);
+        EXPECT_EQ(r.viaProxy, c.viaProxy);
+    }
 }
 
 TEST(HttpResponse, StatusAndEndOfHeaders)
@@ -134,7 +158,13 @@ TEST(HttpResponse, StatusAndEndOfHeaders)
         {"HTTP/1.0 200 OK\n\n", f, 0},
         {"HTTX/1.0 200 OK\r\n\r\n", f + " (200 OK)", 0},
         {"FTP 200 OK\r\n\r\n", f + " (200 OK)", 0},
-        {"HTTP200 \r\n\r\n", f, 0},
+        {"HTTP200 \r\n\r\n", f + " ()", 0},
+        {"HTTP/1.1 \r\n\r\n", f + " ()", 0},
+        {"HTTP/1.1 500 Internal error; upstream said 200 OK\r\n\r\n", f + " (500 Internal error; upstream said 200 OK)",
+         0},
+        {"HTTP/1.1 2000 OK\r\n\r\n", f + " (2000 OK)", 0},
+        {"HTTP/1.1  200 OK\r\n\r\n", f + " ( 200 OK)", 0},
+        {"HTTP 200 OK\r\n\r\n", "", 15},
         {"HTTP/1.0 500 " + std::string(300, 'e') + "\r\n\r\n", (f + " (500 " + std::string(300, 'e')).substr(0, 254),
          0},
         // only the first 255 characters of the status line count
@@ -151,6 +181,72 @@ TEST(HttpResponse, StatusAndEndOfHeaders)
     }
 }
 
+TEST(HttpResponse, ContentLengthTellsTheWholeLength)
+{
+    const std::string head = "HTTP/1.0 200 OK\r\n";
+    struct Case {
+        std::string headers; // between the status line and the empty line
+        std::optional<std::size_t> body;
+    };
+    const Case cases[] = {
+        {"Content-Length: 4\r\n", 4},
+        {"content-LENGTH:\t 12 \r\nServer: x\r\n", 12},
+        {"Content-Length: 0\r\n", 0},
+        {"Content-Length: 4\r\nContent-Length: 4\r\n", 4},
+        {"Content-Length: 4\r\nContent-Length: 5\r\n", std::nullopt},
+        {"Content-Length: 4x\r\n", std::nullopt},
+        {"Content-Length: \r\n", std::nullopt},
+        {"Content-Length: -4\r\n", std::nullopt},
+        {"Content-Length: 4\r\nTransfer-Encoding: chunked\r\n", std::nullopt},
+        {"X-Content-Length: 4\r\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headers);
+        const std::string response = head + c.headers + "\r\nbody and more";
+        const std::size_t bodyStart = head.size() + c.headers.size() + 2;
+        // the bytes arrive one at a time; the length is known once the headers are complete
+        HttpResponseEnd end;
+        for (std::size_t n = 1; n < bodyStart; ++n)
+            ASSERT_FALSE(end.totalLength(std::string_view(response).substr(0, n)));
+        const auto total = end.totalLength(response);
+        EXPECT_EQ(total, c.body ? std::optional<std::size_t>(bodyStart + *c.body) : std::nullopt);
+    }
+}
+
+TEST(HttpGet, ContentLengthEndsTheResponse)
+{
+    struct Case {
+        std::string response;
+        bool keepOpen; // the server waits for the client to close
+        std::string result;
+    };
+    const Case cases[] = {
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody", true, "body"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", true, ""},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbody and more", false, "body"},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nbody", false,
+         "(HttpGet: HTTP Get Failed. (incomplete response))"},
+        {"HTTP/1.0 200 OK\r\n\r\nto the close", false, "to the close"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.response);
+        FakeServer server([&c](FakePeer& p) {
+            p.readUntil("\r\n\r\n");
+            p.send(c.response);
+            if (c.keepOpen)
+                p.readToEnd();
+        });
+        std::string result;
+        try {
+            result = fetch("http://" + server.address() + "/");
+        } catch (const tasks::CAppError& e) {
+            result = "(" + e.message() + ")";
+        }
+        EXPECT_EQ(result, c.result);
+    }
+}
+
 TEST(HttpGet, SendsTheExactRequestAndReturnsTheBody)
 {
     OneShot server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nthe body");
@@ -164,9 +260,11 @@ TEST(HttpGet, SendsTheExactRequestAndReturnsTheBody)
 TEST(HttpGet, BadUrlOpensNoConnection)
 {
     FakeServer server([](FakePeer&) {});
-    FlowCapture flow;
-    EXPECT_EQ(failureOf("https://" + server.address() + "/", &flow.log), msg::k_badUrl);
-    EXPECT_EQ(flow.texts(), std::vector<std::string>{"HttpGet(0): HttpGet: Bad URL."});
+    for (const std::string& url : {"ftp://" + server.address() + "/", "http://" + server.address() + "/a\r\nX: y"}) {
+        FlowCapture flow;
+        EXPECT_EQ(failureOf(url, &flow.log), msg::k_badUrl);
+        EXPECT_EQ(flow.texts(), std::vector<std::string>{"HttpGet(0): HttpGet: Bad URL."});
+    }
     EXPECT_EQ(server.accepted(), 0);
 }
 
@@ -268,11 +366,18 @@ TEST_F(HttpGetWithPeers, ThroughTinyproxy)
 {
     test::TinyproxyPeer proxy;
     proxy.start();
-    const std::string url = proxyRewrite(s_nginx->url("/page.html?x=1"), proxy.address());
-    EXPECT_EQ(fetch(url), "<html>status page</html>");
-    EXPECT_EQ(fetch(proxyRewrite(s_nginx->url("/extra/large.txt"), proxy.address())), s_large);
-    EXPECT_EQ(failureOf(proxyRewrite(s_nginx->url("/none"), proxy.address())),
-              "HttpGet: HTTP Get Failed. (404 Not Found)");
+    auto viaProxy = [&proxy](const std::string& path) {
+        HttpRequest r(nullptr, "HttpGet(0): ", false);
+        setRequestUrl(r, s_nginx->url(path), proxy.address());
+        try {
+            return HttpGet(r);
+        } catch (const tasks::CAppError& e) {
+            return "(" + e.message() + ")";
+        }
+    };
+    EXPECT_EQ(viaProxy("/page.html?x=1"), "<html>status page</html>");
+    EXPECT_EQ(viaProxy("/extra/large.txt"), s_large);
+    EXPECT_EQ(viaProxy("/none"), "(HttpGet: HTTP Get Failed. (404 Not Found))");
 }
 
 TEST_F(HttpGetWithPeers, PageFetchTaskKeepsUrlOrder)

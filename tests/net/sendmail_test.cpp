@@ -122,7 +122,7 @@ TEST(MailHeader, DateLineInLocalTimeWithOffset)
                                          "To: a@x, b@y\r\nCc: c@z\r\nX-Mailer: M\r\n");
 }
 
-TEST(MailText, DotStuffing)
+TEST(MailText, DotStuffingAndLineEnds)
 {
     struct Case {
         std::string text;
@@ -130,11 +130,12 @@ TEST(MailText, DotStuffing)
     };
     const Case cases[] = {
         {"a\r\n.b", "a\r\n..b"},
-        {"a\n.b", "a\n.b"},   // after a bare line feed: unchanged
-        {"\r\n.b", "\r\n.b"}, // a line feed at position 1 is not looked at
-        {"a\r\r\n.b", "a\r\r\n.b"},
+        {"a\n.b", "a\r\n..b"},
+        {"a\r.b", "a\r\n..b"},
+        {".b", "..b"},
+        {"a\r\r\n.b", "a\r\n\r\n..b"},
         {"a\r\n.", "a\r\n.."},
-        {"a\r\n.\r\n.x\r\n..", "a\r\n..\r\n..x\r\n..."},
+        {"a\r\n.\r\n.x\n..", "a\r\n..\r\n..x\r\n..."},
         {"no dots\r\n", "no dots\r\n"},
         {"", ""},
     };
@@ -155,7 +156,10 @@ TEST(MailText, EnvelopeAddresses)
         {"", {}},
         {"a@x", {"<a@x>"}},
         {"a@x (Smith, John), b@y", {"<a@x>", "<b@y>"}},
-        {"John <j@x>, k@y", {"John <j@x>", "<k@y>"}},
+        {"John <j@x>, k@y", {"<j@x>", "<k@y>"}},
+        {"\"Smith, John (Sales)\" <j@x>, k@y", {"<j@x>", "<k@y>"}},
+        {"\"a \\\" , b\" <j@x>", {"<j@x>"}},
+        {"Half <h@x", {"<h@x>"}},
         {" a@x", {"< a@x>"}}, // blanks before the very first address stay
         {"a@x \t,  \tb@y", {"<a@x>", "<b@y>"}},
         {"a@x,", {"<a@x>"}},
@@ -168,7 +172,7 @@ TEST(MailText, EnvelopeAddresses)
         SCOPED_TRACE(c.list);
         EXPECT_EQ(envelopeAddresses(c.list), c.addresses);
     }
-    EXPECT_EQ(envelopeAddress("Me <s@x>, other"), "Me <s@x>");
+    EXPECT_EQ(envelopeAddress("Me <s@x>, other"), "<s@x>");
     EXPECT_EQ(envelopeAddress("s@x (me)"), "<s@x>");
 }
 
@@ -177,22 +181,43 @@ TEST(SendMail, HeloDialogueAndDataOnTheWire)
     FakeSmtp smtp;
     smtp.start();
     MailRequest r = basicRequest(smtp.address());
-    r.to = "a@x (A, B), b@y";
+    r.to = "a@x (A, B), Bee <b@y>";
     r.cc = "c@z";
-    r.message = "Subject: dots\r\n\r\n.first\r\nbare\n.kept\r\n";
+    r.message = "Subject: plain\r\n\r\nfirst\r\n.second\r\n";
     platform::FixedClock clock(1709604009000, -12600);
     platform::setClock(&clock);
     SendMail(r);
     platform::setClock(nullptr);
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    EXPECT_EQ(smtp.transcript.get_future().get(),
-              std::string("HELO ") + host +
-                  "\r\nMAIL From: Tarnwick User <s@example.test>\r\nRCPT To: <a@x>\r\nRCPT To: <b@y>\r\n"
-                  "RCPT To: <c@z>\r\nDATA\r\n"
-                  "Date: Mon, 04 Mar 2024 22:30:09 -0330\r\nFrom: Tarnwick User <s@example.test>\r\n"
-                  "To: a@x (A, B), b@y\r\nCc: c@z\r\nX-Mailer: Tarnwick\r\nSubject: dots\r\n\r\n"
-                  "..first\r\nbare\n.kept\r\n\r\n.\r\nQUIT\r\n");
+    std::string t = smtp.transcript.get_future().get();
+    // the Message-ID is unique per message: its form is checked, then it is taken out
+    const std::size_t id = t.find("Message-ID: <1709604009000.");
+    ASSERT_NE(id, std::string::npos) << t;
+    EXPECT_EQ(t.compare(id + 43, 16, "@example.test>\r\n"), 0) << t.substr(id, 64);
+    t.erase(id, 59);
+    EXPECT_EQ(t, std::string("HELO ") + host +
+                     "\r\nMAIL From: <s@example.test>\r\nRCPT To: <a@x>\r\nRCPT To: <b@y>\r\n"
+                     "RCPT To: <c@z>\r\nDATA\r\n"
+                     "Date: Mon, 04 Mar 2024 22:30:09 -0330\r\nFrom: Tarnwick User <s@example.test>\r\n"
+                     "To: a@x (A, B), Bee <b@y>\r\nCc: c@z\r\nX-Mailer: Tarnwick\r\nSubject: plain\r\n"
+                     "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                     "Content-Transfer-Encoding: 7bit\r\n\r\n"
+                     "first\r\n..second\r\n.\r\nQUIT\r\n");
+}
+
+TEST(SendMail, ABodyCannotEndTheDataEarly)
+{
+    FakeSmtp smtp;
+    smtp.start();
+    MailRequest r = basicRequest(smtp.address());
+    r.message = "Subject: page\r\n\r\nx\r\r\n.\r\nRSET\r\nMAIL FROM:<e@x>\r\nRCPT TO:<e@y>\r\nDATA\r\n"
+                "y\n.\nQUIT\n";
+    SendMail(r);
+    const std::string t = smtp.transcript.get_future().get();
+    // the server read the whole message as data and saw one command after it
+    EXPECT_EQ(t.substr(t.size() - 11), "\r\n.\r\nQUIT\r\n");
+    EXPECT_EQ(t.find("\r\n.\r\n"), t.size() - 11);
 }
 
 TEST(SendMail, AuthLoginAfterMultiLineEhlo)
@@ -234,6 +259,10 @@ TEST(SendMail, RefusedStepsFailWithTheirMessage)
         {"DATA", {"354 go\r\n"}, [](MailRequest& r) { r.html = true; }, msg::k_noHtml, true},
         {"DATA", {"354 go\r\n"}, [](MailRequest& r) { r.attachments = "file.txt"; }, msg::k_noAttachments, true},
         {"HELO", {"250-" + std::string(70000, 'x') + "\r\n250 OK\r\n"}, nullptr, msg::k_protocol, false},
+        // a line end in an address is refused before it can write a command or a header line
+        {"MAIL", {"250 OK\r\n"}, [](MailRequest& r) { r.sender = "s@x\r\nRCPT To:<e@x>"; }, msg::k_badSender, false},
+        {"MAIL", {"250 OK\r\n"}, [](MailRequest& r) { r.replyTo = "s@x\nBcc: e@x"; }, msg::k_badSender, false},
+        {"RCPT", {"250 OK\r\n"}, [](MailRequest& r) { r.cc = "c@x (\r\nBcc: e@x)"; }, msg::k_badRecipient, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -251,6 +280,7 @@ TEST(SendMail, RefusedStepsFailWithTheirMessage)
         EXPECT_EQ(t.find("QUIT"), std::string::npos); // a failed dialogue stops without QUIT
         EXPECT_EQ(t.find("X-Mailer"), std::string::npos);
         EXPECT_EQ(t.find("DATA") != std::string::npos, c.reachedData || c.verb == "DATA");
+        EXPECT_EQ(t.find("e@x"), std::string::npos);
     }
 }
 
@@ -264,8 +294,8 @@ TEST_F(SendMailWithSink, DeliversEnvelopeHeaderAndBody)
 {
     FlowCapture flow;
     MailRequest r = basicRequest(sink.address(), &flow.log);
-    r.sender = "s@example.test";
-    r.to = "a@example.test (Smith, A), b@example.test";
+    r.sender = "Tarnwick User <s@example.test>";
+    r.to = "a@example.test (Smith, A), \"Bee, B\" <b@example.test>";
     r.cc = "c@example.test";
     r.replyTo = "s@example.test";
     r.userName = "tester";
@@ -279,11 +309,15 @@ TEST_F(SendMailWithSink, DeliversEnvelopeHeaderAndBody)
     EXPECT_EQ(m.rcpts, (std::vector<std::string>{"a@example.test", "b@example.test", "c@example.test"}));
     EXPECT_EQ(m.login, "tester");
     EXPECT_EQ(m.data.rfind("Date: ", 0), 0u);
-    const std::string rest = "From: s@example.test\r\nReply-to: s@example.test\r\n"
-                             "To: a@example.test (Smith, A), b@example.test\r\nCc: c@example.test\r\n"
-                             "X-Mailer: Tarnwick\r\nSubject: Status change\r\n\r\nline\r\n.starts with a dot\r\n\r\n";
-    ASSERT_GE(m.data.size(), rest.size());
-    EXPECT_EQ(m.data.substr(m.data.size() - rest.size()), rest);
+    const std::string head = "From: Tarnwick User <s@example.test>\r\nReply-to: s@example.test\r\n"
+                             "To: a@example.test (Smith, A), \"Bee, B\" <b@example.test>\r\nCc: c@example.test\r\n"
+                             "X-Mailer: Tarnwick\r\nSubject: Status change\r\nMessage-ID: <";
+    const std::string tail = "@example.test>\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                             "Content-Transfer-Encoding: 7bit\r\n\r\nline\r\n.starts with a dot\r\n";
+    const std::size_t headAt = m.data.find("\r\n") + 2;
+    EXPECT_EQ(m.data.substr(headAt, head.size()), head);
+    ASSERT_GE(m.data.size(), tail.size());
+    EXPECT_EQ(m.data.substr(m.data.size() - tail.size()), tail);
     for (const std::string& secret : {std::string("secret"), base64Encode("secret")}) {
         EXPECT_FALSE(flow.contains(secret));
     }

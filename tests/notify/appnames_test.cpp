@@ -77,8 +77,8 @@ TEST_F(ApplicationNamesTest, FixedAndSettingNames)
         {"CountUpdateFailed", ""},
         {"CountEntry", "0"},
         {"NotifyAddresses", "a@example.test, b@example.test (Bee)"},
-        {"ActivityAddress", "activity@tarnwick.example"},
-        {"SupportAddress", "support@tarnwick.example"},
+        {"ActivityAddress", "Tarnwick Activity <activity@tarnwick.example>"},
+        {"SupportAddress", "Tarnwick Support <support@tarnwick.example>"},
         {"ProblemDesc", ""},
         {"TCPIPFlow", ""},
         {"LastFetch", ""},
@@ -125,7 +125,7 @@ TEST_F(ApplicationNamesTest, ObservedSources)
     rules.useText("version: 7.1\r\n;x\r\nlocation:\r\n activity: act@example.test\r\n support: \r\nend-of-rules\r\n");
     names.setRules(&rules);
     EXPECT_EQ(value("ActivityAddress"), "act@example.test");
-    EXPECT_EQ(value("SupportAddress"), "support@tarnwick.example");
+    EXPECT_EQ(value("SupportAddress"), "Tarnwick Support <support@tarnwick.example>");
     EXPECT_EQ(value("RulesVersion"), "7.1");
 }
 

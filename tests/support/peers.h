@@ -194,9 +194,10 @@ public:
     };
 
     // Starts the server; `user`/`password` are the one login AUTH LOGIN accepts,
-    // `refuseRecipient` (if set) is answered with 550.
+    // `refuseRecipient` (if set) is answered with 550; `extraArgs` go to
+    // tools/smtp_sink.py as they are (e.g. its TLS options).
     void start(const std::string& user = "tester", const std::string& password = "secret",
-               const std::string& refuseRecipient = "")
+               const std::string& refuseRecipient = "", const std::vector<std::string>& extraArgs = {})
     {
         m_dir = std::make_unique<TempDir>();
         std::vector<std::string> argv = {
@@ -207,6 +208,7 @@ public:
         }
         if (!refuseRecipient.empty())
             argv.insert(argv.end(), {"--refuse", refuseRecipient});
+        argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
         m_child.start(argv);
         std::string line = m_child.readLine(30000);
         m_port = line.empty() ? 0 : std::stoi(line);

@@ -1,0 +1,147 @@
+// Every kind of message the program sends, delivered to aiosmtpd and read back by a real mail library and
+// by SpamAssassin's local tests.
+#include "base/log.h"
+#include "base/settings.h"
+#include "core/entry.h"
+#include "notify/appnames.h"
+#include "notify/emailqueue.h"
+#include "notify/templates.h"
+#include "rules/templatevars.h"
+#include "support/peers.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+using namespace tarnwick;
+using notify::MailMode;
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The "key value" lines of tests/net/mailcheck.py for one received message.
+std::map<std::string, std::string> checkMessage(const test::TempDir& dir, const std::string& data,
+                                                const std::string& expected)
+{
+    const std::size_t subjectEnd = expected.find("\r\n");
+    writeFile(dir.file("message.eml"), data);
+    writeFile(dir.file("subject"), expected.substr(9, subjectEnd - 9));
+    writeFile(dir.file("body"), expected.substr(expected.find("\r\n\r\n") + 4));
+    const std::string command = "/usr/bin/python3 " + std::string(TARNWICK_SOURCE_DIR) + "/tests/net/mailcheck.py " +
+                                dir.file("message.eml") + " " + dir.file("subject") + " " + dir.file("body") +
+                                " --spamassassin";
+    std::map<std::string, std::string> out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+            text.pop_back();
+        const std::size_t blank = text.find(' ');
+        out[text.substr(0, blank)] = blank == std::string::npos ? "" : text.substr(blank + 1);
+    }
+    ::pclose(pipe);
+    return out;
+}
+
+class MailKinds : public ::testing::Test {
+public:
+    MailKinds()
+        : settings(dir.file("settings.ini")), log(settings), names(settings),
+          queue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}})
+    {
+        std::filesystem::create_directory(logDir());
+        settings.setValue("LogDir", logDir());
+        settings.setValue("ReturnAddress", "Brenlow Records <records@brenlow.example>");
+        settings.setValue("OrgName", "Brenlow");
+        settings.setNotifyAddresses({"n1@brenlow.example", "Second Reader <n2@brenlow.example>"});
+        vars.setAppNames(&names);
+        fe.onDispatch = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+        sink.start();
+        settings.setValue("SmtpServer", sink.address());
+        settings.setValue("UserName", "tester");
+        settings.setPlainPassword("secret");
+    }
+
+    std::string logDir() const { return dir.file("logs"); }
+
+    test::TempDir dir;
+    base::AppSettings settings;
+    base::Log log;
+    test::ScriptedFrontEnd fe;
+    rules::TemplateVars vars;
+    notify::ApplicationNames names;
+    int cancelReason = 0;
+    notify::EmailQueue queue;
+    test::SmtpSink sink;
+};
+
+} // namespace
+
+TEST_F(MailKinds, EveryKindArrivesWholeAndPassesSpamAssassin)
+{
+    std::vector<std::pair<std::string, std::string>> sent; // kind, the text as expanded
+
+    // a queued status update whose values carry Latin-1 bytes from the office's page
+    core::Entry before(45000);
+    before.RegNum = "1234567";
+    before.Trademark = "CAF\xc9 NOIR\xae";
+    before.StatusText = "Published for opposition.";
+    core::Entry after = before;
+    after.StatusText = "Registered. Mark\x99 renewed for Soci\xe9t\xe9 G\xe9n\xe9rale.";
+    ASSERT_EQ(queue.PostEmail(after, notify::templateid::StatusUpdate, "s", &before), "");
+    sent.emplace_back("notification", test::readWholeFile(logDir() + "/Tarnwick_s1234567.tmp"));
+    settings.setValue("CountEmailBatchSucceeded", "1"); // this batch has no activity report
+    ASSERT_TRUE(queue.processPending(false, false));
+
+    // the test e-mail, sent at once
+    sent.emplace_back("test", notify::expandTemplateId(notify::templateid::TestMail, vars));
+    ASSERT_EQ(queue.sendAtOnce(notify::templateid::TestMail, MailMode::ReturnAddress, false), "");
+
+    sent.emplace_back("activity", notify::expandTemplateId(notify::templateid::Activity, vars));
+    writeFile(logDir() + "/activity.txt", sent.back().second);
+    ASSERT_EQ(queue.sendMessageFile(logDir() + "/activity.txt", MailMode::ActivityAddress), "");
+
+    // the problem report quotes a fetched page of 50 KB on one line, in UTF-8
+    std::string page = "<html><body>";
+    while (page.size() < 50 * 1024)
+        page += "<tr><td>Caf\xc3\xa9 Noir</td><td>Registered</td></tr>";
+    page += "</body></html>";
+    names.setLastFetches({{"http://office.example/status?sn=75123456", page}});
+    names.setProblemDesc("The status of one entry did not change for a month.");
+    sent.emplace_back("problem report", notify::expandTemplateId(notify::templateid::Problem, vars));
+    writeFile(logDir() + "/problem.txt", sent.back().second);
+    ASSERT_EQ(queue.sendMessageFile(logDir() + "/problem.txt", MailMode::SupportAddress), "");
+
+    const std::vector<test::SmtpSink::Message> received = sink.messages();
+    ASSERT_EQ(received.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(sent[i].first);
+        EXPECT_EQ(received[i].from, "records@brenlow.example");
+        std::map<std::string, std::string> check = checkMessage(dir, received[i].data, sent[i].second);
+        EXPECT_EQ(check["defects"], "0");
+        EXPECT_EQ(check["subject"], "ok");
+        EXPECT_EQ(check["body"], "ok");
+        EXPECT_EQ(check["text"], "ok");
+        EXPECT_EQ(check["message-id"], "yes");
+        EXPECT_EQ(check["mime-version"], "1.0");
+        ASSERT_FALSE(check["longest"].empty());
+        EXPECT_LE(std::stoi(check["longest"]), 998);
+        ASSERT_NE(check["score"], "none");
+        EXPECT_LE(std::stod(check["score"]), 0.1) << check["tests"];
+        std::printf("%-14s charset %-10s %-16s SpamAssassin %s (%s)\n", sent[i].first.c_str(), check["charset"].c_str(),
+                    check["cte"].c_str(), check["score"].c_str(), check["tests"].c_str());
+    }
+}
