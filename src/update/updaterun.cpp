@@ -271,7 +271,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         net::HttpRequest& r =
             requests.emplace_back(m_ctx.flowLog, "HttpGet(" + std::to_string(i) + "): ", (sizesOnlyMask & bit) != 0);
         r.userAgent = "Tarnwick";
-        r.url = (directMask & bit) == 0 ? net::proxyRewrite(addresses[i], proxy) : addresses[i];
+        net::setRequestUrl(r, addresses[i], (directMask & bit) == 0 ? std::string_view(proxy) : std::string_view());
     }
 
     FetchResult result;
