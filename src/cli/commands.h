@@ -23,5 +23,6 @@ int cmdSend(const Invocation& inv);
 int cmdReport(const Invocation& inv);
 int cmdTestMail(const Invocation& inv);
 int cmdIdentify(const Invocation& inv);
+int cmdRules(const Invocation& inv);
 
 } // namespace tarnwick::cli

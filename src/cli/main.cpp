@@ -28,6 +28,7 @@ const Command k_commands[] = {
     {"send", cmdSend, "send [--delete]           send (or delete) the pending e-mail"},
     {"report", cmdReport, "report                    write the HTML report and the XML export"},
     {"test-mail", cmdTestMail, "test-mail [--notify]      send the test e-mail"},
+    {"rules", cmdRules, "rules use office-xml|built-in   the rules for the office's XML records, or the built-in ones"},
 };
 
 // A command whose output could not be written (a full disk, a closed pipe) has failed, whatever it did.
