@@ -136,6 +136,38 @@ void BM_TailAcrossNearMissPage5MB(benchmark::State& state)
 }
 BENCHMARK(BM_TailAcrossNearMissPage5MB)->Unit(benchmark::kMillisecond);
 
+// The office-xml rules over the four real XML records: arg 0..3 is the record,
+// the second arg 1 includes the normalisation of the record.
+void BM_OfficeXmlRecord(benchmark::State& state)
+{
+    static const char* const files[] = {
+        "001-tsdr-st66-sn76044902-python.xml",
+        "002-tsdr-st96-sn76044902-python.xml",
+        "003-tsdr-st96-sn73119597-red-onion-cancelled.xml",
+        "004-tsdr-st66-sn87881347-burger-addict-pending.xml",
+    };
+    const std::string path = std::string(TARNWICK_TEST_DATA "/office-records/") + files[state.range(0)];
+    std::optional<std::string> raw = platform::readFile(path);
+    if (!raw) {
+        state.SkipWithError("cannot read the record");
+        return;
+    }
+    Rules r;
+    r.file.useText(std::string(rules::RulesFile::officeXmlText()));
+    Fetch fetch;
+    fetch.rawPages = {*raw};
+    fetch.pages = {rules::normalisePage(*raw)};
+    const bool normalise = state.range(1) != 0;
+    for (auto _ : state) {
+        if (normalise)
+            fetch.pages[0] = rules::normalisePage(fetch.rawPages[0]);
+        applyAll(r, fetch);
+    }
+    state.SetLabel(files[state.range(0)]);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * raw->size()));
+}
+BENCHMARK(BM_OfficeXmlRecord)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -19,6 +19,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     (void)rules::matchPattern(page, pattern);
     (void)rules::matchPattern(rules::normalisePage(page), pattern);
+    (void)rules::containsAlternative(page, pattern);
+
+    // A text without "[||]" is one alternative: found as the plain searches find it.
+    if (pattern.find("[||]") == std::string_view::npos &&
+        rules::containsAlternative(page, pattern) != (rules::findInPage(page, pattern) != std::string_view::npos ||
+                                                      rules::findInPageNoCase(page, pattern) != std::string_view::npos))
+        std::abort();
 
     // The linear searches agree with the plain ones.
     for (size_t from : {size_t{0}, page.size() / 2, page.size(), page.size() + 1}) {

@@ -29,5 +29,6 @@ int cmdChange(const Invocation& inv);
 int cmdDetails(const Invocation& inv);
 int cmdUpdate(const Invocation& inv);
 int cmdAuto(const Invocation& inv);
+int cmdRules(const Invocation& inv);
 
 } // namespace tarnwick::cli

@@ -37,6 +37,7 @@ const Command k_commands[] = {
     {"details", cmdDetails, "details [NUMBER...]       the details text of entries"},
     {"update", cmdUpdate, "update [--redo] [--yes] [NUMBER...]   update the named entries, or all"},
     {"auto", cmdAuto, "auto                      update all, send the e-mail, write the reports (for cron)"},
+    {"rules", cmdRules, "rules use office-xml|built-in   the rules for the office's XML records, or the built-in ones"},
 };
 
 // The system clock moved on by whole days: TARNWICK_DAYS_AHEAD lets a demo or a

@@ -18,12 +18,6 @@ namespace {
 constexpr std::string_view k_fetchSection = "fetch1";
 constexpr std::string_view k_statusSeparator = " - ";
 
-// Finds `text` in the page exactly, else with both upper-cased.
-bool pageContains(std::string_view page, std::string_view text)
-{
-    return findInPage(page, text) != std::string_view::npos || findInPageNoCase(page, text) != std::string_view::npos;
-}
-
 // "75123456" becomes "75-123456"; a shorter value is kept as read.
 std::string withDashAfterSecond(std::string number)
 {
@@ -63,9 +57,9 @@ RulesOutcome applyRulesWithOutcome(core::Entry& entry, const std::vector<std::st
 
     // An empty "none" would be found in every page; it turns the test off instead.
     std::string none = rules.lookup(k_fetchSection, "none");
-    if (!none.empty() && pageContains(page, none))
+    if (!none.empty() && containsAlternative(page, none))
         return {{}, true};
-    if (!pageContains(page, rules.lookup(k_fetchSection, "required")))
+    if (!containsAlternative(page, rules.lookup(k_fetchSection, "required")))
         return {k_incompletePageMessage, false};
 
     auto read = [&](std::string_view key) { return extractField(page, rules, k_fetchSection, key); };

@@ -116,6 +116,20 @@ std::string convertFixed(std::string_view text, size_t monthAt, size_t dayAt)
     return out;
 }
 
+// Year first, as in "2010-09-08" or "2010-09-08-04:00": characters 0 to 3, 5 and 6, 8 and 9; what follows
+// (a time or a zone) is left out.
+std::string convertYearFirst(std::string_view text)
+{
+    if (text.size() < 10)
+        return std::string(k_unknownDate);
+    std::string out(text.substr(0, 4));
+    out += '-';
+    out.append(text.substr(5, 2));
+    out += '-';
+    out.append(text.substr(8, 2));
+    return out;
+}
+
 } // namespace
 
 std::string convertDate(std::string_view captured, std::string_view format)
@@ -131,6 +145,8 @@ std::string convertDate(std::string_view captured, std::string_view format)
         return convertFixed(text, 3, 0);
     if (core::equalNoCase(format, "mm?dd?yyyy"))
         return convertFixed(text, 0, 3);
+    if (core::equalNoCase(format, "yyyy?mm?dd"))
+        return convertYearFirst(text);
     return std::string(k_unknownDate);
 }
 

@@ -15,6 +15,7 @@ namespace tarnwick::rules {
 namespace {
 
 constexpr std::string_view k_tailSeparator = "[--]";
+constexpr std::string_view k_alternativeSeparator = "[||]";
 constexpr std::string_view k_unknownDate = core::k_unknownDayText;
 constexpr size_t k_slotCount = 9;
 
@@ -144,6 +145,37 @@ bool matchBackward(std::string_view page, size_t headEnd, std::string_view tail,
     return matchForward(slice, reader, true, slots).has_value();
 }
 
+bool isSpaceOnly(std::string_view text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// The texts between the tags of `text`, pieces of blank space left out, joined by `separator`; an unterminated
+// tag at the end goes with the tags. False, and `text` unchanged, when the result would pass `limit`.
+bool joinTextPieces(std::string& text, std::string_view separator, size_t limit)
+{
+    std::string out;
+    size_t pos = 0;
+    const size_t n = text.size();
+    while (pos < n) {
+        size_t lt = text.find('<', pos);
+        std::string_view piece = std::string_view(text).substr(pos, (lt == std::string::npos ? n : lt) - pos);
+        if (!isSpaceOnly(piece)) {
+            if (!out.empty())
+                out.append(separator);
+            out.append(piece);
+            if (out.size() > limit)
+                return false;
+        }
+        if (lt == std::string::npos)
+            break;
+        size_t gt = text.find('>', lt + 1);
+        pos = gt == std::string::npos ? n : gt + 1;
+    }
+    text = std::move(out);
+    return true;
+}
+
 // The slot's text after its edit. Appends and replacements that would grow the
 // text past its edit limit are left out.
 std::string applyEdit(const Slot& slot)
@@ -179,6 +211,8 @@ std::string applyEdit(const Slot& slot)
             append(slot.capture);
         } else if (size_t equals = operation.find('='); equals != std::string_view::npos) {
             replaceAllWithin(text, insertLineBreaks(operation.substr(0, equals)), operation.substr(equals + 1), limit);
+        } else if (operation.starts_with('+')) {
+            joinTextPieces(text, operation.substr(1), limit);
         } else {
             text = convertDate(slot.capture, operation);
         }
@@ -202,7 +236,10 @@ size_t findInPageNoCase(std::string_view page, std::string_view literal, size_t 
     return hit == std::string_view::npos ? hit : hit + from;
 }
 
-std::string matchPattern(std::string_view page, std::string_view pattern)
+namespace {
+
+// One alternative of a pattern: the joined slots, or none when an anchor is missing.
+std::optional<std::string> matchAlternative(std::string_view page, std::string_view pattern)
 {
     size_t separator = pattern.find(k_tailSeparator);
     std::string_view head = pattern.substr(0, separator);
@@ -211,15 +248,43 @@ std::string matchPattern(std::string_view page, std::string_view pattern)
     PatternReader reader(head, false);
     std::optional<size_t> headEnd = matchForward(page, reader, false, slots);
     if (!headEnd)
-        return {};
+        return std::nullopt;
     if (separator != std::string_view::npos &&
         !matchBackward(page, *headEnd, pattern.substr(separator + k_tailSeparator.size()), slots))
-        return {};
+        return std::nullopt;
 
     std::string result;
     for (const Slot& slot : slots)
         result += applyEdit(slot);
     return result;
+}
+
+} // namespace
+
+std::string matchPattern(std::string_view page, std::string_view pattern)
+{
+    // "[||]" divides alternatives; the first that matches gives the result
+    for (;;) {
+        size_t bar = pattern.find(k_alternativeSeparator);
+        if (std::optional<std::string> result = matchAlternative(page, pattern.substr(0, bar)))
+            return std::move(*result);
+        if (bar == std::string_view::npos)
+            return {};
+        pattern.remove_prefix(bar + k_alternativeSeparator.size());
+    }
+}
+
+bool containsAlternative(std::string_view page, std::string_view texts)
+{
+    for (;;) {
+        size_t bar = texts.find(k_alternativeSeparator);
+        std::string_view text = texts.substr(0, bar);
+        if (findInPage(page, text) != std::string_view::npos || findInPageNoCase(page, text) != std::string_view::npos)
+            return true;
+        if (bar == std::string_view::npos)
+            return false;
+        texts.remove_prefix(bar + k_alternativeSeparator.size());
+    }
 }
 
 std::string extractField(std::string_view page, const RulesFile& rules, std::string_view section, std::string_view key,

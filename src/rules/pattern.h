@@ -20,7 +20,12 @@ size_t findInPageNoCase(std::string_view page, std::string_view literal, size_t 
 // "[*]" / "[*N...]" capturing into nine slots and other tokens skipping. Text
 // after the first "[--]" is matched backwards from its last anchor. The slots
 // are joined in slot order after their edits; empty when the pattern fails.
+// "[||]" divides alternatives, tried in order: the first that matches counts.
 std::string matchPattern(std::string_view page, std::string_view pattern);
+
+// Whether the page holds one of the texts divided by "[||]", each sought exactly
+// and then with page and text upper-cased.
+bool containsAlternative(std::string_view page, std::string_view texts);
 
 // One field's value: the pattern under `key` in `section` run over the page,
 // cleaned into a value unless `raw` is set, then the office's "not available"

@@ -107,6 +107,11 @@ std::string_view RulesFile::defaultText()
     return resources::templateText(k_defaultRulesTemplate).value_or(std::string_view());
 }
 
+std::string_view RulesFile::officeXmlText()
+{
+    return resources::text("officexml").value_or(std::string_view());
+}
+
 std::string RulesFile::filePath(std::string_view logDir)
 {
     return platform::joinPath(logDir, "Tarnwick/rules.txt");
@@ -200,7 +205,7 @@ int RulesFile::compareVersions(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : 1;
 }
 
-std::string_view RulesFile::rawValue(std::string_view section, std::string_view key) const
+std::string_view RulesFile::sectionBody(std::string_view section) const
 {
     std::string_view text = m_text;
 
@@ -211,7 +216,12 @@ std::string_view RulesFile::rawValue(std::string_view section, std::string_view 
     if (at == std::string_view::npos)
         return {};
     size_t bodyStart = at + header.size();
-    std::string_view body = text.substr(bodyStart, bodyEnd(text, bodyStart) - bodyStart);
+    return text.substr(bodyStart, bodyEnd(text, bodyStart) - bodyStart);
+}
+
+std::string_view RulesFile::rawValue(std::string_view section, std::string_view key) const
+{
+    std::string_view body = sectionBody(section);
 
     std::string keyLine;
     keyLine.reserve(key.size() + 5);

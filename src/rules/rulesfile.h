@@ -44,6 +44,8 @@ public:
     std::string lookup(std::string_view section, std::string_view key) const;
     // The same value exactly as written in the text, before escapes and variables.
     std::string_view rawValue(std::string_view section, std::string_view key) const;
+    // The lines of a section after its header line, each begun by CR LF; empty when the section is missing.
+    std::string_view sectionBody(std::string_view section) const;
     // Escapes and variables applied to one value.
     std::string expandValue(std::string_view value) const;
 
@@ -53,6 +55,8 @@ public:
     // Byte-wise order: the first differing byte decides, a prefix is smaller.
     static int compareVersions(std::string_view a, std::string_view b);
     static std::string_view defaultText();
+    // The second built-in text: rules for the office's XML status records.
+    static std::string_view officeXmlText();
     // Where the rules file of a logging folder lives.
     static std::string filePath(std::string_view logDir);
 

@@ -1,12 +1,15 @@
 #include "platform/files.h"
 #include "rules/rulesfile.h"
+#include "rules/templatevars.h"
 #include "support/runcli.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -16,7 +19,10 @@ namespace {
 
 using test::CliRun;
 
-CliRun runCli(const std::vector<std::string>& args) { return test::runCli(args); }
+CliRun runCli(const std::vector<std::string>& args)
+{
+    return test::runCli(args);
+}
 
 std::string page(const char* name)
 {
@@ -140,4 +146,44 @@ TEST(CliMatch, PrintsWhatAPatternYieldsOnTheNormalisedPage)
         EXPECT_EQ(run.out, c.out);
         EXPECT_EQ(run.err, "");
     }
+}
+
+TEST(CliRules, UseOfficeXmlAndBackToTheBuiltInRules)
+{
+    test::TempDir dir;
+    const std::string settings = dir.file("settings.ini");
+    const std::string logDir = dir.file("logs");
+    const std::string rulesPath = logDir + "/Tarnwick/rules.txt";
+    ASSERT_EQ(::mkdir(logDir.c_str(), 0700), 0);
+    rules::TemplateVars vars;
+    rules::RulesFile loaded(vars);
+    const std::string builtInVersion = rules::RulesFile::versionOf(rules::RulesFile::defaultText());
+
+    struct Step {
+        std::vector<std::string> args;
+        int exit;
+        bool fileAfter;
+        std::string versionInUse; // after loading the logging folder's rules
+    } steps[] = {
+        {{"rules", "use", "office-xml"}, 1, false, builtInVersion}, // no logging folder set yet
+        {{"config", "set", "LogDir", logDir}, 0, false, builtInVersion},
+        {{"rules", "use", "office-xml"}, 0, true, "5.0.00.000"},
+        {{"rules", "use", "office-xml"}, 0, true, "5.0.00.000"}, // over its own file
+        {{"rules", "use", "others"}, 1, true, "5.0.00.000"},
+        {{"rules", "use", "built-in"}, 0, false, builtInVersion},
+        {{"rules", "use", "built-in"}, 0, false, builtInVersion}, // nothing left to remove
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.args.back());
+        CliRun run = test::runCli(s.args, settings);
+        EXPECT_EQ(run.exit, s.exit) << run.err;
+        EXPECT_EQ(platform::fileExists(rulesPath), s.fileAfter);
+        if (s.fileAfter) {
+            EXPECT_EQ(platform::readFile(rulesPath), std::string(rules::RulesFile::officeXmlText()));
+        }
+        loaded.load(logDir);
+        EXPECT_EQ(loaded.version(), s.versionInUse);
+    }
+    // the file was written by rename: no temporary is left beside it
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(logDir + "/Tarnwick"), {}), 0);
 }

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnwick::rules {
+
+class RulesFile;
+
+// The header lines every page request carries: one "Name: value" per key line of
+// the "header:" section, in the order written, each value looked up like any
+// other rules value (escapes and variables). Lines with an empty name or value
+// are left out.
+std::vector<std::string> requestHeaders(const RulesFile& rules);
+
+// The least time between two requests to the same host that the rules ask for,
+// in milliseconds: the value of "interval" in "fetch1". 0 when it is missing or
+// not a plain number; at most k_maxRequestIntervalMs.
+inline constexpr int k_maxRequestIntervalMs = 120000;
+int requestIntervalMs(const RulesFile& rules);
+
+} // namespace tarnwick::rules
