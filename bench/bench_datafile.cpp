@@ -53,7 +53,7 @@ const std::string& logDir()
         for (int i = 0; i < k_entries; ++i) {
             chunk += entryLine(i);
             if (chunk.size() > (1u << 20) || i + 1 == k_entries) {
-                if (!platform::appendFileSynced(path, chunk))
+                if (!platform::appendFile(path, chunk))
                     std::exit(1);
                 chunk.clear();
             }

@@ -92,7 +92,7 @@ void Log::writeText(std::string_view message)
         platform::writeFileAtomic(file, core::toTextMode(kept));
         return;
     }
-    platform::appendFileSynced(file, core::toTextMode(record));
+    platform::appendFile(file, core::toTextMode(record));
 }
 
 void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::string_view title)

@@ -211,12 +211,12 @@ bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes)
     return true;
 }
 
-bool appendFileSynced(const std::string& path, std::string_view bytes)
+bool appendFile(const std::string& path, std::string_view bytes)
 {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    const bool ok = writeAll(fd, bytes);
     return (::close(fd) == 0) && ok;
 }
 

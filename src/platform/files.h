@@ -30,8 +30,9 @@ std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes
 // killed save are removed, and no other file.
 bool writeFileAtomic(const std::string& path, std::string_view bytes);
 
-// Appends to `path` (creating it) and fsyncs before returning.
-bool appendFileSynced(const std::string& path, std::string_view bytes);
+// Appends to `path` (creating it) in one write: records of two writers never
+// interleave. Not synced: what it writes is a diary, not data to keep.
+bool appendFile(const std::string& path, std::string_view bytes);
 
 bool fileExists(const std::string& path);
 bool removeFile(const std::string& path);
