@@ -13,8 +13,8 @@ namespace {
 
 constexpr std::string_view k_oldSuffix = "Old";
 
-// The change list of a notice: one two-line block per watched field whose
-// displayed text differs, blocks separated by an empty line.
+} // namespace
+
 std::string allChanges(const core::Entry& now, const core::Entry& was)
 {
     std::string out;
@@ -31,8 +31,6 @@ std::string allChanges(const core::Entry& now, const core::Entry& was)
     }
     return out;
 }
-
-} // namespace
 
 std::optional<std::string> TemplateVars::find(std::string_view name) const
 {

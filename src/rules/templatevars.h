@@ -46,6 +46,10 @@ private:
     const core::Entry* m_previous = nullptr;
 };
 
+// The change list of a notice (AllChanges): one two-line block per watched
+// field whose text differs, blocks separated by an empty line.
+std::string allChanges(const core::Entry& now, const core::Entry& was);
+
 // Sets the current (and optionally previous) entry for the life of the scope.
 class CurrentEntryScope {
 public:

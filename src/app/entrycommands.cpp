@@ -1,0 +1,197 @@
+#include "app/entrycommands.h"
+
+#include "app/application.h"
+#include "app/mainstate.h"
+#include "core/entry.h"
+#include "core/entrystore.h"
+#include "core/fieldtable.h"
+#include "core/identifier.h"
+#include "notify/templates.h"
+#include "update/changes.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace tarnwick::app {
+
+namespace {
+
+// The given positions that exist, each once, in list order.
+std::vector<int> validPositions(const core::EntryStore& store, std::vector<int> positions)
+{
+    std::erase_if(positions, [&](int p) { return p < 0 || p >= store.count(); });
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    return positions;
+}
+
+} // namespace
+
+AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference, int frequency)
+{
+    AddOutcome out;
+    if (state.busy())
+        return out;
+    core::Entry entry;
+    if (std::optional<std::string> refusal = core::setIdentifier(entry, typedNumber)) {
+        out.message = *refusal;
+        return out;
+    }
+    entry.Reference = reference;
+    entry.Frequency = frequency;
+    core::EntryStore& store = state.app().entries;
+    const int before = store.count();
+    out.message = store.addEntry(std::move(entry), core::addflags::AddCommand);
+    if (store.count() > before)
+        out.position = store.count() - 1;
+    return out;
+}
+
+int deleteEntries(MainState& state, const std::vector<int>& positions)
+{
+    core::EntryStore& store = state.app().entries;
+    std::vector<int> chosen = validPositions(store, positions);
+    if (state.busy() || chosen.empty())
+        return 0;
+    if (state.messageBox("Are you sure that you want to delete these entries?", base::caption(), base::Buttons::YesNo,
+                         base::Answer::No) != base::Answer::Yes)
+        return 0;
+    bool notify = true;
+    int removed = 0;
+    for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
+        if (notify) {
+            const std::string error =
+                state.postNotification(store.at(*it), notify::templateid::EntryDeleted, "d", nullptr);
+            notify = error.empty();
+        }
+        store.remove(*it);
+        ++removed;
+    }
+    state.setSelection({});
+    return removed;
+}
+
+void setFrequency(MainState& state, const std::vector<int>& positions, int frequency)
+{
+    core::EntryStore& store = state.app().entries;
+    if (state.busy())
+        return;
+    for (int p : validPositions(store, positions)) {
+        store.at(p).Frequency = frequency;
+        state.rowChanged(p);
+    }
+}
+
+std::string changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference)
+{
+    core::EntryStore& store = state.app().entries;
+    std::string firstError;
+    if (state.busy())
+        return firstError;
+    for (int p : validPositions(store, positions)) {
+        core::Entry changed = store.at(p);
+        changed.setValueText(core::FieldId::Reference, reference);
+        std::string error = store.replaceEntry(p, changed, core::addflags::NotifyChanged);
+        if (firstError.empty())
+            firstError = std::move(error);
+    }
+    return firstError;
+}
+
+std::string changeReferenceAsking(MainState& state, const std::vector<int>& positions)
+{
+    core::EntryStore& store = state.app().entries;
+    std::vector<int> chosen = validPositions(store, positions);
+    if (state.busy() || chosen.empty())
+        return {};
+    const std::string label = std::string(core::fieldInfo(core::FieldId::Reference).columnCaption) + ":";
+    std::optional<std::string> text = state.textInput("Change", label, store.at(chosen.front()).Reference);
+    if (!text)
+        return {};
+    return changeReference(state, chosen, *text);
+}
+
+void clearError(MainState& state, const std::vector<int>& positions)
+{
+    core::EntryStore& store = state.app().entries;
+    if (state.busy())
+        return;
+    for (int p : validPositions(store, positions)) {
+        store.at(p).Error.clear();
+        state.rowChanged(p);
+    }
+}
+
+bool clearLastUpdate(MainState& state, const std::vector<int>& positions)
+{
+    core::EntryStore& store = state.app().entries;
+    std::vector<int> chosen = validPositions(store, positions);
+    if (state.busy() || chosen.empty())
+        return false;
+    if (state.messageBox("Clearing the last update time will allow you to update the selected entries today.\n\nDo "
+                         "you want to clear the last update time?",
+                         base::caption("Clear Last Update"), base::Buttons::YesNo,
+                         base::Answer::No) != base::Answer::Yes)
+        return false;
+    for (int p : chosen) {
+        store.at(p).LastUpdate = 0;
+        state.rowChanged(p);
+    }
+    return true;
+}
+
+void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions, std::optional<int> frequency)
+{
+    if (state.busy())
+        return;
+    switch (static_cast<core::FieldId>(fieldRow)) {
+    case core::FieldId::Frequency:
+        if (frequency)
+            setFrequency(state, positions, *frequency);
+        return;
+    case core::FieldId::LastUpdate:
+        clearLastUpdate(state, positions);
+        return;
+    case core::FieldId::Reference:
+        changeReferenceAsking(state, positions);
+        return;
+    default:
+        state.messageBox("This column cannot be edited.", base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        return;
+    }
+}
+
+std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions)
+{
+    std::string out;
+    bool first = true;
+    for (int p : validPositions(store, positions)) {
+        if (!first)
+            out += "\r\n---\r\n\r\n";
+        first = false;
+        if (out.size() > 25000) {
+            out += "truncated...";
+            break;
+        }
+        const core::Entry& e = store.at(p);
+        out += "Changed within the last week: ";
+        out += update::recentChange(e) ? "Yes" : "No";
+        out += "\r\n";
+        out += e.valueText(core::FieldId::Frequency, false);
+        out += " update needed: ";
+        out += e.isUpToDate() ? "No" : "Yes";
+        out += "\r\n\r\n";
+        out += e.fieldListing();
+    }
+    return out;
+}
+
+std::optional<int> findByNumber(const core::EntryStore& store, const std::string& typedNumber)
+{
+    core::Entry probe(core::k_noDay);
+    if (core::setIdentifier(probe, typedNumber))
+        return std::nullopt;
+    return store.findDuplicate(probe);
+}
+
+} // namespace tarnwick::app

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::core {
+class EntryStore;
+}
+
+namespace tarnwick::app {
+
+class MainState;
+
+// The entry commands of the main window: add, delete and the Change items,
+// with their questions and notifications. Positions are list positions in list
+// order (the selection); every command refuses to act while the window is busy.
+
+// What the add sequence came to.
+struct AddOutcome {
+    std::optional<int> position; // the new entry's position; none when nothing was added
+    std::string message;         // the refusal (invalid number, "This entry already exists.") or the posting's error
+};
+
+// Validates the typed number, refuses a duplicate ("This entry already exists."
+// titled "Duplicate Entry"), appends the entry and posts the "entry added"
+// notification. The list is not re-sorted here (the window does that).
+AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference, int frequency = 0);
+
+// Asks "Are you sure that you want to delete these entries?"; on Yes removes
+// the entries from the last to the first, posting "entry deleted" for each
+// until the first posting fails. Returns the number removed.
+int deleteEntries(MainState& state, const std::vector<int>& positions);
+
+// Frequency 0 Daily .. 4 Never on every given entry.
+void setFrequency(MainState& state, const std::vector<int>& positions, int frequency);
+
+// Sets the Reference of every given entry and posts "entry changed" for each
+// whose reference really changed. Returns the first posting error, if any.
+std::string changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference);
+// The same, asking for the new text (pre-filled with the first entry's
+// reference) through the front end's input dialog; Cancel changes nothing.
+std::string changeReferenceAsking(MainState& state, const std::vector<int>& positions);
+
+// Empties the Error of every given entry.
+void clearError(MainState& state, const std::vector<int>& positions);
+
+// Asks the "Clear Last Update" question (default No); Yes sets LastUpdate of
+// every given entry to 0. Returns whether they were cleared.
+bool clearLastUpdate(MainState& state, const std::vector<int>& positions);
+
+// The change of a column by its field row (the Change items and a double
+// click): Frequency (`frequency` given), Last Update and Reference change;
+// every other column gives "This column cannot be edited.".
+void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions,
+                  std::optional<int> frequency = std::nullopt);
+
+// The details text of the given entries, in list order (the details window).
+std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions);
+
+// Positions of the entries whose typed number (any form the entry dialog
+// takes) names them; none for a number that is refused or not in the list.
+std::optional<int> findByNumber(const core::EntryStore& store, const std::string& typedNumber);
+
+} // namespace tarnwick::app

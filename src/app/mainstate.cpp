@@ -1,0 +1,237 @@
+#include "app/mainstate.h"
+
+#include "app/application.h"
+#include "base/log.h"
+#include "core/datafile.h"
+#include "core/reports.h"
+#include "net/flowlog.h"
+#include "notify/templates.h"
+#include "platform/clock.h"
+
+#include <cctype>
+#include <filesystem>
+
+namespace tarnwick::app {
+
+MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog)
+    : m_app(app), m_view(view), m_flowLog(flowLog),
+      m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState,
+               [this](bool on) { m_sending = on; }})
+{
+    m_app.entries.setHost(this);
+    m_app.names.setFlowLog(&m_flowLog);
+}
+
+MainState::~MainState()
+{
+    m_app.entries.setHost(nullptr);
+    m_app.names.setFlowLog(nullptr);
+}
+
+int MainState::timeoutFromSetting(const std::string& text)
+{
+    if (text.empty())
+        return 60000;
+    long value = 0;
+    size_t i = 0;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && value < 100000000)
+        value = value * 10 + (text[i++] - '0');
+    if (text.find('m') != std::string::npos)
+        value *= 60;
+    // the setting holds seconds or minutes as the window shows them
+    long ms = value * 1000;
+    return ms < 30000 ? 30000 : static_cast<int>(ms > 3600000 ? 3600000 : ms);
+}
+
+int MainState::operationElapsedMs() const
+{
+    if (!m_operationRunning)
+        return 0;
+    return static_cast<int>(platform::clock().tickMillis() - m_operationStart);
+}
+
+update::UpdateContext MainState::updateContext()
+{
+    return update::UpdateContext{m_app.settings, m_app.log,      *this,          *this,         *this,
+                                 m_app.vars,     m_app.rules,    m_app.names,    m_app.entries, m_control,
+                                 &m_flowLog,     m_titleRefresh, m_entryObserver};
+}
+
+update::RunSummary MainState::run(bool selectedOnly)
+{
+    if (m_control.busy)
+        return {};
+    update::UpdateRun run(updateContext());
+    update::RunSummary summary = run.Run(selectedOnly, m_selection);
+    if (summary.started) {
+        // a crash after a long run must not lose its results
+        saveEntries();
+        m_app.rules.save(m_app.logDir());
+    }
+    if (m_control.runState == update::runstate::Closing)
+        m_closeAfterRun = true;
+    return summary;
+}
+
+update::RunSummary MainState::updateSelected()
+{
+    return run(true);
+}
+
+update::RunSummary MainState::updateAll()
+{
+    return run(false);
+}
+
+void MainState::downloadRules()
+{
+    update::UpdateRun run(updateContext());
+    run.download();
+}
+
+void MainState::cancel(int reason)
+{
+    if (!m_control.busy && !m_sending && reason != update::runstate::Closing)
+        return;
+    // sockets first, so that a job blocked in a silent peer ends at once
+    if (m_runningTask)
+        m_runningTask->cancelAll();
+    m_control.runState = reason;
+}
+
+void MainState::checkTimeout()
+{
+    if (m_operationRunning && operationElapsedMs() >= m_control.timeoutMs && m_control.runState == 0)
+        cancel(update::runstate::TimedOut);
+}
+
+bool MainState::processPending(bool ask, bool del)
+{
+    if (m_control.busy)
+        return false;
+    // a cancel of an earlier operation must not cut this one short
+    m_control.runState = update::runstate::Running;
+    m_control.busy = true;
+    m_view.setBusy(true);
+    const bool result = m_queue.processPending(ask, del);
+    m_control.busy = false;
+    m_view.setBusy(false);
+    return result;
+}
+
+bool MainState::requestClose()
+{
+    if (m_control.busy) {
+        cancel(update::runstate::Closing);
+        m_closeAfterRun = true;
+        return false;
+    }
+    return processPending(true, false);
+}
+
+bool MainState::saveEntries()
+{
+    const std::string dir = m_app.logDir();
+    if (dir.empty())
+        return false;
+    return core::saveDataFile(m_app.entries, dir);
+}
+
+bool MainState::saveAll()
+{
+    const bool saved = saveEntries();
+    m_app.rules.save(m_app.logDir());
+    const std::string reportDir = m_app.settings.value("ReportDir");
+    if (!reportDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(reportDir, ec);
+        notify::HtmlReportRenderer renderer(m_app.vars);
+        core::WriteReports(m_app.entries, reportDir, renderer);
+    }
+    return saved;
+}
+
+base::Answer MainState::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
+                                   base::Answer defaultAnswer)
+{
+    // any message box of the window ends auto mode
+    m_control.autoMode = false;
+    return m_view.messageBox(text, caption, buttons, defaultAnswer);
+}
+
+std::optional<std::string> MainState::textInput(const std::string& title, const std::string& prompt,
+                                                const std::string& initial)
+{
+    return m_view.textInput(title, prompt, initial);
+}
+
+void MainState::runStart(const std::string& caption, int range)
+{
+    m_view.runStart(caption, range);
+}
+
+void MainState::runPosition(int position)
+{
+    m_view.runPosition(position);
+}
+
+void MainState::runEnd()
+{
+    m_view.runEnd();
+}
+
+void MainState::operationStart(int timeoutSeconds)
+{
+    m_operationRunning = true;
+    m_operationStart = platform::clock().tickMillis();
+    // the display shows the window's own time-out
+    (void)timeoutSeconds;
+    m_view.operationStart(m_control.timeoutMs / 1000);
+}
+
+void MainState::operationEnd()
+{
+    m_operationRunning = false;
+    m_view.operationEnd();
+    m_flowLog.post(net::FlowLog::k_status, "\r\n");
+}
+
+void MainState::statusLine(const std::string& text)
+{
+    m_view.statusLine(text);
+}
+
+void MainState::setBusy(bool busy)
+{
+    m_view.setBusy(busy);
+}
+
+void MainState::rowChanged(int position)
+{
+    m_view.rowChanged(position);
+}
+
+void MainState::dispatch(int maxWaitMs)
+{
+    m_view.dispatch(maxWaitMs);
+    checkTimeout();
+}
+
+void MainState::wake()
+{
+    if (m_waker)
+        m_waker();
+}
+
+void MainState::reportError(const std::string& title, const std::string& text)
+{
+    base::errorReport(m_app.log, *this, text, title);
+}
+
+std::string MainState::postNotification(const core::Entry& entry, int templateId, const std::string& kind,
+                                        const core::Entry* previous)
+{
+    return m_queue.PostEmail(entry, templateId, kind, previous);
+}
+
+} // namespace tarnwick::app

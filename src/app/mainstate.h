@@ -1,0 +1,152 @@
+#pragma once
+
+#include "base/frontend.h"
+#include "core/entrystore.h"
+#include "notify/emailqueue.h"
+#include "tasks/taskhost.h"
+#include "update/updaterun.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::net {
+class FlowLog;
+}
+
+namespace tarnwick::app {
+
+class AppContext;
+
+// What the main window keeps, without the window: the busy flag, the cancel
+// reason (the run state), the operation time-out and the start of the current
+// network operation, the selection, auto mode and the last fetch; and the
+// update, rules-download and sending commands that run on them.
+//
+// It stands between the system logic and the real front end (`view`): every
+// call of the front-end seam passes through it, so that it sees operations
+// start and end, ends auto mode when a message box is shown, and checks the
+// operation time-out on every dispatch cycle. It is the task host of every
+// worker task and the entry store's host (notifications, error reports, rows).
+class MainState final : public base::FrontEnd, public tasks::TaskHost, public core::EntryStoreHost {
+public:
+    // Neither `app`, `view` nor `flowLog` is owned; the flow log must outlive
+    // every worker job (a job cut loose may still log).
+    MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog);
+    ~MainState() override;
+    MainState(const MainState&) = delete;
+    MainState& operator=(const MainState&) = delete;
+
+    AppContext& app() { return m_app; }
+    notify::EmailQueue& queue() { return m_queue; }
+    net::FlowLog& flowLog() { return m_flowLog; }
+
+    // --- window state ---
+    bool busy() const { return m_control.busy; }
+    // The cancel reason: 0 none, 1 cancelled, 2 timed out, 0x4000 worker
+    // threads not stopping, 0x8000 closing.
+    int cancelReason() const { return m_control.runState; }
+    bool autoMode() const { return m_control.autoMode; }
+    void setAutoMode(bool on) { m_control.autoMode = on; }
+    // The operation time-out in milliseconds. No floor here: the 30 s floor
+    // belongs to reading the Timeout setting (timeoutFromSetting).
+    int operationTimeoutMs() const { return m_control.timeoutMs; }
+    void setOperationTimeoutMs(int ms) { m_control.timeoutMs = ms; }
+    // Whether a network operation runs, when it started (tick count) and how
+    // long it has run.
+    bool operationRunning() const { return m_operationRunning; }
+    std::uint64_t operationStartTick() const { return m_operationStart; }
+    int operationElapsedMs() const;
+    // The selected list positions, in list order.
+    const std::vector<int>& selection() const { return m_selection; }
+    void setSelection(std::vector<int> positions) { m_selection = std::move(positions); }
+    // Addresses and normalised pages of the most recent fetch (LastFetch).
+    const std::vector<notify::Fetch>& lastFetch() const { return m_control.lastFetch; }
+    // Whether an e-mail sending is under way (the "sending" mark).
+    bool sending() const { return m_sending; }
+
+    // --- commands ---
+    // Update Selected / Update All (the run of the update layer).
+    update::RunSummary updateSelected();
+    update::RunSummary updateAll();
+    // The rules download (once per run of the program).
+    void downloadRules();
+    // The stop operation: closes every job's socket of the running task, then
+    // sets the cancel reason. Does nothing while not busy unless `reason` is
+    // 0x8000 (closing).
+    void cancel(int reason = update::runstate::Cancelled);
+    // Checks the operation time-out; cancels with reason 2 when it has passed.
+    // Called on every dispatch cycle (and by a window timer, if any).
+    void checkTimeout();
+    // Send E-Mail / Delete E-Mail (and the closing question with `ask`); true
+    // when the caller may go on.
+    bool processPending(bool ask, bool del);
+    // Close request: while busy the run is cancelled with 0x8000 and false is
+    // returned (closeAfterRun() then tells the window to close); otherwise the
+    // pending e-mail is offered and the answer decides.
+    bool requestClose();
+    bool closeAfterRun() const { return m_closeAfterRun; }
+    // Writes the data file, the rules file when it must be saved, and the
+    // reports, in this order. False when the data file could not be written.
+    bool saveAll();
+    // The data file alone (after every run, so that a crash loses nothing).
+    bool saveEntries();
+
+    // Observers: the title after a rules download, each due entry of a run.
+    void setTitleRefresh(std::function<void()> f) { m_titleRefresh = std::move(f); }
+    void setEntryObserver(std::function<void(const update::EntryOutcome&)> f) { m_entryObserver = std::move(f); }
+    // How a job's end wakes a waiting dispatch of the view (any thread).
+    void setWaker(std::function<void()> f) { m_waker = std::move(f); }
+
+    // The time-out choices of the window and the setting's reading: a leading
+    // integer, times 60 when the text holds "m"; empty 60000; at least 30000.
+    static int timeoutFromSetting(const std::string& text);
+
+    // --- base::FrontEnd: passed on to the view ---
+    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
+                            base::Answer defaultAnswer) override;
+    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
+                                         const std::string& initial) override;
+    void runStart(const std::string& caption, int range) override;
+    void runPosition(int position) override;
+    void runEnd() override;
+    void operationStart(int timeoutSeconds) override;
+    void operationEnd() override;
+    void statusLine(const std::string& text) override;
+    void setBusy(bool busy) override;
+    void rowChanged(int position) override;
+    void dispatch(int maxWaitMs) override;
+
+    // --- tasks::TaskHost ---
+    bool cancelRequested() const override { return m_control.runState != 0; }
+    void setRunningTask(tasks::Cancellable* task) override { m_runningTask = task; }
+    void wake() override;
+
+    // --- core::EntryStoreHost ---
+    void reportError(const std::string& title, const std::string& text) override;
+    std::string postNotification(const core::Entry& entry, int templateId, const std::string& kind,
+                                 const core::Entry* previous) override;
+    void selectOnly(int position) override { m_selection = {position}; }
+
+private:
+    update::UpdateContext updateContext();
+    update::RunSummary run(bool selectedOnly);
+
+    AppContext& m_app;
+    base::FrontEnd& m_view;
+    net::FlowLog& m_flowLog;
+    update::RunControl m_control;
+    notify::EmailQueue m_queue;
+    tasks::Cancellable* m_runningTask = nullptr;
+    bool m_operationRunning = false;
+    std::uint64_t m_operationStart = 0;
+    bool m_sending = false;
+    bool m_closeAfterRun = false;
+    std::vector<int> m_selection;
+    std::function<void()> m_titleRefresh;
+    std::function<void(const update::EntryOutcome&)> m_entryObserver;
+    std::function<void()> m_waker;
+};
+
+} // namespace tarnwick::app

@@ -1,0 +1,91 @@
+#include "update/changes.h"
+
+#include "base/frontend.h"
+#include "base/settings.h"
+#include "core/entry.h"
+#include "core/entrystore.h"
+#include "core/fieldtable.h"
+#include "core/identifier.h"
+#include "notify/templates.h"
+#include "rules/templatevars.h"
+
+#include <cstdint>
+
+namespace tarnwick::update {
+
+RevertedFields revertedFields(const core::Entry& now, const core::Entry& was)
+{
+    RevertedFields r;
+    for (core::FieldId id : core::k_watchedFields) {
+        const std::string& before = *was.textField(id);
+        if (!now.textField(id)->empty() || before.empty())
+            continue;
+        ++r.count;
+        r.list.append("\n").append(core::fieldInfo(id).columnCaption).append(" (was): ").append(before);
+    }
+    return r;
+}
+
+std::string revertedQuestion(const core::Entry& was, const std::string& list)
+{
+    std::string text = "Three or more fields for ";
+    text += core::identifierText(was);
+    text += " reverted to nothing. This may be an indication of problem extracting data from the webpage.\n\n"
+            "Is this okay?\n\nYES - don't warn me again\nNO - continue updating, but warn me if it happens "
+            "again\nCANCEL - cancel the updates\n";
+    text += list;
+    return text;
+}
+
+bool CheckReverted(const core::Entry& now, const core::Entry& was, bool& warnReverted, base::FrontEnd& frontEnd)
+{
+    const RevertedFields reverted = revertedFields(now, was);
+    if (reverted.count < 3 || !warnReverted)
+        return true;
+    // the question has no default of its own: a front end that cannot ask a
+    // person stores nothing suspicious
+    switch (frontEnd.messageBox(revertedQuestion(was, reverted.list), base::caption(), base::Buttons::YesNoCancel,
+                                base::Answer::Cancel)) {
+    case base::Answer::Yes:
+        warnReverted = false;
+        return true;
+    case base::Answer::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, core::EntryStoreHost& host,
+                        base::AppSettings& settings)
+{
+    ApplyResult result;
+    const core::Entry& was = store.at(position);
+    if (!now.sameWatchedValues(was) && was.LastChange != 0) {
+        result.changed = true;
+        now.LastChange = now.Today;
+        settings.increment("CountStatusChange");
+        std::string error = host.postNotification(now, notify::templateid::StatusUpdate, "s", &was);
+        if (!error.empty()) {
+            // due again at once, so that the change is not lost
+            now.LastUpdate = now.Today - 1;
+            result.error = std::move(error);
+        }
+    }
+    std::string stored = store.replaceEntry(position, now, core::addflags::NotifyChanged);
+    if (result.error.empty())
+        result.error = std::move(stored);
+    return result;
+}
+
+std::string ChangeList(const core::Entry& current, const core::Entry& previous)
+{
+    return rules::allChanges(current, previous);
+}
+
+bool recentChange(const core::Entry& entry)
+{
+    return static_cast<std::int64_t>(entry.Today) - entry.LastChange <= 7;
+}
+
+} // namespace tarnwick::update

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <string>
+
+namespace tarnwick::base {
+class AppSettings;
+class FrontEnd;
+} // namespace tarnwick::base
+namespace tarnwick::core {
+struct Entry;
+class EntryStore;
+class EntryStoreHost;
+} // namespace tarnwick::core
+
+namespace tarnwick::update {
+
+// The watched fields that are empty in `now` and were not in `was`: how many,
+// and the list text ("\n", caption, " (was): ", old text per field).
+struct RevertedFields {
+    int count = 0;
+    std::string list;
+};
+RevertedFields revertedFields(const core::Entry& now, const core::Entry& was);
+
+// The question asked when three or more watched fields reverted to nothing.
+std::string revertedQuestion(const core::Entry& was, const std::string& list);
+
+// Guards against a page from which the extraction silently failed: true
+// accepts the new values. Asks while `warnReverted` holds and three or more
+// fields reverted; Yes clears `warnReverted`, Cancel refuses.
+bool CheckReverted(const core::Entry& now, const core::Entry& was, bool& warnReverted, base::FrontEnd& frontEnd);
+
+// What storing the new values of an updated entry came to.
+struct ApplyResult {
+    std::string error;    // empty on success
+    bool changed = false; // a change against a baseline: stamped, counted and posted
+};
+
+// Stores `now` at `position` (the stored entry is the previous one); a change
+// of the watched fields against a baseline stamps LastChange, counts
+// CountStatusChange and posts the status-change notification through `host`.
+ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, core::EntryStoreHost& host,
+                        base::AppSettings& settings);
+
+// The change list of a notice (the AllChanges variable).
+std::string ChangeList(const core::Entry& current, const core::Entry& previous);
+
+// Changed within the last seven days of the entry's Today.
+bool recentChange(const core::Entry& entry);
+
+} // namespace tarnwick::update

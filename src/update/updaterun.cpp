@@ -1,0 +1,309 @@
+#include "update/updaterun.h"
+
+#include "base/frontend.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "core/entry.h"
+#include "core/entrystore.h"
+#include "core/fieldtable.h"
+#include "core/identifier.h"
+#include "core/text.h"
+#include "net/httpget.h"
+#include "rules/applyrules.h"
+#include "rules/pagetext.h"
+#include "rules/rulesfile.h"
+#include "rules/templatevars.h"
+#include "tasks/errors.h"
+#include "update/changes.h"
+
+#include <utility>
+
+namespace tarnwick::update {
+
+const char* const k_canceledMessage = "Operation canceled.";
+const char* const k_timedOutMessage = "HttpGet: Operation timed out.";
+const char* const k_warningRefusedMessage = "Possible update problem, update canceled by user.";
+const char* const k_internalProblemMessage =
+    "There is a problem with the internal state of Tarnwick, please exit the application.";
+
+namespace {
+
+bool isNever(const core::Entry& e)
+{
+    return e.Frequency < 0 || e.Frequency > 3;
+}
+
+} // namespace
+
+UpdateRun::UpdateRun(UpdateContext context) : m_ctx(std::move(context)) {}
+
+RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
+{
+    RunSummary summary;
+    summary.selectedOnly = selectedOnly;
+    RunControl& c = m_ctx.control;
+    base::FrontEnd& fe = m_ctx.frontEnd;
+    if (c.busy)
+        return summary;
+    download();
+
+    const int n = m_ctx.entries.count();
+    std::vector<char> takesPart(static_cast<size_t>(n), selectedOnly ? 0 : 1);
+    if (selectedOnly) {
+        for (int p : selection) {
+            if (p >= 0 && p < n)
+                takesPart[static_cast<size_t>(p)] = 1;
+        }
+    }
+
+    int due = 0;
+    for (;;) {
+        int taking = 0;
+        due = 0;
+        for (int p = 0; p < n; ++p) {
+            if (!takesPart[static_cast<size_t>(p)])
+                continue;
+            core::Entry& e = m_ctx.entries.at(p);
+            e.Error.clear();
+            m_ctx.storeHost.rowChanged(p);
+            ++taking;
+            if (!e.isUpToDate())
+                ++due;
+        }
+        if (due > 0)
+            break;
+        if (c.autoMode || taking == 0)
+            return summary;
+        std::string question = "All ";
+        question += selectedOnly ? "the selected" : "of the";
+        question += " entries are already up-to-date.\n\nDo you want redo the update?";
+        if (fe.messageBox(question, base::caption(), base::Buttons::YesNo, base::Answer::No) != base::Answer::Yes)
+            return summary;
+        for (int p = 0; p < n; ++p) {
+            core::Entry& e = m_ctx.entries.at(p);
+            if (!takesPart[static_cast<size_t>(p)] || (!selectedOnly && isNever(e)))
+                continue;
+            e.LastUpdate = 0;
+            m_ctx.storeHost.rowChanged(p);
+        }
+    }
+
+    c.busy = true;
+    fe.setBusy(true);
+    fe.runStart(selectedOnly ? "Update Status (Selected)" : "Update Status (All)", due);
+    c.runState = runstate::Running;
+    c.failedCount = 0;
+    c.warnReverted = true;
+    summary.started = true;
+    summary.due = due;
+    m_due = due;
+    m_processed = 0;
+    m_summary = &summary;
+
+    for (int p = 0; p < n; ++p) {
+        if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
+            continue;
+        if (!UpdateEntry(p))
+            break;
+        ++m_processed;
+        fe.runPosition(m_processed);
+        if (m_processed > 5)
+            c.warnReverted = false;
+    }
+    summary.failed = c.failedCount;
+    m_summary = nullptr;
+
+    if (!c.autoMode || c.failedCount != 0) {
+        const char* text = selectedOnly ? (c.failedCount != 0 ? "Some selected entries were not updated."
+                                                              : "All selected entries have been successfully updated.")
+                                        : (c.failedCount != 0 ? "Some entries were not updated."
+                                                              : "All entries have been successfully updated.");
+        fe.messageBox(text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+    }
+    fe.runEnd();
+    c.busy = false;
+    fe.setBusy(false);
+    return summary;
+}
+
+void UpdateRun::fail(int position, const std::string& text)
+{
+    m_ctx.log.write("Update error '%s'\n", text.c_str());
+    m_ctx.settings.increment("CountUpdateFailed");
+    ++m_ctx.control.failedCount;
+    m_ctx.entries.at(position).Error = text;
+    m_ctx.storeHost.rowChanged(position);
+    if (m_summary && m_ctx.onEntry) {
+        EntryOutcome o;
+        o.position = position;
+        o.number = m_processed + 1;
+        o.due = m_due;
+        o.kind = EntryOutcome::Kind::Failed;
+        o.error = text;
+        m_ctx.onEntry(o);
+    }
+}
+
+bool UpdateRun::UpdateEntry(int position)
+{
+    RunControl& c = m_ctx.control;
+    if (c.runState == runstate::Closing)
+        return false;
+    if (m_ctx.entries.at(position).isUpToDate())
+        return true;
+    if (c.runState == runstate::Cancelled) {
+        fail(position, k_canceledMessage);
+        return true;
+    }
+    if (c.runState == runstate::Running) {
+        // the label shows "&" as a mnemonic mark unless it is doubled
+        m_ctx.frontEnd.statusLine("Updating " + core::replaceAll(m_ctx.entries.at(position).Reference, "&", "&&"));
+    }
+
+    std::vector<std::string> addresses;
+    if (std::string t = rules::addPageAddress(m_ctx.entries.at(position), addresses, m_ctx.rules, m_ctx.vars);
+        !t.empty()) {
+        fail(position, t);
+        return true;
+    }
+
+    FetchResult fetched = FetchPages(addresses, 0, 0);
+    std::vector<std::string> pages;
+    pages.reserve(fetched.pages.size());
+    c.lastFetch.clear();
+    for (size_t i = 0; i < fetched.pages.size(); ++i) {
+        pages.push_back(rules::normalisePage(fetched.pages[i]));
+        c.lastFetch.push_back({i < addresses.size() ? addresses[i] : std::string(), pages.back()});
+    }
+    m_ctx.names.setLastFetches(c.lastFetch);
+
+    if (c.runState == runstate::Closing) {
+        ++c.failedCount;
+        return false;
+    }
+    if (!fetched.error.empty()) {
+        fail(position, fetched.error);
+        return true;
+    }
+
+    const core::Entry& stored = m_ctx.entries.at(position);
+    core::Entry now = stored;
+    rules::RulesOutcome outcome;
+    {
+        rules::CurrentEntryScope scope(m_ctx.vars, &stored);
+        outcome = rules::applyRulesWithOutcome(now, addresses, fetched.pages, pages, m_ctx.rules, m_ctx.vars);
+    }
+    if (!outcome.message.empty()) {
+        fail(position, outcome.message);
+        return true;
+    }
+
+    if (!CheckReverted(now, stored, c.warnReverted, m_ctx.frontEnd)) {
+        c.runState = runstate::Cancelled;
+        if (m_summary) {
+            m_summary->warningRefused = true;
+            m_summary->warningRefusedFor = core::identifierText(stored);
+        }
+        fail(position, k_warningRefusedMessage);
+        return true;
+    }
+
+    const bool firstReading = stored.LastChange == 0;
+    std::vector<std::string> captions;
+    for (core::FieldId id : core::k_watchedFields) {
+        if (*now.textField(id) != *stored.textField(id))
+            captions.emplace_back(core::fieldInfo(id).columnCaption);
+    }
+    now.finishRecord();
+    now.LastUpdate = now.Today;
+    const ApplyResult applied = ApplyUpdate(m_ctx.entries, position, now, m_ctx.storeHost, m_ctx.settings);
+    if (m_summary && applied.changed) {
+        ++m_summary->changed;
+        if (applied.error.empty())
+            ++m_summary->notificationsQueued;
+    }
+    if (!applied.error.empty()) {
+        fail(position, applied.error);
+        return true;
+    }
+
+    m_ctx.settings.increment("CountUpdateSucceeded");
+    m_ctx.entries.at(position).Error.clear();
+    m_ctx.storeHost.rowChanged(position);
+    if (m_summary) {
+        ++m_summary->updated;
+        if (m_ctx.onEntry) {
+            EntryOutcome o;
+            o.position = position;
+            o.number = m_processed + 1;
+            o.due = m_due;
+            if (outcome.noRecord)
+                o.kind = EntryOutcome::Kind::NoRecord;
+            else if (applied.changed)
+                o.kind = EntryOutcome::Kind::Changed;
+            else if (firstReading)
+                o.kind = EntryOutcome::Kind::FirstReading;
+            else
+                o.kind = EntryOutcome::Kind::Unchanged;
+            if (applied.changed)
+                o.changedCaptions = std::move(captions);
+            m_ctx.onEntry(o);
+        }
+    }
+    return true;
+}
+
+FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
+                                  unsigned sizesOnlyMask)
+{
+    RunControl& c = m_ctx.control;
+    const std::string first =
+        addresses.empty() ? std::string() : addresses.front().substr(0, addresses.front().find('?'));
+    m_ctx.log.write("Update '%s'\n", first.c_str());
+
+    const std::string proxy = m_ctx.settings.value("ProxyServer");
+    std::vector<net::HttpRequest> requests;
+    requests.reserve(addresses.size());
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const unsigned bit = i < 32 ? (1u << i) : 0u;
+        net::HttpRequest& r =
+            requests.emplace_back(m_ctx.flowLog, "HttpGet(" + std::to_string(i) + "): ", (sizesOnlyMask & bit) != 0);
+        r.userAgent = "Tarnwick";
+        r.url = (directMask & bit) == 0 ? net::proxyRewrite(addresses[i], proxy) : addresses[i];
+    }
+
+    FetchResult result;
+    m_ctx.frontEnd.operationStart(c.timeoutMs / 1000);
+    try {
+        result.pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), c.timeoutMs);
+    } catch (const tasks::CThreadsNotDoneError& e) {
+        result.error = e.message();
+        c.runState = runstate::ThreadsNotDone;
+    } catch (const tasks::CTimedoutError&) {
+        // the task's own clock ran out just before the window's did
+        result.error = k_timedOutMessage;
+    } catch (const tasks::CAppError& e) {
+        result.error = e.message();
+    } catch (...) {
+        result.error = "Unknown error.";
+    }
+    m_ctx.frontEnd.operationEnd();
+
+    if (c.runState == runstate::ThreadsNotDone) {
+        base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblemMessage, "Problem");
+        c.runState = runstate::Cancelled;
+    } else if (c.runState == runstate::TimedOut) {
+        c.runState = runstate::Running;
+        result.error = k_timedOutMessage;
+    }
+    if (!result.error.empty())
+        result.pages.clear();
+    return result;
+}
+
+bool acceptableRulesText(const std::string& text)
+{
+    return text.starts_with("version: ") && text.find("\r\nend-of-rules\r\n") != std::string::npos;
+}
+
+} // namespace tarnwick::update

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "notify/appnames.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::base {
+class AppSettings;
+class FrontEnd;
+class Log;
+} // namespace tarnwick::base
+namespace tarnwick::core {
+struct Entry;
+class EntryStore;
+class EntryStoreHost;
+} // namespace tarnwick::core
+namespace tarnwick::net {
+class FlowLog;
+}
+namespace tarnwick::rules {
+class RulesFile;
+class TemplateVars;
+} // namespace tarnwick::rules
+namespace tarnwick::tasks {
+class TaskHost;
+}
+
+namespace tarnwick::update {
+
+// The run state (the main window's cancel reason) between the steps of a run.
+namespace runstate {
+constexpr int Running = 0;
+constexpr int Cancelled = 1;
+constexpr int TimedOut = 2;
+constexpr int ThreadsNotDone = 0x4000;
+constexpr int Closing = 0x8000;
+} // namespace runstate
+
+extern const char* const k_canceledMessage;       // "Operation canceled."
+extern const char* const k_timedOutMessage;       // "HttpGet: Operation timed out."
+extern const char* const k_warningRefusedMessage; // "Possible update problem, update canceled by user."
+extern const char* const k_internalProblemMessage;
+
+// What the window keeps for the run and the operations; owned by the window
+// (app::MainState), read and written by the run.
+struct RunControl {
+    bool busy = false;
+    int runState = runstate::Running; // non-zero is the application's cancel flag
+    bool autoMode = false;
+    int timeoutMs = 60000; // the operation time-out of page fetches
+    bool warnReverted = false;
+    int failedCount = 0;
+    std::vector<notify::Fetch> lastFetch; // addresses and normalised pages of the most recent fetch
+};
+
+// How one due entry came out, for a progress display.
+struct EntryOutcome {
+    enum class Kind { Changed, Unchanged, FirstReading, NoRecord, Failed };
+    int position = 0; // list position
+    int number = 0;   // 1-based among the due entries
+    int due = 0;      // due entries of the run
+    Kind kind = Kind::Unchanged;
+    std::vector<std::string> changedCaptions; // Changed: the captions of the watched fields that differ
+    std::string error;                        // Failed: the entry's new Error
+};
+
+// What a run came to.
+struct RunSummary {
+    bool started = false; // false: busy, nothing due, or the redo question declined
+    bool selectedOnly = false;
+    int due = 0;
+    int updated = 0;
+    int changed = 0;
+    int failed = 0;
+    int notificationsQueued = 0;
+    // the warning about fields reverted to nothing was refused (Cancel) for this entry
+    bool warningRefused = false;
+    std::string warningRefusedFor;
+};
+
+// Everything a run works with; nothing is owned.
+struct UpdateContext {
+    base::AppSettings& settings;
+    base::Log& log;
+    base::FrontEnd& frontEnd;
+    tasks::TaskHost& taskHost;
+    core::EntryStoreHost& storeHost; // posts notifications, reports errors, redraws rows
+    rules::TemplateVars& vars;
+    rules::RulesFile& rules;
+    notify::ApplicationNames& names; // receives the last fetch
+    core::EntryStore& entries;
+    RunControl& control;
+    net::FlowLog* flowLog = nullptr;
+    // the window title is refreshed after each rules download; may be empty
+    std::function<void()> refreshTitle;
+    // each due entry as it is done; may be empty
+    std::function<void(const EntryOutcome&)> onEntry;
+};
+
+// The result of FetchPages: the error text (empty on success) and the pages.
+struct FetchResult {
+    std::string error;
+    std::vector<std::string> pages;
+};
+
+// An update run over all or the selected entries, and the rules download that
+// runs before it. Works on the user-interface thread; only the page fetches run
+// on worker threads.
+class UpdateRun {
+public:
+    explicit UpdateRun(UpdateContext context);
+
+    // The whole run: Update Selected (`selectedOnly`, over `selection`) or
+    // Update All.
+    RunSummary Run(bool selectedOnly, const std::vector<int>& selection = {});
+    // Updates the entry at `position`; false stops the run.
+    bool UpdateEntry(int position);
+    // Fetches `addresses` as one worker task. Bit i of `directMask` fetches
+    // address i without the proxy, bit i of `sizesOnlyMask` logs sizes only.
+    FetchResult FetchPages(const std::vector<std::string>& addresses, unsigned directMask, unsigned sizesOnlyMask);
+    // The rules download: once per run of the program, then only the title.
+    void download();
+
+private:
+    void fail(int position, const std::string& text);
+
+    UpdateContext m_ctx;
+    // the run in progress
+    int m_processed = 0;
+    int m_due = 0;
+    RunSummary* m_summary = nullptr;
+};
+
+// Whether a downloaded rules text may replace the one in use: it begins with
+// "version: " and holds CR LF "end-of-rules" CR LF.
+bool acceptableRulesText(const std::string& text);
+
+} // namespace tarnwick::update
