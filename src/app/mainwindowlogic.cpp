@@ -1,6 +1,8 @@
 #include "app/mainwindowlogic.h"
 
 #include "app/application.h"
+#include "app/mainstate.h"
+#include "app/timeout.h"
 #include "base/frontend.h"
 #include "core/datafile.h"
 #include "core/reports.h"
@@ -75,28 +77,23 @@ std::string unhandledMessage(const std::exception_ptr& error)
     }
 }
 
-MainWindowLogic::MainWindowLogic(AppContext& app, base::FrontEnd& frontEnd, tasks::TaskHost& taskHost,
-                                 WindowHost& host, StartupState startup, bool autoMode)
-    : m_app(app), m_frontEnd(frontEnd), m_host(host), m_sort{startup.sortColumn, startup.sortReversed},
-      m_version(std::move(startup.version)), m_autoMode(autoMode)
+MainWindowLogic::MainWindowLogic(MainState& state, WindowHost& host, StartupState startup, bool autoMode)
+    : m_state(state), m_host(host), m_sort{startup.sortColumn, startup.sortReversed},
+      m_version(std::move(startup.version))
 {
-    m_app.names.setFlowLog(&m_flowLog);
-    m_queue = std::make_unique<notify::EmailQueue>(notify::EmailContext{
-        m_app.settings, m_app.log, m_frontEnd, taskHost, m_app.vars, m_app.names, &m_flowLog, &m_cancelReason, {}});
-}
-
-MainWindowLogic::~MainWindowLogic()
-{
-    m_app.names.setFlowLog(nullptr);
+    m_state.setAutoMode(autoMode);
+    m_state.setTitleRefresh([this] { m_host.setTitle(title()); });
 }
 
 void MainWindowLogic::open()
 {
-    const std::string message = m_app.loadEntries();
+    AppContext& app = m_state.app();
+    const std::string message = app.loadEntries();
     m_startupOk = message.empty();
     if (!m_startupOk)
-        m_frontEnd.messageBox(message, base::caption(), base::Buttons::Ok, base::Answer::Ok);
-    m_app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+        m_state.messageBox(message, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+    m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value("Timeout")));
+    app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
 }
 
 void MainWindowLogic::firstShowing()
@@ -106,40 +103,50 @@ void MainWindowLogic::firstShowing()
         return;
     }
     m_host.setTitle(title());
-    if (m_app.settings.value("OrgName").empty()) {
+    if (m_state.app().settings.value("OrgName").empty()) {
         m_host.postCommand(cmd::Configure);
         return;
     }
     m_host.installationCheck(false);
-    if (m_autoMode)
+    if (m_state.autoMode())
         m_host.postCommand(cmd::UpdateAll);
 }
 
 bool MainWindowLogic::close()
 {
-    if (m_busy) {
-        m_cancelReason = cancelreason::Closing;
+    if (m_testing) {
+        m_state.cancel(update::runstate::Closing);
         return false;
     }
-    return m_queue->processPending(true, false);
+    return m_state.requestClose();
 }
 
-void MainWindowLogic::runEnded()
+void MainWindowLogic::afterRun(bool autoClose)
 {
-    if (m_cancelReason == cancelreason::Closing) {
-        m_cancelReason = cancelreason::None;
+    if (m_state.closeAfterRun() || m_state.cancelReason() == update::runstate::Closing ||
+        (autoClose && m_state.autoMode()))
         m_host.postCommand(cmd::Close);
-    }
+}
+
+update::RunSummary MainWindowLogic::updateAll()
+{
+    update::RunSummary summary = m_state.updateAll();
+    afterRun(true);
+    return summary;
+}
+
+update::RunSummary MainWindowLogic::updateSelected()
+{
+    update::RunSummary summary = m_state.updateSelected();
+    afterRun(false);
+    return summary;
 }
 
 void MainWindowLogic::destroy(const WindowLayout& layout)
 {
-    const std::string logDir = m_app.logDir();
-    core::saveDataFile(m_app.entries, logDir);
-    m_app.rules.save(logDir);
-    writeReports();
+    m_state.saveAll();
 
-    base::AppSettings& s = m_app.settings;
+    base::AppSettings& s = m_state.app().settings;
     s.setNumber("Left", layout.left);
     s.setNumber("Top", layout.top);
     s.setNumber("Right", layout.right);
@@ -153,10 +160,10 @@ void MainWindowLogic::destroy(const WindowLayout& layout)
 
 void MainWindowLogic::configure()
 {
-    base::AppSettings& s = m_app.settings;
+    base::AppSettings& s = m_state.app().settings;
     const bool firstRun = s.value("OrgName").empty();
-    if (firstRun && m_frontEnd.messageBox(k_disclaimerText, base::caption("Disclaimer"), base::Buttons::YesNo,
-                                          base::Answer::No) != base::Answer::Yes) {
+    if (firstRun && m_state.messageBox(k_disclaimerText, base::caption("Disclaimer"), base::Buttons::YesNo,
+                                       base::Answer::No) != base::Answer::Yes) {
         m_host.postCommand(cmd::Close);
         return;
     }
@@ -164,25 +171,24 @@ void MainWindowLogic::configure()
     m_host.configurationDialog();
     if (s.value("OrgName").empty()) {
         const base::Answer quit =
-            m_frontEnd.messageBox(k_mustConfigureText, base::caption(), base::Buttons::YesNo, base::Answer::Yes);
+            m_state.messageBox(k_mustConfigureText, base::caption(), base::Buttons::YesNo, base::Answer::Yes);
         m_host.postCommand(quit == base::Answer::Yes ? cmd::Close : cmd::Configure);
         return;
     }
     if (firstRun || !core::equalNoCase(shortcutFolder, s.value("ShortcutFolder")))
         m_reinstall = true;
     if (firstRun) {
-        m_queue->PostEmail(core::Entry(), k_welcomeTemplate, "welcome");
-        if (m_frontEnd.messageBox(k_testMailQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
+        m_state.queue().PostEmail(core::Entry(), k_welcomeTemplate, "welcome");
+        if (m_state.messageBox(k_testMailQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
             base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
-    const std::string programFolder = folderOf(systemPlaces().programPath);
-    if (!core::equalNoCase(programFolder, s.value("Install")))
+    if (!core::equalNoCase(folderOf(systemPlaces().programPath), s.value("Install")))
         m_reinstall = true;
     m_host.setTitle(title());
     if (m_reinstall) {
         if (firstRun)
-            m_frontEnd.messageBox(k_shortcutAddedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+            m_state.messageBox(k_shortcutAddedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
         m_host.installationCheck(true);
     }
 }
@@ -193,66 +199,71 @@ bool MainWindowLogic::sort(int column, SortKind kind)
     if (!next)
         return false;
     m_sort = *next;
-    m_app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+    m_state.app().entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
     return true;
 }
 
 std::string MainWindowLogic::title() const
 {
-    return windowTitle(m_app.settings.value("OrgName"), m_host.newerVersion());
+    return windowTitle(m_state.app().settings.value("OrgName"), m_host.newerVersion());
 }
 
-CommandState MainWindowLogic::commandState(int selected, int focusedFrequency) const
+bool MainWindowLogic::busy() const
 {
-    CommandState s;
-    s.busy = m_busy;
-    s.selected = selected;
-    s.pendingEmail = m_queue->pendingExists();
-    s.focusedFrequency = focusedFrequency < 0 ? -1 : std::min(focusedFrequency, 4);
-    s.sortColumn = m_sort.column;
-    s.sortReversed = m_sort.reversed;
-    return s;
+    return m_state.busy() || m_state.sending() || m_testing;
+}
+
+CommandState MainWindowLogic::commandState(int focusedFrequency) const
+{
+    CommandState c;
+    c.busy = busy();
+    c.selected = static_cast<int>(m_state.selection().size());
+    c.pendingEmail = m_state.queue().pendingExists();
+    c.focusedFrequency = focusedFrequency < 0 ? -1 : std::min(focusedFrequency, 4);
+    c.sortColumn = m_sort.column;
+    c.sortReversed = m_sort.reversed;
+    return c;
+}
+
+void MainWindowLogic::setTimeoutChoice(int milliseconds)
+{
+    m_state.app().settings.setValue("Timeout", timeoutText(milliseconds));
+    m_state.setOperationTimeoutMs(milliseconds);
 }
 
 void MainWindowLogic::sendEmail()
 {
-    runBusy([this] { m_queue->processPending(false, false); });
+    m_state.processPending(false, false);
 }
 
 void MainWindowLogic::deleteEmail()
 {
-    runBusy([this] { m_queue->processPending(true, true); });
+    m_state.processPending(true, true);
 }
 
 void MainWindowLogic::testEmail(notify::MailMode mode)
 {
-    runBusy([this, mode] { m_queue->sendAtOnce(k_testTemplate, mode, true); });
+    if (busy())
+        return;
+    m_testing = true;
+    m_state.setBusy(true);
+    m_state.queue().sendAtOnce(k_testTemplate, mode, true);
+    m_testing = false;
+    m_state.setBusy(false);
+    afterRun(false);
 }
 
 std::string MainWindowLogic::writeReports()
 {
-    const std::string reportDir = m_app.settings.value("ReportDir");
+    AppContext& app = m_state.app();
+    const std::string reportDir = app.settings.value("ReportDir");
     if (reportDir.empty())
         return {};
     std::error_code ec;
     std::filesystem::create_directories(reportDir, ec);
-    notify::HtmlReportRenderer renderer(m_app.vars);
-    core::WriteReports(m_app.entries, reportDir, renderer);
+    notify::HtmlReportRenderer renderer(app.vars);
+    core::WriteReports(app.entries, reportDir, renderer);
     return platform::joinPath(reportDir, core::k_htmlReportName);
-}
-
-MainWindowLogic::BusyScope::BusyScope(MainWindowLogic& w) : window(w)
-{
-    window.m_busy = true;
-    window.m_cancelReason = cancelreason::None;
-    window.m_frontEnd.setBusy(true);
-}
-
-MainWindowLogic::BusyScope::~BusyScope()
-{
-    window.m_busy = false;
-    window.m_frontEnd.setBusy(false);
-    window.runEnded();
 }
 
 } // namespace tarnwick::app

@@ -4,26 +4,18 @@
 #include "app/sorting.h"
 #include "app/startup.h"
 #include "core/fieldtable.h"
-#include "net/flowlog.h"
 #include "notify/emailqueue.h"
+#include "update/updaterun.h"
 
 #include <array>
 #include <exception>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tarnwick::base {
-class FrontEnd;
-}
-namespace tarnwick::tasks {
-class TaskHost;
-}
-
 namespace tarnwick::app {
 
-class AppContext;
+class MainState;
 
 // What the window sequences ask of the window around them.
 class WindowHost {
@@ -52,14 +44,6 @@ struct WindowLayout {
     std::array<int, core::k_fieldCount> columnWidths{};
 };
 
-// The cancel reasons of the window.
-namespace cancelreason {
-constexpr int None = 0;
-constexpr int User = 1;
-constexpr int TimedOut = 2;
-constexpr int Closing = 0x8000;
-} // namespace cancelreason
-
 // "Tarnwick®", " - " and the organisation when there is one, and the notice of a newer version.
 std::string windowTitle(std::string_view orgName, std::string_view newerVersion);
 // A column's width: the setting's leading integer when it holds text, else
@@ -73,18 +57,16 @@ extern const char* const k_mustConfigureText;
 extern const char* const k_testMailQuestion;
 extern const char* const k_shortcutAddedText;
 
-// The main window without its toolkit: the opening, first showing, closing and
-// destroying sequences, the Configure sequence, sorting, the e-mail commands and
+// The main window without its toolkit, on the window state of MainState: the
+// opening, first showing, closing and destroying sequences, the Configure
+// sequence, sorting, the update and e-mail commands as the window runs them, and
 // the state that enabling reads.
 class MainWindowLogic {
 public:
-    MainWindowLogic(AppContext& app, base::FrontEnd& frontEnd, tasks::TaskHost& taskHost, WindowHost& host,
-                    StartupState startup, bool autoMode);
-    ~MainWindowLogic();
-    MainWindowLogic(const MainWindowLogic&) = delete;
-    MainWindowLogic& operator=(const MainWindowLogic&) = delete;
+    MainWindowLogic(MainState& state, WindowHost& host, StartupState startup, bool autoMode);
 
-    // Opening: reads the data file (its message shown) and applies the saved order.
+    // Opening: reads the data file (its message shown), the operation time-out
+    // and the saved order.
     void open();
     // First showing: the title, then Configure on a first run, else the
     // installation check and, in auto mode, Update All.
@@ -98,59 +80,41 @@ public:
     // The Configure sequence.
     void configure();
 
-    // The order after a sort request; false when nothing changed.
-    bool sort(int column, SortKind kind);
-    SortOrder sortOrder() const { return m_sort; }
-    std::string title() const;
-    CommandState commandState(int selected, int focusedFrequency) const;
-
+    // Update All and Update Selected; in auto mode the window closes after Update All.
+    update::RunSummary updateAll();
+    update::RunSummary updateSelected();
     // File > Send E-Mail and Delete E-Mail, the two Test commands, View Report (returns the report's path).
     void sendEmail();
     void deleteEmail();
     void testEmail(notify::MailMode mode);
     std::string writeReports();
 
-    // A run of network operations: busy from start to end; `run` may throw the CAppError family.
-    template <class F> void runBusy(F&& run)
-    {
-        BusyScope scope(*this);
-        run();
-    }
-    // Called when a run ended: a close that waited for it goes ahead now.
-    void runEnded();
+    // The order after a sort request; false when nothing changed.
+    bool sort(int column, SortKind kind);
+    SortOrder sortOrder() const { return m_sort; }
+    std::string title() const;
+    // The enabling state for the current selection; `focusedFrequency` -1 when no row has the focus.
+    CommandState commandState(int focusedFrequency) const;
+    bool busy() const;
+    // A time-out choice of the window becomes the Timeout setting and the operation time-out.
+    void setTimeoutChoice(int milliseconds);
 
     bool startupOk() const { return m_startupOk; }
-    bool busy() const { return m_busy; }
-    int& cancelReason() { return m_cancelReason; }
-    bool autoMode() const { return m_autoMode; }
-    // Any message box ends auto mode for good.
-    void endAutoMode() { m_autoMode = false; }
     bool reinstall() const { return m_reinstall; }
     const std::string& version() const { return m_version; }
-
-    net::FlowLog& flowLog() { return m_flowLog; }
-    notify::EmailQueue& queue() { return *m_queue; }
-    AppContext& app() { return m_app; }
+    MainState& state() { return m_state; }
 
 private:
-    struct BusyScope {
-        explicit BusyScope(MainWindowLogic& w);
-        ~BusyScope();
-        MainWindowLogic& window;
-    };
+    // A close that waited for the run goes ahead; in auto mode `autoClose` closes too.
+    void afterRun(bool autoClose);
 
-    AppContext& m_app;
-    base::FrontEnd& m_frontEnd;
+    MainState& m_state;
     WindowHost& m_host;
-    net::FlowLog m_flowLog;
-    std::unique_ptr<notify::EmailQueue> m_queue;
     SortOrder m_sort;
     std::string m_version;
-    bool m_autoMode;
     bool m_startupOk = false;
-    bool m_busy = false;
-    int m_cancelReason = cancelreason::None;
     bool m_reinstall = false;
+    bool m_testing = false; // a test e-mail is being sent
 };
 
 } // namespace tarnwick::app
