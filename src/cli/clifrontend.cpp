@@ -1,9 +1,11 @@
 #include "cli/clifrontend.h"
 
+#include "core/text.h"
+
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <iostream>
+#include <unistd.h>
 
 namespace tarnwick::cli {
 
@@ -11,7 +13,25 @@ namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
 void onInterrupt(int)
 {
+    // a second Ctrl-C ends the process at once; every file is replaced whole,
+    // so nothing is left torn
+    if (g_interrupted)
+        ::_exit(130);
     g_interrupted = 1;
+}
+
+const char* answerWord(base::Answer a)
+{
+    switch (a) {
+    case base::Answer::Yes:
+        return "yes";
+    case base::Answer::No:
+        return "no";
+    case base::Answer::Cancel:
+        return "cancel";
+    default:
+        return "ok";
+    }
 }
 } // namespace
 
@@ -25,12 +45,52 @@ CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err) : m_out(out), m_e
 
 CliFrontEnd::~CliFrontEnd() = default;
 
-base::Answer CliFrontEnd::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                                    base::Answer defaultAnswer)
+bool CliFrontEnd::onTerminal()
 {
-    base::Answer answer = buttons == base::Buttons::Ok ? base::Answer::Ok : (m_hasFixed ? m_fixed : defaultAnswer);
+    return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
+}
+
+base::Answer CliFrontEnd::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
+                                     base::Answer defaultAnswer)
+{
+    if (m_lineShown) {
+        m_err << "\r\033[K";
+        m_lineShown = false;
+    }
     m_err << caption << ": " << text << "\n";
-    return answer;
+    if (buttons == base::Buttons::Ok)
+        return base::Answer::Ok;
+    for (const auto& [start, answer] : m_answers) {
+        if (text.starts_with(start)) {
+            m_err << "  -> " << answerWord(answer) << "\n";
+            return answer;
+        }
+    }
+    if (m_hasFixed) {
+        m_err << "  -> " << answerWord(m_fixed) << "\n";
+        return m_fixed;
+    }
+    if (m_interactive) {
+        const bool cancel = buttons == base::Buttons::YesNoCancel;
+        for (;;) {
+            m_err << (cancel ? "[y]es, [n]o or [c]ancel" : "[y]es or [n]o") << " (default " << answerWord(defaultAnswer)
+                  << "): " << std::flush;
+            std::string line;
+            if (!std::getline(std::cin, line))
+                break;
+            if (line.empty())
+                return defaultAnswer;
+            const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+            if (c == 'y')
+                return base::Answer::Yes;
+            if (c == 'n')
+                return base::Answer::No;
+            if (cancel && c == 'c')
+                return base::Answer::Cancel;
+        }
+    }
+    m_err << "  -> " << answerWord(defaultAnswer) << "\n";
+    return defaultAnswer;
 }
 
 std::optional<std::string> CliFrontEnd::textInput(const std::string&, const std::string& prompt,
@@ -46,43 +106,92 @@ std::optional<std::string> CliFrontEnd::textInput(const std::string&, const std:
 void CliFrontEnd::runStart(const std::string& caption, int range)
 {
     m_range = range;
-    if (m_progress)
+    m_caption = caption;
+    m_position = 0;
+    if (m_progress && !m_inPlace)
         m_out << caption << " (" << range << ")\n";
 }
 
 void CliFrontEnd::runPosition(int position)
 {
-    if (m_progress)
+    m_position = position;
+    if (m_progress && !m_inPlace)
         m_out << "  [" << position << "/" << m_range << "]\n";
 }
 
-void CliFrontEnd::runEnd() {}
-void CliFrontEnd::operationStart(int) {}
-void CliFrontEnd::operationEnd() {}
+void CliFrontEnd::runEnd()
+{
+    if (m_lineShown) {
+        m_err << "\r\033[K" << std::flush;
+        m_lineShown = false;
+    }
+}
+
+void CliFrontEnd::operationStart(int timeoutSeconds)
+{
+    m_operation = true;
+    m_timeoutSeconds = timeoutSeconds;
+    m_operationStart = std::chrono::steady_clock::now();
+    redraw();
+}
+
+void CliFrontEnd::operationEnd()
+{
+    m_operation = false;
+}
 
 void CliFrontEnd::statusLine(const std::string& text)
 {
-    if (m_progress && !text.empty())
+    // the window's label shows a doubled "&" as one
+    m_current = core::replaceAll(text, "&&", "&");
+    if (m_progress && !m_inPlace && !text.empty())
         m_out << "  " << text << "\n";
 }
 
 void CliFrontEnd::setBusy(bool) {}
 void CliFrontEnd::rowChanged(int) {}
 
+void CliFrontEnd::redraw()
+{
+    if (!m_inPlace)
+        return;
+    std::string line = "[" + std::to_string(std::min(m_position + 1, std::max(m_range, 1))) + "/" +
+                       std::to_string(m_range) + "] " + m_current;
+    if (m_operation) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - m_operationStart);
+        line += "  " + std::to_string(elapsed.count()) + "s/" + std::to_string(m_timeoutSeconds) + "s";
+    }
+    if (line.size() > 78)
+        line.resize(78);
+    m_err << "\r\033[K" << line << std::flush;
+    m_lineShown = true;
+}
+
 void CliFrontEnd::dispatch(int maxWaitMs)
 {
     // Nothing to dispatch without a window: wait for a job to end or for Ctrl-C
     // (checked every 10 ms: a signal handler cannot notify a condition variable).
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxWaitMs);
-    std::unique_lock lock(m_wakeLock);
-    while (!m_woken && !g_interrupted) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= end)
-            break;
-        m_wakeSignal.wait_for(lock,
-                              std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(10)));
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxWaitMs);
+        std::unique_lock lock(m_wakeLock);
+        while (!m_woken && !g_interrupted) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= end)
+                break;
+            m_wakeSignal.wait_for(
+                lock, std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(10)));
+        }
+        m_woken = false;
     }
-    m_woken = false;
+    if (g_interrupted && !m_interruptSeen) {
+        m_interruptSeen = true;
+        if (m_onInterrupt)
+            m_onInterrupt();
+        else if (m_runningTask)
+            m_runningTask->cancelAll();
+    }
+    redraw();
 }
 
 void CliFrontEnd::wake()

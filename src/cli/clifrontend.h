@@ -4,9 +4,13 @@
 #include "tasks/taskhost.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <iosfwd>
+#include <map>
 #include <mutex>
+#include <string>
 
 namespace tarnwick::cli {
 
@@ -25,9 +29,20 @@ public:
         m_hasFixed = true;
     }
     void setShowProgress(bool show) { m_progress = show; }
+    // Questions whose text begins with `textStart` get `answer` (before any other rule).
+    void setAnswerFor(std::string textStart, base::Answer answer) { m_answers[std::move(textStart)] = answer; }
+    // Questions are asked on the terminal (standard input and error are one).
+    void setInteractive(bool on) { m_interactive = on; }
+    // One progress line redrawn in place on standard error instead of printed lines.
+    void setInPlaceProgress(bool on) { m_inPlace = on; }
+    // Whether standard input and standard error are a terminal.
+    static bool onTerminal();
+    // Called once, from a dispatch cycle, after the first Ctrl-C; without one the
+    // running task's sockets are closed (the stop operation).
+    void setInterruptHandler(std::function<void()> handler) { m_onInterrupt = std::move(handler); }
 
     base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                           base::Answer defaultAnswer) override;
+                            base::Answer defaultAnswer) override;
     std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
                                          const std::string& initial) override;
     void runStart(const std::string& caption, int range) override;
@@ -42,16 +57,33 @@ public:
 
     bool cancelRequested() const override;
     void wake() override;
+    void setRunningTask(tasks::Cancellable* task) override { m_runningTask = task; }
     // Whether Ctrl-C was pressed since start.
     static bool interrupted();
 
 private:
+    void redraw();
+
     std::ostream& m_out;
     std::ostream& m_err;
     base::Answer m_fixed = base::Answer::Ok;
     bool m_hasFixed = false;
     bool m_progress = true;
     int m_range = 0;
+    bool m_interactive = false;
+    bool m_inPlace = false;
+    bool m_interruptSeen = false;
+    std::map<std::string, base::Answer> m_answers;
+    std::function<void()> m_onInterrupt;
+    tasks::Cancellable* m_runningTask = nullptr;
+    // the in-place line: run caption, position, what runs now, operation time
+    std::string m_caption;
+    std::string m_current;
+    int m_position = 0;
+    bool m_operation = false;
+    int m_timeoutSeconds = 0;
+    std::chrono::steady_clock::time_point m_operationStart;
+    bool m_lineShown = false;
     std::mutex m_wakeLock;
     std::condition_variable m_wakeSignal;
     bool m_woken = false;

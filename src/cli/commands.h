@@ -23,5 +23,11 @@ int cmdSend(const Invocation& inv);
 int cmdReport(const Invocation& inv);
 int cmdTestMail(const Invocation& inv);
 int cmdIdentify(const Invocation& inv);
+int cmdAdd(const Invocation& inv);
+int cmdDelete(const Invocation& inv);
+int cmdChange(const Invocation& inv);
+int cmdDetails(const Invocation& inv);
+int cmdUpdate(const Invocation& inv);
+int cmdAuto(const Invocation& inv);
 
 } // namespace tarnwick::cli

@@ -1,7 +1,10 @@
 #include "cli/commands.h"
+#include "platform/clock.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
 using namespace tarnwick::cli;
@@ -25,6 +28,26 @@ const Command k_commands[] = {
     {"send", cmdSend, "send [--delete]           send (or delete) the pending e-mail"},
     {"report", cmdReport, "report                    write the HTML report and the XML export"},
     {"test-mail", cmdTestMail, "test-mail [--notify]      send the test e-mail"},
+    {"add", cmdAdd, "add NUMBER [--reference TEXT] [--frequency Daily|Weekly|Monthly|Yearly|Never]"},
+    {"delete", cmdDelete, "delete NUMBER... [--yes]  delete entries (asks first)"},
+    {"change", cmdChange, "change NUMBER... (--frequency F | --reference TEXT | --clear-error | --clear-update)"},
+    {"details", cmdDetails, "details [NUMBER...]       the details text of entries"},
+    {"update", cmdUpdate, "update [--redo] [--yes] [NUMBER...]   update the named entries, or all"},
+    {"auto", cmdAuto, "auto                      update all, send the e-mail, write the reports (for cron)"},
+};
+
+// The system clock moved on by whole days: TARNWICK_DAYS_AHEAD lets a demo or a
+// test play the days after today without waiting for them.
+class DaysAheadClock final : public tarnwick::platform::Clock {
+public:
+    explicit DaysAheadClock(long days) : m_shift(static_cast<std::int64_t>(days) * 86400000) {}
+    std::int64_t utcMillis() const override { return m_system.utcMillis() + m_shift; }
+    int utcOffsetSeconds() const override { return m_system.utcOffsetSeconds(); }
+    std::uint64_t tickMillis() const override { return m_system.tickMillis(); }
+
+private:
+    tarnwick::platform::SystemClock m_system;
+    std::int64_t m_shift;
 };
 
 int usage(std::ostream& os, int code)
@@ -39,6 +62,11 @@ int usage(std::ostream& os, int code)
 
 int main(int argc, char** argv)
 {
+    static std::unique_ptr<DaysAheadClock> shifted;
+    if (const char* days = std::getenv("TARNWICK_DAYS_AHEAD"); days && *days) {
+        shifted = std::make_unique<DaysAheadClock>(std::strtol(days, nullptr, 10));
+        tarnwick::platform::setClock(shifted.get());
+    }
     Invocation inv;
     int i = 1;
     for (; i < argc; ++i) {

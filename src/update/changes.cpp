@@ -56,12 +56,24 @@ bool CheckReverted(const core::Entry& now, const core::Entry& was, bool& warnRev
     }
 }
 
+bool hasBaseline(const core::Entry& e)
+{
+    if (e.LastChange == 0)
+        return false;
+    for (const std::string* field : {&e.Trademark, &e.FilingDate, &e.RegDate, &e.PublishedDate, &e.LawOffice, &e.Owner,
+                                     &e.Attorney, &e.StatusDate, &e.StatusText, &e.LastHistory, &e.Location}) {
+        if (!field->empty())
+            return true;
+    }
+    return false;
+}
+
 ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, core::EntryStoreHost& host,
                         base::AppSettings& settings)
 {
     ApplyResult result;
     const core::Entry& was = store.at(position);
-    if (!now.sameWatchedValues(was) && was.LastChange != 0) {
+    if (!now.sameWatchedValues(was) && hasBaseline(was)) {
         result.changed = true;
         now.LastChange = now.Today;
         settings.increment("CountStatusChange");

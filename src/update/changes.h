@@ -30,6 +30,12 @@ std::string revertedQuestion(const core::Entry& was, const std::string& list);
 // fields reverted; Yes clears `warnReverted`, Cancel refuses.
 bool CheckReverted(const core::Entry& now, const core::Entry& was, bool& warnReverted, base::FrontEnd& frontEnd);
 
+// Whether the entry holds values read from the office to compare with: a
+// LastChange, and at least one extracted field that is not empty. An entry
+// added and saved before its first update has a LastChange from loading but
+// nothing read yet; its first reading is no change.
+bool hasBaseline(const core::Entry& entry);
+
 // What storing the new values of an updated entry came to.
 struct ApplyResult {
     std::string error;    // empty on success

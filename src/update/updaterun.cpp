@@ -208,7 +208,9 @@ bool UpdateRun::UpdateEntry(int position)
         return true;
     }
 
-    const bool firstReading = stored.LastChange == 0;
+    const bool firstReading = !hasBaseline(stored);
+    if (firstReading)
+        now.LastChange = 0; // the status date becomes the baseline
     std::vector<std::string> captions;
     for (core::FieldId id : core::k_watchedFields) {
         if (*now.textField(id) != *stored.textField(id))

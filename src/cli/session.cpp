@@ -1,0 +1,85 @@
+#include "cli/session.h"
+
+#include "app/entrycommands.h"
+#include "core/identifier.h"
+#include "net/flowlog.h"
+
+#include <iostream>
+
+namespace tarnwick::cli {
+
+const char* const k_oneInstanceMessage = "Only one instance of Tarnwick may be run at a time.";
+
+namespace {
+
+// lives for the process: a job cut loose may still log after its wait
+net::FlowLog& processFlowLog()
+{
+    static net::FlowLog flowLog;
+    flowLog.setEnabled(false);
+    return flowLog;
+}
+
+} // namespace
+
+Session::Session(const std::string& settingsPath)
+    : app(settingsPath), frontEnd(std::cout, std::cerr), state(app, frontEnd, processFlowLog())
+{
+    state.setWaker([this] { frontEnd.wake(); });
+    // Ctrl-C is the Cancel command: sockets first, then the cancel reason
+    frontEnd.setInterruptHandler([this] { state.cancel(update::runstate::Cancelled); });
+    state.setOperationTimeoutMs(app::MainState::timeoutFromSetting(app.settings.value("Timeout")));
+}
+
+Session::~Session()
+{
+    app.settings.writeAll();
+}
+
+std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
+{
+    std::unique_ptr<Session> s(new Session(base::settingsPath(inv.settingsOption)));
+    if (s->app.logDir().empty()) {
+        std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+        return nullptr;
+    }
+    if (writing && !s->lock.acquire(s->app.logDir())) {
+        std::cerr << k_oneInstanceMessage << "\n";
+        return nullptr;
+    }
+    if (std::string message = s->app.loadEntries(); !message.empty()) {
+        std::cerr << message << "\n";
+        return nullptr;
+    }
+    return s;
+}
+
+bool Session::saveEntries()
+{
+    const bool saved = state.saveEntries();
+    app.settings.writeAll();
+    if (!saved)
+        std::cerr << "tarnwick-cli: cannot write the data file in " << app.logDir() << "\n";
+    return saved;
+}
+
+std::optional<int> entryArgument(const Session& session, const std::string& typed)
+{
+    core::Entry probe(core::k_noDay);
+    if (std::optional<std::string> refusal = core::setIdentifier(probe, typed)) {
+        std::cerr << typed << ": " << refusal->substr(0, refusal->find('\n')) << "\n";
+        return std::nullopt;
+    }
+    std::optional<int> position = app::findByNumber(session.app.entries, typed);
+    if (!position)
+        std::cerr << typed << ": no such entry\n";
+    return position;
+}
+
+std::string entryLabel(const core::Entry& e)
+{
+    const std::string& number = !e.SerNum.empty() ? e.SerNum : (!e.RegNum.empty() ? e.RegNum : e.IntNum);
+    return e.Reference.empty() ? number : e.Reference + " " + number;
+}
+
+} // namespace tarnwick::cli

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "app/application.h"
+#include "app/mainstate.h"
+#include "cli/clifrontend.h"
+#include "cli/commands.h"
+#include "platform/instancelock.h"
+
+#include <memory>
+#include <string>
+
+namespace tarnwick::cli {
+
+// What the entry and update commands share: the application, the terminal
+// front end, the single-instance lock (writing commands) and the main
+// window's state with its data file loaded.
+class Session {
+public:
+    // The lock is held from here until the settings have been stored.
+    ~Session();
+
+    // Opens the settings, takes the lock when `writing`, loads the data file.
+    // None after the reason was printed on standard error.
+    static std::unique_ptr<Session> open(const Invocation& inv, bool writing);
+
+    // Stores the data file and the settings now (the lock is still held).
+    // False when the data file could not be written.
+    bool saveEntries();
+
+    app::AppContext app;
+    CliFrontEnd frontEnd;
+    platform::InstanceLock lock;
+    app::MainState state;
+
+private:
+    explicit Session(const std::string& settingsPath);
+};
+
+// "Only one instance of Tarnwick may be run at a time."
+extern const char* const k_oneInstanceMessage;
+
+// The entry position named by a typed number; prints why and gives none when
+// the number is refused or names no entry.
+std::optional<int> entryArgument(const Session& session, const std::string& typed);
+
+// How an entry is named on a line: its reference (when it has one) and its
+// application, registration or international number.
+std::string entryLabel(const core::Entry& entry);
+
+} // namespace tarnwick::cli

@@ -1,0 +1,354 @@
+#!/usr/bin/python3
+"""A local trademark office for tests, the demo and the benchmark.
+
+usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D]
+                                 [--rules-version V] [--churn normal|all]
+       office_simulator.py rules --base URL [--version V]
+       office_simulator.py marks [--seed S] [--size N] [--day D]
+
+serve listens on 127.0.0.1 (port 0 picks a free one), prints the port on
+stdout as one line, and ends on SIGTERM, SIGINT or when stdin closes.
+
+A dataset of N marks is generated from the seed. Mark i has the serial number
+75000001 + i and moves day by day along a prosecution path: filed, examined,
+office action, published, registered or abandoned, renewed, cancelled; owners,
+attorneys and locations change now and then. Day 1 is 2004-01-05.
+
+Requests:
+  GET /servlet/tarr?regser=serial|registration|internationalreg&entry=N
+        the status page of the mark on the current day, in the markup the
+        default rules read; an unknown number gets the no-record page
+  GET /support/tarnwick.txt    rules whose addresses point back here
+  GET /sim/day?d=N             sets the current day
+  GET /sim/churn?mode=all|normal   all: every page changes every day
+  GET /sim/fault?entry=N&kind=K    per-mark fault: none, 404, 500, truncated,
+                                   trickle, silent (never answers), close
+  GET /sim/state               the day, the churn and the faults
+
+Absolute request targets (through a proxy) are accepted as well. marks prints
+one TAB-separated line per mark: serial, registration number, status text.
+"""
+
+import argparse
+import asyncio
+import bisect
+import datetime
+import os
+import random
+import signal
+import sys
+import urllib.parse
+
+DAY1 = datetime.date(2004, 1, 5)
+
+WORDS = ["HARROW", "KESTREL", "LANTERN", "MERIDIAN", "NORTHWIND", "OSPREY", "PARAGON", "QUARRY", "RIVERSTONE",
+         "SABLE", "TIMBERLINE", "UMBRA", "VESPER", "WILLOW", "YARROW", "ZEPHYR", "AMBER", "BRACKEN", "CINDER",
+         "DUNMORE", "EMBER", "FALCON", "GRANITE", "HEATHER", "IRONWOOD", "JUNIPER"]
+NOUNS = ["HARVEST", "LABS", "WORKS", "FOODS", "SYSTEMS", "TRAIL", "CRAFT", "GARDENS", "TOOLS", "PRESS"]
+COMPANIES = ["Harrowgate & Lyle Provisions, Inc.", "Velmora Systems Inc.", "Kestrel GmbH", "Lantern Foods Co.",
+             "Osprey Outfitters LLC", "Meridian Brands Ltd.", "Quarry Road Holdings Corp.", "Sable & Sons LLC",
+             "Northwind Trading Company", "Ironwood Partners LP"]
+ATTORNEYS = ["MARGARET T. ELLWOOD|ELLWOOD & PRATT LLP", "JONAS R. WEBB|WEBB IP GROUP",
+             "ANITA K. RAO|BRENLOW PATENT LAW FIRM LLP", "PETER S. HOLM|HOLM & ASSOCIATES",
+             "LUCIA D. FERRANTE|FERRANTE LEGAL PLLC"]
+LOCATIONS = ["650 -Publication And Issue Section", "700 -Examining Attorney", "610 -Intent To Use Section",
+             "900 -File Repository", "300 -Post Registration", "220 -TMEG Law Office 108"]
+
+
+def date_of(day):
+    return (DAY1 + datetime.timedelta(days=day - 1)).isoformat()
+
+
+class Mark:
+    """The prosecution path of one mark: a list of (day, changes) events, and
+    the state after each of them."""
+
+    def __init__(self, seed, index):
+        rng = random.Random(seed * 1000003 + index)
+        self.serial = "%08d" % (75000001 + index)
+        self.regnum = "%07d" % (3000001 + index)
+        words = rng.choice(WORDS) + (" " + rng.choice(NOUNS) if rng.random() < 0.7 else "")
+        filed = rng.randint(-400, 20)
+        state = {"words": words, "owner": rng.choice(COMPANIES), "attorney": rng.choice(ATTORNEYS),
+                 "office": "LAW OFFICE %d" % rng.randint(101, 116), "filing": date_of(filed),
+                 "status": "New application entered.", "statusday": filed, "published": "", "regdate": "",
+                 "registered": False, "location": LOCATIONS[2], "locday": filed,
+                 "history": [(filed, "New Application Entered In Tram")]}
+        events = []
+        day = filed
+
+        def at(day, **changes):
+            events.append((day, changes))
+
+        day += rng.randint(40, 100)
+        at(day, status="Assigned to examining attorney.", history="Assigned To Examiner", location=LOCATIONS[1])
+        if rng.random() < 0.6:
+            day += rng.randint(5, 30)
+            at(day, status="Non-final action e-mailed.", history="Non-final action e-mailed")
+            if rng.random() < 0.2:
+                day += rng.randint(60, 120)
+                at(day, status="Abandoned - failure to respond.", history="Abandonment Notice Mailed",
+                   location=LOCATIONS[3])
+                self.build(state, events)
+                return
+            day += rng.randint(30, 90)
+            at(day, status="Response received.", history="Teas Response To Office Action Received")
+        day += rng.randint(10, 40)
+        at(day, status="Approved for publication.", history="Approved For Pub - Principal Register",
+           location=LOCATIONS[0])
+        day += rng.randint(20, 40)
+        at(day, status="Published for opposition.", history="Published For Opposition", published=date_of(day))
+        day += rng.randint(50, 90)
+        at(day, status="Registered.", history="Registered - Principal Register", regdate=date_of(day),
+           registered=True, location=LOCATIONS[4])
+        for _ in range(rng.randint(0, 2)):
+            day += rng.randint(20, 200)
+            if rng.random() < 0.5:
+                at(day, owner=rng.choice(COMPANIES), history="Assignment Recorded")
+            else:
+                at(day, attorney=rng.choice(ATTORNEYS), history="Attorney Revoked And/Or Appointed")
+        day += rng.randint(150, 300)
+        if rng.random() < 0.7:
+            at(day, status="Registered and renewed.", history="Registration Renewed - 10 Yr", location=LOCATIONS[5])
+        else:
+            at(day, status="Cancelled - Section 8.", history="Cancelled Sec. 8 (6-Yr)", location=LOCATIONS[3])
+        self.build(state, events)
+
+    def build(self, state, events):
+        self.days = []
+        self.states = []
+        first = dict(state)
+        self.days.append(first["statusday"])
+        self.states.append(first)
+        for day, changes in events:
+            s = dict(self.states[-1])
+            s["history"] = list(s["history"])
+            for k, v in changes.items():
+                if k == "history":
+                    s["history"].append((day, v))
+                elif k == "location":
+                    s["location"] = v
+                    s["locday"] = day
+                else:
+                    s[k] = v
+            if "status" in changes:
+                s["statusday"] = day
+            self.days.append(day)
+            self.states.append(s)
+
+    def state(self, day):
+        i = bisect.bisect_right(self.days, day) - 1
+        return self.states[i] if i >= 0 else None
+
+
+def page(mark, s, day, churn):
+    amp = lambda t: t.replace("&", "&amp;")
+    reg = mark.regnum if s["registered"] else "(NOT AVAILABLE)"
+    locday = day if churn else s["locday"]
+    history = "".join("%s - %s<BR />\r\n" % (date_of(d), amp(h)) for d, h in reversed(s["history"]))
+    attorney = "<BR />".join(amp(p) for p in s["attorney"].split("|"))
+    return ("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\r\n<HTML>\r\n<HEAD>\r\n"
+            "<TITLE>Latest Status Info</TITLE>\r\n</HEAD>\r\n<BODY BGCOLOR=\"#FFFFFF\">\r\n"
+            "<P>This page was generated by the status system on %s</P>\r\n"
+            "<TABLE BORDER=\"0\" CELLPADDING=\"2\">\r\n"
+            "<TR><TD>Mark <B>(words only):</B> %s<BR /></TD></TR>\r\n"
+            "<TR><TD><B>Serial Number:</B> %s<BR /></TD></TR>\r\n"
+            "<TR><TD><B>Registration Number:</B> %s<BR /></TD></TR>\r\n"
+            "<TR><TD><B>Filing Date:</B> %s<BR /></TD></TR>\r\n"
+            "<TR><TD><B>Registration Date:</B> %s<BR /></TD></TR>\r\n"
+            "<TR><TD><B>Current Status:</B> %s<BR />\r\n<B>Date of Status:</B> %s<BR /></TD></TR>\r\n"
+            "<TR><TD><B>The Information will be/was published in the Official Gazette on</B> %s<BR /></TD></TR>\r\n"
+            "<TR><TD><B>Law Office Assigned:</B> %s<BR /></TD></TR>\r\n</TABLE>\r\n<HR />\r\n"
+            "<CENTER><B>LAST APPLICANT(S)/OWNER(S) OF RECORD</B></CENTER>\r\n"
+            "<TABLE BORDER=\"0\"><TR><TD><B>1. %s</B></TD></TR></TABLE>\r\n<BR />\r\n<HR />\r\n"
+            "<CENTER><B>PROSECUTION HISTORY</B><BR />\r\n<B>NOTE: To view any document referenced below, click on "
+            "the link to \"Documents\" near the top of this page.</B><BR />\r\n<BR />\r\n</CENTER>\r\n%s<HR />\r\n"
+            "<CENTER><B>CORRESPONDENCE INFORMATION</B></CENTER>\r\n<B>Correspondent</B><BR />\r\n%s<BR />\r\n"
+            "<BR />\r\n<HR />\r\n<B>Current Location:</B> %s<BR />\r\n<B>Date In Location:</B> %s<BR />\r\n"
+            "<HR />\r\n</BODY>\r\n</HTML>\r\n") % (
+        date_of(day), s["words"], mark.serial, reg, s["filing"], s["regdate"] or "(DATE NOT AVAILABLE)",
+        s["status"], date_of(s["statusday"]), s["published"] or "(DATE NOT AVAILABLE)", amp(s["office"]),
+        amp(s["owner"]), history, attorney, s["location"], date_of(locday))
+
+
+NO_RECORD = ("<html>\r\n<head><title>Status Request Error</title></head>\r\n<body>\r\n<h2>No status record</h2>\r\n"
+             "<P ALIGN=center>No record was found for the number entered.\r\n"
+             "PLEASE DOUBLE CHECK THE NUMBER AND RE-ENTER.</P>\r\n</body>\r\n</html>\r\n")
+
+
+def rules_text(base, version):
+    """The default rules with every address pointing at `base`."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "src", "resources", "template11.txt"), "rb") as f:
+        text = f.read().decode("latin-1")
+    first, rest = text.split("\r\n", 1)
+    text = "version: " + version + "\r\n" + rest
+    text = text.replace("http://tarr.uspto.gov", base).replace("http://www.tarnwick.example", base)
+    return text
+
+
+class Office:
+    def __init__(self, seed, size, day, churn, rules_version):
+        self.seed = seed
+        self.size = size
+        self.day = day
+        self.churn = churn
+        self.rules_version = rules_version
+        self.faults = {}
+        self.marks = {}
+        self.base = ""
+
+    def mark(self, number):
+        digits = "".join(c for c in number if c.isdigit())
+        if len(digits) == 8:
+            index = int(digits) - 75000001
+        elif len(digits) == 7:
+            index = int(digits) - 3000001
+        else:
+            return None, digits
+        if index < 0 or index >= self.size:
+            return None, digits
+        m = self.marks.get(index)
+        if m is None:
+            m = self.marks[index] = Mark(self.seed, index)
+        if len(digits) == 7 and not m.state(self.day)["registered"]:
+            return None, digits
+        return m, digits
+
+    def status_page(self, number):
+        m, digits = self.mark(number)
+        if m is None:
+            return NO_RECORD, digits
+        s = m.state(self.day)
+        if s is None:
+            return NO_RECORD, digits
+        return page(m, s, self.day, self.churn), m.serial
+
+    def route(self, target):
+        """(status, body bytes, fault) for a request target."""
+        if target.startswith("http://"):
+            slash = target.find("/", 7)
+            target = target[slash:] if slash >= 0 else "/"
+        parsed = urllib.parse.urlsplit(target)
+        query = dict(urllib.parse.parse_qsl(parsed.query))
+        if parsed.path == "/servlet/tarr":
+            body, serial = self.status_page(query.get("entry", ""))
+            fault = self.faults.get(serial) or self.faults.get("".join(c for c in query.get("entry", "")
+                                                                          if c.isdigit()))
+            return 200, body.encode("latin-1"), fault
+        if parsed.path == "/support/tarnwick.txt":
+            return 200, rules_text(self.base, self.rules_version).encode("latin-1"), None
+        if parsed.path == "/sim/day":
+            self.day = int(query.get("d", self.day))
+            return 200, b"ok\n", None
+        if parsed.path == "/sim/churn":
+            self.churn = query.get("mode") == "all"
+            return 200, b"ok\n", None
+        if parsed.path == "/sim/fault":
+            entry = "".join(c for c in query.get("entry", "") if c.isdigit())
+            kind = query.get("kind", "none")
+            if kind == "none":
+                self.faults.pop(entry, None)
+            else:
+                self.faults[entry] = kind
+            return 200, b"ok\n", None
+        if parsed.path == "/sim/state":
+            text = "day %d\nchurn %s\n" % (self.day, "all" if self.churn else "normal")
+            text += "".join("fault %s %s\n" % kv for kv in sorted(self.faults.items()))
+            return 200, text.encode(), None
+        return 404, b"<html><body>Not Found</body></html>\r\n", None
+
+    async def handle(self, reader, writer):
+        try:
+            head = await reader.readuntil(b"\r\n\r\n")
+        except (asyncio.IncompleteReadError, asyncio.LimitOverrunError, ConnectionError):
+            writer.close()
+            return
+        line = head.split(b"\r\n", 1)[0].decode("latin-1")
+        parts = line.split(" ")
+        target = parts[1] if len(parts) > 1 else "/"
+        status, body, fault = self.route(target)
+        try:
+            if fault == "close":
+                writer.transport.abort()
+                return
+            if fault == "silent":
+                # never answers; the client must give up on its own
+                await reader.read()
+                writer.close()
+                return
+            if fault == "404":
+                status, body = 404, b"<html><body>Not Found</body></html>\r\n"
+            elif fault == "500":
+                status, body = 500, b"<html><body>Internal Server Error</body></html>\r\n"
+            elif fault == "truncated":
+                cut = body.find(b"PROSECUTION HISTORY")
+                body = body[:cut if cut > 0 else len(body) // 2]
+            reason = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}[status]
+            response = (("HTTP/1.1 %d %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                         % (status, reason, len(body))).encode() + body)
+            if fault == "trickle":
+                for i in range(0, len(response), 64):
+                    writer.write(response[i:i + 64])
+                    await writer.drain()
+                    await asyncio.sleep(0.25)
+            else:
+                writer.write(response)
+                await writer.drain()
+            writer.close()
+        except ConnectionError:
+            writer.close()
+
+
+async def serve(args):
+    office = Office(args.seed, args.size, args.day, args.churn == "all", args.rules_version)
+    server = await asyncio.start_server(office.handle, "127.0.0.1", args.port, backlog=1024)
+    port = server.sockets[0].getsockname()[1]
+    office.base = "http://127.0.0.1:%d" % port
+    print(port, flush=True)
+    loop = asyncio.get_running_loop()
+    stop = loop.create_future()
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(sig, lambda: stop.done() or stop.set_result(None))
+    loop.add_reader(sys.stdin.fileno(), lambda: (os.read(sys.stdin.fileno(), 4096) or stop.done()
+                                                or stop.set_result(None)))
+    async with server:
+        await stop
+
+
+def main():
+    ap = argparse.ArgumentParser(description="A local trademark office.")
+    sub = ap.add_subparsers(dest="command", required=True)
+    s = sub.add_parser("serve")
+    s.add_argument("--port", type=int, default=0)
+    s.add_argument("--seed", type=int, default=1)
+    s.add_argument("--size", type=int, default=20)
+    s.add_argument("--day", type=int, default=1)
+    s.add_argument("--rules-version", default="4.2.07.000")
+    s.add_argument("--churn", choices=["normal", "all"], default="normal")
+    r = sub.add_parser("rules")
+    r.add_argument("--base", required=True)
+    r.add_argument("--version", default="4.2.06.500")
+    m = sub.add_parser("marks")
+    m.add_argument("--seed", type=int, default=1)
+    m.add_argument("--size", type=int, default=20)
+    m.add_argument("--day", type=int, default=1)
+    args = ap.parse_args()
+    if args.size if hasattr(args, "size") else 0:
+        if not 1 <= args.size <= 100000:
+            ap.error("--size must be 1 to 100000")
+    if args.command == "serve":
+        asyncio.run(serve(args))
+    elif args.command == "rules":
+        sys.stdout.buffer.write(rules_text(args.base, args.version).encode("latin-1"))
+    else:
+        office = Office(args.seed, args.size, args.day, False, "")
+        for i in range(args.size):
+            m = office.mark("%08d" % (75000001 + i))[0]
+            s = m.state(args.day)
+            print("%s\t%s\t%s" % (m.serial, m.regnum if s and s["registered"] else "",
+                                  s["status"] if s else "(not yet filed)"))
+
+
+if __name__ == "__main__":
+    main()
