@@ -9,8 +9,8 @@ namespace tarnwick::app {
 // Exit codes of the desktop program.
 namespace exitcode {
 constexpr int Normal = 0;
-constexpr int Refused = 1;         // another instance holds the lock, or the window cannot be built
-constexpr int Unhandled = 9999;    // an error escaped a handler of the main window
+constexpr int Refused = 1;      // another instance holds the lock, or the window cannot be built
+constexpr int Unhandled = 9999; // an error escaped a handler of the main window
 } // namespace exitcode
 
 // What the command line asks for.

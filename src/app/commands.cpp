@@ -154,8 +154,8 @@ std::vector<MenuItem> popupMenu(int column)
                                    item(cmd::Delete),         item(cmd::ClearError), item(cmd::ViewWebpage),
                                    item(cmd::ViewDetails)};
     if (column >= 0 && column < core::k_fieldCount && isChangeableColumn(column)) {
-        MenuItem change = column == static_cast<int>(core::FieldId::Frequency) ? frequencyMenu()
-                                                                                : item(cmd::ChangeColumn + column);
+        MenuItem change =
+            column == static_cast<int>(core::FieldId::Frequency) ? frequencyMenu() : item(cmd::ChangeColumn + column);
         items.insert(items.begin() + 6, std::move(change));
     }
     return items;

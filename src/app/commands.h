@@ -77,7 +77,7 @@ bool isChangeableColumn(int column);
 // What enabling and check marks look at.
 struct CommandState {
     bool busy = false;
-    int selected = 0;         // rows selected
+    int selected = 0; // rows selected
     bool pendingEmail = false;
     int focusedFrequency = -1; // the focused entry's frequency; -1 when none
     int sortColumn = 0;

@@ -26,8 +26,7 @@ const char* const k_testMailQuestion =
     "in the configuration step.\n\nIn order to send e-mail you must be able to access your SMTP server. If you "
     "use a remote SMTP server at an ISP that you access via a modem, you must connect to your ISP now.\n\nDo you "
     "want to do test your e-mail connection right now?";
-const char* const k_shortcutAddedText =
-    "A shortcut to Tarnwick has been added to the Start Menu under \"Markwatch\".";
+const char* const k_shortcutAddedText = "A shortcut to Tarnwick has been added to the Start Menu under \"Markwatch\".";
 
 namespace {
 

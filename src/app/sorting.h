@@ -14,11 +14,11 @@ struct SortOrder {
 
 // How a sort was asked for.
 enum class SortKind : int {
-    Reapply = 0,      // the current order again (after a change or an addition)
-    Column = 1,       // a column in its normal direction (Sort > By ...)
-    HeaderClick = 2,  // the same column flips, another one sorts normally
-    Ascending = 3,    // Sort > Ascending on the current column
-    Descending = 4,   // Sort > Descending on the current column
+    Reapply = 0,     // the current order again (after a change or an addition)
+    Column = 1,      // a column in its normal direction (Sort > By ...)
+    HeaderClick = 2, // the same column flips, another one sorts normally
+    Ascending = 3,   // Sort > Ascending on the current column
+    Descending = 4,  // Sort > Descending on the current column
 };
 
 // The order a request leads to; none when nothing is to be done (the order is

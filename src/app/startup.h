@@ -13,9 +13,9 @@ constexpr const char* k_upgradeTempName = "Tarnwick_temp";
 
 // Where the desktop keeps things that the start-up defaults are made of.
 struct StartupPlaces {
-    std::string programPath;      // the running program (/proc/self/exe)
-    std::string startMenuFolder;  // $XDG_DATA_HOME/applications
-    std::string programsFolder;   // $XDG_DATA_HOME, where programs are installed by default
+    std::string programPath;     // the running program (/proc/self/exe)
+    std::string startMenuFolder; // $XDG_DATA_HOME/applications
+    std::string programsFolder;  // $XDG_DATA_HOME, where programs are installed by default
     std::string version = "?.?.??";
 };
 

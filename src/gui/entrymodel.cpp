@@ -91,9 +91,8 @@ void EntryModel::beginReorder(app::SortOrder order)
     const auto& entries = m_store.entries();
     m_order.resize(entries.size());
     std::iota(m_order.begin(), m_order.end(), size_t{0});
-    std::stable_sort(m_order.begin(), m_order.end(), [&](size_t a, size_t b) {
-        return entries[a].sortCompare(field, entries[b], order.reversed) < 0;
-    });
+    std::stable_sort(m_order.begin(), m_order.end(),
+                     [&](size_t a, size_t b) { return entries[a].sortCompare(field, entries[b], order.reversed) < 0; });
 }
 
 void EntryModel::endReorder()

@@ -318,8 +318,8 @@ void MainWindow::open()
         m_table->setColumnWidth(static_cast<int>(f.id), std::clamp(width, 0, 4000));
     }
     const app::SortOrder order = m_logic.sortOrder();
-    m_table->horizontalHeader()->setSortIndicator(
-        order.column, app::showsAscending(order) ? Qt::AscendingOrder : Qt::DescendingOrder);
+    m_table->horizontalHeader()->setSortIndicator(order.column, app::showsAscending(order) ? Qt::AscendingOrder
+                                                                                           : Qt::DescendingOrder);
     const long topIndex = s.number("TopIndex");
     if (topIndex > 0 && topIndex < m_app.entries.count())
         m_table->scrollTo(m_proxy->mapFromSource(m_model->index(static_cast<int>(topIndex), 0)),
@@ -345,7 +345,8 @@ void MainWindow::showEvent(QShowEvent* event)
     if (m_shown)
         return;
     m_shown = true;
-    QMetaObject::invokeMethod(this, [this] { guarded([this] { m_logic.firstShowing(); }); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { guarded([this] { m_logic.firstShowing(); }); }, Qt::QueuedConnection);
 }
 
 void MainWindow::guarded(const std::function<void()>& handler)
@@ -490,8 +491,8 @@ void MainWindow::sortBy(int column, app::SortKind kind)
     if (next)
         m_model->reorder(*next, [&] { m_logic.sort(column, kind); });
     const app::SortOrder order = m_logic.sortOrder();
-    m_table->horizontalHeader()->setSortIndicator(
-        order.column, app::showsAscending(order) ? Qt::AscendingOrder : Qt::DescendingOrder);
+    m_table->horizontalHeader()->setSortIndicator(order.column, app::showsAscending(order) ? Qt::AscendingOrder
+                                                                                           : Qt::DescendingOrder);
     if (const QModelIndex current = m_table->currentIndex(); current.isValid())
         m_table->scrollTo(current);
 }
@@ -569,8 +570,8 @@ void MainWindow::addEntryCommand()
     m_model->change([] {});
     if (outcome.position) {
         const QModelIndex added = m_proxy->mapFromSource(m_model->index(*outcome.position, 0));
-        m_table->selectionModel()->setCurrentIndex(added, QItemSelectionModel::ClearAndSelect |
-                                                              QItemSelectionModel::Rows);
+        m_table->selectionModel()->setCurrentIndex(added,
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
 }
@@ -587,8 +588,8 @@ void MainWindow::popup(const QPoint& pos)
     if (!index.isValid())
         return;
     if (!m_table->selectionModel()->isSelected(index))
-        m_table->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                              QItemSelectionModel::Rows);
+        m_table->selectionModel()->setCurrentIndex(index,
+                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     refreshActions();
     QMenu menu(this);
     buildMenu(&menu, app::popupMenu(index.column()), true);
@@ -617,7 +618,8 @@ void MainWindow::selectionChanged()
     // at most one refresh of the details window waits at a time
     if (m_details->isVisible() && !m_detailsQueued) {
         m_detailsQueued = true;
-        QMetaObject::invokeMethod(this, [this] { guarded([this] { refreshDetails(); }); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { guarded([this] { refreshDetails(); }); }, Qt::QueuedConnection);
     }
 }
 
@@ -700,10 +702,10 @@ base::Answer MainWindow::messageBox(const std::string& text, const std::string& 
         set = B::Yes | B::No | B::Cancel;
     box.setStandardButtons(set);
     box.setIcon(buttons == base::Buttons::Ok ? QMessageBox::Information : QMessageBox::Question);
-    const B defaultButton = defaultAnswer == base::Answer::Yes  ? B::Yes
-                            : defaultAnswer == base::Answer::No ? B::No
+    const B defaultButton = defaultAnswer == base::Answer::Yes      ? B::Yes
+                            : defaultAnswer == base::Answer::No     ? B::No
                             : defaultAnswer == base::Answer::Cancel ? B::Cancel
-                                                                  : B::Ok;
+                                                                    : B::Ok;
     if (set.testFlag(defaultButton))
         box.setDefaultButton(defaultButton);
     switch (box.exec()) {
@@ -714,9 +716,9 @@ base::Answer MainWindow::messageBox(const std::string& text, const std::string& 
     case B::Cancel:
         return base::Answer::Cancel;
     default:
-        return buttons == base::Buttons::Ok ? base::Answer::Ok
-                                            : (buttons == base::Buttons::YesNo ? base::Answer::No
-                                                                               : base::Answer::Cancel);
+        return buttons == base::Buttons::Ok
+                   ? base::Answer::Ok
+                   : (buttons == base::Buttons::YesNo ? base::Answer::No : base::Answer::Cancel);
     }
 }
 
@@ -730,8 +732,8 @@ std::optional<std::string> MainWindow::textInput(const std::string& title, const
         return t;
     }
     bool ok = false;
-    const QString text = QInputDialog::getText(this, fromBytes(title), fromBytes(prompt), QLineEdit::Normal,
-                                               fromBytes(initial), &ok);
+    const QString text =
+        QInputDialog::getText(this, fromBytes(title), fromBytes(prompt), QLineEdit::Normal, fromBytes(initial), &ok);
     if (!ok)
         return std::nullopt;
     return toBytes(text);
@@ -808,6 +810,7 @@ void MainWindow::setBusy(bool busy)
     m_timeout->setVisible(busy);
     if (!busy) {
         m_runGroup->hide();
+        statusBar()->clearMessage();
         m_table->setFocus();
         updateStatusBar();
     }
@@ -831,7 +834,8 @@ void MainWindow::dispatch(int maxWaitMs)
 
 void MainWindow::postCommand(int id)
 {
-    QMetaObject::invokeMethod(this, [this, id] { runCommand(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id] { runCommand(id); }, Qt::QueuedConnection);
 }
 
 void MainWindow::setTitle(const std::string& title)

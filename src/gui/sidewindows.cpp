@@ -18,6 +18,8 @@ SideWindow::SideWindow(const QString& title, std::string prefix, base::AppSettin
     m_view->setReadOnly(true);
     m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // the field listing puts a tab after each caption; the longest caption fits before the stop
+    m_view->setTabStopDistance(m_view->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 15);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
