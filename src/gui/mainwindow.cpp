@@ -488,8 +488,10 @@ void MainWindow::execute(int id)
 void MainWindow::sortBy(int column, app::SortKind kind)
 {
     const std::optional<app::SortOrder> next = app::sortRequest(m_logic.sortOrder(), column, kind);
-    if (next)
+    if (next) {
         m_model->reorder(*next, [&] { m_logic.sort(column, kind); });
+        selectionChanged(); // the same entries, at their new positions
+    }
     const app::SortOrder order = m_logic.sortOrder();
     m_table->horizontalHeader()->setSortIndicator(order.column, app::showsAscending(order) ? Qt::AscendingOrder
                                                                                            : Qt::DescendingOrder);
