@@ -39,6 +39,12 @@ using namespace tarnwick;
 
 extern char** environ;
 
+// what the font library keeps for the life of the process is no leak of ours
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n";
+}
+
 namespace {
 
 void ensureApplication()
@@ -160,6 +166,7 @@ protected:
 
     gui::MainWindow& open(std::vector<std::pair<std::string, std::string>> values, bool autoMode = false)
     {
+        m_window.reset();
         m_app = std::make_unique<app::AppContext>(settings());
         m_app->settings.setValue("LogDir", logDir());
         m_app->settings.setValue("OrgName", "Acme");
