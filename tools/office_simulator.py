@@ -5,6 +5,8 @@ usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D]
                                  [--rules-version V] [--churn normal|all]
        office_simulator.py rules --base URL [--version V]
        office_simulator.py marks [--seed S] [--size N] [--day D]
+       office_simulator.py pages --out DIR --base URL [--seed S] [--size N]
+                                 [--day D] [--churn normal|all]
 
 serve listens on 127.0.0.1 (port 0 picks a free one), prints the port on
 stdout as one line, and ends on SIGTERM, SIGINT or when stdin closes.
@@ -22,11 +24,18 @@ Requests:
   GET /sim/day?d=N             sets the current day
   GET /sim/churn?mode=all|normal   all: every page changes every day
   GET /sim/fault?entry=N&kind=K    per-mark fault: none, 404, 500, truncated,
-                                   trickle, silent (never answers), close
+                                   reformatted (labels renamed), trickle,
+                                   silent (never answers), close
   GET /sim/state               the day, the churn and the faults
+  GET /sim/reset?d=N           day N (1 when not given), normal churn, no faults
 
 Absolute request targets (through a proxy) are accepted as well. marks prints
 one TAB-separated line per mark: serial, registration number, status text.
+
+pages writes the day's status pages as files for a fast static server:
+DIR/serial/NN-NNNNNN.html, DIR/registration/NNNNNNN.html (registered marks)
+and DIR/support/tarnwick.txt; nginx maps /servlet/tarr to
+/$arg_regser/$arg_entry.html.
 """
 
 import argparse
@@ -252,6 +261,11 @@ class Office:
             else:
                 self.faults[entry] = kind
             return 200, b"ok\n", None
+        if parsed.path == "/sim/reset":
+            self.day = int(query.get("d", 1))
+            self.churn = False
+            self.faults.clear()
+            return 200, b"ok\n", None
         if parsed.path == "/sim/state":
             text = "day %d\nchurn %s\n" % (self.day, "all" if self.churn else "normal")
             text += "".join("fault %s %s\n" % kv for kv in sorted(self.faults.items()))
@@ -281,6 +295,11 @@ class Office:
                 status, body = 404, b"<html><body>Not Found</body></html>\r\n"
             elif fault == "500":
                 status, body = 500, b"<html><body>Internal Server Error</body></html>\r\n"
+            elif fault == "reformatted":
+                # the office changed its markup: the labels the rules look for are gone
+                for label in (b"Registration Number:", b"Filing Date:", b"Registration Date:", b"Law Office Assigned:",
+                              b"(words only):", b"LAST APPLICANT", b"published in the Official Gazette on"):
+                    body = body.replace(label, label.lower().replace(b" ", b"_"))
             elif fault == "truncated":
                 cut = body.find(b"PROSECUTION HISTORY")
                 body = body[:cut if cut > 0 else len(body) // 2]
@@ -298,6 +317,27 @@ class Office:
             writer.close()
         except ConnectionError:
             writer.close()
+
+
+def write_pages(args):
+    for sub in ("serial", "registration", "support"):
+        os.makedirs(os.path.join(args.out, sub), exist_ok=True)
+    office = Office(args.seed, args.size, args.day, args.churn == "all", args.rules_version)
+
+    def put(path, text):
+        with open(path + ".tmp", "wb") as f:
+            f.write(text.encode("latin-1"))
+        os.replace(path + ".tmp", path)
+
+    for i in range(args.size):
+        serial = "%08d" % (75000001 + i)
+        body, _ = office.status_page(serial)
+        put(os.path.join(args.out, "serial", serial[:2] + "-" + serial[2:] + ".html"), body)
+        m = office.mark(serial)[0]
+        s = m.state(args.day)
+        if s and s["registered"]:
+            put(os.path.join(args.out, "registration", m.regnum + ".html"), body)
+    put(os.path.join(args.out, "support", "tarnwick.txt"), rules_text(args.base, args.rules_version))
 
 
 async def serve(args):
@@ -329,6 +369,14 @@ def main():
     r = sub.add_parser("rules")
     r.add_argument("--base", required=True)
     r.add_argument("--version", default="4.2.06.500")
+    g = sub.add_parser("pages")
+    g.add_argument("--out", required=True)
+    g.add_argument("--base", required=True)
+    g.add_argument("--seed", type=int, default=1)
+    g.add_argument("--size", type=int, default=20)
+    g.add_argument("--day", type=int, default=1)
+    g.add_argument("--churn", choices=["normal", "all"], default="normal")
+    g.add_argument("--rules-version", default="4.2.07.000")
     m = sub.add_parser("marks")
     m.add_argument("--seed", type=int, default=1)
     m.add_argument("--size", type=int, default=20)
@@ -339,6 +387,8 @@ def main():
             ap.error("--size must be 1 to 100000")
     if args.command == "serve":
         asyncio.run(serve(args))
+    elif args.command == "pages":
+        write_pages(args)
     elif args.command == "rules":
         sys.stdout.buffer.write(rules_text(args.base, args.version).encode("latin-1"))
     else:

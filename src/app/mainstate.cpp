@@ -119,6 +119,19 @@ bool MainState::processPending(bool ask, bool del)
     return result;
 }
 
+std::string MainState::sendAtOnce(int templateId, notify::MailMode mode, bool showResult)
+{
+    if (m_control.busy)
+        return {};
+    m_control.runState = update::runstate::Running;
+    m_control.busy = true;
+    m_view.setBusy(true);
+    std::string error = m_queue.sendAtOnce(templateId, mode, showResult);
+    m_control.busy = false;
+    m_view.setBusy(false);
+    return error;
+}
+
 bool MainState::requestClose()
 {
     if (m_control.busy) {

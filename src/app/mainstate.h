@@ -82,6 +82,9 @@ public:
     // Send E-Mail / Delete E-Mail (and the closing question with `ask`); true
     // when the caller may go on.
     bool processPending(bool ask, bool del);
+    // The Test commands and other messages sent at once (template, recipients),
+    // as one operation of the window; returns the error text.
+    std::string sendAtOnce(int templateId, notify::MailMode mode, bool showResult);
     // Close request: while busy the run is cancelled with 0x8000 and false is
     // returned (closeAfterRun() then tells the window to close); otherwise the
     // pending e-mail is offered and the answer decides.

@@ -164,7 +164,10 @@ void CliFrontEnd::redraw()
     }
     if (line.size() > 78)
         line.resize(78);
+    if (m_lineShown && line == m_shownLine)
+        return;
     m_err << "\r\033[K" << line << std::flush;
+    m_shownLine = std::move(line);
     m_lineShown = true;
 }
 

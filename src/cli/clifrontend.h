@@ -84,6 +84,7 @@ private:
     int m_timeoutSeconds = 0;
     std::chrono::steady_clock::time_point m_operationStart;
     bool m_lineShown = false;
+    std::string m_shownLine;
     std::mutex m_wakeLock;
     std::condition_variable m_wakeSignal;
     bool m_woken = false;

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "cli/clifrontend.h"
 #include "notify/emailqueue.h"
+#include "platform/instancelock.h"
 
 #include <iostream>
 
@@ -23,6 +24,11 @@ int cmdSend(const Invocation& inv)
     app::AppContext app(base::settingsPath(inv.settingsOption));
     if (app.logDir().empty()) {
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+        return 1;
+    }
+    platform::InstanceLock lock; // the queue and the counters have one writer
+    if (!lock.acquire(app.logDir())) {
+        std::cerr << "Only one instance of Tarnwick may be run at a time.\n";
         return 1;
     }
     CliFrontEnd frontEnd(std::cout, std::cerr);

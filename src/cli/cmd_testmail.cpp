@@ -4,6 +4,7 @@
 #include "cli/clifrontend.h"
 #include "notify/emailqueue.h"
 #include "notify/templates.h"
+#include "platform/instancelock.h"
 
 #include <iostream>
 
@@ -22,6 +23,11 @@ int cmdTestMail(const Invocation& inv)
         }
     }
     app::AppContext app(base::settingsPath(inv.settingsOption));
+    platform::InstanceLock lock; // the queue and the counters have one writer
+    if (!lock.acquire(app.logDir())) {
+        std::cerr << "Only one instance of Tarnwick may be run at a time.\n";
+        return 1;
+    }
     CliFrontEnd frontEnd(std::cout, std::cerr);
     frontEnd.setShowProgress(false);
 

@@ -55,6 +55,7 @@ int usage(std::ostream& os, int code)
     os << "usage: tarnwick-cli [--settings FILE] COMMAND [ARGS]\n\ncommands:\n";
     for (const Command& c : k_commands)
         os << "  " << c.usage << "\n";
+    os << "\nenvironment:\n  TARNWICK_DAYS_AHEAD=N     play the day N days after today (demos and tests)\n";
     return code;
 }
 

@@ -19,8 +19,10 @@ void UpdateRun::download()
                                      ? address.substr(7, hostEnd == std::string::npos ? std::string::npos : hostEnd - 7)
                                      : std::string();
         base::FrontEnd& fe = m_ctx.frontEnd;
-        // no second operation may start while the download waits
+        // no second operation may start while the download waits, and the cancel
+        // of an earlier operation does not cut this one short
         c.busy = true;
+        c.runState = runstate::Running;
         fe.runStart("Update Rules", proxy.empty() ? 1 : 2);
         fe.statusLine("from " + host);
         const int savedTimeout = c.timeoutMs;

@@ -310,13 +310,16 @@ private:
 // tinyproxy on 127.0.0.1, allowing only loopback clients.
 class TinyproxyPeer {
 public:
-    void start()
+    // `upstream` (host:port), when given, is a proxy that every request is passed on to.
+    void start(const std::string& upstream = "")
     {
         m_dir = std::make_unique<TempDir>();
         m_port = freeLoopbackPort();
         std::ostringstream c;
         if (::geteuid() == 0)
             c << "User root\nGroup root\n";
+        if (!upstream.empty())
+            c << "Upstream http " << upstream << "\n";
         c << "Port " << m_port << "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 20\n"
           << "LogLevel Info\nLogFile \"" << m_dir->file("tinyproxy.log") << "\"\n"
           << "PidFile \"" << m_dir->file("tinyproxy.pid") << "\"\nDisableViaHeader Yes\n";

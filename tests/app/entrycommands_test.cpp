@@ -1,0 +1,130 @@
+#include "app/application.h"
+#include "app/entrycommands.h"
+#include "app/mainstate.h"
+#include "core/entry.h"
+#include "net/flowlog.h"
+#include "platform/files.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarnwick;
+
+namespace {
+
+class EntryCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_app.settings.setValue("LogDir", m_dir.path());
+        m_app.entries.setLoadOk(true);
+    }
+    std::string pending() const { return platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or(""); }
+
+    test::TempDir m_dir;
+    app::AppContext m_app{m_dir.file("settings.ini")};
+    test::ScriptedFrontEnd m_view;
+    net::FlowLog m_flowLog;
+    app::MainState m_state{m_app, m_view, m_flowLog};
+};
+
+} // namespace
+
+TEST_F(EntryCommandsTest, AddValidatesRefusesDuplicatesAndNotifies)
+{
+    struct Step {
+        const char* typed;
+        bool added;
+        const char* message; // start of the refusal
+    };
+    const Step steps[] = {
+        {"2824281", true, ""},
+        {"2824281", false, "This entry already exists."},
+        {"12345", false, "Invalid"},
+        {"76/123,456", true, ""},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.typed);
+        const app::AddOutcome out = app::addEntry(m_state, s.typed, "R&D", 1);
+        EXPECT_EQ(out.position.has_value(), s.added);
+        EXPECT_TRUE(out.message.starts_with(s.message)) << out.message;
+    }
+    EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a76-123456.tmp\r\n");
+    EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Duplicate Entry");
+    EXPECT_EQ(m_app.entries.at(1).Frequency, 1);
+    EXPECT_EQ(m_state.selection(), std::vector<int>{1});
+}
+
+TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
+{
+    for (const char* n : {"2824281", "2824282", "2824283"})
+        app::addEntry(m_state, n, "", 0);
+    m_view.nextAnswer(base::Answer::No);
+    EXPECT_EQ(app::deleteEntries(m_state, {0, 2}), 0);
+    m_view.nextAnswer(base::Answer::Yes);
+    EXPECT_EQ(app::deleteEntries(m_state, {2, 0}), 2);
+    EXPECT_EQ(m_app.entries.count(), 1);
+    EXPECT_EQ(m_app.entries.at(0).RegNum, "2824282");
+    EXPECT_NE(pending().find("Tarnwick_d2824283.tmp\r\nTarnwick_d2824281.tmp\r\n"), std::string::npos);
+
+    // a posting that fails ends the notices of this deletion, not the deletion
+    app::addEntry(m_state, "2824284", "", 0);
+    m_app.settings.setValue("LogDir", m_dir.file("missing"));
+    m_view.boxes.clear();
+    m_view.nextAnswer(base::Answer::Yes);
+    EXPECT_EQ(app::deleteEntries(m_state, {0, 1}), 2);
+    int failures = 0;
+    for (const auto& b : m_view.boxes)
+        failures += b.caption == "Tarnwick\xAE - E-Mail Creation Failed" ? 1 : 0;
+    EXPECT_EQ(failures, 1);
+}
+
+TEST_F(EntryCommandsTest, ChangeReferenceNotifiesOnlyRealChanges)
+{
+    app::addEntry(m_state, "2824281", "A", 0);
+    app::addEntry(m_state, "2824282", "B", 0);
+    m_view.nextInput("B");
+    EXPECT_EQ(app::changeReferenceAsking(m_state, {0, 1}), "");
+    EXPECT_EQ(m_app.entries.at(0).Reference, "B");
+    EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a2824282.tmp\r\nTarnwick_c2824281.tmp\r\n");
+
+    app::changeColumn(m_state, static_cast<int>(core::FieldId::Owner), {0});
+    EXPECT_EQ(m_view.boxes.back().text, "This column cannot be edited.");
+    m_app.entries.at(0).LastUpdate = 40000;
+    m_view.nextAnswer(base::Answer::Yes);
+    app::changeColumn(m_state, static_cast<int>(core::FieldId::LastUpdate), {0});
+    EXPECT_EQ(m_app.entries.at(0).LastUpdate, 0);
+    EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Clear Last Update");
+}
+
+TEST_F(EntryCommandsTest, DetailsText)
+{
+    core::Entry e(40000);
+    e.RegNum = "2824281";
+    e.Frequency = 1;
+    e.LastChange = 39993;
+    e.LastUpdate = 40000;
+    m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+    const std::string one = app::detailsText(m_app.entries, {0});
+    EXPECT_TRUE(one.starts_with("Changed within the last week: Yes\r\nWeekly update needed: No\r\n\r\nFrequency:\t"
+                                "Weekly\r\n"))
+        << one;
+    EXPECT_EQ(one.substr(one.size() - 9), "Error:\t\r\n");
+
+    m_app.entries.at(0).LastChange = 39992;
+    m_app.entries.at(0).Owner.assign(30000, 'x');
+    m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+    const std::string two = app::detailsText(m_app.entries, {1, 0});
+    EXPECT_TRUE(two.starts_with("Changed within the last week: No\r\n"));
+    EXPECT_TRUE(two.ends_with("\r\n---\r\n\r\ntruncated...")) << two.substr(two.size() - 40);
+}
+
+TEST(MainState, TimeoutSettingIsReadWithAThirtySecondFloor)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"10 minutes", 600000}, {"5", 30000}, {"", 60000}, {"45 seconds", 45000}, {"2 minutes", 120000},
+    };
+    for (const auto& [text, ms] : cases)
+        EXPECT_EQ(app::MainState::timeoutFromSetting(text), ms) << text;
+}

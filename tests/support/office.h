@@ -1,0 +1,80 @@
+#pragma once
+
+// The office simulator of tools/ as a test peer on 127.0.0.1.
+
+#include "peers.h"
+#include "rules/rulesfile.h"
+
+#include <string>
+
+namespace tarnwick::test {
+
+class OfficeSimulator {
+public:
+    void start(int size = 20, int seed = 1, int day = 1)
+    {
+        m_child.start({"/usr/bin/python3", std::string(TARNWICK_SOURCE_DIR) + "/tools/office_simulator.py", "serve",
+                       "--size", std::to_string(size), "--seed", std::to_string(seed), "--day", std::to_string(day)});
+        const std::string line = m_child.readLine(30000);
+        m_port = line.empty() ? 0 : std::stoi(line);
+        if (m_port <= 0)
+            throw std::runtime_error("office simulator did not start");
+    }
+    void stop() { m_child.stop(); }
+    int port() const { return m_port; }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+
+    // A control request ("/sim/day?d=3"); the answer's body.
+    std::string control(const std::string& path) const
+    {
+        int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(m_port));
+        std::string reply;
+        if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+            if (::write(s, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+                char buf[4096];
+                ssize_t n;
+                while ((n = ::read(s, buf, sizeof buf)) > 0)
+                    reply.append(buf, static_cast<size_t>(n));
+            }
+        }
+        ::close(s);
+        const size_t body = reply.find("\r\n\r\n");
+        return body == std::string::npos ? std::string() : reply.substr(body + 4);
+    }
+    void setDay(int day) const { control("/sim/day?d=" + std::to_string(day)); }
+    void setFault(const std::string& serial, const std::string& kind) const
+    {
+        control("/sim/fault?entry=" + serial + "&kind=" + kind);
+    }
+
+    // The built-in rules with every address pointing at the simulator.
+    std::string rulesText(const std::string& version = "4.2.06.500") const
+    {
+        std::string text(rules::RulesFile::defaultText());
+        text = "version: " + version + text.substr(text.find("\r\n"));
+        for (const std::string from : {"http://tarr.uspto.gov", "http://www.tarnwick.example"}) {
+            for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
+                text.replace(at, from.size(), base());
+        }
+        return text;
+    }
+
+    // The serial number of mark `index` as the simulator numbers them.
+    static std::string serial(int index)
+    {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%08d", 75000001 + index);
+        return buf;
+    }
+
+private:
+    ChildProcess m_child;
+    int m_port = 0;
+};
+
+} // namespace tarnwick::test

@@ -1,0 +1,203 @@
+#include "core/datafile.h"
+#include "core/entrystore.h"
+#include "platform/files.h"
+#include "platform/instancelock.h"
+#include "support/office.h"
+#include "support/runcli.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+#include <set>
+
+using namespace tarnwick;
+
+namespace {
+
+// tarnwick-cli started in the background with output to files, to be
+// interrupted or killed.
+class CliProcess {
+public:
+    CliProcess(const std::vector<std::string>& args, const std::string& settings, const std::string& outDir,
+               int daysAhead)
+    {
+        std::vector<std::string> argv = {TARNWICK_CLI, "--settings", settings};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> av;
+        for (std::string& a : argv)
+            av.push_back(a.data());
+        av.push_back(nullptr);
+        std::vector<std::string> env = {"TARNWICK_DAYS_AHEAD=" + std::to_string(daysAhead), "PATH=/usr/bin:/bin"};
+        std::vector<char*> ev;
+        for (std::string& e : env)
+            ev.push_back(e.data());
+        ev.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&fa, 1, (outDir + "/out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&fa, 2, (outDir + "/err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (::posix_spawn(&m_pid, av[0], &fa, nullptr, av.data(), ev.data()) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        m_outDir = outDir;
+    }
+    void signal(int sig) const { ::kill(m_pid, sig); }
+    int wait()
+    {
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string out() const { return platform::readFile(m_outDir + "/out").value_or(""); }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_outDir;
+};
+
+class CliUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_office.start(40);
+        ::mkdir(m_dir.file("log").c_str(), 0700);
+        ::mkdir(m_dir.file("log/Tarnwick").c_str(), 0700);
+        ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText()));
+        ASSERT_EQ(cli({"config", "set", "LogDir", m_dir.file("log")}).exit, 0);
+    }
+    test::CliRun cli(const std::vector<std::string>& args) const { return test::runCli(args, settings()); }
+    std::string settings() const { return m_dir.file("settings.ini"); }
+    void addMarks(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(cli({"add", test::OfficeSimulator::serial(i), "--reference", "M" + std::to_string(i)}).exit, 0);
+    }
+
+    test::OfficeSimulator m_office;
+    test::TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(CliUpdateTest, OneLinePerEntryAndASummary)
+{
+    addMarks(3);
+    ASSERT_EQ(cli({"add", "75999999"}).exit, 0); // beyond the office's marks
+    m_office.setFault(test::OfficeSimulator::serial(1), "500");
+    const test::CliRun r = cli({"update"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.out, "[1/4] M0 75-000001: first reading\n"
+                     "[2/4] M1 75-000002: failed: HttpGet: HTTP Get Failed. (500 Internal Server Error)\n"
+                     "[3/4] M2 75-000003: first reading\n"
+                     "[4/4] 75-999999: no record at the office\n"
+                     "due 4, updated 3, changed 0, failed 1, notifications queued 0, messages sent 0\n");
+    // the rules download found newer rules at the office; they were saved
+    EXPECT_EQ(rules::RulesFile::versionOf(platform::readFile(m_dir.file("log/Tarnwick/rules.txt")).value_or("")),
+              "4.2.07.000");
+}
+
+TEST_F(CliUpdateTest, WritingCommandsWaitForTheLockReadingOnesDoNot)
+{
+    addMarks(1);
+    platform::InstanceLock held;
+    ASSERT_TRUE(held.acquire(m_dir.file("log")));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"add", "75000002"}, {"update"}, {"auto"}, {"delete", "75000001", "--yes"}, {"send"}}) {
+        const test::CliRun r = cli(args);
+        EXPECT_EQ(r.exit, 1) << args[0];
+        EXPECT_EQ(r.err, "Only one instance of Tarnwick may be run at a time.\n") << args[0];
+    }
+    EXPECT_EQ(cli({"details", "75000001"}).exit, 0);
+    held.release();
+    EXPECT_EQ(cli({"add", "75000002"}).exit, 0);
+}
+
+TEST_F(CliUpdateTest, CtrlCClosesTheSilentFetchAtOnce)
+{
+    addMarks(3);
+    m_office.setFault(test::OfficeSimulator::serial(0), "silent");
+    CliProcess p({"update"}, settings(), m_dir.path(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const auto start = std::chrono::steady_clock::now();
+    p.signal(SIGINT);
+    EXPECT_EQ(p.wait(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_NE(p.out().find("[1/3] M0 75-000001: failed: Operation canceled.\n"
+                           "[2/3] M1 75-000002: failed: Operation canceled.\n"),
+              std::string::npos)
+        << p.out();
+}
+
+// The simulator's own account of its marks on `day`: serial, registration number, status.
+std::vector<std::vector<std::string>> officeMarks(int count, int day)
+{
+    const std::string command = "/usr/bin/python3 " + std::string(TARNWICK_SOURCE_DIR) +
+                                "/tools/office_simulator.py marks --size " + std::to_string(count) + " --day " +
+                                std::to_string(day);
+    std::vector<std::vector<std::string>> rows;
+    FILE* f = ::popen(command.c_str(), "r");
+    char line[512];
+    while (f && std::fgets(line, sizeof line, f)) {
+        std::vector<std::string> cells;
+        std::string cell;
+        for (const char* c = line; *c && *c != '\n'; ++c) {
+            if (*c == '\t') {
+                cells.push_back(cell);
+                cell.clear();
+            } else {
+                cell += *c;
+            }
+        }
+        cells.push_back(cell);
+        rows.push_back(cells);
+    }
+    if (f)
+        ::pclose(f);
+    return rows;
+}
+
+// auto killed at random moments never leaves a data file that does not load,
+// and every change the office made ends up queued at least once.
+TEST_F(CliUpdateTest, KilledAtRandomMomentsLosesNoChange)
+{
+    constexpr int k_marks = 40;
+    addMarks(k_marks);
+    ASSERT_EQ(cli({"auto"}).exit, 1); // the first readings; no mail server is set, so nothing is sent
+    m_office.setDay(400);
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> moment(0, 500);
+    int cutShort = 0;
+    for (int i = 0; i < 100; ++i) {
+        CliProcess p({"auto"}, settings(), m_dir.path(), 1 + i);
+        std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+        p.signal(SIGKILL);
+        p.wait();
+        cutShort += p.out().find("\ndue ") == std::string::npos ? 1 : 0;
+        core::EntryStore store;
+        ASSERT_EQ(core::loadDataFile(store, m_dir.file("log")), "") << "after kill " << i;
+        ASSERT_EQ(store.count(), k_marks);
+    }
+    CliProcess last({"auto"}, settings(), m_dir.path(), 200);
+    last.wait();
+
+    const std::string pending = platform::readFile(m_dir.file("log/Tarnwick_pending.tmp")).value_or("");
+    const auto before = officeMarks(k_marks, 1);
+    const auto after = officeMarks(k_marks, 400);
+    ASSERT_EQ(before.size(), static_cast<size_t>(k_marks));
+    int changes = 0;
+    for (int i = 0; i < k_marks; ++i) {
+        if (before[i][2] == "(not yet filed)" || before[i][2] == after[i][2])
+            continue;
+        ++changes;
+        // the message file is named by the registration number once there is one
+        const std::string serial = before[i][0].substr(0, 2) + "-" + before[i][0].substr(2);
+        const std::string name = "Tarnwick_s" + (after[i][1].empty() ? serial : after[i][1]) + ".tmp";
+        EXPECT_NE(pending.find(name), std::string::npos) << name;
+    }
+    EXPECT_GT(changes, 20);
+    std::cout << "killed 100 times, " << cutShort << " before the summary; " << changes
+              << " changed marks all queued\n";
+}

@@ -1,0 +1,281 @@
+#include "app/application.h"
+#include "app/mainstate.h"
+#include "core/datafile.h"
+#include "core/entry.h"
+#include "core/identifier.h"
+#include "net/flowlog.h"
+#include "platform/files.h"
+#include "support/office.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+#include "update/updaterun.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace tarnwick;
+
+namespace {
+
+// The scripted front end, waiting a little in each dispatch as a window would.
+class WaitingFrontEnd : public test::ScriptedFrontEnd {
+public:
+    void dispatch(int maxWaitMs) override
+    {
+        ScriptedFrontEnd::dispatch(maxWaitMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+};
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_office = new test::OfficeSimulator;
+        s_office->start(20);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_office;
+        s_office = nullptr;
+    }
+
+    void SetUp() override
+    {
+        s_office->control("/sim/reset");
+        m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
+        m_app->settings.setValue("LogDir", m_dir.path());
+        m_app->rules.useText(s_office->rulesText());
+        m_app->rules.setUpdatePending(false); // the download has tests of its own
+        m_app->entries.setLoadOk(true);
+        m_state = std::make_unique<app::MainState>(*m_app, m_view, s_flowLog);
+    }
+    void TearDown() override
+    {
+        m_state.reset();
+        m_app.reset();
+    }
+
+    // Entries for the simulator's marks 0..count-1.
+    void addMarks(int count, int frequency = 0)
+    {
+        for (int i = 0; i < count; ++i) {
+            core::Entry e;
+            ASSERT_FALSE(core::setIdentifier(e, test::OfficeSimulator::serial(i)));
+            e.Frequency = frequency;
+            m_app->entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+        }
+    }
+    core::Entry& entry(int p) { return m_app->entries.at(p); }
+    std::string logText() const { return platform::readFile(m_dir.file("Tarnwick.log")).value_or(""); }
+
+    static test::OfficeSimulator* s_office;
+    static net::FlowLog s_flowLog;
+    test::TempDir m_dir;
+    WaitingFrontEnd m_view;
+    std::unique_ptr<app::AppContext> m_app;
+    std::unique_ptr<app::MainState> m_state;
+};
+
+test::OfficeSimulator* UpdateRunTest::s_office = nullptr;
+net::FlowLog UpdateRunTest::s_flowLog;
+
+} // namespace
+
+TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
+{
+    addMarks(3);
+    entry(2).Frequency = 4;
+    EXPECT_EQ(m_state->updateAll().updated, 3);
+
+    m_view.boxes.clear();
+    m_view.nextAnswer(base::Answer::Yes);
+    const update::RunSummary all = m_state->updateAll();
+    ASSERT_GE(m_view.boxes.size(), 1u);
+    EXPECT_EQ(m_view.boxes[0].text, "All of the entries are already up-to-date.\n\nDo you want redo the update?");
+    EXPECT_EQ(m_view.boxes[0].defaultAnswer, base::Answer::No);
+    EXPECT_EQ(all.due, 2);
+
+    m_view.boxes.clear();
+    m_state->setSelection({2});
+    m_view.nextAnswer(base::Answer::Yes);
+    const update::RunSummary selected = m_state->updateSelected();
+    EXPECT_EQ(m_view.boxes[0].text, "All the selected entries are already up-to-date.\n\nDo you want redo the update?");
+    EXPECT_EQ(selected.updated, 1);
+    EXPECT_EQ(m_view.boxes.back().text, "All selected entries have been successfully updated.");
+
+    m_view.boxes.clear();
+    m_view.nextAnswer(base::Answer::No);
+    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_EQ(m_view.boxes.size(), 1u);
+}
+
+TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
+{
+    addMarks(10);
+    s_office->setFault(test::OfficeSimulator::serial(2), "silent");
+    s_flowLog.clearText();
+    int waits = 0;
+    m_view.onDispatch = [&] {
+        if (m_view.positions.size() == 2 && ++waits == 10)
+            m_state->cancel();
+    };
+    const update::RunSummary r = m_state->updateAll();
+    EXPECT_EQ(r.failed, 8);
+    EXPECT_EQ(entry(1).Error, "");
+    for (int p = 2; p < 10; ++p)
+        EXPECT_EQ(entry(p).Error, "Operation canceled.") << p;
+    EXPECT_EQ(m_view.positions.back(), 10);
+    EXPECT_EQ(m_view.boxes.back().text, "Some entries were not updated.");
+    EXPECT_NE(s_flowLog.text().find("HttpGet(0): Cancelling..."), std::string::npos);
+    EXPECT_EQ(m_app->settings.value("CountUpdateFailed"), "8");
+}
+
+TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
+{
+    addMarks(3);
+    s_office->setFault(test::OfficeSimulator::serial(1), "silent");
+    m_state->setOperationTimeoutMs(400);
+    const update::RunSummary r = m_state->updateAll();
+    EXPECT_EQ(entry(1).Error, "HttpGet: Operation timed out.");
+    EXPECT_EQ(r.updated, 2);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(m_state->cancelReason(), 0);
+}
+
+TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
+{
+    addMarks(4);
+    const std::pair<const char*, const char*> faults[] = {
+        {"404", "HttpGet: HTTP Get Failed. (404 Not Found)"},
+        {"truncated", "The trademark office webpage is not complete. You might want to try again."},
+        {"close", "HttpGet: HTTP Get Failed."},
+    };
+    for (int i = 0; i < 3; ++i)
+        s_office->setFault(test::OfficeSimulator::serial(i), faults[i].first);
+    m_state->setAutoMode(true);
+    const update::RunSummary r = m_state->updateAll();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(entry(i).Error, faults[i].second);
+        EXPECT_EQ(entry(i).LastUpdate, 0);
+    }
+    EXPECT_EQ(r.updated, 1);
+    // a failure shows the closing message even in auto mode, which ends it
+    EXPECT_EQ(m_view.boxes.back().text, "Some entries were not updated.");
+    EXPECT_FALSE(m_state->autoMode());
+    EXPECT_NE(logText().find("Update error 'HttpGet: HTTP Get Failed. (404 Not Found)'"), std::string::npos);
+}
+
+TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
+{
+    struct Case {
+        std::vector<base::Answer> answers;
+        size_t questions;
+        int failed;
+    };
+    const Case cases[] = {
+        {{base::Answer::Yes}, 1, 0},
+        {{base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No},
+         6,
+         0},
+        {{base::Answer::No, base::Answer::Cancel}, 2, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answers.size());
+        s_office->control("/sim/reset");
+        m_app->entries.clear();
+        addMarks(7);
+        m_state->updateAll();
+        for (int i = 0; i < 7; ++i) {
+            s_office->setFault(test::OfficeSimulator::serial(i), "reformatted");
+            entry(i).LastUpdate = 0;
+        }
+        const std::string trademark = entry(1).Trademark;
+        m_view.boxes.clear();
+        for (base::Answer a : c.answers)
+            m_view.nextAnswer(a);
+        const update::RunSummary r = m_state->updateAll();
+        size_t questions = 0;
+        for (const auto& box : m_view.boxes)
+            questions += box.text.starts_with("Three or more fields for ") ? 1 : 0;
+        EXPECT_EQ(questions, c.questions);
+        EXPECT_EQ(r.failed, c.failed);
+        if (c.failed != 0) {
+            EXPECT_TRUE(r.warningRefused);
+            EXPECT_EQ(entry(1).Error, "Possible update problem, update canceled by user.");
+            EXPECT_EQ(entry(1).Trademark, trademark); // nothing stored
+            EXPECT_EQ(entry(6).Error, "Operation canceled.");
+        }
+    }
+}
+
+TEST_F(UpdateRunTest, ChangesAreQueuedAndTheDataFileIsSavedAfterTheRun)
+{
+    addMarks(8);
+    m_state->updateAll();
+    EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_pending.tmp"))); // first readings notify nothing
+    s_office->setDay(400);
+    for (int i = 0; i < 8; ++i)
+        entry(i).LastUpdate = 0;
+    const update::RunSummary r = m_state->updateAll();
+    ASSERT_GT(r.changed, 0);
+    EXPECT_EQ(r.notificationsQueued, r.changed);
+    const std::string pending = platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or("");
+    EXPECT_NE(pending.find("Tarnwick_s"), std::string::npos);
+    EXPECT_EQ(m_app->settings.value("CountStatusChange"), std::to_string(r.changed));
+    // the run itself saved the entries
+    core::EntryStore reread;
+    EXPECT_EQ(core::loadDataFile(reread, m_dir.path()), "");
+    EXPECT_EQ(reread.count(), 8);
+    EXPECT_EQ(reread.at(0).StatusText, entry(0).StatusText);
+}
+
+TEST_F(UpdateRunTest, RulesDownloadTakesOnlyNewerRulesOncePerRun)
+{
+    struct Case {
+        const char* inUse;
+        bool accepted;
+    };
+    const Case cases[] = {{"4.2.06.500", true}, {"4.2.07.000", false}, {"4.2.08.000", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inUse);
+        m_app->rules.useText(s_office->rulesText(c.inUse));
+        m_app->rules.setUpdatePending(true);
+        int titles = 0;
+        m_state->setTitleRefresh([&] { ++titles; });
+        m_state->downloadRules();
+        m_state->downloadRules(); // fetches nothing, refreshes the title
+        EXPECT_EQ(titles, 2);
+        EXPECT_EQ(m_app->rules.mustSave(), c.accepted);
+        EXPECT_EQ(m_app->rules.version(), c.accepted ? "4.2.07.000" : c.inUse);
+    }
+    size_t fetches = 0;
+    const std::string log = logText();
+    const std::string line = "Update '" + s_office->base() + "/support/tarnwick.txt'";
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+        ++fetches;
+    EXPECT_EQ(fetches, 3u);
+}
+
+TEST_F(UpdateRunTest, RulesDownloadRetriesThroughTheProxy)
+{
+    test::TinyproxyPeer proxy;
+    proxy.start("127.0.0.1:" + std::to_string(s_office->port()));
+    // nothing listens at the address itself; the proxy passes the request on to the office
+    const std::string unreachable = "http://127.0.0.1:" + std::to_string(test::freeLoopbackPort());
+    std::string text = s_office->rulesText();
+    const std::string from = s_office->base() + "/support/tarnwick.txt";
+    text.replace(text.find(from), from.size(), unreachable + "/support/tarnwick.txt");
+    m_app->rules.useText(text);
+    m_app->rules.setUpdatePending(true);
+    m_app->settings.setValue("ProxyServer", proxy.address());
+    m_view.events.clear();
+    m_state->downloadRules();
+    EXPECT_TRUE(m_app->rules.mustSave());
+    EXPECT_FALSE(m_app->rules.directDownload());
+    EXPECT_EQ(m_view.events.front(), "runStart:Update Rules:2");
+    EXPECT_NE(std::find(m_view.events.begin(), m_view.events.end(), "status:from 127.0.0.1:" + unreachable.substr(17)),
+              m_view.events.end());
+}
