@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::net {
@@ -90,6 +91,9 @@ public:
     // pending e-mail is offered and the answer decides.
     bool requestClose();
     bool closeAfterRun() const { return m_closeAfterRun; }
+    // The close that a run's end owes the window, once: a close that the pending
+    // e-mail question then refused is not posted again after the next run.
+    bool takeCloseAfterRun() { return std::exchange(m_closeAfterRun, false); }
     // Writes the data file, the rules file when it must be saved, and the
     // reports, in this order. False when the data file could not be written.
     bool saveAll();

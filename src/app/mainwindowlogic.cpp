@@ -122,7 +122,7 @@ bool MainWindowLogic::close()
 
 void MainWindowLogic::afterRun(bool autoClose)
 {
-    if (m_state.closeAfterRun() || m_state.cancelReason() == update::runstate::Closing ||
+    if (m_state.takeCloseAfterRun() || m_state.cancelReason() == update::runstate::Closing ||
         (autoClose && m_state.autoMode()))
         m_host.postCommand(cmd::Close);
 }
