@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::app {
+
+// Exit codes of the desktop program.
+namespace exitcode {
+constexpr int Normal = 0;
+constexpr int Refused = 1;      // another instance holds the lock, or the window cannot be built
+constexpr int Unhandled = 9999; // an error escaped a handler of the main window
+} // namespace exitcode
+
+// What the command line asks for.
+struct CommandLine {
+    enum class Registration { None, Register, Unregister };
+
+    std::string programPath; // the first token, without its quotes
+    std::string arguments;   // what follows it after the blanks
+    bool autoMode = false;
+    Registration registration = Registration::None;
+};
+
+// The whole line, program path included, is scanned for words that begin with
+// "-" or "/". "RegServer" and "UnregServer" count only as the whole rest of the
+// line (so only as the last argument); "Auto" counts as the word up to the next
+// blank, anywhere. All three are compared without regard to case.
+CommandLine parseCommandLine(std::string_view line);
+
+// The line that `argv` stands for: the words joined by blanks, the program path
+// quoted when it holds a blank.
+std::string joinCommandLine(const std::vector<std::string>& argv);
+
+// "%d.%d.%02d" of the first, second and fourth version components.
+std::string versionText(int major, int minor, int build);
+// The version of this build, from the project version.
+std::string programVersion();
+
+} // namespace tarnwick::app

@@ -1,0 +1,268 @@
+#include "app/mainwindowlogic.h"
+
+#include "app/application.h"
+#include "app/mainstate.h"
+#include "app/timeout.h"
+#include "base/frontend.h"
+#include "core/datafile.h"
+#include "core/reports.h"
+#include "core/text.h"
+#include "notify/templates.h"
+#include "platform/files.h"
+#include "tasks/errors.h"
+
+#include <filesystem>
+
+namespace tarnwick::app {
+
+const char* const k_disclaimerText =
+    "Tarnwick is provided free of charge on an \"as is\" basis. Its reliability cannot be promised: it may miss "
+    "a change of status, report one wrongly, or fail to send a notification, and no one accepts liability for "
+    "the consequences of using it.\n\nDo you agree to these terms?";
+const char* const k_mustConfigureText =
+    "You must fill in the configuration information before you can use this application. Do you want to quit?";
+const char* const k_testMailQuestion =
+    "It is a good idea to test your e-mail connection by sending a test message to the return address you gave "
+    "in the configuration step.\n\nIn order to send e-mail you must be able to access your SMTP server. If you "
+    "use a remote SMTP server at an ISP that you access via a modem, you must connect to your ISP now.\n\nDo you "
+    "want to do test your e-mail connection right now?";
+const char* const k_shortcutAddedText = "A shortcut to Tarnwick has been added to the Start Menu under \"Markwatch\".";
+
+namespace {
+
+constexpr int k_welcomeTemplate = 10;
+constexpr int k_testTemplate = 5;
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+std::string windowTitle(std::string_view orgName, std::string_view newerVersion)
+{
+    std::string title = base::caption();
+    if (!orgName.empty()) {
+        title += " - ";
+        title += orgName;
+    }
+    if (!newerVersion.empty()) {
+        title += " (v";
+        title += newerVersion.substr(0, 6);
+        title += " available - use Options|Upgrade)";
+    }
+    return title;
+}
+
+int columnWidth(std::string_view setting, int widthFactor, int lastUpdateTextWidth)
+{
+    if (!setting.empty())
+        return static_cast<int>(core::leadingInteger(setting));
+    return (lastUpdateTextWidth + 15) * widthFactor / 2;
+}
+
+std::string unhandledMessage(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const tasks::CAppError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception.";
+    }
+}
+
+MainWindowLogic::MainWindowLogic(MainState& state, WindowHost& host, StartupState startup, bool autoMode)
+    : m_state(state), m_host(host), m_sort{startup.sortColumn, startup.sortReversed},
+      m_version(std::move(startup.version))
+{
+    m_state.setAutoMode(autoMode);
+    m_state.setTitleRefresh([this] { m_host.setTitle(title()); });
+}
+
+void MainWindowLogic::open()
+{
+    AppContext& app = m_state.app();
+    const std::string message = app.loadEntries();
+    m_startupOk = message.empty();
+    if (!m_startupOk)
+        m_state.messageBox(message, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+    m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value("Timeout")));
+    app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+}
+
+void MainWindowLogic::firstShowing()
+{
+    if (!m_startupOk) {
+        m_host.destroyWindow();
+        return;
+    }
+    m_host.setTitle(title());
+    if (m_state.app().settings.value("OrgName").empty()) {
+        m_host.postCommand(cmd::Configure);
+        return;
+    }
+    m_host.installationCheck(false);
+    if (m_state.autoMode())
+        m_host.postCommand(cmd::UpdateAll);
+}
+
+bool MainWindowLogic::close()
+{
+    if (m_testing) {
+        m_state.cancel(update::runstate::Closing);
+        return false;
+    }
+    return m_state.requestClose();
+}
+
+void MainWindowLogic::afterRun(bool autoClose)
+{
+    if (m_state.closeAfterRun() || m_state.cancelReason() == update::runstate::Closing ||
+        (autoClose && m_state.autoMode()))
+        m_host.postCommand(cmd::Close);
+}
+
+update::RunSummary MainWindowLogic::updateAll()
+{
+    update::RunSummary summary = m_state.updateAll();
+    afterRun(true);
+    return summary;
+}
+
+update::RunSummary MainWindowLogic::updateSelected()
+{
+    update::RunSummary summary = m_state.updateSelected();
+    afterRun(false);
+    return summary;
+}
+
+void MainWindowLogic::destroy(const WindowLayout& layout)
+{
+    m_state.saveAll();
+
+    base::AppSettings& s = m_state.app().settings;
+    s.setNumber("Left", layout.left);
+    s.setNumber("Top", layout.top);
+    s.setNumber("Right", layout.right);
+    s.setNumber("Bottom", layout.bottom);
+    s.setNumber("TopIndex", layout.topIndex);
+    for (const core::FieldInfo& f : core::fieldTable())
+        s.setNumber(f.widthSetting, layout.columnWidths[static_cast<size_t>(f.id)]);
+    s.setValue("SortBy", std::string(core::fieldInfo(static_cast<core::FieldId>(m_sort.column)).key));
+    s.setNumber("SortReversed", m_sort.reversed ? 1 : 0);
+}
+
+void MainWindowLogic::configure()
+{
+    base::AppSettings& s = m_state.app().settings;
+    const bool firstRun = s.value("OrgName").empty();
+    if (firstRun && m_state.messageBox(k_disclaimerText, base::caption("Disclaimer"), base::Buttons::YesNo,
+                                       base::Answer::No) != base::Answer::Yes) {
+        m_host.postCommand(cmd::Close);
+        return;
+    }
+    const std::string shortcutFolder = s.value("ShortcutFolder");
+    m_host.configurationDialog();
+    if (s.value("OrgName").empty()) {
+        const base::Answer quit =
+            m_state.messageBox(k_mustConfigureText, base::caption(), base::Buttons::YesNo, base::Answer::Yes);
+        m_host.postCommand(quit == base::Answer::Yes ? cmd::Close : cmd::Configure);
+        return;
+    }
+    if (firstRun || !core::equalNoCase(shortcutFolder, s.value("ShortcutFolder")))
+        m_reinstall = true;
+    if (firstRun) {
+        m_state.queue().PostEmail(core::Entry(), k_welcomeTemplate, "welcome");
+        if (m_state.messageBox(k_testMailQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
+            base::Answer::Yes)
+            testEmail(notify::MailMode::ReturnAddress);
+    }
+    if (!core::equalNoCase(folderOf(systemPlaces().programPath), s.value("Install")))
+        m_reinstall = true;
+    m_host.setTitle(title());
+    if (m_reinstall) {
+        if (firstRun)
+            m_state.messageBox(k_shortcutAddedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        m_host.installationCheck(true);
+    }
+}
+
+bool MainWindowLogic::sort(int column, SortKind kind)
+{
+    const std::optional<SortOrder> next = sortRequest(m_sort, column, kind);
+    if (!next)
+        return false;
+    m_sort = *next;
+    m_state.app().entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+    return true;
+}
+
+std::string MainWindowLogic::title() const
+{
+    return windowTitle(m_state.app().settings.value("OrgName"), m_host.newerVersion());
+}
+
+bool MainWindowLogic::busy() const
+{
+    return m_state.busy() || m_state.sending() || m_testing;
+}
+
+CommandState MainWindowLogic::commandState(int focusedFrequency) const
+{
+    CommandState c;
+    c.busy = busy();
+    c.selected = static_cast<int>(m_state.selection().size());
+    c.pendingEmail = m_state.queue().pendingExists();
+    c.focusedFrequency = focusedFrequency < 0 ? -1 : std::min(focusedFrequency, 4);
+    c.sortColumn = m_sort.column;
+    c.sortReversed = m_sort.reversed;
+    return c;
+}
+
+void MainWindowLogic::setTimeoutChoice(int milliseconds)
+{
+    m_state.app().settings.setValue("Timeout", timeoutText(milliseconds));
+    m_state.setOperationTimeoutMs(milliseconds);
+}
+
+void MainWindowLogic::sendEmail()
+{
+    m_state.processPending(false, false);
+}
+
+void MainWindowLogic::deleteEmail()
+{
+    m_state.processPending(true, true);
+}
+
+void MainWindowLogic::testEmail(notify::MailMode mode)
+{
+    if (busy())
+        return;
+    m_testing = true;
+    m_state.setBusy(true);
+    m_state.queue().sendAtOnce(k_testTemplate, mode, true);
+    m_testing = false;
+    m_state.setBusy(false);
+    afterRun(false);
+}
+
+std::string MainWindowLogic::writeReports()
+{
+    AppContext& app = m_state.app();
+    const std::string reportDir = app.settings.value("ReportDir");
+    if (reportDir.empty())
+        return {};
+    std::error_code ec;
+    std::filesystem::create_directories(reportDir, ec);
+    notify::HtmlReportRenderer renderer(app.vars);
+    core::WriteReports(app.entries, reportDir, renderer);
+    return platform::joinPath(reportDir, core::k_htmlReportName);
+}
+
+} // namespace tarnwick::app

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "app/commands.h"
+#include "app/sorting.h"
+#include "app/startup.h"
+#include "core/fieldtable.h"
+#include "notify/emailqueue.h"
+#include "update/updaterun.h"
+
+#include <array>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::app {
+
+class MainState;
+
+// What the window sequences ask of the window around them.
+class WindowHost {
+public:
+    virtual ~WindowHost() = default;
+    // Queues a command; it runs after the current handler has returned.
+    virtual void postCommand(int id) = 0;
+    // Destroys the main window (its destroy step runs), which ends the message loop.
+    virtual void destroyWindow() = 0;
+    virtual void setTitle(const std::string& title) = 0;
+    // The configuration dialog; returns when it closes.
+    virtual void configurationDialog() {}
+    // The installation check; `reinstall` asks for the installation step.
+    virtual void installationCheck(bool /*reinstall*/) {}
+    // The latest known version when it is newer than this program; empty otherwise.
+    virtual std::string newerVersion() const { return {}; }
+};
+
+// Where the window stood when it went.
+struct WindowLayout {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+    int topIndex = 0;
+    std::array<int, core::k_fieldCount> columnWidths{};
+};
+
+// "Tarnwick®", " - " and the organisation when there is one, and the notice of a newer version.
+std::string windowTitle(std::string_view orgName, std::string_view newerVersion);
+// A column's width: the setting's leading integer when it holds text, else
+// (width of "Last Update" + 15) x the field's width factor / 2.
+int columnWidth(std::string_view setting, int widthFactor, int lastUpdateTextWidth);
+// The text the "Unhandled Exception" box shows for an error that escaped a handler.
+std::string unhandledMessage(const std::exception_ptr& error);
+
+extern const char* const k_disclaimerText;
+extern const char* const k_mustConfigureText;
+extern const char* const k_testMailQuestion;
+extern const char* const k_shortcutAddedText;
+
+// The main window without its toolkit, on the window state of MainState: the
+// opening, first showing, closing and destroying sequences, the Configure
+// sequence, sorting, the update and e-mail commands as the window runs them, and
+// the state that enabling reads.
+class MainWindowLogic {
+public:
+    MainWindowLogic(MainState& state, WindowHost& host, StartupState startup, bool autoMode);
+
+    // Opening: reads the data file (its message shown), the operation time-out
+    // and the saved order.
+    void open();
+    // First showing: the title, then Configure on a first run, else the
+    // installation check and, in auto mode, Update All.
+    void firstShowing();
+    // Closing: true when the window may go now. While busy the operation is
+    // cancelled and the window closes once it has ended.
+    bool close();
+    // Destroying: the data file, the rules when changed, the reports, then the
+    // layout and the order into the settings.
+    void destroy(const WindowLayout& layout);
+    // The Configure sequence.
+    void configure();
+
+    // Update All and Update Selected; in auto mode the window closes after Update All.
+    update::RunSummary updateAll();
+    update::RunSummary updateSelected();
+    // File > Send E-Mail and Delete E-Mail, the two Test commands, View Report (returns the report's path).
+    void sendEmail();
+    void deleteEmail();
+    void testEmail(notify::MailMode mode);
+    std::string writeReports();
+
+    // The order after a sort request; false when nothing changed.
+    bool sort(int column, SortKind kind);
+    SortOrder sortOrder() const { return m_sort; }
+    std::string title() const;
+    // The enabling state for the current selection; `focusedFrequency` -1 when no row has the focus.
+    CommandState commandState(int focusedFrequency) const;
+    bool busy() const;
+    // A time-out choice of the window becomes the Timeout setting and the operation time-out.
+    void setTimeoutChoice(int milliseconds);
+
+    bool startupOk() const { return m_startupOk; }
+    bool reinstall() const { return m_reinstall; }
+    const std::string& version() const { return m_version; }
+    MainState& state() { return m_state; }
+
+private:
+    // A close that waited for the run goes ahead; in auto mode `autoClose` closes too.
+    void afterRun(bool autoClose);
+
+    MainState& m_state;
+    WindowHost& m_host;
+    SortOrder m_sort;
+    std::string m_version;
+    bool m_startupOk = false;
+    bool m_reinstall = false;
+    bool m_testing = false; // a test e-mail is being sent
+};
+
+} // namespace tarnwick::app

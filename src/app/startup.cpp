@@ -1,0 +1,106 @@
+#include "app/startup.h"
+
+#include "app/application.h"
+#include "core/fieldtable.h"
+#include "platform/files.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+
+namespace tarnwick::app {
+
+namespace {
+
+std::string dataHome()
+{
+    if (const char* d = std::getenv("XDG_DATA_HOME"); d && *d)
+        return d;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.local/share";
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+StartupPlaces systemPlaces()
+{
+    StartupPlaces places;
+    char buffer[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0)
+        places.programPath.assign(buffer, static_cast<size_t>(n));
+    places.startMenuFolder = dataHome() + "/applications";
+    places.programsFolder = dataHome();
+    places.version = programVersion();
+    return places;
+}
+
+StartupState startApplication(AppContext& app, const StartupPlaces& places)
+{
+    base::AppSettings& settings = app.settings;
+    app.log.write("**Tarnwick start, local date-time %s**\n", app.names.value("NowLocal").value_or("").c_str());
+    app.log.write("**installed date-time %s**\n", app.names.value("InstalledLocal").value_or("").c_str());
+    settings.increment("CountExec");
+    if (settings.value("GUID").empty())
+        settings.setValue("GUID", newGuid());
+
+    StartupState state;
+    state.sortColumn = static_cast<int>(core::fieldByKey(settings.value("SortBy")).value_or(core::FieldId::Frequency));
+    state.sortReversed = settings.number("SortReversed") != 0;
+
+    const std::string logDir = app.logDir();
+    if (!logDir.empty() && fileNameOf(places.programPath).find("_temp") == std::string::npos)
+        platform::removeFile(platform::joinPath(logDir, k_upgradeTempName));
+
+    state.version = places.version;
+    if (state.version != "?.?.??")
+        app.log.write("**version %s**\n", state.version.c_str());
+
+    if (settings.value("ShortcutFolder").empty())
+        settings.setValue("ShortcutFolder", platform::joinPath(places.startMenuFolder, "Markwatch"));
+    if (settings.value("Install").empty()) {
+        settings.setValue("Install", !logDir.empty() ? folderOf(places.programPath)
+                                                     : platform::joinPath(places.programsFolder, "Markwatch"));
+    }
+    return state;
+}
+
+void stopApplication(AppContext& app)
+{
+    app.log.write("**Tarnwick stop, local date-time %s**\n", app.names.value("NowLocal").value_or("").c_str());
+}
+
+std::string newGuid()
+{
+    std::array<unsigned char, 16> bytes{};
+    std::ifstream random("/dev/urandom", std::ios::binary);
+    if (!random.read(reinterpret_cast<char*>(bytes.data()), bytes.size()))
+        return {};
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    std::string out = "{";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            out += '-';
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", bytes[i]);
+        out += hex;
+    }
+    return out + "}";
+}
+
+} // namespace tarnwick::app

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "app/commandline.h"
+
+#include <string>
+
+namespace tarnwick::app {
+
+class AppContext;
+
+// What the program file left behind after an upgrade, in the logging directory.
+constexpr const char* k_upgradeTempName = "Tarnwick_temp";
+
+// Where the desktop keeps things that the start-up defaults are made of.
+struct StartupPlaces {
+    std::string programPath;     // the running program (/proc/self/exe)
+    std::string startMenuFolder; // $XDG_DATA_HOME/applications
+    std::string programsFolder;  // $XDG_DATA_HOME, where programs are installed by default
+    std::string version = "?.?.??";
+};
+
+// The places of this desktop and the version of this build.
+StartupPlaces systemPlaces();
+
+// What the window takes over from the start-up.
+struct StartupState {
+    int sortColumn = 0;
+    bool sortReversed = false;
+    std::string version;
+};
+
+// The application object's start: the start and installation log lines, one more
+// CountExec, a GUID when there is none, the saved sort, the left-over upgrade file
+// removed, the version logged, and the ShortcutFolder and Install defaults.
+StartupState startApplication(AppContext& app, const StartupPlaces& places);
+// The application object's end: the stop line (the settings are stored by their owner).
+void stopApplication(AppContext& app);
+
+// A new GUID in its 38-character registry form: braces, upper-case groups 8-4-4-4-12.
+// Empty when no random bytes can be had.
+std::string newGuid();
+
+} // namespace tarnwick::app

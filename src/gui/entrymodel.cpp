@@ -1,0 +1,113 @@
+#include "gui/entrymodel.h"
+
+#include "core/entrystore.h"
+#include "gui/textconv.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace tarnwick::gui {
+
+namespace {
+
+enum RowIcon { UpToDate, Recent, Error, Due, Never };
+
+} // namespace
+
+EntryModel::EntryModel(core::EntryStore& store, QObject* parent) : QAbstractTableModel(parent), m_store(store)
+{
+    initResources();
+    m_icons = {QIcon(QStringLiteral(":/icons/uptodate.svg")), QIcon(QStringLiteral(":/icons/recent.svg")),
+               QIcon(QStringLiteral(":/icons/error.svg")), QIcon(QStringLiteral(":/icons/due.svg")),
+               QIcon(QStringLiteral(":/icons/never.svg"))};
+}
+
+int EntryModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_store.count();
+}
+
+int EntryModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : core::k_fieldCount;
+}
+
+QIcon EntryModel::rowIcon(const core::Entry& entry) const
+{
+    const int state = entry.stateImage();
+    if (state & 4)
+        return m_icons[Error];
+    if (entry.LastUpdate == 0)
+        return m_icons[Never];
+    if (state & 1)
+        return m_icons[Recent];
+    return m_icons[(state & 2) ? UpToDate : Due];
+}
+
+QVariant EntryModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_store.count())
+        return {};
+    const core::Entry& entry = m_store.at(index.row());
+    const auto field = static_cast<core::FieldId>(index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+        return fromBytes(entry.valueText(field, false));
+    case Qt::DecorationRole:
+        return index.column() == 0 ? QVariant(rowIcon(entry)) : QVariant();
+    case Qt::ToolTipRole:
+        if (index.column() == 0 && !entry.Error.empty())
+            return fromBytes(entry.Error);
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant EntryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= core::k_fieldCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return fromBytes(core::fieldInfo(static_cast<core::FieldId>(section)).columnCaption);
+    if (role == Qt::InitialSortOrderRole)
+        return core::fieldInfo(static_cast<core::FieldId>(section)).defaultDescending ? Qt::DescendingOrder
+                                                                                      : Qt::AscendingOrder;
+    return {};
+}
+
+void EntryModel::rowChanged(int row)
+{
+    if (row < 0 || row >= m_store.count())
+        return;
+    emit dataChanged(index(row, 0), index(row, core::k_fieldCount - 1));
+}
+
+void EntryModel::beginReorder(app::SortOrder order)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    // the same stable order the store sorts by, so that each entry's move is known
+    const auto field = static_cast<core::FieldId>(order.column);
+    const auto& entries = m_store.entries();
+    m_order.resize(entries.size());
+    std::iota(m_order.begin(), m_order.end(), size_t{0});
+    std::stable_sort(m_order.begin(), m_order.end(),
+                     [&](size_t a, size_t b) { return entries[a].sortCompare(field, entries[b], order.reversed) < 0; });
+}
+
+void EntryModel::endReorder()
+{
+    std::vector<int> newRow(m_order.size());
+    for (size_t to = 0; to < m_order.size(); ++to)
+        newRow[m_order[to]] = static_cast<int>(to);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& i : before)
+        after.append(index(newRow[static_cast<size_t>(i.row())], i.column()));
+    changePersistentIndexList(before, after);
+    m_order.clear();
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+} // namespace tarnwick::gui

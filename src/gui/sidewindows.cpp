@@ -1,0 +1,105 @@
+#include "gui/sidewindows.h"
+
+#include "base/settings.h"
+#include "net/flowlog.h"
+
+#include <QFontDatabase>
+#include <QHideEvent>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace tarnwick::gui {
+
+SideWindow::SideWindow(const QString& title, std::string prefix, base::AppSettings& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_prefix(std::move(prefix)), m_settings(settings), m_view(new QPlainTextEdit(this))
+{
+    setWindowTitle(title);
+    m_view->setReadOnly(true);
+    m_view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // the field listing puts a tab after each caption; the longest caption fits before the stop
+    m_view->setTabStopDistance(m_view->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 15);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    resize(640, 420);
+}
+
+void SideWindow::present()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void SideWindow::restore()
+{
+    const long left = m_settings.number(m_prefix + "Left");
+    const long top = m_settings.number(m_prefix + "Top");
+    const long right = m_settings.number(m_prefix + "Right");
+    const long bottom = m_settings.number(m_prefix + "Bottom");
+    if (right - left >= 100 && bottom - top >= 60)
+        setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                    static_cast<int>(bottom - top));
+    m_restoring = true;
+    setVisible(m_settings.number(m_prefix + "Visible") != 0);
+    m_restoring = false;
+}
+
+void SideWindow::storeAndFreeze()
+{
+    storeVisible(isVisible());
+    m_restoring = true; // hiding it as the program ends keeps its visibility for the next start
+    const QRect r = geometry();
+    m_settings.setNumber(m_prefix + "Left", r.left());
+    m_settings.setNumber(m_prefix + "Top", r.top());
+    m_settings.setNumber(m_prefix + "Right", r.left() + r.width());
+    m_settings.setNumber(m_prefix + "Bottom", r.top() + r.height());
+}
+
+void SideWindow::storeVisible(bool visible)
+{
+    if (!m_restoring)
+        m_settings.setNumber(m_prefix + "Visible", visible ? 1 : 0);
+}
+
+void SideWindow::showEvent(QShowEvent* event)
+{
+    storeVisible(true);
+    QWidget::showEvent(event);
+}
+
+void SideWindow::hideEvent(QHideEvent* event)
+{
+    storeVisible(false);
+    QWidget::hideEvent(event);
+}
+
+FlowWindow::FlowWindow(base::AppSettings& settings, QWidget* parent)
+    : SideWindow(QString::fromLatin1("Tarnwick\xAE - TCP/IP Communications"), "TCPIP", settings, parent)
+{
+}
+
+void FlowWindow::appendLine(const QString& line)
+{
+    QScrollBar* bar = view()->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum() - 2;
+    QString text = line;
+    text.remove(QLatin1Char('\r'));
+    if (m_length + text.size() > static_cast<qsizetype>(net::FlowLog::k_textLimit)) {
+        QString kept = view()->toPlainText() + text;
+        kept = kept.right(static_cast<qsizetype>(net::FlowLog::k_textKeep));
+        view()->setPlainText(kept);
+        m_length = kept.size();
+    } else {
+        QTextCursor cursor(view()->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText(text);
+        m_length += text.size();
+    }
+    if (atEnd)
+        bar->setValue(bar->maximum());
+}
+
+} // namespace tarnwick::gui

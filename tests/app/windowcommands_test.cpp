@@ -1,0 +1,178 @@
+#include "app/commandline.h"
+#include "app/commands.h"
+#include "app/mainwindowlogic.h"
+#include "app/sorting.h"
+#include "app/timeout.h"
+#include "core/fieldtable.h"
+#include "tasks/errors.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace tarnwick;
+using namespace tarnwick::app;
+
+TEST(CommandLine, SwitchesAnywhereAndRegistrationOnlyLast)
+{
+    using R = CommandLine::Registration;
+    struct Case {
+        const char* line;
+        bool autoMode;
+        R registration;
+    };
+    const Case cases[] = {
+        {"tarnwick /AUTO", true, R::None},
+        {"tarnwick -auto", true, R::None},
+        {"tarnwick -automatic", false, R::None},
+        {"tarnwick x-auto", false, R::None},
+        {"tarnwick -RegServer -auto", true, R::None},
+        {"tarnwick -auto /regserver", true, R::Register},
+        {"tarnwick -UNREGSERVER", false, R::Unregister},
+        {"tarnwick -RegServer2", false, R::None},
+        {"\"/opt/my programs/-auto\" plain", false, R::None},
+        {"/usr/bin/tarnwick", false, R::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const CommandLine parsed = parseCommandLine(c.line);
+        EXPECT_EQ(parsed.autoMode, c.autoMode);
+        EXPECT_EQ(parsed.registration, c.registration);
+    }
+    const CommandLine quoted = parseCommandLine(joinCommandLine({"/opt/my programs/tarnwick", "-auto", "x"}));
+    EXPECT_EQ(quoted.programPath, "/opt/my programs/tarnwick");
+    EXPECT_EQ(quoted.arguments, "-auto x");
+}
+
+TEST(VersionText, TwoDigitBuild)
+{
+    EXPECT_EQ(versionText(2, 1, 7), "2.1.07");
+    EXPECT_EQ(versionText(4, 12, 123), "4.12.123");
+}
+
+TEST(TimeoutChoices, Texts)
+{
+    const char* const texts[] = {"30 seconds", "1 minutes", "2 minutes", "5 minutes", "10 minutes"};
+    for (size_t i = 0; i < k_timeoutChoices.size(); ++i)
+        EXPECT_EQ(timeoutText(k_timeoutChoices[i]), texts[i]);
+    EXPECT_EQ(timeoutText(59999), "59 seconds");
+}
+
+TEST(SortRequest, KindsAndDirections)
+{
+    const int frequency = 0, reference = 3, statusDate = 8, error = 18;
+    struct Case {
+        SortOrder current;
+        int column;
+        SortKind kind;
+        std::optional<SortOrder> expected;
+    };
+    const Case cases[] = {
+        {{reference, false}, reference, SortKind::HeaderClick, SortOrder{reference, true}},
+        {{reference, true}, reference, SortKind::HeaderClick, SortOrder{reference, false}},
+        {{reference, true}, statusDate, SortKind::HeaderClick, SortOrder{statusDate, false}},
+        {{frequency, false}, frequency, SortKind::Ascending, SortOrder{frequency, true}},
+        {{frequency, true}, frequency, SortKind::Descending, SortOrder{frequency, false}},
+        {{reference, false}, reference, SortKind::Descending, SortOrder{reference, true}},
+        {{reference, false}, reference, SortKind::Ascending, std::nullopt},
+        {{reference, true}, statusDate, SortKind::Column, SortOrder{statusDate, false}},
+        {{reference, false}, reference, SortKind::Column, std::nullopt},
+        {{reference, true}, reference, SortKind::Reapply, SortOrder{reference, true}},
+        {{reference, false}, error, SortKind::HeaderClick, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.current.column << "/" << c.current.reversed << " col " << c.column
+                                        << " kind " << static_cast<int>(c.kind));
+        EXPECT_EQ(sortRequest(c.current, c.column, c.kind), c.expected);
+    }
+}
+
+TEST(CommandEnabling, BySelectionBusyAndPendingMail)
+{
+    struct Case {
+        int id;
+        bool idle0, idle1, idle2, busy1;
+    };
+    const int changeReference = cmd::ChangeColumn + 3, changeLastUpdate = cmd::ChangeColumn + 1;
+    const Case cases[] = {
+        {cmd::SendEmail, true, true, true, false},
+        {cmd::SelectAll, true, true, true, false},
+        {cmd::Add, true, true, true, false},
+        {cmd::UpdateAll, true, true, true, false},
+        {cmd::SortColumn + 5, true, true, true, false},
+        {cmd::About, true, true, true, false},
+        {cmd::Delete, false, true, true, false},
+        {cmd::UpdateSelected, false, true, true, false},
+        {cmd::ViewDetails, false, true, true, false},
+        {cmd::FrequencyNever, false, true, true, false},
+        {changeLastUpdate, false, true, true, false},
+        {changeReference, false, true, false, false},
+        {cmd::ViewWebpage, false, true, false, false},
+        {cmd::Cancel, false, false, false, true},
+        {cmd::Exit, true, true, true, true},
+        {cmd::ViewFlow, true, true, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        EXPECT_EQ(isEnabled(c.id, {false, 0, true}), c.idle0);
+        EXPECT_EQ(isEnabled(c.id, {false, 1, true}), c.idle1);
+        EXPECT_EQ(isEnabled(c.id, {false, 2, true}), c.idle2);
+        EXPECT_EQ(isEnabled(c.id, {true, 1, true}), c.busy1);
+    }
+    EXPECT_FALSE(isEnabled(cmd::DeleteEmail, {false, 1, false}));
+}
+
+TEST(CommandChecks, FrequencySortColumnAndDirection)
+{
+    CommandState s;
+    s.focusedFrequency = 2;
+    s.sortColumn = 0; // Frequency: default descending, so not reversed shows descending
+    EXPECT_TRUE(isChecked(cmd::FrequencyDaily + 2, s));
+    EXPECT_FALSE(isChecked(cmd::FrequencyDaily, s));
+    EXPECT_TRUE(isChecked(cmd::SortColumn, s));
+    EXPECT_TRUE(isChecked(cmd::Descending, s));
+    s.sortReversed = true;
+    EXPECT_TRUE(isChecked(cmd::Ascending, s));
+    s.sortColumn = 3; // Reference: reversed shows descending
+    EXPECT_TRUE(isChecked(cmd::Descending, s));
+    EXPECT_FALSE(isChecked(cmd::SortColumn, s));
+}
+
+TEST(Menus, GeneratedItemsAndPopup)
+{
+    const std::vector<MenuItem> bar = mainMenu();
+    ASSERT_EQ(bar.size(), 8u);
+    const std::vector<MenuItem>& sort = bar[3].children;
+    EXPECT_EQ(sort.size(), 3u + 18u); // Ascending, Descending, separator, a column each but Error
+    EXPECT_EQ(sort[3].id, cmd::SortColumn);
+    EXPECT_EQ(sort[3].text, "By &Frequency");
+    EXPECT_EQ(sort.back().text, "By &Location");
+    EXPECT_EQ(commandInfo(cmd::ChangeColumn + 3)->text, "Change Reference");
+    EXPECT_FALSE(commandInfo(cmd::ChangeColumn + 7));
+    EXPECT_EQ(commandInfo(cmd::Add)->text, "&Add...\tInsert");
+
+    // a changeable column inserts its item before View Details
+    const std::pair<int, std::string> cases[] = {
+        {-1, ""}, {7, ""}, {3, "Change Reference"}, {1, "Change Last Update"}, {0, "&Frequency"}};
+    for (const auto& [column, inserted] : cases) {
+        SCOPED_TRACE(column);
+        const std::vector<MenuItem> items = popupMenu(column);
+        ASSERT_EQ(items.size(), inserted.empty() ? 7u : 8u);
+        if (!inserted.empty()) {
+            EXPECT_EQ(items[6].text, inserted);
+        }
+        EXPECT_EQ(items.back().id, cmd::ViewDetails);
+    }
+    EXPECT_EQ(popupMenu(0)[6].children.size(), 5u);
+}
+
+TEST(WindowTexts, TitleColumnWidthAndUnhandledMessage)
+{
+    EXPECT_EQ(windowTitle("", ""), "Tarnwick\xAE");
+    EXPECT_EQ(windowTitle("Acme", "4.3.001.7"), "Tarnwick\xAE - Acme (v4.3.00 available - use Options|Upgrade)");
+    EXPECT_EQ(columnWidth("", 3, 60), 112);
+    EXPECT_EQ(columnWidth("140px", 3, 60), 140);
+    EXPECT_EQ(unhandledMessage(std::make_exception_ptr(tasks::CAppError("Bad thing."))), "Bad thing.");
+    EXPECT_EQ(unhandledMessage(std::make_exception_ptr(std::out_of_range("range"))), "range");
+    EXPECT_EQ(unhandledMessage(std::make_exception_ptr(42)), "Unknown exception.");
+}

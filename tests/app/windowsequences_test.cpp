@@ -1,0 +1,185 @@
+#include "app/application.h"
+#include "app/mainstate.h"
+#include "app/mainwindowlogic.h"
+#include "app/startup.h"
+#include "net/flowlog.h"
+#include "platform/files.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using namespace tarnwick;
+using namespace tarnwick::app;
+
+namespace {
+
+// A window that records what the sequences ask of it.
+struct RecordingHost final : WindowHost {
+    void postCommand(int id) override { posted.push_back(id); }
+    void destroyWindow() override { destroyed = true; }
+    void setTitle(const std::string& t) override { title = t; }
+    void configurationDialog() override
+    {
+        ++dialogs;
+        if (onDialog)
+            onDialog();
+    }
+    void installationCheck(bool reinstall) override { checks.push_back(reinstall); }
+
+    std::vector<int> posted;
+    bool destroyed = false;
+    std::string title;
+    int dialogs = 0;
+    std::function<void()> onDialog;
+    std::vector<bool> checks;
+};
+
+class WindowSequences : public ::testing::Test {
+protected:
+    WindowSequences() { platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
+    AppContext& context(const std::vector<std::pair<std::string, std::string>>& values)
+    {
+        m_app = std::make_unique<AppContext>(m_dir.file("settings.ini"));
+        for (const auto& [name, value] : values)
+            m_app->settings.setValue(name, value);
+        m_state = std::make_unique<MainState>(*m_app, m_view, m_flow);
+        return *m_app;
+    }
+    MainWindowLogic logic(bool autoMode) { return MainWindowLogic(*m_state, m_host, {}, autoMode); }
+
+    test::TempDir m_dir;
+    test::ScriptedFrontEnd m_view;
+    net::FlowLog m_flow;
+    RecordingHost m_host;
+    std::unique_ptr<AppContext> m_app;
+    std::unique_ptr<MainState> m_state;
+};
+
+} // namespace
+
+TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
+{
+    AppContext& app =
+        context({{"LogDir", m_dir.path()}, {"CountExec", "41"}, {"SortBy", "statusdate"}, {"SortReversed", "2"}});
+    platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
+    StartupPlaces places{"/opt/tw/tarnwick", "/home/u/.local/share/applications", "/home/u/.local/share", "2.1.07"};
+    const StartupState s = startApplication(app, places);
+    EXPECT_EQ(s.sortColumn, 8);
+    EXPECT_TRUE(s.sortReversed);
+    EXPECT_EQ(app.settings.value("CountExec"), "42");
+    EXPECT_TRUE(std::regex_match(app.settings.value("GUID"),
+                                 std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})")));
+    EXPECT_FALSE(platform::fileExists(m_dir.file(k_upgradeTempName)));
+    EXPECT_EQ(app.settings.value("ShortcutFolder"), "/home/u/.local/share/applications/Markwatch");
+    EXPECT_EQ(app.settings.value("Install"), "/opt/tw");
+    const std::string log = platform::readFile(m_dir.file("Tarnwick.log")).value_or("");
+    EXPECT_NE(log.find("**Tarnwick start, local date-time "), std::string::npos);
+    EXPECT_NE(log.find("**version 2.1.07**"), std::string::npos);
+
+    // a second start keeps the GUID; an unknown sort key is column 0; the upgrade copy keeps its file
+    const std::string guid = app.settings.value("GUID");
+    app.settings.setValue("SortBy", "Nonsense");
+    platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
+    places.programPath = m_dir.file("Tarnwick_temp");
+    EXPECT_EQ(startApplication(app, places).sortColumn, 0);
+    EXPECT_EQ(app.settings.value("GUID"), guid);
+    EXPECT_TRUE(platform::fileExists(m_dir.file(k_upgradeTempName)));
+}
+
+TEST_F(WindowSequences, FirstRunWritesNoLogAndInstallsUnderProgramsFolder)
+{
+    AppContext& app = context({});
+    startApplication(app, {"/tmp/x/tarnwick", "/apps", "/data", "?.?.??"});
+    EXPECT_EQ(app.settings.value("Install"), "/data/Markwatch");
+    EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick.log")));
+}
+
+TEST_F(WindowSequences, FirstShowing)
+{
+    struct Case {
+        const char* org;
+        bool autoMode;
+        bool badDataFile;
+        std::vector<int> posted;
+        size_t checks;
+    };
+    const Case cases[] = {
+        {"", true, false, {cmd::Configure}, 0},
+        {"Acme", false, false, {}, 1},
+        {"Acme", true, false, {cmd::UpdateAll}, 1},
+        {"Acme", true, true, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.org << c.autoMode << c.badDataFile);
+        platform::writeFileAtomic(m_dir.file("tradmark.dat"), c.badDataFile ? "99\r\n" : "8\r\n");
+        m_host = {};
+        context({{"OrgName", c.org}, {"LogDir", m_dir.path()}});
+        MainWindowLogic w = logic(c.autoMode);
+        w.open();
+        w.firstShowing();
+        EXPECT_EQ(m_host.destroyed, c.badDataFile);
+        EXPECT_EQ(m_host.posted, c.posted);
+        EXPECT_EQ(m_host.checks.size(), c.checks);
+        if (!c.badDataFile) {
+            EXPECT_EQ(m_host.title, std::string("Tarnwick\xAE") + (*c.org ? std::string(" - ") + c.org : ""));
+        }
+    }
+}
+
+TEST_F(WindowSequences, ConfigureOnFirstRun)
+{
+    struct Case {
+        std::vector<base::Answer> answers;
+        bool fillIn;
+        std::vector<int> posted;
+        int dialogs;
+    };
+    using A = base::Answer;
+    const Case cases[] = {
+        {{A::No}, true, {cmd::Close}, 0},              // the disclaimer refused
+        {{A::Yes, A::Yes}, false, {cmd::Close}, 1},    // left empty, quit
+        {{A::Yes, A::No}, false, {cmd::Configure}, 1}, // left empty, configure again
+        {{A::Yes, A::No}, true, {}, 1},                // filled in; no test e-mail
+    };
+    for (const Case& c : cases) {
+        m_host = {};
+        AppContext& app = context({{"LogDir", m_dir.path()}});
+        m_host.onDialog = [&] {
+            if (c.fillIn)
+                app.settings.setValue("OrgName", "Acme");
+        };
+        for (A a : c.answers)
+            m_view.nextAnswer(a);
+        MainWindowLogic w = logic(false);
+        w.configure();
+        EXPECT_EQ(m_host.posted, c.posted);
+        EXPECT_EQ(m_host.dialogs, c.dialogs);
+        if (c.fillIn && c.dialogs) {
+            EXPECT_TRUE(w.reinstall());
+            ASSERT_EQ(m_host.checks, std::vector<bool>{true});
+            EXPECT_EQ(m_view.boxes.back().text, k_shortcutAddedText);
+            EXPECT_EQ(m_host.title, "Tarnwick\xAE - Acme");
+        }
+    }
+}
+
+TEST_F(WindowSequences, DestroyStoresLayoutAndOrder)
+{
+    AppContext& app = context({{"LogDir", m_dir.path()}, {"OrgName", "Acme"}});
+    MainWindowLogic w = logic(false);
+    w.open();
+    EXPECT_TRUE(w.sort(3, SortKind::HeaderClick));
+    EXPECT_TRUE(w.sort(3, SortKind::HeaderClick));
+    WindowLayout layout{10, 20, 810, 620, 7, {}};
+    layout.columnWidths[3] = 99;
+    w.destroy(layout);
+    EXPECT_EQ(app.settings.value("SortBy"), "Reference");
+    EXPECT_EQ(app.settings.value("SortReversed"), "1");
+    EXPECT_EQ(app.settings.value("Right"), "810");
+    EXPECT_EQ(app.settings.value("TopIndex"), "7");
+    EXPECT_EQ(app.settings.value("ColWidthReference"), "99");
+    EXPECT_TRUE(platform::fileExists(m_dir.file("tradmark.dat")));
+}

@@ -1,0 +1,391 @@
+#include "app/application.h"
+#include "app/commands.h"
+#include "app/mainstate.h"
+#include "app/startup.h"
+#include "core/datafile.h"
+#include "core/entrystore.h"
+#include "core/identifier.h"
+#include "gui/entrymodel.h"
+#include "gui/mainwindow.h"
+#include "gui/textconv.h"
+#include "platform/files.h"
+#include "platform/instancelock.h"
+#include "support/tempdir.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace tarnwick;
+
+extern char** environ;
+
+namespace {
+
+void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "gui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    (void)app;
+}
+
+// Handles events until `done` holds or `ms` have passed; true when it held.
+bool waitFor(const std::function<bool()>& done, int ms = 20000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// The local office simulator on 127.0.0.1; it ends when its standard input closes.
+class Office {
+public:
+    explicit Office(const std::string& dir)
+    {
+        const std::string portFile = dir + "/office.port";
+        int in[2];
+        if (::pipe(in) != 0)
+            std::abort();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_addclose(&actions, in[1]);
+        posix_spawn_file_actions_addopen(&actions, 1, portFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const std::string script = std::string(TARNWICK_SOURCE_DIR) + "/tools/office_simulator.py";
+        const char* args[] = {"/usr/bin/python3", script.c_str(), "serve", "--port", "0",
+                              "--size",           "20",           "--day", "900",    nullptr};
+        posix_spawn(&m_pid, args[0], &actions, nullptr, const_cast<char**>(args), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        m_stdin = in[1];
+        for (int i = 0; i < 200 && port.empty(); ++i) {
+            std::string text = platform::readFile(portFile).value_or("");
+            if (text.find('\n') != std::string::npos)
+                port = text.substr(0, text.find('\n'));
+            else
+                ::usleep(50000);
+        }
+        base = "http://127.0.0.1:" + port;
+    }
+    ~Office()
+    {
+        ::close(m_stdin);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    // The rules whose addresses point at this office.
+    std::string rules() const { return run("rules --base " + base); }
+    void fault(const std::string& serial, const char* kind) const
+    {
+        std::system(("curl -s -o /dev/null '" + base + "/sim/fault?entry=" + serial + "&kind=" + kind + "'").c_str());
+    }
+    std::string run(const std::string& args) const
+    {
+        std::string out;
+        FILE* p = ::popen(
+            ("/usr/bin/python3 " + std::string(TARNWICK_SOURCE_DIR) + "/tools/office_simulator.py " + args).c_str(),
+            "r");
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+            out.append(buffer, n);
+        ::pclose(p);
+        return out;
+    }
+
+    std::string port;
+    std::string base;
+
+private:
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest()
+    {
+        ensureApplication();
+        gui::scriptedAnswers() = {};
+        std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
+        platform::writeFileAtomic(settings(), "");
+    }
+    ~MainWindowTest() override { gui::scriptedAnswers() = {}; }
+
+    std::string settings() const { return m_dir.file("settings.ini"); }
+    std::string logDir() const { return m_dir.file("log"); }
+
+    // Entries with the given application numbers and references in the data file.
+    void writeEntries(const std::vector<std::pair<std::string, std::string>>& entries)
+    {
+        core::EntryStore store;
+        for (const auto& [number, reference] : entries) {
+            core::Entry e;
+            core::setIdentifier(e, number);
+            e.Reference = reference;
+            store.addEntry(e, core::addflags::SkipDuplicateSearch);
+        }
+        store.setLoadOk(true);
+        ASSERT_TRUE(core::saveDataFile(store, logDir()));
+    }
+
+    gui::MainWindow& open(std::vector<std::pair<std::string, std::string>> values, bool autoMode = false)
+    {
+        m_app = std::make_unique<app::AppContext>(settings());
+        m_app->settings.setValue("LogDir", logDir());
+        m_app->settings.setValue("OrgName", "Acme");
+        for (auto& [name, value] : values)
+            m_app->settings.setValue(name, value);
+        m_app->rules.load(logDir()); // the office's rules, never the real office's addresses
+        const app::StartupPlaces places{m_dir.file("bin/tarnwick"), m_dir.path(), m_dir.path(), "1.0.00"};
+        m_window = std::make_unique<gui::MainWindow>(*m_app, app::startApplication(*m_app, places), autoMode);
+        m_window->open();
+        m_window->show();
+        return *m_window;
+    }
+
+    int countFiles(const std::string& prefix) const
+    {
+        int n = 0;
+        for (const auto& f : std::filesystem::directory_iterator(logDir()))
+            n += f.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    }
+
+    test::TempDir m_dir;
+    std::unique_ptr<app::AppContext> m_app;
+    std::unique_ptr<gui::MainWindow> m_window;
+};
+
+} // namespace
+
+TEST(TextConversion, Utf8WhereValidElseLatin1)
+{
+    ensureApplication();
+    EXPECT_EQ(gui::fromBytes("R&D"), QStringLiteral("R&D"));
+    EXPECT_EQ(gui::fromBytes("M\xC3\xBCller"), QStringLiteral("M\u00fcller"));
+    EXPECT_EQ(gui::fromBytes("Tarnwick\xAE - M\xC3\xBCller"), QStringLiteral("Tarnwick\u00ae - M\u00fcller"));
+    EXPECT_EQ(gui::fromBytes("\xE9t\xE9"), QStringLiteral("\u00e9t\u00e9"));
+    EXPECT_EQ(gui::fromBytes("\xED\xA0\x80"), QStringLiteral("\u00ed\u00a0\u0080")); // a lone surrogate is not UTF-8
+}
+
+TEST_F(MainWindowTest, MenusCarryTheTextsAndKeys)
+{
+    writeEntries({{"75000001", "A"}});
+    gui::MainWindow& w = open({});
+    const QList<QAction*> bar = w.menuBar()->actions();
+    QStringList titles;
+    for (QAction* a : bar)
+        titles << a->text();
+    EXPECT_EQ(titles.join(QLatin1Char(' ')), QStringLiteral("&File &Edit &Update &Sort &View &Options &Test &Help"));
+    const std::pair<int, const char*> keys[] = {{app::cmd::SelectAll, "Ctrl+A"},   {app::cmd::Add, "Ins"},
+                                                {app::cmd::Delete, "Del"},         {app::cmd::UpdateSelected, "F5"},
+                                                {app::cmd::UpdateAll, "Shift+F5"}, {app::cmd::Cancel, "Esc"},
+                                                {app::cmd::ViewWebpage, "F9"},     {app::cmd::ViewDetails, "Return"},
+                                                {app::cmd::HelpContents, "F1"}};
+    for (const auto& [id, key] : keys) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(w.action(id));
+        EXPECT_EQ(w.action(id)->shortcut().toString(), QString::fromLatin1(key));
+    }
+    EXPECT_EQ(w.action(app::cmd::Add)->text(), QStringLiteral("&Add...\tInsert"));
+    EXPECT_EQ(w.action(app::cmd::ChangeColumn + 3)->text(), QStringLiteral("&Reference"));
+    EXPECT_EQ(w.action(app::cmd::SortColumn + 8)->text(), QStringLiteral("By Status &Date"));
+}
+
+TEST_F(MainWindowTest, EnablingFollowsSelectionAndBusy)
+{
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
+    gui::MainWindow& w = open({});
+    QAbstractItemModelTester tester(w.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    struct Step {
+        int rows;
+        bool del, reference, webpage;
+    };
+    const Step steps[] = {{0, false, false, false}, {1, true, true, true}, {2, true, false, false}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.rows);
+        w.table()->clearSelection();
+        for (int r = 0; r < s.rows; ++r)
+            w.table()->selectionModel()->select(w.table()->model()->index(r, 0),
+                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        w.refreshActions();
+        EXPECT_EQ(w.action(app::cmd::Delete)->isEnabled(), s.del);
+        EXPECT_EQ(w.action(app::cmd::UpdateSelected)->isEnabled(), s.del);
+        EXPECT_EQ(w.action(app::cmd::ChangeColumn + 3)->isEnabled(), s.reference);
+        EXPECT_EQ(w.action(app::cmd::ViewWebpage)->isEnabled(), s.webpage);
+    }
+    EXPECT_FALSE(w.action(app::cmd::Cancel)->isEnabled());
+}
+
+TEST_F(MainWindowTest, HeaderClicksSortAndKeepTheSelection)
+{
+    writeEntries({{"75000003", "bravo"}, {"75000002", "alpha"}, {"75000001", "charlie"}});
+    gui::MainWindow& w = open({{"SortBy", "Reference"}});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QHeaderView* header = w.table()->horizontalHeader();
+    auto references = [&] {
+        std::string out;
+        for (const core::Entry& e : m_app->entries.entries())
+            out += e.Reference + " ";
+        return out;
+    };
+    EXPECT_EQ(references(), "alpha bravo charlie ");
+    w.table()->selectRow(2); // charlie
+    auto click = [&](int section) {
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2, header->height() / 2));
+    };
+    click(3);
+    EXPECT_EQ(references(), "charlie bravo alpha ");
+    EXPECT_EQ(w.logic().sortOrder(), (app::SortOrder{3, true}));
+    EXPECT_EQ(m_app->entries.at(w.state().selection().at(0)).Reference, "charlie");
+    click(4); // App #, normally ascending
+    EXPECT_EQ(references(), "charlie alpha bravo ");
+    EXPECT_EQ(w.logic().sortOrder(), (app::SortOrder{4, false}));
+    EXPECT_EQ(m_app->entries.at(w.state().selection().at(0)).Reference, "charlie");
+}
+
+TEST_F(MainWindowTest, ReferenceChangeAndDeleteNotify)
+{
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
+    gui::MainWindow& w = open({});
+    w.table()->selectRow(0);
+    gui::scriptedAnswers().inputs.push_back(std::string("R&D"));
+    w.runCommand(app::cmd::ChangeColumn + 3);
+    EXPECT_EQ(w.table()->model()->index(0, 3).data().toString(), QStringLiteral("R&D"));
+    EXPECT_EQ(countFiles("Tarnwick_c"), 1);
+
+    w.table()->selectAll();
+    gui::scriptedAnswers().answers.push_back(base::Answer::Yes);
+    w.runCommand(app::cmd::Delete);
+    EXPECT_EQ(gui::scriptedAnswers().boxes.back(), "Are you sure that you want to delete these entries?");
+    EXPECT_EQ(m_app->entries.count(), 0);
+    EXPECT_EQ(countFiles("Tarnwick_d"), 3);
+    EXPECT_EQ(w.model()->rowCount(), 0);
+}
+
+TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
+{
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"10 minutes", 600000, "10 minutes"}, {"5", 30000, "30 seconds"}, {"", 60000, "1 minutes"}};
+    for (const auto& [stored, ms, shown] : cases) {
+        SCOPED_TRACE(stored);
+        gui::MainWindow& w = open({{"Timeout", stored}});
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
+        EXPECT_EQ(w.state().operationTimeoutMs(), ms);
+        EXPECT_EQ(w.timeoutChoice()->currentText(), QString::fromLatin1(shown));
+    }
+    m_window->timeoutChoice()->setCurrentIndex(4);
+    m_window->operationStart(60);
+    waitFor([&] { return m_app->settings.value("Timeout") == "10 minutes"; }, 2000);
+    m_window->operationEnd();
+    EXPECT_EQ(m_app->settings.value("Timeout"), "10 minutes");
+    EXPECT_EQ(m_window->state().operationTimeoutMs(), 600000);
+}
+
+TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
+{
+    Office office(m_dir.path());
+    ASSERT_FALSE(office.port.empty());
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rules());
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
+    // a box would take this answer and be recorded instead of waiting for a person
+    gui::scriptedAnswers().answers.push_back(base::Answer::No);
+    gui::MainWindow& w = open({}, true);
+    ASSERT_TRUE(waitFor([&] { return w.isDestroyed(); }))
+        << platform::readFile(m_dir.file("log/Tarnwick.log")).value_or("");
+    EXPECT_EQ(gui::scriptedAnswers().boxes, std::vector<std::string>{});
+    for (const core::Entry& e : m_app->entries.entries())
+        EXPECT_NE(e.LastUpdate, 0) << e.Reference;
+}
+
+TEST_F(MainWindowTest, AutoModeWithAFailureShowsTheClosingMessageAndStays)
+{
+    Office office(m_dir.path());
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rules());
+    office.fault("75000002", "500");
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}});
+    gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
+    gui::MainWindow& w = open({}, true);
+    ASSERT_TRUE(waitFor([&] { return !gui::scriptedAnswers().boxes.empty(); }));
+    waitFor([&] { return w.isDestroyed(); }, 1000);
+    EXPECT_FALSE(w.isDestroyed());
+    EXPECT_FALSE(w.state().autoMode());
+}
+
+TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
+{
+    Office office(m_dir.path());
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rules());
+    office.fault("75000001", "silent");
+    writeEntries({{"75000001", "A"}});
+    gui::MainWindow& w = open({});
+    bool closedDuringRun = false;
+    bool enablingWhileBusy = false;
+    QTimer::singleShot(500, &w, [&] {
+        w.refreshActions();
+        enablingWhileBusy = w.action(app::cmd::Cancel)->isEnabled() && !w.action(app::cmd::UpdateAll)->isEnabled() &&
+                            !w.action(app::cmd::Delete)->isEnabled() && !w.table()->isEnabled();
+        w.close();
+        closedDuringRun = w.logic().busy() && !w.isDestroyed();
+    });
+    for (int i = 0; i < 4; ++i)
+        gui::scriptedAnswers().answers.push_back(base::Answer::No);
+    w.runCommand(app::cmd::UpdateAll);
+    EXPECT_TRUE(enablingWhileBusy);
+    EXPECT_TRUE(closedDuringRun);
+    EXPECT_FALSE(w.logic().busy());
+    EXPECT_TRUE(waitFor([&] { return w.isDestroyed(); }, 5000));
+}
+
+TEST_F(MainWindowTest, SecondStartIsRefused)
+{
+    {
+        app::AppContext context(settings());
+        context.settings.setValue("LogDir", logDir());
+    }
+    platform::InstanceLock lock;
+    ASSERT_TRUE(lock.acquire(logDir()));
+    const std::string command = "QT_QPA_PLATFORM=offscreen TARNWICK_ANSWERS=ok TARNWICK_SETTINGS='" + settings() +
+                                "' " + std::string(TARNWICK_GUI_BINARY) + " 2>&1";
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    char buffer[1024];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
+    const int status = ::pclose(p);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(out.find("Only one instance of Tarnwick may be run at a time."), std::string::npos) << out;
+}
