@@ -845,6 +845,15 @@ void MainWindow::setTitle(const std::string& title)
     setWindowTitle(fromBytes(title));
 }
 
+void MainWindow::configurationDialog()
+{
+    // until the configuration dialogs exist: the organisation name, which everything else waits for
+    const std::optional<std::string> name =
+        textInput(base::caption("Configure"), "Organisation name:", m_app.settings.value("OrgName"));
+    if (name)
+        m_app.settings.setValue("OrgName", *name);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (m_destroyed) {

@@ -91,6 +91,7 @@ public:
     void postCommand(int id) override;
     void destroyWindow() override;
     void setTitle(const std::string& title) override;
+    void configurationDialog() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -42,6 +42,7 @@ protected:
     WindowSequences() { platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
     AppContext& context(const std::vector<std::pair<std::string, std::string>>& values)
     {
+        m_state.reset();
         m_app = std::make_unique<AppContext>(m_dir.file("settings.ini"));
         for (const auto& [name, value] : values)
             m_app->settings.setValue(name, value);

@@ -10,6 +10,7 @@
 #include "gui/textconv.h"
 #include "platform/files.h"
 #include "platform/instancelock.h"
+#include "support/office.h"
 #include "support/tempdir.h"
 
 #include <QAbstractItemModelTester>
@@ -26,18 +27,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 using namespace tarnwick;
 
-extern char** environ;
+// what the font library keeps for the life of the process is no leak of ours
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n";
+}
 
 namespace {
 
@@ -65,69 +66,10 @@ bool waitFor(const std::function<bool()>& done, int ms = 20000)
     return true;
 }
 
-// The local office simulator on 127.0.0.1; it ends when its standard input closes.
-class Office {
-public:
-    explicit Office(const std::string& dir)
-    {
-        const std::string portFile = dir + "/office.port";
-        int in[2];
-        if (::pipe(in) != 0)
-            std::abort();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_addclose(&actions, in[1]);
-        posix_spawn_file_actions_addopen(&actions, 1, portFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const std::string script = std::string(TARNWICK_SOURCE_DIR) + "/tools/office_simulator.py";
-        const char* args[] = {"/usr/bin/python3", script.c_str(), "serve", "--port", "0",
-                              "--size",           "20",           "--day", "900",    nullptr};
-        posix_spawn(&m_pid, args[0], &actions, nullptr, const_cast<char**>(args), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        m_stdin = in[1];
-        for (int i = 0; i < 200 && port.empty(); ++i) {
-            std::string text = platform::readFile(portFile).value_or("");
-            if (text.find('\n') != std::string::npos)
-                port = text.substr(0, text.find('\n'));
-            else
-                ::usleep(50000);
-        }
-        base = "http://127.0.0.1:" + port;
-    }
-    ~Office()
-    {
-        ::close(m_stdin);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-    }
-    // The rules whose addresses point at this office.
-    std::string rules() const { return run("rules --base " + base); }
-    void fault(const std::string& serial, const char* kind) const
-    {
-        std::system(("curl -s -o /dev/null '" + base + "/sim/fault?entry=" + serial + "&kind=" + kind + "'").c_str());
-    }
-    std::string run(const std::string& args) const
-    {
-        std::string out;
-        FILE* p = ::popen(
-            ("/usr/bin/python3 " + std::string(TARNWICK_SOURCE_DIR) + "/tools/office_simulator.py " + args).c_str(),
-            "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-        return out;
-    }
-
-    std::string port;
-    std::string base;
-
-private:
-    pid_t m_pid = -1;
-    int m_stdin = -1;
+// The local office simulator at day 900, running for the test.
+struct Office : test::OfficeSimulator {
+    Office() { start(20, 1, 900); }
+    ~Office() { stop(); }
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -160,6 +102,7 @@ protected:
 
     gui::MainWindow& open(std::vector<std::pair<std::string, std::string>> values, bool autoMode = false)
     {
+        m_window.reset();
         m_app = std::make_unique<app::AppContext>(settings());
         m_app->settings.setValue("LogDir", logDir());
         m_app->settings.setValue("OrgName", "Acme");
@@ -316,9 +259,8 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
 
 TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
 {
-    Office office(m_dir.path());
-    ASSERT_FALSE(office.port.empty());
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rules());
+    Office office;
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
     // a box would take this answer and be recorded instead of waiting for a person
     gui::scriptedAnswers().answers.push_back(base::Answer::No);
@@ -332,9 +274,9 @@ TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
 
 TEST_F(MainWindowTest, AutoModeWithAFailureShowsTheClosingMessageAndStays)
 {
-    Office office(m_dir.path());
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rules());
-    office.fault("75000002", "500");
+    Office office;
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    office.setFault("75000002", "500");
     writeEntries({{"75000001", "A"}, {"75000002", "B"}});
     gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
     gui::MainWindow& w = open({}, true);
@@ -346,9 +288,9 @@ TEST_F(MainWindowTest, AutoModeWithAFailureShowsTheClosingMessageAndStays)
 
 TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
 {
-    Office office(m_dir.path());
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rules());
-    office.fault("75000001", "silent");
+    Office office;
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    office.setFault("75000001", "silent");
     writeEntries({{"75000001", "A"}});
     gui::MainWindow& w = open({});
     bool closedDuringRun = false;

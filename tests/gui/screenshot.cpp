@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     save(&window, "main");
 
     // one picture while the run is under way
-    QTimer::singleShot(400, &window, [&] { save(&window, "main-busy"); });
+    QTimer::singleShot(120, &window, [&] { save(&window, "main-busy"); });
     window.runCommand(app::cmd::UpdateAll);
     QApplication::processEvents();
     window.table()->selectRow(1);

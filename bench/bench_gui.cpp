@@ -1,0 +1,142 @@
+// Figures of the desktop program, offscreen: start-up to first paint with
+// 10,000 entries, a sort of 10,000 rows by each column, and the longest stretch
+// the user-interface thread goes without handling events during an update run
+// against the local office simulator (when OFFICE_URL names one).
+//
+// usage: QT_QPA_PLATFORM=offscreen bench_gui [OFFICE_RULES_FILE]
+#include "app/application.h"
+#include "app/commands.h"
+#include "app/startup.h"
+#include "core/datafile.h"
+#include "core/entrystore.h"
+#include "core/fieldtable.h"
+#include "core/identifier.h"
+#include "gui/mainwindow.h"
+#include "platform/files.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QTableView>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+using namespace tarnwick;
+
+namespace {
+
+// Notes the first paint of the entry list.
+class PaintWatch : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint && !painted)
+            painted = true;
+        return false;
+    }
+    bool painted = false;
+};
+
+void writeEntries(const std::string& logDir, int count)
+{
+    std::mt19937 random(7);
+    core::EntryStore store;
+    store.reserve(static_cast<size_t>(count));
+    const char* const words[] = {"HARROW", "KESTREL", "LANTERN", "MERIDIAN", "OSPREY", "SABLE", "UMBRA"};
+    for (int i = 0; i < count; ++i) {
+        core::Entry e;
+        core::setIdentifier(e, std::to_string(75000001 + i));
+        e.Reference = "REF-" + std::to_string(random() % 100000);
+        e.Trademark = std::string(words[random() % 7]) + " " + words[random() % 7];
+        e.Frequency = static_cast<int>(random() % 5);
+        e.LastUpdate = static_cast<int>(40000 + random() % 6000);
+        e.LastChange = static_cast<int>(38000 + random() % 8000);
+        e.StatusDate = std::to_string(1990 + random() % 30) + "-0" + std::to_string(1 + random() % 9) + "-1" +
+                       std::to_string(random() % 10);
+        e.StatusText = random() % 2 ? "Registered." : "Non-final action e-mailed.";
+        e.Owner = "Owner " + std::to_string(random() % 500);
+        e.RegNum = random() % 3 ? std::to_string(3000000 + i) : "";
+        store.addEntry(std::move(e), core::addflags::SkipDuplicateSearch);
+    }
+    store.setLoadOk(true);
+    core::saveDataFile(store, logDir);
+}
+
+double ms(std::chrono::steady_clock::time_point from)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication qt(argc, argv);
+    const std::string dir = std::filesystem::temp_directory_path() / ("tarnwick-bench-gui-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir + "/log/Tarnwick");
+    platform::writeFileAtomic(dir + "/settings.ini", "");
+    const int count = 10000;
+    writeEntries(dir + "/log", count);
+    if (argc > 1)
+        platform::writeFileAtomic(dir + "/log/Tarnwick/rules.txt", platform::readFile(argv[1]).value_or(""));
+
+    {
+        app::AppContext context(dir + "/settings.ini");
+        context.settings.setValue("LogDir", dir + "/log");
+        context.settings.setValue("OrgName", "Bench");
+        context.rules.load(dir + "/log");
+        for (int i = 0; i < 8; ++i)
+            gui::scriptedAnswers().answers.push_back(base::Answer::No);
+
+        const auto start = std::chrono::steady_clock::now();
+        gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false);
+        PaintWatch watch;
+        window.table()->viewport()->installEventFilter(&watch);
+        window.open();
+        window.resize(1280, 700);
+        window.show();
+        while (!watch.painted)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+        std::printf("start-up to first paint, %d entries: %.1f ms\n", count, ms(start));
+
+        std::printf("sort of %d rows by column (header click, then the list painted):\n", count);
+        double worst = 0;
+        for (int column = 0; column < core::k_fieldCount - 1; ++column) {
+            const auto t = std::chrono::steady_clock::now();
+            window.runCommand(app::cmd::HeaderColumn + column);
+            window.table()->viewport()->repaint();
+            const double took = ms(t);
+            worst = std::max(worst, took);
+            std::printf("  %-14s %7.1f ms\n",
+                        std::string(core::fieldInfo(static_cast<core::FieldId>(column)).columnCaption).c_str(), took);
+        }
+        std::printf("  slowest        %7.1f ms\n", worst);
+
+        if (argc > 1) {
+            // the longest gap between two ticks of a 5 ms timer while Update All runs on 200 due entries
+            for (int i = 200; i < context.entries.count(); ++i)
+                context.entries.at(i).Frequency = 4, context.entries.at(i).LastUpdate = 40000;
+            for (int i = 0; i < 200; ++i)
+                context.entries.at(i).LastUpdate = 0;
+            QElapsedTimer since;
+            qint64 longest = 0;
+            QTimer probe;
+            probe.setInterval(5);
+            QObject::connect(&probe, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
+            since.start();
+            probe.start();
+            const auto t = std::chrono::steady_clock::now();
+            window.runCommand(app::cmd::UpdateAll);
+            probe.stop();
+            std::printf("update run of 200 due entries: %.0f ms; longest UI-thread block: %lld ms\n", ms(t),
+                        static_cast<long long>(longest));
+        }
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+}
