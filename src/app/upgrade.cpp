@@ -97,6 +97,12 @@ bool newerVersionAvailable(std::string_view latestKnown, std::string_view runnin
     return latestKnown.substr(0, 6) != runningVersion;
 }
 
+std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion)
+{
+    std::string latest = latestKnownVersion(rules);
+    return !latest.empty() && newerVersionAvailable(latest, runningVersion) ? latest : std::string();
+}
+
 std::string programAddress(const rules::RulesFile& rules)
 {
     std::string address = rules.lookup("location", "appc");

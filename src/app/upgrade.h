@@ -35,6 +35,8 @@ constexpr int k_normalTimeoutMs = 60000;
 std::string latestKnownVersion(const rules::RulesFile& rules);
 // True when the latest known version differs from the running version as text.
 bool newerVersionAvailable(std::string_view latestKnown, std::string_view runningVersion);
+// The title bar's notice: the latest known version when it is newer, else empty.
+std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion);
 // The program's download address: the compressed `appc`, else the plain `app`.
 std::string programAddress(const rules::RulesFile& rules);
 // The host part of an "http://" address (after its first seven characters, up to the next "/").
