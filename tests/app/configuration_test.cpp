@@ -108,21 +108,6 @@ TEST(ConfigurationDialog, PendingEmailLocksTheLoggingDirectoryAndDefaultsFollowT
     }
 }
 
-TEST(ConfigurationDialog, AcceptStoresEverythingAndMakesTheTarnwickSubdirectory)
-{
-    test::TempDir dir;
-    base::AppSettings settings(dir.file("settings.ini"));
-    ConfigValues v = complete(dir);
-    v.password = "pa:ss";
-    test::ScriptedFrontEnd fe;
-    ASSERT_FALSE(acceptConfiguration(v, settings, fe));
-    EXPECT_TRUE(std::filesystem::is_directory(dir.file("Tarnwick")));
-    EXPECT_EQ(settings.value("OrgName"), "Org");
-    EXPECT_EQ(settings.notifyAddresses(), v.notifyAddresses);
-    EXPECT_EQ(settings.plainPassword(), "pa:ss");
-    EXPECT_NE(settings.value("Password"), "pa:ss");
-}
-
 TEST(ConfigurationDialog, DeletingAnAddressMovesTheSelection)
 {
     struct Case {

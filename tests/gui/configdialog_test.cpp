@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using namespace tarnwick;
 
 namespace {
@@ -72,6 +74,7 @@ TEST_F(ConfigDialogTest, AcceptedFieldsAreStoredAndTheTabOrderFollowsTheLabels)
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(settings.value("ReturnAddress"), "me@test");
     EXPECT_EQ(settings.value("LogDir"), dir.path());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("Tarnwick"))); // for the rules and the help
 }
 
 TEST_F(ConfigDialogTest, PendingEmailDisablesTheLoggingDirectory)
