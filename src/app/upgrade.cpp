@@ -129,7 +129,8 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
     InstallationOutcome outcome;
     base::AppSettings& s = app.settings;
     const std::string installed = platform::installedProgramPath(s.value("Install"));
-    if (!core::equalNoCase(runningPath, installed)) {
+    // a program that cannot tell where it runs from copies nothing
+    if (!runningPath.empty() && !core::equalNoCase(runningPath, installed)) {
         const std::string runningDir = directoryOf(runningPath);
         const bool temporaryCopy = runningPath.find("_temp.exe") != std::string::npos;
         bool copy = true;
