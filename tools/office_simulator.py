@@ -356,6 +356,34 @@ async def serve(args):
         await stop
 
 
+# --- program download ---------------------------------------------------------
+# With TARNWICK_SIM_PROGRAM_DIR set, /support/<name> serves the file <name> of that
+# folder (the program "tarnwick.exe", its compressed form "tarnwick.ex_", and their
+# detached signatures "<name>.sig"); a file that is not there is a 404.
+PROGRAM_FILES = ("tarnwick.exe", "tarnwick.ex_", "tarnwick.exe.sig", "tarnwick.ex_.sig")
+_office_route = Office.route
+
+
+def _route_with_program(self, target):
+    folder = os.environ.get("TARNWICK_SIM_PROGRAM_DIR")
+    path = target
+    if path.startswith("http://"):
+        slash = path.find("/", 7)
+        path = path[slash:] if slash >= 0 else "/"
+    path = urllib.parse.urlsplit(path).path
+    name = path[len("/support/"):] if path.startswith("/support/") else ""
+    if folder and name in PROGRAM_FILES:
+        try:
+            with open(os.path.join(folder, name), "rb") as f:
+                return 200, f.read(), None
+        except OSError:
+            return 404, b"<html><body>Not Found</body></html>\r\n", None
+    return _office_route(self, target)
+
+
+Office.route = _route_with_program
+
+
 def main():
     ap = argparse.ArgumentParser(description="A local trademark office.")
     sub = ap.add_subparsers(dest="command", required=True)

@@ -30,5 +30,7 @@ int cmdDetails(const Invocation& inv);
 int cmdUpdate(const Invocation& inv);
 int cmdAuto(const Invocation& inv);
 int cmdRules(const Invocation& inv);
+int cmdInstall(const Invocation& inv);
+int cmdUpgrade(const Invocation& inv);
 
 } // namespace tarnwick::cli

@@ -38,6 +38,8 @@ const Command k_commands[] = {
     {"update", cmdUpdate, "update [--redo] [--yes] [NUMBER...]   update the named entries, or all"},
     {"auto", cmdAuto, "auto                      update all, send the e-mail, write the reports (for cron)"},
     {"rules", cmdRules, "rules use office-xml|built-in   the rules for the office's XML records, or the built-in ones"},
+    {"install", cmdInstall, "install                   write the shortcuts of the installed program"},
+    {"upgrade", cmdUpgrade, "upgrade [--yes]           install a newer signed program named by the rules"},
 };
 
 // The system clock moved on by whole days: TARNWICK_DAYS_AHEAD lets a demo or a

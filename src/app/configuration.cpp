@@ -1,0 +1,235 @@
+#include "app/configuration.h"
+
+#include "base/frontend.h"
+#include "base/settings.h"
+#include "notify/emailqueue.h"
+#include "platform/files.h"
+#include "resources/resources.h"
+
+#include <cctype>
+#include <cerrno>
+#include <sys/stat.h>
+
+namespace tarnwick::app {
+
+const char* const k_configureTitle = "Tarnwick\xAE - Configure";
+const char* const k_advancedTitle = "Tarnwick\xAE - Configure (Advanced)";
+const char* const k_addAddressTitle = "Tarnwick\xAE - Add an E-Mail Notification Address";
+const char* const k_pendingLocksLogDir = "There is pending e-mail to send. You will not be able to change the logging "
+                                         "directory until you send or delete the e-mail.";
+const char* const k_deleteAddressQuestion = "Are you sure that you want to delete this entry?";
+
+namespace {
+
+// The help resources: the page and its figures, by resource name.
+constexpr std::string_view k_helpResources[] = {"HELP_HTML"};
+
+void showMessage(base::FrontEnd& frontEnd, const std::string& text)
+{
+    frontEnd.messageBox(text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+}
+
+std::string withDefault(std::string value, const std::string& install, std::string_view sub)
+{
+    if (value.empty() && !install.empty())
+        value = platform::joinPath(install, sub);
+    return value;
+}
+
+} // namespace
+
+const std::vector<FieldLabel>& configurationLabels()
+{
+    static const std::vector<FieldLabel> labels = {
+        {ConfigField::OrgName, "&Organization Name:"},
+        {ConfigField::SmtpServer, "&SMTP Server:"},
+        {ConfigField::ReturnAddress, "&Return Address:"},
+        {ConfigField::NotifyAddresses, "&E-Mail Notification Addresses:"},
+        {ConfigField::Advanced, "Ad&vanced HTTP and SMTP Settings..."},
+        {ConfigField::ShortcutFolder, "Short&cut Folder:"},
+        {ConfigField::Install, "&Application Directory:"},
+        {ConfigField::LogDir, "&Logging Directory:"},
+        {ConfigField::ReportDir, "&HTML Report Directory:"},
+    };
+    return labels;
+}
+
+ConfigDialogState openConfiguration(const base::AppSettings& settings)
+{
+    ConfigDialogState state;
+    ConfigValues& v = state.values;
+    v.orgName = settings.value("OrgName");
+    v.smtpServer = settings.value("SmtpServer");
+    v.returnAddress = settings.value("ReturnAddress");
+    v.notifyAddresses = settings.notifyAddresses();
+    v.shortcutFolder = settings.value("ShortcutFolder");
+    v.install = settings.value("Install");
+    v.logDir = withDefault(settings.value("LogDir"), v.install, "Log");
+    v.reportDir = withDefault(settings.value("ReportDir"), v.install, "Report");
+    v.proxyServer = settings.value("ProxyServer");
+    v.userName = settings.value("UserName");
+    v.password = settings.plainPassword();
+    // the pending messages live in the logging directory
+    state.logDirLocked =
+        !v.logDir.empty() && platform::fileExists(platform::joinPath(v.logDir, notify::k_pendingListName));
+    return state;
+}
+
+void announceLogDirLock(const ConfigDialogState& state, base::FrontEnd& frontEnd)
+{
+    if (state.logDirLocked)
+        showMessage(frontEnd, k_pendingLocksLogDir);
+}
+
+void addAddress(AddressList& list, const std::string& address)
+{
+    if (address.empty())
+        return;
+    list.addresses.push_back(address);
+    list.selected = static_cast<int>(list.addresses.size()) - 1;
+}
+
+void deleteSelectedAddress(AddressList& list, base::FrontEnd& frontEnd)
+{
+    const int count = static_cast<int>(list.addresses.size());
+    if (list.selected < 0 || list.selected >= count)
+        return;
+    if (frontEnd.messageBox(k_deleteAddressQuestion, base::caption(), base::Buttons::YesNo, base::Answer::No) !=
+        base::Answer::Yes)
+        return;
+    list.addresses.erase(list.addresses.begin() + list.selected);
+    if (list.selected >= count - 1)
+        list.selected = count - 2;
+}
+
+bool directoryUsable(const std::string& dir)
+{
+    const std::string path = platform::joinPath(dir, "xxyyzzww.tmp");
+    if (!platform::writeFileAtomic(path, "ABCD"))
+        return false;
+    const std::optional<std::string> back = platform::readFile(path);
+    const bool removed = platform::removeFile(path);
+    return back && *back == "ABCD" && removed;
+}
+
+bool createDirectoryLevels(const std::string& dir)
+{
+    for (size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1))
+        ::mkdir(dir.substr(0, slash).c_str(), 0777);
+    ::mkdir(dir.c_str(), 0777);
+    return directoryUsable(dir);
+}
+
+std::string directoryTest(const std::string& dir, std::string_view word, std::string_view label,
+                          base::FrontEnd& frontEnd)
+{
+    std::string message;
+    if (dir.empty()) {
+        message = "Please enter a directory for storing the " + std::string(word) + ".";
+    } else if (!directoryUsable(dir)) {
+        const std::string question = std::string(label) + " does not exist. Do you want it created?";
+        if (frontEnd.messageBox(question, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
+                base::Answer::Yes &&
+            createDirectoryLevels(dir))
+            return {};
+        message = std::string(label) + " was not created.";
+    } else {
+        return {};
+    }
+    showMessage(frontEnd, message);
+    return message;
+}
+
+std::optional<CheckFailure> checkConfiguration(const ConfigValues& v, base::FrontEnd& frontEnd)
+{
+    struct Required {
+        bool missing;
+        ConfigField field;
+        const char* message;
+    };
+    const Required required[] = {
+        {v.orgName.empty(), ConfigField::OrgName, "Please enter an organization name."},
+        {v.smtpServer.empty(), ConfigField::SmtpServer, "Please enter an SMTP server name. (like mail.example.com)"},
+        {v.returnAddress.empty(), ConfigField::ReturnAddress,
+         "Please enter a E-Mail return address. (like you@example.com)"},
+        {v.notifyAddresses.empty(), ConfigField::NotifyAddresses,
+         "Please enter at least one E-Mail notification address. (like you@example.com)"},
+    };
+    for (const Required& r : required) {
+        if (r.missing) {
+            showMessage(frontEnd, r.message);
+            return CheckFailure{r.field, r.message};
+        }
+    }
+    struct Directory {
+        const std::string& path;
+        ConfigField field;
+        std::string_view word;
+        std::string_view label;
+    };
+    const Directory directories[] = {
+        {v.shortcutFolder, ConfigField::ShortcutFolder, "shortcuts", "Shortcuts folder"},
+        {v.install, ConfigField::Install, "application", "Application directory"},
+        {v.logDir, ConfigField::LogDir, "logged data", "Logging directory"},
+        {v.reportDir, ConfigField::ReportDir, "report", "Report directory"},
+    };
+    for (const Directory& d : directories) {
+        std::string message = directoryTest(d.path, d.word, d.label, frontEnd);
+        if (!message.empty())
+            return CheckFailure{d.field, std::move(message)};
+    }
+    return std::nullopt;
+}
+
+std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::AppSettings& settings,
+                                                base::FrontEnd& frontEnd)
+{
+    if (std::optional<CheckFailure> failure = checkConfiguration(v, frontEnd))
+        return failure;
+    // the rules file and the help pages live there
+    ::mkdir(platform::joinPath(v.logDir, "Tarnwick").c_str(), 0777);
+    settings.setNotifyAddresses(v.notifyAddresses);
+    settings.setValue("OrgName", v.orgName);
+    settings.setValue("SmtpServer", v.smtpServer);
+    settings.setValue("ReturnAddress", v.returnAddress);
+    settings.setValue("ShortcutFolder", v.shortcutFolder);
+    settings.setValue("Install", v.install);
+    settings.setValue("LogDir", v.logDir);
+    settings.setValue("ReportDir", v.reportDir);
+    settings.setValue("ProxyServer", v.proxyServer);
+    settings.setValue("UserName", v.userName);
+    settings.setPlainPassword(v.password);
+    return std::nullopt;
+}
+
+std::string helpFileName(std::string_view resourceName)
+{
+    std::string name;
+    name.reserve(resourceName.size());
+    for (char c : resourceName)
+        name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t last = name.rfind('_');
+    if (last != std::string::npos)
+        name[last] = '.';
+    return name;
+}
+
+std::optional<std::string> writeHelp(const std::string& logDir)
+{
+    if (logDir.empty())
+        return std::nullopt;
+    const std::string dir = platform::joinPath(logDir, "Tarnwick");
+    ::mkdir(dir.c_str(), 0777);
+    std::string page;
+    for (std::string_view name : k_helpResources) {
+        const std::optional<std::string_view> bytes = resources::text(name);
+        const std::string path = platform::joinPath(dir, helpFileName(name));
+        if (!bytes || !platform::writeFileAtomic(path, *bytes))
+            return std::nullopt;
+        if (name == "HELP_HTML")
+            page = path;
+    }
+    return page;
+}
+
+} // namespace tarnwick::app

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::base {
+class AppSettings;
+class FrontEnd;
+} // namespace tarnwick::base
+
+namespace tarnwick::app {
+
+// The fields of the configuration dialog in tab order.
+enum class ConfigField {
+    OrgName,
+    SmtpServer,
+    ReturnAddress,
+    NotifyAddresses,
+    Advanced,
+    ShortcutFolder,
+    Install,
+    LogDir,
+    ReportDir,
+};
+
+struct FieldLabel {
+    ConfigField field;
+    std::string_view label;
+};
+
+// The configuration dialog's labels in tab order ("&" marks the mnemonic).
+const std::vector<FieldLabel>& configurationLabels();
+
+extern const char* const k_configureTitle;        // "Tarnwick® - Configure"
+extern const char* const k_advancedTitle;         // "Tarnwick® - Configure (Advanced)"
+extern const char* const k_addAddressTitle;       // "Tarnwick® - Add an E-Mail Notification Address"
+extern const char* const k_pendingLocksLogDir;    // shown when pending e-mail pins the logging directory
+extern const char* const k_deleteAddressQuestion; // "Are you sure that you want to delete this entry?"
+
+// The advanced dialog's groups and labels, and the add-address dialog's label.
+namespace advancedlabels {
+constexpr std::string_view ProxyGroup = "HTTP Proxy";
+constexpr std::string_view ProxyServer = "&Server:";
+constexpr std::string_view AuthGroup = "SMTP Authentication";
+constexpr std::string_view UserName = "&User Name:";
+constexpr std::string_view Password = "&Password:";
+constexpr std::string_view AddAddress = "&Address:";
+} // namespace advancedlabels
+
+// What the two dialogs edit. The password is the plain text; it is stored in its stored form.
+struct ConfigValues {
+    std::string orgName;
+    std::string smtpServer;
+    std::string returnAddress;
+    std::vector<std::string> notifyAddresses;
+    std::string shortcutFolder;
+    std::string install;
+    std::string logDir;
+    std::string reportDir;
+    std::string proxyServer;
+    std::string userName;
+    std::string password;
+};
+
+// The dialog's opening state: the values from the settings, the logging and report
+// directories defaulting to the application directory followed by "/Log" and "/Report";
+// `logDirLocked` when pending e-mail lives in the logging directory.
+struct ConfigDialogState {
+    ConfigValues values;
+    bool logDirLocked = false;
+};
+ConfigDialogState openConfiguration(const base::AppSettings& settings);
+
+// Shows the pending-e-mail message when the logging directory is locked.
+void announceLogDirLock(const ConfigDialogState& state, base::FrontEnd& frontEnd);
+
+// The notification address list of the dialog with its selection (-1 none).
+struct AddressList {
+    std::vector<std::string> addresses;
+    int selected = -1;
+};
+// A non-empty address is appended (and selected).
+void addAddress(AddressList& list, const std::string& address);
+// Asks first; on Yes removes the selected address, the selection staying at its
+// position or moving to the one before when the last was removed.
+void deleteSelectedAddress(AddressList& list, base::FrontEnd& frontEnd);
+
+// A failed check: the field that gets the focus.
+struct CheckFailure {
+    ConfigField field;
+    std::string message;
+};
+
+// The checks of Accept, in their order; the first failure is shown (titled
+// "Tarnwick®") and returned. The directory test may create directories after asking.
+std::optional<CheckFailure> checkConfiguration(const ConfigValues& values, base::FrontEnd& frontEnd);
+
+// Accept: the checks, then the "Tarnwick" subdirectory of the logging directory,
+// then every value stored. Nothing is stored when a check fails.
+std::optional<CheckFailure> acceptConfiguration(const ConfigValues& values, base::AppSettings& settings,
+                                                base::FrontEnd& frontEnd);
+
+// True when a scratch file can be created in `dir`, written, read back equal and deleted.
+bool directoryUsable(const std::string& dir);
+// Creates every directory along `dir` in turn, then `dir`; true when it is usable afterwards.
+bool createDirectoryLevels(const std::string& dir);
+// The directory test: empty text when `dir` is usable (perhaps after creating it on
+// the user's Yes), else the message (already shown).
+std::string directoryTest(const std::string& dir, std::string_view word, std::string_view label,
+                          base::FrontEnd& frontEnd);
+
+// The help: every help resource written into the "Tarnwick" subdirectory of the
+// logging directory. Returns the path of "help.html", or none when it could not be written.
+std::optional<std::string> writeHelp(const std::string& logDir);
+// The file name of a help resource: lower case, the last "_" turned into "." ("HELP_HTML" gives "help.html").
+std::string helpFileName(std::string_view resourceName);
+
+} // namespace tarnwick::app

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "notify/servicereports.h"
+
+#include <optional>
+#include <string>
+
+namespace tarnwick::app {
+
+class MainState;
+
+// Help > Report Problem on the window state: the advice, the rules download, the
+// description, the message shown before it goes, the sending and its result.
+notify::ProblemReportResult reportProblem(MainState& state, notify::MessagePreview& preview);
+
+// Help Contents and the dialogs' Help buttons: writes the help into the "Tarnwick"
+// subdirectory of the logging directory and returns the page to open; none after
+// the reason was shown.
+std::optional<std::string> helpPage(MainState& state);
+
+} // namespace tarnwick::app

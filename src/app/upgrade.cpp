@@ -1,0 +1,281 @@
+#include "app/upgrade.h"
+
+#include "app/application.h"
+#include "app/mainstate.h"
+#include "base/frontend.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "core/text.h"
+#include "net/flowlog.h"
+#include "net/httpget.h"
+#include "notify/servicereports.h"
+#include "platform/files.h"
+#include "platform/lzexpand.h"
+#include "platform/signature.h"
+#include "rules/rulesfile.h"
+#include "tasks/errors.h"
+
+#include <filesystem>
+
+namespace tarnwick::app {
+
+const char* const k_latestVersionText = "You are using the latest version available.";
+const char* const k_downloadQuestion = "Do you want to download and install the latest version?";
+const char* const k_copyFailedText = "Couldn't copy the application exe file to the new application directory.";
+const char* const k_notSignedText = "The downloaded program is not signed by the distributor.";
+const char* const k_downloadCopyFailedText = "Couldn't properly copy downloaded file.";
+
+namespace {
+
+// The two web sites whose links sit beside the program's shortcuts.
+const std::vector<platform::WebLink>& webLinks()
+{
+    static const std::vector<platform::WebLink> links = {
+        {"Tarnwick Web Site", "http://www.tarnwick.example/"},
+        {"Brenlow Patent Law Firm", "http://www.brenlow.example/"},
+    };
+    return links;
+}
+
+std::string directoryOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// Passes the window's cancel on to a download, except a cancel reason left over
+// from an earlier operation (the window resets it only for its own operations).
+class DownloadHost final : public tasks::TaskHost {
+public:
+    explicit DownloadHost(MainState& state) : m_state(state), m_stale(state.cancelReason()) {}
+    bool cancelRequested() const override
+    {
+        const int reason = m_state.cancelReason();
+        return reason != 0 && reason != m_stale;
+    }
+    void dispatch(int maxWaitMs) override { m_state.dispatch(maxWaitMs); }
+    void setRunningTask(tasks::Cancellable* task) override { m_state.setRunningTask(task); }
+    void wake() override { m_state.wake(); }
+
+private:
+    MainState& m_state;
+    int m_stale;
+};
+
+// Fetches one address as raw bytes; returns the error text (empty on success).
+std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& address, bool direct, std::string& body)
+{
+    std::vector<net::HttpRequest> requests;
+    net::HttpRequest& r = requests.emplace_back(&state.flowLog(), "HttpGet(0): ", true);
+    r.userAgent = "Tarnwick";
+    net::setRequestUrl(r, address,
+                       direct ? std::string_view() : std::string_view(state.app().settings.value("ProxyServer")));
+    const int timeoutMs = state.operationTimeoutMs();
+    std::string error;
+    state.operationStart(timeoutMs / 1000);
+    try {
+        std::vector<std::string> pages = net::runPageFetchTask(host, std::move(requests), timeoutMs);
+        body = pages.empty() ? std::string() : std::move(pages.front());
+    } catch (const tasks::CAppError& e) {
+        error = e.message();
+    } catch (...) {
+        error = "Unknown error.";
+    }
+    state.operationEnd();
+    return error;
+}
+
+} // namespace
+
+std::string latestKnownVersion(const rules::RulesFile& rules)
+{
+    return rules.version().substr(0, 6);
+}
+
+bool newerVersionAvailable(std::string_view latestKnown, std::string_view runningVersion)
+{
+    return latestKnown.substr(0, 6) != runningVersion;
+}
+
+std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion)
+{
+    std::string latest = latestKnownVersion(rules);
+    return !latest.empty() && newerVersionAvailable(latest, runningVersion) ? latest : std::string();
+}
+
+std::string programAddress(const rules::RulesFile& rules)
+{
+    std::string address = rules.lookup("location", "appc");
+    return address.empty() ? rules.lookup("location", "app") : address;
+}
+
+std::string addressHost(std::string_view address)
+{
+    if (address.size() <= 7)
+        return {};
+    const std::string_view rest = address.substr(7);
+    return std::string(rest.substr(0, rest.find('/')));
+}
+
+std::string writeProgramShortcuts(const base::AppSettings& settings)
+{
+    return platform::writeShortcuts(
+        {settings.value("ShortcutFolder"), platform::installedProgramPath(settings.value("Install")), webLinks()});
+}
+
+InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd, const std::string& runningPath,
+                                      bool reinstall, const platform::Pause& pause)
+{
+    InstallationOutcome outcome;
+    base::AppSettings& s = app.settings;
+    const std::string installed = platform::installedProgramPath(s.value("Install"));
+    // a program that cannot tell where it runs from copies nothing
+    if (!runningPath.empty() && !core::equalNoCase(runningPath, installed)) {
+        const std::string runningDir = directoryOf(runningPath);
+        const bool temporaryCopy = runningPath.find("_temp.exe") != std::string::npos;
+        bool copy = true;
+        if (!reinstall && !temporaryCopy) {
+            const std::string question = "You are running " + runningPath + "\nPreviously you ran " + installed +
+                                         "\n\nDo you want to overwrite the previous copy of Tarnwick.exe?\n\nIf you "
+                                         "choose NO the Application Directory will be changed to " +
+                                         runningDir + ".";
+            const base::Answer answer =
+                frontEnd.messageBox(question, base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
+            if (answer == base::Answer::Cancel) {
+                outcome.closeWindow = true;
+                return outcome;
+            }
+            if (answer == base::Answer::No) {
+                s.setValue("Install", runningDir);
+                copy = false;
+            }
+        }
+        if (copy) {
+            std::error_code ec;
+            std::filesystem::create_directories(s.value("Install"), ec);
+            const std::string error = platform::replaceProgram(
+                runningPath, installed, temporaryCopy ? platform::k_temporaryCopyAttempts : platform::CopyAttempts{},
+                pause);
+            if (error.empty() || temporaryCopy) {
+                outcome.restart = true;
+            }
+            if (!error.empty()) {
+                app.log.write("Copy '%s' -> '%s': %s\n", runningPath.c_str(), installed.c_str(), error.c_str());
+                frontEnd.messageBox(k_copyFailedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+                if (!temporaryCopy) {
+                    s.setValue("Install", runningDir);
+                    outcome.postConfigure = true;
+                }
+            }
+        }
+    }
+    s.writeAll();
+    const std::string program = platform::installedProgramPath(s.value("Install"));
+    const std::string error = writeProgramShortcuts(s);
+    if (!error.empty())
+        app.log.write("Shortcuts not written: %s\n", error.c_str());
+    if (outcome.restart)
+        outcome.program = program;
+    return outcome;
+}
+
+UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion, UpgradeTarget target, bool ask)
+{
+    UpgradeOutcome outcome;
+    AppContext& app = state.app();
+    if (state.busy())
+        return outcome;
+    state.downloadRules();
+    const std::string latest = latestKnownVersion(app.rules);
+    if (!newerVersionAvailable(latest, runningVersion)) {
+        state.messageBox(k_latestVersionText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        outcome.kind = UpgradeOutcome::Kind::Latest;
+        return outcome;
+    }
+    if (ask && state.messageBox(k_downloadQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) !=
+                   base::Answer::Yes) {
+        outcome.kind = UpgradeOutcome::Kind::Declined;
+        return outcome;
+    }
+
+    const std::string address = programAddress(app.rules);
+    const bool direct = app.rules.directDownload();
+    const int savedTimeout = state.operationTimeoutMs();
+    state.setOperationTimeoutMs(k_downloadTimeoutMs);
+    state.setBusy(true);
+    state.runStart("from " + addressHost(address), 2);
+    state.statusLine("Download Tarnwick.exe v" + latest);
+    DownloadHost host(state);
+    std::string program;
+    std::string signature;
+    std::string error = fetchRaw(state, host, address, direct, program);
+    std::string signatureError;
+    if (error.empty()) {
+        state.runPosition(1);
+        signatureError = fetchRaw(state, host, address + ".sig", direct, signature);
+    }
+    state.statusLine({});
+    state.runEnd();
+    state.setBusy(false);
+    state.setOperationTimeoutMs(savedTimeout);
+
+    auto fail = [&](const std::string& text, const char* title) {
+        base::errorReport(app.log, state, text, title);
+        outcome.kind = UpgradeOutcome::Kind::Failed;
+        outcome.error = text.starts_with('!') ? text.substr(1) : text;
+        return outcome;
+    };
+    if (!error.empty())
+        return fail(error, "Download Failed");
+
+    const std::string dir = app.logDir();
+    const std::string tmp = platform::joinPath(dir, k_downloadTempName);
+    const std::string exe = platform::joinPath(dir, k_downloadProgramName);
+    platform::removeFile(tmp);
+    platform::removeFile(exe);
+    long long length = 0;
+    const bool copied = !dir.empty() && platform::writeFileAtomic(tmp, program) &&
+                        platform::lzExpandFile(tmp, exe, length).empty() && length > 0;
+    platform::removeFile(tmp);
+    if (!copied) {
+        platform::removeFile(exe);
+        return fail(k_downloadCopyFailedText, "Copy failed.");
+    }
+    // only a program signed by the distributor is ever started or installed
+    const std::string verdict = signatureError.empty()
+                                    ? platform::verifyFileSignature(exe, signature, platform::distributorKey())
+                                    : signatureError;
+    if (!verdict.empty()) {
+        app.log.write("Signature '%s': %s\n", address.c_str(), verdict.c_str());
+        platform::removeFile(exe);
+        return fail(k_notSignedText, "Download Failed");
+    }
+
+    if (target == UpgradeTarget::InstalledProgram) {
+        const std::string installed = platform::installedProgramPath(app.settings.value("Install"));
+        std::error_code ec;
+        std::filesystem::create_directories(app.settings.value("Install"), ec);
+        const std::string copyError = platform::replaceProgram(exe, installed);
+        platform::removeFile(exe);
+        if (!copyError.empty()) {
+            app.log.write("Copy '%s': %s\n", installed.c_str(), copyError.c_str());
+            return fail(k_copyFailedText, "Copy failed.");
+        }
+        outcome.program = installed;
+    } else {
+        outcome.program = exe;
+    }
+    notify::sendUpgradeReport(state.queue());
+    outcome.kind = UpgradeOutcome::Kind::Downloaded;
+    return outcome;
+}
+
+bool autoStartAllowed(AppContext& app, bool autoMode)
+{
+    if (!autoMode || !app.settings.value("OrgName").empty())
+        return true;
+    app.log.write("Auto mode: Tarnwick is not configured (no organization name); nothing was done\n");
+    return false;
+}
+
+} // namespace tarnwick::app

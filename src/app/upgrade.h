@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/install.h"
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick::base {
+class AppSettings;
+class FrontEnd;
+} // namespace tarnwick::base
+namespace tarnwick::rules {
+class RulesFile;
+}
+
+namespace tarnwick::app {
+
+class AppContext;
+class MainState;
+
+extern const char* const k_latestVersionText; // "You are using the latest version available."
+extern const char* const k_downloadQuestion;  // "Do you want to download and install the latest version?"
+extern const char* const k_copyFailedText; // "Couldn't copy the application exe file to the new application directory."
+extern const char* const k_notSignedText;  // "The downloaded program is not signed by the distributor."
+extern const char* const k_downloadCopyFailedText; // "Couldn't properly copy downloaded file."
+
+// The temporary files of a download, in the logging directory.
+constexpr std::string_view k_downloadTempName = "Tarnwick_temp.tmp";
+constexpr std::string_view k_downloadProgramName = "Tarnwick_temp.exe";
+// The time-out of the program download; the window's own is restored afterwards.
+constexpr int k_downloadTimeoutMs = 500000;
+constexpr int k_normalTimeoutMs = 60000;
+
+// The latest known version: the first six characters of the rules' version text.
+std::string latestKnownVersion(const rules::RulesFile& rules);
+// True when the latest known version differs from the running version as text.
+bool newerVersionAvailable(std::string_view latestKnown, std::string_view runningVersion);
+// The title bar's notice: the latest known version when it is newer, else empty.
+std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion);
+// The program's download address: the compressed `appc`, else the plain `app`.
+std::string programAddress(const rules::RulesFile& rules);
+// The host part of an "http://" address (after its first seven characters, up to the next "/").
+std::string addressHost(std::string_view address);
+
+// (Re)writes the shortcuts of the installed program (`Install` + "/tarnwick") and the
+// two web-site links into the shortcut folder; returns the error text.
+std::string writeProgramShortcuts(const base::AppSettings& settings);
+
+// What the installation check decided; the window carries it out.
+struct InstallationOutcome {
+    bool closeWindow = false;   // Cancel: the main window closes
+    bool postConfigure = false; // the copy failed for a copy the user started
+    bool restart = false;       // release the lock, destroy the window, start `program`
+    std::string program;        // the installed program path
+};
+
+// The installation check: the three-way question when this program runs from
+// elsewhere, the copy over the installed program (retried for a temporary copy),
+// the settings and shortcuts. `runningPath` is the running program path.
+InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd, const std::string& runningPath,
+                                      bool reinstall, const platform::Pause& pause = {});
+
+// What the Upgrade command came to.
+struct UpgradeOutcome {
+    enum class Kind { Latest, Declined, Failed, Downloaded };
+    Kind kind = Kind::Failed;
+    std::string error;   // Failed: the reported text
+    std::string program; // Downloaded: the checked program file (the temporary copy, or the installed one)
+};
+
+// How the Upgrade command ends after a good download.
+enum class UpgradeTarget {
+    TemporaryCopy,    // the desktop program: the window starts the temporary copy, which installs itself
+    InstalledProgram, // headless: the installed program is replaced at once and nothing is started
+};
+
+// The Upgrade command on the window state: the rules download, the newer-version
+// test and question, the download with its signature, the expansion, the signature
+// check and the upgrade report. `ask` false answers the question with Yes.
+UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion, UpgradeTarget target, bool ask = true);
+
+// A -auto start without an organisation name: logs why; the caller exits with 1.
+// True when the start may go on.
+bool autoStartAllowed(AppContext& app, bool autoMode);
+
+} // namespace tarnwick::app

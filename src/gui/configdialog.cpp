@@ -1,0 +1,249 @@
+#include "gui/configdialog.h"
+
+#include "base/settings.h"
+#include "gui/textconv.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tarnwick::gui {
+
+namespace {
+
+QString label(std::string_view text)
+{
+    return fromBytes(text);
+}
+
+QLineEdit* lineEdit(const std::string& value, QWidget* parent)
+{
+    auto* edit = new QLineEdit(fromBytes(value), parent);
+    edit->setMinimumWidth(320);
+    return edit;
+}
+
+// OK, Cancel and (when `help` is set) Help.
+QDialogButtonBox* buttons(QDialog* dialog, const std::function<void()>& help)
+{
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    if (help) {
+        box->addButton(QDialogButtonBox::Help);
+        QObject::connect(box, &QDialogButtonBox::helpRequested, dialog, [help] { help(); });
+    }
+    QObject::connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return box;
+}
+
+} // namespace
+
+ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
+                           QWidget* parent)
+    : QDialog(parent), m_settings(settings), m_frontEnd(frontEnd), m_help(std::move(help)),
+      m_state(app::openConfiguration(settings))
+{
+    setWindowTitle(fromBytes(app::k_configureTitle));
+    const app::ConfigValues& v = m_state.values;
+    m_org = lineEdit(v.orgName, this);
+    m_smtp = lineEdit(v.smtpServer, this);
+    m_return = lineEdit(v.returnAddress, this);
+    m_addresses = new QComboBox(this);
+    auto* add = new QPushButton(QStringLiteral("&Add..."), this);
+    auto* del = new QPushButton(QStringLiteral("&Delete"), this);
+    auto* advancedButton = new QPushButton(this);
+    m_shortcuts = lineEdit(v.shortcutFolder, this);
+    m_install = lineEdit(v.install, this);
+    m_logDir = lineEdit(v.logDir, this);
+    m_reportDir = lineEdit(v.reportDir, this);
+    m_logDir->setEnabled(!m_state.logDirLocked);
+
+    auto* addressRow = new QHBoxLayout;
+    addressRow->addWidget(m_addresses, 1);
+    addressRow->addWidget(add);
+    addressRow->addWidget(del);
+
+    m_fields = {{app::ConfigField::OrgName, m_org},           {app::ConfigField::SmtpServer, m_smtp},
+                {app::ConfigField::ReturnAddress, m_return},  {app::ConfigField::NotifyAddresses, m_addresses},
+                {app::ConfigField::Advanced, advancedButton}, {app::ConfigField::ShortcutFolder, m_shortcuts},
+                {app::ConfigField::Install, m_install},       {app::ConfigField::LogDir, m_logDir},
+                {app::ConfigField::ReportDir, m_reportDir}};
+
+    auto* form = new QFormLayout;
+    QWidget* previous = nullptr;
+    for (const app::FieldLabel& f : app::configurationLabels()) {
+        QWidget* w = m_fields.at(f.field);
+        if (f.field == app::ConfigField::Advanced) {
+            advancedButton->setText(label(f.label));
+            form->addRow(QString(), advancedButton);
+        } else if (f.field == app::ConfigField::NotifyAddresses) {
+            form->addRow(label(f.label), addressRow);
+        } else {
+            form->addRow(label(f.label), w);
+        }
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+        if (f.field == app::ConfigField::NotifyAddresses) {
+            setTabOrder(m_addresses, add);
+            setTabOrder(add, del);
+            previous = del;
+        }
+    }
+    // the mnemonic of a label focuses its field; the address row's label focuses the list
+    if (auto* l = qobject_cast<QLabel*>(form->labelForField(addressRow)))
+        l->setBuddy(m_addresses);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons(this, m_help));
+
+    refreshAddresses(v.notifyAddresses.empty() ? -1 : 0);
+    connect(add, &QPushButton::clicked, this, &ConfigDialog::addAddress);
+    connect(del, &QPushButton::clicked, this, &ConfigDialog::deleteAddress);
+    connect(advancedButton, &QPushButton::clicked, this, &ConfigDialog::advanced);
+}
+
+void ConfigDialog::refreshAddresses(int selected)
+{
+    m_addresses->clear();
+    for (const std::string& a : m_state.values.notifyAddresses)
+        m_addresses->addItem(fromBytes(a));
+    m_addresses->setCurrentIndex(selected);
+}
+
+app::ConfigValues ConfigDialog::collect() const
+{
+    app::ConfigValues v = m_state.values;
+    v.orgName = toBytes(m_org->text());
+    v.smtpServer = toBytes(m_smtp->text());
+    v.returnAddress = toBytes(m_return->text());
+    v.shortcutFolder = toBytes(m_shortcuts->text());
+    v.install = toBytes(m_install->text());
+    v.logDir = toBytes(m_logDir->text());
+    v.reportDir = toBytes(m_reportDir->text());
+    return v;
+}
+
+void ConfigDialog::addAddress()
+{
+    AddAddressDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    app::AddressList list{m_state.values.notifyAddresses, m_addresses->currentIndex()};
+    app::addAddress(list, dialog.address());
+    m_state.values.notifyAddresses = list.addresses;
+    refreshAddresses(list.selected);
+}
+
+void ConfigDialog::deleteAddress()
+{
+    app::AddressList list{m_state.values.notifyAddresses, m_addresses->currentIndex()};
+    app::deleteSelectedAddress(list, m_frontEnd);
+    m_state.values.notifyAddresses = list.addresses;
+    refreshAddresses(list.selected);
+}
+
+void ConfigDialog::advanced()
+{
+    AdvancedDialog dialog(m_state.values, m_help, this);
+    if (dialog.exec() == QDialog::Accepted)
+        dialog.store(m_state.values);
+}
+
+void ConfigDialog::accept()
+{
+    const app::ConfigValues v = collect();
+    if (std::optional<app::CheckFailure> failure = app::acceptConfiguration(v, m_settings, m_frontEnd)) {
+        m_fields.at(failure->field)->setFocus();
+        return;
+    }
+    m_state.values = v;
+    QDialog::accept();
+}
+
+AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<void()> help, QWidget* parent)
+    : QDialog(parent)
+{
+    namespace l = app::advancedlabels;
+    setWindowTitle(fromBytes(app::k_advancedTitle));
+    m_proxy = lineEdit(values.proxyServer, this);
+    m_user = lineEdit(values.userName, this);
+    m_password = lineEdit(values.password, this);
+    m_password->setEchoMode(QLineEdit::Password);
+
+    auto* proxyGroup = new QGroupBox(label(l::ProxyGroup), this);
+    auto* proxyForm = new QFormLayout(proxyGroup);
+    proxyForm->addRow(label(l::ProxyServer), m_proxy);
+    auto* authGroup = new QGroupBox(label(l::AuthGroup), this);
+    auto* authForm = new QFormLayout(authGroup);
+    authForm->addRow(label(l::UserName), m_user);
+    authForm->addRow(label(l::Password), m_password);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(proxyGroup);
+    layout->addWidget(authGroup);
+    layout->addWidget(buttons(this, std::move(help)));
+}
+
+void AdvancedDialog::store(app::ConfigValues& values) const
+{
+    values.proxyServer = toBytes(m_proxy->text());
+    values.userName = toBytes(m_user->text());
+    values.password = toBytes(m_password->text());
+}
+
+AddAddressDialog::AddAddressDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(fromBytes(app::k_addAddressTitle));
+    m_address = lineEdit({}, this);
+    auto* form = new QFormLayout;
+    form->addRow(label(app::advancedlabels::AddAddress), m_address);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons(this, {}));
+}
+
+std::string AddAddressDialog::address() const
+{
+    return toBytes(m_address->text().trimmed());
+}
+
+bool MessagePreviewDialog::confirmSend(const std::string& title, const std::string& message)
+{
+    QDialog dialog(m_parent);
+    dialog.setWindowTitle(fromBytes(title));
+    auto* view = new QPlainTextEdit(fromBytes(message), &dialog);
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view->setMinimumSize(640, 420);
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
+    QPushButton* send = box->addButton(QStringLiteral("&Send"), QDialogButtonBox::AcceptRole);
+    send->setDefault(true);
+    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(view);
+    layout->addWidget(box);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void runConfigurationDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
+                            QWidget* parent)
+{
+    ConfigDialog dialog(settings, frontEnd, std::move(help), parent);
+    // the message comes before the dialog, which then shows the field disabled
+    app::announceLogDirLock(app::openConfiguration(settings), frontEnd);
+    dialog.exec();
+}
+
+} // namespace tarnwick::gui

@@ -1,0 +1,215 @@
+#include "app/application.h"
+#include "app/upgrade.h"
+#include "base/settings.h"
+#include "platform/files.h"
+#include "platform/signature.h"
+#include "rules/rulesfile.h"
+#include "support/office.h"
+#include "support/runcli.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+using namespace tarnwick;
+using namespace tarnwick::app;
+
+namespace {
+
+TEST(NewerVersion, ComparesTheFirstSixCharactersAsText)
+{
+    struct Case {
+        const char* latest;
+        bool newer;
+    };
+    const Case cases[] = {{"4.2.06.500", false}, {"4.2.05.900", true}, {"4.2.07", true}, {"", true}};
+    for (const Case& c : cases)
+        EXPECT_EQ(newerVersionAvailable(c.latest, "4.2.06"), c.newer) << c.latest;
+}
+
+TEST(ProgramAddress, CompressedFileFirstThenThePlainOne)
+{
+    struct Case {
+        const char* location;
+        const char* address;
+    };
+    const Case cases[] = {
+        {" app: http://h/p.exe\r\n appc: http://h/p.ex_\r\n", "http://h/p.ex_"},
+        {" app: http://h/p.exe\r\n appc:\r\n", "http://h/p.exe"},
+    };
+    for (const Case& c : cases) {
+        rules::TemplateVars vars;
+        rules::RulesFile rules(vars);
+        rules.accept(std::string("version: 9\r\nlocation:\r\n") + c.location + "\r\nend-of-rules\r\n");
+        EXPECT_EQ(programAddress(rules), c.address);
+    }
+    EXPECT_EQ(addressHost("http://127.0.0.1:8080/support/x"), "127.0.0.1:8080");
+}
+
+TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
+{
+    struct Case {
+        const char* name;
+        base::Answer answer; // Ok: no question is expected
+        const char* runningName;
+        bool blockInstall;
+        bool copied, restart, closeWindow, installMoved;
+        int pauses;
+    };
+    const Case cases[] = {
+        {"Yes copies and restarts", base::Answer::Yes, "elsewhere/tarnwick", false, true, true, false, false, 0},
+        {"No moves the directory", base::Answer::No, "elsewhere/tarnwick", false, false, false, false, true, 0},
+        {"Cancel closes", base::Answer::Cancel, "elsewhere/tarnwick", false, false, false, true, false, 0},
+        {"temporary copy retried", base::Answer::Ok, "log/Tarnwick_temp.exe", true, false, true, false, false, 9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        std::filesystem::create_directories(dir.file("log"));
+        std::filesystem::create_directories(dir.file("elsewhere"));
+        const std::string running = dir.file(c.runningName);
+        platform::writeFileAtomic(running, "new program");
+        const std::string installDir = c.blockInstall ? dir.file("blocked/app") : dir.file("app");
+        if (c.blockInstall)
+            platform::writeFileAtomic(dir.file("blocked"), "a file, not a folder");
+        platform::writeFileAtomic(dir.file("settings.ini"), "");
+        AppContext app(dir.file("settings.ini"));
+        app.settings.setValue("Install", installDir);
+        app.settings.setValue("ShortcutFolder", dir.file("menu"));
+        test::ScriptedFrontEnd fe;
+        if (c.answer != base::Answer::Ok)
+            fe.nextAnswer(c.answer);
+        int pauses = 0;
+        const InstallationOutcome out =
+            installationCheck(app, fe, running, false, [&](std::chrono::milliseconds) { ++pauses; });
+        EXPECT_EQ(platform::readFile(installDir + "/tarnwick").has_value(), c.copied);
+        EXPECT_EQ(out.restart, c.restart);
+        EXPECT_EQ(out.closeWindow, c.closeWindow);
+        EXPECT_EQ(app.settings.value("Install") == dir.file("elsewhere"), c.installMoved);
+        EXPECT_EQ(pauses, c.pauses);
+        EXPECT_EQ(std::filesystem::exists(dir.file("menu/Tarnwick.desktop")), !c.closeWindow);
+        if (c.answer == base::Answer::Ok) {
+            ASSERT_EQ(fe.boxes.size(), 1u);
+            EXPECT_EQ(fe.boxes[0].text, k_copyFailedText);
+        } else {
+            ASSERT_FALSE(fe.boxes.empty());
+            EXPECT_EQ(fe.boxes[0].text.rfind("You are running " + running + "\nPreviously you ran ", 0), 0u);
+            EXPECT_EQ(fe.boxes[0].buttons, base::Buttons::YesNoCancel);
+        }
+    }
+}
+
+// tarnwick-cli upgrade against the office simulator, which serves the program file and
+// its signature from a folder the test fills.
+class UpgradeEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (platform::distributorKey().empty())
+            GTEST_SKIP() << "built without a distributor key";
+        std::filesystem::create_directories(m_dir.file("serve"));
+        std::filesystem::create_directories(m_dir.file("log"));
+        std::filesystem::create_directories(m_dir.file("app"));
+        ::setenv("TARNWICK_SIM_PROGRAM_DIR", m_dir.file("serve").c_str(), 1);
+        m_office.start(2);
+        platform::writeFileAtomic(installed(), k_oldProgram);
+        base::AppSettings s(m_dir.file("settings.ini"));
+        s.setValue("LogDir", m_dir.file("log"));
+        s.setValue("Install", m_dir.file("app"));
+        s.writeAll();
+        // the rules in use already name the simulator, so the download of newer rules reaches it
+        std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
+        platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText("4.2.06.900"));
+    }
+    void TearDown() override
+    {
+        m_office.stop();
+        ::unsetenv("TARNWICK_SIM_PROGRAM_DIR");
+    }
+    std::string installed() const { return m_dir.file("app/tarnwick"); }
+    void sign(const std::string& file, const std::string& key, const std::string& sig)
+    {
+        const std::string cmd = "openssl pkeyutl -sign -rawin -inkey " + test::shellQuoted(key) + " -in " +
+                                test::shellQuoted(file) + " -out " + test::shellQuoted(sig);
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    static constexpr const char* k_oldProgram = "#!/bin/sh\necho old program\n";
+    test::TempDir m_dir;
+    test::OfficeSimulator m_office;
+};
+
+TEST_F(UpgradeEndToEnd, OnlyAProgramSignedByTheDistributorIsInstalled)
+{
+    const std::string testKey = std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pem";
+    const std::string otherKey = m_dir.file("other.pem");
+    ASSERT_EQ(std::system(("openssl genpkey -algorithm ed25519 -out " + test::shellQuoted(otherKey)).c_str()), 0);
+    std::string program = "#!/bin/sh\necho new program\n";
+    program.append(4000, '#'); // long enough to compress well
+
+    enum class Sig { Good, Bad, Missing, WrongKey };
+    struct Case {
+        const char* name;
+        bool compressed;
+        Sig sig;
+    };
+    const Case cases[] = {
+        {"plain, good", false, Sig::Good},          {"compressed, good", true, Sig::Good},
+        {"compressed, bad", true, Sig::Bad},        {"plain, missing", false, Sig::Missing},
+        {"plain, wrong key", false, Sig::WrongKey},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(m_dir.file("serve"));
+        std::filesystem::create_directories(m_dir.file("serve"));
+        platform::writeFileAtomic(installed(), k_oldProgram);
+        // the rules name the compressed address; a plain file there is installed as it is
+        const std::string plain = m_dir.file("serve/tarnwick.exe");
+        const std::string served = m_dir.file("serve/tarnwick.ex_");
+        platform::writeFileAtomic(plain, program);
+        if (c.compressed) {
+            ASSERT_EQ(std::system(("mscompress " + test::shellQuoted(plain) + " >/dev/null 2>&1").c_str()), 0);
+            std::filesystem::rename(plain + "_", served);
+        } else {
+            std::filesystem::copy_file(plain, served);
+        }
+        if (c.sig != Sig::Missing)
+            sign(plain, c.sig == Sig::WrongKey ? otherKey : testKey, served + ".sig");
+        if (c.sig == Sig::Bad) {
+            std::string bytes = platform::readFile(served + ".sig").value_or("");
+            bytes[10] ^= 1;
+            platform::writeFileAtomic(served + ".sig", bytes);
+        }
+
+        const test::CliRun run = test::runCli({"upgrade", "--yes"}, m_dir.file("settings.ini"));
+        const bool good = c.sig == Sig::Good;
+        EXPECT_EQ(run.exit, good ? 0 : 1) << run.out << run.err;
+        EXPECT_TRUE(platform::readFile(installed()).value_or("") == (good ? program : k_oldProgram));
+        if (!good) {
+            EXPECT_NE(run.err.find(k_notSignedText), std::string::npos) << run.err;
+        }
+        EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/Tarnwick_temp.tmp")));
+        EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/Tarnwick_temp.exe")));
+    }
+}
+
+TEST(CliInstall, WritesTheShortcutsOfTheInstalledProgramAndCopiesNothing)
+{
+    test::TempDir dir;
+    {
+        base::AppSettings s(dir.file("settings.ini"));
+        s.setValue("Install", dir.file("app"));
+        s.setValue("ShortcutFolder", dir.file("menu"));
+        s.writeAll();
+    }
+    const test::CliRun run = test::runCli({"install"}, dir.file("settings.ini"));
+    ASSERT_EQ(run.exit, 0) << run.err;
+    const std::string entry = platform::readFile(dir.file("menu/Tarnwick (auto).desktop")).value_or("");
+    EXPECT_NE(entry.find(dir.file("app/tarnwick")), std::string::npos) << entry;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("app/tarnwick")));
+}
+
+} // namespace

@@ -1,0 +1,102 @@
+#include "base/settings.h"
+#include "gui/configdialog.h"
+#include "notify/emailqueue.h"
+#include "platform/files.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace tarnwick;
+
+namespace {
+
+void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "gui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    (void)app;
+}
+
+class ConfigDialogTest : public ::testing::Test {
+protected:
+    ConfigDialogTest() : settings(dir.file("settings.ini")) { ensureApplication(); }
+    QLineEdit* edit(gui::ConfigDialog& d, app::ConfigField f) { return qobject_cast<QLineEdit*>(d.field(f)); }
+
+    test::TempDir dir;
+    base::AppSettings settings;
+    test::ScriptedFrontEnd fe;
+};
+
+TEST_F(ConfigDialogTest, AFailedCheckKeepsTheDialogOpenWithTheFocusOnTheField)
+{
+    gui::ConfigDialog dialog(settings, fe, {});
+    dialog.show();
+    QTest::keyClicks(edit(dialog, app::ConfigField::OrgName), "Org");
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.focusWidget(), dialog.field(app::ConfigField::SmtpServer));
+    ASSERT_EQ(fe.boxes.size(), 1u);
+    EXPECT_EQ(fe.boxes[0].text, "Please enter an SMTP server name. (like mail.example.com)");
+    EXPECT_EQ(settings.value("OrgName"), ""); // nothing stored yet
+}
+
+TEST_F(ConfigDialogTest, AcceptedFieldsAreStoredAndTheTabOrderFollowsTheLabels)
+{
+    settings.setNotifyAddresses({"n@example.test"});
+    gui::ConfigDialog dialog(settings, fe, {});
+    dialog.show();
+    for (auto [f, text] : {std::pair{app::ConfigField::OrgName, "Org"},
+                           {app::ConfigField::SmtpServer, "mail.test"},
+                           {app::ConfigField::ReturnAddress, "me@test"}}) {
+        QTest::keyClicks(edit(dialog, f), text);
+    }
+    for (auto f : {app::ConfigField::ShortcutFolder, app::ConfigField::Install, app::ConfigField::LogDir,
+                   app::ConfigField::ReportDir}) {
+        edit(dialog, f)->setText(QString::fromStdString(dir.path()));
+    }
+    EXPECT_EQ(dialog.field(app::ConfigField::OrgName)->nextInFocusChain(), dialog.field(app::ConfigField::SmtpServer));
+    EXPECT_EQ(qobject_cast<QComboBox*>(dialog.field(app::ConfigField::NotifyAddresses))->currentText(),
+              "n@example.test");
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings.value("ReturnAddress"), "me@test");
+    EXPECT_EQ(settings.value("LogDir"), dir.path());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("Tarnwick"))); // for the rules and the help
+}
+
+TEST_F(ConfigDialogTest, PendingEmailDisablesTheLoggingDirectory)
+{
+    settings.setValue("LogDir", dir.path());
+    platform::writeFileAtomic(dir.file(notify::k_pendingListName), "Tarnwick_x.tmp\r\n");
+    gui::ConfigDialog dialog(settings, fe, {});
+    EXPECT_FALSE(dialog.field(app::ConfigField::LogDir)->isEnabled());
+    EXPECT_TRUE(dialog.field(app::ConfigField::ReportDir)->isEnabled());
+}
+
+TEST_F(ConfigDialogTest, TheAdvancedPasswordIsMaskedAndTakenAsPlainText)
+{
+    app::ConfigValues values;
+    values.password = "old";
+    gui::AdvancedDialog dialog(values, {});
+    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("Tarnwick\u00AE - Configure (Advanced)"));
+    EXPECT_EQ(dialog.passwordField()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog.passwordField()->text(), "old");
+    dialog.passwordField()->setText("n3w:pw");
+    dialog.store(values);
+    EXPECT_EQ(values.password, "n3w:pw");
+}
+
+} // namespace
