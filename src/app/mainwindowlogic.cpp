@@ -78,7 +78,7 @@ std::string unhandledMessage(const std::exception_ptr& error)
 
 MainWindowLogic::MainWindowLogic(MainState& state, WindowHost& host, StartupState startup, bool autoMode)
     : m_state(state), m_host(host), m_sort{startup.sortColumn, startup.sortReversed},
-      m_version(std::move(startup.version))
+      m_version(std::move(startup.version)), m_programPath(std::move(startup.programPath))
 {
     m_state.setAutoMode(autoMode);
     m_state.setTitleRefresh([this] { m_host.setTitle(title()); });
@@ -182,7 +182,7 @@ void MainWindowLogic::configure()
             base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
-    if (!core::equalNoCase(folderOf(systemPlaces().programPath), s.value("Install")))
+    if (!core::equalNoCase(folderOf(m_programPath), s.value("Install")))
         m_reinstall = true;
     m_host.setTitle(title());
     if (m_reinstall) {
@@ -209,7 +209,7 @@ std::string MainWindowLogic::title() const
 
 bool MainWindowLogic::busy() const
 {
-    return m_state.busy() || m_state.sending() || m_testing;
+    return m_state.busy() || m_state.sending() || m_testing || m_upgrading;
 }
 
 CommandState MainWindowLogic::commandState(int focusedFrequency) const
@@ -250,6 +250,18 @@ void MainWindowLogic::testEmail(notify::MailMode mode)
     m_testing = false;
     m_state.setBusy(false);
     afterRun(false);
+}
+
+UpgradeOutcome MainWindowLogic::upgrade()
+{
+    if (busy())
+        return {};
+    m_upgrading = true;
+    m_state.setBusy(true);
+    UpgradeOutcome outcome = upgradeCommand(m_state, m_version, UpgradeTarget::TemporaryCopy);
+    m_upgrading = false;
+    m_state.setBusy(false);
+    return outcome;
 }
 
 std::string MainWindowLogic::writeReports()

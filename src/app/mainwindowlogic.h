@@ -3,6 +3,7 @@
 #include "app/commands.h"
 #include "app/sorting.h"
 #include "app/startup.h"
+#include "app/upgrade.h"
 #include "core/fieldtable.h"
 #include "notify/emailqueue.h"
 #include "update/updaterun.h"
@@ -101,7 +102,13 @@ public:
 
     bool startupOk() const { return m_startupOk; }
     bool reinstall() const { return m_reinstall; }
+    // The installation step has run.
+    void reinstallDone() { m_reinstall = false; }
+    // The Upgrade command as one operation of the window (busy while it runs); the
+    // window starts the program of a Downloaded outcome after its destroy step.
+    UpgradeOutcome upgrade();
     const std::string& version() const { return m_version; }
+    const std::string& programPath() const { return m_programPath; }
     MainState& state() { return m_state; }
 
 private:
@@ -112,9 +119,11 @@ private:
     WindowHost& m_host;
     SortOrder m_sort;
     std::string m_version;
+    std::string m_programPath;
     bool m_startupOk = false;
     bool m_reinstall = false;
-    bool m_testing = false; // a test e-mail is being sent
+    bool m_testing = false;   // a test e-mail is being sent
+    bool m_upgrading = false; // the Upgrade command is under way
 };
 
 } // namespace tarnwick::app

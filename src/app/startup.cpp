@@ -67,6 +67,7 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
         platform::removeFile(platform::joinPath(logDir, k_upgradeTempName));
 
     state.version = places.version;
+    state.programPath = places.programPath;
     if (state.version != "?.?.??")
         app.log.write("**version %s**\n", state.version.c_str());
 

@@ -27,6 +27,7 @@ struct StartupState {
     int sortColumn = 0;
     bool sortReversed = false;
     std::string version;
+    std::string programPath; // the running program
 };
 
 // The application object's start: the start and installation log lines, one more

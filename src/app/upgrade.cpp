@@ -136,7 +136,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
         bool copy = true;
         if (!reinstall && !temporaryCopy) {
             const std::string question = "You are running " + runningPath + "\nPreviously you ran " + installed +
-                                         "\n\nDo you want to overwrite the previous copy of Tarnwick.exe?\n\nIf you "
+                                         "\n\nDo you want to overwrite the previous copy of tarnwick?\n\nIf you "
                                          "choose NO the Application Directory will be changed to " +
                                          runningDir + ".";
             const base::Answer answer =

@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/commandline.h"
 #include "app/startup.h"
+#include "app/upgrade.h"
 #include "base/frontend.h"
 #include "base/settings.h"
 #include "gui/mainwindow.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 
 #include <cstdlib>
 #include <iostream>
@@ -95,15 +97,26 @@ int main(int argc, char** argv)
             app::stopApplication(context);
             return app::exitcode::Refused;
         }
+        // an automatic start never stops at the disclaimer or a dialog
+        if (!app::autoStartAllowed(context, commandLine.autoMode)) {
+            lock.release();
+            app::stopApplication(context);
+            return app::exitcode::Refused;
+        }
+        std::string restart;
         {
             gui::MainWindow window(context, std::move(startup), commandLine.autoMode);
             window.open();
             window.show();
             code = QApplication::exec();
             reportScriptedBoxes();
+            restart = window.restartProgram();
         }
         lock.release();
         app::stopApplication(context);
+        // the installed or upgraded program takes over once this one has let go of the lock
+        if (!restart.empty() && !QProcess::startDetached(gui::fromBytes(restart), {}))
+            std::cerr << "tarnwick: cannot start " << restart << '\n';
     }
     return code;
 }

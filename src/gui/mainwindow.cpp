@@ -2,10 +2,13 @@
 
 #include "app/application.h"
 #include "app/entrycommands.h"
+#include "app/servicecommands.h"
 #include "app/timeout.h"
+#include "app/upgrade.h"
 #include "core/daynumber.h"
 #include "core/identifier.h"
 #include "core/text.h"
+#include "gui/configdialog.h"
 #include "gui/entrymodel.h"
 #include "gui/sidewindows.h"
 #include "gui/textconv.h"
@@ -457,12 +460,25 @@ void MainWindow::execute(int id)
         m_logic.testEmail(notify::MailMode::NotifyAddresses);
         break;
     case cmd::HelpContents:
+        if (const std::optional<std::string> page = app::helpPage(m_state))
+            QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(*page)));
+        break;
     case cmd::WebSite:
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(k_webSite)));
         break;
-    case cmd::Upgrade:
-    case cmd::ReportProblem:
-        break; // the upgrade and the problem report come with the installation step
+    case cmd::Upgrade: {
+        const app::UpgradeOutcome outcome = m_logic.upgrade();
+        if (outcome.kind == app::UpgradeOutcome::Kind::Downloaded) {
+            m_restartProgram = outcome.program;
+            destroyWindow();
+        }
+        break;
+    }
+    case cmd::ReportProblem: {
+        MessagePreviewDialog preview(this);
+        app::reportProblem(m_state, preview);
+        break;
+    }
     case cmd::About:
         aboutBox();
         break;
@@ -847,11 +863,28 @@ void MainWindow::setTitle(const std::string& title)
 
 void MainWindow::configurationDialog()
 {
-    // until the configuration dialogs exist: the organisation name, which everything else waits for
-    const std::optional<std::string> name =
-        textInput(base::caption("Configure"), "Organisation name:", m_app.settings.value("OrgName"));
-    if (name)
-        m_app.settings.setValue("OrgName", *name);
+    runConfigurationDialog(
+        m_app.settings, m_state, [this] { runCommand(app::cmd::HelpContents); }, this);
+}
+
+void MainWindow::installationCheck(bool reinstall)
+{
+    const app::InstallationOutcome outcome =
+        app::installationCheck(m_app, m_state, m_logic.programPath(), reinstall);
+    m_logic.reinstallDone();
+    if (outcome.restart) {
+        m_restartProgram = outcome.program;
+        destroyWindow();
+    } else if (outcome.closeWindow) {
+        postCommand(app::cmd::Close);
+    } else if (outcome.postConfigure) {
+        postCommand(app::cmd::Configure);
+    }
+}
+
+std::string MainWindow::newerVersion() const
+{
+    return app::newerVersion(m_app.rules, m_logic.version());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

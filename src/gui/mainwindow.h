@@ -92,6 +92,12 @@ public:
     void destroyWindow() override;
     void setTitle(const std::string& title) override;
     void configurationDialog() override;
+    void installationCheck(bool reinstall) override;
+    std::string newerVersion() const override;
+
+    // The program to start once the window is gone and the lock released (an
+    // installed or upgraded copy); empty for none.
+    const std::string& restartProgram() const { return m_restartProgram; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -148,6 +154,7 @@ private:
     int m_receivingTicks = 0;
     bool m_shown = false;
     bool m_destroyed = false;
+    std::string m_restartProgram;
     bool m_detailsQueued = false;
 };
 
