@@ -171,7 +171,7 @@ bool UpdateRun::UpdateEntry(int position)
         return true;
     }
 
-    FetchResult fetched = FetchPages(addresses, 0, 0);
+    FetchResult fetched = FetchPages(addresses, 0, 0, true);
     std::vector<std::string> pages;
     pages.reserve(fetched.pages.size());
     c.lastFetch.clear();
@@ -296,7 +296,7 @@ bool UpdateRun::waitMs(long ms, bool shown)
 }
 
 FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
-                                  unsigned sizesOnlyMask)
+                                  unsigned sizesOnlyMask, bool statusPages)
 {
     RunControl& c = m_ctx.control;
     const std::string first =
@@ -305,7 +305,8 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
 
     const std::string proxy = m_ctx.settings.value("ProxyServer");
     const std::vector<std::string> headers =
-        rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey());
+        statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey())
+                    : std::vector<std::string>();
     const std::string caFile = m_ctx.settings.value("CaFile");
     const int intervalMs = std::max(m_ctx.settings.requestIntervalMs(), rules::requestIntervalMs(m_ctx.rules));
     std::vector<net::HttpRequest> requests;

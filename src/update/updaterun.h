@@ -123,7 +123,10 @@ public:
     bool UpdateEntry(int position);
     // Fetches `addresses` as one worker task. Bit i of `directMask` fetches
     // address i without the proxy, bit i of `sizesOnlyMask` logs sizes only.
-    FetchResult FetchPages(const std::vector<std::string>& addresses, unsigned directMask, unsigned sizesOnlyMask);
+    // Only the office's status pages (`statusPages`) carry the rules' request
+    // headers, so that the API key goes to no other host.
+    FetchResult FetchPages(const std::vector<std::string>& addresses, unsigned directMask, unsigned sizesOnlyMask,
+                           bool statusPages = false);
     // The rules download: once per run of the program, then only the title.
     void download();
 
