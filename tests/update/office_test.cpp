@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <poll.h>
@@ -189,6 +190,19 @@ TEST_F(OfficeTest, RetryAfterIsWaitedThenTriedAgainUpToThreeTimes)
         EXPECT_EQ(waits, std::string(c.fault) == "429" ? 3u : 1u) << log;
         std::filesystem::remove(m_dir.file("log/Tarnwick.log"));
     }
+}
+
+// The rules download and two status pages go to one host: with a pace of 700 ms the run takes at least
+// two intervals.
+TEST_F(OfficeTest, RequestIntervalSpacesRequestsToOneHost)
+{
+    ::mkdir(m_dir.file("log/Tarnwick").c_str(), 0700);
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText()));
+    addMarks(2);
+    ASSERT_EQ(cli({"config", "set", "RequestInterval", "700"}).exit, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(cli({"update"}).exit, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
 }
 
 // A run with the password and the API key set: no file Tarnwick wrote and no byte it sent holds either,
