@@ -4,6 +4,7 @@
 // nothing.
 #define TARNWICK_SOURCE_DIR TARNWICK_TEST_DATA "/../.."
 #include "../tests/support/peers.h"
+#include "../tests/support/testca.h"
 #include "net/httpget.h"
 #include "net/mimetext.h"
 #include "net/sendmail.h"
@@ -37,6 +38,73 @@ public:
     bool cancelRequested() const override { return false; }
     void dispatch(int) override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 };
+
+// curl fetching `urls` in one run, each transfer's time in ms; `options` go first.
+std::vector<double> curlTimes(const std::string& options, const std::vector<std::string>& urls)
+{
+    std::string command = "curl -s -w '%{time_total}\\n' " + options;
+    for (const std::string& url : urls)
+        command += " -o /dev/null " + url;
+    std::vector<double> times;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        double seconds;
+        while (std::fscanf(p, "%lf", &seconds) == 1)
+            times.push_back(seconds * 1000);
+        ::pclose(p);
+    }
+    return times;
+}
+
+// HTTPS from nginx with a certificate of a test CA: a new connection and a full handshake for each fetch.
+void httpsFigures(const test::TempDir& root, const std::string& page, int fetches)
+{
+    test::TestCa ca;
+    test::TempDir dir;
+    const int port = test::freeLoopbackPort();
+    std::ofstream c(dir.file("nginx.conf"));
+    if (::geteuid() == 0)
+        c << "user root;\n";
+    c << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << dir.file("nginx.pid") << ";\n"
+      << "error_log " << dir.file("error.log") << " warn;\nevents { worker_connections 64; }\n"
+      << "http {\n  access_log off;\n  client_body_temp_path " << dir.file("body") << ";\n"
+      << "  server {\n    listen 127.0.0.1:" << port << " ssl;\n"
+      << "    ssl_certificate " << ca.certFile() << ";\n    ssl_certificate_key " << ca.keyFile() << ";\n"
+      << "    location / { root " << root.path() << "; }\n  }\n}\n";
+    c.close();
+    test::ChildProcess nginx;
+    nginx.start({"/usr/sbin/nginx", "-p", dir.path(), "-c", dir.file("nginx.conf"), "-e", dir.file("error.log")});
+    if (!ca.ok() || !test::waitUntilAccepting(nginx, port, 30000)) {
+        std::printf("HTTPS: nginx with the test CA did not start\n");
+        return;
+    }
+    std::vector<std::string> urls;
+    for (int i = 0; i < fetches; ++i)
+        urls.push_back("https://127.0.0.1:" + std::to_string(port) + "/p" + std::to_string(i) + ".html");
+
+    std::vector<double> ours;
+    for (const std::string& url : urls) {
+        net::HttpRequest r(nullptr, "HttpGet(0): ", false);
+        r.url = url;
+        r.caFile = ca.caFile();
+        const auto start = Clock::now();
+        const std::string body = net::HttpGet(r);
+        ours.push_back(msSince(start));
+        if (body != page) {
+            std::printf("HTTPS: wrong body\n");
+            return;
+        }
+    }
+    const std::string cacert = "--http1.0 --cacert " + ca.caFile();
+    const std::vector<double> curlFull = curlTimes(cacert + " --no-sessionid", urls);
+    const std::vector<double> curlResumed = curlTimes(cacert, urls);
+    std::printf("HTTPS fetch of a 50 KB page from local nginx, %d sequential fetches, new connection each\n", fetches);
+    std::printf("  HttpGet                      median %.3f ms per fetch\n", median(ours));
+    std::printf("  curl --no-sessionid          median %.3f ms per transfer\n", median(curlFull));
+    std::printf("  curl (TLS sessions resumed)  median %.3f ms per transfer\n", median(curlResumed));
+    if (!curlFull.empty())
+        std::printf("  ratio HttpGet/curl (full handshakes)  %.2f\n", median(ours) / median(curlFull));
+    std::fflush(stdout);
+}
 
 } // namespace
 
@@ -102,6 +170,8 @@ int main()
     if (!curl.empty())
         std::printf("  ratio HttpGet/curl   %.2f\n", median(ours) / median(curl));
     std::fflush(stdout);
+
+    httpsFigures(root, page, fetches);
 
     test::SmtpSink sink;
     sink.start("", "");

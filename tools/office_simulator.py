@@ -3,13 +3,17 @@
 
 usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D]
                                  [--rules-version V] [--churn normal|all]
+                                 [--cert PEM --key PEM [--https-port P]]
+                                 [--api-key KEY] [--per-minute N]
        office_simulator.py rules --base URL [--version V]
        office_simulator.py marks [--seed S] [--size N] [--day D]
        office_simulator.py pages --out DIR --base URL [--seed S] [--size N]
                                  [--day D] [--churn normal|all]
 
 serve listens on 127.0.0.1 (port 0 picks a free one), prints the port on
-stdout as one line, and ends on SIGTERM, SIGINT or when stdin closes.
+stdout as one line, and ends on SIGTERM, SIGINT or when stdin closes. With
+--cert and --key it listens on a second port for HTTPS as well and prints
+that port on a second line; the XML records are served over HTTPS only.
 
 A dataset of N marks is generated from the seed. Mark i has the serial number
 75000001 + i and moves day by day along a prosecution path: filed, examined,
@@ -20,12 +24,20 @@ Requests:
   GET /servlet/tarr?regser=serial|registration|internationalreg&entry=N
         the status page of the mark on the current day, in the markup the
         default rules read; an unknown number gets the no-record page
+  GET /ts/cd/casestatus/snSERIAL/info.xml (also rnREGNUM)
+        over HTTPS: the mark's XML status record (ST.66 or ST.96, made from
+        the real records in tests/data/office-records with the mark's values
+        put in); with --api-key the header USPTO-API-KEY must carry the key
+        (401 without it), and each key gets --per-minute requests (60) in
+        any minute, past that 429 with Retry-After
   GET /support/tarnwick.txt    rules whose addresses point back here
   GET /sim/day?d=N             sets the current day
   GET /sim/churn?mode=all|normal   all: every page changes every day
   GET /sim/fault?entry=N&kind=K    per-mark fault: none, 404, 500, truncated,
                                    reformatted (labels renamed), trickle,
-                                   silent (never answers), close
+                                   silent (never answers), close,
+                                   429 (always 429, Retry-After: 1),
+                                   429once (429 with Retry-After: 1 once)
   GET /sim/state               the day, the churn and the faults
   GET /sim/reset?d=N           day N (1 when not given), normal churn, no faults
 
@@ -44,9 +56,13 @@ import bisect
 import datetime
 import os
 import random
+import re
 import signal
+import ssl
 import sys
+import time
 import urllib.parse
+from collections import deque
 
 DAY1 = datetime.date(2004, 1, 5)
 
@@ -196,6 +212,60 @@ def rules_text(base, version):
     return text
 
 
+RECORDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "office-records")
+_templates = {}
+
+
+def record_template(name):
+    if name not in _templates:
+        prefix = {"st66-registered": "001-", "st96-registered": "002-", "st96-dead": "003-",
+                  "st66-pending": "004-"}[name]
+        path = next(os.path.join(RECORDS, f) for f in sorted(os.listdir(RECORDS)) if f.startswith(prefix))
+        with open(path, encoding="utf-8") as f:
+            _templates[name] = f.read()
+    return _templates[name]
+
+
+def put_value(xml, tag, value, after=None):
+    """The text of the first element `tag` (any namespace prefix), after the text `after` when given,
+    becomes `value`."""
+    start = xml.find(after) if after else 0
+    if start < 0:
+        return xml
+    m = re.compile(r"<(?:\w+:)?%s(?:\s[^>]*)?>([^<]*)<" % tag).search(xml, start)
+    if not m:
+        return xml
+    value = value.replace("&", "&amp;").replace("<", "&lt;")
+    return xml[:m.start(1)] + value + xml[m.end(1):]
+
+
+def xml_record(mark, s, index):
+    """The mark's XML status record on its current state."""
+    dead = s["status"].startswith(("Abandoned", "Cancelled"))
+    if dead:
+        name = "st96-dead"
+    elif s["registered"]:
+        name = "st66-registered" if index % 2 == 0 else "st96-registered"
+    else:
+        name = "st66-pending"
+    xml = record_template(name)
+    st96 = name.startswith("st96")
+    xml = put_value(xml, "ApplicationNumberText" if st96 else "ApplicationNumber", mark.serial)
+    xml = put_value(xml, "RegistrationNumber", mark.regnum if s["registered"] else "")
+    xml = put_value(xml, "RegistrationDate", s["regdate"])
+    xml = put_value(xml, "ApplicationDate", s["filing"])
+    xml = put_value(xml, "MarkVerbalElementText", s["words"])
+    xml = put_value(xml, "MarkCurrentStatusDate", date_of(s["statusday"]))
+    xml = put_value(xml, "MarkCurrentStatusExternalDescriptionText", s["status"])
+    xml = put_value(xml, "LawOfficeAssignedText", s["office"])
+    xml = put_value(xml, "CurrentLocationText", s["location"])
+    if st96:
+        xml = put_value(xml, "EntityName", s["owner"], "ApplicantBag>")
+    else:
+        xml = put_value(xml, "FreeFormatNameLine", s["owner"], "<ApplicantDetails>")
+    return xml
+
+
 class Office:
     def __init__(self, seed, size, day, churn, rules_version):
         self.seed = seed
@@ -206,6 +276,35 @@ class Office:
         self.faults = {}
         self.marks = {}
         self.base = ""
+        self.api_key = ""
+        self.per_minute = 60
+        self.asked = {}  # key -> deque of request times in the last minute
+
+    def rate_check(self, key):
+        """Seconds to wait when `key` has used up its minute, else 0."""
+        now = time.monotonic()
+        times = self.asked.setdefault(key, deque())
+        while times and now - times[0] >= 60:
+            times.popleft()
+        if len(times) >= self.per_minute:
+            return max(1, int(60 - (now - times[0]) + 0.999))
+        times.append(now)
+        return 0
+
+    def xml_answer(self, path, headers):
+        """(status, body, extra header lines) for a record request over HTTPS."""
+        key = headers.get("uspto-api-key", "")
+        if self.api_key and key != self.api_key:
+            return 401, b"<error>an API key is required</error>\r\n", ""
+        wait = self.rate_check(key)
+        if wait:
+            return 429, b"<error>too many requests</error>\r\n", "Retry-After: %d\r\n" % wait
+        m = re.match(r"/ts/cd/casestatus/(sn|rn)(\d+)/info\.xml$", path)
+        mark = self.mark(m.group(2))[0] if m else None
+        s = mark.state(self.day) if mark else None
+        if s is None:
+            return 404, b"<error>no record</error>\r\n", ""
+        return 200, xml_record(mark, s, int(mark.serial) - 75000001).encode("utf-8"), ""
 
     def mark(self, number):
         digits = "".join(c for c in number if c.isdigit())
@@ -272,15 +371,37 @@ class Office:
             return 200, text.encode(), None
         return 404, b"<html><body>Not Found</body></html>\r\n", None
 
-    async def handle(self, reader, writer):
+    async def handle_tls(self, reader, writer):
+        await self.handle(reader, writer, True)
+
+    async def handle(self, reader, writer, secure=False):
         try:
             head = await reader.readuntil(b"\r\n\r\n")
-        except (asyncio.IncompleteReadError, asyncio.LimitOverrunError, ConnectionError):
+        except (asyncio.IncompleteReadError, asyncio.LimitOverrunError, ConnectionError, ssl.SSLError):
             writer.close()
             return
-        line = head.split(b"\r\n", 1)[0].decode("latin-1")
-        parts = line.split(" ")
+        lines = head.decode("latin-1").split("\r\n")
+        parts = lines[0].split(" ")
         target = parts[1] if len(parts) > 1 else "/"
+        headers = {}
+        for h in lines[1:]:
+            name, _, value = h.partition(":")
+            headers[name.strip().lower()] = value.strip()
+        if target.startswith("/ts/"):
+            if not secure:
+                status, body, extra = 403, b"<error>HTTPS only</error>\r\n", ""
+            else:
+                status, body, extra = self.xml_answer(urllib.parse.urlsplit(target).path, headers)
+            reason = {200: "OK", 401: "Unauthorized", 403: "Forbidden", 404: "Not Found",
+                      429: "Too Many Requests"}[status]
+            try:
+                writer.write(("HTTP/1.1 %d %s\r\nContent-Type: application/xml\r\nContent-Length: %d\r\n%s"
+                              "Connection: close\r\n\r\n" % (status, reason, len(body), extra)).encode() + body)
+                await writer.drain()
+                writer.close()
+            except (ConnectionError, ssl.SSLError):
+                writer.close()
+            return
         status, body, fault = self.route(target)
         try:
             if fault == "close":
@@ -300,6 +421,14 @@ class Office:
                 for label in (b"Registration Number:", b"Filing Date:", b"Registration Date:", b"Law Office Assigned:",
                               b"(words only):", b"LAST APPLICANT", b"published in the Official Gazette on"):
                     body = body.replace(label, label.lower().replace(b" ", b"_"))
+            elif fault in ("429", "429once"):
+                if fault == "429once":
+                    self.faults = {k: v for k, v in self.faults.items() if v != "429once"}
+                writer.write(b"HTTP/1.1 429 Too Many Requests\r\nRetry-After: 1\r\nContent-Length: 0\r\n"
+                             b"Connection: close\r\n\r\n")
+                await writer.drain()
+                writer.close()
+                return
             elif fault == "truncated":
                 cut = body.find(b"PROSECUTION HISTORY")
                 body = body[:cut if cut > 0 else len(body) // 2]
@@ -345,7 +474,16 @@ async def serve(args):
     server = await asyncio.start_server(office.handle, "127.0.0.1", args.port, backlog=1024)
     port = server.sockets[0].getsockname()[1]
     office.base = "http://127.0.0.1:%d" % port
+    office.api_key = args.api_key
+    office.per_minute = args.per_minute
     print(port, flush=True)
+    tls_server = None
+    if args.cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        tls_server = await asyncio.start_server(office.handle_tls, "127.0.0.1", args.https_port, ssl=context,
+                                                backlog=1024)
+        print(tls_server.sockets[0].getsockname()[1], flush=True)
     loop = asyncio.get_running_loop()
     stop = loop.create_future()
     for sig in (signal.SIGTERM, signal.SIGINT):
@@ -394,6 +532,11 @@ def main():
     s.add_argument("--day", type=int, default=1)
     s.add_argument("--rules-version", default="4.2.07.000")
     s.add_argument("--churn", choices=["normal", "all"], default="normal")
+    s.add_argument("--cert", default="")
+    s.add_argument("--key", default="")
+    s.add_argument("--https-port", type=int, default=0)
+    s.add_argument("--api-key", default="")
+    s.add_argument("--per-minute", type=int, default=60)
     r = sub.add_parser("rules")
     r.add_argument("--base", required=True)
     r.add_argument("--version", default="4.2.06.500")

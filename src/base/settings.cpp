@@ -76,7 +76,9 @@ const std::vector<std::string_view>& AppSettings::knownNames()
         "ColWidthReference", "ColWidthSerNum", "ColWidthRegNum", "ColWidthIntNum", "ColWidthTrademark",
         "ColWidthFilingDate", "ColWidthRegDate", "ColWidthPublishedDate", "ColWidthLawOffice", "ColWidthOwner",
         "ColWidthAttorney", "ColWidthStatusDate", "ColWidthStatusText", "ColWidthLastHistory", "ColWidthLocation",
-        "ColWidthError", "ColWidthFrequency", "ColWidthLastUpdate", "ColWidthLastChange"};
+        "ColWidthError", "ColWidthFrequency", "ColWidthLastUpdate", "ColWidthLastChange",
+        // today's office: the API key (stored like the password), the CA file, mail security, the request pace
+        "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval"};
     return names;
 }
 
@@ -181,6 +183,37 @@ std::string AppSettings::plainPassword() const
 void AppSettings::setPlainPassword(std::string_view plain)
 {
     setValue("Password", passwordStoredForm(plain));
+}
+
+std::string AppSettings::plainApiKey() const
+{
+    return passwordPlain(value("ApiKey"));
+}
+
+void AppSettings::setPlainApiKey(std::string_view plain)
+{
+    setValue("ApiKey", plain.empty() ? std::string() : passwordStoredForm(plain));
+}
+
+bool AppSettings::isSecretName(std::string_view name)
+{
+    return name == "Password" || name == "ApiKey";
+}
+
+net::MailSecurity AppSettings::smtpSecurity() const
+{
+    const std::string v = value("SmtpSecurity");
+    if (core::equalNoCase(v, "none"))
+        return net::MailSecurity::None;
+    if (core::equalNoCase(v, "tls"))
+        return net::MailSecurity::Implicit;
+    return net::MailSecurity::StartTlsWhenOffered;
+}
+
+int AppSettings::requestIntervalMs() const
+{
+    const long ms = number("RequestInterval", 0);
+    return ms < 0 ? 0 : static_cast<int>(std::min(ms, 120000L));
 }
 
 namespace {

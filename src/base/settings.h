@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/sendmail.h"
+
 #include <map>
 #include <set>
 #include <string>
@@ -62,6 +64,16 @@ public:
     // The password: held in its stored form, turned back only where the plain text is needed.
     std::string plainPassword() const;
     void setPlainPassword(std::string_view plain);
+    // The office's API key: kept in the password's stored form, never listed.
+    std::string plainApiKey() const;
+    void setPlainApiKey(std::string_view plain);
+    // The settings whose plain value nothing may show: the password and the API key.
+    static bool isSecretName(std::string_view name);
+
+    // SmtpSecurity: "starttls" (also when empty or unknown), "tls" or "none".
+    net::MailSecurity smtpSecurity() const;
+    // RequestInterval in milliseconds: 0 when empty, at most 120000.
+    int requestIntervalMs() const;
 
     // Store one setting now (merged into what is on disk; the last writer of a value wins).
     // False when the file could not be written; writeError() then says why.

@@ -39,6 +39,9 @@ int configGet(base::AppSettings& settings, const std::vector<std::string>& args)
     } else if (name == "Password") {
         // asked for by name: the plain text
         std::cout << settings.plainPassword() << '\n';
+    } else if (name == "ApiKey") {
+        // the key is never shown again, only whether one is set
+        std::cout << (settings.value(name).empty() ? "" : "(set)") << '\n';
     } else {
         std::cout << settings.value(name) << '\n';
     }
@@ -62,6 +65,8 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
         return 1;
     } else if (name == "Password") {
         settings.setPlainPassword(values[0]);
+    } else if (name == "ApiKey") {
+        settings.setPlainApiKey(values[0]);
     } else {
         settings.setValue(name, values[0]);
     }
@@ -72,13 +77,13 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
     return 0;
 }
 
-// Every setting that holds a value, sorted by name; the password only as "(set)".
+// Every setting that holds a value, sorted by name; the password only as "(set)", the API key not at all.
 int configList(const base::AppSettings& settings)
 {
     std::multimap<std::string, std::string> lines;
     for (std::string_view name : base::AppSettings::knownNames()) {
         std::string value = settings.value(name);
-        if (value.empty())
+        if (value.empty() || name == "ApiKey")
             continue;
         lines.emplace(std::string(name), name == "Password" ? std::string("(set)") : value);
     }

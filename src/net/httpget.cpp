@@ -101,7 +101,8 @@ std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy)
     return target;
 }
 
-std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent)
+std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent,
+                             const std::vector<std::string>& headers, bool masked)
 {
     const bool post = !target.formBody.empty();
     std::string text;
@@ -114,6 +115,11 @@ std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgen
     text += "\r\nHost: ";
     text += target.hostHeader;
     text += "\r\n";
+    for (const std::string& header : headers) {
+        const std::size_t colon = header.find(':');
+        text += masked && colon != std::string::npos ? header.substr(0, colon) + ": ***" : header;
+        text += "\r\n";
+    }
     if (post) {
         text += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: ";
         text += std::to_string(target.formBody.size());
@@ -216,11 +222,45 @@ std::optional<std::size_t> HttpResponseEnd::totalLength(std::string_view receive
     return m_total;
 }
 
+std::optional<int> retryAfterSeconds(std::string_view response)
+{
+    const std::size_t blank = response.find(' ');
+    if (blank == std::string_view::npos || !startsWithNoCase(response, "HTTP"))
+        return std::nullopt;
+    const std::string_view code = response.substr(blank + 1, 4);
+    if (code != "429 " && code != "503 ")
+        return std::nullopt;
+    const std::size_t headersEnd = response.find("\r\n\r\n");
+    const std::string_view headers = response.substr(0, headersEnd);
+    for (std::size_t pos = headers.find("\r\n"); pos != std::string_view::npos;) {
+        const std::size_t start = pos + 2;
+        pos = headers.find("\r\n", start);
+        std::string_view line = headers.substr(start, pos == std::string_view::npos ? headers.npos : pos - start);
+        if (!startsWithNoCase(line, "retry-after:"))
+            continue;
+        line.remove_prefix(12);
+        while (!line.empty() && isHeaderBlank(line.front()))
+            line.remove_prefix(1);
+        while (!line.empty() && isHeaderBlank(line.back()))
+            line.remove_suffix(1);
+        if (line.empty() || line.size() > 9 || line.find_first_not_of("0123456789") != std::string_view::npos)
+            return std::nullopt;
+        return std::stoi(std::string(line));
+    }
+    return std::nullopt;
+}
+
 std::string HttpGet(HttpRequest& request)
 {
     const std::optional<HttpTarget> target = parseHttpUrl(request.url, request.viaProxy);
     if (!target)
         raiseWithoutConnection(request, msg::k_badUrl);
+    for (const std::string& header : request.headers) {
+        for (char c : header) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+                raiseWithoutConnection(request, k_badHeader);
+        }
+    }
 
     SocketConnection connection(request.cancel, request.flowLog, request.label);
     tasks::SlotRegistration registration(request.slot, connection);
@@ -238,7 +278,11 @@ std::string HttpGet(HttpRequest& request)
     }
     if (target->tls)
         connection.startTls(target->tlsHost, request.caFile);
-    connection.send(buildHttpRequest(*target, request.userAgent));
+    if (request.headers.empty())
+        connection.send(buildHttpRequest(*target, request.userAgent));
+    else
+        connection.send(buildHttpRequest(*target, request.userAgent, request.headers),
+                        buildHttpRequest(*target, request.userAgent, request.headers, true));
     HttpResponseEnd end;
     std::string response =
         connection.receiveAll(request.sizesOnly, k_maxResponseBytes, [&end](std::string_view received) {
@@ -248,8 +292,11 @@ std::string HttpGet(HttpRequest& request)
     if (response.size() > k_maxResponseBytes)
         connection.raise(std::string(msg::k_httpFailed) + " (response larger than 64 MiB)");
     const HttpResponseCheck check = checkHttpResponse(response);
-    if (!check.error.empty())
+    if (!check.error.empty()) {
+        if (request.retryAfter)
+            request.retryAfter->store(retryAfterSeconds(response).value_or(-1));
         connection.raise(check.error);
+    }
     if (const auto total = end.totalLength(response)) {
         if (response.size() < *total)
             connection.raise(std::string(msg::k_httpFailed) + " (incomplete response)");

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,11 @@ struct HttpRequest {
     bool viaProxy = false;
     // certificate authorities for https (a PEM file); empty: the system's store
     std::string caFile;
+    // further "Name: value" header lines (the rules' headers); a line with CR or LF is refused. The flow
+    // log shows their values masked.
+    std::vector<std::string> headers;
+    // when set: a 429 or 503 answer with a Retry-After of seconds leaves those seconds here
+    std::shared_ptr<std::atomic<int>> retryAfter;
     bool sizesOnly = false;
     FlowLog* flowLog = nullptr;
     std::string label;
@@ -43,6 +49,8 @@ struct HttpRequest {
             url = other.url;
             viaProxy = other.viaProxy;
             caFile = other.caFile;
+            headers = other.headers;
+            retryAfter = other.retryAfter;
             sizesOnly = other.sizesOnly;
             flowLog = other.flowLog;
             label = other.label;
@@ -71,8 +79,16 @@ struct HttpTarget {
 // names the page's own address; sent direct, a path that begins with "//" is
 // just a path. An https page through a proxy goes through a CONNECT tunnel.
 std::optional<HttpTarget> parseHttpUrl(std::string_view url, bool viaProxy = false);
-// The exact request text for `target`.
-std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent);
+// The exact request text for `target`, `headers` after Host. With `masked` each of those headers'
+// values reads "***" (the flow log's copy).
+std::string buildHttpRequest(const HttpTarget& target, std::string_view userAgent,
+                             const std::vector<std::string>& headers = {}, bool masked = false);
+// The message of a request header with CR, LF or another control byte in it.
+inline constexpr const char* k_badHeader = "HttpGet: Bad request header.";
+
+// The seconds a 429 or 503 response asks the client to wait before it tries again (its
+// Retry-After in seconds); none for any other status or without a number there.
+std::optional<int> retryAfterSeconds(std::string_view response);
 
 // The outcome of reading a response: the error message (empty on success)
 // and where the body begins.

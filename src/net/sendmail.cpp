@@ -6,6 +6,7 @@
 #include "net/socketconnection.h"
 #include "platform/clock.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -174,6 +175,30 @@ std::vector<std::string> envelopeAddresses(std::string_view list)
     return out;
 }
 
+bool offersStartTls(std::string_view ehloReply)
+{
+    // every line is the code, "-" or a blank, and one keyword with its parameters
+    for (std::size_t at = 0; at < ehloReply.size();) {
+        std::size_t end = ehloReply.find('\n', at);
+        if (end == std::string_view::npos)
+            end = ehloReply.size();
+        std::string_view line = ehloReply.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.size() < 4)
+            continue;
+        line.remove_prefix(4);
+        std::size_t i = 0;
+        const std::string_view keyword = "STARTTLS";
+        while (i < keyword.size() && i < line.size() && std::toupper(static_cast<unsigned char>(line[i])) == keyword[i])
+            ++i;
+        if (i == keyword.size() && (line.size() == i || line[i] == ' '))
+            return true;
+    }
+    return false;
+}
+
 void SendMail(MailRequest& request)
 {
     const platform::Clock& clock = platform::clock();
@@ -209,6 +234,16 @@ void SendMail(MailRequest& request)
         step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
         step("STARTTLS\r\n", 220, msg::k_protocol);
         connection.startTls(serverName, request.caFile);
+    } else if (request.security == MailSecurity::StartTlsWhenOffered) {
+        // an EHLO first to learn whether the server offers STARTTLS; a server that knows no EHLO or offers
+        // none gets the plain dialogue
+        connection.send("EHLO " + localHost + "\r\n");
+        if (connection.expectReply(250) && offersStartTls(connection.lastReply())) {
+            step("STARTTLS\r\n", 220, msg::k_protocol);
+            connection.startTls(serverName, request.caFile);
+        } else if (!request.userName.empty() && request.passwordInClear) {
+            request.passwordInClear->store(true);
+        }
     }
     if (!request.userName.empty()) {
         step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);

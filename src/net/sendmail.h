@@ -4,6 +4,7 @@
 #include "tasks/workertask.h"
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,9 @@ enum class MailSecurity {
     None,     // plain TCP, port 25 by default
     StartTls, // plain greeting, then STARTTLS before anything else; port 587 by default
     Implicit, // TLS from the first byte; port 465 by default
+    // STARTTLS before anything else when the server's EHLO reply offers it, else the plain dialogue;
+    // port 25 by default
+    StartTlsWhenOffered,
 };
 
 // One e-mail to send. The task's job works on its own copy; a copy gets a new,
@@ -32,6 +36,8 @@ struct MailRequest {
     std::string caFile; // certificate authorities for TLS (a PEM file); empty: the system's store
     std::string userName;
     std::string password;
+    // StartTlsWhenOffered: set when the server offered no STARTTLS and the password went in clear
+    std::shared_ptr<std::atomic<bool>> passwordInClear;
     std::string sender;
     std::string replyTo;
     std::string to;
@@ -56,6 +62,7 @@ struct MailRequest {
             caFile = other.caFile;
             userName = other.userName;
             password = other.password;
+            passwordInClear = other.passwordInClear;
             sender = other.sender;
             replyTo = other.replyTo;
             to = other.to;
@@ -82,6 +89,9 @@ std::vector<std::string> envelopeAddresses(std::string_view list);
 // One address as the envelope names it: cut at the first "," or "("; of
 // "Name <addr@host>" only what is between the angle brackets.
 std::string envelopeAddress(std::string_view text);
+
+// Whether an EHLO reply names the STARTTLS extension.
+bool offersStartTls(std::string_view ehloReply);
 
 // Sends one e-mail in one SMTP dialogue; throws tasks::CAppError.
 void SendMail(MailRequest& request);

@@ -314,7 +314,8 @@ bool SocketConnection::expectReply(int code)
         }
     }
     log(FlowLog::k_status, "Received " + std::to_string(reply.size()) + " bytes");
-    return replyHasCode(reply, code);
+    m_lastReply = std::move(reply);
+    return replyHasCode(m_lastReply, code);
 }
 
 long SocketConnection::tlsTransfer(bool write, char* buffer, std::size_t size)

@@ -75,6 +75,8 @@ public:
                            const std::function<bool(std::string_view)>& complete = {});
     // Reads the server's next complete reply and tells whether it carries `code`.
     bool expectReply(int code);
+    // The last reply expectReply read, whole.
+    const std::string& lastReply() const { return m_lastReply; }
     std::string localHostName();
 
     // Turns the connected socket into TLS: the server must show a certificate for `serverName` (a host name
@@ -112,6 +114,7 @@ private:
     bool m_cancelled = false;
     ssl_ctx_st* m_tlsContext = nullptr;
     ssl_st* m_tls = nullptr;
+    std::string m_lastReply;
     Wait m_tlsWait = Wait::Read; // what the last TLS call that could not go on must wait for
 };
 

@@ -1,12 +1,15 @@
 #include "rules/requestrules.h"
 
 #include "rules/rulesfile.h"
+#include "rules/templatevars.h"
 
 #include <string_view>
 
 namespace tarnwick::rules {
 
-std::vector<std::string> requestHeaders(const RulesFile& rules)
+namespace {
+
+std::vector<std::string> headerLines(const RulesFile& rules, TemplateVars* vars, const std::string& apiKey)
 {
     constexpr std::string_view k_lineEnd = "\r\n";
     std::string_view body = rules.sectionBody("header");
@@ -27,12 +30,29 @@ std::vector<std::string> requestHeaders(const RulesFile& rules)
         bool token = true;
         for (char c : name)
             token = token && static_cast<unsigned char>(c) > ' ' && c != 0x7F;
+        if (vars)
+            vars->setApiKey(&apiKey);
         std::string value = rules.expandValue(line.substr(colon + 2));
+        if (vars && vars->apiKeyAsked() && apiKey.empty())
+            continue;
         if (!token || value.empty() || value.find_first_of("\r\n") != std::string::npos)
             continue;
         headers.push_back(std::string(name).append(": ").append(value));
     }
     return headers;
+}
+
+} // namespace
+
+std::vector<std::string> requestHeaders(const RulesFile& rules)
+{
+    return headerLines(rules, nullptr, {});
+}
+
+std::vector<std::string> requestHeaders(const RulesFile& rules, TemplateVars& vars, const std::string& apiKey)
+{
+    ApiKeyScope scope(vars, apiKey);
+    return headerLines(rules, &vars, apiKey);
 }
 
 int requestIntervalMs(const RulesFile& rules)

@@ -34,6 +34,10 @@ std::string allChanges(const core::Entry& now, const core::Entry& was)
 
 std::optional<std::string> TemplateVars::find(std::string_view name) const
 {
+    if (m_apiKey && core::equalNoCase(name, "ApiKey")) {
+        m_apiKeyAsked = true;
+        return *m_apiKey;
+    }
     if (m_appNames) {
         if (auto value = m_appNames->value(name))
             return value;

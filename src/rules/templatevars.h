@@ -34,6 +34,16 @@ public:
     const core::Entry* current() const { return m_current; }
     const core::Entry* previous() const { return m_previous; }
 
+    // The API key answers the name ApiKey only while set here, which only the lookup of the rules'
+    // request headers does (see ApiKeyScope): templates and reports never see it.
+    void setApiKey(const std::string* key)
+    {
+        m_apiKey = key;
+        m_apiKeyAsked = false;
+    }
+    // Whether ApiKey was looked up since setApiKey.
+    bool apiKeyAsked() const { return m_apiKeyAsked; }
+
     // The value without the bracket and "-" rules: none when the name is unknown.
     std::optional<std::string> find(std::string_view name) const;
     // The value as templates and rules see it.
@@ -44,6 +54,20 @@ private:
     const RulesFile* m_rules = nullptr;
     const core::Entry* m_current = nullptr;
     const core::Entry* m_previous = nullptr;
+    const std::string* m_apiKey = nullptr;
+    mutable bool m_apiKeyAsked = false;
+};
+
+// Lets ApiKey resolve for the life of the scope.
+class ApiKeyScope {
+public:
+    ApiKeyScope(TemplateVars& vars, const std::string& key) : m_vars(vars) { vars.setApiKey(&key); }
+    ~ApiKeyScope() { m_vars.setApiKey(nullptr); }
+    ApiKeyScope(const ApiKeyScope&) = delete;
+    ApiKeyScope& operator=(const ApiKeyScope&) = delete;
+
+private:
+    TemplateVars& m_vars;
 };
 
 // The change list of a notice (AllChanges): one two-line block per watched

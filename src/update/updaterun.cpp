@@ -11,11 +11,15 @@
 #include "net/httpget.h"
 #include "rules/applyrules.h"
 #include "rules/pagetext.h"
+#include "rules/requestrules.h"
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
 #include "tasks/errors.h"
 #include "update/changes.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <utility>
 
 namespace tarnwick::update {
@@ -167,7 +171,7 @@ bool UpdateRun::UpdateEntry(int position)
         return true;
     }
 
-    FetchResult fetched = FetchPages(addresses, 0, 0);
+    FetchResult fetched = FetchPages(addresses, 0, 0, true);
     std::vector<std::string> pages;
     pages.reserve(fetched.pages.size());
     c.lastFetch.clear();
@@ -255,8 +259,44 @@ bool UpdateRun::UpdateEntry(int position)
     return true;
 }
 
+namespace {
+
+// The host part of an address ("host:port" as written), empty when it names none.
+std::string hostOf(std::string_view address)
+{
+    const std::size_t scheme = address.find("://");
+    if (scheme != std::string_view::npos)
+        address.remove_prefix(scheme + 3);
+    return std::string(address.substr(0, address.find_first_of("/?")));
+}
+
+} // namespace
+
+bool UpdateRun::waitMs(long ms, bool shown)
+{
+    RunControl& c = m_ctx.control;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    if (shown)
+        m_ctx.frontEnd.operationStart(static_cast<int>((ms + 999) / 1000));
+    for (;;) {
+        // a wait is no network operation: the operation time-out does not end it, only a cancel
+        if (c.runState == runstate::TimedOut)
+            c.runState = runstate::Running;
+        if (c.runState != runstate::Running)
+            break;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            break;
+        m_ctx.frontEnd.dispatch(static_cast<int>(std::min<long long>(left, 100)));
+    }
+    if (shown)
+        m_ctx.frontEnd.operationEnd();
+    return c.runState == runstate::Running;
+}
+
 FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
-                                  unsigned sizesOnlyMask)
+                                  unsigned sizesOnlyMask, bool statusPages)
 {
     RunControl& c = m_ctx.control;
     const std::string first =
@@ -264,6 +304,11 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
     m_ctx.log.write("Update '%s'\n", first.c_str());
 
     const std::string proxy = m_ctx.settings.value("ProxyServer");
+    const std::vector<std::string> headers =
+        statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey())
+                    : std::vector<std::string>();
+    const std::string caFile = m_ctx.settings.value("CaFile");
+    const int intervalMs = std::max(m_ctx.settings.requestIntervalMs(), rules::requestIntervalMs(m_ctx.rules));
     std::vector<net::HttpRequest> requests;
     requests.reserve(addresses.size());
     for (size_t i = 0; i < addresses.size(); ++i) {
@@ -271,23 +316,87 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         net::HttpRequest& r =
             requests.emplace_back(m_ctx.flowLog, "HttpGet(" + std::to_string(i) + "): ", (sizesOnlyMask & bit) != 0);
         r.userAgent = "Tarnwick";
+        r.headers = headers;
+        r.caFile = caFile;
         net::setRequestUrl(r, addresses[i], (directMask & bit) == 0 ? std::string_view(proxy) : std::string_view());
     }
 
+    // With a pace the pages go one at a time, each after the interval since the last request to its host;
+    // without one they go together.
+    std::vector<std::vector<size_t>> groups;
+    for (size_t i = 0; i < requests.size(); ++i) {
+        if (intervalMs == 0 && !groups.empty())
+            groups.back().push_back(i);
+        else
+            groups.push_back({i});
+    }
+
     FetchResult result;
+    result.pages.resize(requests.size());
+    for (const std::vector<size_t>& group : groups) {
+        for (int attempt = 0;; ++attempt) {
+            if (intervalMs > 0) {
+                const auto host = m_lastRequest.find(hostOf(addresses[group.front()]));
+                if (host != m_lastRequest.end()) {
+                    const auto due = host->second + std::chrono::milliseconds(intervalMs);
+                    const auto left =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+                    if (left.count() > 0 && !waitMs(left.count(), false)) {
+                        result.error = k_canceledMessage;
+                        break;
+                    }
+                }
+            }
+            auto retryAfter = std::make_shared<std::atomic<int>>(-1);
+            std::vector<net::HttpRequest> batch;
+            for (size_t i : group) {
+                batch.push_back(requests[i]);
+                batch.back().retryAfter = retryAfter;
+                m_lastRequest[hostOf(addresses[i])] = std::chrono::steady_clock::now();
+            }
+            std::vector<std::string> pages;
+            result.error = fetchBatch(std::move(batch), pages);
+            if (result.error.empty()) {
+                for (size_t k = 0; k < group.size(); ++k)
+                    result.pages[group[k]] = std::move(pages[k]);
+                break;
+            }
+            const int seconds = retryAfter->load();
+            if (seconds < 0 || attempt == k_maxRetries || c.runState != runstate::Running)
+                break;
+            m_ctx.log.write("Update: the server asks to try again in %d s\n", seconds);
+            m_ctx.frontEnd.statusLine("Waiting " + std::to_string(std::min(seconds, k_maxRetryAfterSeconds)) +
+                                      " s as the server asks");
+            if (!waitMs(std::min(seconds, k_maxRetryAfterSeconds) * 1000L, true)) {
+                result.error = k_canceledMessage;
+                break;
+            }
+        }
+        if (!result.error.empty())
+            break;
+    }
+    if (!result.error.empty())
+        result.pages.clear();
+    return result;
+}
+
+std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::vector<std::string>& pages)
+{
+    RunControl& c = m_ctx.control;
+    std::string error;
     m_ctx.frontEnd.operationStart(c.timeoutMs / 1000);
     try {
-        result.pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), c.timeoutMs);
+        pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), c.timeoutMs);
     } catch (const tasks::CThreadsNotDoneError& e) {
-        result.error = e.message();
+        error = e.message();
         c.runState = runstate::ThreadsNotDone;
     } catch (const tasks::CTimedoutError&) {
         // the task's own clock ran out just before the window's did
-        result.error = k_timedOutMessage;
+        error = k_timedOutMessage;
     } catch (const tasks::CAppError& e) {
-        result.error = e.message();
+        error = e.message();
     } catch (...) {
-        result.error = "Unknown error.";
+        error = "Unknown error.";
     }
     m_ctx.frontEnd.operationEnd();
 
@@ -296,11 +405,9 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         c.runState = runstate::Cancelled;
     } else if (c.runState == runstate::TimedOut) {
         c.runState = runstate::Running;
-        result.error = k_timedOutMessage;
+        error = k_timedOutMessage;
     }
-    if (!result.error.empty())
-        result.pages.clear();
-    return result;
+    return error;
 }
 
 bool acceptableRulesText(const std::string& text)

@@ -2,8 +2,10 @@
 
 #include "notify/appnames.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,8 @@ class EntryStoreHost;
 } // namespace tarnwick::core
 namespace tarnwick::net {
 class FlowLog;
-}
+struct HttpRequest;
+} // namespace tarnwick::net
 namespace tarnwick::rules {
 class RulesFile;
 class TemplateVars;
@@ -120,18 +123,31 @@ public:
     bool UpdateEntry(int position);
     // Fetches `addresses` as one worker task. Bit i of `directMask` fetches
     // address i without the proxy, bit i of `sizesOnlyMask` logs sizes only.
-    FetchResult FetchPages(const std::vector<std::string>& addresses, unsigned directMask, unsigned sizesOnlyMask);
+    // Only the office's status pages (`statusPages`) carry the rules' request
+    // headers, so that the API key goes to no other host.
+    FetchResult FetchPages(const std::vector<std::string>& addresses, unsigned directMask, unsigned sizesOnlyMask,
+                           bool statusPages = false);
     // The rules download: once per run of the program, then only the title.
     void download();
 
+    // A 429 or 503 answer with Retry-After is tried again this many times, after at most this long.
+    static constexpr int k_maxRetries = 3;
+    static constexpr int k_maxRetryAfterSeconds = 120;
+
 private:
     void fail(int position, const std::string& text);
+    // One worker task over `requests`; the error text, empty when `pages` holds every body.
+    std::string fetchBatch(std::vector<net::HttpRequest> requests, std::vector<std::string>& pages);
+    // Dispatches for `ms` (shown: in the operation display); false when the run was cancelled meanwhile.
+    bool waitMs(long ms, bool shown);
 
     UpdateContext m_ctx;
     // the run in progress
     int m_processed = 0;
     int m_due = 0;
     RunSummary* m_summary = nullptr;
+    // when each host was last asked for a page
+    std::map<std::string, std::chrono::steady_clock::time_point> m_lastRequest;
 };
 
 // Whether a downloaded rules text may replace the one in use: it begins with

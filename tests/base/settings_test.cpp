@@ -168,6 +168,38 @@ TEST_F(SettingsTest, PasswordStoredForm)
     EXPECT_EQ(AppSettings(path()).plainPassword(), "p\xE4ss");
 }
 
+TEST_F(SettingsTest, TodaysOfficeSettings)
+{
+    {
+        AppSettings s(path());
+        s.setPlainApiKey("secret");
+    }
+    EXPECT_EQ(settingsKey()["ApiKey"], "MFZtY2pWMmM"); // the password's stored form of "secret"
+    EXPECT_EQ(AppSettings(path()).plainApiKey(), "secret");
+
+    struct Case {
+        std::string security;
+        net::MailSecurity mail;
+        std::string interval;
+        int intervalMs;
+    };
+    const Case cases[] = {
+        {"", net::MailSecurity::StartTlsWhenOffered, "", 0},
+        {"starttls", net::MailSecurity::StartTlsWhenOffered, "1100", 1100},
+        {"TLS", net::MailSecurity::Implicit, "-5", 0},
+        {"none", net::MailSecurity::None, "999999", 120000},
+        {"ssl", net::MailSecurity::StartTlsWhenOffered, "250ms", 250},
+    };
+    AppSettings s(path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.security + " " + c.interval);
+        s.setValue("SmtpSecurity", c.security);
+        s.setValue("RequestInterval", c.interval);
+        EXPECT_EQ(s.smtpSecurity(), c.mail);
+        EXPECT_EQ(s.requestIntervalMs(), c.intervalMs);
+    }
+}
+
 TEST_F(SettingsTest, PathChoice)
 {
     struct Case {

@@ -257,6 +257,63 @@ TEST(HttpGet, SendsTheExactRequestAndReturnsTheBody)
                   server.server.address() + "\r\n\r\n");
 }
 
+TEST(HttpGet, ExtraHeadersGoOutAfterHostAndTheFlowLogMasksTheirValues)
+{
+    struct Case {
+        std::vector<std::string> headers;
+        std::string sent;   // the header text after Host; "(refused)" for no connection
+        std::string logged; // the flow log's line of the request, from "Host"
+    };
+    const Case cases[] = {
+        {{"USPTO-API-KEY: k3y-Secret"}, "USPTO-API-KEY: k3y-Secret\r\n\r\n", "USPTO-API-KEY: ***"},
+        {{"A: 1", "B: 2"}, "A: 1\r\nB: 2\r\n\r\n", "A: ***\r\nB: ***"},
+        {{"X: a\r\nInjected: 1"}, "(refused)", ""},
+        {{"X: a\nb"}, "(refused)", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent);
+        OneShot server("HTTP/1.0 200 OK\r\n\r\nbody");
+        FlowCapture flow;
+        HttpRequest r(&flow.log, "HttpGet(0): ", false);
+        r.url = server.url();
+        r.headers = c.headers;
+        std::string error;
+        try {
+            HttpGet(r);
+        } catch (const tasks::CAppError& e) {
+            error = e.message();
+        }
+        if (c.sent == "(refused)") {
+            EXPECT_EQ(error, k_badHeader);
+            EXPECT_EQ(server.server.accepted(), 0);
+            continue;
+        }
+        const std::string request = server.request.get_future().get();
+        EXPECT_EQ(request.substr(request.find("\r\n", request.find("Host: ")) + 2), c.sent);
+        bool masked = false;
+        for (const std::string& line : flow.texts()) {
+            EXPECT_EQ(line.find("Secret"), std::string::npos) << line;
+            masked = masked || line.find(c.logged) != std::string::npos;
+        }
+        EXPECT_TRUE(masked) << ::testing::PrintToString(flow.texts());
+    }
+}
+
+TEST(HttpResponse, RetryAfterOnlyFor429And503WithSeconds)
+{
+    const std::pair<std::string, std::optional<int>> cases[] = {
+        {"HTTP/1.1 429 Too Many Requests\r\nRetry-After: 7\r\n\r\n", 7},
+        {"HTTP/1.1 503 Service Unavailable\r\nretry-after:  120 \r\n\r\n", 120},
+        {"HTTP/1.1 429 Too Many Requests\r\n\r\n", std::nullopt},
+        {"HTTP/1.1 429 Too Many Requests\r\nRetry-After: Wed, 21 Oct 2026 07:28:00 GMT\r\n\r\n", std::nullopt},
+        {"HTTP/1.1 500 Internal Server Error\r\nRetry-After: 5\r\n\r\n", std::nullopt},
+        {"HTTP/1.1 200 OK\r\n\r\nRetry-After: 5\r\n", std::nullopt},
+        {"HTTP/1.1 429 Too Many Requests\r\nX: 1\r\n\r\nRetry-After: 5\r\n", std::nullopt},
+    };
+    for (const auto& [response, seconds] : cases)
+        EXPECT_EQ(retryAfterSeconds(response), seconds) << response;
+}
+
 TEST(HttpGet, BadUrlOpensNoConnection)
 {
     FakeServer server([](FakePeer&) {});

@@ -184,6 +184,7 @@ TEST_F(Tls, MailOverStartTlsAndImplicitTls)
         const char* sinkMode;
         std::string caFile;
         std::string error; // empty: delivered
+        bool passwordInClear = false;
     };
     const Case cases[] = {
         {MailSecurity::StartTls, "starttls", s_certs->file("ca.pem"), ""},
@@ -191,18 +192,24 @@ TEST_F(Tls, MailOverStartTlsAndImplicitTls)
         {MailSecurity::StartTls, "starttls", s_certs->file("other.pem"),
          "TLS: Secure connection failed. (unable to get local issuer certificate)"},
         {MailSecurity::None, "starttls", s_certs->file("ca.pem"), msg::k_protocol}, // the server wants TLS first
+        {MailSecurity::StartTlsWhenOffered, "starttls", s_certs->file("ca.pem"), ""},
+        // a server without STARTTLS gets the plain dialogue, and the request tells that the password went in clear
+        {MailSecurity::StartTlsWhenOffered, "", "", "", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sinkMode + (" " + c.caFile));
         test::SmtpSink sink;
         sink.start("tester", "secret", "",
-                   {"--tls", c.sinkMode, "--cert", s_certs->file("server.pem"), "--key", s_certs->file("server.key")});
+                   *c.sinkMode ? std::vector<std::string>{"--tls", c.sinkMode, "--cert", s_certs->file("server.pem"),
+                                                          "--key", s_certs->file("server.key")}
+                               : std::vector<std::string>{});
         MailRequest r(nullptr, "SendMail: ");
         r.server = "localhost:" + std::to_string(sink.port());
         r.security = c.security;
         r.caFile = c.caFile;
         r.userName = "tester";
         r.password = "secret";
+        r.passwordInClear = std::make_shared<std::atomic<bool>>(false);
         r.sender = "s@example.test";
         r.to = "a@example.test";
         r.message = "Subject: secured\r\n\r\nbody\r\n";
@@ -213,6 +220,7 @@ TEST_F(Tls, MailOverStartTlsAndImplicitTls)
             error = e.message();
         }
         EXPECT_EQ(error, c.error);
+        EXPECT_EQ(r.passwordInClear->load(), c.passwordInClear);
         const auto messages = sink.messages();
         ASSERT_EQ(messages.size(), c.error.empty() ? 1u : 0u);
         if (c.error.empty()) {

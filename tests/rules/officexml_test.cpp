@@ -278,3 +278,18 @@ TEST(RequestRules, HeaderLinesAndIntervalAreRulesValues)
         EXPECT_EQ(rules::requestIntervalMs(rulesFile), c.intervalMs);
     }
 }
+
+TEST(RequestRules, ApiKeyResolvesOnlyInTheRequestHeaders)
+{
+    rules::TemplateVars vars;
+    rules::RulesFile rulesFile(vars);
+    rulesFile.useText("v\r\nheader:\r\n USPTO-API-KEY: [ApiKey]\r\n X-Key: k=[ApiKey]\r\n Y: 1\r\n");
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"k3y", {"USPTO-API-KEY: k3y", "X-Key: k=k3y", "Y: 1"}}, {"", {"Y: 1"}}, // no key: no header that names it
+    };
+    for (const auto& [key, headers] : cases)
+        EXPECT_EQ(rules::requestHeaders(rulesFile, vars, key), headers) << key;
+    // anywhere else the name is unknown
+    EXPECT_EQ(vars.lookup("ApiKey"), "[ApiKey]");
+    EXPECT_EQ(rulesFile.expandValue("[ApiKey]"), "[ApiKey]");
+}

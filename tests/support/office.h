@@ -5,23 +5,35 @@
 #include "peers.h"
 #include "rules/rulesfile.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace tarnwick::test {
 
 class OfficeSimulator {
 public:
-    void start(int size = 20, int seed = 1, int day = 1)
+    // `extra` are further serve options; with "--cert" the simulator serves HTTPS on a second port too.
+    void start(int size = 20, int seed = 1, int day = 1, const std::vector<std::string>& extra = {})
     {
-        m_child.start({"/usr/bin/python3", std::string(TARNWICK_SOURCE_DIR) + "/tools/office_simulator.py", "serve",
-                       "--size", std::to_string(size), "--seed", std::to_string(seed), "--day", std::to_string(day)});
-        const std::string line = m_child.readLine(30000);
-        m_port = line.empty() ? 0 : std::stoi(line);
-        if (m_port <= 0)
-            throw std::runtime_error("office simulator did not start");
+        std::vector<std::string> command = {"/usr/bin/python3",
+                                            std::string(TARNWICK_SOURCE_DIR) + "/tools/office_simulator.py",
+                                            "serve",
+                                            "--size",
+                                            std::to_string(size),
+                                            "--seed",
+                                            std::to_string(seed),
+                                            "--day",
+                                            std::to_string(day)};
+        command.insert(command.end(), extra.begin(), extra.end());
+        m_child.start(command);
+        m_port = readPort();
+        if (std::find(extra.begin(), extra.end(), "--cert") != extra.end())
+            m_tlsPort = readPort();
     }
     void stop() { m_child.stop(); }
     int port() const { return m_port; }
+    int tlsPort() const { return m_tlsPort; }
     std::string base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
 
     // A control request ("/sim/day?d=3"); the answer's body.
@@ -64,6 +76,17 @@ public:
         return text;
     }
 
+    // The office-xml rules with the record addresses pointing at the simulator's HTTPS port.
+    std::string xmlRulesText() const
+    {
+        std::string text(rules::RulesFile::officeXmlText());
+        const std::string from = "https://tsdrapi.uspto.gov";
+        const std::string to = "https://127.0.0.1:" + std::to_string(m_tlsPort);
+        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+        return text;
+    }
+
     // The serial number of mark `index` as the simulator numbers them.
     static std::string serial(int index)
     {
@@ -73,8 +96,18 @@ public:
     }
 
 private:
+    int readPort()
+    {
+        const std::string line = m_child.readLine(30000);
+        const int port = line.empty() ? 0 : std::stoi(line);
+        if (port <= 0)
+            throw std::runtime_error("office simulator did not start");
+        return port;
+    }
+
     ChildProcess m_child;
     int m_port = 0;
+    int m_tlsPort = 0;
 };
 
 } // namespace tarnwick::test
