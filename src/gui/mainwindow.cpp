@@ -869,8 +869,7 @@ void MainWindow::configurationDialog()
 
 void MainWindow::installationCheck(bool reinstall)
 {
-    const app::InstallationOutcome outcome =
-        app::installationCheck(m_app, m_state, m_logic.programPath(), reinstall);
+    const app::InstallationOutcome outcome = app::installationCheck(m_app, m_state, m_logic.programPath(), reinstall);
     m_logic.reinstallDone();
     if (outcome.restart) {
         m_restartProgram = outcome.program;

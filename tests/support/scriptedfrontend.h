@@ -26,7 +26,7 @@ public:
     void nextInput(std::optional<std::string> text) { m_inputs.push_back(std::move(text)); }
 
     base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                           base::Answer defaultAnswer) override
+                            base::Answer defaultAnswer) override
     {
         boxes.push_back({text, caption, buttons, defaultAnswer});
         events.push_back("box:" + text);
