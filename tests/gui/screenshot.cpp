@@ -1,11 +1,12 @@
 // Renders the desktop program's windows to PNG files: the main window with its
 // entries, the main window during an update run, the details window and the
-// TCP/IP flow window after the run.
+// TCP/IP flow window after the run, the configuration and advanced dialogs.
 //
 // usage: tarnwick_screenshot SETTINGS OUTDIR [SUFFIX]
 #include "app/application.h"
 #include "app/commands.h"
 #include "app/startup.h"
+#include "gui/configdialog.h"
 #include "gui/mainwindow.h"
 #include "gui/sidewindows.h"
 
@@ -13,6 +14,7 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <filesystem>
 #include <iostream>
 
 using namespace tarnwick;
@@ -38,7 +40,12 @@ int main(int argc, char** argv)
     for (int i = 0; i < 8; ++i)
         gui::scriptedAnswers().answers.push_back(base::Answer::No);
     app::AppContext context(argv[1]);
-    gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false);
+    // installed beside the settings, so that the installation check has nothing to ask
+    // and writes no shortcut into the user's own folders
+    app::StartupPlaces places = app::systemPlaces();
+    places.programPath = (std::filesystem::path(argv[1]).parent_path() / "bin" / "tarnwick").string();
+    context.settings.setValue("Install", {});
+    gui::MainWindow window(context, app::startApplication(context, places), false);
     window.open();
     window.resize(1280, 560);
     window.show();
@@ -60,5 +67,14 @@ int main(int argc, char** argv)
     save(&window, "main-after");
     save(window.detailsWindow(), "details");
     save(window.flowWindow(), "flow");
+
+    gui::ConfigDialog configure(context.settings, window, {}, &window);
+    configure.show();
+    QApplication::processEvents();
+    save(&configure, "configure");
+    gui::AdvancedDialog advanced(configure.values(), {}, &window);
+    advanced.show();
+    QApplication::processEvents();
+    save(&advanced, "advanced");
     return 0;
 }
