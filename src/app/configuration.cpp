@@ -22,7 +22,8 @@ const char* const k_deleteAddressQuestion = "Are you sure that you want to delet
 namespace {
 
 // The help resources: the page and its figures, by resource name.
-constexpr std::string_view k_helpResources[] = {"HELP_HTML"};
+constexpr std::string_view k_helpResources[] = {"HELP_HTML",   "FIGMAIN_PNG",      "FIGDETAILS_PNG",
+                                                "FIGFLOW_PNG", "FIGCONFIGURE_PNG", "FIGADVANCED_PNG"};
 
 void showMessage(base::FrontEnd& frontEnd, const std::string& text)
 {

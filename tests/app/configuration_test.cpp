@@ -141,7 +141,18 @@ TEST(Help, ResourceNamesBecomeFileNamesAndThePageIsWritten)
     const std::optional<std::string> page = writeHelp(dir.path());
     ASSERT_TRUE(page);
     EXPECT_EQ(*page, dir.file("Tarnwick/help.html"));
-    EXPECT_NE(platform::readFile(*page).value_or("").find("<html"), std::string::npos);
+    const std::string html = platform::readFile(*page).value_or("");
+    EXPECT_NE(html.find("<html"), std::string::npos);
+    // every figure the page shows is written beside it
+    int figures = 0;
+    for (size_t at = html.find("<img src=\""); at != std::string::npos; at = html.find("<img src=\"", at + 1)) {
+        const size_t from = at + 10;
+        const std::string name = html.substr(from, html.find('"', from) - from);
+        SCOPED_TRACE(name);
+        EXPECT_EQ(platform::readFile(dir.file("Tarnwick/" + name)).value_or("").substr(0, 4), "\x89PNG");
+        ++figures;
+    }
+    EXPECT_EQ(figures, 5);
 }
 
 } // namespace
