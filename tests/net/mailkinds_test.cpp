@@ -8,6 +8,7 @@
 #include "notify/templates.h"
 #include "rules/templatevars.h"
 #include "support/peers.h"
+#include "support/queuefixture.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
@@ -56,35 +57,16 @@ std::map<std::string, std::string> checkMessage(const test::TempDir& dir, const 
     return out;
 }
 
-class MailKinds : public ::testing::Test {
+class MailKinds : public test::QueueFixture {
 public:
     MailKinds()
-        : settings(dir.file("settings.ini")), log(settings), names(settings),
-          queue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}})
+        : QueueFixture("Brenlow Records <records@brenlow.example>",
+                       {"n1@brenlow.example", "Second Reader <n2@brenlow.example>"})
     {
-        std::filesystem::create_directory(logDir());
-        settings.setValue("LogDir", logDir());
-        settings.setValue("ReturnAddress", "Brenlow Records <records@brenlow.example>");
-        settings.setValue("OrgName", "Brenlow");
-        settings.setNotifyAddresses({"n1@brenlow.example", "Second Reader <n2@brenlow.example>"});
-        vars.setAppNames(&names);
-        fe.onDispatch = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
         sink.start();
-        settings.setValue("SmtpServer", sink.address());
-        settings.setValue("UserName", "tester");
-        settings.setPlainPassword("secret");
+        useSink(sink);
     }
 
-    std::string logDir() const { return dir.file("logs"); }
-
-    test::TempDir dir;
-    base::AppSettings settings;
-    base::Log log;
-    test::ScriptedFrontEnd fe;
-    rules::TemplateVars vars;
-    notify::ApplicationNames names;
-    int cancelReason = 0;
-    notify::EmailQueue queue;
     test::SmtpSink sink;
 };
 

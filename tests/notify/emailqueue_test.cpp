@@ -8,6 +8,7 @@
 #include "notify/templates.h"
 #include "rules/templatevars.h"
 #include "support/peers.h"
+#include "support/queuefixture.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
@@ -68,47 +69,18 @@ TEST(MessageFileName, KeepsNamesInsideTheFolder)
     }
 }
 
-class EmailQueueTest : public ::testing::Test {
+class EmailQueueTest : public test::QueueFixture {
 public:
-    EmailQueueTest()
-        : settings(dir.file("settings.ini")), log(settings), names(settings),
-          queue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}})
-    {
-        std::filesystem::create_directory(logDir());
-        settings.setValue("LogDir", logDir());
-        settings.setValue("ReturnAddress", "me@example.test");
-        settings.setValue("OrgName", "Brenlow");
-        settings.setNotifyAddresses({"n1@example.test", "n2@example.test"});
-        vars.setAppNames(&names);
-        // the scripted front end returns at once; keep the waits from spinning
-        fe.onDispatch = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
-    }
+    EmailQueueTest() : QueueFixture("me@example.test", {"n1@example.test", "n2@example.test"}) {}
 
-    std::string logDir() const { return dir.file("logs"); }
     std::string logFile(const std::string& name) const { return logDir() + "/" + name; }
     std::string pendingList() const { return readAll(logFile("Tarnwick_pending.tmp")); }
     bool exists(const std::string& name) const { return std::filesystem::exists(logFile(name)); }
-
-    void useSink(test::SmtpSink& sink)
-    {
-        settings.setValue("SmtpServer", sink.address());
-        settings.setValue("UserName", "tester");
-        settings.setPlainPassword("secret");
-    }
 
     void post(const std::string& regNum, int templateId = notify::templateid::EntryAdded)
     {
         ASSERT_EQ(queue.PostEmail(entryWithReg(regNum), templateId, "a"), "");
     }
-
-    test::TempDir dir;
-    base::AppSettings settings;
-    base::Log log;
-    test::ScriptedFrontEnd fe;
-    rules::TemplateVars vars;
-    notify::ApplicationNames names;
-    int cancelReason = 0;
-    notify::EmailQueue queue;
 };
 
 TEST_F(EmailQueueTest, PostingWritesTheMessageThenListsIt)

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "base/log.h"
+#include "base/settings.h"
+#include "notify/appnames.h"
+#include "notify/emailqueue.h"
+#include "rules/templatevars.h"
+#include "support/peers.h"
+#include "support/scriptedfrontend.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarnwick::test {
+
+// An e-mail queue over its own settings, log and logging directory, with a
+// scripted front end; the organisation is "Brenlow".
+class QueueFixture : public ::testing::Test {
+public:
+    QueueFixture(const std::string& returnAddress, std::vector<std::string> notifyAddresses)
+        : settings(dir.file("settings.ini")), log(settings), names(settings),
+          queue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}})
+    {
+        std::filesystem::create_directory(logDir());
+        settings.setValue("LogDir", logDir());
+        settings.setValue("ReturnAddress", returnAddress);
+        settings.setValue("OrgName", "Brenlow");
+        settings.setNotifyAddresses(std::move(notifyAddresses));
+        vars.setAppNames(&names);
+        // the scripted front end returns at once; keep the waits from spinning
+        fe.onDispatch = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
+    }
+
+    std::string logDir() const { return dir.file("logs"); }
+
+    // Mail goes to `sink` as the user "tester" with the password "secret".
+    void useSink(const SmtpSink& sink)
+    {
+        settings.setValue("SmtpServer", sink.address());
+        settings.setValue("UserName", "tester");
+        settings.setPlainPassword("secret");
+    }
+
+    TempDir dir;
+    base::AppSettings settings;
+    base::Log log;
+    ScriptedFrontEnd fe;
+    rules::TemplateVars vars;
+    notify::ApplicationNames names;
+    int cancelReason = 0;
+    notify::EmailQueue queue;
+};
+
+} // namespace tarnwick::test
