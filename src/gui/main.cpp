@@ -83,7 +83,7 @@ int main(int argc, char** argv)
 
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
-    QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
+    QApplication::setDesktopFileName(QStringLiteral("example.tarnwick.Tarnwick"));
     loadScriptedAnswers();
 
     int code = app::exitcode::Normal;
