@@ -63,6 +63,30 @@ std::string joinCommandLine(const std::vector<std::string>& argv)
     return line;
 }
 
+std::optional<std::string> informationRequest(const std::vector<std::string>& argv)
+{
+    for (size_t i = 1; i < argv.size(); ++i) {
+        if (argv[i] == "--settings")
+            ++i;
+        else if (argv[i] == "--version")
+            return "tarnwick " + programVersion() + "\n";
+        else if (argv[i] == "--help" || argv[i] == "-h")
+            return "usage: tarnwick [--settings FILE] [-auto]\n"
+                   "\n"
+                   "The desktop program of Tarnwick: the list of watched trademarks, their updates\n"
+                   "and the e-mail about their changes.\n"
+                   "\n"
+                   "  -auto, /auto     update all entries and close when the run ends without a question\n"
+                   "  --settings FILE  the settings file (default: $TARNWICK_SETTINGS, else\n"
+                   "                   $XDG_CONFIG_HOME/tarnwick/settings.ini)\n"
+                   "  --help           this text\n"
+                   "  --version        the program's version\n"
+                   "\n"
+                   "tarnwick-cli does the same work without a window; see tarnwick(1) and tarnwick-cli(1).\n";
+    }
+    return std::nullopt;
+}
+
 std::string versionText(int major, int minor, int build)
 {
     char buffer[48];

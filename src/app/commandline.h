@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,11 @@ CommandLine parseCommandLine(std::string_view line);
 // The line that `argv` stands for: the words joined by blanks, the program path
 // quoted when it holds a blank.
 std::string joinCommandLine(const std::vector<std::string>& argv);
+
+// What the desktop program prints instead of starting: its usage for "--help" or
+// "-h", "tarnwick" and its version for "--version"; none for any other line. The
+// word after "--settings" is a file name, never a request.
+std::optional<std::string> informationRequest(const std::vector<std::string>& argv);
 
 // "%d.%d.%02d" of the first, second and fourth version components.
 std::string versionText(int major, int minor, int build);

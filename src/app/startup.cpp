@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/application.h"
+#include "app/packagemanaged.h"
 #include "core/fieldtable.h"
 #include "platform/files.h"
 
@@ -74,8 +75,10 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
     if (settings.value("ShortcutFolder").empty())
         settings.setValue("ShortcutFolder", platform::joinPath(places.startMenuFolder, "Markwatch"));
     if (settings.value("Install").empty()) {
-        settings.setValue("Install", !logDir.empty() ? folderOf(places.programPath)
-                                                     : platform::joinPath(places.programsFolder, "Markwatch"));
+        // a program the package manager installed stays where it is
+        const bool here = !logDir.empty() || packageManagedText(places.programPath);
+        settings.setValue("Install",
+                          here ? folderOf(places.programPath) : platform::joinPath(places.programsFolder, "Markwatch"));
     }
     return state;
 }

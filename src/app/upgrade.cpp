@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/mainstate.h"
+#include "app/packagemanaged.h"
 #include "base/frontend.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -128,6 +129,12 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
 {
     InstallationOutcome outcome;
     base::AppSettings& s = app.settings;
+    // the package manager keeps its program up to date and puts it in the menu
+    if (const std::optional<std::string> text = packageManagedText(runningPath)) {
+        app.log.write("%s\n", text->c_str());
+        s.writeAll();
+        return outcome;
+    }
     const std::string installed = platform::installedProgramPath(s.value("Install"));
     // a program that cannot tell where it runs from copies nothing
     if (!runningPath.empty() && !core::equalNoCase(runningPath, installed)) {
@@ -185,6 +192,15 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     AppContext& app = state.app();
     if (state.busy())
         return outcome;
+    // neither this program nor the one it would replace is updated here when the package manager installed it
+    for (const std::string& program :
+         {platform::runningProgramPath().value_or(""), platform::installedProgramPath(app.settings.value("Install"))}) {
+        if (const std::optional<std::string> text = packageManagedText(program)) {
+            state.messageBox(*text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+            outcome.error = *text;
+            return outcome;
+        }
+    }
     state.downloadRules();
     const std::string latest = latestKnownVersion(app.rules);
     if (!newerVersionAvailable(latest, runningVersion)) {

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "app/packagemanaged.h"
 #include "app/startup.h"
 #include "app/upgrade.h"
 #include "base/settings.h"
@@ -44,6 +45,10 @@ int cmdUpgrade(const Invocation& inv)
             std::cerr << "usage: tarnwick-cli [--settings FILE] upgrade [--yes]\n";
             return 1;
         }
+    }
+    if (const auto text = app::packageManagedText(platform::runningProgramPath().value_or(""))) {
+        std::cerr << *text << "\n";
+        return 1;
     }
     std::unique_ptr<Session> s = Session::open(inv, true);
     if (!s)

@@ -1,3 +1,4 @@
+#include "app/commandline.h"
 #include "cli/commands.h"
 #include "platform/clock.h"
 #include "platform/terminal.h"
@@ -69,7 +70,8 @@ int checkedOutput(int code)
 
 int usage(std::ostream& os, int code)
 {
-    os << "usage: tarnwick-cli [--settings FILE] COMMAND [ARGS]\n\ncommands:\n";
+    os << "usage: tarnwick-cli [--settings FILE] COMMAND [ARGS]\n"
+          "       tarnwick-cli --help | --version\n\ncommands:\n";
     for (const Command& c : k_commands)
         os << "  " << c.usage << "\n";
     os << "\nenvironment:\n  TARNWICK_DAYS_AHEAD=N     play the day N days after today (demos and tests)\n";
@@ -95,7 +97,10 @@ int main(int argc, char** argv)
         } else if (a.rfind("--settings=", 0) == 0) {
             inv.settingsOption = a.substr(11);
         } else if (a == "-h" || a == "--help") {
-            return usage(std::cout, 0);
+            return checkedOutput(usage(std::cout, 0));
+        } else if (a == "--version") {
+            std::cout << "tarnwick-cli " << tarnwick::app::programVersion() << "\n";
+            return checkedOutput(0);
         } else {
             break;
         }

@@ -16,6 +16,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ void reportScriptedBoxes()
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv, argv + argc);
+    if (const std::optional<std::string> text = app::informationRequest(args)) {
+        std::cout << *text;
+        return std::cout.flush() ? app::exitcode::Normal : app::exitcode::Refused;
+    }
     const app::CommandLine commandLine = app::parseCommandLine(app::joinCommandLine(args));
     // there is no component registration on this platform: accepted, nothing registered
     if (commandLine.registration != app::CommandLine::Registration::None)
@@ -78,7 +83,7 @@ int main(int argc, char** argv)
 
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
-    QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
+    QApplication::setDesktopFileName(QStringLiteral("example.tarnwick.Tarnwick"));
     loadScriptedAnswers();
 
     int code = app::exitcode::Normal;

@@ -4,6 +4,7 @@
 #include "app/sorting.h"
 #include "app/timeout.h"
 #include "core/fieldtable.h"
+#include "support/runcli.h"
 #include "tasks/errors.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,35 @@ TEST(CommandLine, SwitchesAnywhereAndRegistrationOnlyLast)
     const CommandLine quoted = parseCommandLine(joinCommandLine({"/opt/my programs/tarnwick", "-auto", "x"}));
     EXPECT_EQ(quoted.programPath, "/opt/my programs/tarnwick");
     EXPECT_EQ(quoted.arguments, "-auto x");
+}
+
+TEST(CommandLine, HelpAndVersionInsteadOfAStart)
+{
+    EXPECT_EQ(programVersion(), TARNWICK_VERSION);
+    struct Case {
+        std::vector<std::string> argv;
+        std::optional<std::string> starts; // none: the program starts
+    };
+    const Case cases[] = {
+        {{"tarnwick", "--version"}, "tarnwick " TARNWICK_VERSION "\n"},
+        {{"tarnwick", "-auto", "--help"}, "usage: tarnwick [--settings FILE] [-auto]\n"},
+        {{"tarnwick", "-h"}, "usage: tarnwick [--settings FILE] [-auto]\n"},
+        {{"tarnwick", "--settings", "--version"}, std::nullopt},
+        {{"tarnwick", "-auto", "--versions"}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::optional<std::string> text = informationRequest(c.argv);
+        EXPECT_EQ(text.has_value(), c.starts.has_value()) << c.argv.back();
+        if (text && c.starts) {
+            EXPECT_EQ(text->substr(0, c.starts->size()), *c.starts);
+        }
+    }
+    const test::CliRun version = test::runCli({"--version"});
+    EXPECT_EQ(version.exit, 0);
+    EXPECT_EQ(version.out, "tarnwick-cli " TARNWICK_VERSION "\n");
+    const test::CliRun help = test::runCli({"--help"});
+    EXPECT_EQ(help.exit, 0);
+    EXPECT_NE(help.out.find("\n  upgrade [--yes] "), std::string::npos) << help.out;
 }
 
 TEST(VersionText, TwoDigitBuild)
