@@ -103,3 +103,49 @@ TEST(DocketSettings, ReminderDaysMenuAndEnabling)
         EXPECT_FALSE(app::isEnabled(id, {true, 0, false})) << id;
     }
 }
+
+TEST(DocketCli, ExportImportAndCalendar)
+{
+    test::TempDir a, b;
+    const std::string regDate = core::formatDay(core::today() - 100);
+    ASSERT_TRUE(platform::writeFileAtomic(a.file("tradmark.dat"), "8\r\n1\tACME-001\t76-123456\t2824281\t\tMARK\t\t" +
+                                                                      regDate + "\r\n0\t\t\t1234567\r\n"));
+    ASSERT_TRUE(platform::writeFileAtomic(b.file("tradmark.dat"), "8\r\n0\told\t\t1234567\r\n"));
+    ASSERT_TRUE(platform::writeFileAtomic(b.file("bad.csv"), "Number\n7612345\n76123\n"));
+    struct Step {
+        const test::TempDir& dir;
+        std::vector<std::string> args;
+        int exit;
+        std::string out;
+        std::string err;
+    };
+    const Step steps[] = {
+        {a, {"config", "set", "LogDir", a.path()}, 0, "", ""},
+        {b, {"config", "set", "LogDir", b.path()}, 0, "", ""},
+        {a, {"export", "--csv", a.file("marks.csv")}, 0, "2 entries written to " + a.file("marks.csv") + ".\n", ""},
+        {a, {"calendar", "--out", a.file("d.ics")}, 0, "2 deadlines written to " + a.file("d.ics") + ".\n", ""},
+        {b,
+         {"import", a.file("marks.csv")},
+         0,
+         "line 3: 1234567 already exists, skipped\nadded ACME-001 76-123456\n",
+         ""},
+        {b,
+         {"import", b.file("bad.csv")},
+         1,
+         "",
+         "line 3: 76123: Invalid Registration/Application/International Reg Number.\nnothing was imported\n"},
+        {b, {"export", b.file("x.csv")}, 1, "", "usage: tarnwick-cli export --csv FILE\n"},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.args.front());
+        const test::CliRun run = test::runCli(s.args, s.dir.file("settings.ini"));
+        EXPECT_EQ(run.exit, s.exit);
+        EXPECT_EQ(run.out, s.out);
+        EXPECT_EQ(run.err, s.err);
+    }
+    const std::string data = platform::readFile(b.file("tradmark.dat")).value_or("");
+    EXPECT_NE(data.find("\r\n1\tACME-001\t76-123456\t"), std::string::npos) << data;
+    EXPECT_EQ(data.find("7612345"), std::string::npos);
+    EXPECT_NE(test::runCli({"calendar"}, a.file("settings.ini")).out.find("UID:reg2824281-declaration-6y@tarnwick\r\n"),
+              std::string::npos);
+}
