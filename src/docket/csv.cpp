@@ -2,6 +2,12 @@
 
 namespace tarnwick::docket {
 
+namespace {
+
+constexpr std::string_view k_byteOrderMark = "\xEF\xBB\xBF";
+
+} // namespace
+
 void appendCsvRecord(std::string& out, const std::vector<std::string>& fields)
 {
     bool first = true;
@@ -9,7 +15,8 @@ void appendCsvRecord(std::string& out, const std::vector<std::string>& fields)
         if (!first)
             out += ',';
         first = false;
-        if (field.find_first_of(",\"\r\n") == std::string::npos) {
+        // a field that starts with a byte order mark is quoted, so that a reader does not take it for the file's
+        if (field.find_first_of(",\"\r\n") == std::string::npos && !field.starts_with(k_byteOrderMark)) {
             out += field;
             continue;
         }
@@ -27,8 +34,8 @@ void appendCsvRecord(std::string& out, const std::vector<std::string>& fields)
 CsvTable parseCsv(std::string_view text, char separator)
 {
     CsvTable table;
-    if (text.starts_with("\xEF\xBB\xBF"))
-        text.remove_prefix(3);
+    if (text.starts_with(k_byteOrderMark))
+        text.remove_prefix(k_byteOrderMark.size());
     const auto fail = [&table](int line, const char* reason) {
         table.records.clear();
         table.error = "line " + std::to_string(line) + ": " + reason;
