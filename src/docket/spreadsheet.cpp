@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <iconv.h>
 #include <optional>
+#include <unordered_set>
+#include <utility>
 
 namespace tarnwick::docket {
 
@@ -78,6 +80,31 @@ std::optional<int> frequencyOf(std::string_view word)
     }
     return std::nullopt;
 }
+
+// The numbers of the watched entries, each under its field, as the duplicate search compares them (the numbers of
+// typed entries are ASCII).
+class NumberIndex {
+public:
+    void add(const core::Entry& e)
+    {
+        for (const auto& [tag, number] : {std::pair{'S', &e.SerNum}, {'R', &e.RegNum}, {'I', &e.IntNum}}) {
+            if (!number->empty())
+                m_keys.insert(tag + core::toUpperAscii(*number));
+        }
+    }
+    // Whether an entry holds the number that names `e`: its application, else registration, else international number.
+    bool holds(const core::Entry& e) const
+    {
+        if (!e.SerNum.empty())
+            return m_keys.contains('S' + core::toUpperAscii(e.SerNum));
+        if (!e.RegNum.empty())
+            return m_keys.contains('R' + core::toUpperAscii(e.RegNum));
+        return !e.IntNum.empty() && m_keys.contains('I' + core::toUpperAscii(e.IntNum));
+    }
+
+private:
+    std::unordered_set<std::string> m_keys;
+};
 
 std::string lineText(int line)
 {
@@ -157,7 +184,9 @@ ImportPlan planImport(std::string_view text, const core::EntryStore& store, core
         return plan;
     }
 
-    core::EntryStore planned;
+    NumberIndex watched, planned;
+    for (const core::Entry& e : store.entries())
+        watched.add(e);
     for (size_t r = 1; r < table.records.size(); ++r) {
         const CsvRecord& record = table.records[r];
         const auto cell = [&record](std::optional<size_t> column) {
@@ -190,16 +219,17 @@ ImportPlan planImport(std::string_view text, const core::EntryStore& store, core
         }
         entry.Frequency = *frequency;
         entry.Reference = dataText(cell(referenceColumn));
-        if (store.findDuplicate(entry)) {
+        if (watched.holds(entry)) {
             plan.duplicates.push_back(lineText(record.line) + displayNumber(entry) + " already exists");
-        } else if (planned.findDuplicate(entry)) {
+        } else if (planned.holds(entry)) {
             plan.duplicates.push_back(lineText(record.line) + displayNumber(entry) + " repeats an earlier line");
         } else {
-            planned.addEntry(std::move(entry), core::addflags::SkipDuplicateSearch);
+            planned.add(entry);
+            plan.entries.push_back(std::move(entry));
         }
     }
-    if (plan.errors.empty())
-        plan.entries = planned.entries();
+    if (!plan.errors.empty())
+        plan.entries.clear();
     return plan;
 }
 
