@@ -77,6 +77,9 @@ const std::vector<CommandInfo>& commandTable()
         {cmd::WebSite, "&Web Site", ""},
         {cmd::ReportProblem, "&Report Problem...", ""},
         {cmd::About, "&About", ""},
+        {cmd::ExportCalendar, "Export &Calendar...", ""},
+        {cmd::ExportSpreadsheet, "&Export CSV...", ""},
+        {cmd::ImportSpreadsheet, "&Import CSV...", ""},
     };
     return table;
 }
@@ -134,7 +137,8 @@ std::vector<MenuItem> mainMenu()
     }
 
     return {
-        subMenu("&File", {item(cmd::SendEmail), item(cmd::DeleteEmail), separator(), item(cmd::Exit)}),
+        subMenu("&File", {item(cmd::SendEmail), item(cmd::DeleteEmail), separator(), item(cmd::ImportSpreadsheet),
+                          item(cmd::ExportSpreadsheet), item(cmd::ExportCalendar), separator(), item(cmd::Exit)}),
         subMenu("&Edit", {item(cmd::SelectAll), separator(), subMenu("&Change", std::move(change)), separator(),
                           item(cmd::Add), item(cmd::Delete)}),
         subMenu("&Update", {item(cmd::UpdateSelected), item(cmd::UpdateAll), separator(), item(cmd::Cancel)}),

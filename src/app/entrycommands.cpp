@@ -6,6 +6,7 @@
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "core/identifier.h"
+#include "docket/deadlines.h"
 #include "notify/templates.h"
 #include "update/changes.h"
 
@@ -182,6 +183,7 @@ std::string detailsText(const core::EntryStore& store, const std::vector<int>& p
         out += e.isUpToDate() ? "No" : "Yes";
         out += "\r\n\r\n";
         out += e.fieldListing();
+        out += "Next Deadline:\t" + docket::deadlineDetails(docket::nextDeadline(e, e.Today)) + "\r\n";
     }
     return out;
 }

@@ -55,7 +55,7 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions);
 void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions,
                   std::optional<int> frequency = std::nullopt);
 
-// The details text of the given entries, in list order (the details window).
+// The details text of the given entries, in list order (the details window); each ends with its next deadline.
 std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions);
 
 // Positions of the entries whose typed number (any form the entry dialog

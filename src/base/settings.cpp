@@ -77,6 +77,8 @@ const std::vector<std::string_view>& AppSettings::knownNames()
         "ColWidthFilingDate", "ColWidthRegDate", "ColWidthPublishedDate", "ColWidthLawOffice", "ColWidthOwner",
         "ColWidthAttorney", "ColWidthStatusDate", "ColWidthStatusText", "ColWidthLastHistory", "ColWidthLocation",
         "ColWidthError", "ColWidthFrequency", "ColWidthLastUpdate", "ColWidthLastChange",
+        // the docket: the calendar's alarm, the entry list's deadline column
+        "DeadlineReminderDays", "ColWidthNextDeadline",
         // today's office: the API key (stored like the password), the CA file, mail security, the request pace
         "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval"};
     return names;

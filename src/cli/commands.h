@@ -32,5 +32,8 @@ int cmdAuto(const Invocation& inv);
 int cmdRules(const Invocation& inv);
 int cmdInstall(const Invocation& inv);
 int cmdUpgrade(const Invocation& inv);
+int cmdCalendar(const Invocation& inv);
+int cmdExport(const Invocation& inv);
+int cmdImport(const Invocation& inv);
 
 } // namespace tarnwick::cli

@@ -16,7 +16,7 @@ std::string htmlReport(const EntryStore& store, ReportRenderer& renderer)
     return out;
 }
 
-std::string xmlExport(const EntryStore& store)
+std::string xmlExport(const EntryStore& store, ReportRenderer* renderer)
 {
     std::string out = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<Entries>\n";
     for (const Entry& entry : store.entries()) {
@@ -30,6 +30,8 @@ std::string xmlExport(const EntryStore& store)
             out += field.key;
             out += ">\n";
         }
+        if (renderer)
+            out += renderer->xmlElements(entry);
         out += " </Entry>\n";
     }
     out += "</Entries>\n";
@@ -43,8 +45,8 @@ ReportsWritten WriteReports(const EntryStore& store, const std::string& reportDi
         return written;
     written.html =
         platform::writeFileAtomic(platform::joinPath(reportDir, k_htmlReportName), htmlReport(store, renderer));
-    written.xml =
-        platform::writeFileAtomic(platform::joinPath(reportDir, k_xmlExportName), toTextMode(xmlExport(store)));
+    written.xml = platform::writeFileAtomic(platform::joinPath(reportDir, k_xmlExportName),
+                                            toTextMode(xmlExport(store, &renderer)));
     return written;
 }
 

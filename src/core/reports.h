@@ -7,7 +7,8 @@ namespace tarnwick::core {
 struct Entry;
 class EntryStore;
 
-// The text of the HTML report, piece by piece; the notification layer fills it from its templates.
+// The text of the HTML report, piece by piece; the notification layer fills it from its templates. It also gives
+// the elements that the XML export adds to each entry after those of the field table.
 class ReportRenderer {
 public:
     virtual ~ReportRenderer() = default;
@@ -17,6 +18,8 @@ public:
     virtual std::string row(const Entry& entry) = 0;
     // The end of the table and of the page.
     virtual std::string tail() = 0;
+    // Whole lines ("\n" line ends, values escaped) after the field table's elements of `entry`; none by default.
+    virtual std::string xmlElements(const Entry& /*entry*/) { return {}; }
 };
 
 constexpr const char* k_htmlReportName = "Tarnwick.html";
@@ -25,8 +28,8 @@ constexpr const char* k_xmlExportName = "Tarnwick.xml";
 // The HTML report: head, one row per entry in store order, tail; bytes as the renderer gives them.
 std::string htmlReport(const EntryStore& store, ReportRenderer& renderer);
 // The XML export with "\n" line ends: the declaration, <Entries>, per entry every field of the table by its
-// key with the XML-escaped display value, </Entries>.
-std::string xmlExport(const EntryStore& store);
+// key with the XML-escaped display value and then the renderer's elements (when one is given), </Entries>.
+std::string xmlExport(const EntryStore& store, ReportRenderer* renderer = nullptr);
 
 // Which of the two files a writing replaced.
 struct ReportsWritten {

@@ -1,6 +1,7 @@
 #include "notify/templates.h"
 
 #include "core/text.h"
+#include "docket/deadlines.h"
 #include "resources/resources.h"
 #include "rules/templatevars.h"
 
@@ -205,6 +206,11 @@ std::string HtmlReportRenderer::row(const core::Entry& entry)
 std::string HtmlReportRenderer::tail()
 {
     return m_tail ? expandTemplate(*m_tail, m_vars, {.escapeValues = true}) : std::string();
+}
+
+std::string HtmlReportRenderer::xmlElements(const core::Entry& entry)
+{
+    return docket::deadlineElement(entry);
 }
 
 } // namespace tarnwick::notify

@@ -64,6 +64,8 @@ public:
     std::string head() override;
     std::string row(const core::Entry& entry) override;
     std::string tail() override;
+    // The entry's next deadline.
+    std::string xmlElements(const core::Entry& entry) override;
 
 private:
     rules::TemplateVars& m_vars;

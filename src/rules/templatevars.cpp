@@ -3,6 +3,7 @@
 #include "core/entry.h"
 #include "core/fieldtable.h"
 #include "core/text.h"
+#include "docket/deadlines.h"
 #include "rules/rulesfile.h"
 
 #include <utility>
@@ -12,6 +13,14 @@ namespace tarnwick::rules {
 namespace {
 
 constexpr std::string_view k_oldSuffix = "Old";
+
+// An entry's own names and those of its next deadline.
+std::optional<std::string> entryName(const core::Entry& entry, std::string_view name)
+{
+    if (auto value = entry.lookupVariable(name))
+        return value;
+    return docket::deadlineVariable(entry, name);
+}
 
 } // namespace
 
@@ -45,14 +54,14 @@ std::optional<std::string> TemplateVars::find(std::string_view name) const
     if (m_rules && core::equalNoCase(name, "RulesVersion"))
         return m_rules->version();
     if (m_current) {
-        if (auto value = m_current->lookupVariable(name))
+        if (auto value = entryName(*m_current, name))
             return value;
     }
     if (m_current && m_previous && core::equalNoCase(name, "AllChanges"))
         return allChanges(*m_current, *m_previous);
     if (m_previous && name.size() > k_oldSuffix.size() &&
         core::equalNoCase(name.substr(name.size() - k_oldSuffix.size()), k_oldSuffix))
-        return m_previous->lookupVariable(name.substr(0, name.size() - k_oldSuffix.size()));
+        return entryName(*m_previous, name.substr(0, name.size() - k_oldSuffix.size()));
     return std::nullopt;
 }
 

@@ -102,6 +102,7 @@ TEST_F(EntryCommandsTest, DetailsText)
 {
     core::Entry e(40000);
     e.RegNum = "2824281";
+    e.RegDate = "2004-03-01";
     e.Frequency = 1;
     e.LastChange = 39993;
     e.LastUpdate = 40000;
@@ -110,7 +111,9 @@ TEST_F(EntryCommandsTest, DetailsText)
     EXPECT_TRUE(one.starts_with("Changed within the last week: Yes\r\nWeekly update needed: No\r\n\r\nFrequency:\t"
                                 "Weekly\r\n"))
         << one;
-    EXPECT_EQ(one.substr(one.size() - 9), "Error:\t\r\n");
+    EXPECT_TRUE(one.ends_with(
+        "Error:\t\r\nNext Deadline:\t2010-03-01 Declaration of use (opens 2009-03-01, grace to 2010-09-01)\r\n"))
+        << one;
 
     m_app.entries.at(0).LastChange = 39992;
     m_app.entries.at(0).Owner.assign(30000, 'x');

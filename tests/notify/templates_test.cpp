@@ -3,6 +3,7 @@
 #include "core/entry.h"
 #include "core/entrystore.h"
 #include "core/reports.h"
+#include "platform/files.h"
 #include "rules/templatevars.h"
 #include "support/tempdir.h"
 
@@ -238,6 +239,8 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml)
     e.Trademark = "<script>alert('x')</script> & [AppName]";
     e.StatusDate = "2024-01-02";
     e.LastChange = 45000;
+    e.RegNum = "1234567";
+    e.RegDate = "2020-05-18";
     store.addEntry(e, core::addflags::SkipDuplicateSearch);
     e.Reference = "</td></tr></table>";
     e.LastChange = 1;
@@ -257,6 +260,13 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml)
     EXPECT_NE(text.find("href=\"http://127.0.0.1/s?a=75&lt;123&gt;&amp;b=&lt;x&gt;\""), std::string::npos);
     EXPECT_NE(text.find("<p><i>Courtesy</i></p>"), std::string::npos);
     EXPECT_EQ(text.find("<script>"), std::string::npos);
+    // the next deadline: the last column of the report, the last element of each entry in the XML export
+    EXPECT_NE(text.find("<th>Next Deadline</th></tr>"), std::string::npos);
+    EXPECT_NE(text.find("<td>2026-05-18 Declaration of use (grace to 2026-11-18)</td></tr>"), std::string::npos);
+    EXPECT_NE(platform::readFile(dir.file("Tarnwick.xml"))
+                  ->find("</Error>\r\n  <NextDeadline kind=\"Declaration of use\" opens=\"2025-05-18\" "
+                         "grace=\"2026-11-18\">2026-05-18</NextDeadline>\r\n </Entry>"),
+              std::string::npos);
 
     const std::string command =
         "/usr/bin/xmllint --html --noout '" + dir.file("Tarnwick.html") + "' > '" + dir.file("lint.txt") + "' 2>&1";

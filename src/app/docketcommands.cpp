@@ -1,0 +1,151 @@
+#include "app/docketcommands.h"
+
+#include "app/application.h"
+#include "app/mainstate.h"
+#include "core/entry.h"
+#include "docket/calendar.h"
+#include "docket/deadlines.h"
+#include "docket/spreadsheet.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tarnwick::app {
+
+namespace {
+
+// the longest list of lines a message box shows
+constexpr size_t k_shownLines = 10;
+
+std::string counted(size_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+FileOutcome written(const std::string& path, const std::string& bytes, const std::string& what)
+{
+    if (!platform::writeFileAtomic(path, bytes))
+        return {false, "Cannot write " + path + ": " + std::strerror(errno) + "."};
+    return {true, what + " written to " + path + "."};
+}
+
+void appendLines(std::string& out, const std::vector<std::string>& lines)
+{
+    for (size_t i = 0; i < lines.size() && i < k_shownLines; ++i)
+        out += "\n" + lines[i];
+    if (lines.size() > k_shownLines)
+        out += "\n... and " + std::to_string(lines.size() - k_shownLines) + " more";
+}
+
+void showExport(MainState& state, const FileOutcome& outcome, const char* title)
+{
+    if (outcome.ok)
+        state.statusLine(outcome.message);
+    else
+        state.messageBox(outcome.message, base::caption(title), base::Buttons::Ok, base::Answer::Ok);
+}
+
+} // namespace
+
+std::string deadlineColumnText(const core::Entry& entry)
+{
+    return docket::deadlineText(docket::nextDeadline(entry, entry.Today));
+}
+
+int reminderDays(const base::AppSettings& settings)
+{
+    return static_cast<int>(
+        std::clamp(settings.number("DeadlineReminderDays", docket::k_defaultReminderDays), 0L, 3650L));
+}
+
+std::string suggestedPath(const AppContext& app, std::string_view fileName)
+{
+    const std::string dir = app.settings.value("ReportDir");
+    return dir.empty() ? std::string(fileName) : platform::joinPath(dir, fileName);
+}
+
+std::string calendarText(const AppContext& app, int* events)
+{
+    docket::CalendarOptions options;
+    options.today = core::today();
+    options.stamp = core::now(true);
+    options.reminderDays = reminderDays(app.settings);
+    docket::Calendar calendar = docket::calendarOf(app.entries.entries(), options);
+    if (events)
+        *events = calendar.events;
+    return std::move(calendar.text);
+}
+
+FileOutcome exportCalendar(const AppContext& app, const std::string& path)
+{
+    int events = 0;
+    const std::string text = calendarText(app, &events);
+    return written(path, text, counted(static_cast<size_t>(events), "deadline", "deadlines"));
+}
+
+FileOutcome exportSpreadsheet(const AppContext& app, const std::string& path)
+{
+    const std::string text = docket::spreadsheetOf(app.entries.entries(), core::today());
+    return written(path, text, counted(static_cast<size_t>(app.entries.count()), "entry", "entries"));
+}
+
+ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
+{
+    ImportOutcome out;
+    if (state.busy())
+        return out;
+    core::EntryStore& store = state.app().entries;
+    const std::optional<std::string> text = platform::readFile(path, platform::FileKind::Regular);
+    if (!text) {
+        out.errors.push_back("Cannot read " + path + ": " + std::strerror(errno) + ".");
+    } else {
+        docket::ImportPlan plan = docket::planImport(*text, store, core::today());
+        out.duplicates = std::move(plan.duplicates);
+        out.errors = std::move(plan.errors);
+        for (core::Entry& entry : plan.entries) {
+            const unsigned notify = out.postingError.empty() ? core::addflags::NotifyAdded : 0;
+            std::string error = store.addEntry(std::move(entry), core::addflags::SkipDuplicateSearch | notify);
+            out.added.push_back(store.count() - 1);
+            if (out.postingError.empty())
+                out.postingError = std::move(error);
+        }
+    }
+    if (!out.errors.empty()) {
+        out.message = "Nothing was imported from " + path + ":";
+        appendLines(out.message, out.errors);
+        return out;
+    }
+    out.message = counted(out.added.size(), "entry", "entries") + " imported from " + path + ".";
+    if (!out.duplicates.empty()) {
+        out.message += "\nSkipped:";
+        appendLines(out.message, out.duplicates);
+    }
+    if (!out.added.empty())
+        state.setSelection(out.added);
+    return out;
+}
+
+void exportCalendarCommand(MainState& state, const std::string& path)
+{
+    showExport(state, exportCalendar(state.app(), path), "Export Calendar");
+}
+
+void exportSpreadsheetCommand(MainState& state, const std::string& path)
+{
+    showExport(state, exportSpreadsheet(state.app(), path), "Export CSV");
+}
+
+ImportOutcome importSpreadsheetCommand(MainState& state, const std::string& path)
+{
+    ImportOutcome out = importSpreadsheet(state, path);
+    if (out.message.empty())
+        return out;
+    if (!out.added.empty() && !state.saveEntries())
+        out.message += "\nThe data file could not be written now; it is written again when the program closes.";
+    state.messageBox(out.message, base::caption("Import CSV"), base::Buttons::Ok, base::Answer::Ok);
+    return out;
+}
+
+} // namespace tarnwick::app

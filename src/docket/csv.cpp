@@ -1,0 +1,98 @@
+#include "docket/csv.h"
+
+namespace tarnwick::docket {
+
+namespace {
+
+constexpr std::string_view k_byteOrderMark = "\xEF\xBB\xBF";
+
+} // namespace
+
+void appendCsvRecord(std::string& out, const std::vector<std::string>& fields)
+{
+    bool first = true;
+    for (const std::string& field : fields) {
+        if (!first)
+            out += ',';
+        first = false;
+        // a field that starts with a byte order mark is quoted, so that a reader does not take it for the file's
+        if (field.find_first_of(",\"\r\n") == std::string::npos && !field.starts_with(k_byteOrderMark)) {
+            out += field;
+            continue;
+        }
+        out += '"';
+        for (char c : field) {
+            if (c == '"')
+                out += '"';
+            out += c;
+        }
+        out += '"';
+    }
+    out += "\r\n";
+}
+
+CsvTable parseCsv(std::string_view text, char separator)
+{
+    CsvTable table;
+    if (text.starts_with(k_byteOrderMark))
+        text.remove_prefix(k_byteOrderMark.size());
+    const auto fail = [&table](int line, const char* reason) {
+        table.records.clear();
+        table.error = "line " + std::to_string(line) + ": " + reason;
+        return table;
+    };
+    int line = 1;
+    size_t i = 0;
+    while (i < text.size()) {
+        CsvRecord record{line, {}};
+        bool recordEnds = false;
+        while (!recordEnds) {
+            std::string field;
+            if (i < text.size() && text[i] == '"') {
+                const int opened = line;
+                ++i;
+                for (;;) {
+                    if (i >= text.size())
+                        return fail(opened, "a quoted field is not closed");
+                    const char c = text[i++];
+                    if (c == '"') {
+                        if (i < text.size() && text[i] == '"') {
+                            field += '"';
+                            ++i;
+                            continue;
+                        }
+                        break;
+                    }
+                    if (c == '\n')
+                        ++line;
+                    field += c;
+                }
+                if (i < text.size() && text[i] != separator && text[i] != '\r' && text[i] != '\n')
+                    return fail(line, "text after a closing quote");
+            } else {
+                const size_t end = text.find_first_of(std::string{separator, '"', '\r', '\n'}, i);
+                const size_t stop = end == std::string_view::npos ? text.size() : end;
+                field.assign(text.substr(i, stop - i));
+                i = stop;
+                if (i < text.size() && text[i] == '"')
+                    return fail(line, "a quote inside a field that does not start with one");
+            }
+            record.fields.push_back(std::move(field));
+            if (i < text.size() && text[i] == separator) {
+                ++i;
+                continue;
+            }
+            // the record ends with the line (CR LF or LF) or with the text
+            if (i < text.size() && text[i] == '\r')
+                ++i;
+            if (i < text.size() && text[i] == '\n')
+                ++i;
+            ++line;
+            recordEnds = true;
+        }
+        table.records.push_back(std::move(record));
+    }
+    return table;
+}
+
+} // namespace tarnwick::docket
