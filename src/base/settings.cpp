@@ -78,7 +78,9 @@ const std::vector<std::string_view>& AppSettings::knownNames()
         "ColWidthAttorney", "ColWidthStatusDate", "ColWidthStatusText", "ColWidthLastHistory", "ColWidthLocation",
         "ColWidthError", "ColWidthFrequency", "ColWidthLastUpdate", "ColWidthLastChange",
         // today's office: the API key (stored like the password), the CA file, mail security, the request pace
-        "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval"};
+        "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval",
+        // the user's consent to the reports that go to the distributor
+        "SendUsageReports"};
     return names;
 }
 
@@ -208,6 +210,23 @@ net::MailSecurity AppSettings::smtpSecurity() const
     if (core::equalNoCase(v, "tls"))
         return net::MailSecurity::Implicit;
     return net::MailSecurity::StartTlsWhenOffered;
+}
+
+bool AppSettings::usageReportsAllowed() const
+{
+    return value("SendUsageReports") == "1";
+}
+
+std::string AppSettings::checkValue(std::string_view name, std::string_view value)
+{
+    if (value.empty())
+        return {};
+    if (name == "SmtpSecurity" && !core::equalNoCase(value, "starttls") && !core::equalNoCase(value, "tls") &&
+        !core::equalNoCase(value, "none"))
+        return "SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'";
+    if (name == "SendUsageReports" && value != "0" && value != "1")
+        return "SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) + "'";
+    return {};
 }
 
 int AppSettings::requestIntervalMs() const

@@ -63,6 +63,9 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
     } else if (values.size() != 1) {
         std::cerr << "tarnwick-cli: config set " << name << " takes exactly one value\n";
         return 1;
+    } else if (const std::string why = base::AppSettings::checkValue(name, values[0]); !why.empty()) {
+        std::cerr << "tarnwick-cli: " << why << "\n";
+        return 1;
     } else if (name == "Password") {
         settings.setPlainPassword(values[0]);
     } else if (name == "ApiKey") {

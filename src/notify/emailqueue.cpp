@@ -199,7 +199,7 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     request.password = m_ctx.settings.plainPassword();
     request.security = m_ctx.settings.smtpSecurity();
     request.caFile = m_ctx.settings.value("CaFile");
-    request.passwordInClear = std::make_shared<std::atomic<bool>>(false);
+    request.sentInClear = std::make_shared<std::atomic<bool>>(false);
     request.sender = m_ctx.settings.value("ReturnAddress");
     request.replyTo = request.sender;
     request.to = to;
@@ -228,8 +228,8 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     if (m_ctx.sendingMark)
         m_ctx.sendingMark(false);
     m_ctx.frontEnd.operationEnd();
-    if (request.passwordInClear->load())
-        m_ctx.log.write("Send E-Mail: the server offers no STARTTLS; the password went in clear\n");
+    if (request.sentInClear->load())
+        m_ctx.log.write("Send E-Mail: the server offers no STARTTLS; the message went in clear\n");
 
     if (reason == cancelreason::InternalProblem) {
         base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblem, "Problem");
