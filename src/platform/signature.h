@@ -5,6 +5,9 @@
 
 namespace tarnwick::platform {
 
+// Detached Ed25519 signatures (64 raw bytes over the exact bytes of a text) are how the distributor
+// vouches for the rules texts and program manifests that this program downloads.
+
 // The distributor's Ed25519 public key built into this program (the file named by
 // the TARNWICK_DISTRIBUTOR_KEY build option, as its bytes: PEM or the 32 raw key
 // bytes); empty when the build has none, and then no signature verifies.
