@@ -265,7 +265,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     } else {
         outcome.program = exe;
     }
-    notify::sendUpgradeReport(state.queue());
+    notify::sendUpgradeReport(state.queue(), app.settings);
     outcome.kind = UpgradeOutcome::Kind::Downloaded;
     return outcome;
 }

@@ -318,10 +318,11 @@ bool EmailQueue::processPending(bool ask, bool del)
     }
 
     // the activity report goes first whenever the count of sent messages is a multiple of 5, and after a
-    // batch whose report failed (its file is then left behind)
+    // batch whose report failed (its file is then left behind); only when the user agreed to it
     const std::string activityPath = platform::joinPath(dir, k_activityFileName);
     const bool activity =
-        !del && (m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0 || platform::fileExists(activityPath));
+        !del && m_ctx.settings.usageReportsAllowed() &&
+        (m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0 || platform::fileExists(activityPath));
     const int items = static_cast<int>(lines.size()) + (activity ? 1 : 0);
     if (!del)
         fe.runStart("Sending E-Mail", items);
