@@ -524,9 +524,10 @@ async def serve(args):
 
 # --- program download ---------------------------------------------------------
 # With TARNWICK_SIM_PROGRAM_DIR set, /support/<name> serves the file <name> of that
-# folder (the program "tarnwick.exe", its compressed form "tarnwick.ex_", and their
-# detached signatures "<name>.sig"); a file that is not there is a 404.
-PROGRAM_FILES = ("tarnwick.exe", "tarnwick.ex_", "tarnwick.exe.sig", "tarnwick.ex_.sig")
+# folder (the program "tarnwick.exe", its compressed form "tarnwick.ex_", their
+# manifests "<name>.manifest" and the manifests' detached signatures
+# "<name>.manifest.sig"); a file that is not there is a 404.
+PROGRAM_FILES = tuple(p + s for p in ("tarnwick.exe", "tarnwick.ex_") for s in ("", ".manifest", ".manifest.sig"))
 _office_route = Office.route
 
 

@@ -18,7 +18,7 @@ std::string_view distributorKey();
 // else why not.
 std::string verifySignature(std::string_view data, std::string_view signature, std::string_view publicKey);
 
-// The same over the bytes of the file `path`.
-std::string verifyFileSignature(const std::string& path, std::string_view signature, std::string_view publicKey);
+// The SHA-256 digest of `data` as 64 lower-case hex digits.
+std::string sha256Hex(std::string_view data);
 
 } // namespace tarnwick::platform
