@@ -255,11 +255,20 @@ void storeList(platform::SettingsFile::Sections& sections, std::string_view pref
 
 } // namespace
 
+platform::SettingsFile AppSettings::settingsFile() const
+{
+    return platform::SettingsFile(m_path, &isSecretName);
+}
+
 bool AppSettings::written(bool ok)
 {
     const int err = errno;
     if (ok)
         m_writeError.clear();
+    else if (err == EWOULDBLOCK)
+        m_writeError = "Can't write the settings file '" + m_path + "': another program has held its lock file '" +
+                       m_path + ".lock' for " +
+                       std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s";
     else
         m_writeError = "Can't write the settings file '" + m_path + "': " + std::strerror(err);
     return ok;
@@ -269,7 +278,7 @@ bool AppSettings::write(std::string_view name)
 {
     if (name == k_notifyPrefix)
         return writeNotifyAddresses();
-    if (!written(platform::SettingsFile(m_path).setValue(sectionOf(name), name, value(name))))
+    if (!written(settingsFile().setValue(sectionOf(name), name, value(name))))
         return false;
     if (auto it = m_dirty.find(name); it != m_dirty.end())
         m_dirty.erase(it);
@@ -278,7 +287,7 @@ bool AppSettings::write(std::string_view name)
 
 bool AppSettings::writeNotifyAddresses()
 {
-    if (!written(platform::SettingsFile(m_path).update(
+    if (!written(settingsFile().update(
             [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); })))
         return false;
     m_notifyDirty = false;
@@ -289,7 +298,7 @@ bool AppSettings::writeAll()
 {
     if (m_dirty.empty() && !m_notifyDirty)
         return true;
-    bool ok = platform::SettingsFile(m_path).update([this](platform::SettingsFile::Sections& sections) {
+    bool ok = settingsFile().update([this](platform::SettingsFile::Sections& sections) {
         for (const std::string& name : m_dirty)
             sections[std::string(sectionOf(name))].insert_or_assign(name, value(name));
         if (m_notifyDirty)

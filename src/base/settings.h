@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tarnwick::platform {
+class SettingsFile;
+}
+
 namespace tarnwick::base {
 
 // The settings file's location: `option` (--settings) when given, else
@@ -95,6 +99,7 @@ public:
 
 private:
     bool written(bool ok);
+    platform::SettingsFile settingsFile() const;
 
     std::string m_path;
     std::string m_writeError;

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <iostream>
 #include <langinfo.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tarnwick::platform {
@@ -152,6 +153,44 @@ std::string toCodeset(std::string_view text, std::string_view codeset)
     if (name == "UTF8")
         return validUtf8(text) ? std::string(text) : cp1252ToUtf8(text);
     return throughIconv(text, codeset);
+}
+
+std::optional<std::string> readInputLine(int fd, std::string_view prompt, bool hidden)
+{
+    termios saved{};
+    const bool terminal = ::tcgetattr(fd, &saved) == 0;
+    if (terminal) {
+        // the echo goes off before the prompt asks for anything
+        if (hidden) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        }
+        std::cerr << prompt << std::flush;
+    }
+    std::string line;
+    bool any = false;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n') {
+            any = any || n > 0;
+            break;
+        }
+        any = true;
+        line += c;
+    }
+    if (terminal && hidden) {
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        std::cerr << '\n' << std::flush; // the Enter that was not echoed
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (!any)
+        return std::nullopt;
+    return line;
 }
 
 bool CodesetStreamBuf::flushLines(bool all)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ private:
     std::string m_pending;
     bool m_failed = false;
 };
+
+// One line read from `fd` without its line end (LF or CR LF). On a terminal `prompt` is written to standard
+// error first and, with `hidden`, what is typed is not echoed. None when the input ends before any byte.
+std::optional<std::string> readInputLine(int fd, std::string_view prompt, bool hidden);
 
 // For its life, std::cout and std::cerr convert their lines to the locale's character set when they are
 // terminals; redirected output keeps its bytes exactly.

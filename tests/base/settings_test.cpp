@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace tarnwick;
 using base::AppSettings;
@@ -205,6 +208,24 @@ TEST_F(SettingsTest, TodaysOfficeSettings)
         s.setValue("SendUsageReports", consent);
         EXPECT_EQ(s.usageReportsAllowed(), allowed) << consent;
     }
+}
+
+// A writer that holds the lock for good fails the write after a while, with a message, instead of hanging.
+TEST_F(SettingsTest, AHeldLockFailsTheWriteAfterAWhile)
+{
+    platform::SettingsFile::setLockWait(std::chrono::milliseconds(100));
+    AppSettings s(path());
+    s.setValue("OrgName", "first");
+    ASSERT_TRUE(s.write("OrgName"));
+    const int held = ::open((path() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    s.setValue("OrgName", "second");
+    EXPECT_FALSE(s.write("OrgName"));
+    EXPECT_NE(s.writeError().find("another program has held its lock file"), std::string::npos) << s.writeError();
+    ::close(held);
+    EXPECT_TRUE(s.write("OrgName"));
+    EXPECT_EQ(settingsKey()["OrgName"], "second");
+    platform::SettingsFile::setLockWait(std::chrono::seconds(10));
 }
 
 TEST_F(SettingsTest, PathChoice)
