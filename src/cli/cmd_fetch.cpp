@@ -2,10 +2,12 @@
 #include "cli/commands.h"
 #include "net/flowlog.h"
 #include "net/httpget.h"
+#include "platform/terminal.h"
 #include "tasks/errors.h"
 
 #include <cstdio>
 #include <iostream>
+#include <unistd.h>
 
 namespace tarnwick::cli {
 
@@ -51,7 +53,8 @@ int cmdFetch(const Invocation& inv)
         std::string_view text = line;
         if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n")
             text.remove_suffix(2);
-        std::fwrite(text.data(), 1, text.size(), stderr);
+        const std::string shown = platform::forOutput(STDERR_FILENO, text);
+        std::fwrite(shown.data(), 1, shown.size(), stderr);
         std::fputc('\n', stderr);
     });
 

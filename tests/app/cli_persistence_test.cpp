@@ -1,4 +1,6 @@
 #include "base/settings.h"
+#include "core/datafile.h"
+#include "core/entrystore.h"
 #include "platform/files.h"
 #include "platform/settingsfile.h"
 #include "support/pty.h"
@@ -195,4 +197,28 @@ TEST_F(CliPersistenceTest, SecretsComeFromStandardInputAndTightenTheFile)
     EXPECT_EQ(back.plainApiKey(), "k3y-from-stdin");
     EXPECT_EQ(back.plainPassword(), "pw-typed");
     EXPECT_EQ(cli({"config", "set", "Password", "-"}).exit, 1) << "nothing on standard input";
+}
+
+// Text from a page reaches a terminal with its control bytes shown, not obeyed; redirected output keeps them.
+TEST_F(CliPersistenceTest, PageTextCannotControlTheTerminal)
+{
+    const std::string logDir = m_dir.file("Log");
+    ASSERT_EQ(cli({"config", "set", "LogDir", logDir}).exit, 0);
+    ASSERT_EQ(std::system(("mkdir -p " + shellQuoted(logDir)).c_str()), 0);
+    core::EntryStore store;
+    core::Entry e(45000);
+    e.SerNum = "75123456";
+    e.Trademark = "EVIL\x1b]0;pwned\x07MARK\x1b[2J\xc2\x9b"
+                  "2J";
+    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.setLoadOk(true);
+    ASSERT_TRUE(core::saveDataFile(store, logDir));
+    for (const char* command : {"list", "details"}) {
+        SCOPED_TRACE(command);
+        const test::PtyRun shown = test::runCliOnPty({"--settings", settings(), command});
+        EXPECT_EQ(shown.exit, 0) << shown.output;
+        EXPECT_NE(shown.output.find("EVIL^[]0;pwned^GMARK^[[2J?2J"), std::string::npos) << shown.output;
+        EXPECT_EQ(shown.output.find_first_of("\x1b\x07"), std::string::npos);
+        EXPECT_NE(cli({command}).out.find(e.Trademark), std::string::npos);
+    }
 }
