@@ -1,3 +1,4 @@
+#include "base/settings.h"
 #include "cli/clifrontend.h"
 #include "cli/commands.h"
 #include "net/flowlog.h"
@@ -7,6 +8,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <unistd.h>
 
 namespace tarnwick::cli {
@@ -21,12 +23,12 @@ int fetchUsage()
 
 } // namespace
 
-// Fetches one page as the update does and writes its body to standard output
-// byte for byte; --flow shows the network dialogue on standard error.
+// Fetches one page as the update does (through ProxyServer unless --proxy names another, trusting CaFile) and
+// writes its body to standard output byte for byte; --flow shows the network dialogue on standard error.
 int cmdFetch(const Invocation& inv)
 {
     std::string url;
-    std::string proxy;
+    std::optional<std::string> proxy;
     bool flow = false;
     for (std::size_t i = 0; i < inv.args.size(); ++i) {
         const std::string& a = inv.args[i];
@@ -44,6 +46,7 @@ int cmdFetch(const Invocation& inv)
     }
     if (url.empty())
         return fetchUsage();
+    const base::AppSettings settings(base::settingsPath(inv.settingsOption));
 
     // lives for the process: a job cut loose may still log after the wait
     static net::FlowLog flowLog;
@@ -61,7 +64,8 @@ int cmdFetch(const Invocation& inv)
     CliFrontEnd host(std::cout, std::cerr);
     net::HttpRequest request(&flowLog, "HttpGet(0): ", false);
     request.userAgent = "Tarnwick";
-    net::setRequestUrl(request, url, proxy);
+    request.caFile = settings.value("CaFile");
+    net::setRequestUrl(request, url, proxy ? *proxy : settings.value("ProxyServer"));
     const int timeoutMs = 60000;
     try {
         const std::vector<std::string> bodies = net::runPageFetchTask(host, {request}, timeoutMs);
