@@ -4,7 +4,7 @@
 usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D]
                                  [--rules-version V] [--churn normal|all]
                                  [--cert PEM --key PEM [--https-port P]]
-                                 [--api-key KEY] [--per-minute N]
+                                 [--api-key KEY] [--per-minute N] [--sign-key PEM]
        office_simulator.py rules --base URL [--version V]
        office_simulator.py marks [--seed S] [--size N] [--day D]
        office_simulator.py pages --out DIR --base URL [--seed S] [--size N]
@@ -31,6 +31,9 @@ Requests:
         (401 without it), and each key gets --per-minute requests (60) in
         any minute, past that 429 with Retry-After
   GET /support/tarnwick.txt    rules whose addresses point back here
+  GET /support/tarnwick.txt.sig    with --sign-key: their detached Ed25519
+                               signature made with that private key (openssl);
+                               without it a 404
   GET /sim/day?d=N             sets the current day
   GET /sim/churn?mode=all|normal   all: every page changes every day
   GET /sim/fault?entry=N&kind=K    per-mark fault: none, 404, 500, truncated,
@@ -58,8 +61,10 @@ import os
 import random
 import re
 import signal
+import subprocess
 import ssl
 import sys
+import tempfile
 import time
 import urllib.parse
 from collections import deque
@@ -212,6 +217,23 @@ def rules_text(base, version):
     return text
 
 
+_signatures = {}
+
+
+def sign(key, data):
+    """The detached Ed25519 signature (64 bytes) of `data` with the private key file `key`."""
+    if (key, data) not in _signatures:
+        with tempfile.TemporaryDirectory() as folder:
+            text, sig = os.path.join(folder, "text"), os.path.join(folder, "sig")
+            with open(text, "wb") as f:
+                f.write(data)
+            subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", text, "-out", sig],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            with open(sig, "rb") as f:
+                _signatures[(key, data)] = f.read()
+    return _signatures[(key, data)]
+
+
 RECORDS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "office-records")
 _templates = {}
 
@@ -278,6 +300,7 @@ class Office:
         self.base = ""
         self.api_key = ""
         self.per_minute = 60
+        self.sign_key = ""
         self.asked = {}  # key -> deque of request times in the last minute
 
     def rate_check(self, key):
@@ -346,6 +369,10 @@ class Office:
             return 200, body.encode("latin-1"), fault
         if parsed.path == "/support/tarnwick.txt":
             return 200, rules_text(self.base, self.rules_version).encode("latin-1"), None
+        if parsed.path == "/support/tarnwick.txt.sig":
+            if not self.sign_key:
+                return 404, b"<html><body>Not Found</body></html>\r\n", None
+            return 200, sign(self.sign_key, rules_text(self.base, self.rules_version).encode("latin-1")), None
         if parsed.path == "/sim/day":
             self.day = int(query.get("d", self.day))
             return 200, b"ok\n", None
@@ -476,6 +503,7 @@ async def serve(args):
     office.base = "http://127.0.0.1:%d" % port
     office.api_key = args.api_key
     office.per_minute = args.per_minute
+    office.sign_key = args.sign_key
     print(port, flush=True)
     tls_server = None
     if args.cert:
@@ -496,9 +524,10 @@ async def serve(args):
 
 # --- program download ---------------------------------------------------------
 # With TARNWICK_SIM_PROGRAM_DIR set, /support/<name> serves the file <name> of that
-# folder (the program "tarnwick.exe", its compressed form "tarnwick.ex_", and their
-# detached signatures "<name>.sig"); a file that is not there is a 404.
-PROGRAM_FILES = ("tarnwick.exe", "tarnwick.ex_", "tarnwick.exe.sig", "tarnwick.ex_.sig")
+# folder (the program "tarnwick.exe", its compressed form "tarnwick.ex_", their
+# manifests "<name>.manifest" and the manifests' detached signatures
+# "<name>.manifest.sig"); a file that is not there is a 404.
+PROGRAM_FILES = tuple(p + s for p in ("tarnwick.exe", "tarnwick.ex_") for s in ("", ".manifest", ".manifest.sig"))
 _office_route = Office.route
 
 
@@ -537,6 +566,7 @@ def main():
     s.add_argument("--https-port", type=int, default=0)
     s.add_argument("--api-key", default="")
     s.add_argument("--per-minute", type=int, default=60)
+    s.add_argument("--sign-key", default="")
     r = sub.add_parser("rules")
     r.add_argument("--base", required=True)
     r.add_argument("--version", default="4.2.06.500")

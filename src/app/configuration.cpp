@@ -18,6 +18,10 @@ const char* const k_addAddressTitle = "Tarnwick\xAE - Add an E-Mail Notification
 const char* const k_pendingLocksLogDir = "There is pending e-mail to send. You will not be able to change the logging "
                                          "directory until you send or delete the e-mail.";
 const char* const k_deleteAddressQuestion = "Are you sure that you want to delete this entry?";
+const char* const k_usageReportsLabel =
+    "Send usage reports to the distributor: your organization name, SMTP server, return and notification "
+    "addresses, operating system, installation ID, the program's counters and the rules version; when first "
+    "configured, about every fifth message sent, and after an upgrade. No entries are sent.";
 
 namespace {
 
@@ -70,6 +74,7 @@ ConfigDialogState openConfiguration(const base::AppSettings& settings)
     v.proxyServer = settings.value("ProxyServer");
     v.userName = settings.value("UserName");
     v.password = settings.plainPassword();
+    v.sendUsageReports = settings.usageReportsAllowed();
     // the pending messages live in the logging directory
     state.logDirLocked =
         !v.logDir.empty() && platform::fileExists(platform::joinPath(v.logDir, notify::k_pendingListName));
@@ -200,6 +205,7 @@ std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::App
     settings.setValue("ProxyServer", v.proxyServer);
     settings.setValue("UserName", v.userName);
     settings.setPlainPassword(v.password);
+    settings.setValue("SendUsageReports", v.sendUsageReports ? "1" : "0");
     return std::nullopt;
 }
 

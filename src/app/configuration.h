@@ -38,6 +38,8 @@ extern const char* const k_advancedTitle;         // "Tarnwick® - Configure (Ad
 extern const char* const k_addAddressTitle;       // "Tarnwick® - Add an E-Mail Notification Address"
 extern const char* const k_pendingLocksLogDir;    // shown when pending e-mail pins the logging directory
 extern const char* const k_deleteAddressQuestion; // "Are you sure that you want to delete this entry?"
+// The consent to the reports for the distributor, saying exactly what they hold.
+extern const char* const k_usageReportsLabel;
 
 // The advanced dialog's groups and labels, and the add-address dialog's label.
 namespace advancedlabels {
@@ -62,6 +64,8 @@ struct ConfigValues {
     std::string proxyServer;
     std::string userName;
     std::string password;
+    // SendUsageReports: the welcome, activity and upgrade reports go to the distributor
+    bool sendUsageReports = false;
 };
 
 // The dialog's opening state: the values from the settings, the logging and report

@@ -7,6 +7,7 @@
 #include "core/datafile.h"
 #include "core/reports.h"
 #include "core/text.h"
+#include "notify/servicereports.h"
 #include "notify/templates.h"
 #include "platform/files.h"
 #include "tasks/errors.h"
@@ -30,7 +31,6 @@ const char* const k_shortcutAddedText = "A shortcut to Tarnwick has been added t
 
 namespace {
 
-constexpr int k_welcomeTemplate = 10;
 constexpr int k_testTemplate = 5;
 
 std::string folderOf(const std::string& path)
@@ -177,7 +177,7 @@ void MainWindowLogic::configure()
     if (firstRun || !core::equalNoCase(shortcutFolder, s.value("ShortcutFolder")))
         m_reinstall = true;
     if (firstRun) {
-        m_state.queue().PostEmail(core::Entry(), k_welcomeTemplate, "welcome");
+        notify::queueWelcomeReport(m_state.queue(), s);
         if (m_state.messageBox(k_testMailQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
             base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);

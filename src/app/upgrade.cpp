@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/mainstate.h"
 #include "app/packagemanaged.h"
+#include "app/programmanifest.h"
 #include "base/frontend.h"
 #include "base/log.h"
 #include "base/settings.h"
@@ -25,6 +26,14 @@ const char* const k_downloadQuestion = "Do you want to download and install the 
 const char* const k_copyFailedText = "Couldn't copy the application exe file to the new application directory.";
 const char* const k_notSignedText = "The downloaded program is not signed by the distributor.";
 const char* const k_downloadCopyFailedText = "Couldn't properly copy downloaded file.";
+const char* const k_noInstallDirText =
+    "No application directory is set, so there is nowhere to install a newer program. Configure one first.";
+
+std::string notNewerText(std::string_view downloaded, std::string_view running)
+{
+    return "The downloaded program (version " + std::string(downloaded) + ") is not newer than this one (" +
+           std::string(running) + "); nothing was installed.";
+}
 
 namespace {
 
@@ -201,6 +210,12 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
             return outcome;
         }
     }
+    if (app.settings.value("Install").empty()) {
+        // the program would land in whatever the working directory is
+        base::errorReport(app.log, state, k_noInstallDirText, "Upgrade");
+        outcome.error = k_noInstallDirText;
+        return outcome;
+    }
     state.downloadRules();
     const std::string latest = latestKnownVersion(app.rules);
     if (!newerVersionAvailable(latest, runningVersion)) {
@@ -219,16 +234,23 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     const int savedTimeout = state.operationTimeoutMs();
     state.setOperationTimeoutMs(k_downloadTimeoutMs);
     state.setBusy(true);
-    state.runStart("from " + addressHost(address), 2);
+    state.runStart("from " + addressHost(address), 3);
     state.statusLine("Download Tarnwick.exe v" + latest);
     DownloadHost host(state);
     std::string program;
+    std::string manifest;
     std::string signature;
     std::string error = fetchRaw(state, host, address, direct, program);
-    std::string signatureError;
+    // the manifest binds the version to the program's digest; a failed fetch is a missing signature
+    std::string manifestError;
+    const std::string manifestAddress = address + std::string(k_manifestSuffix);
     if (error.empty()) {
         state.runPosition(1);
-        signatureError = fetchRaw(state, host, address + ".sig", direct, signature);
+        manifestError = fetchRaw(state, host, manifestAddress, direct, manifest);
+    }
+    if (error.empty() && manifestError.empty()) {
+        state.runPosition(2);
+        manifestError = fetchRaw(state, host, manifestAddress + ".sig", direct, signature);
     }
     state.statusLine({});
     state.runEnd();
@@ -257,13 +279,19 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
         platform::removeFile(exe);
         return fail(k_downloadCopyFailedText, "Copy failed.");
     }
-    // only a program signed by the distributor is ever started or installed
-    const std::string verdict = signatureError.empty()
-                                    ? platform::verifyFileSignature(exe, signature, platform::distributorKey())
-                                    : signatureError;
-    if (!verdict.empty()) {
-        app.log.write("Signature '%s': %s\n", address.c_str(), verdict.c_str());
+    // only a program the distributor vouches for, newer than this one, is ever started or installed
+    ManifestVerdict verdict{ManifestVerdict::Kind::NotSigned, manifestError};
+    if (manifestError.empty()) {
+        const std::optional<std::string> expanded = platform::readFile(exe);
+        verdict = expanded
+                      ? checkProgramManifest(manifest, signature, *expanded, runningVersion, platform::distributorKey())
+                      : ManifestVerdict{ManifestVerdict::Kind::NotSigned, "the expanded program is unreadable"};
+    }
+    if (verdict.kind != ManifestVerdict::Kind::Good) {
         platform::removeFile(exe);
+        if (verdict.kind == ManifestVerdict::Kind::NotNewer)
+            return fail(notNewerText(verdict.why, runningVersion), "Download Failed");
+        app.log.write("Signature '%s': %s\n", manifestAddress.c_str(), verdict.why.c_str());
         return fail(k_notSignedText, "Download Failed");
     }
 
@@ -281,7 +309,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     } else {
         outcome.program = exe;
     }
-    notify::sendUpgradeReport(state.queue());
+    notify::sendUpgradeReport(state.queue(), app.settings);
     outcome.kind = UpgradeOutcome::Kind::Downloaded;
     return outcome;
 }

@@ -23,6 +23,9 @@ extern const char* const k_downloadQuestion;  // "Do you want to download and in
 extern const char* const k_copyFailedText; // "Couldn't copy the application exe file to the new application directory."
 extern const char* const k_notSignedText;  // "The downloaded program is not signed by the distributor."
 extern const char* const k_downloadCopyFailedText; // "Couldn't properly copy downloaded file."
+extern const char* const k_noInstallDirText;       // the upgrade without an application directory
+// "The downloaded program (version X) is not newer than this one (Y); nothing was installed."
+std::string notNewerText(std::string_view downloaded, std::string_view running);
 
 // The temporary files of a download, in the logging directory.
 constexpr std::string_view k_downloadTempName = "Tarnwick_temp.tmp";
@@ -75,8 +78,10 @@ enum class UpgradeTarget {
 };
 
 // The Upgrade command on the window state: the rules download, the newer-version
-// test and question, the download with its signature, the expansion, the signature
-// check and the upgrade report. `ask` false answers the question with Yes.
+// test and question, the download with its signed manifest, the expansion, the check
+// of the manifest (signature, digest, a version newer than `runningVersion`) and the
+// upgrade report. `ask` false answers the question with Yes. Without an application
+// directory nothing is downloaded.
 UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion, UpgradeTarget target, bool ask = true);
 
 // A -auto start without an organisation name: logs why; the caller exits with 1.

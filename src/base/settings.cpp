@@ -80,7 +80,9 @@ const std::vector<std::string_view>& AppSettings::knownNames()
         // the docket: the calendar's alarm, the entry list's deadline column
         "DeadlineReminderDays", "ColWidthNextDeadline",
         // today's office: the API key (stored like the password), the CA file, mail security, the request pace
-        "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval"};
+        "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval",
+        // the user's consent to the reports that go to the distributor
+        "SendUsageReports"};
     return names;
 }
 
@@ -212,6 +214,23 @@ net::MailSecurity AppSettings::smtpSecurity() const
     return net::MailSecurity::StartTlsWhenOffered;
 }
 
+bool AppSettings::usageReportsAllowed() const
+{
+    return value("SendUsageReports") == "1";
+}
+
+std::string AppSettings::checkValue(std::string_view name, std::string_view value)
+{
+    if (value.empty())
+        return {};
+    if (name == "SmtpSecurity" && !core::equalNoCase(value, "starttls") && !core::equalNoCase(value, "tls") &&
+        !core::equalNoCase(value, "none"))
+        return "SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'";
+    if (name == "SendUsageReports" && value != "0" && value != "1")
+        return "SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) + "'";
+    return {};
+}
+
 int AppSettings::requestIntervalMs() const
 {
     const long ms = number("RequestInterval", 0);
@@ -238,11 +257,20 @@ void storeList(platform::SettingsFile::Sections& sections, std::string_view pref
 
 } // namespace
 
+platform::SettingsFile AppSettings::settingsFile() const
+{
+    return platform::SettingsFile(m_path, &isSecretName);
+}
+
 bool AppSettings::written(bool ok)
 {
     const int err = errno;
     if (ok)
         m_writeError.clear();
+    else if (err == EWOULDBLOCK)
+        m_writeError = "Can't write the settings file '" + m_path + "': another program has held its lock file '" +
+                       m_path + ".lock' for " +
+                       std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s";
     else
         m_writeError = "Can't write the settings file '" + m_path + "': " + std::strerror(err);
     return ok;
@@ -252,7 +280,7 @@ bool AppSettings::write(std::string_view name)
 {
     if (name == k_notifyPrefix)
         return writeNotifyAddresses();
-    if (!written(platform::SettingsFile(m_path).setValue(sectionOf(name), name, value(name))))
+    if (!written(settingsFile().setValue(sectionOf(name), name, value(name))))
         return false;
     if (auto it = m_dirty.find(name); it != m_dirty.end())
         m_dirty.erase(it);
@@ -261,7 +289,7 @@ bool AppSettings::write(std::string_view name)
 
 bool AppSettings::writeNotifyAddresses()
 {
-    if (!written(platform::SettingsFile(m_path).update(
+    if (!written(settingsFile().update(
             [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); })))
         return false;
     m_notifyDirty = false;
@@ -272,7 +300,7 @@ bool AppSettings::writeAll()
 {
     if (m_dirty.empty() && !m_notifyDirty)
         return true;
-    bool ok = platform::SettingsFile(m_path).update([this](platform::SettingsFile::Sections& sections) {
+    bool ok = settingsFile().update([this](platform::SettingsFile::Sections& sections) {
         for (const std::string& name : m_dirty)
             sections[std::string(sectionOf(name))].insert_or_assign(name, value(name));
         if (m_notifyDirty)

@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace tarnwick::platform {
+class SettingsFile;
+}
+
 namespace tarnwick::base {
 
 // The settings file's location: `option` (--settings) when given, else
@@ -70,8 +74,15 @@ public:
     // The settings whose plain value nothing may show: the password and the API key.
     static bool isSecretName(std::string_view name);
 
-    // SmtpSecurity: "starttls" (also when empty or unknown), "tls" or "none".
+    // SmtpSecurity: "starttls" (also when empty, and for a value stored by hand that is none of the three),
+    // "tls" or "none".
     net::MailSecurity smtpSecurity() const;
+    // SendUsageReports: "1" when the user agreed that the welcome, activity and upgrade reports go to the
+    // distributor; off when empty.
+    bool usageReportsAllowed() const;
+    // Why `value` may not be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
+    // SendUsageReports 0 or 1, either also empty); empty when it may. Every editor of settings asks this.
+    static std::string checkValue(std::string_view name, std::string_view value);
     // RequestInterval in milliseconds: 0 when empty, at most 120000.
     int requestIntervalMs() const;
 
@@ -88,6 +99,7 @@ public:
 
 private:
     bool written(bool ok);
+    platform::SettingsFile settingsFile() const;
 
     std::string m_path;
     std::string m_writeError;

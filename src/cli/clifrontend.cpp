@@ -1,6 +1,7 @@
 #include "cli/clifrontend.h"
 
 #include "core/text.h"
+#include "platform/terminal.h"
 
 #include <algorithm>
 #include <csignal>
@@ -10,6 +11,9 @@
 namespace tarnwick::cli {
 
 namespace {
+// back to the start of the progress line and clear it
+constexpr std::string_view k_clearLine = "\r\033[K";
+
 volatile std::sig_atomic_t g_interrupted = 0;
 void onInterrupt(int)
 {
@@ -54,7 +58,7 @@ base::Answer CliFrontEnd::messageBox(const std::string& text, const std::string&
                                      base::Answer defaultAnswer)
 {
     if (m_lineShown) {
-        m_err << "\r\033[K";
+        platform::writeControl(m_err, k_clearLine);
         m_lineShown = false;
     }
     m_err << caption << ": " << text << "\n";
@@ -122,7 +126,8 @@ void CliFrontEnd::runPosition(int position)
 void CliFrontEnd::runEnd()
 {
     if (m_lineShown) {
-        m_err << "\r\033[K" << std::flush;
+        platform::writeControl(m_err, k_clearLine);
+        m_err << std::flush;
         m_lineShown = false;
     }
 }
@@ -166,7 +171,8 @@ void CliFrontEnd::redraw()
         line.resize(78);
     if (m_lineShown && line == m_shownLine)
         return;
-    m_err << "\r\033[K" << line << std::flush;
+    platform::writeControl(m_err, k_clearLine);
+    m_err << line << std::flush;
     m_shownLine = std::move(line);
     m_lineShown = true;
 }

@@ -1,15 +1,18 @@
 #include "cli/commands.h"
 
 #include "base/settings.h"
+#include "platform/terminal.h"
 
 #include <iostream>
 #include <map>
+#include <unistd.h>
 
 namespace tarnwick::cli {
 
 namespace {
 
-constexpr const char* k_usage = "usage: tarnwick-cli [--settings FILE] config get NAME | set NAME VALUE... | list\n";
+constexpr const char* k_usage =
+    "usage: tarnwick-cli [--settings FILE] config get NAME | set NAME VALUE... | set NAME - | list\n";
 
 bool isList(const std::string& name)
 {
@@ -60,15 +63,32 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
     std::vector<std::string> values(args.begin() + 2, args.end());
     if (isList(name)) {
         settings.setNotifyAddresses(std::move(values));
-    } else if (values.size() != 1) {
-        std::cerr << "tarnwick-cli: config set " << name << " takes exactly one value\n";
-        return 1;
-    } else if (name == "Password") {
-        settings.setPlainPassword(values[0]);
-    } else if (name == "ApiKey") {
-        settings.setPlainApiKey(values[0]);
     } else {
-        settings.setValue(name, values[0]);
+        if (values.size() != 1) {
+            std::cerr << "tarnwick-cli: config set " << name << " takes exactly one value\n";
+            return 1;
+        }
+        std::string value = std::move(values[0]);
+        if (value == "-") {
+            // a secret on the command line is there for every user to read: "-" takes it from standard input
+            std::optional<std::string> line =
+                platform::readInputLine(STDIN_FILENO, name + ": ", base::AppSettings::isSecretName(name));
+            if (!line) {
+                std::cerr << "tarnwick-cli: no value for " << name << " on standard input\n";
+                return 1;
+            }
+            value = std::move(*line);
+        }
+        if (const std::string why = base::AppSettings::checkValue(name, value); !why.empty()) {
+            std::cerr << "tarnwick-cli: " << why << "\n";
+            return 1;
+        }
+        if (name == "Password")
+            settings.setPlainPassword(value);
+        else if (name == "ApiKey")
+            settings.setPlainApiKey(value);
+        else
+            settings.setValue(name, std::move(value));
     }
     if (!settings.write(name)) {
         std::cerr << "tarnwick-cli: " << settings.writeError() << '\n';

@@ -1,11 +1,15 @@
+#include "base/settings.h"
 #include "cli/clifrontend.h"
 #include "cli/commands.h"
 #include "net/flowlog.h"
 #include "net/httpget.h"
+#include "platform/terminal.h"
 #include "tasks/errors.h"
 
 #include <cstdio>
 #include <iostream>
+#include <optional>
+#include <unistd.h>
 
 namespace tarnwick::cli {
 
@@ -19,12 +23,12 @@ int fetchUsage()
 
 } // namespace
 
-// Fetches one page as the update does and writes its body to standard output
-// byte for byte; --flow shows the network dialogue on standard error.
+// Fetches one page as the update does (through ProxyServer unless --proxy names another, trusting CaFile) and
+// writes its body to standard output byte for byte; --flow shows the network dialogue on standard error.
 int cmdFetch(const Invocation& inv)
 {
     std::string url;
-    std::string proxy;
+    std::optional<std::string> proxy;
     bool flow = false;
     for (std::size_t i = 0; i < inv.args.size(); ++i) {
         const std::string& a = inv.args[i];
@@ -42,6 +46,7 @@ int cmdFetch(const Invocation& inv)
     }
     if (url.empty())
         return fetchUsage();
+    const base::AppSettings settings(base::settingsPath(inv.settingsOption));
 
     // lives for the process: a job cut loose may still log after the wait
     static net::FlowLog flowLog;
@@ -51,14 +56,16 @@ int cmdFetch(const Invocation& inv)
         std::string_view text = line;
         if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n")
             text.remove_suffix(2);
-        std::fwrite(text.data(), 1, text.size(), stderr);
+        const std::string shown = platform::forOutput(STDERR_FILENO, text);
+        std::fwrite(shown.data(), 1, shown.size(), stderr);
         std::fputc('\n', stderr);
     });
 
     CliFrontEnd host(std::cout, std::cerr);
     net::HttpRequest request(&flowLog, "HttpGet(0): ", false);
     request.userAgent = "Tarnwick";
-    net::setRequestUrl(request, url, proxy);
+    request.caFile = settings.value("CaFile");
+    net::setRequestUrl(request, url, proxy ? *proxy : settings.value("ProxyServer"));
     const int timeoutMs = 60000;
     try {
         const std::vector<std::string> bodies = net::runPageFetchTask(host, {request}, timeoutMs);

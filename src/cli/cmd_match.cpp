@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "platform/files.h"
+#include "platform/terminal.h"
 #include "rules/pagetext.h"
 #include "rules/pattern.h"
 
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <unistd.h>
 
 namespace tarnwick::cli {
 
@@ -29,7 +31,8 @@ int cmdMatch(const Invocation& inv)
                   << "\n";
         return 1;
     }
-    const std::string result = rules::matchPattern(rules::normalisePage(*page), inv.args[1]);
+    const std::string result =
+        platform::forOutput(STDOUT_FILENO, rules::matchPattern(rules::normalisePage(*page), inv.args[1]));
     if (std::fwrite(result.data(), 1, result.size(), stdout) != result.size() || std::fflush(stdout) != 0) {
         std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
         return 1;

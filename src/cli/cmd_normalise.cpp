@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "platform/files.h"
+#include "platform/terminal.h"
 #include "rules/pagetext.h"
 
 #include <cerrno>
@@ -67,7 +68,14 @@ int cmdNormalise(const Invocation& inv)
         return 1;
     }
     const rules::PageText text = rules::normalisePage(*page);
-    if (!writeStandardOutput(text)) {
+    std::string_view out = text;
+    std::string shown;
+    if (::isatty(STDOUT_FILENO) == 1) {
+        // a terminal shows the page's control bytes instead of obeying them
+        shown = platform::forOutput(STDOUT_FILENO, out);
+        out = shown;
+    }
+    if (!writeStandardOutput(out)) {
         std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
         return 1;
     }

@@ -3,6 +3,7 @@
 #include "base/settings.h"
 #include "gui/textconv.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
@@ -102,8 +103,20 @@ ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd
     if (auto* l = qobject_cast<QLabel*>(form->labelForField(addressRow)))
         l->setBuddy(m_addresses);
 
+    // off until the user agrees; the text says exactly what the reports hold
+    m_usageReports = new QCheckBox(this);
+    m_usageReports->setChecked(v.sendUsageReports);
+    auto* usageText = new QLabel(label(app::k_usageReportsLabel), this);
+    usageText->setWordWrap(true);
+    usageText->setBuddy(m_usageReports);
+    auto* usageRow = new QHBoxLayout;
+    usageRow->addWidget(m_usageReports, 0, Qt::AlignTop);
+    usageRow->addWidget(usageText, 1);
+    setTabOrder(previous, m_usageReports);
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    layout->addLayout(usageRow);
     layout->addWidget(buttons(this, m_help));
 
     refreshAddresses(v.notifyAddresses.empty() ? -1 : 0);
@@ -130,6 +143,7 @@ app::ConfigValues ConfigDialog::collect() const
     v.install = toBytes(m_install->text());
     v.logDir = toBytes(m_logDir->text());
     v.reportDir = toBytes(m_reportDir->text());
+    v.sendUsageReports = m_usageReports->isChecked();
     return v;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -30,6 +31,7 @@ public:
                  QWidget* parent = nullptr);
 
     QWidget* field(app::ConfigField f) const { return m_fields.at(f); }
+    QCheckBox* usageReportsBox() const { return m_usageReports; }
     const app::ConfigValues& values() const { return m_state.values; }
 
     void accept() override;
@@ -56,6 +58,7 @@ private:
     QLineEdit* m_install;
     QLineEdit* m_logDir;
     QLineEdit* m_reportDir;
+    QCheckBox* m_usageReports;
 };
 
 // The advanced dialog: the proxy and SMTP authentication; the password masked,

@@ -241,8 +241,11 @@ void SendMail(MailRequest& request)
         if (connection.expectReply(250) && offersStartTls(connection.lastReply())) {
             step("STARTTLS\r\n", 220, msg::k_protocol);
             connection.startTls(serverName, request.caFile);
-        } else if (!request.userName.empty() && request.passwordInClear) {
-            request.passwordInClear->store(true);
+        } else if (!request.userName.empty()) {
+            // a man in the middle can strike STARTTLS from the reply: the password never goes out unprotected
+            connection.raise(msg::k_noStartTls);
+        } else if (request.sentInClear) {
+            request.sentInClear->store(true);
         }
     }
     if (!request.userName.empty()) {

@@ -22,8 +22,8 @@ enum class MailSecurity {
     None,     // plain TCP, port 25 by default
     StartTls, // plain greeting, then STARTTLS before anything else; port 587 by default
     Implicit, // TLS from the first byte; port 465 by default
-    // STARTTLS before anything else when the server's EHLO reply offers it, else the plain dialogue;
-    // port 25 by default
+    // STARTTLS before anything else when the server's EHLO reply offers it; a server that offers none gets
+    // the plain dialogue only when there is no password to send. Port 25 by default
     StartTlsWhenOffered,
 };
 
@@ -36,8 +36,8 @@ struct MailRequest {
     std::string caFile; // certificate authorities for TLS (a PEM file); empty: the system's store
     std::string userName;
     std::string password;
-    // StartTlsWhenOffered: set when the server offered no STARTTLS and the password went in clear
-    std::shared_ptr<std::atomic<bool>> passwordInClear;
+    // StartTlsWhenOffered: set when the server offered no STARTTLS and the message went in clear
+    std::shared_ptr<std::atomic<bool>> sentInClear;
     std::string sender;
     std::string replyTo;
     std::string to;
@@ -62,7 +62,7 @@ struct MailRequest {
             caFile = other.caFile;
             userName = other.userName;
             password = other.password;
-            passwordInClear = other.passwordInClear;
+            sentInClear = other.sentInClear;
             sender = other.sender;
             replyTo = other.replyTo;
             to = other.to;

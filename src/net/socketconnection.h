@@ -37,6 +37,8 @@ inline constexpr const char* k_cantAttach = "Windows: Can't attach file.";
 inline constexpr const char* k_noHtml = "SendMail: HTML format not supported at this time.";
 inline constexpr const char* k_noAttachments = "SendMail: Attached files not supported at this time.";
 inline constexpr const char* k_tlsFailed = "TLS: Secure connection failed.";
+inline constexpr const char* k_noStartTls = "The SMTP server does not offer STARTTLS, so the password was not sent. "
+                                            "Set SmtpSecurity to none to send it in clear.";
 } // namespace msg
 
 // Scans a reply for its final line: a line whose fourth character is not "-".

@@ -199,7 +199,7 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     request.password = m_ctx.settings.plainPassword();
     request.security = m_ctx.settings.smtpSecurity();
     request.caFile = m_ctx.settings.value("CaFile");
-    request.passwordInClear = std::make_shared<std::atomic<bool>>(false);
+    request.sentInClear = std::make_shared<std::atomic<bool>>(false);
     request.sender = m_ctx.settings.value("ReturnAddress");
     request.replyTo = request.sender;
     request.to = to;
@@ -228,8 +228,8 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     if (m_ctx.sendingMark)
         m_ctx.sendingMark(false);
     m_ctx.frontEnd.operationEnd();
-    if (request.passwordInClear->load())
-        m_ctx.log.write("Send E-Mail: the server offers no STARTTLS; the password went in clear\n");
+    if (request.sentInClear->load())
+        m_ctx.log.write("Send E-Mail: the server offers no STARTTLS; the message went in clear\n");
 
     if (reason == cancelreason::InternalProblem) {
         base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblem, "Problem");
@@ -318,10 +318,11 @@ bool EmailQueue::processPending(bool ask, bool del)
     }
 
     // the activity report goes first whenever the count of sent messages is a multiple of 5, and after a
-    // batch whose report failed (its file is then left behind)
+    // batch whose report failed (its file is then left behind); only when the user agreed to it
     const std::string activityPath = platform::joinPath(dir, k_activityFileName);
     const bool activity =
-        !del && (m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0 || platform::fileExists(activityPath));
+        !del && m_ctx.settings.usageReportsAllowed() &&
+        (m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0 || platform::fileExists(activityPath));
     const int items = static_cast<int>(lines.size()) + (activity ? 1 : 0);
     if (!del)
         fe.runStart("Sending E-Mail", items);

@@ -26,8 +26,10 @@ std::string problemPrompt(std::string_view supportAddress)
 std::string withoutSecrets(std::string text, const base::AppSettings& settings)
 {
     const std::string plain = settings.plainPassword();
+    const std::string apiKey = settings.value("ApiKey");
     const std::string secrets[] = {plain, settings.value("Password"),
-                                   plain.empty() ? std::string() : net::base64Encode(plain), settings.value("ApiKey")};
+                                   plain.empty() ? std::string() : net::base64Encode(plain), apiKey,
+                                   apiKey.empty() ? std::string() : settings.plainApiKey()};
     for (const std::string& secret : secrets) {
         if (!secret.empty())
             text = core::replaceAll(text, secret, k_withheld);
@@ -35,13 +37,17 @@ std::string withoutSecrets(std::string text, const base::AppSettings& settings)
     return text;
 }
 
-std::string queueWelcomeReport(EmailQueue& queue)
+std::string queueWelcomeReport(EmailQueue& queue, const base::AppSettings& settings)
 {
+    if (!settings.usageReportsAllowed())
+        return {};
     return queue.PostEmail(core::Entry(), templateid::Welcome, k_welcomeKind);
 }
 
-std::string sendUpgradeReport(EmailQueue& queue)
+std::string sendUpgradeReport(EmailQueue& queue, const base::AppSettings& settings)
 {
+    if (!settings.usageReportsAllowed())
+        return {};
     // sendAtOnce logs a failure with the message file; no result is shown
     return queue.sendAtOnce(templateid::Upgrade, MailMode::ActivityAddress, false);
 }

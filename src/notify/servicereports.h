@@ -45,10 +45,12 @@ public:
     virtual bool confirmSend(const std::string& title, const std::string& message) = 0;
 };
 
+// The welcome, activity and upgrade reports go to the distributor only when the user agreed
+// (AppSettings::usageReportsAllowed); otherwise they are not even made.
 // Queues the welcome report (it goes to the activity address with the next batch).
-std::string queueWelcomeReport(EmailQueue& queue);
+std::string queueWelcomeReport(EmailQueue& queue, const base::AppSettings& settings);
 // Sends the upgrade report at once to the activity address; a failure is only logged.
-std::string sendUpgradeReport(EmailQueue& queue);
+std::string sendUpgradeReport(EmailQueue& queue, const base::AppSettings& settings);
 
 // What the problem report works with; nothing is owned.
 struct ProblemReportContext {

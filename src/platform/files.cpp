@@ -183,7 +183,7 @@ std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes
     return out;
 }
 
-bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes)
+bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, FileAccess access)
 {
     const std::string path = followLinks(linkOrPath);
     const std::string folder = folderOf(path);
@@ -193,7 +193,11 @@ bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes)
         return false;
     struct stat old {};
     // a replaced file keeps the permissions of the one it replaces
-    ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    const bool existed = ::stat(path.c_str(), &old) == 0;
+    if (access == FileAccess::OwnerOnly)
+        ::fchmod(fd, existed ? (old.st_mode & 0700) : 0600);
+    else
+        ::fchmod(fd, existed ? (old.st_mode & 07777) : 0644);
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     int err = errno;
     ok = (::close(fd) == 0) && ok;

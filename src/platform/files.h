@@ -28,7 +28,10 @@ std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes
 // is a symbolic link keeps its link: the file it points to is replaced. The
 // temporary file is ".<name>.tarnwick-XXXXXX"; leftovers of that form from a
 // killed save are removed, and no other file.
-bool writeFileAtomic(const std::string& path, std::string_view bytes);
+// With FileAccess::OwnerOnly the new file is readable and writable by its owner only, whatever the old one
+// allowed.
+enum class FileAccess { AsBefore, OwnerOnly };
+bool writeFileAtomic(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::AsBefore);
 
 // Appends to `path` (creating it) in one write: records of two writers never
 // interleave. Not synced: what it writes is a diary, not data to keep.

@@ -2,10 +2,12 @@
 
 #include "platform/files.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tarnwick::platform {
@@ -123,18 +125,30 @@ void makeFolders(const std::string& folder)
     }
 }
 
-// An exclusive flock on the side file for the life of the object. When the lock
-// cannot be had the write goes on unguarded: the file itself is still replaced atomically.
+std::atomic<long long> g_lockWaitMs{10000};
+
+// An exclusive flock on the side file for the life of the object. When the side file
+// cannot be opened the write goes on unguarded: the file itself is still replaced
+// atomically. A lock that another writer holds past `wait` is not had (timedOut()).
 class SideLock {
 public:
-    explicit SideLock(const std::string& path)
+    SideLock(const std::string& path, std::chrono::milliseconds wait)
     {
         m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (m_fd < 0)
             return;
-        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        const auto end = std::chrono::steady_clock::now() + wait;
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= end) {
+                m_timedOut = errno == EWOULDBLOCK;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
+    bool timedOut() const { return m_timedOut; }
     ~SideLock()
     {
         if (m_fd >= 0)
@@ -145,6 +159,7 @@ public:
 
 private:
     int m_fd = -1;
+    bool m_timedOut = false;
 };
 
 } // namespace
@@ -212,25 +227,55 @@ SettingsFile::Sections SettingsFile::read() const
     return bytes ? parse(*bytes) : Sections{};
 }
 
+std::chrono::milliseconds SettingsFile::lockWait()
+{
+    return std::chrono::milliseconds(g_lockWaitMs.load());
+}
+
+void SettingsFile::setLockWait(std::chrono::milliseconds wait)
+{
+    g_lockWaitMs.store(wait.count());
+}
+
+bool SettingsFile::holdsSecret(const Sections& sections) const
+{
+    if (!m_secretName)
+        return false;
+    for (const auto& [section, values] : sections) {
+        for (const auto& [name, value] : values) {
+            if (!value.empty() && m_secretName(name))
+                return true;
+        }
+    }
+    return false;
+}
+
 bool SettingsFile::update(const std::function<void(Sections&)>& change) const
 {
     makeFolders(folderOf(m_path));
-    SideLock lock(m_path + ".lock");
+    SideLock lock(m_path + ".lock", lockWait());
+    if (lock.timedOut()) {
+        errno = EWOULDBLOCK;
+        return false;
+    }
     std::optional<std::string> bytes = readFile(m_path);
     if (!bytes && fileExists(m_path))
         return false;
     Sections sections = bytes ? parse(*bytes) : Sections{};
     change(sections);
     std::string text = format(sections);
-    if (bytes && *bytes == text)
+    const bool secret = holdsSecret(sections);
+    struct stat st {};
+    const bool loose = ::stat(m_path.c_str(), &st) == 0 && (st.st_mode & 077) != 0;
+    if (bytes && *bytes == text && !(secret && loose))
         return true;
     if (!bytes) {
-        // the file holds the password: a new one is readable by its owner only
+        // the file may come to hold the password: a new one is readable by its owner only
         int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0)
             ::close(fd);
     }
-    return writeFileAtomic(m_path, text);
+    return writeFileAtomic(m_path, text, secret ? FileAccess::OwnerOnly : FileAccess::AsBefore);
 }
 
 bool SettingsFile::setValue(std::string_view section, std::string_view name,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -26,8 +27,17 @@ public:
     using Values = std::map<std::string, std::string, std::less<>>;
     using Sections = std::map<std::string, Values, std::less<>>;
 
-    explicit SettingsFile(std::string path) : m_path(std::move(path)) {}
+    // `secretName` names the values that make the file readable by its owner only once one of them holds
+    // something (the file is then tightened on every write); without it the file keeps its permissions.
+    explicit SettingsFile(std::string path, std::function<bool(std::string_view)> secretName = {})
+        : m_path(std::move(path)), m_secretName(std::move(secretName))
+    {
+    }
     const std::string& path() const { return m_path; }
+
+    // How long update() waits for another writer's lock before it gives up (then errno is EWOULDBLOCK).
+    static std::chrono::milliseconds lockWait();
+    static void setLockWait(std::chrono::milliseconds wait);
 
     // Everything on disk now; empty when the file is missing or unreadable.
     Sections read() const;
@@ -36,7 +46,8 @@ public:
     // the file is re-read, `change` edits the sections, and the result replaces
     // the file atomically, so that values written by another process meanwhile
     // are kept. Creates the folder when missing. False when nothing could be
-    // written; a file that exists but cannot be read is never replaced.
+    // written; a file that exists but cannot be read is never replaced. A lock
+    // held by another writer for longer than lockWait() fails the update.
     bool update(const std::function<void(Sections&)>& change) const;
 
     // Sets (or, with none, deletes) single values through update().
@@ -46,7 +57,10 @@ public:
     static std::string format(const Sections& sections);
 
 private:
+    bool holdsSecret(const Sections& sections) const;
+
     std::string m_path;
+    std::function<bool(std::string_view)> m_secretName;
 };
 
 } // namespace tarnwick::platform

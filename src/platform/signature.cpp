@@ -1,7 +1,5 @@
 #include "platform/signature.h"
 
-#include "platform/files.h"
-
 #include <memory>
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -68,12 +66,19 @@ std::string verifySignature(std::string_view data, std::string_view signature, s
     return verdict == 1 ? std::string() : std::string("The signature does not match.");
 }
 
-std::string verifyFileSignature(const std::string& path, std::string_view signature, std::string_view publicKey)
+std::string sha256Hex(std::string_view data)
 {
-    std::optional<std::string> data = readFile(path);
-    if (!data)
-        return "Cannot read " + path + ".";
-    return verifySignature(*data, signature, publicKey);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        return {};
+    static constexpr char k_hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out += k_hex[digest[i] >> 4];
+        out += k_hex[digest[i] & 0x0F];
+    }
+    return out;
 }
 
 } // namespace tarnwick::platform

@@ -5,6 +5,9 @@
 
 namespace tarnwick::platform {
 
+// Detached Ed25519 signatures (64 raw bytes over the exact bytes of a text) are how the distributor
+// vouches for the rules texts and program manifests that this program downloads.
+
 // The distributor's Ed25519 public key built into this program (the file named by
 // the TARNWICK_DISTRIBUTOR_KEY build option, as its bytes: PEM or the 32 raw key
 // bytes); empty when the build has none, and then no signature verifies.
@@ -15,7 +18,7 @@ std::string_view distributorKey();
 // else why not.
 std::string verifySignature(std::string_view data, std::string_view signature, std::string_view publicKey);
 
-// The same over the bytes of the file `path`.
-std::string verifyFileSignature(const std::string& path, std::string_view signature, std::string_view publicKey);
+// The SHA-256 digest of `data` as 64 lower-case hex digits.
+std::string sha256Hex(std::string_view data);
 
 } // namespace tarnwick::platform

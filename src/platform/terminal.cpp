@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <iostream>
 #include <langinfo.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tarnwick::platform {
@@ -154,6 +155,81 @@ std::string toCodeset(std::string_view text, std::string_view codeset)
     return throughIconv(text, codeset);
 }
 
+std::string terminalSafe(std::string_view text, std::string_view codeset)
+{
+    const std::string name = plainName(codeset);
+    const bool utf8 = name == "UTF8";
+    // in the ISO 8859 sets (and ASCII) bytes 0x80 to 0x9F are the C1 controls; Windows-1252 prints them
+    const bool c1Bytes = !utf8 && name != "CP1252" && name != "WINDOWS1252";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool lineEnd = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+        if (c == '\t' || c == '\n' || lineEnd) {
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            out += '^';
+            out += c == 0x7F ? '?' : static_cast<char>(c + 0x40);
+        } else if (utf8 && c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            out += '?';
+            ++i;
+        } else if (c1Bytes && c >= 0x80 && c <= 0x9F) {
+            out += '?';
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string forOutput(int fd, std::string_view text)
+{
+    if (::isatty(fd) != 1)
+        return std::string(text);
+    const std::string codeset = localeCodeset();
+    return terminalSafe(toCodeset(text, codeset), codeset);
+}
+
+std::optional<std::string> readInputLine(int fd, std::string_view prompt, bool hidden)
+{
+    termios saved{};
+    const bool terminal = ::tcgetattr(fd, &saved) == 0;
+    if (terminal) {
+        // the echo goes off before the prompt asks for anything
+        if (hidden) {
+            termios quiet = saved;
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            ::tcsetattr(fd, TCSAFLUSH, &quiet);
+        }
+        std::cerr << prompt << std::flush;
+    }
+    std::string line;
+    bool any = false;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || c == '\n') {
+            any = any || n > 0;
+            break;
+        }
+        any = true;
+        line += c;
+    }
+    if (terminal && hidden) {
+        ::tcsetattr(fd, TCSAFLUSH, &saved);
+        std::cerr << '\n' << std::flush; // the Enter that was not echoed
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (!any)
+        return std::nullopt;
+    return line;
+}
+
 bool CodesetStreamBuf::flushLines(bool all)
 {
     size_t end = m_pending.size();
@@ -163,7 +239,8 @@ bool CodesetStreamBuf::flushLines(bool all)
     }
     if (end == 0)
         return !m_failed;
-    const std::string converted = toCodeset(std::string_view(m_pending).substr(0, end), m_codeset);
+    const std::string converted =
+        terminalSafe(toCodeset(std::string_view(m_pending).substr(0, end), m_codeset), m_codeset);
     m_pending.erase(0, end);
     const auto n = static_cast<std::streamsize>(converted.size());
     if (m_target->sputn(converted.data(), n) != n)
@@ -187,6 +264,22 @@ std::streamsize CodesetStreamBuf::xsputn(const char* s, std::streamsize n)
     if (m_pending.find('\n', m_pending.size() - static_cast<size_t>(n)) != std::string::npos && !flushLines(false))
         return 0;
     return n;
+}
+
+bool CodesetStreamBuf::writeRaw(std::string_view sequence)
+{
+    const auto n = static_cast<std::streamsize>(sequence.size());
+    if (!flushLines(true) || m_target->sputn(sequence.data(), n) != n)
+        m_failed = true;
+    return !m_failed;
+}
+
+void writeControl(std::ostream& os, std::string_view sequence)
+{
+    if (auto* filtered = dynamic_cast<CodesetStreamBuf*>(os.rdbuf()))
+        filtered->writeRaw(sequence);
+    else
+        os << sequence;
 }
 
 int CodesetStreamBuf::sync()

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <iosfwd>
 #include <memory>
+#include <optional>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -18,11 +20,13 @@ std::string localeCodeset();
 // they lack as approximations. A Windows-1252 or Latin-1 codeset, or one iconv does not know, keeps the bytes.
 std::string toCodeset(std::string_view text, std::string_view codeset);
 
-// A stream buffer that converts whole lines with toCodeset before handing them to `target`.
+// A stream buffer that converts whole lines with toCodeset and terminalSafe before handing them to `target`.
 class CodesetStreamBuf final : public std::streambuf {
 public:
     CodesetStreamBuf(std::streambuf* target, std::string codeset) : m_target(target), m_codeset(std::move(codeset)) {}
     ~CodesetStreamBuf() override { sync(); }
+    // After what is pending, `sequence` unchanged: the program's own terminal controls.
+    bool writeRaw(std::string_view sequence);
 
 protected:
     int_type overflow(int_type c) override;
@@ -37,6 +41,23 @@ private:
     std::string m_pending;
     bool m_failed = false;
 };
+
+// One line read from `fd` without its line end (LF or CR LF). On a terminal `prompt` is written to standard
+// error first and, with `hidden`, what is typed is not echoed. None when the input ends before any byte.
+std::optional<std::string> readInputLine(int fd, std::string_view prompt, bool hidden);
+
+// `text` as a terminal may show it: control bytes that could move the cursor, retitle the window or
+// clear the screen (C0 and C1 controls, DEL; in UTF-8 also U+0080 to U+009F) become "^" and a letter
+// ("^[" for ESC) or "?"; tab and line feed stay, and a CR only right before its LF.
+std::string terminalSafe(std::string_view text, std::string_view codeset);
+
+// Writes a control sequence of the program's own ("\r\033[K") to `os`, past the filter when `os` writes
+// through a CodesetStreamBuf.
+void writeControl(std::ostream& os, std::string_view sequence);
+
+// `text` as it goes to the file descriptor `fd`: unchanged when redirected; on a terminal in the locale's
+// character set and made terminalSafe.
+std::string forOutput(int fd, std::string_view text);
 
 // For its life, std::cout and std::cerr convert their lines to the locale's character set when they are
 // terminals; redirected output keeps its bytes exactly.

@@ -9,7 +9,8 @@ namespace tarnwick::rules {
 
 namespace {
 
-std::vector<std::string> headerLines(const RulesFile& rules, TemplateVars* vars, const std::string& apiKey)
+std::vector<std::string> headerLines(const RulesFile& rules, TemplateVars* vars, const std::string& apiKey,
+                                     bool overTls)
 {
     constexpr std::string_view k_lineEnd = "\r\n";
     std::string_view body = rules.sectionBody("header");
@@ -33,7 +34,7 @@ std::vector<std::string> headerLines(const RulesFile& rules, TemplateVars* vars,
         if (vars)
             vars->setApiKey(&apiKey);
         std::string value = rules.expandValue(line.substr(colon + 2));
-        if (vars && vars->apiKeyAsked() && apiKey.empty())
+        if (vars && vars->apiKeyAsked() && (apiKey.empty() || !overTls))
             continue;
         if (!token || value.empty() || value.find_first_of("\r\n") != std::string::npos)
             continue;
@@ -46,13 +47,14 @@ std::vector<std::string> headerLines(const RulesFile& rules, TemplateVars* vars,
 
 std::vector<std::string> requestHeaders(const RulesFile& rules)
 {
-    return headerLines(rules, nullptr, {});
+    return headerLines(rules, nullptr, {}, false);
 }
 
-std::vector<std::string> requestHeaders(const RulesFile& rules, TemplateVars& vars, const std::string& apiKey)
+std::vector<std::string> requestHeaders(const RulesFile& rules, TemplateVars& vars, const std::string& apiKey,
+                                        bool overTls)
 {
     ApiKeyScope scope(vars, apiKey);
-    return headerLines(rules, &vars, apiKey);
+    return headerLines(rules, &vars, apiKey, overTls);
 }
 
 int requestIntervalMs(const RulesFile& rules)

@@ -14,8 +14,10 @@ class TemplateVars;
 // are left out.
 std::vector<std::string> requestHeaders(const RulesFile& rules);
 // The same with the name ApiKey answered by `apiKey` (`vars` being the rules' own variables); a line
-// whose value names ApiKey is left out while no key is set.
-std::vector<std::string> requestHeaders(const RulesFile& rules, TemplateVars& vars, const std::string& apiKey);
+// whose value names ApiKey is left out while no key is set, and whatever the rules say it goes only over
+// TLS (`overTls`: the request's address is "https://").
+std::vector<std::string> requestHeaders(const RulesFile& rules, TemplateVars& vars, const std::string& apiKey,
+                                        bool overTls);
 
 // The least time between two requests to the same host that the rules ask for,
 // in milliseconds: the value of "interval" in "fetch1". 0 when it is missing or

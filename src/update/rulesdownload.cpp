@@ -1,9 +1,42 @@
 #include "base/frontend.h"
+#include "base/log.h"
 #include "base/settings.h"
+#include "platform/signature.h"
 #include "rules/rulesfile.h"
 #include "update/updaterun.h"
 
 namespace tarnwick::update {
+
+namespace {
+
+// What to do with a downloaded rules text.
+struct RulesVerdict {
+    bool take = false;
+    std::string why; // why not, for the log; empty when the text is simply not newer
+};
+
+// A downloaded text replaces the rules in use only when it is whole, newer by a version of digits and dots,
+// and signed by the distributor: the rules name the hosts that see the API key and the reports, so an
+// unsigned text would be a remote control. The signature, fetched the way the text came, is asked for only
+// when everything else holds.
+RulesVerdict judgeDownloadedRules(UpdateRun& run, const std::string& text, const std::string& inUse,
+                                  const std::string& address, bool direct)
+{
+    if (!acceptableRulesText(text))
+        return {false, "it is not a whole rules text"};
+    const std::string version = rules::RulesFile::versionOf(text);
+    if (!rules::RulesFile::wellFormedVersion(version))
+        return {false, "its version is not numbers and dots"};
+    if (rules::RulesFile::compareVersions(version, inUse) <= 0)
+        return {};
+    const FetchResult signature = run.FetchPages({address + ".sig"}, direct ? 1u : 0u, 1u);
+    if (!signature.error.empty())
+        return {false, "no signature: " + signature.error};
+    std::string why = platform::verifySignature(text, signature.pages.front(), platform::distributorKey());
+    return {why.empty(), why};
+}
+
+} // namespace
 
 void UpdateRun::download()
 {
@@ -28,21 +61,25 @@ void UpdateRun::download()
         const int savedTimeout = c.timeoutMs;
         c.timeoutMs = 30000;
         FetchResult fetched = FetchPages({address}, 1u, 0u);
+        bool direct = true;
         if (!fetched.error.empty() && !proxy.empty()) {
             fe.runPosition(1);
             fetched = FetchPages({address}, 0u, 0u);
             m_ctx.rules.setDirectDownload(!fetched.error.empty());
+            direct = false;
         }
+        RulesVerdict verdict;
+        if (fetched.error.empty() && !fetched.pages.empty())
+            verdict = judgeDownloadedRules(*this, fetched.pages.front(), m_ctx.rules.version(), address, direct);
         c.timeoutMs = savedTimeout;
         fe.statusLine({});
         fe.runEnd();
         c.busy = false;
-        if (fetched.error.empty() && !fetched.pages.empty()) {
-            std::string& text = fetched.pages.front();
-            if (acceptableRulesText(text) &&
-                rules::RulesFile::compareVersions(rules::RulesFile::versionOf(text), m_ctx.rules.version()) > 0)
-                m_ctx.rules.accept(std::move(text));
-        }
+        if (verdict.take)
+            m_ctx.rules.accept(std::move(fetched.pages.front()));
+        else if (!verdict.why.empty())
+            m_ctx.log.write("Update Rules: the rules from '%s' are not taken: %s\n", address.c_str(),
+                            verdict.why.c_str());
     }
     if (m_ctx.refreshTitle)
         m_ctx.refreshTitle();

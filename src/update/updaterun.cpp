@@ -304,22 +304,31 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
     m_ctx.log.write("Update '%s'\n", first.c_str());
 
     const std::string proxy = m_ctx.settings.value("ProxyServer");
+    // a header that carries the API key goes only over TLS
     const std::vector<std::string> headers =
-        statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey())
+        statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey(), true)
+                    : std::vector<std::string>();
+    const std::vector<std::string> plainHeaders =
+        statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey(), false)
                     : std::vector<std::string>();
     const std::string caFile = m_ctx.settings.value("CaFile");
     const int intervalMs = std::max(m_ctx.settings.requestIntervalMs(), rules::requestIntervalMs(m_ctx.rules));
     std::vector<net::HttpRequest> requests;
     requests.reserve(addresses.size());
+    bool keyWithheld = false;
     for (size_t i = 0; i < addresses.size(); ++i) {
         const unsigned bit = i < 32 ? (1u << i) : 0u;
         net::HttpRequest& r =
             requests.emplace_back(m_ctx.flowLog, "HttpGet(" + std::to_string(i) + "): ", (sizesOnlyMask & bit) != 0);
         r.userAgent = "Tarnwick";
-        r.headers = headers;
+        const bool overTls = addresses[i].starts_with("https://");
+        r.headers = overTls ? headers : plainHeaders;
+        keyWithheld = keyWithheld || r.headers.size() < headers.size();
         r.caFile = caFile;
         net::setRequestUrl(r, addresses[i], (directMask & bit) == 0 ? std::string_view(proxy) : std::string_view());
     }
+    if (keyWithheld)
+        m_ctx.log.write("Update: the API key goes only over HTTPS; '%s' does not get it\n", first.c_str());
 
     // With a pace the pages go one at a time, each after the interval since the last request to its host;
     // without one they go together.

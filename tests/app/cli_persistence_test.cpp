@@ -1,12 +1,16 @@
 #include "base/settings.h"
+#include "core/datafile.h"
+#include "core/entrystore.h"
 #include "platform/files.h"
 #include "platform/settingsfile.h"
+#include "support/pty.h"
 #include "support/runcli.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace tarnwick;
@@ -152,4 +156,69 @@ TEST_F(CliPersistenceTest, TextsReachATerminalInItsCharacterSet)
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_TRUE(platform::readFile(m_dir.file("tty")).value_or("").starts_with("Tarnwick\xC2\xAE: There aren't"));
     EXPECT_TRUE(cli({"send"}).err.starts_with("Tarnwick\xAE: There aren't"));
+}
+
+// A secret given as "-" comes from standard input, or from a prompt that does not echo it on a terminal; the
+// settings file is readable by its owner only from the moment it holds one.
+TEST_F(CliPersistenceTest, SecretsComeFromStandardInputAndTightenTheFile)
+{
+    ASSERT_TRUE(platform::writeFileAtomic(settings(), ""));
+    struct Step {
+        const char* name;
+        bool onTerminal;
+        std::string typed;
+        bool loosenFirst; // someone made the file readable by all
+        mode_t mode;
+    };
+    const Step steps[] = {
+        {"OrgName", false, "Brenlow\n", true, 0644}, // no secret yet: the file keeps its mode
+        {"ApiKey", false, "k3y-from-stdin\r\n", false, 0600},
+        {"Password", true, "pw-typed\n", true, 0600},
+        {"OrgName", false, "Brenlow & Co\n", true, 0600}, // a file that holds a secret is tightened on every write
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.loosenFirst)
+            ::chmod(settings().c_str(), 0644);
+        if (s.onTerminal) {
+            const test::PtyRun run = test::runCliOnPty({"--settings", settings(), "config", "set", s.name, "-"},
+                                                       s.typed, std::string(s.name) + ": ");
+            EXPECT_EQ(run.exit, 0) << run.output;
+            EXPECT_EQ(run.output.find("pw-typed"), std::string::npos) << run.output;
+        } else {
+            EXPECT_EQ(test::runCli({"config", "set", s.name, "-"}, settings(), s.typed).exit, 0);
+        }
+        struct stat st {};
+        ASSERT_EQ(::stat(settings().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, s.mode);
+    }
+    base::AppSettings back(settings());
+    EXPECT_EQ(back.value("OrgName"), "Brenlow & Co");
+    EXPECT_EQ(back.plainApiKey(), "k3y-from-stdin");
+    EXPECT_EQ(back.plainPassword(), "pw-typed");
+    EXPECT_EQ(cli({"config", "set", "Password", "-"}).exit, 1) << "nothing on standard input";
+}
+
+// Text from a page reaches a terminal with its control bytes shown, not obeyed; redirected output keeps them.
+TEST_F(CliPersistenceTest, PageTextCannotControlTheTerminal)
+{
+    const std::string logDir = m_dir.file("Log");
+    ASSERT_EQ(cli({"config", "set", "LogDir", logDir}).exit, 0);
+    ASSERT_EQ(std::system(("mkdir -p " + shellQuoted(logDir)).c_str()), 0);
+    core::EntryStore store;
+    core::Entry e(45000);
+    e.SerNum = "75123456";
+    e.Trademark = "EVIL\x1b]0;pwned\x07MARK\x1b[2J\xc2\x9b"
+                  "2J";
+    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.setLoadOk(true);
+    ASSERT_TRUE(core::saveDataFile(store, logDir));
+    for (const char* command : {"list", "details"}) {
+        SCOPED_TRACE(command);
+        const test::PtyRun shown = test::runCliOnPty({"--settings", settings(), command});
+        EXPECT_EQ(shown.exit, 0) << shown.output;
+        EXPECT_NE(shown.output.find("EVIL^[]0;pwned^GMARK^[[2J?2J"), std::string::npos) << shown.output;
+        EXPECT_EQ(shown.output.find_first_of("\x1b\x07"), std::string::npos);
+        EXPECT_NE(cli({command}).out.find(e.Trademark), std::string::npos);
+    }
 }

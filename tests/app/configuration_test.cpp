@@ -108,6 +108,22 @@ TEST(ConfigurationDialog, PendingEmailLocksTheLoggingDirectoryAndDefaultsFollowT
     }
 }
 
+// The reports for the distributor are off until the user ticks the consent, which the dialog shows as stored.
+TEST(ConfigurationDialog, UsageReportsAreOffUntilAgreed)
+{
+    test::TempDir dir;
+    base::AppSettings settings(dir.file("settings.ini"));
+    EXPECT_FALSE(openConfiguration(settings).values.sendUsageReports);
+    test::ScriptedFrontEnd fe;
+    for (const bool agreed : {true, false}) {
+        ConfigValues v = complete(dir);
+        v.sendUsageReports = agreed;
+        ASSERT_FALSE(acceptConfiguration(v, settings, fe));
+        EXPECT_EQ(settings.usageReportsAllowed(), agreed);
+        EXPECT_EQ(openConfiguration(settings).values.sendUsageReports, agreed);
+    }
+}
+
 TEST(ConfigurationDialog, DeletingAnAddressMovesTheSelection)
 {
     struct Case {

@@ -1,4 +1,6 @@
 #include "app/application.h"
+#include "app/programmanifest.h"
+#include "app/startup.h"
 #include "app/upgrade.h"
 #include "base/settings.h"
 #include "platform/files.h"
@@ -47,6 +49,28 @@ TEST(ProgramAddress, CompressedFileFirstThenThePlainOne)
         EXPECT_EQ(programAddress(rules), c.address);
     }
     EXPECT_EQ(addressHost("http://127.0.0.1:8080/support/x"), "127.0.0.1:8080");
+}
+
+TEST(ProgramManifest, OnlyTheManifestFormPasses)
+{
+    const std::string digest(64, 'a');
+    struct Case {
+        std::string text;
+        bool passes;
+    };
+    const Case cases[] = {
+        {"Tarnwick program manifest\nversion: 4.3.00\nsha256: " + digest + "\n", true},
+        {"Tarnwick program manifest\r\nsha256: " + digest + "\r\nversion: 4.3.00\r\n\r\n", true},
+        // a rules text, which the same key signs, is no manifest
+        {"version: 9.9.99.999\r\n;tarnwick\r\nsha256: " + digest + "\r\n\r\nend-of-rules\r\n", false},
+        {"Tarnwick program manifest\nversion: 4.3.00\nsha256: " + digest + "\nversion: 9.0\n", false},
+        {"Tarnwick program manifest\nversion: 4.3.00\nsha256: " + digest, false}, // cut short
+        {"Tarnwick program manifest\nversion: 4.3.00-beta\nsha256: " + digest + "\n", false},
+        {"Tarnwick program manifest\nversion: 4.3.00\nsha256: " + std::string(64, 'A') + "\n", false},
+        {"Tarnwick program manifest\nversion: 4.3.00\n", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseProgramManifest(c.text).has_value(), c.passes) << c.text;
 }
 
 TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
@@ -142,24 +166,33 @@ protected:
     test::OfficeSimulator m_office;
 };
 
-TEST_F(UpgradeEndToEnd, OnlyAProgramSignedByTheDistributorIsInstalled)
+// The release commands of the README: the manifest names the version and the expanded program's digest.
+TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
 {
     const std::string testKey = std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pem";
     const std::string otherKey = m_dir.file("other.pem");
     ASSERT_EQ(std::system(("openssl genpkey -algorithm ed25519 -out " + test::shellQuoted(otherKey)).c_str()), 0);
     std::string program = "#!/bin/sh\necho new program\n";
     program.append(4000, '#'); // long enough to compress well
+    const std::string running = app::systemPlaces().version;
 
-    enum class Sig { Good, Bad, Missing, WrongKey };
+    enum class Sig { Good, Bad, Missing, WrongKey, OtherProgram };
     struct Case {
         const char* name;
         bool compressed;
         Sig sig;
+        std::string version;
+        bool installed;
     };
     const Case cases[] = {
-        {"plain, good", false, Sig::Good},          {"compressed, good", true, Sig::Good},
-        {"compressed, bad", true, Sig::Bad},        {"plain, missing", false, Sig::Missing},
-        {"plain, wrong key", false, Sig::WrongKey},
+        {"plain, good", false, Sig::Good, "99.0.00", true},
+        {"compressed, good", true, Sig::Good, "99.0.00", true},
+        {"compressed, bad", true, Sig::Bad, "99.0.00", false},
+        {"plain, missing", false, Sig::Missing, "99.0.00", false},
+        {"plain, wrong key", false, Sig::WrongKey, "99.0.00", false},
+        {"a manifest for another program", false, Sig::OtherProgram, "99.0.00", false},
+        {"an older signed program", false, Sig::Good, "0.9.00", false},
+        {"this very version", false, Sig::Good, running, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -169,6 +202,12 @@ TEST_F(UpgradeEndToEnd, OnlyAProgramSignedByTheDistributorIsInstalled)
         // the rules name the compressed address; a plain file there is installed as it is
         const std::string plain = m_dir.file("serve/tarnwick.exe");
         const std::string served = m_dir.file("serve/tarnwick.ex_");
+        const std::string manifest = served + ".manifest";
+        platform::writeFileAtomic(plain, c.sig == Sig::OtherProgram ? "#!/bin/sh\necho another\n" : program);
+        const std::string write = "printf 'Tarnwick program manifest\\nversion: %s\\nsha256: %s\\n' " +
+                                  test::shellQuoted(c.version) + " \"$(sha256sum " + test::shellQuoted(plain) +
+                                  " | cut -c1-64)\" >" + test::shellQuoted(manifest);
+        ASSERT_EQ(std::system(write.c_str()), 0);
         platform::writeFileAtomic(plain, program);
         if (c.compressed) {
             ASSERT_EQ(std::system(("mscompress " + test::shellQuoted(plain) + " >/dev/null 2>&1").c_str()), 0);
@@ -177,23 +216,33 @@ TEST_F(UpgradeEndToEnd, OnlyAProgramSignedByTheDistributorIsInstalled)
             std::filesystem::copy_file(plain, served);
         }
         if (c.sig != Sig::Missing)
-            sign(plain, c.sig == Sig::WrongKey ? otherKey : testKey, served + ".sig");
+            sign(manifest, c.sig == Sig::WrongKey ? otherKey : testKey, manifest + ".sig");
         if (c.sig == Sig::Bad) {
-            std::string bytes = platform::readFile(served + ".sig").value_or("");
+            std::string bytes = platform::readFile(manifest + ".sig").value_or("");
             bytes[10] ^= 1;
-            platform::writeFileAtomic(served + ".sig", bytes);
+            platform::writeFileAtomic(manifest + ".sig", bytes);
         }
 
         const test::CliRun run = test::runCli({"upgrade", "--yes"}, m_dir.file("settings.ini"));
-        const bool good = c.sig == Sig::Good;
-        EXPECT_EQ(run.exit, good ? 0 : 1) << run.out << run.err;
-        EXPECT_TRUE(platform::readFile(installed()).value_or("") == (good ? program : k_oldProgram));
-        if (!good) {
-            EXPECT_NE(run.err.find(k_notSignedText), std::string::npos) << run.err;
+        EXPECT_EQ(run.exit, c.installed ? 0 : 1) << run.out << run.err;
+        EXPECT_TRUE(platform::readFile(installed()).value_or("") == (c.installed ? program : k_oldProgram));
+        if (!c.installed) {
+            const std::string expected =
+                c.version == "99.0.00" ? std::string(k_notSignedText) : notNewerText(c.version, running);
+            EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
         }
         EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/Tarnwick_temp.tmp")));
         EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/Tarnwick_temp.exe")));
     }
+}
+
+TEST_F(UpgradeEndToEnd, WithoutAnApplicationDirectoryNothingIsDownloaded)
+{
+    ASSERT_EQ(test::runCli({"config", "set", "Install", ""}, m_dir.file("settings.ini")).exit, 0);
+    const test::CliRun run = test::runCli({"upgrade", "--yes"}, m_dir.file("settings.ini"));
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_NE(run.err.find(k_noInstallDirText), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists("tarnwick"));
 }
 
 TEST(CliInstall, WritesTheShortcutsOfTheInstalledProgramAndCopiesNothing)

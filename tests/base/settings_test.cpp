@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace tarnwick;
 using base::AppSettings;
@@ -180,15 +183,17 @@ TEST_F(SettingsTest, TodaysOfficeSettings)
     struct Case {
         std::string security;
         net::MailSecurity mail;
+        bool settable; // what an editor of the settings takes
         std::string interval;
         int intervalMs;
     };
     const Case cases[] = {
-        {"", net::MailSecurity::StartTlsWhenOffered, "", 0},
-        {"starttls", net::MailSecurity::StartTlsWhenOffered, "1100", 1100},
-        {"TLS", net::MailSecurity::Implicit, "-5", 0},
-        {"none", net::MailSecurity::None, "999999", 120000},
-        {"ssl", net::MailSecurity::StartTlsWhenOffered, "250ms", 250},
+        {"", net::MailSecurity::StartTlsWhenOffered, true, "", 0},
+        {"starttls", net::MailSecurity::StartTlsWhenOffered, true, "1100", 1100},
+        {"TLS", net::MailSecurity::Implicit, true, "-5", 0},
+        {"none", net::MailSecurity::None, true, "999999", 120000},
+        // a value put in the file by hand is read as the strictest default
+        {"ssl", net::MailSecurity::StartTlsWhenOffered, false, "250ms", 250},
     };
     AppSettings s(path());
     for (const Case& c : cases) {
@@ -196,8 +201,31 @@ TEST_F(SettingsTest, TodaysOfficeSettings)
         s.setValue("SmtpSecurity", c.security);
         s.setValue("RequestInterval", c.interval);
         EXPECT_EQ(s.smtpSecurity(), c.mail);
+        EXPECT_EQ(AppSettings::checkValue("SmtpSecurity", c.security).empty(), c.settable);
         EXPECT_EQ(s.requestIntervalMs(), c.intervalMs);
     }
+    for (const auto& [consent, allowed] : {std::pair{"", false}, {"0", false}, {"1", true}, {"yes", false}}) {
+        s.setValue("SendUsageReports", consent);
+        EXPECT_EQ(s.usageReportsAllowed(), allowed) << consent;
+    }
+}
+
+// A writer that holds the lock for good fails the write after a while, with a message, instead of hanging.
+TEST_F(SettingsTest, AHeldLockFailsTheWriteAfterAWhile)
+{
+    platform::SettingsFile::setLockWait(std::chrono::milliseconds(100));
+    AppSettings s(path());
+    s.setValue("OrgName", "first");
+    ASSERT_TRUE(s.write("OrgName"));
+    const int held = ::open((path() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    s.setValue("OrgName", "second");
+    EXPECT_FALSE(s.write("OrgName"));
+    EXPECT_NE(s.writeError().find("another program has held its lock file"), std::string::npos) << s.writeError();
+    ::close(held);
+    EXPECT_TRUE(s.write("OrgName"));
+    EXPECT_EQ(settingsKey()["OrgName"], "second");
+    platform::SettingsFile::setLockWait(std::chrono::seconds(10));
 }
 
 TEST_F(SettingsTest, PathChoice)

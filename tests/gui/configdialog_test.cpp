@@ -6,6 +6,7 @@
 #include "support/tempdir.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
@@ -70,9 +71,12 @@ TEST_F(ConfigDialogTest, AcceptedFieldsAreStoredAndTheTabOrderFollowsTheLabels)
     EXPECT_EQ(dialog.field(app::ConfigField::OrgName)->nextInFocusChain(), dialog.field(app::ConfigField::SmtpServer));
     EXPECT_EQ(qobject_cast<QComboBox*>(dialog.field(app::ConfigField::NotifyAddresses))->currentText(),
               "n@example.test");
+    EXPECT_FALSE(dialog.usageReportsBox()->isChecked());
+    dialog.usageReportsBox()->click();
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(settings.value("ReturnAddress"), "me@test");
+    EXPECT_TRUE(settings.usageReportsAllowed());
     EXPECT_EQ(settings.value("LogDir"), dir.path());
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("Tarnwick"))); // for the rules and the help
 }

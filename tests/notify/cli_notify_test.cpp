@@ -129,6 +129,33 @@ TEST_F(CliNotifyTest, SendPrintsWhatWentOutAndFailsWhenASendingFails)
     EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
 }
 
+// A server that offers no STARTTLS (as when a man in the middle strikes it from the EHLO reply) never gets the
+// password unless the user chose the plain dialogue by name; the message stays queued meanwhile.
+TEST_F(CliNotifyTest, APasswordGoesInClearOnlyWhenChosen)
+{
+    test::SmtpSink sink;
+    sink.start("tester", "pw-in-clear");
+    {
+        base::AppSettings settings(settingsFile());
+        settings.setValue("SmtpServer", sink.address());
+        settings.setValue("UserName", "tester");
+        settings.setPlainPassword("pw-in-clear");
+    }
+    queueMessages({{"Tarnwick_a1.tmp", "Subject: one\r\n\r\n1\r\n"}});
+    EXPECT_EQ(run("send").status, 1);
+    EXPECT_NE(test::readWholeFile(dir.file("err")).find("does not offer STARTTLS, so the password was not sent"),
+              std::string::npos);
+    EXPECT_EQ(test::readWholeFile(logFile("Tarnwick_pending.tmp")), "Tarnwick_a1.tmp\r\n");
+
+    EXPECT_EQ(run("config set SmtpSecurity ssl").status, 1);
+    EXPECT_NE(test::readWholeFile(dir.file("err")).find("starttls, tls or none"), std::string::npos);
+    EXPECT_EQ(run("config set SmtpSecurity none").status, 0);
+    EXPECT_EQ(run("send").status, 0);
+    const std::vector<test::SmtpSink::Message> all = sink.messages();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].login, "tester");
+}
+
 TEST_F(CliNotifyTest, TestMailGoesToTheChosenAddresses)
 {
     test::SmtpSink sink;

@@ -190,13 +190,15 @@ TEST_F(EmailQueueTest, ActivityReportOpensTheBatchAtMultiplesOfFive)
     useSink(sink);
     struct Case {
         const char* count;
+        const char* consent;
         bool activity;
     };
-    const Case cases[] = {{"", true}, {"7", false}, {"10", true}, {"11", false}};
+    const Case cases[] = {{"", "1", true}, {"7", "1", false}, {"10", "1", true}, {"11", "1", false}, {"15", "", false}};
     size_t seen = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
         settings.setValue("CountEmailBatchSucceeded", c.count);
+        settings.setValue("SendUsageReports", c.consent);
         post("1");
         ASSERT_EQ(queue.PostEmail(core::Entry(45000), notify::templateid::Welcome, "welcome"), "");
         post("2");

@@ -40,7 +40,8 @@ protected:
         s.setNotifyAddresses({"n1@example.test"});
         s.setValue("UserName", "tester");
         s.setPlainPassword(k_password);
-        s.setValue("ApiKey", k_apiKey);
+        s.setPlainApiKey(k_apiKey);
+        s.setValue("SmtpSecurity", "none"); // the sink offers no STARTTLS
         m_state = std::make_unique<app::MainState>(*m_app, m_view, m_flow);
     }
 
@@ -99,39 +100,45 @@ TEST(ProblemPrompt, NamesTheSupportAddress)
                                                 "email message will be sent to \"S <s@x>\".");
 }
 
-// The welcome, activity, upgrade and problem reports reach the distributor's
-// mailboxes, and the password and API key reach none of them.
+// The welcome, activity and upgrade reports reach the distributor's activity mailbox only when the user
+// agreed; the problem report reaches its support mailbox; the password and API key reach none of them.
 TEST_F(ServiceReports, ReportsReachTheirMailboxesWithoutSecrets)
 {
-    test::SmtpSink sink;
-    sink.start("tester", k_password);
-    m_app->settings.setValue("SmtpServer", sink.address());
-    m_app->settings.setValue("CountEmailBatchSucceeded", "0");
+    for (const bool consent : {false, true}) {
+        SCOPED_TRACE(consent);
+        test::SmtpSink sink;
+        sink.start("tester", k_password);
+        m_app->settings.setValue("SmtpServer", sink.address());
+        m_app->settings.setValue("CountEmailBatchSucceeded", "0");
+        m_app->settings.setValue("SendUsageReports", consent ? "1" : "");
 
-    ASSERT_EQ(notify::queueWelcomeReport(m_state->queue()), "");
-    ASSERT_TRUE(m_state->processPending(false, false)); // the activity report, then the welcome report
-    EXPECT_EQ(notify::sendUpgradeReport(m_state->queue()), "");
+        ASSERT_EQ(notify::queueWelcomeReport(m_state->queue(), m_app->settings), "");
+        EXPECT_EQ(platform::fileExists(m_dir.file("Tarnwick_welcome.tmp")), consent);
+        ASSERT_TRUE(m_state->processPending(false, false)); // the activity report, then the welcome report
+        EXPECT_EQ(notify::sendUpgradeReport(m_state->queue(), m_app->settings), "");
 
-    // secrets that slipped into the log or the flow log are withheld from what the user sees and sends
-    m_app->log.write("login with %s and %s\n", k_password, k_apiKey);
-    m_view.nextInput(std::string("The update fails."));
-    RecordingPreview preview;
-    ASSERT_EQ(app::reportProblem(*m_state, preview), notify::ProblemReportResult::Sent);
-    EXPECT_NE(preview.shown.find("The update fails."), std::string::npos);
-    EXPECT_NE(preview.shown.find(notify::k_withheld), std::string::npos);
+        // secrets that slipped into the log or the flow log are withheld from what the user sees and sends
+        m_app->log.write("login with %s and %s\n", k_password, k_apiKey);
+        m_flow.post(net::FlowLog::k_status, "connected\r\n");
+        m_view.nextInput(std::string("The update fails."));
+        RecordingPreview preview;
+        ASSERT_EQ(app::reportProblem(*m_state, preview), notify::ProblemReportResult::Sent);
+        EXPECT_NE(preview.shown.find("The update fails."), std::string::npos);
+        EXPECT_NE(preview.shown.find(notify::k_withheld), std::string::npos);
 
-    const std::vector<test::SmtpSink::Message> mails = sink.messages();
-    const std::vector<std::string> expected = {"activity@tarnwick.example", "activity@tarnwick.example",
-                                               "activity@tarnwick.example", "support@tarnwick.example"};
-    ASSERT_EQ(mails.size(), expected.size());
-    for (size_t i = 0; i < mails.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(mails[i].rcpts, std::vector<std::string>{expected[i]});
-        for (const char* secret : {k_password, k_apiKey, "czNjcmV0LXB3"})
-            EXPECT_EQ(mails[i].data.find(secret), std::string::npos) << secret;
+        const std::vector<test::SmtpSink::Message> mails = sink.messages();
+        std::vector<std::string> expected(consent ? 3 : 0, "activity@tarnwick.example");
+        expected.push_back("support@tarnwick.example");
+        ASSERT_EQ(mails.size(), expected.size());
+        for (size_t i = 0; i < mails.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(mails[i].rcpts, std::vector<std::string>{expected[i]});
+            for (const char* secret : {k_password, k_apiKey, "czNjcmV0LXB3"})
+                EXPECT_EQ(mails[i].data.find(secret), std::string::npos) << secret;
+        }
+        EXPECT_NE(mails.back().data.find("The update fails."), std::string::npos);
+        sink.stop();
     }
-    EXPECT_NE(mails.back().data.find("The update fails."), std::string::npos);
-    sink.stop();
 }
 
 } // namespace

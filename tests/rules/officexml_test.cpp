@@ -284,11 +284,18 @@ TEST(RequestRules, ApiKeyResolvesOnlyInTheRequestHeaders)
     rules::TemplateVars vars;
     rules::RulesFile rulesFile(vars);
     rulesFile.useText("v\r\nheader:\r\n USPTO-API-KEY: [ApiKey]\r\n X-Key: k=[ApiKey]\r\n Y: 1\r\n");
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"k3y", {"USPTO-API-KEY: k3y", "X-Key: k=k3y", "Y: 1"}}, {"", {"Y: 1"}}, // no key: no header that names it
+    struct Case {
+        std::string key;
+        bool overTls;
+        std::vector<std::string> headers;
     };
-    for (const auto& [key, headers] : cases)
-        EXPECT_EQ(rules::requestHeaders(rulesFile, vars, key), headers) << key;
+    const Case cases[] = {
+        {"k3y", true, {"USPTO-API-KEY: k3y", "X-Key: k=k3y", "Y: 1"}},
+        {"", true, {"Y: 1"}},     // no key: no header that names it
+        {"k3y", false, {"Y: 1"}}, // the key never goes in clear
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(rules::requestHeaders(rulesFile, vars, c.key, c.overTls), c.headers) << c.key << c.overTls;
     // anywhere else the name is unknown
     EXPECT_EQ(vars.lookup("ApiKey"), "[ApiKey]");
     EXPECT_EQ(rulesFile.expandValue("[ApiKey]"), "[ApiKey]");

@@ -89,7 +89,7 @@ TEST(RulesVersion, IsReadFromTheVersionLine)
     }
 }
 
-TEST(RulesVersion, ComparesByteByByte)
+TEST(RulesVersion, ComparesNumberByNumber)
 {
     struct Case {
         const char* a;
@@ -97,17 +97,28 @@ TEST(RulesVersion, ComparesByteByByte)
         int sign;
     } cases[] = {
         {"4.2.06.000", "4.2.10.000", -1},
-        {"10.0", "4.2", -1},
-        {"4.2", "4.2.0", -1},
+        {"10.0", "4.2", 1},
+        {"4.9.0", "4.10.0", -1},
+        {"4.2", "4.2.0", 0},
+        {"4.02", "4.2.000", 0},
         {"4.2.06.000", "4.2.06.000", 0},
-        {"", "", 0},
         {"4.2.07.000", "4.2.06.000", 1},
-        {"\xE9", "z", 1}, // bytes compare unsigned
+        {"99999999999999999999.1", "99999999999999999998.9", 1}, // no number is too long to compare
+        // anything but numbers and dots is older than every version of that form
+        {"\xff", "0.1", -1},
+        {"4.2.06.000 ", "1", -1},
+        {"4..2", "1", -1},
+        {".4", "1", -1},
+        {"4.", "1", -1},
+        {"", "", 0},
+        {"\xE9", "z", 1}, // two such versions compare byte by byte, unsigned
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
         int r = RulesFile::compareVersions(c.a, c.b);
         EXPECT_EQ((r > 0) - (r < 0), c.sign);
+        r = RulesFile::compareVersions(c.b, c.a);
+        EXPECT_EQ((r > 0) - (r < 0), -c.sign);
     }
 }
 

@@ -13,7 +13,8 @@ namespace tarnwick::test {
 
 class OfficeSimulator {
 public:
-    // `extra` are further serve options; with "--cert" the simulator serves HTTPS on a second port too.
+    // `extra` are further serve options; with "--cert" the simulator serves HTTPS on a second port too. The
+    // rules it serves are signed with the test distributor key unless `signRules` was cleared.
     void start(int size = 20, int seed = 1, int day = 1, const std::vector<std::string>& extra = {})
     {
         std::vector<std::string> command = {"/usr/bin/python3",
@@ -26,12 +27,16 @@ public:
                                             "--day",
                                             std::to_string(day)};
         command.insert(command.end(), extra.begin(), extra.end());
+        if (signRules)
+            command.insert(command.end(),
+                           {"--sign-key", std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pem"});
         m_child.start(command);
         m_port = readPort();
         if (std::find(extra.begin(), extra.end(), "--cert") != extra.end())
             m_tlsPort = readPort();
     }
     void stop() { m_child.stop(); }
+    bool signRules = true;
     int port() const { return m_port; }
     int tlsPort() const { return m_tlsPort; }
     std::string base() const { return "http://127.0.0.1:" + std::to_string(m_port); }

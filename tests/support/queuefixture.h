@@ -39,12 +39,15 @@ public:
 
     std::string logDir() const { return dir.file("logs"); }
 
-    // Mail goes to `sink` as the user "tester" with the password "secret".
+    // Mail goes to `sink` as the user "tester" with the password "secret", in the plain dialogue (the sink
+    // offers no STARTTLS); the user agreed to the usage reports.
     void useSink(const SmtpSink& sink)
     {
         settings.setValue("SmtpServer", sink.address());
+        settings.setValue("SmtpSecurity", "none");
         settings.setValue("UserName", "tester");
         settings.setPlainPassword("secret");
+        settings.setValue("SendUsageReports", "1");
     }
 
     TempDir dir;

@@ -31,17 +31,19 @@ inline std::string shellQuoted(const std::string& arg)
 }
 
 // Runs tarnwick-cli with `args` (and `--settings settingsFile` first when given),
-// standard input from /dev/null, and returns its exit code and output.
-inline CliRun runCli(const std::vector<std::string>& args, const std::string& settingsFile = {})
+// standard input from /dev/null (or `input`), and returns its exit code and output.
+inline CliRun runCli(const std::vector<std::string>& args, const std::string& settingsFile = {},
+                     const std::string& input = {})
 {
     TempDir dir;
+    platform::writeFileAtomic(dir.file("in"), input);
     std::string command = shellQuoted(TARNWICK_CLI);
     if (!settingsFile.empty())
         command.append(" --settings ").append(shellQuoted(settingsFile));
     for (const std::string& a : args)
         command.append(" ").append(shellQuoted(a));
     command.append(" >").append(shellQuoted(dir.file("out")));
-    command.append(" 2>").append(shellQuoted(dir.file("err"))).append(" </dev/null");
+    command.append(" 2>").append(shellQuoted(dir.file("err"))).append(" <").append(shellQuoted(dir.file("in")));
     CliRun run;
     const int status = std::system(command.c_str());
     run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -194,6 +194,20 @@ TEST_F(OfficeTest, RetryAfterIsWaitedThenTriedAgainUpToThreeTimes)
 
 // The rules download and two status pages go to one host: with a pace of 700 ms the run takes at least
 // two intervals.
+TEST_F(OfficeTest, FetchTrustsTheCaFileAsTheUpdateDoes)
+{
+    const std::string page = "https://127.0.0.1:" + std::to_string(m_office.tlsPort()) +
+                             "/servlet/tarr?regser=serial&entry=" + test::OfficeSimulator::serial(0);
+    for (const bool caFile : {false, true}) {
+        SCOPED_TRACE(caFile);
+        ASSERT_EQ(cli({"config", "set", "CaFile", caFile ? m_ca.caFile() : ""}).exit, 0);
+        const test::CliRun run = cli({"fetch", page});
+        EXPECT_EQ(run.exit, caFile ? 0 : 1) << run.err;
+        EXPECT_EQ(run.out.find("Serial Number") != std::string::npos, caFile) << run.out;
+        EXPECT_EQ(run.err.find("TLS: Secure connection failed.") != std::string::npos, !caFile) << run.err;
+    }
+}
+
 TEST_F(OfficeTest, RequestIntervalSpacesRequestsToOneHost)
 {
     ::mkdir(m_dir.file("log/Tarnwick").c_str(), 0700);

@@ -1,3 +1,4 @@
+#include "../net/fakeserver.h"
 #include "app/application.h"
 #include "app/mainstate.h"
 #include "core/datafile.h"
@@ -5,7 +6,9 @@
 #include "core/identifier.h"
 #include "net/flowlog.h"
 #include "platform/files.h"
+#include "platform/signature.h"
 #include "support/office.h"
+#include "support/peers.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 #include "update/updaterun.h"
@@ -13,6 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
 #include <thread>
 
 using namespace tarnwick;
@@ -248,8 +254,10 @@ TEST_F(UpdateRunTest, RulesDownloadTakesOnlyNewerRulesOncePerRun)
         m_state->downloadRules();
         m_state->downloadRules(); // fetches nothing, refreshes the title
         EXPECT_EQ(titles, 2);
-        EXPECT_EQ(m_app->rules.mustSave(), c.accepted);
-        EXPECT_EQ(m_app->rules.version(), c.accepted ? "4.2.07.000" : c.inUse);
+        // only rules the distributor signed are taken: a build without its key takes none
+        const bool taken = c.accepted && !platform::distributorKey().empty();
+        EXPECT_EQ(m_app->rules.mustSave(), taken);
+        EXPECT_EQ(m_app->rules.version(), taken ? "4.2.07.000" : c.inUse);
     }
     size_t fetches = 0;
     const std::string log = logText();
@@ -257,6 +265,89 @@ TEST_F(UpdateRunTest, RulesDownloadTakesOnlyNewerRulesOncePerRun)
     for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
         ++fetches;
     EXPECT_EQ(fetches, 3u);
+}
+
+// A rules server that is not the distributor: its texts would move the status pages to its own host and
+// send the API key there. Only a text the distributor signed, newer by number, is taken.
+TEST_F(UpdateRunTest, RulesDownloadTakesOnlySignedRules)
+{
+    if (platform::distributorKey().empty())
+        GTEST_SKIP() << "built without a distributor key";
+    test::TempDir served;
+    test::NginxPeer rulesServer;
+    rulesServer.start(served.path());
+    const std::string testKey = std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pem";
+    const std::string otherKey = served.file("other.pem");
+    ASSERT_EQ(std::system(("openssl genpkey -algorithm ed25519 -out " + otherKey + " 2>/dev/null").c_str()), 0);
+    auto hostile = [](const std::string& version) {
+        return "version: " + version +
+               "\r\n;x\r\n\r\nfetch1:\r\n page[SerNum]: http://127.0.0.1:9/[SerNum]\r\n\r\n"
+               "header:\r\n X-Key: [ApiKey]\r\n\r\nend-of-rules\r\n";
+    };
+    enum class Sig { None, Test, Other, TestThenChanged };
+    struct Case {
+        const char* name;
+        std::string inUse;
+        std::string version;
+        Sig sig;
+        bool taken;
+        const char* logged; // why not, in the log
+    };
+    const Case cases[] = {
+        {"unsigned", "4.2.06.500", "9.0", Sig::None, false, "no signature: HttpGet: HTTP Get Failed. (404 Not Found)"},
+        {"another key", "4.2.06.500", "9.0", Sig::Other, false, "The signature does not match."},
+        {"changed after signing", "4.2.06.500", "9.0", Sig::TestThenChanged, false, "The signature does not match."},
+        {"a version of other bytes", "4.2.06.500", "\xff", Sig::Test, false, "its version is not numbers and dots"},
+        {"older by number", "4.10.0", "4.9.0", Sig::Test, false, ""},
+        {"signed and newer", "4.10.0", "4.10.1", Sig::Test, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string text = hostile(c.version);
+        platform::writeFileAtomic(served.file("tarnwick.txt"), text);
+        std::filesystem::remove(served.file("tarnwick.txt.sig"));
+        if (c.sig != Sig::None) {
+            const std::string cmd = "openssl pkeyutl -sign -rawin -inkey " +
+                                    (c.sig == Sig::Other ? otherKey : testKey) + " -in " + served.file("tarnwick.txt") +
+                                    " -out " + served.file("tarnwick.txt.sig");
+            ASSERT_EQ(std::system(cmd.c_str()), 0);
+        }
+        if (c.sig == Sig::TestThenChanged)
+            platform::writeFileAtomic(served.file("tarnwick.txt"), hostile("9.1"));
+        m_app->rules.useText("version: " + c.inUse + "\r\n;x\r\n\r\nlocation:\r\n rules: " +
+                             rulesServer.url("/tarnwick.txt") + "\r\n\r\nend-of-rules\r\n");
+        m_app->rules.setUpdatePending(true);
+        platform::writeFileAtomic(m_dir.file("Tarnwick.log"), "");
+        m_state->downloadRules();
+        EXPECT_EQ(m_app->rules.mustSave(), c.taken);
+        EXPECT_EQ(m_app->rules.version(), c.taken ? c.version : c.inUse);
+        const std::string log = logText();
+        EXPECT_EQ(log.find(*c.logged ? "are not taken: " + std::string(c.logged) : "are not taken") !=
+                      std::string::npos,
+                  *c.logged != 0)
+            << log;
+    }
+}
+
+// Whatever the rules say, the API key goes to no plain-HTTP address.
+TEST_F(UpdateRunTest, TheApiKeyGoesOnlyOverHttps)
+{
+    std::promise<std::string> request;
+    test::FakeServer office([&](test::FakePeer& peer) {
+        request.set_value(peer.readUntil("\r\n\r\n"));
+        peer.send("HTTP/1.0 200 OK\r\n\r\nPlease double check the number and re-enter.");
+    });
+    m_app->rules.useText("version: 9.0\r\n;x\r\n\r\nfetch1:\r\n page[SerNum]: http://" + office.address() +
+                         "/[SerNum]\r\n none: Please double check the number\r\n\r\nheader:\r\n"
+                         " USPTO-API-KEY: [ApiKey]\r\n X-Other: kept\r\n\r\nend-of-rules\r\n");
+    m_app->settings.setPlainApiKey("K3y-plain-http");
+    addMarks(1);
+    m_state->updateAll();
+    const std::string sent = request.get_future().get();
+    EXPECT_NE(sent.find("X-Other: kept\r\n"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("USPTO-API-KEY"), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("K3y-plain-http"), std::string::npos) << sent;
+    EXPECT_NE(logText().find("the API key goes only over HTTPS"), std::string::npos);
 }
 
 TEST_F(UpdateRunTest, RulesDownloadRetriesThroughTheProxy)
@@ -273,7 +364,7 @@ TEST_F(UpdateRunTest, RulesDownloadRetriesThroughTheProxy)
     m_app->settings.setValue("ProxyServer", proxy.address());
     m_view.events.clear();
     m_state->downloadRules();
-    EXPECT_TRUE(m_app->rules.mustSave());
+    EXPECT_EQ(m_app->rules.mustSave(), !platform::distributorKey().empty());
     EXPECT_FALSE(m_app->rules.directDownload());
     EXPECT_EQ(m_view.events.front(), "runStart:Update Rules:2");
     EXPECT_NE(std::find(m_view.events.begin(), m_view.events.end(), "status:from 127.0.0.1:" + unreachable.substr(17)),
