@@ -52,9 +52,21 @@ int MainState::operationElapsedMs() const
 
 update::UpdateContext MainState::updateContext()
 {
-    return update::UpdateContext{m_app.settings, m_app.log,      *this,          *this,         *this,
-                                 m_app.vars,     m_app.rules,    m_app.names,    m_app.entries, m_control,
-                                 &m_flowLog,     m_titleRefresh, m_entryObserver};
+    return update::UpdateContext{m_app.settings,
+                                 m_app.log,
+                                 *this,
+                                 *this,
+                                 *this,
+                                 m_app.vars,
+                                 m_app.rules,
+                                 m_app.names,
+                                 m_app.entries,
+                                 m_control,
+                                 &m_flowLog,
+                                 m_titleRefresh,
+                                 m_entryObserver,
+                                 [this] { return m_queue.commitEmail(); },
+                                 [this] { saveEntries(); }};
 }
 
 update::RunSummary MainState::run(bool selectedOnly)
@@ -62,7 +74,15 @@ update::RunSummary MainState::run(bool selectedOnly)
     if (m_control.busy)
         return {};
     update::UpdateRun run(updateContext());
-    update::RunSummary summary = run.Run(selectedOnly, m_selection);
+    m_groupNotices = true;
+    update::RunSummary summary;
+    try {
+        summary = run.Run(selectedOnly, m_selection);
+    } catch (...) {
+        m_groupNotices = false;
+        throw;
+    }
+    m_groupNotices = false;
     if (summary.started) {
         // a crash after a long run must not lose its results
         saveEntries();
@@ -85,6 +105,9 @@ update::RunSummary MainState::updateAll()
 
 void MainState::downloadRules()
 {
+    // a download before a command starts it; its cancel cancels the command, an earlier one nothing
+    if (!m_control.busy)
+        m_control.runState = update::runstate::Running;
     update::UpdateRun run(updateContext());
     run.download();
 }
@@ -101,7 +124,7 @@ void MainState::cancel(int reason)
 
 void MainState::checkTimeout()
 {
-    if (m_operationRunning && operationElapsedMs() >= m_control.timeoutMs && m_control.runState == 0)
+    if (m_operationRunning && operationElapsedMs() >= m_control.operationTimeoutMs() && m_control.runState == 0)
         cancel(update::runstate::TimedOut);
 }
 
@@ -197,9 +220,9 @@ void MainState::operationStart(int timeoutSeconds)
 {
     m_operationRunning = true;
     m_operationStart = platform::clock().tickMillis();
-    // the display shows the window's own time-out
+    // the display shows the time-out that ends the operation
     (void)timeoutSeconds;
-    m_view.operationStart(m_control.timeoutMs / 1000);
+    m_view.operationStart(m_control.operationTimeoutMs() / 1000);
 }
 
 void MainState::operationEnd()
@@ -244,7 +267,8 @@ void MainState::reportError(const std::string& title, const std::string& text)
 std::string MainState::postNotification(const core::Entry& entry, int templateId, const std::string& kind,
                                         const core::Entry* previous)
 {
-    return m_queue.PostEmail(entry, templateId, kind, previous);
+    return m_groupNotices ? m_queue.stageEmail(entry, templateId, kind, previous)
+                          : m_queue.PostEmail(entry, templateId, kind, previous);
 }
 
 } // namespace tarnwick::app

@@ -48,12 +48,18 @@ public:
     // The cancel reason: 0 none, 1 cancelled, 2 timed out, 0x4000 worker
     // threads not stopping, 0x8000 closing.
     int cancelReason() const { return m_control.runState; }
+    // Where the cancel reason lives, for a sending that reads and resets it.
+    int* cancelSlot() { return &m_control.runState; }
     bool autoMode() const { return m_control.autoMode; }
     void setAutoMode(bool on) { m_control.autoMode = on; }
-    // The operation time-out in milliseconds. No floor here: the 30 s floor
-    // belongs to reading the Timeout setting (timeoutFromSetting).
+    // The window's operation time-out in milliseconds. No floor here: the 30 s
+    // floor belongs to reading the Timeout setting (timeoutFromSetting).
     int operationTimeoutMs() const { return m_control.timeoutMs; }
     void setOperationTimeoutMs(int ms) { m_control.timeoutMs = ms; }
+    // The time-out of the operation under way: its own fixed one (a download's)
+    // while it has one, else the window's. 0 clears the fixed one.
+    int currentTimeoutMs() const { return m_control.operationTimeoutMs(); }
+    void setFixedTimeoutMs(int ms) { m_control.fixedTimeoutMs = ms; }
     // Whether a network operation runs, when it started (tick count) and how
     // long it has run.
     bool operationRunning() const { return m_operationRunning; }
@@ -150,6 +156,8 @@ private:
     std::uint64_t m_operationStart = 0;
     bool m_sending = false;
     bool m_closeAfterRun = false;
+    bool m_groupNotices = false; // an update run commits its notices in groups
+    std::string m_reportsError;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;

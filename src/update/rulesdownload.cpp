@@ -25,15 +25,14 @@ void UpdateRun::download()
         c.runState = runstate::Running;
         fe.runStart("Update Rules", proxy.empty() ? 1 : 2);
         fe.statusLine("from " + host);
-        const int savedTimeout = c.timeoutMs;
-        c.timeoutMs = 30000;
+        c.fixedTimeoutMs = 30000; // the window's time-out choice does not change it
         FetchResult fetched = FetchPages({address}, 1u, 0u);
         if (!fetched.error.empty() && !proxy.empty()) {
             fe.runPosition(1);
             fetched = FetchPages({address}, 0u, 0u);
             m_ctx.rules.setDirectDownload(!fetched.error.empty());
         }
-        c.timeoutMs = savedTimeout;
+        c.fixedTimeoutMs = 0;
         fe.statusLine({});
         fe.runEnd();
         c.busy = false;
