@@ -128,7 +128,7 @@ void MainState::checkTimeout()
         cancel(update::runstate::TimedOut);
 }
 
-bool MainState::processPending(bool ask, bool del)
+bool MainState::beginOperation()
 {
     if (m_control.busy)
         return false;
@@ -136,22 +136,30 @@ bool MainState::processPending(bool ask, bool del)
     m_control.runState = update::runstate::Running;
     m_control.busy = true;
     m_view.setBusy(true);
-    const bool result = m_queue.processPending(ask, del);
+    return true;
+}
+
+void MainState::endOperation()
+{
     m_control.busy = false;
     m_view.setBusy(false);
+}
+
+bool MainState::processPending(bool ask, bool del)
+{
+    if (!beginOperation())
+        return false;
+    const bool result = m_queue.processPending(ask, del);
+    endOperation();
     return result;
 }
 
 std::string MainState::sendAtOnce(int templateId, notify::MailMode mode, bool showResult)
 {
-    if (m_control.busy)
+    if (!beginOperation())
         return {};
-    m_control.runState = update::runstate::Running;
-    m_control.busy = true;
-    m_view.setBusy(true);
     std::string error = m_queue.sendAtOnce(templateId, mode, showResult);
-    m_control.busy = false;
-    m_view.setBusy(false);
+    endOperation();
     return error;
 }
 
@@ -162,7 +170,12 @@ bool MainState::requestClose()
         m_closeAfterRun = true;
         return false;
     }
-    return processPending(true, false);
+    if (!m_control.autoMode)
+        return processPending(true, false);
+    // nobody is there to answer: the pending e-mail goes as the headless auto command sends it
+    if (m_queue.pendingExists())
+        processPending(false, false);
+    return m_control.autoMode;
 }
 
 bool MainState::saveEntries()

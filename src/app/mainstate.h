@@ -73,6 +73,12 @@ public:
     // Whether an e-mail sending is under way (the "sending" mark).
     bool sending() const { return m_sending; }
 
+    // An operation of the window (a sending, a download): busy, cancellable and
+    // timed like the update run, with a clear cancel reason at its start. False
+    // while another operation runs.
+    bool beginOperation();
+    void endOperation();
+
     // --- commands ---
     // Update Selected / Update All (the run of the update layer).
     update::RunSummary updateSelected();
@@ -94,7 +100,9 @@ public:
     std::string sendAtOnce(int templateId, notify::MailMode mode, bool showResult);
     // Close request: while busy the run is cancelled with 0x8000 and false is
     // returned (closeAfterRun() then tells the window to close); otherwise the
-    // pending e-mail is offered and the answer decides.
+    // pending e-mail is offered and the answer decides. In auto mode it is sent
+    // without asking; a failure shows its message, which ends auto mode and
+    // keeps the window open.
     bool requestClose();
     bool closeAfterRun() const { return m_closeAfterRun; }
     // The close that a run's end owes the window, once: a close that the pending

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/mainstate.h"
+#include "app/servicecommands.h"
 #include "app/timeout.h"
 #include "base/frontend.h"
 #include "core/datafile.h"
@@ -113,10 +114,6 @@ void MainWindowLogic::firstShowing()
 
 bool MainWindowLogic::close()
 {
-    if (m_testing) {
-        m_state.cancel(update::runstate::Closing);
-        return false;
-    }
     return m_state.requestClose();
 }
 
@@ -209,7 +206,7 @@ std::string MainWindowLogic::title() const
 
 bool MainWindowLogic::busy() const
 {
-    return m_state.busy() || m_state.sending() || m_testing || m_upgrading;
+    return m_state.busy() || m_state.sending() || m_upgrading || m_reporting;
 }
 
 CommandState MainWindowLogic::commandState(int focusedFrequency) const
@@ -233,22 +230,21 @@ void MainWindowLogic::setTimeoutChoice(int milliseconds)
 void MainWindowLogic::sendEmail()
 {
     m_state.processPending(false, false);
+    afterRun(false);
 }
 
 void MainWindowLogic::deleteEmail()
 {
-    m_state.processPending(true, true);
+    // one confirmation; the question about sending belongs to closing
+    m_state.processPending(false, true);
+    afterRun(false);
 }
 
 void MainWindowLogic::testEmail(notify::MailMode mode)
 {
     if (busy())
         return;
-    m_testing = true;
-    m_state.setBusy(true);
-    m_state.queue().sendAtOnce(k_testTemplate, mode, true);
-    m_testing = false;
-    m_state.setBusy(false);
+    m_state.sendAtOnce(k_testTemplate, mode, true);
     afterRun(false);
 }
 
@@ -261,7 +257,19 @@ UpgradeOutcome MainWindowLogic::upgrade()
     UpgradeOutcome outcome = upgradeCommand(m_state, m_version, UpgradeTarget::TemporaryCopy);
     m_upgrading = false;
     m_state.setBusy(false);
+    afterRun(false);
     return outcome;
+}
+
+notify::ProblemReportResult MainWindowLogic::reportProblem(notify::MessagePreview& preview)
+{
+    if (busy())
+        return notify::ProblemReportResult::Cancelled;
+    m_reporting = true;
+    const notify::ProblemReportResult result = app::reportProblem(m_state, preview);
+    m_reporting = false;
+    afterRun(false);
+    return result;
 }
 
 std::string MainWindowLogic::writeReports()

@@ -476,7 +476,7 @@ void MainWindow::execute(int id)
     }
     case cmd::ReportProblem: {
         MessagePreviewDialog preview(this);
-        app::reportProblem(m_state, preview);
+        m_logic.reportProblem(preview);
         break;
     }
     case cmd::About:
@@ -795,13 +795,14 @@ void MainWindow::operationEnd()
 
 void MainWindow::tick()
 {
+    // the choice is the window's time-out; a download keeps its own fixed one
     const int choice = m_timeout->currentData().toInt();
     if (choice > 0 && choice != m_state.operationTimeoutMs()) {
         m_logic.setTimeoutChoice(choice);
-        m_operationBar->setRange(0, choice / 1000);
+        m_operationBar->setRange(0, m_state.currentTimeoutMs() / 1000);
     }
     const int elapsed = m_state.operationElapsedMs();
-    if (elapsed < m_state.operationTimeoutMs())
+    if (elapsed < m_state.currentTimeoutMs())
         m_operationBar->setValue(elapsed / 1000);
     else
         m_state.checkTimeout();
