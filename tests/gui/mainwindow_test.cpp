@@ -274,6 +274,22 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
     state.setFixedTimeoutMs(0);
 }
 
+TEST_F(MainWindowTest, ADuplicateAddShowsTheRowThatHoldsTheNumber)
+{
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
+    gui::MainWindow& w = open({});
+    w.table()->selectRow(2);
+    gui::scriptedAnswers().inputs = {std::string("75-000001"), std::string("again")};
+    gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
+    w.runCommand(app::cmd::Add);
+    EXPECT_EQ(gui::scriptedAnswers().boxes.back(), "This entry already exists.");
+    const QModelIndexList rows = w.table()->selectionModel()->selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(w.state().selection(), std::vector<int>{0});
+    EXPECT_EQ(rows.front().row(), 0);
+    EXPECT_EQ(m_app->entries.count(), 3);
+}
+
 TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
 {
     Office office;
