@@ -114,6 +114,14 @@ TEST_F(CliUpdateTest, WritingCommandsWaitForTheLockReadingOnesDoNot)
     }
     EXPECT_EQ(cli({"details", "75000001"}).exit, 0);
     held.release();
+
+    // a lock file that cannot be opened refuses the writer with the reason, and nothing is written
+    ::mkdir(m_dir.file("log/Tarnwick_lock.dat").c_str(), 0700);
+    const test::CliRun refused = cli({"add", "75000002"});
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_EQ(refused.err, "Can't open the lock file " + m_dir.file("log/Tarnwick_lock.dat") + ": Is a directory\n");
+    EXPECT_EQ(cli({"list"}).out.find("75-000002"), std::string::npos);
+    ::rmdir(m_dir.file("log/Tarnwick_lock.dat").c_str());
     EXPECT_EQ(cli({"add", "75000002"}).exit, 0);
 }
 
