@@ -9,6 +9,8 @@
 #include "platform/clock.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace tarnwick::app {
@@ -190,14 +192,25 @@ bool MainState::saveAll()
 {
     const bool saved = saveEntries();
     m_app.rules.save(m_app.logDir());
-    const std::string reportDir = m_app.settings.value("ReportDir");
-    if (!reportDir.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(reportDir, ec);
-        notify::HtmlReportRenderer renderer(m_app.vars);
-        core::WriteReports(m_app.entries, reportDir, renderer);
-    }
+    m_reportsError = writeReports();
     return saved;
+}
+
+std::string MainState::writeReports()
+{
+    const std::string reportDir = m_app.settings.value("ReportDir");
+    if (reportDir.empty())
+        return {};
+    std::error_code ec;
+    std::filesystem::create_directories(reportDir, ec);
+    notify::HtmlReportRenderer renderer(m_app.vars);
+    errno = 0;
+    const core::ReportsWritten written = core::WriteReports(m_app.entries, reportDir, renderer);
+    if (written.html && written.xml)
+        return {};
+    const int error = errno;
+    return "Can't write the reports into " + reportDir + ": " +
+           (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO)));
 }
 
 base::Answer MainState::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,

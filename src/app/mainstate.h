@@ -111,6 +111,11 @@ public:
     // Writes the data file, the rules file when it must be saved, and the
     // reports, in this order. False when the data file could not be written.
     bool saveAll();
+    // Writes the reports into the report directory (created when missing);
+    // why they could not be written, empty when they were or none is set.
+    std::string writeReports();
+    // Why the reports of the last saveAll were not written; empty when they were.
+    const std::string& reportsError() const { return m_reportsError; }
     // The data file alone (after every run, so that a crash loses nothing).
     bool saveEntries();
 

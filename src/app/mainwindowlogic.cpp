@@ -5,6 +5,7 @@
 #include "app/servicecommands.h"
 #include "app/timeout.h"
 #include "base/frontend.h"
+#include "base/log.h"
 #include "core/datafile.h"
 #include "core/reports.h"
 #include "core/text.h"
@@ -274,14 +275,13 @@ notify::ProblemReportResult MainWindowLogic::reportProblem(notify::MessagePrevie
 
 std::string MainWindowLogic::writeReports()
 {
-    AppContext& app = m_state.app();
-    const std::string reportDir = app.settings.value("ReportDir");
+    const std::string reportDir = m_state.app().settings.value("ReportDir");
     if (reportDir.empty())
         return {};
-    std::error_code ec;
-    std::filesystem::create_directories(reportDir, ec);
-    notify::HtmlReportRenderer renderer(app.vars);
-    core::WriteReports(app.entries, reportDir, renderer);
+    if (const std::string error = m_state.writeReports(); !error.empty()) {
+        base::errorReport(m_state.app().log, m_state, error, "View Report");
+        return {};
+    }
     return platform::joinPath(reportDir, core::k_htmlReportName);
 }
 

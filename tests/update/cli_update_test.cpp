@@ -125,6 +125,17 @@ TEST_F(CliUpdateTest, WritingCommandsWaitForTheLockReadingOnesDoNot)
     EXPECT_EQ(cli({"add", "75000002"}).exit, 0);
 }
 
+TEST_F(CliUpdateTest, AutoFailsWhenTheReportsCannotBeWritten)
+{
+    addMarks(1);
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("reports"), "a plain file"));
+    ASSERT_EQ(cli({"config", "set", "ReportDir", m_dir.file("reports")}).exit, 0);
+    const test::CliRun r = cli({"auto"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.out.find("reports in"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Can't write the reports into " + m_dir.file("reports") + ": "), std::string::npos) << r.err;
+}
+
 TEST_F(CliUpdateTest, CtrlCClosesTheSilentFetchAtOnce)
 {
     addMarks(3);
