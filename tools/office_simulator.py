@@ -40,7 +40,10 @@ Requests:
                                    reformatted (labels renamed), trickle,
                                    silent (never answers), close,
                                    429 (always 429, Retry-After: 1),
-                                   429once (429 with Retry-After: 1 once)
+                                   429once (429 with Retry-After: 1 once),
+                                   blank (only the numbers and the history
+                                   heading), othermark (the next mark's
+                                   page), nonumber (number labels renamed)
   GET /sim/state               the day, the churn and the faults
   GET /sim/reset?d=N           day N (1 when not given), normal churn, no faults
 
@@ -366,6 +369,8 @@ class Office:
             body, serial = self.status_page(query.get("entry", ""))
             fault = self.faults.get(serial) or self.faults.get("".join(c for c in query.get("entry", "")
                                                                           if c.isdigit()))
+            if fault == "othermark":
+                body, _ = self.status_page("%08d" % (int(serial) + 1))
             return 200, body.encode("latin-1"), fault
         if parsed.path == "/support/tarnwick.txt":
             return 200, rules_text(self.base, self.rules_version).encode("latin-1"), None
@@ -448,6 +453,12 @@ class Office:
                 for label in (b"Registration Number:", b"Filing Date:", b"Registration Date:", b"Law Office Assigned:",
                               b"(words only):", b"LAST APPLICANT", b"published in the Official Gazette on"):
                     body = body.replace(label, label.lower().replace(b" ", b"_"))
+            elif fault == "blank":
+                # a page from which nothing but the numbers can be read
+                keep = [line for line in body.split(b"\r\n") if b"Number:" in line or b"PROSECUTION HISTORY" in line]
+                body = b"<HTML><BODY>\r\n" + b"\r\n".join(keep) + b"\r\n</BODY></HTML>\r\n"
+            elif fault == "nonumber":
+                body = body.replace(b"Serial Number:", b"serial_number:").replace(b"Registration Number:", b"reg_no:")
             elif fault in ("429", "429once"):
                 if fault == "429once":
                     self.faults = {k: v for k, v in self.faults.items() if v != "429once"}

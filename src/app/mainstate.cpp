@@ -9,6 +9,8 @@
 #include "platform/clock.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace tarnwick::app {
@@ -52,9 +54,21 @@ int MainState::operationElapsedMs() const
 
 update::UpdateContext MainState::updateContext()
 {
-    return update::UpdateContext{m_app.settings, m_app.log,      *this,          *this,         *this,
-                                 m_app.vars,     m_app.rules,    m_app.names,    m_app.entries, m_control,
-                                 &m_flowLog,     m_titleRefresh, m_entryObserver};
+    return update::UpdateContext{m_app.settings,
+                                 m_app.log,
+                                 *this,
+                                 *this,
+                                 *this,
+                                 m_app.vars,
+                                 m_app.rules,
+                                 m_app.names,
+                                 m_app.entries,
+                                 m_control,
+                                 &m_flowLog,
+                                 m_titleRefresh,
+                                 m_entryObserver,
+                                 [this] { return m_queue.commitEmail(); },
+                                 [this] { saveEntries(); }};
 }
 
 update::RunSummary MainState::run(bool selectedOnly)
@@ -62,7 +76,15 @@ update::RunSummary MainState::run(bool selectedOnly)
     if (m_control.busy)
         return {};
     update::UpdateRun run(updateContext());
-    update::RunSummary summary = run.Run(selectedOnly, m_selection);
+    m_groupNotices = true;
+    update::RunSummary summary;
+    try {
+        summary = run.Run(selectedOnly, m_selection);
+    } catch (...) {
+        m_groupNotices = false;
+        throw;
+    }
+    m_groupNotices = false;
     if (summary.started) {
         // a crash after a long run must not lose its results
         saveEntries();
@@ -85,6 +107,9 @@ update::RunSummary MainState::updateAll()
 
 void MainState::downloadRules()
 {
+    // a download before a command starts it; its cancel cancels the command, an earlier one nothing
+    if (!m_control.busy)
+        m_control.runState = update::runstate::Running;
     update::UpdateRun run(updateContext());
     run.download();
 }
@@ -101,11 +126,11 @@ void MainState::cancel(int reason)
 
 void MainState::checkTimeout()
 {
-    if (m_operationRunning && operationElapsedMs() >= m_control.timeoutMs && m_control.runState == 0)
+    if (m_operationRunning && operationElapsedMs() >= m_control.operationTimeoutMs() && m_control.runState == 0)
         cancel(update::runstate::TimedOut);
 }
 
-bool MainState::processPending(bool ask, bool del)
+bool MainState::beginOperation()
 {
     if (m_control.busy)
         return false;
@@ -113,22 +138,30 @@ bool MainState::processPending(bool ask, bool del)
     m_control.runState = update::runstate::Running;
     m_control.busy = true;
     m_view.setBusy(true);
-    const bool result = m_queue.processPending(ask, del);
+    return true;
+}
+
+void MainState::endOperation()
+{
     m_control.busy = false;
     m_view.setBusy(false);
+}
+
+bool MainState::processPending(bool ask, bool del)
+{
+    if (!beginOperation())
+        return false;
+    const bool result = m_queue.processPending(ask, del);
+    endOperation();
     return result;
 }
 
 std::string MainState::sendAtOnce(int templateId, notify::MailMode mode, bool showResult)
 {
-    if (m_control.busy)
+    if (!beginOperation())
         return {};
-    m_control.runState = update::runstate::Running;
-    m_control.busy = true;
-    m_view.setBusy(true);
     std::string error = m_queue.sendAtOnce(templateId, mode, showResult);
-    m_control.busy = false;
-    m_view.setBusy(false);
+    endOperation();
     return error;
 }
 
@@ -139,7 +172,12 @@ bool MainState::requestClose()
         m_closeAfterRun = true;
         return false;
     }
-    return processPending(true, false);
+    if (!m_control.autoMode)
+        return processPending(true, false);
+    // nobody is there to answer: the pending e-mail goes as the headless auto command sends it
+    if (m_queue.pendingExists())
+        processPending(false, false);
+    return m_control.autoMode;
 }
 
 bool MainState::saveEntries()
@@ -154,14 +192,25 @@ bool MainState::saveAll()
 {
     const bool saved = saveEntries();
     m_app.rules.save(m_app.logDir());
-    const std::string reportDir = m_app.settings.value("ReportDir");
-    if (!reportDir.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(reportDir, ec);
-        notify::HtmlReportRenderer renderer(m_app.vars);
-        core::WriteReports(m_app.entries, reportDir, renderer);
-    }
+    m_reportsError = writeReports();
     return saved;
+}
+
+std::string MainState::writeReports()
+{
+    const std::string reportDir = m_app.settings.value("ReportDir");
+    if (reportDir.empty())
+        return {};
+    std::error_code ec;
+    std::filesystem::create_directories(reportDir, ec);
+    notify::HtmlReportRenderer renderer(m_app.vars);
+    errno = 0;
+    const core::ReportsWritten written = core::WriteReports(m_app.entries, reportDir, renderer);
+    if (written.html && written.xml)
+        return {};
+    const int error = errno;
+    return "Can't write the reports into " + reportDir + ": " +
+           (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO)));
 }
 
 base::Answer MainState::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
@@ -197,9 +246,9 @@ void MainState::operationStart(int timeoutSeconds)
 {
     m_operationRunning = true;
     m_operationStart = platform::clock().tickMillis();
-    // the display shows the window's own time-out
+    // the display shows the time-out that ends the operation
     (void)timeoutSeconds;
-    m_view.operationStart(m_control.timeoutMs / 1000);
+    m_view.operationStart(m_control.operationTimeoutMs() / 1000);
 }
 
 void MainState::operationEnd()
@@ -244,7 +293,8 @@ void MainState::reportError(const std::string& title, const std::string& text)
 std::string MainState::postNotification(const core::Entry& entry, int templateId, const std::string& kind,
                                         const core::Entry* previous)
 {
-    return m_queue.PostEmail(entry, templateId, kind, previous);
+    return m_groupNotices ? m_queue.stageEmail(entry, templateId, kind, previous)
+                          : m_queue.PostEmail(entry, templateId, kind, previous);
 }
 
 } // namespace tarnwick::app

@@ -48,12 +48,18 @@ public:
     // The cancel reason: 0 none, 1 cancelled, 2 timed out, 0x4000 worker
     // threads not stopping, 0x8000 closing.
     int cancelReason() const { return m_control.runState; }
+    // Where the cancel reason lives, for a sending that reads and resets it.
+    int* cancelSlot() { return &m_control.runState; }
     bool autoMode() const { return m_control.autoMode; }
     void setAutoMode(bool on) { m_control.autoMode = on; }
-    // The operation time-out in milliseconds. No floor here: the 30 s floor
-    // belongs to reading the Timeout setting (timeoutFromSetting).
+    // The window's operation time-out in milliseconds. No floor here: the 30 s
+    // floor belongs to reading the Timeout setting (timeoutFromSetting).
     int operationTimeoutMs() const { return m_control.timeoutMs; }
     void setOperationTimeoutMs(int ms) { m_control.timeoutMs = ms; }
+    // The time-out of the operation under way: its own fixed one (a download's)
+    // while it has one, else the window's. 0 clears the fixed one.
+    int currentTimeoutMs() const { return m_control.operationTimeoutMs(); }
+    void setFixedTimeoutMs(int ms) { m_control.fixedTimeoutMs = ms; }
     // Whether a network operation runs, when it started (tick count) and how
     // long it has run.
     bool operationRunning() const { return m_operationRunning; }
@@ -66,6 +72,12 @@ public:
     const std::vector<notify::Fetch>& lastFetch() const { return m_control.lastFetch; }
     // Whether an e-mail sending is under way (the "sending" mark).
     bool sending() const { return m_sending; }
+
+    // An operation of the window (a sending, a download): busy, cancellable and
+    // timed like the update run, with a clear cancel reason at its start. False
+    // while another operation runs.
+    bool beginOperation();
+    void endOperation();
 
     // --- commands ---
     // Update Selected / Update All (the run of the update layer).
@@ -88,7 +100,9 @@ public:
     std::string sendAtOnce(int templateId, notify::MailMode mode, bool showResult);
     // Close request: while busy the run is cancelled with 0x8000 and false is
     // returned (closeAfterRun() then tells the window to close); otherwise the
-    // pending e-mail is offered and the answer decides.
+    // pending e-mail is offered and the answer decides. In auto mode it is sent
+    // without asking; a failure shows its message, which ends auto mode and
+    // keeps the window open.
     bool requestClose();
     bool closeAfterRun() const { return m_closeAfterRun; }
     // The close that a run's end owes the window, once: a close that the pending
@@ -97,6 +111,11 @@ public:
     // Writes the data file, the rules file when it must be saved, and the
     // reports, in this order. False when the data file could not be written.
     bool saveAll();
+    // Writes the reports into the report directory (created when missing);
+    // why they could not be written, empty when they were or none is set.
+    std::string writeReports();
+    // Why the reports of the last saveAll were not written; empty when they were.
+    const std::string& reportsError() const { return m_reportsError; }
     // The data file alone (after every run, so that a crash loses nothing).
     bool saveEntries();
 
@@ -150,6 +169,8 @@ private:
     std::uint64_t m_operationStart = 0;
     bool m_sending = false;
     bool m_closeAfterRun = false;
+    bool m_groupNotices = false; // an update run commits its notices in groups
+    std::string m_reportsError;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;

@@ -2,8 +2,10 @@
 
 #include "app/application.h"
 #include "app/mainstate.h"
+#include "app/servicecommands.h"
 #include "app/timeout.h"
 #include "base/frontend.h"
+#include "base/log.h"
 #include "core/datafile.h"
 #include "core/reports.h"
 #include "core/text.h"
@@ -113,10 +115,6 @@ void MainWindowLogic::firstShowing()
 
 bool MainWindowLogic::close()
 {
-    if (m_testing) {
-        m_state.cancel(update::runstate::Closing);
-        return false;
-    }
     return m_state.requestClose();
 }
 
@@ -209,7 +207,7 @@ std::string MainWindowLogic::title() const
 
 bool MainWindowLogic::busy() const
 {
-    return m_state.busy() || m_state.sending() || m_testing || m_upgrading;
+    return m_state.busy() || m_state.sending() || m_upgrading || m_reporting;
 }
 
 CommandState MainWindowLogic::commandState(int focusedFrequency) const
@@ -233,22 +231,21 @@ void MainWindowLogic::setTimeoutChoice(int milliseconds)
 void MainWindowLogic::sendEmail()
 {
     m_state.processPending(false, false);
+    afterRun(false);
 }
 
 void MainWindowLogic::deleteEmail()
 {
-    m_state.processPending(true, true);
+    // one confirmation; the question about sending belongs to closing
+    m_state.processPending(false, true);
+    afterRun(false);
 }
 
 void MainWindowLogic::testEmail(notify::MailMode mode)
 {
     if (busy())
         return;
-    m_testing = true;
-    m_state.setBusy(true);
-    m_state.queue().sendAtOnce(k_testTemplate, mode, true);
-    m_testing = false;
-    m_state.setBusy(false);
+    m_state.sendAtOnce(k_testTemplate, mode, true);
     afterRun(false);
 }
 
@@ -261,19 +258,30 @@ UpgradeOutcome MainWindowLogic::upgrade()
     UpgradeOutcome outcome = upgradeCommand(m_state, m_version, UpgradeTarget::TemporaryCopy);
     m_upgrading = false;
     m_state.setBusy(false);
+    afterRun(false);
     return outcome;
+}
+
+notify::ProblemReportResult MainWindowLogic::reportProblem(notify::MessagePreview& preview)
+{
+    if (busy())
+        return notify::ProblemReportResult::Cancelled;
+    m_reporting = true;
+    const notify::ProblemReportResult result = app::reportProblem(m_state, preview);
+    m_reporting = false;
+    afterRun(false);
+    return result;
 }
 
 std::string MainWindowLogic::writeReports()
 {
-    AppContext& app = m_state.app();
-    const std::string reportDir = app.settings.value("ReportDir");
+    const std::string reportDir = m_state.app().settings.value("ReportDir");
     if (reportDir.empty())
         return {};
-    std::error_code ec;
-    std::filesystem::create_directories(reportDir, ec);
-    notify::HtmlReportRenderer renderer(app.vars);
-    core::WriteReports(app.entries, reportDir, renderer);
+    if (const std::string error = m_state.writeReports(); !error.empty()) {
+        base::errorReport(m_state.app().log, m_state, error, "View Report");
+        return {};
+    }
     return platform::joinPath(reportDir, core::k_htmlReportName);
 }
 

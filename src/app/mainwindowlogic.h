@@ -6,6 +6,7 @@
 #include "app/upgrade.h"
 #include "core/fieldtable.h"
 #include "notify/emailqueue.h"
+#include "notify/servicereports.h"
 #include "update/updaterun.h"
 
 #include <array>
@@ -107,12 +108,14 @@ public:
     // The Upgrade command as one operation of the window (busy while it runs); the
     // window starts the program of a Downloaded outcome after its destroy step.
     UpgradeOutcome upgrade();
+    // Help > Report Problem, likewise.
+    notify::ProblemReportResult reportProblem(notify::MessagePreview& preview);
     const std::string& version() const { return m_version; }
     const std::string& programPath() const { return m_programPath; }
     MainState& state() { return m_state; }
 
 private:
-    // A close that waited for the run goes ahead; in auto mode `autoClose` closes too.
+    // A close that waited for the operation goes ahead; in auto mode `autoClose` closes too.
     void afterRun(bool autoClose);
 
     MainState& m_state;
@@ -122,8 +125,8 @@ private:
     std::string m_programPath;
     bool m_startupOk = false;
     bool m_reinstall = false;
-    bool m_testing = false;   // a test e-mail is being sent
     bool m_upgrading = false; // the Upgrade command is under way
+    bool m_reporting = false; // the problem report is under way
 };
 
 } // namespace tarnwick::app

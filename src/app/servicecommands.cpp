@@ -4,17 +4,26 @@
 #include "app/configuration.h"
 #include "app/mainstate.h"
 #include "base/frontend.h"
+#include "net/flowlog.h"
 
 namespace tarnwick::app {
 
 notify::ProblemReportResult reportProblem(MainState& state, notify::MessagePreview& preview)
 {
     AppContext& app = state.app();
-    state.setBusy(true);
-    const notify::ProblemReportResult result =
-        notify::reportProblem({app.settings, app.log, state, state, app.vars, app.names, state.flowLog(), preview,
-                               [&state] { state.downloadRules(); }});
-    state.setBusy(false);
+    const notify::ProblemReportContext context{app.settings, app.log,         state,   state, app.vars,
+                                               app.names,    state.flowLog(), preview, {},    state.cancelSlot()};
+    if (state.flowLog().isEmpty())
+        return notify::reportProblem(context); // only the advice
+    // a cancel during the rules download cancels the report
+    state.downloadRules();
+    if (state.cancelReason() != update::runstate::Running)
+        return notify::ProblemReportResult::Cancelled;
+    // the sending is an operation of the window: cancellable, timed, and a close waits for it
+    if (!state.beginOperation())
+        return notify::ProblemReportResult::Cancelled;
+    const notify::ProblemReportResult result = notify::reportProblem(context);
+    state.endOperation();
     return result;
 }
 

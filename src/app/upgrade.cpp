@@ -80,7 +80,7 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
     r.userAgent = "Tarnwick";
     net::setRequestUrl(r, address,
                        direct ? std::string_view() : std::string_view(state.app().settings.value("ProxyServer")));
-    const int timeoutMs = state.operationTimeoutMs();
+    const int timeoutMs = state.currentTimeoutMs();
     std::string error;
     state.operationStart(timeoutMs / 1000);
     try {
@@ -217,6 +217,11 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
         return outcome;
     }
     state.downloadRules();
+    if (state.cancelReason() != 0) {
+        // a cancel during the rules download cancels the command
+        outcome.error = update::k_canceledMessage;
+        return outcome;
+    }
     const std::string latest = latestKnownVersion(app.rules);
     if (!newerVersionAvailable(latest, runningVersion)) {
         state.messageBox(k_latestVersionText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
@@ -231,9 +236,10 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
 
     const std::string address = programAddress(app.rules);
     const bool direct = app.rules.directDownload();
-    const int savedTimeout = state.operationTimeoutMs();
-    state.setOperationTimeoutMs(k_downloadTimeoutMs);
-    state.setBusy(true);
+    // the download is an operation of the window: cancellable, with its own time-out, and a close waits for it
+    if (!state.beginOperation())
+        return outcome;
+    state.setFixedTimeoutMs(k_downloadTimeoutMs);
     state.runStart("from " + addressHost(address), 3);
     state.statusLine("Download Tarnwick.exe v" + latest);
     DownloadHost host(state);
@@ -254,11 +260,13 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     }
     state.statusLine({});
     state.runEnd();
-    state.setBusy(false);
-    state.setOperationTimeoutMs(savedTimeout);
+    state.setFixedTimeoutMs(0);
+    state.endOperation();
 
     auto fail = [&](const std::string& text, const char* title) {
-        base::errorReport(app.log, state, text, title);
+        // a download the closing window cancelled ends without a word
+        if (state.cancelReason() != update::runstate::Closing)
+            base::errorReport(app.log, state, text, title);
         outcome.kind = UpgradeOutcome::Kind::Failed;
         outcome.error = text.starts_with('!') ? text.substr(1) : text;
         return outcome;

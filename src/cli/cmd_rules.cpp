@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/session.h"
 
 #include "base/settings.h"
 #include "platform/files.h"
@@ -45,10 +46,8 @@ int cmdRules(const Invocation& inv)
         return 1;
     }
     platform::InstanceLock lock; // a running update may save the rules file too
-    if (!lock.acquire(logDir)) {
-        std::cerr << "Only one instance of Tarnwick may be run at a time.\n";
+    if (!takeInstanceLock(lock, logDir))
         return 1;
-    }
     const std::string path = rules::RulesFile::filePath(logDir);
 
     if (inv.args[1] == "built-in") {

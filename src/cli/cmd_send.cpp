@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/session.h"
 
 #include "app/application.h"
 #include "cli/clifrontend.h"
@@ -27,10 +28,8 @@ int cmdSend(const Invocation& inv)
         return 1;
     }
     platform::InstanceLock lock; // the queue and the counters have one writer
-    if (!lock.acquire(app.logDir())) {
-        std::cerr << "Only one instance of Tarnwick may be run at a time.\n";
+    if (!takeInstanceLock(lock, app.logDir()))
         return 1;
-    }
     CliFrontEnd frontEnd(std::cout, std::cerr);
     if (del)
         frontEnd.setFixedAnswer(base::Answer::Yes); // the command itself is the answer to "really delete?"

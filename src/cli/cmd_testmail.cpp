@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/session.h"
 
 #include "app/application.h"
 #include "cli/clifrontend.h"
@@ -24,10 +25,8 @@ int cmdTestMail(const Invocation& inv)
     }
     app::AppContext app(base::settingsPath(inv.settingsOption));
     platform::InstanceLock lock; // the queue and the counters have one writer
-    if (!lock.acquire(app.logDir())) {
-        std::cerr << "Only one instance of Tarnwick may be run at a time.\n";
+    if (!takeInstanceLock(lock, app.logDir()))
         return 1;
-    }
     CliFrontEnd frontEnd(std::cout, std::cerr);
     frontEnd.setShowProgress(false);
 

@@ -142,9 +142,12 @@ int cmdAuto(const Invocation& inv)
     s->app.settings.writeAll();
     printSummary(r, sent);
     const std::string reportDir = s->app.settings.value("ReportDir");
-    if (!reportDir.empty())
+    const std::string& reportsError = s->state.reportsError();
+    if (!reportsError.empty())
+        std::cerr << "tarnwick-cli: " << reportsError << "\n";
+    else if (!reportDir.empty())
         std::cout << "reports in " << reportDir << "\n";
-    return saved && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
+    return saved && reportsError.empty() && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
 
 } // namespace tarnwick::cli

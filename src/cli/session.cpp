@@ -43,10 +43,8 @@ std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
         return nullptr;
     }
-    if (writing && !s->lock.acquire(s->app.logDir())) {
-        std::cerr << k_oneInstanceMessage << "\n";
+    if (writing && !takeInstanceLock(s->lock, s->app.logDir()))
         return nullptr;
-    }
     if (std::string message = s->app.loadEntries(); !message.empty()) {
         std::cerr << message << "\n";
         return nullptr;
@@ -61,6 +59,14 @@ bool Session::saveEntries()
     if (!saved)
         std::cerr << "tarnwick-cli: cannot write the data file in " << app.logDir() << "\n";
     return saved;
+}
+
+bool takeInstanceLock(platform::InstanceLock& lock, const std::string& logDir)
+{
+    if (lock.acquire(logDir))
+        return true;
+    std::cerr << (lock.failure().empty() ? std::string(k_oneInstanceMessage) : lock.failure()) << "\n";
+    return false;
 }
 
 std::optional<int> entryArgument(const Session& session, const std::string& typed)

@@ -39,6 +39,10 @@ private:
 // "Only one instance of Tarnwick may be run at a time."
 extern const char* const k_oneInstanceMessage;
 
+// Takes the single-instance lock for a writing command; prints why on standard error and gives false when
+// another instance holds it or the lock cannot be taken.
+bool takeInstanceLock(platform::InstanceLock& lock, const std::string& logDir);
+
 // The entry position named by a typed number; prints why and gives none when
 // the number is refused or names no entry.
 std::optional<int> entryArgument(const Session& session, const std::string& typed);

@@ -92,12 +92,13 @@ int main(int argc, char** argv)
         app::StartupState startup = app::startApplication(context, app::systemPlaces());
         platform::InstanceLock lock;
         if (!lock.acquire(context.logDir())) {
+            // a lock that cannot be taken refuses the start as another instance does, with its reason
+            const std::string text = lock.failure().empty() ? k_oneInstanceMessage : lock.failure();
             if (!gui::scriptedAnswers().answers.empty()) {
-                gui::scriptedAnswers().boxes.push_back(k_oneInstanceMessage);
+                gui::scriptedAnswers().boxes.push_back(text);
                 reportScriptedBoxes();
             } else {
-                QMessageBox::warning(nullptr, gui::fromBytes(base::caption()),
-                                     QString::fromLatin1(k_oneInstanceMessage));
+                QMessageBox::warning(nullptr, gui::fromBytes(base::caption()), gui::fromBytes(text));
             }
             app::stopApplication(context);
             return app::exitcode::Refused;

@@ -476,7 +476,7 @@ void MainWindow::execute(int id)
     }
     case cmd::ReportProblem: {
         MessagePreviewDialog preview(this);
-        app::reportProblem(m_state, preview);
+        m_logic.reportProblem(preview);
         break;
     }
     case cmd::About:
@@ -580,18 +580,24 @@ void MainWindow::addEntryCommand()
     }
     const int before = m_app.entries.count();
     const app::AddOutcome outcome = app::addEntry(m_state, number, reference);
-    if (m_app.entries.count() == before) {
-        if (scripted && !outcome.message.empty())
-            scriptedAnswers().boxes.push_back(outcome.message);
-        return;
-    }
-    m_model->change([] {});
-    if (outcome.position) {
-        const QModelIndex added = m_proxy->mapFromSource(m_model->index(*outcome.position, 0));
-        m_table->selectionModel()->setCurrentIndex(added,
+    // the row the add selected (the new entry, or the one that already holds the number) is the one shown
+    const std::vector<int> chosen = m_state.selection();
+    if (m_app.entries.count() == before && scripted && !outcome.message.empty())
+        scriptedAnswers().boxes.push_back(outcome.message);
+    if (m_app.entries.count() != before)
+        m_model->change([] {});
+    if (chosen.size() == 1) {
+        QModelIndex row = m_proxy->mapFromSource(m_model->index(chosen.front(), 0));
+        if (!row.isValid()) {
+            m_filter->clear(); // a row the filter hides cannot be shown selected
+            row = m_proxy->mapFromSource(m_model->index(chosen.front(), 0));
+        }
+        m_table->selectionModel()->setCurrentIndex(row,
                                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_table->scrollTo(row);
     }
-    sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
+    if (m_app.entries.count() != before)
+        sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
 }
 
 void MainWindow::openPath(const std::string& path)
@@ -795,13 +801,14 @@ void MainWindow::operationEnd()
 
 void MainWindow::tick()
 {
+    // the choice is the window's time-out; a download keeps its own fixed one
     const int choice = m_timeout->currentData().toInt();
     if (choice > 0 && choice != m_state.operationTimeoutMs()) {
         m_logic.setTimeoutChoice(choice);
-        m_operationBar->setRange(0, choice / 1000);
+        m_operationBar->setRange(0, m_state.currentTimeoutMs() / 1000);
     }
     const int elapsed = m_state.operationElapsedMs();
-    if (elapsed < m_state.operationTimeoutMs())
+    if (elapsed < m_state.currentTimeoutMs())
         m_operationBar->setValue(elapsed / 1000);
     else
         m_state.checkTimeout();

@@ -117,46 +117,88 @@ std::string EmailQueue::PostEmail(const core::Entry& entry, int templateId, std:
 std::string EmailQueue::PostEmail(const core::Entry& entry, int templateId, std::string_view kind,
                                   const core::Entry* previous)
 {
+    std::string error = stageEmail(entry, templateId, kind, previous);
+    return error.empty() ? commitEmail() : error;
+}
+
+std::string EmailQueue::freeMessageName(const std::string& name) const
+{
+    const std::string dir = logDir();
+    const std::string stem = name.substr(0, name.size() - 4); // without ".tmp"
+    std::string candidate = name;
+    // a second posting for the same entry and kind before a sending is a message of its own
+    for (int n = 2; m_stagedNames.contains(candidate) || platform::fileExists(platform::joinPath(dir, candidate)); ++n)
+        candidate = stem + "_" + std::to_string(n) + ".tmp";
+    return candidate;
+}
+
+std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std::string_view kind,
+                                   const core::Entry* previous)
+{
     std::string error;
     std::optional<std::string_view> text = loadTemplate(templateId);
     if (!text) {
         error = "PostEmail: Can't find e-mail template file.";
     } else {
-        const std::string name = messageFileName(entry, kind);
+        const std::string name = freeMessageName(messageFileName(entry, kind));
         const std::string dir = logDir();
-        const std::string path = platform::joinPath(dir, name);
         m_ctx.log.write("Post E-Mail '%s'\n", name.c_str());
-
         std::string message;
         {
             rules::CurrentEntryScope scope(m_ctx.vars, &entry, previous);
             expandTemplate(*text, m_ctx.vars, message);
         }
-        // the message is complete on disk before the list names it
-        if (dir.empty() || !platform::writeFileAtomic(path, message)) {
+        if (dir.empty() || !m_staged.add(platform::joinPath(dir, name), message))
             error = "PostEmail: Can't create the pending e-mail file.";
-        } else {
-            const std::string listPath = pendingListPath();
-            std::string list;
-            bool readable = true;
-            if (platform::fileExists(listPath)) {
-                std::optional<std::string> old = platform::readFile(listPath);
-                readable = old.has_value();
-                if (old)
-                    list = std::move(*old);
-            }
-            if (!list.empty() && list.back() != '\n')
-                list += "\r\n";
-            list += name;
+        else
+            m_stagedNames.insert(name);
+    }
+    if (!error.empty())
+        base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
+    return error;
+}
+
+std::string EmailQueue::commitEmail()
+{
+    if (m_staged.empty())
+        return {};
+    const std::string listPath = pendingListPath();
+    std::string list;
+    bool readable = true;
+    if (platform::fileExists(listPath)) {
+        std::optional<std::string> old = platform::readFile(listPath);
+        readable = old.has_value();
+        if (old)
+            list = std::move(*old);
+    }
+    std::string error;
+    std::vector<std::string> committed;
+    // the messages are durable under their names before the list names them
+    if (!readable) {
+        error = "PostEmail: Can't create the e-mail notification file.";
+    } else if (!m_staged.commit(committed, [this](const std::string& taken) {
+                   return platform::joinPath(logDir(), freeMessageName(taken.substr(taken.rfind('/') + 1)));
+               })) {
+        error = "PostEmail: Can't create the pending e-mail file.";
+    } else {
+        if (!list.empty() && list.back() != '\n')
             list += "\r\n";
-            if (!readable || !platform::writeFileAtomic(listPath, list)) {
-                platform::removeFile(path);
-                error = "PostEmail: Can't create the e-mail notification file.";
-            } else {
+        for (const std::string& path : committed) {
+            list.append(path, path.rfind('/') + 1);
+            list += "\r\n";
+        }
+        if (platform::writeFileAtomic(listPath, list)) {
+            for (size_t i = 0; i < committed.size(); ++i)
                 m_ctx.settings.increment("CountEmailPost");
-            }
+        } else {
+            // a message that no list names is no half entry
+            for (const std::string& path : committed)
+                platform::removeFile(path);
+            error = "PostEmail: Can't create the e-mail notification file.";
         }
     }
+    m_staged.discard();
+    m_stagedNames.clear();
     if (!error.empty())
         base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
     return error;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/files.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 namespace tarnwick::base {
 class AppSettings;
@@ -80,6 +83,16 @@ public:
     // The same with `previous` as the previous entry of the expansion (change notices).
     std::string PostEmail(const core::Entry& entry, int templateId, std::string_view kind, const core::Entry* previous);
 
+    // Postings in a group: each message is written at once under a name of its own, and the group is made
+    // durable and listed by one commit, so that many postings cost one sync and one rewrite of the list.
+    // stageEmail returns the error text (already reported) of a message that could not be written.
+    std::string stageEmail(const core::Entry& entry, int templateId, std::string_view kind,
+                           const core::Entry* previous);
+    // Syncs the staged messages and lists them; on failure none is listed, every staged file is removed, and
+    // the error text (already reported) is returned.
+    std::string commitEmail();
+    size_t stagedCount() const { return m_staged.size(); }
+
     // Whether a pending list can be read in the logging directory.
     bool pendingExists() const;
     // Sends (or, with `del`, deletes) the queue; with `ask` the user is asked first and, after a failure,
@@ -106,7 +119,12 @@ private:
 
     int& cancelReason() { return m_ctx.cancelReason ? *m_ctx.cancelReason : m_ownCancelReason; }
 
+    // A name for a message of `name`'s form that no file in the folder and no staged message has.
+    std::string freeMessageName(const std::string& name) const;
+
     EmailContext m_ctx;
+    platform::FileGroup m_staged;
+    std::unordered_set<std::string> m_stagedNames;
     int m_ownCancelReason = cancelreason::None;
     bool m_lastSendWentOut = false;
     int m_lastSent = 0;

@@ -64,6 +64,8 @@ struct ProblemReportContext {
     MessagePreview& preview;
     // the rules download (it does its work at most once per run)
     std::function<void()> downloadRules;
+    // the window's cancel reason, which a time-out of the sending sets; none: the sending keeps its own
+    int* cancelReason = nullptr;
 };
 
 enum class ProblemReportResult { NothingExchanged, Cancelled, Withheld, Sent, Failed };

@@ -56,19 +56,23 @@ std::string temporaryPrefix(const std::string& path)
 // A save killed between mkstemp and rename leaves ".<name>.tarnwick-XXXXXX"
 // behind, a name no user picks; the next save of the same file removes such
 // leftovers once they are a minute old (younger ones may belong to a save in
-// progress). Nothing else in the folder is ever touched.
-void removeStaleTemporaries(const std::string& path)
+// progress). Nothing else in the folder is ever touched. An empty `prefix`
+// takes the leftovers of every name.
+void removeStaleTemporaries(const std::string& folder, const std::string& prefix)
 {
-    const std::string folder = folderOf(path);
-    const std::string prefix = temporaryPrefix(path);
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr)
         return;
     const time_t cutoff = ::time(nullptr) - 60;
     while (const dirent* e = ::readdir(dir)) {
         std::string_view name(e->d_name);
-        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix))
+        if (prefix.empty()) {
+            if (name.size() < k_tempMarker.size() + 8 || name.front() != '.' ||
+                name.substr(name.size() - 6 - k_tempMarker.size(), k_tempMarker.size()) != k_tempMarker)
+                continue;
+        } else if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) {
             continue;
+        }
         const std::string full = joinPath(folder, name);
         struct stat st {};
         if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff)
@@ -103,6 +107,48 @@ void syncFolder(const std::string& path)
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+// fsync of a file written and closed before, or of a folder; false with errno telling why.
+bool syncPath(const std::string& path, int flags)
+{
+    int fd = ::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return ok;
+}
+
+// Writes out everything of the file system that holds `folder`; false with errno telling why.
+bool syncFileSystem(const std::string& folder)
+{
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::syncfs(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return ok;
+}
+
+// Moves `from` to `to` unless `to` exists (EEXIST then).
+bool renameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // a file system without the flag: the caller holds the folder's single-instance lock
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 } // namespace
@@ -211,8 +257,86 @@ bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, File
         return false;
     }
     syncFolder(path);
-    removeStaleTemporaries(path);
+    removeStaleTemporaries(folderOf(path), temporaryPrefix(path));
     return true;
+}
+
+bool FileGroup::add(const std::string& path, std::string_view bytes)
+{
+    std::string temp = joinPath(folderOf(path), temporaryPrefix(path) + "XXXXXX");
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, bytes);
+    int err = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        errno = err;
+        return false;
+    }
+    m_files.push_back({std::move(temp), path});
+    return true;
+}
+
+bool FileGroup::commit(std::vector<std::string>& committed,
+                       const std::function<std::string(const std::string& taken)>& rename)
+{
+    committed.clear();
+    // a sync per file costs a journal commit each; beyond a few files one sync of the file system is cheaper
+    constexpr size_t k_filesSyncedOneByOne = 4;
+    std::vector<std::string> folders;
+    for (const File& f : m_files) {
+        std::string folder = folderOf(f.path);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(std::move(folder));
+    }
+    bool ok = true;
+    if (m_files.size() <= k_filesSyncedOneByOne) {
+        for (const File& f : m_files)
+            ok = ok && syncPath(f.temporary, 0);
+    } else {
+        for (const std::string& folder : folders)
+            ok = ok && syncFileSystem(folder);
+    }
+    size_t moved = 0;
+    while (ok && moved < m_files.size()) {
+        File& f = m_files[moved];
+        while (ok && !renameNoReplace(f.temporary, f.path)) {
+            const int err = errno;
+            const std::string other = err == EEXIST && rename ? rename(f.path) : std::string();
+            if (other.empty()) {
+                errno = err;
+                ok = false;
+            }
+            f.path = other.empty() ? f.path : other;
+        }
+        moved += ok ? 1 : 0;
+    }
+    for (const std::string& folder : folders)
+        ok = syncPath(folder, O_DIRECTORY) && ok;
+    if (ok) {
+        for (const std::string& folder : folders)
+            removeStaleTemporaries(folder, {});
+        for (File& f : m_files)
+            committed.push_back(std::move(f.path));
+        m_files.clear();
+        return true;
+    }
+    const int err = errno;
+    // nothing of a failed group stays under a name that a list could come to hold
+    for (size_t i = 0; i < moved; ++i)
+        ::unlink(m_files[i].path.c_str());
+    discard();
+    errno = err;
+    return false;
+}
+
+void FileGroup::discard()
+{
+    for (const File& f : m_files)
+        ::unlink(f.temporary.c_str());
+    m_files.clear();
 }
 
 bool appendFile(const std::string& path, std::string_view bytes)

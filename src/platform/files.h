@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick::platform {
 
@@ -32,6 +34,41 @@ std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes
 // allowed.
 enum class FileAccess { AsBefore, OwnerOnly };
 bool writeFileAtomic(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::AsBefore);
+
+// Files written together and made durable together: each is written to a
+// temporary beside its final name at once, without a sync; `commit` syncs
+// them all (one sync of the file system for many, a sync per file for a few),
+// moves each to its name without replacing any file, and syncs the folder.
+// Files not committed are removed when the group goes; a killed process leaves
+// only temporaries of the ".<name>.tarnwick-XXXXXX" form, which a later
+// commit in the same folder removes once they are a minute old.
+class FileGroup {
+public:
+    FileGroup() = default;
+    ~FileGroup() { discard(); }
+    FileGroup(const FileGroup&) = delete;
+    FileGroup& operator=(const FileGroup&) = delete;
+
+    // Writes `bytes` for the file `path`; false with errno telling why.
+    bool add(const std::string& path, std::string_view bytes);
+    bool empty() const { return m_files.empty(); }
+    size_t size() const { return m_files.size(); }
+    // Makes every file durable under its name and empties the group; the
+    // final paths go to `committed`. A name taken meanwhile is passed to
+    // `rename`, which returns another one to try. False with errno telling
+    // why: then no file of the group is left under its name.
+    bool commit(std::vector<std::string>& committed,
+                const std::function<std::string(const std::string& taken)>& rename = {});
+    // Removes the files of the group that were not committed.
+    void discard();
+
+private:
+    struct File {
+        std::string temporary;
+        std::string path;
+    };
+    std::vector<File> m_files;
+};
 
 // Appends to `path` (creating it) in one write: records of two writers never
 // interleave. Not synced: what it writes is a diary, not data to keep.

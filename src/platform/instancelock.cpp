@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,21 +14,24 @@ namespace tarnwick::platform {
 bool InstanceLock::acquire(const std::string& logDir)
 {
     release();
+    m_failure.clear();
     if (logDir.empty())
         return true;
     const std::string path = joinPath(logDir, k_fileName);
+    auto failed = [&](const char* what, int error) {
+        m_failure = std::string("Can't ") + what + " the lock file " + path + ": " + std::strerror(error);
+        return false;
+    };
     // A holder deletes the file as it releases it; a lock taken on a file that
     // has just been deleted is worth nothing, so try again on the new file.
     for (int attempt = 0; attempt < 16; ++attempt) {
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0)
-            return true;
+            return failed("open", errno);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             ::close(fd);
-            if (error == EWOULDBLOCK)
-                return false;
-            return true;
+            return error == EWOULDBLOCK ? false : failed("lock", error);
         }
         struct stat held {};
         struct stat named {};
@@ -39,7 +43,7 @@ bool InstanceLock::acquire(const std::string& logDir)
         }
         ::close(fd);
     }
-    return true;
+    return failed("hold", EAGAIN);
 }
 
 void InstanceLock::release()

@@ -17,9 +17,12 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // Takes the lock in `logDir`; false when another process holds it. A file
-    // that cannot be created at all is no reason to refuse the start: true.
+    // Takes the lock in `logDir`; false when another process holds it, or when
+    // the lock file cannot be opened or locked (failure() says why): a writer
+    // that cannot tell whether it is alone does not go on.
     bool acquire(const std::string& logDir);
+    // Why the last acquire failed other than by another holder; empty when another process holds the lock.
+    const std::string& failure() const { return m_failure; }
     // Closes and deletes the lock file; nothing when none is held.
     void release();
     bool held() const { return m_fd >= 0; }
@@ -27,6 +30,7 @@ public:
 private:
     int m_fd = -1;
     std::string m_path;
+    std::string m_failure;
 };
 
 } // namespace tarnwick::platform

@@ -74,19 +74,18 @@ ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now,
     ApplyResult result;
     const core::Entry& was = store.at(position);
     if (!now.sameWatchedValues(was) && hasBaseline(was)) {
-        result.changed = true;
         now.LastChange = now.Today;
-        settings.increment("CountStatusChange");
         std::string error = host.postNotification(now, notify::templateid::StatusUpdate, "s", &was);
         if (!error.empty()) {
-            // due again at once, so that the change is not lost
-            now.LastUpdate = now.Today - 1;
+            // a change that cannot be mailed is not taken in: the entry keeps its values and is found changed
+            // again by the next update that can post
             result.error = std::move(error);
+            return result;
         }
+        result.changed = true;
+        settings.increment("CountStatusChange");
     }
-    std::string stored = store.replaceEntry(position, now, core::addflags::NotifyChanged);
-    if (result.error.empty())
-        result.error = std::move(stored);
+    result.error = store.replaceEntry(position, now, core::addflags::NotifyChanged);
     return result;
 }
 

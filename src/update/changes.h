@@ -33,7 +33,9 @@ bool CheckReverted(const core::Entry& now, const core::Entry& was, bool& warnRev
 // Whether the entry holds values read from the office to compare with: a
 // LastChange, and at least one extracted field that is not empty. An entry
 // added and saved before its first update has a LastChange from loading but
-// nothing read yet; its first reading is no change.
+// nothing read yet; its first reading is no change. A page from which nothing
+// could be taken leaves the unknown status date, so that an entry once read
+// keeps its baseline.
 bool hasBaseline(const core::Entry& entry);
 
 // What storing the new values of an updated entry came to.
@@ -45,6 +47,7 @@ struct ApplyResult {
 // Stores `now` at `position` (the stored entry is the previous one); a change
 // of the watched fields against a baseline stamps LastChange, counts
 // CountStatusChange and posts the status-change notification through `host`.
+// When that posting fails nothing is stored and its error is returned.
 ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, core::EntryStoreHost& host,
                         base::AppSettings& settings);
 

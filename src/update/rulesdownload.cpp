@@ -58,8 +58,7 @@ void UpdateRun::download()
         c.runState = runstate::Running;
         fe.runStart("Update Rules", proxy.empty() ? 1 : 2);
         fe.statusLine("from " + host);
-        const int savedTimeout = c.timeoutMs;
-        c.timeoutMs = 30000;
+        c.fixedTimeoutMs = 30000; // the window's time-out choice does not change it
         FetchResult fetched = FetchPages({address}, 1u, 0u);
         bool direct = true;
         if (!fetched.error.empty() && !proxy.empty()) {
@@ -71,7 +70,7 @@ void UpdateRun::download()
         RulesVerdict verdict;
         if (fetched.error.empty() && !fetched.pages.empty())
             verdict = judgeDownloadedRules(*this, fetched.pages.front(), m_ctx.rules.version(), address, direct);
-        c.timeoutMs = savedTimeout;
+        c.fixedTimeoutMs = 0;
         fe.statusLine({});
         fe.runEnd();
         c.busy = false;

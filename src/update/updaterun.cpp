@@ -3,6 +3,7 @@
 #include "base/frontend.h"
 #include "base/log.h"
 #include "base/settings.h"
+#include "core/daynumber.h"
 #include "core/entry.h"
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
@@ -37,7 +38,39 @@ bool isNever(const core::Entry& e)
     return e.Frequency < 0 || e.Frequency > 3;
 }
 
+// The digits of a number, so that 75123456 and 75-123456 name the same mark.
+std::string digitsOf(std::string_view number)
+{
+    std::string digits;
+    for (char c : number) {
+        if (c >= '0' && c <= '9')
+            digits += c;
+    }
+    return digits;
+}
+
+// The field an entry is fetched by: its registration number, else its application number, else its
+// international registration number (as its page address is chosen).
+core::FieldId fetchedBy(const core::Entry& e)
+{
+    return !e.RegNum.empty()   ? core::FieldId::RegNum
+           : !e.SerNum.empty() ? core::FieldId::SerNum
+                               : core::FieldId::IntNum;
+}
+
 } // namespace
+
+std::string noRecordMessage(const core::Entry& entry)
+{
+    return "The trademark office has no record of " + core::identifierText(entry) + ".";
+}
+
+std::string otherMarkMessage(const std::string& number, const std::string& onPage)
+{
+    if (onPage.empty())
+        return "The office's page does not show the number " + number + ".";
+    return "The office's page is for " + onPage + ", not " + number + ".";
+}
 
 UpdateRun::UpdateRun(UpdateContext context) : m_ctx(std::move(context)) {}
 
@@ -49,7 +82,12 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
     base::FrontEnd& fe = m_ctx.frontEnd;
     if (c.busy)
         return summary;
+    // a cancel of an earlier operation must not cut this one short; a cancel during the rules download
+    // cancels the command
+    c.runState = runstate::Running;
     download();
+    if (c.runState != runstate::Running)
+        return summary;
 
     const int n = m_ctx.entries.count();
     std::vector<char> takesPart(static_cast<size_t>(n), selectedOnly ? 0 : 1);
@@ -60,8 +98,9 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         }
     }
 
+    m_clearedLastUpdate.assign(static_cast<size_t>(n), 0);
     int due = 0;
-    for (;;) {
+    for (bool redone = false;; redone = true) {
         int taking = 0;
         due = 0;
         for (int p = 0; p < n; ++p) {
@@ -74,7 +113,8 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
             if (!e.isUpToDate())
                 ++due;
         }
-        if (due > 0)
+        // after a Yes that made nothing due (every entry Never) the run ends as after a No
+        if (due > 0 || redone)
             break;
         if (c.autoMode || taking == 0)
             return summary;
@@ -87,10 +127,13 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
             core::Entry& e = m_ctx.entries.at(p);
             if (!takesPart[static_cast<size_t>(p)] || (!selectedOnly && isNever(e)))
                 continue;
+            m_clearedLastUpdate[static_cast<size_t>(p)] = e.LastUpdate;
             e.LastUpdate = 0;
             m_ctx.storeHost.rowChanged(p);
         }
     }
+    if (due == 0)
+        return summary;
 
     c.busy = true;
     fe.setBusy(true);
@@ -103,6 +146,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
     m_due = due;
     m_processed = 0;
     m_summary = &summary;
+    m_noticed.clear();
 
     for (int p = 0; p < n; ++p) {
         if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
@@ -113,15 +157,24 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         fe.runPosition(m_processed);
         if (m_processed > 5)
             c.warnReverted = false;
+        if (!m_noticed.empty() && std::chrono::steady_clock::now() - m_groupStart >= k_noticeGroupTime)
+            commitNotices(true);
     }
+    // the last group is committed before the caller saves the entries that record it
+    commitNotices(false);
+    for (int p = 0; p < n; ++p)
+        restoreLastUpdate(p);
     summary.failed = c.failedCount;
     m_summary = nullptr;
 
     if (!c.autoMode || c.failedCount != 0) {
-        const char* text = selectedOnly ? (c.failedCount != 0 ? "Some selected entries were not updated."
+        std::string text = selectedOnly ? (c.failedCount != 0 ? "Some selected entries were not updated."
                                                               : "All selected entries have been successfully updated.")
                                         : (c.failedCount != 0 ? "Some entries were not updated."
                                                               : "All entries have been successfully updated.");
+        if (summary.noRecord > 0)
+            text += "\n\nThe trademark office has no record of " + std::to_string(summary.noRecord) +
+                    (summary.noRecord == 1 ? " entry" : " entries") + "; its Error column says which.";
         fe.messageBox(text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
     }
     fe.runEnd();
@@ -130,22 +183,95 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
     return summary;
 }
 
-void UpdateRun::fail(int position, const std::string& text)
+void UpdateRun::restoreLastUpdate(int position)
+{
+    if (static_cast<size_t>(position) >= m_clearedLastUpdate.size())
+        return;
+    core::DayNumber& cleared = m_clearedLastUpdate[static_cast<size_t>(position)];
+    core::Entry& e = m_ctx.entries.at(position);
+    if (cleared != 0 && e.LastUpdate == 0) {
+        e.LastUpdate = cleared;
+        m_ctx.storeHost.rowChanged(position);
+    }
+    cleared = 0;
+}
+
+void UpdateRun::commitNotices(bool checkpoint)
+{
+    if (!m_ctx.commitNotices) {
+        m_noticed.clear();
+        return;
+    }
+    const std::string error = m_ctx.commitNotices();
+    std::vector<Noticed> noticed = std::move(m_noticed);
+    m_noticed.clear();
+    if (error.empty()) {
+        if (checkpoint && m_ctx.checkpoint) {
+            // an entry the redo question cleared and the run has not reached yet is saved as it was
+            std::vector<std::pair<int, core::DayNumber>> waiting;
+            for (size_t p = 0; p < m_clearedLastUpdate.size(); ++p) {
+                core::Entry& e = m_ctx.entries.at(static_cast<int>(p));
+                if (m_clearedLastUpdate[p] != 0 && e.LastUpdate == 0) {
+                    waiting.emplace_back(static_cast<int>(p), 0);
+                    e.LastUpdate = m_clearedLastUpdate[p];
+                }
+            }
+            m_ctx.checkpoint();
+            for (const auto& [p, day] : waiting)
+                m_ctx.entries.at(p).LastUpdate = day;
+        }
+        return;
+    }
+    // the changes were never mailed: their entries keep the values before them, so that the next run that
+    // can post finds the changes again
+    for (Noticed& n : noticed) {
+        m_ctx.entries.at(n.position) = std::move(n.previous);
+        m_ctx.settings.setNumber("CountUpdateSucceeded", m_ctx.settings.number("CountUpdateSucceeded") - 1);
+        m_ctx.settings.setNumber("CountStatusChange", m_ctx.settings.number("CountStatusChange") - 1);
+        if (m_summary) {
+            --m_summary->updated;
+            --m_summary->changed;
+            --m_summary->notificationsQueued;
+        }
+        fail(n.position, error, n.number);
+    }
+}
+
+void UpdateRun::fail(int position, const std::string& text, int number)
 {
     m_ctx.log.write("Update error '%s'\n", text.c_str());
     m_ctx.settings.increment("CountUpdateFailed");
     ++m_ctx.control.failedCount;
+    restoreLastUpdate(position);
     m_ctx.entries.at(position).Error = text;
     m_ctx.storeHost.rowChanged(position);
     if (m_summary && m_ctx.onEntry) {
         EntryOutcome o;
         o.position = position;
-        o.number = m_processed + 1;
+        o.number = number > 0 ? number : m_processed + 1;
         o.due = m_due;
         o.kind = EntryOutcome::Kind::Failed;
         o.error = text;
         m_ctx.onEntry(o);
     }
+}
+
+std::string UpdateRun::keepOwnNumber(const core::Entry& stored, core::Entry& now) const
+{
+    const core::FieldId key = fetchedBy(stored);
+    const std::string& own = *stored.textField(key);
+    std::string& read = *now.textField(key);
+    if (own.empty())
+        return {};
+    if (read.empty()) {
+        // rules that do not read this number leave it as it was; rules that do must find it on the page
+        if (!m_ctx.rules.lookup("fetch1", "[" + std::string(core::fieldInfo(key).key) + "]").empty())
+            return otherMarkMessage(own, {});
+    } else if (digitsOf(read) != digitsOf(own)) {
+        return otherMarkMessage(own, read);
+    }
+    read = own;
+    return {};
 }
 
 bool UpdateRun::UpdateEntry(int position)
@@ -190,6 +316,8 @@ bool UpdateRun::UpdateEntry(int position)
         return true;
     }
 
+    // the previous update is the one before a redo cleared it
+    restoreLastUpdate(position);
     const core::Entry& stored = m_ctx.entries.at(position);
     core::Entry now = stored;
     rules::RulesOutcome outcome;
@@ -197,6 +325,8 @@ bool UpdateRun::UpdateEntry(int position)
         rules::CurrentEntryScope scope(m_ctx.vars, &stored);
         outcome = rules::applyRulesWithOutcome(now, addresses, fetched.pages, pages, m_ctx.rules, m_ctx.vars);
     }
+    if (outcome.message.empty() && !outcome.noRecord)
+        outcome.message = keepOwnNumber(stored, now);
     if (!outcome.message.empty()) {
         fail(position, outcome.message);
         return true;
@@ -221,23 +351,33 @@ bool UpdateRun::UpdateEntry(int position)
             captions.emplace_back(core::fieldInfo(id).columnCaption);
     }
     now.finishRecord();
+    // a page read from the office marks the entry as read even when nothing could be taken from it
+    if (!outcome.noRecord && now.StatusDate.empty())
+        now.StatusDate = core::k_unknownDayText;
     now.LastUpdate = now.Today;
+    core::Entry previous = stored;
     const ApplyResult applied = ApplyUpdate(m_ctx.entries, position, now, m_ctx.storeHost, m_ctx.settings);
-    if (m_summary && applied.changed) {
-        ++m_summary->changed;
-        if (applied.error.empty())
-            ++m_summary->notificationsQueued;
-    }
     if (!applied.error.empty()) {
         fail(position, applied.error);
         return true;
     }
+    if (applied.changed && m_ctx.commitNotices) {
+        if (m_noticed.empty())
+            m_groupStart = std::chrono::steady_clock::now();
+        m_noticed.push_back({position, m_processed + 1, std::move(previous)});
+    }
 
     m_ctx.settings.increment("CountUpdateSucceeded");
-    m_ctx.entries.at(position).Error.clear();
+    core::Entry& updated = m_ctx.entries.at(position);
+    updated.Error = outcome.noRecord ? noRecordMessage(updated) : std::string();
     m_ctx.storeHost.rowChanged(position);
     if (m_summary) {
         ++m_summary->updated;
+        m_summary->noRecord += outcome.noRecord ? 1 : 0;
+        if (applied.changed) {
+            ++m_summary->changed;
+            ++m_summary->notificationsQueued;
+        }
         if (m_ctx.onEntry) {
             EntryOutcome o;
             o.position = position;
@@ -393,9 +533,11 @@ std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::v
 {
     RunControl& c = m_ctx.control;
     std::string error;
-    m_ctx.frontEnd.operationStart(c.timeoutMs / 1000);
+    // the task reads the time-out afresh on every cycle: the window's choice takes effect at once
+    const int& timeoutMs = c.fixedTimeoutMs > 0 ? c.fixedTimeoutMs : c.timeoutMs;
+    m_ctx.frontEnd.operationStart(timeoutMs / 1000);
     try {
-        pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), c.timeoutMs);
+        pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), timeoutMs);
     } catch (const tasks::CThreadsNotDoneError& e) {
         error = e.message();
         c.runState = runstate::ThreadsNotDone;

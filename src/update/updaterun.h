@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/entry.h"
 #include "notify/appnames.h"
 
 #include <chrono>
@@ -15,7 +16,6 @@ class FrontEnd;
 class Log;
 } // namespace tarnwick::base
 namespace tarnwick::core {
-struct Entry;
 class EntryStore;
 class EntryStoreHost;
 } // namespace tarnwick::core
@@ -47,16 +47,25 @@ extern const char* const k_timedOutMessage;       // "HttpGet: Operation timed o
 extern const char* const k_warningRefusedMessage; // "Possible update problem, update canceled by user."
 extern const char* const k_internalProblemMessage;
 
+// The Error of an entry whose number the office has no record of.
+std::string noRecordMessage(const core::Entry& entry);
+// Why a page is not the one of the entry fetched by `number`; empty when it is.
+std::string otherMarkMessage(const std::string& number, const std::string& onPage);
+
 // What the window keeps for the run and the operations; owned by the window
 // (app::MainState), read and written by the run.
 struct RunControl {
     bool busy = false;
     int runState = runstate::Running; // non-zero is the application's cancel flag
     bool autoMode = false;
-    int timeoutMs = 60000; // the operation time-out of page fetches
+    int timeoutMs = 60000;  // the window's operation time-out (the Timeout setting)
+    int fixedTimeoutMs = 0; // an operation's own time-out that the window's choice does not change; 0 for none
     bool warnReverted = false;
     int failedCount = 0;
     std::vector<notify::Fetch> lastFetch; // addresses and normalised pages of the most recent fetch
+
+    // The time-out of the network operation under way.
+    int operationTimeoutMs() const { return fixedTimeoutMs > 0 ? fixedTimeoutMs : timeoutMs; }
 };
 
 // How one due entry came out, for a progress display.
@@ -79,6 +88,7 @@ struct RunSummary {
     int changed = 0;
     int failed = 0;
     int notificationsQueued = 0;
+    int noRecord = 0; // updated entries whose number the office has no record of
     // the warning about fields reverted to nothing was refused (Cancel) for this entry
     bool warningRefused = false;
     std::string warningRefusedFor;
@@ -101,6 +111,11 @@ struct UpdateContext {
     std::function<void()> refreshTitle;
     // each due entry as it is done; may be empty
     std::function<void(const EntryOutcome&)> onEntry;
+    // Makes the notices posted since its last call durable and listed; returns the error text (already
+    // reported). Empty when every posting is committed as it is made.
+    std::function<std::string()> commitNotices;
+    // Saves the entries; called after a group of notices was committed in the middle of a run.
+    std::function<void()> checkpoint;
 };
 
 // The result of FetchPages: the error text (empty on success) and the pages.
@@ -134,8 +149,26 @@ public:
     static constexpr int k_maxRetries = 3;
     static constexpr int k_maxRetryAfterSeconds = 120;
 
+    // Notices are committed in groups that wait at most this long; a run's last group at its end.
+    static constexpr std::chrono::milliseconds k_noticeGroupTime{1000};
+
 private:
-    void fail(int position, const std::string& text);
+    // A change whose notice waits in the group: the entry's values before the update, to go back to when the
+    // notice cannot be committed.
+    struct Noticed {
+        int position = 0;
+        int number = 0;
+        core::Entry previous;
+    };
+
+    void fail(int position, const std::string& text, int number = 0);
+    // The number the entry is fetched by stays as the user entered it; the error of a page for another mark.
+    std::string keepOwnNumber(const core::Entry& stored, core::Entry& now) const;
+    // Commits the waiting notices; when that fails, their entries go back to their previous values and fail.
+    // With `checkpoint` the entries are saved after a good commit.
+    void commitNotices(bool checkpoint);
+    // LastUpdate cleared by the redo question goes back for an entry that does not get a new one.
+    void restoreLastUpdate(int position);
     // One worker task over `requests`; the error text, empty when `pages` holds every body.
     std::string fetchBatch(std::vector<net::HttpRequest> requests, std::vector<std::string>& pages);
     // Dispatches for `ms` (shown: in the operation display); false when the run was cancelled meanwhile.
@@ -148,6 +181,10 @@ private:
     RunSummary* m_summary = nullptr;
     // when each host was last asked for a page
     std::map<std::string, std::chrono::steady_clock::time_point> m_lastRequest;
+    // LastUpdate of each position before the redo question cleared it (0: not cleared)
+    std::vector<core::DayNumber> m_clearedLastUpdate;
+    std::vector<Noticed> m_noticed;
+    std::chrono::steady_clock::time_point m_groupStart;
 };
 
 // Whether a downloaded rules text may replace the one in use: it begins with

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -68,6 +69,37 @@ TEST(WriteFileAtomic, RemovesTemporariesLeftByAKilledSaveOnceTheyAreOld)
         EXPECT_EQ(platform::fileExists(dir.file(l.name)), !l.removed);
     }
     EXPECT_EQ(platform::readFile(path), "entries");
+}
+
+// A group is written at once, synced together, and moved under names that are still free; a group that
+// cannot be committed whole leaves nothing behind, and a killed group's old temporaries go.
+TEST(FileGroup, CommitsWithoutReplacingAndLeavesNothingOfAFailedGroup)
+{
+    test::TempDir dir;
+    writePlain(dir.file("a.tmp"), "taken meanwhile", ::time(nullptr));
+    writePlain(dir.file(".x.tmp.tarnwick-a1B2c3"), "a killed group's", ::time(nullptr) - 3600);
+    platform::FileGroup group;
+    for (const char* name : {"a.tmp", "b.tmp", "c.tmp", "d.tmp", "e.tmp"}) // more than are synced one by one
+        ASSERT_TRUE(group.add(dir.file(name), name));
+    EXPECT_FALSE(platform::fileExists(dir.file("b.tmp")));
+    std::vector<std::string> committed;
+    ASSERT_TRUE(group.commit(committed, [](const std::string& taken) { return taken + "2"; }));
+    EXPECT_EQ(committed.size(), 5u);
+    EXPECT_EQ(committed.front(), dir.file("a.tmp2"));
+    EXPECT_EQ(platform::readFile(dir.file("a.tmp")), "taken meanwhile");
+    EXPECT_EQ(platform::readFile(dir.file("a.tmp2")), "a.tmp");
+    EXPECT_FALSE(platform::fileExists(dir.file(".x.tmp.tarnwick-a1B2c3")));
+
+    ASSERT_TRUE(group.add(dir.file("f.tmp"), "f"));
+    ASSERT_TRUE(group.add(dir.file("b.tmp"), "b"));
+    EXPECT_FALSE(group.commit(committed)); // b.tmp is taken and there is no other name to try
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FALSE(platform::fileExists(dir.file("f.tmp")));
+    EXPECT_EQ(platform::readFile(dir.file("b.tmp")), "b.tmp");
+    int files = 0;
+    for ([[maybe_unused]] const auto& f : std::filesystem::directory_iterator(dir.path()))
+        ++files;
+    EXPECT_EQ(files, 6); // a.tmp, a.tmp2, b.tmp to e.tmp
 }
 
 // Dotfile managers keep settings as links: a save replaces the file the link points to, and the link stays.

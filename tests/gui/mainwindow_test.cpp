@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
@@ -255,6 +256,38 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
     m_window->operationEnd();
     EXPECT_EQ(m_app->settings.value("Timeout"), "10 minutes");
     EXPECT_EQ(m_window->state().operationTimeoutMs(), 600000);
+
+    // a download's own time-out stays, shown and in force, while the choice becomes the setting
+    app::MainState& state = m_window->state();
+    state.setFixedTimeoutMs(30000);
+    state.operationStart(0);
+    m_window->timeoutChoice()->setCurrentIndex(1);
+    waitFor([&] { return m_app->settings.value("Timeout") == "1 minutes"; }, 2000);
+    QProgressBar* bar = nullptr;
+    for (QProgressBar* b : m_window->findChildren<QProgressBar*>())
+        bar = b->format().contains(QStringLiteral(" s of ")) ? b : bar;
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(bar->maximum(), 30);
+    EXPECT_EQ(state.currentTimeoutMs(), 30000);
+    EXPECT_EQ(state.operationTimeoutMs(), 60000);
+    state.operationEnd();
+    state.setFixedTimeoutMs(0);
+}
+
+TEST_F(MainWindowTest, ADuplicateAddShowsTheRowThatHoldsTheNumber)
+{
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
+    gui::MainWindow& w = open({});
+    w.table()->selectRow(2);
+    gui::scriptedAnswers().inputs = {std::string("75-000001"), std::string("again")};
+    gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
+    w.runCommand(app::cmd::Add);
+    EXPECT_EQ(gui::scriptedAnswers().boxes.back(), "This entry already exists.");
+    const QModelIndexList rows = w.table()->selectionModel()->selectedRows();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(w.state().selection(), std::vector<int>{0});
+    EXPECT_EQ(rows.front().row(), 0);
+    EXPECT_EQ(m_app->entries.count(), 3);
 }
 
 TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)

@@ -241,6 +241,27 @@ TEST_F(EmailQueueTest, ActivityReportOpensTheBatchAtMultiplesOfFive)
     }
 }
 
+// Two postings for the same entry and kind before a sending, one posted at once and one in a group with a
+// third: each is a message of its own, listed once and sent once.
+TEST_F(EmailQueueTest, EveryPostingIsAMessageOfItsOwnSentOnce)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    settings.setValue("CountEmailBatchSucceeded", "11");
+    post("7");
+    ASSERT_EQ(queue.stageEmail(entryWithReg("7"), notify::templateid::EntryAdded, "a", nullptr), "");
+    ASSERT_EQ(queue.stageEmail(entryWithReg("8"), notify::templateid::EntryAdded, "a", nullptr), "");
+    EXPECT_FALSE(exists("Tarnwick_a8.tmp")); // not before the group is committed
+    ASSERT_EQ(queue.commitEmail(), "");
+    EXPECT_EQ(pendingList(), "Tarnwick_a7.tmp\r\nTarnwick_a7_2.tmp\r\nTarnwick_a8.tmp\r\n");
+    EXPECT_EQ(settings.value("CountEmailPost"), "3");
+    EXPECT_TRUE(queue.processPending(false, false));
+    EXPECT_EQ(sink.messages().size(), 3u);
+    EXPECT_FALSE(exists("Tarnwick_a7_2.tmp"));
+    EXPECT_FALSE(exists("Tarnwick_pending.tmp"));
+}
+
 TEST_F(EmailQueueTest, OwnToAndCcLinesChooseTheRecipients)
 {
     test::SmtpSink sink;
@@ -274,7 +295,8 @@ TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
     settings.setValue("CountEmailBatchSucceeded", "11");
     for (bool ask : {false, true}) {
         SCOPED_TRACE(ask);
-        std::filesystem::remove(logFile("Tarnwick_pending.tmp"));
+        for (const char* name : {"Tarnwick_pending.tmp", "Tarnwick_a2.tmp", "Tarnwick_a3.tmp"})
+            std::filesystem::remove(logFile(name));
         post("1");
         post("2");
         post("3");

@@ -61,10 +61,9 @@ TEST(ApplyUpdate, ChangeIsJudgedOnWatchedFieldsOnly)
         {"StatusDate only", [](core::Entry& e) { e.StatusDate = "2004-01-06"; }, true, "", false, 39000, 40000},
         {"Owner case", [](core::Entry& e) { e.Owner = "KESTREL GmbH"; }, true, "", true, 40000, 40000},
         {"first reading", [](core::Entry& e) { e.Owner = "Other"; }, false, "", false, 0, 40000},
+        // a change that cannot be mailed is not taken in
         {"posting fails", [](core::Entry& e) { e.StatusText = "Cancelled."; }, true,
-         "PostEmail: Can't create the "
-         "pending e-mail file.",
-         true, 40000, 39999},
+         "PostEmail: Can't create the pending e-mail file.", false, 39000, 39990},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -89,11 +88,14 @@ TEST(ApplyUpdate, ChangeIsJudgedOnWatchedFieldsOnly)
         const update::ApplyResult r = update::ApplyUpdate(store, 0, now, host, settings);
         EXPECT_EQ(r.changed, c.changed);
         EXPECT_EQ(r.error, c.postingError);
-        EXPECT_EQ(host.posted, c.changed ? std::vector<std::string>{"s9:75-000001"} : std::vector<std::string>{});
+        EXPECT_EQ(host.posted, c.changed || !c.postingError.empty() ? std::vector<std::string>{"s9:75-000001"}
+                                                                    : std::vector<std::string>{});
         EXPECT_EQ(settings.value("CountStatusChange"), c.changed ? "1" : "");
         EXPECT_EQ(store.at(0).LastChange, c.lastChange);
         EXPECT_EQ(store.at(0).LastUpdate, c.lastUpdate);
-        EXPECT_EQ(store.at(0).Owner, now.Owner); // the new values are stored in every case
+        const core::Entry& kept = c.postingError.empty() ? now : was;
+        EXPECT_EQ(store.at(0).Owner, kept.Owner);
+        EXPECT_EQ(store.at(0).StatusText, kept.StatusText);
     }
 }
 

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <map>
 #include <random>
 #include <set>
 
@@ -113,7 +115,26 @@ TEST_F(CliUpdateTest, WritingCommandsWaitForTheLockReadingOnesDoNot)
     }
     EXPECT_EQ(cli({"details", "75000001"}).exit, 0);
     held.release();
+
+    // a lock file that cannot be opened refuses the writer with the reason, and nothing is written
+    ::mkdir(m_dir.file("log/Tarnwick_lock.dat").c_str(), 0700);
+    const test::CliRun refused = cli({"add", "75000002"});
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_EQ(refused.err, "Can't open the lock file " + m_dir.file("log/Tarnwick_lock.dat") + ": Is a directory\n");
+    EXPECT_EQ(cli({"list"}).out.find("75-000002"), std::string::npos);
+    ::rmdir(m_dir.file("log/Tarnwick_lock.dat").c_str());
     EXPECT_EQ(cli({"add", "75000002"}).exit, 0);
+}
+
+TEST_F(CliUpdateTest, AutoFailsWhenTheReportsCannotBeWritten)
+{
+    addMarks(1);
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("reports"), "a plain file"));
+    ASSERT_EQ(cli({"config", "set", "ReportDir", m_dir.file("reports")}).exit, 0);
+    const test::CliRun r = cli({"auto"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_EQ(r.out.find("reports in"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Can't write the reports into " + m_dir.file("reports") + ": "), std::string::npos) << r.err;
 }
 
 TEST_F(CliUpdateTest, CtrlCClosesTheSilentFetchAtOnce)
@@ -160,45 +181,113 @@ std::vector<std::vector<std::string>> officeMarks(int count, int day)
     return rows;
 }
 
+// The number each listed notice's page is fetched by (its status page address ends in "entry=" and the
+// number) with the Location it reports as now.
+std::set<std::pair<std::string, std::string>> noticedLocations(const std::string& logDir)
+{
+    std::set<std::pair<std::string, std::string>> out;
+    auto lineAfter = [](const std::string& text, const std::string& label) {
+        const size_t at = text.find(label);
+        return at == std::string::npos ? std::string()
+                                       : text.substr(at + label.size(), text.find("\r\n", at) - at - label.size());
+    };
+    const std::string list = platform::readFile(logDir + "/Tarnwick_pending.tmp").value_or("");
+    for (size_t at = 0, end; (end = list.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        const std::string text = platform::readFile(logDir + "/" + list.substr(at, end - at)).value_or("");
+        out.emplace(lineAfter(text, "entry="), lineAfter(text, "Location (now): "));
+    }
+    return out;
+}
+
 // auto killed at random moments never leaves a data file that does not load,
-// and every change the office made ends up queued at least once.
+// and every change the office made ends up queued at least once: after every
+// kill, each value the data file took in since the kill before is reported by
+// a queued notice. Once while a few marks change; once while every mark
+// changes with every run and the runs, spaced out by the request interval,
+// commit their notices in groups.
 TEST_F(CliUpdateTest, KilledAtRandomMomentsLosesNoChange)
 {
+    struct Case {
+        const char* name;
+        bool everyMarkChanges;
+        int kills;
+        int earliestKillMs, latestKillMs;
+    };
+    const Case cases[] = {{"some marks change", false, 100, 0, 500},
+                          {"every mark changes, in groups", true, 16, 900, 1700}};
     constexpr int k_marks = 40;
     addMarks(k_marks);
-    ASSERT_EQ(cli({"auto"}).exit, 1); // the first readings; no mail server is set, so nothing is sent
-    m_office.setDay(400);
-    std::mt19937 random(12345);
-    std::uniform_int_distribution<int> moment(0, 500);
-    int cutShort = 0;
-    for (int i = 0; i < 100; ++i) {
-        CliProcess p({"auto"}, settings(), m_dir.path(), 1 + i);
-        std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
-        p.signal(SIGKILL);
-        p.wait();
-        cutShort += p.out().find("\ndue ") == std::string::npos ? 1 : 0;
-        core::EntryStore store;
-        ASSERT_EQ(core::loadDataFile(store, m_dir.file("log")), "") << "after kill " << i;
-        ASSERT_EQ(store.count(), k_marks);
-    }
-    CliProcess last({"auto"}, settings(), m_dir.path(), 200);
-    last.wait();
+    int days = 0; // each run plays a later day, so that every entry is due
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_office.control("/sim/reset");
+        m_office.control(c.everyMarkChanges ? "/sim/churn?mode=all" : "/sim/churn?mode=normal");
+        ASSERT_EQ(cli({"config", "set", "RequestInterval", c.everyMarkChanges ? "40" : "0"}).exit, 0);
+        CliProcess first({"update", "--redo"}, settings(), m_dir.path(), ++days); // the readings of day 1
+        first.wait();
+        const std::string list = m_dir.file("log/Tarnwick_pending.tmp");
+        std::filesystem::remove(list);
+        std::map<std::string, std::string> taken; // the Location in the data file by number
+        auto check = [&](int kill) {
+            core::EntryStore store;
+            ASSERT_EQ(core::loadDataFile(store, m_dir.file("log")), "") << "after kill " << kill;
+            ASSERT_EQ(store.count(), k_marks);
+            const auto noticed = noticedLocations(m_dir.file("log"));
+            for (const core::Entry& e : store.entries()) {
+                const std::string number = e.RegNum.empty() ? e.SerNum : e.RegNum;
+                if (kill >= 0 && e.Location != taken[number]) {
+                    EXPECT_TRUE(noticed.contains({number, e.Location})) << number << " after kill " << kill;
+                }
+                taken[number] = e.Location;
+            }
+        };
+        check(-1);
+        m_office.setDay(400);
+        std::mt19937 random(12345);
+        std::uniform_int_distribution<int> moment(c.earliestKillMs, c.latestKillMs);
+        int cutShort = 0;
+        int queuedBeforeTheEnd = 0;
+        for (int i = 0; i < c.kills; ++i) {
+            if (c.everyMarkChanges)
+                m_office.setDay(400 + i % 2); // every page differs from the day before
+            const size_t listed = platform::readFile(list).value_or("").size();
+            CliProcess p({"auto"}, settings(), m_dir.path(), ++days);
+            std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+            p.signal(SIGKILL);
+            p.wait();
+            const bool cut = p.out().find("\ndue ") == std::string::npos;
+            cutShort += cut ? 1 : 0;
+            queuedBeforeTheEnd += cut && platform::readFile(list).value_or("").size() > listed ? 1 : 0;
+            check(i);
+        }
+        CliProcess last({"auto"}, settings(), m_dir.path(), ++days);
+        last.wait();
+        check(c.kills);
 
-    const std::string pending = platform::readFile(m_dir.file("log/Tarnwick_pending.tmp")).value_or("");
-    const auto before = officeMarks(k_marks, 1);
-    const auto after = officeMarks(k_marks, 400);
-    ASSERT_EQ(before.size(), static_cast<size_t>(k_marks));
-    int changes = 0;
-    for (int i = 0; i < k_marks; ++i) {
-        if (before[i][2] == "(not yet filed)" || before[i][2] == after[i][2])
-            continue;
-        ++changes;
-        // the message file is named by the registration number once there is one
-        const std::string serial = before[i][0].substr(0, 2) + "-" + before[i][0].substr(2);
-        const std::string name = "Tarnwick_s" + (after[i][1].empty() ? serial : after[i][1]) + ".tmp";
-        EXPECT_NE(pending.find(name), std::string::npos) << name;
+        // and the office's own account: every mark whose status moved has a notice
+        const std::string pending = platform::readFile(list).value_or("");
+        const auto before = officeMarks(k_marks, 1);
+        const auto after = officeMarks(k_marks, 400);
+        ASSERT_EQ(before.size(), static_cast<size_t>(k_marks));
+        int changes = 0;
+        for (int i = 0; i < k_marks; ++i) {
+            if (before[i][2] == "(not yet filed)" || before[i][2] == after[i][2])
+                continue;
+            ++changes;
+            // the message file is named by the registration number once there is one; a second notice for
+            // the same mark carries a number after that
+            const std::string serial = before[i][0].substr(0, 2) + "-" + before[i][0].substr(2);
+            const std::string name = "Tarnwick_s" + (after[i][1].empty() ? serial : after[i][1]);
+            EXPECT_TRUE(pending.find(name + ".tmp") != std::string::npos ||
+                        pending.find(name + "_") != std::string::npos)
+                << name;
+        }
+        EXPECT_GT(changes, 20);
+        if (c.everyMarkChanges) {
+            EXPECT_GT(queuedBeforeTheEnd, 0); // groups were committed in the middle of runs
+        }
+        std::cout << c.name << ": killed " << c.kills << " times, " << cutShort << " before the summary, "
+                  << queuedBeforeTheEnd << " of them after a group was queued; " << changes
+                  << " marks changed status\n";
     }
-    EXPECT_GT(changes, 20);
-    std::cout << "killed 100 times, " << cutShort << " before the summary; " << changes
-              << " changed marks all queued\n";
 }

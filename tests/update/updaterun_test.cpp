@@ -2,6 +2,7 @@
 #include "app/application.h"
 #include "app/mainstate.h"
 #include "core/datafile.h"
+#include "core/daynumber.h"
 #include "core/entry.h"
 #include "core/identifier.h"
 #include "net/flowlog.h"
@@ -16,9 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace tarnwick;
@@ -75,6 +78,17 @@ protected:
         }
     }
     core::Entry& entry(int p) { return m_app->entries.at(p); }
+    // A fresh start: the office on day 1 without faults, the given marks never updated, nothing queued.
+    void restart(int marks)
+    {
+        s_office->control("/sim/reset");
+        m_app->entries.clear();
+        for (const auto& f : std::filesystem::directory_iterator(m_dir.path())) {
+            if (f.path().filename().string().starts_with("Tarnwick_"))
+                std::filesystem::remove_all(f.path());
+        }
+        addMarks(marks);
+    }
     std::string logText() const { return platform::readFile(m_dir.file("Tarnwick.log")).value_or(""); }
 
     static test::OfficeSimulator* s_office;
@@ -114,6 +128,15 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
 
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::No);
+    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_EQ(m_view.boxes.size(), 1u);
+
+    // every entry Never: a Yes that makes nothing due ends the run as a No does
+    for (int p = 0; p < 3; ++p)
+        entry(p).Frequency = 4;
+    m_view.boxes.clear();
+    m_view.nextAnswer(base::Answer::Yes);
+    m_view.nextAnswer(base::Answer::Yes);
     EXPECT_FALSE(m_state->updateAll().started);
     EXPECT_EQ(m_view.boxes.size(), 1u);
 }
@@ -197,6 +220,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
         for (int i = 0; i < 7; ++i) {
             s_office->setFault(test::OfficeSimulator::serial(i), "reformatted");
             entry(i).LastUpdate = 0;
+            entry(i).RegNum.clear(); // fetched by the serial number, which the reformatted page still shows
         }
         const std::string trademark = entry(1).Trademark;
         m_view.boxes.clear();
@@ -369,4 +393,170 @@ TEST_F(UpdateRunTest, RulesDownloadRetriesThroughTheProxy)
     EXPECT_EQ(m_view.events.front(), "runStart:Update Rules:2");
     EXPECT_NE(std::find(m_view.events.begin(), m_view.events.end(), "status:from 127.0.0.1:" + unreachable.substr(17)),
               m_view.events.end());
+}
+
+namespace {
+
+// Mark 2 of the simulator (75-000003) is an application on day 1 and a cancelled registration on day 400.
+constexpr int k_changingMark = 2;
+
+} // namespace
+
+TEST_F(UpdateRunTest, AnEntryOnceReadKeepsItsBaselineAndItsLastUpdate)
+{
+    struct Case {
+        const char* name;
+        const char* fault; // on the update after the first reading
+        bool reload;       // the data file is written and read back before the change
+    };
+    const Case cases[] = {
+        {"blank page", "blank", false},
+        {"blank page, then a reload", "blank", true},
+        {"failed redo", "500", false},
+        {"failed redo, then a reload", "500", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart(3);
+        m_state->updateAll();
+        const core::DayNumber read = entry(k_changingMark).LastUpdate;
+        s_office->setFault(test::OfficeSimulator::serial(k_changingMark), c.fault);
+        m_view.nextAnswer(base::Answer::Yes); // redo
+        m_view.nextAnswer(base::Answer::Yes); // the fields that reverted to nothing are fine
+        m_state->updateAll();
+        EXPECT_EQ(entry(k_changingMark).LastUpdate, read);
+        s_office->setFault(test::OfficeSimulator::serial(k_changingMark), "none");
+        if (c.reload) {
+            ASSERT_TRUE(m_state->saveEntries());
+            m_app->entries.clear();
+            ASSERT_EQ(m_app->loadEntries(), "");
+        }
+        s_office->setDay(400);
+        m_view.nextAnswer(base::Answer::Yes);
+        const update::RunSummary r = m_state->updateAll();
+        EXPECT_EQ(r.changed, 2); // marks 1 and 2 changed between the two days
+        EXPECT_EQ(entry(k_changingMark).LastChange, entry(k_changingMark).Today);
+        const std::string notice = platform::readFile(m_dir.file("Tarnwick_s3000003.tmp")).value_or("");
+        EXPECT_NE(notice.find("The previous update was done on " + core::formatDay(read) + "."), std::string::npos)
+            << notice;
+    }
+}
+
+TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
+{
+    struct Case {
+        const char* fault;
+        std::string number; // the entry's number
+        std::string error;
+        int failed;
+    };
+    const Case cases[] = {
+        {"othermark", "75000003", "The office's page is for 75-000004, not 75-000003.", 1},
+        {"nonumber", "75000003", "The office's page does not show the number 75-000003.", 1},
+        {"none", "75999999", "The trademark office has no record of application 75-999999.", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        restart(0);
+        core::Entry e;
+        ASSERT_FALSE(core::setIdentifier(e, c.number));
+        m_app->entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+        m_state->updateAll();
+        const core::Entry before = entry(0);
+        s_office->setFault(c.number, c.fault);
+        m_view.boxes.clear();
+        m_view.nextAnswer(base::Answer::Yes);
+        const update::RunSummary r = m_state->updateAll();
+        EXPECT_EQ(r.failed, c.failed);
+        EXPECT_EQ(entry(0).Error, c.error);
+        EXPECT_EQ(entry(0).SerNum, before.SerNum);
+        EXPECT_EQ(entry(0).Trademark, before.Trademark);
+        EXPECT_TRUE(entry(0).sameWatchedValues(before));
+        if (c.failed == 0) {
+            EXPECT_EQ(m_view.boxes.back().text, "All entries have been successfully updated.\n\nThe trademark office "
+                                                "has no record of 1 entry; its Error column says which.");
+        }
+    }
+    // a number the entry did not have yet is filled in
+    restart(3);
+    m_state->updateAll();
+    s_office->setDay(400);
+    m_view.nextAnswer(base::Answer::Yes);
+    m_state->updateAll();
+    EXPECT_EQ(entry(k_changingMark).SerNum, "75-000003");
+    EXPECT_EQ(entry(k_changingMark).RegNum, "3000003");
+}
+
+TEST_F(UpdateRunTest, AChangeThatCannotBeQueuedIsFoundAgainByTheNextRun)
+{
+    struct Case {
+        const char* name;
+        std::function<void(bool on)> fault;
+        std::string error;
+    };
+    const std::string list = m_dir.file("Tarnwick_pending.tmp");
+    const Case cases[] = {
+        {"the pending list cannot be written",
+         [&](bool on) { on ? std::filesystem::create_directory(list) : std::filesystem::remove(list); },
+         "PostEmail: Can't create the e-mail notification file."},
+        // files cannot grow beyond 512 bytes, as on a full disk
+        {"no room for the message",
+         [](bool on) {
+             ::signal(SIGXFSZ, on ? SIG_IGN : SIG_DFL);
+             rlimit limit{};
+             ::getrlimit(RLIMIT_FSIZE, &limit);
+             limit.rlim_cur = on ? 512 : limit.rlim_max;
+             ::setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         "PostEmail: Can't create the pending e-mail file."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart(3);
+        m_state->updateAll();
+        const core::Entry before = entry(k_changingMark);
+        s_office->setDay(400);
+        c.fault(true);
+        m_view.nextAnswer(base::Answer::Yes);
+        const update::RunSummary failing = m_state->updateAll();
+        c.fault(false);
+        EXPECT_EQ(failing.failed, 2);
+        EXPECT_EQ(failing.notificationsQueued, 0);
+        EXPECT_EQ(entry(k_changingMark).Error, c.error);
+        EXPECT_TRUE(entry(k_changingMark).sameWatchedValues(before));
+        EXPECT_EQ(entry(k_changingMark).LastChange, before.LastChange);
+        EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_s3000003.tmp")));
+
+        m_view.nextAnswer(base::Answer::Yes);
+        const update::RunSummary next = m_state->updateAll();
+        EXPECT_EQ(next.notificationsQueued, 2);
+        EXPECT_NE(platform::readFile(list).value_or("").find("Tarnwick_s3000003.tmp"), std::string::npos);
+    }
+}
+
+TEST_F(UpdateRunTest, ACancelDuringTheRulesDownloadCancelsTheRun)
+{
+    addMarks(2);
+    // rules whose download never gets an answer
+    s_office->setFault("75000009", "silent");
+    std::string text = s_office->rulesText();
+    const std::string from = s_office->base() + "/support/tarnwick.txt";
+    text.replace(text.find(from), from.size(), s_office->base() + "/servlet/tarr?regser=serial&entry=75000009");
+    m_app->rules.useText(text);
+    m_app->rules.setUpdatePending(true);
+    m_view.onDispatch = [&] {
+        if (m_view.dispatches == 20)
+            m_state->cancel();
+    };
+    m_view.events.clear();
+    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_EQ(entry(0).LastUpdate, 0);
+    EXPECT_TRUE(m_view.boxes.empty());
+    // the download shows its own time-out; the window's stays as chosen
+    EXPECT_NE(std::find(m_view.events.begin(), m_view.events.end(), "operationStart:30"), m_view.events.end());
+    EXPECT_EQ(m_state->operationTimeoutMs(), 60000);
+    EXPECT_EQ(m_state->currentTimeoutMs(), 60000);
+    // the next command starts with a clear cancel reason
+    m_view.onDispatch = {};
+    EXPECT_EQ(m_state->updateAll().updated, 2);
 }
