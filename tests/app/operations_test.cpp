@@ -44,6 +44,7 @@ protected:
         base::AppSettings& s = m_app->settings;
         s.setValue("LogDir", m_dir.path());
         s.setValue("OrgName", "Acme");
+        s.setValue("Install", m_dir.file("install"));
         s.setValue("ReturnAddress", "me@example.test");
         s.setNotifyAddresses({"n@example.test"});
         s.setValue("CountEmailBatchSucceeded", "1"); // no activity report opens a batch
@@ -62,6 +63,7 @@ protected:
         m_app->settings.setValue("SmtpServer", address);
         m_app->settings.setValue("UserName", "tester");
         m_app->settings.setPlainPassword("secret");
+        m_app->settings.setValue("SmtpSecurity", "none"); // the peers here speak no TLS
         std::string text(rules::RulesFile::defaultText());
         const std::string from = "http://www.tarnwick.example";
         for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
