@@ -1,9 +1,136 @@
 #include "core/text.h"
 
+#include <algorithm>
+#include <array>
 #include <climits>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <string.h>
 
 namespace tarnwick::core {
+
+namespace {
+
+char upperAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+size_t memmemFrom(std::string_view text, std::string_view needle, size_t from)
+{
+    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+}
+
+// How common a byte is in pages and their text, 0 (rare) to 3: blank space, tag marks and the frequent letters
+// the most; capitals and most punctuation the least.
+constexpr std::array<unsigned char, 256> k_commonness = [] {
+    std::array<unsigned char, 256> table{};
+    for (int c = 'a'; c <= 'z'; ++c)
+        table[static_cast<size_t>(c)] = 2;
+    for (char c : std::string_view(" <>/\r\netaoinsrhdl"))
+        table[static_cast<unsigned char>(c)] = 3;
+    for (char c : std::string_view("=\":-.0123456789"))
+        table[static_cast<unsigned char>(c)] = 1;
+    return table;
+}();
+
+int commonness(char c)
+{
+    return k_commonness[static_cast<unsigned char>(c)];
+}
+
+// The search behind findBytes and findBytesNoCase, for a needle that fits in text[from, end): a position is
+// compared only when the text has there, at two offsets of the needle, the needle's bytes (sixteen positions
+// are sifted at once). The two are the needle's rarest bytes, so that few positions pass. Without regard to
+// case both sides carry the 0x20 bit, which makes a letter's two cases one byte; other bytes that meet by
+// chance are sorted out by the comparison. The comparisons may pass over twice the text and a little more;
+// past that the needle is hostile, and memmem goes on, linear whatever the needle (over an upper-cased copy
+// when case does not count).
+template <bool NoCase> size_t siftedFind(std::string_view text, std::string_view needle, size_t from)
+{
+    const size_t m = needle.size();
+    const char* data = text.data();
+    if (!NoCase && m == 1) {
+        const void* hit = std::memchr(data + from, needle[0], text.size() - from);
+        return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - data);
+    }
+    std::string upper;
+    if constexpr (NoCase)
+        upper = toUpperAscii(needle);
+    const std::string_view want = NoCase ? std::string_view(upper) : needle;
+    const char bit = NoCase ? 0x20 : 0;
+    size_t near = 0;
+    size_t far = m - 1;
+    if (m > 2) {
+        auto rarest = [&](size_t skip) {
+            size_t best = skip == 0 ? 1 : 0;
+            for (size_t k = 0; k < m; ++k) {
+                if (k != skip &&
+                    commonness(static_cast<char>(want[k] | bit)) < commonness(static_cast<char>(want[best] | bit)))
+                    best = k;
+            }
+            return best;
+        };
+        near = rarest(m);
+        far = rarest(near);
+        if (far < near)
+            std::swap(near, far);
+    }
+    const auto first = static_cast<char>(want[near] | bit);
+    const auto final = static_cast<char>(want[far] | bit);
+    const size_t last = text.size() - m;
+    size_t budget = 2 * (text.size() - from) + 4096;
+    auto matchesAt = [&](size_t at) {
+        if constexpr (!NoCase)
+            return std::memcmp(data + at, want.data(), m) == 0;
+        for (size_t k = 0; k < m; ++k) {
+            if (upperAscii(data[at + k]) != want[k])
+                return false;
+        }
+        return true;
+    };
+    auto hostile = [&](size_t at) {
+        if constexpr (!NoCase)
+            return memmemFrom(text, needle, at);
+        const size_t hit = memmemFrom(toUpperAscii(text.substr(at)), want, 0);
+        return hit == std::string_view::npos ? hit : hit + at;
+    };
+    size_t i = from;
+#if defined(__SSE2__)
+    const __m128i vBit = _mm_set1_epi8(bit);
+    const __m128i vFirst = _mm_set1_epi8(first);
+    const __m128i vFinal = _mm_set1_epi8(final);
+    for (; i <= last && last - i >= 15; i += 16) {
+        const __m128i a = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + near)), vBit);
+        const __m128i b = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + far)), vBit);
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, vFirst), _mm_cmpeq_epi8(b, vFinal))));
+        for (; mask != 0; mask &= mask - 1) {
+            const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+            if (budget < m)
+                return hostile(at);
+            budget -= m;
+            if (matchesAt(at))
+                return at;
+        }
+    }
+#endif
+    for (; i <= last; ++i) {
+        if (static_cast<char>(data[i + near] | bit) != first || static_cast<char>(data[i + far] | bit) != final)
+            continue;
+        if (budget < m)
+            return hostile(i);
+        budget -= m;
+        if (matchesAt(i))
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
 
 size_t findBytes(std::string_view text, std::string_view needle, size_t from)
 {
@@ -11,11 +138,20 @@ size_t findBytes(std::string_view text, std::string_view needle, size_t from)
         return std::string_view::npos;
     if (needle.empty())
         return from;
-    // memmem is never given an empty (possibly null) text
     if (text.size() - from < needle.size())
         return std::string_view::npos;
-    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
-    return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+    return siftedFind<false>(text, needle, from);
+}
+
+size_t findBytesNoCase(std::string_view text, std::string_view needle, size_t from)
+{
+    if (from > text.size())
+        return std::string_view::npos;
+    if (needle.empty())
+        return from;
+    if (text.size() - from < needle.size())
+        return std::string_view::npos;
+    return siftedFind<true>(text, needle, from);
 }
 
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to)
