@@ -7,6 +7,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// the searches sift 32 positions at a time where the processor has AVX2, found out when the program runs
+#define TARNWICK_SIFT_AVX2 1
+#include <immintrin.h>
+#endif
 #include <string.h>
 
 namespace tarnwick::core {
@@ -23,6 +28,38 @@ size_t memmemFrom(std::string_view text, std::string_view needle, size_t from)
     const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
     return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
 }
+
+#if defined(TARNWICK_SIFT_AVX2)
+bool hasAvx2()
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+    return avx2;
+}
+
+// siftedFind's sifting 32 positions at a time, on processors that can: from position i on, while all 32 lie at
+// or before `last`. Returns where it stopped; `over` is set when `candidate` ended the search.
+template <class Candidate>
+__attribute__((target("avx2"))) size_t siftAvx2(const char* data, size_t i, size_t last, size_t near, size_t far,
+                                                char first, char final, char bit, Candidate& candidate, bool& over)
+{
+    const __m256i vBit = _mm256_set1_epi8(bit);
+    const __m256i vFirst = _mm256_set1_epi8(first);
+    const __m256i vFinal = _mm256_set1_epi8(final);
+    for (; i <= last && last - i >= 31; i += 32) {
+        const __m256i a = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + near)), vBit);
+        const __m256i b = _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i + far)), vBit);
+        auto mask = static_cast<unsigned>(
+            _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, vFirst), _mm256_cmpeq_epi8(b, vFinal))));
+        for (; mask != 0; mask &= mask - 1) {
+            if (candidate(i + static_cast<size_t>(__builtin_ctz(mask)))) {
+                over = true;
+                return i;
+            }
+        }
+    }
+    return i;
+}
+#endif
 
 // How common a byte is in pages and their text, 0 (rare) to 3: blank space, tag marks and the frequent letters
 // the most; capitals and most punctuation the least.
@@ -98,7 +135,28 @@ template <bool NoCase> size_t siftedFind(std::string_view text, std::string_view
         const size_t hit = memmemFrom(toUpperAscii(text.substr(at)), want, 0);
         return hit == std::string_view::npos ? hit : hit + at;
     };
+    // a position that passed the sifting: true when the search is over, with its outcome in `found`
+    size_t found = std::string_view::npos;
+    auto candidate = [&](size_t at) {
+        if (budget < m) {
+            found = hostile(at);
+            return true;
+        }
+        budget -= m;
+        if (!matchesAt(at))
+            return false;
+        found = at;
+        return true;
+    };
     size_t i = from;
+#if defined(TARNWICK_SIFT_AVX2)
+    if (hasAvx2()) {
+        bool over = false;
+        i = siftAvx2(data, i, last, near, far, first, final, bit, candidate, over);
+        if (over)
+            return found;
+    }
+#endif
 #if defined(__SSE2__)
     const __m128i vBit = _mm_set1_epi8(bit);
     const __m128i vFirst = _mm_set1_epi8(first);
@@ -109,23 +167,16 @@ template <bool NoCase> size_t siftedFind(std::string_view text, std::string_view
         auto mask = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, vFirst), _mm_cmpeq_epi8(b, vFinal))));
         for (; mask != 0; mask &= mask - 1) {
-            const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
-            if (budget < m)
-                return hostile(at);
-            budget -= m;
-            if (matchesAt(at))
-                return at;
+            if (candidate(i + static_cast<size_t>(__builtin_ctz(mask))))
+                return found;
         }
     }
 #endif
     for (; i <= last; ++i) {
         if (static_cast<char>(data[i + near] | bit) != first || static_cast<char>(data[i + far] | bit) != final)
             continue;
-        if (budget < m)
-            return hostile(i);
-        budget -= m;
-        if (matchesAt(i))
-            return i;
+        if (candidate(i))
+            return found;
     }
     return std::string_view::npos;
 }
