@@ -224,14 +224,18 @@ private:
         case LineBreak::None:
             break;
         }
-        size_t next = gt + 1;
-        while (next < m_n && m_in[next] == ' ')
-            ++next;
-        if (next == m_n) {
+        // blank space up to the next "<" goes: the blanks after the ">" and the rest before the "<"
+        const size_t next = core::findFirstNotOf(m_in, gt + 1, m_n, ' ', '\r', '\n');
+        if (next < m_n && m_in[next] == '<')
+            return next;
+        size_t text = gt + 1;
+        while (text < m_n && m_in[text] == ' ')
+            ++text;
+        if (text == m_n) {
             // blanks that end the text stay
             put(gt + 1, m_n);
         }
-        return next;
+        return text;
     }
 
     const char* m_in;
