@@ -61,16 +61,15 @@ __attribute__((target("avx2"))) size_t siftAvx2(const char* data, size_t i, size
 }
 #endif
 
-// How common a byte is in pages and their text, 0 (rare) to 3: blank space, tag marks and the frequent letters
-// the most; capitals and most punctuation the least.
+// How common a byte is in pages and their text, 0 (rare) to 5: blank space and tag marks the most, then the
+// letters by how often they turn up in English, then figures and punctuation; capitals the least.
 constexpr std::array<unsigned char, 256> k_commonness = [] {
     std::array<unsigned char, 256> table{};
-    for (int c = 'a'; c <= 'z'; ++c)
-        table[static_cast<size_t>(c)] = 2;
-    for (char c : std::string_view(" <>/\r\netaoinsrhdl"))
-        table[static_cast<unsigned char>(c)] = 3;
-    for (char c : std::string_view("=\":-.0123456789"))
-        table[static_cast<unsigned char>(c)] = 1;
+    const std::string_view levels[] = {"-.0123456789vkxjqz", "=\":,;fpgwyb", "hldcum", "etaoinsr", " <>/\r\n"};
+    for (unsigned char level = 1; level <= 5; ++level) {
+        for (char c : levels[level - 1])
+            table[static_cast<unsigned char>(c)] = level;
+    }
     return table;
 }();
 
@@ -102,11 +101,15 @@ template <bool NoCase> size_t siftedFind(std::string_view text, std::string_view
     size_t near = 0;
     size_t far = m - 1;
     if (m > 2) {
-        auto rarest = [&](size_t skip) {
-            size_t best = skip == 0 ? 1 : 0;
+        // the rarest byte, and of the bytes as rare as the rarest other one, the farthest from the first
+        auto rank = [&](size_t k, size_t other) {
+            const size_t distance = other == m ? 0 : (k > other ? k - other : other - k);
+            return static_cast<size_t>(commonness(static_cast<char>(want[k] | bit))) * 2 * m + (m - distance);
+        };
+        auto rarest = [&](size_t other) {
+            size_t best = other == 0 ? 1 : 0;
             for (size_t k = 0; k < m; ++k) {
-                if (k != skip &&
-                    commonness(static_cast<char>(want[k] | bit)) < commonness(static_cast<char>(want[best] | bit)))
+                if (k != other && rank(k, other) < rank(best, other))
                     best = k;
             }
             return best;
