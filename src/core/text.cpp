@@ -38,11 +38,11 @@ bool hasAvx2()
 
 // siftedFind's sifting 32 positions at a time, on processors that can: from position i on, while all 32 lie at
 // or before `last`. Returns where it stopped; `over` is set when `candidate` ended the search.
-template <class Candidate>
+template <char Bit, class Candidate>
 __attribute__((target("avx2"))) size_t siftAvx2(const char* data, size_t i, size_t last, size_t near, size_t far,
-                                                char first, char final, char bit, Candidate& candidate, bool& over)
+                                                char first, char final, Candidate& candidate, bool& over)
 {
-    const __m256i vBit = _mm256_set1_epi8(bit);
+    const __m256i vBit = _mm256_set1_epi8(Bit);
     const __m256i vFirst = _mm256_set1_epi8(first);
     const __m256i vFinal = _mm256_set1_epi8(final);
     for (; i <= last && last - i >= 31; i += 32) {
@@ -101,21 +101,30 @@ template <bool NoCase> size_t siftedFind(std::string_view text, std::string_view
     size_t near = 0;
     size_t far = m - 1;
     if (m > 2) {
-        // the rarest byte, and of the bytes as rare as the rarest other one, the farthest from the first
-        auto rank = [&](size_t k, size_t other) {
-            const size_t distance = other == m ? 0 : (k > other ? k - other : other - k);
-            return static_cast<size_t>(commonness(static_cast<char>(want[k] | bit))) * 2 * m + (m - distance);
-        };
-        auto rarest = [&](size_t other) {
-            size_t best = other == 0 ? 1 : 0;
-            for (size_t k = 0; k < m; ++k) {
-                if (k != other && rank(k, other) < rank(best, other))
-                    best = k;
-            }
-            return best;
-        };
-        near = rarest(m);
-        far = rarest(near);
+        // the rarest byte, and of the bytes as rare as the rarest other one, the farthest from it: where each
+        // level of commonness first and last stands tells both in one pass
+        constexpr size_t k_levels = 6;
+        std::array<size_t, k_levels> firstAt;
+        std::array<size_t, k_levels> lastAt{};
+        firstAt.fill(m);
+        for (size_t k = 0; k < m; ++k) {
+            const int level = commonness(static_cast<char>(want[k] | bit));
+            if (firstAt[level] == m)
+                firstAt[level] = k;
+            lastAt[level] = k;
+        }
+        size_t level = 0;
+        while (firstAt[level] == m)
+            ++level;
+        near = firstAt[level];
+        far = lastAt[level];
+        if (far == near) {
+            do
+                ++level;
+            while (firstAt[level] == m);
+            far = near - std::min(near, firstAt[level]) > lastAt[level] - std::min(lastAt[level], near) ? firstAt[level]
+                                                                                                        : lastAt[level];
+        }
         if (far < near)
             std::swap(near, far);
     }
@@ -155,7 +164,7 @@ template <bool NoCase> size_t siftedFind(std::string_view text, std::string_view
 #if defined(TARNWICK_SIFT_AVX2)
     if (hasAvx2()) {
         bool over = false;
-        i = siftAvx2(data, i, last, near, far, first, final, bit, candidate, over);
+        i = siftAvx2 < NoCase ? 0x20 : 0 > (data, i, last, near, far, first, final, candidate, over);
         if (over)
             return found;
     }
