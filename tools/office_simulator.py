@@ -5,10 +5,12 @@ usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D]
                                  [--rules-version V] [--churn normal|all]
                                  [--cert PEM --key PEM [--https-port P]]
                                  [--api-key KEY] [--per-minute N] [--sign-key PEM]
-       office_simulator.py rules --base URL [--version V]
+                                 [--shape small|real]
+       office_simulator.py rules --base URL [--version V] [--format html|xml]
        office_simulator.py marks [--seed S] [--size N] [--day D]
        office_simulator.py pages --out DIR --base URL [--seed S] [--size N]
                                  [--day D] [--churn normal|all]
+                                 [--shape small|real] [--format html|xml]
 
 serve listens on 127.0.0.1 (port 0 picks a free one), prints the port on
 stdout as one line, and ends on SIGTERM, SIGINT or when stdin closes. With
@@ -53,7 +55,14 @@ one TAB-separated line per mark: serial, registration number, status text.
 pages writes the day's status pages as files for a fast static server:
 DIR/serial/NN-NNNNNN.html, DIR/registration/NNNNNNN.html (registered marks)
 and DIR/support/tarnwick.txt; nginx maps /servlet/tarr to
-/$arg_regser/$arg_entry.html.
+/$arg_regser/$arg_entry.html. With --format xml it writes the XML records
+instead, as DIR/ts/cd/casestatus/snSERIAL/info.xml (and rnREGNUM), for plain
+HTTP; `rules --format xml` gives the office-xml rules pointing at --base.
+
+--shape real pads each status page to a size of its own between 22 and 50 KB,
+the sizes of the office's old pages, in their shape (head with style and
+script, search form, goods and services, history table); the small pages
+(about 2 KB) are the default.
 """
 
 import argparse
@@ -264,8 +273,8 @@ def put_value(xml, tag, value, after=None):
     return xml[:m.start(1)] + value + xml[m.end(1):]
 
 
-def xml_record(mark, s, index):
-    """The mark's XML status record on its current state."""
+def xml_record(mark, s, index, located=None):
+    """The mark's XML status record on its current state; `located`, when given, is its location date."""
     dead = s["status"].startswith(("Abandoned", "Cancelled"))
     if dead:
         name = "st96-dead"
@@ -284,6 +293,8 @@ def xml_record(mark, s, index):
     xml = put_value(xml, "MarkCurrentStatusExternalDescriptionText", s["status"])
     xml = put_value(xml, "LawOfficeAssignedText", s["office"])
     xml = put_value(xml, "CurrentLocationText", s["location"])
+    if located:
+        xml = put_value(xml, "CurrentLocationDate", located)
     if st96:
         xml = put_value(xml, "EntityName", s["owner"], "ApplicantBag>")
     else:
@@ -330,7 +341,8 @@ class Office:
         s = mark.state(self.day) if mark else None
         if s is None:
             return 404, b"<error>no record</error>\r\n", ""
-        return 200, xml_record(mark, s, int(mark.serial) - 75000001).encode("utf-8"), ""
+        located = date_of(self.day) if self.churn else None
+        return 200, xml_record(mark, s, int(mark.serial) - 75000001, located).encode("utf-8"), ""
 
     def mark(self, number):
         digits = "".join(c for c in number if c.isdigit())
@@ -490,6 +502,7 @@ def write_pages(args):
     for sub in ("serial", "registration", "support"):
         os.makedirs(os.path.join(args.out, sub), exist_ok=True)
     office = Office(args.seed, args.size, args.day, args.churn == "all", args.rules_version)
+    office.shape = args.shape
 
     def put(path, text):
         with open(path + ".tmp", "wb") as f:
@@ -509,6 +522,7 @@ def write_pages(args):
 
 async def serve(args):
     office = Office(args.seed, args.size, args.day, args.churn == "all", args.rules_version)
+    office.shape = args.shape
     server = await asyncio.start_server(office.handle, "127.0.0.1", args.port, backlog=1024)
     port = server.sockets[0].getsockname()[1]
     office.base = "http://127.0.0.1:%d" % port
@@ -562,6 +576,152 @@ def _route_with_program(self, target):
 Office.route = _route_with_program
 
 
+# --- pages of the office's real sizes --------------------------------------------
+# The office's old status pages weigh 22 to 50 KB: besides the fields the rules read
+# they carry a head with style and script, a search form, the goods and services,
+# further information and the history as a table, in irregular markup. With
+# --shape real each mark's page is padded to a size of its own in that range, and
+# reads the same fields as the small page. --format xml writes the XML records
+# (the real records' shapes, 14 to 41 KB) instead.
+
+REAL_HEAD = ("<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=iso-8859-1\">\r\n"
+             "<META NAME=\"robots\" CONTENT=\"noindex, nofollow\">\r\n<STYLE TYPE=\"text/css\">\r\n<!--\r\n"
+             "  BODY { font-family: Arial, Helvetica, sans-serif; font-size: 10pt }\r\n"
+             "  TD.label { text-align: right; font-weight: bold; width: 35% }\r\n"
+             "  .small { font-size: 8pt; color: #555555 }\r\n-->\r\n</STYLE>\r\n"
+             "<SCRIPT LANGUAGE=\"JavaScript\" TYPE=\"text/javascript\">\r\n<!-- hide from old browsers\r\n"
+             "function printPage() { if (window.print) { window.print(); } }\r\n"
+             "function openHelp(topic) { window.open(\"/help/\" + topic + \".htm\", \"help\", \"width=480\"); }\r\n"
+             "// end hiding -->\r\n</SCRIPT>\r\n")
+REAL_TOP = ("<!-- ============ page header ============ -->\r\n"
+            "<TABLE WIDTH=\"100%\" BORDER=0 CELLSPACING=0 CELLPADDING=4>\r\n<TR>\r\n"
+            "\t<TD ALIGN=left VALIGN=middle WIDTH=70><IMG SRC=\"/images/seal_small.gif\" WIDTH=60 HEIGHT=60 "
+            "ALT=\"Office seal\" BORDER=0></TD>\r\n"
+            "\t<TD ALIGN=center VALIGN=middle><FONT SIZE=\"+2\"><B>Trademark Status &amp; Document Retrieval</B>"
+            "</FONT><Br>\r\n\t<FONT SIZE=-1 CLASS=\"small\">Status as of&nbsp;{day}&nbsp;09:41:07&nbsp;ET</FONT>"
+            "</TD>\r\n"
+            "\t<TD ALIGN=right VALIGN=middle WIDTH=120><A HREF=\"javascript:printPage()\">Print this page</A>"
+            "<BR><A HREF=\"javascript:openHelp('status')\">Help</A></TD>\r\n</TR>\r\n</TABLE>\r\n"
+            "<HR NOSHADE SIZE=1>\r\n<FORM METHOD=GET ACTION=\"/servlet/tarr\" NAME=\"search\">\r\n"
+            "<TABLE BORDER=0 CELLPADDING=2><TR>\r\n<TD VALIGN=top><FONT SIZE=-1>Enter a number:</FONT></TD>\r\n"
+            "<TD VALIGN=top><INPUT TYPE=text NAME=\"entry\" SIZE=12 MAXLENGTH=12 VALUE=\"\"></TD>\r\n"
+            "<TD VALIGN=top><SELECT NAME=\"regser\"><OPTION VALUE=\"serial\" SELECTED>Serial Number"
+            "<OPTION VALUE=\"registration\">Registration Number</SELECT></TD>\r\n"
+            "<TD VALIGN=top><INPUT TYPE=submit VALUE=\"Submit\"> <INPUT TYPE=reset VALUE=\"Clear\"></TD>\r\n"
+            "</TR></TABLE>\r\n</FORM>\r\n<HR NOSHADE SIZE=1>\r\n")
+GOODS = ["computer programs for scheduling automatic retrieval of status information",
+         "downloadable computer programs for generating status reports in HTML and XML formats",
+         "user manuals in electronic format sold as a unit with the foregoing goods",
+         "printed instruction sheets and quick reference cards sold as a unit with computer software",
+         "retail store services featuring clothing, footwear, headwear &amp; accessories",
+         "restaurant and bar services; catering services; take-out restaurant services",
+         "preserved, frozen, dried and cooked fruits and vegetables; jellies, jams, compotes",
+         "providing temporary use of non-downloadable software for managing business records",
+         "bags, namely, handbags, backpacks, tote bags, duffel bags and travel bags",
+         "consulting services in the field of brand management and business marketing"]
+DOCUMENTS = ["Application", "Drawing", "Specimen", "Office Action", "Response to Office Action",
+             "Notice of Publication", "Registration Certificate", "Statement of Use", "Extension Request",
+             "Examiner's Amendment", "Post Registration Action", "Section 8 &amp; 15 Declaration"]
+
+
+def real_size(mark):
+    """The size in bytes the mark's page is padded to (to the next whole block): 22 to 50 KB, the same every day."""
+    return random.Random(int(mark.serial) * 7919 + 17).randint(22 * 1024, 50 * 1024)
+
+
+def real_page(mark, s, day, churn):
+    """The mark's status page padded to its real size, in the shape of the office's old pages: about a third
+    of the padding is the goods and services (mostly text), the rest the history and document tables (mostly
+    tags with attributes)."""
+    small = page(mark, s, day, churn)
+    rng = random.Random(int(mark.serial))
+    row = ("<TR>\r\n  <TD VALIGN=top ALIGN=right>%d.</TD>\r\n  <TD VALIGN=top NOWRAP>%s</TD>\r\n"
+           "  <TD VALIGN=top>%s</TD>\r\n</TR>\r\n")
+    history = "".join(row % (n + 1, date_of(d), h.replace("&", "&amp;"))
+                      for n, (d, h) in reversed(list(enumerate(s["history"]))))
+    table = ("<TABLE BORDER=1 CELLPADDING=3 CELLSPACING=0 WIDTH=\"100%%\">\r\n<TR BGCOLOR=\"#CCCCCC\">"
+             "<TH ALIGN=right>#</TH><TH ALIGN=left>Date</TH><TH ALIGN=left>%s</TH></TR>\r\n%s</TABLE>\r\n")
+    info = ("<!-- ============ additional information ============ -->\r\n"
+            "<CENTER><B>ADDITIONAL INFORMATION</B></CENTER>\r\n<P>\r\n"
+            "<B>Disclaimer:</B> NO CLAIM IS MADE TO THE EXCLUSIVE RIGHT TO USE \"%s\" APART FROM THE MARK AS "
+            "SHOWN<BR>\r\n<B>Prior Registration Number(s):</B><BR>\r\n&nbsp;&nbsp;&nbsp;%07d<BR>\r\n"
+            "&#160;&#160;&#160;%07d<BR>\r\n<P>\r\n<HR>\r\n") % (s["words"].split()[-1], rng.randint(1000000, 2999999),
+                                                                rng.randint(1000000, 2999999))
+    top = REAL_TOP.replace("{day}", date_of(day))
+    head_at = small.index("</HEAD>")
+    top_at = small.index("\r\n", small.index("<BODY")) + 2
+    goods_at = small.index("<CENTER><B>LAST APPLICANT")
+    table_at = small.index("<HR />\r\n<CENTER><B>CORRESPONDENCE")
+    room = real_size(mark) - (len(small) + len(REAL_HEAD) + len(top) + len(info) + len(table % ("", history)))
+    goods = []
+    goods_room = room // 3
+    while goods_room > 0:
+        lines = ["; ".join(rng.choice(GOODS) for _ in range(2)) + ";" for _ in range(rng.randint(6, 14))]
+        block = ("<!-- class %d -->\r\n<B>International Class:</B> %03d<BR>\r\n<B>Class Status:</B> ACTIVE<BR>\r\n"
+                 "<TABLE BORDER=0 CELLPADDING=2 WIDTH=\"100%%\"><TR><TD VALIGN=top CLASS=value>\r\n%s\r\n"
+                 "</TD></TR></TABLE>\r\n<B>Basis:</B>\t1(a)<BR>\r\n<B>First Use:</B> %s<BR>\r\n<P>\r\n") % (
+            len(goods) + 1, rng.randint(1, 45), "\r\n".join(lines), s["filing"])
+        goods.append(block)
+        goods_room -= len(block)
+        room -= len(block)
+    goods = ("<!-- ============ goods and services ============ -->\r\n"
+             "<CENTER><B>GOODS AND/OR SERVICES</B></CENTER>\r\n<P>\r\n" + "".join(goods) + "<HR>\r\n")
+    documents = []
+    while room > 0:
+        text = "<A HREF=\"/documents/%s/%d\">%s</A>" % (mark.serial, len(documents) + 1, rng.choice(DOCUMENTS))
+        documents.append(row % (len(documents) + 1, s["filing"], text))
+        room -= len(documents[-1])
+    documents = ("<P>\r\n<CENTER><B>DOCUMENTS</B></CENTER>\r\n"
+                 + table % ("Document", "".join(reversed(documents))) if documents else "")
+    return (small[:head_at] + REAL_HEAD + small[head_at:top_at] + top + small[top_at:goods_at] + goods + info
+            + small[goods_at:table_at] + table % ("History Text", history) + documents + small[table_at:])
+
+
+_office_status_page = Office.status_page
+
+
+def _status_page_of_shape(self, number):
+    if getattr(self, "shape", "small") != "real":
+        return _office_status_page(self, number)
+    m, digits = self.mark(number)
+    s = m.state(self.day) if m else None
+    if s is None:
+        return NO_RECORD, digits
+    return real_page(m, s, self.day, self.churn), m.serial
+
+
+Office.status_page = _status_page_of_shape
+
+
+def write_xml_pages(args):
+    """The day's XML records as files: DIR/ts/cd/casestatus/snSERIAL/info.xml, and rnREGNUM for registered marks."""
+    office = Office(args.seed, args.size, args.day, args.churn == "all", args.rules_version)
+    located = date_of(args.day) if office.churn else None
+    for i in range(args.size):
+        m = office.mark("%08d" % (75000001 + i))[0]
+        s = m.state(args.day)
+        if s is None:
+            continue
+        body = xml_record(m, s, i, located).encode("utf-8")
+        names = ["sn" + m.serial] + (["rn" + m.regnum] if s["registered"] else [])
+        for name in names:
+            folder = os.path.join(args.out, "ts", "cd", "casestatus", name)
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "info.xml.tmp"), "wb") as f:
+                f.write(body)
+            os.replace(os.path.join(folder, "info.xml.tmp"), os.path.join(folder, "info.xml"))
+
+
+def xml_rules_text(base, version):
+    """The office-xml rules with every address pointing at `base` (plain HTTP, as a static server serves it)."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "src", "resources", "officexml.txt"), "rb") as f:
+        text = f.read().decode("latin-1")
+    first, rest = text.split("\r\n", 1)
+    text = "version: " + version + "\r\n" + rest
+    return text.replace("https://tsdrapi.uspto.gov", base).replace("http://www.tarnwick.example", base)
+
+
 def main():
     ap = argparse.ArgumentParser(description="A local trademark office.")
     sub = ap.add_subparsers(dest="command", required=True)
@@ -578,9 +738,11 @@ def main():
     s.add_argument("--api-key", default="")
     s.add_argument("--per-minute", type=int, default=60)
     s.add_argument("--sign-key", default="")
+    s.add_argument("--shape", choices=["small", "real"], default="small")
     r = sub.add_parser("rules")
     r.add_argument("--base", required=True)
     r.add_argument("--version", default="4.2.06.500")
+    r.add_argument("--format", choices=["html", "xml"], default="html")
     g = sub.add_parser("pages")
     g.add_argument("--out", required=True)
     g.add_argument("--base", required=True)
@@ -589,6 +751,8 @@ def main():
     g.add_argument("--day", type=int, default=1)
     g.add_argument("--churn", choices=["normal", "all"], default="normal")
     g.add_argument("--rules-version", default="4.2.07.000")
+    g.add_argument("--shape", choices=["small", "real"], default="small")
+    g.add_argument("--format", choices=["html", "xml"], default="html")
     m = sub.add_parser("marks")
     m.add_argument("--seed", type=int, default=1)
     m.add_argument("--size", type=int, default=20)
@@ -600,9 +764,10 @@ def main():
     if args.command == "serve":
         asyncio.run(serve(args))
     elif args.command == "pages":
-        write_pages(args)
+        write_xml_pages(args) if args.format == "xml" else write_pages(args)
     elif args.command == "rules":
-        sys.stdout.buffer.write(rules_text(args.base, args.version).encode("latin-1"))
+        text = xml_rules_text if args.format == "xml" else rules_text
+        sys.stdout.buffer.write(text(args.base, args.version).encode("latin-1"))
     else:
         office = Office(args.seed, args.size, args.day, False, "")
         for i in range(args.size):

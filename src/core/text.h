@@ -8,9 +8,13 @@ namespace tarnwick::core {
 // Replaces every occurrence of `from` by `to`, left to right, never searching
 // inside inserted text. An empty `from` leaves the text unchanged.
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);
-// The first occurrence of `needle` at or after `from`; linear in the text's length whatever the needle (glibc's
-// memmem), where std::string::find can cost length times needle.
+// The first occurrence of `needle` at or after `from`; linear in the text's length whatever the needle, where
+// std::string::find can cost length times needle.
 size_t findBytes(std::string_view text, std::string_view needle, size_t from = 0);
+
+// The same with ASCII letters compared without regard to case: the first occurrence of the upper-cased needle
+// in the upper-cased text, found without copying either. Linear in the text's length whatever the needle.
+size_t findBytesNoCase(std::string_view text, std::string_view needle, size_t from = 0);
 
 // ASCII upper-casing; other bytes unchanged.
 std::string toUpperAscii(std::string_view text);

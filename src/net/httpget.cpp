@@ -284,8 +284,8 @@ std::string HttpGet(HttpRequest& request)
         connection.send(buildHttpRequest(*target, request.userAgent, request.headers),
                         buildHttpRequest(*target, request.userAgent, request.headers, true));
     HttpResponseEnd end;
-    std::string response =
-        connection.receiveAll(request.sizesOnly, k_maxResponseBytes, [&end](std::string_view received) {
+    std::string_view response =
+        connection.receive(request.sizesOnly, k_maxResponseBytes, [&end](std::string_view received) {
             const auto total = end.totalLength(received);
             return total && received.size() >= *total;
         });
@@ -300,10 +300,9 @@ std::string HttpGet(HttpRequest& request)
     if (const auto total = end.totalLength(response)) {
         if (response.size() < *total)
             connection.raise(std::string(msg::k_httpFailed) + " (incomplete response)");
-        response.resize(*total);
+        response = response.substr(0, *total);
     }
-    response.erase(0, check.bodyStart);
-    return response;
+    return std::string(response.substr(check.bodyStart));
 }
 
 std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<HttpRequest> requests,

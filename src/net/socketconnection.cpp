@@ -277,21 +277,37 @@ std::size_t SocketConnection::receivePart(char* buffer, std::size_t size, bool c
 std::string SocketConnection::receiveAll(bool sizesOnly, std::size_t limit,
                                          const std::function<bool(std::string_view)>& complete)
 {
+    return std::string(receive(sizesOnly, limit, complete));
+}
+
+std::string_view SocketConnection::receive(bool sizesOnly, std::size_t limit,
+                                           const std::function<bool(std::string_view)>& complete)
+{
     log(FlowLog::k_status, "Receiving ...");
-    std::string result;
-    char buffer[k_chunk];
+    const bool logging = m_flowLog != nullptr && m_flowLog->enabled();
+    // the parts are read straight into one buffer, which grows by doubling
+    std::size_t size = 0;
     for (;;) {
-        const std::size_t n = receivePart(buffer, sizeof buffer, false);
+        if (m_receivedCapacity - size < k_chunk) {
+            const std::size_t capacity = std::max(2 * m_receivedCapacity, 4 * k_chunk);
+            auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+            if (size > 0)
+                std::memcpy(grown.get(), m_received.get(), size);
+            m_received = std::move(grown);
+            m_receivedCapacity = capacity;
+        }
+        const std::size_t n = receivePart(m_received.get() + size, k_chunk, false);
         if (n == 0)
             break;
-        const std::string_view part(buffer, n);
-        result.append(part);
-        log(FlowLog::k_incoming, "Received part '" + (sizesOnly ? std::to_string(n) : FlowLog::shown(part)) + "'");
-        if (result.size() > limit || (complete && complete(result)))
+        const std::string_view part(m_received.get() + size, n);
+        size += n;
+        if (logging)
+            log(FlowLog::k_incoming, "Received part '" + (sizesOnly ? std::to_string(n) : FlowLog::shown(part)) + "'");
+        if (size > limit || (complete && complete(std::string_view(m_received.get(), size))))
             break;
     }
-    log(FlowLog::k_status, "Received " + std::to_string(result.size()) + " bytes");
-    return result;
+    log(FlowLog::k_status, "Received " + std::to_string(size) + " bytes");
+    return size == 0 ? std::string_view() : std::string_view(m_received.get(), size);
 }
 
 bool SocketConnection::expectReply(int code)

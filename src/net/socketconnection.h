@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -75,6 +76,9 @@ public:
     // arrived (the caller decides what that means).
     std::string receiveAll(bool sizesOnly, std::size_t limit = std::numeric_limits<std::size_t>::max(),
                            const std::function<bool(std::string_view)>& complete = {});
+    // The same, the bytes held by the connection: valid until the next receive or the connection's end.
+    std::string_view receive(bool sizesOnly, std::size_t limit = std::numeric_limits<std::size_t>::max(),
+                             const std::function<bool(std::string_view)>& complete = {});
     // Reads the server's next complete reply and tells whether it carries `code`.
     bool expectReply(int code);
     // The last reply expectReply read, whole.
@@ -117,6 +121,9 @@ private:
     ssl_ctx_st* m_tlsContext = nullptr;
     ssl_st* m_tls = nullptr;
     std::string m_lastReply;
+    // what receive() read: its bytes are never cleared before the socket fills them
+    std::unique_ptr<char[]> m_received;
+    std::size_t m_receivedCapacity = 0;
     Wait m_tlsWait = Wait::Read; // what the last TLS call that could not go on must wait for
 };
 

@@ -1,11 +1,11 @@
 #include "rules/pagetext.h"
 
+#include "core/bytescan.h"
 #include "core/text.h"
+#include "rules/tagsweep.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <string.h> // memrchr
 
 namespace tarnwick::rules {
 
@@ -17,16 +17,6 @@ namespace tarnwick::rules {
 namespace {
 
 constexpr size_t k_npos = std::string_view::npos;
-
-bool isLineSpace(char c)
-{
-    return c == ' ' || c == '\r' || c == '\n';
-}
-
-char lowerAscii(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // The first `c` in text[from, to), or k_npos.
 size_t findIn(std::string_view text, char c, size_t from, size_t to)
@@ -60,15 +50,6 @@ size_t findText(std::string_view text, std::string_view what, size_t from, size_
             return start;
     }
     return k_npos;
-}
-
-// Whether any byte of the eight in `word` is `c`.
-bool hasByte(std::uint64_t word, unsigned char c)
-{
-    constexpr std::uint64_t k_ones = 0x0101010101010101u;
-    constexpr std::uint64_t k_highs = 0x8080808080808080u;
-    const std::uint64_t x = word ^ (k_ones * c);
-    return ((x - k_ones) & ~x & k_highs) != 0;
 }
 
 // Calls `line(from, to)` for each line of `text` without the blanks at its start;
@@ -124,12 +105,6 @@ public:
         m_write += n;
     }
     void put(char c) { m_data[m_write++] = c; }
-    // Takes back the blanks, CRs and LFs at the end of the output.
-    void dropTrailingLineSpace()
-    {
-        while (m_write > 0 && isLineSpace(m_data[m_write - 1]))
-            --m_write;
-    }
     void finish() { m_text.resize(m_write); }
 
 private:
@@ -139,27 +114,40 @@ private:
     size_t m_write = 0;
 };
 
-// A page without any CR LF gets CR LF for each LF; a page with one keeps its lone LFs.
-// The result has room for the line breaks that the last step inserts, which
-// are almost always fewer than the bytes the steps before take out.
-std::string unifyLineEnds(std::string_view in)
+// Line ends and comments in one copy into `out`: a page without any CR LF gets
+// CR LF for each LF (a page with one keeps its lone LFs), and "<!--" through
+// the first "-->" at or after it goes. Neither "<!--" nor "-->" holds a line
+// end, so the comments are the same whether looked for before or after the
+// line ends change.
+void copyWithoutComments(std::string_view in, std::string& out)
 {
-    const bool keep = findText(in, "\r\n", 0) != k_npos;
-    const size_t size = in.size() + (keep ? 0 : static_cast<size_t>(std::count(in.begin(), in.end(), '\n')));
-    std::string out;
-    out.reserve(size + size / 8 + 64);
-    if (keep) {
-        out.assign(in);
-        return out;
-    }
+    const bool keepLineEnds = findText(in, "\r\n", 0) != k_npos;
+    const size_t n = in.size();
+    const size_t lineFeeds = keepLineEnds ? 0 : core::countByte(in.data(), n, '\n');
+    out.resize(n + lineFeeds);
+    char* data = out.data();
+    size_t write = 0;
+    auto copy = [&](size_t from, size_t to) {
+        if (from == to)
+            return;
+        if (keepLineEnds || lineFeeds == 0) {
+            std::memcpy(data + write, in.data() + from, to - from);
+            write += to - from;
+            return;
+        }
+        write += core::copyLfAsCrLf(data + write, in.data() + from, to - from);
+    };
     size_t pos = 0;
-    for (size_t lf = in.find('\n'); lf != k_npos; lf = in.find('\n', pos)) {
-        out.append(in, pos, lf - pos);
-        out += "\r\n";
-        pos = lf + 1;
+    for (;;) {
+        const size_t open = findText(in, "<!--", pos, 1);
+        const size_t close = open == k_npos ? k_npos : findText(in, "-->", open);
+        if (close == k_npos)
+            break;
+        copy(pos, open);
+        pos = close + 3;
     }
-    out.append(in, pos, k_npos);
-    return out;
+    copy(pos, n);
+    out.resize(write);
 }
 
 // "<!--" through the first "-->" at or after it goes ("<!-->" is a whole comment);
@@ -188,21 +176,11 @@ void unifyBlanks(std::string& text)
     const std::string_view in = t.input();
     const size_t n = in.size();
     size_t from = 0;
-    for (size_t i = 0; i < n; ++i) {
-        // eight bytes at a time past text without TAB, 0xA0 or "&"
-        while (n - i >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, in.data() + i, sizeof word);
-            if (hasByte(word, '\t') || hasByte(word, 0xA0) || hasByte(word, '&'))
-                break;
-            i += 8;
-        }
-        if (i == n)
-            break;
-        const char c = in[i];
-        if (c == '\t' || c == '\xA0') {
+    for (size_t i = core::findFirstOf(in.data(), 0, n, '\t', '\xA0', '&'); i < n;
+         i = core::findFirstOf(in.data(), i + 1, n, '\t', '\xA0', '&')) {
+        if (in[i] != '&') {
             t.data()[i] = ' ';
-        } else if (c == '&' && (startsWithAt(in, i, "&nbsp;") || startsWithAt(in, i, "&#160;"))) {
+        } else if (startsWithAt(in, i, "&nbsp;") || startsWithAt(in, i, "&#160;")) {
             t.keep(from, i - from);
             t.put(' ');
             from = i + 6;
@@ -210,50 +188,6 @@ void unifyBlanks(std::string& text)
         }
     }
     t.keep(from, n - from);
-    t.finish();
-}
-
-// Tags lose their attributes, go lower case and lose the blank space around them.
-// The output always holds the text before the read position exactly as the tag
-// step has left it, so the blank space before a "<" is taken from the end of the
-// output, even when it was copied there after the previous tag.
-void canonicaliseTags(std::string& text)
-{
-    InPlace t(text);
-    const std::string_view in = t.input();
-    const size_t n = in.size();
-    size_t pos = 0;
-    for (;;) {
-        const size_t lt = findIn(in, '<', pos, n);
-        if (lt == k_npos)
-            break;
-        t.keep(pos, lt - pos);
-        t.dropTrailingLineSpace();
-        pos = lt;
-
-        const size_t gt = findIn(in, '>', lt + 1, n);
-        if (gt == k_npos)
-            break;
-        // attributes run from the first blank to the ">"; a closing "/" survives
-        const size_t blank = findIn(in, ' ', lt + 1, gt);
-        const size_t nameEnd = blank == k_npos ? gt : blank;
-        const bool closingSlash = blank != k_npos && in[gt - 1] == '/';
-        t.put('<');
-        for (size_t i = lt + 1; i < nameEnd; ++i)
-            t.put(lowerAscii(in[i]));
-        if (closingSlash)
-            t.put('/');
-        t.put('>');
-
-        size_t next = gt + 1;
-        while (next < n && in[next] == ' ')
-            ++next;
-        // blanks that end the text stay, and so ends the step
-        pos = next == n ? gt + 1 : next;
-        if (next == n)
-            break;
-    }
-    t.keep(pos, n - pos);
     t.finish();
 }
 
@@ -288,28 +222,13 @@ void removeTags(std::string& text)
 // whether the line break goes before it; 0 when none starts there.
 size_t lineBreakTagAt(std::string_view text, size_t at, bool& before)
 {
-    before = true;
-    if (at + 1 >= text.size())
+    // the tags are three to seven bytes long and end at their first ">"
+    const size_t gt = text.substr(0, at + 7).find('>', at + 2);
+    if (gt == k_npos)
         return 0;
-    switch (text[at + 1]) {
-    case 'p':
-        return startsWithAt(text, at, "<p>") ? 3 : 0;
-    case 'f':
-        return startsWithAt(text, at, "<form>") ? 6 : 0;
-    case 'i':
-        return startsWithAt(text, at, "<input>") ? 7 : 0;
-    case 't':
-        if (startsWithAt(text, at, "<td>"))
-            return 4;
-        return startsWithAt(text, at, "<table>") ? 7 : 0;
-    case 'b':
-        before = false;
-        if (startsWithAt(text, at, "<br>"))
-            return 4;
-        return startsWithAt(text, at, "<br/>") ? 5 : 0;
-    default:
-        return 0;
-    }
+    const LineBreak kind = lineBreakOf(text.substr(at, gt + 1 - at));
+    before = kind == LineBreak::Before;
+    return kind == LineBreak::None ? 0 : gt + 1 - at;
 }
 
 // A line break goes before each "<p>", "<form>", "<input>", "<table>" and
@@ -326,39 +245,6 @@ template <typename AtFn> void forEachLineBreak(std::string_view text, AtFn at)
             continue;
         at(before ? lt : lt + len);
         lt += len - 1;
-    }
-}
-
-// The line breaks put in place, working from the end so that every byte moves once.
-void expandLineBreaks(std::string& text)
-{
-    size_t count = 0;
-    forEachLineBreak(text, [&count](size_t) { ++count; });
-    if (count == 0)
-        return;
-    size_t read = text.size();
-    text.resize(read + 2 * count);
-    char* data = text.data();
-    size_t write = text.size();
-    size_t scanEnd = read;
-    while (write != read) {
-        const void* hit = ::memrchr(data, '<', scanEnd);
-        if (hit == nullptr)
-            break;
-        const size_t lt = static_cast<size_t>(static_cast<const char*>(hit) - data);
-        scanEnd = lt;
-        bool before = true;
-        // only what lies before the moved part is still as it was
-        const size_t len = lineBreakTagAt(std::string_view(data, read), lt, before);
-        if (len == 0)
-            continue;
-        const size_t at = before ? lt : lt + len;
-        write -= read - at;
-        std::memmove(data + write, data + at, read - at);
-        write -= 2;
-        data[write] = '\r';
-        data[write + 1] = '\n';
-        read = at;
     }
 }
 
@@ -380,12 +266,13 @@ std::string insertLineBreaks(std::string_view text)
 
 PageText normalisePage(std::string_view page)
 {
-    std::string text = unifyLineEnds(page);
-    removeComments(text);
-    unifyBlanks(text);
-    canonicaliseTags(text);
-    trimLineStarts(text);
-    expandLineBreaks(text);
+    // the text between the steps: kept from page to page, unless a page was huge
+    thread_local std::string between;
+    copyWithoutComments(page, between);
+    unifyBlanks(between);
+    PageText text = sweepTags(between);
+    if (between.capacity() > (size_t{8} << 20))
+        std::string().swap(between);
     return text;
 }
 

@@ -229,11 +229,7 @@ size_t findInPage(std::string_view page, std::string_view literal, size_t from)
 
 size_t findInPageNoCase(std::string_view page, std::string_view literal, size_t from)
 {
-    if (from > page.size() || page.size() - from < literal.size())
-        return std::string_view::npos;
-    // upper-cased copies, so that the search stays linear
-    size_t hit = core::findBytes(core::toUpperAscii(page.substr(from)), core::toUpperAscii(literal));
-    return hit == std::string_view::npos ? hit : hit + from;
+    return core::findBytesNoCase(page, literal, from);
 }
 
 namespace {
@@ -278,8 +274,8 @@ bool containsAlternative(std::string_view page, std::string_view texts)
 {
     for (;;) {
         size_t bar = texts.find(k_alternativeSeparator);
-        std::string_view text = texts.substr(0, bar);
-        if (findInPage(page, text) != std::string_view::npos || findInPageNoCase(page, text) != std::string_view::npos)
+        // what is found as written is found with page and text upper-cased too
+        if (findInPageNoCase(page, texts.substr(0, bar)) != std::string_view::npos)
             return true;
         if (bar == std::string_view::npos)
             return false;

@@ -119,6 +119,7 @@ std::string RulesFile::filePath(std::string_view logDir)
 
 void RulesFile::setText(std::string text)
 {
+    m_rawValues.clear();
     m_text = std::move(text);
     m_version = versionOf(m_text);
 }
@@ -267,6 +268,19 @@ std::string_view RulesFile::sectionBody(std::string_view section) const
 }
 
 std::string_view RulesFile::rawValue(std::string_view section, std::string_view key) const
+{
+    // the same few keys are read for every page
+    m_rawKey.assign(std::to_string(section.size())).append(":").append(section).append(key);
+    if (auto known = m_rawValues.find(m_rawKey); known != m_rawValues.end())
+        return known->second;
+    std::string_view value = findRawValue(section, key);
+    if (m_rawValues.size() >= 256)
+        m_rawValues.clear();
+    m_rawValues.emplace(m_rawKey, value);
+    return value;
+}
+
+std::string_view RulesFile::findRawValue(std::string_view section, std::string_view key) const
 {
     std::string_view body = sectionBody(section);
 

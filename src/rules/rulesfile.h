@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace tarnwick::rules {
 
@@ -40,7 +41,8 @@ public:
     void save(const std::string& logDir) const;
 
     // The value of `key` in `section` with escapes and variables applied; empty
-    // when the section or the key is missing.
+    // when the section or the key is missing. Lookups are for the thread that
+    // owns the rules: the raw values found are kept until the text changes.
     std::string lookup(std::string_view section, std::string_view key) const;
     // The same value exactly as written in the text, before escapes and variables.
     std::string_view rawValue(std::string_view section, std::string_view key) const;
@@ -82,9 +84,13 @@ public:
 
 private:
     void setText(std::string text);
+    std::string_view findRawValue(std::string_view section, std::string_view key) const;
 
     TemplateVars& m_vars;
     std::string m_text;
+    // the section's length, ":", the section and the key, to the raw value in m_text
+    mutable std::unordered_map<std::string, std::string_view> m_rawValues;
+    mutable std::string m_rawKey;
     std::string m_version;
     bool m_loadedFromFile = false;
     bool m_mustSave = false;

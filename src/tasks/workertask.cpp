@@ -25,9 +25,68 @@ void ConnectionSlot::cancel()
 
 namespace {
 
+// Worker threads wait for the next job instead of ending with their own: a waiting thread that is handed a
+// job runs at once, where a new thread on a busy machine queues behind every other program, and starting and
+// ending a thread costs as much as the work on a small page. The thread that waited least is handed the job,
+// so that the others run out their wait and end.
+class ReusedThreads {
+public:
+    static ReusedThreads& instance()
+    {
+        // never destroyed: waiting threads may still use it while the process ends
+        static ReusedThreads* const threads = new ReusedThreads;
+        return *threads;
+    }
+
+    // Runs `body` on a waiting thread, or on a new one when none waits; throws when no thread can start.
+    void launch(std::function<void()> body)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_waiting.empty()) {
+                Waiter* waiter = m_waiting.back();
+                m_waiting.pop_back();
+                waiter->job = std::move(body);
+                waiter->handedOver.notify_one();
+                return;
+            }
+        }
+        std::thread([this, first = std::move(body)]() mutable { serve(std::move(first)); }).detach();
+    }
+
+private:
+    static constexpr std::chrono::seconds k_waitLimit{10};
+
+    struct Waiter {
+        std::condition_variable handedOver;
+        std::function<void()> job;
+    };
+
+    void serve(std::function<void()> body)
+    {
+        Waiter self;
+        for (;;) {
+            body();
+            body = nullptr;
+            std::unique_lock lock(m_mutex);
+            m_waiting.push_back(&self);
+            if (!self.handedOver.wait_for(lock, k_waitLimit, [&self] { return self.job != nullptr; })) {
+                m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), &self));
+                return;
+            }
+            body = std::move(self.job);
+            self.job = nullptr;
+        }
+    }
+
+    std::mutex m_mutex;
+    // the threads waiting for a job, the one that began to wait last at the end
+    std::vector<Waiter*> m_waiting;
+};
+
 void startDetachedThread(std::function<void()> body)
 {
-    std::thread(std::move(body)).detach();
+    ReusedThreads::instance().launch(std::move(body));
 }
 
 std::uint64_t now()

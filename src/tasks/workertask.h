@@ -90,7 +90,8 @@ public:
     void cancelAll() override;
 
     // Replaces the way threads are started (tests make it fail); the launcher
-    // runs `body` on a new detached thread or throws.
+    // runs `body` on a thread of its own or throws. By default a thread that
+    // has finished a job waits a while for the next one before it ends.
     void setLauncher(Launcher launcher) { m_launcher = std::move(launcher); }
 
 protected:
@@ -112,8 +113,8 @@ private:
     Launcher m_launcher;
 };
 
-// A batch of jobs on worker threads: one thread per request, each running the
-// job function on its own copy of the request. `Request` has a cancel byte
+// A batch of jobs on worker threads: one thread per request at a time, each
+// running the job function on its own copy of the request. `Request` has a cancel byte
 // (std::atomic<char> cancel) and a ConnectionSlot (slot).
 template <class Request, class Result> class WorkerTask final : public WorkerTaskBase {
 public:

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -254,4 +255,20 @@ TEST(WorkerTask, JobThatRefusesToQuit)
     while (!finished->load())
         std::this_thread::sleep_for(5ms);
     std::this_thread::sleep_for(50ms);
+}
+
+TEST(WorkerTask, ThreadsWaitForTheNextJob)
+{
+    TestHost host;
+    const int timeout = 60000;
+    // the jobs a thread has run so far; threads that ended with their job would always count one
+    static thread_local int jobsOnThread = 0;
+    int most = 0;
+    for (int i = 0; i < 12; ++i) {
+        FakeTask task(host, [](FakeRequest&) { return ++jobsOnThread; });
+        most = std::max(most, task.run({FakeRequest{}}, timeout).front());
+        // time for the thread to start waiting again
+        std::this_thread::sleep_for(30ms);
+    }
+    EXPECT_GT(most, 1);
 }
