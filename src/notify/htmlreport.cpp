@@ -138,32 +138,32 @@ std::string HtmlReportRenderer::historyHtml() const
 {
     if (m_sections.empty())
         return {};
-    std::string out = "<section id=\"history\">\r\n<h2>Recorded changes</h2>\r\n";
+    // one table, a row group per entry that the entry's row links to
+    std::string out = "<section id=\"history\">\r\n<h2>Recorded changes</h2>\r\n<table class=\"changes\">\r\n"
+                      "<thead><tr><th scope=\"col\">Found</th><th scope=\"col\">Field</th><th scope=\"col\">Was</th>"
+                      "<th scope=\"col\">Now</th></tr></thead>\r\n";
     for (const Section& s : m_sections) {
-        out += "<section class=\"history\" id=\"" + s.id + "\">\r\n<h3>" + s.title + "</h3>\r\n";
-        out += "<table class=\"changes\">\r\n<thead><tr><th scope=\"col\">Found</th><th scope=\"col\">Field</th>"
-               "<th scope=\"col\">Was</th><th scope=\"col\">Now</th></tr></thead>\r\n<tbody>\r\n";
+        out += "<tbody id=\"" + s.id + "\"><tr><th colspan=\"4\" scope=\"rowgroup\">" + s.title + "</th></tr>\r\n";
         const size_t shown = std::min(s.records.size(), k_changesShown);
         for (size_t k = 0; k < shown; ++k) {
             const ChangeRecord& r = m_history->records[s.records[s.records.size() - 1 - k]];
-            out += "<tr><td class=\"nowrap\">" + r.date + "</td><td>";
+            out += "<tr><td>" + r.date + "</td><td>";
             appendEscapedHtml(out, fieldCaption(r.field));
             out += "</td>";
             appendCell(out, r.oldValue);
             appendCell(out, r.newValue);
             out += "</tr>\r\n";
         }
-        out += "</tbody>\r\n</table>\r\n";
         if (s.records.size() > shown) {
             const size_t earlier = s.records.size() - shown;
-            out += "<p class=\"more\">" + std::to_string(earlier) +
+            out += "<tr class=\"more\"><td colspan=\"4\">" + std::to_string(earlier) +
                    (earlier == 1 ? " earlier change" : " earlier changes") + ": <code>tarnwick-cli history ";
             appendEscapedHtml(out, s.number);
-            out += "</code></p>\r\n";
+            out += "</code></td></tr>\r\n";
         }
-        out += "<p class=\"back\"><a href=\"#entries\">Back to the list</a></p>\r\n</section>\r\n";
+        out += "</tbody>\r\n";
     }
-    out += "</section>\r\n";
+    out += "</table>\r\n<p class=\"back\"><a href=\"#entries\">Back to the list</a></p>\r\n</section>\r\n";
     return out;
 }
 

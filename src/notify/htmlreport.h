@@ -18,7 +18,7 @@ class TemplateStore;
 
 // The HTML report: the head template once, the row template per entry with that entry current, the tail
 // template once; every variable value HTML-escaped in UTF-8. A row links to its entry's recorded changes, which
-// the tail shows (the newest k_changesShown of each entry).
+// the tail shows in one table (the newest k_changesShown of each entry, and how many more there are).
 class HtmlReportRenderer final : public core::ReportRenderer {
 public:
     // `history` and `templates` may be none: no recorded changes, the built-in templates.
@@ -31,12 +31,12 @@ public:
     // The entry's next deadline.
     std::string xmlElements(const core::Entry& entry) override;
 
-    static constexpr size_t k_changesShown = 10;
+    static constexpr size_t k_changesShown = 3;
 
 private:
     struct Section {
         std::string id;
-        std::string title; // escaped
+        std::string title; // markup
         std::string number;
         std::vector<size_t> records;
     };

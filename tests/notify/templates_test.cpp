@@ -283,7 +283,7 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml5)
     EXPECT_EQ(text.find("<script>alert"), std::string::npos);
     EXPECT_NE(text.find("<a class=\"history\" href=\"#h-75_123_\">2 changes</a>"), std::string::npos);
     EXPECT_NE(text.find("<a class=\"history\" href=\"#h-75_123_-2\">2 changes</a>"), std::string::npos);
-    EXPECT_NE(text.find("<section class=\"history\" id=\"h-75_123_-2\">"), std::string::npos);
+    EXPECT_NE(text.find("<tbody id=\"h-75_123_-2\">"), std::string::npos);
     // newest first, an empty value shown as such
     const size_t owner =
         text.find("<td>Owner</td><td><span class=\"none\">(nothing)</span></td><td>O&#39;Brien &amp; Co");
