@@ -72,7 +72,7 @@ bool parseLine(std::string_view line, ChangeRecord& record)
     record.date = columns[0];
     record.number = unescaped(columns[1]);
     record.reference = unescaped(columns[2]);
-    record.field = columns[3];
+    record.field = unescaped(columns[3]);
     record.oldValue = unescaped(columns[4]);
     record.newValue = unescaped(columns[5]);
     return true;
