@@ -6,8 +6,9 @@
 namespace tarnwick::app {
 
 AppContext::AppContext(const std::string& settingsPath)
-    : settings(settingsPath), log(settings), rules(vars), names(settings)
+    : settings(settingsPath), log(settings), rules(vars), names(settings), templates(settings, vars)
 {
+    logTemplateProblems();
     rules.load(logDir());
     names.setRules(&rules);
     names.setLog(&log);
@@ -21,6 +22,11 @@ AppContext::AppContext(const std::string& settingsPath)
 AppContext::~AppContext()
 {
     core::setStatusUrlProvider({});
+}
+
+void AppContext::logTemplateProblems()
+{
+    templates.setReporter([this](const std::string& message) { log.write("Template '%s'\n", message.c_str()); });
 }
 
 std::string AppContext::loadEntries()

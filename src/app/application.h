@@ -4,6 +4,8 @@
 #include "base/settings.h"
 #include "core/entrystore.h"
 #include "notify/appnames.h"
+#include "notify/history.h"
+#include "notify/usertemplates.h"
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
 
@@ -28,6 +30,10 @@ public:
     // Loads the data file from the logging directory into `entries`; returns the
     // version message (empty when the file was read or does not exist).
     std::string loadEntries();
+    // The history of changes in the logging directory (read again only when it changed).
+    const notify::HistoryText& history() { return m_history.read(logDir()); }
+    // A user's template that cannot be used is written to the log (a window reports it too).
+    void logTemplateProblems();
 
     base::AppSettings settings;
     base::Log log;
@@ -35,6 +41,10 @@ public:
     rules::RulesFile rules;
     notify::ApplicationNames names;
     core::EntryStore entries;
+    notify::TemplateStore templates;
+
+private:
+    notify::History m_history;
 };
 
 } // namespace tarnwick::app

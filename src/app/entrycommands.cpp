@@ -7,6 +7,7 @@
 #include "core/fieldtable.h"
 #include "core/identifier.h"
 #include "docket/deadlines.h"
+#include "notify/history.h"
 #include "notify/templates.h"
 #include "update/changes.h"
 
@@ -162,8 +163,44 @@ void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positi
     }
 }
 
-std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions)
+namespace {
+
+// "Last changes:" and the entry's newest changes, each as the two lines of a notice's change list.
+void appendLastChanges(std::string& out, const core::Entry& e, const notify::HistoryText& history,
+                       const notify::HistoryIndex& index)
 {
+    const std::vector<size_t> records = index.of(e);
+    out += "\r\nLast changes:";
+    if (records.empty()) {
+        out += "\tnone recorded\r\n";
+        return;
+    }
+    out += "\r\n";
+    const size_t shown = std::min(records.size(), k_detailsChanges);
+    for (size_t k = 0; k < shown; ++k) {
+        const notify::ChangeRecord& r = history.records[records[records.size() - 1 - k]];
+        const std::string_view caption = notify::fieldCaption(r.field);
+        out.append(r.date).append("\t").append(caption).append(" (now): ").append(r.newValue).append("\r\n");
+        out.append("\t").append(caption).append(" (was): ").append(r.oldValue).append("\r\n");
+    }
+    if (records.size() > shown)
+        out += std::to_string(records.size() - shown) + " earlier: tarnwick-cli history " + notify::historyNumber(e) +
+               "\r\n";
+}
+
+} // namespace
+
+std::string detailsText(AppContext& app, const std::vector<int>& positions)
+{
+    return detailsText(app.entries, positions, &app.history());
+}
+
+std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions,
+                        const notify::HistoryText* history)
+{
+    std::optional<notify::HistoryIndex> index;
+    if (history)
+        index.emplace(*history);
     std::string out;
     bool first = true;
     for (int p : validPositions(store, positions)) {
@@ -184,6 +221,8 @@ std::string detailsText(const core::EntryStore& store, const std::vector<int>& p
         out += "\r\n\r\n";
         out += e.fieldListing();
         out += "Next Deadline:\t" + docket::deadlineDetails(docket::nextDeadline(e, e.Today)) + "\r\n";
+        if (index)
+            appendLastChanges(out, e, *history, *index);
     }
     return out;
 }

@@ -7,9 +7,13 @@
 namespace tarnwick::core {
 class EntryStore;
 }
+namespace tarnwick::notify {
+struct HistoryText;
+}
 
 namespace tarnwick::app {
 
+class AppContext;
 class MainState;
 
 // The entry commands of the main window: add, delete and the Change items,
@@ -55,8 +59,13 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions);
 void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions,
                   std::optional<int> frequency = std::nullopt);
 
-// The details text of the given entries, in list order (the details window); each ends with its next deadline.
-std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions);
+// The details text of the given entries, in list order (the details window); each ends with its next deadline
+// and, when a history is given, with its last changes (newest first, at most k_detailsChanges).
+std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions,
+                        const notify::HistoryText* history = nullptr);
+// The same with the history of the application's logging directory.
+std::string detailsText(AppContext& app, const std::vector<int>& positions);
+constexpr size_t k_detailsChanges = 5;
 
 // Positions of the entries whose typed number (any form the entry dialog
 // takes) names them; none for a number that is refused or not in the list.

@@ -5,6 +5,7 @@
 #include "core/datafile.h"
 #include "core/reports.h"
 #include "net/flowlog.h"
+#include "notify/htmlreport.h"
 #include "notify/templates.h"
 #include "platform/clock.h"
 
@@ -18,16 +19,20 @@ namespace tarnwick::app {
 MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog)
     : m_app(app), m_view(view), m_flowLog(flowLog),
       m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState,
-               [this](bool on) { m_sending = on; }})
+               [this](bool on) { m_sending = on; }, &app.templates})
 {
     m_app.entries.setHost(this);
     m_app.names.setFlowLog(&m_flowLog);
+    // the file is named and the built-in template used: the user hears of it once
+    m_app.templates.setReporter(
+        [this](const std::string& message) { base::errorReport(m_app.log, *this, message, "Template Not Used"); });
 }
 
 MainState::~MainState()
 {
     m_app.entries.setHost(nullptr);
     m_app.names.setFlowLog(nullptr);
+    m_app.logTemplateProblems();
 }
 
 int MainState::timeoutFromSetting(const std::string& text)
@@ -82,9 +87,11 @@ update::RunSummary MainState::run(bool selectedOnly)
         summary = run.Run(selectedOnly, m_selection);
     } catch (...) {
         m_groupNotices = false;
+        m_queue.endDigest();
         throw;
     }
     m_groupNotices = false;
+    m_queue.endDigest();
     if (summary.started) {
         // a crash after a long run must not lose its results
         saveEntries();
@@ -203,7 +210,7 @@ std::string MainState::writeReports()
         return {};
     std::error_code ec;
     std::filesystem::create_directories(reportDir, ec);
-    notify::HtmlReportRenderer renderer(m_app.vars);
+    notify::HtmlReportRenderer renderer(m_app.vars, &m_app.history(), &m_app.templates);
     errno = 0;
     const core::ReportsWritten written = core::WriteReports(m_app.entries, reportDir, renderer);
     if (written.html && written.xml)
@@ -293,8 +300,12 @@ void MainState::reportError(const std::string& title, const std::string& text)
 std::string MainState::postNotification(const core::Entry& entry, int templateId, const std::string& kind,
                                         const core::Entry* previous)
 {
-    return m_groupNotices ? m_queue.stageEmail(entry, templateId, kind, previous)
-                          : m_queue.PostEmail(entry, templateId, kind, previous);
+    if (!m_groupNotices)
+        return m_queue.PostEmail(entry, templateId, kind, previous);
+    // the status changes of a run go out as one digest when the user wants it so
+    if (templateId == notify::templateid::StatusUpdate && previous && m_app.settings.digestNotices())
+        return m_queue.stageDigest(entry, *previous);
+    return m_queue.stageEmail(entry, templateId, kind, previous);
 }
 
 } // namespace tarnwick::app

@@ -82,7 +82,9 @@ const std::vector<std::string_view>& AppSettings::knownNames()
         // today's office: the API key (stored like the password), the CA file, mail security, the request pace
         "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval",
         // the user's consent to the reports that go to the distributor
-        "SendUsageReports"};
+        "SendUsageReports",
+        // a notice per changed entry, or one digest per update run
+        "NotifyMode"};
     return names;
 }
 
@@ -219,6 +221,11 @@ bool AppSettings::usageReportsAllowed() const
     return value("SendUsageReports") == "1";
 }
 
+bool AppSettings::digestNotices() const
+{
+    return core::equalNoCase(value("NotifyMode"), "digest");
+}
+
 std::string AppSettings::checkValue(std::string_view name, std::string_view value)
 {
     if (value.empty())
@@ -228,6 +235,9 @@ std::string AppSettings::checkValue(std::string_view name, std::string_view valu
         return "SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'";
     if (name == "SendUsageReports" && value != "0" && value != "1")
         return "SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) + "'";
+    if (name == "NotifyMode" && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
+        return "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +
+               std::string(value) + "'";
     return {};
 }
 

@@ -80,8 +80,12 @@ public:
     // SendUsageReports: "1" when the user agreed that the welcome, activity and upgrade reports go to the
     // distributor; off when empty.
     bool usageReportsAllowed() const;
+    // NotifyMode: "digest" sends the status changes of one update run as one message; "each" (also when empty,
+    // and for a value stored by hand that is neither) a message per changed entry.
+    bool digestNotices() const;
     // Why `value` may not be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
-    // SendUsageReports 0 or 1, either also empty); empty when it may. Every editor of settings asks this.
+    // SendUsageReports 0 or 1, NotifyMode each or digest, each also empty); empty when it may. Every editor of
+    // settings asks this.
     static std::string checkValue(std::string_view name, std::string_view value);
     // RequestInterval in milliseconds: 0 when empty, at most 120000.
     int requestIntervalMs() const;

@@ -192,7 +192,7 @@ int cmdDetails(const Invocation& inv)
         return 1;
     }
     // the window's text has CR LF line ends; a terminal wants line feeds
-    std::cout << core::replaceAll(app::detailsText(s->app.entries, positions), "\r\n", "\n") << "\n";
+    std::cout << core::replaceAll(app::detailsText(s->app, positions), "\r\n", "\n") << "\n";
     return 0;
 }
 

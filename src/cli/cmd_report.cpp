@@ -2,7 +2,7 @@
 
 #include "app/application.h"
 #include "core/reports.h"
-#include "notify/templates.h"
+#include "notify/htmlreport.h"
 #include "platform/files.h"
 
 #include <filesystem>
@@ -30,7 +30,12 @@ int cmdReport(const Invocation& inv)
     std::error_code ec;
     std::filesystem::create_directories(reportDir, ec);
 
-    notify::HtmlReportRenderer renderer(app.vars);
+    // a user's template that cannot be used is named here as well as in the log
+    app.templates.setReporter([&app](const std::string& message) {
+        app.log.write("Template '%s'\n", message.c_str());
+        std::cerr << "tarnwick-cli: " << message << '\n';
+    });
+    notify::HtmlReportRenderer renderer(app.vars, &app.history(), &app.templates);
     const core::ReportsWritten written = core::WriteReports(app.entries, reportDir, renderer);
     int status = 0;
     for (const auto& [ok, name] :

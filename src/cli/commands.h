@@ -35,5 +35,7 @@ int cmdUpgrade(const Invocation& inv);
 int cmdCalendar(const Invocation& inv);
 int cmdExport(const Invocation& inv);
 int cmdImport(const Invocation& inv);
+int cmdHistory(const Invocation& inv);
+int cmdTemplates(const Invocation& inv);
 
 } // namespace tarnwick::cli

@@ -100,6 +100,20 @@ std::string identifierText(const Entry& entry)
     return out;
 }
 
+namespace {
+constexpr std::string_view k_noRecordStart = "The trademark office has no record of ";
+}
+
+std::string noRecordMessage(const Entry& entry)
+{
+    return std::string(k_noRecordStart) + identifierText(entry) + ".";
+}
+
+bool hasNoRecordError(const Entry& entry)
+{
+    return entry.Error.starts_with(k_noRecordStart);
+}
+
 std::string statusText(const Entry& entry)
 {
     std::string out;

@@ -23,6 +23,10 @@ std::optional<std::string> setIdentifier(Entry& entry, std::string_view typed);
 
 // "registration N" / "application N" / "international reg N", then ", trademark T".
 std::string identifierText(const Entry& entry);
+// The Error of an entry whose number the office has no record of, and whether an entry's Error is that one.
+std::string noRecordMessage(const Entry& entry);
+bool hasNoRecordError(const Entry& entry);
+
 // StatusDate, " - ", StatusText.
 std::string statusText(const Entry& entry);
 

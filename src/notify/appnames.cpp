@@ -4,6 +4,7 @@
 #include "base/settings.h"
 #include "core/daynumber.h"
 #include "core/entrystore.h"
+#include "core/identifier.h"
 #include "core/text.h"
 #include "net/flowlog.h"
 #include "platform/files.h"
@@ -99,6 +100,23 @@ std::string joinedNotifyAddresses(const base::AppSettings& settings)
 
 ApplicationNames::ApplicationNames(const base::AppSettings& settings) : m_settings(settings) {}
 
+int ApplicationNames::entriesCounted(std::string_view name) const
+{
+    if (!m_store)
+        return 0;
+    int count = 0;
+    for (const core::Entry& e : m_store->entries()) {
+        const bool noRecord = core::hasNoRecordError(e);
+        if (core::equalNoCase(name, "CountRecentChange"))
+            count += (e.stateImage() & 1) != 0 ? 1 : 0;
+        else if (core::equalNoCase(name, "CountNoRecord"))
+            count += noRecord ? 1 : 0;
+        else
+            count += !noRecord && !e.Error.empty() ? 1 : 0;
+    }
+    return count;
+}
+
 std::string ApplicationNames::activityAddress() const
 {
     std::string address = m_rules ? std::string(m_rules->lookup("location", "activity")) : std::string();
@@ -138,6 +156,8 @@ std::optional<std::string> ApplicationNames::value(std::string_view name) const
         return v;
     if (is("CountEntry"))
         return std::to_string(m_store ? m_store->count() : 0);
+    if (is("CountRecentChange") || is("CountFailing") || is("CountNoRecord"))
+        return std::to_string(entriesCounted(name));
     if (is("InstalledLocal"))
         return installedTime(false);
     if (is("InstalledUTC"))

@@ -60,6 +60,10 @@ public:
     const base::AppSettings& settings() const { return m_settings; }
 
 private:
+    // CountRecentChange (changed within the last week), CountNoRecord (no record at the office) and
+    // CountFailing (any other error) over the entry list.
+    int entriesCounted(std::string_view name) const;
+
     const base::AppSettings& m_settings;
     const rules::RulesFile* m_rules = nullptr;
     const net::FlowLog* m_flowLog = nullptr;

@@ -9,6 +9,7 @@
 #include "net/sendmail.h"
 #include "notify/appnames.h"
 #include "notify/templates.h"
+#include "notify/usertemplates.h"
 #include "platform/files.h"
 #include "rules/templatevars.h"
 #include "tasks/errors.h"
@@ -136,7 +137,7 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
                                    const core::Entry* previous)
 {
     std::string error;
-    std::optional<std::string_view> text = loadTemplate(templateId);
+    const std::optional<std::string> text = templateText(templateId);
     if (!text) {
         error = "PostEmail: Can't find e-mail template file.";
     } else {
@@ -158,50 +159,151 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
     return error;
 }
 
+std::optional<std::string> EmailQueue::templateText(int id) const
+{
+    if (m_ctx.templates)
+        return m_ctx.templates->text(id);
+    std::optional<std::string_view> text = loadTemplate(id);
+    return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+std::string EmailQueue::stageDigest(const core::Entry& entry, const core::Entry& previous)
+{
+    const std::optional<std::string> text = templateText(templateid::DigestEntry);
+    if (!text) {
+        const std::string error = "PostEmail: Can't find e-mail template file.";
+        base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
+        return error;
+    }
+    const std::string number = std::to_string(m_digestBlocks.size() + 1);
+    std::string block;
+    {
+        rules::CurrentEntryScope scope(m_ctx.vars, &entry, &previous);
+        expandTemplate(
+            *text,
+            [&](std::string_view name) {
+                return core::equalNoCase(name, extraname::DigestNumber) ? number : m_ctx.vars.lookup(name);
+            },
+            block);
+    }
+    m_ctx.log.write("Digest item %s '%s'\n", number.c_str(), messageFileName(entry, "s").c_str());
+    m_digestBlocks.push_back(std::move(block));
+    return {};
+}
+
+void EmailQueue::endDigest()
+{
+    m_digestBlocks.clear();
+    m_digestCommitted = 0;
+    m_digestName.clear();
+}
+
+std::string EmailQueue::writeDigest(std::optional<size_t>& slot)
+{
+    const std::string dir = logDir();
+    if (!m_digestName.empty() && !platform::fileExists(platform::joinPath(dir, m_digestName))) {
+        // the digest written so far is gone (sent): the blocks since go in a digest of their own
+        m_digestBlocks.erase(m_digestBlocks.begin(), m_digestBlocks.begin() + static_cast<long>(m_digestCommitted));
+        m_digestCommitted = 0;
+        m_digestName.clear();
+    }
+    const std::optional<std::string> text = templateText(templateid::Digest);
+    if (!text)
+        return "PostEmail: Can't find e-mail template file.";
+    std::string changes;
+    for (std::string_view block : m_digestBlocks) {
+        while (block.ends_with("\r\n"))
+            block.remove_suffix(2);
+        if (!changes.empty())
+            changes += "\r\n\r\n";
+        changes += block;
+    }
+    const std::string count = std::to_string(m_digestBlocks.size());
+    std::string message;
+    {
+        rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
+        expandTemplate(
+            *text,
+            [&](std::string_view name) {
+                if (core::equalNoCase(name, extraname::DigestCount))
+                    return count;
+                if (core::equalNoCase(name, extraname::DigestChanges))
+                    return changes;
+                return m_ctx.vars.lookup(name);
+            },
+            message);
+    }
+    if (!m_digestName.empty()) {
+        // listed already: the file is replaced whole, so that it holds either the blocks before or all of them
+        m_ctx.log.write("Post E-Mail '%s' (%s changes)\n", m_digestName.c_str(), count.c_str());
+        if (!platform::writeFileAtomic(platform::joinPath(dir, m_digestName), message))
+            return "PostEmail: Can't create the pending e-mail file.";
+        return {};
+    }
+    const std::string name = freeMessageName("Tarnwick_digest.tmp");
+    m_ctx.log.write("Post E-Mail '%s' (%s changes)\n", name.c_str(), count.c_str());
+    slot = m_staged.size();
+    if (dir.empty() || !m_staged.add(platform::joinPath(dir, name), message))
+        return "PostEmail: Can't create the pending e-mail file.";
+    m_stagedNames.insert(name);
+    return {};
+}
+
 std::string EmailQueue::commitEmail()
+{
+    const bool digestDue = m_digestBlocks.size() > m_digestCommitted;
+    if (m_staged.empty() && !digestDue)
+        return {};
+    std::optional<size_t> digestSlot;
+    std::string error = digestDue ? writeDigest(digestSlot) : std::string();
+    if (error.empty())
+        error = commitStaged(digestSlot);
+    m_staged.discard();
+    m_stagedNames.clear();
+    if (error.empty()) {
+        m_digestCommitted = m_digestBlocks.size();
+    } else {
+        m_digestBlocks.resize(m_digestCommitted);
+        base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
+    }
+    return error;
+}
+
+std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot)
 {
     if (m_staged.empty())
         return {};
     const std::string listPath = pendingListPath();
     std::string list;
-    bool readable = true;
     if (platform::fileExists(listPath)) {
         std::optional<std::string> old = platform::readFile(listPath);
-        readable = old.has_value();
-        if (old)
-            list = std::move(*old);
+        if (!old)
+            return "PostEmail: Can't create the e-mail notification file.";
+        list = std::move(*old);
     }
-    std::string error;
-    std::vector<std::string> committed;
     // the messages are durable under their names before the list names them
-    if (!readable) {
-        error = "PostEmail: Can't create the e-mail notification file.";
-    } else if (!m_staged.commit(committed, [this](const std::string& taken) {
-                   return platform::joinPath(logDir(), freeMessageName(taken.substr(taken.rfind('/') + 1)));
-               })) {
-        error = "PostEmail: Can't create the pending e-mail file.";
-    } else {
-        if (!list.empty() && list.back() != '\n')
-            list += "\r\n";
-        for (const std::string& path : committed) {
-            list.append(path, path.rfind('/') + 1);
-            list += "\r\n";
-        }
-        if (platform::writeFileAtomic(listPath, list)) {
-            for (size_t i = 0; i < committed.size(); ++i)
-                m_ctx.settings.increment("CountEmailPost");
-        } else {
-            // a message that no list names is no half entry
-            for (const std::string& path : committed)
-                platform::removeFile(path);
-            error = "PostEmail: Can't create the e-mail notification file.";
-        }
+    std::vector<std::string> committed;
+    if (!m_staged.commit(committed, [this](const std::string& taken) {
+            return platform::joinPath(logDir(), freeMessageName(taken.substr(taken.rfind('/') + 1)));
+        }))
+        return "PostEmail: Can't create the pending e-mail file.";
+    if (!list.empty() && list.back() != '\n')
+        list += "\r\n";
+    for (const std::string& path : committed) {
+        list.append(path, path.rfind('/') + 1);
+        list += "\r\n";
     }
-    m_staged.discard();
-    m_stagedNames.clear();
-    if (!error.empty())
-        base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
-    return error;
+    if (!platform::writeFileAtomic(listPath, list)) {
+        // a message that no list names is no half entry
+        for (const std::string& path : committed)
+            platform::removeFile(path);
+        return "PostEmail: Can't create the e-mail notification file.";
+    }
+    for (size_t i = 0; i < committed.size(); ++i)
+        m_ctx.settings.increment("CountEmailPost");
+    if (digestSlot && *digestSlot < committed.size())
+        m_digestName = committed[*digestSlot].substr(committed[*digestSlot].rfind('/') + 1);
+    return {};
 }
 
 bool EmailQueue::pendingExists() const
@@ -470,7 +572,7 @@ std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResul
     std::string error;
     const std::string dir = logDir();
     const std::string path = platform::joinPath(dir, k_emailTestFileName);
-    std::optional<std::string_view> text = loadTemplate(templateId);
+    const std::optional<std::string> text = templateText(templateId);
     std::string message;
     if (text) {
         rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);

@@ -3,9 +3,11 @@
 #include "platform/files.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace tarnwick::base {
 class AppSettings;
@@ -28,6 +30,7 @@ class TaskHost;
 namespace tarnwick::notify {
 
 class ApplicationNames;
+class TemplateStore;
 
 // Recipients of a sending.
 enum class MailMode : int {
@@ -59,6 +62,8 @@ struct EmailContext {
     int* cancelReason = nullptr;
     // Called with true before and false after each SMTP job (the window's "sending" mark); may be empty.
     std::function<void(bool sending)> sendingMark;
+    // The templates in use, the user's among them; none: the built-in ones.
+    TemplateStore* templates = nullptr;
 };
 
 constexpr const char* k_pendingListName = "Tarnwick_pending.tmp";
@@ -90,8 +95,16 @@ public:
                            const core::Entry* previous);
     // Syncs the staged messages and lists them; on failure none is listed, every staged file is removed, and
     // the error text (already reported) is returned.
+    // The staged digest is written with them: the first time as a message of its own, later by replacing it.
     std::string commitEmail();
     size_t stagedCount() const { return m_staged.size(); }
+
+    // A status change for the digest of an update run: the entry's block (the digest-entry template with `entry`
+    // current and `previous` as the previous entry) goes out with the run's other changes in one message, which
+    // the next commitEmail writes with every block so far. Returns the error text (already reported).
+    std::string stageDigest(const core::Entry& entry, const core::Entry& previous);
+    // The run is over: the next status change starts a digest of its own.
+    void endDigest();
 
     // Whether a pending list can be read in the logging directory.
     bool pendingExists() const;
@@ -118,6 +131,13 @@ private:
     std::string runSmtpJob(const std::string& to, const std::string& cc, std::string message);
 
     int& cancelReason() { return m_ctx.cancelReason ? *m_ctx.cancelReason : m_ownCancelReason; }
+    // The text of template `id` in use (the user's or the built-in one).
+    std::optional<std::string> templateText(int id) const;
+    // Writes the digest with every block so far: staged as a new message (its place in the group in `slot`), or
+    // replacing the one listed already. The error text.
+    std::string writeDigest(std::optional<size_t>& slot);
+    // Commits the staged messages and lists them; the error text.
+    std::string commitStaged(std::optional<size_t> digestSlot);
 
     // A name for a message of `name`'s form that no file in the folder and no staged message has.
     std::string freeMessageName(const std::string& name) const;
@@ -125,6 +145,10 @@ private:
     EmailContext m_ctx;
     platform::FileGroup m_staged;
     std::unordered_set<std::string> m_stagedNames;
+    // the run's digest: its blocks, how many of them its file on disk holds, the file's name once written
+    std::vector<std::string> m_digestBlocks;
+    size_t m_digestCommitted = 0;
+    std::string m_digestName;
     int m_ownCancelReason = cancelreason::None;
     bool m_lastSendWentOut = false;
     int m_lastSent = 0;

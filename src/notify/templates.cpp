@@ -1,7 +1,7 @@
 #include "notify/templates.h"
 
 #include "core/text.h"
-#include "docket/deadlines.h"
+#include "platform/terminal.h"
 #include "resources/resources.h"
 #include "rules/templatevars.h"
 
@@ -54,7 +54,7 @@ void expandItem(std::string_view content, const VariableLookup& lookup, std::str
 
     const size_t nameEnd = eq != npos ? eq : (q != npos ? q : bar);
     std::string_view name = content.substr(0, nameEnd);
-    const bool escape = options.escapeValues && !core::equalNoCase(name, "CourtesyHtml");
+    const bool escape = options.escapeValues && !isMarkupName(name);
     const std::string cur = lookup(name);
     if (nameEnd == npos) {
         appendValue(out, cur, escape);
@@ -92,38 +92,57 @@ std::optional<std::string_view> loadTemplate(int id)
     return resources::templateText(id);
 }
 
-void appendEscapedHtml(std::string& out, std::string_view text)
+void appendEscapedHtml(std::string& out, std::string_view bytes)
 {
+    const std::string converted = platform::toCodeset(bytes, "UTF-8");
+    const std::string_view text = converted;
     size_t from = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t length = 1;
         std::string_view entity;
-        switch (text[i]) {
-        case '&':
-            entity = "&amp;";
-            break;
-        case '<':
-            entity = "&lt;";
-            break;
-        case '>':
-            entity = "&gt;";
-            break;
-        case '"':
-            entity = "&quot;";
-            break;
-        case '\'':
-            entity = "&#39;";
-            break;
-        default:
-            // a control byte from a page is no character of the report: a blank
-            if (!core::isXmlForbidden(text[i]))
+        if (c >= 0x80) {
+            // a valid sequence: the conversion made it so
+            length = c >= 0xF0 ? 4 : (c >= 0xE0 ? 3 : 2);
+            char32_t cp = c & (0x7F >> length);
+            for (size_t k = 1; k < length && i + k < text.size(); ++k)
+                cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            const bool c1 = cp <= 0x9F;
+            const bool nonCharacter = (cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE;
+            if (!c1 && !nonCharacter) {
+                i += length;
                 continue;
+            }
             entity = " ";
+        } else if (c == '&') {
+            entity = "&amp;";
+        } else if (c == '<') {
+            entity = "&lt;";
+        } else if (c == '>') {
+            entity = "&gt;";
+        } else if (c == '"') {
+            entity = "&quot;";
+        } else if (c == '\'') {
+            entity = "&#39;";
+        } else if (core::isXmlForbidden(static_cast<char>(c)) || c == 0x7F) {
+            // a control byte from a page is no character of the report: a blank
+            entity = " ";
+        } else {
+            ++i;
+            continue;
         }
         out.append(text, from, i - from);
         out.append(entity);
-        from = i + 1;
+        i += length;
+        from = i;
     }
     out.append(text, from);
+}
+
+bool isMarkupName(std::string_view name)
+{
+    constexpr std::string_view suffix = "Html";
+    return name.size() > suffix.size() && core::equalNoCase(name.substr(name.size() - suffix.size()), suffix);
 }
 
 std::string escapeHtml(std::string_view text)
@@ -182,35 +201,6 @@ std::string expandTemplateId(int id, const rules::TemplateVars& vars, ExpandOpti
 {
     std::optional<std::string_view> text = loadTemplate(id);
     return text ? expandTemplate(*text, vars, options) : std::string();
-}
-
-HtmlReportRenderer::HtmlReportRenderer(rules::TemplateVars& vars)
-    : m_vars(vars), m_head(loadTemplate(templateid::ReportHead)), m_row(loadTemplate(templateid::ReportRow)),
-      m_tail(loadTemplate(templateid::ReportTail))
-{
-}
-
-std::string HtmlReportRenderer::head()
-{
-    return m_head ? expandTemplate(*m_head, m_vars, {.escapeValues = true}) : std::string();
-}
-
-std::string HtmlReportRenderer::row(const core::Entry& entry)
-{
-    if (!m_row)
-        return {};
-    rules::CurrentEntryScope scope(m_vars, &entry, nullptr);
-    return expandTemplate(*m_row, m_vars, {.escapeValues = true});
-}
-
-std::string HtmlReportRenderer::tail()
-{
-    return m_tail ? expandTemplate(*m_tail, m_vars, {.escapeValues = true}) : std::string();
-}
-
-std::string HtmlReportRenderer::xmlElements(const core::Entry& entry)
-{
-    return docket::deadlineElement(entry);
 }
 
 } // namespace tarnwick::notify

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/reports.h"
-
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,20 +25,38 @@ constexpr int StatusUpdate = 9;
 constexpr int Welcome = 10;
 constexpr int Upgrade = 12;
 constexpr int Problem = 13;
+// one message for the status changes of an update run, and the block of each changed entry in it
+constexpr int Digest = 14;
+constexpr int DigestEntry = 15;
 } // namespace templateid
+
+// The names only some templates know, answered by the code that expands them.
+namespace extraname {
+constexpr std::string_view DigestCount = "DigestCount";     // the digest: how many entries changed
+constexpr std::string_view DigestChanges = "DigestChanges"; // the digest: the blocks of the changed entries
+constexpr std::string_view DigestNumber = "DigestNumber";   // a block of the digest: its number, from 1
+constexpr std::string_view RowClass = "RowClass";           // a report row: "recent", "failing", "norecord"
+constexpr std::string_view HistoryLink = "HistoryLinkHtml"; // a report row: the link to its recorded changes
+constexpr std::string_view History = "HistoryHtml";         // the report's tail: the recorded changes
+} // namespace extraname
 
 // The built-in text of template `id`; none when it is missing or empty (it then expands to nothing).
 std::optional<std::string_view> loadTemplate(int id);
 
-// "&", "<", ">", double quote and apostrophe as HTML character references.
+// `text` as HTML text in UTF-8: "&", "<", ">", double quote and apostrophe as character references, bytes that
+// are no UTF-8 read as Windows-1252, and control characters (C0 but TAB, LF and CR; DEL; C1) and
+// noncharacters, which no HTML page may hold, as blanks.
 std::string escapeHtml(std::string_view text);
 void appendEscapedHtml(std::string& out, std::string_view text);
+
+// A name whose value is markup, written unescaped into HTML ("CourtesyHtml"): one that ends in "Html".
+bool isMarkupName(std::string_view name);
 
 // Where the expander takes the values of its variables from.
 using VariableLookup = std::function<std::string(std::string_view name)>;
 
 struct ExpandOptions {
-    // HTML-escape every variable value (the report templates); CourtesyHtml is markup and stays as it is.
+    // HTML-escape every variable value (the report templates); a markup name's value stays as it is.
     bool escapeValues = false;
 };
 
@@ -54,24 +70,5 @@ std::string expandTemplate(std::string_view text, const rules::TemplateVars& var
 
 // Loads template `id` and expands it; the empty text when the template is missing.
 std::string expandTemplateId(int id, const rules::TemplateVars& vars, ExpandOptions options = {});
-
-// The HTML report: the head template once, the row template per entry with that entry current, the tail
-// template once; every variable value HTML-escaped.
-class HtmlReportRenderer final : public core::ReportRenderer {
-public:
-    explicit HtmlReportRenderer(rules::TemplateVars& vars);
-
-    std::string head() override;
-    std::string row(const core::Entry& entry) override;
-    std::string tail() override;
-    // The entry's next deadline.
-    std::string xmlElements(const core::Entry& entry) override;
-
-private:
-    rules::TemplateVars& m_vars;
-    std::optional<std::string_view> m_head;
-    std::optional<std::string_view> m_row;
-    std::optional<std::string_view> m_tail;
-};
 
 } // namespace tarnwick::notify

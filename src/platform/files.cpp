@@ -348,6 +348,47 @@ bool appendFile(const std::string& path, std::string_view bytes)
     return (::close(fd) == 0) && ok;
 }
 
+bool appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header)
+{
+    const bool existed = fileExists(path);
+    int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        ok = false;
+    }
+    std::string out;
+    if (ok && st.st_size == 0) {
+        out.append(header);
+    } else if (ok) {
+        // a record cut short by a crash stays a line of its own, never the start of the next record
+        char last = 0;
+        if (::pread(fd, &last, 1, st.st_size - 1) != 1)
+            ok = false;
+        else if (last != '\n')
+            out += "\r\n";
+    }
+    out.append(bytes);
+    if (ok && !writeAll(fd, out)) {
+        // a part of the records that a full disk cut short goes again
+        const int err = errno;
+        // when it cannot be cut, the next append ends the torn line first
+        [[maybe_unused]] const bool cut = ::ftruncate(fd, st.st_size) == 0;
+        errno = err;
+        ok = false;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (ok && !existed)
+        syncFolder(path);
+    errno = err;
+    return ok;
+}
+
 bool fileExists(const std::string& path)
 {
     struct stat st {};

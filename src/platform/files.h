@@ -74,6 +74,11 @@ private:
 // interleave. Not synced: what it writes is a diary, not data to keep.
 bool appendFile(const std::string& path, std::string_view bytes);
 
+// Appends whole records to a file that keeps them (creating it, its folder synced then): `header` first when the
+// file is empty, a line end first when its last line is torn, then `bytes` in one write, then an fsync. False
+// with errno telling why; records written before are never touched.
+bool appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header = {});
+
 bool fileExists(const std::string& path);
 bool removeFile(const std::string& path);
 // Size in bytes; none when the file cannot be examined.

@@ -26,6 +26,7 @@ public:
     };
 
     void setAppNames(const AppNames* names) { m_appNames = names; }
+    const AppNames* appNames() const { return m_appNames; }
     // Gives RulesVersion when no application names answer it.
     void setRules(const RulesFile* rules) { m_rules = rules; }
     const RulesFile* rules() const { return m_rules; }

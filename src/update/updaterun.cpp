@@ -16,10 +16,12 @@
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
 #include "tasks/errors.h"
+#include "update/changehistory.h"
 #include "update/changes.h"
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -59,11 +61,6 @@ core::FieldId fetchedBy(const core::Entry& e)
 }
 
 } // namespace
-
-std::string noRecordMessage(const core::Entry& entry)
-{
-    return "The trademark office has no record of " + core::identifierText(entry) + ".";
-}
 
 std::string otherMarkMessage(const std::string& number, const std::string& onPage)
 {
@@ -206,6 +203,10 @@ void UpdateRun::commitNotices(bool checkpoint)
     std::vector<Noticed> noticed = std::move(m_noticed);
     m_noticed.clear();
     if (error.empty()) {
+        std::vector<notify::ChangeRecord> records;
+        for (Noticed& n : noticed)
+            std::move(n.records.begin(), n.records.end(), std::back_inserter(records));
+        writeHistory(records);
         if (checkpoint && m_ctx.checkpoint) {
             // an entry the redo question cleared and the run has not reached yet is saved as it was
             std::vector<std::pair<int, core::DayNumber>> waiting;
@@ -235,6 +236,19 @@ void UpdateRun::commitNotices(bool checkpoint)
         }
         fail(n.position, error, n.number);
     }
+}
+
+void UpdateRun::writeHistory(const std::vector<notify::ChangeRecord>& records)
+{
+    const std::string error = appendHistory(m_ctx.settings.value("LogDir"), records);
+    if (error.empty())
+        return;
+    if (m_ctx.control.historyProblemTold) {
+        m_ctx.log.write("History not written '%s'\n", error.c_str());
+        return;
+    }
+    m_ctx.control.historyProblemTold = true;
+    base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "History Not Written");
 }
 
 void UpdateRun::fail(int position, const std::string& text, int number)
@@ -361,15 +375,20 @@ bool UpdateRun::UpdateEntry(int position)
         fail(position, applied.error);
         return true;
     }
-    if (applied.changed && m_ctx.commitNotices) {
-        if (m_noticed.empty())
-            m_groupStart = std::chrono::steady_clock::now();
-        m_noticed.push_back({position, m_processed + 1, std::move(previous)});
+    if (applied.changed) {
+        std::vector<notify::ChangeRecord> records = changeRecords(m_ctx.entries.at(position), previous);
+        if (m_ctx.commitNotices) {
+            if (m_noticed.empty())
+                m_groupStart = std::chrono::steady_clock::now();
+            m_noticed.push_back({position, m_processed + 1, std::move(previous), std::move(records)});
+        } else {
+            writeHistory(records);
+        }
     }
 
     m_ctx.settings.increment("CountUpdateSucceeded");
     core::Entry& updated = m_ctx.entries.at(position);
-    updated.Error = outcome.noRecord ? noRecordMessage(updated) : std::string();
+    updated.Error = outcome.noRecord ? core::noRecordMessage(updated) : std::string();
     m_ctx.storeHost.rowChanged(position);
     if (m_summary) {
         ++m_summary->updated;

@@ -2,6 +2,7 @@
 
 #include "core/entry.h"
 #include "notify/appnames.h"
+#include "notify/history.h"
 
 #include <chrono>
 #include <cstdint>
@@ -47,8 +48,6 @@ extern const char* const k_timedOutMessage;       // "HttpGet: Operation timed o
 extern const char* const k_warningRefusedMessage; // "Possible update problem, update canceled by user."
 extern const char* const k_internalProblemMessage;
 
-// The Error of an entry whose number the office has no record of.
-std::string noRecordMessage(const core::Entry& entry);
 // Why a page is not the one of the entry fetched by `number`; empty when it is.
 std::string otherMarkMessage(const std::string& number, const std::string& onPage);
 
@@ -63,6 +62,7 @@ struct RunControl {
     bool warnReverted = false;
     int failedCount = 0;
     std::vector<notify::Fetch> lastFetch; // addresses and normalised pages of the most recent fetch
+    bool historyProblemTold = false;      // the user heard once that the history file cannot be written
 
     // The time-out of the network operation under way.
     int operationTimeoutMs() const { return fixedTimeoutMs > 0 ? fixedTimeoutMs : timeoutMs; }
@@ -159,6 +159,7 @@ private:
         int position = 0;
         int number = 0;
         core::Entry previous;
+        std::vector<notify::ChangeRecord> records; // for the history, once the notice is committed
     };
 
     void fail(int position, const std::string& text, int number = 0);
@@ -167,6 +168,8 @@ private:
     // Commits the waiting notices; when that fails, their entries go back to their previous values and fail.
     // With `checkpoint` the entries are saved after a good commit.
     void commitNotices(bool checkpoint);
+    // Adds the records to the history; a file that cannot be written is told of once and stops nothing.
+    void writeHistory(const std::vector<notify::ChangeRecord>& records);
     // LastUpdate cleared by the redo question goes back for an entry that does not get a new one.
     void restoreLastUpdate(int position);
     // One worker task over `requests`; the error text, empty when `pages` holds every body.

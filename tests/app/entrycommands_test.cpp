@@ -1,8 +1,11 @@
 #include "app/application.h"
 #include "app/entrycommands.h"
+#include "app/historylisting.h"
 #include "app/mainstate.h"
 #include "core/entry.h"
+#include "core/identifier.h"
 #include "net/flowlog.h"
+#include "notify/history.h"
 #include "platform/files.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
@@ -121,6 +124,56 @@ TEST_F(EntryCommandsTest, DetailsText)
     const std::string two = app::detailsText(m_app.entries, {1, 0});
     EXPECT_TRUE(two.starts_with("Changed within the last week: No\r\n"));
     EXPECT_TRUE(two.ends_with("\r\n---\r\n\r\ntruncated...")) << two.substr(two.size() - 40);
+}
+
+TEST_F(EntryCommandsTest, DetailsAndHistoryShowTheRecordedChangesNewestFirst)
+{
+    for (const char* number : {"2824281", "76123456"}) {
+        core::Entry e(40000);
+        ASSERT_FALSE(core::setIdentifier(e, number));
+        m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+    }
+    std::string lines(notify::historyHeader());
+    for (int day = 1; day <= 7; ++day) {
+        const std::string date = "2026-12-0" + std::to_string(day);
+        lines +=
+            date + "\t2824281\tACME\tStatusText\tS" + std::to_string(day - 1) + "\tS" + std::to_string(day) + "\r\n";
+    }
+    lines += "2026-12-07\t2824281\tACME\tOwner\t\tNew Owner\r\n";
+    lines += "2026-12-08\t75-999999\t\tLocation\ta\tb\r\n";
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("Tarnwick_history.txt"), lines));
+
+    const std::string details = app::detailsText(m_app, {0, 1});
+    EXPECT_NE(details.find("\r\nLast changes:\r\n2026-12-07\tOwner (now): New Owner\r\n\tOwner (was): \r\n"
+                           "2026-12-07\tStatus (now): S7\r\n\tStatus (was): S6\r\n"),
+              std::string::npos)
+        << details;
+    EXPECT_NE(details.find("2026-12-04\tStatus (now): S4\r\n\tStatus (was): S3\r\n3 earlier: tarnwick-cli history "
+                           "2824281\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(details.ends_with("Last changes:\tnone recorded\r\n"));
+
+    struct Case {
+        const char* typed;
+        const char* expected; // the start of the listing
+    };
+    const Case cases[] = {
+        {"2824281", "2026-12-07  2824281  ACME\n  Status (now): S7\n  Status (was): S6\n  Owner (now): New Owner\n"
+                    "  Owner (was): \n2026-12-06  2824281  ACME\n"},
+        {"76123456", ""},
+        // an entry no longer in the list
+        {"75999999", "2026-12-08  75-999999\n  Location (now): b\n  Location (was): a\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        std::string refusal;
+        const std::string listing =
+            app::historyListing(m_app.history(), app::historyNumbers(m_app.entries, c.typed, refusal));
+        EXPECT_EQ(refusal, "");
+        EXPECT_TRUE(listing.starts_with(c.expected)) << listing;
+        EXPECT_EQ(listing.empty(), std::string(c.expected).empty());
+    }
+    EXPECT_TRUE(app::historyListing(m_app.history()).starts_with("2026-12-08  75-999999\n"));
 }
 
 TEST(MainState, TimeoutSettingIsReadWithAThirtySecondFloor)

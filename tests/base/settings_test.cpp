@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace tarnwick;
@@ -207,6 +208,12 @@ TEST_F(SettingsTest, TodaysOfficeSettings)
     for (const auto& [consent, allowed] : {std::pair{"", false}, {"0", false}, {"1", true}, {"yes", false}}) {
         s.setValue("SendUsageReports", consent);
         EXPECT_EQ(s.usageReportsAllowed(), allowed) << consent;
+    }
+    for (const auto& [mode, digest, settable] :
+         {std::tuple{"", false, true}, {"each", false, true}, {"Digest", true, true}, {"weekly", false, false}}) {
+        s.setValue("NotifyMode", mode);
+        EXPECT_EQ(s.digestNotices(), digest) << mode;
+        EXPECT_EQ(AppSettings::checkValue("NotifyMode", mode).empty(), settable) << mode;
     }
 }
 

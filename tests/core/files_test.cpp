@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -130,4 +131,32 @@ TEST(ReadFile, RegularFilesOnlyWhenAskedAndTellsAMissingFile)
     EXPECT_EQ(errno, EINVAL);
     EXPECT_FALSE(platform::readFile(dir.file("missing")));
     EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(AppendRecordsDurably, HeaderOnceAndATornLastLineKeptApart)
+{
+    struct Case {
+        const char* name;
+        std::optional<std::string> before; // none: no file yet
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"new file", std::nullopt, "H\r\nr\r\n"},
+        {"empty file", "", "H\r\nr\r\n"},
+        {"whole lines", "H\r\na\r\n", "H\r\na\r\nr\r\n"},
+        {"torn last line", "H\r\na\r\nto", "H\r\na\r\nto\r\nr\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string path = dir.file("history.txt");
+        if (c.before) {
+            ASSERT_TRUE(platform::writeFileAtomic(path, *c.before));
+        }
+        ASSERT_TRUE(platform::appendRecordsDurably(path, "r\r\n", "H\r\n"));
+        EXPECT_EQ(platform::readFile(path), c.expected);
+    }
+    test::TempDir dir;
+    EXPECT_FALSE(platform::appendRecordsDurably(dir.path(), "r\r\n", "H\r\n"));
+    EXPECT_FALSE(platform::appendRecordsDurably(dir.file("no/folder"), "r\r\n", "H\r\n"));
 }

@@ -6,6 +6,7 @@
 #include "notify/appnames.h"
 #include "notify/emailqueue.h"
 #include "notify/templates.h"
+#include "notify/usertemplates.h"
 #include "rules/templatevars.h"
 #include "support/peers.h"
 #include "support/queuefixture.h"
@@ -125,5 +126,55 @@ TEST_F(MailKinds, EveryKindArrivesWholeAndPassesSpamAssassin)
         EXPECT_LE(std::stod(check["score"]), 0.1) << check["tests"];
         std::printf("%-14s charset %-10s %-16s SpamAssassin %s (%s)\n", sent[i].first.c_str(), check["charset"].c_str(),
                     check["cte"].c_str(), check["score"].c_str(), check["tests"].c_str());
+    }
+}
+
+// A firm's own status notice (its reference first in the subject, no courtesy line) and a digest of two changes
+// go through the queue to the mail server and are read back whole.
+TEST_F(MailKinds, AUsersTemplateAndADigestArriveAsWritten)
+{
+    std::filesystem::create_directories(notify::userTemplateDir(logDir()));
+    writeFile(notify::userTemplateDir(logDir()) + "/status-update.txt",
+              "Subject: [Reference]: [DataKind] [Identifier] changed\n\n[AllChanges]\n\nBrenlow Records\n");
+    notify::TemplateStore templates(settings, vars);
+    notify::EmailQueue ownQueue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}, &templates});
+
+    core::Entry before(45000);
+    before.RegNum = "1234567";
+    before.Reference = "BR-7";
+    before.Trademark = "CAF\xc3\x89 NOIR";
+    before.StatusText = "Published for opposition.";
+    core::Entry after = before;
+    after.StatusText = "Registered.";
+    core::Entry otherBefore = before;
+    otherBefore.RegNum = "7654321";
+    otherBefore.Owner = "Soci\xc3\xa9t\xc3\xa9 G\xc3\xa9n\xc3\xa9rale";
+    core::Entry otherAfter = otherBefore;
+    otherAfter.Owner = "Brenlow Holdings";
+
+    std::vector<std::pair<std::string, std::string>> sent;
+    ASSERT_EQ(ownQueue.PostEmail(after, notify::templateid::StatusUpdate, "s", &before), "");
+    sent.emplace_back("user's template", test::readWholeFile(logDir() + "/Tarnwick_s1234567.tmp"));
+    ASSERT_EQ(ownQueue.stageDigest(after, before), "");
+    ASSERT_EQ(ownQueue.stageDigest(otherAfter, otherBefore), "");
+    ASSERT_EQ(ownQueue.commitEmail(), "");
+    sent.emplace_back("digest", test::readWholeFile(logDir() + "/Tarnwick_digest.tmp"));
+    settings.setValue("CountEmailBatchSucceeded", "1");
+    ASSERT_TRUE(ownQueue.processPending(false, false));
+
+    EXPECT_TRUE(sent[0].second.starts_with("Subject: BR-7: Trademark registration 1234567, trademark CAF\xc3\x89 NOIR "
+                                           "changed\r\n\r\nStatus (now): Registered.\r\n"));
+    EXPECT_EQ(sent[0].second.find("Courtesy"), std::string::npos);
+    EXPECT_TRUE(sent[1].second.starts_with("Subject: Trademark status: 2 marks changed\r\n"));
+    const std::vector<test::SmtpSink::Message> received = sink.messages();
+    ASSERT_EQ(received.size(), sent.size());
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        SCOPED_TRACE(sent[i].first);
+        std::map<std::string, std::string> check = checkMessage(dir, received[i].data, sent[i].second);
+        EXPECT_EQ(check["defects"], "0");
+        EXPECT_EQ(check["subject"], "ok");
+        EXPECT_EQ(check["body"], "ok");
+        EXPECT_EQ(check["text"], "ok");
+        EXPECT_EQ(check["charset"], "utf-8");
     }
 }

@@ -91,9 +91,54 @@ TEST_F(CliNotifyTest, ReportWritesValidFilesIntoANewFolder)
     EXPECT_EQ(r.out, html + "\n" + xml + "\n");
     EXPECT_NE(test::readWholeFile(html).find("R&amp;D &lt;one&gt;"), std::string::npos);
     EXPECT_NE(test::readWholeFile(xml).find("<Reference>R&amp;D &lt;one&gt;</Reference>\r\n"), std::string::npos);
-    const std::string lint = "/usr/bin/xmllint --noout '" + xml + "' && /usr/bin/xmllint --html --noout '" + html +
-                             "' 2>&1 | grep . && exit 1 || exit 0";
+    const std::string lint = "/usr/bin/xmllint --noout '" + xml + "' && /usr/bin/python3 " +
+                             std::string(TARNWICK_SOURCE_DIR) + "/tests/notify/html5check.py '" + html + "'";
     EXPECT_EQ(std::system(lint.c_str()), 0);
+}
+
+TEST_F(CliNotifyTest, HistoryAndTemplateCommands)
+{
+    std::ofstream(logFile("Tarnwick_history.txt"), std::ios::binary)
+        << "Date\tNumber\tReference\tField\tOld\tNew\r\n2026-12-08\t75123456\tR1\tOwner\ta\tb\r\n"
+           "damaged\r\n2026-12-09\t1234567\t\tStatusText\tx\ty\r\n2026-12-10\t123";
+    struct Case {
+        const char* args;
+        int status;
+        const char* out;
+        const char* err; // a part of standard error
+    };
+    const Case cases[] = {
+        {"history", 0,
+         "2026-12-09  1234567\n  Status (now): y\n  Status (was): x\n2026-12-08  75123456  R1\n  Owner (now): b\n"
+         "  Owner (was): a\n",
+         "1 line of Tarnwick_history.txt in"},
+        {"history 75-123456", 0, "2026-12-08  75123456  R1\n  Owner (now): b\n  Owner (was): a\n", ""},
+        {"history 2824281", 0, "No changes recorded.\n", ""},
+        {"history 12", 1, "", "12: "},
+        {"config set NotifyMode weekly", 1, "", "NotifyMode is each (a message per changed entry) or digest"},
+        {"templates check", 0, "", ""},
+        {"templates", 1, "", "usage: tarnwick-cli templates export DIR | check [DIR]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        const CliResult r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        if (std::string_view(c.args) != "templates check") {
+            EXPECT_EQ(r.out, c.out);
+        }
+        EXPECT_NE(test::readWholeFile(dir.file("err")).find(c.err), std::string::npos);
+    }
+
+    const std::string folder = logDir() + "/Tarnwick/templates";
+    CliResult r = run("templates export '" + folder + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(folder + "/status-update.txt\n"), std::string::npos);
+    std::ofstream(folder + "/entry-added.txt", std::ios::binary) << "Subject: [Refrence]\n\nx\n";
+    r = run("templates check");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(folder + "/entry-added.txt:1: [Refrence] is no variable of this template\n"),
+              std::string::npos);
+    EXPECT_NE(r.out.find(folder + "/status-update.txt: ok\n"), std::string::npos);
 }
 
 TEST_F(CliNotifyTest, SendPrintsWhatWentOutAndFailsWhenASendingFails)

@@ -112,7 +112,7 @@ TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
         const char* leftover; // the message file, which must not remain
     };
     const Case cases[] = {
-        {"missing template", [](EmailQueueTest&) {}, 14, "PostEmail: Can't find e-mail template file.", nullptr},
+        {"missing template", [](EmailQueueTest&) {}, 16, "PostEmail: Can't find e-mail template file.", nullptr},
         {"no logging folder", [](EmailQueueTest& t) { t.settings.setValue("LogDir", t.dir.file("nowhere")); }, 2,
          "PostEmail: Can't create the pending e-mail file.", nullptr},
         {"unreadable list",
@@ -134,6 +134,57 @@ TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
         EXPECT_EQ(settings.value("CountEmailPost"), "");
         settings.setValue("LogDir", logDir());
     }
+}
+
+TEST_F(EmailQueueTest, ADigestIsOneMessageThatEachCommitRewrites)
+{
+    auto change = [this](const std::string& regNum, const char* was, const char* now) {
+        core::Entry before = entryWithReg(regNum);
+        before.StatusText = was;
+        core::Entry after = before;
+        after.StatusText = now;
+        ASSERT_EQ(queue.stageDigest(after, before), "");
+    };
+    auto subject = [this](const std::string& name) {
+        const std::string text = readAll(logFile(name));
+        return text.substr(0, text.find("\r\n"));
+    };
+    change("1111111", "Pending", "Registered");
+    change("2222222", "Published", "Abandoned");
+    EXPECT_EQ(queue.commitEmail(), "");
+    EXPECT_EQ(pendingList(), "Tarnwick_digest.tmp\r\n");
+    EXPECT_EQ(subject("Tarnwick_digest.tmp"), "Subject: Trademark status: 2 marks changed");
+    const std::string two = readAll(logFile("Tarnwick_digest.tmp"));
+    EXPECT_NE(two.find("\r\n\r\n1. Your reference number \"-\", Trademark registration 1111111\r\n\r\nStatus (now): "
+                       "Registered\r\nStatus (was): Pending\r\n"),
+              std::string::npos)
+        << two;
+    EXPECT_NE(two.find("\r\n\r\n2. Your reference number \"-\", Trademark registration 2222222"), std::string::npos);
+
+    // a later group of the same run: the same message, rewritten whole, listed once
+    change("3333333", "Pending", "Registered");
+    EXPECT_EQ(queue.commitEmail(), "");
+    EXPECT_EQ(queue.commitEmail(), "");
+    EXPECT_EQ(pendingList(), "Tarnwick_digest.tmp\r\n");
+    EXPECT_EQ(subject("Tarnwick_digest.tmp"), "Subject: Trademark status: 3 marks changed");
+    EXPECT_EQ(settings.value("CountEmailPost"), "1");
+
+    // a group that cannot be committed leaves the digest as it was; the next run's digest is its own message
+    queue.endDigest();
+    std::filesystem::create_directory(logFile("Tarnwick_pending2.tmp"));
+    std::filesystem::rename(logFile("Tarnwick_pending.tmp"), logFile("kept"));
+    std::filesystem::rename(logFile("Tarnwick_pending2.tmp"), logFile("Tarnwick_pending.tmp"));
+    change("4444444", "Pending", "Registered");
+    EXPECT_EQ(queue.commitEmail(), "PostEmail: Can't create the e-mail notification file.");
+    std::filesystem::remove(logFile("Tarnwick_pending.tmp"));
+    std::filesystem::rename(logFile("kept"), logFile("Tarnwick_pending.tmp"));
+    EXPECT_FALSE(exists("Tarnwick_digest_2.tmp"));
+    change("5555555", "Pending", "Registered");
+    EXPECT_EQ(queue.commitEmail(), "");
+    EXPECT_EQ(pendingList(), "Tarnwick_digest.tmp\r\nTarnwick_digest_2.tmp\r\n");
+    EXPECT_EQ(subject("Tarnwick_digest_2.tmp"), "Subject: Trademark status: 1 mark changed");
+    EXPECT_EQ(readAll(logFile("Tarnwick_digest_2.tmp")).find("4444444"), std::string::npos);
+    EXPECT_EQ(subject("Tarnwick_digest.tmp"), "Subject: Trademark status: 3 marks changed");
 }
 
 TEST_F(EmailQueueTest, NothingPendingAndTheQuestions)

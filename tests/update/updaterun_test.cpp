@@ -1,11 +1,14 @@
 #include "../net/fakeserver.h"
 #include "app/application.h"
+#include "app/entrycommands.h"
 #include "app/mainstate.h"
 #include "core/datafile.h"
 #include "core/daynumber.h"
 #include "core/entry.h"
+#include "core/fieldtable.h"
 #include "core/identifier.h"
 #include "net/flowlog.h"
+#include "notify/history.h"
 #include "platform/files.h"
 #include "platform/signature.h"
 #include "support/office.h"
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <set>
 #include <sys/resource.h>
 #include <thread>
 
@@ -559,4 +563,55 @@ TEST_F(UpdateRunTest, ACancelDuringTheRulesDownloadCancelsTheRun)
     // the next command starts with a clear cancel reason
     m_view.onDispatch = {};
     EXPECT_EQ(m_state->updateAll().updated, 2);
+}
+
+TEST_F(UpdateRunTest, ChangesGoIntoTheHistoryAndIntoOneDigestWhenAsked)
+{
+    addMarks(8);
+    m_state->updateAll();
+    EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_history.txt"))); // first readings are no changes
+    m_app->settings.setValue("NotifyMode", "digest");
+    s_office->setDay(400);
+    m_view.nextAnswer(base::Answer::Yes);
+    const update::RunSummary r = m_state->updateAll();
+    ASSERT_GT(r.changed, 1);
+    EXPECT_EQ(platform::readFile(m_dir.file("Tarnwick_pending.tmp")), "Tarnwick_digest.tmp\r\n");
+    EXPECT_TRUE(platform::readFile(m_dir.file("Tarnwick_digest.tmp"))
+                    ->starts_with("Subject: Trademark status: " + std::to_string(r.changed) + " marks changed\r\n"));
+
+    // a record per changed field, each holding the value now stored
+    const notify::HistoryText history = notify::parseHistory(*platform::readFile(m_dir.file("Tarnwick_history.txt")));
+    EXPECT_EQ(history.damaged, 0);
+    std::set<std::string> numbers;
+    for (const notify::ChangeRecord& record : history.records) {
+        SCOPED_TRACE(record.number + " " + record.field);
+        numbers.insert(record.number);
+        const std::optional<int> p = app::findByNumber(m_app->entries, record.number);
+        ASSERT_TRUE(p.has_value());
+        EXPECT_EQ(*entry(*p).textField(*core::fieldByKey(record.field)), record.newValue);
+        EXPECT_EQ(record.date, core::formatDay(entry(*p).Today));
+    }
+    EXPECT_EQ(numbers.size(), static_cast<size_t>(r.changed));
+}
+
+TEST_F(UpdateRunTest, AHistoryThatCannotBeWrittenIsToldOnceAndStopsNothing)
+{
+    addMarks(3);
+    m_state->updateAll();
+    std::filesystem::create_directory(m_dir.file("Tarnwick_history.txt"));
+    s_office->control("/sim/churn?mode=all");
+    for (int day : {400, 401}) {
+        s_office->setDay(day);
+        m_view.nextAnswer(base::Answer::Yes);
+        const update::RunSummary r = m_state->updateAll();
+        EXPECT_EQ(r.changed, 3);
+        EXPECT_EQ(r.failed, 0);
+        for (int p = 0; p < 3; ++p)
+            entry(p).LastUpdate = 0;
+    }
+    const auto told = std::count_if(m_view.boxes.begin(), m_view.boxes.end(), [](const auto& box) {
+        return box.caption == base::caption("History Not Written");
+    });
+    EXPECT_EQ(told, 1);
+    EXPECT_NE(logText().find("History not written"), std::string::npos);
 }

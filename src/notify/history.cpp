@@ -1,0 +1,210 @@
+#include "notify/history.h"
+
+#include "core/daynumber.h"
+#include "core/entry.h"
+#include "core/fieldtable.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace tarnwick::notify {
+
+namespace {
+
+constexpr std::string_view k_header = "Date\tNumber\tReference\tField\tOld\tNew\r\n";
+constexpr size_t k_columns = 6;
+
+void appendEscaped(std::string& out, std::string_view value)
+{
+    size_t from = 0;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        const char* escape = c == '\t' ? "\\t" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\\' ? "\\\\" : nullptr;
+        if (!escape)
+            continue;
+        out.append(value, from, i - from);
+        out += escape;
+        from = i + 1;
+    }
+    out.append(value, from);
+}
+
+std::string unescaped(std::string_view value)
+{
+    if (value.find('\\') == std::string_view::npos)
+        return std::string(value);
+    std::string out;
+    out.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        const char next = value[++i];
+        out += next == 't' ? '\t' : next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+    }
+    return out;
+}
+
+// The record of one line; false for a line that is none.
+bool parseLine(std::string_view line, ChangeRecord& record)
+{
+    std::string_view columns[k_columns];
+    size_t count = 0;
+    size_t from = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', from);
+        if (count == k_columns)
+            return false;
+        columns[count++] = line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from);
+        if (tab == std::string_view::npos)
+            break;
+        from = tab + 1;
+    }
+    if (count != k_columns || columns[1].empty() || columns[3].empty())
+        return false;
+    const core::DayNumber day = core::dayNumberOf(columns[0]);
+    if (columns[0].size() != 10 || day == core::k_noDay || day == core::k_unknownDay)
+        return false;
+    record.date = columns[0];
+    record.number = unescaped(columns[1]);
+    record.reference = unescaped(columns[2]);
+    record.field = unescaped(columns[3]);
+    record.oldValue = unescaped(columns[4]);
+    record.newValue = unescaped(columns[5]);
+    return true;
+}
+
+} // namespace
+
+std::string_view historyHeader()
+{
+    return k_header;
+}
+
+void appendHistoryLine(std::string& out, const ChangeRecord& record)
+{
+    out += record.date;
+    for (const std::string* value :
+         {&record.number, &record.reference, &record.field, &record.oldValue, &record.newValue}) {
+        out += '\t';
+        appendEscaped(out, *value);
+    }
+    out += "\r\n";
+}
+
+const std::string& historyNumber(const core::Entry& entry)
+{
+    return !entry.SerNum.empty() ? entry.SerNum : (!entry.RegNum.empty() ? entry.RegNum : entry.IntNum);
+}
+
+std::string_view fieldCaption(std::string_view key)
+{
+    const std::optional<core::FieldId> id = core::fieldByKey(key);
+    return id ? core::fieldInfo(*id).columnCaption : key;
+}
+
+std::string numberDigits(std::string_view number)
+{
+    std::string digits;
+    for (char c : number) {
+        if (c >= '0' && c <= '9')
+            digits += c;
+    }
+    return digits;
+}
+
+HistoryText parseHistory(std::string_view text)
+{
+    HistoryText out;
+    out.records.reserve(text.size() / 96);
+    size_t from = 0;
+    ChangeRecord record;
+    while (from < text.size()) {
+        const size_t end = text.find('\n', from);
+        if (end == std::string_view::npos)
+            break; // torn by a crash in the middle of an append
+        std::string_view line = text.substr(from, end - from);
+        from = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty() || line == k_header.substr(0, k_header.size() - 2))
+            continue;
+        if (parseLine(line, record))
+            out.records.push_back(std::move(record));
+        else
+            ++out.damaged;
+    }
+    return out;
+}
+
+HistoryIndex::HistoryIndex(const HistoryText& history)
+{
+    for (size_t i = 0; i < history.records.size(); ++i)
+        m_byNumber[numberDigits(history.records[i].number)].push_back(i);
+}
+
+std::vector<size_t> HistoryIndex::of(const std::vector<std::string>& numbers) const
+{
+    std::vector<size_t> out;
+    size_t lists = 0;
+    for (const std::string& number : numbers) {
+        const std::string digits = numberDigits(number);
+        if (digits.empty())
+            continue;
+        if (auto it = m_byNumber.find(digits); it != m_byNumber.end()) {
+            out.insert(out.end(), it->second.begin(), it->second.end());
+            ++lists;
+        }
+    }
+    if (lists > 1) {
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+    }
+    return out;
+}
+
+std::vector<size_t> HistoryIndex::of(const core::Entry& entry) const
+{
+    std::vector<std::string> numbers;
+    for (const std::string* n : {&entry.SerNum, &entry.RegNum, &entry.IntNum}) {
+        if (!n->empty() && std::find(numbers.begin(), numbers.end(), numberDigits(*n)) == numbers.end())
+            numbers.push_back(numberDigits(*n));
+    }
+    return of(numbers);
+}
+
+const HistoryText& History::read(const std::string& logDir)
+{
+    const std::string path = logDir.empty() ? std::string() : platform::joinPath(logDir, k_historyFileName);
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        m_text = {};
+        if (!path.empty() && errno != ENOENT)
+            m_text.error = "Can't read the history file '" + path + "': " + std::strerror(errno);
+        m_path = path;
+        m_size = -1;
+        return m_text;
+    }
+    const std::int64_t modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (path == m_path && st.st_size == m_size && modified == m_modified && st.st_ino == m_inode)
+        return m_text;
+    std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
+    if (bytes) {
+        m_text = parseHistory(*bytes);
+    } else {
+        m_text = {};
+        m_text.error = "Can't read the history file '" + path +
+                       "': " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
+    }
+    m_path = path;
+    m_size = bytes ? st.st_size : -1;
+    m_modified = modified;
+    m_inode = st.st_ino;
+    return m_text;
+}
+
+} // namespace tarnwick::notify

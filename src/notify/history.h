@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tarnwick::core {
+struct Entry;
+}
+
+namespace tarnwick::notify {
+
+// The history of changes in the logging directory: a header line, then one line per changed field, oldest
+// first, columns divided by TAB, CR LF line ends. Only ever appended to.
+constexpr const char* k_historyFileName = "Tarnwick_history.txt";
+
+// One changed field of one entry.
+struct ChangeRecord {
+    std::string date;      // "%04d-%02d-%02d": the day the change was found
+    std::string number;    // the entry's application number, else its registration, else its international one
+    std::string reference; // the user's reference at the time
+    std::string field;     // the field's key ("StatusText")
+    std::string oldValue;
+    std::string newValue;
+};
+
+// The file's first line, with its line end.
+std::string_view historyHeader();
+// The record as a line of the file: TAB, CR, LF and backslash in a value written as \t, \r, \n and \\.
+void appendHistoryLine(std::string& out, const ChangeRecord& record);
+// The number the history keeps for an entry.
+const std::string& historyNumber(const core::Entry& entry);
+// A field key's column caption ("StatusText" gives "Status"); an unknown key as it is.
+std::string_view fieldCaption(std::string_view key);
+
+// What a history text holds.
+struct HistoryText {
+    std::vector<ChangeRecord> records; // in file order, oldest first
+    int damaged = 0;                   // lines that are no record; a last line without its line end is not one
+    std::string error;                 // why a file that is there could not be read
+};
+
+// Reads every record; a torn last line (a crash in the middle of an append) is left out.
+HistoryText parseHistory(std::string_view text);
+
+// The records of each entry, found by any of its numbers (digits compared, so 75-123456 is 75123456).
+class HistoryIndex {
+public:
+    explicit HistoryIndex(const HistoryText& history);
+    // Positions in `history.records` of the entry's records, oldest first.
+    std::vector<size_t> of(const core::Entry& entry) const;
+    // The same for typed numbers.
+    std::vector<size_t> of(const std::vector<std::string>& numbers) const;
+
+private:
+    std::unordered_map<std::string, std::vector<size_t>> m_byNumber;
+};
+
+// The history file of a logging directory, read again only when the file changed.
+class History {
+public:
+    // The records of "Tarnwick_history.txt" in `logDir`: none when there is no such file or no folder.
+    const HistoryText& read(const std::string& logDir);
+
+private:
+    HistoryText m_text;
+    std::string m_path;
+    std::int64_t m_size = -1;
+    std::int64_t m_modified = 0;
+    std::uint64_t m_inode = 0;
+};
+
+// The digits of a number.
+std::string numberDigits(std::string_view number);
+
+} // namespace tarnwick::notify

@@ -1,0 +1,175 @@
+#include "notify/htmlreport.h"
+
+#include "core/entry.h"
+#include "core/identifier.h"
+#include "core/text.h"
+#include "docket/deadlines.h"
+#include "notify/templates.h"
+#include "notify/usertemplates.h"
+#include "rules/templatevars.h"
+
+namespace tarnwick::notify {
+
+namespace {
+
+std::optional<std::string> templateText(TemplateStore* templates, int id)
+{
+    if (templates)
+        return templates->text(id);
+    std::optional<std::string_view> text = loadTemplate(id);
+    return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+std::string rowClass(const core::Entry& entry)
+{
+    std::string out;
+    auto add = [&out](std::string_view name) {
+        if (!out.empty())
+            out += ' ';
+        out += name;
+    };
+    if (entry.stateImage() & 1)
+        add("recent");
+    if (core::hasNoRecordError(entry))
+        add("norecord");
+    else if (!entry.Error.empty())
+        add("failing");
+    return out;
+}
+
+// An id of the page for the entry's history: "h-" and its number in letters, digits and "-".
+std::string sectionId(const core::Entry& entry)
+{
+    std::string id = "h-";
+    for (char c : historyNumber(entry)) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+        id += plain ? c : '_';
+    }
+    return id;
+}
+
+void appendCell(std::string& out, std::string_view value)
+{
+    out += "<td>";
+    if (value.empty())
+        out += "<span class=\"none\">(nothing)</span>";
+    else
+        appendEscapedHtml(out, value);
+    out += "</td>";
+}
+
+} // namespace
+
+HtmlReportRenderer::HtmlReportRenderer(rules::TemplateVars& vars, const HistoryText* history, TemplateStore* templates)
+    : m_vars(vars), m_history(history && !history->records.empty() ? history : nullptr),
+      m_head(templateText(templates, templateid::ReportHead)), m_row(templateText(templates, templateid::ReportRow)),
+      m_tail(templateText(templates, templateid::ReportTail))
+{
+    if (m_history)
+        m_index.emplace(*m_history);
+}
+
+std::string HtmlReportRenderer::expandPart(const std::optional<std::string>& text)
+{
+    if (!text)
+        return {};
+    std::string out;
+    expandTemplate(*text,
+                   [this](std::string_view name) {
+                       return core::equalNoCase(name, extraname::History) ? historyHtml() : m_vars.lookup(name);
+                   },
+                   out, {.escapeValues = true});
+    return out;
+}
+
+std::string HtmlReportRenderer::head()
+{
+    return expandPart(m_head);
+}
+
+std::string HtmlReportRenderer::row(const core::Entry& entry)
+{
+    if (!m_row)
+        return {};
+    std::string link;
+    if (m_index) {
+        std::vector<size_t> records = m_index->of(entry);
+        if (!records.empty()) {
+            Section section;
+            section.id = sectionId(entry);
+            for (int n = 2; m_ids.contains(section.id); ++n)
+                section.id = sectionId(entry) + "-" + std::to_string(n);
+            m_ids.insert(section.id);
+            if (!entry.Reference.empty()) {
+                appendEscapedHtml(section.title, entry.Reference);
+                section.title += " &middot; ";
+            }
+            section.title += "<span>";
+            appendEscapedHtml(section.title, core::identifierText(entry));
+            section.title += "</span>";
+            section.number = historyNumber(entry);
+            link = "<a class=\"history\" href=\"#" + section.id + "\">" + std::to_string(records.size()) +
+                   (records.size() == 1 ? " change" : " changes") + "</a>";
+            section.records = std::move(records);
+            m_sections.push_back(std::move(section));
+        }
+    }
+    const std::string classes = rowClass(entry);
+    rules::CurrentEntryScope scope(m_vars, &entry, nullptr);
+    std::string out;
+    expandTemplate(*m_row,
+                   [&](std::string_view name) {
+                       if (core::equalNoCase(name, extraname::RowClass))
+                           return classes;
+                       if (core::equalNoCase(name, extraname::HistoryLink))
+                           return link;
+                       return m_vars.lookup(name);
+                   },
+                   out, {.escapeValues = true});
+    return out;
+}
+
+std::string HtmlReportRenderer::tail()
+{
+    return expandPart(m_tail);
+}
+
+std::string HtmlReportRenderer::historyHtml() const
+{
+    if (m_sections.empty())
+        return {};
+    // one table, a row group per entry that the entry's row links to
+    std::string out = "<section id=\"history\">\r\n<h2>Recorded changes</h2>\r\n<table class=\"changes\">\r\n"
+                      "<thead><tr><th scope=\"col\">Found</th><th scope=\"col\">Field</th><th scope=\"col\">Was</th>"
+                      "<th scope=\"col\">Now</th></tr></thead>\r\n";
+    for (const Section& s : m_sections) {
+        out += "<tbody id=\"" + s.id + "\"><tr><th colspan=\"4\" scope=\"rowgroup\">" + s.title + "</th></tr>\r\n";
+        const size_t shown = std::min(s.records.size(), k_changesShown);
+        for (size_t k = 0; k < shown; ++k) {
+            const ChangeRecord& r = m_history->records[s.records[s.records.size() - 1 - k]];
+            out += "<tr><td>" + r.date + "</td><td>";
+            appendEscapedHtml(out, fieldCaption(r.field));
+            out += "</td>";
+            appendCell(out, r.oldValue);
+            appendCell(out, r.newValue);
+            out += "</tr>\r\n";
+        }
+        if (s.records.size() > shown) {
+            const size_t earlier = s.records.size() - shown;
+            out += "<tr class=\"more\"><td colspan=\"4\">" + std::to_string(earlier) +
+                   (earlier == 1 ? " earlier change" : " earlier changes") + ": <code>tarnwick-cli history ";
+            appendEscapedHtml(out, s.number);
+            out += "</code></td></tr>\r\n";
+        }
+        out += "</tbody>\r\n";
+    }
+    out += "</table>\r\n<p class=\"back\"><a href=\"#entries\">Back to the list</a></p>\r\n</section>\r\n";
+    return out;
+}
+
+std::string HtmlReportRenderer::xmlElements(const core::Entry& entry)
+{
+    return docket::deadlineElement(entry);
+}
+
+} // namespace tarnwick::notify

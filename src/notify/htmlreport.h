@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/reports.h"
+#include "notify/history.h"
+
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace tarnwick::rules {
+class TemplateVars;
+}
+
+namespace tarnwick::notify {
+
+class TemplateStore;
+
+// The HTML report: the head template once, the row template per entry with that entry current, the tail
+// template once; every variable value HTML-escaped in UTF-8. A row links to its entry's recorded changes, which
+// the tail shows in one table (the newest k_changesShown of each entry, and how many more there are).
+class HtmlReportRenderer final : public core::ReportRenderer {
+public:
+    // `history` and `templates` may be none: no recorded changes, the built-in templates.
+    explicit HtmlReportRenderer(rules::TemplateVars& vars, const HistoryText* history = nullptr,
+                                TemplateStore* templates = nullptr);
+
+    std::string head() override;
+    std::string row(const core::Entry& entry) override;
+    std::string tail() override;
+    // The entry's next deadline.
+    std::string xmlElements(const core::Entry& entry) override;
+
+    static constexpr size_t k_changesShown = 3;
+
+private:
+    struct Section {
+        std::string id;
+        std::string title; // markup
+        std::string number;
+        std::vector<size_t> records;
+    };
+
+    std::string expandPart(const std::optional<std::string>& text);
+    std::string historyHtml() const;
+
+    rules::TemplateVars& m_vars;
+    const HistoryText* m_history;
+    std::optional<HistoryIndex> m_index;
+    std::optional<std::string> m_head;
+    std::optional<std::string> m_row;
+    std::optional<std::string> m_tail;
+    std::vector<Section> m_sections;
+    std::unordered_set<std::string> m_ids;
+};
+
+} // namespace tarnwick::notify
