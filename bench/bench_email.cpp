@@ -35,10 +35,10 @@ constexpr int k_messages = 1000;
 // A front end without a window whose waits return at once.
 class QuietFrontEnd final : public base::FrontEnd, public tasks::TaskHost {
 public:
-    base::Answer messageBox(const std::string& text, const std::string&, base::Buttons, base::Answer answer) override
+    base::Answer messageBox(const base::MessageBox& box) override
     {
-        std::fprintf(stderr, "box: %s\n", text.c_str());
-        return answer;
+        std::fprintf(stderr, "box: %s\n", box.text.c_str());
+        return box.defaultAnswer;
     }
     std::optional<std::string> textInput(const std::string&, const std::string&, const std::string&) override
     {

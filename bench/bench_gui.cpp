@@ -13,6 +13,7 @@
 #include "core/identifier.h"
 #include "gui/mainwindow.h"
 #include "platform/files.h"
+#include "support/scripteddialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -90,11 +91,10 @@ int main(int argc, char** argv)
         context.settings.setValue("LogDir", dir + "/log");
         context.settings.setValue("OrgName", "Bench");
         context.rules.load(dir + "/log");
-        for (int i = 0; i < 8; ++i)
-            gui::scriptedAnswers().answers.push_back(base::Answer::No);
+        test::ScriptedDialogs dialogs;
 
         const auto start = std::chrono::steady_clock::now();
-        gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false);
+        gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false, dialogs);
         PaintWatch watch;
         window.table()->viewport()->installEventFilter(&watch);
         window.open();

@@ -31,7 +31,7 @@ constexpr std::string_view k_helpResources[] = {"HELP_HTML",   "FIGMAIN_PNG",   
 
 void showMessage(base::FrontEnd& frontEnd, const std::string& text)
 {
-    frontEnd.messageBox(text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+    frontEnd.tell(text);
 }
 
 std::string withDefault(std::string value, const std::string& install, std::string_view sub)
@@ -100,8 +100,7 @@ void deleteSelectedAddress(AddressList& list, base::FrontEnd& frontEnd)
     const int count = static_cast<int>(list.addresses.size());
     if (list.selected < 0 || list.selected >= count)
         return;
-    if (frontEnd.messageBox(k_deleteAddressQuestion, base::caption(), base::Buttons::YesNo, base::Answer::No) !=
-        base::Answer::Yes)
+    if (frontEnd.ask(base::Question::DeleteAddress, k_deleteAddressQuestion) != base::Answer::Yes)
         return;
     list.addresses.erase(list.addresses.begin() + list.selected);
     if (list.selected >= count - 1)
@@ -134,9 +133,7 @@ std::string directoryTest(const std::string& dir, std::string_view word, std::st
         message = "Please enter a directory for storing the " + std::string(word) + ".";
     } else if (!directoryUsable(dir)) {
         const std::string question = std::string(label) + " does not exist. Do you want it created?";
-        if (frontEnd.messageBox(question, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
-                base::Answer::Yes &&
-            createDirectoryLevels(dir))
+        if (frontEnd.ask(base::Question::CreateDirectory, question) == base::Answer::Yes && createDirectoryLevels(dir))
             return {};
         message = std::string(label) + " was not created.";
     } else {

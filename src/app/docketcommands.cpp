@@ -44,7 +44,7 @@ void showExport(MainState& state, const FileOutcome& outcome, const char* title)
     if (outcome.ok)
         state.statusLine(outcome.message);
     else
-        state.messageBox(outcome.message, base::caption(title), base::Buttons::Ok, base::Answer::Ok);
+        state.tell(outcome.message, title);
 }
 
 } // namespace
@@ -144,7 +144,7 @@ ImportOutcome importSpreadsheetCommand(MainState& state, const std::string& path
         return out;
     if (!out.added.empty() && !state.saveEntries())
         out.message += "\nThe data file could not be written now; it is written again when the program closes.";
-    state.messageBox(out.message, base::caption("Import CSV"), base::Buttons::Ok, base::Answer::Ok);
+    state.tell(out.message, "Import CSV");
     return out;
 }
 

@@ -54,8 +54,8 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
     std::vector<int> chosen = validPositions(store, positions);
     if (state.busy() || chosen.empty())
         return 0;
-    if (state.messageBox("Are you sure that you want to delete these entries?", base::caption(), base::Buttons::YesNo,
-                         base::Answer::No) != base::Answer::Yes)
+    if (state.ask(base::Question::DeleteEntries, "Are you sure that you want to delete these entries?") !=
+        base::Answer::Yes)
         return 0;
     bool notify = true;
     int removed = 0;
@@ -129,10 +129,10 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions)
     std::vector<int> chosen = validPositions(store, positions);
     if (state.busy() || chosen.empty())
         return false;
-    if (state.messageBox("Clearing the last update time will allow you to update the selected entries today.\n\nDo "
-                         "you want to clear the last update time?",
-                         base::caption("Clear Last Update"), base::Buttons::YesNo,
-                         base::Answer::No) != base::Answer::Yes)
+    if (state.ask(base::Question::ClearLastUpdate,
+                  "Clearing the last update time will allow you to update the selected entries today.\n\nDo you want "
+                  "to clear the last update time?",
+                  "Clear Last Update") != base::Answer::Yes)
         return false;
     for (int p : chosen) {
         store.at(p).LastUpdate = 0;
@@ -157,7 +157,7 @@ void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positi
         changeReferenceAsking(state, positions);
         return;
     default:
-        state.messageBox("This column cannot be edited.", base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        state.tell("This column cannot be edited.");
         return;
     }
 }

@@ -213,12 +213,11 @@ std::string MainState::writeReports()
            (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO)));
 }
 
-base::Answer MainState::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                                   base::Answer defaultAnswer)
+base::Answer MainState::messageBox(const base::MessageBox& box)
 {
     // any message box of the window ends auto mode
     m_control.autoMode = false;
-    return m_view.messageBox(text, caption, buttons, defaultAnswer);
+    return m_view.messageBox(box);
 }
 
 std::optional<std::string> MainState::textInput(const std::string& title, const std::string& prompt,

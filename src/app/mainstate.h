@@ -130,8 +130,7 @@ public:
     static int timeoutFromSetting(const std::string& text);
 
     // --- base::FrontEnd: passed on to the view ---
-    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                            base::Answer defaultAnswer) override;
+    base::Answer messageBox(const base::MessageBox& box) override;
     std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
                                          const std::string& initial) override;
     void runStart(const std::string& caption, int range) override;

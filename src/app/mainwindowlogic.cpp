@@ -92,7 +92,7 @@ void MainWindowLogic::open()
     const std::string message = app.loadEntries();
     m_startupOk = message.empty();
     if (!m_startupOk)
-        m_state.messageBox(message, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        m_state.tell(message);
     m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value("Timeout")));
     app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
 }
@@ -159,16 +159,14 @@ void MainWindowLogic::configure()
 {
     base::AppSettings& s = m_state.app().settings;
     const bool firstRun = s.value("OrgName").empty();
-    if (firstRun && m_state.messageBox(k_disclaimerText, base::caption("Disclaimer"), base::Buttons::YesNo,
-                                       base::Answer::No) != base::Answer::Yes) {
+    if (firstRun && m_state.ask(base::Question::Disclaimer, k_disclaimerText, "Disclaimer") != base::Answer::Yes) {
         m_host.postCommand(cmd::Close);
         return;
     }
     const std::string shortcutFolder = s.value("ShortcutFolder");
     m_host.configurationDialog();
     if (s.value("OrgName").empty()) {
-        const base::Answer quit =
-            m_state.messageBox(k_mustConfigureText, base::caption(), base::Buttons::YesNo, base::Answer::Yes);
+        const base::Answer quit = m_state.ask(base::Question::QuitUnconfigured, k_mustConfigureText);
         m_host.postCommand(quit == base::Answer::Yes ? cmd::Close : cmd::Configure);
         return;
     }
@@ -176,8 +174,7 @@ void MainWindowLogic::configure()
         m_reinstall = true;
     if (firstRun) {
         notify::queueWelcomeReport(m_state.queue(), s);
-        if (m_state.messageBox(k_testMailQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
-            base::Answer::Yes)
+        if (m_state.ask(base::Question::TestEmailConnection, k_testMailQuestion) == base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
     if (!core::equalNoCase(folderOf(m_programPath), s.value("Install")))
@@ -185,7 +182,7 @@ void MainWindowLogic::configure()
     m_host.setTitle(title());
     if (m_reinstall) {
         if (firstRun)
-            m_state.messageBox(k_shortcutAddedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+            m_state.tell(k_shortcutAddedText);
         m_host.installationCheck(true);
     }
 }

@@ -155,8 +155,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
                                          "\n\nDo you want to overwrite the previous copy of tarnwick?\n\nIf you "
                                          "choose NO the Application Directory will be changed to " +
                                          runningDir + ".";
-            const base::Answer answer =
-                frontEnd.messageBox(question, base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
+            const base::Answer answer = frontEnd.ask(base::Question::OverwriteInstalled, question);
             if (answer == base::Answer::Cancel) {
                 outcome.closeWindow = true;
                 return outcome;
@@ -177,7 +176,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
             }
             if (!error.empty()) {
                 app.log.write("Copy '%s' -> '%s': %s\n", runningPath.c_str(), installed.c_str(), error.c_str());
-                frontEnd.messageBox(k_copyFailedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+                frontEnd.tell(k_copyFailedText);
                 if (!temporaryCopy) {
                     s.setValue("Install", runningDir);
                     outcome.postConfigure = true;
@@ -205,7 +204,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     for (const std::string& program :
          {platform::runningProgramPath().value_or(""), platform::installedProgramPath(app.settings.value("Install"))}) {
         if (const std::optional<std::string> text = packageManagedText(program)) {
-            state.messageBox(*text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+            state.tell(*text);
             outcome.error = *text;
             return outcome;
         }
@@ -224,12 +223,11 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     }
     const std::string latest = latestKnownVersion(app.rules);
     if (!newerVersionAvailable(latest, runningVersion)) {
-        state.messageBox(k_latestVersionText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        state.tell(k_latestVersionText);
         outcome.kind = UpgradeOutcome::Kind::Latest;
         return outcome;
     }
-    if (ask && state.messageBox(k_downloadQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) !=
-                   base::Answer::Yes) {
+    if (ask && state.ask(base::Question::DownloadUpgrade, k_downloadQuestion) != base::Answer::Yes) {
         outcome.kind = UpgradeOutcome::Kind::Declined;
         return outcome;
     }

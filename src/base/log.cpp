@@ -104,7 +104,7 @@ void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::strin
     line.append(text);
     line += "'\n";
     log.writeText(line);
-    frontEnd.messageBox(std::string(text), caption(title), Buttons::Ok, Answer::Ok);
+    frontEnd.tell(std::string(text), title);
 }
 
 } // namespace tarnwick::base

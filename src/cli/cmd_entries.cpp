@@ -105,7 +105,7 @@ int cmdDelete(const Invocation& inv)
         return 1;
     s->frontEnd.setInteractive(CliFrontEnd::onTerminal());
     if (yes)
-        s->frontEnd.setFixedAnswer(base::Answer::Yes);
+        s->frontEnd.setAnswerFor(base::Question::DeleteEntries, base::Answer::Yes);
     const int removed = app::deleteEntries(s->state, *positions);
     if (removed == 0)
         return 1;
@@ -168,7 +168,7 @@ int cmdChange(const Invocation& inv)
         app::clearError(s->state, *positions);
     } else if (clearUpdate) {
         // the command names the change itself: the question is answered
-        s->frontEnd.setFixedAnswer(base::Answer::Yes);
+        s->frontEnd.setAnswerFor(base::Question::ClearLastUpdate, base::Answer::Yes);
         app::clearLastUpdate(s->state, *positions);
     }
     if (!s->saveEntries())

@@ -59,7 +59,7 @@ int cmdUpgrade(const Invocation& inv)
     if (yes)
         s->frontEnd.setFixedAnswer(base::Answer::Yes);
     else if (!terminal)
-        s->frontEnd.setAnswerFor(app::k_downloadQuestion, base::Answer::No);
+        s->frontEnd.setAnswerFor(base::Question::DownloadUpgrade, base::Answer::No);
     const app::UpgradeOutcome outcome =
         app::upgradeCommand(s->state, app::systemPlaces().version, app::UpgradeTarget::InstalledProgram);
     switch (outcome.kind) {

@@ -32,7 +32,7 @@ int cmdSend(const Invocation& inv)
         return 1;
     CliFrontEnd frontEnd(std::cout, std::cerr);
     if (del)
-        frontEnd.setFixedAnswer(base::Answer::Yes); // the command itself is the answer to "really delete?"
+        frontEnd.setAnswerFor(base::Question::DeletePendingEmail, base::Answer::Yes); // the command is the answer
 
     app.loadEntries(); // counted by the activity report
 

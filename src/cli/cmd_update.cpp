@@ -8,9 +8,6 @@ namespace tarnwick::cli {
 
 namespace {
 
-const char* const k_redoQuestionStart = "All ";
-const char* const k_revertedQuestionStart = "Three or more fields for ";
-
 // One line per due entry when no terminal shows the line redrawn in place.
 void printOutcome(const Session& s, const update::EntryOutcome& o)
 {
@@ -51,15 +48,11 @@ void prepare(Session& s, bool yes, bool redo)
     if (yes)
         s.frontEnd.setFixedAnswer(base::Answer::Yes);
     if (redo)
-        s.frontEnd.setAnswerFor(k_redoQuestionStart, base::Answer::Yes);
-    if (!terminal && !yes) {
-        // the reverted-fields question has no default: without a person nothing
-        // suspicious is stored
-        s.frontEnd.setAnswerFor(k_revertedQuestionStart, base::Answer::Cancel);
+        s.frontEnd.setAnswerFor(base::Question::RedoUpdate, base::Answer::Yes);
+    // without a terminal the reverted-fields question takes its answer Cancel: nothing suspicious is stored
+    // without a person
+    if (!terminal)
         s.state.setEntryObserver([&s](const update::EntryOutcome& o) { printOutcome(s, o); });
-    } else if (!terminal) {
-        s.state.setEntryObserver([&s](const update::EntryOutcome& o) { printOutcome(s, o); });
-    }
 }
 
 void printSummary(const update::RunSummary& r, int sent)

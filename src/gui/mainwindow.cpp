@@ -6,7 +6,6 @@
 #include "app/timeout.h"
 #include "app/upgrade.h"
 #include "core/daynumber.h"
-#include "core/identifier.h"
 #include "core/text.h"
 #include "gui/configdialog.h"
 #include "gui/entrymodel.h"
@@ -21,12 +20,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -61,14 +56,9 @@ QIcon icon(const char* name)
 
 } // namespace
 
-ScriptedAnswers& scriptedAnswers()
-{
-    static ScriptedAnswers answers;
-    return answers;
-}
-
-MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode)
-    : m_app(app), m_state(app, *this, m_flowLog), m_logic(m_state, *this, std::move(startup), autoMode)
+MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode, Dialogs& dialogs)
+    : m_app(app), m_dialogs(dialogs), m_state(app, *this, m_flowLog),
+      m_logic(m_state, *this, std::move(startup), autoMode)
 {
     initResources();
     setWindowIcon(icon("tarnwick"));
@@ -359,13 +349,7 @@ void MainWindow::guarded(const std::function<void()>& handler)
     } catch (...) {
         const std::string text = app::unhandledMessage(std::current_exception());
         m_state.setAutoMode(false);
-        if (!scriptedAnswers().answers.empty() || !scriptedAnswers().inputs.empty()) {
-            scriptedAnswers().boxes.push_back(text);
-        } else {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Unhandled Exception"), fromBytes(text),
-                            QMessageBox::Ok, this);
-            box.exec();
-        }
+        m_dialogs.unhandledError(this, text);
         std::_Exit(app::exitcode::Unhandled);
     }
 }
@@ -534,56 +518,13 @@ void MainWindow::changeColumnCommand(int column)
 
 void MainWindow::addEntryCommand()
 {
-    std::string number;
-    std::string reference;
-    const bool scripted = !scriptedAnswers().inputs.empty();
-    if (scripted) {
-        // the script gives the number, then the reference
-        number = scriptedAnswers().inputs.front().value_or("");
-        scriptedAnswers().inputs.pop_front();
-        if (!scriptedAnswers().inputs.empty()) {
-            reference = scriptedAnswers().inputs.front().value_or("");
-            scriptedAnswers().inputs.pop_front();
-        }
-    } else {
-        QDialog dialog(this);
-        dialog.setWindowTitle(QStringLiteral("Add Entry"));
-        auto* form = new QFormLayout(&dialog);
-        auto* referenceEdit = new QLineEdit(&dialog);
-        auto* numberEdit = new QLineEdit(&dialog);
-        auto* problem = new QLabel(&dialog);
-        problem->setStyleSheet(QStringLiteral("color: palette(link)"));
-        auto* referenceLabel = new QLabel(QStringLiteral("&Reference:"), &dialog);
-        referenceLabel->setBuddy(referenceEdit);
-        auto* numberLabel = new QLabel(QStringLiteral("Reg/App/Int Reg &Number:"), &dialog);
-        numberLabel->setBuddy(numberEdit);
-        form->addRow(referenceLabel, referenceEdit);
-        form->addRow(numberLabel, numberEdit);
-        form->addRow(problem);
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-        form->addRow(buttons);
-        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-            core::Entry probe;
-            if (std::optional<std::string> refusal = core::setIdentifier(probe, toBytes(numberEdit->text()))) {
-                problem->setText(fromBytes(*refusal));
-                numberEdit->setFocus();
-                return;
-            }
-            dialog.accept();
-        });
-        numberEdit->setFocus();
-        if (dialog.exec() != QDialog::Accepted)
-            return;
-        number = toBytes(numberEdit->text());
-        reference = toBytes(referenceEdit->text());
-    }
+    const std::optional<TypedEntry> typed = m_dialogs.addEntry(this);
+    if (!typed)
+        return;
     const int before = m_app.entries.count();
-    const app::AddOutcome outcome = app::addEntry(m_state, number, reference);
+    app::addEntry(m_state, typed->number, typed->reference);
     // the row the add selected (the new entry, or the one that already holds the number) is the one shown
     const std::vector<int> chosen = m_state.selection();
-    if (m_app.entries.count() == before && scripted && !outcome.message.empty())
-        scriptedAnswers().boxes.push_back(outcome.message);
     if (m_app.entries.count() != before)
         m_model->change([] {});
     if (chosen.size() == 1) {
@@ -705,62 +646,15 @@ void MainWindow::aboutBox()
 
 // --- the front-end seam ---
 
-base::Answer MainWindow::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                                    base::Answer defaultAnswer)
+base::Answer MainWindow::messageBox(const base::MessageBox& box)
 {
-    ScriptedAnswers& script = scriptedAnswers();
-    if (!script.answers.empty()) {
-        script.boxes.push_back(text);
-        const base::Answer a = script.answers.front();
-        script.answers.pop_front();
-        return a;
-    }
-    QMessageBox box(this);
-    box.setWindowTitle(fromBytes(caption));
-    box.setText(fromBytes(text));
-    using B = QMessageBox::StandardButton;
-    QMessageBox::StandardButtons set = B::Ok;
-    if (buttons == base::Buttons::YesNo)
-        set = B::Yes | B::No;
-    else if (buttons == base::Buttons::YesNoCancel)
-        set = B::Yes | B::No | B::Cancel;
-    box.setStandardButtons(set);
-    box.setIcon(buttons == base::Buttons::Ok ? QMessageBox::Information : QMessageBox::Question);
-    const B defaultButton = defaultAnswer == base::Answer::Yes      ? B::Yes
-                            : defaultAnswer == base::Answer::No     ? B::No
-                            : defaultAnswer == base::Answer::Cancel ? B::Cancel
-                                                                    : B::Ok;
-    if (set.testFlag(defaultButton))
-        box.setDefaultButton(defaultButton);
-    switch (box.exec()) {
-    case B::Yes:
-        return base::Answer::Yes;
-    case B::No:
-        return base::Answer::No;
-    case B::Cancel:
-        return base::Answer::Cancel;
-    default:
-        return buttons == base::Buttons::Ok
-                   ? base::Answer::Ok
-                   : (buttons == base::Buttons::YesNo ? base::Answer::No : base::Answer::Cancel);
-    }
+    return m_dialogs.messageBox(this, box);
 }
 
 std::optional<std::string> MainWindow::textInput(const std::string& title, const std::string& prompt,
                                                  const std::string& initial)
 {
-    ScriptedAnswers& script = scriptedAnswers();
-    if (!script.inputs.empty()) {
-        std::optional<std::string> t = script.inputs.front();
-        script.inputs.pop_front();
-        return t;
-    }
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(this, fromBytes(title), fromBytes(prompt), QLineEdit::Normal, fromBytes(initial), &ok);
-    if (!ok)
-        return std::nullopt;
-    return toBytes(text);
+    return m_dialogs.textInput(this, title, prompt, initial);
 }
 
 void MainWindow::runStart(const std::string& caption, int range)

@@ -3,11 +3,11 @@
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
 #include "base/frontend.h"
+#include "gui/dialogs.h"
 #include "net/flowlog.h"
 
 #include <QMainWindow>
 
-#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,22 +35,14 @@ class EntryModel;
 class FlowWindow;
 class SideWindow;
 
-// Answers that stand in for the user: while any are queued, message boxes and
-// text inputs take them instead of asking (tests, pictures, demonstrations).
-struct ScriptedAnswers {
-    std::deque<base::Answer> answers;
-    std::deque<std::optional<std::string>> inputs;
-    std::vector<std::string> boxes; // the texts of the boxes answered from the script
-};
-ScriptedAnswers& scriptedAnswers();
-
 // The main window: menus and keys from the command table, the entry list, the
 // progress and time-out panel, the status bar; the details and TCP/IP flow
-// windows beside it. It draws and forwards: every decision is in app/.
+// windows beside it. It draws and forwards: every decision is in app/. Its modal
+// dialogs are those of `dialogs`.
 class MainWindow final : public QMainWindow, public base::FrontEnd, public app::WindowHost {
     Q_OBJECT
 public:
-    MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode);
+    MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode, Dialogs& dialogs);
     ~MainWindow() override;
 
     // Opening: the data file, the saved sort, layout and side windows.
@@ -73,8 +65,7 @@ public:
     void refreshActions();
 
     // base::FrontEnd
-    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                            base::Answer defaultAnswer) override;
+    base::Answer messageBox(const base::MessageBox& box) override;
     std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
                                          const std::string& initial) override;
     void runStart(const std::string& caption, int range) override;
@@ -126,6 +117,7 @@ private:
     void aboutBox();
 
     app::AppContext& m_app;
+    Dialogs& m_dialogs;
     net::FlowLog m_flowLog;
     app::MainState m_state;
     app::MainWindowLogic m_logic;

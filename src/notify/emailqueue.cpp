@@ -332,16 +332,15 @@ bool EmailQueue::processPending(bool ask, bool del)
 
     if (!pendingExists()) {
         if (!ask)
-            fe.messageBox("There aren't any e-mail notifications waiting to be sent.", base::caption(),
-                          base::Buttons::Ok, base::Answer::Ok);
+            fe.tell("There aren't any e-mail notifications waiting to be sent.");
         return true;
     }
-    if (del && fe.messageBox("Do you really want to delete the pending e-mail notifications?", base::caption(),
-                             base::Buttons::YesNo, base::Answer::No) != base::Answer::Yes)
+    if (del && fe.ask(base::Question::DeletePendingEmail,
+                      "Do you really want to delete the pending e-mail notifications?") != base::Answer::Yes)
         return false;
     if (ask) {
-        base::Answer answer = fe.messageBox("There are e-mail notifications waiting to be sent. Send them now?",
-                                            base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
+        base::Answer answer = fe.ask(base::Question::SendPendingEmail,
+                                     "There are e-mail notifications waiting to be sent. Send them now?");
         if (answer == base::Answer::Cancel)
             return false;
         if (answer != base::Answer::Yes)
@@ -454,9 +453,8 @@ bool EmailQueue::processPending(bool ask, bool del)
         std::string text = error;
         if (ask)
             text += "\n\nDo you want to exit anyway?";
-        base::Answer answer =
-            fe.messageBox(text, base::caption("Send Nofications Failed"),
-                          ask ? base::Buttons::YesNo : base::Buttons::Ok, ask ? base::Answer::No : base::Answer::Ok);
+        base::Answer answer = fe.ask(ask ? base::Question::ExitAfterFailedSend : base::Question::Message,
+                                     std::move(text), "Send Nofications Failed");
         if (ask)
             result = answer == base::Answer::Yes;
     }
@@ -491,8 +489,7 @@ std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResul
         if (!error.empty())
             base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Failed");
         else
-            m_ctx.frontEnd.messageBox("E-mail was sent successfully.", base::caption(), base::Buttons::Ok,
-                                      base::Answer::Ok);
+            m_ctx.frontEnd.tell("E-mail was sent successfully.");
     }
     return error;
 }

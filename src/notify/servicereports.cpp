@@ -55,7 +55,7 @@ std::string sendUpgradeReport(EmailQueue& queue, const base::AppSettings& settin
 ProblemReportResult reportProblem(ProblemReportContext c)
 {
     if (c.flowLog.isEmpty()) {
-        c.frontEnd.messageBox(k_problemAdvice, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        c.frontEnd.tell(k_problemAdvice);
         return ProblemReportResult::NothingExchanged;
     }
     if (c.downloadRules)
@@ -93,7 +93,7 @@ ProblemReportResult reportProblem(ProblemReportContext c)
         base::errorReport(c.log, c.frontEnd, error, "E-Mail Failed");
         return ProblemReportResult::Failed;
     }
-    c.frontEnd.messageBox("E-mail was sent successfully.", base::caption(), base::Buttons::Ok, base::Answer::Ok);
+    c.frontEnd.tell("E-mail was sent successfully.");
     return ProblemReportResult::Sent;
 }
 

@@ -42,10 +42,7 @@ bool CheckReverted(const core::Entry& now, const core::Entry& was, bool& warnRev
     const RevertedFields reverted = revertedFields(now, was);
     if (reverted.count < 3 || !warnReverted)
         return true;
-    // the question has no default of its own: a front end that cannot ask a
-    // person stores nothing suspicious
-    switch (frontEnd.messageBox(revertedQuestion(was, reverted.list), base::caption(), base::Buttons::YesNoCancel,
-                                base::Answer::Cancel)) {
+    switch (frontEnd.ask(base::Question::RevertedFields, revertedQuestion(was, reverted.list))) {
     case base::Answer::Yes:
         warnReverted = false;
         return true;

@@ -121,7 +121,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         std::string question = "All ";
         question += selectedOnly ? "the selected" : "of the";
         question += " entries are already up-to-date.\n\nDo you want redo the update?";
-        if (fe.messageBox(question, base::caption(), base::Buttons::YesNo, base::Answer::No) != base::Answer::Yes)
+        if (fe.ask(base::Question::RedoUpdate, question) != base::Answer::Yes)
             return summary;
         for (int p = 0; p < n; ++p) {
             core::Entry& e = m_ctx.entries.at(p);
@@ -175,7 +175,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         if (summary.noRecord > 0)
             text += "\n\nThe trademark office has no record of " + std::to_string(summary.noRecord) +
                     (summary.noRecord == 1 ? " entry" : " entries") + "; its Error column says which.";
-        fe.messageBox(text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        fe.tell(text);
     }
     fe.runEnd();
     c.busy = false;

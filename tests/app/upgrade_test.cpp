@@ -236,6 +236,14 @@ TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
     }
 }
 
+TEST_F(UpgradeEndToEnd, WithoutATerminalTheDownloadQuestionIsAnsweredNo)
+{
+    const test::CliRun run = test::runCli({"upgrade"}, m_dir.file("settings.ini"));
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_NE(run.err.find(std::string(k_downloadQuestion) + "\n  -> no\n"), std::string::npos) << run.err;
+    EXPECT_EQ(platform::readFile(installed()).value_or(""), k_oldProgram);
+}
+
 TEST_F(UpgradeEndToEnd, WithoutAnApplicationDirectoryNothingIsDownloaded)
 {
     ASSERT_EQ(test::runCli({"config", "set", "Install", ""}, m_dir.file("settings.ini")).exit, 0);

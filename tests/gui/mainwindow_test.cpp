@@ -7,10 +7,12 @@
 #include "core/identifier.h"
 #include "gui/entrymodel.h"
 #include "gui/mainwindow.h"
+#include "gui/program.h"
 #include "gui/textconv.h"
 #include "platform/files.h"
 #include "platform/instancelock.h"
 #include "support/office.h"
+#include "support/scripteddialogs.h"
 #include "support/tempdir.h"
 
 #include <QAbstractItemModelTester>
@@ -28,10 +30,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <sys/wait.h>
 
 using namespace tarnwick;
 
@@ -78,12 +78,9 @@ protected:
     MainWindowTest()
     {
         ensureApplication();
-        gui::scriptedAnswers() = {};
         std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
         platform::writeFileAtomic(settings(), "");
     }
-    ~MainWindowTest() override { gui::scriptedAnswers() = {}; }
-
     std::string settings() const { return m_dir.file("settings.ini"); }
     std::string logDir() const { return m_dir.file("log"); }
 
@@ -111,7 +108,8 @@ protected:
             m_app->settings.setValue(name, value);
         m_app->rules.load(logDir()); // the office's rules, never the real office's addresses
         const app::StartupPlaces places{m_dir.file("bin/tarnwick"), m_dir.path(), m_dir.path(), "1.0.00"};
-        m_window = std::make_unique<gui::MainWindow>(*m_app, app::startApplication(*m_app, places), autoMode);
+        m_window =
+            std::make_unique<gui::MainWindow>(*m_app, app::startApplication(*m_app, places), autoMode, m_dialogs);
         m_window->open();
         m_window->show();
         return *m_window;
@@ -126,6 +124,7 @@ protected:
     }
 
     test::TempDir m_dir;
+    test::ScriptedDialogs m_dialogs;
     std::unique_ptr<app::AppContext> m_app;
     std::unique_ptr<gui::MainWindow> m_window;
 };
@@ -225,15 +224,15 @@ TEST_F(MainWindowTest, ReferenceChangeAndDeleteNotify)
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
     gui::MainWindow& w = open({});
     w.table()->selectRow(0);
-    gui::scriptedAnswers().inputs.push_back(std::string("R&D"));
+    m_dialogs.inputs.push_back(std::string("R&D"));
     w.runCommand(app::cmd::ChangeColumn + 3);
     EXPECT_EQ(w.table()->model()->index(0, 3).data().toString(), QStringLiteral("R&D"));
     EXPECT_EQ(countFiles("Tarnwick_c"), 1);
 
     w.table()->selectAll();
-    gui::scriptedAnswers().answers.push_back(base::Answer::Yes);
+    m_dialogs.answers.push_back(base::Answer::Yes);
     w.runCommand(app::cmd::Delete);
-    EXPECT_EQ(gui::scriptedAnswers().boxes.back(), "Are you sure that you want to delete these entries?");
+    EXPECT_EQ(m_dialogs.boxes.back(), "Are you sure that you want to delete these entries?");
     EXPECT_EQ(m_app->entries.count(), 0);
     EXPECT_EQ(countFiles("Tarnwick_d"), 3);
     EXPECT_EQ(w.model()->rowCount(), 0);
@@ -279,10 +278,9 @@ TEST_F(MainWindowTest, ADuplicateAddShowsTheRowThatHoldsTheNumber)
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
     gui::MainWindow& w = open({});
     w.table()->selectRow(2);
-    gui::scriptedAnswers().inputs = {std::string("75-000001"), std::string("again")};
-    gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
+    m_dialogs.entries.push_back({"75-000001", "again"});
     w.runCommand(app::cmd::Add);
-    EXPECT_EQ(gui::scriptedAnswers().boxes.back(), "This entry already exists.");
+    EXPECT_EQ(m_dialogs.boxes.back(), "This entry already exists.");
     const QModelIndexList rows = w.table()->selectionModel()->selectedRows();
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(w.state().selection(), std::vector<int>{0});
@@ -295,12 +293,10 @@ TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
     Office office;
     platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
-    // a box would take this answer and be recorded instead of waiting for a person
-    gui::scriptedAnswers().answers.push_back(base::Answer::No);
     gui::MainWindow& w = open({}, true);
     ASSERT_TRUE(waitFor([&] { return w.isDestroyed(); }))
         << platform::readFile(m_dir.file("log/Tarnwick.log")).value_or("");
-    EXPECT_EQ(gui::scriptedAnswers().boxes, std::vector<std::string>{});
+    EXPECT_EQ(m_dialogs.boxes, std::vector<std::string>{});
     for (const core::Entry& e : m_app->entries.entries())
         EXPECT_NE(e.LastUpdate, 0) << e.Reference;
 }
@@ -311,9 +307,8 @@ TEST_F(MainWindowTest, AutoModeWithAFailureShowsTheClosingMessageAndStays)
     platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     office.setFault("75000002", "500");
     writeEntries({{"75000001", "A"}, {"75000002", "B"}});
-    gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
     gui::MainWindow& w = open({}, true);
-    ASSERT_TRUE(waitFor([&] { return !gui::scriptedAnswers().boxes.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !m_dialogs.boxes.empty(); }));
     waitFor([&] { return w.isDestroyed(); }, 1000);
     EXPECT_FALSE(w.isDestroyed());
     EXPECT_FALSE(w.state().autoMode());
@@ -335,8 +330,6 @@ TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
         w.close();
         closedDuringRun = w.logic().busy() && !w.isDestroyed();
     });
-    for (int i = 0; i < 4; ++i)
-        gui::scriptedAnswers().answers.push_back(base::Answer::No);
     w.runCommand(app::cmd::UpdateAll);
     EXPECT_TRUE(enablingWhileBusy);
     EXPECT_TRUE(closedDuringRun);
@@ -352,15 +345,6 @@ TEST_F(MainWindowTest, SecondStartIsRefused)
     }
     platform::InstanceLock lock;
     ASSERT_TRUE(lock.acquire(logDir()));
-    const std::string command = "QT_QPA_PLATFORM=offscreen TARNWICK_ANSWERS=ok TARNWICK_SETTINGS='" + settings() +
-                                "' " + std::string(TARNWICK_GUI_BINARY) + " 2>&1";
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    char buffer[1024];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-        out.append(buffer, n);
-    const int status = ::pclose(p);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_NE(out.find("Only one instance of Tarnwick may be run at a time."), std::string::npos) << out;
+    EXPECT_EQ(gui::runProgram({"tarnwick", "--settings", settings()}, m_dialogs), 1);
+    EXPECT_EQ(m_dialogs.boxes, std::vector<std::string>{"Only one instance of Tarnwick may be run at a time."});
 }

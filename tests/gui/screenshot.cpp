@@ -9,6 +9,7 @@
 #include "gui/configdialog.h"
 #include "gui/mainwindow.h"
 #include "gui/sidewindows.h"
+#include "support/scripteddialogs.h"
 
 #include <QApplication>
 #include <QTableView>
@@ -37,15 +38,14 @@ int main(int argc, char** argv)
     };
 
     // the run's closing message and any question take their default answer without a person
-    for (int i = 0; i < 8; ++i)
-        gui::scriptedAnswers().answers.push_back(base::Answer::No);
+    test::ScriptedDialogs dialogs;
     app::AppContext context(argv[1]);
     // installed beside the settings, so that the installation check has nothing to ask
     // and writes no shortcut into the user's own folders
     app::StartupPlaces places = app::systemPlaces();
     places.programPath = (std::filesystem::path(argv[1]).parent_path() / "bin" / "tarnwick").string();
     context.settings.setValue("Install", {});
-    gui::MainWindow window(context, app::startApplication(context, places), false);
+    gui::MainWindow window(context, app::startApplication(context, places), false, dialogs);
     window.open();
     window.resize(1280, 560);
     window.show();
