@@ -28,7 +28,8 @@ std::vector<int> validPositions(const core::EntryStore& store, std::vector<int> 
 
 } // namespace
 
-AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference, int frequency)
+AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference,
+                    core::Frequency frequency)
 {
     AddOutcome out;
     if (state.busy())
@@ -72,7 +73,7 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
     return removed;
 }
 
-void setFrequency(MainState& state, const std::vector<int>& positions, int frequency)
+void setFrequency(MainState& state, const std::vector<int>& positions, core::Frequency frequency)
 {
     core::EntryStore& store = state.app().entries;
     if (state.busy())
@@ -141,7 +142,8 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions)
     return true;
 }
 
-void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions, std::optional<int> frequency)
+void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions,
+                  std::optional<core::Frequency> frequency)
 {
     if (state.busy())
         return;

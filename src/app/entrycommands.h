@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/entry.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,15 +27,16 @@ struct AddOutcome {
 // Validates the typed number, refuses a duplicate ("This entry already exists."
 // titled "Duplicate Entry"), appends the entry and posts the "entry added"
 // notification. The list is not re-sorted here (the window does that).
-AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference, int frequency = 0);
+AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference,
+                    core::Frequency frequency = core::Frequency::Daily);
 
 // Asks "Are you sure that you want to delete these entries?"; on Yes removes
 // the entries from the last to the first, posting "entry deleted" for each
 // until the first posting fails. Returns the number removed.
 int deleteEntries(MainState& state, const std::vector<int>& positions);
 
-// Frequency 0 Daily .. 4 Never on every given entry.
-void setFrequency(MainState& state, const std::vector<int>& positions, int frequency);
+// The frequency of every given entry.
+void setFrequency(MainState& state, const std::vector<int>& positions, core::Frequency frequency);
 
 // Sets the Reference of every given entry and posts "entry changed" for each
 // whose reference really changed. Returns the first posting error, if any.
@@ -53,7 +56,7 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions);
 // click): Frequency (`frequency` given), Last Update and Reference change;
 // every other column gives "This column cannot be edited.".
 void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions,
-                  std::optional<int> frequency = std::nullopt);
+                  std::optional<core::Frequency> frequency = std::nullopt);
 
 // The details text of the given entries, in list order (the details window); each ends with its next deadline.
 std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions);

@@ -17,8 +17,7 @@ namespace tarnwick::app {
 
 MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog)
     : m_app(app), m_view(view), m_flowLog(flowLog),
-      m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState,
-               [this](bool on) { m_sending = on; }})
+      m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState, &m_sending})
 {
     m_app.entries.setHost(this);
     m_app.names.setFlowLog(&m_flowLog);
@@ -76,21 +75,17 @@ update::RunSummary MainState::run(bool selectedOnly)
     if (m_control.busy)
         return {};
     update::UpdateRun run(updateContext());
-    m_groupNotices = true;
     update::RunSummary summary;
-    try {
+    {
+        const base::ScopedValue<bool> grouped(m_groupNotices, true);
         summary = run.Run(selectedOnly, m_selection);
-    } catch (...) {
-        m_groupNotices = false;
-        throw;
     }
-    m_groupNotices = false;
     if (summary.started) {
         // a crash after a long run must not lose its results
         saveEntries();
         m_app.rules.save(m_app.logDir());
     }
-    if (m_control.runState == update::runstate::Closing)
+    if (m_control.runState == base::RunState::Closing)
         m_closeAfterRun = true;
     return summary;
 }
@@ -109,14 +104,14 @@ void MainState::downloadRules()
 {
     // a download before a command starts it; its cancel cancels the command, an earlier one nothing
     if (!m_control.busy)
-        m_control.runState = update::runstate::Running;
+        m_control.runState = base::RunState::Running;
     update::UpdateRun run(updateContext());
     run.download();
 }
 
-void MainState::cancel(int reason)
+void MainState::cancel(base::RunState reason)
 {
-    if (!m_control.busy && !m_sending && reason != update::runstate::Closing)
+    if (!m_control.busy && !m_sending && reason != base::RunState::Closing)
         return;
     // sockets first, so that a job blocked in a silent peer ends at once
     if (m_runningTask)
@@ -126,49 +121,43 @@ void MainState::cancel(int reason)
 
 void MainState::checkTimeout()
 {
-    if (m_operationRunning && operationElapsedMs() >= m_control.operationTimeoutMs() && m_control.runState == 0)
-        cancel(update::runstate::TimedOut);
+    if (m_operationRunning && operationElapsedMs() >= m_control.operationTimeoutMs() &&
+        m_control.runState == base::RunState::Running)
+        cancel(base::RunState::TimedOut);
 }
 
-bool MainState::beginOperation()
+MainState::Operation::Operation(MainState& state, int fixedTimeoutMs) : m_state(state)
 {
-    if (m_control.busy)
-        return false;
+    if (state.m_control.busy)
+        return;
     // a cancel of an earlier operation must not cut this one short
-    m_control.runState = update::runstate::Running;
-    m_control.busy = true;
-    m_view.setBusy(true);
-    return true;
+    state.m_control.runState = base::RunState::Running;
+    state.m_control.fixedTimeoutMs = fixedTimeoutMs;
+    m_busy.emplace(state.m_control.busy, state.m_view);
 }
 
-void MainState::endOperation()
+MainState::Operation::~Operation()
 {
-    m_control.busy = false;
-    m_view.setBusy(false);
+    if (m_busy)
+        m_state.m_control.fixedTimeoutMs = 0;
 }
 
 bool MainState::processPending(bool ask, bool del)
 {
-    if (!beginOperation())
-        return false;
-    const bool result = m_queue.processPending(ask, del);
-    endOperation();
-    return result;
+    const Operation operation(*this);
+    return operation && m_queue.processPending(ask, del);
 }
 
 std::string MainState::sendAtOnce(int templateId, notify::MailMode mode, bool showResult)
 {
-    if (!beginOperation())
-        return {};
-    std::string error = m_queue.sendAtOnce(templateId, mode, showResult);
-    endOperation();
-    return error;
+    const Operation operation(*this);
+    return operation ? m_queue.sendAtOnce(templateId, mode, showResult) : std::string();
 }
 
 bool MainState::requestClose()
 {
     if (m_control.busy) {
-        cancel(update::runstate::Closing);
+        cancel(base::RunState::Closing);
         m_closeAfterRun = true;
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/frontend.h"
+#include "base/scopes.h"
 #include "core/entrystore.h"
 #include "notify/emailqueue.h"
 #include "tasks/taskhost.h"
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,11 +47,10 @@ public:
 
     // --- window state ---
     bool busy() const { return m_control.busy; }
-    // The cancel reason: 0 none, 1 cancelled, 2 timed out, 0x4000 worker
-    // threads not stopping, 0x8000 closing.
-    int cancelReason() const { return m_control.runState; }
+    // The cancel reason (the run state).
+    base::RunState cancelReason() const { return m_control.runState; }
     // Where the cancel reason lives, for a sending that reads and resets it.
-    int* cancelSlot() { return &m_control.runState; }
+    base::RunState* cancelSlot() { return &m_control.runState; }
     bool autoMode() const { return m_control.autoMode; }
     void setAutoMode(bool on) { m_control.autoMode = on; }
     // The window's operation time-out in milliseconds. No floor here: the 30 s
@@ -73,11 +74,22 @@ public:
     // Whether an e-mail sending is under way (the "sending" mark).
     bool sending() const { return m_sending; }
 
-    // An operation of the window (a sending, a download): busy, cancellable and
-    // timed like the update run, with a clear cancel reason at its start. False
-    // while another operation runs.
-    bool beginOperation();
-    void endOperation();
+    // An operation of the window (a sending, a download) for the life of the
+    // scope: busy, cancellable and timed like the update run, with a clear cancel
+    // reason at its start, and with its own fixed time-out when one is given.
+    // None begins while another operation runs (false).
+    class Operation {
+    public:
+        explicit Operation(MainState& state, int fixedTimeoutMs = 0);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+        explicit operator bool() const { return m_busy.has_value(); }
+
+    private:
+        MainState& m_state;
+        std::optional<base::BusyScope> m_busy;
+    };
 
     // --- commands ---
     // Update Selected / Update All (the run of the update layer).
@@ -87,8 +99,8 @@ public:
     void downloadRules();
     // The stop operation: closes every job's socket of the running task, then
     // sets the cancel reason. Does nothing while not busy unless `reason` is
-    // 0x8000 (closing).
-    void cancel(int reason = update::runstate::Cancelled);
+    // Closing.
+    void cancel(base::RunState reason = base::RunState::Cancelled);
     // Checks the operation time-out; cancels with reason 2 when it has passed.
     // Called on every dispatch cycle (and by a window timer, if any).
     void checkTimeout();
@@ -144,7 +156,7 @@ public:
     void dispatch(int maxWaitMs) override;
 
     // --- tasks::TaskHost ---
-    bool cancelRequested() const override { return m_control.runState != 0; }
+    bool cancelRequested() const override { return m_control.runState != base::RunState::Running; }
     void setRunningTask(tasks::Cancellable* task) override { m_runningTask = task; }
     void wake() override;
 

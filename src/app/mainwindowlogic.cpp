@@ -6,6 +6,7 @@
 #include "app/timeout.h"
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "core/datafile.h"
 #include "core/reports.h"
 #include "core/text.h"
@@ -105,12 +106,12 @@ void MainWindowLogic::firstShowing()
     }
     m_host.setTitle(title());
     if (m_state.app().settings.value("OrgName").empty()) {
-        m_host.postCommand(cmd::Configure);
+        m_host.postCommand(Command::Configure);
         return;
     }
     m_host.installationCheck(false);
     if (m_state.autoMode())
-        m_host.postCommand(cmd::UpdateAll);
+        m_host.postCommand(Command::UpdateAll);
 }
 
 bool MainWindowLogic::close()
@@ -120,9 +121,9 @@ bool MainWindowLogic::close()
 
 void MainWindowLogic::afterRun(bool autoClose)
 {
-    if (m_state.takeCloseAfterRun() || m_state.cancelReason() == update::runstate::Closing ||
+    if (m_state.takeCloseAfterRun() || m_state.cancelReason() == base::RunState::Closing ||
         (autoClose && m_state.autoMode()))
-        m_host.postCommand(cmd::Close);
+        m_host.postCommand(Command::Close);
 }
 
 update::RunSummary MainWindowLogic::updateAll()
@@ -160,14 +161,14 @@ void MainWindowLogic::configure()
     base::AppSettings& s = m_state.app().settings;
     const bool firstRun = s.value("OrgName").empty();
     if (firstRun && m_state.ask(base::Question::Disclaimer, k_disclaimerText, "Disclaimer") != base::Answer::Yes) {
-        m_host.postCommand(cmd::Close);
+        m_host.postCommand(Command::Close);
         return;
     }
     const std::string shortcutFolder = s.value("ShortcutFolder");
     m_host.configurationDialog();
     if (s.value("OrgName").empty()) {
         const base::Answer quit = m_state.ask(base::Question::QuitUnconfigured, k_mustConfigureText);
-        m_host.postCommand(quit == base::Answer::Yes ? cmd::Close : cmd::Configure);
+        m_host.postCommand(quit == base::Answer::Yes ? Command::Close : Command::Configure);
         return;
     }
     if (firstRun || !core::equalNoCase(shortcutFolder, s.value("ShortcutFolder")))
@@ -207,13 +208,13 @@ bool MainWindowLogic::busy() const
     return m_state.busy() || m_state.sending() || m_upgrading || m_reporting;
 }
 
-CommandState MainWindowLogic::commandState(int focusedFrequency) const
+CommandState MainWindowLogic::commandState(std::optional<core::Frequency> focusedFrequency) const
 {
     CommandState c;
     c.busy = busy();
     c.selected = static_cast<int>(m_state.selection().size());
     c.pendingEmail = m_state.queue().pendingExists();
-    c.focusedFrequency = focusedFrequency < 0 ? -1 : std::min(focusedFrequency, 4);
+    c.focusedFrequency = focusedFrequency;
     c.sortColumn = m_sort.column;
     c.sortReversed = m_sort.reversed;
     return c;
@@ -250,11 +251,11 @@ UpgradeOutcome MainWindowLogic::upgrade()
 {
     if (busy())
         return {};
-    m_upgrading = true;
-    m_state.setBusy(true);
-    UpgradeOutcome outcome = upgradeCommand(m_state, m_version, UpgradeTarget::TemporaryCopy);
-    m_upgrading = false;
-    m_state.setBusy(false);
+    UpgradeOutcome outcome;
+    {
+        const base::BusyScope upgrading(m_upgrading, m_state);
+        outcome = upgradeCommand(m_state, m_version, UpgradeTarget::TemporaryCopy);
+    }
     afterRun(false);
     return outcome;
 }
@@ -263,9 +264,11 @@ notify::ProblemReportResult MainWindowLogic::reportProblem(notify::MessagePrevie
 {
     if (busy())
         return notify::ProblemReportResult::Cancelled;
-    m_reporting = true;
-    const notify::ProblemReportResult result = app::reportProblem(m_state, preview);
-    m_reporting = false;
+    notify::ProblemReportResult result;
+    {
+        const base::ScopedValue<bool> reporting(m_reporting, true);
+        result = app::reportProblem(m_state, preview);
+    }
     afterRun(false);
     return result;
 }

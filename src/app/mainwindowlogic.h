@@ -24,7 +24,7 @@ class WindowHost {
 public:
     virtual ~WindowHost() = default;
     // Queues a command; it runs after the current handler has returned.
-    virtual void postCommand(int id) = 0;
+    virtual void postCommand(Command id) = 0;
     // Destroys the main window (its destroy step runs), which ends the message loop.
     virtual void destroyWindow() = 0;
     virtual void setTitle(const std::string& title) = 0;
@@ -95,8 +95,8 @@ public:
     bool sort(int column, SortKind kind);
     SortOrder sortOrder() const { return m_sort; }
     std::string title() const;
-    // The enabling state for the current selection; `focusedFrequency` -1 when no row has the focus.
-    CommandState commandState(int focusedFrequency) const;
+    // The enabling state for the current selection; `focusedFrequency` none when no row has the focus.
+    CommandState commandState(std::optional<core::Frequency> focusedFrequency) const;
     bool busy() const;
     // A time-out choice of the window becomes the Timeout setting and the operation time-out.
     void setTimeoutChoice(int milliseconds);

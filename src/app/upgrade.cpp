@@ -6,6 +6,7 @@
 #include "app/programmanifest.h"
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "base/settings.h"
 #include "core/text.h"
 #include "net/flowlog.h"
@@ -60,8 +61,8 @@ public:
     explicit DownloadHost(MainState& state) : m_state(state), m_stale(state.cancelReason()) {}
     bool cancelRequested() const override
     {
-        const int reason = m_state.cancelReason();
-        return reason != 0 && reason != m_stale;
+        const base::RunState reason = m_state.cancelReason();
+        return reason != base::RunState::Running && reason != m_stale;
     }
     void dispatch(int maxWaitMs) override { m_state.dispatch(maxWaitMs); }
     void setRunningTask(tasks::Cancellable* task) override { m_state.setRunningTask(task); }
@@ -69,7 +70,7 @@ public:
 
 private:
     MainState& m_state;
-    int m_stale;
+    base::RunState m_stale;
 };
 
 // Fetches one address as raw bytes; returns the error text (empty on success).
@@ -82,8 +83,8 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
                        direct ? std::string_view() : std::string_view(state.app().settings.value("ProxyServer")));
     const int timeoutMs = state.currentTimeoutMs();
     std::string error;
-    state.operationStart(timeoutMs / 1000);
     try {
+        const base::OperationDisplay display(state, timeoutMs / 1000);
         std::vector<std::string> pages = net::runPageFetchTask(host, std::move(requests), timeoutMs);
         body = pages.empty() ? std::string() : std::move(pages.front());
     } catch (const tasks::CAppError& e) {
@@ -91,7 +92,6 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
     } catch (...) {
         error = "Unknown error.";
     }
-    state.operationEnd();
     return error;
 }
 
@@ -216,7 +216,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
         return outcome;
     }
     state.downloadRules();
-    if (state.cancelReason() != 0) {
+    if (state.cancelReason() != base::RunState::Running) {
         // a cancel during the rules download cancels the command
         outcome.error = update::k_canceledMessage;
         return outcome;
@@ -235,35 +235,35 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     const std::string address = programAddress(app.rules);
     const bool direct = app.rules.directDownload();
     // the download is an operation of the window: cancellable, with its own time-out, and a close waits for it
-    if (!state.beginOperation())
-        return outcome;
-    state.setFixedTimeoutMs(k_downloadTimeoutMs);
-    state.runStart("from " + addressHost(address), 3);
-    state.statusLine("Download Tarnwick.exe v" + latest);
-    DownloadHost host(state);
     std::string program;
     std::string manifest;
     std::string signature;
-    std::string error = fetchRaw(state, host, address, direct, program);
+    std::string error;
     // the manifest binds the version to the program's digest; a failed fetch is a missing signature
     std::string manifestError;
     const std::string manifestAddress = address + std::string(k_manifestSuffix);
-    if (error.empty()) {
-        state.runPosition(1);
-        manifestError = fetchRaw(state, host, manifestAddress, direct, manifest);
+    {
+        const MainState::Operation operation(state, k_downloadTimeoutMs);
+        if (!operation)
+            return outcome;
+        const base::RunDisplay display(state, "from " + addressHost(address), 3);
+        state.statusLine("Download Tarnwick.exe v" + latest);
+        DownloadHost host(state);
+        error = fetchRaw(state, host, address, direct, program);
+        if (error.empty()) {
+            state.runPosition(1);
+            manifestError = fetchRaw(state, host, manifestAddress, direct, manifest);
+        }
+        if (error.empty() && manifestError.empty()) {
+            state.runPosition(2);
+            manifestError = fetchRaw(state, host, manifestAddress + ".sig", direct, signature);
+        }
+        state.statusLine({});
     }
-    if (error.empty() && manifestError.empty()) {
-        state.runPosition(2);
-        manifestError = fetchRaw(state, host, manifestAddress + ".sig", direct, signature);
-    }
-    state.statusLine({});
-    state.runEnd();
-    state.setFixedTimeoutMs(0);
-    state.endOperation();
 
     auto fail = [&](const std::string& text, const char* title) {
         // a download the closing window cancelled ends without a word
-        if (state.cancelReason() != update::runstate::Closing)
+        if (state.cancelReason() != base::RunState::Closing)
             base::errorReport(app.log, state, text, title);
         outcome.kind = UpgradeOutcome::Kind::Failed;
         outcome.error = text.starts_with('!') ? text.substr(1) : text;

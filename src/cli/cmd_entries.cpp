@@ -9,14 +9,11 @@ namespace tarnwick::cli {
 
 namespace {
 
-// "Daily".."Never" (any case) to 0..4; none for another word.
-std::optional<int> frequencyArgument(const std::string& word)
+// "Daily".."Never" (any case); none for another word.
+std::optional<core::Frequency> frequencyArgument(const std::string& word)
 {
-    static const char* const k_words[] = {"Daily", "Weekly", "Monthly", "Yearly", "Never"};
-    for (int i = 0; i < 5; ++i) {
-        if (core::equalNoCase(word, k_words[i]))
-            return i;
-    }
+    if (std::optional<core::Frequency> frequency = core::frequencyNamed(word))
+        return frequency;
     std::cerr << "tarnwick-cli: unknown frequency '" << word << "' (Daily, Weekly, Monthly, Yearly or Never)\n";
     return std::nullopt;
 }
@@ -64,7 +61,7 @@ int cmdAdd(const Invocation& inv)
             << "usage: tarnwick-cli add NUMBER [--reference TEXT] [--frequency Daily|Weekly|Monthly|Yearly|Never]\n";
         return 1;
     }
-    const std::optional<int> frequency = frequencyArgument(frequencyWord);
+    const std::optional<core::Frequency> frequency = frequencyArgument(frequencyWord);
     if (!frequency)
         return 1;
     std::unique_ptr<Session> s = Session::open(inv, true);
@@ -149,7 +146,7 @@ int cmdChange(const Invocation& inv)
                      "--clear-update)\n";
         return 1;
     }
-    std::optional<int> frequency;
+    std::optional<core::Frequency> frequency;
     if (!frequencyWord.empty() && !(frequency = frequencyArgument(frequencyWord)))
         return 1;
     std::unique_ptr<Session> s = Session::open(inv, true);

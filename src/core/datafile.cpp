@@ -166,7 +166,7 @@ std::string loadDataText(EntryStore& store, std::string_view bytes, DayNumber to
             continue;
         }
         if (version == 0) {
-            entry.Frequency = 0;
+            entry.Frequency = Frequency::Daily;
             entry.LastChange = 0;
         }
     }

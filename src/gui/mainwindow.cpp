@@ -140,10 +140,11 @@ void MainWindow::buildCentral()
     m_table->setIconSize(QSize(16, 16));
     layout->addWidget(m_table, 1);
     connect(m_table->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int section) { runCommand(app::cmd::HeaderColumn + section); });
+            [this](int section) { runCommand(app::columnCommand(app::Command::HeaderColumn, section)); });
     connect(m_table, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) { popup(p); });
-    connect(m_table, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex& index) { runCommand(app::cmd::ChangeColumn + index.column()); });
+    connect(m_table, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        runCommand(app::columnCommand(app::Command::ChangeColumn, index.column()));
+    });
     connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
     connect(m_table->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { refreshActions(); });
 
@@ -176,7 +177,7 @@ void MainWindow::buildCentral()
     m_timeout->setToolTip(QStringLiteral("Time-out of one network operation"));
     panel->addWidget(m_timeout);
     m_cancel = new QPushButton(QStringLiteral("Cancel (Esc)"), m_panel);
-    connect(m_cancel, &QPushButton::clicked, this, [this] { runCommand(app::cmd::Cancel); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { runCommand(app::Command::Cancel); });
     panel->addWidget(m_cancel);
     m_panel->hide();
     m_operationGroup->hide();
@@ -187,7 +188,7 @@ void MainWindow::buildCentral()
     statusBar()->addPermanentWidget(m_counts);
 }
 
-QAction* MainWindow::commandAction(int id)
+QAction* MainWindow::commandAction(app::Command id)
 {
     if (auto it = m_actions.find(id); it != m_actions.end())
         return it->second;
@@ -195,15 +196,14 @@ QAction* MainWindow::commandAction(int id)
     auto* a = new QAction(this);
     a->setText(fromBytes(info ? info->text : std::string()));
     if (info && !info->key.empty()) {
-        if (id == app::cmd::ViewDetails)
+        if (id == app::Command::ViewDetails)
             a->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
         else
             a->setShortcut(QKeySequence(QString::fromStdString(info->key)));
         a->setShortcutContext(Qt::WindowShortcut);
     }
-    const bool checkable = (id >= app::cmd::FrequencyDaily && id <= app::cmd::FrequencyNever) ||
-                           id == app::cmd::Ascending || id == app::cmd::Descending ||
-                           (id >= app::cmd::SortColumn && id < app::cmd::SortColumn + core::k_fieldCount);
+    const bool checkable = app::commandFrequency(id) || id == app::Command::Ascending ||
+                           id == app::Command::Descending || app::commandColumn(id, app::Command::SortColumn);
     a->setCheckable(checkable);
     connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
     addAction(a); // keys work whether or not the menu bar shows the action
@@ -218,14 +218,14 @@ QMenu* MainWindow::buildMenu(QMenu* menu, const std::vector<app::MenuItem>& item
             menu->addSeparator();
         } else if (item.isSubMenu()) {
             buildMenu(menu->addMenu(fromBytes(item.text)), item.children, popup);
-        } else if (item.id >= app::cmd::ChangeColumn && item.id < app::cmd::ChangeColumn + core::k_fieldCount) {
+        } else if (app::commandColumn(item.id, app::Command::ChangeColumn)) {
             // the Edit menu's Change items carry the menu caption; the pop-up's own item
             // reads "Change " + the column caption and takes the command's enabling
             QAction* a = commandAction(item.id);
             if (popup) {
                 QAction* own = menu->addAction(fromBytes(item.text));
                 own->setEnabled(a->isEnabled());
-                const int id = item.id;
+                const app::Command id = item.id;
                 connect(own, &QAction::triggered, this, [this, id] { runCommand(id); });
             } else {
                 a->setText(fromBytes(item.text));
@@ -251,11 +251,11 @@ void MainWindow::buildToolBar()
     bar->setObjectName(QStringLiteral("commands"));
     bar->setMovable(false);
     bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    const std::pair<int, const char*> buttons[] = {{app::cmd::UpdateAll, "Update All"},
-                                                   {app::cmd::UpdateSelected, "Update Selected"},
-                                                   {app::cmd::Add, "Add"},
-                                                   {app::cmd::Delete, "Delete"},
-                                                   {app::cmd::SendEmail, "Send E-Mail"}};
+    const std::pair<app::Command, const char*> buttons[] = {{app::Command::UpdateAll, "Update All"},
+                                                            {app::Command::UpdateSelected, "Update Selected"},
+                                                            {app::Command::Add, "Add"},
+                                                            {app::Command::Delete, "Delete"},
+                                                            {app::Command::SendEmail, "Send E-Mail"}};
     for (const auto& [id, text] : buttons) {
         // the same command under a plain label; its enabling follows the menu action's
         QAction* menuAction = commandAction(id);
@@ -281,7 +281,7 @@ void MainWindow::buildToolBar()
     });
 }
 
-QAction* MainWindow::action(int id) const
+QAction* MainWindow::action(app::Command id) const
 {
     auto it = m_actions.find(id);
     return it == m_actions.end() ? nullptr : it->second;
@@ -354,103 +354,104 @@ void MainWindow::guarded(const std::function<void()>& handler)
     }
 }
 
-void MainWindow::runCommand(int id)
+void MainWindow::runCommand(app::Command id)
 {
     guarded([this, id] {
-        const bool generated = id >= app::cmd::ChangeColumn && id < app::cmd::HeaderColumn + 32;
-        if (id != app::cmd::Close && id != app::cmd::Exit && id < app::cmd::HeaderColumn &&
-            (app::commandInfo(id) || generated) &&
-            !app::isEnabled(id, m_logic.commandState(m_app.entries.count() ? focusedRow() : -1)))
+        // a double click and a header click reach the column commands without a menu that greys them; the
+        // other commands come from actions greyed by the same rules, or are posted by the program itself
+        const bool columnCommand =
+            app::commandColumn(id, app::Command::ChangeColumn) || app::commandColumn(id, app::Command::SortColumn);
+        if (columnCommand && !app::isEnabled(id, commandState()))
             return;
-        if (id >= app::cmd::HeaderColumn && id < app::cmd::HeaderColumn + 32 && m_logic.busy())
+        if (app::commandColumn(id, app::Command::HeaderColumn) && m_logic.busy())
             return;
         execute(id);
     });
 }
 
-void MainWindow::execute(int id)
+void MainWindow::execute(app::Command id)
 {
-    namespace cmd = app::cmd;
+    using app::Command;
     const std::vector<int> selection = m_state.selection();
     switch (id) {
-    case cmd::SendEmail:
+    case Command::SendEmail:
         m_logic.sendEmail();
         break;
-    case cmd::DeleteEmail:
+    case Command::DeleteEmail:
         m_logic.deleteEmail();
         break;
-    case cmd::Exit:
-    case cmd::Close:
+    case Command::Exit:
+    case Command::Close:
         close();
         break;
-    case cmd::SelectAll:
+    case Command::SelectAll:
         m_table->selectAll();
         break;
-    case cmd::Add:
+    case Command::Add:
         addEntryCommand();
         break;
-    case cmd::Delete:
+    case Command::Delete:
         app::deleteEntries(m_state, selection);
         m_model->change([] {});
         selectionChanged();
         break;
-    case cmd::ClearError:
+    case Command::ClearError:
         app::clearError(m_state, selection);
         for (int row : selection)
             m_model->rowChanged(row);
         break;
-    case cmd::UpdateSelected:
+    case Command::UpdateSelected:
         m_logic.updateSelected();
         break;
-    case cmd::UpdateAll:
+    case Command::UpdateAll:
         m_logic.updateAll();
         break;
-    case cmd::Cancel:
-        m_state.cancel(update::runstate::Cancelled);
+    case Command::Cancel:
+        m_state.cancel(base::RunState::Cancelled);
         break;
-    case cmd::Ascending:
+    case Command::Ascending:
         sortBy(m_logic.sortOrder().column, app::SortKind::Ascending);
         break;
-    case cmd::Descending:
+    case Command::Descending:
         sortBy(m_logic.sortOrder().column, app::SortKind::Descending);
         break;
-    case cmd::ViewWebpage:
+    case Command::ViewWebpage:
         if (const int row = focusedRow(); row >= 0) {
             const std::string url = m_app.entries.at(row).lookupVariable("StatusUrl").value_or(std::string());
             if (!url.empty())
                 QDesktopServices::openUrl(QUrl(fromBytes(url)));
         }
         break;
-    case cmd::ViewDetails:
+    case Command::ViewDetails:
         m_details->present();
         refreshDetails();
         break;
-    case cmd::ViewReport:
+    case Command::ViewReport:
         openPath(m_logic.writeReports());
         break;
-    case cmd::ViewLogFile:
+    case Command::ViewLogFile:
         openPath(m_app.log.path());
         break;
-    case cmd::ViewFlow:
+    case Command::ViewFlow:
         m_flow->present();
         break;
-    case cmd::Configure:
+    case Command::Configure:
         m_logic.configure();
         break;
-    case cmd::TestReturnAddress:
+    case Command::TestReturnAddress:
         m_logic.testEmail(notify::MailMode::ReturnAddress);
         break;
-    case cmd::TestNotifyAddresses:
+    case Command::TestNotifyAddresses:
         m_logic.testEmail(notify::MailMode::NotifyAddresses);
         break;
-    case cmd::HelpContents:
+    case Command::HelpContents:
         if (const std::optional<std::string> page = app::helpPage(m_state))
             QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(*page)));
         break;
-    case cmd::WebSite:
+    case Command::WebSite:
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(k_webSite)));
         break;
-    case cmd::Upgrade: {
+    case Command::Upgrade: {
         const app::UpgradeOutcome outcome = m_logic.upgrade();
         if (outcome.kind == app::UpgradeOutcome::Kind::Downloaded) {
             m_restartProgram = outcome.program;
@@ -458,26 +459,27 @@ void MainWindow::execute(int id)
         }
         break;
     }
-    case cmd::ReportProblem: {
+    case Command::ReportProblem: {
         MessagePreviewDialog preview(this);
         m_logic.reportProblem(preview);
         break;
     }
-    case cmd::About:
+    case Command::About:
         aboutBox();
         break;
     default:
-        if (id >= cmd::FrequencyDaily && id <= cmd::FrequencyNever) {
-            app::setFrequency(m_state, selection, id - cmd::FrequencyDaily);
+        if (const std::optional<core::Frequency> frequency = app::commandFrequency(id)) {
+            app::setFrequency(m_state, selection, *frequency);
             for (int row : selection)
                 m_model->rowChanged(row);
             sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
-        } else if (id >= cmd::ChangeColumn && id < cmd::ChangeColumn + core::k_fieldCount) {
-            changeColumnCommand(id - cmd::ChangeColumn);
-        } else if (id >= cmd::SortColumn && id < cmd::SortColumn + core::k_fieldCount) {
-            sortBy(id - cmd::SortColumn, app::SortKind::Column);
-        } else if (id >= cmd::HeaderColumn && id < cmd::HeaderColumn + core::k_fieldCount) {
-            sortBy(id - cmd::HeaderColumn, app::SortKind::HeaderClick);
+        } else if (const std::optional<int> change = app::commandColumn(id, Command::ChangeColumn)) {
+            changeColumnCommand(*change);
+        } else if (const std::optional<int> sort = app::commandColumn(id, Command::SortColumn)) {
+            sortBy(*sort, app::SortKind::Column);
+        } else if (const std::optional<int> header = app::commandColumn(id, Command::HeaderColumn)) {
+            if (*header < core::k_fieldCount)
+                sortBy(*header, app::SortKind::HeaderClick);
         }
         break;
     }
@@ -595,12 +597,18 @@ void MainWindow::refreshDetails()
         m_details->view()->setPlainText(fromBytes(app::detailsText(m_app.entries, m_state.selection())));
 }
 
-void MainWindow::refreshActions()
+app::CommandState MainWindow::commandState() const
 {
     const int focused = focusedRow();
-    const int frequency = focused >= 0 && focused < m_app.entries.count() ? m_app.entries.at(focused).Frequency : -1;
-    const app::CommandState state =
-        m_logic.commandState(frequency < 0 || frequency > 3 ? (focused >= 0 ? 4 : -1) : frequency);
+    std::optional<core::Frequency> frequency;
+    if (focused >= 0 && focused < m_app.entries.count())
+        frequency = m_app.entries.at(focused).Frequency;
+    return m_logic.commandState(frequency);
+}
+
+void MainWindow::refreshActions()
+{
+    const app::CommandState state = commandState();
     for (auto& [id, a] : m_actions) {
         a->setEnabled(app::isEnabled(id, state));
         if (a->isCheckable())
@@ -641,7 +649,7 @@ void MainWindow::aboutBox()
     box.addButton(QMessageBox::Ok);
     box.exec();
     if (box.clickedButton() == upgrade)
-        postCommand(app::cmd::Upgrade);
+        postCommand(app::Command::Upgrade);
 }
 
 // --- the front-end seam ---
@@ -751,7 +759,7 @@ void MainWindow::dispatch(int maxWaitMs)
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void MainWindow::postCommand(int id)
+void MainWindow::postCommand(app::Command id)
 {
     QMetaObject::invokeMethod(
         this, [this, id] { runCommand(id); }, Qt::QueuedConnection);
@@ -765,7 +773,7 @@ void MainWindow::setTitle(const std::string& title)
 void MainWindow::configurationDialog()
 {
     runConfigurationDialog(
-        m_app.settings, m_state, [this] { runCommand(app::cmd::HelpContents); }, this);
+        m_app.settings, m_state, [this] { runCommand(app::Command::HelpContents); }, this);
 }
 
 void MainWindow::installationCheck(bool reinstall)
@@ -776,9 +784,9 @@ void MainWindow::installationCheck(bool reinstall)
         m_restartProgram = outcome.program;
         destroyWindow();
     } else if (outcome.closeWindow) {
-        postCommand(app::cmd::Close);
+        postCommand(app::Command::Close);
     } else if (outcome.postConfigure) {
-        postCommand(app::cmd::Configure);
+        postCommand(app::Command::Configure);
     }
 }
 

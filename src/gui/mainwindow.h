@@ -48,7 +48,7 @@ public:
     // Opening: the data file, the saved sort, layout and side windows.
     void open();
     // Runs a command under the catch-all (an error that escapes ends the process with 9999).
-    void runCommand(int id);
+    void runCommand(app::Command id);
     // Whether the destroy step has run (the loop has been told to quit).
     bool isDestroyed() const { return m_destroyed; }
 
@@ -56,7 +56,7 @@ public:
     app::MainState& state() { return m_state; }
     EntryModel* model() const { return m_model; }
     QTableView* table() const { return m_table; }
-    QAction* action(int id) const;
+    QAction* action(app::Command id) const;
     QLineEdit* filter() const { return m_filter; }
     QComboBox* timeoutChoice() const { return m_timeout; }
     SideWindow* detailsWindow() const;
@@ -79,7 +79,7 @@ public:
     void dispatch(int maxWaitMs) override;
 
     // app::WindowHost
-    void postCommand(int id) override;
+    void postCommand(app::Command id) override;
     void destroyWindow() override;
     void setTitle(const std::string& title) override;
     void configurationDialog() override;
@@ -99,11 +99,12 @@ private:
     void buildToolBar();
     void buildCentral();
     QMenu* buildMenu(QMenu* menu, const std::vector<app::MenuItem>& items, bool popup);
-    QAction* commandAction(int id);
-    void execute(int id);
+    QAction* commandAction(app::Command id);
+    void execute(app::Command id);
     void guarded(const std::function<void()>& handler);
 
     std::vector<int> selectedRows() const;
+    app::CommandState commandState() const;
     int focusedRow() const;
     void selectionChanged();
     void sortBy(int column, app::SortKind kind);
@@ -140,7 +141,7 @@ private:
     QTimer* m_timer = nullptr;
     SideWindow* m_details = nullptr;
     FlowWindow* m_flow = nullptr;
-    std::map<int, QAction*> m_actions;
+    std::map<app::Command, QAction*> m_actions;
 
     int m_sendingTicks = 0;
     int m_receivingTicks = 0;

@@ -2,6 +2,7 @@
 
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "base/settings.h"
 #include "core/entry.h"
 #include "core/text.h"
@@ -249,17 +250,17 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     request.mailer = k_appName;
     request.message = std::move(message);
 
-    int& reason = cancelReason();
+    base::RunState& reason = runState();
     std::string error;
-    m_ctx.frontEnd.operationStart(k_sendTimeoutMs / 1000);
-    if (m_ctx.sendingMark)
-        m_ctx.sendingMark(true);
+    bool unmarked = false;
     try {
+        base::OperationDisplay display(m_ctx.frontEnd, k_sendTimeoutMs / 1000);
+        base::ScopedValue<bool> sending(m_ctx.sending ? *m_ctx.sending : unmarked, true);
         const int timeoutMs = k_sendTimeoutMs;
         net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
     } catch (const tasks::CThreadsNotDoneError& e) {
         error = e.message();
-        reason = cancelreason::InternalProblem;
+        reason = base::RunState::ThreadsNotDone;
     } catch (const tasks::CTimedoutError&) {
         error = "SendEmail: Operation timed out.";
     } catch (const tasks::CAppError& e) {
@@ -267,17 +268,14 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     } catch (...) {
         error = "Unknown error.";
     }
-    if (m_ctx.sendingMark)
-        m_ctx.sendingMark(false);
-    m_ctx.frontEnd.operationEnd();
     if (request.sentInClear->load())
         m_ctx.log.write("Send E-Mail: the server offers no STARTTLS; the message went in clear\n");
 
-    if (reason == cancelreason::InternalProblem) {
+    if (reason == base::RunState::ThreadsNotDone) {
         base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblem, "Problem");
-        reason = cancelreason::User;
-    } else if (reason == cancelreason::TimedOut) {
-        reason = cancelreason::None;
+        reason = base::RunState::Cancelled;
+    } else if (reason == base::RunState::TimedOut) {
+        reason = base::RunState::Running;
         error = "SendEmail: Operation timed out.";
     }
     return error;
@@ -382,7 +380,7 @@ bool EmailQueue::processPending(bool ask, bool del)
             fe.runPosition(position);
             fe.statusLine(std::string(shownName(k_activityFileName)));
             error = sendMessageFile(path, MailMode::ActivityAddress);
-            const bool cancelled = m_ctx.taskHost.cancelRequested() || cancelReason() == cancelreason::User;
+            const bool cancelled = m_ctx.taskHost.cancelRequested() || runState() == base::RunState::Cancelled;
             if (!error.empty() && !cancelled) {
                 // a refused report must not hold the user's notifications back: it is tried at the next batch
                 m_ctx.log.write("Activity report not sent; it is tried again with the next batch\n");

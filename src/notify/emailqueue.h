@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/runstate.h"
 #include "platform/files.h"
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -38,14 +38,6 @@ enum class MailMode : int {
     OwnToLine = 4, // set by a leading "To: " line of the message itself
 };
 
-// The main window's cancel reasons that the sending reads and sets.
-namespace cancelreason {
-constexpr int None = 0;
-constexpr int User = 1;
-constexpr int TimedOut = 2;
-constexpr int InternalProblem = 0x4000;
-} // namespace cancelreason
-
 // What the queue works with; nothing here is owned by it.
 struct EmailContext {
     base::AppSettings& settings;
@@ -55,10 +47,10 @@ struct EmailContext {
     rules::TemplateVars& vars;
     const ApplicationNames& names;
     net::FlowLog* flowLog = nullptr;
-    // The main window's cancel reason; none: the queue keeps its own.
-    int* cancelReason = nullptr;
-    // Called with true before and false after each SMTP job (the window's "sending" mark); may be empty.
-    std::function<void(bool sending)> sendingMark;
+    // The main window's cancel reason, which a sending reads and sets; none: the queue keeps its own.
+    base::RunState* runState = nullptr;
+    // The window's "sending" mark, set while each SMTP job runs; none: no mark.
+    bool* sending = nullptr;
 };
 
 constexpr const char* k_pendingListName = "Tarnwick_pending.tmp";
@@ -117,7 +109,7 @@ private:
     std::string recipients(MailMode mode) const;
     std::string runSmtpJob(const std::string& to, const std::string& cc, std::string message);
 
-    int& cancelReason() { return m_ctx.cancelReason ? *m_ctx.cancelReason : m_ownCancelReason; }
+    base::RunState& runState() { return m_ctx.runState ? *m_ctx.runState : m_ownRunState; }
 
     // A name for a message of `name`'s form that no file in the folder and no staged message has.
     std::string freeMessageName(const std::string& name) const;
@@ -125,7 +117,7 @@ private:
     EmailContext m_ctx;
     platform::FileGroup m_staged;
     std::unordered_set<std::string> m_stagedNames;
-    int m_ownCancelReason = cancelreason::None;
+    base::RunState m_ownRunState = base::RunState::Running;
     bool m_lastSendWentOut = false;
     int m_lastSent = 0;
     std::string m_lastError;

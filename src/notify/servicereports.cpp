@@ -75,7 +75,7 @@ ProblemReportResult reportProblem(ProblemReportContext c)
         return ProblemReportResult::Withheld;
 
     // exactly what the user saw goes out
-    EmailQueue queue({c.settings, c.log, c.frontEnd, c.taskHost, c.vars, c.names, &c.flowLog, c.cancelReason, {}});
+    EmailQueue queue({c.settings, c.log, c.frontEnd, c.taskHost, c.vars, c.names, &c.flowLog, c.runState, {}});
     const std::string path = platform::joinPath(c.settings.value("LogDir"), k_emailTestFileName);
     std::string error;
     if (message.empty()) {

@@ -2,6 +2,7 @@
 
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "base/settings.h"
 #include "core/daynumber.h"
 #include "core/entry.h"
@@ -35,7 +36,7 @@ namespace {
 
 bool isNever(const core::Entry& e)
 {
-    return e.Frequency < 0 || e.Frequency > 3;
+    return !(e.Frequency >= core::Frequency::Daily && e.Frequency <= core::Frequency::Yearly);
 }
 
 // The digits of a number, so that 75123456 and 75-123456 name the same mark.
@@ -84,9 +85,9 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         return summary;
     // a cancel of an earlier operation must not cut this one short; a cancel during the rules download
     // cancels the command
-    c.runState = runstate::Running;
+    c.runState = base::RunState::Running;
     download();
-    if (c.runState != runstate::Running)
+    if (c.runState != base::RunState::Running)
         return summary;
 
     const int n = m_ctx.entries.count();
@@ -135,37 +136,37 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
     if (due == 0)
         return summary;
 
-    c.busy = true;
-    fe.setBusy(true);
-    fe.runStart(selectedOnly ? "Update Status (Selected)" : "Update Status (All)", due);
-    c.runState = runstate::Running;
+    base::BusyScope busy(c.busy, fe);
+    base::RunDisplay display(fe, selectedOnly ? "Update Status (Selected)" : "Update Status (All)", due);
+    c.runState = base::RunState::Running;
     c.failedCount = 0;
     c.warnReverted = true;
     summary.started = true;
     summary.due = due;
     m_due = due;
     m_processed = 0;
-    m_summary = &summary;
     m_noticed.clear();
+    {
+        base::ScopedValue<RunSummary*> running(m_summary, &summary);
 
-    for (int p = 0; p < n; ++p) {
-        if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
-            continue;
-        if (!UpdateEntry(p))
-            break;
-        ++m_processed;
-        fe.runPosition(m_processed);
-        if (m_processed > 5)
-            c.warnReverted = false;
-        if (!m_noticed.empty() && std::chrono::steady_clock::now() - m_groupStart >= k_noticeGroupTime)
-            commitNotices(true);
+        for (int p = 0; p < n; ++p) {
+            if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
+                continue;
+            if (!UpdateEntry(p))
+                break;
+            ++m_processed;
+            fe.runPosition(m_processed);
+            if (m_processed > 5)
+                c.warnReverted = false;
+            if (!m_noticed.empty() && std::chrono::steady_clock::now() - m_groupStart >= k_noticeGroupTime)
+                commitNotices(true);
+        }
+        // the last group is committed before the caller saves the entries that record it
+        commitNotices(false);
+        for (int p = 0; p < n; ++p)
+            restoreLastUpdate(p);
+        summary.failed = c.failedCount;
     }
-    // the last group is committed before the caller saves the entries that record it
-    commitNotices(false);
-    for (int p = 0; p < n; ++p)
-        restoreLastUpdate(p);
-    summary.failed = c.failedCount;
-    m_summary = nullptr;
 
     if (!c.autoMode || c.failedCount != 0) {
         std::string text = selectedOnly ? (c.failedCount != 0 ? "Some selected entries were not updated."
@@ -177,9 +178,6 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
                     (summary.noRecord == 1 ? " entry" : " entries") + "; its Error column says which.";
         fe.tell(text);
     }
-    fe.runEnd();
-    c.busy = false;
-    fe.setBusy(false);
     return summary;
 }
 
@@ -277,15 +275,15 @@ std::string UpdateRun::keepOwnNumber(const core::Entry& stored, core::Entry& now
 bool UpdateRun::UpdateEntry(int position)
 {
     RunControl& c = m_ctx.control;
-    if (c.runState == runstate::Closing)
+    if (c.runState == base::RunState::Closing)
         return false;
     if (m_ctx.entries.at(position).isUpToDate())
         return true;
-    if (c.runState == runstate::Cancelled) {
+    if (c.runState == base::RunState::Cancelled) {
         fail(position, k_canceledMessage);
         return true;
     }
-    if (c.runState == runstate::Running) {
+    if (c.runState == base::RunState::Running) {
         // the label shows "&" as a mnemonic mark unless it is doubled
         m_ctx.frontEnd.statusLine("Updating " + core::replaceAll(m_ctx.entries.at(position).Reference, "&", "&&"));
     }
@@ -307,7 +305,7 @@ bool UpdateRun::UpdateEntry(int position)
     }
     m_ctx.names.setLastFetches(c.lastFetch);
 
-    if (c.runState == runstate::Closing) {
+    if (c.runState == base::RunState::Closing) {
         ++c.failedCount;
         return false;
     }
@@ -333,7 +331,7 @@ bool UpdateRun::UpdateEntry(int position)
     }
 
     if (!CheckReverted(now, stored, c.warnReverted, m_ctx.frontEnd)) {
-        c.runState = runstate::Cancelled;
+        c.runState = base::RunState::Cancelled;
         if (m_summary) {
             m_summary->warningRefused = true;
             m_summary->warningRefusedFor = core::identifierText(stored);
@@ -416,23 +414,25 @@ bool UpdateRun::waitMs(long ms, bool shown)
 {
     RunControl& c = m_ctx.control;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    if (shown)
-        m_ctx.frontEnd.operationStart(static_cast<int>((ms + 999) / 1000));
-    for (;;) {
-        // a wait is no network operation: the operation time-out does not end it, only a cancel
-        if (c.runState == runstate::TimedOut)
-            c.runState = runstate::Running;
-        if (c.runState != runstate::Running)
-            break;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-            break;
-        m_ctx.frontEnd.dispatch(static_cast<int>(std::min<long long>(left, 100)));
-    }
-    if (shown)
-        m_ctx.frontEnd.operationEnd();
-    return c.runState == runstate::Running;
+    auto wait = [&] {
+        for (;;) {
+            // a wait is no network operation: the operation time-out does not end it, only a cancel
+            if (c.runState == base::RunState::TimedOut)
+                c.runState = base::RunState::Running;
+            if (c.runState != base::RunState::Running)
+                break;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+            if (left <= 0)
+                break;
+            m_ctx.frontEnd.dispatch(static_cast<int>(std::min<long long>(left, 100)));
+        }
+        return c.runState == base::RunState::Running;
+    };
+    if (!shown)
+        return wait();
+    const base::OperationDisplay display(m_ctx.frontEnd, static_cast<int>((ms + 999) / 1000));
+    return wait();
 }
 
 FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
@@ -511,7 +511,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
                 break;
             }
             const int seconds = retryAfter->load();
-            if (seconds < 0 || attempt == k_maxRetries || c.runState != runstate::Running)
+            if (seconds < 0 || attempt == k_maxRetries || c.runState != base::RunState::Running)
                 break;
             m_ctx.log.write("Update: the server asks to try again in %d s\n", seconds);
             m_ctx.frontEnd.statusLine("Waiting " + std::to_string(std::min(seconds, k_maxRetryAfterSeconds)) +
@@ -535,12 +535,12 @@ std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::v
     std::string error;
     // the task reads the time-out afresh on every cycle: the window's choice takes effect at once
     const int& timeoutMs = c.fixedTimeoutMs > 0 ? c.fixedTimeoutMs : c.timeoutMs;
-    m_ctx.frontEnd.operationStart(timeoutMs / 1000);
     try {
+        base::OperationDisplay display(m_ctx.frontEnd, timeoutMs / 1000);
         pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), timeoutMs);
     } catch (const tasks::CThreadsNotDoneError& e) {
         error = e.message();
-        c.runState = runstate::ThreadsNotDone;
+        c.runState = base::RunState::ThreadsNotDone;
     } catch (const tasks::CTimedoutError&) {
         // the task's own clock ran out just before the window's did
         error = k_timedOutMessage;
@@ -549,13 +549,12 @@ std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::v
     } catch (...) {
         error = "Unknown error.";
     }
-    m_ctx.frontEnd.operationEnd();
 
-    if (c.runState == runstate::ThreadsNotDone) {
+    if (c.runState == base::RunState::ThreadsNotDone) {
         base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblemMessage, "Problem");
-        c.runState = runstate::Cancelled;
-    } else if (c.runState == runstate::TimedOut) {
-        c.runState = runstate::Running;
+        c.runState = base::RunState::Cancelled;
+    } else if (c.runState == base::RunState::TimedOut) {
+        c.runState = base::RunState::Running;
         error = k_timedOutMessage;
     }
     return error;

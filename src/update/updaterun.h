@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/runstate.h"
 #include "core/entry.h"
 #include "notify/appnames.h"
 
@@ -33,15 +34,6 @@ class TaskHost;
 
 namespace tarnwick::update {
 
-// The run state (the main window's cancel reason) between the steps of a run.
-namespace runstate {
-constexpr int Running = 0;
-constexpr int Cancelled = 1;
-constexpr int TimedOut = 2;
-constexpr int ThreadsNotDone = 0x4000;
-constexpr int Closing = 0x8000;
-} // namespace runstate
-
 extern const char* const k_canceledMessage;       // "Operation canceled."
 extern const char* const k_timedOutMessage;       // "HttpGet: Operation timed out."
 extern const char* const k_warningRefusedMessage; // "Possible update problem, update canceled by user."
@@ -56,7 +48,7 @@ std::string otherMarkMessage(const std::string& number, const std::string& onPag
 // (app::MainState), read and written by the run.
 struct RunControl {
     bool busy = false;
-    int runState = runstate::Running; // non-zero is the application's cancel flag
+    base::RunState runState = base::RunState::Running; // read between the steps of a run
     bool autoMode = false;
     int timeoutMs = 60000;  // the window's operation time-out (the Timeout setting)
     int fixedTimeoutMs = 0; // an operation's own time-out that the window's choice does not change; 0 for none

@@ -98,9 +98,10 @@ TEST(DocketSettings, ReminderDaysMenuAndEnabling)
         texts.push_back(item.text);
     EXPECT_EQ(texts, (std::vector<std::string>{"&Send E-Mail", "&Delete E-Mail", "", "&Import CSV...", "&Export CSV...",
                                                "Export &Calendar...", "", "E&xit"}));
-    for (int id : {app::cmd::ImportSpreadsheet, app::cmd::ExportSpreadsheet, app::cmd::ExportCalendar}) {
-        EXPECT_TRUE(app::isEnabled(id, {false, 0, false})) << id;
-        EXPECT_FALSE(app::isEnabled(id, {true, 0, false})) << id;
+    for (app::Command id :
+         {app::Command::ImportSpreadsheet, app::Command::ExportSpreadsheet, app::Command::ExportCalendar}) {
+        EXPECT_TRUE(app::isEnabled(id, {false, 0, false})) << static_cast<int>(id);
+        EXPECT_FALSE(app::isEnabled(id, {true, 0, false})) << static_cast<int>(id);
     }
 }
 

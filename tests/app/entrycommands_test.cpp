@@ -46,20 +46,20 @@ TEST_F(EntryCommandsTest, AddValidatesRefusesDuplicatesAndNotifies)
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.typed);
-        const app::AddOutcome out = app::addEntry(m_state, s.typed, "R&D", 1);
+        const app::AddOutcome out = app::addEntry(m_state, s.typed, "R&D", core::Frequency::Weekly);
         EXPECT_EQ(out.position.has_value(), s.added);
         EXPECT_TRUE(out.message.starts_with(s.message)) << out.message;
     }
     EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a76-123456.tmp\r\n");
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Duplicate Entry");
-    EXPECT_EQ(m_app.entries.at(1).Frequency, 1);
+    EXPECT_EQ(m_app.entries.at(1).Frequency, core::Frequency::Weekly);
     EXPECT_EQ(m_state.selection(), std::vector<int>{1});
 }
 
 TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 {
     for (const char* n : {"2824281", "2824282", "2824283"})
-        app::addEntry(m_state, n, "", 0);
+        app::addEntry(m_state, n, "");
     m_view.nextAnswer(base::Answer::No);
     EXPECT_EQ(app::deleteEntries(m_state, {0, 2}), 0);
     m_view.nextAnswer(base::Answer::Yes);
@@ -69,7 +69,7 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
     EXPECT_NE(pending().find("Tarnwick_d2824283.tmp\r\nTarnwick_d2824281.tmp\r\n"), std::string::npos);
 
     // a posting that fails ends the notices of this deletion, not the deletion
-    app::addEntry(m_state, "2824284", "", 0);
+    app::addEntry(m_state, "2824284", "");
     m_app.settings.setValue("LogDir", m_dir.file("missing"));
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
@@ -82,8 +82,8 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 
 TEST_F(EntryCommandsTest, ChangeReferenceNotifiesOnlyRealChanges)
 {
-    app::addEntry(m_state, "2824281", "A", 0);
-    app::addEntry(m_state, "2824282", "B", 0);
+    app::addEntry(m_state, "2824281", "A");
+    app::addEntry(m_state, "2824282", "B");
     m_view.nextInput("B");
     EXPECT_EQ(app::changeReferenceAsking(m_state, {0, 1}), "");
     EXPECT_EQ(m_app.entries.at(0).Reference, "B");
@@ -103,7 +103,7 @@ TEST_F(EntryCommandsTest, DetailsText)
     core::Entry e(40000);
     e.RegNum = "2824281";
     e.RegDate = "2004-03-01";
-    e.Frequency = 1;
+    e.Frequency = core::Frequency::Weekly;
     e.LastChange = 39993;
     e.LastUpdate = 40000;
     m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);

@@ -24,10 +24,10 @@ using namespace tarnwick;
 namespace {
 
 struct Host final : app::WindowHost {
-    void postCommand(int id) override { posted.push_back(id); }
+    void postCommand(app::Command id) override { posted.push_back(id); }
     void destroyWindow() override {}
     void setTitle(const std::string&) override {}
-    std::vector<int> posted;
+    std::vector<app::Command> posted;
 };
 
 struct SendingPreview final : notify::MessagePreview {
@@ -74,10 +74,12 @@ protected:
     // A cancel that an earlier operation left behind.
     void leaveACancel()
     {
-        ASSERT_TRUE(m_state->beginOperation());
-        m_state->cancel();
-        m_state->endOperation();
-        ASSERT_NE(m_state->cancelReason(), 0);
+        {
+            const app::MainState::Operation operation(*m_state);
+            ASSERT_TRUE(operation);
+            m_state->cancel();
+        }
+        ASSERT_NE(m_state->cancelReason(), base::RunState::Running);
     }
     void run(Op op)
     {
@@ -168,7 +170,7 @@ TEST_F(WindowOperations, EachCanBeCancelledTimedOutAndClosed)
         EXPECT_FALSE(m_logic->busy());
         if (c.stop == Stop::Close) {
             EXPECT_FALSE(closedAtOnce);
-            EXPECT_EQ(m_host.posted, std::vector<int>{app::cmd::Close});
+            EXPECT_EQ(m_host.posted, std::vector<app::Command>{app::Command::Close});
         } else {
             ASSERT_FALSE(m_view.boxes.empty());
             EXPECT_EQ(m_view.boxes.back().text, c.error);

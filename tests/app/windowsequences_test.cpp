@@ -18,7 +18,7 @@ namespace {
 
 // A window that records what the sequences ask of it.
 struct RecordingHost final : WindowHost {
-    void postCommand(int id) override { posted.push_back(id); }
+    void postCommand(Command id) override { posted.push_back(id); }
     void destroyWindow() override { destroyed = true; }
     void setTitle(const std::string& t) override { title = t; }
     void configurationDialog() override
@@ -29,7 +29,7 @@ struct RecordingHost final : WindowHost {
     }
     void installationCheck(bool reinstall) override { checks.push_back(reinstall); }
 
-    std::vector<int> posted;
+    std::vector<Command> posted;
     bool destroyed = false;
     std::string title;
     int dialogs = 0;
@@ -107,13 +107,13 @@ TEST_F(WindowSequences, FirstShowing)
         const char* org;
         bool autoMode;
         bool badDataFile;
-        std::vector<int> posted;
+        std::vector<Command> posted;
         size_t checks;
     };
     const Case cases[] = {
-        {"", true, false, {cmd::Configure}, 0},
+        {"", true, false, {Command::Configure}, 0},
         {"Acme", false, false, {}, 1},
-        {"Acme", true, false, {cmd::UpdateAll}, 1},
+        {"Acme", true, false, {Command::UpdateAll}, 1},
         {"Acme", true, true, {}, 0},
     };
     for (const Case& c : cases) {
@@ -138,15 +138,15 @@ TEST_F(WindowSequences, ConfigureOnFirstRun)
     struct Case {
         std::vector<base::Answer> answers;
         bool fillIn;
-        std::vector<int> posted;
+        std::vector<Command> posted;
         int dialogs;
     };
     using A = base::Answer;
     const Case cases[] = {
-        {{A::No}, true, {cmd::Close}, 0},              // the disclaimer refused
-        {{A::Yes, A::Yes}, false, {cmd::Close}, 1},    // left empty, quit
-        {{A::Yes, A::No}, false, {cmd::Configure}, 1}, // left empty, configure again
-        {{A::Yes, A::No}, true, {}, 1},                // filled in; no test e-mail
+        {{A::No}, true, {Command::Close}, 0},              // the disclaimer refused
+        {{A::Yes, A::Yes}, false, {Command::Close}, 1},    // left empty, quit
+        {{A::Yes, A::No}, false, {Command::Configure}, 1}, // left empty, configure again
+        {{A::Yes, A::No}, true, {}, 1},                    // filled in; no test e-mail
     };
     for (const Case& c : cases) {
         m_host = {};

@@ -175,16 +175,16 @@ TEST(EntryStore, ReplaceEntryAnnouncesAChangedReferenceOnly)
 TEST(EntryStore, SortOrdersByColumnWithStableTies)
 {
     EntryStore store;
-    auto add = [&](const char* serNum, int frequency, const char* statusDate, const char* reference) {
+    auto add = [&](const char* serNum, Frequency frequency, const char* statusDate, const char* reference) {
         Entry e = entryWith(serNum, "", "", reference);
         e.Frequency = frequency;
         e.StatusDate = statusDate;
         store.addEntry(e, addflags::SkipDuplicateSearch);
     };
-    add("", 0, "1999-12-31", "r1");
-    add("75-000002", 4, "2001-05-01", "r2");
-    add("75-000001", 1, "", "r3");
-    add("", 4, "2001-05-01", "r4");
+    add("", Frequency::Daily, "1999-12-31", "r1");
+    add("75-000002", Frequency::Never, "2001-05-01", "r2");
+    add("75-000001", Frequency::Weekly, "", "r3");
+    add("", Frequency::Never, "2001-05-01", "r4");
 
     store.sort(FieldId::SerNum, false);
     EXPECT_EQ(column(store, FieldId::Reference), "r3;r2;r1;r4;"); // no application number: last, in order

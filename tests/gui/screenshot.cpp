@@ -56,11 +56,11 @@ int main(int argc, char** argv)
 
     // one picture while the run is under way
     QTimer::singleShot(120, &window, [&] { save(&window, "main-busy"); });
-    window.runCommand(app::cmd::UpdateAll);
+    window.runCommand(app::Command::UpdateAll);
     QApplication::processEvents();
     window.table()->selectRow(1);
-    window.runCommand(app::cmd::ViewDetails);
-    window.runCommand(app::cmd::ViewFlow);
+    window.runCommand(app::Command::ViewDetails);
+    window.runCommand(app::Command::ViewFlow);
     window.detailsWindow()->resize(620, 560);
     window.flowWindow()->resize(760, 480);
     QApplication::processEvents();

@@ -403,13 +403,13 @@ TEST_F(EmailQueueTest, TimeOutByTheWindowReadsAsSendEmailTimeout)
     fe.onDispatch = [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (++cycles == 5) {
-            cancelReason = notify::cancelreason::TimedOut;
+            cancelReason = base::RunState::TimedOut;
             fe.cancel = true;
         }
     };
     writeAll(logFile("m.tmp"), "Subject: s\r\n\r\nbody\r\n");
     EXPECT_EQ(queue.sendMessageFile(logFile("m.tmp"), MailMode::ReturnAddress), "SendEmail: Operation timed out.");
-    EXPECT_EQ(cancelReason, 0);
+    EXPECT_EQ(cancelReason, base::RunState::Running);
     EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
     EXPECT_NE(std::find(fe.events.begin(), fe.events.end(), "operationStart:30"), fe.events.end());
     ::close(listener);

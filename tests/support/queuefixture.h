@@ -56,7 +56,7 @@ public:
     ScriptedFrontEnd fe;
     rules::TemplateVars vars;
     notify::ApplicationNames names;
-    int cancelReason = 0;
+    base::RunState cancelReason = base::RunState::Running;
     notify::EmailQueue queue;
 };
 

@@ -68,7 +68,7 @@ protected:
     }
 
     // Entries for the simulator's marks 0..count-1.
-    void addMarks(int count, int frequency = 0)
+    void addMarks(int count, core::Frequency frequency = core::Frequency::Daily)
     {
         for (int i = 0; i < count; ++i) {
             core::Entry e;
@@ -107,7 +107,7 @@ net::FlowLog UpdateRunTest::s_flowLog;
 TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
 {
     addMarks(3);
-    entry(2).Frequency = 4;
+    entry(2).Frequency = core::Frequency::Never;
     EXPECT_EQ(m_state->updateAll().updated, 3);
 
     m_view.boxes.clear();
@@ -133,7 +133,7 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
 
     // every entry Never: a Yes that makes nothing due ends the run as a No does
     for (int p = 0; p < 3; ++p)
-        entry(p).Frequency = 4;
+        entry(p).Frequency = core::Frequency::Never;
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
     m_view.nextAnswer(base::Answer::Yes);
@@ -171,7 +171,7 @@ TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
     EXPECT_EQ(entry(1).Error, "HttpGet: Operation timed out.");
     EXPECT_EQ(r.updated, 2);
     EXPECT_EQ(r.failed, 1);
-    EXPECT_EQ(m_state->cancelReason(), 0);
+    EXPECT_EQ(m_state->cancelReason(), base::RunState::Running);
 }
 
 TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
