@@ -115,10 +115,10 @@ void BM_PostThenSendBatch(benchmark::State& state)
         {
             Sink sink(root + "/sink");
             base::AppSettings settings(root + "/settings.ini");
-            settings.setValue("LogDir", root + "/logs");
-            settings.setValue("SmtpServer", "127.0.0.1:" + std::to_string(sink.port()));
-            settings.setValue("ReturnAddress", "me@example.test");
-            settings.setValue("CountEmailBatchSucceeded", "1"); // no activity report
+            settings.setValue(base::setting::LogDir, root + "/logs");
+            settings.setValue(base::setting::SmtpServer, "127.0.0.1:" + std::to_string(sink.port()));
+            settings.setValue(base::setting::ReturnAddress, "me@example.test");
+            settings.setValue(base::setting::CountEmailBatchSucceeded, "1"); // no activity report
             settings.setNotifyAddresses({"n1@example.test"});
             base::Log log(settings);
             QuietFrontEnd fe;

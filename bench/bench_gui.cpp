@@ -88,8 +88,8 @@ int main(int argc, char** argv)
 
     {
         app::AppContext context(dir + "/settings.ini");
-        context.settings.setValue("LogDir", dir + "/log");
-        context.settings.setValue("OrgName", "Bench");
+        context.settings.setValue(base::setting::LogDir, dir + "/log");
+        context.settings.setValue(base::setting::OrgName, "Bench");
         context.rules.load(dir + "/log");
         test::ScriptedDialogs dialogs;
 

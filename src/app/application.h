@@ -24,7 +24,7 @@ public:
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    std::string logDir() const { return settings.value("LogDir"); }
+    std::string logDir() const { return settings.value(base::setting::LogDir); }
     // Loads the data file from the logging directory into `entries`; returns the
     // version message (empty when the file was read or does not exist).
     std::string loadEntries();

@@ -56,13 +56,12 @@ std::string deadlineColumnText(const core::Entry& entry)
 
 int reminderDays(const base::AppSettings& settings)
 {
-    return static_cast<int>(
-        std::clamp(settings.number("DeadlineReminderDays", docket::k_defaultReminderDays), 0L, 3650L));
+    return static_cast<int>(std::clamp(settings.number(base::setting::DeadlineReminderDays), 0L, 3650L));
 }
 
 std::string suggestedPath(const AppContext& app, std::string_view fileName)
 {
-    const std::string dir = app.settings.value("ReportDir");
+    const std::string dir = app.settings.value(base::setting::ReportDir);
     return dir.empty() ? std::string(fileName) : platform::joinPath(dir, fileName);
 }
 

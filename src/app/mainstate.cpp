@@ -187,7 +187,7 @@ bool MainState::saveAll()
 
 std::string MainState::writeReports()
 {
-    const std::string reportDir = m_app.settings.value("ReportDir");
+    const std::string reportDir = m_app.settings.value(base::setting::ReportDir);
     if (reportDir.empty())
         return {};
     std::error_code ec;

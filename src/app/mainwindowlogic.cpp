@@ -94,7 +94,7 @@ void MainWindowLogic::open()
     m_startupOk = message.empty();
     if (!m_startupOk)
         m_state.tell(message);
-    m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value("Timeout")));
+    m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
     app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
 }
 
@@ -105,7 +105,7 @@ void MainWindowLogic::firstShowing()
         return;
     }
     m_host.setTitle(title());
-    if (m_state.app().settings.value("OrgName").empty()) {
+    if (m_state.app().settings.value(base::setting::OrgName).empty()) {
         m_host.postCommand(Command::Configure);
         return;
     }
@@ -145,40 +145,40 @@ void MainWindowLogic::destroy(const WindowLayout& layout)
     m_state.saveAll();
 
     base::AppSettings& s = m_state.app().settings;
-    s.setNumber("Left", layout.left);
-    s.setNumber("Top", layout.top);
-    s.setNumber("Right", layout.right);
-    s.setNumber("Bottom", layout.bottom);
-    s.setNumber("TopIndex", layout.topIndex);
+    s.setNumber(base::setting::Left, layout.left);
+    s.setNumber(base::setting::Top, layout.top);
+    s.setNumber(base::setting::Right, layout.right);
+    s.setNumber(base::setting::Bottom, layout.bottom);
+    s.setNumber(base::setting::TopIndex, layout.topIndex);
     for (const core::FieldInfo& f : core::fieldTable())
-        s.setNumber(f.widthSetting, layout.columnWidths[static_cast<size_t>(f.id)]);
-    s.setValue("SortBy", std::string(core::fieldInfo(static_cast<core::FieldId>(m_sort.column)).key));
-    s.setNumber("SortReversed", m_sort.reversed ? 1 : 0);
+        s.setNumber(base::columnWidthSetting(f), layout.columnWidths[static_cast<size_t>(f.id)]);
+    s.setValue(base::setting::SortBy, std::string(core::fieldInfo(static_cast<core::FieldId>(m_sort.column)).key));
+    s.setNumber(base::setting::SortReversed, m_sort.reversed ? 1 : 0);
 }
 
 void MainWindowLogic::configure()
 {
     base::AppSettings& s = m_state.app().settings;
-    const bool firstRun = s.value("OrgName").empty();
+    const bool firstRun = s.value(base::setting::OrgName).empty();
     if (firstRun && m_state.ask(base::Question::Disclaimer, k_disclaimerText, "Disclaimer") != base::Answer::Yes) {
         m_host.postCommand(Command::Close);
         return;
     }
-    const std::string shortcutFolder = s.value("ShortcutFolder");
+    const std::string shortcutFolder = s.value(base::setting::ShortcutFolder);
     m_host.configurationDialog();
-    if (s.value("OrgName").empty()) {
+    if (s.value(base::setting::OrgName).empty()) {
         const base::Answer quit = m_state.ask(base::Question::QuitUnconfigured, k_mustConfigureText);
         m_host.postCommand(quit == base::Answer::Yes ? Command::Close : Command::Configure);
         return;
     }
-    if (firstRun || !core::equalNoCase(shortcutFolder, s.value("ShortcutFolder")))
+    if (firstRun || !core::equalNoCase(shortcutFolder, s.value(base::setting::ShortcutFolder)))
         m_reinstall = true;
     if (firstRun) {
         notify::queueWelcomeReport(m_state.queue(), s);
         if (m_state.ask(base::Question::TestEmailConnection, k_testMailQuestion) == base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
-    if (!core::equalNoCase(folderOf(m_programPath), s.value("Install")))
+    if (!core::equalNoCase(folderOf(m_programPath), s.value(base::setting::Install)))
         m_reinstall = true;
     m_host.setTitle(title());
     if (m_reinstall) {
@@ -200,7 +200,7 @@ bool MainWindowLogic::sort(int column, SortKind kind)
 
 std::string MainWindowLogic::title() const
 {
-    return windowTitle(m_state.app().settings.value("OrgName"), m_host.newerVersion());
+    return windowTitle(m_state.app().settings.value(base::setting::OrgName), m_host.newerVersion());
 }
 
 bool MainWindowLogic::busy() const
@@ -222,7 +222,7 @@ CommandState MainWindowLogic::commandState(std::optional<core::Frequency> focuse
 
 void MainWindowLogic::setTimeoutChoice(int milliseconds)
 {
-    m_state.app().settings.setValue("Timeout", timeoutText(milliseconds));
+    m_state.app().settings.setValue(base::setting::Timeout, timeoutText(milliseconds));
     m_state.setOperationTimeoutMs(milliseconds);
 }
 
@@ -275,7 +275,7 @@ notify::ProblemReportResult MainWindowLogic::reportProblem(notify::MessagePrevie
 
 std::string MainWindowLogic::writeReports()
 {
-    const std::string reportDir = m_state.app().settings.value("ReportDir");
+    const std::string reportDir = m_state.app().settings.value(base::setting::ReportDir);
     if (reportDir.empty())
         return {};
     if (const std::string error = m_state.writeReports(); !error.empty()) {

@@ -80,7 +80,8 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
     net::HttpRequest& r = requests.emplace_back(&state.flowLog(), "HttpGet(0): ", true);
     r.userAgent = "Tarnwick";
     net::setRequestUrl(r, address,
-                       direct ? std::string_view() : std::string_view(state.app().settings.value("ProxyServer")));
+                       direct ? std::string_view()
+                              : std::string_view(state.app().settings.value(base::setting::ProxyServer)));
     const int timeoutMs = state.currentTimeoutMs();
     std::string error;
     try {
@@ -129,8 +130,9 @@ std::string addressHost(std::string_view address)
 
 std::string writeProgramShortcuts(const base::AppSettings& settings)
 {
-    return platform::writeShortcuts(
-        {settings.value("ShortcutFolder"), platform::installedProgramPath(settings.value("Install")), webLinks()});
+    return platform::writeShortcuts({settings.value(base::setting::ShortcutFolder),
+                                     platform::installedProgramPath(settings.value(base::setting::Install)),
+                                     webLinks()});
 }
 
 InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd, const std::string& runningPath,
@@ -144,7 +146,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
         s.writeAll();
         return outcome;
     }
-    const std::string installed = platform::installedProgramPath(s.value("Install"));
+    const std::string installed = platform::installedProgramPath(s.value(base::setting::Install));
     // a program that cannot tell where it runs from copies nothing
     if (!runningPath.empty() && !core::equalNoCase(runningPath, installed)) {
         const std::string runningDir = directoryOf(runningPath);
@@ -161,13 +163,13 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
                 return outcome;
             }
             if (answer == base::Answer::No) {
-                s.setValue("Install", runningDir);
+                s.setValue(base::setting::Install, runningDir);
                 copy = false;
             }
         }
         if (copy) {
             std::error_code ec;
-            std::filesystem::create_directories(s.value("Install"), ec);
+            std::filesystem::create_directories(s.value(base::setting::Install), ec);
             const std::string error = platform::replaceProgram(
                 runningPath, installed, temporaryCopy ? platform::k_temporaryCopyAttempts : platform::CopyAttempts{},
                 pause);
@@ -178,14 +180,14 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
                 app.log.write("Copy '%s' -> '%s': %s\n", runningPath.c_str(), installed.c_str(), error.c_str());
                 frontEnd.tell(k_copyFailedText);
                 if (!temporaryCopy) {
-                    s.setValue("Install", runningDir);
+                    s.setValue(base::setting::Install, runningDir);
                     outcome.postConfigure = true;
                 }
             }
         }
     }
     s.writeAll();
-    const std::string program = platform::installedProgramPath(s.value("Install"));
+    const std::string program = platform::installedProgramPath(s.value(base::setting::Install));
     const std::string error = writeProgramShortcuts(s);
     if (!error.empty())
         app.log.write("Shortcuts not written: %s\n", error.c_str());
@@ -201,15 +203,15 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     if (state.busy())
         return outcome;
     // neither this program nor the one it would replace is updated here when the package manager installed it
-    for (const std::string& program :
-         {platform::runningProgramPath().value_or(""), platform::installedProgramPath(app.settings.value("Install"))}) {
+    for (const std::string& program : {platform::runningProgramPath().value_or(""),
+                                       platform::installedProgramPath(app.settings.value(base::setting::Install))}) {
         if (const std::optional<std::string> text = packageManagedText(program)) {
             state.tell(*text);
             outcome.error = *text;
             return outcome;
         }
     }
-    if (app.settings.value("Install").empty()) {
+    if (app.settings.value(base::setting::Install).empty()) {
         // the program would land in whatever the working directory is
         base::errorReport(app.log, state, k_noInstallDirText, "Upgrade");
         outcome.error = k_noInstallDirText;
@@ -302,9 +304,9 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     }
 
     if (target == UpgradeTarget::InstalledProgram) {
-        const std::string installed = platform::installedProgramPath(app.settings.value("Install"));
+        const std::string installed = platform::installedProgramPath(app.settings.value(base::setting::Install));
         std::error_code ec;
-        std::filesystem::create_directories(app.settings.value("Install"), ec);
+        std::filesystem::create_directories(app.settings.value(base::setting::Install), ec);
         const std::string copyError = platform::replaceProgram(exe, installed);
         platform::removeFile(exe);
         if (!copyError.empty()) {
@@ -322,7 +324,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
 
 bool autoStartAllowed(AppContext& app, bool autoMode)
 {
-    if (!autoMode || !app.settings.value("OrgName").empty())
+    if (!autoMode || !app.settings.value(base::setting::OrgName).empty())
         return true;
     app.log.write("Auto mode: Tarnwick is not configured (no organization name); nothing was done\n");
     return false;

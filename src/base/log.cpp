@@ -47,7 +47,7 @@ Log::Log(std::string logDir) : m_logDir(std::move(logDir)) {}
 
 std::string Log::logDir() const
 {
-    return m_settings ? m_settings->value("LogDir") : m_logDir;
+    return m_settings ? m_settings->value(setting::LogDir) : m_logDir;
 }
 
 std::string Log::path() const

@@ -1,5 +1,6 @@
 #include "base/settings.h"
 
+#include "core/fieldtable.h"
 #include "core/text.h"
 #include "net/base64.h"
 #include "platform/settingsfile.h"
@@ -61,40 +62,64 @@ std::string passwordPlain(std::string_view stored)
     return net::base64Decode(once);
 }
 
-const std::vector<std::string_view>& AppSettings::knownNames()
+NumberSetting columnWidthSetting(const core::FieldInfo& field)
 {
-    static const std::vector<std::string_view> names = {
-        // the application object
-        "ProxyServer", "UserName", "Password", "OrgName", "SmtpServer", "ReturnAddress", "ShortcutFolder", "Install",
-        "LogDir", "ReportDir", "Left", "Top", "Right", "Bottom", "SortBy", "SortReversed", "TopIndex", "CountExec",
-        "CountStatusChange", "CountUpdateSucceeded", "CountUpdateFailed", "CountEmailPost", "CountEmailBatchSucceeded",
-        "CountEmailBatchFailed", "GUID", "Timeout",
-        // the details and TCP/IP flow windows
-        "DetailsLeft", "DetailsTop", "DetailsRight", "DetailsBottom", "DetailsVisible", "TCPIPLeft", "TCPIPTop",
-        "TCPIPRight", "TCPIPBottom", "TCPIPVisible",
-        // the entry list's column widths
-        "ColWidthReference", "ColWidthSerNum", "ColWidthRegNum", "ColWidthIntNum", "ColWidthTrademark",
-        "ColWidthFilingDate", "ColWidthRegDate", "ColWidthPublishedDate", "ColWidthLawOffice", "ColWidthOwner",
-        "ColWidthAttorney", "ColWidthStatusDate", "ColWidthStatusText", "ColWidthLastHistory", "ColWidthLocation",
-        "ColWidthError", "ColWidthFrequency", "ColWidthLastUpdate", "ColWidthLastChange",
-        // the docket: the calendar's alarm, the entry list's deadline column
-        "DeadlineReminderDays", "ColWidthNextDeadline",
-        // today's office: the API key (stored like the password), the CA file, mail security, the request pace
-        "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval",
-        // the user's consent to the reports that go to the distributor
-        "SendUsageReports"};
-    return names;
+    return NumberSetting{{field.widthSetting}};
 }
 
-bool AppSettings::isKnownName(std::string_view name)
+const std::vector<SettingKey>& AppSettings::keys()
 {
-    const auto& names = knownNames();
-    return std::find(names.begin(), names.end(), name) != names.end();
+    static const std::vector<SettingKey> keys = [] {
+        using namespace setting;
+        std::vector<SettingKey> all = {ProxyServer,
+                                       UserName,
+                                       Password,
+                                       OrgName,
+                                       SmtpServer,
+                                       ReturnAddress,
+                                       ShortcutFolder,
+                                       Install,
+                                       LogDir,
+                                       ReportDir,
+                                       Left,
+                                       Top,
+                                       Right,
+                                       Bottom,
+                                       SortBy,
+                                       SortReversed,
+                                       TopIndex,
+                                       CountExec,
+                                       CountStatusChange,
+                                       CountUpdateSucceeded,
+                                       CountUpdateFailed,
+                                       CountEmailPost,
+                                       CountEmailBatchSucceeded,
+                                       CountEmailBatchFailed,
+                                       GUID,
+                                       Timeout};
+        for (const WindowPlace& w : {DetailsWindow, FlowWindow})
+            all.insert(all.end(), {w.left, w.top, w.right, w.bottom, w.visible});
+        for (const core::FieldInfo& f : core::fieldTable())
+            all.push_back(columnWidthSetting(f));
+        all.insert(all.end(), {DeadlineReminderDays, ColWidthNextDeadline, ApiKey, CaFile, SmtpSecurity,
+                               RequestInterval, SendUsageReports});
+        return all;
+    }();
+    return keys;
 }
 
-std::string_view AppSettings::sectionOf(std::string_view name)
+std::optional<SettingKey> AppSettings::named(std::string_view name)
 {
-    return (name == "ShortcutFolder" || name == "Install") ? k_key : k_settingsKey;
+    for (const SettingKey& key : keys()) {
+        if (key.name == name)
+            return key;
+    }
+    return std::nullopt;
+}
+
+std::string_view AppSettings::sectionOf(const SettingKey& key)
+{
+    return key.inKey ? k_key : k_settingsKey;
 }
 
 std::string AppSettings::listValueName(std::string_view prefix, int number)
@@ -117,9 +142,9 @@ AppSettings::AppSettings(std::string path) : m_path(std::move(path))
             v->second.resize(nul);
         return &v->second;
     };
-    for (std::string_view name : knownNames()) {
-        const std::string* v = lookup(sectionOf(name), name);
-        m_values.emplace(std::string(name), v ? *v : std::string());
+    for (const SettingKey& key : keys()) {
+        const std::string* v = lookup(sectionOf(key), key.name);
+        m_values.emplace(std::string(key.name), v ? *v : std::string());
     }
     for (int n = 1;; ++n) {
         const std::string* v = lookup(k_settingsKey, listValueName(k_notifyPrefix, n));
@@ -138,39 +163,39 @@ AppSettings::~AppSettings()
     }
 }
 
-std::string AppSettings::value(std::string_view name) const
+std::string AppSettings::value(const SettingKey& key) const
 {
-    auto it = m_values.find(name);
+    auto it = m_values.find(key.name);
     return it == m_values.end() ? std::string() : it->second;
 }
 
-long AppSettings::number(std::string_view name, long defaultValue) const
+long AppSettings::number(const NumberSetting& key) const
 {
-    auto it = m_values.find(name);
+    auto it = m_values.find(key.name);
     if (it == m_values.end() || it->second.empty())
-        return defaultValue;
+        return key.whenEmpty;
     return core::leadingInteger(it->second);
 }
 
-void AppSettings::setValue(std::string_view name, std::string value)
+void AppSettings::setValue(const SettingKey& key, std::string value)
 {
-    auto it = m_values.find(name);
+    auto it = m_values.find(key.name);
     if (it == m_values.end())
-        m_values.emplace(std::string(name), std::move(value));
+        m_values.emplace(std::string(key.name), std::move(value));
     else
         it->second = std::move(value);
-    if (m_dirty.find(name) == m_dirty.end())
-        m_dirty.emplace(name);
+    if (m_dirty.find(key.name) == m_dirty.end())
+        m_dirty.emplace(key.name);
 }
 
-void AppSettings::setNumber(std::string_view name, long value)
+void AppSettings::setNumber(const NumberSetting& key, long value)
 {
-    setValue(name, std::to_string(value));
+    setValue(key, std::to_string(value));
 }
 
-void AppSettings::increment(std::string_view name)
+void AppSettings::increment(const NumberSetting& key)
 {
-    setNumber(name, number(name, 0) + 1);
+    setNumber(key, number(key) + 1);
 }
 
 void AppSettings::setNotifyAddresses(std::vector<std::string> addresses)
@@ -181,32 +206,32 @@ void AppSettings::setNotifyAddresses(std::vector<std::string> addresses)
 
 std::string AppSettings::plainPassword() const
 {
-    return passwordPlain(value("Password"));
+    return passwordPlain(value(setting::Password));
 }
 
 void AppSettings::setPlainPassword(std::string_view plain)
 {
-    setValue("Password", passwordStoredForm(plain));
+    setValue(setting::Password, passwordStoredForm(plain));
 }
 
 std::string AppSettings::plainApiKey() const
 {
-    return passwordPlain(value("ApiKey"));
+    return passwordPlain(value(setting::ApiKey));
 }
 
 void AppSettings::setPlainApiKey(std::string_view plain)
 {
-    setValue("ApiKey", plain.empty() ? std::string() : passwordStoredForm(plain));
+    setValue(setting::ApiKey, plain.empty() ? std::string() : passwordStoredForm(plain));
 }
 
 bool AppSettings::isSecretName(std::string_view name)
 {
-    return name == "Password" || name == "ApiKey";
+    return name == setting::Password.name || name == setting::ApiKey.name;
 }
 
 net::MailSecurity AppSettings::smtpSecurity() const
 {
-    const std::string v = value("SmtpSecurity");
+    const std::string v = value(setting::SmtpSecurity);
     if (core::equalNoCase(v, "none"))
         return net::MailSecurity::None;
     if (core::equalNoCase(v, "tls"))
@@ -216,24 +241,24 @@ net::MailSecurity AppSettings::smtpSecurity() const
 
 bool AppSettings::usageReportsAllowed() const
 {
-    return value("SendUsageReports") == "1";
+    return value(setting::SendUsageReports) == "1";
 }
 
 std::string AppSettings::checkValue(std::string_view name, std::string_view value)
 {
     if (value.empty())
         return {};
-    if (name == "SmtpSecurity" && !core::equalNoCase(value, "starttls") && !core::equalNoCase(value, "tls") &&
-        !core::equalNoCase(value, "none"))
+    if (name == setting::SmtpSecurity.name && !core::equalNoCase(value, "starttls") &&
+        !core::equalNoCase(value, "tls") && !core::equalNoCase(value, "none"))
         return "SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'";
-    if (name == "SendUsageReports" && value != "0" && value != "1")
+    if (name == setting::SendUsageReports.name && value != "0" && value != "1")
         return "SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) + "'";
     return {};
 }
 
 int AppSettings::requestIntervalMs() const
 {
-    const long ms = number("RequestInterval", 0);
+    const long ms = number(setting::RequestInterval);
     return ms < 0 ? 0 : static_cast<int>(std::min(ms, 120000L));
 }
 
@@ -276,13 +301,11 @@ bool AppSettings::written(bool ok)
     return ok;
 }
 
-bool AppSettings::write(std::string_view name)
+bool AppSettings::write(const SettingKey& key)
 {
-    if (name == k_notifyPrefix)
-        return writeNotifyAddresses();
-    if (!written(settingsFile().setValue(sectionOf(name), name, value(name))))
+    if (!written(settingsFile().setValue(sectionOf(key), key.name, value(key))))
         return false;
-    if (auto it = m_dirty.find(name); it != m_dirty.end())
+    if (auto it = m_dirty.find(key.name); it != m_dirty.end())
         m_dirty.erase(it);
     return true;
 }
@@ -301,8 +324,10 @@ bool AppSettings::writeAll()
     if (m_dirty.empty() && !m_notifyDirty)
         return true;
     bool ok = settingsFile().update([this](platform::SettingsFile::Sections& sections) {
-        for (const std::string& name : m_dirty)
-            sections[std::string(sectionOf(name))].insert_or_assign(name, value(name));
+        for (const std::string& name : m_dirty) {
+            const SettingKey key = named(name).value_or(SettingKey{name});
+            sections[std::string(sectionOf(key))].insert_or_assign(name, value(key));
+        }
         if (m_notifyDirty)
             storeList(sections, k_notifyPrefix, m_notify);
     });

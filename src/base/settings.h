@@ -1,8 +1,10 @@
 #pragma once
 
+#include "base/settingkeys.h"
 #include "net/sendmail.h"
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -35,10 +37,11 @@ public:
     static constexpr std::string_view k_notifyPrefix = "NotifyAddress";
 
     // Every single setting the system keeps, in the order of its tables (not the list setting).
-    static const std::vector<std::string_view>& knownNames();
-    static bool isKnownName(std::string_view name);
+    static const std::vector<SettingKey>& keys();
+    // The setting a value name names (the `config` command's words); none for another name.
+    static std::optional<SettingKey> named(std::string_view name);
     // The section a value lives in: the key itself for ShortcutFolder and Install, else "\Settings".
-    static std::string_view sectionOf(std::string_view name);
+    static std::string_view sectionOf(const SettingKey& key);
     // The name of list element `number` (1-based): the prefix cut to 27 characters, then the number.
     static std::string listValueName(std::string_view prefix, int number);
 
@@ -51,15 +54,14 @@ public:
 
     const std::string& path() const { return m_path; }
 
-    // The value of a setting by its value name ("SmtpServer", "LogDir", "CountExec", ...);
-    // the empty text when it has none.
-    std::string value(std::string_view name) const;
-    // An empty value gives `defaultValue`, otherwise the leading decimal number (0 when none).
-    long number(std::string_view name, long defaultValue = 0) const;
-    void setValue(std::string_view name, std::string value);
-    void setNumber(std::string_view name, long value);
-    // Counters: read as a number (default 0), add one, keep as decimal text.
-    void increment(std::string_view name);
+    // The text of a setting; the empty text when it has none.
+    std::string value(const SettingKey& key) const;
+    // An empty value gives the setting's `whenEmpty`, otherwise the leading decimal number (0 when none).
+    long number(const NumberSetting& key) const;
+    void setValue(const SettingKey& key, std::string value);
+    void setNumber(const NumberSetting& key, long value);
+    // Counters: read as a number, add one, keep as decimal text.
+    void increment(const NumberSetting& key);
 
     // The "NotifyAddress" list setting (NotifyAddress1, NotifyAddress2, ...).
     const std::vector<std::string>& notifyAddresses() const { return m_notify; }
@@ -88,7 +90,7 @@ public:
 
     // Store one setting now (merged into what is on disk; the last writer of a value wins).
     // False when the file could not be written; writeError() then says why.
-    bool write(std::string_view name);
+    bool write(const SettingKey& key);
     bool writeNotifyAddresses();
     // Store every setting now. Only the settings given a value since they were
     // read or last written reach the file, so that two stores on one file keep

@@ -19,7 +19,7 @@ int cmdInstall(const Invocation& inv)
         return 1;
     }
     base::AppSettings settings(base::settingsPath(inv.settingsOption));
-    if (settings.value("ShortcutFolder").empty() || settings.value("Install").empty()) {
+    if (settings.value(base::setting::ShortcutFolder).empty() || settings.value(base::setting::Install).empty()) {
         std::cerr << "tarnwick-cli: no shortcut folder or application directory is set (config set ShortcutFolder "
                      "DIR Install DIR)\n";
         return 1;
@@ -28,8 +28,8 @@ int cmdInstall(const Invocation& inv)
         std::cerr << "tarnwick-cli: " << error << "\n";
         return 1;
     }
-    std::cout << "Shortcuts for " << platform::installedProgramPath(settings.value("Install")) << " written to "
-              << settings.value("ShortcutFolder") << "\n";
+    std::cout << "Shortcuts for " << platform::installedProgramPath(settings.value(base::setting::Install))
+              << " written to " << settings.value(base::setting::ShortcutFolder) << "\n";
     return 0;
 }
 

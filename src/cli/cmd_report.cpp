@@ -18,7 +18,7 @@ int cmdReport(const Invocation& inv)
         return 1;
     }
     app::AppContext app(base::settingsPath(inv.settingsOption));
-    const std::string reportDir = app.settings.value("ReportDir");
+    const std::string reportDir = app.settings.value(base::setting::ReportDir);
     if (reportDir.empty()) {
         std::cerr << "tarnwick-cli: no report directory is set (config set ReportDir DIR)\n";
         return 1;

@@ -39,7 +39,7 @@ int cmdRules(const Invocation& inv)
     std::string logDir;
     {
         base::AppSettings settings(base::settingsPath(inv.settingsOption));
-        logDir = settings.value("LogDir");
+        logDir = settings.value(base::setting::LogDir);
     }
     if (logDir.empty()) {
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";

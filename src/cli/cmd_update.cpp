@@ -134,7 +134,7 @@ int cmdAuto(const Invocation& inv)
     const bool saved = s->state.saveAll();
     s->app.settings.writeAll();
     printSummary(r, sent);
-    const std::string reportDir = s->app.settings.value("ReportDir");
+    const std::string reportDir = s->app.settings.value(base::setting::ReportDir);
     const std::string& reportsError = s->state.reportsError();
     if (!reportsError.empty())
         std::cerr << "tarnwick-cli: " << reportsError << "\n";

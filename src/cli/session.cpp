@@ -28,7 +28,7 @@ Session::Session(const std::string& settingsPath)
     state.setWaker([this] { frontEnd.wake(); });
     // Ctrl-C is the Cancel command: sockets first, then the cancel reason
     frontEnd.setInterruptHandler([this] { state.cancel(base::RunState::Cancelled); });
-    state.setOperationTimeoutMs(app::MainState::timeoutFromSetting(app.settings.value("Timeout")));
+    state.setOperationTimeoutMs(app::MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
 }
 
 Session::~Session()

@@ -63,7 +63,8 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     initResources();
     setWindowIcon(icon("tarnwick"));
     setWindowTitle(fromBytes(m_logic.title()));
-    m_details = new SideWindow(QString::fromLatin1("Tarnwick\xAE - Details"), "Details", m_app.settings, this);
+    m_details = new SideWindow(QString::fromLatin1("Tarnwick\xAE - Details"), base::setting::DetailsWindow,
+                               m_app.settings, this);
     m_flow = new FlowWindow(m_app.settings, this);
     m_details->setWindowIcon(windowIcon());
     m_flow->setWindowIcon(windowIcon());
@@ -299,7 +300,8 @@ void MainWindow::open()
 
     // the saved window rectangle, column widths, order and top row
     const base::AppSettings& s = m_app.settings;
-    const long left = s.number("Left"), top = s.number("Top"), right = s.number("Right"), bottom = s.number("Bottom");
+    const long left = s.number(base::setting::Left), top = s.number(base::setting::Top),
+               right = s.number(base::setting::Right), bottom = s.number(base::setting::Bottom);
     if (right - left >= 200 && bottom - top >= 150)
         setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
                     static_cast<int>(bottom - top));
@@ -307,13 +309,13 @@ void MainWindow::open()
         resize(1180, 640);
     const int lastUpdateWidth = m_table->fontMetrics().horizontalAdvance(QStringLiteral("Last Update"));
     for (const core::FieldInfo& f : core::fieldTable()) {
-        const int width = app::columnWidth(s.value(f.widthSetting), f.widthFactor, lastUpdateWidth);
+        const int width = app::columnWidth(s.value(base::columnWidthSetting(f)), f.widthFactor, lastUpdateWidth);
         m_table->setColumnWidth(static_cast<int>(f.id), std::clamp(width, 0, 4000));
     }
     const app::SortOrder order = m_logic.sortOrder();
     m_table->horizontalHeader()->setSortIndicator(order.column, app::showsAscending(order) ? Qt::AscendingOrder
                                                                                            : Qt::DescendingOrder);
-    const long topIndex = s.number("TopIndex");
+    const long topIndex = s.number(base::setting::TopIndex);
     if (topIndex > 0 && topIndex < m_app.entries.count())
         m_table->scrollTo(m_proxy->mapFromSource(m_model->index(static_cast<int>(topIndex), 0)),
                           QAbstractItemView::PositionAtTop);

@@ -101,7 +101,7 @@ EmailQueue::EmailQueue(EmailContext context) : m_ctx(std::move(context)) {}
 
 std::string EmailQueue::logDir() const
 {
-    return m_ctx.settings.value("LogDir");
+    return m_ctx.settings.value(base::setting::LogDir);
 }
 
 std::string EmailQueue::pendingListPath() const
@@ -190,7 +190,7 @@ std::string EmailQueue::commitEmail()
         }
         if (platform::writeFileAtomic(listPath, list)) {
             for (size_t i = 0; i < committed.size(); ++i)
-                m_ctx.settings.increment("CountEmailPost");
+                m_ctx.settings.increment(base::setting::CountEmailPost);
         } else {
             // a message that no list names is no half entry
             for (const std::string& path : committed)
@@ -221,7 +221,7 @@ std::string EmailQueue::recipients(MailMode mode) const
 {
     switch (mode) {
     case MailMode::ReturnAddress:
-        return m_ctx.settings.value("ReturnAddress");
+        return m_ctx.settings.value(base::setting::ReturnAddress);
     case MailMode::NotifyAddresses:
         return joinedNotifyAddresses(m_ctx.settings);
     case MailMode::ActivityAddress:
@@ -237,13 +237,13 @@ std::string EmailQueue::recipients(MailMode mode) const
 std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc, std::string message)
 {
     net::MailRequest request(m_ctx.flowLog, "SendMail: ");
-    request.server = m_ctx.settings.value("SmtpServer");
-    request.userName = m_ctx.settings.value("UserName");
+    request.server = m_ctx.settings.value(base::setting::SmtpServer);
+    request.userName = m_ctx.settings.value(base::setting::UserName);
     request.password = m_ctx.settings.plainPassword();
     request.security = m_ctx.settings.smtpSecurity();
-    request.caFile = m_ctx.settings.value("CaFile");
+    request.caFile = m_ctx.settings.value(base::setting::CaFile);
     request.sentInClear = std::make_shared<std::atomic<bool>>(false);
-    request.sender = m_ctx.settings.value("ReturnAddress");
+    request.sender = m_ctx.settings.value(base::setting::ReturnAddress);
     request.replyTo = request.sender;
     request.to = to;
     request.cc = cc;
@@ -291,7 +291,7 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
         std::string error = "SendEmail: Can't read the e-mail file '" + path +
                             "': " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
-        m_ctx.settings.increment("CountEmailBatchFailed");
+        m_ctx.settings.increment(base::setting::CountEmailBatchFailed);
         return error;
     }
     if (!bytes || bytes->empty())
@@ -313,9 +313,9 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
     std::string error = runSmtpJob(to, cc, std::string(text));
     if (!error.empty()) {
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
-        m_ctx.settings.increment("CountEmailBatchFailed");
+        m_ctx.settings.increment(base::setting::CountEmailBatchFailed);
     } else {
-        m_ctx.settings.increment("CountEmailBatchSucceeded");
+        m_ctx.settings.increment(base::setting::CountEmailBatchSucceeded);
         m_lastSendWentOut = true;
     }
     return error;
@@ -361,7 +361,7 @@ bool EmailQueue::processPending(bool ask, bool del)
     const std::string activityPath = platform::joinPath(dir, k_activityFileName);
     const bool activity =
         !del && m_ctx.settings.usageReportsAllowed() &&
-        (m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0 || platform::fileExists(activityPath));
+        (m_ctx.settings.number(base::setting::CountEmailBatchSucceeded) % 5 == 0 || platform::fileExists(activityPath));
     const int items = static_cast<int>(lines.size()) + (activity ? 1 : 0);
     if (!del)
         fe.runStart("Sending E-Mail", items);

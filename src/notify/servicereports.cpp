@@ -26,8 +26,8 @@ std::string problemPrompt(std::string_view supportAddress)
 std::string withoutSecrets(std::string text, const base::AppSettings& settings)
 {
     const std::string plain = settings.plainPassword();
-    const std::string apiKey = settings.value("ApiKey");
-    const std::string secrets[] = {plain, settings.value("Password"),
+    const std::string apiKey = settings.value(base::setting::ApiKey);
+    const std::string secrets[] = {plain, settings.value(base::setting::Password),
                                    plain.empty() ? std::string() : net::base64Encode(plain), apiKey,
                                    apiKey.empty() ? std::string() : settings.plainApiKey()};
     for (const std::string& secret : secrets) {
@@ -76,11 +76,11 @@ ProblemReportResult reportProblem(ProblemReportContext c)
 
     // exactly what the user saw goes out
     EmailQueue queue({c.settings, c.log, c.frontEnd, c.taskHost, c.vars, c.names, &c.flowLog, c.runState, {}});
-    const std::string path = platform::joinPath(c.settings.value("LogDir"), k_emailTestFileName);
+    const std::string path = platform::joinPath(c.settings.value(base::setting::LogDir), k_emailTestFileName);
     std::string error;
     if (message.empty()) {
         error = "SendEmail: Can't find e-mail template file.";
-    } else if (c.settings.value("LogDir").empty() || !platform::writeFileAtomic(path, message)) {
+    } else if (c.settings.value(base::setting::LogDir).empty() || !platform::writeFileAtomic(path, message)) {
         error = "Can't create the temporary e-mail file.";
     } else {
         c.frontEnd.runStart("Send E-Mail", 1);

@@ -80,7 +80,7 @@ ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now,
             return result;
         }
         result.changed = true;
-        settings.increment("CountStatusChange");
+        settings.increment(base::setting::CountStatusChange);
     }
     result.error = store.replaceEntry(position, now, core::addflags::NotifyChanged);
     return result;

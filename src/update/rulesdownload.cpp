@@ -47,7 +47,7 @@ void UpdateRun::download()
     if (m_ctx.rules.updatePending()) {
         m_ctx.rules.setUpdatePending(false);
         const std::string address = m_ctx.rules.lookup("location", "rules");
-        const std::string proxy = m_ctx.settings.value("ProxyServer");
+        const std::string proxy = m_ctx.settings.value(base::setting::ProxyServer);
         const size_t hostEnd = address.find('/', 7);
         const std::string host = address.size() > 7
                                      ? address.substr(7, hostEnd == std::string::npos ? std::string::npos : hostEnd - 7)

@@ -224,8 +224,10 @@ void UpdateRun::commitNotices(bool checkpoint)
     // can post finds the changes again
     for (Noticed& n : noticed) {
         m_ctx.entries.at(n.position) = std::move(n.previous);
-        m_ctx.settings.setNumber("CountUpdateSucceeded", m_ctx.settings.number("CountUpdateSucceeded") - 1);
-        m_ctx.settings.setNumber("CountStatusChange", m_ctx.settings.number("CountStatusChange") - 1);
+        m_ctx.settings.setNumber(base::setting::CountUpdateSucceeded,
+                                 m_ctx.settings.number(base::setting::CountUpdateSucceeded) - 1);
+        m_ctx.settings.setNumber(base::setting::CountStatusChange,
+                                 m_ctx.settings.number(base::setting::CountStatusChange) - 1);
         if (m_summary) {
             --m_summary->updated;
             --m_summary->changed;
@@ -238,7 +240,7 @@ void UpdateRun::commitNotices(bool checkpoint)
 void UpdateRun::fail(int position, const std::string& text, int number)
 {
     m_ctx.log.write("Update error '%s'\n", text.c_str());
-    m_ctx.settings.increment("CountUpdateFailed");
+    m_ctx.settings.increment(base::setting::CountUpdateFailed);
     ++m_ctx.control.failedCount;
     restoreLastUpdate(position);
     m_ctx.entries.at(position).Error = text;
@@ -365,7 +367,7 @@ bool UpdateRun::UpdateEntry(int position)
         m_noticed.push_back({position, m_processed + 1, std::move(previous)});
     }
 
-    m_ctx.settings.increment("CountUpdateSucceeded");
+    m_ctx.settings.increment(base::setting::CountUpdateSucceeded);
     core::Entry& updated = m_ctx.entries.at(position);
     updated.Error = outcome.noRecord ? noRecordMessage(updated) : std::string();
     m_ctx.storeHost.rowChanged(position);
@@ -443,7 +445,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         addresses.empty() ? std::string() : addresses.front().substr(0, addresses.front().find('?'));
     m_ctx.log.write("Update '%s'\n", first.c_str());
 
-    const std::string proxy = m_ctx.settings.value("ProxyServer");
+    const std::string proxy = m_ctx.settings.value(base::setting::ProxyServer);
     // a header that carries the API key goes only over TLS
     const std::vector<std::string> headers =
         statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey(), true)
@@ -451,7 +453,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
     const std::vector<std::string> plainHeaders =
         statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey(), false)
                     : std::vector<std::string>();
-    const std::string caFile = m_ctx.settings.value("CaFile");
+    const std::string caFile = m_ctx.settings.value(base::setting::CaFile);
     const int intervalMs = std::max(m_ctx.settings.requestIntervalMs(), rules::requestIntervalMs(m_ctx.rules));
     std::vector<net::HttpRequest> requests;
     requests.reserve(addresses.size());

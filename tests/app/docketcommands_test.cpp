@@ -19,7 +19,7 @@ class DocketCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_app.settings.setValue("LogDir", m_dir.path());
+        m_app.settings.setValue(base::setting::LogDir, m_dir.path());
         m_app.entries.setLoadOk(true);
         core::Entry e;
         e.RegNum = "2824281";
@@ -88,7 +88,7 @@ TEST(DocketSettings, ReminderDaysMenuAndEnabling)
     base::AppSettings settings(dir.file("settings.ini"));
     const std::pair<const char*, int> days[] = {{"", 60}, {"30", 30}, {"0", 0}, {"-5", 0}, {"99999", 3650}};
     for (const auto& [text, value] : days) {
-        settings.setValue("DeadlineReminderDays", text);
+        settings.setValue(base::setting::DeadlineReminderDays, text);
         EXPECT_EQ(app::reminderDays(settings), value) << text;
     }
 

@@ -17,7 +17,7 @@ class EntryCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_app.settings.setValue("LogDir", m_dir.path());
+        m_app.settings.setValue(base::setting::LogDir, m_dir.path());
         m_app.entries.setLoadOk(true);
     }
     std::string pending() const { return platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or(""); }
@@ -70,7 +70,7 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 
     // a posting that fails ends the notices of this deletion, not the deletion
     app::addEntry(m_state, "2824284", "");
-    m_app.settings.setValue("LogDir", m_dir.file("missing"));
+    m_app.settings.setValue(base::setting::LogDir, m_dir.file("missing"));
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
     EXPECT_EQ(app::deleteEntries(m_state, {0, 1}), 2);

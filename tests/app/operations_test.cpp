@@ -42,12 +42,12 @@ protected:
     {
         m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
         base::AppSettings& s = m_app->settings;
-        s.setValue("LogDir", m_dir.path());
-        s.setValue("OrgName", "Acme");
-        s.setValue("Install", m_dir.file("install"));
-        s.setValue("ReturnAddress", "me@example.test");
+        s.setValue(base::setting::LogDir, m_dir.path());
+        s.setValue(base::setting::OrgName, "Acme");
+        s.setValue(base::setting::Install, m_dir.file("install"));
+        s.setValue(base::setting::ReturnAddress, "me@example.test");
         s.setNotifyAddresses({"n@example.test"});
-        s.setValue("CountEmailBatchSucceeded", "1"); // no activity report opens a batch
+        s.setValue(base::setting::CountEmailBatchSucceeded, "1"); // no activity report opens a batch
         m_app->rules.setUpdatePending(false);
         m_app->entries.setLoadOk(true);
         m_state = std::make_unique<app::MainState>(*m_app, m_view, m_flow);
@@ -60,10 +60,10 @@ protected:
     // Mail goes to `address`; the program is downloaded from it too.
     void useServer(const std::string& address)
     {
-        m_app->settings.setValue("SmtpServer", address);
-        m_app->settings.setValue("UserName", "tester");
+        m_app->settings.setValue(base::setting::SmtpServer, address);
+        m_app->settings.setValue(base::setting::UserName, "tester");
         m_app->settings.setPlainPassword("secret");
-        m_app->settings.setValue("SmtpSecurity", "none"); // the peers here speak no TLS
+        m_app->settings.setValue(base::setting::SmtpSecurity, "none"); // the peers here speak no TLS
         std::string text(rules::RulesFile::defaultText());
         const std::string from = "http://www.tarnwick.example";
         for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))

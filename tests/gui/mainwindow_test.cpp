@@ -98,12 +98,12 @@ protected:
         ASSERT_TRUE(core::saveDataFile(store, logDir()));
     }
 
-    gui::MainWindow& open(std::vector<std::pair<std::string, std::string>> values, bool autoMode = false)
+    gui::MainWindow& open(std::vector<std::pair<base::SettingKey, std::string>> values, bool autoMode = false)
     {
         m_window.reset();
         m_app = std::make_unique<app::AppContext>(settings());
-        m_app->settings.setValue("LogDir", logDir());
-        m_app->settings.setValue("OrgName", "Acme");
+        m_app->settings.setValue(base::setting::LogDir, logDir());
+        m_app->settings.setValue(base::setting::OrgName, "Acme");
         for (auto& [name, value] : values)
             m_app->settings.setValue(name, value);
         m_app->rules.load(logDir()); // the office's rules, never the real office's addresses
@@ -190,7 +190,7 @@ TEST_F(MainWindowTest, EnablingFollowsSelectionAndBusy)
 TEST_F(MainWindowTest, HeaderClicksSortAndKeepTheSelection)
 {
     writeEntries({{"75000003", "bravo"}, {"75000002", "alpha"}, {"75000001", "charlie"}});
-    gui::MainWindow& w = open({{"SortBy", "Reference"}});
+    gui::MainWindow& w = open({{base::setting::SortBy, "Reference"}});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     QHeaderView* header = w.table()->horizontalHeader();
     auto references = [&] {
@@ -240,16 +240,16 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
     const std::pair<const char*, int> cases[] = {{"10 minutes", 600000}, {"5", 30000}, {"", 60000}};
     for (const auto& [stored, ms] : cases) {
         SCOPED_TRACE(stored);
-        gui::MainWindow& w = open({{"Timeout", stored}});
+        gui::MainWindow& w = open({{base::setting::Timeout, stored}});
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
         EXPECT_EQ(w.state().operationTimeoutMs(), ms);
         EXPECT_EQ(w.timeoutChoice()->currentData().toInt(), ms);
     }
     m_window->timeoutChoice()->setCurrentIndex(4);
     m_window->operationStart(60);
-    waitFor([&] { return m_app->settings.value("Timeout") == "10 minutes"; }, 2000);
+    waitFor([&] { return m_app->settings.value(base::setting::Timeout) == "10 minutes"; }, 2000);
     m_window->operationEnd();
-    EXPECT_EQ(m_app->settings.value("Timeout"), "10 minutes");
+    EXPECT_EQ(m_app->settings.value(base::setting::Timeout), "10 minutes");
     EXPECT_EQ(m_window->state().operationTimeoutMs(), 600000);
 
     // a download's own time-out stays, shown and in force, while the choice becomes the setting
@@ -257,7 +257,8 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
     state.setFixedTimeoutMs(30000);
     state.operationStart(0);
     m_window->timeoutChoice()->setCurrentIndex(1);
-    waitFor([&] { return app::MainState::timeoutFromSetting(m_app->settings.value("Timeout")) == 60000; }, 2000);
+    waitFor([&] { return app::MainState::timeoutFromSetting(m_app->settings.value(base::setting::Timeout)) == 60000; },
+            2000);
     QProgressBar* bar = nullptr;
     for (QProgressBar* b : m_window->findChildren<QProgressBar*>())
         bar = b->format().contains(QStringLiteral(" s of ")) ? b : bar;
@@ -338,7 +339,7 @@ TEST_F(MainWindowTest, SecondStartIsRefused)
 {
     {
         app::AppContext context(settings());
-        context.settings.setValue("LogDir", logDir());
+        context.settings.setValue(base::setting::LogDir, logDir());
     }
     platform::InstanceLock lock;
     ASSERT_TRUE(lock.acquire(logDir()));

@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     // and writes no shortcut into the user's own folders
     app::StartupPlaces places = app::systemPlaces();
     places.programPath = (std::filesystem::path(argv[1]).parent_path() / "bin" / "tarnwick").string();
-    context.settings.setValue("Install", {});
+    context.settings.setValue(base::setting::Install, {});
     gui::MainWindow window(context, app::startApplication(context, places), false, dialogs);
     window.open();
     window.resize(1280, 560);

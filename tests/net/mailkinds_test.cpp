@@ -85,7 +85,7 @@ TEST_F(MailKinds, EveryKindArrivesWholeAndPassesSpamAssassin)
     after.StatusText = "Registered. Mark\x99 renewed for Soci\xe9t\xe9 G\xe9n\xe9rale.";
     ASSERT_EQ(queue.PostEmail(after, notify::templateid::StatusUpdate, "s", &before), "");
     sent.emplace_back("notification", test::readWholeFile(logDir() + "/Tarnwick_s1234567.tmp"));
-    settings.setValue("CountEmailBatchSucceeded", "1"); // this batch has no activity report
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "1"); // this batch has no activity report
     ASSERT_TRUE(queue.processPending(false, false));
 
     // the test e-mail, sent at once

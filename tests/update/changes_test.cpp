@@ -90,7 +90,7 @@ TEST(ApplyUpdate, ChangeIsJudgedOnWatchedFieldsOnly)
         EXPECT_EQ(r.error, c.postingError);
         EXPECT_EQ(host.posted, c.changed || !c.postingError.empty() ? std::vector<std::string>{"s9:75-000001"}
                                                                     : std::vector<std::string>{});
-        EXPECT_EQ(settings.value("CountStatusChange"), c.changed ? "1" : "");
+        EXPECT_EQ(settings.value(base::setting::CountStatusChange), c.changed ? "1" : "");
         EXPECT_EQ(store.at(0).LastChange, c.lastChange);
         EXPECT_EQ(store.at(0).LastUpdate, c.lastUpdate);
         const core::Entry& kept = c.postingError.empty() ? now : was;

@@ -55,7 +55,7 @@ protected:
     {
         s_office->control("/sim/reset");
         m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
-        m_app->settings.setValue("LogDir", m_dir.path());
+        m_app->settings.setValue(base::setting::LogDir, m_dir.path());
         m_app->rules.useText(s_office->rulesText());
         m_app->rules.setUpdatePending(false); // the download has tests of its own
         m_app->entries.setLoadOk(true);
@@ -159,7 +159,7 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
     EXPECT_EQ(m_view.positions.back(), 10);
     EXPECT_EQ(m_view.boxes.back().text, "Some entries were not updated.");
     EXPECT_NE(s_flowLog.text().find("HttpGet(0): Cancelling..."), std::string::npos);
-    EXPECT_EQ(m_app->settings.value("CountUpdateFailed"), "8");
+    EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "8");
 }
 
 TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
@@ -254,7 +254,7 @@ TEST_F(UpdateRunTest, ChangesAreQueuedAndTheDataFileIsSavedAfterTheRun)
     EXPECT_EQ(r.notificationsQueued, r.changed);
     const std::string pending = platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or("");
     EXPECT_NE(pending.find("Tarnwick_s"), std::string::npos);
-    EXPECT_EQ(m_app->settings.value("CountStatusChange"), std::to_string(r.changed));
+    EXPECT_EQ(m_app->settings.value(base::setting::CountStatusChange), std::to_string(r.changed));
     // the run itself saved the entries
     core::EntryStore reread;
     EXPECT_EQ(core::loadDataFile(reread, m_dir.path()), "");
@@ -385,7 +385,7 @@ TEST_F(UpdateRunTest, RulesDownloadRetriesThroughTheProxy)
     text.replace(text.find(from), from.size(), unreachable + "/support/tarnwick.txt");
     m_app->rules.useText(text);
     m_app->rules.setUpdatePending(true);
-    m_app->settings.setValue("ProxyServer", proxy.address());
+    m_app->settings.setValue(base::setting::ProxyServer, proxy.address());
     m_view.events.clear();
     m_state->downloadRules();
     EXPECT_EQ(m_app->rules.mustSave(), !platform::distributorKey().empty());
