@@ -23,9 +23,10 @@ AppContext::~AppContext()
     core::setStatusUrlProvider({});
 }
 
-std::string AppContext::loadEntries()
+platform::Result AppContext::loadEntries()
 {
-    return core::loadDataFile(entries, logDir());
+    std::string message = core::loadDataFile(entries, logDir());
+    return message.empty() ? platform::Result() : platform::Result::failure(std::move(message));
 }
 
 } // namespace tarnwick::app

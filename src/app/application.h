@@ -4,6 +4,7 @@
 #include "base/settings.h"
 #include "core/entrystore.h"
 #include "notify/appnames.h"
+#include "platform/result.h"
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
 
@@ -25,9 +26,9 @@ public:
     AppContext& operator=(const AppContext&) = delete;
 
     std::string logDir() const { return settings.value(base::setting::LogDir); }
-    // Loads the data file from the logging directory into `entries`; returns the
-    // version message (empty when the file was read or does not exist).
-    std::string loadEntries();
+    // Loads the data file from the logging directory into `entries`; a success when
+    // it was read or does not exist, else the version message.
+    platform::Result loadEntries();
 
     base::AppSettings settings;
     base::Log log;

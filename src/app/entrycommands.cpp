@@ -84,23 +84,23 @@ void setFrequency(MainState& state, const std::vector<int>& positions, core::Fre
     }
 }
 
-std::string changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference)
+platform::Result changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference)
 {
     core::EntryStore& store = state.app().entries;
-    std::string firstError;
+    platform::Result result;
     if (state.busy())
-        return firstError;
+        return result;
     for (int p : validPositions(store, positions)) {
         core::Entry changed = store.at(p);
         changed.setValueText(core::FieldId::Reference, reference);
         std::string error = store.replaceEntry(p, changed, core::addflags::NotifyChanged);
-        if (firstError.empty())
-            firstError = std::move(error);
+        if (result && !error.empty())
+            result = platform::Result::failure(std::move(error));
     }
-    return firstError;
+    return result;
 }
 
-std::string changeReferenceAsking(MainState& state, const std::vector<int>& positions)
+platform::Result changeReferenceAsking(MainState& state, const std::vector<int>& positions)
 {
     core::EntryStore& store = state.app().entries;
     std::vector<int> chosen = validPositions(store, positions);
@@ -156,7 +156,8 @@ void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positi
         clearLastUpdate(state, positions);
         return;
     case core::FieldId::Reference:
-        changeReferenceAsking(state, positions);
+        // a posting that failed has been shown
+        (void)changeReferenceAsking(state, positions);
         return;
     default:
         state.tell("This column cannot be edited.");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/entry.h"
+#include "platform/result.h"
 
 #include <optional>
 #include <string>
@@ -39,11 +40,11 @@ int deleteEntries(MainState& state, const std::vector<int>& positions);
 void setFrequency(MainState& state, const std::vector<int>& positions, core::Frequency frequency);
 
 // Sets the Reference of every given entry and posts "entry changed" for each
-// whose reference really changed. Returns the first posting error, if any.
-std::string changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference);
+// whose reference really changed; a failure names the first posting that failed.
+platform::Result changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference);
 // The same, asking for the new text (pre-filled with the first entry's
 // reference) through the front end's input dialog; Cancel changes nothing.
-std::string changeReferenceAsking(MainState& state, const std::vector<int>& positions);
+platform::Result changeReferenceAsking(MainState& state, const std::vector<int>& positions);
 
 // Empties the Error of every given entry.
 void clearError(MainState& state, const std::vector<int>& positions);

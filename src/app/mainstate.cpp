@@ -67,7 +67,7 @@ update::UpdateContext MainState::updateContext()
                                  m_titleRefresh,
                                  m_entryObserver,
                                  [this] { return m_queue.commitEmail(); },
-                                 [this] { saveEntries(); }};
+                                 [this] { (void)saveEntries(); }};
 }
 
 update::RunSummary MainState::run(bool selectedOnly)
@@ -81,8 +81,8 @@ update::RunSummary MainState::run(bool selectedOnly)
         summary = run.Run(selectedOnly, m_selection);
     }
     if (summary.started) {
-        // a crash after a long run must not lose its results
-        saveEntries();
+        // a crash after a long run must not lose its results; the data file is written again at the end
+        (void)saveEntries();
         m_app.rules.save(m_app.logDir());
     }
     if (m_control.runState == base::RunState::Closing)
@@ -169,23 +169,26 @@ bool MainState::requestClose()
     return m_control.autoMode;
 }
 
-bool MainState::saveEntries()
+platform::Result MainState::saveEntries()
 {
     const std::string dir = m_app.logDir();
     if (dir.empty())
-        return false;
-    return core::saveDataFile(m_app.entries, dir);
+        return platform::Result::failure("no logging directory is set");
+    if (!core::saveDataFile(m_app.entries, dir))
+        return platform::Result::failure("cannot write the data file in " + dir);
+    return {};
 }
 
-bool MainState::saveAll()
+MainState::Saved MainState::saveAll()
 {
-    const bool saved = saveEntries();
+    Saved saved;
+    saved.entries = saveEntries();
     m_app.rules.save(m_app.logDir());
-    m_reportsError = writeReports();
+    saved.reports = writeReports();
     return saved;
 }
 
-std::string MainState::writeReports()
+platform::Result MainState::writeReports()
 {
     const std::string reportDir = m_app.settings.value(base::setting::ReportDir);
     if (reportDir.empty())
@@ -198,8 +201,8 @@ std::string MainState::writeReports()
     if (written.html && written.xml)
         return {};
     const int error = errno;
-    return "Can't write the reports into " + reportDir + ": " +
-           (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO)));
+    return platform::Result::failure("Can't write the reports into " + reportDir + ": " +
+                                     (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO))));
 }
 
 base::Answer MainState::messageBox(const base::MessageBox& box)

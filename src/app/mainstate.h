@@ -4,6 +4,7 @@
 #include "base/scopes.h"
 #include "core/entrystore.h"
 #include "notify/emailqueue.h"
+#include "platform/result.h"
 #include "tasks/taskhost.h"
 #include "update/updaterun.h"
 
@@ -120,16 +121,19 @@ public:
     // The close that a run's end owes the window, once: a close that the pending
     // e-mail question then refused is not posted again after the next run.
     bool takeCloseAfterRun() { return std::exchange(m_closeAfterRun, false); }
+    // What saveAll came to: the data file and the reports.
+    struct Saved {
+        platform::Result entries;
+        platform::Result reports;
+    };
     // Writes the data file, the rules file when it must be saved, and the
-    // reports, in this order. False when the data file could not be written.
-    bool saveAll();
-    // Writes the reports into the report directory (created when missing);
-    // why they could not be written, empty when they were or none is set.
-    std::string writeReports();
-    // Why the reports of the last saveAll were not written; empty when they were.
-    const std::string& reportsError() const { return m_reportsError; }
+    // reports, in this order.
+    Saved saveAll();
+    // Writes the reports into the report directory (created when missing); a
+    // success too when none is set.
+    platform::Result writeReports();
     // The data file alone (after every run, so that a crash loses nothing).
-    bool saveEntries();
+    platform::Result saveEntries();
 
     // Observers: the title after a rules download, each due entry of a run.
     void setTitleRefresh(std::function<void()> f) { m_titleRefresh = std::move(f); }
@@ -181,7 +185,6 @@ private:
     bool m_sending = false;
     bool m_closeAfterRun = false;
     bool m_groupNotices = false; // an update run commits its notices in groups
-    std::string m_reportsError;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;

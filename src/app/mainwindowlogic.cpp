@@ -90,10 +90,10 @@ MainWindowLogic::MainWindowLogic(MainState& state, WindowHost& host, StartupStat
 void MainWindowLogic::open()
 {
     AppContext& app = m_state.app();
-    const std::string message = app.loadEntries();
-    m_startupOk = message.empty();
-    if (!m_startupOk)
-        m_state.tell(message);
+    const platform::Result loaded = app.loadEntries();
+    m_startupOk = bool(loaded);
+    if (!loaded)
+        m_state.tell(loaded.error());
     m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
     app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
 }
@@ -142,7 +142,8 @@ update::RunSummary MainWindowLogic::updateSelected()
 
 void MainWindowLogic::destroy(const WindowLayout& layout)
 {
-    m_state.saveAll();
+    // the data file and the reports are written on every way out; what fails is in the log or lost
+    (void)m_state.saveAll();
 
     base::AppSettings& s = m_state.app().settings;
     s.setNumber(base::setting::Left, layout.left);
@@ -278,8 +279,8 @@ std::string MainWindowLogic::writeReports()
     const std::string reportDir = m_state.app().settings.value(base::setting::ReportDir);
     if (reportDir.empty())
         return {};
-    if (const std::string error = m_state.writeReports(); !error.empty()) {
-        base::errorReport(m_state.app().log, m_state, error, "View Report");
+    if (const platform::Result written = m_state.writeReports(); !written) {
+        base::errorReport(m_state.app().log, m_state, written.error(), "View Report");
         return {};
     }
     return platform::joinPath(reportDir, core::k_htmlReportName);

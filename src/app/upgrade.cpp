@@ -128,11 +128,12 @@ std::string addressHost(std::string_view address)
     return std::string(rest.substr(0, rest.find('/')));
 }
 
-std::string writeProgramShortcuts(const base::AppSettings& settings)
+platform::Result writeProgramShortcuts(const base::AppSettings& settings)
 {
-    return platform::writeShortcuts({settings.value(base::setting::ShortcutFolder),
-                                     platform::installedProgramPath(settings.value(base::setting::Install)),
-                                     webLinks()});
+    const std::string error =
+        platform::writeShortcuts({settings.value(base::setting::ShortcutFolder),
+                                  platform::installedProgramPath(settings.value(base::setting::Install)), webLinks()});
+    return error.empty() ? platform::Result() : platform::Result::failure(error);
 }
 
 InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd, const std::string& runningPath,
@@ -143,7 +144,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
     // the package manager keeps its program up to date and puts it in the menu
     if (const std::optional<std::string> text = packageManagedText(runningPath)) {
         app.log.write("%s\n", text->c_str());
-        s.writeAll();
+        (void)s.writeAll(); // as every store of the settings, silent when it fails
         return outcome;
     }
     const std::string installed = platform::installedProgramPath(s.value(base::setting::Install));
@@ -186,11 +187,10 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
             }
         }
     }
-    s.writeAll();
+    (void)s.writeAll(); // as every store of the settings, silent when it fails
     const std::string program = platform::installedProgramPath(s.value(base::setting::Install));
-    const std::string error = writeProgramShortcuts(s);
-    if (!error.empty())
-        app.log.write("Shortcuts not written: %s\n", error.c_str());
+    if (const platform::Result written = writeProgramShortcuts(s); !written)
+        app.log.write("Shortcuts not written: %s\n", written.error().c_str());
     if (outcome.restart)
         outcome.program = program;
     return outcome;

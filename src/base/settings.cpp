@@ -156,10 +156,10 @@ AppSettings::AppSettings(std::string path) : m_path(std::move(path))
 
 AppSettings::~AppSettings()
 {
+    // a setting that cannot be written is lost, silently
     try {
-        writeAll();
+        (void)writeAll();
     } catch (...) {
-        // a setting that cannot be written is lost, silently
     }
 }
 
@@ -244,15 +244,16 @@ bool AppSettings::usageReportsAllowed() const
     return value(setting::SendUsageReports) == "1";
 }
 
-std::string AppSettings::checkValue(std::string_view name, std::string_view value)
+platform::Result AppSettings::checkValue(std::string_view name, std::string_view value)
 {
     if (value.empty())
         return {};
     if (name == setting::SmtpSecurity.name && !core::equalNoCase(value, "starttls") &&
         !core::equalNoCase(value, "tls") && !core::equalNoCase(value, "none"))
-        return "SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'";
+        return platform::Result::failure("SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'");
     if (name == setting::SendUsageReports.name && value != "0" && value != "1")
-        return "SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) + "'";
+        return platform::Result::failure("SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) +
+                                         "'");
     return {};
 }
 
@@ -287,42 +288,41 @@ platform::SettingsFile AppSettings::settingsFile() const
     return platform::SettingsFile(m_path, &isSecretName);
 }
 
-bool AppSettings::written(bool ok)
+platform::Result AppSettings::written(bool ok) const
 {
     const int err = errno;
     if (ok)
-        m_writeError.clear();
-    else if (err == EWOULDBLOCK)
-        m_writeError = "Can't write the settings file '" + m_path + "': another program has held its lock file '" +
-                       m_path + ".lock' for " +
-                       std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s";
-    else
-        m_writeError = "Can't write the settings file '" + m_path + "': " + std::strerror(err);
-    return ok;
+        return {};
+    if (err == EWOULDBLOCK)
+        return platform::Result::failure(
+            "Can't write the settings file '" + m_path + "': another program has held its lock file '" + m_path +
+            ".lock' for " + std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s");
+    return platform::Result::failure("Can't write the settings file '" + m_path + "': " + std::strerror(err));
 }
 
-bool AppSettings::write(const SettingKey& key)
+platform::Result AppSettings::write(const SettingKey& key)
 {
-    if (!written(settingsFile().setValue(sectionOf(key), key.name, value(key))))
-        return false;
-    if (auto it = m_dirty.find(key.name); it != m_dirty.end())
-        m_dirty.erase(it);
-    return true;
+    platform::Result result = written(settingsFile().setValue(sectionOf(key), key.name, value(key)));
+    if (result) {
+        if (auto it = m_dirty.find(key.name); it != m_dirty.end())
+            m_dirty.erase(it);
+    }
+    return result;
 }
 
-bool AppSettings::writeNotifyAddresses()
+platform::Result AppSettings::writeNotifyAddresses()
 {
-    if (!written(settingsFile().update(
-            [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); })))
-        return false;
-    m_notifyDirty = false;
-    return true;
+    platform::Result result = written(settingsFile().update(
+        [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); }));
+    if (result)
+        m_notifyDirty = false;
+    return result;
 }
 
-bool AppSettings::writeAll()
+platform::Result AppSettings::writeAll()
 {
     if (m_dirty.empty() && !m_notifyDirty)
-        return true;
+        return {};
     bool ok = settingsFile().update([this](platform::SettingsFile::Sections& sections) {
         for (const std::string& name : m_dirty) {
             const SettingKey key = named(name).value_or(SettingKey{name});
@@ -332,11 +332,12 @@ bool AppSettings::writeAll()
             storeList(sections, k_notifyPrefix, m_notify);
     });
     // a failed write keeps the values pending, so that a later write may still store them
-    if (!written(ok))
-        return false;
-    m_dirty.clear();
-    m_notifyDirty = false;
-    return true;
+    platform::Result result = written(ok);
+    if (result) {
+        m_dirty.clear();
+        m_notifyDirty = false;
+    }
+    return result;
 }
 
 } // namespace tarnwick::base

@@ -2,6 +2,7 @@
 
 #include "base/settingkeys.h"
 #include "net/sendmail.h"
+#include "platform/result.h"
 
 #include <map>
 #include <optional>
@@ -82,29 +83,27 @@ public:
     // SendUsageReports: "1" when the user agreed that the welcome, activity and upgrade reports go to the
     // distributor; off when empty.
     bool usageReportsAllowed() const;
-    // Why `value` may not be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
-    // SendUsageReports 0 or 1, either also empty); empty when it may. Every editor of settings asks this.
-    static std::string checkValue(std::string_view name, std::string_view value);
+    // Whether `value` may be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
+    // SendUsageReports 0 or 1, either also empty), and why not. Every editor of settings asks this.
+    static platform::Result checkValue(std::string_view name, std::string_view value);
     // RequestInterval in milliseconds: 0 when empty, at most 120000.
     int requestIntervalMs() const;
 
     // Store one setting now (merged into what is on disk; the last writer of a value wins).
-    // False when the file could not be written; writeError() then says why.
-    bool write(const SettingKey& key);
-    bool writeNotifyAddresses();
+    // A failure says "Can't write the settings file '...': reason".
+    platform::Result write(const SettingKey& key);
+    platform::Result writeNotifyAddresses();
     // Store every setting now. Only the settings given a value since they were
     // read or last written reach the file, so that two stores on one file keep
-    // each other's values: the last writer of a value wins.
-    bool writeAll();
-    // Why the last write failed ("Can't write the settings file '...': reason"); empty after a success.
-    const std::string& writeError() const { return m_writeError; }
+    // each other's values: the last writer of a value wins. A failed store keeps
+    // the values pending for a later one.
+    platform::Result writeAll();
 
 private:
-    bool written(bool ok);
+    platform::Result written(bool ok) const;
     platform::SettingsFile settingsFile() const;
 
     std::string m_path;
-    std::string m_writeError;
     std::map<std::string, std::string, std::less<>> m_values;
     std::vector<std::string> m_notify;
     std::set<std::string, std::less<>> m_dirty;

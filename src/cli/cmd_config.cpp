@@ -79,8 +79,8 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
             }
             value = std::move(*line);
         }
-        if (const std::string why = base::AppSettings::checkValue(name, value); !why.empty()) {
-            std::cerr << "tarnwick-cli: " << why << "\n";
+        if (const platform::Result checked = base::AppSettings::checkValue(name, value); !checked) {
+            std::cerr << "tarnwick-cli: " << checked.error() << "\n";
             return 1;
         }
         if (name == base::setting::Password.name)
@@ -90,8 +90,10 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
         else
             settings.setValue(*base::AppSettings::named(name), std::move(value));
     }
-    if (!(isList(name) ? settings.writeNotifyAddresses() : settings.write(*base::AppSettings::named(name)))) {
-        std::cerr << "tarnwick-cli: " << settings.writeError() << '\n';
+    const platform::Result written =
+        isList(name) ? settings.writeNotifyAddresses() : settings.write(*base::AppSettings::named(name));
+    if (!written) {
+        std::cerr << "tarnwick-cli: " << written.error() << '\n';
         return 1;
     }
     return 0;

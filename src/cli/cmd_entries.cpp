@@ -159,7 +159,7 @@ int cmdChange(const Invocation& inv)
     if (frequency) {
         app::setFrequency(s->state, *positions, *frequency);
     } else if (haveReference) {
-        if (!app::changeReference(s->state, *positions, reference).empty())
+        if (!app::changeReference(s->state, *positions, reference))
             status = 1;
     } else if (clearErr) {
         app::clearError(s->state, *positions);

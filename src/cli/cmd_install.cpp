@@ -24,8 +24,8 @@ int cmdInstall(const Invocation& inv)
                      "DIR Install DIR)\n";
         return 1;
     }
-    if (const std::string error = app::writeProgramShortcuts(settings); !error.empty()) {
-        std::cerr << "tarnwick-cli: " << error << "\n";
+    if (const platform::Result written = app::writeProgramShortcuts(settings); !written) {
+        std::cerr << "tarnwick-cli: " << written.error() << "\n";
         return 1;
     }
     std::cout << "Shortcuts for " << platform::installedProgramPath(settings.value(base::setting::Install))

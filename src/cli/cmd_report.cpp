@@ -23,8 +23,8 @@ int cmdReport(const Invocation& inv)
         std::cerr << "tarnwick-cli: no report directory is set (config set ReportDir DIR)\n";
         return 1;
     }
-    if (std::string message = app.loadEntries(); !message.empty()) {
-        std::cerr << message << '\n';
+    if (const platform::Result loaded = app.loadEntries(); !loaded) {
+        std::cerr << loaded.error() << '\n';
         return 1;
     }
     std::error_code ec;

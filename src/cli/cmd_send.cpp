@@ -34,14 +34,14 @@ int cmdSend(const Invocation& inv)
     if (del)
         frontEnd.setAnswerFor(base::Question::DeletePendingEmail, base::Answer::Yes); // the command is the answer
 
-    app.loadEntries(); // counted by the activity report
+    (void)app.loadEntries(); // counted by the activity report; a file it cannot read counts none
 
     notify::EmailQueue queue({app.settings, app.log, frontEnd, frontEnd, app.vars, app.names, nullptr, nullptr, {}});
     const bool pending = queue.pendingExists();
     queue.processPending(false, del);
     int status = 0;
-    if (!app.settings.writeAll()) {
-        std::cerr << "tarnwick-cli: " << app.settings.writeError() << '\n';
+    if (const platform::Result written = app.settings.writeAll(); !written) {
+        std::cerr << "tarnwick-cli: " << written.error() << '\n';
         status = 1;
     }
     // the list error was shown as it happened: the messages sent stay listed

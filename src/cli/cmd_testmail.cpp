@@ -34,8 +34,8 @@ int cmdTestMail(const Invocation& inv)
     const std::string error =
         queue.sendAtOnce(notify::templateid::TestMail,
                          toNotify ? notify::MailMode::NotifyAddresses : notify::MailMode::ReturnAddress, false);
-    if (!app.settings.writeAll()) {
-        std::cerr << "tarnwick-cli: " << app.settings.writeError() << '\n';
+    if (const platform::Result written = app.settings.writeAll(); !written) {
+        std::cerr << "tarnwick-cli: " << written.error() << '\n';
         if (error.empty())
             return 1;
     }

@@ -131,16 +131,15 @@ int cmdAuto(const Invocation& inv)
         sent = s->state.queue().lastBatchSent();
         sendFailed = !s->state.queue().lastBatchError().empty();
     }
-    const bool saved = s->state.saveAll();
-    s->app.settings.writeAll();
+    const app::MainState::Saved saved = s->state.saveAll();
+    (void)s->app.settings.writeAll();
     printSummary(r, sent);
     const std::string reportDir = s->app.settings.value(base::setting::ReportDir);
-    const std::string& reportsError = s->state.reportsError();
-    if (!reportsError.empty())
-        std::cerr << "tarnwick-cli: " << reportsError << "\n";
+    if (!saved.reports)
+        std::cerr << "tarnwick-cli: " << saved.reports.error() << "\n";
     else if (!reportDir.empty())
         std::cout << "reports in " << reportDir << "\n";
-    return saved && reportsError.empty() && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
+    return saved.entries && saved.reports && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
 
 } // namespace tarnwick::cli

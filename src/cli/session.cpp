@@ -33,7 +33,8 @@ Session::Session(const std::string& settingsPath)
 
 Session::~Session()
 {
-    app.settings.writeAll();
+    // the lock is still held: a setting that cannot be written is lost, silently
+    (void)app.settings.writeAll();
 }
 
 std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
@@ -45,8 +46,8 @@ std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
     }
     if (writing && !takeInstanceLock(s->lock, s->app.logDir()))
         return nullptr;
-    if (std::string message = s->app.loadEntries(); !message.empty()) {
-        std::cerr << message << "\n";
+    if (const platform::Result loaded = s->app.loadEntries(); !loaded) {
+        std::cerr << loaded.error() << "\n";
         return nullptr;
     }
     return s;
@@ -54,11 +55,12 @@ std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
 
 bool Session::saveEntries()
 {
-    const bool saved = state.saveEntries();
-    app.settings.writeAll();
+    const platform::Result saved = state.saveEntries();
+    // the settings are written again when the session ends; a failure then is lost as the program's own is
+    (void)app.settings.writeAll();
     if (!saved)
-        std::cerr << "tarnwick-cli: cannot write the data file in " << app.logDir() << "\n";
-    return saved;
+        std::cerr << "tarnwick-cli: " << saved.error() << "\n";
+    return bool(saved);
 }
 
 bool takeInstanceLock(platform::InstanceLock& lock, const std::string& logDir)

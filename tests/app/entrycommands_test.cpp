@@ -85,7 +85,7 @@ TEST_F(EntryCommandsTest, ChangeReferenceNotifiesOnlyRealChanges)
     app::addEntry(m_state, "2824281", "A");
     app::addEntry(m_state, "2824282", "B");
     m_view.nextInput("B");
-    EXPECT_EQ(app::changeReferenceAsking(m_state, {0, 1}), "");
+    EXPECT_TRUE(app::changeReferenceAsking(m_state, {0, 1}));
     EXPECT_EQ(m_app.entries.at(0).Reference, "B");
     EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a2824282.tmp\r\nTarnwick_c2824281.tmp\r\n");
 

@@ -143,7 +143,7 @@ protected:
         base::AppSettings s(m_dir.file("settings.ini"));
         s.setValue(base::setting::LogDir, m_dir.file("log"));
         s.setValue(base::setting::Install, m_dir.file("app"));
-        s.writeAll();
+        ASSERT_TRUE(s.writeAll());
         // the rules in use already name the simulator, so the download of newer rules reaches it
         std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
         platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText("4.2.06.900"));
@@ -260,7 +260,7 @@ TEST(CliInstall, WritesTheShortcutsOfTheInstalledProgramAndCopiesNothing)
         base::AppSettings s(dir.file("settings.ini"));
         s.setValue(base::setting::Install, dir.file("app"));
         s.setValue(base::setting::ShortcutFolder, dir.file("menu"));
-        s.writeAll();
+        ASSERT_TRUE(s.writeAll());
     }
     const test::CliRun run = test::runCli({"install"}, dir.file("settings.ini"));
     ASSERT_EQ(run.exit, 0) << run.err;

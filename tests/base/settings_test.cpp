@@ -116,7 +116,7 @@ TEST_F(SettingsTest, ShorterNotifyListLeavesNoStaleNumbers)
     {
         AppSettings s(path());
         s.setNotifyAddresses({"1@x", "2@x", "3@x"});
-        s.writeNotifyAddresses();
+        ASSERT_TRUE(s.writeNotifyAddresses());
     }
     EXPECT_EQ(settingsKey(), (platform::SettingsFile::Values{
                                  {"NotifyAddress1", "1@x"}, {"NotifyAddress2", "2@x"}, {"NotifyAddress3", "3@x"}}));
@@ -136,7 +136,7 @@ TEST_F(SettingsTest, TwoStoresOnOneFileKeepEachOthersValues)
         AppSettings second(path());
         first.setValue(base::setting::SmtpServer, "smtp.example.com");
         second.setValue(base::setting::ProxyServer, "proxy:8080");
-        first.write(base::setting::SmtpServer);
+        ASSERT_TRUE(first.write(base::setting::SmtpServer));
         second.increment(base::setting::CountExec);
         // both destroyed here: each writes what it changed
     }
@@ -150,8 +150,8 @@ TEST_F(SettingsTest, TwoStoresOnOneFileKeepEachOthersValues)
         AppSettings second(path());
         first.setValue(base::setting::OrgName, "First");
         second.setValue(base::setting::OrgName, "Second");
-        first.writeAll();
-        second.writeAll();
+        ASSERT_TRUE(first.writeAll());
+        ASSERT_TRUE(second.writeAll());
     }
     EXPECT_EQ(AppSettings(path()).value(base::setting::OrgName), "Second");
 }
@@ -209,7 +209,7 @@ TEST_F(SettingsTest, TodaysOfficeSettings)
         s.setValue(base::setting::SmtpSecurity, c.security);
         s.setValue(base::setting::RequestInterval, c.interval);
         EXPECT_EQ(s.smtpSecurity(), c.mail);
-        EXPECT_EQ(AppSettings::checkValue("SmtpSecurity", c.security).empty(), c.settable);
+        EXPECT_EQ(bool(AppSettings::checkValue("SmtpSecurity", c.security)), c.settable);
         EXPECT_EQ(s.requestIntervalMs(), c.intervalMs);
     }
     for (const auto& [consent, allowed] : {std::pair{"", false}, {"0", false}, {"1", true}, {"yes", false}}) {
@@ -228,8 +228,9 @@ TEST_F(SettingsTest, AHeldLockFailsTheWriteAfterAWhile)
     const int held = ::open((path() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     s.setValue(base::setting::OrgName, "second");
-    EXPECT_FALSE(s.write(base::setting::OrgName));
-    EXPECT_NE(s.writeError().find("another program has held its lock file"), std::string::npos) << s.writeError();
+    const platform::Result refused = s.write(base::setting::OrgName);
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.error().find("another program has held its lock file"), std::string::npos) << refused.error();
     ::close(held);
     EXPECT_TRUE(s.write(base::setting::OrgName));
     EXPECT_EQ(settingsKey()["OrgName"], "second");
@@ -282,8 +283,7 @@ TEST_F(SettingsTest, UnwritableLocationTouchesNothingAndSaysWhy)
     {
         AppSettings s(m_dir.file("plain/settings.ini"));
         s.setValue(base::setting::OrgName, "lost");
-        EXPECT_FALSE(s.write(base::setting::OrgName));
-        EXPECT_EQ(s.writeError(),
+        EXPECT_EQ(s.write(base::setting::OrgName).error(),
                   "Can't write the settings file '" + m_dir.file("plain/settings.ini") + "': Not a directory");
         EXPECT_FALSE(s.writeNotifyAddresses());
         EXPECT_FALSE(s.writeAll());

@@ -31,7 +31,7 @@ protected:
         settings.setValue(base::setting::ReturnAddress, "me@example.test");
         settings.setValue(base::setting::CountEmailBatchSucceeded, "1");
         settings.setNotifyAddresses({"n1@example.test"});
-        settings.writeAll();
+        EXPECT_TRUE(settings.writeAll());
     }
 
     std::string settingsFile() const { return dir.file("settings.ini"); }
@@ -42,7 +42,7 @@ protected:
     {
         base::AppSettings settings(settingsFile());
         settings.setValue(key, value);
-        settings.writeAll();
+        ASSERT_TRUE(settings.writeAll());
     }
 
     CliResult run(const std::string& args) const
