@@ -62,7 +62,7 @@ void writeEntries(const std::string& logDir, int count)
         e.StatusText = random() % 2 ? "Registered." : "Non-final action e-mailed.";
         e.Owner = "Owner " + std::to_string(random() % 500);
         e.RegNum = random() % 3 ? std::to_string(3000000 + i) : "";
-        store.addEntry(std::move(e), core::addflags::SkipDuplicateSearch);
+        store.appendEntry(std::move(e));
     }
     store.setLoadOk(true);
     core::saveDataFile(store, logDir);

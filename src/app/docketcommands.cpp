@@ -6,6 +6,7 @@
 #include "docket/calendar.h"
 #include "docket/deadlines.h"
 #include "docket/spreadsheet.h"
+#include "notify/templates.h"
 #include "platform/files.h"
 
 #include <algorithm>
@@ -103,12 +104,12 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
         docket::ImportPlan plan = docket::planImport(*text, store, core::today());
         out.duplicates = std::move(plan.duplicates);
         out.errors = std::move(plan.errors);
+        // the plan has left out every number the list holds already
         for (core::Entry& entry : plan.entries) {
-            const unsigned notify = out.postingError.empty() ? core::addflags::NotifyAdded : 0;
-            std::string error = store.addEntry(std::move(entry), core::addflags::SkipDuplicateSearch | notify);
-            out.added.push_back(store.count() - 1);
+            const int position = store.appendEntry(std::move(entry));
+            out.added.push_back(position);
             if (out.postingError.empty())
-                out.postingError = std::move(error);
+                out.postingError = state.postNotice(store.at(position), notify::templateid::EntryAdded, "a", nullptr);
         }
     }
     if (!out.errors.empty()) {

@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/mainstate.h"
+#include "base/log.h"
 #include "core/entry.h"
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
@@ -14,6 +15,8 @@
 #include <functional>
 
 namespace tarnwick::app {
+
+const char* const k_duplicateEntryMessage = "This entry already exists.";
 
 namespace {
 
@@ -41,11 +44,17 @@ AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std:
     }
     entry.Reference = reference;
     entry.Frequency = frequency;
-    core::EntryStore& store = state.app().entries;
-    const int before = store.count();
-    out.message = store.addEntry(std::move(entry), core::addflags::AddCommand);
-    if (store.count() > before)
-        out.position = store.count() - 1;
+    const core::Added added = state.app().entries.addEntry(std::move(entry));
+    // the row that holds the number is the one shown, whether it is the new one or not
+    state.setSelection({added.position});
+    if (!added.added) {
+        out.message = k_duplicateEntryMessage;
+        base::errorReport(state.app().log, state, out.message, "Duplicate Entry");
+        return out;
+    }
+    out.position = added.position;
+    out.message =
+        state.postNotice(state.app().entries.at(added.position), notify::templateid::EntryAdded, "a", nullptr);
     return out;
 }
 
@@ -62,8 +71,7 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
     int removed = 0;
     for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
         if (notify) {
-            const std::string error =
-                state.postNotification(store.at(*it), notify::templateid::EntryDeleted, "d", nullptr);
+            const std::string error = state.postNotice(store.at(*it), notify::templateid::EntryDeleted, "d", nullptr);
             notify = error.empty();
         }
         store.remove(*it);
@@ -93,7 +101,12 @@ platform::Result changeReference(MainState& state, const std::vector<int>& posit
     for (int p : validPositions(store, positions)) {
         core::Entry changed = store.at(p);
         changed.setValueText(core::FieldId::Reference, reference);
-        std::string error = store.replaceEntry(p, changed, core::addflags::NotifyChanged);
+        const core::Entry previous = store.replaceEntry(p, std::move(changed));
+        state.rowChanged(p);
+        // only a reference that really changed is announced
+        if (previous.compareField(core::FieldId::Reference, store.at(p)) == 0)
+            continue;
+        std::string error = state.postNotice(store.at(p), notify::templateid::EntryChanged, "c", &previous);
         if (result && !error.empty())
             result = platform::Result::failure(std::move(error));
     }

@@ -19,6 +19,8 @@ class MainState;
 // with their questions and notifications. Positions are list positions in list
 // order (the selection); every command refuses to act while the window is busy.
 
+extern const char* const k_duplicateEntryMessage; // "This entry already exists."
+
 // What the add sequence came to.
 struct AddOutcome {
     std::optional<int> position; // the new entry's position; none when nothing was added

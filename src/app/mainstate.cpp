@@ -16,16 +16,14 @@
 namespace tarnwick::app {
 
 MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog)
-    : m_app(app), m_view(view), m_flowLog(flowLog),
+    : base::FrontEndDecorator(view), m_app(app), m_view(view), m_flowLog(flowLog),
       m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState, &m_sending})
 {
-    m_app.entries.setHost(this);
     m_app.names.setFlowLog(&m_flowLog);
 }
 
 MainState::~MainState()
 {
-    m_app.entries.setHost(nullptr);
     m_app.names.setFlowLog(nullptr);
 }
 
@@ -70,7 +68,7 @@ update::UpdateContext MainState::updateContext()
                                  [this] { (void)saveEntries(); }};
 }
 
-update::RunSummary MainState::run(bool selectedOnly)
+update::RunSummary MainState::runUpdate(update::Scope scope)
 {
     if (m_control.busy)
         return {};
@@ -78,7 +76,7 @@ update::RunSummary MainState::run(bool selectedOnly)
     update::RunSummary summary;
     {
         const base::ScopedValue<bool> grouped(m_groupNotices, true);
-        summary = run.Run(selectedOnly, m_selection);
+        summary = run.Run(scope == update::Scope::Selected, m_selection);
     }
     if (summary.started) {
         // a crash after a long run must not lose its results; the data file is written again at the end
@@ -88,16 +86,6 @@ update::RunSummary MainState::run(bool selectedOnly)
     if (m_control.runState == base::RunState::Closing)
         m_closeAfterRun = true;
     return summary;
-}
-
-update::RunSummary MainState::updateSelected()
-{
-    return run(true);
-}
-
-update::RunSummary MainState::updateAll()
-{
-    return run(false);
 }
 
 void MainState::downloadRules()
@@ -212,27 +200,6 @@ base::Answer MainState::messageBox(const base::MessageBox& box)
     return m_view.messageBox(box);
 }
 
-std::optional<std::string> MainState::textInput(const std::string& title, const std::string& prompt,
-                                                const std::string& initial)
-{
-    return m_view.textInput(title, prompt, initial);
-}
-
-void MainState::runStart(const std::string& caption, int range)
-{
-    m_view.runStart(caption, range);
-}
-
-void MainState::runPosition(int position)
-{
-    m_view.runPosition(position);
-}
-
-void MainState::runEnd()
-{
-    m_view.runEnd();
-}
-
 void MainState::operationStart(int timeoutSeconds)
 {
     m_operationRunning = true;
@@ -249,21 +216,6 @@ void MainState::operationEnd()
     m_flowLog.post(net::FlowLog::k_status, "\r\n");
 }
 
-void MainState::statusLine(const std::string& text)
-{
-    m_view.statusLine(text);
-}
-
-void MainState::setBusy(bool busy)
-{
-    m_view.setBusy(busy);
-}
-
-void MainState::rowChanged(int position)
-{
-    m_view.rowChanged(position);
-}
-
 void MainState::dispatch(int maxWaitMs)
 {
     m_view.dispatch(maxWaitMs);
@@ -276,13 +228,8 @@ void MainState::wake()
         m_waker();
 }
 
-void MainState::reportError(const std::string& title, const std::string& text)
-{
-    base::errorReport(m_app.log, *this, text, title);
-}
-
-std::string MainState::postNotification(const core::Entry& entry, int templateId, const std::string& kind,
-                                        const core::Entry* previous)
+std::string MainState::postNotice(const core::Entry& entry, int templateId, std::string_view kind,
+                                  const core::Entry* previous)
 {
     return m_groupNotices ? m_queue.stageEmail(entry, templateId, kind, previous)
                           : m_queue.PostEmail(entry, templateId, kind, previous);

@@ -28,12 +28,12 @@ class AppContext;
 // network operation, the selection, auto mode and the last fetch; and the
 // update, rules-download and sending commands that run on them.
 //
-// It stands between the system logic and the real front end (`view`): every
-// call of the front-end seam passes through it, so that it sees operations
-// start and end, ends auto mode when a message box is shown, and checks the
-// operation time-out on every dispatch cycle. It is the task host of every
-// worker task and the entry store's host (notifications, error reports, rows).
-class MainState final : public base::FrontEnd, public tasks::TaskHost, public core::EntryStoreHost {
+// It decorates the real front end (`view`): a message box ends auto mode, the
+// operation display times the operation, and every dispatch cycle checks the
+// operation time-out; every other call goes to the view unchanged. It is the
+// task host of every worker task, and where the entries' notices go (grouped
+// while an update runs).
+class MainState final : public base::FrontEndDecorator, public tasks::TaskHost, public notify::NoticeSink {
 public:
     // Neither `app`, `view` nor `flowLog` is owned; the flow log must outlive
     // every worker job (a job cut loose may still log).
@@ -93,9 +93,10 @@ public:
     };
 
     // --- commands ---
-    // Update Selected / Update All (the run of the update layer).
-    update::RunSummary updateSelected();
-    update::RunSummary updateAll();
+    // Update Selected (over the selection) or Update All: the run of the update
+    // layer, its notices committed in groups, and the entries and the rules saved
+    // after a run that started; a close asked for during the run is owed after it.
+    update::RunSummary runUpdate(update::Scope scope);
     // The rules download (once per run of the program).
     void downloadRules();
     // The stop operation: closes every job's socket of the running task, then
@@ -145,18 +146,10 @@ public:
     // integer, times 60 when the text holds "m"; empty 60000; at least 30000.
     static int timeoutFromSetting(const std::string& text);
 
-    // --- base::FrontEnd: passed on to the view ---
+    // --- base::FrontEnd: what the state adds to the view ---
     base::Answer messageBox(const base::MessageBox& box) override;
-    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
-                                         const std::string& initial) override;
-    void runStart(const std::string& caption, int range) override;
-    void runPosition(int position) override;
-    void runEnd() override;
     void operationStart(int timeoutSeconds) override;
     void operationEnd() override;
-    void statusLine(const std::string& text) override;
-    void setBusy(bool busy) override;
-    void rowChanged(int position) override;
     void dispatch(int maxWaitMs) override;
 
     // --- tasks::TaskHost ---
@@ -164,15 +157,12 @@ public:
     void setRunningTask(tasks::Cancellable* task) override { m_runningTask = task; }
     void wake() override;
 
-    // --- core::EntryStoreHost ---
-    void reportError(const std::string& title, const std::string& text) override;
-    std::string postNotification(const core::Entry& entry, int templateId, const std::string& kind,
-                                 const core::Entry* previous) override;
-    void selectOnly(int position) override { m_selection = {position}; }
+    // --- notify::NoticeSink: posted at once, or staged while an update run commits them in groups ---
+    std::string postNotice(const core::Entry& entry, int templateId, std::string_view kind,
+                           const core::Entry* previous) override;
 
 private:
     update::UpdateContext updateContext();
-    update::RunSummary run(bool selectedOnly);
 
     AppContext& m_app;
     base::FrontEnd& m_view;

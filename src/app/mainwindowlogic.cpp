@@ -126,17 +126,10 @@ void MainWindowLogic::afterRun(bool autoClose)
         m_host.postCommand(Command::Close);
 }
 
-update::RunSummary MainWindowLogic::updateAll()
+update::RunSummary MainWindowLogic::runUpdate(update::Scope scope)
 {
-    update::RunSummary summary = m_state.updateAll();
-    afterRun(true);
-    return summary;
-}
-
-update::RunSummary MainWindowLogic::updateSelected()
-{
-    update::RunSummary summary = m_state.updateSelected();
-    afterRun(false);
+    update::RunSummary summary = m_state.runUpdate(scope);
+    afterRun(scope == update::Scope::All);
     return summary;
 }
 

@@ -82,9 +82,9 @@ public:
     // The Configure sequence.
     void configure();
 
-    // Update All and Update Selected; in auto mode the window closes after Update All.
-    update::RunSummary updateAll();
-    update::RunSummary updateSelected();
+    // Update Selected or Update All as the window runs them: a close asked for
+    // during the run, and in auto mode Update All itself, closes the window after it.
+    update::RunSummary runUpdate(update::Scope scope);
     // File > Send E-Mail and Delete E-Mail, the two Test commands, View Report (returns the report's path).
     void sendEmail();
     void deleteEmail();

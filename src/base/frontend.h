@@ -85,4 +85,32 @@ public:
     }
 };
 
+// A front end that passes every call on to another; a decorator overrides only what it changes.
+class FrontEndDecorator : public FrontEnd {
+public:
+    explicit FrontEndDecorator(FrontEnd& inner) : m_inner(inner) {}
+
+    Answer messageBox(const MessageBox& box) override { return m_inner.messageBox(box); }
+    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
+                                         const std::string& initial) override
+    {
+        return m_inner.textInput(title, prompt, initial);
+    }
+    void runStart(const std::string& caption, int range) override { m_inner.runStart(caption, range); }
+    void runPosition(int position) override { m_inner.runPosition(position); }
+    void runEnd() override { m_inner.runEnd(); }
+    void operationStart(int timeoutSeconds) override { m_inner.operationStart(timeoutSeconds); }
+    void operationEnd() override { m_inner.operationEnd(); }
+    void statusLine(const std::string& text) override { m_inner.statusLine(text); }
+    void setBusy(bool busy) override { m_inner.setBusy(busy); }
+    void rowChanged(int position) override { m_inner.rowChanged(position); }
+    void dispatch(int maxWaitMs) override { m_inner.dispatch(maxWaitMs); }
+
+protected:
+    FrontEnd& inner() { return m_inner; }
+
+private:
+    FrontEnd& m_inner;
+};
+
 } // namespace tarnwick::base

@@ -70,7 +70,7 @@ int cmdAdd(const Invocation& inv)
     const app::AddOutcome added = app::addEntry(s->state, number, reference, *frequency);
     if (!added.position) {
         // the duplicate has been reported already
-        if (added.message != core::k_duplicateEntryMessage)
+        if (added.message != app::k_duplicateEntryMessage)
             std::cerr << number << ": " << added.message.substr(0, added.message.find('\n')) << "\n";
         return 1;
     }

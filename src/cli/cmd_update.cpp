@@ -100,10 +100,10 @@ int cmdUpdate(const Invocation& inv)
     prepare(*s, yes, redo);
     update::RunSummary r;
     if (numbers.empty()) {
-        r = s->state.updateAll();
+        r = s->state.runUpdate(update::Scope::All);
     } else {
         s->state.setSelection(selection);
-        r = s->state.updateSelected();
+        r = s->state.runUpdate(update::Scope::Selected);
     }
     const bool saved = s->saveEntries();
     printSummary(r, 0);
@@ -123,7 +123,7 @@ int cmdAuto(const Invocation& inv)
         return 1;
     prepare(*s, false, false);
     s->state.setAutoMode(true);
-    const update::RunSummary r = s->state.updateAll();
+    const update::RunSummary r = s->state.runUpdate(update::Scope::All);
     int sent = 0;
     bool sendFailed = false;
     if (!CliFrontEnd::interrupted() && s->state.queue().pendingExists()) {

@@ -403,10 +403,10 @@ void MainWindow::execute(app::Command id)
             m_model->rowChanged(row);
         break;
     case Command::UpdateSelected:
-        m_logic.updateSelected();
+        m_logic.runUpdate(update::Scope::Selected);
         break;
     case Command::UpdateAll:
-        m_logic.updateAll();
+        m_logic.runUpdate(update::Scope::All);
         break;
     case Command::Cancel:
         m_state.cancel(base::RunState::Cancelled);

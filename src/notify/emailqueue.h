@@ -38,6 +38,16 @@ enum class MailMode : int {
     OwnToLine = 4, // set by a leading "To: " line of the message itself
 };
 
+// Where the notices of entries go: the queue, or the window that groups an update run's notices.
+class NoticeSink {
+public:
+    virtual ~NoticeSink() = default;
+    // Queues the notice from template `templateId` with kind tag `kind` for `entry`, with `previous` as the
+    // previous entry (or none). Returns the error text (already reported), empty on success.
+    virtual std::string postNotice(const core::Entry& entry, int templateId, std::string_view kind,
+                                   const core::Entry* previous) = 0;
+};
+
 // What the queue works with; nothing here is owned by it.
 struct EmailContext {
     base::AppSettings& settings;

@@ -109,7 +109,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
                 continue;
             core::Entry& e = m_ctx.entries.at(p);
             e.Error.clear();
-            m_ctx.storeHost.rowChanged(p);
+            m_ctx.frontEnd.rowChanged(p);
             ++taking;
             if (!e.isUpToDate())
                 ++due;
@@ -130,7 +130,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
                 continue;
             m_clearedLastUpdate[static_cast<size_t>(p)] = e.LastUpdate;
             e.LastUpdate = 0;
-            m_ctx.storeHost.rowChanged(p);
+            m_ctx.frontEnd.rowChanged(p);
         }
     }
     if (due == 0)
@@ -189,7 +189,7 @@ void UpdateRun::restoreLastUpdate(int position)
     core::Entry& e = m_ctx.entries.at(position);
     if (cleared != 0 && e.LastUpdate == 0) {
         e.LastUpdate = cleared;
-        m_ctx.storeHost.rowChanged(position);
+        m_ctx.frontEnd.rowChanged(position);
     }
     cleared = 0;
 }
@@ -244,7 +244,7 @@ void UpdateRun::fail(int position, const std::string& text, int number)
     ++m_ctx.control.failedCount;
     restoreLastUpdate(position);
     m_ctx.entries.at(position).Error = text;
-    m_ctx.storeHost.rowChanged(position);
+    m_ctx.frontEnd.rowChanged(position);
     if (m_summary && m_ctx.onEntry) {
         EntryOutcome o;
         o.position = position;
@@ -356,7 +356,7 @@ bool UpdateRun::UpdateEntry(int position)
         now.StatusDate = core::k_unknownDayText;
     now.LastUpdate = now.Today;
     core::Entry previous = stored;
-    const ApplyResult applied = ApplyUpdate(m_ctx.entries, position, now, m_ctx.storeHost, m_ctx.settings);
+    const ApplyResult applied = ApplyUpdate(m_ctx.entries, position, now, m_ctx.notices, m_ctx.settings);
     if (!applied.error.empty()) {
         fail(position, applied.error);
         return true;
@@ -370,7 +370,7 @@ bool UpdateRun::UpdateEntry(int position)
     m_ctx.settings.increment(base::setting::CountUpdateSucceeded);
     core::Entry& updated = m_ctx.entries.at(position);
     updated.Error = outcome.noRecord ? noRecordMessage(updated) : std::string();
-    m_ctx.storeHost.rowChanged(position);
+    m_ctx.frontEnd.rowChanged(position);
     if (m_summary) {
         ++m_summary->updated;
         m_summary->noRecord += outcome.noRecord ? 1 : 0;

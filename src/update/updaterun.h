@@ -3,6 +3,7 @@
 #include "base/runstate.h"
 #include "core/entry.h"
 #include "notify/appnames.h"
+#include "notify/emailqueue.h"
 
 #include <chrono>
 #include <cstdint>
@@ -18,8 +19,7 @@ class Log;
 } // namespace tarnwick::base
 namespace tarnwick::core {
 class EntryStore;
-class EntryStoreHost;
-} // namespace tarnwick::core
+}
 namespace tarnwick::net {
 class FlowLog;
 struct HttpRequest;
@@ -60,6 +60,9 @@ struct RunControl {
     int operationTimeoutMs() const { return fixedTimeoutMs > 0 ? fixedTimeoutMs : timeoutMs; }
 };
 
+// Which entries an update takes: the selected ones (Update Selected) or all (Update All).
+enum class Scope { Selected, All };
+
 // How one due entry came out, for a progress display.
 struct EntryOutcome {
     enum class Kind { Changed, Unchanged, FirstReading, NoRecord, Failed };
@@ -92,7 +95,7 @@ struct UpdateContext {
     base::Log& log;
     base::FrontEnd& frontEnd;
     tasks::TaskHost& taskHost;
-    core::EntryStoreHost& storeHost; // posts notifications, reports errors, redraws rows
+    notify::NoticeSink& notices; // the notices of changed entries
     rules::TemplateVars& vars;
     rules::RulesFile& rules;
     notify::ApplicationNames& names; // receives the last fetch

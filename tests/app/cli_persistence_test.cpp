@@ -210,7 +210,7 @@ TEST_F(CliPersistenceTest, PageTextCannotControlTheTerminal)
     e.SerNum = "75123456";
     e.Trademark = "EVIL\x1b]0;pwned\x07MARK\x1b[2J\xc2\x9b"
                   "2J";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     store.setLoadOk(true);
     ASSERT_TRUE(core::saveDataFile(store, logDir));
     for (const char* command : {"list", "details"}) {

@@ -24,7 +24,7 @@ protected:
         core::Entry e;
         e.RegNum = "2824281";
         e.RegDate = core::formatDay(core::today() - 100);
-        m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+        m_app.entries.appendEntry(e);
     }
     std::string file(const std::string& name, const std::string& bytes) const
     {

@@ -106,7 +106,7 @@ TEST_F(EntryCommandsTest, DetailsText)
     e.Frequency = core::Frequency::Weekly;
     e.LastChange = 39993;
     e.LastUpdate = 40000;
-    m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+    m_app.entries.appendEntry(e);
     const std::string one = app::detailsText(m_app.entries, {0});
     EXPECT_TRUE(one.starts_with("Changed within the last week: Yes\r\nWeekly update needed: No\r\n\r\nFrequency:\t"
                                 "Weekly\r\n"))
@@ -117,7 +117,7 @@ TEST_F(EntryCommandsTest, DetailsText)
 
     m_app.entries.at(0).LastChange = 39992;
     m_app.entries.at(0).Owner.assign(30000, 'x');
-    m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+    m_app.entries.appendEntry(e);
     const std::string two = app::detailsText(m_app.entries, {1, 0});
     EXPECT_TRUE(two.starts_with("Changed within the last week: No\r\n"));
     EXPECT_TRUE(two.ends_with("\r\n---\r\n\r\ntruncated...")) << two.substr(two.size() - 40);

@@ -211,7 +211,7 @@ TEST_F(DataFileTest, RefusedFileIsNeverOverwritten)
         EXPECT_EQ(core::loadDataFile(store, m_dir.path()), c.message);
         EXPECT_FALSE(store.loadOk());
         EXPECT_EQ(store.count(), 0);
-        store.addEntry(Entry(today()), core::addflags::SkipDuplicateSearch);
+        store.appendEntry(Entry(today()));
         EXPECT_FALSE(core::saveDataFile(store, m_dir.path()));
         EXPECT_EQ(platform::readFile(m_dir.file("tradmark.dat")), content);
     }
@@ -255,7 +255,7 @@ TEST_F(DataFileTest, FieldBytesTheFormatCannotHoldBecomeBlanks)
     e.Trademark = "line\r\nbreak";
     e.Error = "x\ny";
     e.Owner = "\xE9t\xE9 100%";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     ASSERT_TRUE(core::saveDataFile(store, m_dir.path()));
     EntryStore back;
     EXPECT_EQ(core::loadDataFile(back, m_dir.path()), "");

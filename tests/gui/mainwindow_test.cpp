@@ -92,7 +92,7 @@ protected:
             core::Entry e;
             core::setIdentifier(e, number);
             e.Reference = reference;
-            store.addEntry(e, core::addflags::SkipDuplicateSearch);
+            store.appendEntry(e);
         }
         store.setLoadOk(true);
         ASSERT_TRUE(core::saveDataFile(store, logDir()));

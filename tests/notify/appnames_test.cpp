@@ -98,8 +98,8 @@ TEST_F(ApplicationNamesTest, FixedAndSettingNames)
 TEST_F(ApplicationNamesTest, ObservedSources)
 {
     core::EntryStore store;
-    store.addEntry(core::Entry(45000), core::addflags::SkipDuplicateSearch);
-    store.addEntry(core::Entry(45000), core::addflags::SkipDuplicateSearch);
+    store.appendEntry(core::Entry(45000));
+    store.appendEntry(core::Entry(45000));
     names.setEntryStore(&store);
     EXPECT_EQ(value("CountEntry"), "2");
 

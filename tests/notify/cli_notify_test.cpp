@@ -80,7 +80,7 @@ TEST_F(CliNotifyTest, ReportWritesValidFilesIntoANewFolder)
     e.SerNum = "75123456";
     e.Reference = "R&D <one>";
     e.Trademark = "\"Fish\" & 'Chips' </td> EVIL\x0bMARK\x01";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     store.setLoadOk(true);
     ASSERT_TRUE(core::saveDataFile(store, logDir()));
 

@@ -241,10 +241,10 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml)
     e.LastChange = 45000;
     e.RegNum = "1234567";
     e.RegDate = "2020-05-18";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     e.Reference = "</td></tr></table>";
     e.LastChange = 1;
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
 
     test::TempDir dir;
     notify::HtmlReportRenderer renderer(vars);

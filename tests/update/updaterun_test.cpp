@@ -74,7 +74,7 @@ protected:
             core::Entry e;
             ASSERT_FALSE(core::setIdentifier(e, test::OfficeSimulator::serial(i)));
             e.Frequency = frequency;
-            m_app->entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+            m_app->entries.appendEntry(e);
         }
     }
     core::Entry& entry(int p) { return m_app->entries.at(p); }
@@ -108,11 +108,11 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
 {
     addMarks(3);
     entry(2).Frequency = core::Frequency::Never;
-    EXPECT_EQ(m_state->updateAll().updated, 3);
+    EXPECT_EQ(m_state->runUpdate(update::Scope::All).updated, 3);
 
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
-    const update::RunSummary all = m_state->updateAll();
+    const update::RunSummary all = m_state->runUpdate(update::Scope::All);
     ASSERT_GE(m_view.boxes.size(), 1u);
     EXPECT_EQ(m_view.boxes[0].text, "All of the entries are already up-to-date.\n\nDo you want redo the update?");
     EXPECT_EQ(m_view.boxes[0].defaultAnswer, base::Answer::No);
@@ -121,14 +121,14 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     m_view.boxes.clear();
     m_state->setSelection({2});
     m_view.nextAnswer(base::Answer::Yes);
-    const update::RunSummary selected = m_state->updateSelected();
+    const update::RunSummary selected = m_state->runUpdate(update::Scope::Selected);
     EXPECT_EQ(m_view.boxes[0].text, "All the selected entries are already up-to-date.\n\nDo you want redo the update?");
     EXPECT_EQ(selected.updated, 1);
     EXPECT_EQ(m_view.boxes.back().text, "All selected entries have been successfully updated.");
 
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::No);
-    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_FALSE(m_state->runUpdate(update::Scope::All).started);
     EXPECT_EQ(m_view.boxes.size(), 1u);
 
     // every entry Never: a Yes that makes nothing due ends the run as a No does
@@ -137,7 +137,7 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
     m_view.nextAnswer(base::Answer::Yes);
-    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_FALSE(m_state->runUpdate(update::Scope::All).started);
     EXPECT_EQ(m_view.boxes.size(), 1u);
 }
 
@@ -151,7 +151,7 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
         if (m_view.positions.size() == 2 && ++waits == 10)
             m_state->cancel();
     };
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     EXPECT_EQ(r.failed, 8);
     EXPECT_EQ(entry(1).Error, "");
     for (int p = 2; p < 10; ++p)
@@ -167,7 +167,7 @@ TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
     addMarks(3);
     s_office->setFault(test::OfficeSimulator::serial(1), "silent");
     m_state->setOperationTimeoutMs(400);
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     EXPECT_EQ(entry(1).Error, "HttpGet: Operation timed out.");
     EXPECT_EQ(r.updated, 2);
     EXPECT_EQ(r.failed, 1);
@@ -185,7 +185,7 @@ TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
     for (int i = 0; i < 3; ++i)
         s_office->setFault(test::OfficeSimulator::serial(i), faults[i].first);
     m_state->setAutoMode(true);
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(entry(i).Error, faults[i].second);
         EXPECT_EQ(entry(i).LastUpdate, 0);
@@ -216,7 +216,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
         s_office->control("/sim/reset");
         m_app->entries.clear();
         addMarks(7);
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         for (int i = 0; i < 7; ++i) {
             s_office->setFault(test::OfficeSimulator::serial(i), "reformatted");
             entry(i).LastUpdate = 0;
@@ -226,7 +226,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
         m_view.boxes.clear();
         for (base::Answer a : c.answers)
             m_view.nextAnswer(a);
-        const update::RunSummary r = m_state->updateAll();
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
         size_t questions = 0;
         for (const auto& box : m_view.boxes)
             questions += box.text.starts_with("Three or more fields for ") ? 1 : 0;
@@ -244,12 +244,12 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
 TEST_F(UpdateRunTest, ChangesAreQueuedAndTheDataFileIsSavedAfterTheRun)
 {
     addMarks(8);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_pending.tmp"))); // first readings notify nothing
     s_office->setDay(400);
     for (int i = 0; i < 8; ++i)
         entry(i).LastUpdate = 0;
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     ASSERT_GT(r.changed, 0);
     EXPECT_EQ(r.notificationsQueued, r.changed);
     const std::string pending = platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or("");
@@ -366,7 +366,7 @@ TEST_F(UpdateRunTest, TheApiKeyGoesOnlyOverHttps)
                          " USPTO-API-KEY: [ApiKey]\r\n X-Other: kept\r\n\r\nend-of-rules\r\n");
     m_app->settings.setPlainApiKey("K3y-plain-http");
     addMarks(1);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     const std::string sent = request.get_future().get();
     EXPECT_NE(sent.find("X-Other: kept\r\n"), std::string::npos) << sent;
     EXPECT_EQ(sent.find("USPTO-API-KEY"), std::string::npos) << sent;
@@ -418,12 +418,12 @@ TEST_F(UpdateRunTest, AnEntryOnceReadKeepsItsBaselineAndItsLastUpdate)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         restart(3);
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         const core::DayNumber read = entry(k_changingMark).LastUpdate;
         s_office->setFault(test::OfficeSimulator::serial(k_changingMark), c.fault);
         m_view.nextAnswer(base::Answer::Yes); // redo
         m_view.nextAnswer(base::Answer::Yes); // the fields that reverted to nothing are fine
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(entry(k_changingMark).LastUpdate, read);
         s_office->setFault(test::OfficeSimulator::serial(k_changingMark), "none");
         if (c.reload) {
@@ -433,7 +433,7 @@ TEST_F(UpdateRunTest, AnEntryOnceReadKeepsItsBaselineAndItsLastUpdate)
         }
         s_office->setDay(400);
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary r = m_state->updateAll();
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(r.changed, 2); // marks 1 and 2 changed between the two days
         EXPECT_EQ(entry(k_changingMark).LastChange, entry(k_changingMark).Today);
         const std::string notice = platform::readFile(m_dir.file("Tarnwick_s3000003.tmp")).value_or("");
@@ -460,13 +460,13 @@ TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
         restart(0);
         core::Entry e;
         ASSERT_FALSE(core::setIdentifier(e, c.number));
-        m_app->entries.addEntry(e, core::addflags::SkipDuplicateSearch);
-        m_state->updateAll();
+        m_app->entries.appendEntry(e);
+        m_state->runUpdate(update::Scope::All);
         const core::Entry before = entry(0);
         s_office->setFault(c.number, c.fault);
         m_view.boxes.clear();
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary r = m_state->updateAll();
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(r.failed, c.failed);
         EXPECT_EQ(entry(0).Error, c.error);
         EXPECT_EQ(entry(0).SerNum, before.SerNum);
@@ -479,10 +479,10 @@ TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
     }
     // a number the entry did not have yet is filled in
     restart(3);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     s_office->setDay(400);
     m_view.nextAnswer(base::Answer::Yes);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     EXPECT_EQ(entry(k_changingMark).SerNum, "75-000003");
     EXPECT_EQ(entry(k_changingMark).RegNum, "3000003");
 }
@@ -513,12 +513,12 @@ TEST_F(UpdateRunTest, AChangeThatCannotBeQueuedIsFoundAgainByTheNextRun)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         restart(3);
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         const core::Entry before = entry(k_changingMark);
         s_office->setDay(400);
         c.fault(true);
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary failing = m_state->updateAll();
+        const update::RunSummary failing = m_state->runUpdate(update::Scope::All);
         c.fault(false);
         EXPECT_EQ(failing.failed, 2);
         EXPECT_EQ(failing.notificationsQueued, 0);
@@ -528,7 +528,7 @@ TEST_F(UpdateRunTest, AChangeThatCannotBeQueuedIsFoundAgainByTheNextRun)
         EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_s3000003.tmp")));
 
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary next = m_state->updateAll();
+        const update::RunSummary next = m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(next.notificationsQueued, 2);
         EXPECT_NE(platform::readFile(list).value_or("").find("Tarnwick_s3000003.tmp"), std::string::npos);
     }
@@ -549,7 +549,7 @@ TEST_F(UpdateRunTest, ACancelDuringTheRulesDownloadCancelsTheRun)
             m_state->cancel();
     };
     m_view.events.clear();
-    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_FALSE(m_state->runUpdate(update::Scope::All).started);
     EXPECT_EQ(entry(0).LastUpdate, 0);
     EXPECT_TRUE(m_view.boxes.empty());
     // the download shows its own time-out; the window's stays as chosen
@@ -558,5 +558,5 @@ TEST_F(UpdateRunTest, ACancelDuringTheRulesDownloadCancelsTheRun)
     EXPECT_EQ(m_state->currentTimeoutMs(), 60000);
     // the next command starts with a clear cancel reason
     m_view.onDispatch = {};
-    EXPECT_EQ(m_state->updateAll().updated, 2);
+    EXPECT_EQ(m_state->runUpdate(update::Scope::All).updated, 2);
 }
