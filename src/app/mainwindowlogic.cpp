@@ -146,6 +146,7 @@ void MainWindowLogic::destroy(const WindowLayout& layout)
     s.setNumber(base::setting::TopIndex, layout.topIndex);
     for (const core::FieldInfo& f : core::fieldTable())
         s.setNumber(base::columnWidthSetting(f), layout.columnWidths[static_cast<size_t>(f.id)]);
+    s.setNumber(base::setting::ColWidthNextDeadline, layout.deadlineWidth);
     s.setValue(base::setting::SortBy, std::string(core::fieldInfo(static_cast<core::FieldId>(m_sort.column)).key));
     s.setNumber(base::setting::SortReversed, m_sort.reversed ? 1 : 0);
 }
@@ -211,6 +212,17 @@ CommandState MainWindowLogic::commandState(std::optional<core::Frequency> focuse
     c.focusedFrequency = focusedFrequency;
     c.sortColumn = m_sort.column;
     c.sortReversed = m_sort.reversed;
+    return c;
+}
+
+MainWindowLogic::Counts MainWindowLogic::counts() const
+{
+    Counts c;
+    const core::EntryStore& entries = m_state.app().entries;
+    c.entries = entries.count();
+    for (const core::Entry& e : entries.entries())
+        c.due += e.isUpToDate() ? 0 : 1;
+    c.pending = m_state.queue().pendingCount();
     return c;
 }
 

@@ -44,6 +44,7 @@ struct WindowLayout {
     int bottom = 0;
     int topIndex = 0;
     std::array<int, core::k_fieldCount> columnWidths{};
+    int deadlineWidth = 0; // the Next Deadline column after them
 };
 
 // "Tarnwick®", " - " and the organisation when there is one, and the notice of a newer version.
@@ -95,6 +96,13 @@ public:
     bool sort(int column, SortKind kind);
     SortOrder sortOrder() const { return m_sort; }
     std::string title() const;
+    // What the status bar counts: the entries, those due, the messages pending.
+    struct Counts {
+        int entries = 0;
+        int due = 0;
+        int pending = 0;
+    };
+    Counts counts() const;
     // The enabling state for the current selection; `focusedFrequency` none when no row has the focus.
     CommandState commandState(std::optional<core::Frequency> focusedFrequency) const;
     bool busy() const;

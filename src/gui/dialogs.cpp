@@ -3,6 +3,7 @@
 #include "gui/addentrydialog.h"
 #include "gui/textconv.h"
 
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -60,6 +61,17 @@ std::optional<TypedEntry> QtDialogs::addEntry(QWidget* parent)
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.typed();
+}
+
+std::optional<std::string> QtDialogs::chooseFile(QWidget* parent, const FileChoice& choice)
+{
+    const QString title = fromBytes(base::caption(choice.title));
+    const QString path =
+        choice.save ? QFileDialog::getSaveFileName(parent, title, fromBytes(choice.start), fromBytes(choice.filter))
+                    : QFileDialog::getOpenFileName(parent, title, fromBytes(choice.start), fromBytes(choice.filter));
+    if (path.isEmpty())
+        return std::nullopt;
+    return toBytes(path);
 }
 
 void QtDialogs::unhandledError(QWidget* parent, const std::string& text)

@@ -217,6 +217,19 @@ bool EmailQueue::pendingExists() const
     return true;
 }
 
+int EmailQueue::pendingCount() const
+{
+    const std::optional<std::string> list = platform::readFile(pendingListPath());
+    int count = 0;
+    if (list) {
+        core::LineReader reader(*list);
+        std::string_view line;
+        while (reader.next(line))
+            count += line.empty() ? 0 : 1;
+    }
+    return count;
+}
+
 std::string EmailQueue::recipients(MailMode mode) const
 {
     switch (mode) {

@@ -97,6 +97,8 @@ public:
 
     // Whether a pending list can be read in the logging directory.
     bool pendingExists() const;
+    // The messages the pending list names (its lines that are not empty).
+    int pendingCount() const;
     // Sends (or, with `del`, deletes) the queue; with `ask` the user is asked first and, after a failure,
     // whether to go on anyway. True when the caller may go on.
     bool processPending(bool ask, bool del);

@@ -1,8 +1,10 @@
 #include "app/application.h"
 #include "app/commands.h"
+#include "app/docketcommands.h"
 #include "app/mainstate.h"
 #include "app/startup.h"
 #include "core/datafile.h"
+#include "core/daynumber.h"
 #include "core/entrystore.h"
 #include "core/identifier.h"
 #include "gui/entrymodel.h"
@@ -283,6 +285,39 @@ TEST_F(MainWindowTest, ADuplicateAddShowsTheRowThatHoldsTheNumber)
     EXPECT_EQ(w.state().selection(), std::vector<int>{0});
     EXPECT_EQ(rows.front().row(), 0);
     EXPECT_EQ(m_app->entries.count(), 3);
+}
+
+TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNextDeadline)
+{
+    writeEntries({{"75000001", "A"}});
+    gui::MainWindow& w =
+        open({{base::setting::ReportDir, m_dir.file("report")}, {base::setting::ColWidthNextDeadline, "123"}});
+    EXPECT_EQ(w.table()->columnWidth(app::k_deadlineColumn), 123);
+    EXPECT_EQ(w.model()->headerData(app::k_deadlineColumn, Qt::Horizontal).toString(), QStringLiteral("Next Deadline"));
+
+    platform::writeFileAtomic(m_dir.file("in.csv"), "Number,Reference\r\n75000002,B\r\n");
+    m_dialogs.files = {m_dir.file("in.csv"), m_dir.file("out.csv"), m_dir.file("out.ics")};
+    w.runCommand(app::Command::ImportSpreadsheet);
+    ASSERT_EQ(w.model()->rowCount(), 2);
+    ASSERT_EQ(w.state().selection().size(), 1u);
+    EXPECT_EQ(m_app->entries.at(w.state().selection().front()).Reference, "B");
+
+    core::Entry& registered = m_app->entries.at(0);
+    registered.RegNum = "1234567";
+    registered.RegDate = core::formatDay(core::today() - 100);
+    w.rowChanged(0);
+    const QString deadline = w.model()->index(0, app::k_deadlineColumn).data().toString();
+    EXPECT_FALSE(deadline.isEmpty());
+    EXPECT_EQ(deadline, gui::fromBytes(app::deadlineColumnText(registered)));
+
+    w.runCommand(app::Command::ExportSpreadsheet);
+    w.runCommand(app::Command::ExportCalendar);
+    EXPECT_NE(platform::readFile(m_dir.file("out.csv")).value_or("").find(",B,"), std::string::npos);
+    EXPECT_NE(platform::readFile(m_dir.file("out.ics")).value_or("").find("reg. 1234567"), std::string::npos);
+    ASSERT_EQ(m_dialogs.chosen.size(), 3u);
+    EXPECT_EQ(m_dialogs.chosen[0].start, m_dir.file("report/Tarnwick.csv"));
+    EXPECT_FALSE(m_dialogs.chosen[0].save);
+    EXPECT_TRUE(m_dialogs.chosen[2].save);
 }
 
 TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)

@@ -48,12 +48,23 @@ public:
         }
         return typed;
     }
+    std::optional<std::string> chooseFile(QWidget*, const gui::FileChoice& choice) override
+    {
+        chosen.push_back(choice);
+        if (files.empty())
+            return std::nullopt;
+        std::optional<std::string> path = files.front();
+        files.pop_front();
+        return path;
+    }
     void unhandledError(QWidget*, const std::string& text) override { boxes.push_back(text); }
 
     std::deque<base::Answer> answers;
     std::deque<std::optional<std::string>> inputs;
     std::deque<gui::TypedEntry> entries;
+    std::deque<std::optional<std::string>> files;
     std::vector<std::string> boxes;
+    std::vector<gui::FileChoice> chosen; // the file dialogs shown
 };
 
 } // namespace tarnwick::test
