@@ -18,10 +18,7 @@ AppContext::AppContext(const std::string& settingsPath)
     rules::installStatusUrlProvider(rules, vars);
 }
 
-AppContext::~AppContext()
-{
-    core::setStatusUrlProvider({});
-}
+AppContext::~AppContext() = default;
 
 platform::Result AppContext::loadEntries()
 {

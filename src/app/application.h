@@ -36,6 +36,10 @@ public:
     rules::RulesFile rules;
     notify::ApplicationNames names;
     core::EntryStore entries;
+
+private:
+    // declared last: StatusUrl, which reads the rules above, is withdrawn before they go
+    core::StatusUrlProviderScope m_statusUrl;
 };
 
 } // namespace tarnwick::app

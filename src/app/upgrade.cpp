@@ -220,7 +220,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     state.downloadRules();
     if (state.cancelReason() != base::RunState::Running) {
         // a cancel during the rules download cancels the command
-        outcome.error = update::k_canceledMessage;
+        outcome.error = update::k_cancelledMessage;
         return outcome;
     }
     const std::string latest = latestKnownVersion(app.rules);

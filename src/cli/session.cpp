@@ -8,8 +8,6 @@
 
 namespace tarnwick::cli {
 
-const char* const k_oneInstanceMessage = "Only one instance of Tarnwick may be run at a time.";
-
 namespace {
 
 // lives for the process: a job cut loose may still log after its wait
@@ -39,14 +37,25 @@ Session::~Session()
 
 std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
 {
+    return open(inv, Needs{writing});
+}
+
+std::unique_ptr<Session> Session::open(const Invocation& inv, const Needs& needs)
+{
     std::unique_ptr<Session> s(new Session(base::settingsPath(inv.settingsOption)));
-    if (s->app.logDir().empty()) {
+    if (needs.logDir && s->app.logDir().empty()) {
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
         return nullptr;
     }
-    if (writing && !takeInstanceLock(s->lock, s->app.logDir()))
-        return nullptr;
-    if (const platform::Result loaded = s->app.loadEntries(); !loaded) {
+    if (needs.writing) {
+        if (const platform::Result locked = s->lock.acquire(s->app.logDir()); !locked) {
+            std::cerr << locked.error() << "\n";
+            return nullptr;
+        }
+    }
+    if (needs.entries == Needs::Entries::Unread)
+        return s;
+    if (const platform::Result loaded = s->app.loadEntries(); !loaded && needs.entries == Needs::Entries::Required) {
         std::cerr << loaded.error() << "\n";
         return nullptr;
     }
@@ -61,14 +70,6 @@ bool Session::saveEntries()
     if (!saved)
         std::cerr << "tarnwick-cli: " << saved.error() << "\n";
     return bool(saved);
-}
-
-bool takeInstanceLock(platform::InstanceLock& lock, const std::string& logDir)
-{
-    if (lock.acquire(logDir))
-        return true;
-    std::cerr << (lock.failure().empty() ? std::string(k_oneInstanceMessage) : lock.failure()) << "\n";
-    return false;
 }
 
 std::optional<int> entryArgument(const Session& session, const std::string& typed)

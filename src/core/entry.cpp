@@ -105,6 +105,13 @@ void setStatusUrlProvider(StatusUrlProvider provider)
     statusUrlProvider() = std::move(provider);
 }
 
+StatusUrlProviderScope::StatusUrlProviderScope() : m_previous(statusUrlProvider()) {}
+
+StatusUrlProviderScope::~StatusUrlProviderScope()
+{
+    statusUrlProvider() = std::move(m_previous);
+}
+
 Entry::Entry() : Today(today()) {}
 
 Entry::Entry(DayNumber today) : Today(today) {}

@@ -77,4 +77,17 @@ struct Entry {
 using StatusUrlProvider = std::function<std::string(const Entry&)>;
 void setStatusUrlProvider(StatusUrlProvider provider);
 
+// The provider as it was before the scope, again when the scope ends: whatever a
+// provider installed inside it points at, nothing points at it afterwards.
+class StatusUrlProviderScope {
+public:
+    StatusUrlProviderScope();
+    ~StatusUrlProviderScope();
+    StatusUrlProviderScope(const StatusUrlProviderScope&) = delete;
+    StatusUrlProviderScope& operator=(const StatusUrlProviderScope&) = delete;
+
+private:
+    StatusUrlProvider m_previous;
+};
+
 } // namespace tarnwick::core

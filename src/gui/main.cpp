@@ -20,13 +20,14 @@ int main(int argc, char** argv)
         std::cout << *text;
         return std::cout.flush() ? app::exitcode::Normal : app::exitcode::Refused;
     }
+    const app::CommandLine commandLine = app::parseArguments(args);
     // there is no component registration on this platform: accepted, nothing registered
-    if (app::parseCommandLine(app::joinCommandLine(args)).registration != app::CommandLine::Registration::None)
+    if (commandLine.registration != app::CommandLine::Registration::None)
         return app::exitcode::Normal;
 
     QApplication qt(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     QApplication::setDesktopFileName(QStringLiteral("example.tarnwick.Tarnwick"));
     gui::QtDialogs dialogs;
-    return gui::runProgram(args, dialogs);
+    return gui::runProgram(commandLine, dialogs);
 }

@@ -18,29 +18,15 @@
 
 namespace tarnwick::gui {
 
-namespace {
-
-const char* const k_oneInstanceMessage = "Only one instance of Tarnwick may be run at a time.";
-
-} // namespace
-
-int runProgram(const std::vector<std::string>& args, Dialogs& dialogs)
+int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
 {
-    const app::CommandLine commandLine = app::parseCommandLine(app::joinCommandLine(args));
-    std::string settingsOption;
-    for (size_t i = 1; i + 1 < args.size(); ++i) {
-        if (args[i] == "--settings")
-            settingsOption = args[i + 1];
-    }
-
     int code = app::exitcode::Normal;
-    app::AppContext context(base::settingsPath(settingsOption));
+    app::AppContext context(base::settingsPath(commandLine.settingsFile));
     app::StartupState startup = app::startApplication(context, app::systemPlaces());
     platform::InstanceLock lock;
-    if (!lock.acquire(context.logDir())) {
+    if (const platform::Result locked = lock.acquire(context.logDir()); !locked) {
         // a lock that cannot be taken refuses the start as another instance does, with its reason
-        const std::string text = lock.failure().empty() ? k_oneInstanceMessage : lock.failure();
-        dialogs.messageBox(nullptr, base::boxOf(base::Question::Message, text));
+        dialogs.messageBox(nullptr, base::boxOf(base::Question::Message, locked.error()));
         app::stopApplication(context);
         return app::exitcode::Refused;
     }

@@ -26,7 +26,7 @@
 
 namespace tarnwick::update {
 
-const char* const k_canceledMessage = "Operation canceled.";
+const char* const k_cancelledMessage = "Operation canceled.";
 const char* const k_timedOutMessage = "HttpGet: Operation timed out.";
 const char* const k_warningRefusedMessage = "Possible update problem, update canceled by user.";
 const char* const k_internalProblemMessage =
@@ -282,7 +282,7 @@ bool UpdateRun::UpdateEntry(int position)
     if (m_ctx.entries.at(position).isUpToDate())
         return true;
     if (c.runState == base::RunState::Cancelled) {
-        fail(position, k_canceledMessage);
+        fail(position, k_cancelledMessage);
         return true;
     }
     if (c.runState == base::RunState::Running) {
@@ -493,7 +493,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
                     const auto left =
                         std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
                     if (left.count() > 0 && !waitMs(left.count(), false)) {
-                        result.error = k_canceledMessage;
+                        result.error = k_cancelledMessage;
                         break;
                     }
                 }
@@ -519,7 +519,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
             m_ctx.frontEnd.statusLine("Waiting " + std::to_string(std::min(seconds, k_maxRetryAfterSeconds)) +
                                       " s as the server asks");
             if (!waitMs(std::min(seconds, k_maxRetryAfterSeconds) * 1000L, true)) {
-                result.error = k_canceledMessage;
+                result.error = k_cancelledMessage;
                 break;
             }
         }

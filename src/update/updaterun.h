@@ -34,7 +34,7 @@ class TaskHost;
 
 namespace tarnwick::update {
 
-extern const char* const k_canceledMessage;       // "Operation canceled."
+extern const char* const k_cancelledMessage;      // "Operation canceled."
 extern const char* const k_timedOutMessage;       // "HttpGet: Operation timed out."
 extern const char* const k_warningRefusedMessage; // "Possible update problem, update canceled by user."
 extern const char* const k_internalProblemMessage;

@@ -41,9 +41,11 @@ TEST(CommandLine, SwitchesAnywhereAndRegistrationOnlyLast)
         EXPECT_EQ(parsed.autoMode, c.autoMode);
         EXPECT_EQ(parsed.registration, c.registration);
     }
-    const CommandLine quoted = parseCommandLine(joinCommandLine({"/opt/my programs/tarnwick", "-auto", "x"}));
+    const CommandLine quoted = parseArguments({"/opt/my programs/tarnwick", "-auto", "--settings", "/s.ini"});
     EXPECT_EQ(quoted.programPath, "/opt/my programs/tarnwick");
-    EXPECT_EQ(quoted.arguments, "-auto x");
+    EXPECT_EQ(quoted.arguments, "-auto --settings /s.ini");
+    EXPECT_TRUE(quoted.autoMode);
+    EXPECT_EQ(quoted.settingsFile, "/s.ini");
 }
 
 TEST(CommandLine, HelpAndVersionInsteadOfAStart)

@@ -378,6 +378,6 @@ TEST_F(MainWindowTest, SecondStartIsRefused)
     }
     platform::InstanceLock lock;
     ASSERT_TRUE(lock.acquire(logDir()));
-    EXPECT_EQ(gui::runProgram({"tarnwick", "--settings", settings()}, m_dialogs), 1);
-    EXPECT_EQ(m_dialogs.boxes, std::vector<std::string>{"Only one instance of Tarnwick may be run at a time."});
+    EXPECT_EQ(gui::runProgram(app::parseArguments({"tarnwick", "--settings", settings()}), m_dialogs), 1);
+    EXPECT_EQ(m_dialogs.boxes, std::vector<std::string>{platform::InstanceLock::k_anotherInstance});
 }
