@@ -92,6 +92,8 @@ int main(int argc, char** argv)
         context.settings.setValue(base::setting::OrgName, "Bench");
         context.rules.load(dir + "/log");
         test::ScriptedDialogs dialogs;
+        for (int i = 0; i < 8; ++i)
+            dialogs.answers.push_back(base::Answer::No);
 
         const auto start = std::chrono::steady_clock::now();
         gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false, dialogs);
