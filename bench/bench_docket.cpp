@@ -32,7 +32,7 @@ const core::EntryStore& store()
             e.StatusText = i % 3 ? "Registered." : "Registered. The registration has been renewed.";
             e.LastHistory = "2016-01-02 Section 8 (6-year) accepted and Section 15 acknowledged";
             e.Owner = "Velmora Systems International Holdings Ltd., 12 Harbour Road, Dublin " + n;
-            s.addEntry(std::move(e), core::addflags::SkipDuplicateSearch);
+            s.appendEntry(std::move(e));
         }
         return s;
     }();

@@ -35,10 +35,10 @@ constexpr int k_messages = 1000;
 // A front end without a window whose waits return at once.
 class QuietFrontEnd final : public base::FrontEnd, public tasks::TaskHost {
 public:
-    base::Answer messageBox(const std::string& text, const std::string&, base::Buttons, base::Answer answer) override
+    base::Answer messageBox(const base::MessageBox& box) override
     {
-        std::fprintf(stderr, "box: %s\n", text.c_str());
-        return answer;
+        std::fprintf(stderr, "box: %s\n", box.text.c_str());
+        return box.defaultAnswer;
     }
     std::optional<std::string> textInput(const std::string&, const std::string&, const std::string&) override
     {
@@ -115,10 +115,10 @@ void BM_PostThenSendBatch(benchmark::State& state)
         {
             Sink sink(root + "/sink");
             base::AppSettings settings(root + "/settings.ini");
-            settings.setValue("LogDir", root + "/logs");
-            settings.setValue("SmtpServer", "127.0.0.1:" + std::to_string(sink.port()));
-            settings.setValue("ReturnAddress", "me@example.test");
-            settings.setValue("CountEmailBatchSucceeded", "1"); // no activity report
+            settings.setValue(base::setting::LogDir, root + "/logs");
+            settings.setValue(base::setting::SmtpServer, "127.0.0.1:" + std::to_string(sink.port()));
+            settings.setValue(base::setting::ReturnAddress, "me@example.test");
+            settings.setValue(base::setting::CountEmailBatchSucceeded, "1"); // no activity report
             settings.setNotifyAddresses({"n1@example.test"});
             base::Log log(settings);
             QuietFrontEnd fe;

@@ -13,6 +13,7 @@
 #include "core/identifier.h"
 #include "gui/mainwindow.h"
 #include "platform/files.h"
+#include "support/scripteddialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -53,7 +54,7 @@ void writeEntries(const std::string& logDir, int count)
         core::setIdentifier(e, std::to_string(75000001 + i));
         e.Reference = "REF-" + std::to_string(random() % 100000);
         e.Trademark = std::string(words[random() % 7]) + " " + words[random() % 7];
-        e.Frequency = static_cast<int>(random() % 5);
+        e.Frequency = static_cast<core::Frequency>(random() % 5);
         e.LastUpdate = static_cast<int>(40000 + random() % 6000);
         e.LastChange = static_cast<int>(38000 + random() % 8000);
         e.StatusDate = std::to_string(1990 + random() % 30) + "-0" + std::to_string(1 + random() % 9) + "-1" +
@@ -61,7 +62,7 @@ void writeEntries(const std::string& logDir, int count)
         e.StatusText = random() % 2 ? "Registered." : "Non-final action e-mailed.";
         e.Owner = "Owner " + std::to_string(random() % 500);
         e.RegNum = random() % 3 ? std::to_string(3000000 + i) : "";
-        store.addEntry(std::move(e), core::addflags::SkipDuplicateSearch);
+        store.appendEntry(std::move(e));
     }
     store.setLoadOk(true);
     core::saveDataFile(store, logDir);
@@ -87,14 +88,15 @@ int main(int argc, char** argv)
 
     {
         app::AppContext context(dir + "/settings.ini");
-        context.settings.setValue("LogDir", dir + "/log");
-        context.settings.setValue("OrgName", "Bench");
+        context.settings.setValue(base::setting::LogDir, dir + "/log");
+        context.settings.setValue(base::setting::OrgName, "Bench");
         context.rules.load(dir + "/log");
+        test::ScriptedDialogs dialogs;
         for (int i = 0; i < 8; ++i)
-            gui::scriptedAnswers().answers.push_back(base::Answer::No);
+            dialogs.answers.push_back(base::Answer::No);
 
         const auto start = std::chrono::steady_clock::now();
-        gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false);
+        gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false, dialogs);
         PaintWatch watch;
         window.table()->viewport()->installEventFilter(&watch);
         window.open();
@@ -108,7 +110,7 @@ int main(int argc, char** argv)
         double worst = 0;
         for (int column = 0; column < core::k_fieldCount - 1; ++column) {
             const auto t = std::chrono::steady_clock::now();
-            window.runCommand(app::cmd::HeaderColumn + column);
+            window.runCommand(app::columnCommand(app::Command::HeaderColumn, column));
             window.table()->viewport()->repaint();
             const double took = ms(t);
             worst = std::max(worst, took);
@@ -120,7 +122,7 @@ int main(int argc, char** argv)
         if (argc > 1) {
             // the longest gap between two ticks of a 5 ms timer while Update All runs on 200 due entries
             for (int i = 200; i < context.entries.count(); ++i)
-                context.entries.at(i).Frequency = 4, context.entries.at(i).LastUpdate = 40000;
+                context.entries.at(i).Frequency = core::Frequency::Never, context.entries.at(i).LastUpdate = 40000;
             for (int i = 0; i < 200; ++i)
                 context.entries.at(i).LastUpdate = 0;
             QElapsedTimer since;
@@ -131,7 +133,7 @@ int main(int argc, char** argv)
             since.start();
             probe.start();
             const auto t = std::chrono::steady_clock::now();
-            window.runCommand(app::cmd::UpdateAll);
+            window.runCommand(app::Command::UpdateAll);
             probe.stop();
             std::printf("update run of 200 due entries: %.0f ms; longest UI-thread block: %lld ms\n", ms(t),
                         static_cast<long long>(longest));

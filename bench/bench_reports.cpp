@@ -36,8 +36,8 @@ Fixture& fixture()
             std::exit(1);
         out.dir = pattern;
         out.app = std::make_unique<app::AppContext>(out.dir + "/settings.ini");
-        out.app->settings.setValue("LogDir", out.dir);
-        out.app->settings.setValue("OrgName", "Velmora Systems");
+        out.app->settings.setValue(base::setting::LogDir, out.dir);
+        out.app->settings.setValue(base::setting::OrgName, "Velmora Systems");
         const core::DayNumber today = core::today();
         for (int i = 0; i < k_entries; ++i) {
             const std::string n = std::to_string(i);
@@ -55,7 +55,7 @@ Fixture& fixture()
             e.LastChange = today - i % 30;
             if (i % 50 == 0)
                 e.Error = "HttpGet: Operation timed out.";
-            out.app->entries.addEntry(std::move(e), core::addflags::SkipDuplicateSearch);
+            out.app->entries.appendEntry(std::move(e));
         }
         std::string lines(notify::historyHeader());
         for (int r = 0; r < k_records; ++r) {

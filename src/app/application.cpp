@@ -19,19 +19,17 @@ AppContext::AppContext(const std::string& settingsPath)
     rules::installStatusUrlProvider(rules, vars);
 }
 
-AppContext::~AppContext()
-{
-    core::setStatusUrlProvider({});
-}
+AppContext::~AppContext() = default;
 
 void AppContext::logTemplateProblems()
 {
     templates.setReporter([this](const std::string& message) { log.write("Template '%s'\n", message.c_str()); });
 }
 
-std::string AppContext::loadEntries()
+platform::Result AppContext::loadEntries()
 {
-    return core::loadDataFile(entries, logDir());
+    std::string message = core::loadDataFile(entries, logDir());
+    return message.empty() ? platform::Result() : platform::Result::failure(std::move(message));
 }
 
 } // namespace tarnwick::app

@@ -6,6 +6,7 @@
 #include "notify/appnames.h"
 #include "notify/history.h"
 #include "notify/usertemplates.h"
+#include "platform/result.h"
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
 
@@ -26,10 +27,10 @@ public:
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    std::string logDir() const { return settings.value("LogDir"); }
-    // Loads the data file from the logging directory into `entries`; returns the
-    // version message (empty when the file was read or does not exist).
-    std::string loadEntries();
+    std::string logDir() const { return settings.value(base::setting::LogDir); }
+    // Loads the data file from the logging directory into `entries`; a success when
+    // it was read or does not exist, else the version message.
+    platform::Result loadEntries();
     // The history of changes in the logging directory (read again only when it changed).
     const notify::HistoryText& history() { return m_history.read(logDir()); }
     // A user's template that cannot be used is written to the log (a window reports it too).
@@ -45,6 +46,8 @@ public:
 
 private:
     notify::History m_history;
+    // declared last: StatusUrl, which reads the rules above, is withdrawn before they go
+    core::StatusUrlProviderScope m_statusUrl;
 };
 
 } // namespace tarnwick::app

@@ -63,6 +63,16 @@ std::string joinCommandLine(const std::vector<std::string>& argv)
     return line;
 }
 
+CommandLine parseArguments(const std::vector<std::string>& argv)
+{
+    CommandLine out = parseCommandLine(joinCommandLine(argv));
+    for (size_t i = 1; i + 1 < argv.size(); ++i) {
+        if (argv[i] == "--settings")
+            out.settingsFile = argv[i + 1];
+    }
+    return out;
+}
+
 std::optional<std::string> informationRequest(const std::vector<std::string>& argv)
 {
     for (size_t i = 1; i < argv.size(); ++i) {

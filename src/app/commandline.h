@@ -22,6 +22,7 @@ struct CommandLine {
     std::string arguments;   // what follows it after the blanks
     bool autoMode = false;
     Registration registration = Registration::None;
+    std::string settingsFile; // the word after "--settings"; empty without one
 };
 
 // The whole line, program path included, is scanned for words that begin with
@@ -33,6 +34,9 @@ CommandLine parseCommandLine(std::string_view line);
 // The line that `argv` stands for: the words joined by blanks, the program path
 // quoted when it holds a blank.
 std::string joinCommandLine(const std::vector<std::string>& argv);
+// The program's words, read once: the line they stand for (parseCommandLine) and
+// the settings file that "--settings FILE" names.
+CommandLine parseArguments(const std::vector<std::string>& argv);
 
 // What the desktop program prints instead of starting: its usage for "--help" or
 // "-h", "tarnwick" and its version for "--version"; none for any other line. The

@@ -11,7 +11,7 @@ namespace {
 
 const char* const k_frequencyTexts[] = {"&Daily", "&Weekly", "&Monthly", "&Yearly", "&Never"};
 
-MenuItem item(int id)
+MenuItem item(Command id)
 {
     const std::optional<CommandInfo> info = commandInfo(id);
     return {id, info->text, info->key, {}};
@@ -24,7 +24,7 @@ MenuItem separator()
 
 MenuItem subMenu(std::string text, std::vector<MenuItem> children)
 {
-    return {0, std::move(text), {}, std::move(children)};
+    return {Command{}, std::move(text), {}, std::move(children)};
 }
 
 std::string columnCaption(int column)
@@ -37,9 +37,9 @@ std::string menuCaption(int column)
     return std::string(core::fieldInfo(static_cast<core::FieldId>(column)).menuCaption);
 }
 
-bool isFrequencyItem(int id)
+bool isFrequencyItem(Command id)
 {
-    return id >= cmd::FrequencyDaily && id <= cmd::FrequencyNever;
+    return commandFrequency(id).has_value();
 }
 
 } // namespace
@@ -47,56 +47,79 @@ bool isFrequencyItem(int id)
 const std::vector<CommandInfo>& commandTable()
 {
     static const std::vector<CommandInfo> table = {
-        {cmd::SendEmail, "&Send E-Mail", ""},
-        {cmd::DeleteEmail, "&Delete E-Mail", ""},
-        {cmd::Exit, "E&xit", ""},
-        {cmd::SelectAll, "&Select All\tCtrl+A", "Ctrl+A"},
-        {cmd::FrequencyDaily, k_frequencyTexts[0], ""},
-        {cmd::FrequencyDaily + 1, k_frequencyTexts[1], ""},
-        {cmd::FrequencyDaily + 2, k_frequencyTexts[2], ""},
-        {cmd::FrequencyDaily + 3, k_frequencyTexts[3], ""},
-        {cmd::FrequencyNever, k_frequencyTexts[4], ""},
-        {cmd::Add, "&Add...\tInsert", "Ins"},
-        {cmd::Delete, "&Delete\tDel", "Del"},
-        {cmd::ClearError, "Clear &Error", ""},
-        {cmd::UpdateSelected, "&Selected\tF5", "F5"},
-        {cmd::UpdateAll, "&All\tShift+F5", "Shift+F5"},
-        {cmd::Cancel, "&Cancel\tEsc", "Esc"},
-        {cmd::Ascending, "&Ascending", ""},
-        {cmd::Descending, "&Descending", ""},
-        {cmd::ViewWebpage, "&Webpage\tF9", "F9"},
-        {cmd::ViewDetails, "&Details\tEnter", "Return"},
-        {cmd::ViewReport, "&Report", ""},
-        {cmd::ViewLogFile, "&Log File", ""},
-        {cmd::ViewFlow, "&TCP/IP Flow", ""},
-        {cmd::Configure, "&Configure...", ""},
-        {cmd::Upgrade, "&Upgrade", ""},
-        {cmd::TestReturnAddress, "Send E-Mail to &Return Address", ""},
-        {cmd::TestNotifyAddresses, "Send E-Mail to &Notification Addresses", ""},
-        {cmd::HelpContents, "&Contents...\tF1", "F1"},
-        {cmd::WebSite, "&Web Site", ""},
-        {cmd::ReportProblem, "&Report Problem...", ""},
-        {cmd::About, "&About", ""},
-        {cmd::ExportCalendar, "Export &Calendar...", ""},
-        {cmd::ExportSpreadsheet, "&Export CSV...", ""},
-        {cmd::ImportSpreadsheet, "&Import CSV...", ""},
+        {Command::SendEmail, "&Send E-Mail", ""},
+        {Command::DeleteEmail, "&Delete E-Mail", ""},
+        {Command::Exit, "E&xit", ""},
+        {Command::SelectAll, "&Select All\tCtrl+A", "Ctrl+A"},
+        {Command::FrequencyDaily, k_frequencyTexts[0], ""},
+        {columnCommand(Command::FrequencyDaily, 1), k_frequencyTexts[1], ""},
+        {columnCommand(Command::FrequencyDaily, 2), k_frequencyTexts[2], ""},
+        {columnCommand(Command::FrequencyDaily, 3), k_frequencyTexts[3], ""},
+        {Command::FrequencyNever, k_frequencyTexts[4], ""},
+        {Command::Add, "&Add...\tInsert", "Ins"},
+        {Command::Delete, "&Delete\tDel", "Del"},
+        {Command::ClearError, "Clear &Error", ""},
+        {Command::UpdateSelected, "&Selected\tF5", "F5"},
+        {Command::UpdateAll, "&All\tShift+F5", "Shift+F5"},
+        {Command::Cancel, "&Cancel\tEsc", "Esc"},
+        {Command::Ascending, "&Ascending", ""},
+        {Command::Descending, "&Descending", ""},
+        {Command::ViewWebpage, "&Webpage\tF9", "F9"},
+        {Command::ViewDetails, "&Details\tEnter", "Return"},
+        {Command::ViewReport, "&Report", ""},
+        {Command::ViewLogFile, "&Log File", ""},
+        {Command::ViewFlow, "&TCP/IP Flow", ""},
+        {Command::Configure, "&Configure...", ""},
+        {Command::Upgrade, "&Upgrade", ""},
+        {Command::TestReturnAddress, "Send E-Mail to &Return Address", ""},
+        {Command::TestNotifyAddresses, "Send E-Mail to &Notification Addresses", ""},
+        {Command::HelpContents, "&Contents...\tF1", "F1"},
+        {Command::WebSite, "&Web Site", ""},
+        {Command::ReportProblem, "&Report Problem...", ""},
+        {Command::About, "&About", ""},
+        {Command::ExportCalendar, "Export &Calendar...", ""},
+        {Command::ExportSpreadsheet, "&Export CSV...", ""},
+        {Command::ImportSpreadsheet, "&Import CSV...", ""},
     };
     return table;
 }
 
-std::optional<CommandInfo> commandInfo(int id)
+std::optional<int> commandColumn(Command id, Command first)
+{
+    const int column = static_cast<int>(id) - static_cast<int>(first);
+    const int columns = first == Command::HeaderColumn ? 32 : core::k_fieldCount;
+    const bool generated =
+        first == Command::ChangeColumn || first == Command::SortColumn || first == Command::HeaderColumn;
+    if (!generated || column < 0 || column >= columns)
+        return std::nullopt;
+    return column;
+}
+
+Command frequencyCommand(core::Frequency frequency)
+{
+    const int value = static_cast<int>(frequency);
+    return columnCommand(Command::FrequencyDaily, value >= 0 && value <= 3 ? value : 4);
+}
+
+std::optional<core::Frequency> commandFrequency(Command id)
+{
+    if (id < Command::FrequencyDaily || id > Command::FrequencyNever)
+        return std::nullopt;
+    return static_cast<core::Frequency>(static_cast<int>(id) - static_cast<int>(Command::FrequencyDaily));
+}
+
+std::optional<CommandInfo> commandInfo(Command id)
 {
     const auto& table = commandTable();
     auto it = std::find_if(table.begin(), table.end(), [id](const CommandInfo& c) { return c.id == id; });
     if (it != table.end())
         return *it;
-    const int column = id % 100;
-    if (column >= core::k_fieldCount)
-        return std::nullopt;
-    if (id - column == cmd::ChangeColumn && isChangeableColumn(column))
-        return CommandInfo{id, "Change " + columnCaption(column), ""};
-    if (id - column == cmd::SortColumn && !menuCaption(column).empty())
-        return CommandInfo{id, "By " + menuCaption(column), ""};
+    if (const std::optional<int> column = commandColumn(id, Command::ChangeColumn);
+        column && isChangeableColumn(*column))
+        return CommandInfo{id, "Change " + columnCaption(*column), ""};
+    if (const std::optional<int> column = commandColumn(id, Command::SortColumn);
+        column && !menuCaption(*column).empty())
+        return CommandInfo{id, "By " + menuCaption(*column), ""};
     return std::nullopt;
 }
 
@@ -110,8 +133,8 @@ bool isChangeableColumn(int column)
 MenuItem frequencyMenu()
 {
     std::vector<MenuItem> items;
-    for (int id = cmd::FrequencyDaily; id <= cmd::FrequencyNever; ++id)
-        items.push_back(item(id));
+    for (int f = 0; f <= static_cast<int>(core::Frequency::Never); ++f)
+        items.push_back(item(frequencyCommand(static_cast<core::Frequency>(f))));
     return subMenu(menuCaption(0), std::move(items));
 }
 
@@ -125,72 +148,75 @@ std::vector<MenuItem> mainMenu()
         if (column == static_cast<int>(core::FieldId::Frequency))
             change.push_back(frequencyMenu());
         else
-            change.push_back({cmd::ChangeColumn + column, menuCaption(column), {}, {}});
+            change.push_back({columnCommand(Command::ChangeColumn, column), menuCaption(column), {}, {}});
     }
     change.push_back(separator());
-    change.push_back(item(cmd::ClearError));
+    change.push_back(item(Command::ClearError));
 
-    std::vector<MenuItem> sort = {item(cmd::Ascending), item(cmd::Descending), separator()};
+    std::vector<MenuItem> sort = {item(Command::Ascending), item(Command::Descending), separator()};
     for (int column = 0; column < core::k_fieldCount; ++column) {
         if (!menuCaption(column).empty())
-            sort.push_back(item(cmd::SortColumn + column));
+            sort.push_back(item(columnCommand(Command::SortColumn, column)));
     }
 
     return {
-        subMenu("&File", {item(cmd::SendEmail), item(cmd::DeleteEmail), separator(), item(cmd::ImportSpreadsheet),
-                          item(cmd::ExportSpreadsheet), item(cmd::ExportCalendar), separator(), item(cmd::Exit)}),
-        subMenu("&Edit", {item(cmd::SelectAll), separator(), subMenu("&Change", std::move(change)), separator(),
-                          item(cmd::Add), item(cmd::Delete)}),
-        subMenu("&Update", {item(cmd::UpdateSelected), item(cmd::UpdateAll), separator(), item(cmd::Cancel)}),
+        subMenu("&File",
+                {item(Command::SendEmail), item(Command::DeleteEmail), separator(), item(Command::ImportSpreadsheet),
+                 item(Command::ExportSpreadsheet), item(Command::ExportCalendar), separator(), item(Command::Exit)}),
+        subMenu("&Edit", {item(Command::SelectAll), separator(), subMenu("&Change", std::move(change)), separator(),
+                          item(Command::Add), item(Command::Delete)}),
+        subMenu("&Update",
+                {item(Command::UpdateSelected), item(Command::UpdateAll), separator(), item(Command::Cancel)}),
         subMenu("&Sort", std::move(sort)),
-        subMenu("&View", {item(cmd::ViewWebpage), item(cmd::ViewDetails), separator(), item(cmd::ViewReport),
-                          item(cmd::ViewLogFile), item(cmd::ViewFlow)}),
-        subMenu("&Options", {item(cmd::Configure), item(cmd::Upgrade)}),
-        subMenu("&Test", {item(cmd::TestReturnAddress), item(cmd::TestNotifyAddresses)}),
-        subMenu("&Help", {item(cmd::HelpContents), item(cmd::WebSite), separator(), item(cmd::ReportProblem),
-                          separator(), item(cmd::About)}),
+        subMenu("&View", {item(Command::ViewWebpage), item(Command::ViewDetails), separator(),
+                          item(Command::ViewReport), item(Command::ViewLogFile), item(Command::ViewFlow)}),
+        subMenu("&Options", {item(Command::Configure), item(Command::Upgrade)}),
+        subMenu("&Test", {item(Command::TestReturnAddress), item(Command::TestNotifyAddresses)}),
+        subMenu("&Help", {item(Command::HelpContents), item(Command::WebSite), separator(),
+                          item(Command::ReportProblem), separator(), item(Command::About)}),
     };
 }
 
 std::vector<MenuItem> popupMenu(int column)
 {
-    std::vector<MenuItem> items = {item(cmd::UpdateSelected), item(cmd::UpdateAll),  item(cmd::Add),
-                                   item(cmd::Delete),         item(cmd::ClearError), item(cmd::ViewWebpage),
-                                   item(cmd::ViewDetails)};
+    std::vector<MenuItem> items = {item(Command::UpdateSelected), item(Command::UpdateAll),  item(Command::Add),
+                                   item(Command::Delete),         item(Command::ClearError), item(Command::ViewWebpage),
+                                   item(Command::ViewDetails)};
     if (column >= 0 && column < core::k_fieldCount && isChangeableColumn(column)) {
-        MenuItem change =
-            column == static_cast<int>(core::FieldId::Frequency) ? frequencyMenu() : item(cmd::ChangeColumn + column);
+        MenuItem change = column == static_cast<int>(core::FieldId::Frequency)
+                              ? frequencyMenu()
+                              : item(columnCommand(Command::ChangeColumn, column));
         items.insert(items.begin() + 6, std::move(change));
     }
     return items;
 }
 
-bool isEnabled(int id, const CommandState& s)
+bool isEnabled(Command id, const CommandState& s)
 {
     const int reference = static_cast<int>(core::FieldId::Reference);
-    if (id == cmd::Cancel)
+    if (id == Command::Cancel)
         return s.busy;
     if (s.busy)
-        return id == cmd::Exit || id == cmd::ViewLogFile || id == cmd::ViewFlow || id == cmd::HelpContents ||
-               id == cmd::WebSite || id == cmd::ReportProblem;
-    if (id == cmd::SendEmail || id == cmd::DeleteEmail)
+        return id == Command::Exit || id == Command::ViewLogFile || id == Command::ViewFlow ||
+               id == Command::HelpContents || id == Command::WebSite || id == Command::ReportProblem;
+    if (id == Command::SendEmail || id == Command::DeleteEmail)
         return s.pendingEmail;
-    if (id == cmd::ChangeColumn + reference || id == cmd::ViewWebpage)
+    if (id == columnCommand(Command::ChangeColumn, reference) || id == Command::ViewWebpage)
         return s.selected == 1;
-    if ((id >= cmd::ChangeColumn && id < cmd::ChangeColumn + core::k_fieldCount) || isFrequencyItem(id) ||
-        id == cmd::Delete || id == cmd::ClearError || id == cmd::UpdateSelected || id == cmd::ViewDetails)
+    if (commandColumn(id, Command::ChangeColumn) || isFrequencyItem(id) || id == Command::Delete ||
+        id == Command::ClearError || id == Command::UpdateSelected || id == Command::ViewDetails)
         return s.selected > 0;
     return true;
 }
 
-bool isChecked(int id, const CommandState& s)
+bool isChecked(Command id, const CommandState& s)
 {
     if (isFrequencyItem(id))
-        return s.focusedFrequency >= 0 && std::min(s.focusedFrequency, 4) == id - cmd::FrequencyDaily;
-    if (id >= cmd::SortColumn && id < cmd::SortColumn + core::k_fieldCount)
-        return id - cmd::SortColumn == s.sortColumn;
-    if (id == cmd::Ascending || id == cmd::Descending)
-        return showsAscending({s.sortColumn, s.sortReversed}) == (id == cmd::Ascending);
+        return s.focusedFrequency && frequencyCommand(*s.focusedFrequency) == id;
+    if (const std::optional<int> column = commandColumn(id, Command::SortColumn))
+        return *column == s.sortColumn;
+    if (id == Command::Ascending || id == Command::Descending)
+        return showsAscending({s.sortColumn, s.sortReversed}) == (id == Command::Ascending);
     return false;
 }
 

@@ -31,7 +31,7 @@ constexpr std::string_view k_helpResources[] = {"HELP_HTML",   "FIGMAIN_PNG",   
 
 void showMessage(base::FrontEnd& frontEnd, const std::string& text)
 {
-    frontEnd.messageBox(text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+    frontEnd.tell(text);
 }
 
 std::string withDefault(std::string value, const std::string& install, std::string_view sub)
@@ -63,16 +63,16 @@ ConfigDialogState openConfiguration(const base::AppSettings& settings)
 {
     ConfigDialogState state;
     ConfigValues& v = state.values;
-    v.orgName = settings.value("OrgName");
-    v.smtpServer = settings.value("SmtpServer");
-    v.returnAddress = settings.value("ReturnAddress");
+    v.orgName = settings.value(base::setting::OrgName);
+    v.smtpServer = settings.value(base::setting::SmtpServer);
+    v.returnAddress = settings.value(base::setting::ReturnAddress);
     v.notifyAddresses = settings.notifyAddresses();
-    v.shortcutFolder = settings.value("ShortcutFolder");
-    v.install = settings.value("Install");
-    v.logDir = withDefault(settings.value("LogDir"), v.install, "Log");
-    v.reportDir = withDefault(settings.value("ReportDir"), v.install, "Report");
-    v.proxyServer = settings.value("ProxyServer");
-    v.userName = settings.value("UserName");
+    v.shortcutFolder = settings.value(base::setting::ShortcutFolder);
+    v.install = settings.value(base::setting::Install);
+    v.logDir = withDefault(settings.value(base::setting::LogDir), v.install, "Log");
+    v.reportDir = withDefault(settings.value(base::setting::ReportDir), v.install, "Report");
+    v.proxyServer = settings.value(base::setting::ProxyServer);
+    v.userName = settings.value(base::setting::UserName);
     v.password = settings.plainPassword();
     v.sendUsageReports = settings.usageReportsAllowed();
     // the pending messages live in the logging directory
@@ -100,8 +100,7 @@ void deleteSelectedAddress(AddressList& list, base::FrontEnd& frontEnd)
     const int count = static_cast<int>(list.addresses.size());
     if (list.selected < 0 || list.selected >= count)
         return;
-    if (frontEnd.messageBox(k_deleteAddressQuestion, base::caption(), base::Buttons::YesNo, base::Answer::No) !=
-        base::Answer::Yes)
+    if (frontEnd.ask(base::Question::DeleteAddress, k_deleteAddressQuestion) != base::Answer::Yes)
         return;
     list.addresses.erase(list.addresses.begin() + list.selected);
     if (list.selected >= count - 1)
@@ -134,9 +133,7 @@ std::string directoryTest(const std::string& dir, std::string_view word, std::st
         message = "Please enter a directory for storing the " + std::string(word) + ".";
     } else if (!directoryUsable(dir)) {
         const std::string question = std::string(label) + " does not exist. Do you want it created?";
-        if (frontEnd.messageBox(question, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
-                base::Answer::Yes &&
-            createDirectoryLevels(dir))
+        if (frontEnd.ask(base::Question::CreateDirectory, question) == base::Answer::Yes && createDirectoryLevels(dir))
             return {};
         message = std::string(label) + " was not created.";
     } else {
@@ -195,17 +192,17 @@ std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::App
     // the rules file and the help pages live there
     ::mkdir(platform::joinPath(v.logDir, "Tarnwick").c_str(), 0777);
     settings.setNotifyAddresses(v.notifyAddresses);
-    settings.setValue("OrgName", v.orgName);
-    settings.setValue("SmtpServer", v.smtpServer);
-    settings.setValue("ReturnAddress", v.returnAddress);
-    settings.setValue("ShortcutFolder", v.shortcutFolder);
-    settings.setValue("Install", v.install);
-    settings.setValue("LogDir", v.logDir);
-    settings.setValue("ReportDir", v.reportDir);
-    settings.setValue("ProxyServer", v.proxyServer);
-    settings.setValue("UserName", v.userName);
+    settings.setValue(base::setting::OrgName, v.orgName);
+    settings.setValue(base::setting::SmtpServer, v.smtpServer);
+    settings.setValue(base::setting::ReturnAddress, v.returnAddress);
+    settings.setValue(base::setting::ShortcutFolder, v.shortcutFolder);
+    settings.setValue(base::setting::Install, v.install);
+    settings.setValue(base::setting::LogDir, v.logDir);
+    settings.setValue(base::setting::ReportDir, v.reportDir);
+    settings.setValue(base::setting::ProxyServer, v.proxyServer);
+    settings.setValue(base::setting::UserName, v.userName);
     settings.setPlainPassword(v.password);
-    settings.setValue("SendUsageReports", v.sendUsageReports ? "1" : "0");
+    settings.setValue(base::setting::SendUsageReports, v.sendUsageReports ? "1" : "0");
     return std::nullopt;
 }
 

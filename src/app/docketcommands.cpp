@@ -6,6 +6,7 @@
 #include "docket/calendar.h"
 #include "docket/deadlines.h"
 #include "docket/spreadsheet.h"
+#include "notify/templates.h"
 #include "platform/files.h"
 
 #include <algorithm>
@@ -44,7 +45,7 @@ void showExport(MainState& state, const FileOutcome& outcome, const char* title)
     if (outcome.ok)
         state.statusLine(outcome.message);
     else
-        state.messageBox(outcome.message, base::caption(title), base::Buttons::Ok, base::Answer::Ok);
+        state.tell(outcome.message, title);
 }
 
 } // namespace
@@ -56,13 +57,12 @@ std::string deadlineColumnText(const core::Entry& entry)
 
 int reminderDays(const base::AppSettings& settings)
 {
-    return static_cast<int>(
-        std::clamp(settings.number("DeadlineReminderDays", docket::k_defaultReminderDays), 0L, 3650L));
+    return static_cast<int>(std::clamp(settings.number(base::setting::DeadlineReminderDays), 0L, 3650L));
 }
 
 std::string suggestedPath(const AppContext& app, std::string_view fileName)
 {
-    const std::string dir = app.settings.value("ReportDir");
+    const std::string dir = app.settings.value(base::setting::ReportDir);
     return dir.empty() ? std::string(fileName) : platform::joinPath(dir, fileName);
 }
 
@@ -104,12 +104,12 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
         docket::ImportPlan plan = docket::planImport(*text, store, core::today());
         out.duplicates = std::move(plan.duplicates);
         out.errors = std::move(plan.errors);
+        // the plan has left out every number the list holds already
         for (core::Entry& entry : plan.entries) {
-            const unsigned notify = out.postingError.empty() ? core::addflags::NotifyAdded : 0;
-            std::string error = store.addEntry(std::move(entry), core::addflags::SkipDuplicateSearch | notify);
-            out.added.push_back(store.count() - 1);
+            const int position = store.appendEntry(std::move(entry));
+            out.added.push_back(position);
             if (out.postingError.empty())
-                out.postingError = std::move(error);
+                out.postingError = state.postNotice(store.at(position), notify::templateid::EntryAdded, "a", nullptr);
         }
     }
     if (!out.errors.empty()) {
@@ -144,7 +144,7 @@ ImportOutcome importSpreadsheetCommand(MainState& state, const std::string& path
         return out;
     if (!out.added.empty() && !state.saveEntries())
         out.message += "\nThe data file could not be written now; it is written again when the program closes.";
-    state.messageBox(out.message, base::caption("Import CSV"), base::Buttons::Ok, base::Answer::Ok);
+    state.tell(out.message, "Import CSV");
     return out;
 }
 

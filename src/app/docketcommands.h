@@ -27,7 +27,6 @@ constexpr const char* k_spreadsheetFileName = "Tarnwick.csv";
 // The entry list's column after the field table's: the next deadline. It has no Sort item.
 constexpr int k_deadlineColumn = core::k_fieldCount;
 constexpr const char* k_deadlineCaption = "Next Deadline";
-constexpr const char* k_deadlineWidthSetting = "ColWidthNextDeadline";
 constexpr int k_deadlineWidthFactor = 8;
 // "2029-05-18 Declaration of use (grace to 2029-11-18)" on the entry's Today; empty without a deadline.
 std::string deadlineColumnText(const core::Entry& entry);

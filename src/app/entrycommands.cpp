@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/mainstate.h"
+#include "base/log.h"
 #include "core/entry.h"
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
@@ -16,6 +17,8 @@
 
 namespace tarnwick::app {
 
+const char* const k_duplicateEntryMessage = "This entry already exists.";
+
 namespace {
 
 // The given positions that exist, each once, in list order.
@@ -29,7 +32,8 @@ std::vector<int> validPositions(const core::EntryStore& store, std::vector<int> 
 
 } // namespace
 
-AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference, int frequency)
+AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference,
+                    core::Frequency frequency)
 {
     AddOutcome out;
     if (state.busy())
@@ -41,11 +45,17 @@ AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std:
     }
     entry.Reference = reference;
     entry.Frequency = frequency;
-    core::EntryStore& store = state.app().entries;
-    const int before = store.count();
-    out.message = store.addEntry(std::move(entry), core::addflags::AddCommand);
-    if (store.count() > before)
-        out.position = store.count() - 1;
+    const core::Added added = state.app().entries.addEntry(std::move(entry));
+    // the row that holds the number is the one shown, whether it is the new one or not
+    state.setSelection({added.position});
+    if (!added.added) {
+        out.message = k_duplicateEntryMessage;
+        base::errorReport(state.app().log, state, out.message, "Duplicate Entry");
+        return out;
+    }
+    out.position = added.position;
+    out.message =
+        state.postNotice(state.app().entries.at(added.position), notify::templateid::EntryAdded, "a", nullptr);
     return out;
 }
 
@@ -55,15 +65,14 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
     std::vector<int> chosen = validPositions(store, positions);
     if (state.busy() || chosen.empty())
         return 0;
-    if (state.messageBox("Are you sure that you want to delete these entries?", base::caption(), base::Buttons::YesNo,
-                         base::Answer::No) != base::Answer::Yes)
+    if (state.ask(base::Question::DeleteEntries, "Are you sure that you want to delete these entries?") !=
+        base::Answer::Yes)
         return 0;
     bool notify = true;
     int removed = 0;
     for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
         if (notify) {
-            const std::string error =
-                state.postNotification(store.at(*it), notify::templateid::EntryDeleted, "d", nullptr);
+            const std::string error = state.postNotice(store.at(*it), notify::templateid::EntryDeleted, "d", nullptr);
             notify = error.empty();
         }
         store.remove(*it);
@@ -73,7 +82,7 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
     return removed;
 }
 
-void setFrequency(MainState& state, const std::vector<int>& positions, int frequency)
+void setFrequency(MainState& state, const std::vector<int>& positions, core::Frequency frequency)
 {
     core::EntryStore& store = state.app().entries;
     if (state.busy())
@@ -84,23 +93,28 @@ void setFrequency(MainState& state, const std::vector<int>& positions, int frequ
     }
 }
 
-std::string changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference)
+platform::Result changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference)
 {
     core::EntryStore& store = state.app().entries;
-    std::string firstError;
+    platform::Result result;
     if (state.busy())
-        return firstError;
+        return result;
     for (int p : validPositions(store, positions)) {
         core::Entry changed = store.at(p);
         changed.setValueText(core::FieldId::Reference, reference);
-        std::string error = store.replaceEntry(p, changed, core::addflags::NotifyChanged);
-        if (firstError.empty())
-            firstError = std::move(error);
+        const core::Entry previous = store.replaceEntry(p, std::move(changed));
+        state.rowChanged(p);
+        // only a reference that really changed is announced
+        if (previous.compareField(core::FieldId::Reference, store.at(p)) == 0)
+            continue;
+        std::string error = state.postNotice(store.at(p), notify::templateid::EntryChanged, "c", &previous);
+        if (result && !error.empty())
+            result = platform::Result::failure(std::move(error));
     }
-    return firstError;
+    return result;
 }
 
-std::string changeReferenceAsking(MainState& state, const std::vector<int>& positions)
+platform::Result changeReferenceAsking(MainState& state, const std::vector<int>& positions)
 {
     core::EntryStore& store = state.app().entries;
     std::vector<int> chosen = validPositions(store, positions);
@@ -130,10 +144,10 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions)
     std::vector<int> chosen = validPositions(store, positions);
     if (state.busy() || chosen.empty())
         return false;
-    if (state.messageBox("Clearing the last update time will allow you to update the selected entries today.\n\nDo "
-                         "you want to clear the last update time?",
-                         base::caption("Clear Last Update"), base::Buttons::YesNo,
-                         base::Answer::No) != base::Answer::Yes)
+    if (state.ask(base::Question::ClearLastUpdate,
+                  "Clearing the last update time will allow you to update the selected entries today.\n\nDo you want "
+                  "to clear the last update time?",
+                  "Clear Last Update") != base::Answer::Yes)
         return false;
     for (int p : chosen) {
         store.at(p).LastUpdate = 0;
@@ -142,7 +156,8 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions)
     return true;
 }
 
-void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions, std::optional<int> frequency)
+void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions,
+                  std::optional<core::Frequency> frequency)
 {
     if (state.busy())
         return;
@@ -155,10 +170,11 @@ void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positi
         clearLastUpdate(state, positions);
         return;
     case core::FieldId::Reference:
-        changeReferenceAsking(state, positions);
+        // a posting that failed has been shown
+        (void)changeReferenceAsking(state, positions);
         return;
     default:
-        state.messageBox("This column cannot be edited.", base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        state.tell("This column cannot be edited.");
         return;
     }
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/entry.h"
+#include "platform/result.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +23,8 @@ class MainState;
 // with their questions and notifications. Positions are list positions in list
 // order (the selection); every command refuses to act while the window is busy.
 
+extern const char* const k_duplicateEntryMessage; // "This entry already exists."
+
 // What the add sequence came to.
 struct AddOutcome {
     std::optional<int> position; // the new entry's position; none when nothing was added
@@ -29,22 +34,23 @@ struct AddOutcome {
 // Validates the typed number, refuses a duplicate ("This entry already exists."
 // titled "Duplicate Entry"), appends the entry and posts the "entry added"
 // notification. The list is not re-sorted here (the window does that).
-AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference, int frequency = 0);
+AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference,
+                    core::Frequency frequency = core::Frequency::Daily);
 
 // Asks "Are you sure that you want to delete these entries?"; on Yes removes
 // the entries from the last to the first, posting "entry deleted" for each
 // until the first posting fails. Returns the number removed.
 int deleteEntries(MainState& state, const std::vector<int>& positions);
 
-// Frequency 0 Daily .. 4 Never on every given entry.
-void setFrequency(MainState& state, const std::vector<int>& positions, int frequency);
+// The frequency of every given entry.
+void setFrequency(MainState& state, const std::vector<int>& positions, core::Frequency frequency);
 
 // Sets the Reference of every given entry and posts "entry changed" for each
-// whose reference really changed. Returns the first posting error, if any.
-std::string changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference);
+// whose reference really changed; a failure names the first posting that failed.
+platform::Result changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference);
 // The same, asking for the new text (pre-filled with the first entry's
 // reference) through the front end's input dialog; Cancel changes nothing.
-std::string changeReferenceAsking(MainState& state, const std::vector<int>& positions);
+platform::Result changeReferenceAsking(MainState& state, const std::vector<int>& positions);
 
 // Empties the Error of every given entry.
 void clearError(MainState& state, const std::vector<int>& positions);
@@ -57,7 +63,7 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions);
 // click): Frequency (`frequency` given), Last Update and Reference change;
 // every other column gives "This column cannot be edited.".
 void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positions,
-                  std::optional<int> frequency = std::nullopt);
+                  std::optional<core::Frequency> frequency = std::nullopt);
 
 // The details text of the given entries, in list order (the details window); each ends with its next deadline
 // and, when a history is given, with its last changes (newest first, at most k_detailsChanges).

@@ -17,11 +17,10 @@
 namespace tarnwick::app {
 
 MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog)
-    : m_app(app), m_view(view), m_flowLog(flowLog),
-      m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState,
-               [this](bool on) { m_sending = on; }, &app.templates})
+    : base::FrontEndDecorator(view), m_app(app), m_view(view), m_flowLog(flowLog),
+      m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState, &m_sending,
+               &app.templates})
 {
-    m_app.entries.setHost(this);
     m_app.names.setFlowLog(&m_flowLog);
     // the file is named and the built-in template used: the user hears of it once
     m_app.templates.setReporter(
@@ -30,7 +29,6 @@ MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLo
 
 MainState::~MainState()
 {
-    m_app.entries.setHost(nullptr);
     m_app.names.setFlowLog(nullptr);
     m_app.logTemplateProblems();
 }
@@ -73,57 +71,46 @@ update::UpdateContext MainState::updateContext()
                                  m_titleRefresh,
                                  m_entryObserver,
                                  [this] { return m_queue.commitEmail(); },
-                                 [this] { saveEntries(); }};
+                                 [this] { (void)saveEntries(); }};
 }
 
-update::RunSummary MainState::run(bool selectedOnly)
+update::RunSummary MainState::runUpdate(update::Scope scope)
 {
     if (m_control.busy)
         return {};
     update::UpdateRun run(updateContext());
-    m_groupNotices = true;
     update::RunSummary summary;
-    try {
-        summary = run.Run(selectedOnly, m_selection);
-    } catch (...) {
-        m_groupNotices = false;
-        m_queue.endDigest();
-        throw;
+    {
+        // the status changes of a run go out as one digest when the user wants it so
+        const base::ScopedValue<bool> grouped(m_groupNotices, true);
+        struct DigestEnd {
+            notify::EmailQueue& queue;
+            ~DigestEnd() { queue.endDigest(); }
+        } digestEnd{m_queue};
+        summary = run.Run(scope == update::Scope::Selected, m_selection);
     }
-    m_groupNotices = false;
-    m_queue.endDigest();
     if (summary.started) {
-        // a crash after a long run must not lose its results
-        saveEntries();
+        // a crash after a long run must not lose its results; the data file is written again at the end
+        (void)saveEntries();
         m_app.rules.save(m_app.logDir());
     }
-    if (m_control.runState == update::runstate::Closing)
+    if (m_control.runState == base::RunState::Closing)
         m_closeAfterRun = true;
     return summary;
-}
-
-update::RunSummary MainState::updateSelected()
-{
-    return run(true);
-}
-
-update::RunSummary MainState::updateAll()
-{
-    return run(false);
 }
 
 void MainState::downloadRules()
 {
     // a download before a command starts it; its cancel cancels the command, an earlier one nothing
     if (!m_control.busy)
-        m_control.runState = update::runstate::Running;
+        m_control.runState = base::RunState::Running;
     update::UpdateRun run(updateContext());
     run.download();
 }
 
-void MainState::cancel(int reason)
+void MainState::cancel(base::RunState reason)
 {
-    if (!m_control.busy && !m_sending && reason != update::runstate::Closing)
+    if (!m_control.busy && !m_sending && reason != base::RunState::Closing)
         return;
     // sockets first, so that a job blocked in a silent peer ends at once
     if (m_runningTask)
@@ -133,49 +120,43 @@ void MainState::cancel(int reason)
 
 void MainState::checkTimeout()
 {
-    if (m_operationRunning && operationElapsedMs() >= m_control.operationTimeoutMs() && m_control.runState == 0)
-        cancel(update::runstate::TimedOut);
+    if (m_operationRunning && operationElapsedMs() >= m_control.operationTimeoutMs() &&
+        m_control.runState == base::RunState::Running)
+        cancel(base::RunState::TimedOut);
 }
 
-bool MainState::beginOperation()
+MainState::Operation::Operation(MainState& state, int fixedTimeoutMs) : m_state(state)
 {
-    if (m_control.busy)
-        return false;
+    if (state.m_control.busy)
+        return;
     // a cancel of an earlier operation must not cut this one short
-    m_control.runState = update::runstate::Running;
-    m_control.busy = true;
-    m_view.setBusy(true);
-    return true;
+    state.m_control.runState = base::RunState::Running;
+    state.m_control.fixedTimeoutMs = fixedTimeoutMs;
+    m_busy.emplace(state.m_control.busy, state.m_view);
 }
 
-void MainState::endOperation()
+MainState::Operation::~Operation()
 {
-    m_control.busy = false;
-    m_view.setBusy(false);
+    if (m_busy)
+        m_state.m_control.fixedTimeoutMs = 0;
 }
 
 bool MainState::processPending(bool ask, bool del)
 {
-    if (!beginOperation())
-        return false;
-    const bool result = m_queue.processPending(ask, del);
-    endOperation();
-    return result;
+    const Operation operation(*this);
+    return operation && m_queue.processPending(ask, del);
 }
 
 std::string MainState::sendAtOnce(int templateId, notify::MailMode mode, bool showResult)
 {
-    if (!beginOperation())
-        return {};
-    std::string error = m_queue.sendAtOnce(templateId, mode, showResult);
-    endOperation();
-    return error;
+    const Operation operation(*this);
+    return operation ? m_queue.sendAtOnce(templateId, mode, showResult) : std::string();
 }
 
 bool MainState::requestClose()
 {
     if (m_control.busy) {
-        cancel(update::runstate::Closing);
+        cancel(base::RunState::Closing);
         m_closeAfterRun = true;
         return false;
     }
@@ -187,25 +168,28 @@ bool MainState::requestClose()
     return m_control.autoMode;
 }
 
-bool MainState::saveEntries()
+platform::Result MainState::saveEntries()
 {
     const std::string dir = m_app.logDir();
     if (dir.empty())
-        return false;
-    return core::saveDataFile(m_app.entries, dir);
+        return platform::Result::failure("no logging directory is set");
+    if (!core::saveDataFile(m_app.entries, dir))
+        return platform::Result::failure("cannot write the data file in " + dir);
+    return {};
 }
 
-bool MainState::saveAll()
+MainState::Saved MainState::saveAll()
 {
-    const bool saved = saveEntries();
+    Saved saved;
+    saved.entries = saveEntries();
     m_app.rules.save(m_app.logDir());
-    m_reportsError = writeReports();
+    saved.reports = writeReports();
     return saved;
 }
 
-std::string MainState::writeReports()
+platform::Result MainState::writeReports()
 {
-    const std::string reportDir = m_app.settings.value("ReportDir");
+    const std::string reportDir = m_app.settings.value(base::setting::ReportDir);
     if (reportDir.empty())
         return {};
     std::error_code ec;
@@ -216,37 +200,15 @@ std::string MainState::writeReports()
     if (written.html && written.xml)
         return {};
     const int error = errno;
-    return "Can't write the reports into " + reportDir + ": " +
-           (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO)));
+    return platform::Result::failure("Can't write the reports into " + reportDir + ": " +
+                                     (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO))));
 }
 
-base::Answer MainState::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                                   base::Answer defaultAnswer)
+base::Answer MainState::messageBox(const base::MessageBox& box)
 {
     // any message box of the window ends auto mode
     m_control.autoMode = false;
-    return m_view.messageBox(text, caption, buttons, defaultAnswer);
-}
-
-std::optional<std::string> MainState::textInput(const std::string& title, const std::string& prompt,
-                                                const std::string& initial)
-{
-    return m_view.textInput(title, prompt, initial);
-}
-
-void MainState::runStart(const std::string& caption, int range)
-{
-    m_view.runStart(caption, range);
-}
-
-void MainState::runPosition(int position)
-{
-    m_view.runPosition(position);
-}
-
-void MainState::runEnd()
-{
-    m_view.runEnd();
+    return m_view.messageBox(box);
 }
 
 void MainState::operationStart(int timeoutSeconds)
@@ -265,21 +227,6 @@ void MainState::operationEnd()
     m_flowLog.post(net::FlowLog::k_status, "\r\n");
 }
 
-void MainState::statusLine(const std::string& text)
-{
-    m_view.statusLine(text);
-}
-
-void MainState::setBusy(bool busy)
-{
-    m_view.setBusy(busy);
-}
-
-void MainState::rowChanged(int position)
-{
-    m_view.rowChanged(position);
-}
-
 void MainState::dispatch(int maxWaitMs)
 {
     m_view.dispatch(maxWaitMs);
@@ -292,13 +239,8 @@ void MainState::wake()
         m_waker();
 }
 
-void MainState::reportError(const std::string& title, const std::string& text)
-{
-    base::errorReport(m_app.log, *this, text, title);
-}
-
-std::string MainState::postNotification(const core::Entry& entry, int templateId, const std::string& kind,
-                                        const core::Entry* previous)
+std::string MainState::postNotice(const core::Entry& entry, int templateId, std::string_view kind,
+                                  const core::Entry* previous)
 {
     if (!m_groupNotices)
         return m_queue.PostEmail(entry, templateId, kind, previous);

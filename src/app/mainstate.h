@@ -1,13 +1,16 @@
 #pragma once
 
 #include "base/frontend.h"
+#include "base/scopes.h"
 #include "core/entrystore.h"
 #include "notify/emailqueue.h"
+#include "platform/result.h"
 #include "tasks/taskhost.h"
 #include "update/updaterun.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,12 +28,12 @@ class AppContext;
 // network operation, the selection, auto mode and the last fetch; and the
 // update, rules-download and sending commands that run on them.
 //
-// It stands between the system logic and the real front end (`view`): every
-// call of the front-end seam passes through it, so that it sees operations
-// start and end, ends auto mode when a message box is shown, and checks the
-// operation time-out on every dispatch cycle. It is the task host of every
-// worker task and the entry store's host (notifications, error reports, rows).
-class MainState final : public base::FrontEnd, public tasks::TaskHost, public core::EntryStoreHost {
+// It decorates the real front end (`view`): a message box ends auto mode, the
+// operation display times the operation, and every dispatch cycle checks the
+// operation time-out; every other call goes to the view unchanged. It is the
+// task host of every worker task, and where the entries' notices go (grouped
+// while an update runs).
+class MainState final : public base::FrontEndDecorator, public tasks::TaskHost, public notify::NoticeSink {
 public:
     // Neither `app`, `view` nor `flowLog` is owned; the flow log must outlive
     // every worker job (a job cut loose may still log).
@@ -45,11 +48,10 @@ public:
 
     // --- window state ---
     bool busy() const { return m_control.busy; }
-    // The cancel reason: 0 none, 1 cancelled, 2 timed out, 0x4000 worker
-    // threads not stopping, 0x8000 closing.
-    int cancelReason() const { return m_control.runState; }
+    // The cancel reason (the run state).
+    base::RunState cancelReason() const { return m_control.runState; }
     // Where the cancel reason lives, for a sending that reads and resets it.
-    int* cancelSlot() { return &m_control.runState; }
+    base::RunState* cancelSlot() { return &m_control.runState; }
     bool autoMode() const { return m_control.autoMode; }
     void setAutoMode(bool on) { m_control.autoMode = on; }
     // The window's operation time-out in milliseconds. No floor here: the 30 s
@@ -73,22 +75,34 @@ public:
     // Whether an e-mail sending is under way (the "sending" mark).
     bool sending() const { return m_sending; }
 
-    // An operation of the window (a sending, a download): busy, cancellable and
-    // timed like the update run, with a clear cancel reason at its start. False
-    // while another operation runs.
-    bool beginOperation();
-    void endOperation();
+    // An operation of the window (a sending, a download) for the life of the
+    // scope: busy, cancellable and timed like the update run, with a clear cancel
+    // reason at its start, and with its own fixed time-out when one is given.
+    // None begins while another operation runs (false).
+    class Operation {
+    public:
+        explicit Operation(MainState& state, int fixedTimeoutMs = 0);
+        ~Operation();
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+        explicit operator bool() const { return m_busy.has_value(); }
+
+    private:
+        MainState& m_state;
+        std::optional<base::BusyScope> m_busy;
+    };
 
     // --- commands ---
-    // Update Selected / Update All (the run of the update layer).
-    update::RunSummary updateSelected();
-    update::RunSummary updateAll();
+    // Update Selected (over the selection) or Update All: the run of the update
+    // layer, its notices committed in groups, and the entries and the rules saved
+    // after a run that started; a close asked for during the run is owed after it.
+    update::RunSummary runUpdate(update::Scope scope);
     // The rules download (once per run of the program).
     void downloadRules();
     // The stop operation: closes every job's socket of the running task, then
     // sets the cancel reason. Does nothing while not busy unless `reason` is
-    // 0x8000 (closing).
-    void cancel(int reason = update::runstate::Cancelled);
+    // Closing.
+    void cancel(base::RunState reason = base::RunState::Cancelled);
     // Checks the operation time-out; cancels with reason 2 when it has passed.
     // Called on every dispatch cycle (and by a window timer, if any).
     void checkTimeout();
@@ -108,16 +122,19 @@ public:
     // The close that a run's end owes the window, once: a close that the pending
     // e-mail question then refused is not posted again after the next run.
     bool takeCloseAfterRun() { return std::exchange(m_closeAfterRun, false); }
+    // What saveAll came to: the data file and the reports.
+    struct Saved {
+        platform::Result entries;
+        platform::Result reports;
+    };
     // Writes the data file, the rules file when it must be saved, and the
-    // reports, in this order. False when the data file could not be written.
-    bool saveAll();
-    // Writes the reports into the report directory (created when missing);
-    // why they could not be written, empty when they were or none is set.
-    std::string writeReports();
-    // Why the reports of the last saveAll were not written; empty when they were.
-    const std::string& reportsError() const { return m_reportsError; }
+    // reports, in this order.
+    Saved saveAll();
+    // Writes the reports into the report directory (created when missing); a
+    // success too when none is set.
+    platform::Result writeReports();
     // The data file alone (after every run, so that a crash loses nothing).
-    bool saveEntries();
+    platform::Result saveEntries();
 
     // Observers: the title after a rules download, each due entry of a run.
     void setTitleRefresh(std::function<void()> f) { m_titleRefresh = std::move(f); }
@@ -129,35 +146,23 @@ public:
     // integer, times 60 when the text holds "m"; empty 60000; at least 30000.
     static int timeoutFromSetting(const std::string& text);
 
-    // --- base::FrontEnd: passed on to the view ---
-    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                            base::Answer defaultAnswer) override;
-    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
-                                         const std::string& initial) override;
-    void runStart(const std::string& caption, int range) override;
-    void runPosition(int position) override;
-    void runEnd() override;
+    // --- base::FrontEnd: what the state adds to the view ---
+    base::Answer messageBox(const base::MessageBox& box) override;
     void operationStart(int timeoutSeconds) override;
     void operationEnd() override;
-    void statusLine(const std::string& text) override;
-    void setBusy(bool busy) override;
-    void rowChanged(int position) override;
     void dispatch(int maxWaitMs) override;
 
     // --- tasks::TaskHost ---
-    bool cancelRequested() const override { return m_control.runState != 0; }
+    bool cancelRequested() const override { return m_control.runState != base::RunState::Running; }
     void setRunningTask(tasks::Cancellable* task) override { m_runningTask = task; }
     void wake() override;
 
-    // --- core::EntryStoreHost ---
-    void reportError(const std::string& title, const std::string& text) override;
-    std::string postNotification(const core::Entry& entry, int templateId, const std::string& kind,
-                                 const core::Entry* previous) override;
-    void selectOnly(int position) override { m_selection = {position}; }
+    // --- notify::NoticeSink: posted at once, or staged while an update run commits them in groups ---
+    std::string postNotice(const core::Entry& entry, int templateId, std::string_view kind,
+                           const core::Entry* previous) override;
 
 private:
     update::UpdateContext updateContext();
-    update::RunSummary run(bool selectedOnly);
 
     AppContext& m_app;
     base::FrontEnd& m_view;
@@ -170,7 +175,6 @@ private:
     bool m_sending = false;
     bool m_closeAfterRun = false;
     bool m_groupNotices = false; // an update run commits its notices in groups
-    std::string m_reportsError;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;

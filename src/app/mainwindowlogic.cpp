@@ -6,6 +6,7 @@
 #include "app/timeout.h"
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "core/datafile.h"
 #include "core/reports.h"
 #include "core/text.h"
@@ -89,11 +90,11 @@ MainWindowLogic::MainWindowLogic(MainState& state, WindowHost& host, StartupStat
 void MainWindowLogic::open()
 {
     AppContext& app = m_state.app();
-    const std::string message = app.loadEntries();
-    m_startupOk = message.empty();
-    if (!m_startupOk)
-        m_state.messageBox(message, base::caption(), base::Buttons::Ok, base::Answer::Ok);
-    m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value("Timeout")));
+    const platform::Result loaded = app.loadEntries();
+    m_startupOk = bool(loaded);
+    if (!loaded)
+        m_state.tell(loaded.error());
+    m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
     app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
 }
 
@@ -104,13 +105,13 @@ void MainWindowLogic::firstShowing()
         return;
     }
     m_host.setTitle(title());
-    if (m_state.app().settings.value("OrgName").empty()) {
-        m_host.postCommand(cmd::Configure);
+    if (m_state.app().settings.value(base::setting::OrgName).empty()) {
+        m_host.postCommand(Command::Configure);
         return;
     }
     m_host.installationCheck(false);
     if (m_state.autoMode())
-        m_host.postCommand(cmd::UpdateAll);
+        m_host.postCommand(Command::UpdateAll);
 }
 
 bool MainWindowLogic::close()
@@ -120,72 +121,64 @@ bool MainWindowLogic::close()
 
 void MainWindowLogic::afterRun(bool autoClose)
 {
-    if (m_state.takeCloseAfterRun() || m_state.cancelReason() == update::runstate::Closing ||
+    if (m_state.takeCloseAfterRun() || m_state.cancelReason() == base::RunState::Closing ||
         (autoClose && m_state.autoMode()))
-        m_host.postCommand(cmd::Close);
+        m_host.postCommand(Command::Close);
 }
 
-update::RunSummary MainWindowLogic::updateAll()
+update::RunSummary MainWindowLogic::runUpdate(update::Scope scope)
 {
-    update::RunSummary summary = m_state.updateAll();
-    afterRun(true);
-    return summary;
-}
-
-update::RunSummary MainWindowLogic::updateSelected()
-{
-    update::RunSummary summary = m_state.updateSelected();
-    afterRun(false);
+    update::RunSummary summary = m_state.runUpdate(scope);
+    afterRun(scope == update::Scope::All);
     return summary;
 }
 
 void MainWindowLogic::destroy(const WindowLayout& layout)
 {
-    m_state.saveAll();
+    // the data file and the reports are written on every way out; what fails is in the log or lost
+    (void)m_state.saveAll();
 
     base::AppSettings& s = m_state.app().settings;
-    s.setNumber("Left", layout.left);
-    s.setNumber("Top", layout.top);
-    s.setNumber("Right", layout.right);
-    s.setNumber("Bottom", layout.bottom);
-    s.setNumber("TopIndex", layout.topIndex);
+    s.setNumber(base::setting::Left, layout.left);
+    s.setNumber(base::setting::Top, layout.top);
+    s.setNumber(base::setting::Right, layout.right);
+    s.setNumber(base::setting::Bottom, layout.bottom);
+    s.setNumber(base::setting::TopIndex, layout.topIndex);
     for (const core::FieldInfo& f : core::fieldTable())
-        s.setNumber(f.widthSetting, layout.columnWidths[static_cast<size_t>(f.id)]);
-    s.setValue("SortBy", std::string(core::fieldInfo(static_cast<core::FieldId>(m_sort.column)).key));
-    s.setNumber("SortReversed", m_sort.reversed ? 1 : 0);
+        s.setNumber(base::columnWidthSetting(f), layout.columnWidths[static_cast<size_t>(f.id)]);
+    s.setNumber(base::setting::ColWidthNextDeadline, layout.deadlineWidth);
+    s.setValue(base::setting::SortBy, std::string(core::fieldInfo(static_cast<core::FieldId>(m_sort.column)).key));
+    s.setNumber(base::setting::SortReversed, m_sort.reversed ? 1 : 0);
 }
 
 void MainWindowLogic::configure()
 {
     base::AppSettings& s = m_state.app().settings;
-    const bool firstRun = s.value("OrgName").empty();
-    if (firstRun && m_state.messageBox(k_disclaimerText, base::caption("Disclaimer"), base::Buttons::YesNo,
-                                       base::Answer::No) != base::Answer::Yes) {
-        m_host.postCommand(cmd::Close);
+    const bool firstRun = s.value(base::setting::OrgName).empty();
+    if (firstRun && m_state.ask(base::Question::Disclaimer, k_disclaimerText, "Disclaimer") != base::Answer::Yes) {
+        m_host.postCommand(Command::Close);
         return;
     }
-    const std::string shortcutFolder = s.value("ShortcutFolder");
+    const std::string shortcutFolder = s.value(base::setting::ShortcutFolder);
     m_host.configurationDialog();
-    if (s.value("OrgName").empty()) {
-        const base::Answer quit =
-            m_state.messageBox(k_mustConfigureText, base::caption(), base::Buttons::YesNo, base::Answer::Yes);
-        m_host.postCommand(quit == base::Answer::Yes ? cmd::Close : cmd::Configure);
+    if (s.value(base::setting::OrgName).empty()) {
+        const base::Answer quit = m_state.ask(base::Question::QuitUnconfigured, k_mustConfigureText);
+        m_host.postCommand(quit == base::Answer::Yes ? Command::Close : Command::Configure);
         return;
     }
-    if (firstRun || !core::equalNoCase(shortcutFolder, s.value("ShortcutFolder")))
+    if (firstRun || !core::equalNoCase(shortcutFolder, s.value(base::setting::ShortcutFolder)))
         m_reinstall = true;
     if (firstRun) {
         notify::queueWelcomeReport(m_state.queue(), s);
-        if (m_state.messageBox(k_testMailQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) ==
-            base::Answer::Yes)
+        if (m_state.ask(base::Question::TestEmailConnection, k_testMailQuestion) == base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
-    if (!core::equalNoCase(folderOf(m_programPath), s.value("Install")))
+    if (!core::equalNoCase(folderOf(m_programPath), s.value(base::setting::Install)))
         m_reinstall = true;
     m_host.setTitle(title());
     if (m_reinstall) {
         if (firstRun)
-            m_state.messageBox(k_shortcutAddedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+            m_state.tell(k_shortcutAddedText);
         m_host.installationCheck(true);
     }
 }
@@ -202,7 +195,7 @@ bool MainWindowLogic::sort(int column, SortKind kind)
 
 std::string MainWindowLogic::title() const
 {
-    return windowTitle(m_state.app().settings.value("OrgName"), m_host.newerVersion());
+    return windowTitle(m_state.app().settings.value(base::setting::OrgName), m_host.newerVersion());
 }
 
 bool MainWindowLogic::busy() const
@@ -210,21 +203,32 @@ bool MainWindowLogic::busy() const
     return m_state.busy() || m_state.sending() || m_upgrading || m_reporting;
 }
 
-CommandState MainWindowLogic::commandState(int focusedFrequency) const
+CommandState MainWindowLogic::commandState(std::optional<core::Frequency> focusedFrequency) const
 {
     CommandState c;
     c.busy = busy();
     c.selected = static_cast<int>(m_state.selection().size());
     c.pendingEmail = m_state.queue().pendingExists();
-    c.focusedFrequency = focusedFrequency < 0 ? -1 : std::min(focusedFrequency, 4);
+    c.focusedFrequency = focusedFrequency;
     c.sortColumn = m_sort.column;
     c.sortReversed = m_sort.reversed;
     return c;
 }
 
+MainWindowLogic::Counts MainWindowLogic::counts() const
+{
+    Counts c;
+    const core::EntryStore& entries = m_state.app().entries;
+    c.entries = entries.count();
+    for (const core::Entry& e : entries.entries())
+        c.due += e.isUpToDate() ? 0 : 1;
+    c.pending = m_state.queue().pendingCount();
+    return c;
+}
+
 void MainWindowLogic::setTimeoutChoice(int milliseconds)
 {
-    m_state.app().settings.setValue("Timeout", timeoutText(milliseconds));
+    m_state.app().settings.setValue(base::setting::Timeout, timeoutText(milliseconds));
     m_state.setOperationTimeoutMs(milliseconds);
 }
 
@@ -253,11 +257,11 @@ UpgradeOutcome MainWindowLogic::upgrade()
 {
     if (busy())
         return {};
-    m_upgrading = true;
-    m_state.setBusy(true);
-    UpgradeOutcome outcome = upgradeCommand(m_state, m_version, UpgradeTarget::TemporaryCopy);
-    m_upgrading = false;
-    m_state.setBusy(false);
+    UpgradeOutcome outcome;
+    {
+        const base::BusyScope upgrading(m_upgrading, m_state);
+        outcome = upgradeCommand(m_state, m_version, UpgradeTarget::TemporaryCopy);
+    }
     afterRun(false);
     return outcome;
 }
@@ -266,20 +270,22 @@ notify::ProblemReportResult MainWindowLogic::reportProblem(notify::MessagePrevie
 {
     if (busy())
         return notify::ProblemReportResult::Cancelled;
-    m_reporting = true;
-    const notify::ProblemReportResult result = app::reportProblem(m_state, preview);
-    m_reporting = false;
+    notify::ProblemReportResult result;
+    {
+        const base::ScopedValue<bool> reporting(m_reporting, true);
+        result = app::reportProblem(m_state, preview);
+    }
     afterRun(false);
     return result;
 }
 
 std::string MainWindowLogic::writeReports()
 {
-    const std::string reportDir = m_state.app().settings.value("ReportDir");
+    const std::string reportDir = m_state.app().settings.value(base::setting::ReportDir);
     if (reportDir.empty())
         return {};
-    if (const std::string error = m_state.writeReports(); !error.empty()) {
-        base::errorReport(m_state.app().log, m_state, error, "View Report");
+    if (const platform::Result written = m_state.writeReports(); !written) {
+        base::errorReport(m_state.app().log, m_state, written.error(), "View Report");
         return {};
     }
     return platform::joinPath(reportDir, core::k_htmlReportName);

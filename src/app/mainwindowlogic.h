@@ -24,7 +24,7 @@ class WindowHost {
 public:
     virtual ~WindowHost() = default;
     // Queues a command; it runs after the current handler has returned.
-    virtual void postCommand(int id) = 0;
+    virtual void postCommand(Command id) = 0;
     // Destroys the main window (its destroy step runs), which ends the message loop.
     virtual void destroyWindow() = 0;
     virtual void setTitle(const std::string& title) = 0;
@@ -44,6 +44,7 @@ struct WindowLayout {
     int bottom = 0;
     int topIndex = 0;
     std::array<int, core::k_fieldCount> columnWidths{};
+    int deadlineWidth = 0; // the Next Deadline column after them
 };
 
 // "Tarnwick®", " - " and the organisation when there is one, and the notice of a newer version.
@@ -82,9 +83,9 @@ public:
     // The Configure sequence.
     void configure();
 
-    // Update All and Update Selected; in auto mode the window closes after Update All.
-    update::RunSummary updateAll();
-    update::RunSummary updateSelected();
+    // Update Selected or Update All as the window runs them: a close asked for
+    // during the run, and in auto mode Update All itself, closes the window after it.
+    update::RunSummary runUpdate(update::Scope scope);
     // File > Send E-Mail and Delete E-Mail, the two Test commands, View Report (returns the report's path).
     void sendEmail();
     void deleteEmail();
@@ -95,8 +96,15 @@ public:
     bool sort(int column, SortKind kind);
     SortOrder sortOrder() const { return m_sort; }
     std::string title() const;
-    // The enabling state for the current selection; `focusedFrequency` -1 when no row has the focus.
-    CommandState commandState(int focusedFrequency) const;
+    // What the status bar counts: the entries, those due, the messages pending.
+    struct Counts {
+        int entries = 0;
+        int due = 0;
+        int pending = 0;
+    };
+    Counts counts() const;
+    // The enabling state for the current selection; `focusedFrequency` none when no row has the focus.
+    CommandState commandState(std::optional<core::Frequency> focusedFrequency) const;
     bool busy() const;
     // A time-out choice of the window becomes the Timeout setting and the operation time-out.
     void setTimeoutChoice(int milliseconds);

@@ -17,14 +17,11 @@ notify::ProblemReportResult reportProblem(MainState& state, notify::MessagePrevi
         return notify::reportProblem(context); // only the advice
     // a cancel during the rules download cancels the report
     state.downloadRules();
-    if (state.cancelReason() != update::runstate::Running)
+    if (state.cancelReason() != base::RunState::Running)
         return notify::ProblemReportResult::Cancelled;
     // the sending is an operation of the window: cancellable, timed, and a close waits for it
-    if (!state.beginOperation())
-        return notify::ProblemReportResult::Cancelled;
-    const notify::ProblemReportResult result = notify::reportProblem(context);
-    state.endOperation();
-    return result;
+    const MainState::Operation operation(state);
+    return operation ? notify::reportProblem(context) : notify::ProblemReportResult::Cancelled;
 }
 
 std::optional<std::string> helpPage(MainState& state)

@@ -55,13 +55,14 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
     base::AppSettings& settings = app.settings;
     app.log.write("**Tarnwick start, local date-time %s**\n", app.names.value("NowLocal").value_or("").c_str());
     app.log.write("**installed date-time %s**\n", app.names.value("InstalledLocal").value_or("").c_str());
-    settings.increment("CountExec");
-    if (settings.value("GUID").empty())
-        settings.setValue("GUID", newGuid());
+    settings.increment(base::setting::CountExec);
+    if (settings.value(base::setting::GUID).empty())
+        settings.setValue(base::setting::GUID, newGuid());
 
     StartupState state;
-    state.sortColumn = static_cast<int>(core::fieldByKey(settings.value("SortBy")).value_or(core::FieldId::Frequency));
-    state.sortReversed = settings.number("SortReversed") != 0;
+    state.sortColumn =
+        static_cast<int>(core::fieldByKey(settings.value(base::setting::SortBy)).value_or(core::FieldId::Frequency));
+    state.sortReversed = settings.number(base::setting::SortReversed) != 0;
 
     const std::string logDir = app.logDir();
     if (!logDir.empty() && fileNameOf(places.programPath).find("_temp") == std::string::npos)
@@ -72,12 +73,12 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
     if (state.version != "?.?.??")
         app.log.write("**version %s**\n", state.version.c_str());
 
-    if (settings.value("ShortcutFolder").empty())
-        settings.setValue("ShortcutFolder", platform::joinPath(places.startMenuFolder, "Markwatch"));
-    if (settings.value("Install").empty()) {
+    if (settings.value(base::setting::ShortcutFolder).empty())
+        settings.setValue(base::setting::ShortcutFolder, platform::joinPath(places.startMenuFolder, "Markwatch"));
+    if (settings.value(base::setting::Install).empty()) {
         // a program the package manager installed stays where it is
         const bool here = !logDir.empty() || packageManagedText(places.programPath);
-        settings.setValue("Install",
+        settings.setValue(base::setting::Install,
                           here ? folderOf(places.programPath) : platform::joinPath(places.programsFolder, "Markwatch"));
     }
     return state;

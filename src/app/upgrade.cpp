@@ -6,6 +6,7 @@
 #include "app/programmanifest.h"
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "base/settings.h"
 #include "core/text.h"
 #include "net/flowlog.h"
@@ -60,8 +61,8 @@ public:
     explicit DownloadHost(MainState& state) : m_state(state), m_stale(state.cancelReason()) {}
     bool cancelRequested() const override
     {
-        const int reason = m_state.cancelReason();
-        return reason != 0 && reason != m_stale;
+        const base::RunState reason = m_state.cancelReason();
+        return reason != base::RunState::Running && reason != m_stale;
     }
     void dispatch(int maxWaitMs) override { m_state.dispatch(maxWaitMs); }
     void setRunningTask(tasks::Cancellable* task) override { m_state.setRunningTask(task); }
@@ -69,7 +70,7 @@ public:
 
 private:
     MainState& m_state;
-    int m_stale;
+    base::RunState m_stale;
 };
 
 // Fetches one address as raw bytes; returns the error text (empty on success).
@@ -79,11 +80,12 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
     net::HttpRequest& r = requests.emplace_back(&state.flowLog(), "HttpGet(0): ", true);
     r.userAgent = "Tarnwick";
     net::setRequestUrl(r, address,
-                       direct ? std::string_view() : std::string_view(state.app().settings.value("ProxyServer")));
+                       direct ? std::string_view()
+                              : std::string_view(state.app().settings.value(base::setting::ProxyServer)));
     const int timeoutMs = state.currentTimeoutMs();
     std::string error;
-    state.operationStart(timeoutMs / 1000);
     try {
+        const base::OperationDisplay display(state, timeoutMs / 1000);
         std::vector<std::string> pages = net::runPageFetchTask(host, std::move(requests), timeoutMs);
         body = pages.empty() ? std::string() : std::move(pages.front());
     } catch (const tasks::CAppError& e) {
@@ -91,7 +93,6 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
     } catch (...) {
         error = "Unknown error.";
     }
-    state.operationEnd();
     return error;
 }
 
@@ -127,10 +128,12 @@ std::string addressHost(std::string_view address)
     return std::string(rest.substr(0, rest.find('/')));
 }
 
-std::string writeProgramShortcuts(const base::AppSettings& settings)
+platform::Result writeProgramShortcuts(const base::AppSettings& settings)
 {
-    return platform::writeShortcuts(
-        {settings.value("ShortcutFolder"), platform::installedProgramPath(settings.value("Install")), webLinks()});
+    const std::string error =
+        platform::writeShortcuts({settings.value(base::setting::ShortcutFolder),
+                                  platform::installedProgramPath(settings.value(base::setting::Install)), webLinks()});
+    return error.empty() ? platform::Result() : platform::Result::failure(error);
 }
 
 InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd, const std::string& runningPath,
@@ -141,10 +144,10 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
     // the package manager keeps its program up to date and puts it in the menu
     if (const std::optional<std::string> text = packageManagedText(runningPath)) {
         app.log.write("%s\n", text->c_str());
-        s.writeAll();
+        (void)s.writeAll(); // as every store of the settings, silent when it fails
         return outcome;
     }
-    const std::string installed = platform::installedProgramPath(s.value("Install"));
+    const std::string installed = platform::installedProgramPath(s.value(base::setting::Install));
     // a program that cannot tell where it runs from copies nothing
     if (!runningPath.empty() && !core::equalNoCase(runningPath, installed)) {
         const std::string runningDir = directoryOf(runningPath);
@@ -155,20 +158,19 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
                                          "\n\nDo you want to overwrite the previous copy of tarnwick?\n\nIf you "
                                          "choose NO the Application Directory will be changed to " +
                                          runningDir + ".";
-            const base::Answer answer =
-                frontEnd.messageBox(question, base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
+            const base::Answer answer = frontEnd.ask(base::Question::OverwriteInstalled, question);
             if (answer == base::Answer::Cancel) {
                 outcome.closeWindow = true;
                 return outcome;
             }
             if (answer == base::Answer::No) {
-                s.setValue("Install", runningDir);
+                s.setValue(base::setting::Install, runningDir);
                 copy = false;
             }
         }
         if (copy) {
             std::error_code ec;
-            std::filesystem::create_directories(s.value("Install"), ec);
+            std::filesystem::create_directories(s.value(base::setting::Install), ec);
             const std::string error = platform::replaceProgram(
                 runningPath, installed, temporaryCopy ? platform::k_temporaryCopyAttempts : platform::CopyAttempts{},
                 pause);
@@ -177,19 +179,18 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
             }
             if (!error.empty()) {
                 app.log.write("Copy '%s' -> '%s': %s\n", runningPath.c_str(), installed.c_str(), error.c_str());
-                frontEnd.messageBox(k_copyFailedText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+                frontEnd.tell(k_copyFailedText);
                 if (!temporaryCopy) {
-                    s.setValue("Install", runningDir);
+                    s.setValue(base::setting::Install, runningDir);
                     outcome.postConfigure = true;
                 }
             }
         }
     }
-    s.writeAll();
-    const std::string program = platform::installedProgramPath(s.value("Install"));
-    const std::string error = writeProgramShortcuts(s);
-    if (!error.empty())
-        app.log.write("Shortcuts not written: %s\n", error.c_str());
+    (void)s.writeAll(); // as every store of the settings, silent when it fails
+    const std::string program = platform::installedProgramPath(s.value(base::setting::Install));
+    if (const platform::Result written = writeProgramShortcuts(s); !written)
+        app.log.write("Shortcuts not written: %s\n", written.error().c_str());
     if (outcome.restart)
         outcome.program = program;
     return outcome;
@@ -202,34 +203,33 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     if (state.busy())
         return outcome;
     // neither this program nor the one it would replace is updated here when the package manager installed it
-    for (const std::string& program :
-         {platform::runningProgramPath().value_or(""), platform::installedProgramPath(app.settings.value("Install"))}) {
+    for (const std::string& program : {platform::runningProgramPath().value_or(""),
+                                       platform::installedProgramPath(app.settings.value(base::setting::Install))}) {
         if (const std::optional<std::string> text = packageManagedText(program)) {
-            state.messageBox(*text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+            state.tell(*text);
             outcome.error = *text;
             return outcome;
         }
     }
-    if (app.settings.value("Install").empty()) {
+    if (app.settings.value(base::setting::Install).empty()) {
         // the program would land in whatever the working directory is
         base::errorReport(app.log, state, k_noInstallDirText, "Upgrade");
         outcome.error = k_noInstallDirText;
         return outcome;
     }
     state.downloadRules();
-    if (state.cancelReason() != 0) {
+    if (state.cancelReason() != base::RunState::Running) {
         // a cancel during the rules download cancels the command
-        outcome.error = update::k_canceledMessage;
+        outcome.error = update::k_cancelledMessage;
         return outcome;
     }
     const std::string latest = latestKnownVersion(app.rules);
     if (!newerVersionAvailable(latest, runningVersion)) {
-        state.messageBox(k_latestVersionText, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        state.tell(k_latestVersionText);
         outcome.kind = UpgradeOutcome::Kind::Latest;
         return outcome;
     }
-    if (ask && state.messageBox(k_downloadQuestion, base::caption(), base::Buttons::YesNo, base::Answer::Yes) !=
-                   base::Answer::Yes) {
+    if (ask && state.ask(base::Question::DownloadUpgrade, k_downloadQuestion) != base::Answer::Yes) {
         outcome.kind = UpgradeOutcome::Kind::Declined;
         return outcome;
     }
@@ -237,35 +237,35 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     const std::string address = programAddress(app.rules);
     const bool direct = app.rules.directDownload();
     // the download is an operation of the window: cancellable, with its own time-out, and a close waits for it
-    if (!state.beginOperation())
-        return outcome;
-    state.setFixedTimeoutMs(k_downloadTimeoutMs);
-    state.runStart("from " + addressHost(address), 3);
-    state.statusLine("Download Tarnwick.exe v" + latest);
-    DownloadHost host(state);
     std::string program;
     std::string manifest;
     std::string signature;
-    std::string error = fetchRaw(state, host, address, direct, program);
+    std::string error;
     // the manifest binds the version to the program's digest; a failed fetch is a missing signature
     std::string manifestError;
     const std::string manifestAddress = address + std::string(k_manifestSuffix);
-    if (error.empty()) {
-        state.runPosition(1);
-        manifestError = fetchRaw(state, host, manifestAddress, direct, manifest);
+    {
+        const MainState::Operation operation(state, k_downloadTimeoutMs);
+        if (!operation)
+            return outcome;
+        const base::RunDisplay display(state, "from " + addressHost(address), 3);
+        state.statusLine("Download Tarnwick.exe v" + latest);
+        DownloadHost host(state);
+        error = fetchRaw(state, host, address, direct, program);
+        if (error.empty()) {
+            state.runPosition(1);
+            manifestError = fetchRaw(state, host, manifestAddress, direct, manifest);
+        }
+        if (error.empty() && manifestError.empty()) {
+            state.runPosition(2);
+            manifestError = fetchRaw(state, host, manifestAddress + ".sig", direct, signature);
+        }
+        state.statusLine({});
     }
-    if (error.empty() && manifestError.empty()) {
-        state.runPosition(2);
-        manifestError = fetchRaw(state, host, manifestAddress + ".sig", direct, signature);
-    }
-    state.statusLine({});
-    state.runEnd();
-    state.setFixedTimeoutMs(0);
-    state.endOperation();
 
     auto fail = [&](const std::string& text, const char* title) {
         // a download the closing window cancelled ends without a word
-        if (state.cancelReason() != update::runstate::Closing)
+        if (state.cancelReason() != base::RunState::Closing)
             base::errorReport(app.log, state, text, title);
         outcome.kind = UpgradeOutcome::Kind::Failed;
         outcome.error = text.starts_with('!') ? text.substr(1) : text;
@@ -304,9 +304,9 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     }
 
     if (target == UpgradeTarget::InstalledProgram) {
-        const std::string installed = platform::installedProgramPath(app.settings.value("Install"));
+        const std::string installed = platform::installedProgramPath(app.settings.value(base::setting::Install));
         std::error_code ec;
-        std::filesystem::create_directories(app.settings.value("Install"), ec);
+        std::filesystem::create_directories(app.settings.value(base::setting::Install), ec);
         const std::string copyError = platform::replaceProgram(exe, installed);
         platform::removeFile(exe);
         if (!copyError.empty()) {
@@ -324,7 +324,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
 
 bool autoStartAllowed(AppContext& app, bool autoMode)
 {
-    if (!autoMode || !app.settings.value("OrgName").empty())
+    if (!autoMode || !app.settings.value(base::setting::OrgName).empty())
         return true;
     app.log.write("Auto mode: Tarnwick is not configured (no organization name); nothing was done\n");
     return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/install.h"
+#include "platform/result.h"
 
 #include <string>
 #include <string_view>
@@ -46,8 +47,8 @@ std::string programAddress(const rules::RulesFile& rules);
 std::string addressHost(std::string_view address);
 
 // (Re)writes the shortcuts of the installed program (`Install` + "/tarnwick") and the
-// two web-site links into the shortcut folder; returns the error text.
-std::string writeProgramShortcuts(const base::AppSettings& settings);
+// two web-site links into the shortcut folder.
+platform::Result writeProgramShortcuts(const base::AppSettings& settings);
 
 // What the installation check decided; the window carries it out.
 struct InstallationOutcome {

@@ -2,6 +2,36 @@
 
 namespace tarnwick::base {
 
+namespace {
+
+struct QuestionInfo {
+    Question question;
+    Buttons buttons;
+    Answer defaultAnswer;
+};
+
+// Each question's buttons and the answer a box gives when nobody chooses.
+constexpr QuestionInfo k_questions[] = {
+    {Question::Message, Buttons::Ok, Answer::Ok},
+    {Question::RedoUpdate, Buttons::YesNo, Answer::No},
+    // no default of its own: a front end that cannot ask a person stores nothing suspicious
+    {Question::RevertedFields, Buttons::YesNoCancel, Answer::Cancel},
+    {Question::DeleteEntries, Buttons::YesNo, Answer::No},
+    {Question::ClearLastUpdate, Buttons::YesNo, Answer::No},
+    {Question::DeletePendingEmail, Buttons::YesNo, Answer::No},
+    {Question::SendPendingEmail, Buttons::YesNoCancel, Answer::Yes},
+    {Question::ExitAfterFailedSend, Buttons::YesNo, Answer::No},
+    {Question::Disclaimer, Buttons::YesNo, Answer::No},
+    {Question::QuitUnconfigured, Buttons::YesNo, Answer::Yes},
+    {Question::TestEmailConnection, Buttons::YesNo, Answer::Yes},
+    {Question::OverwriteInstalled, Buttons::YesNoCancel, Answer::Yes},
+    {Question::DownloadUpgrade, Buttons::YesNo, Answer::Yes},
+    {Question::DeleteAddress, Buttons::YesNo, Answer::No},
+    {Question::CreateDirectory, Buttons::YesNo, Answer::Yes},
+};
+
+} // namespace
+
 std::string caption(std::string_view title)
 {
     std::string out = "Tarnwick\xAE";
@@ -10,6 +40,18 @@ std::string caption(std::string_view title)
         out += title;
     }
     return out;
+}
+
+MessageBox boxOf(Question question, std::string text, std::string_view title)
+{
+    MessageBox box{question, std::move(text), caption(title), Buttons::Ok, Answer::Ok};
+    for (const QuestionInfo& q : k_questions) {
+        if (q.question == question) {
+            box.buttons = q.buttons;
+            box.defaultAnswer = q.defaultAnswer;
+        }
+    }
+    return box;
 }
 
 } // namespace tarnwick::base

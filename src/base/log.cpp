@@ -47,7 +47,7 @@ Log::Log(std::string logDir) : m_logDir(std::move(logDir)) {}
 
 std::string Log::logDir() const
 {
-    return m_settings ? m_settings->value("LogDir") : m_logDir;
+    return m_settings ? m_settings->value(setting::LogDir) : m_logDir;
 }
 
 std::string Log::path() const
@@ -104,7 +104,7 @@ void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::strin
     line.append(text);
     line += "'\n";
     log.writeText(line);
-    frontEnd.messageBox(std::string(text), caption(title), Buttons::Ok, Answer::Ok);
+    frontEnd.tell(std::string(text), title);
 }
 
 } // namespace tarnwick::base

@@ -1,5 +1,6 @@
 #include "base/settings.h"
 
+#include "core/fieldtable.h"
 #include "core/text.h"
 #include "net/base64.h"
 #include "platform/settingsfile.h"
@@ -61,42 +62,64 @@ std::string passwordPlain(std::string_view stored)
     return net::base64Decode(once);
 }
 
-const std::vector<std::string_view>& AppSettings::knownNames()
+NumberSetting columnWidthSetting(const core::FieldInfo& field)
 {
-    static const std::vector<std::string_view> names = {
-        // the application object
-        "ProxyServer", "UserName", "Password", "OrgName", "SmtpServer", "ReturnAddress", "ShortcutFolder", "Install",
-        "LogDir", "ReportDir", "Left", "Top", "Right", "Bottom", "SortBy", "SortReversed", "TopIndex", "CountExec",
-        "CountStatusChange", "CountUpdateSucceeded", "CountUpdateFailed", "CountEmailPost", "CountEmailBatchSucceeded",
-        "CountEmailBatchFailed", "GUID", "Timeout",
-        // the details and TCP/IP flow windows
-        "DetailsLeft", "DetailsTop", "DetailsRight", "DetailsBottom", "DetailsVisible", "TCPIPLeft", "TCPIPTop",
-        "TCPIPRight", "TCPIPBottom", "TCPIPVisible",
-        // the entry list's column widths
-        "ColWidthReference", "ColWidthSerNum", "ColWidthRegNum", "ColWidthIntNum", "ColWidthTrademark",
-        "ColWidthFilingDate", "ColWidthRegDate", "ColWidthPublishedDate", "ColWidthLawOffice", "ColWidthOwner",
-        "ColWidthAttorney", "ColWidthStatusDate", "ColWidthStatusText", "ColWidthLastHistory", "ColWidthLocation",
-        "ColWidthError", "ColWidthFrequency", "ColWidthLastUpdate", "ColWidthLastChange",
-        // the docket: the calendar's alarm, the entry list's deadline column
-        "DeadlineReminderDays", "ColWidthNextDeadline",
-        // today's office: the API key (stored like the password), the CA file, mail security, the request pace
-        "ApiKey", "CaFile", "SmtpSecurity", "RequestInterval",
-        // the user's consent to the reports that go to the distributor
-        "SendUsageReports",
-        // a notice per changed entry, or one digest per update run
-        "NotifyMode"};
-    return names;
+    return NumberSetting{{field.widthSetting}};
 }
 
-bool AppSettings::isKnownName(std::string_view name)
+const std::vector<SettingKey>& AppSettings::keys()
 {
-    const auto& names = knownNames();
-    return std::find(names.begin(), names.end(), name) != names.end();
+    static const std::vector<SettingKey> keys = [] {
+        using namespace setting;
+        std::vector<SettingKey> all = {ProxyServer,
+                                       UserName,
+                                       Password,
+                                       OrgName,
+                                       SmtpServer,
+                                       ReturnAddress,
+                                       ShortcutFolder,
+                                       Install,
+                                       LogDir,
+                                       ReportDir,
+                                       Left,
+                                       Top,
+                                       Right,
+                                       Bottom,
+                                       SortBy,
+                                       SortReversed,
+                                       TopIndex,
+                                       CountExec,
+                                       CountStatusChange,
+                                       CountUpdateSucceeded,
+                                       CountUpdateFailed,
+                                       CountEmailPost,
+                                       CountEmailBatchSucceeded,
+                                       CountEmailBatchFailed,
+                                       GUID,
+                                       Timeout};
+        for (const WindowPlace& w : {DetailsWindow, FlowWindow})
+            all.insert(all.end(), {w.left, w.top, w.right, w.bottom, w.visible});
+        for (const core::FieldInfo& f : core::fieldTable())
+            all.push_back(columnWidthSetting(f));
+        all.insert(all.end(), {DeadlineReminderDays, ColWidthNextDeadline, ApiKey, CaFile, SmtpSecurity,
+                               RequestInterval, SendUsageReports, NotifyMode});
+        return all;
+    }();
+    return keys;
 }
 
-std::string_view AppSettings::sectionOf(std::string_view name)
+std::optional<SettingKey> AppSettings::named(std::string_view name)
 {
-    return (name == "ShortcutFolder" || name == "Install") ? k_key : k_settingsKey;
+    for (const SettingKey& key : keys()) {
+        if (key.name == name)
+            return key;
+    }
+    return std::nullopt;
+}
+
+std::string_view AppSettings::sectionOf(const SettingKey& key)
+{
+    return key.inKey ? k_key : k_settingsKey;
 }
 
 std::string AppSettings::listValueName(std::string_view prefix, int number)
@@ -119,9 +142,9 @@ AppSettings::AppSettings(std::string path) : m_path(std::move(path))
             v->second.resize(nul);
         return &v->second;
     };
-    for (std::string_view name : knownNames()) {
-        const std::string* v = lookup(sectionOf(name), name);
-        m_values.emplace(std::string(name), v ? *v : std::string());
+    for (const SettingKey& key : keys()) {
+        const std::string* v = lookup(sectionOf(key), key.name);
+        m_values.emplace(std::string(key.name), v ? *v : std::string());
     }
     for (int n = 1;; ++n) {
         const std::string* v = lookup(k_settingsKey, listValueName(k_notifyPrefix, n));
@@ -133,46 +156,46 @@ AppSettings::AppSettings(std::string path) : m_path(std::move(path))
 
 AppSettings::~AppSettings()
 {
+    // a setting that cannot be written is lost, silently
     try {
-        writeAll();
+        (void)writeAll();
     } catch (...) {
-        // a setting that cannot be written is lost, silently
     }
 }
 
-std::string AppSettings::value(std::string_view name) const
+std::string AppSettings::value(const SettingKey& key) const
 {
-    auto it = m_values.find(name);
+    auto it = m_values.find(key.name);
     return it == m_values.end() ? std::string() : it->second;
 }
 
-long AppSettings::number(std::string_view name, long defaultValue) const
+long AppSettings::number(const NumberSetting& key) const
 {
-    auto it = m_values.find(name);
+    auto it = m_values.find(key.name);
     if (it == m_values.end() || it->second.empty())
-        return defaultValue;
+        return key.whenEmpty;
     return core::leadingInteger(it->second);
 }
 
-void AppSettings::setValue(std::string_view name, std::string value)
+void AppSettings::setValue(const SettingKey& key, std::string value)
 {
-    auto it = m_values.find(name);
+    auto it = m_values.find(key.name);
     if (it == m_values.end())
-        m_values.emplace(std::string(name), std::move(value));
+        m_values.emplace(std::string(key.name), std::move(value));
     else
         it->second = std::move(value);
-    if (m_dirty.find(name) == m_dirty.end())
-        m_dirty.emplace(name);
+    if (m_dirty.find(key.name) == m_dirty.end())
+        m_dirty.emplace(key.name);
 }
 
-void AppSettings::setNumber(std::string_view name, long value)
+void AppSettings::setNumber(const NumberSetting& key, long value)
 {
-    setValue(name, std::to_string(value));
+    setValue(key, std::to_string(value));
 }
 
-void AppSettings::increment(std::string_view name)
+void AppSettings::increment(const NumberSetting& key)
 {
-    setNumber(name, number(name, 0) + 1);
+    setNumber(key, number(key) + 1);
 }
 
 void AppSettings::setNotifyAddresses(std::vector<std::string> addresses)
@@ -183,32 +206,32 @@ void AppSettings::setNotifyAddresses(std::vector<std::string> addresses)
 
 std::string AppSettings::plainPassword() const
 {
-    return passwordPlain(value("Password"));
+    return passwordPlain(value(setting::Password));
 }
 
 void AppSettings::setPlainPassword(std::string_view plain)
 {
-    setValue("Password", passwordStoredForm(plain));
+    setValue(setting::Password, passwordStoredForm(plain));
 }
 
 std::string AppSettings::plainApiKey() const
 {
-    return passwordPlain(value("ApiKey"));
+    return passwordPlain(value(setting::ApiKey));
 }
 
 void AppSettings::setPlainApiKey(std::string_view plain)
 {
-    setValue("ApiKey", plain.empty() ? std::string() : passwordStoredForm(plain));
+    setValue(setting::ApiKey, plain.empty() ? std::string() : passwordStoredForm(plain));
 }
 
 bool AppSettings::isSecretName(std::string_view name)
 {
-    return name == "Password" || name == "ApiKey";
+    return name == setting::Password.name || name == setting::ApiKey.name;
 }
 
 net::MailSecurity AppSettings::smtpSecurity() const
 {
-    const std::string v = value("SmtpSecurity");
+    const std::string v = value(setting::SmtpSecurity);
     if (core::equalNoCase(v, "none"))
         return net::MailSecurity::None;
     if (core::equalNoCase(v, "tls"))
@@ -218,32 +241,34 @@ net::MailSecurity AppSettings::smtpSecurity() const
 
 bool AppSettings::usageReportsAllowed() const
 {
-    return value("SendUsageReports") == "1";
+    return value(setting::SendUsageReports) == "1";
 }
 
 bool AppSettings::digestNotices() const
 {
-    return core::equalNoCase(value("NotifyMode"), "digest");
+    return core::equalNoCase(value(setting::NotifyMode), "digest");
 }
 
-std::string AppSettings::checkValue(std::string_view name, std::string_view value)
+platform::Result AppSettings::checkValue(std::string_view name, std::string_view value)
 {
     if (value.empty())
         return {};
-    if (name == "SmtpSecurity" && !core::equalNoCase(value, "starttls") && !core::equalNoCase(value, "tls") &&
-        !core::equalNoCase(value, "none"))
-        return "SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'";
-    if (name == "SendUsageReports" && value != "0" && value != "1")
-        return "SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) + "'";
-    if (name == "NotifyMode" && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
-        return "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +
-               std::string(value) + "'";
+    if (name == setting::SmtpSecurity.name && !core::equalNoCase(value, "starttls") &&
+        !core::equalNoCase(value, "tls") && !core::equalNoCase(value, "none"))
+        return platform::Result::failure("SmtpSecurity is starttls, tls or none, not '" + std::string(value) + "'");
+    if (name == setting::SendUsageReports.name && value != "0" && value != "1")
+        return platform::Result::failure("SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) +
+                                         "'");
+    if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
+        return platform::Result::failure(
+            "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +
+            std::string(value) + "'");
     return {};
 }
 
 int AppSettings::requestIntervalMs() const
 {
-    const long ms = number("RequestInterval", 0);
+    const long ms = number(setting::RequestInterval);
     return ms < 0 ? 0 : static_cast<int>(std::min(ms, 120000L));
 }
 
@@ -272,56 +297,56 @@ platform::SettingsFile AppSettings::settingsFile() const
     return platform::SettingsFile(m_path, &isSecretName);
 }
 
-bool AppSettings::written(bool ok)
+platform::Result AppSettings::written(bool ok) const
 {
     const int err = errno;
     if (ok)
-        m_writeError.clear();
-    else if (err == EWOULDBLOCK)
-        m_writeError = "Can't write the settings file '" + m_path + "': another program has held its lock file '" +
-                       m_path + ".lock' for " +
-                       std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s";
-    else
-        m_writeError = "Can't write the settings file '" + m_path + "': " + std::strerror(err);
-    return ok;
+        return {};
+    if (err == EWOULDBLOCK)
+        return platform::Result::failure(
+            "Can't write the settings file '" + m_path + "': another program has held its lock file '" + m_path +
+            ".lock' for " + std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s");
+    return platform::Result::failure("Can't write the settings file '" + m_path + "': " + std::strerror(err));
 }
 
-bool AppSettings::write(std::string_view name)
+platform::Result AppSettings::write(const SettingKey& key)
 {
-    if (name == k_notifyPrefix)
-        return writeNotifyAddresses();
-    if (!written(settingsFile().setValue(sectionOf(name), name, value(name))))
-        return false;
-    if (auto it = m_dirty.find(name); it != m_dirty.end())
-        m_dirty.erase(it);
-    return true;
+    platform::Result result = written(settingsFile().setValue(sectionOf(key), key.name, value(key)));
+    if (result) {
+        if (auto it = m_dirty.find(key.name); it != m_dirty.end())
+            m_dirty.erase(it);
+    }
+    return result;
 }
 
-bool AppSettings::writeNotifyAddresses()
+platform::Result AppSettings::writeNotifyAddresses()
 {
-    if (!written(settingsFile().update(
-            [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); })))
-        return false;
-    m_notifyDirty = false;
-    return true;
+    platform::Result result = written(settingsFile().update(
+        [this](platform::SettingsFile::Sections& sections) { storeList(sections, k_notifyPrefix, m_notify); }));
+    if (result)
+        m_notifyDirty = false;
+    return result;
 }
 
-bool AppSettings::writeAll()
+platform::Result AppSettings::writeAll()
 {
     if (m_dirty.empty() && !m_notifyDirty)
-        return true;
+        return {};
     bool ok = settingsFile().update([this](platform::SettingsFile::Sections& sections) {
-        for (const std::string& name : m_dirty)
-            sections[std::string(sectionOf(name))].insert_or_assign(name, value(name));
+        for (const std::string& name : m_dirty) {
+            const SettingKey key = named(name).value_or(SettingKey{name});
+            sections[std::string(sectionOf(key))].insert_or_assign(name, value(key));
+        }
         if (m_notifyDirty)
             storeList(sections, k_notifyPrefix, m_notify);
     });
     // a failed write keeps the values pending, so that a later write may still store them
-    if (!written(ok))
-        return false;
-    m_dirty.clear();
-    m_notifyDirty = false;
-    return true;
+    platform::Result result = written(ok);
+    if (result) {
+        m_dirty.clear();
+        m_notifyDirty = false;
+    }
+    return result;
 }
 
 } // namespace tarnwick::base

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "base/settingkeys.h"
 #include "net/sendmail.h"
+#include "platform/result.h"
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -35,10 +38,11 @@ public:
     static constexpr std::string_view k_notifyPrefix = "NotifyAddress";
 
     // Every single setting the system keeps, in the order of its tables (not the list setting).
-    static const std::vector<std::string_view>& knownNames();
-    static bool isKnownName(std::string_view name);
+    static const std::vector<SettingKey>& keys();
+    // The setting a value name names (the `config` command's words); none for another name.
+    static std::optional<SettingKey> named(std::string_view name);
     // The section a value lives in: the key itself for ShortcutFolder and Install, else "\Settings".
-    static std::string_view sectionOf(std::string_view name);
+    static std::string_view sectionOf(const SettingKey& key);
     // The name of list element `number` (1-based): the prefix cut to 27 characters, then the number.
     static std::string listValueName(std::string_view prefix, int number);
 
@@ -51,15 +55,14 @@ public:
 
     const std::string& path() const { return m_path; }
 
-    // The value of a setting by its value name ("SmtpServer", "LogDir", "CountExec", ...);
-    // the empty text when it has none.
-    std::string value(std::string_view name) const;
-    // An empty value gives `defaultValue`, otherwise the leading decimal number (0 when none).
-    long number(std::string_view name, long defaultValue = 0) const;
-    void setValue(std::string_view name, std::string value);
-    void setNumber(std::string_view name, long value);
-    // Counters: read as a number (default 0), add one, keep as decimal text.
-    void increment(std::string_view name);
+    // The text of a setting; the empty text when it has none.
+    std::string value(const SettingKey& key) const;
+    // An empty value gives the setting's `whenEmpty`, otherwise the leading decimal number (0 when none).
+    long number(const NumberSetting& key) const;
+    void setValue(const SettingKey& key, std::string value);
+    void setNumber(const NumberSetting& key, long value);
+    // Counters: read as a number, add one, keep as decimal text.
+    void increment(const NumberSetting& key);
 
     // The "NotifyAddress" list setting (NotifyAddress1, NotifyAddress2, ...).
     const std::vector<std::string>& notifyAddresses() const { return m_notify; }
@@ -83,30 +86,28 @@ public:
     // NotifyMode: "digest" sends the status changes of one update run as one message; "each" (also when empty,
     // and for a value stored by hand that is neither) a message per changed entry.
     bool digestNotices() const;
-    // Why `value` may not be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
-    // SendUsageReports 0 or 1, NotifyMode each or digest, each also empty); empty when it may. Every editor of
-    // settings asks this.
-    static std::string checkValue(std::string_view name, std::string_view value);
+    // Whether `value` may be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
+    // SendUsageReports 0 or 1, NotifyMode each or digest, each also empty), and why not. Every editor of settings
+    // asks this.
+    static platform::Result checkValue(std::string_view name, std::string_view value);
     // RequestInterval in milliseconds: 0 when empty, at most 120000.
     int requestIntervalMs() const;
 
     // Store one setting now (merged into what is on disk; the last writer of a value wins).
-    // False when the file could not be written; writeError() then says why.
-    bool write(std::string_view name);
-    bool writeNotifyAddresses();
+    // A failure says "Can't write the settings file '...': reason".
+    platform::Result write(const SettingKey& key);
+    platform::Result writeNotifyAddresses();
     // Store every setting now. Only the settings given a value since they were
     // read or last written reach the file, so that two stores on one file keep
-    // each other's values: the last writer of a value wins.
-    bool writeAll();
-    // Why the last write failed ("Can't write the settings file '...': reason"); empty after a success.
-    const std::string& writeError() const { return m_writeError; }
+    // each other's values: the last writer of a value wins. A failed store keeps
+    // the values pending for a later one.
+    platform::Result writeAll();
 
 private:
-    bool written(bool ok);
+    platform::Result written(bool ok) const;
     platform::SettingsFile settingsFile() const;
 
     std::string m_path;
-    std::string m_writeError;
     std::map<std::string, std::string, std::less<>> m_values;
     std::vector<std::string> m_notify;
     std::set<std::string, std::less<>> m_dirty;

@@ -54,21 +54,20 @@ bool CliFrontEnd::onTerminal()
     return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
 }
 
-base::Answer CliFrontEnd::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                                     base::Answer defaultAnswer)
+base::Answer CliFrontEnd::messageBox(const base::MessageBox& box)
 {
+    const base::Buttons buttons = box.buttons;
+    const base::Answer defaultAnswer = box.defaultAnswer;
     if (m_lineShown) {
         platform::writeControl(m_err, k_clearLine);
         m_lineShown = false;
     }
-    m_err << caption << ": " << text << "\n";
+    m_err << box.caption << ": " << box.text << "\n";
     if (buttons == base::Buttons::Ok)
         return base::Answer::Ok;
-    for (const auto& [start, answer] : m_answers) {
-        if (text.starts_with(start)) {
-            m_err << "  -> " << answerWord(answer) << "\n";
-            return answer;
-        }
+    if (const auto it = m_answers.find(box.question); it != m_answers.end()) {
+        m_err << "  -> " << answerWord(it->second) << "\n";
+        return it->second;
     }
     if (m_hasFixed) {
         m_err << "  -> " << answerWord(m_fixed) << "\n";

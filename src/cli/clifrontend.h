@@ -29,8 +29,8 @@ public:
         m_hasFixed = true;
     }
     void setShowProgress(bool show) { m_progress = show; }
-    // Questions whose text begins with `textStart` get `answer` (before any other rule).
-    void setAnswerFor(std::string textStart, base::Answer answer) { m_answers[std::move(textStart)] = answer; }
+    // `question` gets `answer` (before any other rule).
+    void setAnswerFor(base::Question question, base::Answer answer) { m_answers[question] = answer; }
     // Questions are asked on the terminal (standard input and error are one).
     void setInteractive(bool on) { m_interactive = on; }
     // One progress line redrawn in place on standard error instead of printed lines.
@@ -41,8 +41,7 @@ public:
     // running task's sockets are closed (the stop operation).
     void setInterruptHandler(std::function<void()> handler) { m_onInterrupt = std::move(handler); }
 
-    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                            base::Answer defaultAnswer) override;
+    base::Answer messageBox(const base::MessageBox& box) override;
     std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
                                          const std::string& initial) override;
     void runStart(const std::string& caption, int range) override;
@@ -73,7 +72,7 @@ private:
     bool m_interactive = false;
     bool m_inPlace = false;
     bool m_interruptSeen = false;
-    std::map<std::string, base::Answer> m_answers;
+    std::map<base::Question, base::Answer> m_answers;
     std::function<void()> m_onInterrupt;
     tasks::Cancellable* m_runningTask = nullptr;
     // the in-place line: run caption, position, what runs now, operation time

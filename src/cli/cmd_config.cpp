@@ -21,7 +21,7 @@ bool isList(const std::string& name)
 
 bool checkName(const std::string& name)
 {
-    if (isList(name) || base::AppSettings::isKnownName(name))
+    if (isList(name) || base::AppSettings::named(name))
         return true;
     std::cerr << "tarnwick-cli: unknown setting '" << name << "'\n";
     return false;
@@ -39,14 +39,14 @@ int configGet(base::AppSettings& settings, const std::vector<std::string>& args)
     if (isList(name)) {
         for (const std::string& address : settings.notifyAddresses())
             std::cout << address << '\n';
-    } else if (name == "Password") {
+    } else if (name == base::setting::Password.name) {
         // asked for by name: the plain text
         std::cout << settings.plainPassword() << '\n';
-    } else if (name == "ApiKey") {
+    } else if (name == base::setting::ApiKey.name) {
         // the key is never shown again, only whether one is set
-        std::cout << (settings.value(name).empty() ? "" : "(set)") << '\n';
+        std::cout << (settings.value(base::setting::ApiKey).empty() ? "" : "(set)") << '\n';
     } else {
-        std::cout << settings.value(name) << '\n';
+        std::cout << settings.value(*base::AppSettings::named(name)) << '\n';
     }
     return 0;
 }
@@ -79,19 +79,21 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
             }
             value = std::move(*line);
         }
-        if (const std::string why = base::AppSettings::checkValue(name, value); !why.empty()) {
-            std::cerr << "tarnwick-cli: " << why << "\n";
+        if (const platform::Result checked = base::AppSettings::checkValue(name, value); !checked) {
+            std::cerr << "tarnwick-cli: " << checked.error() << "\n";
             return 1;
         }
-        if (name == "Password")
+        if (name == base::setting::Password.name)
             settings.setPlainPassword(value);
-        else if (name == "ApiKey")
+        else if (name == base::setting::ApiKey.name)
             settings.setPlainApiKey(value);
         else
-            settings.setValue(name, std::move(value));
+            settings.setValue(*base::AppSettings::named(name), std::move(value));
     }
-    if (!settings.write(name)) {
-        std::cerr << "tarnwick-cli: " << settings.writeError() << '\n';
+    const platform::Result written =
+        isList(name) ? settings.writeNotifyAddresses() : settings.write(*base::AppSettings::named(name));
+    if (!written) {
+        std::cerr << "tarnwick-cli: " << written.error() << '\n';
         return 1;
     }
     return 0;
@@ -101,11 +103,11 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
 int configList(const base::AppSettings& settings)
 {
     std::multimap<std::string, std::string> lines;
-    for (std::string_view name : base::AppSettings::knownNames()) {
-        std::string value = settings.value(name);
-        if (value.empty() || name == "ApiKey")
+    for (const base::SettingKey& key : base::AppSettings::keys()) {
+        std::string value = settings.value(key);
+        if (value.empty() || key.name == base::setting::ApiKey.name)
             continue;
-        lines.emplace(std::string(name), name == "Password" ? std::string("(set)") : value);
+        lines.emplace(std::string(key.name), key.name == base::setting::Password.name ? std::string("(set)") : value);
     }
     for (const auto& [name, value] : lines) {
         if (name > base::AppSettings::k_notifyPrefix)

@@ -9,14 +9,11 @@ namespace tarnwick::cli {
 
 namespace {
 
-// "Daily".."Never" (any case) to 0..4; none for another word.
-std::optional<int> frequencyArgument(const std::string& word)
+// "Daily".."Never" (any case); none for another word.
+std::optional<core::Frequency> frequencyArgument(const std::string& word)
 {
-    static const char* const k_words[] = {"Daily", "Weekly", "Monthly", "Yearly", "Never"};
-    for (int i = 0; i < 5; ++i) {
-        if (core::equalNoCase(word, k_words[i]))
-            return i;
-    }
+    if (std::optional<core::Frequency> frequency = core::frequencyNamed(word))
+        return frequency;
     std::cerr << "tarnwick-cli: unknown frequency '" << word << "' (Daily, Weekly, Monthly, Yearly or Never)\n";
     return std::nullopt;
 }
@@ -64,7 +61,7 @@ int cmdAdd(const Invocation& inv)
             << "usage: tarnwick-cli add NUMBER [--reference TEXT] [--frequency Daily|Weekly|Monthly|Yearly|Never]\n";
         return 1;
     }
-    const std::optional<int> frequency = frequencyArgument(frequencyWord);
+    const std::optional<core::Frequency> frequency = frequencyArgument(frequencyWord);
     if (!frequency)
         return 1;
     std::unique_ptr<Session> s = Session::open(inv, true);
@@ -73,7 +70,7 @@ int cmdAdd(const Invocation& inv)
     const app::AddOutcome added = app::addEntry(s->state, number, reference, *frequency);
     if (!added.position) {
         // the duplicate has been reported already
-        if (added.message != core::k_duplicateEntryMessage)
+        if (added.message != app::k_duplicateEntryMessage)
             std::cerr << number << ": " << added.message.substr(0, added.message.find('\n')) << "\n";
         return 1;
     }
@@ -105,7 +102,7 @@ int cmdDelete(const Invocation& inv)
         return 1;
     s->frontEnd.setInteractive(CliFrontEnd::onTerminal());
     if (yes)
-        s->frontEnd.setFixedAnswer(base::Answer::Yes);
+        s->frontEnd.setAnswerFor(base::Question::DeleteEntries, base::Answer::Yes);
     const int removed = app::deleteEntries(s->state, *positions);
     if (removed == 0)
         return 1;
@@ -149,7 +146,7 @@ int cmdChange(const Invocation& inv)
                      "--clear-update)\n";
         return 1;
     }
-    std::optional<int> frequency;
+    std::optional<core::Frequency> frequency;
     if (!frequencyWord.empty() && !(frequency = frequencyArgument(frequencyWord)))
         return 1;
     std::unique_ptr<Session> s = Session::open(inv, true);
@@ -162,13 +159,13 @@ int cmdChange(const Invocation& inv)
     if (frequency) {
         app::setFrequency(s->state, *positions, *frequency);
     } else if (haveReference) {
-        if (!app::changeReference(s->state, *positions, reference).empty())
+        if (!app::changeReference(s->state, *positions, reference))
             status = 1;
     } else if (clearErr) {
         app::clearError(s->state, *positions);
     } else if (clearUpdate) {
         // the command names the change itself: the question is answered
-        s->frontEnd.setFixedAnswer(base::Answer::Yes);
+        s->frontEnd.setAnswerFor(base::Question::ClearLastUpdate, base::Answer::Yes);
         app::clearLastUpdate(s->state, *positions);
     }
     if (!s->saveEntries())

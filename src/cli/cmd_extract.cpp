@@ -79,6 +79,8 @@ int cmdExtract(const Invocation& inv)
             return 1;
         rulesFile.useText(std::move(*text));
     }
+    // the entry variable StatusUrl reads these rules for as long as they live
+    const core::StatusUrlProviderScope statusUrl;
     rules::installStatusUrlProvider(rulesFile, vars);
 
     core::Entry entry;

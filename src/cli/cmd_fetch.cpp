@@ -64,8 +64,8 @@ int cmdFetch(const Invocation& inv)
     CliFrontEnd host(std::cout, std::cerr);
     net::HttpRequest request(&flowLog, "HttpGet(0): ", false);
     request.userAgent = "Tarnwick";
-    request.caFile = settings.value("CaFile");
-    net::setRequestUrl(request, url, proxy ? *proxy : settings.value("ProxyServer"));
+    request.caFile = settings.value(base::setting::CaFile);
+    net::setRequestUrl(request, url, proxy ? *proxy : settings.value(base::setting::ProxyServer));
     const int timeoutMs = 60000;
     try {
         const std::vector<std::string> bodies = net::runPageFetchTask(host, {request}, timeoutMs);

@@ -19,17 +19,17 @@ int cmdInstall(const Invocation& inv)
         return 1;
     }
     base::AppSettings settings(base::settingsPath(inv.settingsOption));
-    if (settings.value("ShortcutFolder").empty() || settings.value("Install").empty()) {
+    if (settings.value(base::setting::ShortcutFolder).empty() || settings.value(base::setting::Install).empty()) {
         std::cerr << "tarnwick-cli: no shortcut folder or application directory is set (config set ShortcutFolder "
                      "DIR Install DIR)\n";
         return 1;
     }
-    if (const std::string error = app::writeProgramShortcuts(settings); !error.empty()) {
-        std::cerr << "tarnwick-cli: " << error << "\n";
+    if (const platform::Result written = app::writeProgramShortcuts(settings); !written) {
+        std::cerr << "tarnwick-cli: " << written.error() << "\n";
         return 1;
     }
-    std::cout << "Shortcuts for " << platform::installedProgramPath(settings.value("Install")) << " written to "
-              << settings.value("ShortcutFolder") << "\n";
+    std::cout << "Shortcuts for " << platform::installedProgramPath(settings.value(base::setting::Install))
+              << " written to " << settings.value(base::setting::ShortcutFolder) << "\n";
     return 0;
 }
 
@@ -59,7 +59,7 @@ int cmdUpgrade(const Invocation& inv)
     if (yes)
         s->frontEnd.setFixedAnswer(base::Answer::Yes);
     else if (!terminal)
-        s->frontEnd.setAnswerFor(app::k_downloadQuestion, base::Answer::No);
+        s->frontEnd.setAnswerFor(base::Question::DownloadUpgrade, base::Answer::No);
     const app::UpgradeOutcome outcome =
         app::upgradeCommand(s->state, app::systemPlaces().version, app::UpgradeTarget::InstalledProgram);
     switch (outcome.kind) {

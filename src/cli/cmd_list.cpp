@@ -20,7 +20,7 @@ int cmdList(const Invocation& inv)
     std::string logDir;
     {
         base::AppSettings settings(base::settingsPath(inv.settingsOption));
-        logDir = settings.value("LogDir");
+        logDir = settings.value(base::setting::LogDir);
     }
     if (logDir.empty()) {
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";

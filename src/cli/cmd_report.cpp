@@ -18,13 +18,13 @@ int cmdReport(const Invocation& inv)
         return 1;
     }
     app::AppContext app(base::settingsPath(inv.settingsOption));
-    const std::string reportDir = app.settings.value("ReportDir");
+    const std::string reportDir = app.settings.value(base::setting::ReportDir);
     if (reportDir.empty()) {
         std::cerr << "tarnwick-cli: no report directory is set (config set ReportDir DIR)\n";
         return 1;
     }
-    if (std::string message = app.loadEntries(); !message.empty()) {
-        std::cerr << message << '\n';
+    if (const platform::Result loaded = app.loadEntries(); !loaded) {
+        std::cerr << loaded.error() << '\n';
         return 1;
     }
     std::error_code ec;

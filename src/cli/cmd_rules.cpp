@@ -3,7 +3,6 @@
 
 #include "base/settings.h"
 #include "platform/files.h"
-#include "platform/instancelock.h"
 #include "rules/rulesfile.h"
 
 #include <cerrno>
@@ -36,18 +35,11 @@ int cmdRules(const Invocation& inv)
         std::cerr << k_usage;
         return 1;
     }
-    std::string logDir;
-    {
-        base::AppSettings settings(base::settingsPath(inv.settingsOption));
-        logDir = settings.value("LogDir");
-    }
-    if (logDir.empty()) {
-        std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+    // a running update may save the rules file too
+    std::unique_ptr<Session> s = Session::open(inv, Needs{true, true, Needs::Entries::Unread});
+    if (!s)
         return 1;
-    }
-    platform::InstanceLock lock; // a running update may save the rules file too
-    if (!takeInstanceLock(lock, logDir))
-        return 1;
+    const std::string logDir = s->app.logDir();
     const std::string path = rules::RulesFile::filePath(logDir);
 
     if (inv.args[1] == "built-in") {

@@ -1,10 +1,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 
-#include "app/application.h"
-#include "cli/clifrontend.h"
 #include "notify/emailqueue.h"
-#include "platform/instancelock.h"
 
 #include <iostream>
 
@@ -22,26 +19,19 @@ int cmdSend(const Invocation& inv)
             return 1;
         }
     }
-    app::AppContext app(base::settingsPath(inv.settingsOption));
-    if (app.logDir().empty()) {
-        std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+    // the queue and the counters have one writer; the entries are counted by the activity report
+    std::unique_ptr<Session> s = Session::open(inv, Needs{true, true, Needs::Entries::IfReadable});
+    if (!s)
         return 1;
-    }
-    platform::InstanceLock lock; // the queue and the counters have one writer
-    if (!takeInstanceLock(lock, app.logDir()))
-        return 1;
-    CliFrontEnd frontEnd(std::cout, std::cerr);
     if (del)
-        frontEnd.setFixedAnswer(base::Answer::Yes); // the command itself is the answer to "really delete?"
+        s->frontEnd.setAnswerFor(base::Question::DeletePendingEmail, base::Answer::Yes); // the command is the answer
 
-    app.loadEntries(); // counted by the activity report
-
-    notify::EmailQueue queue({app.settings, app.log, frontEnd, frontEnd, app.vars, app.names, nullptr, nullptr, {}});
+    const notify::EmailQueue& queue = s->state.queue();
     const bool pending = queue.pendingExists();
-    queue.processPending(false, del);
+    s->state.processPending(false, del);
     int status = 0;
-    if (!app.settings.writeAll()) {
-        std::cerr << "tarnwick-cli: " << app.settings.writeError() << '\n';
+    if (const platform::Result written = s->app.settings.writeAll(); !written) {
+        std::cerr << "tarnwick-cli: " << written.error() << '\n';
         status = 1;
     }
     // the list error was shown as it happened: the messages sent stay listed

@@ -1,11 +1,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 
-#include "app/application.h"
-#include "cli/clifrontend.h"
-#include "notify/emailqueue.h"
 #include "notify/templates.h"
-#include "platform/instancelock.h"
 
 #include <iostream>
 
@@ -23,24 +19,22 @@ int cmdTestMail(const Invocation& inv)
             return 1;
         }
     }
-    app::AppContext app(base::settingsPath(inv.settingsOption));
-    platform::InstanceLock lock; // the queue and the counters have one writer
-    if (!takeInstanceLock(lock, app.logDir()))
+    // the counters have one writer; without a logging directory there is no lock, and no message file
+    std::unique_ptr<Session> s = Session::open(inv, Needs{true, false, Needs::Entries::Unread});
+    if (!s)
         return 1;
-    CliFrontEnd frontEnd(std::cout, std::cerr);
-    frontEnd.setShowProgress(false);
+    s->frontEnd.setShowProgress(false);
 
-    notify::EmailQueue queue({app.settings, app.log, frontEnd, frontEnd, app.vars, app.names, nullptr, nullptr, {}});
     const std::string error =
-        queue.sendAtOnce(notify::templateid::TestMail,
-                         toNotify ? notify::MailMode::NotifyAddresses : notify::MailMode::ReturnAddress, false);
-    if (!app.settings.writeAll()) {
-        std::cerr << "tarnwick-cli: " << app.settings.writeError() << '\n';
+        s->state.sendAtOnce(notify::templateid::TestMail,
+                            toNotify ? notify::MailMode::NotifyAddresses : notify::MailMode::ReturnAddress, false);
+    if (const platform::Result written = s->app.settings.writeAll(); !written) {
+        std::cerr << "tarnwick-cli: " << written.error() << '\n';
         if (error.empty())
             return 1;
     }
     if (!error.empty()) {
-        app.log.write("%s '%s'\n", "E-Mail Failed", error.c_str());
+        s->app.log.write("%s '%s'\n", "E-Mail Failed", error.c_str());
         std::cerr << error << '\n';
         return 1;
     }

@@ -8,9 +8,6 @@ namespace tarnwick::cli {
 
 namespace {
 
-const char* const k_redoQuestionStart = "All ";
-const char* const k_revertedQuestionStart = "Three or more fields for ";
-
 // One line per due entry when no terminal shows the line redrawn in place.
 void printOutcome(const Session& s, const update::EntryOutcome& o)
 {
@@ -51,15 +48,11 @@ void prepare(Session& s, bool yes, bool redo)
     if (yes)
         s.frontEnd.setFixedAnswer(base::Answer::Yes);
     if (redo)
-        s.frontEnd.setAnswerFor(k_redoQuestionStart, base::Answer::Yes);
-    if (!terminal && !yes) {
-        // the reverted-fields question has no default: without a person nothing
-        // suspicious is stored
-        s.frontEnd.setAnswerFor(k_revertedQuestionStart, base::Answer::Cancel);
+        s.frontEnd.setAnswerFor(base::Question::RedoUpdate, base::Answer::Yes);
+    // without a terminal the reverted-fields question takes its answer Cancel: nothing suspicious is stored
+    // without a person
+    if (!terminal)
         s.state.setEntryObserver([&s](const update::EntryOutcome& o) { printOutcome(s, o); });
-    } else if (!terminal) {
-        s.state.setEntryObserver([&s](const update::EntryOutcome& o) { printOutcome(s, o); });
-    }
 }
 
 void printSummary(const update::RunSummary& r, int sent)
@@ -107,10 +100,10 @@ int cmdUpdate(const Invocation& inv)
     prepare(*s, yes, redo);
     update::RunSummary r;
     if (numbers.empty()) {
-        r = s->state.updateAll();
+        r = s->state.runUpdate(update::Scope::All);
     } else {
         s->state.setSelection(selection);
-        r = s->state.updateSelected();
+        r = s->state.runUpdate(update::Scope::Selected);
     }
     const bool saved = s->saveEntries();
     printSummary(r, 0);
@@ -130,7 +123,7 @@ int cmdAuto(const Invocation& inv)
         return 1;
     prepare(*s, false, false);
     s->state.setAutoMode(true);
-    const update::RunSummary r = s->state.updateAll();
+    const update::RunSummary r = s->state.runUpdate(update::Scope::All);
     int sent = 0;
     bool sendFailed = false;
     if (!CliFrontEnd::interrupted() && s->state.queue().pendingExists()) {
@@ -138,16 +131,15 @@ int cmdAuto(const Invocation& inv)
         sent = s->state.queue().lastBatchSent();
         sendFailed = !s->state.queue().lastBatchError().empty();
     }
-    const bool saved = s->state.saveAll();
-    s->app.settings.writeAll();
+    const app::MainState::Saved saved = s->state.saveAll();
+    (void)s->app.settings.writeAll();
     printSummary(r, sent);
-    const std::string reportDir = s->app.settings.value("ReportDir");
-    const std::string& reportsError = s->state.reportsError();
-    if (!reportsError.empty())
-        std::cerr << "tarnwick-cli: " << reportsError << "\n";
+    const std::string reportDir = s->app.settings.value(base::setting::ReportDir);
+    if (!saved.reports)
+        std::cerr << "tarnwick-cli: " << saved.reports.error() << "\n";
     else if (!reportDir.empty())
         std::cout << "reports in " << reportDir << "\n";
-    return saved && reportsError.empty() && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
+    return saved.entries && saved.reports && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
 
 } // namespace tarnwick::cli

@@ -8,8 +8,6 @@
 
 namespace tarnwick::cli {
 
-const char* const k_oneInstanceMessage = "Only one instance of Tarnwick may be run at a time.";
-
 namespace {
 
 // lives for the process: a job cut loose may still log after its wait
@@ -27,26 +25,38 @@ Session::Session(const std::string& settingsPath)
 {
     state.setWaker([this] { frontEnd.wake(); });
     // Ctrl-C is the Cancel command: sockets first, then the cancel reason
-    frontEnd.setInterruptHandler([this] { state.cancel(update::runstate::Cancelled); });
-    state.setOperationTimeoutMs(app::MainState::timeoutFromSetting(app.settings.value("Timeout")));
+    frontEnd.setInterruptHandler([this] { state.cancel(base::RunState::Cancelled); });
+    state.setOperationTimeoutMs(app::MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
 }
 
 Session::~Session()
 {
-    app.settings.writeAll();
+    // the lock is still held: a setting that cannot be written is lost, silently
+    (void)app.settings.writeAll();
 }
 
 std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
 {
+    return open(inv, Needs{writing});
+}
+
+std::unique_ptr<Session> Session::open(const Invocation& inv, const Needs& needs)
+{
     std::unique_ptr<Session> s(new Session(base::settingsPath(inv.settingsOption)));
-    if (s->app.logDir().empty()) {
+    if (needs.logDir && s->app.logDir().empty()) {
         std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
         return nullptr;
     }
-    if (writing && !takeInstanceLock(s->lock, s->app.logDir()))
-        return nullptr;
-    if (std::string message = s->app.loadEntries(); !message.empty()) {
-        std::cerr << message << "\n";
+    if (needs.writing) {
+        if (const platform::Result locked = s->lock.acquire(s->app.logDir()); !locked) {
+            std::cerr << locked.error() << "\n";
+            return nullptr;
+        }
+    }
+    if (needs.entries == Needs::Entries::Unread)
+        return s;
+    if (const platform::Result loaded = s->app.loadEntries(); !loaded && needs.entries == Needs::Entries::Required) {
+        std::cerr << loaded.error() << "\n";
         return nullptr;
     }
     return s;
@@ -54,19 +64,12 @@ std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
 
 bool Session::saveEntries()
 {
-    const bool saved = state.saveEntries();
-    app.settings.writeAll();
+    const platform::Result saved = state.saveEntries();
+    // the settings are written again when the session ends; a failure then is lost as the program's own is
+    (void)app.settings.writeAll();
     if (!saved)
-        std::cerr << "tarnwick-cli: cannot write the data file in " << app.logDir() << "\n";
-    return saved;
-}
-
-bool takeInstanceLock(platform::InstanceLock& lock, const std::string& logDir)
-{
-    if (lock.acquire(logDir))
-        return true;
-    std::cerr << (lock.failure().empty() ? std::string(k_oneInstanceMessage) : lock.failure()) << "\n";
-    return false;
+        std::cerr << "tarnwick-cli: " << saved.error() << "\n";
+    return bool(saved);
 }
 
 std::optional<int> entryArgument(const Session& session, const std::string& typed)

@@ -11,9 +11,22 @@
 
 namespace tarnwick::cli {
 
-// What the entry and update commands share: the application, the terminal
-// front end, the single-instance lock (writing commands) and the main
-// window's state with its data file loaded.
+// What a command needs of its session.
+struct Needs {
+    // A writing command holds the single-instance lock for the whole session.
+    bool writing = false;
+    // Without a logging directory the command is refused.
+    bool logDir = true;
+    enum class Entries {
+        Required,   // a data file that cannot be read refuses the command
+        IfReadable, // read when they can be (counted by a report); none otherwise
+        Unread,
+    } entries = Entries::Required;
+};
+
+// What the commands share: the application, the terminal front end, the
+// single-instance lock (writing commands) and the main window's state with its
+// data file loaded.
 class Session {
 public:
     // The lock is held from here until the settings have been stored.
@@ -22,6 +35,7 @@ public:
     // Opens the settings, takes the lock when `writing`, loads the data file.
     // None after the reason was printed on standard error.
     static std::unique_ptr<Session> open(const Invocation& inv, bool writing);
+    static std::unique_ptr<Session> open(const Invocation& inv, const Needs& needs);
 
     // Stores the data file and the settings now (the lock is still held).
     // False when the data file could not be written.
@@ -35,13 +49,6 @@ public:
 private:
     explicit Session(const std::string& settingsPath);
 };
-
-// "Only one instance of Tarnwick may be run at a time."
-extern const char* const k_oneInstanceMessage;
-
-// Takes the single-instance lock for a writing command; prints why on standard error and gives false when
-// another instance holds it or the lock cannot be taken.
-bool takeInstanceLock(platform::InstanceLock& lock, const std::string& logDir);
 
 // The entry position named by a typed number; prints why and gives none when
 // the number is refused or names no entry.

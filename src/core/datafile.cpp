@@ -157,8 +157,7 @@ std::string loadDataText(EntryStore& store, std::string_view bytes, DayNumber to
         if (line.find_first_not_of('\t') == std::string_view::npos)
             continue;
         // the fresh entry is appended first and filled in place: no copy of its texts
-        store.addEntry(fresh, addflags::SkipDuplicateSearch);
-        Entry& entry = store.at(store.count() - 1);
+        Entry& entry = store.at(store.appendEntry(fresh));
         fillFromLine(entry, line, layout);
         entry.finishRecord();
         if (!holdsText(entry)) {
@@ -166,7 +165,7 @@ std::string loadDataText(EntryStore& store, std::string_view bytes, DayNumber to
             continue;
         }
         if (version == 0) {
-            entry.Frequency = 0;
+            entry.Frequency = Frequency::Daily;
             entry.LastChange = 0;
         }
     }

@@ -59,22 +59,6 @@ int compareTextsEmptyLast(const std::string& a, const std::string& b)
     return compareNoCase(a, b);
 }
 
-const char* frequencyWord(int frequency)
-{
-    switch (frequency) {
-    case 0:
-        return "Daily";
-    case 1:
-        return "Weekly";
-    case 2:
-        return "Monthly";
-    case 3:
-        return "Yearly";
-    default:
-        return "Never";
-    }
-}
-
 int clampToInt(long v)
 {
     if (v > INT_MAX)
@@ -91,9 +75,41 @@ bool recentlyChanged(const Entry& e)
 
 } // namespace
 
+const char* frequencyWord(Frequency frequency)
+{
+    switch (frequency) {
+    case Frequency::Daily:
+        return "Daily";
+    case Frequency::Weekly:
+        return "Weekly";
+    case Frequency::Monthly:
+        return "Monthly";
+    case Frequency::Yearly:
+        return "Yearly";
+    default:
+        return "Never";
+    }
+}
+
+std::optional<Frequency> frequencyNamed(std::string_view word)
+{
+    for (int i = 0; i <= static_cast<int>(Frequency::Never); ++i) {
+        if (equalNoCase(word, frequencyWord(static_cast<Frequency>(i))))
+            return static_cast<Frequency>(i);
+    }
+    return std::nullopt;
+}
+
 void setStatusUrlProvider(StatusUrlProvider provider)
 {
     statusUrlProvider() = std::move(provider);
+}
+
+StatusUrlProviderScope::StatusUrlProviderScope() : m_previous(statusUrlProvider()) {}
+
+StatusUrlProviderScope::~StatusUrlProviderScope()
+{
+    statusUrlProvider() = std::move(m_previous);
 }
 
 Entry::Entry() : Today(today()) {}
@@ -149,7 +165,7 @@ std::string Entry::valueText(FieldId id, bool numeric) const
 {
     switch (id) {
     case FieldId::Frequency:
-        return numeric ? std::to_string(Frequency) : std::string(frequencyWord(Frequency));
+        return numeric ? std::to_string(static_cast<int>(Frequency)) : std::string(frequencyWord(Frequency));
     case FieldId::LastUpdate:
         return numeric ? std::to_string(LastUpdate) : formatDay(LastUpdate);
     case FieldId::LastChange:
@@ -165,7 +181,7 @@ void Entry::setValueText(FieldId id, std::string_view text)
 {
     switch (id) {
     case FieldId::Frequency:
-        Frequency = clampToInt(leadingInteger(text));
+        Frequency = static_cast<core::Frequency>(clampToInt(leadingInteger(text)));
         return;
     case FieldId::LastUpdate:
         LastUpdate = clampToInt(leadingInteger(text));
@@ -218,9 +234,9 @@ bool Entry::isUpToDate() const
     if (u == 0)
         return false;
     switch (Frequency) {
-    case 0:
+    case core::Frequency::Daily:
         return u == t;
-    case 1: {
+    case core::Frequency::Weekly: {
         // weeks run Sunday to Saturday; day 1 was a Sunday
         auto week = [](DayNumber d) {
             const std::int64_t n = static_cast<std::int64_t>(d) - 1;
@@ -228,12 +244,12 @@ bool Entry::isUpToDate() const
         };
         return week(t) == week(u);
     }
-    case 2:
-    case 3: {
+    case core::Frequency::Monthly:
+    case core::Frequency::Yearly: {
         int ty = 0, tm = 0, td = 0, uy = 0, um = 0, ud = 0;
         dateFromDay(t, ty, tm, td);
         dateFromDay(u, uy, um, ud);
-        return ty == uy && (Frequency == 3 || tm == um);
+        return ty == uy && (Frequency == core::Frequency::Yearly || tm == um);
     }
     default:
         return true;
@@ -253,7 +269,7 @@ int Entry::compareField(FieldId id, const Entry& other) const
 {
     switch (id) {
     case FieldId::Frequency:
-        return signOf(static_cast<std::int64_t>(Frequency) - other.Frequency);
+        return signOf(static_cast<std::int64_t>(Frequency) - static_cast<std::int64_t>(other.Frequency));
     case FieldId::LastUpdate:
         return signOf(static_cast<std::int64_t>(other.LastUpdate) - LastUpdate);
     case FieldId::LastChange:

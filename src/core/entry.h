@@ -10,6 +10,15 @@
 
 namespace tarnwick::core {
 
+// How often an entry is due, with the values the data file holds. A stored value
+// outside 0..4 is kept as it is and behaves as Never.
+enum class Frequency : int { Daily = 0, Weekly = 1, Monthly = 2, Yearly = 3, Never = 4 };
+
+// "Daily".."Never"; every value other than Daily..Yearly is "Never".
+const char* frequencyWord(Frequency frequency);
+// The frequency a word names ("Daily".."Never", any case); none for another word.
+std::optional<Frequency> frequencyNamed(std::string_view word);
+
 // One monitored trademark. Field names are the system's own.
 struct Entry {
     // A new record: every text empty, Daily, no days; Today is the current local day.
@@ -32,7 +41,7 @@ struct Entry {
     std::string LastHistory;
     std::string Location;
     DayNumber Today = 0; // the local day this record was created; never stored
-    int Frequency = 0;   // 0 Daily, 1 Weekly, 2 Monthly, 3 Yearly, 4 (or other) Never
+    core::Frequency Frequency = core::Frequency::Daily;
     DayNumber LastUpdate = 0;
     DayNumber LastChange = 0;
     std::string Reference;
@@ -67,5 +76,18 @@ struct Entry {
 // layer installs the provider; until then StatusUrl is the empty text.
 using StatusUrlProvider = std::function<std::string(const Entry&)>;
 void setStatusUrlProvider(StatusUrlProvider provider);
+
+// The provider as it was before the scope, again when the scope ends: whatever a
+// provider installed inside it points at, nothing points at it afterwards.
+class StatusUrlProviderScope {
+public:
+    StatusUrlProviderScope();
+    ~StatusUrlProviderScope();
+    StatusUrlProviderScope(const StatusUrlProviderScope&) = delete;
+    StatusUrlProviderScope& operator=(const StatusUrlProviderScope&) = delete;
+
+private:
+    StatusUrlProvider m_previous;
+};
 
 } // namespace tarnwick::core

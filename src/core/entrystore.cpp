@@ -7,8 +7,6 @@
 
 namespace tarnwick::core {
 
-const char* const k_duplicateEntryMessage = "This entry already exists.";
-
 namespace {
 
 FieldId duplicateKey(const Entry& entry)
@@ -34,48 +32,22 @@ std::optional<int> EntryStore::findDuplicate(const Entry& entry) const
     return std::nullopt;
 }
 
-std::string EntryStore::addEntry(const Entry& entry, unsigned flags)
+Added EntryStore::addEntry(Entry entry)
 {
-    return addEntry(Entry(entry), flags);
+    if (const std::optional<int> duplicate = findDuplicate(entry))
+        return {*duplicate, false};
+    return {appendEntry(std::move(entry)), true};
 }
 
-std::string EntryStore::addEntry(Entry&& entry, unsigned flags)
+int EntryStore::appendEntry(Entry entry)
 {
-    std::string result;
-    std::optional<int> position;
-    if (!(flags & addflags::SkipDuplicateSearch))
-        position = findDuplicate(entry);
-    if (position) {
-        if (flags & addflags::ReportDuplicate) {
-            result = k_duplicateEntryMessage;
-            if ((flags & addflags::ShowReport) && m_host)
-                m_host->reportError("Duplicate Entry", result);
-        }
-    } else {
-        m_entries.push_back(std::move(entry));
-        position = count() - 1;
-        if ((flags & addflags::NotifyAdded) && m_host)
-            result = m_host->postNotification(m_entries.back(), 2, "a", nullptr);
-    }
-    if ((flags & addflags::SelectRow) && m_host)
-        m_host->selectOnly(*position);
-    return result;
+    m_entries.push_back(std::move(entry));
+    return count() - 1;
 }
 
-std::string EntryStore::replaceEntry(int position, const Entry& entry, unsigned flags)
+Entry EntryStore::replaceEntry(int position, Entry entry)
 {
-    Entry& stored = at(position);
-    const bool notify = (flags & addflags::NotifyChanged) && m_host;
-    // the previous values are only needed when a change may be announced
-    std::optional<Entry> previous;
-    if (notify)
-        previous = stored;
-    stored = entry;
-    if (m_host)
-        m_host->rowChanged(position);
-    if (notify && previous->compareField(FieldId::Reference, stored) != 0)
-        return m_host->postNotification(stored, 3, "c", &*previous);
-    return {};
+    return std::exchange(at(position), std::move(entry));
 }
 
 void EntryStore::sort(FieldId id, bool reversed)

@@ -8,7 +8,6 @@
 #include "docket/deadlines.h"
 #include "platform/terminal.h"
 
-#include <array>
 #include <cerrno>
 #include <iconv.h>
 #include <optional>
@@ -20,7 +19,6 @@ namespace tarnwick::docket {
 namespace {
 
 constexpr std::string_view k_byteOrderMark = "\xEF\xBB\xBF";
-constexpr std::array<std::string_view, 5> k_frequencies = {"Daily", "Weekly", "Monthly", "Yearly", "Never"};
 
 std::string_view trimmed(std::string_view text)
 {
@@ -70,15 +68,10 @@ std::string dataText(std::string_view cell)
     return utf8ToCp1252(text).value_or(text);
 }
 
-std::optional<int> frequencyOf(std::string_view word)
+// An empty Frequency cell is Daily, as a new entry is.
+std::optional<core::Frequency> frequencyOf(std::string_view word)
 {
-    if (word.empty())
-        return 0;
-    for (size_t i = 0; i < k_frequencies.size(); ++i) {
-        if (core::equalNoCase(word, k_frequencies[i]))
-            return static_cast<int>(i);
-    }
-    return std::nullopt;
+    return word.empty() ? core::Frequency::Daily : core::frequencyNamed(word);
 }
 
 // The numbers of the watched entries, each under its field, as the duplicate search compares them (the numbers of
@@ -211,7 +204,7 @@ ImportPlan planImport(std::string_view text, const core::EntryStore& store, core
             continue;
         }
         const std::string_view word = trimmed(cell(frequencyColumn));
-        const std::optional<int> frequency = frequencyOf(word);
+        const std::optional<core::Frequency> frequency = frequencyOf(word);
         if (!frequency) {
             plan.errors.push_back(lineText(record.line) + "unknown frequency '" + std::string(word) +
                                   "' (Daily, Weekly, Monthly, Yearly or Never)");

@@ -1,5 +1,6 @@
 #include "gui/entrymodel.h"
 
+#include "app/docketcommands.h"
 #include "core/entrystore.h"
 #include "gui/textconv.h"
 
@@ -29,7 +30,12 @@ int EntryModel::rowCount(const QModelIndex& parent) const
 
 int EntryModel::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : core::k_fieldCount;
+    return parent.isValid() ? 0 : columns();
+}
+
+int EntryModel::columns()
+{
+    return app::k_deadlineColumn + 1;
 }
 
 QIcon EntryModel::rowIcon(const core::Entry& entry) const
@@ -52,6 +58,8 @@ QVariant EntryModel::data(const QModelIndex& index, int role) const
     const auto field = static_cast<core::FieldId>(index.column());
     switch (role) {
     case Qt::DisplayRole:
+        if (index.column() == app::k_deadlineColumn)
+            return fromBytes(app::deadlineColumnText(entry));
         return fromBytes(entry.valueText(field, false));
     case Qt::DecorationRole:
         return index.column() == 0 ? QVariant(rowIcon(entry)) : QVariant();
@@ -66,8 +74,10 @@ QVariant EntryModel::data(const QModelIndex& index, int role) const
 
 QVariant EntryModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= core::k_fieldCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= columns())
         return {};
+    if (section == app::k_deadlineColumn)
+        return role == Qt::DisplayRole ? QVariant(QString::fromLatin1(app::k_deadlineCaption)) : QVariant();
     if (role == Qt::DisplayRole)
         return fromBytes(core::fieldInfo(static_cast<core::FieldId>(section)).columnCaption);
     if (role == Qt::InitialSortOrderRole)
@@ -80,7 +90,7 @@ void EntryModel::rowChanged(int row)
 {
     if (row < 0 || row >= m_store.count())
         return;
-    emit dataChanged(index(row, 0), index(row, core::k_fieldCount - 1));
+    emit dataChanged(index(row, 0), index(row, columns() - 1));
 }
 
 void EntryModel::beginReorder(app::SortOrder order)

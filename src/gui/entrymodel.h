@@ -16,8 +16,8 @@ struct Entry;
 namespace tarnwick::gui {
 
 // The entry store as a table: one row per entry in store order, one column per
-// field of the field table. Column 0 carries the row image and, as its tool tip,
-// the entry's error.
+// field of the field table and then the next deadline. Column 0 carries the row
+// image and, as its tool tip, the entry's error.
 class EntryModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -47,6 +47,9 @@ public:
         endResetModel();
     }
     void rowChanged(int row);
+
+    // The columns: the field table's, then the next deadline (app::k_deadlineColumn).
+    static int columns();
 
 private:
     void beginReorder(app::SortOrder order);

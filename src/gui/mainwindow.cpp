@@ -1,113 +1,64 @@
 #include "gui/mainwindow.h"
 
 #include "app/application.h"
-#include "app/entrycommands.h"
-#include "app/servicecommands.h"
-#include "app/timeout.h"
 #include "app/upgrade.h"
-#include "core/daynumber.h"
-#include "core/identifier.h"
-#include "core/text.h"
+#include "gui/commandactions.h"
 #include "gui/configdialog.h"
+#include "gui/entrylist.h"
 #include "gui/entrymodel.h"
+#include "gui/runpanel.h"
 #include "gui/sidewindows.h"
 #include "gui/textconv.h"
-#include "notify/appnames.h"
-#include "platform/files.h"
 
 #include <QAbstractEventDispatcher>
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QFormLayout>
-#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSortFilterProxyModel>
 #include <QStatusBar>
-#include <QTableView>
 #include <QTimer>
 #include <QToolBar>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace tarnwick::gui {
 
-namespace {
-
-constexpr int k_tickMs = 100;
-constexpr int k_activityTicks = 3; // a flow line keeps its arrow lit this many ticks
-constexpr const char* k_webSite = "http://www.tarnwick.example/";
-
-QIcon icon(const char* name)
-{
-    return QIcon(QStringLiteral(":/icons/") + QLatin1String(name) + QStringLiteral(".svg"));
-}
-
-} // namespace
-
-ScriptedAnswers& scriptedAnswers()
-{
-    static ScriptedAnswers answers;
-    return answers;
-}
-
-MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode)
-    : m_app(app), m_state(app, *this, m_flowLog), m_logic(m_state, *this, std::move(startup), autoMode)
+MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode, Dialogs& dialogs)
+    : m_app(app), m_dialogs(dialogs), m_state(app, *this, m_flowLog),
+      m_logic(m_state, *this, std::move(startup), autoMode)
 {
     initResources();
-    setWindowIcon(icon("tarnwick"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tarnwick.svg")));
     setWindowTitle(fromBytes(m_logic.title()));
-    m_details = new SideWindow(QString::fromLatin1("Tarnwick\xAE - Details"), "Details", m_app.settings, this);
+    m_details = new SideWindow(QString::fromLatin1("Tarnwick\xAE - Details"), base::setting::DetailsWindow,
+                               m_app.settings, this);
     m_flow = new FlowWindow(m_app.settings, this);
     m_details->setWindowIcon(windowIcon());
     m_flow->setWindowIcon(windowIcon());
 
-    m_model = new EntryModel(m_app.entries, this);
-    m_proxy = new QSortFilterProxyModel(this);
-    m_proxy->setSourceModel(m_model);
-    m_proxy->setFilterKeyColumn(-1);
-    m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
-
+    m_actions = new CommandActions(
+        this, [this](app::Command id) { runCommand(id); }, [this] { refreshActions(); });
     buildCentral();
-    buildMenus();
+    m_actions->buildMenuBar(menuBar());
     buildToolBar();
-
-    m_timer = new QTimer(this);
-    m_timer->setInterval(k_tickMs);
-    connect(m_timer, &QTimer::timeout, this, [this] { guarded([this] { tick(); }); });
 
     // flow lines come from worker threads; the window applies them on its own
     m_flowLog.setSubscriber([this](int kind, const std::string& line) {
         QMetaObject::invokeMethod(
             this,
             [this, kind, text = fromBytes(line)] {
-                if (kind == net::FlowLog::k_outgoing)
-                    m_sendingTicks = k_activityTicks;
-                else if (kind == net::FlowLog::k_incoming)
-                    m_receivingTicks = k_activityTicks;
+                if (kind == net::FlowLog::k_outgoing || kind == net::FlowLog::k_incoming)
+                    m_panel->noteActivity(kind == net::FlowLog::k_outgoing);
                 m_flow->appendLine(text);
             },
             Qt::QueuedConnection);
     });
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     m_state.setWaker([dispatcher] { dispatcher->wakeUp(); });
-    m_state.setEntryObserver([this](const update::EntryOutcome& outcome) { m_model->rowChanged(outcome.position); });
+    m_state.setEntryObserver([this](const update::EntryOutcome& outcome) { rowChanged(outcome.position); });
 }
 
 MainWindow::~MainWindow()
@@ -131,128 +82,26 @@ void MainWindow::buildCentral()
     m_banner->setBackgroundRole(QPalette::AlternateBase);
     layout->addWidget(m_banner);
 
-    m_table = new QTableView(central);
-    m_table->setModel(m_proxy);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setAlternatingRowColors(true);
-    m_table->setShowGrid(true);
-    m_table->setWordWrap(false);
-    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_table->verticalHeader()->hide();
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 6);
-    m_table->horizontalHeader()->setSectionsMovable(false);
-    m_table->horizontalHeader()->setSortIndicatorShown(true);
-    m_table->horizontalHeader()->setSectionsClickable(true);
-    m_table->horizontalHeader()->setHighlightSections(false);
-    m_table->setIconSize(QSize(16, 16));
-    layout->addWidget(m_table, 1);
-    connect(m_table->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int section) { runCommand(app::cmd::HeaderColumn + section); });
-    connect(m_table, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) { popup(p); });
-    connect(m_table, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex& index) { runCommand(app::cmd::ChangeColumn + index.column()); });
-    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
-    connect(m_table->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { refreshActions(); });
+    m_list = new EntryList(m_app.entries, central);
+    layout->addWidget(m_list, 1);
+    connect(m_list->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int section) { runCommand(app::columnCommand(app::Command::HeaderColumn, section)); });
+    connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) { popup(p); });
+    connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        runCommand(app::columnCommand(app::Command::ChangeColumn, index.column()));
+    });
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { refreshActions(); });
+    connect(m_list, &EntryList::filterChanged, this, [this] { selectionChanged(); });
 
-    // the progress and time-out panel, shown while busy
-    m_panel = new QWidget(central);
-    auto* panel = new QHBoxLayout(m_panel);
-    panel->setContentsMargins(8, 4, 8, 4);
-    m_runGroup = new QWidget(m_panel);
-    auto* run = new QHBoxLayout(m_runGroup);
-    run->setContentsMargins(0, 0, 0, 0);
-    m_runCaption = new QLabel(m_runGroup);
-    m_runBar = new QProgressBar(m_runGroup);
-    m_runBar->setFormat(QStringLiteral("%v of %m"));
-    run->addWidget(m_runCaption);
-    run->addWidget(m_runBar, 1);
-    panel->addWidget(m_runGroup, 2);
-    m_operationGroup = new QWidget(m_panel);
-    auto* operation = new QHBoxLayout(m_operationGroup);
-    operation->setContentsMargins(0, 0, 0, 0);
-    m_statusIcon = new QLabel(m_operationGroup);
-    m_statusIcon->setFixedSize(18, 18);
-    m_operationBar = new QProgressBar(m_operationGroup);
-    m_operationBar->setFormat(QStringLiteral("%v s of %m s"));
-    operation->addWidget(m_statusIcon);
-    operation->addWidget(m_operationBar, 1);
-    panel->addWidget(m_operationGroup, 1);
-    m_timeout = new QComboBox(m_panel);
-    for (int ms : app::k_timeoutChoices)
-        m_timeout->addItem(QString::fromStdString(app::timeoutText(ms)), ms);
-    m_timeout->setToolTip(QStringLiteral("Time-out of one network operation"));
-    panel->addWidget(m_timeout);
-    m_cancel = new QPushButton(QStringLiteral("Cancel (Esc)"), m_panel);
-    connect(m_cancel, &QPushButton::clicked, this, [this] { runCommand(app::cmd::Cancel); });
-    panel->addWidget(m_cancel);
-    m_panel->hide();
-    m_operationGroup->hide();
+    m_panel = new RunPanel(
+        m_logic, [this](const std::function<void()>& handler) { guarded(handler); },
+        [this] { runCommand(app::Command::Cancel); }, central);
     layout->addWidget(m_panel);
     setCentralWidget(central);
 
     m_counts = new QLabel(this);
     statusBar()->addPermanentWidget(m_counts);
-}
-
-QAction* MainWindow::commandAction(int id)
-{
-    if (auto it = m_actions.find(id); it != m_actions.end())
-        return it->second;
-    const std::optional<app::CommandInfo> info = app::commandInfo(id);
-    auto* a = new QAction(this);
-    a->setText(fromBytes(info ? info->text : std::string()));
-    if (info && !info->key.empty()) {
-        if (id == app::cmd::ViewDetails)
-            a->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-        else
-            a->setShortcut(QKeySequence(QString::fromStdString(info->key)));
-        a->setShortcutContext(Qt::WindowShortcut);
-    }
-    const bool checkable = (id >= app::cmd::FrequencyDaily && id <= app::cmd::FrequencyNever) ||
-                           id == app::cmd::Ascending || id == app::cmd::Descending ||
-                           (id >= app::cmd::SortColumn && id < app::cmd::SortColumn + core::k_fieldCount);
-    a->setCheckable(checkable);
-    connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
-    addAction(a); // keys work whether or not the menu bar shows the action
-    m_actions[id] = a;
-    return a;
-}
-
-QMenu* MainWindow::buildMenu(QMenu* menu, const std::vector<app::MenuItem>& items, bool popup)
-{
-    for (const app::MenuItem& item : items) {
-        if (item.isSeparator()) {
-            menu->addSeparator();
-        } else if (item.isSubMenu()) {
-            buildMenu(menu->addMenu(fromBytes(item.text)), item.children, popup);
-        } else if (item.id >= app::cmd::ChangeColumn && item.id < app::cmd::ChangeColumn + core::k_fieldCount) {
-            // the Edit menu's Change items carry the menu caption; the pop-up's own item
-            // reads "Change " + the column caption and takes the command's enabling
-            QAction* a = commandAction(item.id);
-            if (popup) {
-                QAction* own = menu->addAction(fromBytes(item.text));
-                own->setEnabled(a->isEnabled());
-                const int id = item.id;
-                connect(own, &QAction::triggered, this, [this, id] { runCommand(id); });
-            } else {
-                a->setText(fromBytes(item.text));
-                menu->addAction(a);
-            }
-        } else {
-            menu->addAction(commandAction(item.id));
-        }
-    }
-    connect(menu, &QMenu::aboutToShow, this, [this] { refreshActions(); });
-    return menu;
-}
-
-void MainWindow::buildMenus()
-{
-    for (const app::MenuItem& top : app::mainMenu())
-        buildMenu(menuBar()->addMenu(fromBytes(top.text)), top.children, false);
 }
 
 void MainWindow::buildToolBar()
@@ -261,19 +110,7 @@ void MainWindow::buildToolBar()
     bar->setObjectName(QStringLiteral("commands"));
     bar->setMovable(false);
     bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    const std::pair<int, const char*> buttons[] = {{app::cmd::UpdateAll, "Update All"},
-                                                   {app::cmd::UpdateSelected, "Update Selected"},
-                                                   {app::cmd::Add, "Add"},
-                                                   {app::cmd::Delete, "Delete"},
-                                                   {app::cmd::SendEmail, "Send E-Mail"}};
-    for (const auto& [id, text] : buttons) {
-        // the same command under a plain label; its enabling follows the menu action's
-        QAction* menuAction = commandAction(id);
-        auto* a = bar->addAction(QString::fromLatin1(text));
-        a->setToolTip(menuAction->text().section(QLatin1Char('\t'), 0, 0).remove(QLatin1Char('&')));
-        connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
-        connect(menuAction, &QAction::changed, a, [a, menuAction] { a->setEnabled(menuAction->isEnabled()); });
-    }
+    m_actions->buildToolBar(bar);
     auto* spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);
@@ -285,59 +122,47 @@ void MainWindow::buildToolBar()
     label->setBuddy(m_filter);
     bar->addWidget(label);
     bar->addWidget(m_filter);
-    connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
-        m_proxy->setFilterFixedString(text);
-        selectionChanged();
-    });
+    m_list->attachFilter(m_filter);
 }
 
-QAction* MainWindow::action(int id) const
+EntryModel* MainWindow::model() const
 {
-    auto it = m_actions.find(id);
-    return it == m_actions.end() ? nullptr : it->second;
+    return m_list->entries();
 }
 
-SideWindow* MainWindow::detailsWindow() const
+QTableView* MainWindow::table() const
 {
-    return m_details;
+    return m_list;
+}
+
+QAction* MainWindow::action(app::Command id) const
+{
+    return m_actions->find(id);
+}
+
+QComboBox* MainWindow::timeoutChoice() const
+{
+    return m_panel->timeoutChoice();
 }
 
 void MainWindow::open()
 {
     m_logic.open();
-    m_model->change([] {});
+    model()->change([] {});
 
     // the saved window rectangle, column widths, order and top row
     const base::AppSettings& s = m_app.settings;
-    const long left = s.number("Left"), top = s.number("Top"), right = s.number("Right"), bottom = s.number("Bottom");
+    const long left = s.number(base::setting::Left), top = s.number(base::setting::Top),
+               right = s.number(base::setting::Right), bottom = s.number(base::setting::Bottom);
     if (right - left >= 200 && bottom - top >= 150)
         setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
                     static_cast<int>(bottom - top));
     else
         resize(1180, 640);
-    const int lastUpdateWidth = m_table->fontMetrics().horizontalAdvance(QStringLiteral("Last Update"));
-    for (const core::FieldInfo& f : core::fieldTable()) {
-        const int width = app::columnWidth(s.value(f.widthSetting), f.widthFactor, lastUpdateWidth);
-        m_table->setColumnWidth(static_cast<int>(f.id), std::clamp(width, 0, 4000));
-    }
-    const app::SortOrder order = m_logic.sortOrder();
-    m_table->horizontalHeader()->setSortIndicator(order.column, app::showsAscending(order) ? Qt::AscendingOrder
-                                                                                           : Qt::DescendingOrder);
-    const long topIndex = s.number("TopIndex");
-    if (topIndex > 0 && topIndex < m_app.entries.count())
-        m_table->scrollTo(m_proxy->mapFromSource(m_model->index(static_cast<int>(topIndex), 0)),
-                          QAbstractItemView::PositionAtTop);
-    if (m_app.entries.count() > 0)
-        m_table->setCurrentIndex(m_proxy->index(0, 0));
+    m_list->restoreLayout(s, m_logic.sortOrder(), s.number(base::setting::TopIndex));
     m_details->restore();
     m_flow->restore();
-    const int timeoutMs = m_state.operationTimeoutMs();
-    int choice = 0;
-    for (int i = 0; i < m_timeout->count(); ++i) {
-        if (m_timeout->itemData(i).toInt() <= timeoutMs)
-            choice = i;
-    }
-    m_timeout->setCurrentIndex(choice);
+    m_panel->showTimeout(m_state.operationTimeoutMs());
     updateStatusBar();
     refreshActions();
 }
@@ -352,473 +177,42 @@ void MainWindow::showEvent(QShowEvent* event)
         this, [this] { guarded([this] { m_logic.firstShowing(); }); }, Qt::QueuedConnection);
 }
 
-void MainWindow::guarded(const std::function<void()>& handler)
-{
-    try {
-        handler();
-    } catch (...) {
-        const std::string text = app::unhandledMessage(std::current_exception());
-        m_state.setAutoMode(false);
-        if (!scriptedAnswers().answers.empty() || !scriptedAnswers().inputs.empty()) {
-            scriptedAnswers().boxes.push_back(text);
-        } else {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Unhandled Exception"), fromBytes(text),
-                            QMessageBox::Ok, this);
-            box.exec();
-        }
-        std::_Exit(app::exitcode::Unhandled);
-    }
-}
-
-void MainWindow::runCommand(int id)
-{
-    guarded([this, id] {
-        const bool generated = id >= app::cmd::ChangeColumn && id < app::cmd::HeaderColumn + 32;
-        if (id != app::cmd::Close && id != app::cmd::Exit && id < app::cmd::HeaderColumn &&
-            (app::commandInfo(id) || generated) &&
-            !app::isEnabled(id, m_logic.commandState(m_app.entries.count() ? focusedRow() : -1)))
-            return;
-        if (id >= app::cmd::HeaderColumn && id < app::cmd::HeaderColumn + 32 && m_logic.busy())
-            return;
-        execute(id);
-    });
-}
-
-void MainWindow::execute(int id)
-{
-    namespace cmd = app::cmd;
-    const std::vector<int> selection = m_state.selection();
-    switch (id) {
-    case cmd::SendEmail:
-        m_logic.sendEmail();
-        break;
-    case cmd::DeleteEmail:
-        m_logic.deleteEmail();
-        break;
-    case cmd::Exit:
-    case cmd::Close:
-        close();
-        break;
-    case cmd::SelectAll:
-        m_table->selectAll();
-        break;
-    case cmd::Add:
-        addEntryCommand();
-        break;
-    case cmd::Delete:
-        app::deleteEntries(m_state, selection);
-        m_model->change([] {});
-        selectionChanged();
-        break;
-    case cmd::ClearError:
-        app::clearError(m_state, selection);
-        for (int row : selection)
-            m_model->rowChanged(row);
-        break;
-    case cmd::UpdateSelected:
-        m_logic.updateSelected();
-        break;
-    case cmd::UpdateAll:
-        m_logic.updateAll();
-        break;
-    case cmd::Cancel:
-        m_state.cancel(update::runstate::Cancelled);
-        break;
-    case cmd::Ascending:
-        sortBy(m_logic.sortOrder().column, app::SortKind::Ascending);
-        break;
-    case cmd::Descending:
-        sortBy(m_logic.sortOrder().column, app::SortKind::Descending);
-        break;
-    case cmd::ViewWebpage:
-        if (const int row = focusedRow(); row >= 0) {
-            const std::string url = m_app.entries.at(row).lookupVariable("StatusUrl").value_or(std::string());
-            if (!url.empty())
-                QDesktopServices::openUrl(QUrl(fromBytes(url)));
-        }
-        break;
-    case cmd::ViewDetails:
-        m_details->present();
-        refreshDetails();
-        break;
-    case cmd::ViewReport:
-        openPath(m_logic.writeReports());
-        break;
-    case cmd::ViewLogFile:
-        openPath(m_app.log.path());
-        break;
-    case cmd::ViewFlow:
-        m_flow->present();
-        break;
-    case cmd::Configure:
-        m_logic.configure();
-        break;
-    case cmd::TestReturnAddress:
-        m_logic.testEmail(notify::MailMode::ReturnAddress);
-        break;
-    case cmd::TestNotifyAddresses:
-        m_logic.testEmail(notify::MailMode::NotifyAddresses);
-        break;
-    case cmd::HelpContents:
-        if (const std::optional<std::string> page = app::helpPage(m_state))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(*page)));
-        break;
-    case cmd::WebSite:
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(k_webSite)));
-        break;
-    case cmd::Upgrade: {
-        const app::UpgradeOutcome outcome = m_logic.upgrade();
-        if (outcome.kind == app::UpgradeOutcome::Kind::Downloaded) {
-            m_restartProgram = outcome.program;
-            destroyWindow();
-        }
-        break;
-    }
-    case cmd::ReportProblem: {
-        MessagePreviewDialog preview(this);
-        m_logic.reportProblem(preview);
-        break;
-    }
-    case cmd::About:
-        aboutBox();
-        break;
-    default:
-        if (id >= cmd::FrequencyDaily && id <= cmd::FrequencyNever) {
-            app::setFrequency(m_state, selection, id - cmd::FrequencyDaily);
-            for (int row : selection)
-                m_model->rowChanged(row);
-            sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
-        } else if (id >= cmd::ChangeColumn && id < cmd::ChangeColumn + core::k_fieldCount) {
-            changeColumnCommand(id - cmd::ChangeColumn);
-        } else if (id >= cmd::SortColumn && id < cmd::SortColumn + core::k_fieldCount) {
-            sortBy(id - cmd::SortColumn, app::SortKind::Column);
-        } else if (id >= cmd::HeaderColumn && id < cmd::HeaderColumn + core::k_fieldCount) {
-            sortBy(id - cmd::HeaderColumn, app::SortKind::HeaderClick);
-        }
-        break;
-    }
-    updateStatusBar();
-    refreshActions();
-}
-
-void MainWindow::sortBy(int column, app::SortKind kind)
-{
-    const std::optional<app::SortOrder> next = app::sortRequest(m_logic.sortOrder(), column, kind);
-    if (next) {
-        m_model->reorder(*next, [&] { m_logic.sort(column, kind); });
-        selectionChanged(); // the same entries, at their new positions
-    }
-    const app::SortOrder order = m_logic.sortOrder();
-    m_table->horizontalHeader()->setSortIndicator(order.column, app::showsAscending(order) ? Qt::AscendingOrder
-                                                                                           : Qt::DescendingOrder);
-    if (const QModelIndex current = m_table->currentIndex(); current.isValid())
-        m_table->scrollTo(current);
-}
-
-void MainWindow::changeColumnCommand(int column)
-{
-    const std::vector<int> selection = m_state.selection();
-    if (column == static_cast<int>(core::FieldId::Frequency)) {
-        // the Frequency sub-menu at the cursor; its item runs the change
-        QMenu menu(this);
-        buildMenu(&menu, app::frequencyMenu().children, true);
-        refreshActions();
-        menu.exec(QCursor::pos());
-        return;
-    }
-    app::changeColumn(m_state, column, selection);
-    for (int row : selection)
-        m_model->rowChanged(row);
-    refreshDetails();
-}
-
-void MainWindow::addEntryCommand()
-{
-    std::string number;
-    std::string reference;
-    const bool scripted = !scriptedAnswers().inputs.empty();
-    if (scripted) {
-        // the script gives the number, then the reference
-        number = scriptedAnswers().inputs.front().value_or("");
-        scriptedAnswers().inputs.pop_front();
-        if (!scriptedAnswers().inputs.empty()) {
-            reference = scriptedAnswers().inputs.front().value_or("");
-            scriptedAnswers().inputs.pop_front();
-        }
-    } else {
-        QDialog dialog(this);
-        dialog.setWindowTitle(QStringLiteral("Add Entry"));
-        auto* form = new QFormLayout(&dialog);
-        auto* referenceEdit = new QLineEdit(&dialog);
-        auto* numberEdit = new QLineEdit(&dialog);
-        auto* problem = new QLabel(&dialog);
-        problem->setStyleSheet(QStringLiteral("color: palette(link)"));
-        auto* referenceLabel = new QLabel(QStringLiteral("&Reference:"), &dialog);
-        referenceLabel->setBuddy(referenceEdit);
-        auto* numberLabel = new QLabel(QStringLiteral("Reg/App/Int Reg &Number:"), &dialog);
-        numberLabel->setBuddy(numberEdit);
-        form->addRow(referenceLabel, referenceEdit);
-        form->addRow(numberLabel, numberEdit);
-        form->addRow(problem);
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-        form->addRow(buttons);
-        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-        connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-            core::Entry probe;
-            if (std::optional<std::string> refusal = core::setIdentifier(probe, toBytes(numberEdit->text()))) {
-                problem->setText(fromBytes(*refusal));
-                numberEdit->setFocus();
-                return;
-            }
-            dialog.accept();
-        });
-        numberEdit->setFocus();
-        if (dialog.exec() != QDialog::Accepted)
-            return;
-        number = toBytes(numberEdit->text());
-        reference = toBytes(referenceEdit->text());
-    }
-    const int before = m_app.entries.count();
-    const app::AddOutcome outcome = app::addEntry(m_state, number, reference);
-    // the row the add selected (the new entry, or the one that already holds the number) is the one shown
-    const std::vector<int> chosen = m_state.selection();
-    if (m_app.entries.count() == before && scripted && !outcome.message.empty())
-        scriptedAnswers().boxes.push_back(outcome.message);
-    if (m_app.entries.count() != before)
-        m_model->change([] {});
-    if (chosen.size() == 1) {
-        QModelIndex row = m_proxy->mapFromSource(m_model->index(chosen.front(), 0));
-        if (!row.isValid()) {
-            m_filter->clear(); // a row the filter hides cannot be shown selected
-            row = m_proxy->mapFromSource(m_model->index(chosen.front(), 0));
-        }
-        m_table->selectionModel()->setCurrentIndex(row,
-                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-        m_table->scrollTo(row);
-    }
-    if (m_app.entries.count() != before)
-        sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
-}
-
-void MainWindow::openPath(const std::string& path)
-{
-    if (!path.empty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(path)));
-}
-
-void MainWindow::popup(const QPoint& pos)
-{
-    const QModelIndex index = m_table->indexAt(pos);
-    if (!index.isValid())
-        return;
-    if (!m_table->selectionModel()->isSelected(index))
-        m_table->selectionModel()->setCurrentIndex(index,
-                                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    refreshActions();
-    QMenu menu(this);
-    buildMenu(&menu, app::popupMenu(index.column()), true);
-    menu.exec(m_table->viewport()->mapToGlobal(pos));
-}
-
-std::vector<int> MainWindow::selectedRows() const
-{
-    std::vector<int> rows;
-    for (const QModelIndex& index : m_table->selectionModel()->selectedRows())
-        rows.push_back(m_proxy->mapToSource(index).row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
-int MainWindow::focusedRow() const
-{
-    const QModelIndex current = m_table->currentIndex();
-    return current.isValid() ? m_proxy->mapToSource(current).row() : -1;
-}
-
-void MainWindow::selectionChanged()
-{
-    m_state.setSelection(selectedRows());
-    refreshActions();
-    // at most one refresh of the details window waits at a time
-    if (m_details->isVisible() && !m_detailsQueued) {
-        m_detailsQueued = true;
-        QMetaObject::invokeMethod(
-            this, [this] { guarded([this] { refreshDetails(); }); }, Qt::QueuedConnection);
-    }
-}
-
-void MainWindow::refreshDetails()
-{
-    m_detailsQueued = false;
-    if (m_details->isVisible())
-        m_details->view()->setPlainText(fromBytes(app::detailsText(m_app.entries, m_state.selection())));
-}
-
-void MainWindow::refreshActions()
-{
-    const int focused = focusedRow();
-    const int frequency = focused >= 0 && focused < m_app.entries.count() ? m_app.entries.at(focused).Frequency : -1;
-    const app::CommandState state =
-        m_logic.commandState(frequency < 0 || frequency > 3 ? (focused >= 0 ? 4 : -1) : frequency);
-    for (auto& [id, a] : m_actions) {
-        a->setEnabled(app::isEnabled(id, state));
-        if (a->isCheckable())
-            a->setChecked(app::isChecked(id, state));
-    }
-}
-
-void MainWindow::updateStatusBar()
-{
-    int due = 0;
-    for (const core::Entry& e : m_app.entries.entries())
-        due += e.isUpToDate() ? 0 : 1;
-    int pending = 0;
-    if (const auto list = platform::readFile(m_state.queue().pendingListPath())) {
-        for (size_t i = 0; i < list->size();) {
-            const size_t end = std::min(list->find('\n', i), list->size());
-            if (end > i && !(end - i == 1 && (*list)[i] == '\r'))
-                ++pending;
-            i = end + 1;
-        }
-    }
-    m_counts->setText(QStringLiteral("%1 entries \u00b7 %2 due \u00b7 %3 e-mail pending \u00b7 today %4")
-                          .arg(m_app.entries.count())
-                          .arg(due)
-                          .arg(pending)
-                          .arg(QString::fromStdString(core::formatDay(core::today()))));
-}
-
-void MainWindow::aboutBox()
-{
-    QMessageBox box(this);
-    box.setWindowTitle(fromBytes(base::caption("About")));
-    box.setIconPixmap(windowIcon().pixmap(48, 48));
-    box.setText(QStringLiteral("<b>Tarnwick</b> %1<br>Rules file version %2")
-                    .arg(QString::fromStdString(m_logic.version()), fromBytes(m_app.rules.version()).toHtmlEscaped()));
-    box.setInformativeText(fromBytes(notify::k_courtesy));
-    QPushButton* upgrade = box.addButton(QStringLiteral("Download/Install Upgrade"), QMessageBox::ActionRole);
-    box.addButton(QMessageBox::Ok);
-    box.exec();
-    if (box.clickedButton() == upgrade)
-        postCommand(app::cmd::Upgrade);
-}
-
 // --- the front-end seam ---
 
-base::Answer MainWindow::messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                                    base::Answer defaultAnswer)
+base::Answer MainWindow::messageBox(const base::MessageBox& box)
 {
-    ScriptedAnswers& script = scriptedAnswers();
-    if (!script.answers.empty()) {
-        script.boxes.push_back(text);
-        const base::Answer a = script.answers.front();
-        script.answers.pop_front();
-        return a;
-    }
-    QMessageBox box(this);
-    box.setWindowTitle(fromBytes(caption));
-    box.setText(fromBytes(text));
-    using B = QMessageBox::StandardButton;
-    QMessageBox::StandardButtons set = B::Ok;
-    if (buttons == base::Buttons::YesNo)
-        set = B::Yes | B::No;
-    else if (buttons == base::Buttons::YesNoCancel)
-        set = B::Yes | B::No | B::Cancel;
-    box.setStandardButtons(set);
-    box.setIcon(buttons == base::Buttons::Ok ? QMessageBox::Information : QMessageBox::Question);
-    const B defaultButton = defaultAnswer == base::Answer::Yes      ? B::Yes
-                            : defaultAnswer == base::Answer::No     ? B::No
-                            : defaultAnswer == base::Answer::Cancel ? B::Cancel
-                                                                    : B::Ok;
-    if (set.testFlag(defaultButton))
-        box.setDefaultButton(defaultButton);
-    switch (box.exec()) {
-    case B::Yes:
-        return base::Answer::Yes;
-    case B::No:
-        return base::Answer::No;
-    case B::Cancel:
-        return base::Answer::Cancel;
-    default:
-        return buttons == base::Buttons::Ok
-                   ? base::Answer::Ok
-                   : (buttons == base::Buttons::YesNo ? base::Answer::No : base::Answer::Cancel);
-    }
+    return m_dialogs.messageBox(this, box);
 }
 
 std::optional<std::string> MainWindow::textInput(const std::string& title, const std::string& prompt,
                                                  const std::string& initial)
 {
-    ScriptedAnswers& script = scriptedAnswers();
-    if (!script.inputs.empty()) {
-        std::optional<std::string> t = script.inputs.front();
-        script.inputs.pop_front();
-        return t;
-    }
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(this, fromBytes(title), fromBytes(prompt), QLineEdit::Normal, fromBytes(initial), &ok);
-    if (!ok)
-        return std::nullopt;
-    return toBytes(text);
+    return m_dialogs.textInput(this, title, prompt, initial);
 }
 
 void MainWindow::runStart(const std::string& caption, int range)
 {
-    m_runCaption->setText(fromBytes(caption));
-    m_runBar->setRange(0, std::max(range, 1));
-    m_runBar->setValue(0);
-    m_runGroup->show();
-    m_panel->show();
+    m_panel->runStart(caption, range);
 }
 
 void MainWindow::runPosition(int position)
 {
-    m_runBar->setValue(std::min(position, m_runBar->maximum()));
+    m_panel->runPosition(position);
 }
 
 void MainWindow::runEnd()
 {
-    m_runGroup->hide();
+    m_panel->runEnd();
 }
 
 void MainWindow::operationStart(int timeoutSeconds)
 {
-    m_operationBar->setRange(0, std::max(timeoutSeconds, 1));
-    m_operationBar->setValue(0);
-    m_statusIcon->setPixmap(icon("net-idle").pixmap(16, 16));
-    m_operationGroup->show();
-    m_panel->show();
-    m_timer->start();
+    m_panel->operationStart(timeoutSeconds);
 }
 
 void MainWindow::operationEnd()
 {
-    m_timer->stop();
-    m_sendingTicks = m_receivingTicks = 0;
-    m_operationGroup->hide();
-}
-
-void MainWindow::tick()
-{
-    // the choice is the window's time-out; a download keeps its own fixed one
-    const int choice = m_timeout->currentData().toInt();
-    if (choice > 0 && choice != m_state.operationTimeoutMs()) {
-        m_logic.setTimeoutChoice(choice);
-        m_operationBar->setRange(0, m_state.currentTimeoutMs() / 1000);
-    }
-    const int elapsed = m_state.operationElapsedMs();
-    if (elapsed < m_state.currentTimeoutMs())
-        m_operationBar->setValue(elapsed / 1000);
-    else
-        m_state.checkTimeout();
-    m_sendingTicks = std::max(m_sendingTicks - 1, 0);
-    m_receivingTicks = std::max(m_receivingTicks - 1, 0);
-    const char* name = m_sendingTicks && m_receivingTicks ? "net-both"
-                       : m_sendingTicks                   ? "net-sending"
-                       : m_receivingTicks                 ? "net-receiving"
-                                                          : "net-idle";
-    m_statusIcon->setPixmap(icon(name).pixmap(16, 16));
+    m_panel->operationEnd();
 }
 
 void MainWindow::statusLine(const std::string& text)
@@ -828,15 +222,12 @@ void MainWindow::statusLine(const std::string& text)
 
 void MainWindow::setBusy(bool busy)
 {
-    m_table->setEnabled(!busy);
-    m_panel->setVisible(busy);
+    m_list->setEnabled(!busy);
+    m_panel->setBusy(busy);
     m_banner->setVisible(!busy);
-    m_cancel->setVisible(busy);
-    m_timeout->setVisible(busy);
     if (!busy) {
-        m_runGroup->hide();
         statusBar()->clearMessage();
-        m_table->setFocus();
+        m_list->setFocus();
         updateStatusBar();
     }
     refreshActions();
@@ -844,7 +235,7 @@ void MainWindow::setBusy(bool busy)
 
 void MainWindow::rowChanged(int position)
 {
-    m_model->rowChanged(position);
+    model()->rowChanged(position);
 }
 
 void MainWindow::dispatch(int maxWaitMs)
@@ -857,7 +248,9 @@ void MainWindow::dispatch(int maxWaitMs)
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void MainWindow::postCommand(int id)
+// --- app::WindowHost ---
+
+void MainWindow::postCommand(app::Command id)
 {
     QMetaObject::invokeMethod(
         this, [this, id] { runCommand(id); }, Qt::QueuedConnection);
@@ -871,7 +264,7 @@ void MainWindow::setTitle(const std::string& title)
 void MainWindow::configurationDialog()
 {
     runConfigurationDialog(
-        m_app.settings, m_state, [this] { runCommand(app::cmd::HelpContents); }, this);
+        m_app.settings, m_state, [this] { runCommand(app::Command::HelpContents); }, this);
 }
 
 void MainWindow::installationCheck(bool reinstall)
@@ -882,9 +275,9 @@ void MainWindow::installationCheck(bool reinstall)
         m_restartProgram = outcome.program;
         destroyWindow();
     } else if (outcome.closeWindow) {
-        postCommand(app::cmd::Close);
+        postCommand(app::Command::Close);
     } else if (outcome.postConfigure) {
-        postCommand(app::cmd::Configure);
+        postCommand(app::Command::Configure);
     }
 }
 
@@ -922,10 +315,7 @@ void MainWindow::destroyWindow()
         layout.top = r.top();
         layout.right = r.left() + r.width();
         layout.bottom = r.top() + r.height();
-        const QModelIndex top = m_table->indexAt(QPoint(1, 1));
-        layout.topIndex = top.isValid() ? m_proxy->mapToSource(top).row() : 0;
-        for (int column = 0; column < core::k_fieldCount; ++column)
-            layout.columnWidths[static_cast<size_t>(column)] = m_table->columnWidth(column);
+        m_list->captureLayout(layout);
         m_logic.destroy(layout);
     }
     hide();

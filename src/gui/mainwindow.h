@@ -3,12 +3,12 @@
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
 #include "base/frontend.h"
+#include "gui/dialogs.h"
 #include "net/flowlog.h"
 
 #include <QMainWindow>
 
-#include <deque>
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,13 +17,7 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QMenu;
-class QProgressBar;
-class QPushButton;
-class QSortFilterProxyModel;
 class QTableView;
-class QTimer;
-class QWidget;
 
 namespace tarnwick::app {
 class AppContext;
@@ -31,50 +25,44 @@ class AppContext;
 
 namespace tarnwick::gui {
 
+class CommandActions;
+class EntryList;
 class EntryModel;
 class FlowWindow;
+class RunPanel;
 class SideWindow;
 
-// Answers that stand in for the user: while any are queued, message boxes and
-// text inputs take them instead of asking (tests, pictures, demonstrations).
-struct ScriptedAnswers {
-    std::deque<base::Answer> answers;
-    std::deque<std::optional<std::string>> inputs;
-    std::vector<std::string> boxes; // the texts of the boxes answered from the script
-};
-ScriptedAnswers& scriptedAnswers();
-
-// The main window: menus and keys from the command table, the entry list, the
-// progress and time-out panel, the status bar; the details and TCP/IP flow
-// windows beside it. It draws and forwards: every decision is in app/.
+// The main window: the menus, keys and tool bar (CommandActions), the entry list
+// (EntryList), the run and operation panel (RunPanel), the status bar; the details
+// and TCP/IP flow windows beside it. It draws and forwards: every decision is in
+// app/ (MainWindowLogic and the commands). Its modal dialogs are those of `dialogs`.
 class MainWindow final : public QMainWindow, public base::FrontEnd, public app::WindowHost {
     Q_OBJECT
 public:
-    MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode);
+    MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode, Dialogs& dialogs);
     ~MainWindow() override;
 
     // Opening: the data file, the saved sort, layout and side windows.
     void open();
     // Runs a command under the catch-all (an error that escapes ends the process with 9999).
-    void runCommand(int id);
+    void runCommand(app::Command id);
     // Whether the destroy step has run (the loop has been told to quit).
     bool isDestroyed() const { return m_destroyed; }
 
     app::MainWindowLogic& logic() { return m_logic; }
     app::MainState& state() { return m_state; }
-    EntryModel* model() const { return m_model; }
-    QTableView* table() const { return m_table; }
-    QAction* action(int id) const;
+    EntryModel* model() const;
+    QTableView* table() const;
+    QAction* action(app::Command id) const;
     QLineEdit* filter() const { return m_filter; }
-    QComboBox* timeoutChoice() const { return m_timeout; }
-    SideWindow* detailsWindow() const;
+    QComboBox* timeoutChoice() const;
+    SideWindow* detailsWindow() const { return m_details; }
     FlowWindow* flowWindow() const { return m_flow; }
     // Enabling and check marks for the current state (run when a menu opens).
     void refreshActions();
 
     // base::FrontEnd
-    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                            base::Answer defaultAnswer) override;
+    base::Answer messageBox(const base::MessageBox& box) override;
     std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
                                          const std::string& initial) override;
     void runStart(const std::string& caption, int range) override;
@@ -88,7 +76,7 @@ public:
     void dispatch(int maxWaitMs) override;
 
     // app::WindowHost
-    void postCommand(int id) override;
+    void postCommand(app::Command id) override;
     void destroyWindow() override;
     void setTitle(const std::string& title) override;
     void configurationDialog() override;
@@ -104,54 +92,40 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void buildMenus();
-    void buildToolBar();
     void buildCentral();
-    QMenu* buildMenu(QMenu* menu, const std::vector<app::MenuItem>& items, bool popup);
-    QAction* commandAction(int id);
-    void execute(int id);
+    void buildToolBar();
+    void execute(app::Command id);
     void guarded(const std::function<void()>& handler);
 
-    std::vector<int> selectedRows() const;
-    int focusedRow() const;
+    app::CommandState commandState() const;
     void selectionChanged();
     void sortBy(int column, app::SortKind kind);
+    // The store gained entries at the end: the list shows `chosen` selected and is sorted again.
+    void entriesAdded(const std::vector<int>& chosen);
     void changeColumnCommand(int column);
     void addEntryCommand();
+    void importCommand();
+    std::optional<std::string> chooseDocketFile(const char* title, const char* fileName, const char* filter, bool save);
     void openPath(const std::string& path);
     void popup(const QPoint& pos);
-    void tick();
     void updateStatusBar();
     void refreshDetails();
-    void aboutBox();
 
     app::AppContext& m_app;
+    Dialogs& m_dialogs;
     net::FlowLog m_flowLog;
     app::MainState m_state;
     app::MainWindowLogic m_logic;
 
-    EntryModel* m_model = nullptr;
-    QSortFilterProxyModel* m_proxy = nullptr;
-    QTableView* m_table = nullptr;
+    CommandActions* m_actions = nullptr;
+    EntryList* m_list = nullptr;
+    RunPanel* m_panel = nullptr;
     QLineEdit* m_filter = nullptr;
     QLabel* m_banner = nullptr;
-    QWidget* m_panel = nullptr;
-    QWidget* m_runGroup = nullptr;
-    QLabel* m_runCaption = nullptr;
-    QProgressBar* m_runBar = nullptr;
-    QWidget* m_operationGroup = nullptr;
-    QLabel* m_statusIcon = nullptr;
-    QProgressBar* m_operationBar = nullptr;
-    QComboBox* m_timeout = nullptr;
-    QPushButton* m_cancel = nullptr;
     QLabel* m_counts = nullptr;
-    QTimer* m_timer = nullptr;
     SideWindow* m_details = nullptr;
     FlowWindow* m_flow = nullptr;
-    std::map<int, QAction*> m_actions;
 
-    int m_sendingTicks = 0;
-    int m_receivingTicks = 0;
     bool m_shown = false;
     bool m_destroyed = false;
     std::string m_restartProgram;

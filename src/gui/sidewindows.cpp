@@ -11,8 +11,9 @@
 
 namespace tarnwick::gui {
 
-SideWindow::SideWindow(const QString& title, std::string prefix, base::AppSettings& settings, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_prefix(std::move(prefix)), m_settings(settings), m_view(new QPlainTextEdit(this))
+SideWindow::SideWindow(const QString& title, const base::WindowPlace& place, base::AppSettings& settings,
+                       QWidget* parent)
+    : QWidget(parent, Qt::Window), m_place(place), m_settings(settings), m_view(new QPlainTextEdit(this))
 {
     setWindowTitle(title);
     m_view->setReadOnly(true);
@@ -35,15 +36,15 @@ void SideWindow::present()
 
 void SideWindow::restore()
 {
-    const long left = m_settings.number(m_prefix + "Left");
-    const long top = m_settings.number(m_prefix + "Top");
-    const long right = m_settings.number(m_prefix + "Right");
-    const long bottom = m_settings.number(m_prefix + "Bottom");
+    const long left = m_settings.number(m_place.left);
+    const long top = m_settings.number(m_place.top);
+    const long right = m_settings.number(m_place.right);
+    const long bottom = m_settings.number(m_place.bottom);
     if (right - left >= 100 && bottom - top >= 60)
         setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
                     static_cast<int>(bottom - top));
     m_restoring = true;
-    setVisible(m_settings.number(m_prefix + "Visible") != 0);
+    setVisible(m_settings.number(m_place.visible) != 0);
     m_restoring = false;
 }
 
@@ -52,16 +53,16 @@ void SideWindow::storeAndFreeze()
     storeVisible(isVisible());
     m_restoring = true; // hiding it as the program ends keeps its visibility for the next start
     const QRect r = geometry();
-    m_settings.setNumber(m_prefix + "Left", r.left());
-    m_settings.setNumber(m_prefix + "Top", r.top());
-    m_settings.setNumber(m_prefix + "Right", r.left() + r.width());
-    m_settings.setNumber(m_prefix + "Bottom", r.top() + r.height());
+    m_settings.setNumber(m_place.left, r.left());
+    m_settings.setNumber(m_place.top, r.top());
+    m_settings.setNumber(m_place.right, r.left() + r.width());
+    m_settings.setNumber(m_place.bottom, r.top() + r.height());
 }
 
 void SideWindow::storeVisible(bool visible)
 {
     if (!m_restoring)
-        m_settings.setNumber(m_prefix + "Visible", visible ? 1 : 0);
+        m_settings.setNumber(m_place.visible, visible ? 1 : 0);
 }
 
 void SideWindow::showEvent(QShowEvent* event)
@@ -77,7 +78,8 @@ void SideWindow::hideEvent(QHideEvent* event)
 }
 
 FlowWindow::FlowWindow(base::AppSettings& settings, QWidget* parent)
-    : SideWindow(QString::fromLatin1("Tarnwick\xAE - TCP/IP Communications"), "TCPIP", settings, parent)
+    : SideWindow(QString::fromLatin1("Tarnwick\xAE - TCP/IP Communications"), base::setting::FlowWindow, settings,
+                 parent)
 {
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/settingkeys.h"
+
 #include <QPlainTextEdit>
 #include <QWidget>
 
@@ -12,11 +14,12 @@ class AppSettings;
 namespace tarnwick::gui {
 
 // A window beside the main window with one read-only text view; its rectangle
-// and visibility are the settings `prefix` + Left, Top, Right, Bottom, Visible.
+// and visibility are the settings of `place`.
 class SideWindow : public QWidget {
     Q_OBJECT
 public:
-    SideWindow(const QString& title, std::string prefix, base::AppSettings& settings, QWidget* parent = nullptr);
+    SideWindow(const QString& title, const base::WindowPlace& place, base::AppSettings& settings,
+               QWidget* parent = nullptr);
 
     // Shows the window and brings it to the front.
     void present();
@@ -33,7 +36,7 @@ protected:
 private:
     void storeVisible(bool visible);
 
-    std::string m_prefix;
+    base::WindowPlace m_place;
     base::AppSettings& m_settings;
     QPlainTextEdit* m_view;
     bool m_restoring = false;

@@ -18,7 +18,7 @@ class FlowLog;
 // One page to fetch. Each job of a task works on its own copy; a copy gets a
 // new, empty slot.
 struct HttpRequest {
-    std::atomic<char> cancel{0};
+    tasks::CancelByte cancel;
     std::string userAgent = "HttpGet";
     std::string url;
     // set when `url` was rewritten to go through the proxy ("http://proxy//host/path")
@@ -39,23 +39,6 @@ struct HttpRequest {
     HttpRequest(FlowLog* log, std::string labelText, bool sizes)
         : sizesOnly(sizes), flowLog(log), label(std::move(labelText))
     {
-    }
-    HttpRequest(const HttpRequest& other) { *this = other; }
-    HttpRequest& operator=(const HttpRequest& other)
-    {
-        if (this != &other) {
-            cancel.store(other.cancel.load());
-            userAgent = other.userAgent;
-            url = other.url;
-            viaProxy = other.viaProxy;
-            caFile = other.caFile;
-            headers = other.headers;
-            retryAfter = other.retryAfter;
-            sizesOnly = other.sizesOnly;
-            flowLog = other.flowLog;
-            label = other.label;
-        }
-        return *this;
     }
 };
 

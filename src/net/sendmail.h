@@ -30,7 +30,7 @@ enum class MailSecurity {
 // One e-mail to send. The task's job works on its own copy; a copy gets a new,
 // empty slot.
 struct MailRequest {
-    std::atomic<char> cancel{0};
+    tasks::CancelByte cancel;
     std::string server; // host or dotted address, optionally ":" port
     MailSecurity security = MailSecurity::None;
     std::string caFile; // certificate authorities for TLS (a PEM file); empty: the system's store
@@ -52,30 +52,6 @@ struct MailRequest {
 
     MailRequest() = default;
     MailRequest(FlowLog* log, std::string labelText) : flowLog(log), label(std::move(labelText)) {}
-    MailRequest(const MailRequest& other) { *this = other; }
-    MailRequest& operator=(const MailRequest& other)
-    {
-        if (this != &other) {
-            cancel.store(other.cancel.load());
-            server = other.server;
-            security = other.security;
-            caFile = other.caFile;
-            userName = other.userName;
-            password = other.password;
-            sentInClear = other.sentInClear;
-            sender = other.sender;
-            replyTo = other.replyTo;
-            to = other.to;
-            cc = other.cc;
-            mailer = other.mailer;
-            message = other.message;
-            html = other.html;
-            attachments = other.attachments;
-            flowLog = other.flowLog;
-            label = other.label;
-        }
-        return *this;
-    }
 };
 
 // The Date, From, Reply-to, To, Cc and X-Mailer lines, dated by `clock`.

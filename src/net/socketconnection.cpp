@@ -97,7 +97,7 @@ void SocketConnection::raise(const std::string& message)
 void SocketConnection::checkCancel()
 {
     if (m_cancel.load() != 0)
-        raise(msg::k_canceled);
+        raise(msg::k_cancelled);
 }
 
 int SocketConnection::lockedSocket()

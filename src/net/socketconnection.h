@@ -21,7 +21,7 @@ class FlowLog;
 
 // The messages of every network failure.
 namespace msg {
-inline constexpr const char* k_canceled = "Windows: Operation canceled.";
+inline constexpr const char* k_cancelled = "Windows: Operation canceled.";
 inline constexpr const char* k_noSockets = "WinSock: Sockets are not available.";
 inline constexpr const char* k_unreachable = "WinSock: Unable to reach server (no IP connectivity).";
 inline constexpr const char* k_noSocket = "WinSock: Can't get a socket.";

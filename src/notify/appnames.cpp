@@ -19,22 +19,26 @@ namespace {
 
 struct SettingName {
     std::string_view name;
-    std::string_view setting;
+    base::SettingKey setting;
 };
 
 // Names whose value is the text of a setting, in lookup order.
 constexpr SettingName k_counterNames[] = {
-    {"CountExec", "CountExec"},
-    {"CountStatusChange", "CountStatusChange"},
-    {"CountUpdateSucceeded", "CountUpdateSucceeded"},
-    {"CountUpdateFailed", "CountUpdateFailed"},
-    {"CountEmailPost", "CountEmailPost"},
-    {"CountEmailBatchSucceeded", "CountEmailBatchSucceeded"},
-    {"CountEmailBatchFailed", "CountEmailBatchFailed"},
+    {"CountExec", base::setting::CountExec},
+    {"CountStatusChange", base::setting::CountStatusChange},
+    {"CountUpdateSucceeded", base::setting::CountUpdateSucceeded},
+    {"CountUpdateFailed", base::setting::CountUpdateFailed},
+    {"CountEmailPost", base::setting::CountEmailPost},
+    {"CountEmailBatchSucceeded", base::setting::CountEmailBatchSucceeded},
+    {"CountEmailBatchFailed", base::setting::CountEmailBatchFailed},
 };
 constexpr SettingName k_settingNames[] = {
-    {"GUID", "GUID"},       {"Timeout", "Timeout"},       {"ProxyServer", "ProxyServer"},
-    {"OrgName", "OrgName"}, {"SmtpServer", "SmtpServer"}, {"ReturnAddress", "ReturnAddress"},
+    {"GUID", base::setting::GUID},
+    {"Timeout", base::setting::Timeout},
+    {"ProxyServer", base::setting::ProxyServer},
+    {"OrgName", base::setting::OrgName},
+    {"SmtpServer", base::setting::SmtpServer},
+    {"ReturnAddress", base::setting::ReturnAddress},
 };
 
 std::optional<std::string> settingValue(const base::AppSettings& settings, const SettingName* begin,
@@ -169,11 +173,11 @@ std::optional<std::string> ApplicationNames::value(std::string_view name) const
     if (is("NotifyAddresses"))
         return joinedNotifyAddresses(m_settings);
     if (is("AppDir"))
-        return m_settings.value("Install");
+        return m_settings.value(base::setting::Install);
     if (is("LogDir"))
-        return m_settings.value("LogDir");
+        return m_settings.value(base::setting::LogDir);
     if (is("ReportDir"))
-        return m_settings.value("ReportDir");
+        return m_settings.value(base::setting::ReportDir);
     if (is("LogFile")) {
         std::string path = m_log ? m_log->path() : std::string();
         return path.empty() ? std::string() : platform::readFile(path).value_or(std::string());

@@ -2,6 +2,7 @@
 
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "base/settings.h"
 #include "core/entry.h"
 #include "core/text.h"
@@ -101,7 +102,7 @@ EmailQueue::EmailQueue(EmailContext context) : m_ctx(std::move(context)) {}
 
 std::string EmailQueue::logDir() const
 {
-    return m_ctx.settings.value("LogDir");
+    return m_ctx.settings.value(base::setting::LogDir);
 }
 
 std::string EmailQueue::pendingListPath() const
@@ -300,7 +301,7 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot)
         return "PostEmail: Can't create the e-mail notification file.";
     }
     for (size_t i = 0; i < committed.size(); ++i)
-        m_ctx.settings.increment("CountEmailPost");
+        m_ctx.settings.increment(base::setting::CountEmailPost);
     if (digestSlot && *digestSlot < committed.size())
         m_digestName = committed[*digestSlot].substr(committed[*digestSlot].rfind('/') + 1);
     return {};
@@ -318,11 +319,24 @@ bool EmailQueue::pendingExists() const
     return true;
 }
 
+int EmailQueue::pendingCount() const
+{
+    const std::optional<std::string> list = platform::readFile(pendingListPath());
+    int count = 0;
+    if (list) {
+        core::LineReader reader(*list);
+        std::string_view line;
+        while (reader.next(line))
+            count += line.empty() ? 0 : 1;
+    }
+    return count;
+}
+
 std::string EmailQueue::recipients(MailMode mode) const
 {
     switch (mode) {
     case MailMode::ReturnAddress:
-        return m_ctx.settings.value("ReturnAddress");
+        return m_ctx.settings.value(base::setting::ReturnAddress);
     case MailMode::NotifyAddresses:
         return joinedNotifyAddresses(m_ctx.settings);
     case MailMode::ActivityAddress:
@@ -338,30 +352,30 @@ std::string EmailQueue::recipients(MailMode mode) const
 std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc, std::string message)
 {
     net::MailRequest request(m_ctx.flowLog, "SendMail: ");
-    request.server = m_ctx.settings.value("SmtpServer");
-    request.userName = m_ctx.settings.value("UserName");
+    request.server = m_ctx.settings.value(base::setting::SmtpServer);
+    request.userName = m_ctx.settings.value(base::setting::UserName);
     request.password = m_ctx.settings.plainPassword();
     request.security = m_ctx.settings.smtpSecurity();
-    request.caFile = m_ctx.settings.value("CaFile");
+    request.caFile = m_ctx.settings.value(base::setting::CaFile);
     request.sentInClear = std::make_shared<std::atomic<bool>>(false);
-    request.sender = m_ctx.settings.value("ReturnAddress");
+    request.sender = m_ctx.settings.value(base::setting::ReturnAddress);
     request.replyTo = request.sender;
     request.to = to;
     request.cc = cc;
     request.mailer = k_appName;
     request.message = std::move(message);
 
-    int& reason = cancelReason();
+    base::RunState& reason = runState();
     std::string error;
-    m_ctx.frontEnd.operationStart(k_sendTimeoutMs / 1000);
-    if (m_ctx.sendingMark)
-        m_ctx.sendingMark(true);
+    bool unmarked = false;
     try {
+        base::OperationDisplay display(m_ctx.frontEnd, k_sendTimeoutMs / 1000);
+        base::ScopedValue<bool> sending(m_ctx.sending ? *m_ctx.sending : unmarked, true);
         const int timeoutMs = k_sendTimeoutMs;
         net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
     } catch (const tasks::CThreadsNotDoneError& e) {
         error = e.message();
-        reason = cancelreason::InternalProblem;
+        reason = base::RunState::ThreadsNotDone;
     } catch (const tasks::CTimedoutError&) {
         error = "SendEmail: Operation timed out.";
     } catch (const tasks::CAppError& e) {
@@ -369,17 +383,14 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     } catch (...) {
         error = "Unknown error.";
     }
-    if (m_ctx.sendingMark)
-        m_ctx.sendingMark(false);
-    m_ctx.frontEnd.operationEnd();
     if (request.sentInClear->load())
         m_ctx.log.write("Send E-Mail: the server offers no STARTTLS; the message went in clear\n");
 
-    if (reason == cancelreason::InternalProblem) {
+    if (reason == base::RunState::ThreadsNotDone) {
         base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblem, "Problem");
-        reason = cancelreason::User;
-    } else if (reason == cancelreason::TimedOut) {
-        reason = cancelreason::None;
+        reason = base::RunState::Cancelled;
+    } else if (reason == base::RunState::TimedOut) {
+        reason = base::RunState::Running;
         error = "SendEmail: Operation timed out.";
     }
     return error;
@@ -395,7 +406,7 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
         std::string error = "SendEmail: Can't read the e-mail file '" + path +
                             "': " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
-        m_ctx.settings.increment("CountEmailBatchFailed");
+        m_ctx.settings.increment(base::setting::CountEmailBatchFailed);
         return error;
     }
     if (!bytes || bytes->empty())
@@ -417,9 +428,9 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
     std::string error = runSmtpJob(to, cc, std::string(text));
     if (!error.empty()) {
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
-        m_ctx.settings.increment("CountEmailBatchFailed");
+        m_ctx.settings.increment(base::setting::CountEmailBatchFailed);
     } else {
-        m_ctx.settings.increment("CountEmailBatchSucceeded");
+        m_ctx.settings.increment(base::setting::CountEmailBatchSucceeded);
         m_lastSendWentOut = true;
     }
     return error;
@@ -434,16 +445,15 @@ bool EmailQueue::processPending(bool ask, bool del)
 
     if (!pendingExists()) {
         if (!ask)
-            fe.messageBox("There aren't any e-mail notifications waiting to be sent.", base::caption(),
-                          base::Buttons::Ok, base::Answer::Ok);
+            fe.tell("There aren't any e-mail notifications waiting to be sent.");
         return true;
     }
-    if (del && fe.messageBox("Do you really want to delete the pending e-mail notifications?", base::caption(),
-                             base::Buttons::YesNo, base::Answer::No) != base::Answer::Yes)
+    if (del && fe.ask(base::Question::DeletePendingEmail,
+                      "Do you really want to delete the pending e-mail notifications?") != base::Answer::Yes)
         return false;
     if (ask) {
-        base::Answer answer = fe.messageBox("There are e-mail notifications waiting to be sent. Send them now?",
-                                            base::caption(), base::Buttons::YesNoCancel, base::Answer::Yes);
+        base::Answer answer = fe.ask(base::Question::SendPendingEmail,
+                                     "There are e-mail notifications waiting to be sent. Send them now?");
         if (answer == base::Answer::Cancel)
             return false;
         if (answer != base::Answer::Yes)
@@ -466,7 +476,7 @@ bool EmailQueue::processPending(bool ask, bool del)
     const std::string activityPath = platform::joinPath(dir, k_activityFileName);
     const bool activity =
         !del && m_ctx.settings.usageReportsAllowed() &&
-        (m_ctx.settings.number("CountEmailBatchSucceeded") % 5 == 0 || platform::fileExists(activityPath));
+        (m_ctx.settings.number(base::setting::CountEmailBatchSucceeded) % 5 == 0 || platform::fileExists(activityPath));
     const int items = static_cast<int>(lines.size()) + (activity ? 1 : 0);
     if (!del)
         fe.runStart("Sending E-Mail", items);
@@ -485,7 +495,7 @@ bool EmailQueue::processPending(bool ask, bool del)
             fe.runPosition(position);
             fe.statusLine(std::string(shownName(k_activityFileName)));
             error = sendMessageFile(path, MailMode::ActivityAddress);
-            const bool cancelled = m_ctx.taskHost.cancelRequested() || cancelReason() == cancelreason::User;
+            const bool cancelled = m_ctx.taskHost.cancelRequested() || runState() == base::RunState::Cancelled;
             if (!error.empty() && !cancelled) {
                 // a refused report must not hold the user's notifications back: it is tried at the next batch
                 m_ctx.log.write("Activity report not sent; it is tried again with the next batch\n");
@@ -556,9 +566,8 @@ bool EmailQueue::processPending(bool ask, bool del)
         std::string text = error;
         if (ask)
             text += "\n\nDo you want to exit anyway?";
-        base::Answer answer =
-            fe.messageBox(text, base::caption("Send Nofications Failed"),
-                          ask ? base::Buttons::YesNo : base::Buttons::Ok, ask ? base::Answer::No : base::Answer::Ok);
+        base::Answer answer = fe.ask(ask ? base::Question::ExitAfterFailedSend : base::Question::Message,
+                                     std::move(text), "Send Nofications Failed");
         if (ask)
             result = answer == base::Answer::Yes;
     }
@@ -593,8 +602,7 @@ std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResul
         if (!error.empty())
             base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Failed");
         else
-            m_ctx.frontEnd.messageBox("E-mail was sent successfully.", base::caption(), base::Buttons::Ok,
-                                      base::Answer::Ok);
+            m_ctx.frontEnd.tell("E-mail was sent successfully.");
     }
     return error;
 }

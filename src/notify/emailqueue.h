@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/runstate.h"
 #include "platform/files.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,13 +41,15 @@ enum class MailMode : int {
     OwnToLine = 4, // set by a leading "To: " line of the message itself
 };
 
-// The main window's cancel reasons that the sending reads and sets.
-namespace cancelreason {
-constexpr int None = 0;
-constexpr int User = 1;
-constexpr int TimedOut = 2;
-constexpr int InternalProblem = 0x4000;
-} // namespace cancelreason
+// Where the notices of entries go: the queue, or the window that groups an update run's notices.
+class NoticeSink {
+public:
+    virtual ~NoticeSink() = default;
+    // Queues the notice from template `templateId` with kind tag `kind` for `entry`, with `previous` as the
+    // previous entry (or none). Returns the error text (already reported), empty on success.
+    virtual std::string postNotice(const core::Entry& entry, int templateId, std::string_view kind,
+                                   const core::Entry* previous) = 0;
+};
 
 // What the queue works with; nothing here is owned by it.
 struct EmailContext {
@@ -58,10 +60,10 @@ struct EmailContext {
     rules::TemplateVars& vars;
     const ApplicationNames& names;
     net::FlowLog* flowLog = nullptr;
-    // The main window's cancel reason; none: the queue keeps its own.
-    int* cancelReason = nullptr;
-    // Called with true before and false after each SMTP job (the window's "sending" mark); may be empty.
-    std::function<void(bool sending)> sendingMark;
+    // The main window's cancel reason, which a sending reads and sets; none: the queue keeps its own.
+    base::RunState* runState = nullptr;
+    // The window's "sending" mark, set while each SMTP job runs; none: no mark.
+    bool* sending = nullptr;
     // The templates in use, the user's among them; none: the built-in ones.
     TemplateStore* templates = nullptr;
 };
@@ -108,6 +110,8 @@ public:
 
     // Whether a pending list can be read in the logging directory.
     bool pendingExists() const;
+    // The messages the pending list names (its lines that are not empty).
+    int pendingCount() const;
     // Sends (or, with `del`, deletes) the queue; with `ask` the user is asked first and, after a failure,
     // whether to go on anyway. True when the caller may go on.
     bool processPending(bool ask, bool del);
@@ -130,7 +134,7 @@ private:
     std::string recipients(MailMode mode) const;
     std::string runSmtpJob(const std::string& to, const std::string& cc, std::string message);
 
-    int& cancelReason() { return m_ctx.cancelReason ? *m_ctx.cancelReason : m_ownCancelReason; }
+    base::RunState& runState() { return m_ctx.runState ? *m_ctx.runState : m_ownRunState; }
     // The text of template `id` in use (the user's or the built-in one).
     std::optional<std::string> templateText(int id) const;
     // Writes the digest with every block so far: staged as a new message (its place in the group in `slot`), or
@@ -149,7 +153,7 @@ private:
     std::vector<std::string> m_digestBlocks;
     size_t m_digestCommitted = 0;
     std::string m_digestName;
-    int m_ownCancelReason = cancelreason::None;
+    base::RunState m_ownRunState = base::RunState::Running;
     bool m_lastSendWentOut = false;
     int m_lastSent = 0;
     std::string m_lastError;

@@ -26,8 +26,8 @@ std::string problemPrompt(std::string_view supportAddress)
 std::string withoutSecrets(std::string text, const base::AppSettings& settings)
 {
     const std::string plain = settings.plainPassword();
-    const std::string apiKey = settings.value("ApiKey");
-    const std::string secrets[] = {plain, settings.value("Password"),
+    const std::string apiKey = settings.value(base::setting::ApiKey);
+    const std::string secrets[] = {plain, settings.value(base::setting::Password),
                                    plain.empty() ? std::string() : net::base64Encode(plain), apiKey,
                                    apiKey.empty() ? std::string() : settings.plainApiKey()};
     for (const std::string& secret : secrets) {
@@ -55,7 +55,7 @@ std::string sendUpgradeReport(EmailQueue& queue, const base::AppSettings& settin
 ProblemReportResult reportProblem(ProblemReportContext c)
 {
     if (c.flowLog.isEmpty()) {
-        c.frontEnd.messageBox(k_problemAdvice, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        c.frontEnd.tell(k_problemAdvice);
         return ProblemReportResult::NothingExchanged;
     }
     if (c.downloadRules)
@@ -75,12 +75,12 @@ ProblemReportResult reportProblem(ProblemReportContext c)
         return ProblemReportResult::Withheld;
 
     // exactly what the user saw goes out
-    EmailQueue queue({c.settings, c.log, c.frontEnd, c.taskHost, c.vars, c.names, &c.flowLog, c.cancelReason, {}});
-    const std::string path = platform::joinPath(c.settings.value("LogDir"), k_emailTestFileName);
+    EmailQueue queue({c.settings, c.log, c.frontEnd, c.taskHost, c.vars, c.names, &c.flowLog, c.runState, {}});
+    const std::string path = platform::joinPath(c.settings.value(base::setting::LogDir), k_emailTestFileName);
     std::string error;
     if (message.empty()) {
         error = "SendEmail: Can't find e-mail template file.";
-    } else if (c.settings.value("LogDir").empty() || !platform::writeFileAtomic(path, message)) {
+    } else if (c.settings.value(base::setting::LogDir).empty() || !platform::writeFileAtomic(path, message)) {
         error = "Can't create the temporary e-mail file.";
     } else {
         c.frontEnd.runStart("Send E-Mail", 1);
@@ -93,7 +93,7 @@ ProblemReportResult reportProblem(ProblemReportContext c)
         base::errorReport(c.log, c.frontEnd, error, "E-Mail Failed");
         return ProblemReportResult::Failed;
     }
-    c.frontEnd.messageBox("E-mail was sent successfully.", base::caption(), base::Buttons::Ok, base::Answer::Ok);
+    c.frontEnd.tell("E-mail was sent successfully.");
     return ProblemReportResult::Sent;
 }
 

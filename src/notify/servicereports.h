@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/runstate.h"
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -65,7 +67,7 @@ struct ProblemReportContext {
     // the rules download (it does its work at most once per run)
     std::function<void()> downloadRules;
     // the window's cancel reason, which a time-out of the sending sets; none: the sending keeps its own
-    int* cancelReason = nullptr;
+    base::RunState* runState = nullptr;
 };
 
 enum class ProblemReportResult { NothingExchanged, Cancelled, Withheld, Sent, Failed };

@@ -214,7 +214,7 @@ std::optional<std::string> TemplateStore::text(int id)
     };
     const auto& names = replaceableTemplates();
     const auto name = std::find_if(names.begin(), names.end(), [id](const TemplateName& t) { return t.id == id; });
-    const std::string logDir = m_settings.value("LogDir");
+    const std::string logDir = m_settings.value(base::setting::LogDir);
     if (name == names.end() || logDir.empty())
         return builtIn();
     const std::string path = platform::joinPath(userTemplateDir(logDir), name->fileName);

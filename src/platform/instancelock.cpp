@@ -11,16 +11,14 @@
 
 namespace tarnwick::platform {
 
-bool InstanceLock::acquire(const std::string& logDir)
+Result InstanceLock::acquire(const std::string& logDir)
 {
     release();
-    m_failure.clear();
     if (logDir.empty())
-        return true;
+        return {};
     const std::string path = joinPath(logDir, k_fileName);
     auto failed = [&](const char* what, int error) {
-        m_failure = std::string("Can't ") + what + " the lock file " + path + ": " + std::strerror(error);
-        return false;
+        return Result::failure(std::string("Can't ") + what + " the lock file " + path + ": " + std::strerror(error));
     };
     // A holder deletes the file as it releases it; a lock taken on a file that
     // has just been deleted is worth nothing, so try again on the new file.
@@ -31,7 +29,7 @@ bool InstanceLock::acquire(const std::string& logDir)
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             ::close(fd);
-            return error == EWOULDBLOCK ? false : failed("lock", error);
+            return error == EWOULDBLOCK ? Result::failure(k_anotherInstance) : failed("lock", error);
         }
         struct stat held {};
         struct stat named {};
@@ -39,7 +37,7 @@ bool InstanceLock::acquire(const std::string& logDir)
             held.st_dev == named.st_dev) {
             m_fd = fd;
             m_path = path;
-            return true;
+            return {};
         }
         ::close(fd);
     }

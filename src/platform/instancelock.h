@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <string>
 
 namespace tarnwick::platform {
@@ -11,18 +13,18 @@ namespace tarnwick::platform {
 class InstanceLock {
 public:
     static constexpr const char* k_fileName = "Tarnwick_lock.dat";
+    // Why a start or a writing command is refused while another process holds the lock.
+    static constexpr const char* k_anotherInstance = "Only one instance of Tarnwick may be run at a time.";
 
     InstanceLock() = default;
     ~InstanceLock() { release(); }
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // Takes the lock in `logDir`; false when another process holds it, or when
-    // the lock file cannot be opened or locked (failure() says why): a writer
-    // that cannot tell whether it is alone does not go on.
-    bool acquire(const std::string& logDir);
-    // Why the last acquire failed other than by another holder; empty when another process holds the lock.
-    const std::string& failure() const { return m_failure; }
+    // Takes the lock in `logDir`. It fails when another process holds it
+    // (k_anotherInstance), or when the lock file cannot be opened or locked (why
+    // not): a writer that cannot tell whether it is alone does not go on.
+    Result acquire(const std::string& logDir);
     // Closes and deletes the lock file; nothing when none is held.
     void release();
     bool held() const { return m_fd >= 0; }
@@ -30,7 +32,6 @@ public:
 private:
     int m_fd = -1;
     std::string m_path;
-    std::string m_failure;
 };
 
 } // namespace tarnwick::platform

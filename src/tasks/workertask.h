@@ -18,6 +18,19 @@ namespace tarnwick::tasks {
 
 // Where a request keeps the connection it is using at the moment, so that the
 // waiting thread can cancel it. A copy of a request gets a new, empty slot.
+// A request's cancel byte (0 go on, 1 stop), polled by the socket layer. A copy of a request takes the
+// value, so that a request is copied whole by its defaulted copy.
+struct CancelByte : std::atomic<char> {
+    CancelByte() noexcept : std::atomic<char>(0) {}
+    CancelByte(const CancelByte& other) noexcept : std::atomic<char>(other.load()) {}
+    CancelByte& operator=(const CancelByte& other) noexcept
+    {
+        store(other.load());
+        return *this;
+    }
+    using std::atomic<char>::operator=;
+};
+
 class ConnectionSlot {
 public:
     ConnectionSlot() = default;

@@ -6,6 +6,7 @@
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "core/identifier.h"
+#include "notify/emailqueue.h"
 #include "notify/templates.h"
 #include "rules/templatevars.h"
 
@@ -42,10 +43,7 @@ bool CheckReverted(const core::Entry& now, const core::Entry& was, bool& warnRev
     const RevertedFields reverted = revertedFields(now, was);
     if (reverted.count < 3 || !warnReverted)
         return true;
-    // the question has no default of its own: a front end that cannot ask a
-    // person stores nothing suspicious
-    switch (frontEnd.messageBox(revertedQuestion(was, reverted.list), base::caption(), base::Buttons::YesNoCancel,
-                                base::Answer::Cancel)) {
+    switch (frontEnd.ask(base::Question::RevertedFields, revertedQuestion(was, reverted.list))) {
     case base::Answer::Yes:
         warnReverted = false;
         return true;
@@ -68,14 +66,14 @@ bool hasBaseline(const core::Entry& e)
     return false;
 }
 
-ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, core::EntryStoreHost& host,
+ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, notify::NoticeSink& notices,
                         base::AppSettings& settings)
 {
     ApplyResult result;
     const core::Entry& was = store.at(position);
     if (!now.sameWatchedValues(was) && hasBaseline(was)) {
         now.LastChange = now.Today;
-        std::string error = host.postNotification(now, notify::templateid::StatusUpdate, "s", &was);
+        std::string error = notices.postNotice(now, notify::templateid::StatusUpdate, "s", &was);
         if (!error.empty()) {
             // a change that cannot be mailed is not taken in: the entry keeps its values and is found changed
             // again by the next update that can post
@@ -83,9 +81,11 @@ ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now,
             return result;
         }
         result.changed = true;
-        settings.increment("CountStatusChange");
+        settings.increment(base::setting::CountStatusChange);
     }
-    result.error = store.replaceEntry(position, now, core::addflags::NotifyChanged);
+    const core::Entry previous = store.replaceEntry(position, now);
+    if (previous.compareField(core::FieldId::Reference, store.at(position)) != 0)
+        result.error = notices.postNotice(store.at(position), notify::templateid::EntryChanged, "c", &previous);
     return result;
 }
 

@@ -9,8 +9,10 @@ class FrontEnd;
 namespace tarnwick::core {
 struct Entry;
 class EntryStore;
-class EntryStoreHost;
 } // namespace tarnwick::core
+namespace tarnwick::notify {
+class NoticeSink;
+}
 
 namespace tarnwick::update {
 
@@ -46,9 +48,9 @@ struct ApplyResult {
 
 // Stores `now` at `position` (the stored entry is the previous one); a change
 // of the watched fields against a baseline stamps LastChange, counts
-// CountStatusChange and posts the status-change notification through `host`.
+// CountStatusChange and posts the status-change notification to `notices`.
 // When that posting fails nothing is stored and its error is returned.
-ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, core::EntryStoreHost& host,
+ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now, notify::NoticeSink& notices,
                         base::AppSettings& settings);
 
 // The change list of a notice (the AllChanges variable).

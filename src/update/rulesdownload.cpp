@@ -1,5 +1,6 @@
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "base/settings.h"
 #include "platform/signature.h"
 #include "rules/rulesfile.h"
@@ -46,34 +47,35 @@ void UpdateRun::download()
     if (m_ctx.rules.updatePending()) {
         m_ctx.rules.setUpdatePending(false);
         const std::string address = m_ctx.rules.lookup("location", "rules");
-        const std::string proxy = m_ctx.settings.value("ProxyServer");
+        const std::string proxy = m_ctx.settings.value(base::setting::ProxyServer);
         const size_t hostEnd = address.find('/', 7);
         const std::string host = address.size() > 7
                                      ? address.substr(7, hostEnd == std::string::npos ? std::string::npos : hostEnd - 7)
                                      : std::string();
         base::FrontEnd& fe = m_ctx.frontEnd;
-        // no second operation may start while the download waits, and the cancel
-        // of an earlier operation does not cut this one short
-        c.busy = true;
-        c.runState = runstate::Running;
-        fe.runStart("Update Rules", proxy.empty() ? 1 : 2);
-        fe.statusLine("from " + host);
-        c.fixedTimeoutMs = 30000; // the window's time-out choice does not change it
-        FetchResult fetched = FetchPages({address}, 1u, 0u);
-        bool direct = true;
-        if (!fetched.error.empty() && !proxy.empty()) {
-            fe.runPosition(1);
-            fetched = FetchPages({address}, 0u, 0u);
-            m_ctx.rules.setDirectDownload(!fetched.error.empty());
-            direct = false;
-        }
+        FetchResult fetched;
         RulesVerdict verdict;
-        if (fetched.error.empty() && !fetched.pages.empty())
-            verdict = judgeDownloadedRules(*this, fetched.pages.front(), m_ctx.rules.version(), address, direct);
-        c.fixedTimeoutMs = 0;
-        fe.statusLine({});
-        fe.runEnd();
-        c.busy = false;
+        {
+            // no second operation may start while the download waits, and the cancel
+            // of an earlier operation does not cut this one short
+            base::ScopedValue<bool> busy(c.busy, true);
+            c.runState = base::RunState::Running;
+            base::RunDisplay display(fe, "Update Rules", proxy.empty() ? 1 : 2);
+            fe.statusLine("from " + host);
+            // the window's time-out choice does not change it
+            base::ScopedValue<int> timeout(c.fixedTimeoutMs, 30000);
+            fetched = FetchPages({address}, 1u, 0u);
+            bool direct = true;
+            if (!fetched.error.empty() && !proxy.empty()) {
+                fe.runPosition(1);
+                fetched = FetchPages({address}, 0u, 0u);
+                m_ctx.rules.setDirectDownload(!fetched.error.empty());
+                direct = false;
+            }
+            if (fetched.error.empty() && !fetched.pages.empty())
+                verdict = judgeDownloadedRules(*this, fetched.pages.front(), m_ctx.rules.version(), address, direct);
+            fe.statusLine({});
+        }
         if (verdict.take)
             m_ctx.rules.accept(std::move(fetched.pages.front()));
         else if (!verdict.why.empty())

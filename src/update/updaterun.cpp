@@ -2,6 +2,7 @@
 
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/scopes.h"
 #include "base/settings.h"
 #include "core/daynumber.h"
 #include "core/entry.h"
@@ -27,7 +28,7 @@
 
 namespace tarnwick::update {
 
-const char* const k_canceledMessage = "Operation canceled.";
+const char* const k_cancelledMessage = "Operation canceled.";
 const char* const k_timedOutMessage = "HttpGet: Operation timed out.";
 const char* const k_warningRefusedMessage = "Possible update problem, update canceled by user.";
 const char* const k_internalProblemMessage =
@@ -37,7 +38,7 @@ namespace {
 
 bool isNever(const core::Entry& e)
 {
-    return e.Frequency < 0 || e.Frequency > 3;
+    return !(e.Frequency >= core::Frequency::Daily && e.Frequency <= core::Frequency::Yearly);
 }
 
 // The digits of a number, so that 75123456 and 75-123456 name the same mark.
@@ -81,9 +82,9 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         return summary;
     // a cancel of an earlier operation must not cut this one short; a cancel during the rules download
     // cancels the command
-    c.runState = runstate::Running;
+    c.runState = base::RunState::Running;
     download();
-    if (c.runState != runstate::Running)
+    if (c.runState != base::RunState::Running)
         return summary;
 
     const int n = m_ctx.entries.count();
@@ -105,7 +106,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
                 continue;
             core::Entry& e = m_ctx.entries.at(p);
             e.Error.clear();
-            m_ctx.storeHost.rowChanged(p);
+            m_ctx.frontEnd.rowChanged(p);
             ++taking;
             if (!e.isUpToDate())
                 ++due;
@@ -118,7 +119,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         std::string question = "All ";
         question += selectedOnly ? "the selected" : "of the";
         question += " entries are already up-to-date.\n\nDo you want redo the update?";
-        if (fe.messageBox(question, base::caption(), base::Buttons::YesNo, base::Answer::No) != base::Answer::Yes)
+        if (fe.ask(base::Question::RedoUpdate, question) != base::Answer::Yes)
             return summary;
         for (int p = 0; p < n; ++p) {
             core::Entry& e = m_ctx.entries.at(p);
@@ -126,43 +127,43 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
                 continue;
             m_clearedLastUpdate[static_cast<size_t>(p)] = e.LastUpdate;
             e.LastUpdate = 0;
-            m_ctx.storeHost.rowChanged(p);
+            m_ctx.frontEnd.rowChanged(p);
         }
     }
     if (due == 0)
         return summary;
 
-    c.busy = true;
-    fe.setBusy(true);
-    fe.runStart(selectedOnly ? "Update Status (Selected)" : "Update Status (All)", due);
-    c.runState = runstate::Running;
+    base::BusyScope busy(c.busy, fe);
+    base::RunDisplay display(fe, selectedOnly ? "Update Status (Selected)" : "Update Status (All)", due);
+    c.runState = base::RunState::Running;
     c.failedCount = 0;
     c.warnReverted = true;
     summary.started = true;
     summary.due = due;
     m_due = due;
     m_processed = 0;
-    m_summary = &summary;
     m_noticed.clear();
+    {
+        base::ScopedValue<RunSummary*> running(m_summary, &summary);
 
-    for (int p = 0; p < n; ++p) {
-        if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
-            continue;
-        if (!UpdateEntry(p))
-            break;
-        ++m_processed;
-        fe.runPosition(m_processed);
-        if (m_processed > 5)
-            c.warnReverted = false;
-        if (!m_noticed.empty() && std::chrono::steady_clock::now() - m_groupStart >= k_noticeGroupTime)
-            commitNotices(true);
+        for (int p = 0; p < n; ++p) {
+            if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
+                continue;
+            if (!UpdateEntry(p))
+                break;
+            ++m_processed;
+            fe.runPosition(m_processed);
+            if (m_processed > 5)
+                c.warnReverted = false;
+            if (!m_noticed.empty() && std::chrono::steady_clock::now() - m_groupStart >= k_noticeGroupTime)
+                commitNotices(true);
+        }
+        // the last group is committed before the caller saves the entries that record it
+        commitNotices(false);
+        for (int p = 0; p < n; ++p)
+            restoreLastUpdate(p);
+        summary.failed = c.failedCount;
     }
-    // the last group is committed before the caller saves the entries that record it
-    commitNotices(false);
-    for (int p = 0; p < n; ++p)
-        restoreLastUpdate(p);
-    summary.failed = c.failedCount;
-    m_summary = nullptr;
 
     if (!c.autoMode || c.failedCount != 0) {
         std::string text = selectedOnly ? (c.failedCount != 0 ? "Some selected entries were not updated."
@@ -172,11 +173,8 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         if (summary.noRecord > 0)
             text += "\n\nThe trademark office has no record of " + std::to_string(summary.noRecord) +
                     (summary.noRecord == 1 ? " entry" : " entries") + "; its Error column says which.";
-        fe.messageBox(text, base::caption(), base::Buttons::Ok, base::Answer::Ok);
+        fe.tell(text);
     }
-    fe.runEnd();
-    c.busy = false;
-    fe.setBusy(false);
     return summary;
 }
 
@@ -188,7 +186,7 @@ void UpdateRun::restoreLastUpdate(int position)
     core::Entry& e = m_ctx.entries.at(position);
     if (cleared != 0 && e.LastUpdate == 0) {
         e.LastUpdate = cleared;
-        m_ctx.storeHost.rowChanged(position);
+        m_ctx.frontEnd.rowChanged(position);
     }
     cleared = 0;
 }
@@ -227,8 +225,10 @@ void UpdateRun::commitNotices(bool checkpoint)
     // can post finds the changes again
     for (Noticed& n : noticed) {
         m_ctx.entries.at(n.position) = std::move(n.previous);
-        m_ctx.settings.setNumber("CountUpdateSucceeded", m_ctx.settings.number("CountUpdateSucceeded") - 1);
-        m_ctx.settings.setNumber("CountStatusChange", m_ctx.settings.number("CountStatusChange") - 1);
+        m_ctx.settings.setNumber(base::setting::CountUpdateSucceeded,
+                                 m_ctx.settings.number(base::setting::CountUpdateSucceeded) - 1);
+        m_ctx.settings.setNumber(base::setting::CountStatusChange,
+                                 m_ctx.settings.number(base::setting::CountStatusChange) - 1);
         if (m_summary) {
             --m_summary->updated;
             --m_summary->changed;
@@ -240,7 +240,7 @@ void UpdateRun::commitNotices(bool checkpoint)
 
 void UpdateRun::writeHistory(const std::vector<notify::ChangeRecord>& records)
 {
-    const std::string error = appendHistory(m_ctx.settings.value("LogDir"), records);
+    const std::string error = appendHistory(m_ctx.settings.value(base::setting::LogDir), records);
     if (error.empty())
         return;
     if (m_ctx.control.historyProblemTold) {
@@ -254,11 +254,11 @@ void UpdateRun::writeHistory(const std::vector<notify::ChangeRecord>& records)
 void UpdateRun::fail(int position, const std::string& text, int number)
 {
     m_ctx.log.write("Update error '%s'\n", text.c_str());
-    m_ctx.settings.increment("CountUpdateFailed");
+    m_ctx.settings.increment(base::setting::CountUpdateFailed);
     ++m_ctx.control.failedCount;
     restoreLastUpdate(position);
     m_ctx.entries.at(position).Error = text;
-    m_ctx.storeHost.rowChanged(position);
+    m_ctx.frontEnd.rowChanged(position);
     if (m_summary && m_ctx.onEntry) {
         EntryOutcome o;
         o.position = position;
@@ -291,15 +291,15 @@ std::string UpdateRun::keepOwnNumber(const core::Entry& stored, core::Entry& now
 bool UpdateRun::UpdateEntry(int position)
 {
     RunControl& c = m_ctx.control;
-    if (c.runState == runstate::Closing)
+    if (c.runState == base::RunState::Closing)
         return false;
     if (m_ctx.entries.at(position).isUpToDate())
         return true;
-    if (c.runState == runstate::Cancelled) {
-        fail(position, k_canceledMessage);
+    if (c.runState == base::RunState::Cancelled) {
+        fail(position, k_cancelledMessage);
         return true;
     }
-    if (c.runState == runstate::Running) {
+    if (c.runState == base::RunState::Running) {
         // the label shows "&" as a mnemonic mark unless it is doubled
         m_ctx.frontEnd.statusLine("Updating " + core::replaceAll(m_ctx.entries.at(position).Reference, "&", "&&"));
     }
@@ -321,7 +321,7 @@ bool UpdateRun::UpdateEntry(int position)
     }
     m_ctx.names.setLastFetches(c.lastFetch);
 
-    if (c.runState == runstate::Closing) {
+    if (c.runState == base::RunState::Closing) {
         ++c.failedCount;
         return false;
     }
@@ -347,7 +347,7 @@ bool UpdateRun::UpdateEntry(int position)
     }
 
     if (!CheckReverted(now, stored, c.warnReverted, m_ctx.frontEnd)) {
-        c.runState = runstate::Cancelled;
+        c.runState = base::RunState::Cancelled;
         if (m_summary) {
             m_summary->warningRefused = true;
             m_summary->warningRefusedFor = core::identifierText(stored);
@@ -370,7 +370,7 @@ bool UpdateRun::UpdateEntry(int position)
         now.StatusDate = core::k_unknownDayText;
     now.LastUpdate = now.Today;
     core::Entry previous = stored;
-    const ApplyResult applied = ApplyUpdate(m_ctx.entries, position, now, m_ctx.storeHost, m_ctx.settings);
+    const ApplyResult applied = ApplyUpdate(m_ctx.entries, position, now, m_ctx.notices, m_ctx.settings);
     if (!applied.error.empty()) {
         fail(position, applied.error);
         return true;
@@ -386,10 +386,10 @@ bool UpdateRun::UpdateEntry(int position)
         }
     }
 
-    m_ctx.settings.increment("CountUpdateSucceeded");
+    m_ctx.settings.increment(base::setting::CountUpdateSucceeded);
     core::Entry& updated = m_ctx.entries.at(position);
     updated.Error = outcome.noRecord ? core::noRecordMessage(updated) : std::string();
-    m_ctx.storeHost.rowChanged(position);
+    m_ctx.frontEnd.rowChanged(position);
     if (m_summary) {
         ++m_summary->updated;
         m_summary->noRecord += outcome.noRecord ? 1 : 0;
@@ -435,23 +435,25 @@ bool UpdateRun::waitMs(long ms, bool shown)
 {
     RunControl& c = m_ctx.control;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    if (shown)
-        m_ctx.frontEnd.operationStart(static_cast<int>((ms + 999) / 1000));
-    for (;;) {
-        // a wait is no network operation: the operation time-out does not end it, only a cancel
-        if (c.runState == runstate::TimedOut)
-            c.runState = runstate::Running;
-        if (c.runState != runstate::Running)
-            break;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-            break;
-        m_ctx.frontEnd.dispatch(static_cast<int>(std::min<long long>(left, 100)));
-    }
-    if (shown)
-        m_ctx.frontEnd.operationEnd();
-    return c.runState == runstate::Running;
+    auto wait = [&] {
+        for (;;) {
+            // a wait is no network operation: the operation time-out does not end it, only a cancel
+            if (c.runState == base::RunState::TimedOut)
+                c.runState = base::RunState::Running;
+            if (c.runState != base::RunState::Running)
+                break;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+            if (left <= 0)
+                break;
+            m_ctx.frontEnd.dispatch(static_cast<int>(std::min<long long>(left, 100)));
+        }
+        return c.runState == base::RunState::Running;
+    };
+    if (!shown)
+        return wait();
+    const base::OperationDisplay display(m_ctx.frontEnd, static_cast<int>((ms + 999) / 1000));
+    return wait();
 }
 
 FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
@@ -462,7 +464,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         addresses.empty() ? std::string() : addresses.front().substr(0, addresses.front().find('?'));
     m_ctx.log.write("Update '%s'\n", first.c_str());
 
-    const std::string proxy = m_ctx.settings.value("ProxyServer");
+    const std::string proxy = m_ctx.settings.value(base::setting::ProxyServer);
     // a header that carries the API key goes only over TLS
     const std::vector<std::string> headers =
         statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey(), true)
@@ -470,7 +472,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
     const std::vector<std::string> plainHeaders =
         statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey(), false)
                     : std::vector<std::string>();
-    const std::string caFile = m_ctx.settings.value("CaFile");
+    const std::string caFile = m_ctx.settings.value(base::setting::CaFile);
     const int intervalMs = std::max(m_ctx.settings.requestIntervalMs(), rules::requestIntervalMs(m_ctx.rules));
     std::vector<net::HttpRequest> requests;
     requests.reserve(addresses.size());
@@ -510,7 +512,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
                     const auto left =
                         std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
                     if (left.count() > 0 && !waitMs(left.count(), false)) {
-                        result.error = k_canceledMessage;
+                        result.error = k_cancelledMessage;
                         break;
                     }
                 }
@@ -530,13 +532,13 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
                 break;
             }
             const int seconds = retryAfter->load();
-            if (seconds < 0 || attempt == k_maxRetries || c.runState != runstate::Running)
+            if (seconds < 0 || attempt == k_maxRetries || c.runState != base::RunState::Running)
                 break;
             m_ctx.log.write("Update: the server asks to try again in %d s\n", seconds);
             m_ctx.frontEnd.statusLine("Waiting " + std::to_string(std::min(seconds, k_maxRetryAfterSeconds)) +
                                       " s as the server asks");
             if (!waitMs(std::min(seconds, k_maxRetryAfterSeconds) * 1000L, true)) {
-                result.error = k_canceledMessage;
+                result.error = k_cancelledMessage;
                 break;
             }
         }
@@ -554,12 +556,12 @@ std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::v
     std::string error;
     // the task reads the time-out afresh on every cycle: the window's choice takes effect at once
     const int& timeoutMs = c.fixedTimeoutMs > 0 ? c.fixedTimeoutMs : c.timeoutMs;
-    m_ctx.frontEnd.operationStart(timeoutMs / 1000);
     try {
+        base::OperationDisplay display(m_ctx.frontEnd, timeoutMs / 1000);
         pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), timeoutMs);
     } catch (const tasks::CThreadsNotDoneError& e) {
         error = e.message();
-        c.runState = runstate::ThreadsNotDone;
+        c.runState = base::RunState::ThreadsNotDone;
     } catch (const tasks::CTimedoutError&) {
         // the task's own clock ran out just before the window's did
         error = k_timedOutMessage;
@@ -568,13 +570,12 @@ std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::v
     } catch (...) {
         error = "Unknown error.";
     }
-    m_ctx.frontEnd.operationEnd();
 
-    if (c.runState == runstate::ThreadsNotDone) {
+    if (c.runState == base::RunState::ThreadsNotDone) {
         base::errorReport(m_ctx.log, m_ctx.frontEnd, k_internalProblemMessage, "Problem");
-        c.runState = runstate::Cancelled;
-    } else if (c.runState == runstate::TimedOut) {
-        c.runState = runstate::Running;
+        c.runState = base::RunState::Cancelled;
+    } else if (c.runState == base::RunState::TimedOut) {
+        c.runState = base::RunState::Running;
         error = k_timedOutMessage;
     }
     return error;

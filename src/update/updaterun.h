@@ -1,7 +1,9 @@
 #pragma once
 
+#include "base/runstate.h"
 #include "core/entry.h"
 #include "notify/appnames.h"
+#include "notify/emailqueue.h"
 #include "notify/history.h"
 
 #include <chrono>
@@ -18,8 +20,7 @@ class Log;
 } // namespace tarnwick::base
 namespace tarnwick::core {
 class EntryStore;
-class EntryStoreHost;
-} // namespace tarnwick::core
+}
 namespace tarnwick::net {
 class FlowLog;
 struct HttpRequest;
@@ -34,16 +35,7 @@ class TaskHost;
 
 namespace tarnwick::update {
 
-// The run state (the main window's cancel reason) between the steps of a run.
-namespace runstate {
-constexpr int Running = 0;
-constexpr int Cancelled = 1;
-constexpr int TimedOut = 2;
-constexpr int ThreadsNotDone = 0x4000;
-constexpr int Closing = 0x8000;
-} // namespace runstate
-
-extern const char* const k_canceledMessage;       // "Operation canceled."
+extern const char* const k_cancelledMessage;      // "Operation canceled."
 extern const char* const k_timedOutMessage;       // "HttpGet: Operation timed out."
 extern const char* const k_warningRefusedMessage; // "Possible update problem, update canceled by user."
 extern const char* const k_internalProblemMessage;
@@ -55,7 +47,7 @@ std::string otherMarkMessage(const std::string& number, const std::string& onPag
 // (app::MainState), read and written by the run.
 struct RunControl {
     bool busy = false;
-    int runState = runstate::Running; // non-zero is the application's cancel flag
+    base::RunState runState = base::RunState::Running; // read between the steps of a run
     bool autoMode = false;
     int timeoutMs = 60000;  // the window's operation time-out (the Timeout setting)
     int fixedTimeoutMs = 0; // an operation's own time-out that the window's choice does not change; 0 for none
@@ -67,6 +59,9 @@ struct RunControl {
     // The time-out of the network operation under way.
     int operationTimeoutMs() const { return fixedTimeoutMs > 0 ? fixedTimeoutMs : timeoutMs; }
 };
+
+// Which entries an update takes: the selected ones (Update Selected) or all (Update All).
+enum class Scope { Selected, All };
 
 // How one due entry came out, for a progress display.
 struct EntryOutcome {
@@ -100,7 +95,7 @@ struct UpdateContext {
     base::Log& log;
     base::FrontEnd& frontEnd;
     tasks::TaskHost& taskHost;
-    core::EntryStoreHost& storeHost; // posts notifications, reports errors, redraws rows
+    notify::NoticeSink& notices; // the notices of changed entries
     rules::TemplateVars& vars;
     rules::RulesFile& rules;
     notify::ApplicationNames& names; // receives the last fetch

@@ -77,7 +77,7 @@ TEST_F(CliPersistenceTest, ConfigSetGetList)
     }
     // what the command line stored is what the program reads
     base::AppSettings back(settings());
-    EXPECT_EQ(back.value("Install"), "/opt/Markwatch");
+    EXPECT_EQ(back.value(base::setting::Install), "/opt/Markwatch");
     EXPECT_EQ(back.notifyAddresses(), (std::vector<std::string>{"d@x", "e@x"}));
     EXPECT_EQ(platform::SettingsFile(settings()).read()[std::string(base::AppSettings::k_key)].count("Install"), 1u);
 }
@@ -193,7 +193,7 @@ TEST_F(CliPersistenceTest, SecretsComeFromStandardInputAndTightenTheFile)
         EXPECT_EQ(st.st_mode & 0777, s.mode);
     }
     base::AppSettings back(settings());
-    EXPECT_EQ(back.value("OrgName"), "Brenlow & Co");
+    EXPECT_EQ(back.value(base::setting::OrgName), "Brenlow & Co");
     EXPECT_EQ(back.plainApiKey(), "k3y-from-stdin");
     EXPECT_EQ(back.plainPassword(), "pw-typed");
     EXPECT_EQ(cli({"config", "set", "Password", "-"}).exit, 1) << "nothing on standard input";
@@ -210,7 +210,7 @@ TEST_F(CliPersistenceTest, PageTextCannotControlTheTerminal)
     e.SerNum = "75123456";
     e.Trademark = "EVIL\x1b]0;pwned\x07MARK\x1b[2J\xc2\x9b"
                   "2J";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     store.setLoadOk(true);
     ASSERT_TRUE(core::saveDataFile(store, logDir));
     for (const char* command : {"list", "details"}) {

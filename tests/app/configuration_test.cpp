@@ -93,9 +93,9 @@ TEST(ConfigurationDialog, PendingEmailLocksTheLoggingDirectoryAndDefaultsFollowT
     for (const bool pending : {false, true}) {
         test::TempDir dir;
         base::AppSettings settings(dir.file("settings.ini"));
-        settings.setValue("Install", dir.file("app"));
+        settings.setValue(base::setting::Install, dir.file("app"));
         if (pending) {
-            settings.setValue("LogDir", dir.path());
+            settings.setValue(base::setting::LogDir, dir.path());
             platform::writeFileAtomic(dir.file(notify::k_pendingListName), "Tarnwick_x.tmp\r\n");
         }
         const ConfigDialogState state = openConfiguration(settings);

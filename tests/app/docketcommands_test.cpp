@@ -19,12 +19,12 @@ class DocketCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_app.settings.setValue("LogDir", m_dir.path());
+        m_app.settings.setValue(base::setting::LogDir, m_dir.path());
         m_app.entries.setLoadOk(true);
         core::Entry e;
         e.RegNum = "2824281";
         e.RegDate = core::formatDay(core::today() - 100);
-        m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+        m_app.entries.appendEntry(e);
     }
     std::string file(const std::string& name, const std::string& bytes) const
     {
@@ -88,7 +88,7 @@ TEST(DocketSettings, ReminderDaysMenuAndEnabling)
     base::AppSettings settings(dir.file("settings.ini"));
     const std::pair<const char*, int> days[] = {{"", 60}, {"30", 30}, {"0", 0}, {"-5", 0}, {"99999", 3650}};
     for (const auto& [text, value] : days) {
-        settings.setValue("DeadlineReminderDays", text);
+        settings.setValue(base::setting::DeadlineReminderDays, text);
         EXPECT_EQ(app::reminderDays(settings), value) << text;
     }
 
@@ -98,9 +98,10 @@ TEST(DocketSettings, ReminderDaysMenuAndEnabling)
         texts.push_back(item.text);
     EXPECT_EQ(texts, (std::vector<std::string>{"&Send E-Mail", "&Delete E-Mail", "", "&Import CSV...", "&Export CSV...",
                                                "Export &Calendar...", "", "E&xit"}));
-    for (int id : {app::cmd::ImportSpreadsheet, app::cmd::ExportSpreadsheet, app::cmd::ExportCalendar}) {
-        EXPECT_TRUE(app::isEnabled(id, {false, 0, false})) << id;
-        EXPECT_FALSE(app::isEnabled(id, {true, 0, false})) << id;
+    for (app::Command id :
+         {app::Command::ImportSpreadsheet, app::Command::ExportSpreadsheet, app::Command::ExportCalendar}) {
+        EXPECT_TRUE(app::isEnabled(id, {false, 0, false})) << static_cast<int>(id);
+        EXPECT_FALSE(app::isEnabled(id, {true, 0, false})) << static_cast<int>(id);
     }
 }
 

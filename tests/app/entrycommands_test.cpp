@@ -20,7 +20,7 @@ class EntryCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_app.settings.setValue("LogDir", m_dir.path());
+        m_app.settings.setValue(base::setting::LogDir, m_dir.path());
         m_app.entries.setLoadOk(true);
     }
     std::string pending() const { return platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or(""); }
@@ -49,20 +49,20 @@ TEST_F(EntryCommandsTest, AddValidatesRefusesDuplicatesAndNotifies)
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.typed);
-        const app::AddOutcome out = app::addEntry(m_state, s.typed, "R&D", 1);
+        const app::AddOutcome out = app::addEntry(m_state, s.typed, "R&D", core::Frequency::Weekly);
         EXPECT_EQ(out.position.has_value(), s.added);
         EXPECT_TRUE(out.message.starts_with(s.message)) << out.message;
     }
     EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a76-123456.tmp\r\n");
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Duplicate Entry");
-    EXPECT_EQ(m_app.entries.at(1).Frequency, 1);
+    EXPECT_EQ(m_app.entries.at(1).Frequency, core::Frequency::Weekly);
     EXPECT_EQ(m_state.selection(), std::vector<int>{1});
 }
 
 TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 {
     for (const char* n : {"2824281", "2824282", "2824283"})
-        app::addEntry(m_state, n, "", 0);
+        app::addEntry(m_state, n, "");
     m_view.nextAnswer(base::Answer::No);
     EXPECT_EQ(app::deleteEntries(m_state, {0, 2}), 0);
     m_view.nextAnswer(base::Answer::Yes);
@@ -72,8 +72,8 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
     EXPECT_NE(pending().find("Tarnwick_d2824283.tmp\r\nTarnwick_d2824281.tmp\r\n"), std::string::npos);
 
     // a posting that fails ends the notices of this deletion, not the deletion
-    app::addEntry(m_state, "2824284", "", 0);
-    m_app.settings.setValue("LogDir", m_dir.file("missing"));
+    app::addEntry(m_state, "2824284", "");
+    m_app.settings.setValue(base::setting::LogDir, m_dir.file("missing"));
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
     EXPECT_EQ(app::deleteEntries(m_state, {0, 1}), 2);
@@ -85,10 +85,10 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 
 TEST_F(EntryCommandsTest, ChangeReferenceNotifiesOnlyRealChanges)
 {
-    app::addEntry(m_state, "2824281", "A", 0);
-    app::addEntry(m_state, "2824282", "B", 0);
+    app::addEntry(m_state, "2824281", "A");
+    app::addEntry(m_state, "2824282", "B");
     m_view.nextInput("B");
-    EXPECT_EQ(app::changeReferenceAsking(m_state, {0, 1}), "");
+    EXPECT_TRUE(app::changeReferenceAsking(m_state, {0, 1}));
     EXPECT_EQ(m_app.entries.at(0).Reference, "B");
     EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a2824282.tmp\r\nTarnwick_c2824281.tmp\r\n");
 
@@ -106,10 +106,10 @@ TEST_F(EntryCommandsTest, DetailsText)
     core::Entry e(40000);
     e.RegNum = "2824281";
     e.RegDate = "2004-03-01";
-    e.Frequency = 1;
+    e.Frequency = core::Frequency::Weekly;
     e.LastChange = 39993;
     e.LastUpdate = 40000;
-    m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+    m_app.entries.appendEntry(e);
     const std::string one = app::detailsText(m_app.entries, {0});
     EXPECT_TRUE(one.starts_with("Changed within the last week: Yes\r\nWeekly update needed: No\r\n\r\nFrequency:\t"
                                 "Weekly\r\n"))
@@ -120,7 +120,7 @@ TEST_F(EntryCommandsTest, DetailsText)
 
     m_app.entries.at(0).LastChange = 39992;
     m_app.entries.at(0).Owner.assign(30000, 'x');
-    m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+    m_app.entries.appendEntry(e);
     const std::string two = app::detailsText(m_app.entries, {1, 0});
     EXPECT_TRUE(two.starts_with("Changed within the last week: No\r\n"));
     EXPECT_TRUE(two.ends_with("\r\n---\r\n\r\ntruncated...")) << two.substr(two.size() - 40);
@@ -131,7 +131,7 @@ TEST_F(EntryCommandsTest, DetailsAndHistoryShowTheRecordedChangesNewestFirst)
     for (const char* number : {"2824281", "76123456"}) {
         core::Entry e(40000);
         ASSERT_FALSE(core::setIdentifier(e, number));
-        m_app.entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+        m_app.entries.appendEntry(e);
     }
     std::string lines(notify::historyHeader());
     for (int day = 1; day <= 7; ++day) {

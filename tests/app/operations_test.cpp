@@ -24,10 +24,10 @@ using namespace tarnwick;
 namespace {
 
 struct Host final : app::WindowHost {
-    void postCommand(int id) override { posted.push_back(id); }
+    void postCommand(app::Command id) override { posted.push_back(id); }
     void destroyWindow() override {}
     void setTitle(const std::string&) override {}
-    std::vector<int> posted;
+    std::vector<app::Command> posted;
 };
 
 struct SendingPreview final : notify::MessagePreview {
@@ -42,12 +42,12 @@ protected:
     {
         m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
         base::AppSettings& s = m_app->settings;
-        s.setValue("LogDir", m_dir.path());
-        s.setValue("OrgName", "Acme");
-        s.setValue("Install", m_dir.file("install"));
-        s.setValue("ReturnAddress", "me@example.test");
+        s.setValue(base::setting::LogDir, m_dir.path());
+        s.setValue(base::setting::OrgName, "Acme");
+        s.setValue(base::setting::Install, m_dir.file("install"));
+        s.setValue(base::setting::ReturnAddress, "me@example.test");
         s.setNotifyAddresses({"n@example.test"});
-        s.setValue("CountEmailBatchSucceeded", "1"); // no activity report opens a batch
+        s.setValue(base::setting::CountEmailBatchSucceeded, "1"); // no activity report opens a batch
         m_app->rules.setUpdatePending(false);
         m_app->entries.setLoadOk(true);
         m_state = std::make_unique<app::MainState>(*m_app, m_view, m_flow);
@@ -60,10 +60,10 @@ protected:
     // Mail goes to `address`; the program is downloaded from it too.
     void useServer(const std::string& address)
     {
-        m_app->settings.setValue("SmtpServer", address);
-        m_app->settings.setValue("UserName", "tester");
+        m_app->settings.setValue(base::setting::SmtpServer, address);
+        m_app->settings.setValue(base::setting::UserName, "tester");
         m_app->settings.setPlainPassword("secret");
-        m_app->settings.setValue("SmtpSecurity", "none"); // the peers here speak no TLS
+        m_app->settings.setValue(base::setting::SmtpSecurity, "none"); // the peers here speak no TLS
         std::string text(rules::RulesFile::defaultText());
         const std::string from = "http://www.tarnwick.example";
         for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
@@ -74,10 +74,12 @@ protected:
     // A cancel that an earlier operation left behind.
     void leaveACancel()
     {
-        ASSERT_TRUE(m_state->beginOperation());
-        m_state->cancel();
-        m_state->endOperation();
-        ASSERT_NE(m_state->cancelReason(), 0);
+        {
+            const app::MainState::Operation operation(*m_state);
+            ASSERT_TRUE(operation);
+            m_state->cancel();
+        }
+        ASSERT_NE(m_state->cancelReason(), base::RunState::Running);
     }
     void run(Op op)
     {
@@ -168,7 +170,7 @@ TEST_F(WindowOperations, EachCanBeCancelledTimedOutAndClosed)
         EXPECT_FALSE(m_logic->busy());
         if (c.stop == Stop::Close) {
             EXPECT_FALSE(closedAtOnce);
-            EXPECT_EQ(m_host.posted, std::vector<int>{app::cmd::Close});
+            EXPECT_EQ(m_host.posted, std::vector<app::Command>{app::Command::Close});
         } else {
             ASSERT_FALSE(m_view.boxes.empty());
             EXPECT_EQ(m_view.boxes.back().text, c.error);

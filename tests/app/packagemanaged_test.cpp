@@ -42,14 +42,14 @@ TEST(PackageManaged, TheProgramLeavesItsUpdatesToThePackageManager)
         // a first start leaves the program where the package put it
         AppContext app(dir.file("first.ini"));
         startApplication(app, {bin + "/tarnwick", dir.file("apps"), dir.file("data"), "?.?.??"});
-        EXPECT_EQ(app.settings.value("Install"), bin);
+        EXPECT_EQ(app.settings.value(base::setting::Install), bin);
     }
     {
         // the installation check asks nothing, copies nothing, writes no shortcut and logs why
         AppContext app(dir.file("settings.ini"));
-        app.settings.setValue("LogDir", dir.file("log"));
-        app.settings.setValue("Install", dir.file("own"));
-        app.settings.setValue("ShortcutFolder", dir.file("menu"));
+        app.settings.setValue(base::setting::LogDir, dir.file("log"));
+        app.settings.setValue(base::setting::Install, dir.file("own"));
+        app.settings.setValue(base::setting::ShortcutFolder, dir.file("menu"));
         test::ScriptedFrontEnd fe;
         const InstallationOutcome out = installationCheck(app, fe, bin + "/tarnwick", false);
         EXPECT_TRUE(fe.boxes.empty());
@@ -58,7 +58,7 @@ TEST(PackageManaged, TheProgramLeavesItsUpdatesToThePackageManager)
         EXPECT_FALSE(std::filesystem::exists(dir.file("menu")));
         EXPECT_NE(platform::readFile(dir.file("log/Tarnwick.log")).value_or("").find(text), std::string::npos);
         // the Upgrade command says so before it fetches anything
-        app.settings.setValue("Install", bin);
+        app.settings.setValue(base::setting::Install, bin);
     }
     const test::CliRun run = test::runCli({"upgrade", "--yes"}, dir.file("settings.ini"));
     EXPECT_EQ(run.exit, 1);

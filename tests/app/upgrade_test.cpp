@@ -101,8 +101,8 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
             platform::writeFileAtomic(dir.file("blocked"), "a file, not a folder");
         platform::writeFileAtomic(dir.file("settings.ini"), "");
         AppContext app(dir.file("settings.ini"));
-        app.settings.setValue("Install", installDir);
-        app.settings.setValue("ShortcutFolder", dir.file("menu"));
+        app.settings.setValue(base::setting::Install, installDir);
+        app.settings.setValue(base::setting::ShortcutFolder, dir.file("menu"));
         test::ScriptedFrontEnd fe;
         if (c.answer != base::Answer::Ok)
             fe.nextAnswer(c.answer);
@@ -112,7 +112,7 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
         EXPECT_EQ(platform::readFile(installDir + "/tarnwick").has_value(), c.copied);
         EXPECT_EQ(out.restart, c.restart);
         EXPECT_EQ(out.closeWindow, c.closeWindow);
-        EXPECT_EQ(app.settings.value("Install") == dir.file("elsewhere"), c.installMoved);
+        EXPECT_EQ(app.settings.value(base::setting::Install) == dir.file("elsewhere"), c.installMoved);
         EXPECT_EQ(pauses, c.pauses);
         EXPECT_EQ(std::filesystem::exists(dir.file("menu/Tarnwick.desktop")), !c.closeWindow);
         if (c.answer == base::Answer::Ok) {
@@ -141,9 +141,9 @@ protected:
         m_office.start(2);
         platform::writeFileAtomic(installed(), k_oldProgram);
         base::AppSettings s(m_dir.file("settings.ini"));
-        s.setValue("LogDir", m_dir.file("log"));
-        s.setValue("Install", m_dir.file("app"));
-        s.writeAll();
+        s.setValue(base::setting::LogDir, m_dir.file("log"));
+        s.setValue(base::setting::Install, m_dir.file("app"));
+        ASSERT_TRUE(s.writeAll());
         // the rules in use already name the simulator, so the download of newer rules reaches it
         std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
         platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText("4.2.06.900"));
@@ -236,6 +236,14 @@ TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
     }
 }
 
+TEST_F(UpgradeEndToEnd, WithoutATerminalTheDownloadQuestionIsAnsweredNo)
+{
+    const test::CliRun run = test::runCli({"upgrade"}, m_dir.file("settings.ini"));
+    EXPECT_EQ(run.exit, 1);
+    EXPECT_NE(run.err.find(std::string(k_downloadQuestion) + "\n  -> no\n"), std::string::npos) << run.err;
+    EXPECT_EQ(platform::readFile(installed()).value_or(""), k_oldProgram);
+}
+
 TEST_F(UpgradeEndToEnd, WithoutAnApplicationDirectoryNothingIsDownloaded)
 {
     ASSERT_EQ(test::runCli({"config", "set", "Install", ""}, m_dir.file("settings.ini")).exit, 0);
@@ -250,9 +258,9 @@ TEST(CliInstall, WritesTheShortcutsOfTheInstalledProgramAndCopiesNothing)
     test::TempDir dir;
     {
         base::AppSettings s(dir.file("settings.ini"));
-        s.setValue("Install", dir.file("app"));
-        s.setValue("ShortcutFolder", dir.file("menu"));
-        s.writeAll();
+        s.setValue(base::setting::Install, dir.file("app"));
+        s.setValue(base::setting::ShortcutFolder, dir.file("menu"));
+        ASSERT_TRUE(s.writeAll());
     }
     const test::CliRun run = test::runCli({"install"}, dir.file("settings.ini"));
     ASSERT_EQ(run.exit, 0) << run.err;

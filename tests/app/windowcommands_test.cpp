@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "app/commands.h"
+#include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
 #include "app/sorting.h"
 #include "app/timeout.h"
@@ -40,9 +41,11 @@ TEST(CommandLine, SwitchesAnywhereAndRegistrationOnlyLast)
         EXPECT_EQ(parsed.autoMode, c.autoMode);
         EXPECT_EQ(parsed.registration, c.registration);
     }
-    const CommandLine quoted = parseCommandLine(joinCommandLine({"/opt/my programs/tarnwick", "-auto", "x"}));
+    const CommandLine quoted = parseArguments({"/opt/my programs/tarnwick", "-auto", "--settings", "/s.ini"});
     EXPECT_EQ(quoted.programPath, "/opt/my programs/tarnwick");
-    EXPECT_EQ(quoted.arguments, "-auto x");
+    EXPECT_EQ(quoted.arguments, "-auto --settings /s.ini");
+    EXPECT_TRUE(quoted.autoMode);
+    EXPECT_EQ(quoted.settingsFile, "/s.ini");
 }
 
 TEST(CommandLine, HelpAndVersionInsteadOfAStart)
@@ -80,11 +83,11 @@ TEST(VersionText, TwoDigitBuild)
     EXPECT_EQ(versionText(4, 12, 123), "4.12.123");
 }
 
-TEST(TimeoutChoices, Texts)
+TEST(TimeoutChoices, EachChoiceIsStoredAsATextThatReadsBackAsIt)
 {
-    const char* const texts[] = {"30 seconds", "1 minutes", "2 minutes", "5 minutes", "10 minutes"};
-    for (size_t i = 0; i < k_timeoutChoices.size(); ++i)
-        EXPECT_EQ(timeoutText(k_timeoutChoices[i]), texts[i]);
+    for (int ms : k_timeoutChoices)
+        EXPECT_EQ(MainState::timeoutFromSetting(timeoutText(ms)), ms) << ms;
+    EXPECT_EQ(timeoutText(600000), "10 minutes");
     EXPECT_EQ(timeoutText(59999), "59 seconds");
 }
 
@@ -120,52 +123,53 @@ TEST(SortRequest, KindsAndDirections)
 TEST(CommandEnabling, BySelectionBusyAndPendingMail)
 {
     struct Case {
-        int id;
+        Command id;
         bool idle0, idle1, idle2, busy1;
     };
-    const int changeReference = cmd::ChangeColumn + 3, changeLastUpdate = cmd::ChangeColumn + 1;
+    const Command changeReference = columnCommand(Command::ChangeColumn, 3);
+    const Command changeLastUpdate = columnCommand(Command::ChangeColumn, 1);
     const Case cases[] = {
-        {cmd::SendEmail, true, true, true, false},
-        {cmd::SelectAll, true, true, true, false},
-        {cmd::Add, true, true, true, false},
-        {cmd::UpdateAll, true, true, true, false},
-        {cmd::SortColumn + 5, true, true, true, false},
-        {cmd::About, true, true, true, false},
-        {cmd::Delete, false, true, true, false},
-        {cmd::UpdateSelected, false, true, true, false},
-        {cmd::ViewDetails, false, true, true, false},
-        {cmd::FrequencyNever, false, true, true, false},
+        {Command::SendEmail, true, true, true, false},
+        {Command::SelectAll, true, true, true, false},
+        {Command::Add, true, true, true, false},
+        {Command::UpdateAll, true, true, true, false},
+        {columnCommand(Command::SortColumn, 5), true, true, true, false},
+        {Command::About, true, true, true, false},
+        {Command::Delete, false, true, true, false},
+        {Command::UpdateSelected, false, true, true, false},
+        {Command::ViewDetails, false, true, true, false},
+        {Command::FrequencyNever, false, true, true, false},
         {changeLastUpdate, false, true, true, false},
         {changeReference, false, true, false, false},
-        {cmd::ViewWebpage, false, true, false, false},
-        {cmd::Cancel, false, false, false, true},
-        {cmd::Exit, true, true, true, true},
-        {cmd::ViewFlow, true, true, true, true},
+        {Command::ViewWebpage, false, true, false, false},
+        {Command::Cancel, false, false, false, true},
+        {Command::Exit, true, true, true, true},
+        {Command::ViewFlow, true, true, true, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.id);
+        SCOPED_TRACE(static_cast<int>(c.id));
         EXPECT_EQ(isEnabled(c.id, {false, 0, true}), c.idle0);
         EXPECT_EQ(isEnabled(c.id, {false, 1, true}), c.idle1);
         EXPECT_EQ(isEnabled(c.id, {false, 2, true}), c.idle2);
         EXPECT_EQ(isEnabled(c.id, {true, 1, true}), c.busy1);
     }
-    EXPECT_FALSE(isEnabled(cmd::DeleteEmail, {false, 1, false}));
+    EXPECT_FALSE(isEnabled(Command::DeleteEmail, {false, 1, false}));
 }
 
 TEST(CommandChecks, FrequencySortColumnAndDirection)
 {
     CommandState s;
-    s.focusedFrequency = 2;
+    s.focusedFrequency = core::Frequency::Monthly;
     s.sortColumn = 0; // Frequency: default descending, so not reversed shows descending
-    EXPECT_TRUE(isChecked(cmd::FrequencyDaily + 2, s));
-    EXPECT_FALSE(isChecked(cmd::FrequencyDaily, s));
-    EXPECT_TRUE(isChecked(cmd::SortColumn, s));
-    EXPECT_TRUE(isChecked(cmd::Descending, s));
+    EXPECT_TRUE(isChecked(frequencyCommand(core::Frequency::Monthly), s));
+    EXPECT_FALSE(isChecked(Command::FrequencyDaily, s));
+    EXPECT_TRUE(isChecked(Command::SortColumn, s));
+    EXPECT_TRUE(isChecked(Command::Descending, s));
     s.sortReversed = true;
-    EXPECT_TRUE(isChecked(cmd::Ascending, s));
+    EXPECT_TRUE(isChecked(Command::Ascending, s));
     s.sortColumn = 3; // Reference: reversed shows descending
-    EXPECT_TRUE(isChecked(cmd::Descending, s));
-    EXPECT_FALSE(isChecked(cmd::SortColumn, s));
+    EXPECT_TRUE(isChecked(Command::Descending, s));
+    EXPECT_FALSE(isChecked(Command::SortColumn, s));
 }
 
 TEST(Menus, GeneratedItemsAndPopup)
@@ -174,12 +178,12 @@ TEST(Menus, GeneratedItemsAndPopup)
     ASSERT_EQ(bar.size(), 8u);
     const std::vector<MenuItem>& sort = bar[3].children;
     EXPECT_EQ(sort.size(), 3u + 18u); // Ascending, Descending, separator, a column each but Error
-    EXPECT_EQ(sort[3].id, cmd::SortColumn);
+    EXPECT_EQ(sort[3].id, Command::SortColumn);
     EXPECT_EQ(sort[3].text, "By &Frequency");
     EXPECT_EQ(sort.back().text, "By &Location");
-    EXPECT_EQ(commandInfo(cmd::ChangeColumn + 3)->text, "Change Reference");
-    EXPECT_FALSE(commandInfo(cmd::ChangeColumn + 7));
-    EXPECT_EQ(commandInfo(cmd::Add)->text, "&Add...\tInsert");
+    EXPECT_EQ(commandInfo(columnCommand(Command::ChangeColumn, 3))->text, "Change Reference");
+    EXPECT_FALSE(commandInfo(columnCommand(Command::ChangeColumn, 7)));
+    EXPECT_EQ(commandInfo(Command::Add)->text, "&Add...\tInsert");
 
     // a changeable column inserts its item before View Details
     const std::pair<int, std::string> cases[] = {
@@ -191,7 +195,7 @@ TEST(Menus, GeneratedItemsAndPopup)
         if (!inserted.empty()) {
             EXPECT_EQ(items[6].text, inserted);
         }
-        EXPECT_EQ(items.back().id, cmd::ViewDetails);
+        EXPECT_EQ(items.back().id, Command::ViewDetails);
     }
     EXPECT_EQ(popupMenu(0)[6].children.size(), 5u);
 }

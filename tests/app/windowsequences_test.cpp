@@ -18,7 +18,7 @@ namespace {
 
 // A window that records what the sequences ask of it.
 struct RecordingHost final : WindowHost {
-    void postCommand(int id) override { posted.push_back(id); }
+    void postCommand(Command id) override { posted.push_back(id); }
     void destroyWindow() override { destroyed = true; }
     void setTitle(const std::string& t) override { title = t; }
     void configurationDialog() override
@@ -29,7 +29,7 @@ struct RecordingHost final : WindowHost {
     }
     void installationCheck(bool reinstall) override { checks.push_back(reinstall); }
 
-    std::vector<int> posted;
+    std::vector<Command> posted;
     bool destroyed = false;
     std::string title;
     int dialogs = 0;
@@ -40,7 +40,7 @@ struct RecordingHost final : WindowHost {
 class WindowSequences : public ::testing::Test {
 protected:
     WindowSequences() { platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
-    AppContext& context(const std::vector<std::pair<std::string, std::string>>& values)
+    AppContext& context(const std::vector<std::pair<base::SettingKey, std::string>>& values)
     {
         m_state.reset();
         m_app = std::make_unique<AppContext>(m_dir.file("settings.ini"));
@@ -63,33 +63,35 @@ protected:
 
 TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
 {
-    AppContext& app =
-        context({{"LogDir", m_dir.path()}, {"CountExec", "41"}, {"SortBy", "statusdate"}, {"SortReversed", "2"}});
+    AppContext& app = context({{base::setting::LogDir, m_dir.path()},
+                               {base::setting::CountExec, "41"},
+                               {base::setting::SortBy, "statusdate"},
+                               {base::setting::SortReversed, "2"}});
     platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
     StartupPlaces places{"/opt/tw/tarnwick", "/home/u/.local/share/applications", "/home/u/.local/share", "2.1.07"};
     const StartupState s = startApplication(app, places);
     EXPECT_EQ(s.sortColumn, 8);
     EXPECT_TRUE(s.sortReversed);
-    EXPECT_EQ(app.settings.value("CountExec"), "42");
+    EXPECT_EQ(app.settings.value(base::setting::CountExec), "42");
     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper-case hexadecimal
-    std::string shape = app.settings.value("GUID");
+    std::string shape = app.settings.value(base::setting::GUID);
     for (char& c : shape)
         c = std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F') ? 'X' : c;
     EXPECT_EQ(shape, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
     EXPECT_FALSE(platform::fileExists(m_dir.file(k_upgradeTempName)));
-    EXPECT_EQ(app.settings.value("ShortcutFolder"), "/home/u/.local/share/applications/Markwatch");
-    EXPECT_EQ(app.settings.value("Install"), "/opt/tw");
+    EXPECT_EQ(app.settings.value(base::setting::ShortcutFolder), "/home/u/.local/share/applications/Markwatch");
+    EXPECT_EQ(app.settings.value(base::setting::Install), "/opt/tw");
     const std::string log = platform::readFile(m_dir.file("Tarnwick.log")).value_or("");
     EXPECT_NE(log.find("**Tarnwick start, local date-time "), std::string::npos);
     EXPECT_NE(log.find("**version 2.1.07**"), std::string::npos);
 
     // a second start keeps the GUID; an unknown sort key is column 0; the upgrade copy keeps its file
-    const std::string guid = app.settings.value("GUID");
-    app.settings.setValue("SortBy", "Nonsense");
+    const std::string guid = app.settings.value(base::setting::GUID);
+    app.settings.setValue(base::setting::SortBy, "Nonsense");
     platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
     places.programPath = m_dir.file("Tarnwick_temp");
     EXPECT_EQ(startApplication(app, places).sortColumn, 0);
-    EXPECT_EQ(app.settings.value("GUID"), guid);
+    EXPECT_EQ(app.settings.value(base::setting::GUID), guid);
     EXPECT_TRUE(platform::fileExists(m_dir.file(k_upgradeTempName)));
 }
 
@@ -97,7 +99,7 @@ TEST_F(WindowSequences, FirstRunWritesNoLogAndInstallsUnderProgramsFolder)
 {
     AppContext& app = context({});
     startApplication(app, {"/tmp/x/tarnwick", "/apps", "/data", "?.?.??"});
-    EXPECT_EQ(app.settings.value("Install"), "/data/Markwatch");
+    EXPECT_EQ(app.settings.value(base::setting::Install), "/data/Markwatch");
     EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick.log")));
 }
 
@@ -107,20 +109,20 @@ TEST_F(WindowSequences, FirstShowing)
         const char* org;
         bool autoMode;
         bool badDataFile;
-        std::vector<int> posted;
+        std::vector<Command> posted;
         size_t checks;
     };
     const Case cases[] = {
-        {"", true, false, {cmd::Configure}, 0},
+        {"", true, false, {Command::Configure}, 0},
         {"Acme", false, false, {}, 1},
-        {"Acme", true, false, {cmd::UpdateAll}, 1},
+        {"Acme", true, false, {Command::UpdateAll}, 1},
         {"Acme", true, true, {}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.org << c.autoMode << c.badDataFile);
         platform::writeFileAtomic(m_dir.file("tradmark.dat"), c.badDataFile ? "99\r\n" : "8\r\n");
         m_host = {};
-        context({{"OrgName", c.org}, {"LogDir", m_dir.path()}});
+        context({{base::setting::OrgName, c.org}, {base::setting::LogDir, m_dir.path()}});
         MainWindowLogic w = logic(c.autoMode);
         w.open();
         w.firstShowing();
@@ -138,22 +140,22 @@ TEST_F(WindowSequences, ConfigureOnFirstRun)
     struct Case {
         std::vector<base::Answer> answers;
         bool fillIn;
-        std::vector<int> posted;
+        std::vector<Command> posted;
         int dialogs;
     };
     using A = base::Answer;
     const Case cases[] = {
-        {{A::No}, true, {cmd::Close}, 0},              // the disclaimer refused
-        {{A::Yes, A::Yes}, false, {cmd::Close}, 1},    // left empty, quit
-        {{A::Yes, A::No}, false, {cmd::Configure}, 1}, // left empty, configure again
-        {{A::Yes, A::No}, true, {}, 1},                // filled in; no test e-mail
+        {{A::No}, true, {Command::Close}, 0},              // the disclaimer refused
+        {{A::Yes, A::Yes}, false, {Command::Close}, 1},    // left empty, quit
+        {{A::Yes, A::No}, false, {Command::Configure}, 1}, // left empty, configure again
+        {{A::Yes, A::No}, true, {}, 1},                    // filled in; no test e-mail
     };
     for (const Case& c : cases) {
         m_host = {};
-        AppContext& app = context({{"LogDir", m_dir.path()}});
+        AppContext& app = context({{base::setting::LogDir, m_dir.path()}});
         m_host.onDialog = [&] {
             if (c.fillIn)
-                app.settings.setValue("OrgName", "Acme");
+                app.settings.setValue(base::setting::OrgName, "Acme");
         };
         for (A a : c.answers)
             m_view.nextAnswer(a);
@@ -172,7 +174,7 @@ TEST_F(WindowSequences, ConfigureOnFirstRun)
 
 TEST_F(WindowSequences, DestroyStoresLayoutAndOrder)
 {
-    AppContext& app = context({{"LogDir", m_dir.path()}, {"OrgName", "Acme"}});
+    AppContext& app = context({{base::setting::LogDir, m_dir.path()}, {base::setting::OrgName, "Acme"}});
     MainWindowLogic w = logic(false);
     w.open();
     EXPECT_TRUE(w.sort(3, SortKind::HeaderClick));
@@ -180,10 +182,10 @@ TEST_F(WindowSequences, DestroyStoresLayoutAndOrder)
     WindowLayout layout{10, 20, 810, 620, 7, {}};
     layout.columnWidths[3] = 99;
     w.destroy(layout);
-    EXPECT_EQ(app.settings.value("SortBy"), "Reference");
-    EXPECT_EQ(app.settings.value("SortReversed"), "1");
-    EXPECT_EQ(app.settings.value("Right"), "810");
-    EXPECT_EQ(app.settings.value("TopIndex"), "7");
-    EXPECT_EQ(app.settings.value("ColWidthReference"), "99");
+    EXPECT_EQ(app.settings.value(base::setting::SortBy), "Reference");
+    EXPECT_EQ(app.settings.value(base::setting::SortReversed), "1");
+    EXPECT_EQ(app.settings.value(base::setting::Right), "810");
+    EXPECT_EQ(app.settings.value(base::setting::TopIndex), "7");
+    EXPECT_EQ(app.settings.value(base::columnWidthSetting(core::fieldInfo(core::FieldId::Reference))), "99");
     EXPECT_TRUE(platform::fileExists(m_dir.file("tradmark.dat")));
 }

@@ -64,7 +64,7 @@ TEST_F(LogTest, NoLoggingDirectoryWritesNothingAnywhere)
         EXPECT_EQ(fixed.path(), "");
         EXPECT_TRUE(isEmptyFolder(m_dir.path()));
         // the logging directory is read at every record
-        settings.setValue("LogDir", m_dir.path());
+        settings.setValue(base::setting::LogDir, m_dir.path());
         fromSettings.write("now %d\n", 1);
     }
     EXPECT_EQ(logText(), std::string(k_stamp) + "now 1\r\n");

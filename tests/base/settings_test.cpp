@@ -1,5 +1,7 @@
 #include "base/settings.h"
 
+#include "core/fieldtable.h"
+
 #include "platform/files.h"
 #include "platform/settingsfile.h"
 #include "support/tempdir.h"
@@ -26,18 +28,24 @@ protected:
     test::TempDir m_dir;
 };
 
+// The width setting of the Frequency column, which the field table spells "ColWidthFrequency".
+base::NumberSetting frequencyWidth()
+{
+    return base::columnWidthSetting(core::fieldInfo(core::FieldId::Frequency));
+}
+
 } // namespace
 
 TEST_F(SettingsTest, FreshProfileIsEmptyAndWritesNothingUntold)
 {
     {
         AppSettings s(path());
-        for (std::string_view name : AppSettings::knownNames())
-            EXPECT_EQ(s.value(name), "") << name;
-        EXPECT_EQ(s.number("CountExec"), 0);
-        EXPECT_EQ(s.number("Timeout", 60000), 60000);
+        for (const base::SettingKey& key : AppSettings::keys())
+            EXPECT_EQ(s.value(key), "") << key.name;
+        EXPECT_EQ(s.number(base::setting::CountExec), 0);
+        EXPECT_EQ(s.number(base::setting::DeadlineReminderDays), 60); // an empty value reads as the key's own
         EXPECT_TRUE(s.notifyAddresses().empty());
-        EXPECT_EQ(s.value("NoSuchSetting"), "");
+        EXPECT_FALSE(AppSettings::named("NoSuchSetting"));
     }
     EXPECT_FALSE(platform::fileExists(path()));
 }
@@ -46,10 +54,10 @@ TEST_F(SettingsTest, ValuesLiveInTheirKeys)
 {
     {
         AppSettings s(path());
-        s.setValue("Install", "/opt/Markwatch");
-        s.setValue("ShortcutFolder", "C:\\Start Menu\\Markwatch");
-        s.setValue("LogDir", "/var/tarnwick/Log");
-        s.setValue("ColWidthFrequency", "80");
+        s.setValue(base::setting::Install, "/opt/Markwatch");
+        s.setValue(base::setting::ShortcutFolder, "C:\\Start Menu\\Markwatch");
+        s.setValue(base::setting::LogDir, "/var/tarnwick/Log");
+        s.setValue(frequencyWidth(), "80");
     }
     auto disk = onDisk();
     EXPECT_EQ(disk[std::string(AppSettings::k_key)],
@@ -58,8 +66,8 @@ TEST_F(SettingsTest, ValuesLiveInTheirKeys)
     EXPECT_EQ(settingsKey(),
               (platform::SettingsFile::Values{{"ColWidthFrequency", "80"}, {"LogDir", "/var/tarnwick/Log"}}));
     AppSettings again(path());
-    EXPECT_EQ(again.value("ShortcutFolder"), "C:\\Start Menu\\Markwatch");
-    EXPECT_EQ(again.number("ColWidthFrequency"), 80);
+    EXPECT_EQ(again.value(base::setting::ShortcutFolder), "C:\\Start Menu\\Markwatch");
+    EXPECT_EQ(again.number(frequencyWidth()), 80);
 }
 
 TEST_F(SettingsTest, CounterIncrementsAcrossAStartAndStop)
@@ -67,11 +75,11 @@ TEST_F(SettingsTest, CounterIncrementsAcrossAStartAndStop)
     ASSERT_TRUE(platform::SettingsFile(path()).setValue(AppSettings::k_settingsKey, "CountExec", "41"));
     {
         AppSettings s(path());
-        s.increment("CountExec");
-        s.increment("CountEmailPost");
+        s.increment(base::setting::CountExec);
+        s.increment(base::setting::CountEmailPost);
     }
-    EXPECT_EQ(AppSettings(path()).value("CountExec"), "42");
-    EXPECT_EQ(AppSettings(path()).value("CountEmailPost"), "1");
+    EXPECT_EQ(AppSettings(path()).value(base::setting::CountExec), "42");
+    EXPECT_EQ(AppSettings(path()).value(base::setting::CountEmailPost), "1");
 }
 
 TEST_F(SettingsTest, LongValuesAreReadWhole)
@@ -81,12 +89,12 @@ TEST_F(SettingsTest, LongValuesAreReadWhole)
         const std::string value(length, 'v');
         {
             AppSettings s(path());
-            s.setValue("OrgName", value);
+            s.setValue(base::setting::OrgName, value);
         }
         AppSettings back(path());
-        EXPECT_EQ(back.value("OrgName"), value);
+        EXPECT_EQ(back.value(base::setting::OrgName), value);
     }
-    EXPECT_EQ(AppSettings(path()).value("OrgName"), std::string(100000, 'v'));
+    EXPECT_EQ(AppSettings(path()).value(base::setting::OrgName), std::string(100000, 'v'));
 }
 
 TEST_F(SettingsTest, ValueEndsAtItsFirstNul)
@@ -95,7 +103,7 @@ TEST_F(SettingsTest, ValueEndsAtItsFirstNul)
     ASSERT_TRUE(platform::writeFileAtomic(path(), "[" + std::string(AppSettings::k_settingsKey) +
                                                       "]\nOrgName=Bren%00low\nNotifyAddress1=a@b%00c\n"));
     AppSettings s(path());
-    EXPECT_EQ(s.value("OrgName"), "Bren");
+    EXPECT_EQ(s.value(base::setting::OrgName), "Bren");
     EXPECT_EQ(s.notifyAddresses(), std::vector<std::string>{"a@b"});
 }
 
@@ -109,7 +117,7 @@ TEST_F(SettingsTest, ShorterNotifyListLeavesNoStaleNumbers)
     {
         AppSettings s(path());
         s.setNotifyAddresses({"1@x", "2@x", "3@x"});
-        s.writeNotifyAddresses();
+        ASSERT_TRUE(s.writeNotifyAddresses());
     }
     EXPECT_EQ(settingsKey(), (platform::SettingsFile::Values{
                                  {"NotifyAddress1", "1@x"}, {"NotifyAddress2", "2@x"}, {"NotifyAddress3", "3@x"}}));
@@ -127,26 +135,26 @@ TEST_F(SettingsTest, TwoStoresOnOneFileKeepEachOthersValues)
     {
         AppSettings first(path());
         AppSettings second(path());
-        first.setValue("SmtpServer", "smtp.example.com");
-        second.setValue("ProxyServer", "proxy:8080");
-        first.write("SmtpServer");
-        second.increment("CountExec");
+        first.setValue(base::setting::SmtpServer, "smtp.example.com");
+        second.setValue(base::setting::ProxyServer, "proxy:8080");
+        ASSERT_TRUE(first.write(base::setting::SmtpServer));
+        second.increment(base::setting::CountExec);
         // both destroyed here: each writes what it changed
     }
     AppSettings back(path());
-    EXPECT_EQ(back.value("SmtpServer"), "smtp.example.com");
-    EXPECT_EQ(back.value("ProxyServer"), "proxy:8080");
-    EXPECT_EQ(back.value("CountExec"), "1");
+    EXPECT_EQ(back.value(base::setting::SmtpServer), "smtp.example.com");
+    EXPECT_EQ(back.value(base::setting::ProxyServer), "proxy:8080");
+    EXPECT_EQ(back.value(base::setting::CountExec), "1");
     {
         // the last writer of one value wins
         AppSettings first(path());
         AppSettings second(path());
-        first.setValue("OrgName", "First");
-        second.setValue("OrgName", "Second");
-        first.writeAll();
-        second.writeAll();
+        first.setValue(base::setting::OrgName, "First");
+        second.setValue(base::setting::OrgName, "Second");
+        ASSERT_TRUE(first.writeAll());
+        ASSERT_TRUE(second.writeAll());
     }
-    EXPECT_EQ(AppSettings(path()).value("OrgName"), "Second");
+    EXPECT_EQ(AppSettings(path()).value(base::setting::OrgName), "Second");
 }
 
 TEST_F(SettingsTest, PasswordStoredForm)
@@ -167,7 +175,7 @@ TEST_F(SettingsTest, PasswordStoredForm)
     {
         AppSettings s(path());
         s.setPlainPassword("p\xE4ss");
-        EXPECT_EQ(s.value("Password"), base::passwordStoredForm("p\xE4ss"));
+        EXPECT_EQ(s.value(base::setting::Password), base::passwordStoredForm("p\xE4ss"));
     }
     EXPECT_EQ(AppSettings(path()).plainPassword(), "p\xE4ss");
 }
@@ -199,21 +207,21 @@ TEST_F(SettingsTest, TodaysOfficeSettings)
     AppSettings s(path());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.security + " " + c.interval);
-        s.setValue("SmtpSecurity", c.security);
-        s.setValue("RequestInterval", c.interval);
+        s.setValue(base::setting::SmtpSecurity, c.security);
+        s.setValue(base::setting::RequestInterval, c.interval);
         EXPECT_EQ(s.smtpSecurity(), c.mail);
-        EXPECT_EQ(AppSettings::checkValue("SmtpSecurity", c.security).empty(), c.settable);
+        EXPECT_EQ(bool(AppSettings::checkValue("SmtpSecurity", c.security)), c.settable);
         EXPECT_EQ(s.requestIntervalMs(), c.intervalMs);
     }
     for (const auto& [consent, allowed] : {std::pair{"", false}, {"0", false}, {"1", true}, {"yes", false}}) {
-        s.setValue("SendUsageReports", consent);
+        s.setValue(base::setting::SendUsageReports, consent);
         EXPECT_EQ(s.usageReportsAllowed(), allowed) << consent;
     }
     for (const auto& [mode, digest, settable] :
          {std::tuple{"", false, true}, {"each", false, true}, {"Digest", true, true}, {"weekly", false, false}}) {
-        s.setValue("NotifyMode", mode);
+        s.setValue(base::setting::NotifyMode, mode);
         EXPECT_EQ(s.digestNotices(), digest) << mode;
-        EXPECT_EQ(AppSettings::checkValue("NotifyMode", mode).empty(), settable) << mode;
+        EXPECT_EQ(static_cast<bool>(AppSettings::checkValue("NotifyMode", mode)), settable) << mode;
     }
 }
 
@@ -222,15 +230,16 @@ TEST_F(SettingsTest, AHeldLockFailsTheWriteAfterAWhile)
 {
     platform::SettingsFile::setLockWait(std::chrono::milliseconds(100));
     AppSettings s(path());
-    s.setValue("OrgName", "first");
-    ASSERT_TRUE(s.write("OrgName"));
+    s.setValue(base::setting::OrgName, "first");
+    ASSERT_TRUE(s.write(base::setting::OrgName));
     const int held = ::open((path() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    s.setValue("OrgName", "second");
-    EXPECT_FALSE(s.write("OrgName"));
-    EXPECT_NE(s.writeError().find("another program has held its lock file"), std::string::npos) << s.writeError();
+    s.setValue(base::setting::OrgName, "second");
+    const platform::Result refused = s.write(base::setting::OrgName);
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.error().find("another program has held its lock file"), std::string::npos) << refused.error();
     ::close(held);
-    EXPECT_TRUE(s.write("OrgName"));
+    EXPECT_TRUE(s.write(base::setting::OrgName));
     EXPECT_EQ(settingsKey()["OrgName"], "second");
     platform::SettingsFile::setLockWait(std::chrono::seconds(10));
 }
@@ -280,9 +289,8 @@ TEST_F(SettingsTest, UnwritableLocationTouchesNothingAndSaysWhy)
     ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("plain"), "x"));
     {
         AppSettings s(m_dir.file("plain/settings.ini"));
-        s.setValue("OrgName", "lost");
-        EXPECT_FALSE(s.write("OrgName"));
-        EXPECT_EQ(s.writeError(),
+        s.setValue(base::setting::OrgName, "lost");
+        EXPECT_EQ(s.write(base::setting::OrgName).error(),
                   "Can't write the settings file '" + m_dir.file("plain/settings.ini") + "': Not a directory");
         EXPECT_FALSE(s.writeNotifyAddresses());
         EXPECT_FALSE(s.writeAll());

@@ -71,7 +71,7 @@ TEST_F(DataFileTest, LoadsEveryLayout)
          [&](const Entry& e) {
              EXPECT_EQ(e.Reference, "ref");
              EXPECT_EQ(e.Trademark, "");
-             EXPECT_EQ(e.Frequency, 0);
+             EXPECT_EQ(e.Frequency, core::Frequency::Daily);
              EXPECT_EQ(e.LastUpdate, 0);
              EXPECT_EQ(e.LastChange, t);
          }},
@@ -79,7 +79,7 @@ TEST_F(DataFileTest, LoadsEveryLayout)
          "8\r\n3\tref\t75123456\t1234567\tint\tMARK\tf\tr\tp\tlo\tow\tat\t37000\t2001-02-"
          "03\tst\tlh\tloc\terr\t36000\r\n",
          [](const Entry& e) {
-             EXPECT_EQ(e.Frequency, 3);
+             EXPECT_EQ(e.Frequency, core::Frequency::Yearly);
              EXPECT_EQ(e.IntNum, "int");
              EXPECT_EQ(e.LastUpdate, 37000);
              EXPECT_EQ(e.StatusDate, "2001-02-03");
@@ -92,7 +92,7 @@ TEST_F(DataFileTest, LoadsEveryLayout)
              EXPECT_EQ(e.Reference, "ref");
              EXPECT_EQ(e.SerNum, "75123456");
              EXPECT_EQ(e.RegNum, "1234567");
-             EXPECT_EQ(e.Frequency, 0);
+             EXPECT_EQ(e.Frequency, core::Frequency::Daily);
              EXPECT_EQ(e.LastChange, 0);
          }},
         {"version 2: sixth piece LastHistory, seventh Error", "2\r\nref\t75123456\t1234567\tMARK\t37000\thist\terr\r\n",
@@ -101,11 +101,11 @@ TEST_F(DataFileTest, LoadsEveryLayout)
              EXPECT_EQ(e.LastUpdate, 37000);
              EXPECT_EQ(e.LastHistory, "hist");
              EXPECT_EQ(e.Error, "err");
-             EXPECT_EQ(e.Frequency, 0);
+             EXPECT_EQ(e.Frequency, core::Frequency::Daily);
          }},
         {"version 3", "3\r\n2\tref\t75123456\t\tMARK\t37000\thist\terr\t36000\r\n",
          [](const Entry& e) {
-             EXPECT_EQ(e.Frequency, 2);
+             EXPECT_EQ(e.Frequency, core::Frequency::Monthly);
              EXPECT_EQ(e.LastHistory, "hist");
              EXPECT_EQ(e.LastChange, 36000);
          }},
@@ -133,7 +133,7 @@ TEST_F(DataFileTest, LoadsEveryLayout)
          }},
         {"another version below 9 reads as 8", "-4\r\n2\tref\r\n",
          [](const Entry& e) {
-             EXPECT_EQ(e.Frequency, 2);
+             EXPECT_EQ(e.Frequency, core::Frequency::Monthly);
              EXPECT_EQ(e.Reference, "ref");
          }},
         {"a first line without a number is version 0", "abc\r\nref\tsn\r\n",
@@ -144,7 +144,7 @@ TEST_F(DataFileTest, LoadsEveryLayout)
         {"surplus pieces ignored, unreadable numbers 0",
          "8\r\nx\tref" + std::string(17, '\t') + "36000\tsurplus\tmore\r\n",
          [](const Entry& e) {
-             EXPECT_EQ(e.Frequency, 0);
+             EXPECT_EQ(e.Frequency, core::Frequency::Daily);
              EXPECT_EQ(e.LastChange, 36000);
          }},
         {"LF line ends and no final line end", "8\n1\tref", [](const Entry& e) { EXPECT_EQ(e.Reference, "ref"); }},
@@ -211,7 +211,7 @@ TEST_F(DataFileTest, RefusedFileIsNeverOverwritten)
         EXPECT_EQ(core::loadDataFile(store, m_dir.path()), c.message);
         EXPECT_FALSE(store.loadOk());
         EXPECT_EQ(store.count(), 0);
-        store.addEntry(Entry(today()), core::addflags::SkipDuplicateSearch);
+        store.appendEntry(Entry(today()));
         EXPECT_FALSE(core::saveDataFile(store, m_dir.path()));
         EXPECT_EQ(platform::readFile(m_dir.file("tradmark.dat")), content);
     }
@@ -255,7 +255,7 @@ TEST_F(DataFileTest, FieldBytesTheFormatCannotHoldBecomeBlanks)
     e.Trademark = "line\r\nbreak";
     e.Error = "x\ny";
     e.Owner = "\xE9t\xE9 100%";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     ASSERT_TRUE(core::saveDataFile(store, m_dir.path()));
     EntryStore back;
     EXPECT_EQ(core::loadDataFile(back, m_dir.path()), "");

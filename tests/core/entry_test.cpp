@@ -54,7 +54,7 @@ TEST(Entry, NewRecordTakesTodayFromTheClock)
     Entry e;
     platform::setClock(nullptr);
     EXPECT_EQ(e.Today, 38125);
-    EXPECT_EQ(e.Frequency, 0);
+    EXPECT_EQ(e.Frequency, Frequency::Daily);
     EXPECT_EQ(e.LastUpdate, 0);
     EXPECT_EQ(e.LastChange, 0);
     EXPECT_TRUE(e.SerNum.empty() && e.Reference.empty() && e.Error.empty());
@@ -124,7 +124,7 @@ TEST(Entry, UpToDateByFrequency)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.frequency) + " " + formatDay(c.lastUpdate) + " " + formatDay(c.today));
         Entry e(c.today);
-        e.Frequency = c.frequency;
+        e.Frequency = static_cast<Frequency>(c.frequency); // as the data file holds it
         e.LastUpdate = c.lastUpdate;
         EXPECT_EQ(e.isUpToDate(), c.want);
     }
@@ -138,7 +138,7 @@ TEST(Entry, LookupVariableNamesAndComputedValues)
     e.Trademark = "ACME";
     e.StatusDate = "2004-05-01";
     e.StatusText = "Registered";
-    e.Frequency = 1;
+    e.Frequency = Frequency::Weekly;
     e.LastUpdate = t;
     e.LastChange = t - 7;
 
@@ -247,13 +247,13 @@ TEST(Entry, SortCompareBreaksTiesByNumbersWithoutReversing)
 {
     Entry a(1);
     Entry b(1);
-    a.Frequency = b.Frequency = 1;
+    a.Frequency = b.Frequency = Frequency::Weekly;
     a.SerNum = "75-000001";
     b.SerNum = "75-000002";
     EXPECT_LT(a.sortCompare(FieldId::Frequency, b, false), 0);
     EXPECT_LT(a.sortCompare(FieldId::Frequency, b, true), 0);
 
-    b.Frequency = 2;
+    b.Frequency = Frequency::Monthly;
     EXPECT_LT(a.sortCompare(FieldId::Frequency, b, false), 0);
     EXPECT_GT(a.sortCompare(FieldId::Frequency, b, true), 0);
 
@@ -279,7 +279,7 @@ TEST(Entry, SameWatchedValuesIgnoresUnwatchedFieldsAndHonoursCase)
     EXPECT_TRUE(a.sameWatchedValues(b));
     b.IntNum = "1234567";
     b.StatusDate = "2004-05-18";
-    b.Frequency = 3;
+    b.Frequency = Frequency::Yearly;
     b.LastUpdate = b.LastChange = 9;
     b.Error = "failed";
     b.Today = 2;

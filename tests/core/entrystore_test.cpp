@@ -9,37 +9,6 @@ using namespace tarnwick::core;
 
 namespace {
 
-class RecordingHost : public EntryStoreHost {
-public:
-    struct Posting {
-        std::string reference;
-        int templateId;
-        std::string kind;
-        bool hasPrevious;
-        std::string previousReference;
-    };
-
-    void reportError(const std::string& title, const std::string& text) override
-    {
-        reports.push_back(title + "|" + text);
-    }
-    std::string postNotification(const Entry& entry, int templateId, const std::string& kind,
-                                 const Entry* previous) override
-    {
-        postings.push_back(
-            {entry.Reference, templateId, kind, previous != nullptr, previous ? previous->Reference : std::string()});
-        return postError;
-    }
-    void rowChanged(int position) override { changedRows.push_back(position); }
-    void selectOnly(int position) override { selections.push_back(position); }
-
-    std::vector<std::string> reports;
-    std::vector<Posting> postings;
-    std::vector<int> changedRows;
-    std::vector<int> selections;
-    std::string postError;
-};
-
 Entry entryWith(const char* serNum, const char* regNum, const char* intNum, const char* reference = "")
 {
     Entry e(38125);
@@ -65,10 +34,10 @@ std::string column(const EntryStore& store, FieldId id)
 TEST(EntryStore, FindDuplicateUsesTheFirstIdentifierSet)
 {
     EntryStore store;
-    store.addEntry(entryWith("75-ABC456", "", "", "one"), 0);
-    store.addEntry(entryWith("", "1234567", "", "two"), 0);
-    store.addEntry(entryWith("", "", "7654321", "three"), 0);
-    store.addEntry(entryWith("", "", "", "none"), addflags::SkipDuplicateSearch);
+    store.addEntry(entryWith("75-ABC456", "", "", "one"));
+    store.addEntry(entryWith("", "1234567", "", "two"));
+    store.addEntry(entryWith("", "", "7654321", "three"));
+    store.appendEntry(entryWith("", "", "", "none"));
 
     struct Case {
         Entry probe;
@@ -88,103 +57,50 @@ TEST(EntryStore, FindDuplicateUsesTheFirstIdentifierSet)
     }
 }
 
-TEST(EntryStore, AddEntryFlags)
+TEST(EntryStore, AddReportsTheNewPositionOrTheDuplicates)
 {
-    struct Case {
-        unsigned flags;
-        bool duplicate;
-        const char* wantResult;
-        size_t wantReports;
-        size_t wantPostings;
-        std::vector<int> wantSelections;
-        int wantCount;
-    } cases[] = {
-        {addflags::AddCommand, true, "This entry already exists.", 1, 0, {0}, 1},
-        {addflags::ReportDuplicate, true, "This entry already exists.", 0, 0, {}, 1},
-        {addflags::ShowReport, true, "", 0, 0, {}, 1},
-        {addflags::SelectRow, true, "", 0, 0, {0}, 1},
-        {addflags::SkipDuplicateSearch, true, "", 0, 0, {}, 2},
-        {addflags::AddCommand, false, "", 0, 1, {1}, 2},
-        {addflags::AddCommand | addflags::SkipDuplicateSearch, true, "", 0, 1, {1}, 2},
-        {0, false, "", 0, 0, {}, 2},
+    EntryStore store;
+    const std::pair<Entry, Added> steps[] = {
+        {entryWith("75-123456", "", "", "first"), {0, true}},
+        {entryWith("75-999999", "", "", "second"), {1, true}},
+        {entryWith("75-123456", "", "", "again"), {0, false}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.flags);
-        RecordingHost host;
-        EntryStore store(&host);
-        store.addEntry(entryWith("75-123456", "", "", "first"), 0);
-        Entry added = entryWith(c.duplicate ? "75-123456" : "75-999999", "", "", "second");
-        EXPECT_EQ(store.addEntry(added, c.flags), c.wantResult);
-        EXPECT_EQ(host.reports.size(), c.wantReports);
-        if (c.wantReports) {
-            EXPECT_EQ(host.reports[0], "Duplicate Entry|This entry already exists.");
-        }
-        ASSERT_EQ(host.postings.size(), c.wantPostings);
-        if (c.wantPostings) {
-            EXPECT_EQ(host.postings[0].reference, "second");
-            EXPECT_EQ(host.postings[0].templateId, 2);
-            EXPECT_EQ(host.postings[0].kind, "a");
-            EXPECT_FALSE(host.postings[0].hasPrevious);
-        }
-        EXPECT_EQ(host.selections, c.wantSelections);
-        EXPECT_EQ(store.count(), c.wantCount);
+    for (const auto& [entry, want] : steps) {
+        SCOPED_TRACE(entry.Reference);
+        const Added got = store.addEntry(entry);
+        EXPECT_EQ(got.position, want.position);
+        EXPECT_EQ(got.added, want.added);
     }
+    EXPECT_EQ(store.count(), 2);
+    EXPECT_EQ(store.appendEntry(entryWith("75-123456", "", "", "kept")), 2); // no search
 }
 
-TEST(EntryStore, ReplaceEntryAnnouncesAChangedReferenceOnly)
+TEST(EntryStore, ReplaceGivesBackTheValuesItReplaced)
 {
-    struct Case {
-        const char* newReference;
-        unsigned flags;
-        bool wantPosting;
-    } cases[] = {
-        {"B-2", addflags::NotifyChanged, true},
-        {"a 1", addflags::NotifyChanged, false}, // same letters and digits: no change
-        {"B-2", 0, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.newReference);
-        RecordingHost host;
-        EntryStore store(&host);
-        store.addEntry(entryWith("", "1111111", "", "x"), 0);
-        store.addEntry(entryWith("", "1234567", "", "A-1"), 0);
-        Entry changed = store.at(1);
-        changed.Reference = c.newReference;
-        changed.Today = 5;
-        EXPECT_EQ(store.replaceEntry(1, changed, c.flags), "");
-        EXPECT_EQ(store.at(1).Reference, c.newReference);
-        EXPECT_EQ(store.at(1).Today, 5);
-        EXPECT_EQ(host.changedRows, std::vector<int>{1});
-        ASSERT_EQ(host.postings.size(), c.wantPosting ? 1u : 0u);
-        if (c.wantPosting) {
-            EXPECT_EQ(host.postings[0].reference, "B-2");
-            EXPECT_EQ(host.postings[0].templateId, 3);
-            EXPECT_EQ(host.postings[0].kind, "c");
-            EXPECT_TRUE(host.postings[0].hasPrevious);
-            EXPECT_EQ(host.postings[0].previousReference, "A-1");
-        }
-    }
-    RecordingHost host;
-    host.postError = "queue full";
-    EntryStore store(&host);
-    store.addEntry(entryWith("", "1234567", "", "A"), 0);
-    EXPECT_EQ(store.replaceEntry(0, entryWith("", "1234567", "", "B"), addflags::NotifyChanged), "queue full");
-    EXPECT_EQ(store.at(0).Reference, "B");
+    EntryStore store;
+    store.addEntry(entryWith("", "1234567", "", "A-1"));
+    Entry changed = store.at(0);
+    changed.Reference = "B-2";
+    changed.Today = 5;
+    const Entry previous = store.replaceEntry(0, changed);
+    EXPECT_EQ(previous.Reference, "A-1");
+    EXPECT_EQ(store.at(0).Reference, "B-2");
+    EXPECT_EQ(store.at(0).Today, 5);
 }
 
 TEST(EntryStore, SortOrdersByColumnWithStableTies)
 {
     EntryStore store;
-    auto add = [&](const char* serNum, int frequency, const char* statusDate, const char* reference) {
+    auto add = [&](const char* serNum, Frequency frequency, const char* statusDate, const char* reference) {
         Entry e = entryWith(serNum, "", "", reference);
         e.Frequency = frequency;
         e.StatusDate = statusDate;
-        store.addEntry(e, addflags::SkipDuplicateSearch);
+        store.appendEntry(e);
     };
-    add("", 0, "1999-12-31", "r1");
-    add("75-000002", 4, "2001-05-01", "r2");
-    add("75-000001", 1, "", "r3");
-    add("", 4, "2001-05-01", "r4");
+    add("", Frequency::Daily, "1999-12-31", "r1");
+    add("75-000002", Frequency::Never, "2001-05-01", "r2");
+    add("75-000001", Frequency::Weekly, "", "r3");
+    add("", Frequency::Never, "2001-05-01", "r4");
 
     store.sort(FieldId::SerNum, false);
     EXPECT_EQ(column(store, FieldId::Reference), "r3;r2;r1;r4;"); // no application number: last, in order

@@ -54,7 +54,7 @@ TEST(Reports, ExportHoldsEveryFieldByKeyInTableOrder)
     core::Entry e = entryWith("", "75123456");
     e.Trademark = "Fish & <Chips>";
     e.Owner = "\"O'Brien\"";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
 
     const std::string xml = core::xmlExport(store);
     const std::string expected = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
@@ -87,9 +87,9 @@ TEST(Reports, ExportHoldsEveryFieldByKeyInTableOrder)
 TEST(Reports, BothFilesFollowTheStoreOrder)
 {
     core::EntryStore store;
-    store.addEntry(entryWith("C-3", "3"), core::addflags::SkipDuplicateSearch);
-    store.addEntry(entryWith("A-1", "1"), core::addflags::SkipDuplicateSearch);
-    store.addEntry(entryWith("B-2", "2"), core::addflags::SkipDuplicateSearch);
+    store.appendEntry(entryWith("C-3", "3"));
+    store.appendEntry(entryWith("A-1", "1"));
+    store.appendEntry(entryWith("B-2", "2"));
     store.sort(core::FieldId::Reference, false);
 
     test::TempDir dir;
@@ -113,7 +113,7 @@ TEST(Reports, ExportOfMarkupIsWellFormedXml)
     e.Trademark = "<![CDATA[ & ]]> \"quotes\" 'apostrophes' &amp;";
     e.StatusText = "a\xE9\xFC"; // Latin-1 bytes, as the declaration says
     e.LastUpdate = 45000;
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
 
     test::TempDir dir;
     FakeRenderer renderer;

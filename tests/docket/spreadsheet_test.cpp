@@ -53,7 +53,7 @@ TEST(Spreadsheet, ExportReadByPythonsCsvModule)
     e.Reference = "R\xE9"
                   "f, \"1\"";
     e.Trademark = "=HYPERLINK(\"x\")";
-    e.Frequency = 2;
+    e.Frequency = core::Frequency::Monthly;
     test::TempDir dir;
     platform::writeFileAtomic(dir.file("marks.csv"), docket::spreadsheetOf({e}, e.Today));
     const std::string command = "/usr/bin/python3 -c 'import csv,sys; r=list(csv.reader(open(sys.argv[1], "
@@ -102,7 +102,7 @@ TEST(Spreadsheet, ImportIsAllOrNothingAndSkipsDuplicates)
     core::EntryStore store;
     core::Entry existing(1);
     existing.RegNum = "2824281";
-    store.addEntry(existing, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(existing);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         const docket::ImportPlan plan = docket::planImport(c.file, store, 1);

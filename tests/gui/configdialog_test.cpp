@@ -51,7 +51,7 @@ TEST_F(ConfigDialogTest, AFailedCheckKeepsTheDialogOpenWithTheFocusOnTheField)
     EXPECT_EQ(dialog.focusWidget(), dialog.field(app::ConfigField::SmtpServer));
     ASSERT_EQ(fe.boxes.size(), 1u);
     EXPECT_EQ(fe.boxes[0].text, "Please enter an SMTP server name. (like mail.example.com)");
-    EXPECT_EQ(settings.value("OrgName"), ""); // nothing stored yet
+    EXPECT_EQ(settings.value(base::setting::OrgName), ""); // nothing stored yet
 }
 
 TEST_F(ConfigDialogTest, AcceptedFieldsAreStoredAndTheTabOrderFollowsTheLabels)
@@ -75,15 +75,15 @@ TEST_F(ConfigDialogTest, AcceptedFieldsAreStoredAndTheTabOrderFollowsTheLabels)
     dialog.usageReportsBox()->click();
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(settings.value("ReturnAddress"), "me@test");
+    EXPECT_EQ(settings.value(base::setting::ReturnAddress), "me@test");
     EXPECT_TRUE(settings.usageReportsAllowed());
-    EXPECT_EQ(settings.value("LogDir"), dir.path());
+    EXPECT_EQ(settings.value(base::setting::LogDir), dir.path());
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("Tarnwick"))); // for the rules and the help
 }
 
 TEST_F(ConfigDialogTest, PendingEmailDisablesTheLoggingDirectory)
 {
-    settings.setValue("LogDir", dir.path());
+    settings.setValue(base::setting::LogDir, dir.path());
     platform::writeFileAtomic(dir.file(notify::k_pendingListName), "Tarnwick_x.tmp\r\n");
     gui::ConfigDialog dialog(settings, fe, {});
     EXPECT_FALSE(dialog.field(app::ConfigField::LogDir)->isEnabled());

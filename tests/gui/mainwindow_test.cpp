@@ -1,16 +1,20 @@
 #include "app/application.h"
 #include "app/commands.h"
+#include "app/docketcommands.h"
 #include "app/mainstate.h"
 #include "app/startup.h"
 #include "core/datafile.h"
+#include "core/daynumber.h"
 #include "core/entrystore.h"
 #include "core/identifier.h"
 #include "gui/entrymodel.h"
 #include "gui/mainwindow.h"
+#include "gui/program.h"
 #include "gui/textconv.h"
 #include "platform/files.h"
 #include "platform/instancelock.h"
 #include "support/office.h"
+#include "support/scripteddialogs.h"
 #include "support/tempdir.h"
 
 #include <QAbstractItemModelTester>
@@ -28,10 +32,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <sys/wait.h>
 
 using namespace tarnwick;
 
@@ -78,12 +80,9 @@ protected:
     MainWindowTest()
     {
         ensureApplication();
-        gui::scriptedAnswers() = {};
         std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
         platform::writeFileAtomic(settings(), "");
     }
-    ~MainWindowTest() override { gui::scriptedAnswers() = {}; }
-
     std::string settings() const { return m_dir.file("settings.ini"); }
     std::string logDir() const { return m_dir.file("log"); }
 
@@ -95,23 +94,24 @@ protected:
             core::Entry e;
             core::setIdentifier(e, number);
             e.Reference = reference;
-            store.addEntry(e, core::addflags::SkipDuplicateSearch);
+            store.appendEntry(e);
         }
         store.setLoadOk(true);
         ASSERT_TRUE(core::saveDataFile(store, logDir()));
     }
 
-    gui::MainWindow& open(std::vector<std::pair<std::string, std::string>> values, bool autoMode = false)
+    gui::MainWindow& open(std::vector<std::pair<base::SettingKey, std::string>> values, bool autoMode = false)
     {
         m_window.reset();
         m_app = std::make_unique<app::AppContext>(settings());
-        m_app->settings.setValue("LogDir", logDir());
-        m_app->settings.setValue("OrgName", "Acme");
+        m_app->settings.setValue(base::setting::LogDir, logDir());
+        m_app->settings.setValue(base::setting::OrgName, "Acme");
         for (auto& [name, value] : values)
             m_app->settings.setValue(name, value);
         m_app->rules.load(logDir()); // the office's rules, never the real office's addresses
         const app::StartupPlaces places{m_dir.file("bin/tarnwick"), m_dir.path(), m_dir.path(), "1.0.00"};
-        m_window = std::make_unique<gui::MainWindow>(*m_app, app::startApplication(*m_app, places), autoMode);
+        m_window =
+            std::make_unique<gui::MainWindow>(*m_app, app::startApplication(*m_app, places), autoMode, m_dialogs);
         m_window->open();
         m_window->show();
         return *m_window;
@@ -126,6 +126,7 @@ protected:
     }
 
     test::TempDir m_dir;
+    test::ScriptedDialogs m_dialogs;
     std::unique_ptr<app::AppContext> m_app;
     std::unique_ptr<gui::MainWindow> m_window;
 };
@@ -142,7 +143,7 @@ TEST(TextConversion, Utf8WhereValidElseLatin1)
     EXPECT_EQ(gui::fromBytes("\xED\xA0\x80"), QStringLiteral("\u00ed\u00a0\u0080")); // a lone surrogate is not UTF-8
 }
 
-TEST_F(MainWindowTest, MenusCarryTheTextsAndKeys)
+TEST_F(MainWindowTest, EveryCommandIsAnActionWithItsKey)
 {
     writeEntries({{"75000001", "A"}});
     gui::MainWindow& w = open({});
@@ -151,19 +152,16 @@ TEST_F(MainWindowTest, MenusCarryTheTextsAndKeys)
     for (QAction* a : bar)
         titles << a->text();
     EXPECT_EQ(titles.join(QLatin1Char(' ')), QStringLiteral("&File &Edit &Update &Sort &View &Options &Test &Help"));
-    const std::pair<int, const char*> keys[] = {{app::cmd::SelectAll, "Ctrl+A"},   {app::cmd::Add, "Ins"},
-                                                {app::cmd::Delete, "Del"},         {app::cmd::UpdateSelected, "F5"},
-                                                {app::cmd::UpdateAll, "Shift+F5"}, {app::cmd::Cancel, "Esc"},
-                                                {app::cmd::ViewWebpage, "F9"},     {app::cmd::ViewDetails, "Return"},
-                                                {app::cmd::HelpContents, "F1"}};
-    for (const auto& [id, key] : keys) {
-        SCOPED_TRACE(id);
-        ASSERT_TRUE(w.action(id));
-        EXPECT_EQ(w.action(id)->shortcut().toString(), QString::fromLatin1(key));
+    for (const app::CommandInfo& c : app::commandTable()) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(w.action(c.id));
+        EXPECT_EQ(w.action(c.id)->text(), gui::fromBytes(c.text));
+        if (!c.key.empty()) {
+            EXPECT_TRUE(w.action(c.id)->shortcuts().contains(QKeySequence(QString::fromStdString(c.key))));
+        }
     }
-    EXPECT_EQ(w.action(app::cmd::Add)->text(), QStringLiteral("&Add...\tInsert"));
-    EXPECT_EQ(w.action(app::cmd::ChangeColumn + 3)->text(), QStringLiteral("&Reference"));
-    EXPECT_EQ(w.action(app::cmd::SortColumn + 8)->text(), QStringLiteral("By Status &Date"));
+    // the Edit menu's Change items carry the field's menu caption
+    EXPECT_EQ(w.action(app::columnCommand(app::Command::ChangeColumn, 3))->text(), QStringLiteral("&Reference"));
 }
 
 TEST_F(MainWindowTest, EnablingFollowsSelectionAndBusy)
@@ -183,18 +181,18 @@ TEST_F(MainWindowTest, EnablingFollowsSelectionAndBusy)
             w.table()->selectionModel()->select(w.table()->model()->index(r, 0),
                                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
         w.refreshActions();
-        EXPECT_EQ(w.action(app::cmd::Delete)->isEnabled(), s.del);
-        EXPECT_EQ(w.action(app::cmd::UpdateSelected)->isEnabled(), s.del);
-        EXPECT_EQ(w.action(app::cmd::ChangeColumn + 3)->isEnabled(), s.reference);
-        EXPECT_EQ(w.action(app::cmd::ViewWebpage)->isEnabled(), s.webpage);
+        EXPECT_EQ(w.action(app::Command::Delete)->isEnabled(), s.del);
+        EXPECT_EQ(w.action(app::Command::UpdateSelected)->isEnabled(), s.del);
+        EXPECT_EQ(w.action(app::columnCommand(app::Command::ChangeColumn, 3))->isEnabled(), s.reference);
+        EXPECT_EQ(w.action(app::Command::ViewWebpage)->isEnabled(), s.webpage);
     }
-    EXPECT_FALSE(w.action(app::cmd::Cancel)->isEnabled());
+    EXPECT_FALSE(w.action(app::Command::Cancel)->isEnabled());
 }
 
 TEST_F(MainWindowTest, HeaderClicksSortAndKeepTheSelection)
 {
     writeEntries({{"75000003", "bravo"}, {"75000002", "alpha"}, {"75000001", "charlie"}});
-    gui::MainWindow& w = open({{"SortBy", "Reference"}});
+    gui::MainWindow& w = open({{base::setting::SortBy, "Reference"}});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     QHeaderView* header = w.table()->horizontalHeader();
     auto references = [&] {
@@ -225,15 +223,15 @@ TEST_F(MainWindowTest, ReferenceChangeAndDeleteNotify)
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
     gui::MainWindow& w = open({});
     w.table()->selectRow(0);
-    gui::scriptedAnswers().inputs.push_back(std::string("R&D"));
-    w.runCommand(app::cmd::ChangeColumn + 3);
+    m_dialogs.inputs.push_back(std::string("R&D"));
+    w.runCommand(app::columnCommand(app::Command::ChangeColumn, 3));
     EXPECT_EQ(w.table()->model()->index(0, 3).data().toString(), QStringLiteral("R&D"));
     EXPECT_EQ(countFiles("Tarnwick_c"), 1);
 
     w.table()->selectAll();
-    gui::scriptedAnswers().answers.push_back(base::Answer::Yes);
-    w.runCommand(app::cmd::Delete);
-    EXPECT_EQ(gui::scriptedAnswers().boxes.back(), "Are you sure that you want to delete these entries?");
+    m_dialogs.answers.push_back(base::Answer::Yes);
+    w.runCommand(app::Command::Delete);
+    EXPECT_EQ(m_dialogs.boxes.back(), "Are you sure that you want to delete these entries?");
     EXPECT_EQ(m_app->entries.count(), 0);
     EXPECT_EQ(countFiles("Tarnwick_d"), 3);
     EXPECT_EQ(w.model()->rowCount(), 0);
@@ -241,20 +239,19 @@ TEST_F(MainWindowTest, ReferenceChangeAndDeleteNotify)
 
 TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
 {
-    const std::tuple<const char*, int, const char*> cases[] = {
-        {"10 minutes", 600000, "10 minutes"}, {"5", 30000, "30 seconds"}, {"", 60000, "1 minutes"}};
-    for (const auto& [stored, ms, shown] : cases) {
+    const std::pair<const char*, int> cases[] = {{"10 minutes", 600000}, {"5", 30000}, {"", 60000}};
+    for (const auto& [stored, ms] : cases) {
         SCOPED_TRACE(stored);
-        gui::MainWindow& w = open({{"Timeout", stored}});
+        gui::MainWindow& w = open({{base::setting::Timeout, stored}});
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
         EXPECT_EQ(w.state().operationTimeoutMs(), ms);
-        EXPECT_EQ(w.timeoutChoice()->currentText(), QString::fromLatin1(shown));
+        EXPECT_EQ(w.timeoutChoice()->currentData().toInt(), ms);
     }
     m_window->timeoutChoice()->setCurrentIndex(4);
     m_window->operationStart(60);
-    waitFor([&] { return m_app->settings.value("Timeout") == "10 minutes"; }, 2000);
+    waitFor([&] { return m_app->settings.value(base::setting::Timeout) == "10 minutes"; }, 2000);
     m_window->operationEnd();
-    EXPECT_EQ(m_app->settings.value("Timeout"), "10 minutes");
+    EXPECT_EQ(m_app->settings.value(base::setting::Timeout), "10 minutes");
     EXPECT_EQ(m_window->state().operationTimeoutMs(), 600000);
 
     // a download's own time-out stays, shown and in force, while the choice becomes the setting
@@ -262,7 +259,8 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
     state.setFixedTimeoutMs(30000);
     state.operationStart(0);
     m_window->timeoutChoice()->setCurrentIndex(1);
-    waitFor([&] { return m_app->settings.value("Timeout") == "1 minutes"; }, 2000);
+    waitFor([&] { return app::MainState::timeoutFromSetting(m_app->settings.value(base::setting::Timeout)) == 60000; },
+            2000);
     QProgressBar* bar = nullptr;
     for (QProgressBar* b : m_window->findChildren<QProgressBar*>())
         bar = b->format().contains(QStringLiteral(" s of ")) ? b : bar;
@@ -279,10 +277,9 @@ TEST_F(MainWindowTest, ADuplicateAddShowsTheRowThatHoldsTheNumber)
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
     gui::MainWindow& w = open({});
     w.table()->selectRow(2);
-    gui::scriptedAnswers().inputs = {std::string("75-000001"), std::string("again")};
-    gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
-    w.runCommand(app::cmd::Add);
-    EXPECT_EQ(gui::scriptedAnswers().boxes.back(), "This entry already exists.");
+    m_dialogs.entries.push_back({"75-000001", "again"});
+    w.runCommand(app::Command::Add);
+    EXPECT_EQ(m_dialogs.boxes.back(), "This entry already exists.");
     const QModelIndexList rows = w.table()->selectionModel()->selectedRows();
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(w.state().selection(), std::vector<int>{0});
@@ -290,17 +287,48 @@ TEST_F(MainWindowTest, ADuplicateAddShowsTheRowThatHoldsTheNumber)
     EXPECT_EQ(m_app->entries.count(), 3);
 }
 
+TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNextDeadline)
+{
+    writeEntries({{"75000001", "A"}});
+    gui::MainWindow& w =
+        open({{base::setting::ReportDir, m_dir.file("report")}, {base::setting::ColWidthNextDeadline, "123"}});
+    EXPECT_EQ(w.table()->columnWidth(app::k_deadlineColumn), 123);
+    EXPECT_EQ(w.model()->headerData(app::k_deadlineColumn, Qt::Horizontal).toString(), QStringLiteral("Next Deadline"));
+
+    platform::writeFileAtomic(m_dir.file("in.csv"), "Number,Reference\r\n75000002,B\r\n");
+    m_dialogs.files = {m_dir.file("in.csv"), m_dir.file("out.csv"), m_dir.file("out.ics")};
+    w.runCommand(app::Command::ImportSpreadsheet);
+    ASSERT_EQ(w.model()->rowCount(), 2);
+    ASSERT_EQ(w.state().selection().size(), 1u);
+    EXPECT_EQ(m_app->entries.at(w.state().selection().front()).Reference, "B");
+
+    core::Entry& registered = m_app->entries.at(0);
+    registered.RegNum = "1234567";
+    registered.RegDate = core::formatDay(core::today() - 100);
+    w.rowChanged(0);
+    const QString deadline = w.model()->index(0, app::k_deadlineColumn).data().toString();
+    EXPECT_FALSE(deadline.isEmpty());
+    EXPECT_EQ(deadline, gui::fromBytes(app::deadlineColumnText(registered)));
+
+    w.runCommand(app::Command::ExportSpreadsheet);
+    w.runCommand(app::Command::ExportCalendar);
+    EXPECT_NE(platform::readFile(m_dir.file("out.csv")).value_or("").find(",B,"), std::string::npos);
+    EXPECT_NE(platform::readFile(m_dir.file("out.ics")).value_or("").find("reg. 1234567"), std::string::npos);
+    ASSERT_EQ(m_dialogs.chosen.size(), 3u);
+    EXPECT_EQ(m_dialogs.chosen[0].start, m_dir.file("report/Tarnwick.csv"));
+    EXPECT_FALSE(m_dialogs.chosen[0].save);
+    EXPECT_TRUE(m_dialogs.chosen[2].save);
+}
+
 TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
 {
     Office office;
     platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
-    // a box would take this answer and be recorded instead of waiting for a person
-    gui::scriptedAnswers().answers.push_back(base::Answer::No);
     gui::MainWindow& w = open({}, true);
     ASSERT_TRUE(waitFor([&] { return w.isDestroyed(); }))
         << platform::readFile(m_dir.file("log/Tarnwick.log")).value_or("");
-    EXPECT_EQ(gui::scriptedAnswers().boxes, std::vector<std::string>{});
+    EXPECT_EQ(m_dialogs.boxes, std::vector<std::string>{});
     for (const core::Entry& e : m_app->entries.entries())
         EXPECT_NE(e.LastUpdate, 0) << e.Reference;
 }
@@ -311,9 +339,8 @@ TEST_F(MainWindowTest, AutoModeWithAFailureShowsTheClosingMessageAndStays)
     platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     office.setFault("75000002", "500");
     writeEntries({{"75000001", "A"}, {"75000002", "B"}});
-    gui::scriptedAnswers().answers.push_back(base::Answer::Ok);
     gui::MainWindow& w = open({}, true);
-    ASSERT_TRUE(waitFor([&] { return !gui::scriptedAnswers().boxes.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !m_dialogs.boxes.empty(); }));
     waitFor([&] { return w.isDestroyed(); }, 1000);
     EXPECT_FALSE(w.isDestroyed());
     EXPECT_FALSE(w.state().autoMode());
@@ -330,14 +357,13 @@ TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
     bool enablingWhileBusy = false;
     QTimer::singleShot(500, &w, [&] {
         w.refreshActions();
-        enablingWhileBusy = w.action(app::cmd::Cancel)->isEnabled() && !w.action(app::cmd::UpdateAll)->isEnabled() &&
-                            !w.action(app::cmd::Delete)->isEnabled() && !w.table()->isEnabled();
+        enablingWhileBusy = w.action(app::Command::Cancel)->isEnabled() &&
+                            !w.action(app::Command::UpdateAll)->isEnabled() &&
+                            !w.action(app::Command::Delete)->isEnabled() && !w.table()->isEnabled();
         w.close();
         closedDuringRun = w.logic().busy() && !w.isDestroyed();
     });
-    for (int i = 0; i < 4; ++i)
-        gui::scriptedAnswers().answers.push_back(base::Answer::No);
-    w.runCommand(app::cmd::UpdateAll);
+    w.runCommand(app::Command::UpdateAll);
     EXPECT_TRUE(enablingWhileBusy);
     EXPECT_TRUE(closedDuringRun);
     EXPECT_FALSE(w.logic().busy());
@@ -348,19 +374,10 @@ TEST_F(MainWindowTest, SecondStartIsRefused)
 {
     {
         app::AppContext context(settings());
-        context.settings.setValue("LogDir", logDir());
+        context.settings.setValue(base::setting::LogDir, logDir());
     }
     platform::InstanceLock lock;
     ASSERT_TRUE(lock.acquire(logDir()));
-    const std::string command = "QT_QPA_PLATFORM=offscreen TARNWICK_ANSWERS=ok TARNWICK_SETTINGS='" + settings() +
-                                "' " + std::string(TARNWICK_GUI_BINARY) + " 2>&1";
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    char buffer[1024];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-        out.append(buffer, n);
-    const int status = ::pclose(p);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_NE(out.find("Only one instance of Tarnwick may be run at a time."), std::string::npos) << out;
+    EXPECT_EQ(gui::runProgram(app::parseArguments({"tarnwick", "--settings", settings()}), m_dialogs), 1);
+    EXPECT_EQ(m_dialogs.boxes, std::vector<std::string>{platform::InstanceLock::k_anotherInstance});
 }

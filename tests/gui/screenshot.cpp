@@ -9,6 +9,7 @@
 #include "gui/configdialog.h"
 #include "gui/mainwindow.h"
 #include "gui/sidewindows.h"
+#include "support/scripteddialogs.h"
 
 #include <QApplication>
 #include <QTableView>
@@ -37,15 +38,14 @@ int main(int argc, char** argv)
     };
 
     // the run's closing message and any question take their default answer without a person
-    for (int i = 0; i < 8; ++i)
-        gui::scriptedAnswers().answers.push_back(base::Answer::No);
+    test::ScriptedDialogs dialogs;
     app::AppContext context(argv[1]);
     // installed beside the settings, so that the installation check has nothing to ask
     // and writes no shortcut into the user's own folders
     app::StartupPlaces places = app::systemPlaces();
     places.programPath = (std::filesystem::path(argv[1]).parent_path() / "bin" / "tarnwick").string();
-    context.settings.setValue("Install", {});
-    gui::MainWindow window(context, app::startApplication(context, places), false);
+    context.settings.setValue(base::setting::Install, {});
+    gui::MainWindow window(context, app::startApplication(context, places), false, dialogs);
     window.open();
     window.resize(1280, 560);
     window.show();
@@ -56,11 +56,11 @@ int main(int argc, char** argv)
 
     // one picture while the run is under way
     QTimer::singleShot(120, &window, [&] { save(&window, "main-busy"); });
-    window.runCommand(app::cmd::UpdateAll);
+    window.runCommand(app::Command::UpdateAll);
     QApplication::processEvents();
     window.table()->selectRow(1);
-    window.runCommand(app::cmd::ViewDetails);
-    window.runCommand(app::cmd::ViewFlow);
+    window.runCommand(app::Command::ViewDetails);
+    window.runCommand(app::Command::ViewFlow);
     window.detailsWindow()->resize(620, 560);
     window.flowWindow()->resize(760, 480);
     QApplication::processEvents();

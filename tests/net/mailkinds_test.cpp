@@ -86,7 +86,7 @@ TEST_F(MailKinds, EveryKindArrivesWholeAndPassesSpamAssassin)
     after.StatusText = "Registered. Mark\x99 renewed for Soci\xe9t\xe9 G\xe9n\xe9rale.";
     ASSERT_EQ(queue.PostEmail(after, notify::templateid::StatusUpdate, "s", &before), "");
     sent.emplace_back("notification", test::readWholeFile(logDir() + "/Tarnwick_s1234567.tmp"));
-    settings.setValue("CountEmailBatchSucceeded", "1"); // this batch has no activity report
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "1"); // this batch has no activity report
     ASSERT_TRUE(queue.processPending(false, false));
 
     // the test e-mail, sent at once
@@ -159,7 +159,7 @@ TEST_F(MailKinds, AUsersTemplateAndADigestArriveAsWritten)
     ASSERT_EQ(ownQueue.stageDigest(otherAfter, otherBefore), "");
     ASSERT_EQ(ownQueue.commitEmail(), "");
     sent.emplace_back("digest", test::readWholeFile(logDir() + "/Tarnwick_digest.tmp"));
-    settings.setValue("CountEmailBatchSucceeded", "1");
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "1");
     ASSERT_TRUE(ownQueue.processPending(false, false));
 
     EXPECT_TRUE(sent[0].second.starts_with("Subject: BR-7: Trademark registration 1234567, trademark CAF\xc3\x89 NOIR "

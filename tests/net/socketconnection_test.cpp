@@ -265,7 +265,7 @@ TEST(SocketConnection, CancelFromAnotherThreadEndsAWaitingReceive)
     // every later call fails too; once the cancel byte is set that is a cancel
     EXPECT_EQ(messageOf([&] { c.send("x"); }), msg::k_disconnected);
     cancel = 1;
-    EXPECT_EQ(messageOf([&] { c.expectReply(250); }), msg::k_canceled);
+    EXPECT_EQ(messageOf([&] { c.expectReply(250); }), msg::k_cancelled);
 }
 
 TEST(SocketConnection, CancelByteEndsAServerThatNeverAnswers)
@@ -278,5 +278,5 @@ TEST(SocketConnection, CancelByteEndsAServerThatNeverAnswers)
     std::this_thread::sleep_for(100ms);
     cancel = 1;
     ASSERT_EQ(outcome.wait_for(30s), std::future_status::ready);
-    EXPECT_EQ(outcome.get(), msg::k_canceled);
+    EXPECT_EQ(outcome.get(), msg::k_cancelled);
 }

@@ -171,7 +171,7 @@ TEST_F(Tls, ASilentServerStillCancels)
         HttpGet(r);
         ADD_FAILURE() << "no error";
     } catch (const tasks::CAppError& e) {
-        EXPECT_EQ(e.message(), msg::k_canceled);
+        EXPECT_EQ(e.message(), msg::k_cancelled);
     }
     cancel.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);

@@ -39,17 +39,17 @@ protected:
 
 TEST_F(ApplicationNamesTest, FixedAndSettingNames)
 {
-    settings.setValue("OrgName", "Brenlow & Co");
-    settings.setValue("GUID", "{1234}");
-    settings.setValue("Timeout", "60");
-    settings.setValue("ProxyServer", "proxy:3128");
-    settings.setValue("SmtpServer", "127.0.0.1:2525");
-    settings.setValue("ReturnAddress", "me@example.test");
-    settings.setValue("Install", "/opt/tarnwick");
-    settings.setValue("LogDir", "/var/tarnwick");
-    settings.setValue("ReportDir", "/srv/www");
-    settings.setValue("CountExec", "12");
-    settings.setValue("CountEmailBatchSucceeded", "7");
+    settings.setValue(base::setting::OrgName, "Brenlow & Co");
+    settings.setValue(base::setting::GUID, "{1234}");
+    settings.setValue(base::setting::Timeout, "60");
+    settings.setValue(base::setting::ProxyServer, "proxy:3128");
+    settings.setValue(base::setting::SmtpServer, "127.0.0.1:2525");
+    settings.setValue(base::setting::ReturnAddress, "me@example.test");
+    settings.setValue(base::setting::Install, "/opt/tarnwick");
+    settings.setValue(base::setting::LogDir, "/var/tarnwick");
+    settings.setValue(base::setting::ReportDir, "/srv/www");
+    settings.setValue(base::setting::CountExec, "12");
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "7");
     settings.setNotifyAddresses({"a@example.test", "b@example.test (Bee)"});
 
     const std::pair<const char*, const char*> table[] = {
@@ -98,8 +98,8 @@ TEST_F(ApplicationNamesTest, FixedAndSettingNames)
 TEST_F(ApplicationNamesTest, ObservedSources)
 {
     core::EntryStore store;
-    store.addEntry(core::Entry(45000), core::addflags::SkipDuplicateSearch);
-    store.addEntry(core::Entry(45000), core::addflags::SkipDuplicateSearch);
+    store.appendEntry(core::Entry(45000));
+    store.appendEntry(core::Entry(45000));
     names.setEntryStore(&store);
     EXPECT_EQ(value("CountEntry"), "2");
 

@@ -26,23 +26,23 @@ protected:
     {
         std::filesystem::create_directory(logDir());
         base::AppSettings settings(settingsFile());
-        settings.setValue("LogDir", logDir());
-        settings.setValue("ReportDir", dir.file("reports/www"));
-        settings.setValue("ReturnAddress", "me@example.test");
-        settings.setValue("CountEmailBatchSucceeded", "1");
+        settings.setValue(base::setting::LogDir, logDir());
+        settings.setValue(base::setting::ReportDir, dir.file("reports/www"));
+        settings.setValue(base::setting::ReturnAddress, "me@example.test");
+        settings.setValue(base::setting::CountEmailBatchSucceeded, "1");
         settings.setNotifyAddresses({"n1@example.test"});
-        settings.writeAll();
+        EXPECT_TRUE(settings.writeAll());
     }
 
     std::string settingsFile() const { return dir.file("settings.ini"); }
     std::string logDir() const { return dir.file("logs"); }
     std::string logFile(const std::string& name) const { return logDir() + "/" + name; }
 
-    void setSetting(const std::string& name, const std::string& value)
+    void setSetting(const base::SettingKey& key, const std::string& value)
     {
         base::AppSettings settings(settingsFile());
-        settings.setValue(name, value);
-        settings.writeAll();
+        settings.setValue(key, value);
+        ASSERT_TRUE(settings.writeAll());
     }
 
     CliResult run(const std::string& args) const
@@ -80,7 +80,7 @@ TEST_F(CliNotifyTest, ReportWritesValidFilesIntoANewFolder)
     e.SerNum = "75123456";
     e.Reference = "R&D <one>";
     e.Trademark = "\"Fish\" & 'Chips' </td> EVIL\x0bMARK\x01";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     store.setLoadOk(true);
     ASSERT_TRUE(core::saveDataFile(store, logDir()));
 
@@ -145,7 +145,7 @@ TEST_F(CliNotifyTest, SendPrintsWhatWentOutAndFailsWhenASendingFails)
 {
     test::SmtpSink sink;
     sink.start("", "", "refused@example.test");
-    setSetting("SmtpServer", sink.address());
+    setSetting(base::setting::SmtpServer, sink.address());
     queueMessages({{"Tarnwick_a1.tmp", "Subject: one\r\n\r\n1\r\n"}, {"Tarnwick_a2.tmp", "Subject: two\r\n\r\n2\r\n"}});
     CliResult r = run("send");
     EXPECT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
@@ -170,8 +170,8 @@ TEST_F(CliNotifyTest, SendPrintsWhatWentOutAndFailsWhenASendingFails)
 
     // the counters went back into the settings
     base::AppSettings settings(settingsFile());
-    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "3");
-    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchSucceeded), "3");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "1");
 }
 
 // A server that offers no STARTTLS (as when a man in the middle strikes it from the EHLO reply) never gets the
@@ -182,8 +182,8 @@ TEST_F(CliNotifyTest, APasswordGoesInClearOnlyWhenChosen)
     sink.start("tester", "pw-in-clear");
     {
         base::AppSettings settings(settingsFile());
-        settings.setValue("SmtpServer", sink.address());
-        settings.setValue("UserName", "tester");
+        settings.setValue(base::setting::SmtpServer, sink.address());
+        settings.setValue(base::setting::UserName, "tester");
         settings.setPlainPassword("pw-in-clear");
     }
     queueMessages({{"Tarnwick_a1.tmp", "Subject: one\r\n\r\n1\r\n"}});
@@ -205,7 +205,7 @@ TEST_F(CliNotifyTest, TestMailGoesToTheChosenAddresses)
 {
     test::SmtpSink sink;
     sink.start("", "");
-    setSetting("SmtpServer", sink.address());
+    setSetting(base::setting::SmtpServer, sink.address());
     CliResult r = run("test-mail");
     EXPECT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
     EXPECT_EQ(r.out, "E-mail was sent successfully.\n");

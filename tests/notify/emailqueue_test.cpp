@@ -91,7 +91,7 @@ TEST_F(EmailQueueTest, PostingWritesTheMessageThenListsIt)
     const std::string message = readAll(logFile("Tarnwick_a1234567.tmp"));
     EXPECT_TRUE(message.starts_with("Subject: Trademark entry added, registration 1234567\r\n\r\n")) << message;
     EXPECT_NE(message.find("resulting from adding a record at"), std::string::npos);
-    EXPECT_EQ(settings.value("CountEmailPost"), "2");
+    EXPECT_EQ(settings.value(base::setting::CountEmailPost), "2");
     EXPECT_NE(readAll(log.path()).find("Post E-Mail 'Tarnwick_a1234567.tmp'"), std::string::npos);
     EXPECT_TRUE(fe.boxes.empty());
     EXPECT_EQ(vars.current(), nullptr);
@@ -113,7 +113,8 @@ TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
     };
     const Case cases[] = {
         {"missing template", [](EmailQueueTest&) {}, 16, "PostEmail: Can't find e-mail template file.", nullptr},
-        {"no logging folder", [](EmailQueueTest& t) { t.settings.setValue("LogDir", t.dir.file("nowhere")); }, 2,
+        {"no logging folder",
+         [](EmailQueueTest& t) { t.settings.setValue(base::setting::LogDir, t.dir.file("nowhere")); }, 2,
          "PostEmail: Can't create the pending e-mail file.", nullptr},
         {"unreadable list",
          [](EmailQueueTest& t) { std::filesystem::create_directory(t.logFile("Tarnwick_pending.tmp")); }, 2,
@@ -131,8 +132,8 @@ TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
         if (c.leftover) {
             EXPECT_FALSE(exists(c.leftover));
         }
-        EXPECT_EQ(settings.value("CountEmailPost"), "");
-        settings.setValue("LogDir", logDir());
+        EXPECT_EQ(settings.value(base::setting::CountEmailPost), "");
+        settings.setValue(base::setting::LogDir, logDir());
     }
 }
 
@@ -167,7 +168,7 @@ TEST_F(EmailQueueTest, ADigestIsOneMessageThatEachCommitRewrites)
     EXPECT_EQ(queue.commitEmail(), "");
     EXPECT_EQ(pendingList(), "Tarnwick_digest.tmp\r\n");
     EXPECT_EQ(subject("Tarnwick_digest.tmp"), "Subject: Trademark status: 3 marks changed");
-    EXPECT_EQ(settings.value("CountEmailPost"), "1");
+    EXPECT_EQ(settings.value(base::setting::CountEmailPost), "1");
 
     // a group that cannot be committed leaves the digest as it was; the next run's digest is its own message
     queue.endDigest();
@@ -219,7 +220,7 @@ TEST_F(EmailQueueTest, NothingPendingAndTheQuestions)
 
 TEST_F(EmailQueueTest, DeletingRemovesOnlyFilesInTheFolder)
 {
-    settings.setValue("SmtpServer", "127.0.0.1:1"); // never asked
+    settings.setValue(base::setting::SmtpServer, "127.0.0.1:1"); // never asked
     post("1");
     post("2");
     writeAll(dir.file("outside.tmp"), "keep me");
@@ -230,7 +231,7 @@ TEST_F(EmailQueueTest, DeletingRemovesOnlyFilesInTheFolder)
     EXPECT_FALSE(exists("Tarnwick_a1.tmp"));
     EXPECT_FALSE(exists("Tarnwick_a2.tmp"));
     EXPECT_EQ(readAll(dir.file("outside.tmp")), "keep me");
-    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchSucceeded), "");
     EXPECT_EQ(fe.runRange, -1); // deleting shows no run
 }
 
@@ -248,8 +249,8 @@ TEST_F(EmailQueueTest, ActivityReportOpensTheBatchAtMultiplesOfFive)
     size_t seen = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.count);
-        settings.setValue("CountEmailBatchSucceeded", c.count);
-        settings.setValue("SendUsageReports", c.consent);
+        settings.setValue(base::setting::CountEmailBatchSucceeded, c.count);
+        settings.setValue(base::setting::SendUsageReports, c.consent);
         post("1");
         ASSERT_EQ(queue.PostEmail(core::Entry(45000), notify::templateid::Welcome, "welcome"), "");
         post("2");
@@ -299,14 +300,14 @@ TEST_F(EmailQueueTest, EveryPostingIsAMessageOfItsOwnSentOnce)
     test::SmtpSink sink;
     sink.start();
     useSink(sink);
-    settings.setValue("CountEmailBatchSucceeded", "11");
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "11");
     post("7");
     ASSERT_EQ(queue.stageEmail(entryWithReg("7"), notify::templateid::EntryAdded, "a", nullptr), "");
     ASSERT_EQ(queue.stageEmail(entryWithReg("8"), notify::templateid::EntryAdded, "a", nullptr), "");
     EXPECT_FALSE(exists("Tarnwick_a8.tmp")); // not before the group is committed
     ASSERT_EQ(queue.commitEmail(), "");
     EXPECT_EQ(pendingList(), "Tarnwick_a7.tmp\r\nTarnwick_a7_2.tmp\r\nTarnwick_a8.tmp\r\n");
-    EXPECT_EQ(settings.value("CountEmailPost"), "3");
+    EXPECT_EQ(settings.value(base::setting::CountEmailPost), "3");
     EXPECT_TRUE(queue.processPending(false, false));
     EXPECT_EQ(sink.messages().size(), 3u);
     EXPECT_FALSE(exists("Tarnwick_a7_2.tmp"));
@@ -334,8 +335,8 @@ TEST_F(EmailQueueTest, OwnToAndCcLinesChooseTheRecipients)
     EXPECT_NE(all[0].data.find("To: x@example.test\r\nCc: y@example.test, z@example.test\r\n"), std::string::npos);
     EXPECT_NE(all[0].data.find("Subject: s\r\n"), std::string::npos);
     EXPECT_NE(all[0].data.find("\r\n\r\nbody\r\n"), std::string::npos);
-    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "1");
-    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchSucceeded), "1");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "");
 }
 
 TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
@@ -343,7 +344,7 @@ TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
     test::SmtpSink sink;
     sink.start("tester", "secret", "refused@example.test");
     useSink(sink);
-    settings.setValue("CountEmailBatchSucceeded", "11");
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "11");
     for (bool ask : {false, true}) {
         SCOPED_TRACE(ask);
         for (const char* name : {"Tarnwick_pending.tmp", "Tarnwick_a2.tmp", "Tarnwick_a3.tmp"})
@@ -373,8 +374,8 @@ TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
         EXPECT_EQ(fe.events.back(), "runEnd");
     }
     EXPECT_EQ(sink.messages().size(), 2u);
-    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "2");
-    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "13");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "2");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchSucceeded), "13");
     EXPECT_NE(readAll(log.path()).find("Send E-Mail error 'SMTP: Error in recipient's e-mail address.'"),
               std::string::npos);
 }
@@ -384,7 +385,7 @@ TEST_F(EmailQueueTest, NamesListedDuringABatchStayQueued)
     test::SmtpSink sink;
     sink.start();
     useSink(sink);
-    settings.setValue("CountEmailBatchSucceeded", "1");
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "1");
     post("1");
     bool posted = false;
     fe.onDispatch = [&] {
@@ -432,7 +433,7 @@ TEST_F(EmailQueueTest, SendAtOnce)
     EXPECT_EQ(fe.boxes[0].caption, base::caption("E-Mail Failed"));
     EXPECT_FALSE(exists("Tarnwick_emailtest.txt"));
 
-    settings.setValue("LogDir", dir.file("nowhere"));
+    settings.setValue(base::setting::LogDir, dir.file("nowhere"));
     EXPECT_EQ(queue.sendAtOnce(notify::templateid::TestMail, MailMode::ReturnAddress, false),
               "Can't create the temporary e-mail file.");
 }
@@ -448,20 +449,20 @@ TEST_F(EmailQueueTest, TimeOutByTheWindowReadsAsSendEmailTimeout)
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(::listen(listener, 4), 0);
     ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    settings.setValue("SmtpServer", "127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    settings.setValue(base::setting::SmtpServer, "127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
 
     int cycles = 0;
     fe.onDispatch = [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (++cycles == 5) {
-            cancelReason = notify::cancelreason::TimedOut;
+            cancelReason = base::RunState::TimedOut;
             fe.cancel = true;
         }
     };
     writeAll(logFile("m.tmp"), "Subject: s\r\n\r\nbody\r\n");
     EXPECT_EQ(queue.sendMessageFile(logFile("m.tmp"), MailMode::ReturnAddress), "SendEmail: Operation timed out.");
-    EXPECT_EQ(cancelReason, 0);
-    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
+    EXPECT_EQ(cancelReason, base::RunState::Running);
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "1");
     EXPECT_NE(std::find(fe.events.begin(), fe.events.end(), "operationStart:30"), fe.events.end());
     ::close(listener);
 }
@@ -480,7 +481,7 @@ TEST_F(EmailQueueTest, RefusedActivityReportHoldsNoNotificationBack)
     EXPECT_TRUE(fe.boxes.empty());
     EXPECT_EQ(refusing->messages().size(), 2u);
     EXPECT_FALSE(exists("Tarnwick_pending.tmp"));
-    EXPECT_EQ(settings.value("CountEmailBatchSucceeded"), "2");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchSucceeded), "2");
     EXPECT_NE(readAll(log.path()).find("Activity report not sent"), std::string::npos);
 
     // the next batch tries the report again, although the count is no multiple of 5
@@ -501,7 +502,7 @@ TEST_F(EmailQueueTest, ListLinesOfOtherFormsAreDroppedAndUnreadableMessagesStayQ
     test::SmtpSink sink;
     sink.start();
     useSink(sink);
-    settings.setValue("CountEmailBatchSucceeded", "1");
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "1");
     writeAll(logFile("tradmark.dat"), "8\r\n");
     post("1");
     post("x y"); // Tarnwick_ax_y.tmp: a name the queue writes itself
@@ -520,7 +521,7 @@ TEST_F(EmailQueueTest, ListLinesOfOtherFormsAreDroppedAndUnreadableMessagesStayQ
     EXPECT_EQ(fe.boxes[0].text, error);
     EXPECT_EQ(sink.messages().size(), 2u);
     EXPECT_EQ(pendingList(), "Tarnwick_a2.tmp\r\nTarnwick_a3.tmp\r\n");
-    EXPECT_EQ(settings.value("CountEmailBatchFailed"), "1");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "1");
     const std::string logText = readAll(log.path());
     EXPECT_NE(logText.find("Pending list line 'tradmark.dat' names no queued e-mail; dropped"), std::string::npos);
     EXPECT_NE(logText.find("Send E-Mail error '" + error + "'"), std::string::npos);
@@ -538,7 +539,7 @@ TEST_F(EmailQueueTest, PendingListThatCannotBeRewrittenIsReported)
     test::SmtpSink sink;
     sink.start();
     useSink(sink);
-    settings.setValue("CountEmailBatchSucceeded", "1");
+    settings.setValue(base::setting::CountEmailBatchSucceeded, "1");
     post("1");
     // while the message goes out, the list becomes something no file can replace
     fe.onDispatch = [&] {

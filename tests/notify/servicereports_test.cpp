@@ -34,14 +34,14 @@ protected:
         platform::writeFileAtomic(m_dir.file("settings.ini"), "");
         m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
         base::AppSettings& s = m_app->settings;
-        s.setValue("LogDir", m_dir.path());
-        s.setValue("OrgName", "Org");
-        s.setValue("ReturnAddress", "me@example.test");
+        s.setValue(base::setting::LogDir, m_dir.path());
+        s.setValue(base::setting::OrgName, "Org");
+        s.setValue(base::setting::ReturnAddress, "me@example.test");
         s.setNotifyAddresses({"n1@example.test"});
-        s.setValue("UserName", "tester");
+        s.setValue(base::setting::UserName, "tester");
         s.setPlainPassword(k_password);
         s.setPlainApiKey(k_apiKey);
-        s.setValue("SmtpSecurity", "none"); // the sink offers no STARTTLS
+        s.setValue(base::setting::SmtpSecurity, "none"); // the sink offers no STARTTLS
         m_state = std::make_unique<app::MainState>(*m_app, m_view, m_flow);
     }
 
@@ -108,9 +108,9 @@ TEST_F(ServiceReports, ReportsReachTheirMailboxesWithoutSecrets)
         SCOPED_TRACE(consent);
         test::SmtpSink sink;
         sink.start("tester", k_password);
-        m_app->settings.setValue("SmtpServer", sink.address());
-        m_app->settings.setValue("CountEmailBatchSucceeded", "0");
-        m_app->settings.setValue("SendUsageReports", consent ? "1" : "");
+        m_app->settings.setValue(base::setting::SmtpServer, sink.address());
+        m_app->settings.setValue(base::setting::CountEmailBatchSucceeded, "0");
+        m_app->settings.setValue(base::setting::SendUsageReports, consent ? "1" : "");
 
         ASSERT_EQ(notify::queueWelcomeReport(m_state->queue(), m_app->settings), "");
         EXPECT_EQ(platform::fileExists(m_dir.file("Tarnwick_welcome.tmp")), consent);

@@ -256,11 +256,11 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml5)
     e.LastChange = 45000;
     e.RegNum = "1234567";
     e.RegDate = "2020-05-18";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
     e.Reference = "</td></tr></table>";
     e.LastChange = 1;
     e.Error = "HttpGet: Operation timed out.";
-    store.addEntry(e, core::addflags::SkipDuplicateSearch);
+    store.appendEntry(e);
 
     // two records of the number both entries share: each row links to a section of its own
     notify::HistoryText history;

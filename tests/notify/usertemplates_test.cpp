@@ -20,7 +20,7 @@ class UserTemplates : public ::testing::Test {
 protected:
     UserTemplates() : settings(dir.file("settings.ini")), names(settings), store(settings, vars)
     {
-        settings.setValue("LogDir", dir.path());
+        settings.setValue(base::setting::LogDir, dir.path());
         vars.setAppNames(&names);
         store.setReporter([this](const std::string& message) { reports.push_back(message); });
         std::filesystem::create_directories(notify::userTemplateDir(dir.path()));

@@ -28,9 +28,9 @@ public:
           queue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}})
     {
         std::filesystem::create_directory(logDir());
-        settings.setValue("LogDir", logDir());
-        settings.setValue("ReturnAddress", returnAddress);
-        settings.setValue("OrgName", "Brenlow");
+        settings.setValue(base::setting::LogDir, logDir());
+        settings.setValue(base::setting::ReturnAddress, returnAddress);
+        settings.setValue(base::setting::OrgName, "Brenlow");
         settings.setNotifyAddresses(std::move(notifyAddresses));
         vars.setAppNames(&names);
         // the scripted front end returns at once; keep the waits from spinning
@@ -43,11 +43,11 @@ public:
     // offers no STARTTLS); the user agreed to the usage reports.
     void useSink(const SmtpSink& sink)
     {
-        settings.setValue("SmtpServer", sink.address());
-        settings.setValue("SmtpSecurity", "none");
-        settings.setValue("UserName", "tester");
+        settings.setValue(base::setting::SmtpServer, sink.address());
+        settings.setValue(base::setting::SmtpSecurity, "none");
+        settings.setValue(base::setting::UserName, "tester");
         settings.setPlainPassword("secret");
-        settings.setValue("SendUsageReports", "1");
+        settings.setValue(base::setting::SendUsageReports, "1");
     }
 
     TempDir dir;
@@ -56,7 +56,7 @@ public:
     ScriptedFrontEnd fe;
     rules::TemplateVars vars;
     notify::ApplicationNames names;
-    int cancelReason = 0;
+    base::RunState cancelReason = base::RunState::Running;
     notify::EmailQueue queue;
 };
 

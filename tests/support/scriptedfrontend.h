@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,23 +16,21 @@ namespace tarnwick::test {
 // (the default answer once the script is used up).
 class ScriptedFrontEnd : public base::FrontEnd, public tasks::TaskHost {
 public:
-    struct Box {
-        std::string text;
-        std::string caption;
-        base::Buttons buttons;
-        base::Answer defaultAnswer;
-    };
+    using Box = base::MessageBox;
 
     void nextAnswer(base::Answer a) { m_answers.push_back(a); }
     void nextInput(std::optional<std::string> text) { m_inputs.push_back(std::move(text)); }
+    // Every asking of `question` gets `a`, before the scripted answers.
+    void answerFor(base::Question question, base::Answer a) { m_fixed[question] = a; }
 
-    base::Answer messageBox(const std::string& text, const std::string& caption, base::Buttons buttons,
-                            base::Answer defaultAnswer) override
+    base::Answer messageBox(const base::MessageBox& box) override
     {
-        boxes.push_back({text, caption, buttons, defaultAnswer});
-        events.push_back("box:" + text);
+        boxes.push_back(box);
+        events.push_back("box:" + box.text);
+        if (const auto it = m_fixed.find(box.question); it != m_fixed.end())
+            return it->second;
         if (m_answers.empty())
-            return buttons == base::Buttons::Ok ? base::Answer::Ok : defaultAnswer;
+            return box.defaultAnswer;
         base::Answer a = m_answers.front();
         m_answers.pop_front();
         return a;
@@ -87,6 +86,7 @@ public:
 
 private:
     std::deque<base::Answer> m_answers;
+    std::map<base::Question, base::Answer> m_fixed;
     std::deque<std::optional<std::string>> m_inputs;
 };
 

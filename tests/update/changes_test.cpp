@@ -2,6 +2,7 @@
 #include "base/settings.h"
 #include "core/entry.h"
 #include "core/entrystore.h"
+#include "notify/emailqueue.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 #include "update/changes.h"
@@ -14,13 +15,11 @@ using namespace tarnwick;
 namespace {
 
 // Records the notifications; answers each with `error`.
-class RecordingHost : public core::EntryStoreHost {
+class RecordingHost : public notify::NoticeSink {
 public:
-    void reportError(const std::string&, const std::string&) override {}
-    std::string postNotification(const core::Entry& entry, int templateId, const std::string& kind,
-                                 const core::Entry*) override
+    std::string postNotice(const core::Entry& entry, int templateId, std::string_view kind, const core::Entry*) override
     {
-        posted.push_back(kind + std::to_string(templateId) + ":" + entry.SerNum);
+        posted.push_back(std::string(kind) + std::to_string(templateId) + ":" + entry.SerNum);
         return error;
     }
     std::vector<std::string> posted;
@@ -71,7 +70,7 @@ TEST(ApplyUpdate, ChangeIsJudgedOnWatchedFieldsOnly)
         base::AppSettings settings(dir.file("settings.ini"));
         RecordingHost host;
         host.error = c.postingError;
-        core::EntryStore store(&host);
+        core::EntryStore store;
         core::Entry was = stored();
         if (!c.fromBaseline) {
             // added and saved before any update: a LastChange from loading, nothing read
@@ -79,7 +78,7 @@ TEST(ApplyUpdate, ChangeIsJudgedOnWatchedFieldsOnly)
             was.SerNum = "75-000001";
             was.LastChange = 40000;
         }
-        store.addEntry(was, core::addflags::SkipDuplicateSearch);
+        store.appendEntry(was);
         core::Entry now = c.fromBaseline ? was : stored();
         c.edit(now);
         if (!c.fromBaseline)
@@ -90,7 +89,7 @@ TEST(ApplyUpdate, ChangeIsJudgedOnWatchedFieldsOnly)
         EXPECT_EQ(r.error, c.postingError);
         EXPECT_EQ(host.posted, c.changed || !c.postingError.empty() ? std::vector<std::string>{"s9:75-000001"}
                                                                     : std::vector<std::string>{});
-        EXPECT_EQ(settings.value("CountStatusChange"), c.changed ? "1" : "");
+        EXPECT_EQ(settings.value(base::setting::CountStatusChange), c.changed ? "1" : "");
         EXPECT_EQ(store.at(0).LastChange, c.lastChange);
         EXPECT_EQ(store.at(0).LastUpdate, c.lastUpdate);
         const core::Entry& kept = c.postingError.empty() ? now : was;

@@ -107,8 +107,13 @@ TEST_F(CliUpdateTest, WritingCommandsWaitForTheLockReadingOnesDoNot)
     addMarks(1);
     platform::InstanceLock held;
     ASSERT_TRUE(held.acquire(m_dir.file("log")));
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"add", "75000002"}, {"update"}, {"auto"}, {"delete", "75000001", "--yes"}, {"send"}}) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"add", "75000002"},
+                                                                                      {"update"},
+                                                                                      {"auto"},
+                                                                                      {"delete", "75000001", "--yes"},
+                                                                                      {"send"},
+                                                                                      {"test-mail"},
+                                                                                      {"rules", "use", "built-in"}}) {
         const test::CliRun r = cli(args);
         EXPECT_EQ(r.exit, 1) << args[0];
         EXPECT_EQ(r.err, "Only one instance of Tarnwick may be run at a time.\n") << args[0];

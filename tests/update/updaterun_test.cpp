@@ -59,7 +59,7 @@ protected:
     {
         s_office->control("/sim/reset");
         m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
-        m_app->settings.setValue("LogDir", m_dir.path());
+        m_app->settings.setValue(base::setting::LogDir, m_dir.path());
         m_app->rules.useText(s_office->rulesText());
         m_app->rules.setUpdatePending(false); // the download has tests of its own
         m_app->entries.setLoadOk(true);
@@ -72,13 +72,13 @@ protected:
     }
 
     // Entries for the simulator's marks 0..count-1.
-    void addMarks(int count, int frequency = 0)
+    void addMarks(int count, core::Frequency frequency = core::Frequency::Daily)
     {
         for (int i = 0; i < count; ++i) {
             core::Entry e;
             ASSERT_FALSE(core::setIdentifier(e, test::OfficeSimulator::serial(i)));
             e.Frequency = frequency;
-            m_app->entries.addEntry(e, core::addflags::SkipDuplicateSearch);
+            m_app->entries.appendEntry(e);
         }
     }
     core::Entry& entry(int p) { return m_app->entries.at(p); }
@@ -111,12 +111,12 @@ net::FlowLog UpdateRunTest::s_flowLog;
 TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
 {
     addMarks(3);
-    entry(2).Frequency = 4;
-    EXPECT_EQ(m_state->updateAll().updated, 3);
+    entry(2).Frequency = core::Frequency::Never;
+    EXPECT_EQ(m_state->runUpdate(update::Scope::All).updated, 3);
 
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
-    const update::RunSummary all = m_state->updateAll();
+    const update::RunSummary all = m_state->runUpdate(update::Scope::All);
     ASSERT_GE(m_view.boxes.size(), 1u);
     EXPECT_EQ(m_view.boxes[0].text, "All of the entries are already up-to-date.\n\nDo you want redo the update?");
     EXPECT_EQ(m_view.boxes[0].defaultAnswer, base::Answer::No);
@@ -125,23 +125,23 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     m_view.boxes.clear();
     m_state->setSelection({2});
     m_view.nextAnswer(base::Answer::Yes);
-    const update::RunSummary selected = m_state->updateSelected();
+    const update::RunSummary selected = m_state->runUpdate(update::Scope::Selected);
     EXPECT_EQ(m_view.boxes[0].text, "All the selected entries are already up-to-date.\n\nDo you want redo the update?");
     EXPECT_EQ(selected.updated, 1);
     EXPECT_EQ(m_view.boxes.back().text, "All selected entries have been successfully updated.");
 
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::No);
-    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_FALSE(m_state->runUpdate(update::Scope::All).started);
     EXPECT_EQ(m_view.boxes.size(), 1u);
 
     // every entry Never: a Yes that makes nothing due ends the run as a No does
     for (int p = 0; p < 3; ++p)
-        entry(p).Frequency = 4;
+        entry(p).Frequency = core::Frequency::Never;
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
     m_view.nextAnswer(base::Answer::Yes);
-    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_FALSE(m_state->runUpdate(update::Scope::All).started);
     EXPECT_EQ(m_view.boxes.size(), 1u);
 }
 
@@ -155,7 +155,7 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
         if (m_view.positions.size() == 2 && ++waits == 10)
             m_state->cancel();
     };
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     EXPECT_EQ(r.failed, 8);
     EXPECT_EQ(entry(1).Error, "");
     for (int p = 2; p < 10; ++p)
@@ -163,7 +163,7 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
     EXPECT_EQ(m_view.positions.back(), 10);
     EXPECT_EQ(m_view.boxes.back().text, "Some entries were not updated.");
     EXPECT_NE(s_flowLog.text().find("HttpGet(0): Cancelling..."), std::string::npos);
-    EXPECT_EQ(m_app->settings.value("CountUpdateFailed"), "8");
+    EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "8");
 }
 
 TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
@@ -171,11 +171,11 @@ TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
     addMarks(3);
     s_office->setFault(test::OfficeSimulator::serial(1), "silent");
     m_state->setOperationTimeoutMs(400);
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     EXPECT_EQ(entry(1).Error, "HttpGet: Operation timed out.");
     EXPECT_EQ(r.updated, 2);
     EXPECT_EQ(r.failed, 1);
-    EXPECT_EQ(m_state->cancelReason(), 0);
+    EXPECT_EQ(m_state->cancelReason(), base::RunState::Running);
 }
 
 TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
@@ -189,7 +189,7 @@ TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
     for (int i = 0; i < 3; ++i)
         s_office->setFault(test::OfficeSimulator::serial(i), faults[i].first);
     m_state->setAutoMode(true);
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(entry(i).Error, faults[i].second);
         EXPECT_EQ(entry(i).LastUpdate, 0);
@@ -220,7 +220,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
         s_office->control("/sim/reset");
         m_app->entries.clear();
         addMarks(7);
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         for (int i = 0; i < 7; ++i) {
             s_office->setFault(test::OfficeSimulator::serial(i), "reformatted");
             entry(i).LastUpdate = 0;
@@ -230,7 +230,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
         m_view.boxes.clear();
         for (base::Answer a : c.answers)
             m_view.nextAnswer(a);
-        const update::RunSummary r = m_state->updateAll();
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
         size_t questions = 0;
         for (const auto& box : m_view.boxes)
             questions += box.text.starts_with("Three or more fields for ") ? 1 : 0;
@@ -248,17 +248,17 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
 TEST_F(UpdateRunTest, ChangesAreQueuedAndTheDataFileIsSavedAfterTheRun)
 {
     addMarks(8);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_pending.tmp"))); // first readings notify nothing
     s_office->setDay(400);
     for (int i = 0; i < 8; ++i)
         entry(i).LastUpdate = 0;
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     ASSERT_GT(r.changed, 0);
     EXPECT_EQ(r.notificationsQueued, r.changed);
     const std::string pending = platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or("");
     EXPECT_NE(pending.find("Tarnwick_s"), std::string::npos);
-    EXPECT_EQ(m_app->settings.value("CountStatusChange"), std::to_string(r.changed));
+    EXPECT_EQ(m_app->settings.value(base::setting::CountStatusChange), std::to_string(r.changed));
     // the run itself saved the entries
     core::EntryStore reread;
     EXPECT_EQ(core::loadDataFile(reread, m_dir.path()), "");
@@ -370,7 +370,7 @@ TEST_F(UpdateRunTest, TheApiKeyGoesOnlyOverHttps)
                          " USPTO-API-KEY: [ApiKey]\r\n X-Other: kept\r\n\r\nend-of-rules\r\n");
     m_app->settings.setPlainApiKey("K3y-plain-http");
     addMarks(1);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     const std::string sent = request.get_future().get();
     EXPECT_NE(sent.find("X-Other: kept\r\n"), std::string::npos) << sent;
     EXPECT_EQ(sent.find("USPTO-API-KEY"), std::string::npos) << sent;
@@ -389,7 +389,7 @@ TEST_F(UpdateRunTest, RulesDownloadRetriesThroughTheProxy)
     text.replace(text.find(from), from.size(), unreachable + "/support/tarnwick.txt");
     m_app->rules.useText(text);
     m_app->rules.setUpdatePending(true);
-    m_app->settings.setValue("ProxyServer", proxy.address());
+    m_app->settings.setValue(base::setting::ProxyServer, proxy.address());
     m_view.events.clear();
     m_state->downloadRules();
     EXPECT_EQ(m_app->rules.mustSave(), !platform::distributorKey().empty());
@@ -422,22 +422,22 @@ TEST_F(UpdateRunTest, AnEntryOnceReadKeepsItsBaselineAndItsLastUpdate)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         restart(3);
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         const core::DayNumber read = entry(k_changingMark).LastUpdate;
         s_office->setFault(test::OfficeSimulator::serial(k_changingMark), c.fault);
         m_view.nextAnswer(base::Answer::Yes); // redo
         m_view.nextAnswer(base::Answer::Yes); // the fields that reverted to nothing are fine
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(entry(k_changingMark).LastUpdate, read);
         s_office->setFault(test::OfficeSimulator::serial(k_changingMark), "none");
         if (c.reload) {
             ASSERT_TRUE(m_state->saveEntries());
             m_app->entries.clear();
-            ASSERT_EQ(m_app->loadEntries(), "");
+            ASSERT_TRUE(m_app->loadEntries());
         }
         s_office->setDay(400);
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary r = m_state->updateAll();
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(r.changed, 2); // marks 1 and 2 changed between the two days
         EXPECT_EQ(entry(k_changingMark).LastChange, entry(k_changingMark).Today);
         const std::string notice = platform::readFile(m_dir.file("Tarnwick_s3000003.tmp")).value_or("");
@@ -464,13 +464,13 @@ TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
         restart(0);
         core::Entry e;
         ASSERT_FALSE(core::setIdentifier(e, c.number));
-        m_app->entries.addEntry(e, core::addflags::SkipDuplicateSearch);
-        m_state->updateAll();
+        m_app->entries.appendEntry(e);
+        m_state->runUpdate(update::Scope::All);
         const core::Entry before = entry(0);
         s_office->setFault(c.number, c.fault);
         m_view.boxes.clear();
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary r = m_state->updateAll();
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(r.failed, c.failed);
         EXPECT_EQ(entry(0).Error, c.error);
         EXPECT_EQ(entry(0).SerNum, before.SerNum);
@@ -483,10 +483,10 @@ TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
     }
     // a number the entry did not have yet is filled in
     restart(3);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     s_office->setDay(400);
     m_view.nextAnswer(base::Answer::Yes);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     EXPECT_EQ(entry(k_changingMark).SerNum, "75-000003");
     EXPECT_EQ(entry(k_changingMark).RegNum, "3000003");
 }
@@ -517,12 +517,12 @@ TEST_F(UpdateRunTest, AChangeThatCannotBeQueuedIsFoundAgainByTheNextRun)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         restart(3);
-        m_state->updateAll();
+        m_state->runUpdate(update::Scope::All);
         const core::Entry before = entry(k_changingMark);
         s_office->setDay(400);
         c.fault(true);
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary failing = m_state->updateAll();
+        const update::RunSummary failing = m_state->runUpdate(update::Scope::All);
         c.fault(false);
         EXPECT_EQ(failing.failed, 2);
         EXPECT_EQ(failing.notificationsQueued, 0);
@@ -532,7 +532,7 @@ TEST_F(UpdateRunTest, AChangeThatCannotBeQueuedIsFoundAgainByTheNextRun)
         EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_s3000003.tmp")));
 
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary next = m_state->updateAll();
+        const update::RunSummary next = m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(next.notificationsQueued, 2);
         EXPECT_NE(platform::readFile(list).value_or("").find("Tarnwick_s3000003.tmp"), std::string::npos);
     }
@@ -553,7 +553,7 @@ TEST_F(UpdateRunTest, ACancelDuringTheRulesDownloadCancelsTheRun)
             m_state->cancel();
     };
     m_view.events.clear();
-    EXPECT_FALSE(m_state->updateAll().started);
+    EXPECT_FALSE(m_state->runUpdate(update::Scope::All).started);
     EXPECT_EQ(entry(0).LastUpdate, 0);
     EXPECT_TRUE(m_view.boxes.empty());
     // the download shows its own time-out; the window's stays as chosen
@@ -562,18 +562,18 @@ TEST_F(UpdateRunTest, ACancelDuringTheRulesDownloadCancelsTheRun)
     EXPECT_EQ(m_state->currentTimeoutMs(), 60000);
     // the next command starts with a clear cancel reason
     m_view.onDispatch = {};
-    EXPECT_EQ(m_state->updateAll().updated, 2);
+    EXPECT_EQ(m_state->runUpdate(update::Scope::All).updated, 2);
 }
 
 TEST_F(UpdateRunTest, ChangesGoIntoTheHistoryAndIntoOneDigestWhenAsked)
 {
     addMarks(8);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_history.txt"))); // first readings are no changes
-    m_app->settings.setValue("NotifyMode", "digest");
+    m_app->settings.setValue(base::setting::NotifyMode, "digest");
     s_office->setDay(400);
     m_view.nextAnswer(base::Answer::Yes);
-    const update::RunSummary r = m_state->updateAll();
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
     ASSERT_GT(r.changed, 1);
     EXPECT_EQ(platform::readFile(m_dir.file("Tarnwick_pending.tmp")), "Tarnwick_digest.tmp\r\n");
     EXPECT_TRUE(platform::readFile(m_dir.file("Tarnwick_digest.tmp"))
@@ -597,13 +597,13 @@ TEST_F(UpdateRunTest, ChangesGoIntoTheHistoryAndIntoOneDigestWhenAsked)
 TEST_F(UpdateRunTest, AHistoryThatCannotBeWrittenIsToldOnceAndStopsNothing)
 {
     addMarks(3);
-    m_state->updateAll();
+    m_state->runUpdate(update::Scope::All);
     std::filesystem::create_directory(m_dir.file("Tarnwick_history.txt"));
     s_office->control("/sim/churn?mode=all");
     for (int day : {400, 401}) {
         s_office->setDay(day);
         m_view.nextAnswer(base::Answer::Yes);
-        const update::RunSummary r = m_state->updateAll();
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
         EXPECT_EQ(r.changed, 3);
         EXPECT_EQ(r.failed, 0);
         for (int p = 0; p < 3; ++p)

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <string_view>
+
+namespace tarnwick::core {
+struct FieldInfo;
+}
+
+namespace tarnwick::base {
+
+// A setting of the store: its value name, which names it in the settings file, the
+// `config` command and the template variables, and whether it lives in the key itself
+// rather than in its "\Settings" section. The settings are reached by the constants
+// below, so that a misspelt name does not compile.
+struct SettingKey {
+    std::string_view name;
+    bool inKey = false;
+};
+// A setting that holds text; the empty text is its default.
+struct TextSetting : SettingKey {};
+// A setting that holds a decimal number; an empty value reads as `whenEmpty`.
+struct NumberSetting : SettingKey {
+    long whenEmpty = 0;
+};
+// The rectangle and visibility of a window beside the main window.
+struct WindowPlace {
+    NumberSetting left, top, right, bottom, visible;
+};
+
+namespace setting {
+// the application object
+inline constexpr TextSetting ProxyServer{{"ProxyServer"}};
+inline constexpr TextSetting UserName{{"UserName"}};
+inline constexpr TextSetting Password{{"Password"}}; // its stored form (AppSettings::plainPassword)
+inline constexpr TextSetting OrgName{{"OrgName"}};
+inline constexpr TextSetting SmtpServer{{"SmtpServer"}};
+inline constexpr TextSetting ReturnAddress{{"ReturnAddress"}};
+inline constexpr TextSetting ShortcutFolder{{"ShortcutFolder", true}};
+inline constexpr TextSetting Install{{"Install", true}};
+inline constexpr TextSetting LogDir{{"LogDir"}};
+inline constexpr TextSetting ReportDir{{"ReportDir"}};
+inline constexpr NumberSetting Left{{"Left"}};
+inline constexpr NumberSetting Top{{"Top"}};
+inline constexpr NumberSetting Right{{"Right"}};
+inline constexpr NumberSetting Bottom{{"Bottom"}};
+inline constexpr TextSetting SortBy{{"SortBy"}};
+inline constexpr NumberSetting SortReversed{{"SortReversed"}};
+inline constexpr NumberSetting TopIndex{{"TopIndex"}};
+inline constexpr NumberSetting CountExec{{"CountExec"}};
+inline constexpr NumberSetting CountStatusChange{{"CountStatusChange"}};
+inline constexpr NumberSetting CountUpdateSucceeded{{"CountUpdateSucceeded"}};
+inline constexpr NumberSetting CountUpdateFailed{{"CountUpdateFailed"}};
+inline constexpr NumberSetting CountEmailPost{{"CountEmailPost"}};
+inline constexpr NumberSetting CountEmailBatchSucceeded{{"CountEmailBatchSucceeded"}};
+inline constexpr NumberSetting CountEmailBatchFailed{{"CountEmailBatchFailed"}};
+inline constexpr TextSetting GUID{{"GUID"}};
+inline constexpr TextSetting Timeout{{"Timeout"}}; // the choice as shown: "30 seconds", "10 minutes"
+// the details and TCP/IP flow windows
+inline constexpr WindowPlace DetailsWindow{
+    {{"DetailsLeft"}}, {{"DetailsTop"}}, {{"DetailsRight"}}, {{"DetailsBottom"}}, {{"DetailsVisible"}}};
+inline constexpr WindowPlace FlowWindow{
+    {{"TCPIPLeft"}}, {{"TCPIPTop"}}, {{"TCPIPRight"}}, {{"TCPIPBottom"}}, {{"TCPIPVisible"}}};
+// the docket: the calendar's alarm, the entry list's deadline column
+inline constexpr NumberSetting DeadlineReminderDays{{"DeadlineReminderDays"}, 60};
+inline constexpr NumberSetting ColWidthNextDeadline{{"ColWidthNextDeadline"}};
+// today's office: the API key (stored like the password), the CA file, mail security, the request pace
+inline constexpr TextSetting ApiKey{{"ApiKey"}};
+inline constexpr TextSetting CaFile{{"CaFile"}};
+inline constexpr TextSetting SmtpSecurity{{"SmtpSecurity"}};
+inline constexpr NumberSetting RequestInterval{{"RequestInterval"}};
+// the user's consent to the reports that go to the distributor: "1"
+inline constexpr TextSetting SendUsageReports{{"SendUsageReports"}};
+// a notice per changed entry ("each"), or one digest per update run ("digest")
+inline constexpr TextSetting NotifyMode{{"NotifyMode"}};
+} // namespace setting
+
+// The width of an entry-list column: the setting the field table names for it ("ColWidth" and the column's name);
+// empty, the column takes its width from the font.
+NumberSetting columnWidthSetting(const core::FieldInfo& field);
+
+} // namespace tarnwick::base

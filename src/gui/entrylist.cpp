@@ -1,0 +1,113 @@
+#include "gui/entrylist.h"
+
+#include "app/docketcommands.h"
+#include "base/settings.h"
+#include "core/entrystore.h"
+#include "core/fieldtable.h"
+#include "gui/entrymodel.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSortFilterProxyModel>
+
+#include <algorithm>
+
+namespace tarnwick::gui {
+
+EntryList::EntryList(core::EntryStore& store, QWidget* parent)
+    : QTableView(parent), m_store(store), m_model(new EntryModel(store, this)), m_proxy(new QSortFilterProxyModel(this))
+{
+    m_proxy->setSourceModel(m_model);
+    m_proxy->setFilterKeyColumn(-1);
+    m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    setModel(m_proxy);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setAlternatingRowColors(true);
+    setShowGrid(true);
+    setWordWrap(false);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    horizontalHeader()->setSectionsMovable(false);
+    horizontalHeader()->setSortIndicatorShown(true);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setHighlightSections(false);
+    setIconSize(QSize(16, 16));
+}
+
+std::vector<int> EntryList::selectedPositions() const
+{
+    std::vector<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rows.push_back(m_proxy->mapToSource(index).row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+int EntryList::focusedPosition() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? m_proxy->mapToSource(current).row() : -1;
+}
+
+void EntryList::selectPositions(const std::vector<int>& positions)
+{
+    auto rowOf = [&](int position) { return m_proxy->mapFromSource(m_model->index(position, 0)); };
+    // a row the filter hides cannot be shown selected
+    if (m_filter && std::any_of(positions.begin(), positions.end(), [&](int p) { return !rowOf(p).isValid(); }))
+        m_filter->clear();
+    QItemSelection selection;
+    for (int p : positions)
+        selection.select(rowOf(p), rowOf(p));
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (!positions.empty()) {
+        selectionModel()->setCurrentIndex(rowOf(positions.front()), QItemSelectionModel::NoUpdate);
+        scrollTo(rowOf(positions.front()));
+    }
+}
+
+void EntryList::attachFilter(QLineEdit* edit)
+{
+    m_filter = edit;
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_proxy->setFilterFixedString(text);
+        emit filterChanged();
+    });
+}
+
+void EntryList::restoreLayout(const base::AppSettings& settings, app::SortOrder order, long topIndex)
+{
+    const int lastUpdateWidth = fontMetrics().horizontalAdvance(QStringLiteral("Last Update"));
+    for (const core::FieldInfo& f : core::fieldTable()) {
+        const int width = app::columnWidth(settings.value(base::columnWidthSetting(f)), f.widthFactor, lastUpdateWidth);
+        setColumnWidth(static_cast<int>(f.id), std::clamp(width, 0, 4000));
+    }
+    const int deadlineWidth = app::columnWidth(settings.value(base::setting::ColWidthNextDeadline),
+                                               app::k_deadlineWidthFactor, lastUpdateWidth);
+    setColumnWidth(app::k_deadlineColumn, std::clamp(deadlineWidth, 0, 4000));
+    showSortOrder(order);
+    if (topIndex > 0 && topIndex < m_store.count())
+        scrollTo(m_proxy->mapFromSource(m_model->index(static_cast<int>(topIndex), 0)), PositionAtTop);
+    if (m_store.count() > 0)
+        setCurrentIndex(m_proxy->index(0, 0));
+}
+
+void EntryList::captureLayout(app::WindowLayout& layout) const
+{
+    const QModelIndex top = indexAt(QPoint(1, 1));
+    layout.topIndex = top.isValid() ? m_proxy->mapToSource(top).row() : 0;
+    for (int column = 0; column < core::k_fieldCount; ++column)
+        layout.columnWidths[static_cast<size_t>(column)] = columnWidth(column);
+    layout.deadlineWidth = columnWidth(app::k_deadlineColumn);
+}
+
+void EntryList::showSortOrder(app::SortOrder order)
+{
+    horizontalHeader()->setSortIndicator(order.column,
+                                         app::showsAscending(order) ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+} // namespace tarnwick::gui

@@ -1,0 +1,55 @@
+#include "gui/program.h"
+
+#include "app/application.h"
+#include "app/commandline.h"
+#include "app/startup.h"
+#include "app/upgrade.h"
+#include "base/frontend.h"
+#include "base/settings.h"
+#include "gui/dialogs.h"
+#include "gui/mainwindow.h"
+#include "gui/textconv.h"
+#include "platform/instancelock.h"
+
+#include <QApplication>
+#include <QProcess>
+
+#include <iostream>
+
+namespace tarnwick::gui {
+
+int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
+{
+    int code = app::exitcode::Normal;
+    app::AppContext context(base::settingsPath(commandLine.settingsFile));
+    app::StartupState startup = app::startApplication(context, app::systemPlaces());
+    platform::InstanceLock lock;
+    if (const platform::Result locked = lock.acquire(context.logDir()); !locked) {
+        // a lock that cannot be taken refuses the start as another instance does, with its reason
+        dialogs.messageBox(nullptr, base::boxOf(base::Question::Message, locked.error()));
+        app::stopApplication(context);
+        return app::exitcode::Refused;
+    }
+    // an automatic start never stops at the disclaimer or a dialog
+    if (!app::autoStartAllowed(context, commandLine.autoMode)) {
+        lock.release();
+        app::stopApplication(context);
+        return app::exitcode::Refused;
+    }
+    std::string restart;
+    {
+        MainWindow window(context, std::move(startup), commandLine.autoMode, dialogs);
+        window.open();
+        window.show();
+        code = QApplication::exec();
+        restart = window.restartProgram();
+    }
+    lock.release();
+    app::stopApplication(context);
+    // the installed or upgraded program takes over once this one has let go of the lock
+    if (!restart.empty() && !QProcess::startDetached(fromBytes(restart), {}))
+        std::cerr << "tarnwick: cannot start " << restart << '\n';
+    return code;
+}
+
+} // namespace tarnwick::gui
