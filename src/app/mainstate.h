@@ -71,7 +71,6 @@ public:
     const std::vector<int>& selection() const { return m_selection; }
     void setSelection(std::vector<int> positions) { m_selection = std::move(positions); }
     // Addresses and normalised pages of the most recent fetch (LastFetch).
-    const std::vector<notify::Fetch>& lastFetch() const { return m_control.lastFetch; }
     // Whether an e-mail sending is under way (the "sending" mark).
     bool sending() const { return m_sending; }
 

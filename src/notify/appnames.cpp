@@ -64,17 +64,17 @@ std::string installedTime(bool utc)
     return core::formatTime(point, utc, false);
 }
 
-std::string lastFetchText(const std::vector<Fetch>& fetches)
+std::string lastFetchText(const std::vector<std::string>& addresses, const std::vector<std::string>& pages)
 {
     std::string out;
-    int number = 0;
-    for (const Fetch& fetch : fetches) {
+    for (size_t i = 0; i < pages.size(); ++i) {
         char head[48];
-        int n = std::snprintf(head, sizeof head, "***LastFetch(%d): ", ++number);
+        int n = std::snprintf(head, sizeof head, "***LastFetch(%zu): ", i + 1);
         out.append(head, static_cast<size_t>(n));
-        out += fetch.address;
+        if (i < addresses.size())
+            out += addresses[i];
         out += "\r\n";
-        out += fetch.page;
+        out += pages[i];
         out += "\r\n";
     }
     return out;
@@ -193,7 +193,7 @@ std::optional<std::string> ApplicationNames::value(std::string_view name) const
     if (is("DataSource"))
         return std::string("TARR");
     if (is("LastFetch"))
-        return lastFetchText(m_lastFetches);
+        return lastFetchText(m_lastAddresses, m_lastPages);
     return std::nullopt;
 }
 

@@ -28,12 +28,6 @@ constexpr const char* k_courtesyHtml =
     "<p><i>Courtesy of Brenlow Patent Law Firm LLP, <a "
     "href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>.</i></p>";
 
-// One page fetched by the most recent entry update, as the problem report quotes it.
-struct Fetch {
-    std::string address;
-    std::string page;
-};
-
 // The application-wide template names: dates, version texts, addresses, settings, counters, the flow log,
 // the log file and the fixed product texts. Everything is read at lookup time from the sources it observes
 // (none of them owned; all but the settings may be absent).
@@ -48,7 +42,14 @@ public:
     void setLog(const base::Log* log) { m_log = log; }
     void setProblemDesc(std::string text) { m_problemDesc = std::move(text); }
     const std::string& problemDesc() const { return m_problemDesc; }
-    void setLastFetches(std::vector<Fetch> fetches) { m_lastFetches = std::move(fetches); }
+    // The pages the most recent entry update fetched, normalised, and their addresses, as the problem report
+    // quotes them; the update reads the pages from here, so that they are held once.
+    void setLastFetch(std::vector<std::string> addresses, std::vector<std::string> pages)
+    {
+        m_lastAddresses = std::move(addresses);
+        m_lastPages = std::move(pages);
+    }
+    const std::vector<std::string>& lastPages() const { return m_lastPages; }
 
     // The value of an application-wide name (compared without regard to case); none for any other name.
     std::optional<std::string> value(std::string_view name) const override;
@@ -70,7 +71,8 @@ private:
     const core::EntryStore* m_store = nullptr;
     const base::Log* m_log = nullptr;
     std::string m_problemDesc;
-    std::vector<Fetch> m_lastFetches;
+    std::vector<std::string> m_lastAddresses;
+    std::vector<std::string> m_lastPages;
 };
 
 // "?.?.??" when the build names no version.

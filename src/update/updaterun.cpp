@@ -312,14 +312,14 @@ bool UpdateRun::UpdateEntry(int position)
     }
 
     FetchResult fetched = FetchPages(addresses, 0, 0, true);
-    std::vector<std::string> pages;
-    pages.reserve(fetched.pages.size());
-    c.lastFetch.clear();
-    for (size_t i = 0; i < fetched.pages.size(); ++i) {
-        pages.push_back(rules::normalisePage(fetched.pages[i]));
-        c.lastFetch.push_back({i < addresses.size() ? addresses[i] : std::string(), pages.back()});
+    {
+        std::vector<std::string> normalised;
+        normalised.reserve(fetched.pages.size());
+        for (const std::string& page : fetched.pages)
+            normalised.push_back(rules::normalisePage(page));
+        m_ctx.names.setLastFetch(addresses, std::move(normalised));
     }
-    m_ctx.names.setLastFetches(c.lastFetch);
+    const std::vector<std::string>& pages = m_ctx.names.lastPages();
 
     if (c.runState == base::RunState::Closing) {
         ++c.failedCount;

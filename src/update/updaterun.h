@@ -53,8 +53,7 @@ struct RunControl {
     int fixedTimeoutMs = 0; // an operation's own time-out that the window's choice does not change; 0 for none
     bool warnReverted = false;
     int failedCount = 0;
-    std::vector<notify::Fetch> lastFetch; // addresses and normalised pages of the most recent fetch
-    bool historyProblemTold = false;      // the user heard once that the history file cannot be written
+    bool historyProblemTold = false; // the user heard once that the history file cannot be written
 
     // The time-out of the network operation under way.
     int operationTimeoutMs() const { return fixedTimeoutMs > 0 ? fixedTimeoutMs : timeoutMs; }

@@ -102,7 +102,7 @@ TEST_F(MailKinds, EveryKindArrivesWholeAndPassesSpamAssassin)
     while (page.size() < 50 * 1024)
         page += "<tr><td>Caf\xc3\xa9 Noir</td><td>Registered</td></tr>";
     page += "</body></html>";
-    names.setLastFetches({{"http://office.example/status?sn=75123456", page}});
+    names.setLastFetch({"http://office.example/status?sn=75123456"}, {page});
     names.setProblemDesc("The status of one entry did not change for a month.");
     sent.emplace_back("problem report", notify::expandTemplateId(notify::templateid::Problem, vars));
     writeFile(logDir() + "/problem.txt", sent.back().second);

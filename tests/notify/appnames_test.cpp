@@ -108,7 +108,7 @@ TEST_F(ApplicationNamesTest, ObservedSources)
     names.setFlowLog(&flow);
     EXPECT_EQ(value("TCPIPFlow"), "line one\r\n");
 
-    names.setLastFetches({{"http://127.0.0.1/a", "page A"}, {"http://127.0.0.1/b", ""}});
+    names.setLastFetch({"http://127.0.0.1/a", "http://127.0.0.1/b"}, {"page A", ""});
     EXPECT_EQ(value("LastFetch"),
               "***LastFetch(1): http://127.0.0.1/a\r\npage A\r\n***LastFetch(2): http://127.0.0.1/b\r\n\r\n");
 
