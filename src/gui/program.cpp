@@ -25,6 +25,9 @@ int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
     app::StartupState startup = app::startApplication(context, app::systemPlaces());
     platform::InstanceLock lock;
     if (const platform::Result locked = lock.acquire(context.logDir()); !locked) {
+        // the running instance's window comes to the front, behind the refusal
+        if (locked.error() == platform::InstanceLock::k_anotherInstance)
+            platform::FrontRequests::request(context.logDir());
         // a lock that cannot be taken refuses the start as another instance does, with its reason
         dialogs.messageBox(nullptr, base::boxOf(base::Question::Message, locked.error()));
         app::stopApplication(context);
@@ -36,14 +39,20 @@ int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
         app::stopApplication(context);
         return app::exitcode::Refused;
     }
+    // without it a second start is refused all the same, only its window stays where it is
+    platform::FrontRequests front;
+    if (const platform::Result listening = front.listen(context.logDir()); !listening)
+        context.log.writeText(listening.error() + "\n");
     std::string restart;
     {
         MainWindow window(context, std::move(startup), commandLine.autoMode, dialogs);
+        window.acceptFrontRequests(front);
         window.open();
         window.show();
         code = QApplication::exec();
         restart = window.restartProgram();
     }
+    front.close();
     lock.release();
     app::stopApplication(context);
     // the installed or upgraded program takes over once this one has let go of the lock
