@@ -68,6 +68,7 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
 
 MainWindow::~MainWindow()
 {
+    delete m_frontNotifier; // before the socket it watches closes
     m_flowLog.clearSubscriber();
     m_state.setWaker({});
 }
@@ -180,13 +181,16 @@ void MainWindow::open()
     refreshActions();
 }
 
-void MainWindow::acceptFrontRequests(platform::FrontRequests& requests)
+void MainWindow::acceptFrontRequests(std::unique_ptr<platform::FrontRequests> requests)
 {
-    if (requests.fd() < 0)
+    delete m_frontNotifier;
+    m_frontNotifier = nullptr;
+    m_frontRequests = std::move(requests);
+    if (!m_frontRequests || m_frontRequests->fd() < 0)
         return;
-    auto* notifier = new QSocketNotifier(static_cast<qintptr>(requests.fd()), QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this, &requests] {
-        if (requests.take() > 0 && !m_destroyed)
+    m_frontNotifier = new QSocketNotifier(static_cast<qintptr>(m_frontRequests->fd()), QSocketNotifier::Read, this);
+    connect(m_frontNotifier, &QSocketNotifier::activated, this, [this] {
+        if (m_frontRequests->take() > 0 && !m_destroyed)
             bringToFront();
     });
 }

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSocketNotifier;
 class QSystemTrayIcon;
 class QTableView;
 
@@ -52,8 +54,8 @@ public:
     void runCommand(app::Command id);
     // Whether the destroy step has run (the loop has been told to quit).
     bool isDestroyed() const { return m_destroyed; }
-    // A second start's call brings the window to the front; `requests` outlives the window.
-    void acceptFrontRequests(platform::FrontRequests& requests);
+    // A second start's call brings the window to the front, for the life of the window.
+    void acceptFrontRequests(std::unique_ptr<platform::FrontRequests> requests);
     // Shown, not minimised, raised and active.
     void bringToFront();
 
@@ -144,6 +146,8 @@ private:
     bool m_destroyed = false;
     std::string m_restartProgram;
     bool m_detailsQueued = false;
+    std::unique_ptr<platform::FrontRequests> m_frontRequests;
+    QSocketNotifier* m_frontNotifier = nullptr;
     QSystemTrayIcon* m_tray = nullptr; // made for the first notification, hidden when the window is in front again
 };
 

@@ -15,6 +15,7 @@
 #include <QProcess>
 
 #include <iostream>
+#include <memory>
 
 namespace tarnwick::gui {
 
@@ -39,20 +40,20 @@ int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
         app::stopApplication(context);
         return app::exitcode::Refused;
     }
-    // without it a second start is refused all the same, only its window stays where it is
-    platform::FrontRequests front;
-    if (const platform::Result listening = front.listen(context.logDir()); !listening)
+    // without it a second start is refused all the same, only this window stays where it is
+    auto front = std::make_unique<platform::FrontRequests>();
+    if (const platform::Result listening = front->listen(context.logDir()); !listening)
         context.log.writeText(listening.error() + "\n");
     std::string restart;
     {
+        // the window stops listening as it goes, before the lock is released
         MainWindow window(context, std::move(startup), commandLine.autoMode, dialogs);
-        window.acceptFrontRequests(front);
+        window.acceptFrontRequests(std::move(front));
         window.open();
         window.show();
         code = QApplication::exec();
         restart = window.restartProgram();
     }
-    front.close();
     lock.release();
     app::stopApplication(context);
     // the installed or upgraded program takes over once this one has let go of the lock
