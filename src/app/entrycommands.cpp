@@ -181,6 +181,24 @@ void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positi
 
 namespace {
 
+// The field listing with each part of a value joined with "|" (the attorney and
+// the firm) on a line of its own below the first.
+void appendListing(std::string& out, const core::Entry& e)
+{
+    const std::string listing = e.fieldListing();
+    size_t from = 0;
+    for (size_t bar = listing.find('|'); bar != std::string::npos; bar = listing.find('|', from)) {
+        size_t end = bar;
+        while (end > from && listing[end - 1] == ' ')
+            --end;
+        out.append(listing, from, end - from).append("\r\n\t");
+        from = bar + 1;
+        while (from < listing.size() && listing[from] == ' ')
+            ++from;
+    }
+    out.append(listing, from, std::string::npos);
+}
+
 // "Last changes:" and the entry's newest changes, each as the two lines of a notice's change list.
 void appendLastChanges(std::string& out, const core::Entry& e, const notify::HistoryText& history,
                        const notify::HistoryIndex& index)
@@ -235,7 +253,7 @@ std::string detailsText(const core::EntryStore& store, const std::vector<int>& p
         out += " update needed: ";
         out += e.isUpToDate() ? "No" : "Yes";
         out += "\r\n\r\n";
-        out += e.fieldListing();
+        appendListing(out, e);
         out += "Next Deadline:\t" + docket::deadlineDetails(docket::nextDeadline(e, e.Today)) + "\r\n";
         if (index)
             appendLastChanges(out, e, *history, *index);

@@ -79,6 +79,17 @@ std::string unhandledMessage(const std::exception_ptr& error)
     }
 }
 
+std::optional<std::string> changesNotification(const update::RunSummary& summary, bool windowInFront)
+{
+    if (windowInFront || !summary.started || summary.changed <= 0)
+        return std::nullopt;
+    auto marks = [](int n) { return std::to_string(n) + (n == 1 ? " mark" : " marks"); };
+    std::string text = marks(summary.changed) + " changed at the office.";
+    if (summary.failed > 0)
+        text += " " + marks(summary.failed) + " could not be updated.";
+    return text;
+}
+
 MainWindowLogic::MainWindowLogic(MainState& state, WindowHost& host, StartupState startup, bool autoMode)
     : m_state(state), m_host(host), m_sort{startup.sortColumn, startup.sortReversed},
       m_version(std::move(startup.version)), m_programPath(std::move(startup.programPath))

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,10 @@ std::string windowTitle(std::string_view orgName, std::string_view newerVersion)
 int columnWidth(std::string_view setting, int widthFactor, int lastUpdateTextWidth);
 // The text the "Unhandled Exception" box shows for an error that escaped a handler.
 std::string unhandledMessage(const std::exception_ptr& error);
+
+// What the desktop notification says after an update run that found changes while
+// the window was not in front (not active, or minimised); none otherwise.
+std::optional<std::string> changesNotification(const update::RunSummary& summary, bool windowInFront);
 
 extern const char* const k_disclaimerText;
 extern const char* const k_mustConfigureText;

@@ -6,9 +6,59 @@ namespace tarnwick::app {
 
 namespace {
 
-bool defaultDescending(int column)
+// Whether a column's rows, not reversed, run in the ascending direction. The
+// dates and the Location run latest first; Frequency runs Daily to Never.
+bool runsAscending(int column)
 {
-    return core::fieldInfo(static_cast<core::FieldId>(column)).defaultDescending;
+    switch (static_cast<core::FieldId>(column)) {
+    case core::FieldId::LastUpdate:
+    case core::FieldId::LastChange:
+    case core::FieldId::StatusDate:
+    case core::FieldId::FilingDate:
+    case core::FieldId::RegDate:
+    case core::FieldId::PublishedDate:
+    case core::FieldId::Location:
+        return false;
+    default:
+        return true;
+    }
+}
+
+bool isSeparator(char c)
+{
+    return c == ' ' || c == '-' || c == '/' || c == '.' || c == ',' || c == '\t';
+}
+
+// Lower case for ASCII and for the Latin-1 capitals written as UTF-8 (C3 80..C3 9E but the sign x).
+std::string folded(std::string_view text, bool dropSeparators)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (dropSeparators && isSeparator(static_cast<char>(c)))
+            continue;
+        if (c >= 'A' && c <= 'Z') {
+            out.push_back(static_cast<char>(c + 32));
+        } else if (c == 0xC3 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            out.push_back(static_cast<char>(c));
+            out.push_back(static_cast<char>(next >= 0x80 && next <= 0x9E && next != 0x97 ? next + 0x20 : next));
+            ++i;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
 }
 
 } // namespace
@@ -32,7 +82,7 @@ std::optional<SortOrder> sortRequest(SortOrder current, int column, SortKind kin
     case SortKind::Ascending:
     case SortKind::Descending:
         next.column = current.column;
-        next.reversed = defaultDescending(current.column) == (kind == SortKind::Ascending);
+        next.reversed = runsAscending(current.column) != (kind == SortKind::Ascending);
         break;
     }
     if (next == current)
@@ -42,7 +92,23 @@ std::optional<SortOrder> sortRequest(SortOrder current, int column, SortKind kin
 
 bool showsAscending(SortOrder order)
 {
-    return defaultDescending(order.column) == order.reversed;
+    return runsAscending(order.column) != order.reversed;
+}
+
+RowFilter::RowFilter(std::string_view typed) : m_plain(folded(trimmed(typed), false))
+{
+    if (m_plain.find_first_of("0123456789") != std::string::npos)
+        m_number = folded(m_plain, true);
+}
+
+bool RowFilter::matches(std::string_view cell) const
+{
+    if (m_plain.empty())
+        return true;
+    const std::string text = folded(cell, false);
+    if (text.find(m_plain) != std::string::npos)
+        return true;
+    return !m_number.empty() && folded(text, true).find(m_number) != std::string::npos;
 }
 
 } // namespace tarnwick::app

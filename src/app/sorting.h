@@ -1,6 +1,8 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace tarnwick::app {
 
@@ -25,7 +27,25 @@ enum class SortKind : int {
 // unchanged and the request does not re-apply it, or the column cannot sort).
 std::optional<SortOrder> sortRequest(SortOrder current, int column, SortKind kind);
 
-// Whether the list shows the column ascending (the direction the Sort menu checks).
+// Whether the list shows the column ascending: A to Z, low numbers first, old
+// dates first, Daily before Never. The header's arrow, the Sort menu's check mark
+// and its Ascending command mean this for every column.
 bool showsAscending(SortOrder order);
+
+// The filter box: a row is shown when any of its cells holds the typed text,
+// ignoring case (ASCII and the Latin-1 letters in UTF-8) and the spaces round
+// it. A text with a digit in it is a number as a user types one: spaces, "-",
+// "/", "." and "," count for nothing on either side, so 75000005 finds 75-000005.
+class RowFilter {
+public:
+    explicit RowFilter(std::string_view typed);
+    // An empty filter shows every row.
+    bool empty() const { return m_plain.empty(); }
+    bool matches(std::string_view cell) const;
+
+private:
+    std::string m_plain;  // folded
+    std::string m_number; // folded, without separators; empty when the text holds no digit
+};
 
 } // namespace tarnwick::app

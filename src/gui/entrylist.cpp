@@ -8,18 +8,70 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QSortFilterProxyModel>
+#include <QStyleOptionHeader>
 
 #include <algorithm>
 
 namespace tarnwick::gui {
 
+namespace {
+
+// The rows whose cells hold the filter box's text, as app::RowFilter decides it.
+class EntryFilter final : public QSortFilterProxyModel {
+public:
+    EntryFilter(const core::EntryStore& store, QObject* parent) : QSortFilterProxyModel(parent), m_store(store) {}
+
+    void setText(const QString& text)
+    {
+        m_filter = app::RowFilter(text.toUtf8().toStdString());
+        invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
+    {
+        if (m_filter.empty() || parent.isValid() || row >= m_store.count())
+            return true;
+        const core::Entry& e = m_store.at(row);
+        // one text of the row's cells; no typed text spans the line break between two
+        std::string cells = app::deadlineColumnText(e);
+        for (const core::FieldInfo& f : core::fieldTable())
+            cells.append("\n").append(e.valueText(f.id, false));
+        return m_filter.matches(cells);
+    }
+
+private:
+    const core::EntryStore& m_store;
+    app::RowFilter m_filter{""};
+};
+
+// The header's sort arrow points up for an ascending column and down for a descending
+// one, whatever the style's own habit (Fusion draws ascending down, Windows up).
+class SortArrowStyle final : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        if (const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+            element == PE_IndicatorHeaderArrow && header) {
+            // the header marks Qt::AscendingOrder as SortDown
+            const bool ascending = header->sortIndicator == QStyleOptionHeader::SortDown;
+            QProxyStyle::drawPrimitive(ascending ? PE_IndicatorArrowUp : PE_IndicatorArrowDown, option, painter,
+                                       widget);
+            return;
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+} // namespace
+
 EntryList::EntryList(core::EntryStore& store, QWidget* parent)
-    : QTableView(parent), m_store(store), m_model(new EntryModel(store, this)), m_proxy(new QSortFilterProxyModel(this))
+    : QTableView(parent), m_store(store), m_model(new EntryModel(store, this)), m_proxy(new EntryFilter(store, this))
 {
     m_proxy->setSourceModel(m_model);
-    m_proxy->setFilterKeyColumn(-1);
-    m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
     setModel(m_proxy);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -32,6 +84,9 @@ EntryList::EntryList(core::EntryStore& store, QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setSectionsMovable(false);
+    auto* arrows = new SortArrowStyle;
+    arrows->setParent(horizontalHeader());
+    horizontalHeader()->setStyle(arrows);
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSectionsClickable(true);
     horizontalHeader()->setHighlightSections(false);
@@ -73,7 +128,7 @@ void EntryList::attachFilter(QLineEdit* edit)
 {
     m_filter = edit;
     connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
-        m_proxy->setFilterFixedString(text);
+        static_cast<EntryFilter*>(m_proxy)->setText(text);
         emit filterChanged();
     });
 }

@@ -9,6 +9,7 @@
 #include "gui/runpanel.h"
 #include "gui/sidewindows.h"
 #include "gui/textconv.h"
+#include "platform/instancelock.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -17,7 +18,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QShortcut>
+#include <QSocketNotifier>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -37,6 +41,7 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
                                m_app.settings, this);
     m_flow = new FlowWindow(m_app.settings, this);
     m_details->setWindowIcon(windowIcon());
+    connect(m_details, &SideWindow::shown, this, [this] { scheduleDetails(); });
     m_flow->setWindowIcon(windowIcon());
 
     m_actions = new CommandActions(
@@ -63,6 +68,7 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
 
 MainWindow::~MainWindow()
 {
+    delete m_frontNotifier; // before the socket it watches closes
     m_flowLog.clearSubscriber();
     m_state.setWaker({});
 }
@@ -114,15 +120,23 @@ void MainWindow::buildToolBar()
     auto* spacer = new QWidget(bar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     bar->addWidget(spacer);
-    auto* label = new QLabel(QStringLiteral("&Filter: "), bar);
+    // Ctrl+F, not a mnemonic: the Alt keys belong to the menus
+    auto* label = new QLabel(QStringLiteral("Filter: "), bar);
     m_filter = new QLineEdit(bar);
     m_filter->setClearButtonEnabled(true);
-    m_filter->setPlaceholderText(QStringLiteral("any visible text"));
-    m_filter->setMaximumWidth(240);
+    m_filter->setPlaceholderText(QStringLiteral("number, name, any text (Ctrl+F)"));
+    m_filter->setToolTip(QStringLiteral("Shows the entries that hold this text in any column; a number matches "
+                                        "with or without its dash (Ctrl+F)"));
+    m_filter->setMaximumWidth(260);
     label->setBuddy(m_filter);
     bar->addWidget(label);
     bar->addWidget(m_filter);
     m_list->attachFilter(m_filter);
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        m_filter->setFocus(Qt::ShortcutFocusReason);
+        m_filter->selectAll();
+    });
 }
 
 EntryModel* MainWindow::model() const
@@ -165,6 +179,52 @@ void MainWindow::open()
     m_panel->showTimeout(m_state.operationTimeoutMs());
     updateStatusBar();
     refreshActions();
+}
+
+void MainWindow::acceptFrontRequests(std::unique_ptr<platform::FrontRequests> requests)
+{
+    delete m_frontNotifier;
+    m_frontNotifier = nullptr;
+    m_frontRequests = std::move(requests);
+    if (!m_frontRequests || m_frontRequests->fd() < 0)
+        return;
+    m_frontNotifier = new QSocketNotifier(static_cast<qintptr>(m_frontRequests->fd()), QSocketNotifier::Read, this);
+    connect(m_frontNotifier, &QSocketNotifier::activated, this, [this] {
+        if (m_frontRequests->take() > 0 && !m_destroyed)
+            bringToFront();
+    });
+}
+
+void MainWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // the tray icon says changes wait to be seen; the window in front has shown them
+    if (event->type() == QEvent::ActivationChange && m_tray && isActiveWindow())
+        m_tray->hide();
+}
+
+void MainWindow::notifyChanges(const update::RunSummary& summary)
+{
+    const bool inFront = QApplication::activeWindow() != nullptr && !isMinimized();
+    const std::optional<std::string> text = app::changesNotification(summary, inFront);
+    if (!text || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    if (!m_tray) {
+        m_tray = new QSystemTrayIcon(windowIcon(), this);
+        m_tray->setToolTip(QStringLiteral("Tarnwick"));
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this] { bringToFront(); });
+        connect(m_tray, &QSystemTrayIcon::messageClicked, this, [this] { bringToFront(); });
+    }
+    m_tray->show();
+    m_tray->showMessage(QStringLiteral("Tarnwick"), fromBytes(*text), windowIcon(), 15000);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -236,6 +296,9 @@ void MainWindow::setBusy(bool busy)
 void MainWindow::rowChanged(int position)
 {
     model()->rowChanged(position);
+    const std::vector<int>& selected = m_state.selection();
+    if (std::binary_search(selected.begin(), selected.end(), position))
+        scheduleDetails();
 }
 
 void MainWindow::dispatch(int maxWaitMs)

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,10 +18,15 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSocketNotifier;
+class QSystemTrayIcon;
 class QTableView;
 
 namespace tarnwick::app {
 class AppContext;
+}
+namespace tarnwick::platform {
+class FrontRequests;
 }
 
 namespace tarnwick::gui {
@@ -48,6 +54,10 @@ public:
     void runCommand(app::Command id);
     // Whether the destroy step has run (the loop has been told to quit).
     bool isDestroyed() const { return m_destroyed; }
+    // A second start's call brings the window to the front, for the life of the window.
+    void acceptFrontRequests(std::unique_ptr<platform::FrontRequests> requests);
+    // Shown, not minimised, raised and active.
+    void bringToFront();
 
     app::MainWindowLogic& logic() { return m_logic; }
     app::MainState& state() { return m_state; }
@@ -90,6 +100,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildCentral();
@@ -109,7 +120,12 @@ private:
     void openPath(const std::string& path);
     void popup(const QPoint& pos);
     void updateStatusBar();
+    // The details window shows the selected entries again once the current handler is done (one refresh waits at a
+    // time).
+    void scheduleDetails();
     void refreshDetails();
+    // The desktop notification of a run that found changes while the window was not in front.
+    void notifyChanges(const update::RunSummary& summary);
 
     app::AppContext& m_app;
     Dialogs& m_dialogs;
@@ -130,6 +146,9 @@ private:
     bool m_destroyed = false;
     std::string m_restartProgram;
     bool m_detailsQueued = false;
+    std::unique_ptr<platform::FrontRequests> m_frontRequests;
+    QSocketNotifier* m_frontNotifier = nullptr;
+    QSystemTrayIcon* m_tray = nullptr; // made for the first notification, hidden when the window is in front again
 };
 
 } // namespace tarnwick::gui

@@ -15,6 +15,7 @@
 #include <QProcess>
 
 #include <iostream>
+#include <memory>
 
 namespace tarnwick::gui {
 
@@ -25,6 +26,9 @@ int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
     app::StartupState startup = app::startApplication(context, app::systemPlaces());
     platform::InstanceLock lock;
     if (const platform::Result locked = lock.acquire(context.logDir()); !locked) {
+        // the running instance's window comes to the front, behind the refusal
+        if (locked.error() == platform::InstanceLock::k_anotherInstance)
+            platform::FrontRequests::request(context.logDir());
         // a lock that cannot be taken refuses the start as another instance does, with its reason
         dialogs.messageBox(nullptr, base::boxOf(base::Question::Message, locked.error()));
         app::stopApplication(context);
@@ -36,9 +40,15 @@ int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
         app::stopApplication(context);
         return app::exitcode::Refused;
     }
+    // without it a second start is refused all the same, only this window stays where it is
+    auto front = std::make_unique<platform::FrontRequests>();
+    if (const platform::Result listening = front->listen(context.logDir()); !listening)
+        context.log.writeText(listening.error() + "\n");
     std::string restart;
     {
+        // the window stops listening as it goes, before the lock is released
         MainWindow window(context, std::move(startup), commandLine.autoMode, dialogs);
+        window.acceptFrontRequests(std::move(front));
         window.open();
         window.show();
         code = QApplication::exec();

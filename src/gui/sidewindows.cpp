@@ -69,6 +69,7 @@ void SideWindow::showEvent(QShowEvent* event)
 {
     storeVisible(true);
     QWidget::showEvent(event);
+    emit shown();
 }
 
 void SideWindow::hideEvent(QHideEvent* event)

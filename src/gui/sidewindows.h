@@ -29,6 +29,10 @@ public:
     void storeAndFreeze();
     QPlainTextEdit* view() const { return m_view; }
 
+signals:
+    // The window has been shown (its text may be out of date).
+    void shown();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;

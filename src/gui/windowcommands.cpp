@@ -101,10 +101,10 @@ void MainWindow::execute(app::Command id)
         app::clearError(m_state, selection);
         break;
     case Command::UpdateSelected:
-        m_logic.runUpdate(update::Scope::Selected);
+        notifyChanges(m_logic.runUpdate(update::Scope::Selected));
         break;
     case Command::UpdateAll:
-        m_logic.runUpdate(update::Scope::All);
+        notifyChanges(m_logic.runUpdate(update::Scope::All));
         break;
     case Command::Cancel:
         m_state.cancel(base::RunState::Cancelled);
@@ -276,6 +276,11 @@ void MainWindow::selectionChanged()
 {
     m_state.setSelection(m_list->selectedPositions());
     refreshActions();
+    scheduleDetails();
+}
+
+void MainWindow::scheduleDetails()
+{
     // at most one refresh of the details window waits at a time
     if (m_details->isVisible() && !m_detailsQueued) {
         m_detailsQueued = true;

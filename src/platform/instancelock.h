@@ -34,4 +34,35 @@ private:
     std::string m_path;
 };
 
+// The call of a second start to the instance that holds the lock: a Unix socket
+// "Tarnwick_front.sock" beside the lock file, so it is as much per user and per
+// logging directory as the lock. Any connection asks the holder to bring its
+// window to the front; nothing is read or answered.
+class FrontRequests {
+public:
+    static constexpr const char* k_fileName = "Tarnwick_front.sock";
+
+    FrontRequests() = default;
+    ~FrontRequests() { close(); }
+    FrontRequests(const FrontRequests&) = delete;
+    FrontRequests& operator=(const FrontRequests&) = delete;
+
+    // Listens in `logDir`, replacing the socket a holder that died left behind;
+    // only the holder of the lock may call it. The socket is the user's alone.
+    Result listen(const std::string& logDir);
+    // The listening socket (non-blocking), -1 when none.
+    int fd() const { return m_fd; }
+    // Accepts and closes every waiting call; returns how many there were.
+    int take();
+    // Stops listening and removes the socket.
+    void close();
+
+    // The second start's call: true when an instance listens in `logDir`. It never waits.
+    static bool request(const std::string& logDir);
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+};
+
 } // namespace tarnwick::platform

@@ -118,6 +118,12 @@ TEST_F(EntryCommandsTest, DetailsText)
         "Error:\t\r\nNext Deadline:\t2010-03-01 Declaration of use (opens 2009-03-01, grace to 2010-09-01)\r\n"))
         << one;
 
+    // a value in parts shows one part per line
+    m_app.entries.at(0).Attorney = "MARGARET T. ELLWOOD | ELLWOOD & PRATT LLP|";
+    EXPECT_NE(app::detailsText(m_app.entries, {0})
+                  .find("\r\nAttorney:\tMARGARET T. ELLWOOD\r\n\tELLWOOD & PRATT LLP\r\n\t\r\nLocation:"),
+              std::string::npos);
+
     m_app.entries.at(0).LastChange = 39992;
     m_app.entries.at(0).Owner.assign(30000, 'x');
     m_app.entries.appendEntry(e);

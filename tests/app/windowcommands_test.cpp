@@ -104,8 +104,9 @@ TEST(SortRequest, KindsAndDirections)
         {{reference, false}, reference, SortKind::HeaderClick, SortOrder{reference, true}},
         {{reference, true}, reference, SortKind::HeaderClick, SortOrder{reference, false}},
         {{reference, true}, statusDate, SortKind::HeaderClick, SortOrder{statusDate, false}},
-        {{frequency, false}, frequency, SortKind::Ascending, SortOrder{frequency, true}},
-        {{frequency, true}, frequency, SortKind::Descending, SortOrder{frequency, false}},
+        {{frequency, true}, frequency, SortKind::Ascending, SortOrder{frequency, false}},
+        {{frequency, false}, frequency, SortKind::Descending, SortOrder{frequency, true}},
+        {{statusDate, false}, statusDate, SortKind::Ascending, SortOrder{statusDate, true}},
         {{reference, false}, reference, SortKind::Descending, SortOrder{reference, true}},
         {{reference, false}, reference, SortKind::Ascending, std::nullopt},
         {{reference, true}, statusDate, SortKind::Column, SortOrder{statusDate, false}},
@@ -118,6 +119,74 @@ TEST(SortRequest, KindsAndDirections)
                                         << " kind " << static_cast<int>(c.kind));
         EXPECT_EQ(sortRequest(c.current, c.column, c.kind), c.expected);
     }
+}
+
+// Ascending means A to Z, low to high, old to new, Daily to Never in every column.
+TEST(SortDirection, AscendingMeansTheSameInEveryColumn)
+{
+    const int frequency = 0, lastUpdate = 1, reference = 3, serNum = 4, trademark = 7, filed = 11, location = 17;
+    const struct {
+        int column;
+        bool notReversedIsAscending;
+    } cases[] = {{frequency, true},   {reference, true}, {serNum, true},   {trademark, true},
+                 {lastUpdate, false}, {filed, false},    {location, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.column);
+        EXPECT_EQ(showsAscending({c.column, false}), c.notReversedIsAscending);
+        EXPECT_EQ(showsAscending({c.column, true}), !c.notReversedIsAscending);
+    }
+}
+
+TEST(RowFilter, NumbersWithOrWithoutSeparatorsAndAnyCase)
+{
+    const struct {
+        const char* typed;
+        const char* cell;
+        bool shown;
+    } cases[] = {
+        {"", "anything", true},
+        {"  ", "anything", true},
+        {"75000005", "75-000005", true},
+        {"75 000005", "75-000005", true},
+        {"75/000005", "75-000005", true},
+        {" 000005 ", "75-000005", true},
+        {"2,824,281", "2824281", true},
+        {"acme001", "ACME-001", true},
+        {"75000006", "75-000005", false},
+        {"night heron", "NIGHT HERON", true},
+        {"nightheron", "NIGHT HERON", false}, // words keep their spaces
+        {"\xC3\xA4pfel", "\xC3\x84PFEL GmbH", true},
+        {"5/1", "75-000005", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.typed) + " / " + c.cell);
+        EXPECT_EQ(RowFilter(c.typed).matches(c.cell), c.shown);
+    }
+}
+
+TEST(ChangesNotification, OnlyForChangesWhileTheWindowIsNotInFront)
+{
+    const auto run = [](int changed, int failed) {
+        update::RunSummary s;
+        s.started = true;
+        s.changed = changed;
+        s.failed = failed;
+        return s;
+    };
+    const struct {
+        update::RunSummary summary;
+        bool inFront;
+        std::optional<std::string> text;
+    } cases[] = {
+        {run(3, 0), false, "3 marks changed at the office."},
+        {run(1, 2), false, "1 mark changed at the office. 2 marks could not be updated."},
+        {run(2, 1), false, "2 marks changed at the office. 1 mark could not be updated."},
+        {run(3, 0), true, std::nullopt},
+        {run(0, 4), false, std::nullopt},
+        {update::RunSummary{}, false, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(changesNotification(c.summary, c.inFront), c.text);
 }
 
 TEST(CommandEnabling, BySelectionBusyAndPendingMail)
@@ -160,13 +229,13 @@ TEST(CommandChecks, FrequencySortColumnAndDirection)
 {
     CommandState s;
     s.focusedFrequency = core::Frequency::Monthly;
-    s.sortColumn = 0; // Frequency: default descending, so not reversed shows descending
+    s.sortColumn = 0; // Frequency: not reversed runs Daily to Never, ascending
     EXPECT_TRUE(isChecked(frequencyCommand(core::Frequency::Monthly), s));
     EXPECT_FALSE(isChecked(Command::FrequencyDaily, s));
     EXPECT_TRUE(isChecked(Command::SortColumn, s));
-    EXPECT_TRUE(isChecked(Command::Descending, s));
-    s.sortReversed = true;
     EXPECT_TRUE(isChecked(Command::Ascending, s));
+    s.sortReversed = true;
+    EXPECT_TRUE(isChecked(Command::Descending, s));
     s.sortColumn = 3; // Reference: reversed shows descending
     EXPECT_TRUE(isChecked(Command::Descending, s));
     EXPECT_FALSE(isChecked(Command::SortColumn, s));

@@ -10,6 +10,7 @@
 #include "gui/entrymodel.h"
 #include "gui/mainwindow.h"
 #include "gui/program.h"
+#include "gui/sidewindows.h"
 #include "gui/textconv.h"
 #include "platform/files.h"
 #include "platform/instancelock.h"
@@ -22,6 +23,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QSortFilterProxyModel>
@@ -370,14 +372,54 @@ TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
     EXPECT_TRUE(waitFor([&] { return w.isDestroyed(); }, 5000));
 }
 
-TEST_F(MainWindowTest, SecondStartIsRefused)
+TEST_F(MainWindowTest, ASecondStartIsRefusedAndBringsTheRunningWindowToTheFront)
 {
     {
         app::AppContext context(settings());
         context.settings.setValue(base::setting::LogDir, logDir());
     }
+    gui::MainWindow& w = open({});
     platform::InstanceLock lock;
     ASSERT_TRUE(lock.acquire(logDir()));
+    auto front = std::make_unique<platform::FrontRequests>();
+    ASSERT_TRUE(front->listen(logDir()));
+    w.acceptFrontRequests(std::move(front));
+    w.showMinimized();
     EXPECT_EQ(gui::runProgram(app::parseArguments({"tarnwick", "--settings", settings()}), m_dialogs), 1);
     EXPECT_EQ(m_dialogs.boxes, std::vector<std::string>{platform::InstanceLock::k_anotherInstance});
+    EXPECT_TRUE(waitFor([&] { return !w.isMinimized(); }, 5000));
+}
+
+TEST_F(MainWindowTest, TheDetailsFollowTheSelectedEntryFromTheStart)
+{
+    Office office;
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}});
+    gui::MainWindow& w = open({{base::setting::DetailsWindow.visible, "1"}});
+    const auto details = [&] { return w.detailsWindow()->view()->toPlainText().toStdString(); };
+    const std::string atStart = details();
+    EXPECT_TRUE(waitFor([&] { return details().find("Reference:\tA") != std::string::npos; }, 5000)) << atStart;
+
+    w.runCommand(app::Command::UpdateSelected);
+    const std::string trademark = m_app->entries.at(w.state().selection().at(0)).Trademark;
+    ASSERT_FALSE(trademark.empty());
+    EXPECT_TRUE(waitFor([&] { return details().find("Trademark:\t" + trademark) != std::string::npos; }, 5000));
+
+    w.runCommand(app::Command::FrequencyNever);
+    EXPECT_TRUE(waitFor([&] { return details().find("Frequency:\tNever") != std::string::npos; }, 5000));
+
+    m_dialogs.answers.push_back(base::Answer::Yes);
+    w.runCommand(app::Command::Delete);
+    EXPECT_TRUE(waitFor([&] { return details().empty(); }, 5000));
+}
+
+TEST_F(MainWindowTest, TheFilterHasCtrlFAndFindsANumberTypedWithoutItsDash)
+{
+    writeEntries({{"75000001", "A"}, {"75000005", "B"}, {"76000005", "C"}});
+    gui::MainWindow& w = open({});
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(w.filter()->hasFocus());
+    QTest::keyClicks(w.filter(), QStringLiteral("75000005"));
+    EXPECT_EQ(w.table()->model()->rowCount(), 1);
 }
