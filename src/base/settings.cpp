@@ -102,7 +102,7 @@ const std::vector<SettingKey>& AppSettings::keys()
         for (const core::FieldInfo& f : core::fieldTable())
             all.push_back(columnWidthSetting(f));
         all.insert(all.end(), {DeadlineReminderDays, ColWidthNextDeadline, ApiKey, CaFile, SmtpSecurity,
-                               RequestInterval, SendUsageReports, NotifyMode});
+                               RequestInterval, SendUsageReports, NotifyMode, SendAfterUpdate});
         return all;
     }();
     return keys;
@@ -259,11 +259,20 @@ platform::Result AppSettings::checkValue(std::string_view name, std::string_view
     if (name == setting::SendUsageReports.name && value != "0" && value != "1")
         return platform::Result::failure("SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) +
                                          "'");
+    if (name == setting::SendAfterUpdate.name && value != "0" && value != "1")
+        return platform::Result::failure("SendAfterUpdate is 1 (send the e-mail after each update) or 0 (keep it "
+                                         "until File > Send E-Mail), not '" +
+                                         std::string(value) + "'");
     if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
         return platform::Result::failure(
             "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +
             std::string(value) + "'");
     return {};
+}
+
+bool AppSettings::sendAfterUpdate() const
+{
+    return number(setting::SendAfterUpdate) != 0;
 }
 
 int AppSettings::requestIntervalMs() const

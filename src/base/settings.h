@@ -87,9 +87,12 @@ public:
     // and for a value stored by hand that is neither) a message per changed entry.
     bool digestNotices() const;
     // Whether `value` may be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
-    // SendUsageReports 0 or 1, NotifyMode each or digest, each also empty), and why not. Every editor of settings
-    // asks this.
+    // SendUsageReports 0 or 1, NotifyMode each or digest, SendAfterUpdate 0 or 1, each also empty), and why not. Every
+    // editor of settings asks this.
     static platform::Result checkValue(std::string_view name, std::string_view value);
+    // SendAfterUpdate: whether the pending e-mail goes out when an update run that queued messages ends (on when
+    // empty).
+    bool sendAfterUpdate() const;
     // RequestInterval in milliseconds: 0 when empty, at most 120000.
     int requestIntervalMs() const;
 

@@ -134,7 +134,7 @@ TEST_F(WindowOperations, EachCanBeCancelledTimedOutAndClosed)
         {Op::TestMail, Stop::Cancel, "Operation canceled."},
         {Op::TestMail, Stop::TimeOut, "SendEmail: Operation timed out."},
         {Op::TestMail, Stop::Close, ""},
-        {Op::SendMail, Stop::Cancel, "Operation canceled."},
+        {Op::SendMail, Stop::Cancel, "Operation canceled.\n\nThe messages stay queued and go with the next sending."},
         {Op::SendMail, Stop::Close, ""},
         {Op::ProblemReport, Stop::Cancel, "Operation canceled."},
         {Op::ProblemReport, Stop::TimeOut, "SendEmail: Operation timed out."},
