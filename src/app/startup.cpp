@@ -74,12 +74,12 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
         app.log.write("**version %s**\n", state.version.c_str());
 
     if (settings.value(base::setting::ShortcutFolder).empty())
-        settings.setValue(base::setting::ShortcutFolder, platform::joinPath(places.startMenuFolder, "Markwatch"));
+        settings.setValue(base::setting::ShortcutFolder, platform::joinPath(places.startMenuFolder, "Tarnwick"));
     if (settings.value(base::setting::Install).empty()) {
         // a program the package manager installed stays where it is
         const bool here = !logDir.empty() || packageManagedText(places.programPath);
         settings.setValue(base::setting::Install,
-                          here ? folderOf(places.programPath) : platform::joinPath(places.programsFolder, "Markwatch"));
+                          here ? folderOf(places.programPath) : platform::joinPath(places.programsFolder, "Tarnwick"));
     }
     return state;
 }

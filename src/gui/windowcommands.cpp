@@ -308,8 +308,9 @@ void MainWindow::refreshActions()
 void MainWindow::updateStatusBar()
 {
     const app::MainWindowLogic::Counts counts = m_logic.counts();
-    m_counts->setText(QStringLiteral("%1 entries \u00b7 %2 due \u00b7 %3 e-mail pending \u00b7 today %4")
+    m_counts->setText(QStringLiteral("%1 %2 \u00b7 %3 due \u00b7 %4 e-mail pending \u00b7 today %5")
                           .arg(counts.entries)
+                          .arg(counts.entries == 1 ? QStringLiteral("entry") : QStringLiteral("entries"))
                           .arg(counts.due)
                           .arg(counts.pending)
                           .arg(QString::fromStdString(core::formatDay(core::today()))));

@@ -134,12 +134,12 @@ std::string installedProgramPath(std::string_view installDir)
 
 std::string defaultShortcutFolder()
 {
-    return joinPath(dataHome(), "applications/Markwatch");
+    return joinPath(dataHome(), "applications/Tarnwick");
 }
 
 std::string defaultInstallFolder()
 {
-    return joinPath(dataHome(), "Markwatch");
+    return joinPath(dataHome(), "Tarnwick");
 }
 
 std::string writeProgramFile(const std::string& path, std::string_view bytes)

@@ -20,9 +20,9 @@ std::optional<std::string> runningProgramPath();
 std::string installedProgramPath(std::string_view installDir);
 
 // Where the shortcuts go unless the user chose otherwise:
-// $XDG_DATA_HOME/applications/Markwatch (by default ~/.local/share/applications/Markwatch).
+// $XDG_DATA_HOME/applications/Tarnwick (by default ~/.local/share/applications/Tarnwick).
 std::string defaultShortcutFolder();
-// The application directory of a first start: $XDG_DATA_HOME/Markwatch.
+// The application directory of a first start: $XDG_DATA_HOME/Tarnwick.
 std::string defaultInstallFolder();
 
 // Writes `bytes` as the program file `path`: a complete file beside it, flushed,

@@ -54,16 +54,16 @@ private:
 
 TEST(InstallPaths, FollowTheApplicationDirectoryAndTheDataHome)
 {
-    EXPECT_EQ(platform::installedProgramPath("/opt/Markwatch"), "/opt/Markwatch/tarnwick");
-    EXPECT_EQ(platform::installedProgramPath("/opt/Markwatch/"), "/opt/Markwatch/tarnwick");
+    EXPECT_EQ(platform::installedProgramPath("/opt/Tarnwick"), "/opt/Tarnwick/tarnwick");
+    EXPECT_EQ(platform::installedProgramPath("/opt/Tarnwick/"), "/opt/Tarnwick/tarnwick");
     const struct {
         const char* dataHome;
         const char* shortcuts;
         const char* install;
     } cases[] = {
-        {"/srv/data", "/srv/data/applications/Markwatch", "/srv/data/Markwatch"},
-        {nullptr, "/home/ann/.local/share/applications/Markwatch", "/home/ann/.local/share/Markwatch"},
-        {"relative/data", "/home/ann/.local/share/applications/Markwatch", "/home/ann/.local/share/Markwatch"},
+        {"/srv/data", "/srv/data/applications/Tarnwick", "/srv/data/Tarnwick"},
+        {nullptr, "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick"},
+        {"relative/data", "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick"},
     };
     Environment home("HOME", "/home/ann");
     for (const auto& c : cases) {
@@ -156,7 +156,7 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
     ASSERT_TRUE(platform::writeFileAtomic(dir.file("help.desktop"), "[Desktop Entry]\n"));
 
     ASSERT_EQ(platform::writeShortcuts({dir.path(),
-                                        "/opt/Markwatch/tarnwick",
+                                        "/opt/Tarnwick/tarnwick",
                                         {{"Tarnwick on the Web", "http://www.tarnwick.example/"},
                                          {"Brenlow Patent Law Firm", "http://www.brenlow.example/"}}}),
               "");
@@ -166,9 +166,9 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
         const char* text;
     } cases[] = {
         {"Tarnwick.desktop",
-         "[Desktop Entry]\nType=Application\nName=Tarnwick\nExec=/opt/Markwatch/tarnwick\nTerminal=false\n"},
+         "[Desktop Entry]\nType=Application\nName=Tarnwick\nExec=/opt/Tarnwick/tarnwick\nTerminal=false\n"},
         {"Tarnwick (auto).desktop", "[Desktop Entry]\nType=Application\nName=Tarnwick (auto)\n"
-                                    "Exec=/opt/Markwatch/tarnwick -auto\nTerminal=false\n"},
+                                    "Exec=/opt/Tarnwick/tarnwick -auto\nTerminal=false\n"},
         {"Tarnwick on the Web.desktop",
          "[Desktop Entry]\nType=Link\nName=Tarnwick on the Web\nURL=http://www.tarnwick.example/\n"},
         {"Brenlow Patent Law Firm.desktop",
@@ -182,7 +182,7 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
         expectValidEntry(dir.file(c.file));
     }
     EXPECT_EQ(namesIn(dir.path()), expected);
-    EXPECT_EQ(platform::writeShortcuts({dir.path(), "/opt/Markwatch/tarnwick", {{"../escape", "http://a.example/"}}}),
+    EXPECT_EQ(platform::writeShortcuts({dir.path(), "/opt/Tarnwick/tarnwick", {{"../escape", "http://a.example/"}}}),
               "\"../escape\" cannot name a shortcut file.");
 }
 
