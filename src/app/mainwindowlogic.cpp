@@ -13,6 +13,7 @@
 #include "notify/servicereports.h"
 #include "notify/templates.h"
 #include "platform/files.h"
+#include "platform/install.h"
 #include "tasks/errors.h"
 
 #include <filesystem>
@@ -174,7 +175,7 @@ void MainWindowLogic::configure()
         if (m_state.ask(base::Question::TestEmailConnection, k_testMailQuestion) == base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
-    if (!core::equalNoCase(folderOf(m_programPath), s.value(base::setting::Install)))
+    if (!platform::sameFile(folderOf(m_programPath), s.value(base::setting::Install)))
         m_reinstall = true;
     m_host.setTitle(title());
     if (m_reinstall) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
@@ -87,6 +88,21 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
 void stopApplication(AppContext& app)
 {
     app.log.write("**Tarnwick stop, local date-time %s**\n", app.names.value("NowLocal").value_or("").c_str());
+}
+
+std::vector<std::string> restartArguments(const CommandLine& commandLine)
+{
+    std::vector<std::string> words = commandLine.words;
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        if (words[i] == "--settings") {
+            std::error_code ec;
+            const std::filesystem::path absolute = std::filesystem::absolute(words[i + 1], ec);
+            if (!ec)
+                words[i + 1] = absolute.string();
+            ++i;
+        }
+    }
+    return words;
 }
 
 std::string newGuid()

@@ -127,9 +127,27 @@ std::optional<std::string> runningProgramPath()
     return buf;
 }
 
-std::string installedProgramPath(std::string_view installDir)
+std::string installedProgramPath(std::string_view installDir, std::string_view programName)
 {
-    return joinPath(installDir, k_programFileName);
+    return joinPath(installDir, programName);
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+bool systemFolder(const std::string& dir)
+{
+    std::error_code ec;
+    const std::string resolved = std::filesystem::weakly_canonical(dir, ec).string();
+    const std::string& path = ec ? dir : resolved;
+    for (std::string_view top : {"/usr", "/opt", "/bin", "/sbin", "/lib", "/snap"}) {
+        if (path == top || (path.starts_with(top) && path[top.size()] == '/'))
+            return true;
+    }
+    return ::access(path.c_str(), W_OK) != 0;
 }
 
 std::string defaultShortcutFolder()

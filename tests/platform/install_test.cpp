@@ -52,6 +52,26 @@ private:
 
 } // namespace
 
+TEST(InstallPaths, SameFileByIdentityAndSystemFolders)
+{
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.file("App/bin"));
+    platform::writeFileAtomic(dir.file("App/bin/tarnwick"), "program");
+    std::filesystem::create_directory_symlink(dir.file("App"), dir.file("link"));
+    const std::tuple<std::string, std::string, bool> same[] = {
+        {dir.file("link/bin"), dir.file("App/bin"), true},
+        {dir.file("link/bin/../bin/tarnwick"), dir.file("App/bin/tarnwick"), true},
+        {dir.file("app/bin"), dir.file("App/bin"), false}, // case counts on this platform
+        {dir.file("App/bin/missing"), dir.file("App/bin/missing"), false},
+        {"", "", false},
+    };
+    for (const auto& [a, b, expected] : same)
+        EXPECT_EQ(platform::sameFile(a, b), expected) << a << " " << b;
+    for (const auto& [folder, expected] :
+         {std::pair{std::string("/usr/local/bin"), true}, {"/opt/tarnwick", true}, {dir.file("link/bin"), false}})
+        EXPECT_EQ(platform::systemFolder(folder), expected) << folder;
+}
+
 TEST(InstallPaths, FollowTheApplicationDirectoryAndTheDataHome)
 {
     EXPECT_EQ(platform::installedProgramPath("/opt/Tarnwick"), "/opt/Tarnwick/tarnwick");
