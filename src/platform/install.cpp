@@ -134,8 +134,13 @@ std::string installedProgramPath(std::string_view installDir, std::string_view p
 
 bool sameFile(const std::string& a, const std::string& b)
 {
+    if (a.empty() || b.empty())
+        return false;
+    // one path names one file, whether it is there yet or not
+    if (std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal())
+        return true;
     std::error_code ec;
-    return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, ec) && !ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
 bool systemFolder(const std::string& dir)

@@ -19,7 +19,7 @@ std::optional<std::string> runningProgramPath();
 // The installed program path: the application directory followed by "/" and the program's file name.
 std::string installedProgramPath(std::string_view installDir, std::string_view programName = k_programFileName);
 
-// Whether two paths name the same file or directory once links are resolved; false when either is missing.
+// Whether two paths name the same file or directory: the same path, or one file once links are resolved.
 bool sameFile(const std::string& a, const std::string& b);
 // A folder the user should not keep a program of their own in: one under /usr, /opt, /bin, /sbin, /lib or
 // /snap, or one the user cannot write.

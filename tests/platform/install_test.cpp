@@ -62,7 +62,8 @@ TEST(InstallPaths, SameFileByIdentityAndSystemFolders)
         {dir.file("link/bin"), dir.file("App/bin"), true},
         {dir.file("link/bin/../bin/tarnwick"), dir.file("App/bin/tarnwick"), true},
         {dir.file("app/bin"), dir.file("App/bin"), false}, // case counts on this platform
-        {dir.file("App/bin/missing"), dir.file("App/bin/missing"), false},
+        {dir.file("App/bin/missing"), dir.file("App/bin/./missing"), true},
+        {dir.file("App/bin/missing"), dir.file("link/bin/missing"), false},
         {"", "", false},
     };
     for (const auto& [a, b, expected] : same)
