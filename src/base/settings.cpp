@@ -3,6 +3,7 @@
 #include "core/fieldtable.h"
 #include "core/text.h"
 #include "net/base64.h"
+#include "platform/files.h"
 #include "platform/settingsfile.h"
 
 #include <algorithm>
@@ -263,6 +264,17 @@ platform::Result AppSettings::checkValue(std::string_view name, std::string_view
         return platform::Result::failure("SendAfterUpdate is 1 (send the e-mail after each update) or 0 (keep it "
                                          "until File > Send E-Mail), not '" +
                                          std::string(value) + "'");
+    if (name == setting::RequestInterval.name && (value.find_first_not_of("0123456789") != std::string_view::npos ||
+                                                  value.size() > 6 || std::stol(std::string(value)) > 120000))
+        return platform::Result::failure("RequestInterval is a number of milliseconds from 0 to 120000, not '" +
+                                         std::string(value) + "'");
+    if (name == setting::CaFile.name) {
+        errno = 0;
+        if (!platform::readFile(std::string(value), platform::FileKind::Regular))
+            return platform::Result::failure(
+                "The CA file '" + std::string(value) +
+                "' cannot be read: " + (errno == EINVAL ? "not a regular file" : std::strerror(errno ? errno : EIO)));
+    }
     if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
         return platform::Result::failure(
             "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +
