@@ -290,6 +290,9 @@ AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<vo
     m_securityMeaning = new QLabel(this);
     m_securityMeaning->setWordWrap(true);
     m_securityMeaning->setMinimumWidth(320);
+    // room for the longest meaning, so that the dialog does not jump when the choice changes
+    m_securityMeaning->setMinimumHeight(3 * m_securityMeaning->fontMetrics().lineSpacing());
+    m_securityMeaning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const auto showMeaning = [this](int index) {
         const auto& choices = app::mailSecurityChoices();
         if (index >= 0 && static_cast<size_t>(index) < choices.size())
