@@ -66,6 +66,8 @@ std::string joinCommandLine(const std::vector<std::string>& argv)
 CommandLine parseArguments(const std::vector<std::string>& argv)
 {
     CommandLine out = parseCommandLine(joinCommandLine(argv));
+    if (!argv.empty())
+        out.words.assign(argv.begin() + 1, argv.end());
     for (size_t i = 1; i + 1 < argv.size(); ++i) {
         if (argv[i] == "--settings")
             out.settingsFile = argv[i + 1];

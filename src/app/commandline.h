@@ -22,7 +22,8 @@ struct CommandLine {
     std::string arguments;   // what follows it after the blanks
     bool autoMode = false;
     Registration registration = Registration::None;
-    std::string settingsFile; // the word after "--settings"; empty without one
+    std::string settingsFile;       // the word after "--settings"; empty without one
+    std::vector<std::string> words; // the arguments after the program path, as given
 };
 
 // The whole line, program path included, is scanned for words that begin with

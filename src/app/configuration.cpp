@@ -2,12 +2,15 @@
 
 #include "base/frontend.h"
 #include "base/settings.h"
+#include "core/text.h"
 #include "notify/emailqueue.h"
 #include "platform/files.h"
 #include "resources/resources.h"
+#include "rules/rulesfile.h"
 
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace tarnwick::app {
@@ -43,6 +46,46 @@ std::string withDefault(std::string value, const std::string& install, std::stri
 
 } // namespace
 
+const std::vector<MailSecurityChoice>& mailSecurityChoices()
+{
+    static const std::vector<MailSecurityChoice> choices = {
+        {"starttls", "STARTTLS",
+         "The dialogue is encrypted once the server offers it; without that the password is never sent. Port 25 "
+         "unless the server name gives one (mail.example.com:587)."},
+        {"tls", "TLS", "The dialogue is encrypted from its first byte. Port 465 unless the server name gives one."},
+        {"none", "None",
+         "Nothing is encrypted, the password neither: only for a mail server on this computer or your own "
+         "network."},
+    };
+    return choices;
+}
+
+RulesChoice rulesChoice(const std::string& logDir)
+{
+    if (logDir.empty())
+        return RulesChoice::WebPages;
+    errno = 0;
+    const std::optional<std::string> text = platform::readFile(rules::RulesFile::filePath(logDir));
+    if (!text)
+        return errno == ENOENT ? RulesChoice::WebPages : RulesChoice::OwnFile;
+    return *text == rules::RulesFile::officeXmlText() ? RulesChoice::XmlRecords : RulesChoice::OwnFile;
+}
+
+platform::Result useRules(const std::string& logDir, RulesChoice choice)
+{
+    const std::string path = rules::RulesFile::filePath(logDir);
+    errno = 0;
+    if (choice == RulesChoice::WebPages && !platform::removeFile(path) && errno != ENOENT)
+        return platform::Result::failure("Can't remove the rules file " + path + ": " + std::strerror(errno));
+    if (choice == RulesChoice::XmlRecords) {
+        ::mkdir(platform::joinPath(logDir, "Tarnwick").c_str(), 0777);
+        if (!platform::writeFileAtomic(path, rules::RulesFile::officeXmlText()))
+            return platform::Result::failure("Can't write the rules file " + path + ": " +
+                                             std::strerror(errno ? errno : EIO));
+    }
+    return {};
+}
+
 const std::vector<FieldLabel>& configurationLabels()
 {
     static const std::vector<FieldLabel> labels = {
@@ -75,6 +118,21 @@ ConfigDialogState openConfiguration(const base::AppSettings& settings)
     v.userName = settings.value(base::setting::UserName);
     v.password = settings.plainPassword();
     v.sendUsageReports = settings.usageReportsAllowed();
+    v.rules = rulesChoice(settings.value(base::setting::LogDir));
+    if (v.rules == RulesChoice::OwnFile)
+        v.rulesVersion = rules::RulesFile::versionOf(
+            platform::readFile(rules::RulesFile::filePath(settings.value(base::setting::LogDir))).value_or(""));
+    v.apiKey = settings.plainApiKey();
+    v.requestIntervalMs = settings.requestIntervalMs();
+    v.caFile = settings.value(base::setting::CaFile);
+    // a value stored by hand that is none of the three reads as the first, as sending reads it
+    v.smtpSecurity = mailSecurityChoices().front().value;
+    for (const MailSecurityChoice& c : mailSecurityChoices()) {
+        if (core::equalNoCase(c.value, settings.value(base::setting::SmtpSecurity)))
+            v.smtpSecurity = c.value;
+    }
+    v.sendAfterUpdate = settings.sendAfterUpdate();
+    v.digestNotices = settings.digestNotices();
     // the pending messages live in the logging directory
     state.logDirLocked =
         !v.logDir.empty() && platform::fileExists(platform::joinPath(v.logDir, notify::k_pendingListName));
@@ -181,11 +239,32 @@ std::optional<CheckFailure> checkConfiguration(const ConfigValues& v, base::Fron
         if (!message.empty())
             return CheckFailure{d.field, std::move(message)};
     }
+    if (v.rules == RulesChoice::XmlRecords && v.apiKey.empty()) {
+        const std::string message = "Please enter the office's API key: it serves its XML records only with one.";
+        showMessage(frontEnd, message);
+        return CheckFailure{ConfigField::ApiKey, message};
+    }
+    // what every editor of the settings may store
+    const struct {
+        const base::SettingKey& key;
+        std::string value;
+        ConfigField field;
+    } typed[] = {
+        {base::setting::RequestInterval, std::to_string(v.requestIntervalMs), ConfigField::RequestInterval},
+        {base::setting::CaFile, v.caFile, ConfigField::CaFile},
+        {base::setting::SmtpSecurity, v.smtpSecurity, ConfigField::Advanced},
+    };
+    for (const auto& t : typed) {
+        if (const platform::Result ok = base::AppSettings::checkValue(t.key.name, t.value); !ok) {
+            showMessage(frontEnd, ok.error());
+            return CheckFailure{t.field, ok.error()};
+        }
+    }
     return std::nullopt;
 }
 
 std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::AppSettings& settings,
-                                                base::FrontEnd& frontEnd)
+                                                base::FrontEnd& frontEnd, rules::RulesFile* rules)
 {
     if (std::optional<CheckFailure> failure = checkConfiguration(v, frontEnd))
         return failure;
@@ -203,6 +282,19 @@ std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::App
     settings.setValue(base::setting::UserName, v.userName);
     settings.setPlainPassword(v.password);
     settings.setValue(base::setting::SendUsageReports, v.sendUsageReports ? "1" : "0");
+    settings.setPlainApiKey(v.apiKey);
+    settings.setValue(base::setting::RequestInterval,
+                      v.requestIntervalMs > 0 ? std::to_string(v.requestIntervalMs) : "");
+    settings.setValue(base::setting::CaFile, v.caFile);
+    settings.setValue(base::setting::SmtpSecurity, v.smtpSecurity);
+    settings.setValue(base::setting::SendAfterUpdate, v.sendAfterUpdate ? "1" : "0");
+    settings.setValue(base::setting::NotifyMode, v.digestNotices ? "digest" : "each");
+    if (v.rules != rulesChoice(v.logDir)) {
+        if (const platform::Result used = useRules(v.logDir, v.rules); !used)
+            showMessage(frontEnd, used.error());
+        else if (rules)
+            rules->load(v.logDir);
+    }
     return std::nullopt;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +11,10 @@ namespace tarnwick::base {
 class AppSettings;
 class FrontEnd;
 } // namespace tarnwick::base
+
+namespace tarnwick::rules {
+class RulesFile;
+}
 
 namespace tarnwick::app {
 
@@ -23,7 +29,48 @@ enum class ConfigField {
     Install,
     LogDir,
     ReportDir,
+    // the office section and the mail options
+    Rules,
+    ApiKey,
+    RequestInterval,
+    CaFile,
+    SendAfterUpdate,
+    NotifyMode,
 };
+
+// Which rules read the office: the built-in rules for its web pages, the built-in rules for its XML records
+// (written as the rules file), or a rules file that is neither (downloaded, or the user's own), which the
+// dialog leaves as it is.
+enum class RulesChoice { WebPages, XmlRecords, OwnFile };
+
+// The office section's labels and the rules choices as the dialog names them.
+namespace officelabels {
+constexpr std::string_view Group = "Trademark Office";
+constexpr std::string_view Rules = "R&ules:";
+constexpr std::string_view WebPages = "The office's web pages (built-in rules)";
+constexpr std::string_view XmlRecords = "The office's XML records (needs an API key)";
+constexpr std::string_view OwnFile = "The rules file in the logging directory";
+constexpr std::string_view ApiKey = "AP&I Key:";
+constexpr std::string_view RequestInterval = "Request &Pace:";
+constexpr std::string_view RequestIntervalUnit = " ms between requests to one server";
+constexpr std::string_view CaFile = "CA &File:";
+constexpr std::string_view CaFileNote = "empty: the system's certificate authorities";
+constexpr std::string_view MailGroup = "E-Mail";
+constexpr std::string_view SendAfterUpdate = "Send e-&mail after each update";
+constexpr std::string_view NotifyMode = "&Notices:";
+constexpr std::string_view EachNotice = "One message per changed entry";
+constexpr std::string_view DigestNotice = "One digest per update";
+} // namespace officelabels
+
+// A choice of mail security: the SmtpSecurity value, its name and one line on what it means.
+struct MailSecurityChoice {
+    std::string_view value;
+    std::string_view name;
+    std::string_view meaning;
+};
+// STARTTLS, TLS and none, in the order the dialog offers them.
+const std::vector<MailSecurityChoice>& mailSecurityChoices();
+constexpr std::string_view k_mailSecurityLabel = "Securi&ty:";
 
 struct FieldLabel {
     ConfigField field;
@@ -66,6 +113,14 @@ struct ConfigValues {
     std::string password;
     // SendUsageReports: the welcome, activity and upgrade reports go to the distributor
     bool sendUsageReports = false;
+    RulesChoice rules = RulesChoice::WebPages;
+    std::string rulesVersion; // of the rules file, for the choice that leaves it as it is
+    std::string apiKey;       // the plain text, stored like the password
+    int requestIntervalMs = 0;
+    std::string caFile;
+    std::string smtpSecurity = "starttls";
+    bool sendAfterUpdate = true;
+    bool digestNotices = false;
 };
 
 // The dialog's opening state: the values from the settings, the logging and report
@@ -102,9 +157,17 @@ struct CheckFailure {
 std::optional<CheckFailure> checkConfiguration(const ConfigValues& values, base::FrontEnd& frontEnd);
 
 // Accept: the checks, then the "Tarnwick" subdirectory of the logging directory,
-// then every value stored. Nothing is stored when a check fails.
+// then every value stored, and the rules file written or removed for a changed
+// rules choice (`rules`, when given, reads it again at once). Nothing is stored
+// when a check fails.
 std::optional<CheckFailure> acceptConfiguration(const ConfigValues& values, base::AppSettings& settings,
-                                                base::FrontEnd& frontEnd);
+                                                base::FrontEnd& frontEnd, rules::RulesFile* rules = nullptr);
+
+// The rules choice of a logging directory, as its rules file tells.
+RulesChoice rulesChoice(const std::string& logDir);
+// Makes `choice` the rules of the logging directory: the XML records' rules written as its rules file, or the
+// rules file removed for the web pages; the choice of the file as it is changes nothing. The reason on failure.
+platform::Result useRules(const std::string& logDir, RulesChoice choice);
 
 // True when a scratch file can be created in `dir`, written, read back equal and deleted.
 bool directoryUsable(const std::string& dir);

@@ -65,8 +65,9 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
     std::vector<int> chosen = validPositions(store, positions);
     if (state.busy() || chosen.empty())
         return 0;
-    if (state.ask(base::Question::DeleteEntries, "Are you sure that you want to delete these entries?") !=
-        base::Answer::Yes)
+    const std::string question = chosen.size() == 1 ? "Are you sure that you want to delete this entry?"
+                                                    : "Are you sure that you want to delete these entries?";
+    if (state.ask(base::Question::DeleteEntries, question) != base::Answer::Yes)
         return 0;
     bool notify = true;
     int removed = 0;

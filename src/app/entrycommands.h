@@ -37,7 +37,7 @@ struct AddOutcome {
 AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference,
                     core::Frequency frequency = core::Frequency::Daily);
 
-// Asks "Are you sure that you want to delete these entries?"; on Yes removes
+// Asks "Are you sure that you want to delete this entry?" (these entries? for several); on Yes removes
 // the entries from the last to the first, posting "entry deleted" for each
 // until the first posting fails. Returns the number removed.
 int deleteEntries(MainState& state, const std::vector<int>& positions);

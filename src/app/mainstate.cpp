@@ -80,6 +80,8 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
         return {};
     update::UpdateRun run(updateContext());
     update::RunSummary summary;
+    const int pendingBefore = m_queue.pendingCount();
+    m_mailedAfterRun = false;
     {
         // the status changes of a run go out as one digest when the user wants it so
         const base::ScopedValue<bool> grouped(m_groupNotices, true);
@@ -96,6 +98,12 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
     }
     if (m_control.runState == base::RunState::Closing)
         m_closeAfterRun = true;
+    // the e-mail is what the user waits for: it goes now, unless the user stopped the run or turned this off
+    if (summary.started && m_control.runState == base::RunState::Running && m_app.settings.sendAfterUpdate() &&
+        m_queue.pendingCount() > pendingBefore) {
+        m_mailedAfterRun = true;
+        processPending(false, false);
+    }
     return summary;
 }
 

@@ -94,8 +94,12 @@ public:
     // --- commands ---
     // Update Selected (over the selection) or Update All: the run of the update
     // layer, its notices committed in groups, and the entries and the rules saved
-    // after a run that started; a close asked for during the run is owed after it.
+    // after a run that started; a close asked for during the run is owed after it. When
+    // the run queued messages and ended uncancelled, the pending e-mail is sent as Send
+    // E-Mail sends it, unless SendAfterUpdate is off.
     update::RunSummary runUpdate(update::Scope scope);
+    // The last run sent the pending e-mail (queue().lastBatchSent() and lastBatchError() say how it went).
+    bool mailedAfterRun() const { return m_mailedAfterRun; }
     // The rules download (once per run of the program).
     void downloadRules();
     // The stop operation: closes every job's socket of the running task, then
@@ -173,6 +177,7 @@ private:
     std::uint64_t m_operationStart = 0;
     bool m_sending = false;
     bool m_closeAfterRun = false;
+    bool m_mailedAfterRun = false;
     bool m_groupNotices = false; // an update run commits its notices in groups
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;

@@ -13,6 +13,7 @@
 #include "notify/servicereports.h"
 #include "notify/templates.h"
 #include "platform/files.h"
+#include "platform/install.h"
 #include "tasks/errors.h"
 
 #include <filesystem>
@@ -27,10 +28,11 @@ const char* const k_mustConfigureText =
     "You must fill in the configuration information before you can use this application. Do you want to quit?";
 const char* const k_testMailQuestion =
     "It is a good idea to test your e-mail connection by sending a test message to the return address you gave "
-    "in the configuration step.\n\nIn order to send e-mail you must be able to access your SMTP server. If you "
-    "use a remote SMTP server at an ISP that you access via a modem, you must connect to your ISP now.\n\nDo you "
-    "want to do test your e-mail connection right now?";
-const char* const k_shortcutAddedText = "A shortcut to Tarnwick has been added to the Start Menu under \"Markwatch\".";
+    "in the configuration step.\n\nIn order to send e-mail you must be able to reach your SMTP server. If you "
+    "reach it only through a VPN or a dial-up connection, connect now.\n\nDo you want to test your e-mail "
+    "connection right now?";
+const char* const k_shortcutAddedText =
+    "A shortcut to Tarnwick has been added to the applications menu under \"Tarnwick\".";
 
 namespace {
 
@@ -184,7 +186,7 @@ void MainWindowLogic::configure()
         if (m_state.ask(base::Question::TestEmailConnection, k_testMailQuestion) == base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
-    if (!core::equalNoCase(folderOf(m_programPath), s.value(base::setting::Install)))
+    if (!platform::sameFile(folderOf(m_programPath), s.value(base::setting::Install)))
         m_reinstall = true;
     m_host.setTitle(title());
     if (m_reinstall) {

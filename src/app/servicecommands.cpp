@@ -32,4 +32,13 @@ std::optional<std::string> helpPage(MainState& state)
     return page;
 }
 
+void browserNotStarted(MainState& state, const std::string& target, const std::string& title)
+{
+    const bool address = target.find("://") != std::string::npos;
+    base::errorReport(state.app().log, state,
+                      std::string("No browser could be started to show ") + (address ? "the address" : "the file") +
+                          ":\n\n" + target + "\n\nOpen it yourself, in a browser or another viewer.",
+                      title);
+}
+
 } // namespace tarnwick::app

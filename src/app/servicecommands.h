@@ -18,4 +18,8 @@ notify::ProblemReportResult reportProblem(MainState& state, notify::MessagePrevi
 // the reason was shown.
 std::optional<std::string> helpPage(MainState& state);
 
+// When no browser could be started for the report, the help, the log, an entry's page or the web site: says
+// (titled `title`, and logged) where the file or address is, so that the user can open it another way.
+void browserNotStarted(MainState& state, const std::string& target, const std::string& title);
+
 } // namespace tarnwick::app

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <unistd.h>
 
@@ -74,12 +75,12 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
         app.log.write("**version %s**\n", state.version.c_str());
 
     if (settings.value(base::setting::ShortcutFolder).empty())
-        settings.setValue(base::setting::ShortcutFolder, platform::joinPath(places.startMenuFolder, "Markwatch"));
+        settings.setValue(base::setting::ShortcutFolder, platform::joinPath(places.startMenuFolder, "Tarnwick"));
     if (settings.value(base::setting::Install).empty()) {
         // a program the package manager installed stays where it is
         const bool here = !logDir.empty() || packageManagedText(places.programPath);
         settings.setValue(base::setting::Install,
-                          here ? folderOf(places.programPath) : platform::joinPath(places.programsFolder, "Markwatch"));
+                          here ? folderOf(places.programPath) : platform::joinPath(places.programsFolder, "Tarnwick"));
     }
     return state;
 }
@@ -87,6 +88,21 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
 void stopApplication(AppContext& app)
 {
     app.log.write("**Tarnwick stop, local date-time %s**\n", app.names.value("NowLocal").value_or("").c_str());
+}
+
+std::vector<std::string> restartArguments(const CommandLine& commandLine)
+{
+    std::vector<std::string> words = commandLine.words;
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        if (words[i] == "--settings") {
+            std::error_code ec;
+            const std::filesystem::path absolute = std::filesystem::absolute(words[i + 1], ec);
+            if (!ec)
+                words[i + 1] = absolute.string();
+            ++i;
+        }
+    }
+    return words;
 }
 
 std::string newGuid()

@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 
 #include <string>
+#include <vector>
 
 namespace tarnwick::app {
 
@@ -36,6 +37,10 @@ struct StartupState {
 StartupState startApplication(AppContext& app, const StartupPlaces& places);
 // The application object's end: the stop line (the settings are stored by their owner).
 void stopApplication(AppContext& app);
+
+// The arguments of the program that takes over after an installation or an upgrade: this program's own, so that
+// it reads the same settings file (named by its absolute path) and keeps auto mode.
+std::vector<std::string> restartArguments(const CommandLine& commandLine);
 
 // A new GUID in its 38-character registry form: braces, upper-case groups 8-4-4-4-12.
 // Empty when no random bytes can be had.

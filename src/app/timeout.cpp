@@ -7,7 +7,8 @@ std::string timeoutText(int milliseconds)
     const int seconds = milliseconds / 1000;
     if (seconds < 60)
         return std::to_string(seconds) + " seconds";
-    return std::to_string(seconds / 60) + " minutes";
+    const int minutes = seconds / 60;
+    return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
 }
 
 } // namespace tarnwick::app

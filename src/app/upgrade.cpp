@@ -54,6 +54,11 @@ std::string directoryOf(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+std::string fileNameOf(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
 // Passes the window's cancel on to a download, except a cancel reason left over
 // from an earlier operation (the window resets it only for its own operations).
 class DownloadHost final : public tasks::TaskHost {
@@ -128,12 +133,28 @@ std::string addressHost(std::string_view address)
     return std::string(rest.substr(0, rest.find('/')));
 }
 
-platform::Result writeProgramShortcuts(const base::AppSettings& settings)
+platform::Result writeProgramShortcuts(const base::AppSettings& settings, std::string_view programName)
 {
-    const std::string error =
-        platform::writeShortcuts({settings.value(base::setting::ShortcutFolder),
-                                  platform::installedProgramPath(settings.value(base::setting::Install)), webLinks()});
+    const std::string error = platform::writeShortcuts(
+        {settings.value(base::setting::ShortcutFolder),
+         platform::installedProgramPath(settings.value(base::setting::Install), programName), webLinks()});
     return error.empty() ? platform::Result() : platform::Result::failure(error);
+}
+
+std::string overwriteQuestion(const std::string& runningPath, const std::string& installed)
+{
+    const std::string runningDir = directoryOf(runningPath);
+    std::string text = "You are running " + runningPath + "\nPreviously you ran " + installed + "\n\n";
+    const bool system = platform::systemFolder(runningDir);
+    if (system)
+        text += "Tarnwick keeps its own copy of the program in the Application Directory, a folder you can write: "
+                "that copy is what the applications menu starts and what Options > Upgrade replaces. " +
+                runningDir + " is a system folder, where Tarnwick cannot upgrade itself.\n\n";
+    text += "Do you want to overwrite the previous copy of " + fileNameOf(installed) +
+            (system ? " with this program" : "") +
+            "?\n\nIf you choose NO the Application Directory will be changed to " + runningDir;
+    text += system ? ", and upgrades will fail there." : ".";
+    return text;
 }
 
 InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd, const std::string& runningPath,
@@ -147,18 +168,17 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
         (void)s.writeAll(); // as every store of the settings, silent when it fails
         return outcome;
     }
-    const std::string installed = platform::installedProgramPath(s.value(base::setting::Install));
+    const bool temporaryCopy = runningPath.find("_temp.exe") != std::string::npos;
+    const std::string programName =
+        runningPath.empty() || temporaryCopy ? std::string(platform::k_programFileName) : fileNameOf(runningPath);
+    const std::string installed = platform::installedProgramPath(s.value(base::setting::Install), programName);
     // a program that cannot tell where it runs from copies nothing
-    if (!runningPath.empty() && !core::equalNoCase(runningPath, installed)) {
+    if (!runningPath.empty() && !platform::sameFile(runningPath, installed)) {
         const std::string runningDir = directoryOf(runningPath);
-        const bool temporaryCopy = runningPath.find("_temp.exe") != std::string::npos;
         bool copy = true;
         if (!reinstall && !temporaryCopy) {
-            const std::string question = "You are running " + runningPath + "\nPreviously you ran " + installed +
-                                         "\n\nDo you want to overwrite the previous copy of tarnwick?\n\nIf you "
-                                         "choose NO the Application Directory will be changed to " +
-                                         runningDir + ".";
-            const base::Answer answer = frontEnd.ask(base::Question::OverwriteInstalled, question);
+            const base::Answer answer =
+                frontEnd.ask(base::Question::OverwriteInstalled, overwriteQuestion(runningPath, installed));
             if (answer == base::Answer::Cancel) {
                 outcome.closeWindow = true;
                 return outcome;
@@ -188,8 +208,8 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
         }
     }
     (void)s.writeAll(); // as every store of the settings, silent when it fails
-    const std::string program = platform::installedProgramPath(s.value(base::setting::Install));
-    if (const platform::Result written = writeProgramShortcuts(s); !written)
+    const std::string program = platform::installedProgramPath(s.value(base::setting::Install), programName);
+    if (const platform::Result written = writeProgramShortcuts(s, programName); !written)
         app.log.write("Shortcuts not written: %s\n", written.error().c_str());
     if (outcome.restart)
         outcome.program = program;

@@ -46,9 +46,10 @@ std::string programAddress(const rules::RulesFile& rules);
 // The host part of an "http://" address (after its first seven characters, up to the next "/").
 std::string addressHost(std::string_view address);
 
-// (Re)writes the shortcuts of the installed program (`Install` + "/tarnwick") and the
+// (Re)writes the shortcuts of the installed program (`Install` + "/" + `programName`) and the
 // two web-site links into the shortcut folder.
-platform::Result writeProgramShortcuts(const base::AppSettings& settings);
+platform::Result writeProgramShortcuts(const base::AppSettings& settings,
+                                       std::string_view programName = platform::k_programFileName);
 
 // What the installation check decided; the window carries it out.
 struct InstallationOutcome {
@@ -58,9 +59,15 @@ struct InstallationOutcome {
     std::string program;        // the installed program path
 };
 
+// The installation check's three-way question; when this program runs from a system folder (or one the user
+// cannot write) it says what the copy in the Application Directory is for.
+std::string overwriteQuestion(const std::string& runningPath, const std::string& installed);
+
 // The installation check: the three-way question when this program runs from
 // elsewhere, the copy over the installed program (retried for a temporary copy),
-// the settings and shortcuts. `runningPath` is the running program path.
+// the settings and shortcuts. `runningPath` is the running program path; the
+// installed program keeps its file name (a temporary copy installs as "tarnwick"),
+// and it is this program when both paths name one file.
 InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd, const std::string& runningPath,
                                       bool reinstall, const platform::Pause& pause = {});
 

@@ -72,6 +72,8 @@ inline constexpr NumberSetting RequestInterval{{"RequestInterval"}};
 inline constexpr TextSetting SendUsageReports{{"SendUsageReports"}};
 // a notice per changed entry ("each"), or one digest per update run ("digest")
 inline constexpr TextSetting NotifyMode{{"NotifyMode"}};
+// the pending e-mail goes out when an update run that queued messages ends: 1 (also when empty) or 0
+inline constexpr NumberSetting SendAfterUpdate{{"SendAfterUpdate"}, 1};
 } // namespace setting
 
 // The width of an entry-list column: the setting the field table names for it ("ColWidth" and the column's name);

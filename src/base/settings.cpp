@@ -3,6 +3,7 @@
 #include "core/fieldtable.h"
 #include "core/text.h"
 #include "net/base64.h"
+#include "platform/files.h"
 #include "platform/settingsfile.h"
 
 #include <algorithm>
@@ -102,7 +103,7 @@ const std::vector<SettingKey>& AppSettings::keys()
         for (const core::FieldInfo& f : core::fieldTable())
             all.push_back(columnWidthSetting(f));
         all.insert(all.end(), {DeadlineReminderDays, ColWidthNextDeadline, ApiKey, CaFile, SmtpSecurity,
-                               RequestInterval, SendUsageReports, NotifyMode});
+                               RequestInterval, SendUsageReports, NotifyMode, SendAfterUpdate});
         return all;
     }();
     return keys;
@@ -259,11 +260,31 @@ platform::Result AppSettings::checkValue(std::string_view name, std::string_view
     if (name == setting::SendUsageReports.name && value != "0" && value != "1")
         return platform::Result::failure("SendUsageReports is 1 (send) or 0 (do not send), not '" + std::string(value) +
                                          "'");
+    if (name == setting::SendAfterUpdate.name && value != "0" && value != "1")
+        return platform::Result::failure("SendAfterUpdate is 1 (send the e-mail after each update) or 0 (keep it "
+                                         "until File > Send E-Mail), not '" +
+                                         std::string(value) + "'");
+    if (name == setting::RequestInterval.name && (value.find_first_not_of("0123456789") != std::string_view::npos ||
+                                                  value.size() > 6 || std::stol(std::string(value)) > 120000))
+        return platform::Result::failure("RequestInterval is a number of milliseconds from 0 to 120000, not '" +
+                                         std::string(value) + "'");
+    if (name == setting::CaFile.name) {
+        errno = 0;
+        if (!platform::readFile(std::string(value), platform::FileKind::Regular))
+            return platform::Result::failure(
+                "The CA file '" + std::string(value) +
+                "' cannot be read: " + (errno == EINVAL ? "not a regular file" : std::strerror(errno ? errno : EIO)));
+    }
     if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
         return platform::Result::failure(
             "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +
             std::string(value) + "'");
     return {};
+}
+
+bool AppSettings::sendAfterUpdate() const
+{
+    return number(setting::SendAfterUpdate) != 0;
 }
 
 int AppSettings::requestIntervalMs() const

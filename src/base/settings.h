@@ -86,10 +86,13 @@ public:
     // NotifyMode: "digest" sends the status changes of one update run as one message; "each" (also when empty,
     // and for a value stored by hand that is neither) a message per changed entry.
     bool digestNotices() const;
-    // Whether `value` may be stored in the setting `name` (SmtpSecurity takes starttls, tls or none,
-    // SendUsageReports 0 or 1, NotifyMode each or digest, each also empty), and why not. Every editor of settings
-    // asks this.
+    // Whether `value` may be stored in the setting `name`, and why not: SmtpSecurity takes starttls, tls or none,
+    // SendUsageReports and SendAfterUpdate 0 or 1, NotifyMode each or digest, RequestInterval 0 to 120000, CaFile
+    // a readable file; each also the empty text. Every editor of settings asks this.
     static platform::Result checkValue(std::string_view name, std::string_view value);
+    // SendAfterUpdate: whether the pending e-mail goes out when an update run that queued messages ends (on when
+    // empty).
+    bool sendAfterUpdate() const;
     // RequestInterval in milliseconds: 0 when empty, at most 120000.
     int requestIntervalMs() const;
 

@@ -69,7 +69,8 @@ void printSummary(const update::RunSummary& r, int sent)
 
 } // namespace
 
-// Update Selected over the named entries, Update All without names.
+// Update Selected over the named entries, Update All without names; the pending e-mail goes after a run that
+// queued messages unless SendAfterUpdate is off.
 int cmdUpdate(const Invocation& inv)
 {
     std::vector<std::string> numbers;
@@ -106,8 +107,11 @@ int cmdUpdate(const Invocation& inv)
         r = s->state.runUpdate(update::Scope::Selected);
     }
     const bool saved = s->saveEntries();
-    printSummary(r, 0);
-    return saved && r.failed == 0 && !CliFrontEnd::interrupted() ? 0 : 1;
+    app::MainState& state = s->state;
+    const bool mailed = state.mailedAfterRun();
+    printSummary(r, mailed ? state.queue().lastBatchSent() : 0);
+    const bool sendFailed = mailed && !state.queue().lastBatchError().empty();
+    return saved && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
 
 // What auto mode does, headless: Update All, the pending e-mail sent without
@@ -124,13 +128,12 @@ int cmdAuto(const Invocation& inv)
     prepare(*s, false, false);
     s->state.setAutoMode(true);
     const update::RunSummary r = s->state.runUpdate(update::Scope::All);
-    int sent = 0;
-    bool sendFailed = false;
-    if (!CliFrontEnd::interrupted() && s->state.queue().pendingExists()) {
+    // the run itself has sent the pending e-mail when SendAfterUpdate is on; a failed sending is not tried twice
+    const bool mailed = s->state.mailedAfterRun();
+    if (!mailed && !CliFrontEnd::interrupted() && s->state.queue().pendingExists())
         s->state.processPending(false, false);
-        sent = s->state.queue().lastBatchSent();
-        sendFailed = !s->state.queue().lastBatchError().empty();
-    }
+    const int sent = s->state.queue().lastBatchSent();
+    const bool sendFailed = !s->state.queue().lastBatchError().empty();
     const app::MainState::Saved saved = s->state.saveAll();
     (void)s->app.settings.writeAll();
     printSummary(r, sent);

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace tarnwick::gui {
@@ -48,9 +50,9 @@ QDialogButtonBox* buttons(QDialog* dialog, const std::function<void()>& help)
 } // namespace
 
 ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
-                           QWidget* parent)
+                           QWidget* parent, rules::RulesFile* rules)
     : QDialog(parent), m_settings(settings), m_frontEnd(frontEnd), m_help(std::move(help)),
-      m_state(app::openConfiguration(settings))
+      m_state(app::openConfiguration(settings)), m_rules(rules)
 {
     setWindowTitle(fromBytes(app::k_configureTitle));
     const app::ConfigValues& v = m_state.values;
@@ -114,8 +116,12 @@ ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd
     usageRow->addWidget(usageText, 1);
     setTabOrder(previous, m_usageReports);
 
+    QLayout* office = officeSection();
+    setTabOrder(m_usageReports, m_rulesChoice);
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    layout->addLayout(office);
     layout->addLayout(usageRow);
     layout->addWidget(buttons(this, m_help));
 
@@ -123,6 +129,81 @@ ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd
     connect(add, &QPushButton::clicked, this, &ConfigDialog::addAddress);
     connect(del, &QPushButton::clicked, this, &ConfigDialog::deleteAddress);
     connect(advancedButton, &QPushButton::clicked, this, &ConfigDialog::advanced);
+}
+
+// The office's rules, key, pace and CA file, and what happens to the e-mail an update queues.
+QLayout* ConfigDialog::officeSection()
+{
+    namespace l = app::officelabels;
+    const app::ConfigValues& v = m_state.values;
+    m_rulesChoice = new QComboBox(this);
+    m_rulesChoice->addItem(label(l::WebPages), static_cast<int>(app::RulesChoice::WebPages));
+    m_rulesChoice->addItem(label(l::XmlRecords), static_cast<int>(app::RulesChoice::XmlRecords));
+    if (v.rules == app::RulesChoice::OwnFile)
+        m_rulesChoice->addItem(label(l::OwnFile) + QStringLiteral(" (version %1)").arg(fromBytes(v.rulesVersion)),
+                               static_cast<int>(app::RulesChoice::OwnFile));
+    m_rulesChoice->setCurrentIndex(m_rulesChoice->findData(static_cast<int>(v.rules)));
+    m_apiKey = lineEdit(v.apiKey, this);
+    m_apiKey->setEchoMode(QLineEdit::Password);
+    m_requestInterval = new QSpinBox(this);
+    m_requestInterval->setRange(0, 120000);
+    m_requestInterval->setSingleStep(100);
+    m_requestInterval->setSuffix(label(l::RequestIntervalUnit));
+    m_requestInterval->setValue(v.requestIntervalMs);
+    m_caFile = lineEdit(v.caFile, this);
+    m_caFile->setPlaceholderText(label(l::CaFileNote));
+    auto* browse = new QPushButton(QStringLiteral("&Browse..."), this);
+    auto* caRow = new QHBoxLayout;
+    caRow->addWidget(m_caFile, 1);
+    caRow->addWidget(browse);
+    connect(browse, &QPushButton::clicked, this, &ConfigDialog::chooseCaFile);
+
+    auto* officeGroup = new QGroupBox(label(l::Group), this);
+    auto* officeForm = new QFormLayout(officeGroup);
+    officeForm->addRow(label(l::Rules), m_rulesChoice);
+    officeForm->addRow(label(l::ApiKey), m_apiKey);
+    officeForm->addRow(label(l::RequestInterval), m_requestInterval);
+    officeForm->addRow(label(l::CaFile), caRow);
+    if (auto* caLabel = qobject_cast<QLabel*>(officeForm->labelForField(caRow)))
+        caLabel->setBuddy(m_caFile);
+
+    m_sendAfterUpdate = new QCheckBox(label(l::SendAfterUpdate), this);
+    m_sendAfterUpdate->setChecked(v.sendAfterUpdate);
+    m_notices = new QComboBox(this);
+    m_notices->addItem(label(l::EachNotice));
+    m_notices->addItem(label(l::DigestNotice));
+    m_notices->setCurrentIndex(v.digestNotices ? 1 : 0);
+    auto* mailGroup = new QGroupBox(label(l::MailGroup), this);
+    auto* mailForm = new QFormLayout(mailGroup);
+    mailForm->addRow(m_sendAfterUpdate);
+    mailForm->addRow(label(l::NotifyMode), m_notices);
+
+    m_fields.insert({{app::ConfigField::Rules, m_rulesChoice},
+                     {app::ConfigField::ApiKey, m_apiKey},
+                     {app::ConfigField::RequestInterval, m_requestInterval},
+                     {app::ConfigField::CaFile, m_caFile},
+                     {app::ConfigField::SendAfterUpdate, m_sendAfterUpdate},
+                     {app::ConfigField::NotifyMode, m_notices}});
+    setTabOrder(m_rulesChoice, m_apiKey);
+    setTabOrder(m_apiKey, m_requestInterval);
+    setTabOrder(m_requestInterval, m_caFile);
+    setTabOrder(m_caFile, browse);
+    setTabOrder(browse, m_sendAfterUpdate);
+    setTabOrder(m_sendAfterUpdate, m_notices);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(officeGroup, 3);
+    row->addWidget(mailGroup, 2);
+    return row;
+}
+
+void ConfigDialog::chooseCaFile()
+{
+    const QString chosen =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Certificate Authorities"), m_caFile->text(),
+                                     QStringLiteral("Certificates (*.pem *.crt);;All files (*)"));
+    if (!chosen.isEmpty())
+        m_caFile->setText(chosen);
 }
 
 void ConfigDialog::refreshAddresses(int selected)
@@ -144,6 +225,12 @@ app::ConfigValues ConfigDialog::collect() const
     v.logDir = toBytes(m_logDir->text());
     v.reportDir = toBytes(m_reportDir->text());
     v.sendUsageReports = m_usageReports->isChecked();
+    v.rules = static_cast<app::RulesChoice>(m_rulesChoice->currentData().toInt());
+    v.apiKey = toBytes(m_apiKey->text());
+    v.requestIntervalMs = m_requestInterval->value();
+    v.caFile = toBytes(m_caFile->text());
+    v.sendAfterUpdate = m_sendAfterUpdate->isChecked();
+    v.digestNotices = m_notices->currentIndex() == 1;
     return v;
 }
 
@@ -176,7 +263,7 @@ void ConfigDialog::advanced()
 void ConfigDialog::accept()
 {
     const app::ConfigValues v = collect();
-    if (std::optional<app::CheckFailure> failure = app::acceptConfiguration(v, m_settings, m_frontEnd)) {
+    if (std::optional<app::CheckFailure> failure = app::acceptConfiguration(v, m_settings, m_frontEnd, m_rules)) {
         m_fields.at(failure->field)->setFocus();
         return;
     }
@@ -197,10 +284,30 @@ AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<vo
     auto* proxyGroup = new QGroupBox(label(l::ProxyGroup), this);
     auto* proxyForm = new QFormLayout(proxyGroup);
     proxyForm->addRow(label(l::ProxyServer), m_proxy);
+    m_security = new QComboBox(this);
+    for (const app::MailSecurityChoice& c : app::mailSecurityChoices())
+        m_security->addItem(label(c.name), fromBytes(c.value));
+    m_securityMeaning = new QLabel(this);
+    m_securityMeaning->setWordWrap(true);
+    m_securityMeaning->setMinimumWidth(320);
+    // room for the longest meaning, so that the dialog does not jump when the choice changes
+    m_securityMeaning->setMinimumHeight(3 * m_securityMeaning->fontMetrics().lineSpacing());
+    m_securityMeaning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const auto showMeaning = [this](int index) {
+        const auto& choices = app::mailSecurityChoices();
+        if (index >= 0 && static_cast<size_t>(index) < choices.size())
+            m_securityMeaning->setText(label(choices[static_cast<size_t>(index)].meaning));
+    };
+    connect(m_security, &QComboBox::currentIndexChanged, this, showMeaning);
+    m_security->setCurrentIndex(std::max(0, m_security->findData(fromBytes(values.smtpSecurity))));
+    showMeaning(m_security->currentIndex());
+
     auto* authGroup = new QGroupBox(label(l::AuthGroup), this);
     auto* authForm = new QFormLayout(authGroup);
     authForm->addRow(label(l::UserName), m_user);
     authForm->addRow(label(l::Password), m_password);
+    authForm->addRow(label(app::k_mailSecurityLabel), m_security);
+    authForm->addRow(QString(), m_securityMeaning);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(proxyGroup);
@@ -213,6 +320,7 @@ void AdvancedDialog::store(app::ConfigValues& values) const
     values.proxyServer = toBytes(m_proxy->text());
     values.userName = toBytes(m_user->text());
     values.password = toBytes(m_password->text());
+    values.smtpSecurity = toBytes(m_security->currentData().toString());
 }
 
 AddAddressDialog::AddAddressDialog(QWidget* parent) : QDialog(parent)
@@ -252,9 +360,9 @@ bool MessagePreviewDialog::confirmSend(const std::string& title, const std::stri
 }
 
 void runConfigurationDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
-                            QWidget* parent)
+                            QWidget* parent, rules::RulesFile* rules)
 {
-    ConfigDialog dialog(settings, frontEnd, std::move(help), parent);
+    ConfigDialog dialog(settings, frontEnd, std::move(help), parent, rules);
     // the message comes before the dialog, which then shows the field disabled
     app::announceLogDirLock(app::openConfiguration(settings), frontEnd);
     dialog.exec();

@@ -11,13 +11,19 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QLabel;
 class QPushButton;
+class QSpinBox;
 class QWidget;
 
 namespace tarnwick::base {
 class AppSettings;
 class FrontEnd;
 } // namespace tarnwick::base
+
+namespace tarnwick::rules {
+class RulesFile;
+}
 
 namespace tarnwick::gui {
 
@@ -28,7 +34,7 @@ class ConfigDialog final : public QDialog {
 public:
     // Message boxes go through `frontEnd`; `help` opens the help page.
     ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
-                 QWidget* parent = nullptr);
+                 QWidget* parent = nullptr, rules::RulesFile* rules = nullptr);
 
     QWidget* field(app::ConfigField f) const { return m_fields.at(f); }
     QCheckBox* usageReportsBox() const { return m_usageReports; }
@@ -40,10 +46,12 @@ public:
     void addAddress();
     void deleteAddress();
     void advanced();
+    void chooseCaFile();
 
 private:
     app::ConfigValues collect() const;
     void refreshAddresses(int selected);
+    QLayout* officeSection();
 
     base::AppSettings& m_settings;
     base::FrontEnd& m_frontEnd;
@@ -59,6 +67,13 @@ private:
     QLineEdit* m_logDir;
     QLineEdit* m_reportDir;
     QCheckBox* m_usageReports;
+    rules::RulesFile* m_rules;
+    QComboBox* m_rulesChoice;
+    QLineEdit* m_apiKey;
+    QSpinBox* m_requestInterval;
+    QLineEdit* m_caFile;
+    QCheckBox* m_sendAfterUpdate;
+    QComboBox* m_notices;
 };
 
 // The advanced dialog: the proxy and SMTP authentication; the password masked,
@@ -70,11 +85,14 @@ public:
     // Copies the fields into `values`.
     void store(app::ConfigValues& values) const;
     QLineEdit* passwordField() const { return m_password; }
+    QComboBox* securityField() const { return m_security; }
 
 private:
     QLineEdit* m_proxy;
     QLineEdit* m_user;
     QLineEdit* m_password;
+    QComboBox* m_security;
+    QLabel* m_securityMeaning;
 };
 
 // The add-address dialog: one field.
@@ -99,7 +117,8 @@ private:
 };
 
 // The Configure sequence's dialog: opens it modal over `parent`; returns when it closes.
+// A changed rules choice is read into `rules` at once.
 void runConfigurationDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
-                            QWidget* parent);
+                            QWidget* parent, rules::RulesFile* rules = nullptr);
 
 } // namespace tarnwick::gui

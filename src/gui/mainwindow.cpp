@@ -327,7 +327,7 @@ void MainWindow::setTitle(const std::string& title)
 void MainWindow::configurationDialog()
 {
     runConfigurationDialog(
-        m_app.settings, m_state, [this] { runCommand(app::Command::HelpContents); }, this);
+        m_app.settings, m_state, [this] { runCommand(app::Command::HelpContents); }, this, &m_app.rules);
 }
 
 void MainWindow::installationCheck(bool reinstall)

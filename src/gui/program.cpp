@@ -57,7 +57,10 @@ int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
     lock.release();
     app::stopApplication(context);
     // the installed or upgraded program takes over once this one has let go of the lock
-    if (!restart.empty() && !QProcess::startDetached(fromBytes(restart), {}))
+    QStringList arguments;
+    for (const std::string& word : app::restartArguments(commandLine))
+        arguments << fromBytes(word);
+    if (!restart.empty() && !QProcess::startDetached(fromBytes(restart), arguments))
         std::cerr << "tarnwick: cannot start " << restart << '\n';
     return code;
 }

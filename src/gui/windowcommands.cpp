@@ -118,8 +118,8 @@ void MainWindow::execute(app::Command id)
     case Command::ViewWebpage:
         if (const int row = m_list->focusedPosition(); row >= 0) {
             const std::string url = m_app.entries.at(row).lookupVariable("StatusUrl").value_or(std::string());
-            if (!url.empty())
-                QDesktopServices::openUrl(QUrl(fromBytes(url)));
+            if (!url.empty() && !QDesktopServices::openUrl(QUrl(fromBytes(url))))
+                app::browserNotStarted(m_state, url, "View Webpage");
         }
         break;
     case Command::ViewDetails:
@@ -145,11 +145,13 @@ void MainWindow::execute(app::Command id)
         m_logic.testEmail(notify::MailMode::NotifyAddresses);
         break;
     case Command::HelpContents:
-        if (const std::optional<std::string> page = app::helpPage(m_state))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(*page)));
+        if (const std::optional<std::string> page = app::helpPage(m_state);
+            page && !QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(*page))))
+            app::browserNotStarted(m_state, *page, "Help");
         break;
     case Command::WebSite:
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(k_webSite)));
+        if (!QDesktopServices::openUrl(QUrl(QString::fromLatin1(k_webSite))))
+            app::browserNotStarted(m_state, k_webSite, "Web Site");
         break;
     case Command::Upgrade: {
         const app::UpgradeOutcome outcome = m_logic.upgrade();
@@ -254,8 +256,8 @@ void MainWindow::importCommand()
 
 void MainWindow::openPath(const std::string& path)
 {
-    if (!path.empty())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(path)));
+    if (!path.empty() && !QDesktopServices::openUrl(QUrl::fromLocalFile(fromBytes(path))))
+        app::browserNotStarted(m_state, path, "Open");
 }
 
 void MainWindow::popup(const QPoint& pos)
@@ -313,8 +315,9 @@ void MainWindow::refreshActions()
 void MainWindow::updateStatusBar()
 {
     const app::MainWindowLogic::Counts counts = m_logic.counts();
-    m_counts->setText(QStringLiteral("%1 entries \u00b7 %2 due \u00b7 %3 e-mail pending \u00b7 today %4")
+    m_counts->setText(QStringLiteral("%1 %2 \u00b7 %3 due \u00b7 %4 e-mail pending \u00b7 today %5")
                           .arg(counts.entries)
+                          .arg(counts.entries == 1 ? QStringLiteral("entry") : QStringLiteral("entries"))
                           .arg(counts.due)
                           .arg(counts.pending)
                           .arg(QString::fromStdString(core::formatDay(core::today()))));

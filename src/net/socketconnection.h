@@ -22,13 +22,13 @@ class FlowLog;
 // The messages of every network failure.
 namespace msg {
 inline constexpr const char* k_cancelled = "Windows: Operation canceled.";
-inline constexpr const char* k_noSockets = "WinSock: Sockets are not available.";
-inline constexpr const char* k_unreachable = "WinSock: Unable to reach server (no IP connectivity).";
-inline constexpr const char* k_noSocket = "WinSock: Can't get a socket.";
-inline constexpr const char* k_refused = "WinSock: Unable to initiate session (connection refused).";
-inline constexpr const char* k_cantConnect = "WinSock: Unable to initiate session (can't connect).";
-inline constexpr const char* k_disconnected = "WinSock: Disconnected by server.";
-inline constexpr const char* k_unknown = "WinSock: Unknown error.";
+inline constexpr const char* k_noSockets = "Network: Sockets are not available.";
+inline constexpr const char* k_unreachable = "Network: Unable to reach server (no IP connectivity).";
+inline constexpr const char* k_noSocket = "Network: Can't get a socket.";
+inline constexpr const char* k_refused = "Network: Unable to initiate session (connection refused).";
+inline constexpr const char* k_cantConnect = "Network: Unable to initiate session (can't connect).";
+inline constexpr const char* k_disconnected = "Network: Disconnected by server.";
+inline constexpr const char* k_unknown = "Network: Unknown error.";
 inline constexpr const char* k_badUrl = "HttpGet: Bad URL.";
 inline constexpr const char* k_httpFailed = "HttpGet: HTTP Get Failed.";
 inline constexpr const char* k_protocol = "SMTP: Protocol error.";

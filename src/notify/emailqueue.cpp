@@ -27,6 +27,17 @@ namespace tarnwick::notify {
 namespace {
 
 constexpr int k_sendTimeoutMs = 30000;
+constexpr const char* k_sendFailedTitle = "Send Notifications Failed";
+constexpr const char* k_staysQueued = "The messages stay queued and go with the next sending.";
+
+// The mail server as the user can look it up: its name and the port the dialogue used.
+std::string serverAndPort(const std::string& server, net::MailSecurity security)
+{
+    if (server.find(':') != std::string::npos)
+        return server;
+    const int port = security == net::MailSecurity::Implicit ? 465 : security == net::MailSecurity::StartTls ? 587 : 25;
+    return server + ":" + std::to_string(port);
+}
 constexpr const char* k_internalProblem =
     "There is a problem with the internal state of Tarnwick, please exit the application.";
 
@@ -399,6 +410,7 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
 std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
 {
     m_lastSendWentOut = false;
+    m_lastFailedAtServer = false;
     m_ctx.log.write("Send E-Mail '%s'\n", path.c_str());
     std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
     if (!bytes && errno != ENOENT) {
@@ -426,6 +438,8 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
         to = recipients(mode);
 
     std::string error = runSmtpJob(to, cc, std::string(text));
+    m_lastFailedAtServer = !error.empty() && !m_ctx.taskHost.cancelRequested() &&
+                           runState() != base::RunState::Cancelled && runState() != base::RunState::Closing;
     if (!error.empty()) {
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
         m_ctx.settings.increment(base::setting::CountEmailBatchFailed);
@@ -559,15 +573,20 @@ bool EmailQueue::processPending(bool ask, bool del)
         // the messages sent stay listed and would go out again: the user must hear of it
         m_listError = "Can't update the pending e-mail list '" + listPath + "': " + std::strerror(errno) +
                       ". Messages sent now may be sent again.";
-        base::errorReport(m_ctx.log, fe, m_listError, "Send Nofications Failed");
+        base::errorReport(m_ctx.log, fe, m_listError, k_sendFailedTitle);
     }
     if (!error.empty()) {
         m_lastError = error;
-        std::string text = error;
+        std::string text;
+        if (m_lastFailedAtServer)
+            text = "The e-mail could not be sent through " +
+                   serverAndPort(m_ctx.settings.value(base::setting::SmtpServer), m_ctx.settings.smtpSecurity()) +
+                   ":\n";
+        text += error + "\n\n" + k_staysQueued;
         if (ask)
             text += "\n\nDo you want to exit anyway?";
         base::Answer answer = fe.ask(ask ? base::Question::ExitAfterFailedSend : base::Question::Message,
-                                     std::move(text), "Send Nofications Failed");
+                                     std::move(text), k_sendFailedTitle);
         if (ask)
             result = answer == base::Answer::Yes;
     }

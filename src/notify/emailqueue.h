@@ -155,6 +155,7 @@ private:
     std::string m_digestName;
     base::RunState m_ownRunState = base::RunState::Running;
     bool m_lastSendWentOut = false;
+    bool m_lastFailedAtServer = false; // the mail server refused or could not be reached
     int m_lastSent = 0;
     std::string m_lastError;
     std::string m_listError;

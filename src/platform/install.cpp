@@ -127,19 +127,42 @@ std::optional<std::string> runningProgramPath()
     return buf;
 }
 
-std::string installedProgramPath(std::string_view installDir)
+std::string installedProgramPath(std::string_view installDir, std::string_view programName)
 {
-    return joinPath(installDir, k_programFileName);
+    return joinPath(installDir, programName);
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    // one path names one file, whether it is there yet or not
+    if (std::filesystem::path(a).lexically_normal() == std::filesystem::path(b).lexically_normal())
+        return true;
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+bool systemFolder(const std::string& dir)
+{
+    std::error_code ec;
+    const std::string resolved = std::filesystem::weakly_canonical(dir, ec).string();
+    const std::string& path = ec ? dir : resolved;
+    for (std::string_view top : {"/usr", "/opt", "/bin", "/sbin", "/lib", "/snap"}) {
+        if (path == top || (path.starts_with(top) && path[top.size()] == '/'))
+            return true;
+    }
+    return ::access(path.c_str(), W_OK) != 0;
 }
 
 std::string defaultShortcutFolder()
 {
-    return joinPath(dataHome(), "applications/Markwatch");
+    return joinPath(dataHome(), "applications/Tarnwick");
 }
 
 std::string defaultInstallFolder()
 {
-    return joinPath(dataHome(), "Markwatch");
+    return joinPath(dataHome(), "Tarnwick");
 }
 
 std::string writeProgramFile(const std::string& path, std::string_view bytes)

@@ -16,13 +16,19 @@ constexpr std::string_view k_programFileName = "tarnwick";
 // program file replaced while it runs still gives the path it was started from.
 std::optional<std::string> runningProgramPath();
 
-// The installed program path: the application directory followed by "/tarnwick".
-std::string installedProgramPath(std::string_view installDir);
+// The installed program path: the application directory followed by "/" and the program's file name.
+std::string installedProgramPath(std::string_view installDir, std::string_view programName = k_programFileName);
+
+// Whether two paths name the same file or directory: the same path, or one file once links are resolved.
+bool sameFile(const std::string& a, const std::string& b);
+// A folder the user should not keep a program of their own in: one under /usr, /opt, /bin, /sbin, /lib or
+// /snap, or one the user cannot write.
+bool systemFolder(const std::string& dir);
 
 // Where the shortcuts go unless the user chose otherwise:
-// $XDG_DATA_HOME/applications/Markwatch (by default ~/.local/share/applications/Markwatch).
+// $XDG_DATA_HOME/applications/Tarnwick (by default ~/.local/share/applications/Tarnwick).
 std::string defaultShortcutFolder();
-// The application directory of a first start: $XDG_DATA_HOME/Markwatch.
+// The application directory of a first start: $XDG_DATA_HOME/Tarnwick.
 std::string defaultInstallFolder();
 
 // Writes `bytes` as the program file `path`: a complete file beside it, flushed,

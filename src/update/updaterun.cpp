@@ -61,6 +61,20 @@ core::FieldId fetchedBy(const core::Entry& e)
                                : core::FieldId::IntNum;
 }
 
+// The closing message of a run with failures: how many, and the first one's reason.
+std::string failureSummary(const RunSummary& summary, int failed)
+{
+    const std::string selected = summary.selectedOnly ? " selected" : "";
+    std::string text = summary.due <= 1 ? "The" + selected + " entry was not updated."
+                                        : std::to_string(failed) + " of the " + std::to_string(summary.due) + selected +
+                                              " entries" + (failed == 1 ? " was" : " were") + " not updated.";
+    if (!summary.firstFailure.empty())
+        text += (failed == 1 ? "\n\n" : "\n\nThe first, ") + summary.firstFailedFor + ": " + summary.firstFailure;
+    if (failed > 1)
+        text += "\n\nThe Error column gives each entry's reason.";
+    return text;
+}
+
 } // namespace
 
 std::string otherMarkMessage(const std::string& number, const std::string& onPage)
@@ -118,7 +132,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
             return summary;
         std::string question = "All ";
         question += selectedOnly ? "the selected" : "of the";
-        question += " entries are already up-to-date.\n\nDo you want redo the update?";
+        question += " entries are already up-to-date.\n\nDo you want to redo the update?";
         if (fe.ask(base::Question::RedoUpdate, question) != base::Answer::Yes)
             return summary;
         for (int p = 0; p < n; ++p) {
@@ -166,10 +180,10 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
     }
 
     if (!c.autoMode || c.failedCount != 0) {
-        std::string text = selectedOnly ? (c.failedCount != 0 ? "Some selected entries were not updated."
-                                                              : "All selected entries have been successfully updated.")
-                                        : (c.failedCount != 0 ? "Some entries were not updated."
-                                                              : "All entries have been successfully updated.");
+        std::string text = selectedOnly ? "All selected entries have been successfully updated."
+                                        : "All entries have been successfully updated.";
+        if (c.failedCount != 0)
+            text = failureSummary(summary, c.failedCount);
         if (summary.noRecord > 0)
             text += "\n\nThe trademark office has no record of " + std::to_string(summary.noRecord) +
                     (summary.noRecord == 1 ? " entry" : " entries") + "; its Error column says which.";
@@ -259,6 +273,11 @@ void UpdateRun::fail(int position, const std::string& text, int number)
     restoreLastUpdate(position);
     m_ctx.entries.at(position).Error = text;
     m_ctx.frontEnd.rowChanged(position);
+    if (m_summary && m_summary->firstFailure.empty()) {
+        const core::Entry& e = m_ctx.entries.at(position);
+        m_summary->firstFailedFor = !e.Reference.empty() ? e.Reference : *e.textField(fetchedBy(e));
+        m_summary->firstFailure = text;
+    }
     if (m_summary && m_ctx.onEntry) {
         EntryOutcome o;
         o.position = position;

@@ -83,6 +83,9 @@ struct RunSummary {
     int failed = 0;
     int notificationsQueued = 0;
     int noRecord = 0; // updated entries whose number the office has no record of
+    // the first entry that failed (its reference, else its number) and why
+    std::string firstFailedFor;
+    std::string firstFailure;
     // the warning about fields reverted to nothing was refused (Cancel) for this entry
     bool warningRefused = false;
     std::string warningRefusedFor;

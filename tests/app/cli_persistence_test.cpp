@@ -52,18 +52,18 @@ TEST_F(CliPersistenceTest, ConfigSetGetList)
         {{"config", "set", "NotifyAddress", "a@x", "b@x", "c@x"}, 0, ""},
         {{"config", "set", "NotifyAddress", "d@x", "e@x"}, 0, ""},
         {{"config", "get", "NotifyAddress"}, 0, "d@x\ne@x\n"},
-        {{"config", "set", "Install", "/opt/Markwatch"}, 0, ""},
+        {{"config", "set", "Install", "/opt/Tarnwick"}, 0, ""},
         {{"config", "list"},
          0,
          "Install=/opt/"
-         "Markwatch\nNotifyAddress1=d@x\nNotifyAddress2=e@x\nPassword=(set)\nSmtpServer=mail.example.com\n"},
+         "Tarnwick\nNotifyAddress1=d@x\nNotifyAddress2=e@x\nPassword=(set)\nSmtpServer=mail.example.com\n"},
         {{"config", "set", "SmtpServer", "one", "two"}, 1, ""},
         {{"config", "set", "NoSuchSetting", "x"}, 1, ""},
         {{"config", "get", "NoSuchSetting"}, 1, ""},
         {{"config", "set", "Password", ""}, 0, ""},
         {{"config", "list"},
          0,
-         "Install=/opt/Markwatch\nNotifyAddress1=d@x\nNotifyAddress2=e@x\nSmtpServer=mail.example.com\n"},
+         "Install=/opt/Tarnwick\nNotifyAddress1=d@x\nNotifyAddress2=e@x\nSmtpServer=mail.example.com\n"},
         {{"config"}, 1, ""},
     };
     for (const Step& step : steps) {
@@ -77,7 +77,7 @@ TEST_F(CliPersistenceTest, ConfigSetGetList)
     }
     // what the command line stored is what the program reads
     base::AppSettings back(settings());
-    EXPECT_EQ(back.value(base::setting::Install), "/opt/Markwatch");
+    EXPECT_EQ(back.value(base::setting::Install), "/opt/Tarnwick");
     EXPECT_EQ(back.notifyAddresses(), (std::vector<std::string>{"d@x", "e@x"}));
     EXPECT_EQ(platform::SettingsFile(settings()).read()[std::string(base::AppSettings::k_key)].count("Install"), 1u);
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 using namespace tarnwick;
 using namespace tarnwick::app;
@@ -55,19 +56,31 @@ TEST(ConfigurationChecks, FirstFailureInOrderWithItsMessageAndField)
          "Logging directory was not created."},
         {[](ConfigValues& v, const std::string&) { v.reportDir.clear(); }, ConfigField::ReportDir,
          "Please enter a directory for storing the report."},
+        {[](ConfigValues& v, const std::string&) { v.rules = RulesChoice::XmlRecords; }, ConfigField::ApiKey,
+         "Please enter the office's API key: it serves its XML records only with one."},
+        {[](ConfigValues& v, const std::string&) { v.requestIntervalMs = 120001; }, ConfigField::RequestInterval,
+         "RequestInterval is a number of milliseconds from 0 to 120000, not '120001'"},
+        {[](ConfigValues& v, const std::string&) { v.caFile = "/nonexistent/ca.pem"; }, ConfigField::CaFile,
+         "The CA file '/nonexistent/ca.pem' cannot be read: No such file or directory"},
+        {[](ConfigValues& v, const std::string&) { v.caFile = v.logDir; }, ConfigField::CaFile, nullptr},
+        {[](ConfigValues& v, const std::string&) { v.smtpSecurity = "ssl"; }, ConfigField::Advanced,
+         "SmtpSecurity is starttls, tls or none, not 'ssl'"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
         ConfigValues v = complete(dir);
         c.change(v, blocked);
+        // no message given: the text names the value
+        const std::string message =
+            c.message ? c.message : "The CA file '" + v.caFile + "' cannot be read: not a regular file";
+        SCOPED_TRACE(message);
         test::ScriptedFrontEnd fe;
         fe.nextAnswer(base::Answer::Yes); // creating the blocked path is attempted and fails
         const std::optional<CheckFailure> failure = checkConfiguration(v, fe);
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->field, c.field);
-        EXPECT_EQ(failure->message, c.message);
+        EXPECT_EQ(failure->message, message);
         ASSERT_FALSE(fe.boxes.empty());
-        EXPECT_EQ(fe.boxes.back().text, c.message);
+        EXPECT_EQ(fe.boxes.back().text, message);
         EXPECT_EQ(fe.boxes.back().caption, "Tarnwick\xAE");
     }
 }
@@ -122,6 +135,57 @@ TEST(ConfigurationDialog, UsageReportsAreOffUntilAgreed)
         EXPECT_EQ(settings.usageReportsAllowed(), agreed);
         EXPECT_EQ(openConfiguration(settings).values.sendUsageReports, agreed);
     }
+}
+
+// What the command line set shows in the dialog, and what the dialog stores reads back the same way; the rules
+// choice writes or removes the rules file and leaves one of the user's own alone.
+TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSettings)
+{
+    test::TempDir dir;
+    platform::writeFileAtomic(dir.file("ca.pem"), "-----BEGIN CERTIFICATE-----\n");
+    base::AppSettings settings(dir.file("settings.ini"));
+    settings.setValue(base::setting::LogDir, dir.path());
+    settings.setPlainApiKey("key-1");
+    settings.setValue(base::setting::RequestInterval, "1100");
+    settings.setValue(base::setting::SmtpSecurity, "TLS");
+    settings.setValue(base::setting::SendAfterUpdate, "0");
+    settings.setValue(base::setting::NotifyMode, "digest");
+    ConfigValues v = openConfiguration(settings).values;
+    EXPECT_EQ(std::tie(v.apiKey, v.requestIntervalMs, v.smtpSecurity, v.sendAfterUpdate, v.digestNotices),
+              std::make_tuple(std::string("key-1"), 1100, std::string("tls"), false, true));
+    EXPECT_EQ(v.rules, RulesChoice::WebPages);
+
+    const std::string rulesPath = dir.file("Tarnwick/rules.txt");
+    struct Case {
+        RulesChoice choice;
+        std::optional<std::string> ownFile; // a rules file in place before
+        RulesChoice after;
+        bool fileAfter;
+    };
+    const Case cases[] = {
+        {RulesChoice::XmlRecords, std::nullopt, RulesChoice::XmlRecords, true},
+        {RulesChoice::WebPages, std::nullopt, RulesChoice::WebPages, false},
+        {RulesChoice::OwnFile, "version: 9.0\r\n", RulesChoice::OwnFile, true},
+    };
+    test::ScriptedFrontEnd fe;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.choice));
+        if (c.ownFile)
+            platform::writeFileAtomic(rulesPath, *c.ownFile);
+        v = complete(dir);
+        v.rules = c.choice;
+        v.apiKey = "key-2";
+        v.caFile = dir.file("ca.pem");
+        v.smtpSecurity = "none";
+        ASSERT_FALSE(acceptConfiguration(v, settings, fe));
+        EXPECT_EQ(rulesChoice(dir.path()), c.after);
+        EXPECT_EQ(platform::fileExists(rulesPath), c.fileAfter);
+        const ConfigValues back = openConfiguration(settings).values;
+        EXPECT_EQ(std::tie(back.apiKey, back.caFile, back.smtpSecurity, back.requestIntervalMs, back.sendAfterUpdate),
+                  std::make_tuple(std::string("key-2"), dir.file("ca.pem"), std::string("none"), 0, true));
+        EXPECT_EQ(settings.value(base::setting::RequestInterval), "");
+    }
+    EXPECT_TRUE(fe.boxes.empty());
 }
 
 TEST(ConfigurationDialog, DeletingAnAddressMovesTheSelection)

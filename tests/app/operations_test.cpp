@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
+#include "app/servicecommands.h"
 #include "core/entry.h"
 #include "net/fakeserver.h"
 #include "net/flowlog.h"
@@ -134,7 +135,7 @@ TEST_F(WindowOperations, EachCanBeCancelledTimedOutAndClosed)
         {Op::TestMail, Stop::Cancel, "Operation canceled."},
         {Op::TestMail, Stop::TimeOut, "SendEmail: Operation timed out."},
         {Op::TestMail, Stop::Close, ""},
-        {Op::SendMail, Stop::Cancel, "Operation canceled."},
+        {Op::SendMail, Stop::Cancel, "Operation canceled.\n\nThe messages stay queued and go with the next sending."},
         {Op::SendMail, Stop::Close, ""},
         {Op::ProblemReport, Stop::Cancel, "Operation canceled."},
         {Op::ProblemReport, Stop::TimeOut, "SendEmail: Operation timed out."},
@@ -250,5 +251,20 @@ TEST_F(WindowOperations, DeleteEmailAsksOnceAndDeletes)
         EXPECT_EQ(boxTexts(), c.boxes);
         EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_pending.tmp")));
         EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_a.tmp")));
+    }
+}
+
+TEST_F(WindowOperations, WithoutABrowserTheUserIsToldWhereTheFileOrAddressIs)
+{
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"/home/ann/Report/Tarnwick.html", "Open", "the file"},
+        {"https://tsdr.example/75000001", "View Webpage", "the address"},
+    };
+    for (const auto& [target, title, what] : cases) {
+        app::browserNotStarted(*m_state, target, title);
+        ASSERT_FALSE(m_view.boxes.empty());
+        EXPECT_EQ(m_view.boxes.back().text, "No browser could be started to show " + what + ":\n\n" + target +
+                                                "\n\nOpen it yourself, in a browser or another viewer.");
+        EXPECT_EQ(m_view.boxes.back().caption, base::caption(title));
     }
 }

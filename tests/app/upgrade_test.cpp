@@ -88,6 +88,8 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
         {"No moves the directory", base::Answer::No, "elsewhere/tarnwick", false, false, false, false, true, 0},
         {"Cancel closes", base::Answer::Cancel, "elsewhere/tarnwick", false, false, false, true, false, 0},
         {"temporary copy retried", base::Answer::Ok, "log/Tarnwick_temp.exe", true, false, true, false, false, 9},
+        // the installed program itself, reached through a link: nothing to ask or copy
+        {"installed through a link", base::Answer::Ok, "linked/tarnwick", false, true, false, false, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -95,6 +97,11 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
         std::filesystem::create_directories(dir.file("log"));
         std::filesystem::create_directories(dir.file("elsewhere"));
         const std::string running = dir.file(c.runningName);
+        const bool linked = std::string_view(c.runningName).starts_with("linked/");
+        if (linked) {
+            std::filesystem::create_directories(dir.file("app"));
+            std::filesystem::create_directory_symlink(dir.file("app"), dir.file("linked"));
+        }
         platform::writeFileAtomic(running, "new program");
         const std::string installDir = c.blockInstall ? dir.file("blocked/app") : dir.file("app");
         if (c.blockInstall)
@@ -115,7 +122,9 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
         EXPECT_EQ(app.settings.value(base::setting::Install) == dir.file("elsewhere"), c.installMoved);
         EXPECT_EQ(pauses, c.pauses);
         EXPECT_EQ(std::filesystem::exists(dir.file("menu/Tarnwick.desktop")), !c.closeWindow);
-        if (c.answer == base::Answer::Ok) {
+        if (linked) {
+            EXPECT_TRUE(fe.boxes.empty());
+        } else if (c.answer == base::Answer::Ok) {
             ASSERT_EQ(fe.boxes.size(), 1u);
             EXPECT_EQ(fe.boxes[0].text, k_copyFailedText);
         } else {
@@ -124,6 +133,55 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
             EXPECT_EQ(fe.boxes[0].buttons, base::Buttons::YesNoCancel);
         }
     }
+}
+
+TEST(InstallationCheck, TheCopyKeepsTheProgramsNameAndTheQuestionSaysWhatItIsFor)
+{
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.file("elsewhere"));
+    const std::string running = dir.file("elsewhere/tarnwick-4.3");
+    platform::writeFileAtomic(running, "new program");
+    AppContext app(dir.file("settings.ini"));
+    app.settings.setValue(base::setting::Install, dir.file("app"));
+    app.settings.setValue(base::setting::ShortcutFolder, dir.file("menu"));
+    test::ScriptedFrontEnd fe;
+    const InstallationOutcome out = installationCheck(app, fe, running, true);
+    EXPECT_EQ(out.program, dir.file("app/tarnwick-4.3"));
+    EXPECT_EQ(platform::readFile(out.program), "new program");
+    EXPECT_NE(platform::readFile(dir.file("menu/Tarnwick.desktop")).value_or("").find("Exec=" + out.program),
+              std::string::npos);
+
+    const struct {
+        std::string running;
+        std::string question;
+    } cases[] = {
+        {running, "You are running " + running +
+                      "\nPreviously you ran /home/ann/app/tarnwick-4.3\n\nDo you want to "
+                      "overwrite the previous copy of tarnwick-4.3?\n\nIf you choose NO the Application Directory will "
+                      "be changed to " +
+                      dir.file("elsewhere") + "."},
+        {"/usr/local/bin/tarnwick-4.3",
+         "You are running /usr/local/bin/tarnwick-4.3\nPreviously you ran /home/ann/app/tarnwick-4.3\n\nTarnwick "
+         "keeps its own copy of the program in the Application Directory, a folder you can write: that copy is "
+         "what the applications menu starts and what Options > Upgrade replaces. /usr/local/bin is a system folder, "
+         "where Tarnwick cannot upgrade itself.\n\nDo you want to overwrite the previous copy of tarnwick-4.3 with "
+         "this program?\n\nIf you choose NO the Application Directory will be changed to /usr/local/bin, and "
+         "upgrades will fail there."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(overwriteQuestion(c.running, "/home/ann/app/tarnwick-4.3"), c.question);
+}
+
+TEST(RestartArguments, TheProgramThatTakesOverReadsTheSameSettings)
+{
+    const std::string cwd = std::filesystem::current_path().string();
+    const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+        {{"tarnwick"}, {}},
+        {{"tarnwick", "--settings", "my.ini", "-auto"}, {"--settings", cwd + "/my.ini", "-auto"}},
+        {{"tarnwick", "--settings", "/etc/t.ini"}, {"--settings", "/etc/t.ini"}},
+    };
+    for (const auto& [argv, expected] : cases)
+        EXPECT_EQ(restartArguments(parseArguments(argv)), expected);
 }
 
 // tarnwick-cli upgrade against the office simulator, which serves the program file and

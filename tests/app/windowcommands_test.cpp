@@ -89,6 +89,7 @@ TEST(TimeoutChoices, EachChoiceIsStoredAsATextThatReadsBackAsIt)
         EXPECT_EQ(MainState::timeoutFromSetting(timeoutText(ms)), ms) << ms;
     EXPECT_EQ(timeoutText(600000), "10 minutes");
     EXPECT_EQ(timeoutText(59999), "59 seconds");
+    EXPECT_EQ(timeoutText(60000), "1 minute");
 }
 
 TEST(SortRequest, KindsAndDirections)

@@ -79,7 +79,7 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
         c = std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F') ? 'X' : c;
     EXPECT_EQ(shape, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
     EXPECT_FALSE(platform::fileExists(m_dir.file(k_upgradeTempName)));
-    EXPECT_EQ(app.settings.value(base::setting::ShortcutFolder), "/home/u/.local/share/applications/Markwatch");
+    EXPECT_EQ(app.settings.value(base::setting::ShortcutFolder), "/home/u/.local/share/applications/Tarnwick");
     EXPECT_EQ(app.settings.value(base::setting::Install), "/opt/tw");
     const std::string log = platform::readFile(m_dir.file("Tarnwick.log")).value_or("");
     EXPECT_NE(log.find("**Tarnwick start, local date-time "), std::string::npos);
@@ -99,7 +99,7 @@ TEST_F(WindowSequences, FirstRunWritesNoLogAndInstallsUnderProgramsFolder)
 {
     AppContext& app = context({});
     startApplication(app, {"/tmp/x/tarnwick", "/apps", "/data", "?.?.??"});
-    EXPECT_EQ(app.settings.value(base::setting::Install), "/data/Markwatch");
+    EXPECT_EQ(app.settings.value(base::setting::Install), "/data/Tarnwick");
     EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick.log")));
 }
 

@@ -54,19 +54,19 @@ TEST_F(SettingsTest, ValuesLiveInTheirKeys)
 {
     {
         AppSettings s(path());
-        s.setValue(base::setting::Install, "/opt/Markwatch");
-        s.setValue(base::setting::ShortcutFolder, "C:\\Start Menu\\Markwatch");
+        s.setValue(base::setting::Install, "/opt/Tarnwick");
+        s.setValue(base::setting::ShortcutFolder, "/home/u/.local/share/applications/Tarnwick");
         s.setValue(base::setting::LogDir, "/var/tarnwick/Log");
         s.setValue(frequencyWidth(), "80");
     }
     auto disk = onDisk();
     EXPECT_EQ(disk[std::string(AppSettings::k_key)],
-              (platform::SettingsFile::Values{{"Install", "/opt/Markwatch"},
-                                              {"ShortcutFolder", "C:\\Start Menu\\Markwatch"}}));
+              (platform::SettingsFile::Values{{"Install", "/opt/Tarnwick"},
+                                              {"ShortcutFolder", "/home/u/.local/share/applications/Tarnwick"}}));
     EXPECT_EQ(settingsKey(),
               (platform::SettingsFile::Values{{"ColWidthFrequency", "80"}, {"LogDir", "/var/tarnwick/Log"}}));
     AppSettings again(path());
-    EXPECT_EQ(again.value(base::setting::ShortcutFolder), "C:\\Start Menu\\Markwatch");
+    EXPECT_EQ(again.value(base::setting::ShortcutFolder), "/home/u/.local/share/applications/Tarnwick");
     EXPECT_EQ(again.number(frequencyWidth()), 80);
 }
 
@@ -222,6 +222,12 @@ TEST_F(SettingsTest, TodaysOfficeSettings)
         s.setValue(base::setting::NotifyMode, mode);
         EXPECT_EQ(s.digestNotices(), digest) << mode;
         EXPECT_EQ(static_cast<bool>(AppSettings::checkValue("NotifyMode", mode)), settable) << mode;
+    }
+    for (const auto& [send, on, settable] :
+         {std::tuple{"", true, true}, {"1", true, true}, {"0", false, true}, {"no", false, false}}) {
+        s.setValue(base::setting::SendAfterUpdate, send);
+        EXPECT_EQ(s.sendAfterUpdate(), on) << send;
+        EXPECT_EQ(static_cast<bool>(AppSettings::checkValue("SendAfterUpdate", send)), settable) << send;
     }
 }
 

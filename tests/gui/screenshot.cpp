@@ -1,8 +1,10 @@
 // Renders the desktop program's windows to PNG files: the main window with its
 // entries, the main window during an update run, the details window and the
-// TCP/IP flow window after the run, the configuration and advanced dialogs.
+// TCP/IP flow window after the run, the main window after a later run that found
+// changes and mailed them (when the office simulator's port is given), the
+// configuration and advanced dialogs.
 //
-// usage: tarnwick_screenshot SETTINGS OUTDIR [SUFFIX]
+// usage: tarnwick_screenshot SETTINGS OUTDIR [SUFFIX [OFFICE-PORT]]
 #include "app/application.h"
 #include "app/commands.h"
 #include "app/startup.h"
@@ -15,10 +17,37 @@
 #include <QTableView>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <filesystem>
 #include <iostream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace tarnwick;
+
+namespace {
+
+// A control request to the office simulator on 127.0.0.1 ("/sim/day?d=1000").
+void simulator(int port, const std::string& path)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
+        if (::write(s, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+            char buf[512];
+            while (::read(s, buf, sizeof buf) > 0) {
+            }
+        }
+    }
+    ::close(s);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -67,6 +96,19 @@ int main(int argc, char** argv)
     save(&window, "main-after");
     save(window.detailsWindow(), "details");
     save(window.flowWindow(), "flow");
+
+    // a later run finds changes and mails them at once; the office goes back to its day for the next pictures
+    if (argc > 4) {
+        const int port = std::atoi(argv[4]);
+        simulator(port, "/sim/churn?mode=all");
+        simulator(port, "/sim/day?d=1000");
+        for (int p = 0; p < context.entries.count(); ++p)
+            context.entries.at(p).LastUpdate = 0;
+        window.runCommand(app::Command::UpdateAll);
+        QApplication::processEvents();
+        save(&window, "main-mailed");
+        simulator(port, "/sim/reset?d=900");
+    }
 
     gui::ConfigDialog configure(context.settings, window, {}, &window);
     configure.show();

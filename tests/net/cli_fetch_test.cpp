@@ -86,7 +86,7 @@ TEST(CliFetch, FailuresGoToStandardError)
     const Case cases[] = {
         {{"ftp://127.0.0.1/"}, "HttpGet: Bad URL.\n"},
         {{"http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/"},
-         "WinSock: Unable to initiate session (connection refused).\n"},
+         "Network: Unable to initiate session (connection refused).\n"},
         {{}, "usage: tarnwick-cli fetch URL [--proxy HOST[:PORT]] [--flow]\n"},
     };
     for (const Case& c : cases) {

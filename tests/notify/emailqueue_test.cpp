@@ -367,8 +367,10 @@ TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
         const std::string error = "SMTP: Error in recipient's e-mail address.";
         EXPECT_EQ(queue.lastBatchError(), error);
         const test::ScriptedFrontEnd::Box& box = fe.boxes.back();
-        EXPECT_EQ(box.text, ask ? error + "\n\nDo you want to exit anyway?" : error);
-        EXPECT_EQ(box.caption, base::caption("Send Nofications Failed"));
+        const std::string told = "The e-mail could not be sent through " + settings.value(base::setting::SmtpServer) +
+                                 ":\n" + error + "\n\nThe messages stay queued and go with the next sending.";
+        EXPECT_EQ(box.text, ask ? told + "\n\nDo you want to exit anyway?" : told);
+        EXPECT_EQ(box.caption, base::caption("Send Notifications Failed"));
         EXPECT_EQ(box.buttons, ask ? base::Buttons::YesNo : base::Buttons::Ok);
         EXPECT_EQ(box.defaultAnswer, ask ? base::Answer::No : base::Answer::Ok);
         EXPECT_EQ(fe.events.back(), "runEnd");
@@ -518,7 +520,7 @@ TEST_F(EmailQueueTest, ListLinesOfOtherFormsAreDroppedAndUnreadableMessagesStayQ
         "SendEmail: Can't read the e-mail file '" + logFile("Tarnwick_a2.tmp") + "': not a regular file";
     EXPECT_EQ(queue.lastBatchError(), error);
     ASSERT_EQ(fe.boxes.size(), 1u);
-    EXPECT_EQ(fe.boxes[0].text, error);
+    EXPECT_EQ(fe.boxes[0].text, error + "\n\nThe messages stay queued and go with the next sending.");
     EXPECT_EQ(sink.messages().size(), 2u);
     EXPECT_EQ(pendingList(), "Tarnwick_a2.tmp\r\nTarnwick_a3.tmp\r\n");
     EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "1");

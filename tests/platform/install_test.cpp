@@ -52,18 +52,39 @@ private:
 
 } // namespace
 
+TEST(InstallPaths, SameFileByIdentityAndSystemFolders)
+{
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.file("App/bin"));
+    platform::writeFileAtomic(dir.file("App/bin/tarnwick"), "program");
+    std::filesystem::create_directory_symlink(dir.file("App"), dir.file("link"));
+    const std::tuple<std::string, std::string, bool> same[] = {
+        {dir.file("link/bin"), dir.file("App/bin"), true},
+        {dir.file("link/bin/../bin/tarnwick"), dir.file("App/bin/tarnwick"), true},
+        {dir.file("app/bin"), dir.file("App/bin"), false}, // case counts on this platform
+        {dir.file("App/bin/missing"), dir.file("App/bin/./missing"), true},
+        {dir.file("App/bin/missing"), dir.file("link/bin/missing"), false},
+        {"", "", false},
+    };
+    for (const auto& [a, b, expected] : same)
+        EXPECT_EQ(platform::sameFile(a, b), expected) << a << " " << b;
+    for (const auto& [folder, expected] :
+         {std::pair{std::string("/usr/local/bin"), true}, {"/opt/tarnwick", true}, {dir.file("link/bin"), false}})
+        EXPECT_EQ(platform::systemFolder(folder), expected) << folder;
+}
+
 TEST(InstallPaths, FollowTheApplicationDirectoryAndTheDataHome)
 {
-    EXPECT_EQ(platform::installedProgramPath("/opt/Markwatch"), "/opt/Markwatch/tarnwick");
-    EXPECT_EQ(platform::installedProgramPath("/opt/Markwatch/"), "/opt/Markwatch/tarnwick");
+    EXPECT_EQ(platform::installedProgramPath("/opt/Tarnwick"), "/opt/Tarnwick/tarnwick");
+    EXPECT_EQ(platform::installedProgramPath("/opt/Tarnwick/"), "/opt/Tarnwick/tarnwick");
     const struct {
         const char* dataHome;
         const char* shortcuts;
         const char* install;
     } cases[] = {
-        {"/srv/data", "/srv/data/applications/Markwatch", "/srv/data/Markwatch"},
-        {nullptr, "/home/ann/.local/share/applications/Markwatch", "/home/ann/.local/share/Markwatch"},
-        {"relative/data", "/home/ann/.local/share/applications/Markwatch", "/home/ann/.local/share/Markwatch"},
+        {"/srv/data", "/srv/data/applications/Tarnwick", "/srv/data/Tarnwick"},
+        {nullptr, "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick"},
+        {"relative/data", "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick"},
     };
     Environment home("HOME", "/home/ann");
     for (const auto& c : cases) {
@@ -156,7 +177,7 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
     ASSERT_TRUE(platform::writeFileAtomic(dir.file("help.desktop"), "[Desktop Entry]\n"));
 
     ASSERT_EQ(platform::writeShortcuts({dir.path(),
-                                        "/opt/Markwatch/tarnwick",
+                                        "/opt/Tarnwick/tarnwick",
                                         {{"Tarnwick on the Web", "http://www.tarnwick.example/"},
                                          {"Brenlow Patent Law Firm", "http://www.brenlow.example/"}}}),
               "");
@@ -166,9 +187,9 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
         const char* text;
     } cases[] = {
         {"Tarnwick.desktop",
-         "[Desktop Entry]\nType=Application\nName=Tarnwick\nExec=/opt/Markwatch/tarnwick\nTerminal=false\n"},
+         "[Desktop Entry]\nType=Application\nName=Tarnwick\nExec=/opt/Tarnwick/tarnwick\nTerminal=false\n"},
         {"Tarnwick (auto).desktop", "[Desktop Entry]\nType=Application\nName=Tarnwick (auto)\n"
-                                    "Exec=/opt/Markwatch/tarnwick -auto\nTerminal=false\n"},
+                                    "Exec=/opt/Tarnwick/tarnwick -auto\nTerminal=false\n"},
         {"Tarnwick on the Web.desktop",
          "[Desktop Entry]\nType=Link\nName=Tarnwick on the Web\nURL=http://www.tarnwick.example/\n"},
         {"Brenlow Patent Law Firm.desktop",
@@ -182,7 +203,7 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
         expectValidEntry(dir.file(c.file));
     }
     EXPECT_EQ(namesIn(dir.path()), expected);
-    EXPECT_EQ(platform::writeShortcuts({dir.path(), "/opt/Markwatch/tarnwick", {{"../escape", "http://a.example/"}}}),
+    EXPECT_EQ(platform::writeShortcuts({dir.path(), "/opt/Tarnwick/tarnwick", {{"../escape", "http://a.example/"}}}),
               "\"../escape\" cannot name a shortcut file.");
 }
 

@@ -60,6 +60,7 @@ protected:
         s_office->control("/sim/reset");
         m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
         m_app->settings.setValue(base::setting::LogDir, m_dir.path());
+        m_app->settings.setValue(base::setting::SendAfterUpdate, "0"); // the run's own tests look at the queue
         m_app->rules.useText(s_office->rulesText());
         m_app->rules.setUpdatePending(false); // the download has tests of its own
         m_app->entries.setLoadOk(true);
@@ -118,7 +119,7 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     m_view.nextAnswer(base::Answer::Yes);
     const update::RunSummary all = m_state->runUpdate(update::Scope::All);
     ASSERT_GE(m_view.boxes.size(), 1u);
-    EXPECT_EQ(m_view.boxes[0].text, "All of the entries are already up-to-date.\n\nDo you want redo the update?");
+    EXPECT_EQ(m_view.boxes[0].text, "All of the entries are already up-to-date.\n\nDo you want to redo the update?");
     EXPECT_EQ(m_view.boxes[0].defaultAnswer, base::Answer::No);
     EXPECT_EQ(all.due, 2);
 
@@ -126,7 +127,8 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     m_state->setSelection({2});
     m_view.nextAnswer(base::Answer::Yes);
     const update::RunSummary selected = m_state->runUpdate(update::Scope::Selected);
-    EXPECT_EQ(m_view.boxes[0].text, "All the selected entries are already up-to-date.\n\nDo you want redo the update?");
+    EXPECT_EQ(m_view.boxes[0].text,
+              "All the selected entries are already up-to-date.\n\nDo you want to redo the update?");
     EXPECT_EQ(selected.updated, 1);
     EXPECT_EQ(m_view.boxes.back().text, "All selected entries have been successfully updated.");
 
@@ -148,6 +150,7 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
 TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
 {
     addMarks(10);
+    entry(2).Reference = "ACME-3";
     s_office->setFault(test::OfficeSimulator::serial(2), "silent");
     s_flowLog.clearText();
     int waits = 0;
@@ -161,7 +164,8 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
     for (int p = 2; p < 10; ++p)
         EXPECT_EQ(entry(p).Error, "Operation canceled.") << p;
     EXPECT_EQ(m_view.positions.back(), 10);
-    EXPECT_EQ(m_view.boxes.back().text, "Some entries were not updated.");
+    EXPECT_EQ(m_view.boxes.back().text, "8 of the 10 entries were not updated.\n\nThe first, ACME-3: Operation "
+                                        "canceled.\n\nThe Error column gives each entry's reason.");
     EXPECT_NE(s_flowLog.text().find("HttpGet(0): Cancelling..."), std::string::npos);
     EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "8");
 }
@@ -181,6 +185,7 @@ TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
 TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
 {
     addMarks(4);
+    entry(0).Reference = "ACME-1";
     const std::pair<const char*, const char*> faults[] = {
         {"404", "HttpGet: HTTP Get Failed. (404 Not Found)"},
         {"truncated", "The trademark office webpage is not complete. You might want to try again."},
@@ -196,9 +201,66 @@ TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
     }
     EXPECT_EQ(r.updated, 1);
     // a failure shows the closing message even in auto mode, which ends it
-    EXPECT_EQ(m_view.boxes.back().text, "Some entries were not updated.");
+    EXPECT_EQ(m_view.boxes.back().text, "3 of the 4 entries were not updated.\n\nThe first, ACME-1: HttpGet: HTTP "
+                                        "Get Failed. (404 Not Found)\n\nThe Error column gives each entry's reason.");
     EXPECT_FALSE(m_state->autoMode());
     EXPECT_NE(logText().find("Update error 'HttpGet: HTTP Get Failed. (404 Not Found)'"), std::string::npos);
+}
+
+TEST_F(UpdateRunTest, ARunThatQueuedMessagesSendsThemUnlessTurnedOffOrStopped)
+{
+    test::SmtpSink sink;
+    sink.start("", "");
+    base::AppSettings& s = m_app->settings;
+    s.setValue(base::setting::ReturnAddress, "me@example.test");
+    s.setNotifyAddresses({"n@example.test"});
+    s.setValue(base::setting::SmtpSecurity, "none");
+    s.setValue(base::setting::CountEmailBatchSucceeded, "1"); // no activity report opens the batch
+    struct Case {
+        std::string setting;
+        std::string server;
+        bool cancel; // the user stops the run at its last entry
+        bool sent;
+        std::string told; // in the last box, empty when the e-mail went out
+    };
+    const Case cases[] = {
+        {"", sink.address(), false, true, ""},
+        {"1", sink.address(), false, true, ""},
+        {"0", sink.address(), false, false, ""},
+        {"1", sink.address(), true, false, ""},
+        {"1", "127.0.0.1:1", false, false,
+         "The e-mail could not be sent through 127.0.0.1:1:\nNetwork: Unable to initiate session (connection "
+         "refused).\n\nThe messages stay queued and go with the next sending."},
+    };
+    size_t received = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting + " " + c.server + (c.cancel ? " cancel" : ""));
+        restart(3);
+        s.setValue(base::setting::SendAfterUpdate, c.setting);
+        s.setValue(base::setting::SmtpServer, c.server);
+        m_state->runUpdate(update::Scope::All); // first readings queue nothing and send nothing
+        ASSERT_FALSE(m_state->mailedAfterRun());
+        s_office->setDay(400);
+        entry(0).LastUpdate = entry(1).LastUpdate = entry(2).LastUpdate = 0;
+        m_view.boxes.clear();
+        if (c.cancel)
+            s_office->setFault(test::OfficeSimulator::serial(2), "silent");
+        const size_t start = m_view.positions.size();
+        m_view.onDispatch = [&] {
+            if (c.cancel && m_view.positions.size() >= start + 2)
+                m_state->cancel();
+        };
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
+        m_view.onDispatch = nullptr;
+        ASSERT_GT(r.notificationsQueued, 0);
+        EXPECT_EQ(sink.messages().size() > received, c.sent);
+        EXPECT_EQ(m_state->queue().pendingExists(), !c.sent);
+        received = sink.messages().size();
+        if (!c.told.empty()) {
+            ASSERT_FALSE(m_view.boxes.empty());
+            EXPECT_EQ(m_view.boxes.back().text, c.told);
+        }
+    }
 }
 
 TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
