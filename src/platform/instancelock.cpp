@@ -48,15 +48,25 @@ Result InstanceLock::acquire(const std::string& logDir)
     return failed("hold", EAGAIN);
 }
 
+namespace {
+
+// Deletes the file `path` names and then closes `fd`, which held it; nothing when nothing is held.
+void unlinkAndClose(int& fd, std::string& path)
+{
+    if (fd < 0)
+        return;
+    ::unlink(path.c_str());
+    ::close(fd);
+    fd = -1;
+    path.clear();
+}
+
+} // namespace
+
 void InstanceLock::release()
 {
-    if (m_fd < 0)
-        return;
-    // delete while still locked, so that nobody takes the old file
-    ::unlink(m_path.c_str());
-    ::close(m_fd);
-    m_fd = -1;
-    m_path.clear();
+    // deleted while still locked, so that nobody takes the old file
+    unlinkAndClose(m_fd, m_path);
 }
 
 namespace {
@@ -136,12 +146,7 @@ int FrontRequests::take()
 
 void FrontRequests::close()
 {
-    if (m_fd < 0)
-        return;
-    ::unlink(m_path.c_str());
-    ::close(m_fd);
-    m_fd = -1;
-    m_path.clear();
+    unlinkAndClose(m_fd, m_path);
 }
 
 bool FrontRequests::request(const std::string& logDir)
