@@ -141,17 +141,22 @@ platform::Result writeProgramShortcuts(const base::AppSettings& settings, std::s
     return error.empty() ? platform::Result() : platform::Result::failure(error);
 }
 
-std::string overwriteQuestion(const std::string& runningPath, const std::string& installed)
+std::string overwriteQuestion(const std::string& runningPath, const std::string& installed, bool previousCopy)
 {
     const std::string runningDir = directoryOf(runningPath);
-    std::string text = "You are running " + runningPath + "\nPreviously you ran " + installed + "\n\n";
+    std::string text = "You are running " + runningPath +
+                       (previousCopy ? "\nPreviously you ran " + installed
+                                     : "\nThe Application Directory " + directoryOf(installed) +
+                                           " holds no copy of the program yet.") +
+                       "\n\n";
     const bool system = platform::systemFolder(runningDir);
     if (system)
         text += "Tarnwick keeps its own copy of the program in the Application Directory, a folder you can write: "
                 "that copy is what the applications menu starts and what Options > Upgrade replaces. " +
                 runningDir + " is a system folder, where Tarnwick cannot upgrade itself.\n\n";
-    text += "Do you want to overwrite the previous copy of " + fileNameOf(installed) +
-            (system ? " with this program" : "") +
+    text += (previousCopy ? "Do you want to overwrite the previous copy of " + fileNameOf(installed) +
+                                (system ? " with this program" : "")
+                          : std::string("Do you want to copy this program into the Application Directory")) +
             "?\n\nIf you choose NO the Application Directory will be changed to " + runningDir;
     text += system ? ", and upgrades will fail there." : ".";
     return text;
@@ -178,7 +183,8 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
         bool copy = true;
         if (!reinstall && !temporaryCopy) {
             const base::Answer answer =
-                frontEnd.ask(base::Question::OverwriteInstalled, overwriteQuestion(runningPath, installed));
+                frontEnd.ask(base::Question::OverwriteInstalled,
+                             overwriteQuestion(runningPath, installed, platform::fileExists(installed)));
             if (answer == base::Answer::Cancel) {
                 outcome.closeWindow = true;
                 return outcome;

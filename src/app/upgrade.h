@@ -61,7 +61,7 @@ struct InstallationOutcome {
 
 // The installation check's three-way question; when this program runs from a system folder (or one the user
 // cannot write) it says what the copy in the Application Directory is for.
-std::string overwriteQuestion(const std::string& runningPath, const std::string& installed);
+std::string overwriteQuestion(const std::string& runningPath, const std::string& installed, bool previousCopy);
 
 // The installation check: the three-way question when this program runs from
 // elsewhere, the copy over the installed program (retried for a temporary copy),

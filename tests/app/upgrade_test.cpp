@@ -129,7 +129,12 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
             EXPECT_EQ(fe.boxes[0].text, k_copyFailedText);
         } else {
             ASSERT_FALSE(fe.boxes.empty());
-            EXPECT_EQ(fe.boxes[0].text.rfind("You are running " + running + "\nPreviously you ran ", 0), 0u);
+            EXPECT_EQ(fe.boxes[0].text.rfind("You are running " + running + "\nThe Application Directory " +
+                                                 installDir +
+                                                 " holds no copy of the program yet.\n\nDo you want "
+                                                 "to copy this program into the Application Directory?",
+                                             0),
+                      0u);
             EXPECT_EQ(fe.boxes[0].buttons, base::Buttons::YesNoCancel);
         }
     }
@@ -153,23 +158,31 @@ TEST(InstallationCheck, TheCopyKeepsTheProgramsNameAndTheQuestionSaysWhatItIsFor
 
     const struct {
         std::string running;
+        bool previousCopy;
         std::string question;
     } cases[] = {
-        {running, "You are running " + running +
-                      "\nPreviously you ran /home/ann/app/tarnwick-4.3\n\nDo you want to "
-                      "overwrite the previous copy of tarnwick-4.3?\n\nIf you choose NO the Application Directory will "
-                      "be changed to " +
-                      dir.file("elsewhere") + "."},
-        {"/usr/local/bin/tarnwick-4.3",
+        {running, true,
+         "You are running " + running +
+             "\nPreviously you ran /home/ann/app/tarnwick-4.3\n\nDo you want to "
+             "overwrite the previous copy of tarnwick-4.3?\n\nIf you choose NO the Application Directory will "
+             "be changed to " +
+             dir.file("elsewhere") + "."},
+        {"/usr/local/bin/tarnwick-4.3", true,
          "You are running /usr/local/bin/tarnwick-4.3\nPreviously you ran /home/ann/app/tarnwick-4.3\n\nTarnwick "
          "keeps its own copy of the program in the Application Directory, a folder you can write: that copy is "
          "what the applications menu starts and what Options > Upgrade replaces. /usr/local/bin is a system folder, "
          "where Tarnwick cannot upgrade itself.\n\nDo you want to overwrite the previous copy of tarnwick-4.3 with "
          "this program?\n\nIf you choose NO the Application Directory will be changed to /usr/local/bin, and "
          "upgrades will fail there."},
+        {running, false,
+         "You are running " + running +
+             "\nThe Application Directory /home/ann/app holds no copy of the program yet.\n\nDo you want to copy "
+             "this program into the Application Directory?\n\nIf you choose NO the Application Directory will be "
+             "changed to " +
+             dir.file("elsewhere") + "."},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(overwriteQuestion(c.running, "/home/ann/app/tarnwick-4.3"), c.question);
+        EXPECT_EQ(overwriteQuestion(c.running, "/home/ann/app/tarnwick-4.3", c.previousCopy), c.question);
 }
 
 TEST(RestartArguments, TheProgramThatTakesOverReadsTheSameSettings)
