@@ -7,21 +7,14 @@ namespace tarnwick::app {
 namespace {
 
 // Whether a column's rows, not reversed, run in the ascending direction. The
-// dates and the Location run latest first; Frequency runs Daily to Never.
+// columns the field table sorts latest first (the dates, the Location) do not;
+// Frequency's first order, Daily to Never, is ascending as the user reads it.
 bool runsAscending(int column)
 {
-    switch (static_cast<core::FieldId>(column)) {
-    case core::FieldId::LastUpdate:
-    case core::FieldId::LastChange:
-    case core::FieldId::StatusDate:
-    case core::FieldId::FilingDate:
-    case core::FieldId::RegDate:
-    case core::FieldId::PublishedDate:
-    case core::FieldId::Location:
-        return false;
-    default:
+    if (column < 0 || column >= core::k_fieldCount)
         return true;
-    }
+    const auto id = static_cast<core::FieldId>(column);
+    return id == core::FieldId::Frequency || !core::fieldInfo(id).defaultDescending;
 }
 
 bool isSeparator(char c)
