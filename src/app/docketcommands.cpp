@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "app/mainstate.h"
 #include "core/entry.h"
+#include "core/text.h"
 #include "docket/calendar.h"
 #include "docket/deadlines.h"
 #include "docket/spreadsheet.h"
@@ -19,11 +20,6 @@ namespace {
 
 // the longest list of lines a message box shows
 constexpr size_t k_shownLines = 10;
-
-std::string counted(size_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 FileOutcome written(const std::string& path, const std::string& bytes, const std::string& what)
 {
@@ -82,13 +78,13 @@ FileOutcome exportCalendar(const AppContext& app, const std::string& path)
 {
     int events = 0;
     const std::string text = calendarText(app, &events);
-    return written(path, text, counted(static_cast<size_t>(events), "deadline", "deadlines"));
+    return written(path, text, core::counted(events, "deadline", "deadlines"));
 }
 
 FileOutcome exportSpreadsheet(const AppContext& app, const std::string& path)
 {
     const std::string text = docket::spreadsheetOf(app.entries.entries(), core::today());
-    return written(path, text, counted(static_cast<size_t>(app.entries.count()), "entry", "entries"));
+    return written(path, text, core::counted(app.entries.count(), "entry", "entries"));
 }
 
 ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
@@ -117,7 +113,8 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
         appendLines(out.message, out.errors);
         return out;
     }
-    out.message = counted(out.added.size(), "entry", "entries") + " imported from " + path + ".";
+    out.message =
+        core::counted(static_cast<long long>(out.added.size()), "entry", "entries") + " imported from " + path + ".";
     if (!out.duplicates.empty()) {
         out.message += "\nSkipped:";
         appendLines(out.message, out.duplicates);

@@ -70,7 +70,6 @@ public:
     // The selected list positions, in list order.
     const std::vector<int>& selection() const { return m_selection; }
     void setSelection(std::vector<int> positions) { m_selection = std::move(positions); }
-    // Addresses and normalised pages of the most recent fetch (LastFetch).
     // Whether an e-mail sending is under way (the "sending" mark).
     bool sending() const { return m_sending; }
 

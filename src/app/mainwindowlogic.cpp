@@ -85,10 +85,9 @@ std::optional<std::string> changesNotification(const update::RunSummary& summary
 {
     if (windowInFront || !summary.started || summary.changed <= 0)
         return std::nullopt;
-    auto marks = [](int n) { return std::to_string(n) + (n == 1 ? " mark" : " marks"); };
-    std::string text = marks(summary.changed) + " changed at the office.";
+    std::string text = core::counted(summary.changed, "mark", "marks") + " changed at the office.";
     if (summary.failed > 0)
-        text += " " + marks(summary.failed) + " could not be updated.";
+        text += " " + core::counted(summary.failed, "mark", "marks") + " could not be updated.";
     return text;
 }
 

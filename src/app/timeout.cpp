@@ -1,5 +1,7 @@
 #include "app/timeout.h"
 
+#include "core/text.h"
+
 namespace tarnwick::app {
 
 std::string timeoutText(int milliseconds)
@@ -8,7 +10,7 @@ std::string timeoutText(int milliseconds)
     if (seconds < 60)
         return std::to_string(seconds) + " seconds";
     const int minutes = seconds / 60;
-    return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+    return core::counted(minutes, "minute", "minutes");
 }
 
 } // namespace tarnwick::app

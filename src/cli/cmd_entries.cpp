@@ -107,7 +107,7 @@ int cmdDelete(const Invocation& inv)
     if (removed == 0)
         return 1;
     const bool saved = s->saveEntries();
-    std::cout << "deleted " << removed << " entr" << (removed == 1 ? "y" : "ies") << "\n";
+    std::cout << "deleted " << core::counted(removed, "entry", "entries") << "\n";
     return saved ? 0 : 1;
 }
 

@@ -217,6 +217,14 @@ size_t findBytesNoCase(std::string_view text, std::string_view needle, size_t fr
     return siftedFind<true>(text, needle, from);
 }
 
+std::string counted(long long n, std::string_view one, std::string_view many)
+{
+    std::string text = std::to_string(n);
+    text += ' ';
+    text += n == 1 ? one : many;
+    return text;
+}
+
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to)
 {
     if (from.empty())

@@ -5,6 +5,8 @@
 
 namespace tarnwick::core {
 
+// A count and its noun in the number it takes: "1 entry", "3 entries".
+std::string counted(long long n, std::string_view one, std::string_view many);
 // Replaces every occurrence of `from` by `to`, left to right, never searching
 // inside inserted text. An empty `from` leaves the text unchanged.
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);

@@ -8,6 +8,7 @@
 #include "app/servicecommands.h"
 #include "app/upgrade.h"
 #include "core/daynumber.h"
+#include "core/text.h"
 #include "gui/aboutbox.h"
 #include "gui/commandactions.h"
 #include "gui/configdialog.h"
@@ -315,9 +316,8 @@ void MainWindow::refreshActions()
 void MainWindow::updateStatusBar()
 {
     const app::MainWindowLogic::Counts counts = m_logic.counts();
-    m_counts->setText(QStringLiteral("%1 %2 \u00b7 %3 due \u00b7 %4 e-mail pending \u00b7 today %5")
-                          .arg(counts.entries)
-                          .arg(counts.entries == 1 ? QStringLiteral("entry") : QStringLiteral("entries"))
+    m_counts->setText(QStringLiteral("%1 \u00b7 %2 due \u00b7 %3 e-mail pending \u00b7 today %4")
+                          .arg(fromBytes(core::counted(counts.entries, "entry", "entries")))
                           .arg(counts.due)
                           .arg(counts.pending)
                           .arg(QString::fromStdString(core::formatDay(core::today()))));
