@@ -38,12 +38,6 @@ namespace {
 
 constexpr int k_testTemplate = 5;
 
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 } // namespace
 
 std::string windowTitle(std::string_view orgName, std::string_view newerVersion)
@@ -185,7 +179,7 @@ void MainWindowLogic::configure()
         if (m_state.ask(base::Question::TestEmailConnection, k_testMailQuestion) == base::Answer::Yes)
             testEmail(notify::MailMode::ReturnAddress);
     }
-    if (!platform::sameFile(folderOf(m_programPath), s.value(base::setting::Install)))
+    if (!platform::sameFile(platform::folderOf(m_programPath), s.value(base::setting::Install)))
         m_reinstall = true;
     m_host.setTitle(title());
     if (m_reinstall) {

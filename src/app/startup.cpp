@@ -4,6 +4,7 @@
 #include "app/packagemanaged.h"
 #include "core/fieldtable.h"
 #include "platform/files.h"
+#include "platform/install.h"
 
 #include <array>
 #include <cstdio>
@@ -14,39 +15,12 @@
 
 namespace tarnwick::app {
 
-namespace {
-
-std::string dataHome()
-{
-    if (const char* d = std::getenv("XDG_DATA_HOME"); d && *d)
-        return d;
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.local/share";
-}
-
-std::string folderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-std::string fileNameOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
-
 StartupPlaces systemPlaces()
 {
     StartupPlaces places;
-    char buffer[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0)
-        places.programPath.assign(buffer, static_cast<size_t>(n));
-    places.startMenuFolder = dataHome() + "/applications";
-    places.programsFolder = dataHome();
+    places.programPath = platform::runningProgramPath().value_or(std::string());
+    places.startMenuFolder = platform::joinPath(platform::dataHome(), "applications");
+    places.programsFolder = platform::dataHome();
     places.version = programVersion();
     return places;
 }
@@ -66,7 +40,7 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
     state.sortReversed = settings.number(base::setting::SortReversed) != 0;
 
     const std::string logDir = app.logDir();
-    if (!logDir.empty() && fileNameOf(places.programPath).find("_temp") == std::string::npos)
+    if (!logDir.empty() && platform::fileNameOf(places.programPath).find("_temp") == std::string::npos)
         platform::removeFile(platform::joinPath(logDir, k_upgradeTempName));
 
     state.version = places.version;
@@ -79,8 +53,8 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
     if (settings.value(base::setting::Install).empty()) {
         // a program the package manager installed stays where it is
         const bool here = !logDir.empty() || packageManagedText(places.programPath);
-        settings.setValue(base::setting::Install,
-                          here ? folderOf(places.programPath) : platform::joinPath(places.programsFolder, "Tarnwick"));
+        settings.setValue(base::setting::Install, here ? platform::folderOf(places.programPath)
+                                                       : platform::joinPath(places.programsFolder, "Tarnwick"));
     }
     return state;
 }

@@ -48,17 +48,6 @@ const std::vector<platform::WebLink>& webLinks()
     return links;
 }
 
-std::string directoryOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-std::string fileNameOf(const std::string& path)
-{
-    return path.substr(path.rfind('/') + 1);
-}
-
 // Passes the window's cancel on to a download, except a cancel reason left over
 // from an earlier operation (the window resets it only for its own operations).
 class DownloadHost final : public tasks::TaskHost {
@@ -143,10 +132,10 @@ platform::Result writeProgramShortcuts(const base::AppSettings& settings, std::s
 
 std::string overwriteQuestion(const std::string& runningPath, const std::string& installed, bool previousCopy)
 {
-    const std::string runningDir = directoryOf(runningPath);
+    const std::string runningDir = platform::folderOf(runningPath);
     std::string text = "You are running " + runningPath +
                        (previousCopy ? "\nPreviously you ran " + installed
-                                     : "\nThe Application Directory " + directoryOf(installed) +
+                                     : "\nThe Application Directory " + platform::folderOf(installed) +
                                            " holds no copy of the program yet.") +
                        "\n\n";
     const bool system = platform::systemFolder(runningDir);
@@ -154,7 +143,7 @@ std::string overwriteQuestion(const std::string& runningPath, const std::string&
         text += "Tarnwick keeps its own copy of the program in the Application Directory, a folder you can write: "
                 "that copy is what the applications menu starts and what Options > Upgrade replaces. " +
                 runningDir + " is a system folder, where Tarnwick cannot upgrade itself.\n\n";
-    text += (previousCopy ? "Do you want to overwrite the previous copy of " + fileNameOf(installed) +
+    text += (previousCopy ? "Do you want to overwrite the previous copy of " + platform::fileNameOf(installed) +
                                 (system ? " with this program" : "")
                           : std::string("Do you want to copy this program into the Application Directory")) +
             "?\n\nIf you choose NO the Application Directory will be changed to " + runningDir;
@@ -174,12 +163,12 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
         return outcome;
     }
     const bool temporaryCopy = runningPath.find("_temp.exe") != std::string::npos;
-    const std::string programName =
-        runningPath.empty() || temporaryCopy ? std::string(platform::k_programFileName) : fileNameOf(runningPath);
+    const std::string programName = runningPath.empty() || temporaryCopy ? std::string(platform::k_programFileName)
+                                                                         : platform::fileNameOf(runningPath);
     const std::string installed = platform::installedProgramPath(s.value(base::setting::Install), programName);
     // a program that cannot tell where it runs from copies nothing
     if (!runningPath.empty() && !platform::sameFile(runningPath, installed)) {
-        const std::string runningDir = directoryOf(runningPath);
+        const std::string runningDir = platform::folderOf(runningPath);
         bool copy = true;
         if (!reinstall && !temporaryCopy) {
             const base::Answer answer =

@@ -28,27 +28,13 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 constexpr std::string_view k_tempMarker = ".tarnwick-";
-
-std::string baseNameOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // ".<name>.tarnwick-": built by appending, as GCC 12 at -O3 takes '"." + name' for an overlapping copy
 std::string temporaryPrefix(const std::string& path)
 {
     std::string prefix = ".";
-    prefix += baseNameOf(path);
+    prefix += fileNameOf(path);
     prefix += k_tempMarker;
     return prefix;
 }
@@ -406,6 +392,20 @@ std::optional<long long> fileSize(const std::string& path)
     if (::stat(path.c_str(), &st) != 0)
         return std::nullopt;
     return static_cast<long long>(st.st_size);
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace tarnwick::platform

@@ -11,6 +11,10 @@ namespace tarnwick::platform {
 // Joins a directory and a name with "/" (the system's names keep their form:
 // joinPath(logDir, "tradmark.dat"), joinPath(logDir, "Tarnwick/rules.txt")).
 std::string joinPath(std::string_view dir, std::string_view name);
+// The folder a path names its file in: "." for a bare name, "/" for a file at the root.
+std::string folderOf(const std::string& path);
+// The last part of a path: the file's own name.
+std::string fileNameOf(const std::string& path);
 
 enum class FileKind { Any, Regular };
 

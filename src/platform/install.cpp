@@ -21,27 +21,6 @@ std::string reason(int error)
     return std::generic_category().message(error);
 }
 
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string dataHome()
-{
-    // a relative XDG_DATA_HOME is invalid and ignored
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
-        return xdg;
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') {
-        const passwd* pw = ::getpwuid(::getuid());
-        home = pw && pw->pw_dir ? pw->pw_dir : ".";
-    }
-    return joinPath(home, ".local/share");
-}
-
 // A string value of a desktop entry: backslash, line breaks and tabs escaped, and
 // a leading blank kept (the reader drops blanks after "=").
 std::string entryValue(std::string_view text)
@@ -106,6 +85,19 @@ std::string writeEntry(const std::string& folder, std::string_view name, const s
 }
 
 } // namespace
+
+std::string dataHome()
+{
+    // a relative XDG_DATA_HOME is invalid and ignored
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
+        return xdg;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        const passwd* pw = ::getpwuid(::getuid());
+        home = pw && pw->pw_dir ? pw->pw_dir : ".";
+    }
+    return joinPath(home, ".local/share");
+}
 
 std::optional<std::string> runningProgramPath()
 {

@@ -25,6 +25,8 @@ bool sameFile(const std::string& a, const std::string& b);
 // /snap, or one the user cannot write.
 bool systemFolder(const std::string& dir);
 
+// $XDG_DATA_HOME when absolute, else ~/.local/share: where a user's programs and menu entries live.
+std::string dataHome();
 // Where the shortcuts go unless the user chose otherwise:
 // $XDG_DATA_HOME/applications/Tarnwick (by default ~/.local/share/applications/Tarnwick).
 std::string defaultShortcutFolder();

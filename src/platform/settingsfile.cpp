@@ -100,14 +100,6 @@ std::string_view trimBlanks(std::string_view text)
     return text.substr(b, e - b);
 }
 
-std::string folderOf(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return {};
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // mkdir -p; new folders are private to the user.
 void makeFolders(const std::string& folder)
 {
