@@ -95,9 +95,9 @@ const std::vector<FieldLabel>& configurationLabels()
         {ConfigField::NotifyAddresses, "&E-Mail Notification Addresses:"},
         {ConfigField::Advanced, "Ad&vanced HTTP and SMTP Settings..."},
         {ConfigField::ShortcutFolder, "Short&cut Folder:"},
-        {ConfigField::Install, "&Application Directory:"},
+        {ConfigField::Install, "Application Director&y:"},
         {ConfigField::LogDir, "&Logging Directory:"},
-        {ConfigField::ReportDir, "&HTML Report Directory:"},
+        {ConfigField::ReportDir, "H&TML Report Directory:"},
     };
     return labels;
 }

@@ -55,6 +55,7 @@ constexpr std::string_view RequestInterval = "Request &Pace:";
 constexpr std::string_view RequestIntervalUnit = " ms between requests to one server";
 constexpr std::string_view CaFile = "CA &File:";
 constexpr std::string_view CaFileNote = "empty: the system's certificate authorities";
+constexpr std::string_view Browse = "&Browse...";
 constexpr std::string_view MailGroup = "E-Mail";
 constexpr std::string_view SendAfterUpdate = "Send e-&mail after each update";
 constexpr std::string_view NotifyMode = "&Notices:";
@@ -76,6 +77,12 @@ struct FieldLabel {
     ConfigField field;
     std::string_view label;
 };
+
+// The configuration dialog's own buttons beside its fields and its Help button; their mnemonics, like the
+// fields', are each the dialog's only one.
+constexpr std::string_view k_addAddressButton = "&Add...";
+constexpr std::string_view k_deleteAddressButton = "&Delete";
+constexpr std::string_view k_helpButton = "&Help";
 
 // The configuration dialog's labels in tab order ("&" marks the mnemonic).
 const std::vector<FieldLabel>& configurationLabels();

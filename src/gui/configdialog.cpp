@@ -60,8 +60,8 @@ ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd
     m_smtp = lineEdit(v.smtpServer, this);
     m_return = lineEdit(v.returnAddress, this);
     m_addresses = new QComboBox(this);
-    auto* add = new QPushButton(QStringLiteral("&Add..."), this);
-    auto* del = new QPushButton(QStringLiteral("&Delete"), this);
+    auto* add = new QPushButton(label(app::k_addAddressButton), this);
+    auto* del = new QPushButton(label(app::k_deleteAddressButton), this);
     auto* advancedButton = new QPushButton(this);
     m_shortcuts = lineEdit(v.shortcutFolder, this);
     m_install = lineEdit(v.install, this);
@@ -152,7 +152,7 @@ QLayout* ConfigDialog::officeSection()
     m_requestInterval->setValue(v.requestIntervalMs);
     m_caFile = lineEdit(v.caFile, this);
     m_caFile->setPlaceholderText(label(l::CaFileNote));
-    auto* browse = new QPushButton(QStringLiteral("&Browse..."), this);
+    auto* browse = new QPushButton(label(app::officelabels::Browse), this);
     auto* caRow = new QHBoxLayout;
     caRow->addWidget(m_caFile, 1);
     caRow->addWidget(browse);

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
+#include <map>
 #include <tuple>
 
 using namespace tarnwick;
@@ -236,3 +238,22 @@ TEST(Help, ResourceNamesBecomeFileNamesAndThePageIsWritten)
 }
 
 } // namespace
+
+TEST(ConfigurationDialog, EachMnemonicOpensOneControl)
+{
+    namespace l = officelabels;
+    std::vector<std::string_view> texts = {k_addAddressButton, k_deleteAddressButton, k_helpButton,       l::Rules,
+                                           l::ApiKey,          l::RequestInterval,    l::CaFile,          l::Browse,
+                                           l::SendAfterUpdate, l::NotifyMode,         k_usageReportsLabel};
+    for (const FieldLabel& f : configurationLabels())
+        texts.push_back(f.label);
+    std::map<char, std::string_view> owner;
+    for (std::string_view text : texts) {
+        const size_t amp = text.find('&');
+        if (amp == std::string_view::npos || amp + 1 == text.size())
+            continue;
+        const char key = static_cast<char>(std::tolower(static_cast<unsigned char>(text[amp + 1])));
+        const auto [at, fresh] = owner.emplace(key, text);
+        EXPECT_TRUE(fresh) << "Alt+" << key << ": " << at->second << " and " << text;
+    }
+}
