@@ -118,7 +118,7 @@ ConfigDialogState openConfiguration(const base::AppSettings& settings)
     v.userName = settings.value(base::setting::UserName);
     v.password = settings.plainPassword();
     v.sendUsageReports = settings.usageReportsAllowed();
-    v.rules = rulesChoice(settings.value(base::setting::LogDir));
+    v.rules = v.rulesAtOpen = rulesChoice(settings.value(base::setting::LogDir));
     if (v.rules == RulesChoice::OwnFile)
         v.rulesVersion = rules::RulesFile::versionOf(
             platform::readFile(rules::RulesFile::filePath(settings.value(base::setting::LogDir))).value_or(""));
@@ -289,7 +289,8 @@ std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::App
     settings.setValue(base::setting::SmtpSecurity, v.smtpSecurity);
     settings.setValue(base::setting::SendAfterUpdate, v.sendAfterUpdate ? "1" : "0");
     settings.setValue(base::setting::NotifyMode, v.digestNotices ? "digest" : "each");
-    if (v.rules != rulesChoice(v.logDir)) {
+    // a rules file in a logging directory the user only typed in is left as it is
+    if (v.rules != v.rulesAtOpen && v.rules != rulesChoice(v.logDir)) {
         if (const platform::Result used = useRules(v.logDir, v.rules); !used)
             showMessage(frontEnd, used.error());
         else if (rules)

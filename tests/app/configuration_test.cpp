@@ -163,11 +163,14 @@ TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSetting
         std::optional<std::string> ownFile; // a rules file in place before
         RulesChoice after;
         bool fileAfter;
+        bool openedElsewhere = false; // the dialog opened on another logging directory and showed the web pages
     };
     const Case cases[] = {
         {RulesChoice::XmlRecords, std::nullopt, RulesChoice::XmlRecords, true},
         {RulesChoice::WebPages, std::nullopt, RulesChoice::WebPages, false},
         {RulesChoice::OwnFile, "version: 9.0\r\n", RulesChoice::OwnFile, true},
+        // a logging directory typed in keeps the rules file it holds
+        {RulesChoice::WebPages, "version: 9.0\r\n", RulesChoice::OwnFile, true, true},
     };
     test::ScriptedFrontEnd fe;
     for (const Case& c : cases) {
@@ -175,6 +178,7 @@ TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSetting
         if (c.ownFile)
             platform::writeFileAtomic(rulesPath, *c.ownFile);
         v = complete(dir);
+        v.rulesAtOpen = c.openedElsewhere ? RulesChoice::WebPages : rulesChoice(dir.path());
         v.rules = c.choice;
         v.apiKey = "key-2";
         v.caFile = dir.file("ca.pem");
