@@ -208,10 +208,7 @@ TemplateStore::TemplateStore(const base::AppSettings& settings, const rules::Tem
 
 std::optional<std::string> TemplateStore::text(int id)
 {
-    auto builtIn = [id]() -> std::optional<std::string> {
-        std::optional<std::string_view> t = loadTemplate(id);
-        return t ? std::optional<std::string>(*t) : std::nullopt;
-    };
+    auto builtIn = [id] { return templateInUse(nullptr, id); };
     const auto& names = replaceableTemplates();
     const auto name = std::find_if(names.begin(), names.end(), [id](const TemplateName& t) { return t.id == id; });
     const std::string logDir = m_settings.value(base::setting::LogDir);
@@ -245,6 +242,14 @@ std::optional<std::string> TemplateStore::text(int id)
         m_reporter("The template " + path + " is not used (" + why +
                    "); the built-in template is used instead. \"tarnwick-cli templates check\" lists its problems.");
     return builtIn();
+}
+
+std::optional<std::string> templateInUse(TemplateStore* templates, int id)
+{
+    if (templates)
+        return templates->text(id);
+    std::optional<std::string_view> text = loadTemplate(id);
+    return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 ExportResult exportTemplates(const std::string& dir)

@@ -72,6 +72,9 @@ private:
     std::function<void(const std::string&)> m_reporter;
 };
 
+// The text of template `id` from `templates`, or the built-in one without a store.
+std::optional<std::string> templateInUse(TemplateStore* templates, int id);
+
 // Writes the built-in text of every replaceable template into `dir` under its name; a file that is there
 // already is kept. The names written and kept; `error` says why writing stopped.
 struct ExportResult {
