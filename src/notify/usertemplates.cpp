@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace tarnwick::notify {
 
@@ -215,17 +214,18 @@ std::optional<std::string> TemplateStore::text(int id)
     if (name == names.end() || logDir.empty())
         return builtIn();
     const std::string path = platform::joinPath(userTemplateDir(logDir), name->fileName);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    const std::optional<platform::FileStamp> examined = platform::fileStamp(path);
+    if (!examined && (errno == ENOENT || errno == ENOTDIR)) {
         m_cache.erase(path);
         return builtIn();
     }
-    const std::int64_t modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    // a file that cannot be examined is tried (and reported) once, until it can
+    const platform::FileStamp stamp = examined.value_or(platform::FileStamp{0, 0, 0});
     Cached& cached = m_cache[path];
-    if (cached.size == st.st_size && cached.modified == modified && cached.inode == st.st_ino)
+    if (cached.stamp == stamp)
         return cached.text ? cached.text : builtIn();
 
-    cached = {st.st_size, modified, st.st_ino, std::nullopt};
+    cached = {stamp, std::nullopt};
     std::string why;
     std::optional<std::string> text = readUserTemplate(path, why);
     if (text) {

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/files.h"
+
 #include <functional>
 #include <map>
 #include <optional>
@@ -60,9 +61,7 @@ public:
 
 private:
     struct Cached {
-        std::int64_t size = -1;
-        std::int64_t modified = 0;
-        std::uint64_t inode = 0;
+        platform::FileStamp stamp;
         std::optional<std::string> text; // none: the file cannot be used
     };
 
