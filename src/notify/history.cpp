@@ -168,12 +168,8 @@ std::vector<size_t> HistoryIndex::of(const std::vector<std::string>& numbers) co
 
 std::vector<size_t> HistoryIndex::of(const core::Entry& entry) const
 {
-    std::vector<std::string> numbers;
-    for (const std::string* n : {&entry.SerNum, &entry.RegNum, &entry.IntNum}) {
-        if (!n->empty() && std::find(numbers.begin(), numbers.end(), numberDigits(*n)) == numbers.end())
-            numbers.push_back(numberDigits(*n));
-    }
-    return of(numbers);
+    // an empty number is skipped, and records that two numbers share are listed once
+    return of({entry.SerNum, entry.RegNum, entry.IntNum});
 }
 
 const HistoryText& History::read(const std::string& logDir)
