@@ -108,15 +108,16 @@ int ApplicationNames::entriesCounted(std::string_view name) const
 {
     if (!m_store)
         return 0;
+    const bool recent = core::equalNoCase(name, "CountRecentChange");
+    const bool wantNoRecord = core::equalNoCase(name, "CountNoRecord");
     int count = 0;
     for (const core::Entry& e : m_store->entries()) {
-        const bool noRecord = core::hasNoRecordError(e);
-        if (core::equalNoCase(name, "CountRecentChange"))
+        if (recent) {
             count += (e.stateImage() & 1) != 0 ? 1 : 0;
-        else if (core::equalNoCase(name, "CountNoRecord"))
-            count += noRecord ? 1 : 0;
-        else
-            count += !noRecord && !e.Error.empty() ? 1 : 0;
+            continue;
+        }
+        const bool noRecord = core::hasNoRecordError(e);
+        count += (wantNoRecord ? noRecord : !noRecord && !e.Error.empty()) ? 1 : 0;
     }
     return count;
 }

@@ -149,7 +149,7 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
                                    const core::Entry* previous)
 {
     std::string error;
-    const std::optional<std::string> text = templateText(templateId);
+    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateId);
     if (!text) {
         error = "PostEmail: Can't find e-mail template file.";
     } else {
@@ -171,17 +171,9 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
     return error;
 }
 
-std::optional<std::string> EmailQueue::templateText(int id) const
-{
-    if (m_ctx.templates)
-        return m_ctx.templates->text(id);
-    std::optional<std::string_view> text = loadTemplate(id);
-    return text ? std::optional<std::string>(*text) : std::nullopt;
-}
-
 std::string EmailQueue::stageDigest(const core::Entry& entry, const core::Entry& previous)
 {
-    const std::optional<std::string> text = templateText(templateid::DigestEntry);
+    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::DigestEntry);
     if (!text) {
         const std::string error = "PostEmail: Can't find e-mail template file.";
         base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
@@ -219,7 +211,7 @@ std::string EmailQueue::writeDigest(std::optional<size_t>& slot)
         m_digestCommitted = 0;
         m_digestName.clear();
     }
-    const std::optional<std::string> text = templateText(templateid::Digest);
+    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::Digest);
     if (!text)
         return "PostEmail: Can't find e-mail template file.";
     std::string changes;
@@ -600,7 +592,7 @@ std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResul
     std::string error;
     const std::string dir = logDir();
     const std::string path = platform::joinPath(dir, k_emailTestFileName);
-    const std::optional<std::string> text = templateText(templateId);
+    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateId);
     std::string message;
     if (text) {
         rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);

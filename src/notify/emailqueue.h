@@ -135,8 +135,6 @@ private:
     std::string runSmtpJob(const std::string& to, const std::string& cc, std::string message);
 
     base::RunState& runState() { return m_ctx.runState ? *m_ctx.runState : m_ownRunState; }
-    // The text of template `id` in use (the user's or the built-in one).
-    std::optional<std::string> templateText(int id) const;
     // Writes the digest with every block so far: staged as a new message (its place in the group in `slot`), or
     // replacing the one listed already. The error text.
     std::string writeDigest(std::optional<size_t>& slot);

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace tarnwick::notify {
 
@@ -169,28 +168,23 @@ std::vector<size_t> HistoryIndex::of(const std::vector<std::string>& numbers) co
 
 std::vector<size_t> HistoryIndex::of(const core::Entry& entry) const
 {
-    std::vector<std::string> numbers;
-    for (const std::string* n : {&entry.SerNum, &entry.RegNum, &entry.IntNum}) {
-        if (!n->empty() && std::find(numbers.begin(), numbers.end(), numberDigits(*n)) == numbers.end())
-            numbers.push_back(numberDigits(*n));
-    }
-    return of(numbers);
+    // an empty number is skipped, and records that two numbers share are listed once
+    return of({entry.SerNum, entry.RegNum, entry.IntNum});
 }
 
 const HistoryText& History::read(const std::string& logDir)
 {
     const std::string path = logDir.empty() ? std::string() : platform::joinPath(logDir, k_historyFileName);
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    const std::optional<platform::FileStamp> stamp = path.empty() ? std::nullopt : platform::fileStamp(path);
+    if (!stamp) {
         m_text = {};
         if (!path.empty() && errno != ENOENT)
             m_text.error = "Can't read the history file '" + path + "': " + std::strerror(errno);
         m_path = path;
-        m_size = -1;
+        m_stamp = {};
         return m_text;
     }
-    const std::int64_t modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    if (path == m_path && st.st_size == m_size && modified == m_modified && st.st_ino == m_inode)
+    if (path == m_path && *stamp == m_stamp)
         return m_text;
     std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
     if (bytes) {
@@ -201,9 +195,9 @@ const HistoryText& History::read(const std::string& logDir)
                        "': " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
     }
     m_path = path;
-    m_size = bytes ? st.st_size : -1;
-    m_modified = modified;
-    m_inode = st.st_ino;
+    m_stamp = *stamp;
+    if (!bytes)
+        m_stamp.size = -1; // read again next time
     return m_text;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/files.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -67,9 +68,7 @@ public:
 private:
     HistoryText m_text;
     std::string m_path;
-    std::int64_t m_size = -1;
-    std::int64_t m_modified = 0;
-    std::uint64_t m_inode = 0;
+    platform::FileStamp m_stamp;
 };
 
 // The digits of a number.

@@ -12,14 +12,6 @@ namespace tarnwick::notify {
 
 namespace {
 
-std::optional<std::string> templateText(TemplateStore* templates, int id)
-{
-    if (templates)
-        return templates->text(id);
-    std::optional<std::string_view> text = loadTemplate(id);
-    return text ? std::optional<std::string>(*text) : std::nullopt;
-}
-
 std::string rowClass(const core::Entry& entry)
 {
     std::string out;
@@ -62,8 +54,8 @@ void appendCell(std::string& out, std::string_view value)
 
 HtmlReportRenderer::HtmlReportRenderer(rules::TemplateVars& vars, const HistoryText* history, TemplateStore* templates)
     : m_vars(vars), m_history(history && !history->records.empty() ? history : nullptr),
-      m_head(templateText(templates, templateid::ReportHead)), m_row(templateText(templates, templateid::ReportRow)),
-      m_tail(templateText(templates, templateid::ReportTail))
+      m_head(templateInUse(templates, templateid::ReportHead)), m_row(templateInUse(templates, templateid::ReportRow)),
+      m_tail(templateInUse(templates, templateid::ReportTail))
 {
     if (m_history)
         m_index.emplace(*m_history);

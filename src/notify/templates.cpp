@@ -5,6 +5,8 @@
 #include "resources/resources.h"
 #include "rules/templatevars.h"
 
+#include <algorithm>
+
 namespace tarnwick::notify {
 
 namespace {
@@ -94,8 +96,13 @@ std::optional<std::string_view> loadTemplate(int id)
 
 void appendEscapedHtml(std::string& out, std::string_view bytes)
 {
-    const std::string converted = platform::toCodeset(bytes, "UTF-8");
-    const std::string_view text = converted;
+    // the text is copied into UTF-8 only when it holds a byte beyond ASCII: a report escapes every value of every row
+    std::string converted;
+    std::string_view text = bytes;
+    if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        converted = platform::toCodeset(bytes, "UTF-8");
+        text = converted;
+    }
     size_t from = 0;
     for (size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace tarnwick::notify {
 
@@ -208,27 +207,25 @@ TemplateStore::TemplateStore(const base::AppSettings& settings, const rules::Tem
 
 std::optional<std::string> TemplateStore::text(int id)
 {
-    auto builtIn = [id]() -> std::optional<std::string> {
-        std::optional<std::string_view> t = loadTemplate(id);
-        return t ? std::optional<std::string>(*t) : std::nullopt;
-    };
+    auto builtIn = [id] { return templateInUse(nullptr, id); };
     const auto& names = replaceableTemplates();
     const auto name = std::find_if(names.begin(), names.end(), [id](const TemplateName& t) { return t.id == id; });
     const std::string logDir = m_settings.value(base::setting::LogDir);
     if (name == names.end() || logDir.empty())
         return builtIn();
     const std::string path = platform::joinPath(userTemplateDir(logDir), name->fileName);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    const std::optional<platform::FileStamp> examined = platform::fileStamp(path);
+    if (!examined && (errno == ENOENT || errno == ENOTDIR)) {
         m_cache.erase(path);
         return builtIn();
     }
-    const std::int64_t modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    // a file that cannot be examined is tried (and reported) once, until it can
+    const platform::FileStamp stamp = examined.value_or(platform::FileStamp{0, 0, 0});
     Cached& cached = m_cache[path];
-    if (cached.size == st.st_size && cached.modified == modified && cached.inode == st.st_ino)
+    if (cached.stamp == stamp)
         return cached.text ? cached.text : builtIn();
 
-    cached = {st.st_size, modified, st.st_ino, std::nullopt};
+    cached = {stamp, std::nullopt};
     std::string why;
     std::optional<std::string> text = readUserTemplate(path, why);
     if (text) {
@@ -245,6 +242,14 @@ std::optional<std::string> TemplateStore::text(int id)
         m_reporter("The template " + path + " is not used (" + why +
                    "); the built-in template is used instead. \"tarnwick-cli templates check\" lists its problems.");
     return builtIn();
+}
+
+std::optional<std::string> templateInUse(TemplateStore* templates, int id)
+{
+    if (templates)
+        return templates->text(id);
+    std::optional<std::string_view> text = loadTemplate(id);
+    return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 ExportResult exportTemplates(const std::string& dir)

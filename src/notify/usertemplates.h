@@ -1,6 +1,7 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/files.h"
+
 #include <functional>
 #include <map>
 #include <optional>
@@ -60,9 +61,7 @@ public:
 
 private:
     struct Cached {
-        std::int64_t size = -1;
-        std::int64_t modified = 0;
-        std::uint64_t inode = 0;
+        platform::FileStamp stamp;
         std::optional<std::string> text; // none: the file cannot be used
     };
 
@@ -71,6 +70,9 @@ private:
     std::map<std::string, Cached> m_cache; // by path
     std::function<void(const std::string&)> m_reporter;
 };
+
+// The text of template `id` from `templates`, or the built-in one without a store.
+std::optional<std::string> templateInUse(TemplateStore* templates, int id);
 
 // Writes the built-in text of every replaceable template into `dir` under its name; a file that is there
 // already is kept. The names written and kept; `error` says why writing stopped.

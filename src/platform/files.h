@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -87,5 +88,15 @@ bool fileExists(const std::string& path);
 bool removeFile(const std::string& path);
 // Size in bytes; none when the file cannot be examined.
 std::optional<long long> fileSize(const std::string& path);
+
+// What tells that a file changed since it was read: its size, last-write time (nanoseconds) and inode.
+struct FileStamp {
+    std::int64_t size = -1; // -1: no file read yet
+    std::int64_t modified = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+// The stamp of `path` as it is now; none when it cannot be examined, with errno telling why.
+std::optional<FileStamp> fileStamp(const std::string& path);
 
 } // namespace tarnwick::platform

@@ -11,6 +11,7 @@
 #include "core/identifier.h"
 #include "core/text.h"
 #include "net/httpget.h"
+#include "notify/history.h"
 #include "rules/applyrules.h"
 #include "rules/pagetext.h"
 #include "rules/requestrules.h"
@@ -39,17 +40,6 @@ namespace {
 bool isNever(const core::Entry& e)
 {
     return !(e.Frequency >= core::Frequency::Daily && e.Frequency <= core::Frequency::Yearly);
-}
-
-// The digits of a number, so that 75123456 and 75-123456 name the same mark.
-std::string digitsOf(std::string_view number)
-{
-    std::string digits;
-    for (char c : number) {
-        if (c >= '0' && c <= '9')
-            digits += c;
-    }
-    return digits;
 }
 
 // The field an entry is fetched by: its registration number, else its application number, else its
@@ -300,7 +290,7 @@ std::string UpdateRun::keepOwnNumber(const core::Entry& stored, core::Entry& now
         // rules that do not read this number leave it as it was; rules that do must find it on the page
         if (!m_ctx.rules.lookup("fetch1", "[" + std::string(core::fieldInfo(key).key) + "]").empty())
             return otherMarkMessage(own, {});
-    } else if (digitsOf(read) != digitsOf(own)) {
+    } else if (notify::numberDigits(read) != notify::numberDigits(own)) {
         return otherMarkMessage(own, read);
     }
     read = own;
