@@ -165,6 +165,11 @@ public:
         }
     }
 
+    std::vector<Result> finish(const int& timeoutMs)
+    {
+        return finish(std::function<int()>([&timeoutMs] { return timeoutMs; }));
+    }
+
     std::vector<Result> finish(const std::function<int()>& timeoutMs)
     {
         waitForJobs(timeoutMs);

@@ -490,8 +490,7 @@ int UpdateRun::requestIntervalMs() const
 }
 
 std::vector<net::HttpRequest> UpdateRun::pageRequests(const std::vector<std::string>& addresses, unsigned directMask,
-                                                      unsigned sizesOnlyMask, bool statusPages,
-                                                      bool& keyWithheld) const
+                                                      unsigned sizesOnlyMask, bool statusPages, bool& keyWithheld) const
 {
     const std::string proxy = m_ctx.settings.value(base::setting::ProxyServer);
     // a header that carries the API key goes only over TLS
@@ -551,8 +550,8 @@ bool sameRequest(const net::HttpRequest& a, const net::HttpRequest& b)
 
 std::unique_ptr<FetchAhead> UpdateRun::takeFetchAhead(const std::vector<net::HttpRequest>& requests)
 {
-    if (m_ahead && std::equal(requests.begin(), requests.end(), m_ahead->requests.begin(), m_ahead->requests.end(),
-                              sameRequest))
+    if (m_ahead &&
+        std::equal(requests.begin(), requests.end(), m_ahead->requests.begin(), m_ahead->requests.end(), sameRequest))
         return std::move(m_ahead);
     dropFetchAhead();
     return nullptr;
@@ -565,8 +564,7 @@ void UpdateRun::dropFetchAhead()
     const std::unique_ptr<FetchAhead> dropped = std::move(m_ahead);
     dropped->task->cancelAll();
     std::vector<std::string> pages;
-    fetchBatch([&dropped](const int& timeoutMs) { return dropped->task->finish([&timeoutMs] { return timeoutMs; }); },
-               pages);
+    fetchBatch([&dropped](const int& timeoutMs) { return dropped->task->finish(timeoutMs); }, pages);
 }
 
 FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
@@ -617,9 +615,8 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
             if (ahead) {
                 // without a pace there is one group, and the fetch ahead is its first attempt
                 retryAfter = ahead->retryAfter;
-                result.error = fetchBatch(
-                    [&ahead](const int& timeoutMs) { return ahead->task->finish([&timeoutMs] { return timeoutMs; }); },
-                    pages);
+                result.error =
+                    fetchBatch([&ahead](const int& timeoutMs) { return ahead->task->finish(timeoutMs); }, pages);
                 ahead.reset();
             } else {
                 retryAfter = std::make_shared<std::atomic<int>>(-1);
