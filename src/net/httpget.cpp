@@ -308,8 +308,15 @@ std::string HttpGet(HttpRequest& request)
 std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<HttpRequest> requests,
                                           const int& timeoutMs)
 {
-    tasks::WorkerTask<HttpRequest, std::string> task(host, HttpGet);
+    PageFetchTask task(host, HttpGet);
     return task.run(requests, timeoutMs);
+}
+
+std::unique_ptr<PageFetchTask> startPageFetchTask(tasks::TaskHost& host, const std::vector<HttpRequest>& requests)
+{
+    auto task = std::make_unique<PageFetchTask>(host, HttpGet);
+    task->start(requests);
+    return task;
 }
 
 std::string proxyRewrite(std::string_view url, std::string_view proxyServer)

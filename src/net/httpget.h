@@ -103,6 +103,11 @@ std::string HttpGet(HttpRequest& request);
 std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<HttpRequest> requests,
                                           const int& timeoutMs);
 
+// The same fetch started now and finished later (finish waits as runPageFetchTask does), so that the caller
+// can read one page while the next is on its way.
+using PageFetchTask = tasks::WorkerTask<HttpRequest, std::string>;
+std::unique_ptr<PageFetchTask> startPageFetchTask(tasks::TaskHost& host, const std::vector<HttpRequest>& requests);
+
 // Puts a proxy in front of a URL: "//" + proxy after the first five characters
 // ("http:"), or six for an https URL, when both are non-empty.
 std::string proxyRewrite(std::string_view url, std::string_view proxyServer);

@@ -144,19 +144,37 @@ public:
 
     std::vector<Result> run(const std::vector<Request>& requests, const std::function<int()>& timeoutMs)
     {
+        start(requests);
+        return finish(timeoutMs);
+    }
+
+    // The two halves of run, for a caller with other work to do while the jobs run: start launches the jobs,
+    // finish waits for them as run does (its time-out counts from the call). A task that is destroyed
+    // unfinished cuts its jobs loose.
+    void start(const std::vector<Request>& requests)
+    {
         prepare(requests.size());
-        auto results = std::make_shared<std::vector<Result>>(requests.size());
+        m_results = std::make_shared<std::vector<Result>>(requests.size());
         for (std::size_t i = 0; i < requests.size(); ++i) {
             auto copy = std::make_shared<Request>(requests[i]);
             Request* raw = copy.get();
             startJob(i, &raw->cancel, &raw->slot,
-                     [shared = m_shared, results, job = m_job, i, request = std::move(copy)]() mutable {
+                     [shared = m_shared, results = m_results, job = m_job, i, request = std::move(copy)]() mutable {
                          runJob(*shared, *results, job, i, request);
                      });
         }
+    }
+
+    std::vector<Result> finish(const int& timeoutMs)
+    {
+        return finish(std::function<int()>([&timeoutMs] { return timeoutMs; }));
+    }
+
+    std::vector<Result> finish(const std::function<int()>& timeoutMs)
+    {
         waitForJobs(timeoutMs);
         std::lock_guard lock(m_shared->mutex);
-        return std::move(*results);
+        return std::move(*m_results);
     }
 
 private:
@@ -177,8 +195,9 @@ private:
         }
         {
             std::lock_guard lock(shared.mutex);
-            detail::TaskShared::Job& entry = shared.jobs[index];
-            if (entry.attached) {
+            // a task that stopped waiting has let go of its jobs: their entries are gone
+            if (index < shared.jobs.size() && shared.jobs[index].attached) {
+                detail::TaskShared::Job& entry = shared.jobs[index];
                 if (failed) {
                     shared.error = true;
                     shared.errorMessage = std::move(failure);
@@ -192,6 +211,7 @@ private:
     }
 
     JobFunction m_job;
+    std::shared_ptr<std::vector<Result>> m_results;
 };
 
 } // namespace tarnwick::tasks

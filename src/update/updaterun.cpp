@@ -74,7 +74,16 @@ std::string otherMarkMessage(const std::string& number, const std::string& onPag
     return "The office's page is for " + onPage + ", not " + number + ".";
 }
 
+struct FetchAhead {
+    std::vector<net::HttpRequest> requests;
+    std::shared_ptr<std::atomic<int>> retryAfter;
+    std::unique_ptr<net::PageFetchTask> task;
+};
+
 UpdateRun::UpdateRun(UpdateContext context) : m_ctx(std::move(context)) {}
+
+// a fetch ahead still running is cut loose: its jobs see their cancel byte
+UpdateRun::~UpdateRun() = default;
 
 RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
 {
@@ -150,10 +159,17 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
     {
         base::ScopedValue<RunSummary*> running(m_summary, &summary);
 
+        auto dueFrom = [&](int from) {
+            for (int p = from; p < n; ++p) {
+                if (takesPart[static_cast<size_t>(p)] && !m_ctx.entries.at(p).isUpToDate())
+                    return p;
+            }
+            return -1;
+        };
         for (int p = 0; p < n; ++p) {
             if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
                 continue;
-            if (!UpdateEntry(p))
+            if (!UpdateEntry(p, dueFrom(p + 1)))
                 break;
             ++m_processed;
             fe.runPosition(m_processed);
@@ -162,6 +178,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
             if (!m_noticed.empty() && std::chrono::steady_clock::now() - m_groupStart >= k_noticeGroupTime)
                 commitNotices(true);
         }
+        dropFetchAhead();
         // the last group is committed before the caller saves the entries that record it
         commitNotices(false);
         for (int p = 0; p < n; ++p)
@@ -297,7 +314,7 @@ std::string UpdateRun::keepOwnNumber(const core::Entry& stored, core::Entry& now
     return {};
 }
 
-bool UpdateRun::UpdateEntry(int position)
+bool UpdateRun::UpdateEntry(int position, int next)
 {
     RunControl& c = m_ctx.control;
     if (c.runState == base::RunState::Closing)
@@ -321,6 +338,8 @@ bool UpdateRun::UpdateEntry(int position)
     }
 
     FetchResult fetched = FetchPages(addresses, 0, 0, true);
+    if (fetched.error.empty())
+        fetchAhead(next);
     {
         std::vector<std::string> normalised;
         normalised.reserve(fetched.pages.size());
@@ -465,14 +484,14 @@ bool UpdateRun::waitMs(long ms, bool shown)
     return wait();
 }
 
-FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
-                                  unsigned sizesOnlyMask, bool statusPages)
+int UpdateRun::requestIntervalMs() const
 {
-    RunControl& c = m_ctx.control;
-    const std::string first =
-        addresses.empty() ? std::string() : addresses.front().substr(0, addresses.front().find('?'));
-    m_ctx.log.write("Update '%s'\n", first.c_str());
+    return std::max(m_ctx.settings.requestIntervalMs(), rules::requestIntervalMs(m_ctx.rules));
+}
 
+std::vector<net::HttpRequest> UpdateRun::pageRequests(const std::vector<std::string>& addresses, unsigned directMask,
+                                                      unsigned sizesOnlyMask, bool statusPages, bool& keyWithheld) const
+{
     const std::string proxy = m_ctx.settings.value(base::setting::ProxyServer);
     // a header that carries the API key goes only over TLS
     const std::vector<std::string> headers =
@@ -482,10 +501,9 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         statusPages ? rules::requestHeaders(m_ctx.rules, m_ctx.vars, m_ctx.settings.plainApiKey(), false)
                     : std::vector<std::string>();
     const std::string caFile = m_ctx.settings.value(base::setting::CaFile);
-    const int intervalMs = std::max(m_ctx.settings.requestIntervalMs(), rules::requestIntervalMs(m_ctx.rules));
     std::vector<net::HttpRequest> requests;
     requests.reserve(addresses.size());
-    bool keyWithheld = false;
+    keyWithheld = false;
     for (size_t i = 0; i < addresses.size(); ++i) {
         const unsigned bit = i < 32 ? (1u << i) : 0u;
         net::HttpRequest& r =
@@ -497,8 +515,74 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         r.caFile = caFile;
         net::setRequestUrl(r, addresses[i], (directMask & bit) == 0 ? std::string_view(proxy) : std::string_view());
     }
+    return requests;
+}
+
+void UpdateRun::fetchAhead(int position)
+{
+    // with a pace every request waits its turn; a run that is stopping asks for nothing more
+    if (position < 0 || m_ahead || requestIntervalMs() > 0 || m_ctx.control.runState != base::RunState::Running)
+        return;
+    const core::Entry& e = m_ctx.entries.at(position);
+    std::vector<std::string> addresses;
+    if (e.isUpToDate() || !rules::addPageAddress(e, addresses, m_ctx.rules, m_ctx.vars).empty())
+        return;
+    bool keyWithheld = false;
+    auto ahead = std::make_unique<FetchAhead>();
+    ahead->requests = pageRequests(addresses, 0, 0, true, keyWithheld);
+    ahead->retryAfter = std::make_shared<std::atomic<int>>(-1);
+    std::vector<net::HttpRequest> batch = ahead->requests;
+    for (net::HttpRequest& r : batch)
+        r.retryAfter = ahead->retryAfter;
+    ahead->task = net::startPageFetchTask(m_ctx.taskHost, batch);
+    m_ahead = std::move(ahead);
+}
+
+namespace {
+
+bool sameRequest(const net::HttpRequest& a, const net::HttpRequest& b)
+{
+    return a.url == b.url && a.viaProxy == b.viaProxy && a.caFile == b.caFile && a.headers == b.headers &&
+           a.sizesOnly == b.sizesOnly && a.flowLog == b.flowLog && a.label == b.label && a.userAgent == b.userAgent;
+}
+
+} // namespace
+
+std::unique_ptr<FetchAhead> UpdateRun::takeFetchAhead(const std::vector<net::HttpRequest>& requests)
+{
+    if (m_ahead &&
+        std::equal(requests.begin(), requests.end(), m_ahead->requests.begin(), m_ahead->requests.end(), sameRequest))
+        return std::move(m_ahead);
+    dropFetchAhead();
+    return nullptr;
+}
+
+void UpdateRun::dropFetchAhead()
+{
+    if (!m_ahead)
+        return;
+    const std::unique_ptr<FetchAhead> dropped = std::move(m_ahead);
+    dropped->task->cancelAll();
+    std::vector<std::string> pages;
+    fetchBatch([&dropped](const int& timeoutMs) { return dropped->task->finish(timeoutMs); }, pages);
+}
+
+FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
+                                  unsigned sizesOnlyMask, bool statusPages)
+{
+    RunControl& c = m_ctx.control;
+    const std::string first =
+        addresses.empty() ? std::string() : addresses.front().substr(0, addresses.front().find('?'));
+    m_ctx.log.write("Update '%s'\n", first.c_str());
+
+    bool keyWithheld = false;
+    const std::vector<net::HttpRequest> requests =
+        pageRequests(addresses, directMask, sizesOnlyMask, statusPages, keyWithheld);
     if (keyWithheld)
         m_ctx.log.write("Update: the API key goes only over HTTPS; '%s' does not get it\n", first.c_str());
+    const int intervalMs = requestIntervalMs();
+    // the pages may have been asked for while the previous entry was read
+    std::unique_ptr<FetchAhead> ahead = takeFetchAhead(requests);
 
     // With a pace the pages go one at a time, each after the interval since the last request to its host;
     // without one they go together.
@@ -526,15 +610,28 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
                     }
                 }
             }
-            auto retryAfter = std::make_shared<std::atomic<int>>(-1);
-            std::vector<net::HttpRequest> batch;
-            for (size_t i : group) {
-                batch.push_back(requests[i]);
-                batch.back().retryAfter = retryAfter;
-                m_lastRequest[hostOf(addresses[i])] = std::chrono::steady_clock::now();
-            }
             std::vector<std::string> pages;
-            result.error = fetchBatch(std::move(batch), pages);
+            std::shared_ptr<std::atomic<int>> retryAfter;
+            if (ahead) {
+                // without a pace there is one group, and the fetch ahead is its first attempt
+                retryAfter = ahead->retryAfter;
+                result.error =
+                    fetchBatch([&ahead](const int& timeoutMs) { return ahead->task->finish(timeoutMs); }, pages);
+                ahead.reset();
+            } else {
+                retryAfter = std::make_shared<std::atomic<int>>(-1);
+                std::vector<net::HttpRequest> batch;
+                for (size_t i : group) {
+                    batch.push_back(requests[i]);
+                    batch.back().retryAfter = retryAfter;
+                    m_lastRequest[hostOf(addresses[i])] = std::chrono::steady_clock::now();
+                }
+                result.error = fetchBatch(
+                    [&](const int& timeoutMs) {
+                        return net::runPageFetchTask(m_ctx.taskHost, std::move(batch), timeoutMs);
+                    },
+                    pages);
+            }
             if (result.error.empty()) {
                 for (size_t k = 0; k < group.size(); ++k)
                     result.pages[group[k]] = std::move(pages[k]);
@@ -559,7 +656,8 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
     return result;
 }
 
-std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::vector<std::string>& pages)
+std::string UpdateRun::fetchBatch(const std::function<std::vector<std::string>(const int& timeoutMs)>& fetch,
+                                  std::vector<std::string>& pages)
 {
     RunControl& c = m_ctx.control;
     std::string error;
@@ -567,7 +665,7 @@ std::string UpdateRun::fetchBatch(std::vector<net::HttpRequest> requests, std::v
     const int& timeoutMs = c.fixedTimeoutMs > 0 ? c.fixedTimeoutMs : c.timeoutMs;
     try {
         base::OperationDisplay display(m_ctx.frontEnd, timeoutMs / 1000);
-        pages = net::runPageFetchTask(m_ctx.taskHost, std::move(requests), timeoutMs);
+        pages = fetch(timeoutMs);
     } catch (const tasks::CThreadsNotDoneError& e) {
         error = e.message();
         c.runState = base::RunState::ThreadsNotDone;

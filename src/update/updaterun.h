@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -121,18 +122,25 @@ struct FetchResult {
     std::vector<std::string> pages;
 };
 
+// Pages asked for ahead of their entry's turn (the run's own).
+struct FetchAhead;
+
 // An update run over all or the selected entries, and the rules download that
 // runs before it. Works on the user-interface thread; only the page fetches run
 // on worker threads.
 class UpdateRun {
 public:
     explicit UpdateRun(UpdateContext context);
+    ~UpdateRun();
+    UpdateRun(const UpdateRun&) = delete;
+    UpdateRun& operator=(const UpdateRun&) = delete;
 
     // The whole run: Update Selected (`selectedOnly`, over `selection`) or
     // Update All.
     RunSummary Run(bool selectedOnly, const std::vector<int>& selection = {});
-    // Updates the entry at `position`; false stops the run.
-    bool UpdateEntry(int position);
+    // Updates the entry at `position`; false stops the run. `next` is the entry the run takes after it (-1
+    // for none): without a pace between requests its pages are asked for while this entry's are read.
+    bool UpdateEntry(int position, int next = -1);
     // Fetches `addresses` as one worker task. Bit i of `directMask` fetches
     // address i without the proxy, bit i of `sizesOnlyMask` logs sizes only.
     // Only the office's status pages (`statusPages`) carry the rules' request
@@ -169,8 +177,22 @@ private:
     void writeHistory(const std::vector<notify::ChangeRecord>& records);
     // LastUpdate cleared by the redo question goes back for an entry that does not get a new one.
     void restoreLastUpdate(int position);
-    // One worker task over `requests`; the error text, empty when `pages` holds every body.
-    std::string fetchBatch(std::vector<net::HttpRequest> requests, std::vector<std::string>& pages);
+    // The requests for `addresses` as FetchPages sends them; `keyWithheld` is set when a plain-HTTP address
+    // does not get the header that carries the API key.
+    std::vector<net::HttpRequest> pageRequests(const std::vector<std::string>& addresses, unsigned directMask,
+                                               unsigned sizesOnlyMask, bool statusPages, bool& keyWithheld) const;
+    // The wait between two requests to one host, in ms.
+    int requestIntervalMs() const;
+    // Waits for one worker task's pages (`fetch` is given the time-out); the error text, empty when `pages`
+    // holds every body.
+    std::string fetchBatch(const std::function<std::vector<std::string>(const int& timeoutMs)>& fetch,
+                           std::vector<std::string>& pages);
+    // Asks for the status pages of the entry at `position` ahead of its turn, when the run keeps no pace.
+    void fetchAhead(int position);
+    // The pages asked for ahead when they are `requests`; any other fetch ahead is let go.
+    std::unique_ptr<FetchAhead> takeFetchAhead(const std::vector<net::HttpRequest>& requests);
+    // Cuts a fetch ahead that no entry took short and waits for its connections to close.
+    void dropFetchAhead();
     // Dispatches for `ms` (shown: in the operation display); false when the run was cancelled meanwhile.
     bool waitMs(long ms, bool shown);
 
@@ -185,6 +207,8 @@ private:
     std::vector<core::DayNumber> m_clearedLastUpdate;
     std::vector<Noticed> m_noticed;
     std::chrono::steady_clock::time_point m_groupStart;
+    // the status pages of the run's next entry, asked for while the present one is read
+    std::unique_ptr<FetchAhead> m_ahead;
 };
 
 // Whether a downloaded rules text may replace the one in use: it begins with
