@@ -122,8 +122,8 @@ struct ConfigValues {
     bool sendUsageReports = false;
     RulesChoice rules = RulesChoice::WebPages;
     RulesChoice rulesAtOpen = RulesChoice::WebPages; // what the dialog showed first: only a change is applied
-    std::string rulesVersion; // of the rules file, for the choice that leaves it as it is
-    std::string apiKey;       // the plain text, stored like the password
+    std::string rulesVersion;                        // of the rules file, for the choice that leaves it as it is
+    std::string apiKey;                              // the plain text, stored like the password
     int requestIntervalMs = 0;
     std::string caFile;
     std::string smtpSecurity = "starttls";
