@@ -71,6 +71,25 @@ RulesChoice rulesChoice(const std::string& logDir)
     return *text == rules::RulesFile::officeXmlText() ? RulesChoice::XmlRecords : RulesChoice::OwnFile;
 }
 
+void showRulesOf(ConfigValues& values, const std::string& logDir)
+{
+    values.rules = values.rulesAtOpen = rulesChoice(logDir);
+    values.rulesVersion.clear();
+    if (values.rules == RulesChoice::OwnFile)
+        values.rulesVersion =
+            rules::RulesFile::versionOf(platform::readFile(rules::RulesFile::filePath(logDir)).value_or(""));
+}
+
+bool followLogDir(ConfigValues& values, RulesChoice shown, const std::string& logDir)
+{
+    if (shown != values.rulesAtOpen)
+        return false;
+    const RulesChoice rules = values.rules;
+    const std::string version = values.rulesVersion;
+    showRulesOf(values, logDir);
+    return values.rules != rules || values.rulesVersion != version;
+}
+
 platform::Result useRules(const std::string& logDir, RulesChoice choice)
 {
     const std::string path = rules::RulesFile::filePath(logDir);
@@ -118,10 +137,7 @@ ConfigDialogState openConfiguration(const base::AppSettings& settings)
     v.userName = settings.value(base::setting::UserName);
     v.password = settings.plainPassword();
     v.sendUsageReports = settings.usageReportsAllowed();
-    v.rules = v.rulesAtOpen = rulesChoice(settings.value(base::setting::LogDir));
-    if (v.rules == RulesChoice::OwnFile)
-        v.rulesVersion = rules::RulesFile::versionOf(
-            platform::readFile(rules::RulesFile::filePath(settings.value(base::setting::LogDir))).value_or(""));
+    showRulesOf(v, settings.value(base::setting::LogDir));
     v.apiKey = settings.plainApiKey();
     v.requestIntervalMs = settings.requestIntervalMs();
     v.caFile = settings.value(base::setting::CaFile);

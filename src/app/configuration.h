@@ -173,6 +173,13 @@ std::optional<CheckFailure> acceptConfiguration(const ConfigValues& values, base
 
 // The rules choice of a logging directory, as its rules file tells.
 RulesChoice rulesChoice(const std::string& logDir);
+// The rules the dialog shows for `logDir` (the choice, and the version of a rules file), also as the choice it
+// opened on: OK changes them only when the user picks another.
+void showRulesOf(ConfigValues& values, const std::string& logDir);
+// A logging directory typed into the dialog: while the user has left the rules choice as it was shown
+// (`shown`), it follows what the new directory holds, so that the dialog shows the rules OK leaves in place.
+// True when the values changed.
+bool followLogDir(ConfigValues& values, RulesChoice shown, const std::string& logDir);
 // Makes `choice` the rules of the logging directory: the XML records' rules written as its rules file, or the
 // rules file removed for the web pages; the choice of the file as it is changes nothing. The reason on failure.
 platform::Result useRules(const std::string& logDir, RulesChoice choice);

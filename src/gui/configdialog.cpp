@@ -137,12 +137,8 @@ QLayout* ConfigDialog::officeSection()
     namespace l = app::officelabels;
     const app::ConfigValues& v = m_state.values;
     m_rulesChoice = new QComboBox(this);
-    m_rulesChoice->addItem(label(l::WebPages), static_cast<int>(app::RulesChoice::WebPages));
-    m_rulesChoice->addItem(label(l::XmlRecords), static_cast<int>(app::RulesChoice::XmlRecords));
-    if (v.rules == app::RulesChoice::OwnFile)
-        m_rulesChoice->addItem(label(l::OwnFile) + QStringLiteral(" (version %1)").arg(fromBytes(v.rulesVersion)),
-                               static_cast<int>(app::RulesChoice::OwnFile));
-    m_rulesChoice->setCurrentIndex(m_rulesChoice->findData(static_cast<int>(v.rules)));
+    fillRulesChoice();
+    connect(m_logDir, &QLineEdit::editingFinished, this, &ConfigDialog::logDirEdited);
     m_apiKey = lineEdit(v.apiKey, this);
     m_apiKey->setEchoMode(QLineEdit::Password);
     m_requestInterval = new QSpinBox(this);
@@ -212,6 +208,26 @@ void ConfigDialog::refreshAddresses(int selected)
     for (const std::string& a : m_state.values.notifyAddresses)
         m_addresses->addItem(fromBytes(a));
     m_addresses->setCurrentIndex(selected);
+}
+
+void ConfigDialog::fillRulesChoice()
+{
+    namespace l = app::officelabels;
+    const app::ConfigValues& v = m_state.values;
+    m_rulesChoice->clear();
+    m_rulesChoice->addItem(label(l::WebPages), static_cast<int>(app::RulesChoice::WebPages));
+    m_rulesChoice->addItem(label(l::XmlRecords), static_cast<int>(app::RulesChoice::XmlRecords));
+    if (v.rules == app::RulesChoice::OwnFile)
+        m_rulesChoice->addItem(label(l::OwnFile) + QStringLiteral(" (version %1)").arg(fromBytes(v.rulesVersion)),
+                               static_cast<int>(app::RulesChoice::OwnFile));
+    m_rulesChoice->setCurrentIndex(m_rulesChoice->findData(static_cast<int>(v.rules)));
+}
+
+void ConfigDialog::logDirEdited()
+{
+    const auto shown = static_cast<app::RulesChoice>(m_rulesChoice->currentData().toInt());
+    if (app::followLogDir(m_state.values, shown, toBytes(m_logDir->text())))
+        fillRulesChoice();
 }
 
 app::ConfigValues ConfigDialog::collect() const

@@ -52,6 +52,10 @@ private:
     app::ConfigValues collect() const;
     void refreshAddresses(int selected);
     QLayout* officeSection();
+    // The rules choices, the rules file's with its version when the logging directory holds one.
+    void fillRulesChoice();
+    // A logging directory typed in: an unchanged rules choice shows what that directory holds.
+    void logDirEdited();
 
     base::AppSettings& m_settings;
     base::FrontEnd& m_frontEnd;

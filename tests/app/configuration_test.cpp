@@ -194,6 +194,34 @@ TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSetting
     EXPECT_TRUE(fe.boxes.empty());
 }
 
+// A logging directory typed in: the rules shown follow what it holds unless the user picked other rules.
+TEST(ConfigurationDialog, TheRulesShownFollowALoggingDirectoryTypedIn)
+{
+    test::TempDir empty;
+    test::TempDir withFile;
+    std::filesystem::create_directory(withFile.file("Tarnwick"));
+    ASSERT_TRUE(platform::writeFileAtomic(withFile.file("Tarnwick/rules.txt"), "version: 9.1\r\n"));
+    struct Case {
+        RulesChoice shown; // the dialog's choice when the directory is typed in; it opened on `empty`
+        const test::TempDir& typed;
+        bool changed;
+        RulesChoice rules;
+        std::string version;
+    };
+    const Case cases[] = {
+        {RulesChoice::WebPages, withFile, true, RulesChoice::OwnFile, "9.1"},
+        {RulesChoice::WebPages, empty, false, RulesChoice::WebPages, ""},
+        {RulesChoice::XmlRecords, withFile, false, RulesChoice::WebPages, ""}, // the user's pick stays
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.shown));
+        ConfigValues v;
+        showRulesOf(v, empty.path());
+        EXPECT_EQ(followLogDir(v, c.shown, c.typed.path()), c.changed);
+        EXPECT_EQ(std::tie(v.rules, v.rulesAtOpen, v.rulesVersion), std::tie(c.rules, c.rules, c.version));
+    }
+}
+
 TEST(ConfigurationDialog, DeletingAnAddressMovesTheSelection)
 {
     struct Case {
