@@ -14,7 +14,9 @@ struct Entry;
 namespace tarnwick::notify {
 
 // The history of changes in the logging directory: a header line, then one line per changed field, oldest
-// first, columns divided by TAB, CR LF line ends. Only ever appended to.
+// first, columns divided by TAB, CR LF line ends. Only ever appended to. Each line starts with the CRC-32 of the
+// rest of the line (8 lowercase hex digits), so that a line cut by a crash is told from a whole one; lines written
+// before lines carried it start with their date and are read as they were.
 constexpr const char* k_historyFileName = "Tarnwick_history.txt";
 
 // One changed field of one entry.
@@ -25,11 +27,14 @@ struct ChangeRecord {
     std::string field;     // the field's key ("StatusText")
     std::string oldValue;
     std::string newValue;
+
+    bool operator==(const ChangeRecord&) const = default;
 };
 
 // The file's first line, with its line end.
 std::string_view historyHeader();
-// The record as a line of the file: TAB, CR, LF and backslash in a value written as \t, \r, \n and \\.
+// The record as a line of the file, its check first: TAB, CR, LF and backslash in a value written as \t, \r, \n
+// and \\.
 void appendHistoryLine(std::string& out, const ChangeRecord& record);
 // The number the history keeps for an entry.
 const std::string& historyNumber(const core::Entry& entry);
@@ -39,11 +44,12 @@ std::string_view fieldCaption(std::string_view key);
 // What a history text holds.
 struct HistoryText {
     std::vector<ChangeRecord> records; // in file order, oldest first
-    int damaged = 0;                   // lines that are no record; a last line without its line end is not one
-    std::string error;                 // why a file that is there could not be read
+    int damaged = 0;   // lines that are no record or fail their check; a last line without its line end is not one
+    std::string error; // why a file that is there could not be read
 };
 
-// Reads every record; a torn last line (a crash in the middle of an append) is left out.
+// Reads every record; a torn last line (a crash in the middle of an append) is left out, and so is a torn line that
+// a later append closed, when it carries its check.
 HistoryText parseHistory(std::string_view text);
 
 // The records of each entry, found by any of its numbers (digits compared, so 75-123456 is 75123456).

@@ -15,7 +15,8 @@ namespace tarnwick::update {
 std::vector<notify::ChangeRecord> changeRecords(const core::Entry& now, const core::Entry& was);
 
 // Appends `records` to the history file in `logDir` and syncs it (the file and its header are made when
-// missing). The error text, empty on success; without a logging directory nothing is written.
+// missing). Each line carries its check, so one that a crash cuts short is never read as a record. The error text,
+// empty on success; without a logging directory nothing is written.
 std::string appendHistory(const std::string& logDir, const std::vector<notify::ChangeRecord>& records);
 
 } // namespace tarnwick::update

@@ -22,6 +22,8 @@ TEST(HistoryFile, ReadsRecordsAndSkipsWhatIsNone)
     };
     const Case cases[] = {
         {"empty", "", 0, 0},
+        {"a file whose lines carry no check",
+         "Date\tNumber\tReference\tField\tOld\tNew\r\n2026-12-08\t76123456\tACME\tStatusText\ta\tb\r\n", 1, 0},
         {"header and two records",
          k_header + "2026-12-08\t76123456\tACME\tStatusText\ta\tb\r\n2026-12-09\t76123456\t\tOwner\t\tX\r\n", 2, 0},
         {"line feeds alone", "2026-12-08\t1\tR\tOwner\ta\tb\n", 1, 0},
@@ -47,13 +49,59 @@ TEST(HistoryFile, ValuesWithTabsAndLineBreaksComeBackWhole)
     const notify::ChangeRecord record{"2026-12-08", "76123456", "R\\D", "LastHistory", "a\tb\r\nc\\", "\\t not a tab"};
     std::string line;
     notify::appendHistoryLine(line, record);
-    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 5);
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 6);
     EXPECT_TRUE(line.ends_with("\r\n") && line.find('\n') == line.size() - 1);
     const notify::HistoryText h = notify::parseHistory(line);
     ASSERT_EQ(h.records.size(), 1u);
     EXPECT_EQ(h.records[0].reference, record.reference);
     EXPECT_EQ(h.records[0].oldValue, record.oldValue);
     EXPECT_EQ(h.records[0].newValue, record.newValue);
+}
+
+TEST(HistoryFile, ALineCutByACrashIsReadWholeOrSkippedNeverCut)
+{
+    const notify::ChangeRecord record{"2026-12-08", "76123456", "ACME", "StatusText", "Published.", "Registered."};
+    const notify::ChangeRecord next{"2026-12-09", "76123456", "ACME", "Owner", "", "Widget Co"};
+    std::string line;
+    notify::appendHistoryLine(line, record);
+    EXPECT_EQ(line.substr(0, 9), "cea26699\t"); // the CRC-32 that zip and zlib compute, so other tools can check
+    std::string nextLine;
+    notify::appendHistoryLine(nextLine, next);
+    const size_t content = line.size() - 2;
+    std::string changed = line;
+    changed[line.find("Registered")] = 'r';
+    struct Case {
+        const char* name;
+        std::string written; // the last line a crash left
+        bool whole;
+    };
+    const Case cases[] = {
+        {"in the check", line.substr(0, 4), false},
+        {"before the check's TAB", line.substr(0, 8), false},
+        {"after the check's TAB", line.substr(0, 9), false},
+        {"in the date", line.substr(0, 14), false},
+        {"in a middle value", line.substr(0, line.find("ACME") + 2), false},
+        {"after the last TAB", line.substr(0, line.rfind('\t') + 1), false},
+        {"in the last value", line.substr(0, content - 1), false},
+        {"a byte changed", changed, false},
+        {"before the CR", line.substr(0, content), true},
+        {"a CR without LF", line.substr(0, content + 1), true},
+        {"a line without a check", "2026-12-08\t76123456\tACME\tStatusText\tPublished.\tRegistered.", true},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(std::string(c.name) + ".txt");
+        ASSERT_TRUE(platform::writeFileAtomic(path, k_header + c.written));
+        ASSERT_TRUE(platform::appendRecordsDurably(path, nextLine, k_header)); // closes the torn line first
+        const notify::HistoryText h = notify::parseHistory(*platform::readFile(path));
+        EXPECT_EQ(h.damaged, c.whole ? 0 : 1);
+        ASSERT_EQ(h.records.size(), c.whole ? 2u : 1u);
+        if (c.whole) {
+            EXPECT_EQ(h.records[0], record);
+        }
+        EXPECT_EQ(h.records.back(), next);
+    }
 }
 
 TEST(HistoryIndex, FindsAnEntrysRecordsByAnyOfItsNumbers)
