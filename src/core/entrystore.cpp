@@ -1,5 +1,7 @@
 #include "core/entrystore.h"
 
+#include "core/identifier.h"
+
 #include <algorithm>
 #include <numeric>
 #include <stdexcept>
@@ -23,10 +25,11 @@ FieldId duplicateKey(const Entry& entry)
 std::optional<int> EntryStore::findDuplicate(const Entry& entry) const
 {
     const FieldId key = duplicateKey(entry);
-    if (entry.textField(key)->empty())
+    const std::string identity = numberIdentity(key, *entry.textField(key));
+    if (identity.empty())
         return std::nullopt;
     for (size_t i = 0; i < m_entries.size(); ++i) {
-        if (m_entries[i].compareField(key, entry) == 0)
+        if (numberIdentity(key, *m_entries[i].textField(key)) == identity)
             return static_cast<int>(i);
     }
     return std::nullopt;

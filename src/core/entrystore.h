@@ -25,6 +25,8 @@ public:
     Entry& at(int position) { return m_entries.at(static_cast<size_t>(position)); }
     const std::vector<Entry>& entries() const { return m_entries; }
 
+    // The first entry whose number of the kind that names `entry` (its application, else registration, else
+    // international number) identifies the same mark (sameNumber); none when `entry` has no number.
     std::optional<int> findDuplicate(const Entry& entry) const;
     // Appends `entry` unless an entry with its number is there (findDuplicate).
     Added addEntry(Entry entry);

@@ -80,6 +80,33 @@ std::optional<std::string> setIdentifier(Entry& entry, std::string_view typed)
     return std::nullopt;
 }
 
+std::string numberIdentity(FieldId kind, std::string_view number)
+{
+    std::string out;
+    out.reserve(number.size());
+    for (char c : number) {
+        if (c >= '0' && c <= '9')
+            out += c;
+        else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+            out += static_cast<char>(c & ~0x20);
+    }
+    size_t from = 0;
+    if (kind == FieldId::IntNum && out.starts_with('I'))
+        from = 1;
+    if (kind == FieldId::RegNum || kind == FieldId::IntNum) {
+        // a number of zeros only is still the number 0
+        while (from + 1 < out.size() && out[from] == '0')
+            ++from;
+    }
+    return out.substr(from);
+}
+
+bool sameNumber(FieldId kind, std::string_view a, std::string_view b)
+{
+    const std::string identity = numberIdentity(kind, a);
+    return !identity.empty() && identity == numberIdentity(kind, b);
+}
+
 std::string identifierText(const Entry& entry)
 {
     std::string out;

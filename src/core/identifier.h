@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/daynumber.h"
+#include "core/fieldtable.h"
 
 #include <optional>
 #include <string>
@@ -20,6 +21,15 @@ bool checkMask(std::string_view text, std::string_view mask);
 // Validates and normalises a typed number into exactly one identifier of the
 // entry. Returns the refusal message, or none when the number was taken.
 std::optional<std::string> setIdentifier(Entry& entry, std::string_view typed);
+
+// What a number of the kind `kind` (SerNum, RegNum or IntNum) identifies, so that the forms one number is written
+// in compare equal: its letters (upper-cased) and digits without the separators it is printed with; an
+// international number without the "I" it is typed with; registration and international numbers are counted, so
+// without their leading zeros, while an application number keeps the two digits of its series code whole. Empty
+// when the text holds no letter or digit.
+std::string numberIdentity(FieldId kind, std::string_view number);
+// Whether two numbers of one kind identify the same mark: a number that identifies nothing is no one's.
+bool sameNumber(FieldId kind, std::string_view a, std::string_view b);
 
 // "registration N" / "application N" / "international reg N", then ", trademark T".
 std::string identifierText(const Entry& entry);

@@ -15,8 +15,11 @@ void appendCsvRecord(std::string& out, const std::vector<std::string>& fields)
         if (!first)
             out += ',';
         first = false;
-        // a field that starts with a byte order mark is quoted, so that a reader does not take it for the file's
-        if (field.find_first_of(",\"\r\n") == std::string::npos && !field.starts_with(k_byteOrderMark)) {
+        // a field that starts with a byte order mark is quoted, so that a reader does not take it for the file's;
+        // a text cell is written unquoted, as spreadsheets write it, when it needs no quotes
+        const bool plain = field.find_first_of(",\r\n") == std::string::npos &&
+                           (field.find('"') == std::string::npos || cellText(field) != field);
+        if (plain && !field.starts_with(k_byteOrderMark)) {
             out += field;
             continue;
         }
@@ -48,9 +51,12 @@ CsvTable parseCsv(std::string_view text, char separator)
         bool recordEnds = false;
         while (!recordEnds) {
             std::string field;
-            if (i < text.size() && text[i] == '"') {
+            // a text cell as spreadsheets write it (="0912345") is read as a quoted field and kept whole
+            const bool formula = text.substr(i).starts_with("=\"");
+            if (formula || (i < text.size() && text[i] == '"')) {
                 const int opened = line;
-                ++i;
+                const size_t start = i;
+                i += formula ? 2 : 1;
                 for (;;) {
                     if (i >= text.size())
                         return fail(opened, "a quoted field is not closed");
@@ -67,6 +73,8 @@ CsvTable parseCsv(std::string_view text, char separator)
                         ++line;
                     field += c;
                 }
+                if (formula)
+                    field.assign(text.substr(start, i - start));
                 if (i < text.size() && text[i] != separator && text[i] != '\r' && text[i] != '\n')
                     return fail(line, "text after a closing quote");
             } else {
@@ -93,6 +101,36 @@ CsvTable parseCsv(std::string_view text, char separator)
         table.records.push_back(std::move(record));
     }
     return table;
+}
+
+std::string textCell(std::string_view text)
+{
+    std::string out = "=\"";
+    for (char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string cellText(std::string_view cell)
+{
+    if (cell.size() < 3 || !cell.starts_with("=\"") || !cell.ends_with('"'))
+        return std::string(cell);
+    const std::string_view inner = cell.substr(2, cell.size() - 3);
+    std::string out;
+    for (size_t i = 0; i < inner.size(); ++i) {
+        if (inner[i] == '"') {
+            // a lone quote ends the string: the formula is more than one text
+            if (i + 1 >= inner.size() || inner[i + 1] != '"')
+                return std::string(cell);
+            ++i;
+        }
+        out += inner[i];
+    }
+    return out;
 }
 
 } // namespace tarnwick::docket

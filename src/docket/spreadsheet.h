@@ -13,8 +13,8 @@ class EntryStore;
 
 namespace tarnwick::docket {
 
-// The header of the exported table: Number, Reference, Frequency, the watched fields by their column captions,
-// Next Deadline, Deadline Kind, Grace Ends.
+// The header of the exported table: Number, Reference, Frequency, the office's fields by their column captions (the
+// watched ones and Status Date), Next Deadline, Deadline Kind, Grace Ends.
 std::vector<std::string> spreadsheetHeader();
 
 // The number of an entry as a typed number: the application number, else the registration number, else "I" and
@@ -23,8 +23,11 @@ std::string displayNumber(const core::Entry& entry);
 
 // Every entry as one CSV record under the header, in store order, each next deadline as on `today`: UTF-8 (with
 // a byte order mark, so that spreadsheets read it as such), texts of the data file converted from Windows-1252
-// unless they are UTF-8 already. A text from the office's page that a spreadsheet would take for a formula
-// (starting with "=", "+", "-" or "@") is written after an apostrophe.
+// unless they are UTF-8 already. Every cell but the deadlines' is written so that a spreadsheet shows it as it is
+// and writes it back unchanged: a text a spreadsheet would take for a number or a date (a number with its leading
+// zeros, a year-month-day date) as a text cell, ="0912345"; one it would take for a formula (starting with "=",
+// "+", "-", "@" or an apostrophe) after an apostrophe. The deadlines stay dates to compute with; nothing reads
+// them back.
 std::string spreadsheetOf(const std::vector<core::Entry>& entries, core::DayNumber today);
 
 // What a file to import comes to.
@@ -35,10 +38,15 @@ struct ImportPlan {
 };
 
 // Reads a CSV file whose header names its columns: Number (required), Reference and Frequency (Daily, Weekly,
-// Monthly, Yearly or Never, any case; empty: Daily); other columns are ignored, header names compared without
-// regard to case. A header without commas but with semicolons divides by semicolons. Each number is validated as
-// the entry dialog does; an entry that `store` or an earlier line holds already is a duplicate. Texts that
-// Windows-1252 can hold are kept in it; line breaks and TABs become blanks. Empty lines are skipped.
+// Monthly, Yearly or Never, any case; empty: Daily), and the office's fields the export writes; other columns are
+// ignored, header names compared without regard to case. A header without commas but with semicolons divides by
+// semicolons. Cells read back as the export wrote them (a text cell's text, an escaped formula without its
+// apostrophe). Each number is validated as the entry dialog does; an entry of which `store` or an earlier line holds
+// a number (sameNumber: 912345 is 0912345, whose leading zeros a spreadsheet dropped) is a duplicate. The office's
+// values of a line become the new entry's baseline, its LastChange the day of its status date (else `today`), so
+// that the next update mails what the office changed since; a line whose App # or Reg # names another mark than
+// its Number gives its Number alone. Texts that Windows-1252 can hold are kept in it; line breaks and TABs become
+// blanks. Empty lines are skipped.
 ImportPlan planImport(std::string_view text, const core::EntryStore& store, core::DayNumber today);
 
 } // namespace tarnwick::docket

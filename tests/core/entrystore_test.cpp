@@ -47,6 +47,7 @@ TEST(EntryStore, FindDuplicateUsesTheFirstIdentifierSet)
         {entryWith("75-ABC456", "1234567", "", ""), 0},
         {entryWith("76-000000", "1234567", "", ""), -1}, // SerNum decides when it is set
         {entryWith("", "1234567", "7654321", ""), 1},
+        {entryWith("", "01234567", "", ""), 1}, // the same registration with a leading zero
         {entryWith("", "", "7654321", ""), 2},
         {entryWith("", "", "", ""), -1},
     };

@@ -83,6 +83,33 @@ TEST(SetIdentifier, RefusesWhatFitsNoMaskAndKeepsTheEntry)
     }
 }
 
+TEST(SameNumber, ComparesWhatANumberIdentifies)
+{
+    struct Case {
+        FieldId kind;
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {FieldId::RegNum, "0912345", "912345", true}, // a spreadsheet dropped the leading zero
+        {FieldId::RegNum, "0012345", "12345", true},
+        {FieldId::RegNum, "912345", "9123450", false},
+        {FieldId::SerNum, "75-123456", "75123456", true},
+        {FieldId::SerNum, "75/123,456", "75-123456", true},
+        {FieldId::SerNum, "75-abc456", "75-ABC456", true},
+        {FieldId::SerNum, "07-500001", "7-500001", false}, // the series code is two digits
+        {FieldId::IntNum, "I0123456", "123456", true},
+        {FieldId::IntNum, "i1234567", "1234567", true},
+        {FieldId::RegNum, "", "", false},
+        {FieldId::RegNum, "-", "/", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+        EXPECT_EQ(sameNumber(c.kind, c.a, c.b), c.same);
+        EXPECT_EQ(sameNumber(c.kind, c.b, c.a), c.same);
+    }
+}
+
 TEST(IdentifierText, NamesTheFirstIdentifierSetAndTheTrademark)
 {
     struct Case {

@@ -3,6 +3,7 @@
 #include "docket/spreadsheet.h"
 #include "platform/files.h"
 #include "support/tempdir.h"
+#include "update/changes.h"
 
 #include <gtest/gtest.h>
 
@@ -36,12 +37,135 @@ TEST(Csv, RecordsRoundTripAndBadQuotingNamesTheLine)
         {"a,b\nc,\"open\n\n", "line 2: a quoted field is not closed"},
         {"a\n\"x\"y,z\n", "line 2: text after a closing quote"},
         {"a\nb\"c\n", "line 2: a quote inside a field that does not start with one"},
+        {"a\n=\"0912345\n", "line 2: a quoted field is not closed"},
     };
     for (const auto& [input, error] : bad) {
         const docket::CsvTable t = docket::parseCsv(input);
         EXPECT_EQ(t.error, error);
         EXPECT_TRUE(t.records.empty());
     }
+}
+
+TEST(Csv, TextCellsGiveBackTheirText)
+{
+    const std::pair<const char*, const char*> written[] = {
+        {"0912345", "=\"0912345\""},
+        {"say \"hi\"", "=\"say \"\"hi\"\"\""},
+        {"", "=\"\""},
+    };
+    for (const auto& [text, cell] : written) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(docket::textCell(text), cell);
+        EXPECT_EQ(docket::cellText(cell), text);
+    }
+    // a formula that is more than one text is its own text, as is any other cell
+    for (const char* cell : {"=\"a\"&\"b\"", "=1+1", "=\"", "0912345"})
+        EXPECT_EQ(docket::cellText(cell), cell);
+    // spreadsheets write text cells unquoted
+    const docket::CsvTable t = docket::parseCsv("=\"0912345\";=\"a\"\"b\";=x\n", ';');
+    ASSERT_EQ(t.error, "");
+    ASSERT_EQ(t.records.size(), 1u);
+    EXPECT_EQ(t.records[0].fields, (Fields{"=\"0912345\"", "=\"a\"\"b\"", "=x"}));
+}
+
+namespace {
+
+const core::DayNumber k_today = core::dayNumberOf("2025-01-01");
+
+// Marks with numbers that a spreadsheet would strip of their leading zeros, and office values it would change.
+std::vector<core::Entry> watchedMarks()
+{
+    std::vector<core::Entry> marks(3, core::Entry(k_today));
+    marks[0].RegNum = "0012345";
+    marks[0].Reference = "0042";
+    marks[0].Trademark = "ACME";
+    marks[0].RegDate = "1912-05-18";
+    marks[0].StatusDate = "2024-03-05";
+    marks[0].StatusText = "Registered";
+    marks[0].Owner = "Soci\xE9t\xE9 G\xE9n\xE9rale";
+    marks[0].LastHistory = "-- renewal filed";
+    marks[1].SerNum = "07-500001";
+    marks[1].RegNum = "0912345";
+    marks[1].Trademark = "=SUM(1)";
+    marks[1].StatusDate = core::k_unknownDayText;
+    marks[1].Location = "'Box 5";
+    marks[2].IntNum = "0123456";
+    marks[2].FilingDate = "2001-02-03";
+    marks[2].Attorney = "1,234 Main St";
+    return marks;
+}
+
+// A CSV text as a spreadsheet program saves it: a text cell (when the file protects its cells) as its text, a cell
+// of digits as the number it read.
+std::string savedBySpreadsheet(std::string_view csv, bool cellsProtected)
+{
+    std::string out;
+    for (docket::CsvRecord& r : docket::parseCsv(csv).records) {
+        for (std::string& f : r.fields) {
+            const bool text = cellsProtected && f.starts_with("=\"");
+            f = docket::cellText(f);
+            if (!text && !f.empty() && f.find_first_not_of("0123456789") == std::string::npos)
+                f.erase(0, std::min(f.find_first_not_of('0'), f.size() - 1));
+        }
+        docket::appendCsvRecord(out, r.fields);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Spreadsheet, RoundTripThroughASpreadsheetAddsNothingTwice)
+{
+    core::EntryStore store;
+    for (const core::Entry& e : watchedMarks())
+        store.appendEntry(e);
+    const std::string exported = docket::spreadsheetOf(store.entries(), k_today);
+    const std::pair<const char*, std::string> files[] = {
+        {"as written", exported},
+        {"saved by a spreadsheet", savedBySpreadsheet(exported, true)},
+        {"written without text cells", savedBySpreadsheet(exported, false)},
+    };
+    for (const auto& [name, text] : files) {
+        SCOPED_TRACE(name);
+        const docket::ImportPlan plan = docket::planImport(text, store, k_today);
+        EXPECT_EQ(plan.errors, std::vector<std::string>{});
+        EXPECT_EQ(plan.duplicates.size(), 3u);
+        EXPECT_TRUE(plan.entries.empty());
+    }
+}
+
+TEST(Spreadsheet, ImportKeepsTheOfficeValuesAsBaseline)
+{
+    const std::vector<core::Entry> marks = watchedMarks();
+    const std::string saved = savedBySpreadsheet(docket::spreadsheetOf(marks, k_today), true);
+    const docket::ImportPlan plan = docket::planImport(saved, core::EntryStore(), k_today);
+    ASSERT_EQ(plan.entries.size(), marks.size());
+    const core::DayNumber lastChange[] = {core::dayNumberOf("2024-03-05"), k_today, k_today};
+    for (size_t i = 0; i < marks.size(); ++i) {
+        SCOPED_TRACE(i);
+        const core::Entry& back = plan.entries[i];
+        for (core::FieldId id : core::k_watchedFields)
+            EXPECT_EQ(*back.textField(id), *marks[i].textField(id)) << core::fieldInfo(id).key;
+        EXPECT_EQ(back.StatusDate, marks[i].StatusDate);
+        EXPECT_EQ(back.IntNum, marks[i].IntNum);
+        EXPECT_EQ(back.LastChange, lastChange[i]);
+        // the next update mails what the office changed meanwhile
+        EXPECT_TRUE(update::hasBaseline(back));
+        core::Entry page = back;
+        page.Location = "Archive";
+        EXPECT_FALSE(page.sameWatchedValues(back));
+    }
+
+    // a line whose Reg # names another mark than its Number carries its Number alone; one that names the same
+    // gives the Number the office's form
+    const docket::ImportPlan lines = docket::planImport(
+        "Number,Reg #,Status\n1234567,7654321,Registered\n912345,0912345,Registered\n", core::EntryStore(), k_today);
+    ASSERT_EQ(lines.entries.size(), 2u);
+    EXPECT_EQ(lines.entries[0].RegNum, "1234567");
+    EXPECT_EQ(lines.entries[0].StatusText, "");
+    EXPECT_FALSE(update::hasBaseline(lines.entries[0]));
+    EXPECT_EQ(lines.entries[1].RegNum, "0912345");
+    EXPECT_EQ(lines.entries[1].StatusText, "Registered");
 }
 
 TEST(Spreadsheet, ExportReadByPythonsCsvModule)
@@ -64,8 +188,9 @@ TEST(Spreadsheet, ExportReadByPythonsCsvModule)
     ASSERT_NE(pipe, nullptr);
     out.resize(std::fread(out.data(), 1, out.size(), pipe));
     ::pclose(pipe);
-    EXPECT_EQ(out, "2 18 ['76-123456', 'Réf, \"1\"', 'Monthly', '76-123456', '1234567', '\\'=HYPERLINK(\"x\")', '', "
-                   "'2020-05-18', '', '', '', '', '', '', '', '2026-05-18', 'Declaration of use', '2026-11-18']\n");
+    EXPECT_EQ(out, "2 19 ['=\"76-123456\"', 'Réf, \"1\"', 'Monthly', '=\"76-123456\"', '=\"1234567\"', "
+                   "'\\'=HYPERLINK(\"x\")', '', '=\"2020-05-18\"', '', '', '', '', '', '', '', '', '2026-05-18', "
+                   "'Declaration of use', '2026-11-18']\n");
 }
 
 TEST(Spreadsheet, ImportIsAllOrNothingAndSkipsDuplicates)
