@@ -181,9 +181,41 @@ platform::Result MainState::saveEntries()
     const std::string dir = m_app.logDir();
     if (dir.empty())
         return platform::Result::failure("no logging directory is set");
-    if (!core::saveDataFile(m_app.entries, dir))
-        return platform::Result::failure("cannot write the data file in " + dir);
+    const std::string path = core::dataFilePath(dir);
+    // a data file that could not be read (another version's) is never written over
+    if (!m_app.entries.loadOk())
+        return platform::Result::failure("the data file " + path + " was not read, so it is not written");
+    errno = 0;
+    if (!core::saveDataFile(m_app.entries, dir)) {
+        const int error = errno != 0 ? errno : EIO;
+        return platform::Result::failure("Can't write the data file " + path + ": " + std::strerror(error));
+    }
     return {};
+}
+
+MainState::EditSaved MainState::commitEdit(const std::vector<EditNotice>& notices)
+{
+    EditSaved saved;
+    saved.dataFile = saveEntries();
+    if (!saved.dataFile) {
+        std::string text = saved.dataFile.error() + ".\n\nThe change stays in the list and is written again when "
+                                                    "Tarnwick closes";
+        text += notices.empty() ? "." : "; its e-mail notification is not queued.";
+        base::errorReport(m_app.log, *this, text, "Data File Not Written");
+        m_lastEdit = saved;
+        return saved;
+    }
+    for (const EditNotice& n : notices) {
+        saved.noticeError = m_queue.stageEmail(n.entry, n.templateId, n.kind, n.previous ? &*n.previous : nullptr);
+        if (!saved.noticeError.empty())
+            break;
+    }
+    // the notices staged before a failure still go: they tell of what the data file now holds
+    std::string committed = m_queue.commitEmail();
+    if (saved.noticeError.empty())
+        saved.noticeError = std::move(committed);
+    m_lastEdit = saved;
+    return saved;
 }
 
 MainState::Saved MainState::saveAll()

@@ -135,8 +135,29 @@ public:
     // Writes the reports into the report directory (created when missing); a
     // success too when none is set.
     platform::Result writeReports();
-    // The data file alone (after every run, so that a crash loses nothing).
+    // The data file alone (after every run and every edit, so that a crash loses nothing).
     platform::Result saveEntries();
+
+    // A notice that an edit owes: queued only once the data file holds the edit.
+    struct EditNotice {
+        core::Entry entry;
+        int templateId = 0;
+        std::string kind;
+        std::optional<core::Entry> previous;
+    };
+    // What saving an edit came to: the data file, and the first notice that could not be queued (already
+    // reported).
+    struct EditSaved {
+        platform::Result dataFile;
+        std::string noticeError;
+    };
+    // An edit of the entries (add, delete, a change, an import) is kept at once: the data file is written, and
+    // only then are the edit's notices queued, together, none after the first that cannot be written. A data file
+    // that cannot be written is reported and queues none of them, so that no notice tells of a change that the
+    // next start would not know.
+    EditSaved commitEdit(const std::vector<EditNotice>& notices = {});
+    // What the last edit's saving came to.
+    const EditSaved& lastEdit() const { return m_lastEdit; }
 
     // Observers: the title after a rules download, each due entry of a run.
     void setTitleRefresh(std::function<void()> f) { m_titleRefresh = std::move(f); }
@@ -178,6 +199,7 @@ private:
     bool m_closeAfterRun = false;
     bool m_mailedAfterRun = false;
     bool m_groupNotices = false; // an update run commits its notices in groups
+    EditSaved m_lastEdit;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;
