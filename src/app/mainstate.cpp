@@ -168,6 +168,9 @@ bool MainState::requestClose()
         m_closeAfterRun = true;
         return false;
     }
+    // the pending e-mail waits for the next start: a session that ends does not wait for a mail server
+    if (m_unattended)
+        return true;
     if (!m_control.autoMode)
         return processPending(true, false);
     // nobody is there to answer: the pending e-mail goes as the headless auto command sends it
@@ -244,11 +247,43 @@ platform::Result MainState::writeReports()
                                      (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO))));
 }
 
+namespace {
+
+// What a close without a person needs: the window goes, nothing new starts, nothing is deleted.
+base::Answer unattendedAnswer(const base::MessageBox& box)
+{
+    switch (box.question) {
+    case base::Question::Message:
+        return base::Answer::Ok;
+    case base::Question::ExitAfterFailedSend:
+    case base::Question::QuitUnconfigured:
+        return base::Answer::Yes;
+    case base::Question::SendPendingEmail:
+        return base::Answer::No;
+    default:
+        return box.buttons == base::Buttons::YesNoCancel ? base::Answer::Cancel : base::Answer::No;
+    }
+}
+
+} // namespace
+
 base::Answer MainState::messageBox(const base::MessageBox& box)
 {
+    if (m_unattended) {
+        m_app.log.write("Not shown, the session is ending: '%s'\n", box.text.c_str());
+        return unattendedAnswer(box);
+    }
     // any message box of the window ends auto mode
     m_control.autoMode = false;
     return m_view.messageBox(box);
+}
+
+std::optional<std::string> MainState::textInput(const std::string& title, const std::string& prompt,
+                                                const std::string& initial)
+{
+    if (m_unattended)
+        return std::nullopt;
+    return m_view.textInput(title, prompt, initial);
 }
 
 void MainState::operationStart(int timeoutSeconds)

@@ -118,7 +118,7 @@ public:
     // returned (closeAfterRun() then tells the window to close); otherwise the
     // pending e-mail is offered and the answer decides. In auto mode it is sent
     // without asking; a failure shows its message, which ends auto mode and
-    // keeps the window open.
+    // keeps the window open. Unattended, the window goes and the queue stays.
     bool requestClose();
     bool closeAfterRun() const { return m_closeAfterRun; }
     // The close that a run's end owes the window, once: a close that the pending
@@ -159,6 +159,12 @@ public:
     // What the last edit's saving came to.
     const EditSaved& lastEdit() const { return m_lastEdit; }
 
+    // The session is ending (a logout, a shutdown): nobody answers any more. No box is shown (each is logged and
+    // answered as a close without a person needs), no text is asked for, and a close leaves the pending e-mail
+    // queued for the next start.
+    void setUnattended(bool on) { m_unattended = on; }
+    bool unattended() const { return m_unattended; }
+
     // Observers: the title after a rules download, each due entry of a run.
     void setTitleRefresh(std::function<void()> f) { m_titleRefresh = std::move(f); }
     void setEntryObserver(std::function<void(const update::EntryOutcome&)> f) { m_entryObserver = std::move(f); }
@@ -171,6 +177,8 @@ public:
 
     // --- base::FrontEnd: what the state adds to the view ---
     base::Answer messageBox(const base::MessageBox& box) override;
+    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
+                                         const std::string& initial) override;
     void operationStart(int timeoutSeconds) override;
     void operationEnd() override;
     void dispatch(int maxWaitMs) override;
@@ -199,6 +207,7 @@ private:
     bool m_closeAfterRun = false;
     bool m_mailedAfterRun = false;
     bool m_groupNotices = false; // an update run commits its notices in groups
+    bool m_unattended = false;
     EditSaved m_lastEdit;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
