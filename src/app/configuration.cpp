@@ -312,6 +312,10 @@ std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::App
         else if (rules)
             rules->load(v.logDir);
     }
+    // what the user confirmed is kept now, not only when the program closes
+    if (const platform::Result stored = settings.writeAll(); !stored)
+        showMessage(frontEnd, stored.error() + ".\n\nThe configuration is in use and is written again when "
+                                               "Tarnwick closes.");
     return std::nullopt;
 }
 

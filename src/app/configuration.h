@@ -166,8 +166,9 @@ std::optional<CheckFailure> checkConfiguration(const ConfigValues& values, base:
 
 // Accept: the checks, then the "Tarnwick" subdirectory of the logging directory,
 // then every value stored, and the rules file written or removed for a changed
-// rules choice (`rules`, when given, reads it again at once). Nothing is stored
-// when a check fails.
+// rules choice (`rules`, when given, reads it again at once); then the settings
+// file is written at once (a failure is shown; the values stay in use). Nothing
+// is stored when a check fails.
 std::optional<CheckFailure> acceptConfiguration(const ConfigValues& values, base::AppSettings& settings,
                                                 base::FrontEnd& frontEnd, rules::RulesFile* rules = nullptr);
 

@@ -101,11 +101,17 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
         out.duplicates = std::move(plan.duplicates);
         out.errors = std::move(plan.errors);
         // the plan has left out every number the list holds already
+        std::vector<MainState::EditNotice> notices;
         for (core::Entry& entry : plan.entries) {
             const int position = store.appendEntry(std::move(entry));
             out.added.push_back(position);
-            if (out.postingError.empty())
-                out.postingError = state.postNotice(store.at(position), notify::templateid::EntryAdded, "a", nullptr);
+            notices.push_back({store.at(position), notify::templateid::EntryAdded, "a", std::nullopt});
+        }
+        // the entries and their notices are kept as one: the data file first, then every notice in one group
+        if (!notices.empty()) {
+            const MainState::EditSaved saved = state.commitEdit(notices);
+            out.saved = bool(saved.dataFile);
+            out.postingError = saved.noticeError;
         }
     }
     if (!out.errors.empty()) {
@@ -139,8 +145,7 @@ ImportOutcome importSpreadsheetCommand(MainState& state, const std::string& path
     ImportOutcome out = importSpreadsheet(state, path);
     if (out.message.empty())
         return out;
-    if (!out.added.empty() && !state.saveEntries())
-        out.message += "\nThe data file could not be written now; it is written again when the program closes.";
+    // a data file that could not be written has been reported with the import's notices
     state.tell(out.message, "Import CSV");
     return out;
 }

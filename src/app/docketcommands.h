@@ -54,17 +54,19 @@ struct ImportOutcome {
     std::vector<std::string> duplicates; // "line N: NUMBER already exists", skipped
     std::vector<std::string> errors;     // why nothing was imported: "line N: reason" or the file's reading
     std::string postingError;            // the first "entry added" notification that could not be queued
+    bool saved = false;                  // the data file holds the new entries
     std::string message;                 // all of it for a message box
 };
 
-// Reads the spreadsheet at `path` and, when no line of it is bad, appends its new entries with the "entry added"
-// notification each (no more notifications after the first that fails) and selects them; duplicates are skipped.
-// A bad line imports nothing. Refused (nothing happens) while the window is busy. The list is not re-sorted here.
+// Reads the spreadsheet at `path` and, when no line of it is bad, appends its new entries and selects them;
+// duplicates are skipped. The data file is written with all of them, and only then is the "entry added"
+// notification of each queued, all in one group (none after the first that fails; none when the data file cannot
+// be written). A bad line imports nothing. Refused (nothing happens) while the window is busy. The list is not
+// re-sorted here.
 ImportOutcome importSpreadsheet(MainState& state, const std::string& path);
 
 // The window's commands: an export's outcome on the status line, or its failure in a box titled "Export Calendar"
-// or "Export CSV"; the import's summary in a box titled "Import CSV", and the data file saved after entries
-// were added.
+// or "Export CSV"; the import's summary in a box titled "Import CSV".
 void exportCalendarCommand(MainState& state, const std::string& path);
 void exportSpreadsheetCommand(MainState& state, const std::string& path);
 ImportOutcome importSpreadsheetCommand(MainState& state, const std::string& path);

@@ -54,8 +54,10 @@ AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std:
         return out;
     }
     out.position = added.position;
-    out.message =
-        state.postNotice(state.app().entries.at(added.position), notify::templateid::EntryAdded, "a", nullptr);
+    const MainState::EditSaved saved =
+        state.commitEdit({{state.app().entries.at(added.position), notify::templateid::EntryAdded, "a", std::nullopt}});
+    out.saved = bool(saved.dataFile);
+    out.message = saved.noticeError;
     return out;
 }
 
@@ -69,17 +71,15 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
                                                     : "Are you sure that you want to delete these entries?";
     if (state.ask(base::Question::DeleteEntries, question) != base::Answer::Yes)
         return 0;
-    bool notify = true;
+    std::vector<MainState::EditNotice> notices;
     int removed = 0;
     for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
-        if (notify) {
-            const std::string error = state.postNotice(store.at(*it), notify::templateid::EntryDeleted, "d", nullptr);
-            notify = error.empty();
-        }
+        notices.push_back({store.at(*it), notify::templateid::EntryDeleted, "d", std::nullopt});
         store.remove(*it);
         ++removed;
     }
     state.setSelection({});
+    state.commitEdit(notices);
     return removed;
 }
 
@@ -92,27 +92,28 @@ void setFrequency(MainState& state, const std::vector<int>& positions, core::Fre
         store.at(p).Frequency = frequency;
         state.rowChanged(p);
     }
+    state.commitEdit();
 }
 
 platform::Result changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference)
 {
     core::EntryStore& store = state.app().entries;
-    platform::Result result;
     if (state.busy())
-        return result;
+        return {};
+    std::vector<MainState::EditNotice> notices;
     for (int p : validPositions(store, positions)) {
         core::Entry changed = store.at(p);
         changed.setValueText(core::FieldId::Reference, reference);
-        const core::Entry previous = store.replaceEntry(p, std::move(changed));
+        core::Entry previous = store.replaceEntry(p, std::move(changed));
         state.rowChanged(p);
         // only a reference that really changed is announced
-        if (previous.compareField(core::FieldId::Reference, store.at(p)) == 0)
-            continue;
-        std::string error = state.postNotice(store.at(p), notify::templateid::EntryChanged, "c", &previous);
-        if (result && !error.empty())
-            result = platform::Result::failure(std::move(error));
+        if (previous.compareField(core::FieldId::Reference, store.at(p)) != 0)
+            notices.push_back({store.at(p), notify::templateid::EntryChanged, "c", std::move(previous)});
     }
-    return result;
+    const MainState::EditSaved saved = state.commitEdit(notices);
+    if (!saved.noticeError.empty())
+        return platform::Result::failure(saved.noticeError);
+    return saved.dataFile;
 }
 
 platform::Result changeReferenceAsking(MainState& state, const std::vector<int>& positions)
@@ -137,6 +138,7 @@ void clearError(MainState& state, const std::vector<int>& positions)
         store.at(p).Error.clear();
         state.rowChanged(p);
     }
+    state.commitEdit();
 }
 
 bool clearLastUpdate(MainState& state, const std::vector<int>& positions)
@@ -154,6 +156,7 @@ bool clearLastUpdate(MainState& state, const std::vector<int>& positions)
         store.at(p).LastUpdate = 0;
         state.rowChanged(p);
     }
+    state.commitEdit();
     return true;
 }
 

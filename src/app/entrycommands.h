@@ -22,6 +22,9 @@ class MainState;
 // The entry commands of the main window: add, delete and the Change items,
 // with their questions and notifications. Positions are list positions in list
 // order (the selection); every command refuses to act while the window is busy.
+// Each edit is kept at once: the data file is written, then its notifications
+// are queued (MainState::commitEdit); a data file that cannot be written is
+// reported and queues none of them.
 
 extern const char* const k_duplicateEntryMessage; // "This entry already exists."
 
@@ -29,6 +32,7 @@ extern const char* const k_duplicateEntryMessage; // "This entry already exists.
 struct AddOutcome {
     std::optional<int> position; // the new entry's position; none when nothing was added
     std::string message;         // the refusal (invalid number, "This entry already exists.") or the posting's error
+    bool saved = false;          // the data file holds the new entry
 };
 
 // Validates the typed number, refuses a duplicate ("This entry already exists."
@@ -46,7 +50,8 @@ int deleteEntries(MainState& state, const std::vector<int>& positions);
 void setFrequency(MainState& state, const std::vector<int>& positions, core::Frequency frequency);
 
 // Sets the Reference of every given entry and posts "entry changed" for each
-// whose reference really changed; a failure names the first posting that failed.
+// whose reference really changed; a failure names the first posting that failed,
+// or the data file that could not be written.
 platform::Result changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference);
 // The same, asking for the new text (pre-filled with the first entry's
 // reference) through the front end's input dialog; Cancel changes nothing.

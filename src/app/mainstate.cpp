@@ -168,6 +168,9 @@ bool MainState::requestClose()
         m_closeAfterRun = true;
         return false;
     }
+    // the pending e-mail waits for the next start: a session that ends does not wait for a mail server
+    if (m_unattended)
+        return true;
     if (!m_control.autoMode)
         return processPending(true, false);
     // nobody is there to answer: the pending e-mail goes as the headless auto command sends it
@@ -181,9 +184,41 @@ platform::Result MainState::saveEntries()
     const std::string dir = m_app.logDir();
     if (dir.empty())
         return platform::Result::failure("no logging directory is set");
-    if (!core::saveDataFile(m_app.entries, dir))
-        return platform::Result::failure("cannot write the data file in " + dir);
+    const std::string path = core::dataFilePath(dir);
+    // a data file that could not be read (another version's) is never written over
+    if (!m_app.entries.loadOk())
+        return platform::Result::failure("the data file " + path + " was not read, so it is not written");
+    errno = 0;
+    if (!core::saveDataFile(m_app.entries, dir)) {
+        const int error = errno != 0 ? errno : EIO;
+        return platform::Result::failure("Can't write the data file " + path + ": " + std::strerror(error));
+    }
     return {};
+}
+
+MainState::EditSaved MainState::commitEdit(const std::vector<EditNotice>& notices)
+{
+    EditSaved saved;
+    saved.dataFile = saveEntries();
+    if (!saved.dataFile) {
+        std::string text = saved.dataFile.error() + ".\n\nThe change stays in the list and is written again when "
+                                                    "Tarnwick closes";
+        text += notices.empty() ? "." : "; its e-mail notification is not queued.";
+        base::errorReport(m_app.log, *this, text, "Data File Not Written");
+        m_lastEdit = saved;
+        return saved;
+    }
+    for (const EditNotice& n : notices) {
+        saved.noticeError = m_queue.stageEmail(n.entry, n.templateId, n.kind, n.previous ? &*n.previous : nullptr);
+        if (!saved.noticeError.empty())
+            break;
+    }
+    // the notices staged before a failure still go: they tell of what the data file now holds
+    std::string committed = m_queue.commitEmail();
+    if (saved.noticeError.empty())
+        saved.noticeError = std::move(committed);
+    m_lastEdit = saved;
+    return saved;
 }
 
 MainState::Saved MainState::saveAll()
@@ -212,11 +247,43 @@ platform::Result MainState::writeReports()
                                      (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO))));
 }
 
+namespace {
+
+// What a close without a person needs: the window goes, nothing new starts, nothing is deleted.
+base::Answer unattendedAnswer(const base::MessageBox& box)
+{
+    switch (box.question) {
+    case base::Question::Message:
+        return base::Answer::Ok;
+    case base::Question::ExitAfterFailedSend:
+    case base::Question::QuitUnconfigured:
+        return base::Answer::Yes;
+    case base::Question::SendPendingEmail:
+        return base::Answer::No;
+    default:
+        return box.buttons == base::Buttons::YesNoCancel ? base::Answer::Cancel : base::Answer::No;
+    }
+}
+
+} // namespace
+
 base::Answer MainState::messageBox(const base::MessageBox& box)
 {
+    if (m_unattended) {
+        m_app.log.write("Not shown, the session is ending: '%s'\n", box.text.c_str());
+        return unattendedAnswer(box);
+    }
     // any message box of the window ends auto mode
     m_control.autoMode = false;
     return m_view.messageBox(box);
+}
+
+std::optional<std::string> MainState::textInput(const std::string& title, const std::string& prompt,
+                                                const std::string& initial)
+{
+    if (m_unattended)
+        return std::nullopt;
+    return m_view.textInput(title, prompt, initial);
 }
 
 void MainState::operationStart(int timeoutSeconds)

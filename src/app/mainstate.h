@@ -118,7 +118,7 @@ public:
     // returned (closeAfterRun() then tells the window to close); otherwise the
     // pending e-mail is offered and the answer decides. In auto mode it is sent
     // without asking; a failure shows its message, which ends auto mode and
-    // keeps the window open.
+    // keeps the window open. Unattended, the window goes and the queue stays.
     bool requestClose();
     bool closeAfterRun() const { return m_closeAfterRun; }
     // The close that a run's end owes the window, once: a close that the pending
@@ -135,8 +135,35 @@ public:
     // Writes the reports into the report directory (created when missing); a
     // success too when none is set.
     platform::Result writeReports();
-    // The data file alone (after every run, so that a crash loses nothing).
+    // The data file alone (after every run and every edit, so that a crash loses nothing).
     platform::Result saveEntries();
+
+    // A notice that an edit owes: queued only once the data file holds the edit.
+    struct EditNotice {
+        core::Entry entry;
+        int templateId = 0;
+        std::string kind;
+        std::optional<core::Entry> previous;
+    };
+    // What saving an edit came to: the data file, and the first notice that could not be queued (already
+    // reported).
+    struct EditSaved {
+        platform::Result dataFile;
+        std::string noticeError;
+    };
+    // An edit of the entries (add, delete, a change, an import) is kept at once: the data file is written, and
+    // only then are the edit's notices queued, together, none after the first that cannot be written. A data file
+    // that cannot be written is reported and queues none of them, so that no notice tells of a change that the
+    // next start would not know.
+    EditSaved commitEdit(const std::vector<EditNotice>& notices = {});
+    // What the last edit's saving came to.
+    const EditSaved& lastEdit() const { return m_lastEdit; }
+
+    // The session is ending (a logout, a shutdown): nobody answers any more. No box is shown (each is logged and
+    // answered as a close without a person needs), no text is asked for, and a close leaves the pending e-mail
+    // queued for the next start.
+    void setUnattended(bool on) { m_unattended = on; }
+    bool unattended() const { return m_unattended; }
 
     // Observers: the title after a rules download, each due entry of a run.
     void setTitleRefresh(std::function<void()> f) { m_titleRefresh = std::move(f); }
@@ -150,6 +177,8 @@ public:
 
     // --- base::FrontEnd: what the state adds to the view ---
     base::Answer messageBox(const base::MessageBox& box) override;
+    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
+                                         const std::string& initial) override;
     void operationStart(int timeoutSeconds) override;
     void operationEnd() override;
     void dispatch(int maxWaitMs) override;
@@ -178,6 +207,8 @@ private:
     bool m_closeAfterRun = false;
     bool m_mailedAfterRun = false;
     bool m_groupNotices = false; // an update run commits its notices in groups
+    bool m_unattended = false;
+    EditSaved m_lastEdit;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;

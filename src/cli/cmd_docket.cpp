@@ -62,7 +62,8 @@ int cmdImport(const Invocation& inv)
         std::cout << line << ", skipped\n";
     for (int p : imported.added)
         std::cout << "added " << entryLabel(s->app.entries.at(p)) << "\n";
-    const bool saved = imported.added.empty() || s->saveEntries();
+    // the data file was written with the new entries before their notices were queued
+    const bool saved = imported.added.empty() || imported.saved;
     return saved && imported.postingError.empty() ? 0 : 1;
 }
 

@@ -74,9 +74,9 @@ int cmdAdd(const Invocation& inv)
             std::cerr << number << ": " << added.message.substr(0, added.message.find('\n')) << "\n";
         return 1;
     }
-    const bool saved = s->saveEntries();
+    // the data file was written before the notice was queued (a failure has been reported)
     std::cout << "added " << entryLabel(s->app.entries.at(*added.position)) << "\n";
-    return saved && added.message.empty() ? 0 : 1;
+    return added.saved && added.message.empty() ? 0 : 1;
 }
 
 // The delete sequence: confirmation, then "entry deleted" notifications.
@@ -106,9 +106,8 @@ int cmdDelete(const Invocation& inv)
     const int removed = app::deleteEntries(s->state, *positions);
     if (removed == 0)
         return 1;
-    const bool saved = s->saveEntries();
     std::cout << "deleted " << core::counted(removed, "entry", "entries") << "\n";
-    return saved ? 0 : 1;
+    return s->state.lastEdit().dataFile ? 0 : 1;
 }
 
 // The Change commands over the named entries.
@@ -168,7 +167,8 @@ int cmdChange(const Invocation& inv)
         s->frontEnd.setAnswerFor(base::Question::ClearLastUpdate, base::Answer::Yes);
         app::clearLastUpdate(s->state, *positions);
     }
-    if (!s->saveEntries())
+    // every change has written the data file itself (a failure has been reported)
+    if (!s->state.lastEdit().dataFile)
         status = 1;
     return status;
 }

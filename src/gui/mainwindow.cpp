@@ -14,6 +14,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -201,6 +202,27 @@ void MainWindow::bringToFront()
     show();
     raise();
     activateWindow();
+}
+
+void MainWindow::sessionEnding(int signal)
+{
+    guarded([this, signal] {
+        if (m_destroyed || m_state.unattended())
+            return;
+        m_app.log.write("Signal %d: the session is ending, Tarnwick closes\n", signal);
+        m_state.setUnattended(true);
+        // a dialog open now is cancelled; what its caller asks next is answered without a box
+        for (int i = 0; i < 16; ++i) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal)
+                break;
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->reject();
+            else
+                modal->close();
+        }
+        postCommand(app::Command::Close);
+    });
 }
 
 void MainWindow::changeEvent(QEvent* event)

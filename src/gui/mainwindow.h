@@ -58,6 +58,10 @@ public:
     void acceptFrontRequests(std::unique_ptr<platform::FrontRequests> requests);
     // Shown, not minimised, raised and active.
     void bringToFront();
+    // The session ends (SIGTERM, SIGHUP): the window closes as a close does, without waiting for anyone. An open
+    // dialog is cancelled, no question is asked any more, a running operation is cancelled and the window closes
+    // when it has unwound; the pending e-mail stays queued.
+    void sessionEnding(int signal);
 
     app::MainWindowLogic& logic() { return m_logic; }
     app::MainState& state() { return m_state; }

@@ -8,6 +8,7 @@
 #include "base/settings.h"
 #include "gui/dialogs.h"
 #include "gui/mainwindow.h"
+#include "gui/terminationsignals.h"
 #include "gui/textconv.h"
 #include "platform/instancelock.h"
 
@@ -22,6 +23,9 @@ namespace tarnwick::gui {
 int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
 {
     int code = app::exitcode::Normal;
+    // a logout or shutdown closes the window as a close does; until the window is there the signal waits, and
+    // after it has gone the settings are still stored before the process ends
+    TerminationSignals terminationSignals;
     app::AppContext context(base::settingsPath(commandLine.settingsFile));
     app::StartupState startup = app::startApplication(context, app::systemPlaces());
     platform::InstanceLock lock;
@@ -49,6 +53,9 @@ int runProgram(const app::CommandLine& commandLine, Dialogs& dialogs)
         // the window stops listening as it goes, before the lock is released
         MainWindow window(context, std::move(startup), commandLine.autoMode, dialogs);
         window.acceptFrontRequests(std::move(front));
+        QObject::connect(&terminationSignals, &TerminationSignals::received, &window,
+                         [&window](int signal) { window.sessionEnding(signal); });
+        terminationSignals.watch();
         window.open();
         window.show();
         code = QApplication::exec();

@@ -184,6 +184,11 @@ TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSetting
         v.caFile = dir.file("ca.pem");
         v.smtpSecurity = "none";
         ASSERT_FALSE(acceptConfiguration(v, settings, fe));
+        // OK has written the settings file: a program started now reads what was confirmed
+        const base::AppSettings onDisk(dir.file("settings.ini"));
+        EXPECT_EQ(std::make_tuple(onDisk.value(base::setting::SmtpServer), onDisk.value(base::setting::CaFile),
+                                  onDisk.value(base::setting::SmtpSecurity)),
+                  std::make_tuple(v.smtpServer, dir.file("ca.pem"), std::string("none")));
         EXPECT_EQ(rulesChoice(dir.path()), c.after);
         EXPECT_EQ(platform::fileExists(rulesPath), c.fileAfter);
         const ConfigValues back = openConfiguration(settings).values;

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/docketcommands.h"
 #include "app/entrycommands.h"
 #include "app/historylisting.h"
 #include "app/mainstate.h"
@@ -11,6 +12,9 @@
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
 
 using namespace tarnwick;
 
@@ -76,9 +80,10 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
     EXPECT_EQ(m_app.entries.at(0).RegNum, "2824282");
     EXPECT_NE(pending().find("Tarnwick_d2824283.tmp\r\nTarnwick_d2824281.tmp\r\n"), std::string::npos);
 
-    // a posting that fails ends the notices of this deletion, not the deletion
+    // a posting that fails ends the notices of this deletion, not the deletion (the pending list cannot be written)
     app::addEntry(m_state, "2824284", "");
-    m_app.settings.setValue(base::setting::LogDir, m_dir.file("missing"));
+    platform::removeFile(m_dir.file("Tarnwick_pending.tmp"));
+    std::filesystem::create_directories(m_dir.file("Tarnwick_pending.tmp/x"));
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
     EXPECT_EQ(app::deleteEntries(m_state, {0, 1}), 2);
@@ -104,6 +109,68 @@ TEST_F(EntryCommandsTest, ChangeReferenceNotifiesOnlyRealChanges)
     app::changeColumn(m_state, static_cast<int>(core::FieldId::LastUpdate), {0});
     EXPECT_EQ(m_app.entries.at(0).LastUpdate, 0);
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Clear Last Update");
+}
+
+// Every edit is on disk when its command returns: first the data file, then the edit's notice; a data file that
+// cannot be written leaves the notice unqueued.
+TEST(EntryEdits, EachIsKeptAtOnceAndNoticedOnlyOnceKept)
+{
+    using Run = std::function<void(app::MainState&)>;
+    struct Edit {
+        const char* name;
+        Run run;
+        const char* line;   // the data file's piece that shows the edit
+        bool holds;         // whether the data file holds that piece afterwards
+        const char* notice; // the message the edit queues last; empty for none
+    };
+    const Edit edits[] = {
+        {"add", [](app::MainState& s) { app::addEntry(s, "2824281", "A"); }, "0\tA\t\t2824281\t", true,
+         "Tarnwick_a2824281.tmp"},
+        {"frequency", [](app::MainState& s) { app::setFrequency(s, {0}, core::Frequency::Yearly); }, "3\tA\t", true,
+         ""},
+        {"reference", [](app::MainState& s) { (void)app::changeReference(s, {0}, "B"); }, "3\tB\t", true,
+         "Tarnwick_c2824281.tmp"},
+        {"import",
+         [](app::MainState& s) {
+             app::importSpreadsheet(s, s.app().settings.value(base::setting::LogDir) + "/in.csv");
+         },
+         "\tIMP\t75-123456\t", true, "Tarnwick_a75-123456.tmp"},
+        {"delete", [](app::MainState& s) { app::deleteEntries(s, {0}); }, "2824281", false, "Tarnwick_d2824281.tmp"},
+    };
+    for (const bool blocked : {false, true}) {
+        test::TempDir dir;
+        app::AppContext app(dir.file("settings.ini"));
+        app.settings.setValue(base::setting::LogDir, dir.path());
+        app.entries.setLoadOk(true);
+        test::ScriptedFrontEnd view;
+        view.answerFor(base::Question::DeleteEntries, base::Answer::Yes);
+        net::FlowLog flowLog;
+        app::MainState state(app, view, flowLog);
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file("in.csv"), "Number,Reference\n75123456,IMP\n"));
+        // a folder where the data file goes: its write fails, whoever runs the test
+        if (blocked)
+            std::filesystem::create_directories(dir.file("tradmark.dat/x"));
+        for (const Edit& e : edits) {
+            SCOPED_TRACE(std::string(e.name) + (blocked ? " blocked" : ""));
+            view.boxes.clear();
+            e.run(state);
+            const std::string pending = platform::readFile(dir.file("Tarnwick_pending.tmp")).value_or("");
+            if (blocked) {
+                EXPECT_EQ(pending, "");
+                ASSERT_FALSE(view.boxes.empty());
+                EXPECT_EQ(view.boxes.back().caption, "Tarnwick\xAE - Data File Not Written");
+                continue;
+            }
+            const std::string data = platform::readFile(dir.file("tradmark.dat")).value_or("");
+            EXPECT_EQ(data.find(e.line) != std::string::npos, e.holds) << data;
+            if (*e.notice) {
+                EXPECT_TRUE(pending.ends_with(std::string(e.notice) + "\r\n")) << pending;
+            }
+            // no failure was shown: the one box is the question of the delete
+            for (const base::MessageBox& box : view.boxes)
+                EXPECT_EQ(box.caption, "Tarnwick\xAE");
+        }
+    }
 }
 
 TEST_F(EntryCommandsTest, DetailsText)

@@ -3,6 +3,7 @@
 #include "app/docketcommands.h"
 #include "app/mainstate.h"
 #include "app/startup.h"
+#include "base/settings.h"
 #include "core/datafile.h"
 #include "core/daynumber.h"
 #include "core/entrystore.h"
@@ -25,6 +26,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProcess>
 #include <QProgressBar>
 #include <QSortFilterProxyModel>
 #include <QTableView>
@@ -36,6 +38,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <signal.h>
 
 using namespace tarnwick;
 
@@ -422,4 +425,45 @@ TEST_F(MainWindowTest, TheFilterHasCtrlFAndFindsANumberTypedWithoutItsDash)
     EXPECT_TRUE(w.filter()->hasFocus());
     QTest::keyClicks(w.filter(), QStringLiteral("75000005"));
     EXPECT_EQ(w.table()->model()->rowCount(), 1);
+}
+
+// A logout sends the program SIGTERM: the window closes as a close does, without a question that nobody would
+// answer. The data file (read in an older layout), the reports and the window's settings are written; the pending
+// e-mail stays queued.
+TEST_F(MainWindowTest, ASessionThatEndsClosesTheRealWindowAsACloseDoes)
+{
+    platform::writeFileAtomic(m_dir.file("log/tradmark.dat"), "7\n0\tA\t75-000001\n");
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick_a75-000001.tmp"), "Subject: added\r\n\r\nA\r\n");
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick_pending.tmp"), "Tarnwick_a75-000001.tmp\r\n");
+    const std::string program = TARNWICK_DESKTOP;
+    {
+        base::AppSettings s(settings());
+        s.setValue(base::setting::LogDir, logDir());
+        s.setValue(base::setting::ReportDir, m_dir.file("report"));
+        s.setValue(base::setting::OrgName, "Acme");
+        // installed where it runs: no question about copying it
+        s.setValue(base::setting::Install, platform::folderOf(program));
+    }
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(m_dir.file("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(m_dir.file("data")));
+    window.setProcessEnvironment(env);
+    window.start(QString::fromStdString(program), {QStringLiteral("--settings"), QString::fromStdString(settings())});
+    ASSERT_TRUE(window.waitForStarted(10000));
+    // the lock is taken once the signals are caught; the window takes the signal up when its loop runs
+    ASSERT_TRUE(waitFor([&] { return platform::fileExists(m_dir.file("log/Tarnwick_lock.dat")); }, 10000));
+    ::kill(static_cast<pid_t>(window.processId()), SIGTERM);
+    ASSERT_TRUE(window.waitForFinished(20000)) << window.readAllStandardError().toStdString();
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(window.exitCode(), 0);
+
+    EXPECT_TRUE(platform::readFile(m_dir.file("log/tradmark.dat")).value_or("").starts_with("8\r\n"));
+    EXPECT_TRUE(platform::fileExists(m_dir.file("report/Tarnwick.html")));
+    EXPECT_EQ(platform::readFile(m_dir.file("log/Tarnwick_pending.tmp")), "Tarnwick_a75-000001.tmp\r\n");
+    const base::AppSettings after(settings());
+    EXPECT_EQ(after.value(base::setting::CountExec), "1");
+    EXPECT_NE(after.value(base::setting::Right), "");
+    EXPECT_FALSE(platform::fileExists(m_dir.file("log/Tarnwick_lock.dat")));
 }
