@@ -563,22 +563,23 @@ TEST_F(UpdateRunTest, AnUpdateKeepsTheNumbersHeldAndChecksANewOne)
         std::string serNum, regNum, intNum; // the entry's numbers
         const char* fault;                  // on its page
         std::string error;                  // its Error after the update
-        std::string regAfter, intAfter;
+        std::string serAfter, regAfter, intAfter;
     };
     const std::string note = "The office's page gives registration ";
     const Case cases[] = {
         {"held serial differs", "75-000003", "3000003", "", "serial:75000009",
-         "The office's page is for 75-000009, not 75-000003.", "3000003", ""},
+         "The office's page is for 75-000009, not 75-000003.", "75-000003", "3000003", ""},
         {"held registration differs", "75-000003", "3000003", "", "reg:3000005",
-         "The office's page is for 3000005, not 3000003.", "3000003", ""},
+         "The office's page is for 3000005, not 3000003.", "75-000003", "3000003", ""},
         {"held international reg differs", "75-000003", "", "1234567", "intreg:7654321",
-         "The office's page is for 7654321, not 1234567.", "", "1234567"},
-        {"the mark's own new registration", "75-000003", "", "", "none", "", "3000003", ""},
+         "The office's page is for 7654321, not 1234567.", "75-000003", "", "1234567"},
+        {"the mark's own new registration", "75-000003", "", "", "none", "", "75-000003", "3000003", ""},
+        {"the mark's own new serial", "", "3000003", "", "none", "", "75-000003", "3000003", ""},
         {"another mark's registration", "75-000001", "", "", "reg:3000003",
-         note + "3000003, but the page of that number is for 75-000003, not 75-000001; the entry does not take it.", "",
-         ""},
+         note + "3000003, but the page of that number is for 75-000003, not 75-000001; the entry does not take it.",
+         "75-000001", "", ""},
         {"junk registration", "75-000001", "", "", "reg:12",
-         note + "12, which is not well formed; the entry does not take it.", "", ""},
+         note + "12, which is not well formed; the entry does not take it.", "75-000001", "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -598,7 +599,7 @@ TEST_F(UpdateRunTest, AnUpdateKeepsTheNumbersHeldAndChecksANewOne)
         EXPECT_EQ(r.failed, failed ? 1 : 0);
         EXPECT_EQ(r.updated, failed ? 1 : 2);
         EXPECT_EQ(entry(0).Error, c.error);
-        EXPECT_EQ(entry(0).SerNum, c.serNum);
+        EXPECT_EQ(entry(0).SerNum, c.serAfter);
         EXPECT_EQ(entry(0).RegNum, c.regAfter);
         EXPECT_EQ(entry(0).IntNum, c.intAfter);
         EXPECT_EQ(entry(0).Trademark.empty(), failed); // the page's values are taken unless it is another mark's
