@@ -73,11 +73,17 @@ std::string keepHeldNumbers(const core::Entry& stored, core::Entry& now, const r
     return {};
 }
 
-std::vector<core::FieldId> newNumbers(const core::Entry& stored, const core::Entry& now)
+std::vector<core::FieldId> newNumbers(const core::Entry& stored, core::Entry& now)
 {
     std::vector<core::FieldId> out;
     for (core::FieldId id : k_numberFields) {
-        if (stored.textField(id)->empty() && !now.textField(id)->empty())
+        std::string& number = *now.textField(id);
+        if (!stored.textField(id)->empty() || number.empty())
+            continue;
+        const std::string digits = notify::numberDigits(number);
+        if (!digits.empty() && digits.find_first_not_of('0') == std::string::npos)
+            number.clear();
+        else
             out.push_back(id);
     }
     return out;

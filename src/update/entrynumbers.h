@@ -43,8 +43,9 @@ std::string numberText(core::FieldId kind, std::string_view number);
 // when the rules read it: the error, and `now` is not to be stored.
 std::string keepHeldNumbers(const core::Entry& stored, core::Entry& now, const rules::RulesFile& rules);
 
-// The numbers `now` holds that `stored` does not.
-std::vector<core::FieldId> newNumbers(const core::Entry& stored, const core::Entry& now);
+// The numbers `now` holds that `stored` does not. A number of zeros only, the way a record gives none, is
+// cleared from `now` instead.
+std::vector<core::FieldId> newNumbers(const core::Entry& stored, core::Entry& now);
 
 // Why a number new to `stored` is not taken, `read` being what the rules read from the page that number leads
 // to; empty when that page names the entry.

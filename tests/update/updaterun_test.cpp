@@ -578,6 +578,7 @@ TEST_F(UpdateRunTest, AnUpdateKeepsTheNumbersHeldAndChecksANewOne)
         {"another mark's registration", "75-000001", "", "", "reg:3000003",
          note + "3000003, but the page of that number is for 75-000003, not 75-000001; the entry does not take it.",
          "75-000001", "", ""},
+        {"a record's registration of zeros", "75-000001", "", "", "reg:0000000", "", "75-000001", "", ""},
         {"junk registration", "75-000001", "", "", "reg:12",
          note + "12, which is not well formed; the entry does not take it.", "75-000001", "", ""},
     };
