@@ -45,7 +45,10 @@ Requests:
                                    429once (429 with Retry-After: 1 once),
                                    blank (only the numbers and the history
                                    heading), othermark (the next mark's
-                                   page), nonumber (number labels renamed)
+                                   page), nonumber (number labels renamed),
+                                   serial:N, reg:N, intreg:N (the page
+                                   names N as its serial, registration or
+                                   international registration number)
   GET /sim/state               the day, the churn and the faults
   GET /sim/reset?d=N           day N (1 when not given), normal churn, no faults
 
@@ -471,6 +474,8 @@ class Office:
                 body = b"<HTML><BODY>\r\n" + b"\r\n".join(keep) + b"\r\n</BODY></HTML>\r\n"
             elif fault == "nonumber":
                 body = body.replace(b"Serial Number:", b"serial_number:").replace(b"Registration Number:", b"reg_no:")
+            elif fault and fault.startswith(("serial:", "reg:", "intreg:")):
+                body = named_number(body, *fault.split(":", 1))
             elif fault in ("429", "429once"):
                 if fault == "429once":
                     self.faults = {k: v for k, v in self.faults.items() if v != "429once"}
@@ -496,6 +501,19 @@ class Office:
             writer.close()
         except ConnectionError:
             writer.close()
+
+
+def named_number(body, kind, number):
+    """The page naming `number` as its serial, registration or international registration number; the last is
+    a line of its own after the registration number."""
+    number = number.encode("latin-1")
+    if kind == "intreg":
+        line = b"<TR><TD><B>Registration Number:</B>"
+        at = body.find(b"\r\n", body.find(line)) + 2
+        return body[:at] + b"<TR><TD><B>International Registration Number:</B> " + number + b"<BR /></TD></TR>\r\n" \
+            + body[at:]
+    label = {"serial": b"Serial Number:</B> ", "reg": b"Registration Number:</B> "}[kind]
+    return re.sub(re.escape(label) + rb"[^<]*", lambda m: label + number, body, count=1)
 
 
 def write_pages(args):

@@ -42,15 +42,6 @@ bool isNever(const core::Entry& e)
     return !(e.Frequency >= core::Frequency::Daily && e.Frequency <= core::Frequency::Yearly);
 }
 
-// The field an entry is fetched by: its registration number, else its application number, else its
-// international registration number (as its page address is chosen).
-core::FieldId fetchedBy(const core::Entry& e)
-{
-    return !e.RegNum.empty()   ? core::FieldId::RegNum
-           : !e.SerNum.empty() ? core::FieldId::SerNum
-                               : core::FieldId::IntNum;
-}
-
 // The closing message of a run with failures: how many, and the first one's reason.
 std::string failureSummary(const RunSummary& summary, int failed)
 {
@@ -66,13 +57,6 @@ std::string failureSummary(const RunSummary& summary, int failed)
 }
 
 } // namespace
-
-std::string otherMarkMessage(const std::string& number, const std::string& onPage)
-{
-    if (onPage.empty())
-        return "The office's page does not show the number " + number + ".";
-    return "The office's page is for " + onPage + ", not " + number + ".";
-}
 
 struct FetchAhead {
     std::vector<net::HttpRequest> requests;
@@ -194,6 +178,12 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         if (summary.noRecord > 0)
             text += "\n\nThe trademark office has no record of " + std::to_string(summary.noRecord) +
                     (summary.noRecord == 1 ? " entry" : " entries") + "; its Error column says which.";
+        if (summary.numbersNotTaken > 0)
+            text += summary.numbersNotTaken == 1
+                        ? "\n\nThe office's page of 1 entry gives a number that was not taken; its Error column "
+                          "says why."
+                        : "\n\nThe office's pages of " + std::to_string(summary.numbersNotTaken) +
+                              " entries give numbers that were not taken; their Error column says why.";
         fe.tell(text);
     }
     return summary;
@@ -296,21 +286,46 @@ void UpdateRun::fail(int position, const std::string& text, int number)
     }
 }
 
-std::string UpdateRun::keepOwnNumber(const core::Entry& stored, core::Entry& now) const
+std::string UpdateRun::checkNewNumbers(const core::Entry& stored, core::Entry& now, std::string& note)
 {
-    const core::FieldId key = fetchedBy(stored);
-    const std::string& own = *stored.textField(key);
-    std::string& read = *now.textField(key);
-    if (own.empty())
-        return {};
-    if (read.empty()) {
-        // rules that do not read this number leave it as it was; rules that do must find it on the page
-        if (!m_ctx.rules.lookup("fetch1", "[" + std::string(core::fieldInfo(key).key) + "]").empty())
-            return otherMarkMessage(own, {});
-    } else if (notify::numberDigits(read) != notify::numberDigits(own)) {
-        return otherMarkMessage(own, read);
+    for (core::FieldId kind : newNumbers(stored, now)) {
+        std::string& number = *now.textField(kind);
+        std::string reason;
+        if (!wellFormedNumber(kind, number)) {
+            reason = "which is not well formed";
+        } else {
+            // the page the number leads to, asked for once in the mark's life: once taken the number is held
+            core::Entry probe = stored;
+            for (core::FieldId id : k_numberFields)
+                probe.textField(id)->clear();
+            *probe.textField(kind) = number;
+            std::vector<std::string> addresses;
+            FetchResult fetched{rules::addPageAddress(probe, addresses, m_ctx.rules, m_ctx.vars), {}};
+            if (fetched.error.empty())
+                fetched = fetchPages(addresses, 0, 0, true, false);
+            if (!fetched.error.empty() && m_ctx.control.runState != base::RunState::Running)
+                return fetched.error;
+            rules::RulesOutcome outcome{fetched.error, false};
+            core::Entry read = probe;
+            if (outcome.message.empty()) {
+                std::vector<std::string> pages;
+                pages.reserve(fetched.pages.size());
+                for (const std::string& page : fetched.pages)
+                    pages.push_back(rules::normalisePage(page));
+                rules::CurrentEntryScope scope(m_ctx.vars, &probe);
+                outcome = rules::applyRulesWithOutcome(read, addresses, fetched.pages, pages, m_ctx.rules, m_ctx.vars);
+            }
+            reason = outcome.noRecord           ? "but the office has no record of that number"
+                     : !outcome.message.empty() ? "which could not be checked (" + outcome.message + ")"
+                                                : unconfirmedReason(stored, read);
+        }
+        if (reason.empty())
+            continue;
+        if (!note.empty())
+            note += ' ';
+        note += numberNotTakenNote(kind, number, reason);
+        number.clear();
     }
-    read = own;
     return {};
 }
 
@@ -367,8 +382,17 @@ bool UpdateRun::UpdateEntry(int position, int next)
         rules::CurrentEntryScope scope(m_ctx.vars, &stored);
         outcome = rules::applyRulesWithOutcome(now, addresses, fetched.pages, pages, m_ctx.rules, m_ctx.vars);
     }
-    if (outcome.message.empty() && !outcome.noRecord)
-        outcome.message = keepOwnNumber(stored, now);
+    // why a number new to the entry was not taken; the page's other values still are
+    std::string note;
+    if (outcome.message.empty() && !outcome.noRecord) {
+        outcome.message = keepHeldNumbers(stored, now, m_ctx.rules);
+        if (outcome.message.empty())
+            outcome.message = checkNewNumbers(stored, now, note);
+    }
+    if (c.runState == base::RunState::Closing) {
+        ++c.failedCount;
+        return false;
+    }
     if (!outcome.message.empty()) {
         fail(position, outcome.message);
         return true;
@@ -416,11 +440,12 @@ bool UpdateRun::UpdateEntry(int position, int next)
 
     m_ctx.settings.increment(base::setting::CountUpdateSucceeded);
     core::Entry& updated = m_ctx.entries.at(position);
-    updated.Error = outcome.noRecord ? core::noRecordMessage(updated) : std::string();
+    updated.Error = outcome.noRecord ? core::noRecordMessage(updated) : note;
     m_ctx.frontEnd.rowChanged(position);
     if (m_summary) {
         ++m_summary->updated;
         m_summary->noRecord += outcome.noRecord ? 1 : 0;
+        m_summary->numbersNotTaken += note.empty() ? 0 : 1;
         if (applied.changed) {
             ++m_summary->changed;
             ++m_summary->notificationsQueued;
@@ -570,6 +595,12 @@ void UpdateRun::dropFetchAhead()
 FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, unsigned directMask,
                                   unsigned sizesOnlyMask, bool statusPages)
 {
+    return fetchPages(addresses, directMask, sizesOnlyMask, statusPages, true);
+}
+
+FetchResult UpdateRun::fetchPages(const std::vector<std::string>& addresses, unsigned directMask,
+                                  unsigned sizesOnlyMask, bool statusPages, bool takeAhead)
+{
     RunControl& c = m_ctx.control;
     const std::string first =
         addresses.empty() ? std::string() : addresses.front().substr(0, addresses.front().find('?'));
@@ -582,7 +613,7 @@ FetchResult UpdateRun::FetchPages(const std::vector<std::string>& addresses, uns
         m_ctx.log.write("Update: the API key goes only over HTTPS; '%s' does not get it\n", first.c_str());
     const int intervalMs = requestIntervalMs();
     // the pages may have been asked for while the previous entry was read
-    std::unique_ptr<FetchAhead> ahead = takeFetchAhead(requests);
+    std::unique_ptr<FetchAhead> ahead = takeAhead ? takeFetchAhead(requests) : nullptr;
 
     // With a pace the pages go one at a time, each after the interval since the last request to its host;
     // without one they go together.

@@ -5,6 +5,7 @@
 #include "notify/appnames.h"
 #include "notify/emailqueue.h"
 #include "notify/history.h"
+#include "update/entrynumbers.h"
 
 #include <chrono>
 #include <cstdint>
@@ -40,9 +41,6 @@ extern const char* const k_cancelledMessage;      // "Operation canceled."
 extern const char* const k_timedOutMessage;       // "HttpGet: Operation timed out."
 extern const char* const k_warningRefusedMessage; // "Possible update problem, update canceled by user."
 extern const char* const k_internalProblemMessage;
-
-// Why a page is not the one of the entry fetched by `number`; empty when it is.
-std::string otherMarkMessage(const std::string& number, const std::string& onPage);
 
 // What the window keeps for the run and the operations; owned by the window
 // (app::MainState), read and written by the run.
@@ -83,7 +81,8 @@ struct RunSummary {
     int changed = 0;
     int failed = 0;
     int notificationsQueued = 0;
-    int noRecord = 0; // updated entries whose number the office has no record of
+    int noRecord = 0;        // updated entries whose number the office has no record of
+    int numbersNotTaken = 0; // updated entries whose page gives a new number that was not taken
     // the first entry that failed (its reference, else its number) and why
     std::string firstFailedFor;
     std::string firstFailure;
@@ -168,8 +167,10 @@ private:
     };
 
     void fail(int position, const std::string& text, int number = 0);
-    // The number the entry is fetched by stays as the user entered it; the error of a page for another mark.
-    std::string keepOwnNumber(const core::Entry& stored, core::Entry& now) const;
+    // Each number the page gives that `stored` does not hold stays in `now` only when it is well formed and
+    // the page it leads to names the entry; why the others were not taken goes to `note`. Returns the error
+    // of a check that the run's cancel or close cut short.
+    std::string checkNewNumbers(const core::Entry& stored, core::Entry& now, std::string& note);
     // Commits the waiting notices; when that fails, their entries go back to their previous values and fail.
     // With `checkpoint` the entries are saved after a good commit.
     void commitNotices(bool checkpoint);
@@ -177,6 +178,9 @@ private:
     void writeHistory(const std::vector<notify::ChangeRecord>& records);
     // LastUpdate cleared by the redo question goes back for an entry that does not get a new one.
     void restoreLastUpdate(int position);
+    // FetchPages; a fetch beside the run's order (`takeAhead` false) leaves the pages asked for ahead alone.
+    FetchResult fetchPages(const std::vector<std::string>& addresses, unsigned directMask, unsigned sizesOnlyMask,
+                           bool statusPages, bool takeAhead);
     // The requests for `addresses` as FetchPages sends them; `keyWithheld` is set when a plain-HTTP address
     // does not get the header that carries the API key.
     std::vector<net::HttpRequest> pageRequests(const std::vector<std::string>& addresses, unsigned directMask,

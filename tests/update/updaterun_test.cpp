@@ -553,6 +553,60 @@ TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
     EXPECT_EQ(entry(k_changingMark).RegNum, "3000003");
 }
 
+// A page never re-points an entry to another mark: a number the entry holds stays, and a new one is taken only
+// when it is well formed and the page it leads to names the entry. A second entry's page is asked for ahead
+// meanwhile.
+TEST_F(UpdateRunTest, AnUpdateKeepsTheNumbersHeldAndChecksANewOne)
+{
+    struct Case {
+        const char* name;
+        std::string serNum, regNum, intNum; // the entry's numbers
+        const char* fault;                  // on its page
+        std::string error;                  // its Error after the update
+        std::string serAfter, regAfter, intAfter;
+    };
+    const std::string note = "The office's page gives registration ";
+    const Case cases[] = {
+        {"held serial differs", "75-000003", "3000003", "", "serial:75000009",
+         "The office's page is for 75-000009, not 75-000003.", "75-000003", "3000003", ""},
+        {"held registration differs", "75-000003", "3000003", "", "reg:3000005",
+         "The office's page is for 3000005, not 3000003.", "75-000003", "3000003", ""},
+        {"held international reg differs", "75-000003", "", "1234567", "intreg:7654321",
+         "The office's page is for 7654321, not 1234567.", "75-000003", "", "1234567"},
+        {"the mark's own new registration", "75-000003", "", "", "none", "", "75-000003", "3000003", ""},
+        {"the mark's own new serial", "", "3000003", "", "none", "", "75-000003", "3000003", ""},
+        {"another mark's registration", "75-000001", "", "", "reg:3000003",
+         note + "3000003, but the page of that number is for 75-000003, not 75-000001; the entry does not take it.",
+         "75-000001", "", ""},
+        {"a record's registration of zeros", "75-000001", "", "", "reg:0000000", "", "75-000001", "", ""},
+        {"junk registration", "75-000001", "", "", "reg:12",
+         note + "12, which is not well formed; the entry does not take it.", "75-000001", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart(0);
+        s_office->setDay(400);
+        core::Entry e;
+        e.SerNum = c.serNum;
+        e.RegNum = c.regNum;
+        e.IntNum = c.intNum;
+        m_app->entries.appendEntry(e);
+        core::Entry next; // a mark the faults leave alone
+        ASSERT_FALSE(core::setIdentifier(next, test::OfficeSimulator::serial(5)));
+        m_app->entries.appendEntry(next);
+        s_office->setFault(c.serNum, c.fault);
+        const bool failed = c.error.starts_with("The office's page is for");
+        const update::RunSummary r = m_state->runUpdate(update::Scope::All);
+        EXPECT_EQ(r.failed, failed ? 1 : 0);
+        EXPECT_EQ(r.updated, failed ? 1 : 2);
+        EXPECT_EQ(entry(0).Error, c.error);
+        EXPECT_EQ(entry(0).SerNum, c.serAfter);
+        EXPECT_EQ(entry(0).RegNum, c.regAfter);
+        EXPECT_EQ(entry(0).IntNum, c.intAfter);
+        EXPECT_EQ(entry(0).Trademark.empty(), failed); // the page's values are taken unless it is another mark's
+    }
+}
+
 TEST_F(UpdateRunTest, AChangeThatCannotBeQueuedIsFoundAgainByTheNextRun)
 {
     struct Case {
