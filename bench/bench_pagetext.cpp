@@ -1,6 +1,7 @@
 // Page normalisation speed on the sample status page and on a 5 MB page made of
 // copies of it, printed as bytes per second: the two rates should be close, as
 // the cost per byte must not grow with the page. Also the pattern matcher on hostile input.
+#include "core/text.h"
 #include "platform/files.h"
 #include "rules/pagetext.h"
 #include "rules/pattern.h"
@@ -39,6 +40,21 @@ const std::string& bigPage()
     return page;
 }
 
+// The same page in UTF-8 without a declared charset: the normaliser must check the whole page to know whether its
+// byte 0xA0 is a no-break space.
+const std::string& bigUtf8Page()
+{
+    static const std::string page = [] {
+        const std::string one =
+            core::replaceAll(core::replaceAll(samplePage(), "; charset=iso-8859-1", ""), "\xA0", "\xC2\xA0");
+        std::string out;
+        while (out.size() < 5u * 1000 * 1000)
+            out += one;
+        return out;
+    }();
+    return page;
+}
+
 void runNormalise(benchmark::State& state, const std::string& page)
 {
     for (auto _ : state) {
@@ -56,6 +72,11 @@ void BM_NormaliseSamplePage(benchmark::State& state)
 void BM_NormaliseFiveMegabytePage(benchmark::State& state)
 {
     runNormalise(state, bigPage());
+}
+
+void BM_NormaliseFiveMegabyteUtf8Page(benchmark::State& state)
+{
+    runNormalise(state, bigUtf8Page());
 }
 
 // A capture can span most of a page (a history block); its clean-up must stay linear too.
@@ -96,6 +117,7 @@ BENCHMARK(BM_LongLiteralOverRepeats)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HostileEditChain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NormaliseSamplePage)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_NormaliseFiveMegabytePage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NormaliseFiveMegabyteUtf8Page)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CleanValueFiveMegabytes)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

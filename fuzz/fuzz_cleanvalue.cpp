@@ -24,9 +24,10 @@ void check(bool ok)
         std::abort();
 }
 
+// (0xA0 too, unless it is part of a UTF-8 letter)
 bool isSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\xA0';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 std::string plainClean(std::string s)
@@ -84,6 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(collapsed.find("  ") == k_npos);
     for (char c : collapsed)
         check(c == ' ' || !isSpace(c));
+    // a 0xA0 that stays is part of a letter, and stays a second time
+    check(rules::collapseSpaces(collapsed) == collapsed);
 
     const std::string value = rules::trimValue(text);
     check(value != "-" && (value.empty() || (value.front() != ' ' && value.back() != ' ')));

@@ -3,6 +3,7 @@
 // normalised page has.
 #include "core/text.h"
 #include "plainsteps.h"
+#include "rules/pagecharset.h"
 #include "rules/pagetext.h"
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 using namespace tarnwick;
 
@@ -22,7 +24,9 @@ bool isLineSpace(char c)
     return c == ' ' || c == '\r' || c == '\n';
 }
 
-std::string plainNormalise(std::string s)
+// The no-break space is the byte 0xA0 in an 8-bit page, the pair C2 A0 in a UTF-8 page, and nothing in another
+// multi-byte page.
+std::string plainNormalise(std::string s, rules::PageEncoding encoding)
 {
     if (s.find("\r\n") == k_npos)
         s = core::replaceAll(s, "\n", "\r\n");
@@ -31,7 +35,10 @@ std::string plainNormalise(std::string s)
 
     s = core::replaceAll(s, "&nbsp;", " ");
     s = core::replaceAll(s, "&#160;", " ");
-    s = core::replaceAll(s, "\xA0", " ");
+    if (encoding == rules::PageEncoding::SingleByte)
+        s = core::replaceAll(s, "\xA0", " ");
+    else if (encoding == rules::PageEncoding::Utf8)
+        s = core::replaceAll(s, "\xC2\xA0", " ");
     s = core::replaceAll(s, "\t", " ");
 
     for (size_t pos = 0;;) {
@@ -96,17 +103,55 @@ void check(bool ok)
         std::abort();
 }
 
+// Well-formed UTF-8, decoded letter by letter: no overlong form, no surrogate, nothing past U+10FFFF.
+bool plainValidUtf8(std::string_view s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t length = c < 0x80                ? 1
+                              : c >= 0xC0 && c < 0xE0 ? 2
+                              : c >= 0xE0 && c < 0xF0 ? 3
+                              : c >= 0xF0 && c < 0xF8 ? 4
+                                                      : 0;
+        if (length == 0 || s.size() - i < length)
+            return false;
+        unsigned long code = length == 1 ? c : c & (0x7Fu >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        const unsigned long least = length == 1 ? 0 : length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string page(reinterpret_cast<const char*>(data), size);
+    check(rules::isValidUtf8(page) == plainValidUtf8(page));
+    const rules::PageEncoding encoding = rules::pageEncoding(page, {});
     const rules::PageText text = rules::normalisePage(page);
-    check(text == plainNormalise(page));
+    check(text == plainNormalise(page, encoding));
+    // the HTTP header's charset wins over what the page declares
+    for (const auto& [contentType, declared] : {std::pair{"text/html; charset=UTF-8", rules::PageEncoding::Utf8},
+                                                {"text/html;charset=\"windows-1252\"", rules::PageEncoding::SingleByte},
+                                                {"text/html; charset=gbk", rules::PageEncoding::MultiByte}}) {
+        const rules::PageEncoding given = page.starts_with("\xEF\xBB\xBF") ? rules::PageEncoding::Utf8 : declared;
+        check(rules::pageEncoding(page, contentType) == given);
+        check(rules::normalisePage(page, contentType) == plainNormalise(page, given));
+    }
     check(rules::insertLineBreaks(page) == plainLineBreaks(page));
 
     // ("&nbsp;" can still appear: lower-casing a tag such as "<&NBSP;>" forms it)
-    check(text.find('\t') == k_npos && text.find('\xA0') == k_npos);
+    check(text.find('\t') == k_npos);
+    check(encoding != rules::PageEncoding::SingleByte || text.find('\xA0') == k_npos);
     // a complete tag is lower case and has no attributes
     const size_t lastGt = text.rfind('>');
     for (size_t lt = text.find('<'); lt != k_npos && lastGt != k_npos && lt < lastGt; lt = text.find('<', lt + 1)) {

@@ -205,6 +205,26 @@ std::optional<std::size_t> contentLength(std::string_view headers)
     return length;
 }
 
+// The value of the first header line named `name` (colon included) in `headers`, without the blanks around it;
+// empty when there is none.
+std::string headerValue(std::string_view headers, std::string_view name)
+{
+    for (std::size_t pos = headers.find("\r\n"); pos != std::string_view::npos;) {
+        const std::size_t start = pos + 2;
+        pos = headers.find("\r\n", start);
+        std::string_view line = headers.substr(start, pos == std::string_view::npos ? headers.npos : pos - start);
+        if (!startsWithNoCase(line, name))
+            continue;
+        line.remove_prefix(name.size());
+        while (!line.empty() && isHeaderBlank(line.front()))
+            line.remove_prefix(1);
+        while (!line.empty() && isHeaderBlank(line.back()))
+            line.remove_suffix(1);
+        return std::string(line);
+    }
+    return {};
+}
+
 } // namespace
 
 std::optional<std::size_t> HttpResponseEnd::totalLength(std::string_view received)
@@ -302,6 +322,8 @@ std::string HttpGet(HttpRequest& request)
             connection.raise(std::string(msg::k_httpFailed) + " (incomplete response)");
         response = response.substr(0, *total);
     }
+    if (request.contentType)
+        *request.contentType = headerValue(response.substr(0, check.bodyStart), "content-type:");
     return std::string(response.substr(check.bodyStart));
 }
 

@@ -30,6 +30,8 @@ struct HttpRequest {
     std::vector<std::string> headers;
     // when set: a 429 or 503 answer with a Retry-After of seconds leaves those seconds here
     std::shared_ptr<std::atomic<int>> retryAfter;
+    // when set: the Content-Type of the page is left here (it may name the page's character set)
+    std::shared_ptr<std::string> contentType;
     bool sizesOnly = false;
     FlowLog* flowLog = nullptr;
     std::string label;

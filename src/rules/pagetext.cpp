@@ -2,10 +2,12 @@
 
 #include "core/bytescan.h"
 #include "core/text.h"
+#include "rules/pagecharset.h"
 #include "rules/tagsweep.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace tarnwick::rules {
 
@@ -169,17 +171,30 @@ void removeComments(std::string& text)
     t.finish();
 }
 
-// "&nbsp;", "&#160;", the no-break space byte and TAB all become a blank.
-void unifyBlanks(std::string& text)
+// "&nbsp;", "&#160;", the no-break space and TAB all become a blank. The no-break space is the byte 0xA0 in an
+// 8-bit page and the pair C2 A0 in a UTF-8 page, where a lone 0xA0 is part of a letter; `encodingOfPage` is asked
+// only when a page holds the byte at all.
+template <typename EncodingFn> void unifyBlanks(std::string& text, EncodingFn encodingOfPage)
 {
     InPlace t(text);
     const std::string_view in = t.input();
     const size_t n = in.size();
+    std::optional<PageEncoding> encoding;
     size_t from = 0;
     for (size_t i = core::findFirstOf(in.data(), 0, n, '\t', '\xA0', '&'); i < n;
          i = core::findFirstOf(in.data(), i + 1, n, '\t', '\xA0', '&')) {
-        if (in[i] != '&') {
+        if (in[i] == '\t') {
             t.data()[i] = ' ';
+        } else if (in[i] == '\xA0') {
+            if (!encoding)
+                encoding = encodingOfPage();
+            if (*encoding == PageEncoding::SingleByte) {
+                t.data()[i] = ' ';
+            } else if (*encoding == PageEncoding::Utf8 && i > from && in[i - 1] == '\xC2') {
+                t.keep(from, i - 1 - from);
+                t.put(' ');
+                from = i + 1;
+            }
         } else if (startsWithAt(in, i, "&nbsp;") || startsWithAt(in, i, "&#160;")) {
             t.keep(from, i - from);
             t.put(' ');
@@ -248,6 +263,19 @@ template <typename AtFn> void forEachLineBreak(std::string_view text, AtFn at)
     }
 }
 
+// Whether the byte at `at` is the second, third or fourth byte of a well-formed UTF-8 letter.
+bool inUtf8Letter(std::string_view text, size_t at)
+{
+    for (size_t back = 1; back <= 3 && back <= at; ++back) {
+        const auto c = static_cast<unsigned char>(text[at - back]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return back < length && isValidUtf8(text.substr(at - back, length));
+    }
+    return false;
+}
+
 } // namespace
 
 std::string insertLineBreaks(std::string_view text)
@@ -264,12 +292,12 @@ std::string insertLineBreaks(std::string_view text)
     return out;
 }
 
-PageText normalisePage(std::string_view page)
+PageText normalisePage(std::string_view page, std::string_view contentType)
 {
     // the text between the steps: kept from page to page, unless a page was huge
     thread_local std::string between;
     copyWithoutComments(page, between);
-    unifyBlanks(between);
+    unifyBlanks(between, [&] { return pageEncoding(page, contentType); });
     PageText text = sweepTags(between);
     if (between.capacity() > (size_t{8} << 20))
         std::string().swap(between);
@@ -293,14 +321,17 @@ std::string cleanValue(std::string_view value)
 
 std::string collapseSpaces(std::string_view text)
 {
-    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\xA0'; };
-    std::string out;
-    out.reserve(text.size());
     const size_t n = text.size();
+    auto isSpace = [&text](size_t i) {
+        const char c = text[i];
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || (c == '\xA0' && !inUtf8Letter(text, i));
+    };
+    std::string out;
+    out.reserve(n);
     size_t i = 0;
     while (i < n) {
         size_t wordEnd = i;
-        while (wordEnd < n && !isSpace(text[wordEnd]))
+        while (wordEnd < n && !isSpace(wordEnd))
             ++wordEnd;
         if (wordEnd > i) {
             if (!out.empty())
@@ -308,7 +339,7 @@ std::string collapseSpaces(std::string_view text)
             out.append(text, i, wordEnd - i);
         }
         i = wordEnd;
-        while (i < n && isSpace(text[i]))
+        while (i < n && isSpace(i))
             ++i;
     }
     return out;

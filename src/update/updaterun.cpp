@@ -358,8 +358,8 @@ bool UpdateRun::UpdateEntry(int position, int next)
     {
         std::vector<std::string> normalised;
         normalised.reserve(fetched.pages.size());
-        for (const std::string& page : fetched.pages)
-            normalised.push_back(rules::normalisePage(page));
+        for (size_t i = 0; i < fetched.pages.size(); ++i)
+            normalised.push_back(rules::normalisePage(fetched.pages[i], fetched.contentTypes[i]));
         m_ctx.names.setLastFetch(addresses, std::move(normalised));
     }
     const std::vector<std::string>& pages = m_ctx.names.lastPages();
@@ -538,6 +538,8 @@ std::vector<net::HttpRequest> UpdateRun::pageRequests(const std::vector<std::str
         r.headers = overTls ? headers : plainHeaders;
         keyWithheld = keyWithheld || r.headers.size() < headers.size();
         r.caFile = caFile;
+        if (statusPages)
+            r.contentType = std::make_shared<std::string>();
         net::setRequestUrl(r, addresses[i], (directMask & bit) == 0 ? std::string_view(proxy) : std::string_view());
     }
     return requests;
@@ -627,6 +629,7 @@ FetchResult UpdateRun::fetchPages(const std::vector<std::string>& addresses, uns
 
     FetchResult result;
     result.pages.resize(requests.size());
+    result.contentTypes.resize(requests.size());
     for (const std::vector<size_t>& group : groups) {
         for (int attempt = 0;; ++attempt) {
             if (intervalMs > 0) {
@@ -643,9 +646,12 @@ FetchResult UpdateRun::fetchPages(const std::vector<std::string>& addresses, uns
             }
             std::vector<std::string> pages;
             std::shared_ptr<std::atomic<int>> retryAfter;
+            std::vector<std::shared_ptr<std::string>> contentTypes;
             if (ahead) {
                 // without a pace there is one group, and the fetch ahead is its first attempt
                 retryAfter = ahead->retryAfter;
+                for (const net::HttpRequest& r : ahead->requests)
+                    contentTypes.push_back(r.contentType);
                 result.error =
                     fetchBatch([&ahead](const int& timeoutMs) { return ahead->task->finish(timeoutMs); }, pages);
                 ahead.reset();
@@ -655,6 +661,7 @@ FetchResult UpdateRun::fetchPages(const std::vector<std::string>& addresses, uns
                 for (size_t i : group) {
                     batch.push_back(requests[i]);
                     batch.back().retryAfter = retryAfter;
+                    contentTypes.push_back(batch.back().contentType);
                     m_lastRequest[hostOf(addresses[i])] = std::chrono::steady_clock::now();
                 }
                 result.error = fetchBatch(
@@ -664,8 +671,11 @@ FetchResult UpdateRun::fetchPages(const std::vector<std::string>& addresses, uns
                     pages);
             }
             if (result.error.empty()) {
-                for (size_t k = 0; k < group.size(); ++k)
+                for (size_t k = 0; k < group.size(); ++k) {
                     result.pages[group[k]] = std::move(pages[k]);
+                    if (contentTypes[k])
+                        result.contentTypes[group[k]] = *contentTypes[k];
+                }
                 break;
             }
             const int seconds = retryAfter->load();
@@ -682,8 +692,10 @@ FetchResult UpdateRun::fetchPages(const std::vector<std::string>& addresses, uns
         if (!result.error.empty())
             break;
     }
-    if (!result.error.empty())
+    if (!result.error.empty()) {
         result.pages.clear();
+        result.contentTypes.clear();
+    }
     return result;
 }
 

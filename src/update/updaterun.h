@@ -119,6 +119,8 @@ struct UpdateContext {
 struct FetchResult {
     std::string error;
     std::vector<std::string> pages;
+    // each status page's Content-Type, which may name its character set
+    std::vector<std::string> contentTypes;
 };
 
 // Pages asked for ahead of their entry's turn (the run's own).

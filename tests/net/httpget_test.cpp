@@ -257,6 +257,26 @@ TEST(HttpGet, SendsTheExactRequestAndReturnsTheBody)
                   server.server.address() + "\r\n\r\n");
 }
 
+TEST(HttpGet, LeavesTheContentTypeWhenAsked)
+{
+    struct Case {
+        std::string headers;
+        std::string contentType;
+    } cases[] = {
+        {"Server: x\r\ncontent-type:  text/html; charset=UTF-8 \r\nContent-Length: 4\r\n", "text/html; charset=UTF-8"},
+        {"Server: x\r\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headers);
+        OneShot server("HTTP/1.0 200 OK\r\n" + c.headers + "\r\nbody");
+        HttpRequest r(nullptr, "HttpGet(0): ", false);
+        r.url = server.url();
+        r.contentType = std::make_shared<std::string>("stale");
+        EXPECT_EQ(HttpGet(r), "body");
+        EXPECT_EQ(*r.contentType, c.contentType);
+    }
+}
+
 TEST(HttpGet, ExtraHeadersGoOutAfterHostAndTheFlowLogMasksTheirValues)
 {
     struct Case {

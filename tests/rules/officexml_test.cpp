@@ -1,4 +1,5 @@
 #include "core/entry.h"
+#include "core/text.h"
 #include "platform/files.h"
 #include "rules/applyrules.h"
 #include "rules/dates.h"
@@ -197,6 +198,20 @@ TEST_F(OfficeXmlRules, ReadEveryFieldOfTheRealRecords)
         SCOPED_TRACE(std::string(files[r.file]) + " " + r.name);
         EXPECT_EQ(entries[static_cast<size_t>(r.file)].*r.field, r.expected);
     }
+}
+
+// The records are UTF-8: a letter whose last byte is 0xA0 (à, Š, Р, †) reaches the owner and the attorney whole.
+TEST_F(OfficeXmlRules, Utf8LettersEndingInA0StayWhole)
+{
+    const std::string letters = "CAF\xC3\x89 \xC3\xA0 LA \xC5\xA0KODA \xD0\xA0OSA \xE2\x80\xA0";
+    std::string raw = record("001-tsdr-st66-sn76044902-python.xml");
+    raw = core::replaceAll(raw, "PYTHON SOFTWARE FOUNDATION", letters + "\xC2\xA0");
+    raw = core::replaceAll(raw, "HAYNES AND BOONE, LLP", letters);
+    core::Entry entry(core::k_noDay);
+    EXPECT_EQ(apply(entry, raw).message, "");
+    EXPECT_EQ(entry.Owner, letters);
+    EXPECT_EQ(entry.Attorney,
+              "Leanne Stendell|" + letters + "|SUITE 700|2323 VICTORY AVENUE|DALLAS|TEXAS|75219|US|UNITED STATES");
 }
 
 TEST_F(OfficeXmlRules, TellANoRecordAnswerAndAnIncompleteRecord)

@@ -171,7 +171,14 @@ TEST(CleanValue, Cases)
 TEST(CollapseSpaces, Cases)
 {
     const Case cases[] = {
-        {"\tA\r\n B\xA0", "A B"}, {"a  \t\xA0 b  c", "a b c"}, {" \r\n\t\xA0", ""}, {"", ""}, {"x", "x"},
+        {"\tA\r\n B\xA0", "A B"},
+        {"a  \t\xA0 b  c", "a b c"},
+        {" \r\n\t\xA0", ""},
+        {"", ""},
+        {"x", "x"},
+        // a 0xA0 that ends a UTF-8 letter (à, Š, †) is part of it; one after a cut-off letter is a blank
+        {"\xC3\xA0 \xC5\xA0KODA\xA0\xE2\x80\xA0", "\xC3\xA0 \xC5\xA0KODA \xE2\x80\xA0"},
+        {"\xE2\xA0x\xC3\xA0\xA0", "\xE2 x\xC3\xA0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);

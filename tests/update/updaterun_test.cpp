@@ -731,3 +731,27 @@ TEST_F(UpdateRunTest, AHistoryThatCannotBeWrittenIsToldOnceAndStopsNothing)
     EXPECT_EQ(told, 1);
     EXPECT_NE(logText().find("History not written"), std::string::npos);
 }
+
+// The charset in the page's Content-Type decides what its byte 0xA0 is: here the page holds a stray 0xA0 and is
+// not valid UTF-8, yet its letters ending in 0xA0 stay whole. A value stored cut short is a change.
+TEST_F(UpdateRunTest, TheCharsetOfTheResponseKeepsUtf8LettersWhole)
+{
+    const std::string letters = "CAF\xC3\x89 \xC3\xA0 LA \xC5\xA0KODA \xD0\xA0OSA \xE2\x80\xA0";
+    test::FakeServer office([&](test::FakePeer& peer) {
+        peer.readUntil("\r\n\r\n");
+        peer.send("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<b>" + letters +
+                  "\xC2\xA0</b><i>\xA0</i>");
+    });
+    m_app->rules.useText("version: 9.0\r\n;x\r\n\r\nfetch1:\r\n page[SerNum]: http://" + office.address() +
+                         "/[SerNum]\r\n none: Please double check the number\r\n required: </b>\r\n"
+                         " [Trademark]: <b>[*]</b>\r\n\r\nend-of-rules\r\n");
+    core::Entry e;
+    ASSERT_FALSE(core::setIdentifier(e, test::OfficeSimulator::serial(0)));
+    e.Trademark = "CAF\xC3\x89 \xC3 LA \xC5 KODA \xD0 OSA \xE2\x80";
+    e.LastChange = e.Today - 30;
+    m_app->entries.appendEntry(e);
+    const update::RunSummary r = m_state->runUpdate(update::Scope::All);
+    EXPECT_EQ(entry(0).Error, "");
+    EXPECT_EQ(entry(0).Trademark, letters);
+    EXPECT_EQ(r.changed, 1);
+}
