@@ -62,7 +62,7 @@ std::string keepHeldNumbers(const core::Entry& stored, core::Entry& now, const r
             // find it on the page. A page that leaves out another number the entry holds says nothing against it.
             if (id == key && !rules.lookup("fetch1", "[" + std::string(core::fieldInfo(id).key) + "]").empty())
                 return otherMarkMessage(own, {});
-        } else if (notify::numberDigits(read) != notify::numberDigits(own)) {
+        } else if (!core::sameNumber(id, read, own)) {
             return otherMarkMessage(own, read);
         }
     }
@@ -98,7 +98,7 @@ std::string unconfirmedReason(const core::Entry& stored, const core::Entry& read
         return {}; // an entry without a number has nothing to be told apart from
     if (named.empty())
         return "but the page of that number does not show " + own;
-    if (notify::numberDigits(named) != notify::numberDigits(own))
+    if (!core::sameNumber(id, named, own))
         return "but the page of that number is for " + named + ", not " + own;
     return {};
 }

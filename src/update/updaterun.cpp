@@ -300,7 +300,7 @@ std::string UpdateRun::checkNewNumbers(const core::Entry& stored, core::Entry& n
                 probe.textField(id)->clear();
             *probe.textField(kind) = number;
             std::vector<std::string> addresses;
-            FetchResult fetched{rules::addPageAddress(probe, addresses, m_ctx.rules, m_ctx.vars), {}};
+            FetchResult fetched{rules::addPageAddress(probe, addresses, m_ctx.rules, m_ctx.vars), {}, {}};
             if (fetched.error.empty())
                 fetched = fetchPages(addresses, 0, 0, true, false);
             if (!fetched.error.empty() && m_ctx.control.runState != base::RunState::Running)
@@ -310,8 +310,9 @@ std::string UpdateRun::checkNewNumbers(const core::Entry& stored, core::Entry& n
             if (outcome.message.empty()) {
                 std::vector<std::string> pages;
                 pages.reserve(fetched.pages.size());
-                for (const std::string& page : fetched.pages)
-                    pages.push_back(rules::normalisePage(page));
+                for (size_t i = 0; i < fetched.pages.size(); ++i)
+                    pages.push_back(rules::normalisePage(
+                        fetched.pages[i], i < fetched.contentTypes.size() ? fetched.contentTypes[i] : std::string()));
                 rules::CurrentEntryScope scope(m_ctx.vars, &probe);
                 outcome = rules::applyRulesWithOutcome(read, addresses, fetched.pages, pages, m_ctx.rules, m_ctx.vars);
             }
