@@ -141,6 +141,8 @@ private:
     // Commits the staged messages and lists them; the error text.
     std::string commitStaged(std::optional<size_t> digestSlot);
 
+    // Removes the message files that no pending list names.
+    void removeUnlisted();
     // A name for a message of `name`'s form that no file in the folder and no staged message has.
     std::string freeMessageName(const std::string& name) const;
 
@@ -157,6 +159,7 @@ private:
     int m_lastSent = 0;
     std::string m_lastError;
     std::string m_listError;
+    std::string m_checkedDir; // the logging directory whose unlisted messages were removed
 };
 
 } // namespace tarnwick::notify
