@@ -91,7 +91,8 @@ public:
     std::string PostEmail(const core::Entry& entry, int templateId, std::string_view kind, const core::Entry* previous);
 
     // Postings in a group: each message is written at once under a name of its own, and the group is made
-    // durable and listed by one commit, so that many postings cost one sync and one rewrite of the list.
+    // durable and listed by one commit, so that many postings cost syncs that run together and one rewrite of
+    // the list.
     // stageEmail returns the error text (already reported) of a message that could not be written.
     std::string stageEmail(const core::Entry& entry, int templateId, std::string_view kind,
                            const core::Entry* previous);
