@@ -9,7 +9,9 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -138,6 +140,29 @@ bool syncPaths(const std::vector<std::string>& paths)
         return false;
     }
     return true;
+}
+
+// Whether one sync of the file system that holds `folder` makes every file written there durable and costs
+// less than a sync per file: ext4 (ext2 and ext3 share its number), whose syncfs() commits the journal and
+// flushes the disk. A FUSE file system does not pass syncfs() to its daemon (encrypted folders, sshfs, rclone),
+// and a network file system may not write through either; other local ones were not measured.
+bool fileSystemSyncIsDurable(const std::string& folder)
+{
+    struct statfs st {};
+    return ::statfs(folder.c_str(), &st) == 0 && static_cast<unsigned long>(st.f_type) == EXT4_SUPER_MAGIC;
+}
+
+// Writes out everything of the file system that holds `folder`; false with errno telling why.
+bool syncFileSystem(const std::string& folder)
+{
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::syncfs(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return ok;
 }
 
 // Moves `from` to `to` unless `to` exists (EEXIST then).
@@ -316,8 +341,13 @@ bool FileGroup::commit(std::vector<std::string>& committed,
             folders.push_back(std::move(folder));
         temporaries.push_back(f.temporary);
     }
-    // every file's bytes are on the disk before any name can point at them
-    bool ok = syncPaths(temporaries);
+    // every file's bytes are on the disk before any name can point at them. On ext4 one sync of the file
+    // system measured cheaper than a sync per file for a group of hundreds (one journal commit against many),
+    // though it writes out other programs' data too; a few files are synced each on their own.
+    constexpr size_t k_filesSyncedOneByOne = 4;
+    const bool wholeFileSystem =
+        m_files.size() > k_filesSyncedOneByOne && std::all_of(folders.begin(), folders.end(), fileSystemSyncIsDurable);
+    bool ok = wholeFileSystem ? std::all_of(folders.begin(), folders.end(), syncFileSystem) : syncPaths(temporaries);
     size_t moved = 0;
     while (ok && moved < m_files.size()) {
         File& f = m_files[moved];

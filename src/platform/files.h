@@ -53,10 +53,10 @@ std::string fileErrorText(int error);
 // Files written together and made durable together: each is written to a
 // temporary beside its final name at once, without a sync; `commit` syncs
 // each of them (many at once, from worker threads), moves each to its name
-// without replacing any file, and syncs the folder. Only the syncs of the files
-// and folders themselves are relied on: a sync of the whole file system does not
-// reach the disk on every file system (FUSE), and makes the caller pay for every
-// other program's unwritten data.
+// without replacing any file, and syncs the folder. A sync of the whole file
+// system does not reach the disk on every file system (FUSE) and writes out
+// every other program's data too: it stands in for the syncs of many files only
+// on ext4, where it makes them durable and measured cheaper.
 // Files not committed are removed when the group goes; a killed process leaves
 // only temporaries of the ".<name>.tarnwick-XXXXXX" form, which a later
 // commit in the same folder removes once they are a minute old.
