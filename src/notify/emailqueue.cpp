@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,8 +28,11 @@ namespace tarnwick::notify {
 namespace {
 
 constexpr int k_sendTimeoutMs = 30000;
+// how long the removals of sent messages may wait for their folder's sync
+constexpr std::chrono::milliseconds k_removalSyncInterval{200};
 constexpr const char* k_sendFailedTitle = "Send Notifications Failed";
 constexpr const char* k_staysQueued = "The messages stay queued and go with the next sending.";
+constexpr const char* k_dropDamaged = "Remove the file to drop it from the queue.";
 
 // The mail server as the user can look it up: its name and the port the dialogue used.
 std::string serverAndPort(const std::string& server, net::MailSecurity security)
@@ -65,6 +69,17 @@ bool queuedMessageName(std::string_view name)
         return false;
     std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
     return std::all_of(middle.begin(), middle.end(), [](char c) { return fileNameByte(c) || c == '_'; });
+}
+
+// A name of the form that posting gives a message: one of the kinds of notice and the entry's identifier.
+bool postedMessageName(std::string_view name)
+{
+    if (!queuedMessageName(name))
+        return false;
+    const std::string_view rest = name.substr(std::string_view("Tarnwick_").size());
+    if (rest.starts_with("welcome") || rest.starts_with("digest"))
+        return true;
+    return rest.starts_with('a') || rest.starts_with('c') || rest.starts_with('d') || rest.starts_with('s');
 }
 
 // Cuts a leading header line "<tag>text\r\n" (tag compared without regard to case) off `text` into `value`.
@@ -279,8 +294,9 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot)
         return {};
     const std::string listPath = pendingListPath();
     std::string list;
+    removeUnlisted();
     if (platform::fileExists(listPath)) {
-        std::optional<std::string> old = platform::readFile(listPath);
+        std::optional<std::string> old = platform::readFile(listPath, platform::FileKind::Own);
         if (!old)
             return "PostEmail: Can't create the e-mail notification file.";
         list = std::move(*old);
@@ -315,11 +331,45 @@ bool EmailQueue::pendingExists() const
     const std::string path = pendingListPath();
     if (path.empty())
         return false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
     ::close(fd);
     return true;
+}
+
+// Message files that no list names are left by a power cut between the commit of a group and the writing of
+// its list. The entries that group changed were not saved (the data file is written only after the list), so the
+// next update finds their changes again and posts them anew: the files are removed, once per logging directory,
+// before the queue is first sent or added to.
+void EmailQueue::removeUnlisted()
+{
+    const std::string dir = logDir();
+    if (dir.empty() || dir == m_checkedDir)
+        return;
+    const std::string listPath = pendingListPath();
+    std::optional<std::string> list = platform::readFile(listPath, platform::FileKind::Own);
+    if (!list && errno != ENOENT)
+        return; // without the list nothing can be told unlisted
+    m_checkedDir = dir;
+    std::unordered_set<std::string> listed;
+    if (list) {
+        core::LineReader reader(*list);
+        std::string_view line;
+        while (reader.next(line))
+            listed.emplace(line);
+    }
+    bool removed = false;
+    for (const std::string& name : platform::folderNames(dir)) {
+        if (!postedMessageName(name) || listed.contains(name))
+            continue;
+        m_ctx.log.write("E-mail file '%s' is on no pending list (a crash before it was listed); removed, its "
+                        "change is found again by the next update\n",
+                        name.c_str());
+        removed = platform::removeFile(platform::joinPath(dir, name)) || removed;
+    }
+    if (removed)
+        (void)platform::syncFolder(listPath);
 }
 
 int EmailQueue::pendingCount() const
@@ -404,28 +454,33 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
     m_lastSendWentOut = false;
     m_lastFailedAtServer = false;
     m_ctx.log.write("Send E-Mail '%s'\n", path.c_str());
-    std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
-    if (!bytes && errno != ENOENT) {
-        // a message that is there but cannot be read is a failed message: it stays queued
-        std::string error = "SendEmail: Can't read the e-mail file '" + path +
-                            "': " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
+    // a message that is there but cannot be read, or holds nothing to send, is a failed message: it stays
+    // queued and the user hears of it; it never counts as sent
+    auto failed = [&](std::string error) {
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());
         m_ctx.settings.increment(base::setting::CountEmailBatchFailed);
         return error;
-    }
-    if (!bytes || bytes->empty())
+    };
+    std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Own);
+    if (!bytes && errno != ENOENT)
+        return failed("SendEmail: Can't read the e-mail file '" + path +
+                      "': " + (errno == EINVAL ? "not a regular file" : platform::fileErrorText(errno)));
+    if (!bytes)
         return {};
+    // an empty message is one whose bytes a power cut took before they reached the disk
+    if (bytes->empty())
+        return failed("SendEmail: The e-mail file '" + path + "' is empty: its message was lost. " + k_dropDamaged);
 
     std::string_view text = *bytes;
     std::string to;
     std::string cc;
-    bool found = false;
-    if (!takeHeaderLine(text, "To: ", to, found))
-        return {};
-    if (found)
+    bool toFound = false;
+    bool ccFound = false;
+    if (!takeHeaderLine(text, "To: ", to, toFound) || !takeHeaderLine(text, "Cc: ", cc, ccFound))
+        return failed("SendEmail: The e-mail file '" + path + "' is damaged: its To: or Cc: line has no line end. " +
+                      k_dropDamaged);
+    if (toFound)
         mode = MailMode::OwnToLine;
-    if (!takeHeaderLine(text, "Cc: ", cc, found))
-        return {};
     if (mode != MailMode::OwnToLine)
         to = recipients(mode);
 
@@ -468,7 +523,8 @@ bool EmailQueue::processPending(bool ask, bool del)
 
     const std::string dir = logDir();
     const std::string listPath = pendingListPath();
-    const std::string original = platform::readFile(listPath).value_or(std::string());
+    removeUnlisted();
+    const std::string original = platform::readFile(listPath, platform::FileKind::Own).value_or(std::string());
     std::vector<std::string_view> lines;
     {
         core::LineReader reader(original);
@@ -490,6 +546,8 @@ bool EmailQueue::processPending(bool ask, bool del)
     std::string error;
     size_t firstKept = lines.size(); // the list lines that stay queued start here
     int position = 0;
+    bool removalsSynced = true;
+    auto lastSync = std::chrono::steady_clock::now();
     if (activity) {
         const std::string& path = activityPath;
         std::string report;
@@ -536,18 +594,30 @@ bool EmailQueue::processPending(bool ask, bool del)
             m_lastSent += m_lastSendWentOut ? 1 : 0;
         }
         platform::removeFile(path);
+        // a sent message whose removal a power cut undoes goes out again: the removals reach the disk as the
+        // batch goes, a few at a time, so that a cut sends again at most the last few
+        if (const auto now = std::chrono::steady_clock::now(); now - lastSync >= k_removalSyncInterval) {
+            removalsSynced = platform::syncFolder(listPath) && removalsSynced;
+            lastSync = now;
+        }
     }
+    removalsSynced = platform::syncFolder(listPath) && removalsSynced;
+    const int syncError = errno;
 
     // names listed while this batch was sending stay queued behind the remainder
     std::string later;
-    if (std::optional<std::string> now = platform::readFile(listPath); now && now->starts_with(original))
+    if (std::optional<std::string> now = platform::readFile(listPath, platform::FileKind::Own);
+        now && now->starts_with(original))
         later = now->substr(original.size());
 
     bool result = true;
-    bool listWritten = true;
-    if (error.empty()) {
+    bool listWritten = removalsSynced;
+    if (!listWritten) {
+        // the list is left as it was: what it names and is gone is passed over at the next batch
+        errno = syncError;
+    } else if (error.empty()) {
         if (later.empty())
-            listWritten = platform::removeFile(listPath) || errno == ENOENT;
+            listWritten = (platform::removeFile(listPath) || errno == ENOENT) && platform::syncFolder(listPath);
         else
             listWritten = platform::writeFileAtomic(listPath, later);
     } else {
@@ -563,7 +633,7 @@ bool EmailQueue::processPending(bool ask, bool del)
     }
     if (!listWritten) {
         // the messages sent stay listed and would go out again: the user must hear of it
-        m_listError = "Can't update the pending e-mail list '" + listPath + "': " + std::strerror(errno) +
+        m_listError = "Can't update the pending e-mail list '" + listPath + "': " + platform::fileErrorText(errno) +
                       ". Messages sent now may be sent again.";
         base::errorReport(m_ctx.log, fe, m_listError, k_sendFailedTitle);
     }

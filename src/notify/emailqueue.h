@@ -91,7 +91,8 @@ public:
     std::string PostEmail(const core::Entry& entry, int templateId, std::string_view kind, const core::Entry* previous);
 
     // Postings in a group: each message is written at once under a name of its own, and the group is made
-    // durable and listed by one commit, so that many postings cost one sync and one rewrite of the list.
+    // durable and listed by one commit, so that many postings cost syncs that run together and one rewrite of
+    // the list.
     // stageEmail returns the error text (already reported) of a message that could not be written.
     std::string stageEmail(const core::Entry& entry, int templateId, std::string_view kind,
                            const core::Entry* previous);
@@ -141,6 +142,8 @@ private:
     // Commits the staged messages and lists them; the error text.
     std::string commitStaged(std::optional<size_t> digestSlot);
 
+    // Removes the message files that no pending list names.
+    void removeUnlisted();
     // A name for a message of `name`'s form that no file in the folder and no staged message has.
     std::string freeMessageName(const std::string& name) const;
 
@@ -157,6 +160,7 @@ private:
     int m_lastSent = 0;
     std::string m_lastError;
     std::string m_listError;
+    std::string m_checkedDir; // the logging directory whose unlisted messages were removed
 };
 
 } // namespace tarnwick::notify

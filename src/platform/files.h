@@ -17,10 +17,12 @@ std::string folderOf(const std::string& path);
 // The last part of a path: the file's own name.
 std::string fileNameOf(const std::string& path);
 
-enum class FileKind { Any, Regular };
+// Any: whatever the path names. Regular: a regular file, reached through links too. Own: a file the program
+// writes itself: a regular file under its own name, never reached through a final symbolic link (ELOOP).
+enum class FileKind { Any, Regular, Own };
 
 // The whole file as bytes; none when it cannot be opened or read, with errno
-// telling why (ENOENT: there is no such file). With FileKind::Regular anything
+// telling why (ENOENT: there is no such file). With FileKind::Regular or Own anything
 // but a regular file (a FIFO, a device, a folder) is refused with EINVAL
 // without blocking.
 std::optional<std::string> readFile(const std::string& path, FileKind kind = FileKind::Any);
@@ -31,19 +33,30 @@ std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes
 // Replaces `path` with `bytes` so that a crash leaves either the old file or the
 // new one: a temporary file in the same folder, written, fsynced, renamed over
 // `path`, then the folder fsynced. On failure the old file is untouched, the
-// temporary file removed, and false returned with errno telling why. A path that
-// is a symbolic link keeps its link: the file it points to is replaced. The
-// temporary file is ".<name>.tarnwick-XXXXXX"; leftovers of that form from a
-// killed save are removed, and no other file.
+// temporary file removed, and false returned with errno telling why; when only
+// the folder's sync fails the new file is in place but may not survive a power
+// cut, and false is returned too. The temporary file is ".<name>.tarnwick-XXXXXX";
+// leftovers of that form from a killed save are removed, and no other file.
 // With FileAccess::OwnerOnly the new file is readable and writable by its owner only, whatever the old one
 // allowed.
+// A path that is a symbolic link is refused with ELOOP (FileLinks::Refuse: the program's own files, which
+// nobody else should be able to redirect), or keeps its link while the file it points to is replaced
+// (FileLinks::Follow: a settings file that a dotfile manager keeps as a link).
 enum class FileAccess { AsBefore, OwnerOnly };
-bool writeFileAtomic(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::AsBefore);
+enum class FileLinks { Refuse, Follow };
+bool writeFileAtomic(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::AsBefore,
+                     FileLinks links = FileLinks::Refuse);
+
+// The reason an errno gives, in words for the user; a refused symbolic link says so.
+std::string fileErrorText(int error);
 
 // Files written together and made durable together: each is written to a
 // temporary beside its final name at once, without a sync; `commit` syncs
-// them all (one sync of the file system for many, a sync per file for a few),
-// moves each to its name without replacing any file, and syncs the folder.
+// each of them (many at once, from worker threads), moves each to its name
+// without replacing any file, and syncs the folder. A sync of the whole file
+// system does not reach the disk on every file system (FUSE) and writes out
+// every other program's data too: it stands in for the syncs of many files only
+// on ext4, where it makes them durable and measured cheaper.
 // Files not committed are removed when the group goes; a killed process leaves
 // only temporaries of the ".<name>.tarnwick-XXXXXX" form, which a later
 // commit in the same folder removes once they are a minute old.
@@ -76,13 +89,21 @@ private:
 };
 
 // Appends to `path` (creating it) in one write: records of two writers never
-// interleave. Not synced: what it writes is a diary, not data to keep.
+// interleave. Not synced: what it writes is a diary, not data to keep. A final
+// symbolic link is refused (ELOOP), as by appendRecordsDurably.
 bool appendFile(const std::string& path, std::string_view bytes);
 
 // Appends whole records to a file that keeps them (creating it, its folder synced then): `header` first when the
 // file is empty, a line end first when its last line is torn, then `bytes` in one write, then an fsync. False
-// with errno telling why; records written before are never touched.
+// with errno telling why; records written before are never touched. A path that is a symbolic link is refused
+// with ELOOP: records never go to a file someone else chose.
 bool appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header = {});
+
+// Syncs the folder that names `path`, so that files created, renamed or removed there stay so after a power
+// cut; false with errno telling why.
+bool syncFolder(const std::string& path);
+// The names in a folder, "." and ".." left out; none listed when it cannot be read.
+std::vector<std::string> folderNames(const std::string& folder);
 
 bool fileExists(const std::string& path);
 bool removeFile(const std::string& path);

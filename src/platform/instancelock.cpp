@@ -22,12 +22,13 @@ Result InstanceLock::acquire(const std::string& logDir)
         return {};
     const std::string path = joinPath(logDir, k_fileName);
     auto failed = [&](const char* what, int error) {
-        return Result::failure(std::string("Can't ") + what + " the lock file " + path + ": " + std::strerror(error));
+        return Result::failure(std::string("Can't ") + what + " the lock file " + path + ": " + fileErrorText(error));
     };
     // A holder deletes the file as it releases it; a lock taken on a file that
     // has just been deleted is worth nothing, so try again on the new file.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        // a link planted at the name would have the lock create or hold a file of someone else's choosing
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0)
             return failed("open", errno);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -267,7 +267,8 @@ bool SettingsFile::update(const std::function<void(Sections&)>& change) const
         if (fd >= 0)
             ::close(fd);
     }
-    return writeFileAtomic(m_path, text, secret ? FileAccess::OwnerOnly : FileAccess::AsBefore);
+    // a dotfile manager keeps the settings as a link to its own copy: the link stays and its target is replaced
+    return writeFileAtomic(m_path, text, secret ? FileAccess::OwnerOnly : FileAccess::AsBefore, FileLinks::Follow);
 }
 
 bool SettingsFile::setValue(std::string_view section, std::string_view name,

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <sys/stat.h>
 #include <utime.h>
@@ -112,13 +113,69 @@ TEST(WriteFileAtomic, ReplacesTheTargetOfASymbolicLink)
     ASSERT_EQ(::symlink("dotfiles/settings.ini", dir.file("settings.ini").c_str()), 0);
     ASSERT_EQ(::symlink(dir.file("dotfiles/new.ini").c_str(), dir.file("dangling.ini").c_str()), 0);
 
-    ASSERT_TRUE(platform::writeFileAtomic(dir.file("settings.ini"), "new"));
-    ASSERT_TRUE(platform::writeFileAtomic(dir.file("dangling.ini"), "created"));
+    const auto follow = platform::FileLinks::Follow;
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("settings.ini"), "new", platform::FileAccess::AsBefore, follow));
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("dangling.ini"), "created", platform::FileAccess::AsBefore, follow));
     struct stat st {};
     ASSERT_EQ(::lstat(dir.file("settings.ini").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(platform::readFile(dir.file("dotfiles/settings.ini")), "new");
     EXPECT_EQ(platform::readFile(dir.file("dotfiles/new.ini")), "created");
+}
+
+// Nobody else decides where the program's own files go: a link planted at one of their names is refused, and
+// neither the file it points to nor the one a dangling link names is touched.
+TEST(OwnFiles, AFinalSymbolicLinkIsRefused)
+{
+    struct Case {
+        const char* name;
+        std::function<bool(const std::string&)> use;
+    };
+    const Case cases[] = {
+        {"replace", [](const std::string& p) { return platform::writeFileAtomic(p, "new"); }},
+        {"append", [](const std::string& p) { return platform::appendFile(p, "new"); }},
+        {"append records", [](const std::string& p) { return platform::appendRecordsDurably(p, "new", "H"); }},
+        {"read", [](const std::string& p) { return platform::readFile(p, platform::FileKind::Own).has_value(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file("target"), "kept"));
+        ASSERT_EQ(::symlink(dir.file("target").c_str(), dir.file("planted").c_str()), 0);
+        ASSERT_EQ(::symlink(dir.file("absent").c_str(), dir.file("dangling").c_str()), 0);
+        for (const char* link : {"planted", "dangling"}) {
+            EXPECT_FALSE(c.use(dir.file(link))) << link;
+            EXPECT_EQ(errno, ELOOP) << link;
+        }
+        EXPECT_EQ(platform::readFile(dir.file("target")), "kept");
+        EXPECT_FALSE(platform::fileExists(dir.file("absent")));
+    }
+    EXPECT_NE(platform::fileErrorText(ELOOP).find("symbolic link"), std::string::npos);
+}
+
+// Many files go in one group, synced by one sync of the file system on ext4 and by workers elsewhere (a
+// tmpfs stands in for the file systems that a whole-system sync does not reach): every file is whole under
+// its name.
+TEST(FileGroup, CommitsAManyFileGroupWhole)
+{
+    test::TempDir disk;
+    std::string memory = "/dev/shm/tarnwick-test-XXXXXX";
+    std::vector<std::string> folders = {disk.path()};
+    if (::mkdtemp(memory.data()) != nullptr)
+        folders.push_back(memory);
+    for (const std::string& folder : folders) {
+        SCOPED_TRACE(folder);
+        platform::FileGroup group;
+        for (int i = 0; i < 40; ++i)
+            ASSERT_TRUE(group.add(platform::joinPath(folder, "m" + std::to_string(i)), std::string(1000 + i, 'x')));
+        std::vector<std::string> committed;
+        ASSERT_TRUE(group.commit(committed));
+        ASSERT_EQ(committed.size(), 40u);
+        for (int i = 0; i < 40; ++i)
+            EXPECT_EQ(platform::fileSize(platform::joinPath(folder, "m" + std::to_string(i))), 1000 + i);
+        EXPECT_EQ(platform::folderNames(folder).size(), 40u); // no temporary left
+        std::filesystem::remove_all(folder);
+    }
 }
 
 TEST(ReadFile, RegularFilesOnlyWhenAskedAndTellsAMissingFile)

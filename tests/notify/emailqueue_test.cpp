@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <unistd.h>
 
 using namespace tarnwick;
 using notify::MailMode;
@@ -322,12 +323,20 @@ TEST_F(EmailQueueTest, OwnToAndCcLinesChooseTheRecipients)
     writeAll(logFile("own.tmp"),
              "to: x@example.test\r\nCc: y@example.test, z@example.test\r\nSubject: s\r\n\r\nbody\r\n");
     EXPECT_EQ(queue.sendMessageFile(logFile("own.tmp"), MailMode::NotifyAddresses), "");
-    // a "To: " line without a line end, an empty file and a missing one send nothing
+    // a missing file sends nothing; a "To: " line without a line end, an empty file (its bytes lost in a
+    // crash) and a link planted at a message's name send nothing either, and fail: they are never sent
     writeAll(logFile("bad.tmp"), "To: x@example.test");
     writeAll(logFile("empty.tmp"), "");
-    EXPECT_EQ(queue.sendMessageFile(logFile("bad.tmp"), MailMode::NotifyAddresses), "");
-    EXPECT_EQ(queue.sendMessageFile(logFile("empty.tmp"), MailMode::NotifyAddresses), "");
+    ASSERT_EQ(::symlink(logFile("own.tmp").c_str(), logFile("link.tmp").c_str()), 0);
     EXPECT_EQ(queue.sendMessageFile(logFile("missing.tmp"), MailMode::NotifyAddresses), "");
+    EXPECT_EQ(queue.sendMessageFile(logFile("bad.tmp"), MailMode::NotifyAddresses),
+              "SendEmail: The e-mail file '" + logFile("bad.tmp") +
+                  "' is damaged: its To: or Cc: line has no line end. Remove the file to drop it from the queue.");
+    EXPECT_EQ(queue.sendMessageFile(logFile("empty.tmp"), MailMode::NotifyAddresses),
+              "SendEmail: The e-mail file '" + logFile("empty.tmp") +
+                  "' is empty: its message was lost. Remove the file to drop it from the queue.");
+    EXPECT_NE(queue.sendMessageFile(logFile("link.tmp"), MailMode::NotifyAddresses).find("symbolic link"),
+              std::string::npos);
 
     std::vector<test::SmtpSink::Message> all = sink.messages();
     ASSERT_EQ(all.size(), 1u);
@@ -336,7 +345,38 @@ TEST_F(EmailQueueTest, OwnToAndCcLinesChooseTheRecipients)
     EXPECT_NE(all[0].data.find("Subject: s\r\n"), std::string::npos);
     EXPECT_NE(all[0].data.find("\r\n\r\nbody\r\n"), std::string::npos);
     EXPECT_EQ(settings.value(base::setting::CountEmailBatchSucceeded), "1");
-    EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "");
+    EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "3");
+}
+
+// A crash between the commit of a group and the writing of its list leaves messages that no list names; the
+// entries they were for were not saved, so their changes are found again. They are removed before the queue is
+// first added to; nothing else in the folder is touched.
+TEST_F(EmailQueueTest, UnlistedMessagesAreRemovedBeforeTheQueueIsUsed)
+{
+    struct Case {
+        const char* name;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"Tarnwick_s75-000001.tmp", false}, {"Tarnwick_a1234567.tmp", false}, {"Tarnwick_c7_2.tmp", false},
+        {"Tarnwick_d0123456.tmp", false},   {"Tarnwick_welcome.tmp", false},  {"Tarnwick_digest.tmp", false},
+        {"Tarnwick_a1.tmp", true}, // listed
+        {"Tarnwick_activity.tmp", true},    {"Tarnwick_temp.tmp", true},      {"Tarnwick_pending2.tmp", true},
+        {"Tarnwick_emailtest.txt", true},   {"tradmark.dat", true},           {"Tarnwick_s1.tmp.bak", true},
+    };
+    for (const Case& c : cases)
+        writeAll(logFile(c.name), "Subject: s\r\n\r\nbody\r\n");
+    writeAll(logFile("Tarnwick_pending.tmp"), "Tarnwick_a1.tmp\r\n");
+    post("2");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(exists(c.name), c.kept);
+    }
+    EXPECT_EQ(pendingList(), "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\n");
+    // once per folder: a message written meanwhile by hand is left to the next start
+    writeAll(logFile("Tarnwick_s9.tmp"), "x");
+    post("3");
+    EXPECT_TRUE(exists("Tarnwick_s9.tmp"));
 }
 
 TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)

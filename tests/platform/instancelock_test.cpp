@@ -27,6 +27,20 @@ bool requestFromAnotherProcess(const std::string& logDir)
 
 } // namespace
 
+// A link planted at the lock's name would have the lock create, or hold, a file of someone else's choosing.
+TEST(InstanceLock, RefusesALinkAtTheLockFileAndSaysWhy)
+{
+    test::TempDir dir;
+    const std::string lockPath = platform::joinPath(dir.path(), platform::InstanceLock::k_fileName);
+    ASSERT_EQ(::symlink(dir.file("elsewhere").c_str(), lockPath.c_str()), 0);
+    platform::InstanceLock lock;
+    const platform::Result result = lock.acquire(dir.path());
+    EXPECT_FALSE(result);
+    EXPECT_NE(result.error().find("symbolic link"), std::string::npos) << result.error();
+    EXPECT_FALSE(lock.held());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere")));
+}
+
 TEST(FrontRequests, ASecondStartReachesTheHolderBesideTheLock)
 {
     test::TempDir root;
