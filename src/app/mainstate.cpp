@@ -19,7 +19,7 @@ namespace tarnwick::app {
 MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog)
     : base::FrontEndDecorator(view), m_app(app), m_view(view), m_flowLog(flowLog),
       m_queue({app.settings, app.log, *this, *this, app.vars, app.names, &flowLog, &m_control.runState, &m_sending,
-               &app.templates})
+               &app.templates, [this](const std::string& name) { return holdsEntryNamed(name); }})
 {
     m_app.names.setFlowLog(&m_flowLog);
     // the file is named and the built-in template used: the user hears of it once
@@ -199,26 +199,53 @@ platform::Result MainState::saveEntries()
 MainState::EditSaved MainState::commitEdit(const std::vector<EditNotice>& notices)
 {
     EditSaved saved;
-    saved.dataFile = saveEntries();
-    if (!saved.dataFile) {
-        std::string text = saved.dataFile.error() + ".\n\nThe change stays in the list and is written again when "
-                                                    "Tarnwick closes";
-        text += notices.empty() ? "." : "; its e-mail notification is not queued.";
-        base::errorReport(m_app.log, *this, text, "Data File Not Written");
-        m_lastEdit = saved;
-        return saved;
-    }
     for (const EditNotice& n : notices) {
         saved.noticeError = m_queue.stageEmail(n.entry, n.templateId, n.kind, n.previous ? &*n.previous : nullptr);
         if (!saved.noticeError.empty())
             break;
     }
-    // the notices staged before a failure still go: they tell of what the data file now holds
-    std::string committed = m_queue.commitEmail();
-    if (saved.noticeError.empty())
+    // the notices are durable under their names, then the data file holds the edit, then the list names them: a
+    // crash in between leaves notices that the next start lists because the data file agrees with them
+    bool written = false;
+    std::string committed = m_queue.commitEmail([&] {
+        written = true;
+        saved.dataFile = saveEntries();
+        return bool(saved.dataFile);
+    });
+    if (!written)
+        saved.dataFile = saveEntries();
+    if (!saved.dataFile) {
+        std::string text = saved.dataFile.error() + ".\n\nThe change stays in the list and is written again when "
+                                                    "Tarnwick closes";
+        text += notices.empty() ? "." : "; its e-mail notification is not queued.";
+        base::errorReport(m_app.log, *this, text, "Data File Not Written");
+    } else if (saved.noticeError.empty()) {
+        // the notices staged before a failure still go: they tell of what the data file now holds
         saved.noticeError = std::move(committed);
+    }
     m_lastEdit = saved;
     return saved;
+}
+
+bool MainState::holdsEntryNamed(const std::string& name) const
+{
+    constexpr size_t k_kindAt = std::string_view("Tarnwick_").size();
+    if (name.size() <= k_kindAt + 4)
+        return false;
+    // a second message of one entry and kind is "Tarnwick_a3000004_2.tmp"
+    std::string plain = name;
+    const size_t end = name.size() - 4;
+    const size_t mark = name.rfind('_', end);
+    if (mark != std::string::npos && mark > k_kindAt && mark + 1 < end &&
+        name.find_first_not_of("0123456789", mark + 1) == end)
+        plain = name.substr(0, mark) + ".tmp";
+    const std::string kind(1, name[k_kindAt]);
+    for (int i = 0; i < m_app.entries.count(); ++i) {
+        const std::string own = notify::messageFileName(m_app.entries.at(i), kind);
+        if (own == name || own == plain)
+            return true;
+    }
+    return false;
 }
 
 MainState::Saved MainState::saveAll()

@@ -207,6 +207,9 @@ private:
     bool m_closeAfterRun = false;
     bool m_mailedAfterRun = false;
     bool m_groupNotices = false; // an update run commits its notices in groups
+    // Whether the entries hold the one a queued message's file name is for.
+    bool holdsEntryNamed(const std::string& name) const;
+
     bool m_unattended = false;
     EditSaved m_lastEdit;
     std::vector<int> m_selection;

@@ -72,6 +72,9 @@ bool queuedMessageName(std::string_view name)
 }
 
 // A name of the form that posting gives a message: one of the kinds of notice and the entry's identifier.
+// What a commit returns when the step before listing refused: the caller has reported why.
+constexpr std::string_view k_notListedText = "PostEmail: the messages were not listed.";
+
 bool postedMessageName(std::string_view name)
 {
     if (!queuedMessageName(name))
@@ -268,7 +271,7 @@ std::string EmailQueue::writeDigest(std::optional<size_t>& slot)
     return {};
 }
 
-std::string EmailQueue::commitEmail()
+std::string EmailQueue::commitEmail(const std::function<bool()>& beforeListing)
 {
     const bool digestDue = m_digestBlocks.size() > m_digestCommitted;
     if (m_staged.empty() && !digestDue)
@@ -276,19 +279,20 @@ std::string EmailQueue::commitEmail()
     std::optional<size_t> digestSlot;
     std::string error = digestDue ? writeDigest(digestSlot) : std::string();
     if (error.empty())
-        error = commitStaged(digestSlot);
+        error = commitStaged(digestSlot, beforeListing);
     m_staged.discard();
     m_stagedNames.clear();
     if (error.empty()) {
         m_digestCommitted = m_digestBlocks.size();
     } else {
         m_digestBlocks.resize(m_digestCommitted);
-        base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
+        if (error != k_notListedText)
+            base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
     }
     return error;
 }
 
-std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot)
+std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing)
 {
     if (m_staged.empty())
         return {};
@@ -307,6 +311,12 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot)
             return platform::joinPath(logDir(), freeMessageName(taken.substr(taken.rfind('/') + 1)));
         }))
         return "PostEmail: Can't create the pending e-mail file.";
+    if (beforeListing && !beforeListing()) {
+        for (const std::string& path : committed)
+            platform::removeFile(path);
+        (void)platform::syncFolder(listPath);
+        return std::string(k_notListedText);
+    }
     if (!list.empty() && list.back() != '\n')
         list += "\r\n";
     for (const std::string& path : committed) {
@@ -339,9 +349,10 @@ bool EmailQueue::pendingExists() const
 }
 
 // Message files that no list names are left by a power cut between the commit of a group and the writing of
-// its list. The entries that group changed were not saved (the data file is written only after the list), so the
-// next update finds their changes again and posts them anew: the files are removed, once per logging directory,
-// before the queue is first sent or added to.
+// its list. An update's changes were not saved (its data file is written only after the list), so the next update
+// finds them again and posts them anew: those files are removed. An edit's data file is written between the two,
+// so the notice of an entry added that the data file holds, or of one deleted that it lacks, tells of a saved edit
+// and is listed; any other is removed. Once per logging directory, before the queue is first sent or added to.
 void EmailQueue::removeUnlisted()
 {
     const std::string dir = logDir();
@@ -360,13 +371,29 @@ void EmailQueue::removeUnlisted()
             listed.emplace(line);
     }
     bool removed = false;
+    std::string adopted;
     for (const std::string& name : platform::folderNames(dir)) {
         if (!postedMessageName(name) || listed.contains(name))
             continue;
+        const char kind = name[std::string_view("Tarnwick_").size()];
+        if ((kind == 'a' || kind == 'd') && m_ctx.savedEntryNamed && m_ctx.savedEntryNamed(name) == (kind == 'a')) {
+            m_ctx.log.write("E-mail file '%s' is on no pending list (a crash before it was listed); the data file "
+                            "holds its edit, so it is listed\n",
+                            name.c_str());
+            adopted.append(name).append("\r\n");
+            continue;
+        }
         m_ctx.log.write("E-mail file '%s' is on no pending list (a crash before it was listed); removed, its "
                         "change is found again by the next update\n",
                         name.c_str());
         removed = platform::removeFile(platform::joinPath(dir, name)) || removed;
+    }
+    if (!adopted.empty()) {
+        std::string text = list.value_or(std::string());
+        if (!text.empty() && text.back() != '\n')
+            text += "\r\n";
+        if (!platform::writeFileAtomic(listPath, text + adopted))
+            m_checkedDir.clear(); // tried again before the next use of the queue
     }
     if (removed)
         (void)platform::syncFolder(listPath);
@@ -504,6 +531,8 @@ bool EmailQueue::processPending(bool ask, bool del)
     m_listError.clear();
     base::FrontEnd& fe = m_ctx.frontEnd;
 
+    // what a crash left on no list is settled first: an adopted notice may be the only one there is
+    removeUnlisted();
     if (!pendingExists()) {
         if (!ask)
             fe.tell("There aren't any e-mail notifications waiting to be sent.");
@@ -523,7 +552,6 @@ bool EmailQueue::processPending(bool ask, bool del)
 
     const std::string dir = logDir();
     const std::string listPath = pendingListPath();
-    removeUnlisted();
     const std::string original = platform::readFile(listPath, platform::FileKind::Own).value_or(std::string());
     std::vector<std::string_view> lines;
     {

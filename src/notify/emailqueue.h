@@ -3,6 +3,7 @@
 #include "base/runstate.h"
 #include "platform/files.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,6 +67,9 @@ struct EmailContext {
     bool* sending = nullptr;
     // The templates in use, the user's among them; none: the built-in ones.
     TemplateStore* templates = nullptr;
+    // Whether the saved entries hold the entry a message name is for ("Tarnwick_a3000004.tmp"): an edit's
+    // notice that no list names yet is kept when it agrees with the data file. None: every such file is removed.
+    std::function<bool(const std::string& messageName)> savedEntryNamed = {};
 };
 
 constexpr const char* k_pendingListName = "Tarnwick_pending.tmp";
@@ -99,7 +103,10 @@ public:
     // Syncs the staged messages and lists them; on failure none is listed, every staged file is removed, and
     // the error text (already reported) is returned.
     // The staged digest is written with them: the first time as a message of its own, later by replacing it.
-    std::string commitEmail();
+    // With `beforeListing`, that step runs once the messages are durable under their names and before the list
+    // names them (an edit's data file is written there, so that its notices and the edit are kept together); when
+    // it returns false none is listed, the files are removed and the caller reports its own failure.
+    std::string commitEmail(const std::function<bool()>& beforeListing = {});
     size_t stagedCount() const { return m_staged.size(); }
 
     // A status change for the digest of an update run: the entry's block (the digest-entry template with `entry`
@@ -140,9 +147,10 @@ private:
     // replacing the one listed already. The error text.
     std::string writeDigest(std::optional<size_t>& slot);
     // Commits the staged messages and lists them; the error text.
-    std::string commitStaged(std::optional<size_t> digestSlot);
+    std::string commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing);
 
-    // Removes the message files that no pending list names.
+    // Removes the message files that no pending list names, or lists an edit's notice that the data file agrees
+    // with.
     void removeUnlisted();
     // A name for a message of `name`'s form that no file in the folder and no staged message has.
     std::string freeMessageName(const std::string& name) const;

@@ -157,6 +157,9 @@ TEST(EntryEdits, EachIsKeptAtOnceAndNoticedOnlyOnceKept)
             const std::string pending = platform::readFile(dir.file("Tarnwick_pending.tmp")).value_or("");
             if (blocked) {
                 EXPECT_EQ(pending, "");
+                // the edit's notices were written before the data file and go with it
+                for (const auto& f : std::filesystem::directory_iterator(dir.path()))
+                    EXPECT_FALSE(f.path().filename().string().starts_with("Tarnwick_")) << f.path();
                 ASSERT_FALSE(view.boxes.empty());
                 EXPECT_EQ(view.boxes.back().caption, "Tarnwick\xAE - Data File Not Written");
                 continue;
@@ -171,6 +174,42 @@ TEST(EntryEdits, EachIsKeptAtOnceAndNoticedOnlyOnceKept)
                 EXPECT_EQ(box.caption, "Tarnwick\xAE");
         }
     }
+}
+
+// A crash between an edit's data file and its list leaves notices on no list: those the data file agrees with are
+// listed by the next use of the queue, every other one is removed.
+TEST(EntryEdits, ACrashBeforeTheListKeepsTheNoticesOfASavedEdit)
+{
+    struct Case {
+        const char* name;
+        bool listed; // else removed
+    };
+    const Case cases[] = {
+        {"Tarnwick_a2824281.tmp", true},  {"Tarnwick_a2824281_2.tmp", true}, {"Tarnwick_d1111111.tmp", true},
+        {"Tarnwick_a1111111.tmp", false}, {"Tarnwick_d2824281.tmp", false},  {"Tarnwick_s2824281.tmp", false},
+        {"Tarnwick_c2824281.tmp", false},
+    };
+    test::TempDir dir;
+    app::AppContext app(dir.file("settings.ini"));
+    app.settings.setValue(base::setting::LogDir, dir.path());
+    app.entries.setLoadOk(true);
+    test::ScriptedFrontEnd view;
+    net::FlowLog flowLog;
+    app::MainState state(app, view, flowLog);
+    app::addEntry(state, "2824281", "A");
+    std::filesystem::remove(dir.file("Tarnwick_pending.tmp"));
+    std::filesystem::remove(dir.file("Tarnwick_a2824281.tmp"));
+    app::MainState later(app, view, flowLog); // the next start
+    for (const Case& c : cases)
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file(c.name), "Subject: s\r\n\r\nbody\r\n"));
+    app::addEntry(later, "3000004", "B");
+    const std::string pending = platform::readFile(dir.file("Tarnwick_pending.tmp")).value_or("");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(pending.find(std::string(c.name) + "\r\n") != std::string::npos, c.listed) << pending;
+        EXPECT_EQ(std::filesystem::exists(dir.file(c.name)), c.listed);
+    }
+    EXPECT_TRUE(pending.ends_with("Tarnwick_a3000004.tmp\r\n")) << pending;
 }
 
 TEST_F(EntryCommandsTest, DetailsText)
