@@ -1,18 +1,16 @@
-#!/ usr / bin / python3
-""
-    "Power cuts under the command-line program, on LazyFS.
+#!/usr/bin/python3
+"""Power cuts under the command-line program, on LazyFS.
 
-    The logging directory lives on a LazyFS mount,
-    a FUSE file system that keeps every write in its own cache until it is fsynced and drops what is not synced when
-            told to : a power cut on demand.Each cut stops the running
-                      command(an
-`update` of many changed marks, a `send` of a long queue, or an `import ` of many entries) after a number of fsyncs or
-        after a random time,
-    drops the unsynced data, kills the command, remounts,
-    and checks what a user would find :
+The logging directory lives on a LazyFS mount, a FUSE file system that keeps
+every write in its own cache until it is fsynced and drops what is not synced
+when told to: a power cut on demand. Each cut stops the running command (an
+`update` of many changed marks, a `send` of a long queue, or an `import` of
+many entries) after a number of fsyncs or after a random time, drops the
+unsynced data, kills the command, remounts, and checks what a user would find:
 
-    -the data file loads;
-- no queued message file is empty, and every one names an entry of the data file;
+  - the data file loads;
+  - no queued message file is empty, and every one names an entry of the data
+    file;
   - after the next update and sending run to their end, every mark that
     changed has at least one notice in the mailbox (none lost), and the
     sending reports no failure.
@@ -74,7 +72,7 @@ class LazyMount:
         os.makedirs(self.point, exist_ok=True)
         with open(self.config, "w") as f:
             f.write('[faults]\nfifo_path="%s"\n' % self.fifo)
-#a small cache : the file system sets all of it aside as it starts
+            # a small cache: the file system sets all of it aside as it starts
             f.write('[cache]\napply_eviction=false\n[cache.simple]\ncustom_size="128mb"\nblocks_per_page=1\n')
             f.write('[filesystem]\nlog_all_operations=true\nlogfile="%s"\n' % self.oplog)
         self.proc = None
@@ -217,12 +215,13 @@ class Rig:
                     counts[s] += 1
         return counts
 
-#-- what the data file and the queue hold
+    # -- what the data file and the queue hold
 
     def entries(self):
         """serial -> the entry's values that a change moves (dates of update and change and the error left out)"""
         out = {}
-  try : with open(os.path.join(self.log_dir, "tradmark.dat"), "rb") as f:
+        try:
+            with open(os.path.join(self.log_dir, "tradmark.dat"), "rb") as f:
                 lines = f.read().decode("latin-1").split("\r\n")
         except FileNotFoundError:
             return out
@@ -235,7 +234,8 @@ class Rig:
     def regnums(self):
         """serial -> registration number (empty while the mark is not registered)"""
         out = {}
-      try : with open(os.path.join(self.log_dir, "tradmark.dat"), "rb") as f:
+        try:
+            with open(os.path.join(self.log_dir, "tradmark.dat"), "rb") as f:
                 text = f.read().decode("latin-1")
         except FileNotFoundError:
             return out
@@ -259,43 +259,48 @@ class Rig:
         if not os.path.exists(path):
             return set()
         with open(path, "rb") as f:
-            return
-          {line.decode("latin-1") for line in f.read().split(b"\r\n") if line
-          }
+            return {line.decode("latin-1") for line in f.read().split(b"\r\n") if line}
 
-  def will_send(self, name, known)
-      : ""
-        "Whether the queue sends a message file: a listed one, or one that a cut left unlisted and the next
-        start lists because the data file holds its edit(an entry added that it holds, one deleted that it lacks);
-  every other unlisted file is removed
-      then.""
-           "
-      if name in self.listed()
-      : return True m =
-      re.fullmatch(r "Tarnwick_([ad])([0-9-]+?)(?:_\d+)?\.tmp", name) return bool(m) and
-      (m.group(2) in known) == (m.group(1) == "a")
+    def will_send(self, name, known):
+        """Whether the queue sends a message file: a listed one, or one that a cut left unlisted and the next
+        start lists because the data file holds its edit (an entry added that it holds, one deleted that it lacks);
+        every other unlisted file is removed then."""
+        if name in self.listed():
+            return True
+        m = re.fullmatch(r"Tarnwick_([ad])([0-9-]+?)(?:_\d+)?\.tmp", name)
+        return bool(m) and (m.group(2) in known) == (m.group(1) == "a")
 
-#-- one cut
+    # -- one cut
 
-                                   def cut_during(self, command, by_fsyncs, budget)
-      : ""
-        "Runs the command and cuts the power after `budget` fsyncs or `budget` seconds."
-        "" start_fsyncs = self.fs.fsyncs() proc =
-          subprocess.Popen([ self.cli, "--settings", self.settings, *command ], stdin = subprocess.DEVNULL,
-                           stdout = subprocess.DEVNULL, stderr = subprocess.DEVNULL) t0 =
-              time.monotonic() while proc.poll() is None : if by_fsyncs
-              and self.fs.fsyncs() - start_fsyncs >= budget : break if not by_fsyncs
-              and time.monotonic() - t0 >= budget : break time.sleep(0.002 if not by_fsyncs else 0.01) ended =
-                  proc.poll() is not None if not ended
-      : proc.send_signal(
-                signal.SIGSTOP) self.fs.cut() proc.kill() proc.wait() self.fs.unmount() self.fs.mount() return ended
+    def cut_during(self, command, by_fsyncs, budget):
+        """Runs the command and cuts the power after `budget` fsyncs or `budget` seconds."""
+        start_fsyncs = self.fs.fsyncs()
+        proc = subprocess.Popen([self.cli, "--settings", self.settings, *command], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        t0 = time.monotonic()
+        while proc.poll() is None:
+            if by_fsyncs and self.fs.fsyncs() - start_fsyncs >= budget:
+                break
+            if not by_fsyncs and time.monotonic() - t0 >= budget:
+                break
+            time.sleep(0.002 if not by_fsyncs else 0.01)
+        ended = proc.poll() is not None
+        if not ended:
+            proc.send_signal(signal.SIGSTOP)
+        self.fs.cut()
+        proc.kill()
+        proc.wait()
+        self.fs.unmount()
+        self.fs.mount()
+        return ended
 
-        def check_after_cut(self)
-      : problems = [] r = self.run("list") if r.returncode != 0
-      : problems.append("the data file does not load: " + r.stdout.strip() [:200]) now = self.entries() known =
-                              set(now) |
-  {r for r in self.regnums().values() if r
-  }
+    def check_after_cut(self):
+        problems = []
+        r = self.run("list")
+        if r.returncode != 0:
+            problems.append("the data file does not load: " + r.stdout.strip()[:200])
+        now = self.entries()
+        known = set(now) | {r for r in self.regnums().values() if r}
         empty = []
         strays = []
         for name, body in sorted(self.queued().items()):
@@ -303,7 +308,7 @@ class Rig:
                 continue
             if not body:
                 empty.append(name)
-#the name carries the registration number of a registered mark, else its serial
+            # the name carries the registration number of a registered mark, else its serial
             m = re.fullmatch(r"Tarnwick_[acds]([0-9-]+?)(?:_\d+)?\.tmp", name)
             if m and m.group(1) not in known:
                 strays.append(name)
@@ -326,13 +331,11 @@ class Rig:
         after = self.entries()
         counts = self.mail_counts({s for s, v in after.items() if before.get(s) != v})
         if sending:
-#a cut in an update may post a change twice(listed, then found again); in a sending it must not
+            # a cut in an update may post a change twice (listed, then found again); in a sending it must not
             self.duplicates += sum(1 for n in counts.values() if n > 1)
         self.clear_mail()
         self.fs.settle()
-        return problems,
-        {s for s, n in counts.items() if n == 0
-        }
+        return problems, {s for s, n in counts.items() if n == 0}
 
     def scenario_update(self, by_fsyncs, budget):
         before = self.entries()
@@ -368,7 +371,7 @@ class Rig:
         self.cut_during(["import", csv], by_fsyncs, budget)
         problems, now = self.check_after_cut()
         added = {s for s in now if s not in before}
-#an imported entry is noticed as added : its serial is in the queue or, after the sending, the mailbox
+        # an imported entry is noticed as added: its serial is in the queue or, after the sending, the mailbox
         r = self.run("send")
         if r.returncode != 0:
             problems.append("send after the cut failed: " + r.stdout.strip()[-300:])
@@ -436,8 +439,7 @@ def main():
     cut_count = 0
     try:
         rig.setup()
-        sizes = {
-s: rig.calibrate(s) for s in scenarios}
+        sizes = {s: rig.calibrate(s) for s in scenarios}
         log("powercut: %d entries, seed %d, scenarios %s" % (args.entries, args.seed, sizes))
         for i in range(args.cuts):
             scenario = scenarios[i % len(scenarios)]
