@@ -125,7 +125,8 @@ void BM_PostThenSendBatch(benchmark::State& state)
             rules::TemplateVars vars;
             notify::ApplicationNames names(settings);
             vars.setAppNames(&names);
-            notify::EmailQueue queue({settings, log, fe, fe, vars, names, nullptr, nullptr, {}});
+            notify::EmailQueue queue(
+                {.settings = settings, .log = log, .frontEnd = fe, .taskHost = fe, .vars = vars, .names = names});
 
             core::Entry entry(45000);
             entry.Trademark = "BENCHMARK";

@@ -57,21 +57,23 @@ int MainState::operationElapsedMs() const
 
 update::UpdateContext MainState::updateContext()
 {
-    return update::UpdateContext{m_app.settings,
-                                 m_app.log,
-                                 *this,
-                                 *this,
-                                 *this,
-                                 m_app.vars,
-                                 m_app.rules,
-                                 m_app.names,
-                                 m_app.entries,
-                                 m_control,
-                                 &m_flowLog,
-                                 m_titleRefresh,
-                                 m_entryObserver,
-                                 [this] { return m_queue.commitEmail(); },
-                                 [this] { (void)saveEntries(); }};
+    return update::UpdateContext{
+        .settings = m_app.settings,
+        .log = m_app.log,
+        .frontEnd = *this,
+        .taskHost = *this,
+        .notices = *this,
+        .vars = m_app.vars,
+        .rules = m_app.rules,
+        .names = m_app.names,
+        .entries = m_app.entries,
+        .control = m_control,
+        .flowLog = &m_flowLog,
+        .refreshTitle = m_titleRefresh,
+        .onEntry = m_entryObserver,
+        .commitNotices = [this] { return m_queue.commitEmail(); },
+        .checkpoint = [this] { (void)saveEntries(); },
+    };
 }
 
 update::RunSummary MainState::runUpdate(update::Scope scope)

@@ -24,8 +24,7 @@ namespace tarnwick::test {
 class QueueFixture : public ::testing::Test {
 public:
     QueueFixture(const std::string& returnAddress, std::vector<std::string> notifyAddresses)
-        : settings(dir.file("settings.ini")), log(settings), names(settings),
-          queue({settings, log, fe, fe, vars, names, nullptr, &cancelReason, {}})
+        : settings(dir.file("settings.ini")), log(settings), names(settings), queue(queueContext())
     {
         std::filesystem::create_directory(logDir());
         settings.setValue(base::setting::LogDir, logDir());
@@ -38,6 +37,17 @@ public:
     }
 
     std::string logDir() const { return dir.file("logs"); }
+    // The queue works with the fixture's own parts; its cancel reason is `cancelReason`.
+    notify::EmailContext queueContext()
+    {
+        return {.settings = settings,
+                .log = log,
+                .frontEnd = fe,
+                .taskHost = fe,
+                .vars = vars,
+                .names = names,
+                .runState = &cancelReason};
+    }
 
     // Mail goes to `sink` as the user "tester" with the password "secret", in the plain dialogue (the sink
     // offers no STARTTLS); the user agreed to the usage reports.
