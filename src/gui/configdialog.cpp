@@ -7,13 +7,11 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -353,26 +351,6 @@ AddAddressDialog::AddAddressDialog(QWidget* parent) : QDialog(parent)
 std::string AddAddressDialog::address() const
 {
     return toBytes(m_address->text().trimmed());
-}
-
-bool MessagePreviewDialog::confirmSend(const std::string& title, const std::string& message)
-{
-    QDialog dialog(m_parent);
-    dialog.setWindowTitle(fromBytes(title));
-    auto* view = new QPlainTextEdit(fromBytes(message), &dialog);
-    view->setReadOnly(true);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    view->setMinimumSize(640, 420);
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
-    QPushButton* send = box->addButton(QStringLiteral("&Send"), QDialogButtonBox::AcceptRole);
-    send->setDefault(true);
-    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(view);
-    layout->addWidget(box);
-    return dialog.exec() == QDialog::Accepted;
 }
 
 void runConfigurationDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,

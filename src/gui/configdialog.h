@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/configuration.h"
-#include "notify/servicereports.h"
 
 #include <QDialog>
 
@@ -108,16 +107,6 @@ public:
 
 private:
     QLineEdit* m_address;
-};
-
-// The read-only view of a message before it goes, with Send and Cancel.
-class MessagePreviewDialog final : public notify::MessagePreview {
-public:
-    explicit MessagePreviewDialog(QWidget* parent) : m_parent(parent) {}
-    bool confirmSend(const std::string& title, const std::string& message) override;
-
-private:
-    QWidget* m_parent;
 };
 
 // The Configure sequence's dialog: opens it modal over `parent`; returns when it closes.

@@ -14,6 +14,7 @@
 #include "gui/configdialog.h"
 #include "gui/entrylist.h"
 #include "gui/entrymodel.h"
+#include "gui/messagepreviewdialog.h"
 #include "gui/sidewindows.h"
 #include "gui/textconv.h"
 
