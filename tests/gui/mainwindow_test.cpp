@@ -253,9 +253,9 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
         EXPECT_EQ(w.timeoutChoice()->currentData().toInt(), ms);
     }
     m_window->timeoutChoice()->setCurrentIndex(4);
-    m_window->operationStart(60);
+    m_window->frontEnd().operationStart(60);
     waitFor([&] { return m_app->settings.value(base::setting::Timeout) == "10 minutes"; }, 2000);
-    m_window->operationEnd();
+    m_window->frontEnd().operationEnd();
     EXPECT_EQ(m_app->settings.value(base::setting::Timeout), "10 minutes");
     EXPECT_EQ(m_window->state().operationTimeoutMs(), 600000);
 
@@ -310,7 +310,7 @@ TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNe
     core::Entry& registered = m_app->entries.at(0);
     registered.RegNum = "1234567";
     registered.RegDate = core::formatDay(core::today() - 100);
-    w.rowChanged(0);
+    w.frontEnd().rowChanged(0);
     const QString deadline = w.model()->index(0, app::k_deadlineColumn).data().toString();
     EXPECT_FALSE(deadline.isEmpty());
     EXPECT_EQ(deadline, gui::fromBytes(app::deadlineColumnText(registered)));
