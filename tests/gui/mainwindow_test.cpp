@@ -375,6 +375,30 @@ TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
     EXPECT_TRUE(waitFor([&] { return w.isDestroyed(); }, 5000));
 }
 
+// Commands that reach the window while an update runs (posted, or queued before their actions were greyed) wait
+// for nobody: those the busy window greys are dropped, Cancel goes through.
+TEST_F(MainWindowTest, ACommandArrivingDuringAnUpdateDoesNotStart)
+{
+    Office office;
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    office.setFault("75000001", "silent");
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}});
+    gui::MainWindow& w = open({});
+    const app::SortOrder before = w.logic().sortOrder();
+    m_dialogs.entries.push_back({"75000009", "late"});
+    QTimer::singleShot(300, &w, [&] {
+        for (const app::Command id :
+             {app::Command::Descending, app::Command::ImportSpreadsheet, app::Command::Add, app::Command::Cancel})
+            w.postCommand(id);
+    });
+    w.runCommand(app::Command::UpdateAll);
+    EXPECT_EQ(w.state().cancelReason(), base::RunState::Cancelled);
+    EXPECT_TRUE(w.logic().sortOrder() == before);
+    EXPECT_TRUE(m_dialogs.chosen.empty());
+    EXPECT_EQ(m_dialogs.entries.size(), 1u);
+    EXPECT_EQ(m_app->entries.count(), 2);
+}
+
 TEST_F(MainWindowTest, ASecondStartIsRefusedAndBringsTheRunningWindowToTheFront)
 {
     {
