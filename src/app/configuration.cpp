@@ -21,10 +21,6 @@ const char* const k_addAddressTitle = "Tarnwick\xAE - Add an E-Mail Notification
 const char* const k_pendingLocksLogDir = "There is pending e-mail to send. You will not be able to change the logging "
                                          "directory until you send or delete the e-mail.";
 const char* const k_deleteAddressQuestion = "Are you sure that you want to delete this entry?";
-const char* const k_usageReportsLabel =
-    "Send usage reports to the distributor: your organization name, SMTP server, return and notification "
-    "addresses, operating system, installation ID, the program's counters and the rules version; when first "
-    "configured, about every fifth message sent, and after an upgrade. No entries are sent.";
 
 namespace {
 
@@ -35,13 +31,6 @@ constexpr std::string_view k_helpResources[] = {"HELP_HTML",   "FIGMAIN_PNG",   
 void showMessage(base::FrontEnd& frontEnd, const std::string& text)
 {
     frontEnd.tell(text);
-}
-
-std::string withDefault(std::string value, const std::string& install, std::string_view sub)
-{
-    if (value.empty() && !install.empty())
-        value = platform::joinPath(install, sub);
-    return value;
 }
 
 } // namespace
@@ -105,53 +94,23 @@ platform::Result useRules(const std::string& logDir, RulesChoice choice)
     return {};
 }
 
-const std::vector<FieldLabel>& configurationLabels()
+ConfigValues::ConfigValues()
 {
-    static const std::vector<FieldLabel> labels = {
-        {ConfigField::OrgName, "&Organization Name:"},
-        {ConfigField::SmtpServer, "&SMTP Server:"},
-        {ConfigField::ReturnAddress, "&Return Address:"},
-        {ConfigField::NotifyAddresses, "&E-Mail Notification Addresses:"},
-        {ConfigField::Advanced, "Ad&vanced HTTP and SMTP Settings..."},
-        {ConfigField::ShortcutFolder, "Short&cut Folder:"},
-        {ConfigField::Install, "Application Director&y:"},
-        {ConfigField::LogDir, "&Logging Directory:"},
-        {ConfigField::ReportDir, "H&TML Report Directory:"},
-    };
-    return labels;
+    for (const ConfigFieldInfo& f : configFields())
+        (*this)[f.field] = f.initial;
 }
 
 ConfigDialogState openConfiguration(const base::AppSettings& settings)
 {
     ConfigDialogState state;
     ConfigValues& v = state.values;
-    v.orgName = settings.value(base::setting::OrgName);
-    v.smtpServer = settings.value(base::setting::SmtpServer);
-    v.returnAddress = settings.value(base::setting::ReturnAddress);
+    for (const ConfigFieldInfo& f : configFields())
+        v[f.field] = readField(f, settings);
     v.notifyAddresses = settings.notifyAddresses();
-    v.shortcutFolder = settings.value(base::setting::ShortcutFolder);
-    v.install = settings.value(base::setting::Install);
-    v.logDir = withDefault(settings.value(base::setting::LogDir), v.install, "Log");
-    v.reportDir = withDefault(settings.value(base::setting::ReportDir), v.install, "Report");
-    v.proxyServer = settings.value(base::setting::ProxyServer);
-    v.userName = settings.value(base::setting::UserName);
-    v.password = settings.plainPassword();
-    v.sendUsageReports = settings.usageReportsAllowed();
     showRulesOf(v, settings.value(base::setting::LogDir));
-    v.apiKey = settings.plainApiKey();
-    v.requestIntervalMs = settings.requestIntervalMs();
-    v.caFile = settings.value(base::setting::CaFile);
-    // a value stored by hand that is none of the three reads as the first, as sending reads it
-    v.smtpSecurity = mailSecurityChoices().front().value;
-    for (const MailSecurityChoice& c : mailSecurityChoices()) {
-        if (core::equalNoCase(c.value, settings.value(base::setting::SmtpSecurity)))
-            v.smtpSecurity = c.value;
-    }
-    v.sendAfterUpdate = settings.sendAfterUpdate();
-    v.digestNotices = settings.digestNotices();
     // the pending messages live in the logging directory
-    state.logDirLocked =
-        !v.logDir.empty() && platform::fileExists(platform::joinPath(v.logDir, notify::k_pendingListName));
+    const std::string& logDir = v[ConfigField::LogDir];
+    state.logDirLocked = !logDir.empty() && platform::fileExists(platform::joinPath(logDir, notify::k_pendingListName));
     return state;
 }
 
@@ -217,64 +176,48 @@ std::string directoryTest(const std::string& dir, std::string_view word, std::st
     return message;
 }
 
+namespace {
+
+// The message of a failed check of `f` (already shown); empty when it passes.
+std::string checkField(const ConfigFieldInfo& f, const ConfigValues& v, base::FrontEnd& frontEnd)
+{
+    const std::string& text = v[f.field];
+    std::string message;
+    switch (f.check.kind) {
+    case CheckKind::None:
+        return {};
+    case CheckKind::Required:
+        if (f.kind == WidgetKind::AddressList ? !v.notifyAddresses.empty() : !text.empty())
+            return {};
+        message = f.check.text;
+        break;
+    case CheckKind::Directory:
+        return directoryTest(text, f.check.text, f.check.name, frontEnd);
+    case CheckKind::KeyForRecords:
+        if (v.rules != RulesChoice::XmlRecords || !text.empty())
+            return {};
+        message = f.check.text;
+        break;
+    case CheckKind::StoredValue: {
+        // what every editor of the settings may store
+        const platform::Result ok = base::AppSettings::checkValue(f.key->name, text);
+        if (ok)
+            return {};
+        message = ok.error();
+        break;
+    }
+    }
+    showMessage(frontEnd, message);
+    return message;
+}
+
+} // namespace
+
 std::optional<CheckFailure> checkConfiguration(const ConfigValues& v, base::FrontEnd& frontEnd)
 {
-    struct Required {
-        bool missing;
-        ConfigField field;
-        const char* message;
-    };
-    const Required required[] = {
-        {v.orgName.empty(), ConfigField::OrgName, "Please enter an organization name."},
-        {v.smtpServer.empty(), ConfigField::SmtpServer, "Please enter an SMTP server name. (like mail.example.com)"},
-        {v.returnAddress.empty(), ConfigField::ReturnAddress,
-         "Please enter a E-Mail return address. (like you@example.com)"},
-        {v.notifyAddresses.empty(), ConfigField::NotifyAddresses,
-         "Please enter at least one E-Mail notification address. (like you@example.com)"},
-    };
-    for (const Required& r : required) {
-        if (r.missing) {
-            showMessage(frontEnd, r.message);
-            return CheckFailure{r.field, r.message};
-        }
-    }
-    struct Directory {
-        const std::string& path;
-        ConfigField field;
-        std::string_view word;
-        std::string_view label;
-    };
-    const Directory directories[] = {
-        {v.shortcutFolder, ConfigField::ShortcutFolder, "shortcuts", "Shortcuts folder"},
-        {v.install, ConfigField::Install, "application", "Application directory"},
-        {v.logDir, ConfigField::LogDir, "logged data", "Logging directory"},
-        {v.reportDir, ConfigField::ReportDir, "report", "Report directory"},
-    };
-    for (const Directory& d : directories) {
-        std::string message = directoryTest(d.path, d.word, d.label, frontEnd);
-        if (!message.empty())
-            return CheckFailure{d.field, std::move(message)};
-    }
-    if (v.rules == RulesChoice::XmlRecords && v.apiKey.empty()) {
-        const std::string message = "Please enter the office's API key: it serves its XML records only with one.";
-        showMessage(frontEnd, message);
-        return CheckFailure{ConfigField::ApiKey, message};
-    }
-    // what every editor of the settings may store
-    const struct {
-        const base::SettingKey& key;
-        std::string value;
-        ConfigField field;
-    } typed[] = {
-        {base::setting::RequestInterval, std::to_string(v.requestIntervalMs), ConfigField::RequestInterval},
-        {base::setting::CaFile, v.caFile, ConfigField::CaFile},
-        {base::setting::SmtpSecurity, v.smtpSecurity, ConfigField::Advanced},
-    };
-    for (const auto& t : typed) {
-        if (const platform::Result ok = base::AppSettings::checkValue(t.key.name, t.value); !ok) {
-            showMessage(frontEnd, ok.error());
-            return CheckFailure{t.field, ok.error()};
-        }
+    for (const ConfigFieldInfo& f : configFields()) {
+        if (std::string message = checkField(f, v, frontEnd); !message.empty())
+            return CheckFailure{isAdvanced(f.section) ? ConfigField::Advanced : f.field, std::move(message)};
     }
     return std::nullopt;
 }
@@ -284,33 +227,18 @@ std::optional<CheckFailure> acceptConfiguration(const ConfigValues& v, base::App
 {
     if (std::optional<CheckFailure> failure = checkConfiguration(v, frontEnd))
         return failure;
+    const std::string& logDir = v[ConfigField::LogDir];
     // the rules file and the help pages live there
-    ::mkdir(platform::joinPath(v.logDir, "Tarnwick").c_str(), 0777);
+    ::mkdir(platform::joinPath(logDir, "Tarnwick").c_str(), 0777);
     settings.setNotifyAddresses(v.notifyAddresses);
-    settings.setValue(base::setting::OrgName, v.orgName);
-    settings.setValue(base::setting::SmtpServer, v.smtpServer);
-    settings.setValue(base::setting::ReturnAddress, v.returnAddress);
-    settings.setValue(base::setting::ShortcutFolder, v.shortcutFolder);
-    settings.setValue(base::setting::Install, v.install);
-    settings.setValue(base::setting::LogDir, v.logDir);
-    settings.setValue(base::setting::ReportDir, v.reportDir);
-    settings.setValue(base::setting::ProxyServer, v.proxyServer);
-    settings.setValue(base::setting::UserName, v.userName);
-    settings.setPlainPassword(v.password);
-    settings.setValue(base::setting::SendUsageReports, v.sendUsageReports ? "1" : "0");
-    settings.setPlainApiKey(v.apiKey);
-    settings.setValue(base::setting::RequestInterval,
-                      v.requestIntervalMs > 0 ? std::to_string(v.requestIntervalMs) : "");
-    settings.setValue(base::setting::CaFile, v.caFile);
-    settings.setValue(base::setting::SmtpSecurity, v.smtpSecurity);
-    settings.setValue(base::setting::SendAfterUpdate, v.sendAfterUpdate ? "1" : "0");
-    settings.setValue(base::setting::NotifyMode, v.digestNotices ? "digest" : "each");
+    for (const ConfigFieldInfo& f : configFields())
+        storeField(f, v[f.field], settings);
     // a rules file in a logging directory the user only typed in is left as it is
-    if (v.rules != v.rulesAtOpen && v.rules != rulesChoice(v.logDir)) {
-        if (const platform::Result used = useRules(v.logDir, v.rules); !used)
+    if (v.rules != v.rulesAtOpen && v.rules != rulesChoice(logDir)) {
+        if (const platform::Result used = useRules(logDir, v.rules); !used)
             showMessage(frontEnd, used.error());
         else if (rules)
-            rules->load(v.logDir);
+            rules->load(logDir);
     }
     // what the user confirmed is kept now, not only when the program closes
     if (const platform::Result stored = settings.writeAll(); !stored)

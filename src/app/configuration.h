@@ -1,7 +1,9 @@
 #pragma once
 
+#include "app/configfields.h"
 #include "platform/result.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,65 +20,23 @@ class RulesFile;
 
 namespace tarnwick::app {
 
-// The fields of the configuration dialog in tab order.
-enum class ConfigField {
-    OrgName,
-    SmtpServer,
-    ReturnAddress,
-    NotifyAddresses,
-    Advanced,
-    ShortcutFolder,
-    Install,
-    LogDir,
-    ReportDir,
-    // the office section and the mail options
-    Rules,
-    ApiKey,
-    RequestInterval,
-    CaFile,
-    SendAfterUpdate,
-    NotifyMode,
-};
-
 // Which rules read the office: the built-in rules for its web pages, the built-in rules for its XML records
 // (written as the rules file), or a rules file that is neither (downloaded, or the user's own), which the
 // dialog leaves as it is.
 enum class RulesChoice { WebPages, XmlRecords, OwnFile };
 
-// The office section's labels and the rules choices as the dialog names them.
+// The rules choices as the dialog names them, and the button that chooses a file.
 namespace officelabels {
-constexpr std::string_view Group = "Trademark Office";
-constexpr std::string_view Rules = "R&ules:";
 constexpr std::string_view WebPages = "The office's web pages (built-in rules)";
 constexpr std::string_view XmlRecords = "The office's XML records (needs an API key)";
 constexpr std::string_view OwnFile = "The rules file in the logging directory";
-constexpr std::string_view ApiKey = "AP&I Key:";
-constexpr std::string_view RequestInterval = "Request &Pace:";
-constexpr std::string_view RequestIntervalUnit = " ms between requests to one server";
-constexpr std::string_view CaFile = "CA &File:";
-constexpr std::string_view CaFileNote = "empty: the system's certificate authorities";
 constexpr std::string_view Browse = "&Browse...";
-constexpr std::string_view MailGroup = "E-Mail";
-constexpr std::string_view SendAfterUpdate = "Send e-&mail after each update";
-constexpr std::string_view NotifyMode = "&Notices:";
-constexpr std::string_view EachNotice = "One message per changed entry";
-constexpr std::string_view DigestNotice = "One digest per update";
 } // namespace officelabels
 
 // A choice of mail security: the SmtpSecurity value, its name and one line on what it means.
-struct MailSecurityChoice {
-    std::string_view value;
-    std::string_view name;
-    std::string_view meaning;
-};
+using MailSecurityChoice = FieldChoice;
 // STARTTLS, TLS and none, in the order the dialog offers them.
 const std::vector<MailSecurityChoice>& mailSecurityChoices();
-constexpr std::string_view k_mailSecurityLabel = "Securi&ty:";
-
-struct FieldLabel {
-    ConfigField field;
-    std::string_view label;
-};
 
 // The configuration dialog's own buttons beside its fields and its Help button; their mnemonics, like the
 // fields', are each the dialog's only one.
@@ -84,56 +44,32 @@ constexpr std::string_view k_addAddressButton = "&Add...";
 constexpr std::string_view k_deleteAddressButton = "&Delete";
 constexpr std::string_view k_helpButton = "&Help";
 
-// The configuration dialog's labels in tab order ("&" marks the mnemonic).
-const std::vector<FieldLabel>& configurationLabels();
-
 extern const char* const k_configureTitle;        // "Tarnwick® - Configure"
 extern const char* const k_advancedTitle;         // "Tarnwick® - Configure (Advanced)"
 extern const char* const k_addAddressTitle;       // "Tarnwick® - Add an E-Mail Notification Address"
 extern const char* const k_pendingLocksLogDir;    // shown when pending e-mail pins the logging directory
 extern const char* const k_deleteAddressQuestion; // "Are you sure that you want to delete this entry?"
-// The consent to the reports for the distributor, saying exactly what they hold.
-extern const char* const k_usageReportsLabel;
 
-// The advanced dialog's groups and labels, and the add-address dialog's label.
-namespace advancedlabels {
-constexpr std::string_view ProxyGroup = "HTTP Proxy";
-constexpr std::string_view ProxyServer = "&Server:";
-constexpr std::string_view AuthGroup = "SMTP Authentication";
-constexpr std::string_view UserName = "&User Name:";
-constexpr std::string_view Password = "&Password:";
-constexpr std::string_view AddAddress = "&Address:";
-} // namespace advancedlabels
+// The add-address dialog's label.
+constexpr std::string_view k_addAddressLabel = "&Address:";
 
-// What the two dialogs edit. The password is the plain text; it is stored in its stored form.
+// What the two dialogs edit: the text of every field that keeps a setting (a flag "1" or "0", a number in
+// decimal, a choice its value), the notification addresses and the rules. The password and the API key are
+// their plain text; they are stored in their stored form.
 struct ConfigValues {
-    std::string orgName;
-    std::string smtpServer;
-    std::string returnAddress;
+    ConfigValues();
+    std::string& operator[](ConfigField field) { return texts[static_cast<size_t>(field)]; }
+    const std::string& operator[](ConfigField field) const { return texts[static_cast<size_t>(field)]; }
+
+    std::array<std::string, k_configFieldCount> texts;
     std::vector<std::string> notifyAddresses;
-    std::string shortcutFolder;
-    std::string install;
-    std::string logDir;
-    std::string reportDir;
-    std::string proxyServer;
-    std::string userName;
-    std::string password;
-    // SendUsageReports: the welcome, activity and upgrade reports go to the distributor
-    bool sendUsageReports = false;
     RulesChoice rules = RulesChoice::WebPages;
     RulesChoice rulesAtOpen = RulesChoice::WebPages; // what the dialog showed first: only a change is applied
     std::string rulesVersion;                        // of the rules file, for the choice that leaves it as it is
-    std::string apiKey;                              // the plain text, stored like the password
-    int requestIntervalMs = 0;
-    std::string caFile;
-    std::string smtpSecurity = "starttls";
-    bool sendAfterUpdate = true;
-    bool digestNotices = false;
 };
 
-// The dialog's opening state: the values from the settings, the logging and report
-// directories defaulting to the application directory followed by "/Log" and "/Report";
-// `logDirLocked` when pending e-mail lives in the logging directory.
+// The dialog's opening state: the values from the settings (readField); `logDirLocked` when pending e-mail lives
+// in the logging directory.
 struct ConfigDialogState {
     ConfigValues values;
     bool logDirLocked = false;
@@ -160,8 +96,9 @@ struct CheckFailure {
     std::string message;
 };
 
-// The checks of Accept, in their order; the first failure is shown (titled
-// "Tarnwick®") and returned. The directory test may create directories after asking.
+// The checks of Accept, in the fields' order; the first failure is shown (titled "Tarnwick®") and returned with
+// the field that gets the focus (a field of the advanced dialog: its button). The directory test may create
+// directories after asking.
 std::optional<CheckFailure> checkConfiguration(const ConfigValues& values, base::FrontEnd& frontEnd);
 
 // Accept: the checks, then the "Tarnwick" subdirectory of the logging directory,

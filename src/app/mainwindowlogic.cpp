@@ -75,6 +75,15 @@ std::string unhandledMessage(const std::exception_ptr& error)
     }
 }
 
+bool commandAllowed(Command id, const CommandState& state)
+{
+    if (id == Command::Close)
+        return true;
+    const bool columnCommand = commandColumn(id, Command::ChangeColumn) || commandColumn(id, Command::SortColumn) ||
+                               commandColumn(id, Command::HeaderColumn);
+    return (!state.busy && !columnCommand) || isEnabled(id, state);
+}
+
 std::optional<std::string> changesNotification(const update::RunSummary& summary, bool windowInFront)
 {
     if (windowInFront || !summary.started || summary.changed <= 0)

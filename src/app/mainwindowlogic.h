@@ -56,6 +56,12 @@ int columnWidth(std::string_view setting, int widthFactor, int lastUpdateTextWid
 // The text the "Unhandled Exception" box shows for an error that escaped a handler.
 std::string unhandledMessage(const std::exception_ptr& error);
 
+// Whether a command that reaches the window now may start. Every command enters here, also those that come
+// without an action greyed by the enabling rules (a double click, a header click, a command posted by the program
+// or queued before its action was greyed): while an operation runs, only what the busy window leaves enabled
+// starts (Cancel, Exit, the log and flow views, help); the system close always, as it waits for the operation.
+bool commandAllowed(Command id, const CommandState& state);
+
 // What the desktop notification says after an update run that found changes while
 // the window was not in front (not active, or minimised); none otherwise.
 std::optional<std::string> changesNotification(const update::RunSummary& summary, bool windowInFront);

@@ -1,22 +1,23 @@
 #include "gui/configdialog.h"
 
 #include "base/settings.h"
+#include "core/text.h"
 #include "gui/textconv.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tarnwick::gui {
 
@@ -47,6 +48,148 @@ QDialogButtonBox* buttons(QDialog* dialog, const std::function<void()>& help)
     return box;
 }
 
+// A field of the kinds both dialogs have: the control that holds its text and gets the focus, the row around it
+// when a button goes beside it, and the line under it that says what the choice means.
+struct FieldControl {
+    QWidget* control = nullptr;
+    QHBoxLayout* row = nullptr;
+    QWidget* button = nullptr;
+    QLabel* meaning = nullptr;
+};
+
+FieldControl makeControl(const app::ConfigFieldInfo& f, const std::string& text, QWidget* parent)
+{
+    using app::WidgetKind;
+    FieldControl c;
+    switch (f.kind) {
+    case WidgetKind::Text:
+    case WidgetKind::Secret:
+    case WidgetKind::File: {
+        QLineEdit* edit = lineEdit(text, parent);
+        if (f.kind == WidgetKind::Secret)
+            edit->setEchoMode(QLineEdit::Password);
+        if (!f.note.empty())
+            edit->setPlaceholderText(label(f.note));
+        c.control = edit;
+        if (f.kind == WidgetKind::File) {
+            auto* browse = new QPushButton(label(app::officelabels::Browse), parent);
+            QObject::connect(browse, &QPushButton::clicked, edit, [edit, &f] {
+                const QString chosen =
+                    QFileDialog::getOpenFileName(edit->window(), label(f.fileTitle), edit->text(), label(f.fileFilter));
+                if (!chosen.isEmpty())
+                    edit->setText(chosen);
+            });
+            c.row = new QHBoxLayout;
+            c.row->addWidget(edit, 1);
+            c.row->addWidget(browse);
+            c.button = browse;
+        }
+        break;
+    }
+    case WidgetKind::Number: {
+        auto* spin = new QSpinBox(parent);
+        spin->setRange(0, f.maximum);
+        spin->setSingleStep(f.step);
+        spin->setSuffix(label(f.unit));
+        spin->setValue(static_cast<int>(core::leadingInteger(text)));
+        c.control = spin;
+        break;
+    }
+    case WidgetKind::Flag: {
+        // the consent's long text goes beside its box, wrapped
+        auto* box = new QCheckBox(f.section == app::FormSection::Consent ? QString() : label(f.label), parent);
+        box->setChecked(text == "1");
+        c.control = box;
+        break;
+    }
+    case WidgetKind::Choice: {
+        auto* combo = new QComboBox(parent);
+        for (const app::FieldChoice& choice : f.choices)
+            combo->addItem(label(choice.name), fromBytes(choice.value));
+        c.control = combo;
+        if (!f.choices.front().meaning.empty()) {
+            auto* meaning = new QLabel(parent);
+            meaning->setWordWrap(true);
+            meaning->setMinimumWidth(320);
+            // room for the longest meaning, so that the dialog does not jump when the choice changes
+            meaning->setMinimumHeight(3 * meaning->fontMetrics().lineSpacing());
+            meaning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            const auto showMeaning = [meaning, choices = f.choices](int index) {
+                if (index >= 0 && static_cast<size_t>(index) < choices.size())
+                    meaning->setText(label(choices[static_cast<size_t>(index)].meaning));
+            };
+            QObject::connect(combo, &QComboBox::currentIndexChanged, meaning, showMeaning);
+            combo->setCurrentIndex(std::max(0, combo->findData(fromBytes(text))));
+            showMeaning(combo->currentIndex());
+            c.meaning = meaning;
+        } else {
+            combo->setCurrentIndex(std::max(0, combo->findData(fromBytes(text))));
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return c;
+}
+
+// The text of a field as its control holds it.
+std::string controlText(const app::ConfigFieldInfo& f, const QWidget* control)
+{
+    switch (f.kind) {
+    case app::WidgetKind::Text:
+    case app::WidgetKind::Secret:
+    case app::WidgetKind::File:
+        return toBytes(qobject_cast<const QLineEdit*>(control)->text());
+    case app::WidgetKind::Number:
+        return std::to_string(qobject_cast<const QSpinBox*>(control)->value());
+    case app::WidgetKind::Flag:
+        return qobject_cast<const QCheckBox*>(control)->isChecked() ? "1" : "0";
+    case app::WidgetKind::Choice:
+        return toBytes(qobject_cast<const QComboBox*>(control)->currentData().toString());
+    default:
+        return {};
+    }
+}
+
+// The field's row: its label and control; a check box carries its own text.
+void addRow(QFormLayout* form, const app::ConfigFieldInfo& f, const FieldControl& c)
+{
+    if (f.kind == app::WidgetKind::Flag) {
+        form->addRow(c.control);
+    } else if (c.row) {
+        form->addRow(label(f.label), c.row);
+        // the mnemonic of a label focuses its field
+        if (auto* l = qobject_cast<QLabel*>(form->labelForField(c.row)))
+            l->setBuddy(c.control);
+    } else {
+        form->addRow(label(f.label), c.control);
+    }
+    if (c.meaning)
+        form->addRow(QString(), c.meaning);
+}
+
+// The tab order goes on with `next`.
+void chain(QWidget*& previous, QWidget* next)
+{
+    if (previous)
+        QWidget::setTabOrder(previous, next);
+    previous = next;
+}
+
+// The form of a section's group, made when its first field comes.
+QFormLayout* groupForm(std::map<app::FormSection, QFormLayout*>& forms, app::FormSection section, QWidget* parent,
+                       const std::function<void(QGroupBox*)>& place)
+{
+    QFormLayout*& form = forms[section];
+    if (!form) {
+        auto* group = new QGroupBox(label(app::sectionTitle(section)), parent);
+        form = new QFormLayout(group);
+        place(group);
+    }
+    return form;
+}
+
 } // namespace
 
 ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
@@ -56,150 +199,95 @@ ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd
 {
     setWindowTitle(fromBytes(app::k_configureTitle));
     const app::ConfigValues& v = m_state.values;
-    m_org = lineEdit(v.orgName, this);
-    m_smtp = lineEdit(v.smtpServer, this);
-    m_return = lineEdit(v.returnAddress, this);
-    m_addresses = new QComboBox(this);
-    auto* add = new QPushButton(label(app::k_addAddressButton), this);
-    auto* del = new QPushButton(label(app::k_deleteAddressButton), this);
-    auto* advancedButton = new QPushButton(this);
-    m_shortcuts = lineEdit(v.shortcutFolder, this);
-    m_install = lineEdit(v.install, this);
-    m_logDir = lineEdit(v.logDir, this);
-    m_reportDir = lineEdit(v.reportDir, this);
-    m_logDir->setEnabled(!m_state.logDirLocked);
-
-    auto* addressRow = new QHBoxLayout;
-    addressRow->addWidget(m_addresses, 1);
-    addressRow->addWidget(add);
-    addressRow->addWidget(del);
-
-    m_fields = {{app::ConfigField::OrgName, m_org},           {app::ConfigField::SmtpServer, m_smtp},
-                {app::ConfigField::ReturnAddress, m_return},  {app::ConfigField::NotifyAddresses, m_addresses},
-                {app::ConfigField::Advanced, advancedButton}, {app::ConfigField::ShortcutFolder, m_shortcuts},
-                {app::ConfigField::Install, m_install},       {app::ConfigField::LogDir, m_logDir},
-                {app::ConfigField::ReportDir, m_reportDir}};
-
     auto* form = new QFormLayout;
+    auto* groups = new QHBoxLayout;
+    auto* consentRow = new QHBoxLayout;
+    std::map<app::FormSection, QFormLayout*> groupForms;
+    const auto sectionForm = [&](app::FormSection section) -> QFormLayout* {
+        if (section == app::FormSection::Main || section == app::FormSection::Consent)
+            return section == app::FormSection::Main ? form : nullptr;
+        // the office group takes three fifths of the width, the e-mail group the rest
+        const int stretch = section == app::FormSection::Office ? 3 : 2;
+        return groupForm(groupForms, section, this, [=](QGroupBox* group) { groups->addWidget(group, stretch); });
+    };
     QWidget* previous = nullptr;
-    for (const app::FieldLabel& f : app::configurationLabels()) {
-        QWidget* w = m_fields.at(f.field);
-        if (f.field == app::ConfigField::Advanced) {
-            advancedButton->setText(label(f.label));
-            form->addRow(QString(), advancedButton);
-        } else if (f.field == app::ConfigField::NotifyAddresses) {
-            form->addRow(label(f.label), addressRow);
-        } else {
-            form->addRow(label(f.label), w);
+    for (const app::ConfigFieldInfo& f : app::configFields()) {
+        if (app::isAdvanced(f.section))
+            continue;
+        QFormLayout* rows = sectionForm(f.section);
+        if (f.kind == app::WidgetKind::AddressList || f.kind == app::WidgetKind::RulesChoice ||
+            f.kind == app::WidgetKind::Button) {
+            addSpecialField(f, rows, previous);
+            continue;
         }
-        if (previous)
-            setTabOrder(previous, w);
-        previous = w;
-        if (f.field == app::ConfigField::NotifyAddresses) {
-            setTabOrder(m_addresses, add);
-            setTabOrder(add, del);
-            previous = del;
+        const FieldControl c = makeControl(f, v[f.field], this);
+        m_fields[f.field] = c.control;
+        chain(previous, c.control);
+        if (c.button)
+            chain(previous, c.button);
+        if (f.section == app::FormSection::Consent) {
+            auto* text = new QLabel(label(f.label), this);
+            text->setWordWrap(true);
+            text->setBuddy(c.control);
+            consentRow->addWidget(c.control, 0, Qt::AlignTop);
+            consentRow->addWidget(text, 1);
+        } else {
+            addRow(rows, f, c);
         }
     }
-    // the mnemonic of a label focuses its field; the address row's label focuses the list
-    if (auto* l = qobject_cast<QLabel*>(form->labelForField(addressRow)))
-        l->setBuddy(m_addresses);
-
-    // off until the user agrees; the text says exactly what the reports hold
-    m_usageReports = new QCheckBox(this);
-    m_usageReports->setChecked(v.sendUsageReports);
-    auto* usageText = new QLabel(label(app::k_usageReportsLabel), this);
-    usageText->setWordWrap(true);
-    usageText->setBuddy(m_usageReports);
-    auto* usageRow = new QHBoxLayout;
-    usageRow->addWidget(m_usageReports, 0, Qt::AlignTop);
-    usageRow->addWidget(usageText, 1);
-    setTabOrder(previous, m_usageReports);
-
-    QLayout* office = officeSection();
-    setTabOrder(m_usageReports, m_rulesChoice);
+    auto* logDir = qobject_cast<QLineEdit*>(field(app::ConfigField::LogDir));
+    logDir->setEnabled(!m_state.logDirLocked);
+    connect(logDir, &QLineEdit::editingFinished, this, &ConfigDialog::logDirEdited);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addLayout(office);
-    layout->addLayout(usageRow);
+    layout->addLayout(groups);
+    layout->addLayout(consentRow);
     layout->addWidget(buttons(this, m_help));
-
     refreshAddresses(v.notifyAddresses.empty() ? -1 : 0);
-    connect(add, &QPushButton::clicked, this, &ConfigDialog::addAddress);
-    connect(del, &QPushButton::clicked, this, &ConfigDialog::deleteAddress);
-    connect(advancedButton, &QPushButton::clicked, this, &ConfigDialog::advanced);
 }
 
-// The office's rules, key, pace and CA file, and what happens to the e-mail an update queues.
-QLayout* ConfigDialog::officeSection()
+void ConfigDialog::addSpecialField(const app::ConfigFieldInfo& f, QFormLayout* form, QWidget*& previous)
 {
-    namespace l = app::officelabels;
-    const app::ConfigValues& v = m_state.values;
-    m_rulesChoice = new QComboBox(this);
-    fillRulesChoice();
-    connect(m_logDir, &QLineEdit::editingFinished, this, &ConfigDialog::logDirEdited);
-    m_apiKey = lineEdit(v.apiKey, this);
-    m_apiKey->setEchoMode(QLineEdit::Password);
-    m_requestInterval = new QSpinBox(this);
-    m_requestInterval->setRange(0, 120000);
-    m_requestInterval->setSingleStep(100);
-    m_requestInterval->setSuffix(label(l::RequestIntervalUnit));
-    m_requestInterval->setValue(v.requestIntervalMs);
-    m_caFile = lineEdit(v.caFile, this);
-    m_caFile->setPlaceholderText(label(l::CaFileNote));
-    auto* browse = new QPushButton(label(app::officelabels::Browse), this);
-    auto* caRow = new QHBoxLayout;
-    caRow->addWidget(m_caFile, 1);
-    caRow->addWidget(browse);
-    connect(browse, &QPushButton::clicked, this, &ConfigDialog::chooseCaFile);
-
-    auto* officeGroup = new QGroupBox(label(l::Group), this);
-    auto* officeForm = new QFormLayout(officeGroup);
-    officeForm->addRow(label(l::Rules), m_rulesChoice);
-    officeForm->addRow(label(l::ApiKey), m_apiKey);
-    officeForm->addRow(label(l::RequestInterval), m_requestInterval);
-    officeForm->addRow(label(l::CaFile), caRow);
-    if (auto* caLabel = qobject_cast<QLabel*>(officeForm->labelForField(caRow)))
-        caLabel->setBuddy(m_caFile);
-
-    m_sendAfterUpdate = new QCheckBox(label(l::SendAfterUpdate), this);
-    m_sendAfterUpdate->setChecked(v.sendAfterUpdate);
-    m_notices = new QComboBox(this);
-    m_notices->addItem(label(l::EachNotice));
-    m_notices->addItem(label(l::DigestNotice));
-    m_notices->setCurrentIndex(v.digestNotices ? 1 : 0);
-    auto* mailGroup = new QGroupBox(label(l::MailGroup), this);
-    auto* mailForm = new QFormLayout(mailGroup);
-    mailForm->addRow(m_sendAfterUpdate);
-    mailForm->addRow(label(l::NotifyMode), m_notices);
-
-    m_fields.insert({{app::ConfigField::Rules, m_rulesChoice},
-                     {app::ConfigField::ApiKey, m_apiKey},
-                     {app::ConfigField::RequestInterval, m_requestInterval},
-                     {app::ConfigField::CaFile, m_caFile},
-                     {app::ConfigField::SendAfterUpdate, m_sendAfterUpdate},
-                     {app::ConfigField::NotifyMode, m_notices}});
-    setTabOrder(m_rulesChoice, m_apiKey);
-    setTabOrder(m_apiKey, m_requestInterval);
-    setTabOrder(m_requestInterval, m_caFile);
-    setTabOrder(m_caFile, browse);
-    setTabOrder(browse, m_sendAfterUpdate);
-    setTabOrder(m_sendAfterUpdate, m_notices);
-
-    auto* row = new QHBoxLayout;
-    row->addWidget(officeGroup, 3);
-    row->addWidget(mailGroup, 2);
-    return row;
-}
-
-void ConfigDialog::chooseCaFile()
-{
-    const QString chosen =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Certificate Authorities"), m_caFile->text(),
-                                     QStringLiteral("Certificates (*.pem *.crt);;All files (*)"));
-    if (!chosen.isEmpty())
-        m_caFile->setText(chosen);
+    switch (f.kind) {
+    case app::WidgetKind::AddressList: {
+        m_addresses = new QComboBox(this);
+        auto* add = new QPushButton(label(app::k_addAddressButton), this);
+        auto* del = new QPushButton(label(app::k_deleteAddressButton), this);
+        auto* row = new QHBoxLayout;
+        row->addWidget(m_addresses, 1);
+        row->addWidget(add);
+        row->addWidget(del);
+        form->addRow(label(f.label), row);
+        // the row's label focuses the list
+        if (auto* l = qobject_cast<QLabel*>(form->labelForField(row)))
+            l->setBuddy(m_addresses);
+        connect(add, &QPushButton::clicked, this, &ConfigDialog::addAddress);
+        connect(del, &QPushButton::clicked, this, &ConfigDialog::deleteAddress);
+        m_fields[f.field] = m_addresses;
+        chain(previous, m_addresses);
+        chain(previous, add);
+        chain(previous, del);
+        break;
+    }
+    case app::WidgetKind::Button: {
+        auto* button = new QPushButton(label(f.label), this);
+        form->addRow(QString(), button);
+        connect(button, &QPushButton::clicked, this, &ConfigDialog::advanced);
+        m_fields[f.field] = button;
+        chain(previous, button);
+        break;
+    }
+    case app::WidgetKind::RulesChoice:
+        m_rulesChoice = new QComboBox(this);
+        fillRulesChoice();
+        form->addRow(label(f.label), m_rulesChoice);
+        m_fields[f.field] = m_rulesChoice;
+        chain(previous, m_rulesChoice);
+        break;
+    default:
+        break;
+    }
 }
 
 void ConfigDialog::refreshAddresses(int selected)
@@ -226,27 +314,19 @@ void ConfigDialog::fillRulesChoice()
 void ConfigDialog::logDirEdited()
 {
     const auto shown = static_cast<app::RulesChoice>(m_rulesChoice->currentData().toInt());
-    if (app::followLogDir(m_state.values, shown, toBytes(m_logDir->text())))
+    if (app::followLogDir(m_state.values, shown,
+                          toBytes(qobject_cast<QLineEdit*>(field(app::ConfigField::LogDir))->text())))
         fillRulesChoice();
 }
 
 app::ConfigValues ConfigDialog::collect() const
 {
     app::ConfigValues v = m_state.values;
-    v.orgName = toBytes(m_org->text());
-    v.smtpServer = toBytes(m_smtp->text());
-    v.returnAddress = toBytes(m_return->text());
-    v.shortcutFolder = toBytes(m_shortcuts->text());
-    v.install = toBytes(m_install->text());
-    v.logDir = toBytes(m_logDir->text());
-    v.reportDir = toBytes(m_reportDir->text());
-    v.sendUsageReports = m_usageReports->isChecked();
+    for (const app::ConfigFieldInfo& f : app::configFields()) {
+        if (f.key && !app::isAdvanced(f.section))
+            v[f.field] = controlText(f, m_fields.at(f.field));
+    }
     v.rules = static_cast<app::RulesChoice>(m_rulesChoice->currentData().toInt());
-    v.apiKey = toBytes(m_apiKey->text());
-    v.requestIntervalMs = m_requestInterval->value();
-    v.caFile = toBytes(m_caFile->text());
-    v.sendAfterUpdate = m_sendAfterUpdate->isChecked();
-    v.digestNotices = m_notices->currentIndex() == 1;
     return v;
 }
 
@@ -290,53 +370,23 @@ void ConfigDialog::accept()
 AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<void()> help, QWidget* parent)
     : QDialog(parent)
 {
-    namespace l = app::advancedlabels;
     setWindowTitle(fromBytes(app::k_advancedTitle));
-    m_proxy = lineEdit(values.proxyServer, this);
-    m_user = lineEdit(values.userName, this);
-    m_password = lineEdit(values.password, this);
-    m_password->setEchoMode(QLineEdit::Password);
-
-    auto* proxyGroup = new QGroupBox(label(l::ProxyGroup), this);
-    auto* proxyForm = new QFormLayout(proxyGroup);
-    proxyForm->addRow(label(l::ProxyServer), m_proxy);
-    m_security = new QComboBox(this);
-    for (const app::MailSecurityChoice& c : app::mailSecurityChoices())
-        m_security->addItem(label(c.name), fromBytes(c.value));
-    m_securityMeaning = new QLabel(this);
-    m_securityMeaning->setWordWrap(true);
-    m_securityMeaning->setMinimumWidth(320);
-    // room for the longest meaning, so that the dialog does not jump when the choice changes
-    m_securityMeaning->setMinimumHeight(3 * m_securityMeaning->fontMetrics().lineSpacing());
-    m_securityMeaning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const auto showMeaning = [this](int index) {
-        const auto& choices = app::mailSecurityChoices();
-        if (index >= 0 && static_cast<size_t>(index) < choices.size())
-            m_securityMeaning->setText(label(choices[static_cast<size_t>(index)].meaning));
-    };
-    connect(m_security, &QComboBox::currentIndexChanged, this, showMeaning);
-    m_security->setCurrentIndex(std::max(0, m_security->findData(fromBytes(values.smtpSecurity))));
-    showMeaning(m_security->currentIndex());
-
-    auto* authGroup = new QGroupBox(label(l::AuthGroup), this);
-    auto* authForm = new QFormLayout(authGroup);
-    authForm->addRow(label(l::UserName), m_user);
-    authForm->addRow(label(l::Password), m_password);
-    authForm->addRow(label(app::k_mailSecurityLabel), m_security);
-    authForm->addRow(QString(), m_securityMeaning);
-
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(proxyGroup);
-    layout->addWidget(authGroup);
+    std::map<app::FormSection, QFormLayout*> groupForms;
+    for (const app::ConfigFieldInfo& f : app::configFields()) {
+        if (!app::isAdvanced(f.section))
+            continue;
+        const FieldControl c = makeControl(f, values[f.field], this);
+        m_fields[f.field] = c.control;
+        addRow(groupForm(groupForms, f.section, this, [layout](QGroupBox* group) { layout->addWidget(group); }), f, c);
+    }
     layout->addWidget(buttons(this, std::move(help)));
 }
 
 void AdvancedDialog::store(app::ConfigValues& values) const
 {
-    values.proxyServer = toBytes(m_proxy->text());
-    values.userName = toBytes(m_user->text());
-    values.password = toBytes(m_password->text());
-    values.smtpSecurity = toBytes(m_security->currentData().toString());
+    for (const auto& [field, control] : m_fields)
+        values[field] = controlText(app::fieldInfo(field), control);
 }
 
 AddAddressDialog::AddAddressDialog(QWidget* parent) : QDialog(parent)
@@ -344,7 +394,7 @@ AddAddressDialog::AddAddressDialog(QWidget* parent) : QDialog(parent)
     setWindowTitle(fromBytes(app::k_addAddressTitle));
     m_address = lineEdit({}, this);
     auto* form = new QFormLayout;
-    form->addRow(label(app::advancedlabels::AddAddress), m_address);
+    form->addRow(label(app::k_addAddressLabel), m_address);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons(this, {}));
@@ -353,26 +403,6 @@ AddAddressDialog::AddAddressDialog(QWidget* parent) : QDialog(parent)
 std::string AddAddressDialog::address() const
 {
     return toBytes(m_address->text().trimmed());
-}
-
-bool MessagePreviewDialog::confirmSend(const std::string& title, const std::string& message)
-{
-    QDialog dialog(m_parent);
-    dialog.setWindowTitle(fromBytes(title));
-    auto* view = new QPlainTextEdit(fromBytes(message), &dialog);
-    view->setReadOnly(true);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    view->setMinimumSize(640, 420);
-    auto* box = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
-    QPushButton* send = box->addButton(QStringLiteral("&Send"), QDialogButtonBox::AcceptRole);
-    send->setDefault(true);
-    QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(view);
-    layout->addWidget(box);
-    return dialog.exec() == QDialog::Accepted;
 }
 
 void runConfigurationDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,

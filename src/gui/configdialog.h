@@ -1,19 +1,15 @@
 #pragma once
 
 #include "app/configuration.h"
-#include "notify/servicereports.h"
 
 #include <QDialog>
 
 #include <functional>
 #include <map>
 
-class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
-class QLabel;
-class QPushButton;
-class QSpinBox;
 class QWidget;
 
 namespace tarnwick::base {
@@ -27,8 +23,8 @@ class RulesFile;
 
 namespace tarnwick::gui {
 
-// The configuration dialog over the settings: every check and every store is the
-// toolkit-free logic of app/; this only shows it.
+// The configuration dialog over the settings: its fields are those of the table of app/ (configFields), and
+// every check and every store is the toolkit-free logic of app/; this only shows them.
 class ConfigDialog final : public QDialog {
     Q_OBJECT
 public:
@@ -36,8 +32,8 @@ public:
     ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
                  QWidget* parent = nullptr, rules::RulesFile* rules = nullptr);
 
+    // The control that gets the focus for a field (the button of a field of the advanced dialog).
     QWidget* field(app::ConfigField f) const { return m_fields.at(f); }
-    QCheckBox* usageReportsBox() const { return m_usageReports; }
     const app::ConfigValues& values() const { return m_state.values; }
 
     void accept() override;
@@ -46,12 +42,12 @@ public:
     void addAddress();
     void deleteAddress();
     void advanced();
-    void chooseCaFile();
 
 private:
+    // The control of a field of the kinds only this dialog has; its row goes into `form`.
+    void addSpecialField(const app::ConfigFieldInfo& f, QFormLayout* form, QWidget*& previous);
     app::ConfigValues collect() const;
     void refreshAddresses(int selected);
-    QLayout* officeSection();
     // The rules choices, the rules file's with its version when the logging directory holds one.
     void fillRulesChoice();
     // A logging directory typed in: an unchanged rules choice shows what that directory holds.
@@ -61,23 +57,10 @@ private:
     base::FrontEnd& m_frontEnd;
     std::function<void()> m_help;
     app::ConfigDialogState m_state;
-    std::map<app::ConfigField, QWidget*> m_fields;
-    QLineEdit* m_org;
-    QLineEdit* m_smtp;
-    QLineEdit* m_return;
-    QComboBox* m_addresses;
-    QLineEdit* m_shortcuts;
-    QLineEdit* m_install;
-    QLineEdit* m_logDir;
-    QLineEdit* m_reportDir;
-    QCheckBox* m_usageReports;
     rules::RulesFile* m_rules;
-    QComboBox* m_rulesChoice;
-    QLineEdit* m_apiKey;
-    QSpinBox* m_requestInterval;
-    QLineEdit* m_caFile;
-    QCheckBox* m_sendAfterUpdate;
-    QComboBox* m_notices;
+    std::map<app::ConfigField, QWidget*> m_fields;
+    QComboBox* m_addresses = nullptr;
+    QComboBox* m_rulesChoice = nullptr;
 };
 
 // The advanced dialog: the proxy and SMTP authentication; the password masked,
@@ -88,15 +71,10 @@ public:
     AdvancedDialog(const app::ConfigValues& values, std::function<void()> help, QWidget* parent = nullptr);
     // Copies the fields into `values`.
     void store(app::ConfigValues& values) const;
-    QLineEdit* passwordField() const { return m_password; }
-    QComboBox* securityField() const { return m_security; }
+    QWidget* field(app::ConfigField f) const { return m_fields.at(f); }
 
 private:
-    QLineEdit* m_proxy;
-    QLineEdit* m_user;
-    QLineEdit* m_password;
-    QComboBox* m_security;
-    QLabel* m_securityMeaning;
+    std::map<app::ConfigField, QWidget*> m_fields;
 };
 
 // The add-address dialog: one field.
@@ -108,16 +86,6 @@ public:
 
 private:
     QLineEdit* m_address;
-};
-
-// The read-only view of a message before it goes, with Send and Cancel.
-class MessagePreviewDialog final : public notify::MessagePreview {
-public:
-    explicit MessagePreviewDialog(QWidget* parent) : m_parent(parent) {}
-    bool confirmSend(const std::string& title, const std::string& message) override;
-
-private:
-    QWidget* m_parent;
 };
 
 // The Configure sequence's dialog: opens it modal over `parent`; returns when it closes.

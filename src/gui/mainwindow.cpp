@@ -23,7 +23,6 @@
 #include <QSocketNotifier>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -32,7 +31,7 @@
 namespace tarnwick::gui {
 
 MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode, Dialogs& dialogs)
-    : m_app(app), m_dialogs(dialogs), m_state(app, *this, m_flowLog),
+    : m_app(app), m_dialogs(dialogs), m_frontEnd(*this, dialogs), m_state(app, m_frontEnd, m_flowLog),
       m_logic(m_state, *this, std::move(startup), autoMode)
 {
     initResources();
@@ -48,6 +47,7 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     m_actions = new CommandActions(
         this, [this](app::Command id) { runCommand(id); }, [this] { refreshActions(); });
     buildCentral();
+    m_frontEnd.attach(*m_panel, {[this](bool busy) { busyChanged(busy); }, [this](int row) { rowChanged(row); }});
     m_actions->buildMenuBar(menuBar());
     buildToolBar();
 
@@ -259,50 +259,9 @@ void MainWindow::showEvent(QShowEvent* event)
         this, [this] { guarded([this] { m_logic.firstShowing(); }); }, Qt::QueuedConnection);
 }
 
-// --- the front-end seam ---
+// --- what the front end leaves to the window ---
 
-base::Answer MainWindow::messageBox(const base::MessageBox& box)
-{
-    return m_dialogs.messageBox(this, box);
-}
-
-std::optional<std::string> MainWindow::textInput(const std::string& title, const std::string& prompt,
-                                                 const std::string& initial)
-{
-    return m_dialogs.textInput(this, title, prompt, initial);
-}
-
-void MainWindow::runStart(const std::string& caption, int range)
-{
-    m_panel->runStart(caption, range);
-}
-
-void MainWindow::runPosition(int position)
-{
-    m_panel->runPosition(position);
-}
-
-void MainWindow::runEnd()
-{
-    m_panel->runEnd();
-}
-
-void MainWindow::operationStart(int timeoutSeconds)
-{
-    m_panel->operationStart(timeoutSeconds);
-}
-
-void MainWindow::operationEnd()
-{
-    m_panel->operationEnd();
-}
-
-void MainWindow::statusLine(const std::string& text)
-{
-    statusBar()->showMessage(fromBytes(text));
-}
-
-void MainWindow::setBusy(bool busy)
+void MainWindow::busyChanged(bool busy)
 {
     m_list->setEnabled(!busy);
     m_panel->setBusy(busy);
@@ -321,16 +280,6 @@ void MainWindow::rowChanged(int position)
     const std::vector<int>& selected = m_state.selection();
     if (std::binary_search(selected.begin(), selected.end(), position))
         scheduleDetails();
-}
-
-void MainWindow::dispatch(int maxWaitMs)
-{
-    // the timer ends the wait when nothing else comes; a finished job wakes it at once
-    QTimer limit;
-    limit.setSingleShot(true);
-    limit.start(std::max(maxWaitMs, 0));
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 // --- app::WindowHost ---

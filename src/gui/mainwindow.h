@@ -2,8 +2,8 @@
 
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
-#include "base/frontend.h"
 #include "gui/dialogs.h"
+#include "gui/windowfrontend.h"
 #include "net/flowlog.h"
 
 #include <QMainWindow>
@@ -41,8 +41,9 @@ class SideWindow;
 // The main window: the menus, keys and tool bar (CommandActions), the entry list
 // (EntryList), the run and operation panel (RunPanel), the status bar; the details
 // and TCP/IP flow windows beside it. It draws and forwards: every decision is in
-// app/ (MainWindowLogic and the commands). Its modal dialogs are those of `dialogs`.
-class MainWindow final : public QMainWindow, public base::FrontEnd, public app::WindowHost {
+// app/ (MainWindowLogic and the commands), which reach the window through its front end (WindowFrontEnd). Its
+// modal dialogs are those of `dialogs`.
+class MainWindow final : public QMainWindow, public app::WindowHost {
     Q_OBJECT
 public:
     MainWindow(app::AppContext& app, app::StartupState startup, bool autoMode, Dialogs& dialogs);
@@ -75,19 +76,8 @@ public:
     // Enabling and check marks for the current state (run when a menu opens).
     void refreshActions();
 
-    // base::FrontEnd
-    base::Answer messageBox(const base::MessageBox& box) override;
-    std::optional<std::string> textInput(const std::string& title, const std::string& prompt,
-                                         const std::string& initial) override;
-    void runStart(const std::string& caption, int range) override;
-    void runPosition(int position) override;
-    void runEnd() override;
-    void operationStart(int timeoutSeconds) override;
-    void operationEnd() override;
-    void statusLine(const std::string& text) override;
-    void setBusy(bool busy) override;
-    void rowChanged(int position) override;
-    void dispatch(int maxWaitMs) override;
+    // What app/ shows and asks through, the window's front end.
+    base::FrontEnd& frontEnd() { return m_frontEnd; }
 
     // app::WindowHost
     void postCommand(app::Command id) override;
@@ -108,6 +98,9 @@ protected:
 
 private:
     void buildCentral();
+    // What busy and a changed row mean for the list, the panel, the banner and the actions.
+    void busyChanged(bool busy);
+    void rowChanged(int position);
     void buildToolBar();
     void execute(app::Command id);
     void guarded(const std::function<void()>& handler);
@@ -134,6 +127,7 @@ private:
     app::AppContext& m_app;
     Dialogs& m_dialogs;
     net::FlowLog m_flowLog;
+    WindowFrontEnd m_frontEnd;
     app::MainState m_state;
     app::MainWindowLogic m_logic;
 

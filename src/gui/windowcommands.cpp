@@ -14,6 +14,7 @@
 #include "gui/configdialog.h"
 #include "gui/entrylist.h"
 #include "gui/entrymodel.h"
+#include "gui/messagepreviewdialog.h"
 #include "gui/sidewindows.h"
 #include "gui/textconv.h"
 
@@ -47,15 +48,9 @@ void MainWindow::guarded(const std::function<void()>& handler)
 void MainWindow::runCommand(app::Command id)
 {
     guarded([this, id] {
-        // a double click and a header click reach the column commands without a menu that greys them; the
-        // other commands come from actions greyed by the same rules, or are posted by the program itself
-        const bool columnCommand =
-            app::commandColumn(id, app::Command::ChangeColumn) || app::commandColumn(id, app::Command::SortColumn);
-        if (columnCommand && !app::isEnabled(id, commandState()))
-            return;
-        if (app::commandColumn(id, app::Command::HeaderColumn) && m_logic.busy())
-            return;
-        execute(id);
+        // the wait of a running operation handles events, so any command can arrive while it runs
+        if (app::commandAllowed(id, commandState()))
+            execute(id);
     });
 }
 

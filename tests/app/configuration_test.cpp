@@ -20,14 +20,13 @@ namespace {
 ConfigValues complete(const test::TempDir& dir)
 {
     ConfigValues v;
-    v.orgName = "Org";
-    v.smtpServer = "mail.example.test";
-    v.returnAddress = "me@example.test";
+    v[ConfigField::OrgName] = "Org";
+    v[ConfigField::SmtpServer] = "mail.example.test";
+    v[ConfigField::ReturnAddress] = "me@example.test";
     v.notifyAddresses = {"n@example.test"};
-    v.shortcutFolder = dir.path();
-    v.install = dir.path();
-    v.logDir = dir.path();
-    v.reportDir = dir.path();
+    for (const ConfigField f :
+         {ConfigField::ShortcutFolder, ConfigField::Install, ConfigField::LogDir, ConfigField::ReportDir})
+        v[f] = dir.path();
     return v;
 }
 
@@ -44,28 +43,33 @@ TEST(ConfigurationChecks, FirstFailureInOrderWithItsMessageAndField)
     const Case cases[] = {
         {[](ConfigValues& v, const std::string&) { v = ConfigValues{}; }, ConfigField::OrgName,
          "Please enter an organization name."},
-        {[](ConfigValues& v, const std::string&) { v.smtpServer.clear(), v.returnAddress.clear(); },
+        {[](ConfigValues& v, const std::string&) {
+             v[ConfigField::SmtpServer].clear(), v[ConfigField::ReturnAddress].clear();
+         },
          ConfigField::SmtpServer, "Please enter an SMTP server name. (like mail.example.com)"},
-        {[](ConfigValues& v, const std::string&) { v.returnAddress.clear(); }, ConfigField::ReturnAddress,
+        {[](ConfigValues& v, const std::string&) { v[ConfigField::ReturnAddress].clear(); }, ConfigField::ReturnAddress,
          "Please enter a E-Mail return address. (like you@example.com)"},
         {[](ConfigValues& v, const std::string&) { v.notifyAddresses.clear(); }, ConfigField::NotifyAddresses,
          "Please enter at least one E-Mail notification address. (like you@example.com)"},
-        {[](ConfigValues& v, const std::string&) { v.shortcutFolder.clear(), v.install.clear(); },
+        {[](ConfigValues& v, const std::string&) {
+             v[ConfigField::ShortcutFolder].clear(), v[ConfigField::Install].clear();
+         },
          ConfigField::ShortcutFolder, "Please enter a directory for storing the shortcuts."},
-        {[](ConfigValues& v, const std::string&) { v.install.clear(); }, ConfigField::Install,
+        {[](ConfigValues& v, const std::string&) { v[ConfigField::Install].clear(); }, ConfigField::Install,
          "Please enter a directory for storing the application."},
-        {[](ConfigValues& v, const std::string& b) { v.logDir = b + "/sub"; }, ConfigField::LogDir,
+        {[](ConfigValues& v, const std::string& b) { v[ConfigField::LogDir] = b + "/sub"; }, ConfigField::LogDir,
          "Logging directory was not created."},
-        {[](ConfigValues& v, const std::string&) { v.reportDir.clear(); }, ConfigField::ReportDir,
+        {[](ConfigValues& v, const std::string&) { v[ConfigField::ReportDir].clear(); }, ConfigField::ReportDir,
          "Please enter a directory for storing the report."},
         {[](ConfigValues& v, const std::string&) { v.rules = RulesChoice::XmlRecords; }, ConfigField::ApiKey,
          "Please enter the office's API key: it serves its XML records only with one."},
-        {[](ConfigValues& v, const std::string&) { v.requestIntervalMs = 120001; }, ConfigField::RequestInterval,
-         "RequestInterval is a number of milliseconds from 0 to 120000, not '120001'"},
-        {[](ConfigValues& v, const std::string&) { v.caFile = "/nonexistent/ca.pem"; }, ConfigField::CaFile,
-         "The CA file '/nonexistent/ca.pem' cannot be read: No such file or directory"},
-        {[](ConfigValues& v, const std::string&) { v.caFile = v.logDir; }, ConfigField::CaFile, nullptr},
-        {[](ConfigValues& v, const std::string&) { v.smtpSecurity = "ssl"; }, ConfigField::Advanced,
+        {[](ConfigValues& v, const std::string&) { v[ConfigField::RequestInterval] = "120001"; },
+         ConfigField::RequestInterval, "RequestInterval is a number of milliseconds from 0 to 120000, not '120001'"},
+        {[](ConfigValues& v, const std::string&) { v[ConfigField::CaFile] = "/nonexistent/ca.pem"; },
+         ConfigField::CaFile, "The CA file '/nonexistent/ca.pem' cannot be read: No such file or directory"},
+        {[](ConfigValues& v, const std::string&) { v[ConfigField::CaFile] = v[ConfigField::LogDir]; },
+         ConfigField::CaFile, nullptr},
+        {[](ConfigValues& v, const std::string&) { v[ConfigField::SmtpSecurity] = "ssl"; }, ConfigField::Advanced,
          "SmtpSecurity is starttls, tls or none, not 'ssl'"},
     };
     for (const Case& c : cases) {
@@ -73,7 +77,7 @@ TEST(ConfigurationChecks, FirstFailureInOrderWithItsMessageAndField)
         c.change(v, blocked);
         // no message given: the text names the value
         const std::string message =
-            c.message ? c.message : "The CA file '" + v.caFile + "' cannot be read: not a regular file";
+            c.message ? c.message : "The CA file '" + v[ConfigField::CaFile] + "' cannot be read: not a regular file";
         SCOPED_TRACE(message);
         test::ScriptedFrontEnd fe;
         fe.nextAnswer(base::Answer::Yes); // creating the blocked path is attempted and fails
@@ -118,8 +122,8 @@ TEST(ConfigurationDialog, PendingEmailLocksTheLoggingDirectoryAndDefaultsFollowT
         announceLogDirLock(state, fe);
         EXPECT_EQ(state.logDirLocked, pending);
         EXPECT_EQ(fe.boxes.size(), pending ? 1u : 0u);
-        EXPECT_EQ(state.values.logDir, pending ? dir.path() : dir.file("app/Log"));
-        EXPECT_EQ(state.values.reportDir, dir.file("app/Report"));
+        EXPECT_EQ(state.values[ConfigField::LogDir], pending ? dir.path() : dir.file("app/Log"));
+        EXPECT_EQ(state.values[ConfigField::ReportDir], dir.file("app/Report"));
     }
 }
 
@@ -128,14 +132,14 @@ TEST(ConfigurationDialog, UsageReportsAreOffUntilAgreed)
 {
     test::TempDir dir;
     base::AppSettings settings(dir.file("settings.ini"));
-    EXPECT_FALSE(openConfiguration(settings).values.sendUsageReports);
+    EXPECT_EQ(openConfiguration(settings).values[ConfigField::SendUsageReports], "0");
     test::ScriptedFrontEnd fe;
     for (const bool agreed : {true, false}) {
         ConfigValues v = complete(dir);
-        v.sendUsageReports = agreed;
+        v[ConfigField::SendUsageReports] = agreed ? "1" : "0";
         ASSERT_FALSE(acceptConfiguration(v, settings, fe));
         EXPECT_EQ(settings.usageReportsAllowed(), agreed);
-        EXPECT_EQ(openConfiguration(settings).values.sendUsageReports, agreed);
+        EXPECT_EQ(openConfiguration(settings).values[ConfigField::SendUsageReports], agreed ? "1" : "0");
     }
 }
 
@@ -153,8 +157,9 @@ TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSetting
     settings.setValue(base::setting::SendAfterUpdate, "0");
     settings.setValue(base::setting::NotifyMode, "digest");
     ConfigValues v = openConfiguration(settings).values;
-    EXPECT_EQ(std::tie(v.apiKey, v.requestIntervalMs, v.smtpSecurity, v.sendAfterUpdate, v.digestNotices),
-              std::make_tuple(std::string("key-1"), 1100, std::string("tls"), false, true));
+    EXPECT_EQ(std::tie(v[ConfigField::ApiKey], v[ConfigField::RequestInterval], v[ConfigField::SmtpSecurity],
+                       v[ConfigField::SendAfterUpdate], v[ConfigField::NotifyMode]),
+              std::make_tuple("key-1", "1100", "tls", "0", "digest"));
     EXPECT_EQ(v.rules, RulesChoice::WebPages);
 
     const std::string rulesPath = dir.file("Tarnwick/rules.txt");
@@ -180,20 +185,21 @@ TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSetting
         v = complete(dir);
         v.rulesAtOpen = c.openedElsewhere ? RulesChoice::WebPages : rulesChoice(dir.path());
         v.rules = c.choice;
-        v.apiKey = "key-2";
-        v.caFile = dir.file("ca.pem");
-        v.smtpSecurity = "none";
+        v[ConfigField::ApiKey] = "key-2";
+        v[ConfigField::CaFile] = dir.file("ca.pem");
+        v[ConfigField::SmtpSecurity] = "none";
         ASSERT_FALSE(acceptConfiguration(v, settings, fe));
         // OK has written the settings file: a program started now reads what was confirmed
         const base::AppSettings onDisk(dir.file("settings.ini"));
         EXPECT_EQ(std::make_tuple(onDisk.value(base::setting::SmtpServer), onDisk.value(base::setting::CaFile),
                                   onDisk.value(base::setting::SmtpSecurity)),
-                  std::make_tuple(v.smtpServer, dir.file("ca.pem"), std::string("none")));
+                  std::make_tuple(v[ConfigField::SmtpServer], dir.file("ca.pem"), std::string("none")));
         EXPECT_EQ(rulesChoice(dir.path()), c.after);
         EXPECT_EQ(platform::fileExists(rulesPath), c.fileAfter);
         const ConfigValues back = openConfiguration(settings).values;
-        EXPECT_EQ(std::tie(back.apiKey, back.caFile, back.smtpSecurity, back.requestIntervalMs, back.sendAfterUpdate),
-                  std::make_tuple(std::string("key-2"), dir.file("ca.pem"), std::string("none"), 0, true));
+        EXPECT_EQ(std::tie(back[ConfigField::ApiKey], back[ConfigField::CaFile], back[ConfigField::SmtpSecurity],
+                           back[ConfigField::RequestInterval], back[ConfigField::SendAfterUpdate]),
+                  std::make_tuple("key-2", dir.file("ca.pem"), "none", "0", "1"));
         EXPECT_EQ(settings.value(base::setting::RequestInterval), "");
     }
     EXPECT_TRUE(fe.boxes.empty());
@@ -278,19 +284,67 @@ TEST(Help, ResourceNamesBecomeFileNamesAndThePageIsWritten)
 
 TEST(ConfigurationDialog, EachMnemonicOpensOneControl)
 {
-    namespace l = officelabels;
-    std::vector<std::string_view> texts = {k_addAddressButton, k_deleteAddressButton, k_helpButton,       l::Rules,
-                                           l::ApiKey,          l::RequestInterval,    l::CaFile,          l::Browse,
-                                           l::SendAfterUpdate, l::NotifyMode,         k_usageReportsLabel};
-    for (const FieldLabel& f : configurationLabels())
-        texts.push_back(f.label);
-    std::map<char, std::string_view> owner;
-    for (std::string_view text : texts) {
-        const size_t amp = text.find('&');
-        if (amp == std::string_view::npos || amp + 1 == text.size())
-            continue;
-        const char key = static_cast<char>(std::tolower(static_cast<unsigned char>(text[amp + 1])));
-        const auto [at, fresh] = owner.emplace(key, text);
-        EXPECT_TRUE(fresh) << "Alt+" << key << ": " << at->second << " and " << text;
+    // the two dialogs each have their own mnemonics
+    for (const bool advanced : {false, true}) {
+        std::vector<std::string_view> texts = {k_helpButton};
+        if (!advanced)
+            texts.insert(texts.end(), {k_addAddressButton, k_deleteAddressButton, officelabels::Browse});
+        for (const ConfigFieldInfo& f : configFields()) {
+            if (isAdvanced(f.section) == advanced)
+                texts.push_back(f.label);
+        }
+        std::map<char, std::string_view> owner;
+        for (std::string_view text : texts) {
+            const size_t amp = text.find('&');
+            if (amp == std::string_view::npos || amp + 1 == text.size())
+                continue;
+            const char key = static_cast<char>(std::tolower(static_cast<unsigned char>(text[amp + 1])));
+            const auto [at, fresh] = owner.emplace(key, text);
+            EXPECT_TRUE(fresh) << "Alt+" << key << ": " << at->second << " and " << text;
+        }
     }
+}
+
+// Each field sits at its own place in the table, and what it stores reads back as it was typed.
+TEST(ConfigurationFields, EveryFieldAtItsPlaceAndItsTextRoundTrips)
+{
+    for (size_t i = 0; i < configFields().size(); ++i)
+        EXPECT_EQ(static_cast<size_t>(configFields()[i].field), i);
+    EXPECT_EQ(configFields().size(), static_cast<size_t>(k_configFieldCount));
+
+    test::TempDir dir;
+    struct Case {
+        ConfigField field;
+        std::string typed;
+        std::string stored; // in the settings
+        std::string readBack;
+    };
+    const Case cases[] = {
+        {ConfigField::OrgName, "R&D <Labs>", "R&D <Labs>", "R&D <Labs>"},
+        {ConfigField::RequestInterval, "0", "", "0"},
+        {ConfigField::RequestInterval, "250", "250", "250"},
+        {ConfigField::SendAfterUpdate, "0", "0", "0"},
+        {ConfigField::SendUsageReports, "1", "1", "1"},
+        {ConfigField::NotifyMode, "digest", "digest", "digest"},
+        {ConfigField::SmtpSecurity, "tls", "tls", "tls"},
+        {ConfigField::Password, "pw:1", std::string(), "pw:1"}, // stored scrambled
+        {ConfigField::ApiKey, "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        base::AppSettings settings(dir.file("settings.ini"));
+        const ConfigFieldInfo& f = fieldInfo(c.field);
+        storeField(f, c.typed, settings);
+        if (!c.stored.empty() || c.typed.empty())
+            EXPECT_EQ(settings.value(*f.key), c.stored);
+        else
+            EXPECT_NE(settings.value(*f.key), c.typed);
+        EXPECT_EQ(readField(f, settings), c.readBack);
+    }
+    // a choice stored by hand that is none of the choices reads as the first
+    base::AppSettings settings(dir.file("other.ini"));
+    settings.setValue(base::setting::SmtpSecurity, "SSL");
+    EXPECT_EQ(readField(fieldInfo(ConfigField::SmtpSecurity), settings), "starttls");
+    settings.setValue(base::setting::NotifyMode, "DIGEST");
+    EXPECT_EQ(readField(fieldInfo(ConfigField::NotifyMode), settings), "digest");
 }

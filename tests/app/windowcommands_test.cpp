@@ -226,6 +226,38 @@ TEST(CommandEnabling, BySelectionBusyAndPendingMail)
     EXPECT_FALSE(isEnabled(Command::DeleteEmail, {false, 1, false}));
 }
 
+TEST(CommandAdmission, WhileBusyOnlyWhatTheBusyWindowEnablesStarts)
+{
+    struct Case {
+        Command id;
+        bool idle1, idle0, busy1; // one row selected, none, one while an operation runs
+    };
+    const Case cases[] = {
+        {Command::UpdateAll, true, true, false},
+        {Command::Descending, true, true, false},
+        {Command::ImportSpreadsheet, true, true, false},
+        {Command::Configure, true, true, false},
+        {Command::Upgrade, true, true, false},
+        {Command::Delete, true, true, false}, // idle, the command itself finds nothing to delete
+        {Command::Cancel, true, true, true},
+        {Command::Exit, true, true, true},
+        {Command::Close, true, true, true},
+        {Command::ViewLogFile, true, true, true},
+        {Command::HelpContents, true, true, true},
+        {Command::ReportProblem, true, true, true},
+        {columnCommand(Command::ChangeColumn, 3), true, false, false},
+        {columnCommand(Command::SortColumn, 5), true, true, false},
+        {columnCommand(Command::HeaderColumn, 5), true, true, false},
+        {columnCommand(Command::HeaderColumn, 31), true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.id));
+        EXPECT_EQ(commandAllowed(c.id, {false, 1, true}), c.idle1);
+        EXPECT_EQ(commandAllowed(c.id, {false, 0, true}), c.idle0);
+        EXPECT_EQ(commandAllowed(c.id, {true, 1, true}), c.busy1);
+    }
+}
+
 TEST(CommandChecks, FrequencySortColumnAndDirection)
 {
     CommandState s;

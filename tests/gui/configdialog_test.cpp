@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -71,14 +72,48 @@ TEST_F(ConfigDialogTest, AcceptedFieldsAreStoredAndTheTabOrderFollowsTheLabels)
     EXPECT_EQ(dialog.field(app::ConfigField::OrgName)->nextInFocusChain(), dialog.field(app::ConfigField::SmtpServer));
     EXPECT_EQ(qobject_cast<QComboBox*>(dialog.field(app::ConfigField::NotifyAddresses))->currentText(),
               "n@example.test");
-    EXPECT_FALSE(dialog.usageReportsBox()->isChecked());
-    dialog.usageReportsBox()->click();
+    auto* usageReports = qobject_cast<QCheckBox*>(dialog.field(app::ConfigField::SendUsageReports));
+    EXPECT_FALSE(usageReports->isChecked());
+    usageReports->click();
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(settings.value(base::setting::ReturnAddress), "me@test");
     EXPECT_TRUE(settings.usageReportsAllowed());
     EXPECT_EQ(settings.value(base::setting::LogDir), dir.path());
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("Tarnwick"))); // for the rules and the help
+}
+
+// Tab walks the fields in the order of their labels, each button right after the field it belongs to.
+TEST_F(ConfigDialogTest, TabVisitsEveryControlInOrder)
+{
+    gui::ConfigDialog dialog(settings, fe, {});
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    using F = app::ConfigField;
+    const auto name = [&](QWidget* w) -> std::string {
+        for (int f = 0; f < static_cast<int>(F::ProxyServer); ++f)
+            if (dialog.field(static_cast<F>(f)) == w)
+                return std::string(app::fieldInfo(static_cast<F>(f)).label);
+        auto* button = qobject_cast<QPushButton*>(w);
+        return button ? button->text().toStdString() : "?";
+    };
+    std::vector<std::string> expected;
+    for (const app::ConfigFieldInfo& f : app::configFields()) {
+        if (app::isAdvanced(f.section))
+            continue;
+        expected.emplace_back(f.label);
+        if (f.kind == app::WidgetKind::AddressList)
+            expected.insert(expected.end(), {"&Add...", "&Delete"});
+        if (f.kind == app::WidgetKind::File)
+            expected.emplace_back("&Browse...");
+    }
+    dialog.field(F::OrgName)->setFocus();
+    std::vector<std::string> visited{name(QApplication::focusWidget())};
+    for (size_t i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited.push_back(name(QApplication::focusWidget()));
+    }
+    EXPECT_EQ(visited, expected);
 }
 
 TEST_F(ConfigDialogTest, PendingEmailDisablesTheLoggingDirectory)
@@ -93,14 +128,15 @@ TEST_F(ConfigDialogTest, PendingEmailDisablesTheLoggingDirectory)
 TEST_F(ConfigDialogTest, TheAdvancedPasswordIsMaskedAndTakenAsPlainText)
 {
     app::ConfigValues values;
-    values.password = "old";
+    values[app::ConfigField::Password] = "old";
     gui::AdvancedDialog dialog(values, {});
     EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("Tarnwick\u00AE - Configure (Advanced)"));
-    EXPECT_EQ(dialog.passwordField()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(dialog.passwordField()->text(), "old");
-    dialog.passwordField()->setText("n3w:pw");
+    auto* password = qobject_cast<QLineEdit*>(dialog.field(app::ConfigField::Password));
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(password->text(), "old");
+    password->setText("n3w:pw");
     dialog.store(values);
-    EXPECT_EQ(values.password, "n3w:pw");
+    EXPECT_EQ(values[app::ConfigField::Password], "n3w:pw");
 }
 
 } // namespace

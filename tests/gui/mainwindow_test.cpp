@@ -253,9 +253,9 @@ TEST_F(MainWindowTest, TimeoutSettingReadBackAndChosen)
         EXPECT_EQ(w.timeoutChoice()->currentData().toInt(), ms);
     }
     m_window->timeoutChoice()->setCurrentIndex(4);
-    m_window->operationStart(60);
+    m_window->frontEnd().operationStart(60);
     waitFor([&] { return m_app->settings.value(base::setting::Timeout) == "10 minutes"; }, 2000);
-    m_window->operationEnd();
+    m_window->frontEnd().operationEnd();
     EXPECT_EQ(m_app->settings.value(base::setting::Timeout), "10 minutes");
     EXPECT_EQ(m_window->state().operationTimeoutMs(), 600000);
 
@@ -310,7 +310,7 @@ TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNe
     core::Entry& registered = m_app->entries.at(0);
     registered.RegNum = "1234567";
     registered.RegDate = core::formatDay(core::today() - 100);
-    w.rowChanged(0);
+    w.frontEnd().rowChanged(0);
     const QString deadline = w.model()->index(0, app::k_deadlineColumn).data().toString();
     EXPECT_FALSE(deadline.isEmpty());
     EXPECT_EQ(deadline, gui::fromBytes(app::deadlineColumnText(registered)));
@@ -373,6 +373,30 @@ TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
     EXPECT_TRUE(closedDuringRun);
     EXPECT_FALSE(w.logic().busy());
     EXPECT_TRUE(waitFor([&] { return w.isDestroyed(); }, 5000));
+}
+
+// Commands that reach the window while an update runs (posted, or queued before their actions were greyed) wait
+// for nobody: those the busy window greys are dropped, Cancel goes through.
+TEST_F(MainWindowTest, ACommandArrivingDuringAnUpdateDoesNotStart)
+{
+    Office office;
+    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    office.setFault("75000001", "silent");
+    writeEntries({{"75000001", "A"}, {"75000002", "B"}});
+    gui::MainWindow& w = open({});
+    const app::SortOrder before = w.logic().sortOrder();
+    m_dialogs.entries.push_back({"75000009", "late"});
+    QTimer::singleShot(300, &w, [&] {
+        for (const app::Command id :
+             {app::Command::Descending, app::Command::ImportSpreadsheet, app::Command::Add, app::Command::Cancel})
+            w.postCommand(id);
+    });
+    w.runCommand(app::Command::UpdateAll);
+    EXPECT_EQ(w.state().cancelReason(), base::RunState::Cancelled);
+    EXPECT_TRUE(w.logic().sortOrder() == before);
+    EXPECT_TRUE(m_dialogs.chosen.empty());
+    EXPECT_EQ(m_dialogs.entries.size(), 1u);
+    EXPECT_EQ(m_app->entries.count(), 2);
 }
 
 TEST_F(MainWindowTest, ASecondStartIsRefusedAndBringsTheRunningWindowToTheFront)

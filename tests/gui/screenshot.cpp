@@ -110,7 +110,7 @@ int main(int argc, char** argv)
         simulator(port, "/sim/reset?d=900");
     }
 
-    gui::ConfigDialog configure(context.settings, window, {}, &window);
+    gui::ConfigDialog configure(context.settings, window.frontEnd(), {}, &window);
     configure.show();
     QApplication::processEvents();
     save(&configure, "configure");
