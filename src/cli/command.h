@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <iosfwd>
 #include <optional>
 #include <string>
