@@ -139,7 +139,6 @@ const Command k_configCommand{
     .arguments = "get NAME | set NAME VALUE... | set NAME - | list",
     .summary = "show or change settings (\"-\" reads the value from standard input)",
     .readsSettings = true,
-    .options = {},
     .run = config,
 };
 

@@ -67,7 +67,6 @@ int importEntries(const Invocation& inv)
 
 const Command k_calendarCommand{
     .name = "calendar",
-    .arguments = "",
     .summary = "the deadlines as an iCalendar file",
     .readsSettings = true,
     .options =
@@ -79,7 +78,6 @@ const Command k_calendarCommand{
 
 const Command k_exportCommand{
     .name = "export",
-    .arguments = "",
     .summary = "every entry as a spreadsheet (CSV)",
     .readsSettings = true,
     .options =
@@ -94,7 +92,6 @@ const Command k_importCommand{
     .arguments = "FILE",
     .summary = "add the entries of a spreadsheet (CSV): all or none",
     .readsSettings = true,
-    .options = {},
     .run = importEntries,
 };
 

@@ -183,7 +183,6 @@ const Command k_detailsCommand{
     .arguments = "[NUMBER...]",
     .summary = "the details text of entries (all without numbers)",
     .readsSettings = true,
-    .options = {},
     .run = details,
 };
 

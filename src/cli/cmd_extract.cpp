@@ -102,7 +102,6 @@ const Command k_extractCommand{
     .name = "extract",
     .arguments = "PAGE",
     .summary = "the fields the rules read from a page",
-    .readsSettings = false,
     .options =
         {
             {"rules", "FILE", "read the fields with the rules in FILE instead of the built-in rules"},

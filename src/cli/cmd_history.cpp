@@ -44,7 +44,6 @@ const Command k_historyCommand{
     .arguments = "[NUMBER...]",
     .summary = "the recorded changes of entries (all without numbers), newest first",
     .readsSettings = true,
-    .options = {},
     .run = history,
 };
 

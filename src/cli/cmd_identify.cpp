@@ -36,8 +36,6 @@ const Command k_identifyCommand{
     .name = "identify",
     .arguments = "NUMBER...",
     .summary = "validate and classify typed numbers",
-    .readsSettings = false,
-    .options = {},
     .run = identify,
 };
 

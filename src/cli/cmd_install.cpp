@@ -77,16 +77,13 @@ int upgrade(const Invocation& inv)
 
 const Command k_installCommand{
     .name = "install",
-    .arguments = "",
     .summary = "write the shortcuts of the installed program",
     .readsSettings = true,
-    .options = {},
     .run = install,
 };
 
 const Command k_upgradeCommand{
     .name = "upgrade",
-    .arguments = "",
     .summary = "install a newer signed program named by the rules",
     .readsSettings = true,
     .options =

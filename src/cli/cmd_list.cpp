@@ -50,10 +50,8 @@ int list(const Invocation& inv)
 
 const Command k_listCommand{
     .name = "list",
-    .arguments = "",
     .summary = "the entries of the data file",
     .readsSettings = true,
-    .options = {},
     .run = list,
 };
 

@@ -50,8 +50,6 @@ const Command k_matchCommand{
     .name = "match",
     .arguments = "PAGE PATTERN",
     .summary = "what one pattern yields on a page",
-    .readsSettings = false,
-    .options = {},
     .run = match,
 };
 

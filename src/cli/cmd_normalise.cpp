@@ -92,8 +92,6 @@ const Command k_normaliseCommand{
     .name = "normalise",
     .arguments = "[FILE]",
     .summary = "the normalised text of a status page (of standard input without FILE)",
-    .readsSettings = false,
-    .options = {},
     .run = normalise,
 };
 

@@ -55,10 +55,8 @@ int report(const Invocation& inv)
 
 const Command k_reportCommand{
     .name = "report",
-    .arguments = "",
     .summary = "write the HTML report and the XML export",
     .readsSettings = true,
-    .options = {},
     .run = report,
 };
 

@@ -51,7 +51,6 @@ const Command k_rulesCommand{
     .arguments = "use office-xml|built-in",
     .summary = "the rules for the office's XML records, or the built-in ones",
     .readsSettings = true,
-    .options = {},
     .run = rulesUse,
 };
 

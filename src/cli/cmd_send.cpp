@@ -51,7 +51,6 @@ int send(const Invocation& inv)
 
 const Command k_sendCommand{
     .name = "send",
-    .arguments = "",
     .summary = "send (or delete) the pending e-mail",
     .readsSettings = true,
     .options =

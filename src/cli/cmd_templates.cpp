@@ -90,7 +90,6 @@ const Command k_templatesCommand{
     .arguments = "export DIR | check [DIR]",
     .summary = "the built-in templates to start from; a check of the user's templates",
     .readsSettings = true,
-    .options = {},
     .run = templates,
 };
 

@@ -42,7 +42,6 @@ int testMail(const Invocation& inv)
 
 const Command k_testMailCommand{
     .name = "test-mail",
-    .arguments = "",
     .summary = "send the test e-mail",
     .readsSettings = true,
     .options =

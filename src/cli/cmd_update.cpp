@@ -144,10 +144,8 @@ const Command k_updateCommand{
 
 const Command k_autoCommand{
     .name = "auto",
-    .arguments = "",
     .summary = "update all, send the e-mail, write the reports (for cron)",
     .readsSettings = true,
-    .options = {},
     .run = autoMode,
 };
 

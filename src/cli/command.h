@@ -28,12 +28,12 @@ struct Option {
 // the usage line, its --help and the program's list of commands are all made from this one declaration.
 struct Command {
     const char* name;
-    const char* arguments; // the words after the command besides options, e.g. "NUMBER..."; "" for none
-    const char* summary;
+    const char* arguments = ""; // the words after the command besides its options, e.g. "NUMBER..."
+    const char* summary = "";
     // the command reads the settings, so it takes --settings FILE (after the command as well as before it)
-    bool readsSettings;
-    std::vector<Option> options;
-    int (*run)(const Invocation&);
+    bool readsSettings = false;
+    std::vector<Option> options = {};
+    int (*run)(const Invocation&) = nullptr;
 
     // "add NUMBER [--reference TEXT]": the command's part of a usage line, without --settings.
     std::string synopsis() const;
