@@ -39,8 +39,11 @@ const char* answerWord(base::Answer a)
 }
 } // namespace
 
-CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err) : m_out(out), m_err(err)
+CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err, std::istream& in, bool process)
+    : m_out(out), m_err(err), m_in(in)
 {
+    if (!process)
+        return;
     struct sigaction sa {};
     sa.sa_handler = onInterrupt;
     sigemptyset(&sa.sa_mask);
@@ -48,11 +51,6 @@ CliFrontEnd::CliFrontEnd(std::ostream& out, std::ostream& err) : m_out(out), m_e
 }
 
 CliFrontEnd::~CliFrontEnd() = default;
-
-bool CliFrontEnd::onTerminal()
-{
-    return ::isatty(STDIN_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1;
-}
 
 base::Answer CliFrontEnd::messageBox(const base::MessageBox& box)
 {
@@ -79,7 +77,7 @@ base::Answer CliFrontEnd::messageBox(const base::MessageBox& box)
             m_err << (cancel ? "[y]es, [n]o or [c]ancel" : "[y]es or [n]o") << " (default " << answerWord(defaultAnswer)
                   << "): " << std::flush;
             std::string line;
-            if (!std::getline(std::cin, line))
+            if (!std::getline(m_in, line))
                 break;
             if (line.empty())
                 return defaultAnswer;
@@ -101,7 +99,7 @@ std::optional<std::string> CliFrontEnd::textInput(const std::string&, const std:
 {
     m_err << prompt << "\n";
     std::string line;
-    if (!std::getline(std::cin, line))
+    if (!std::getline(m_in, line))
         return std::nullopt;
     return line.empty() ? initial : line;
 }

@@ -16,10 +16,11 @@ namespace tarnwick::cli {
 
 // The front end without a window: message boxes go to standard error and take
 // their default answer (or the answer a --yes style option chose), progress is
-// printed as lines, and Ctrl-C sets the cancel flag.
+// printed as lines, and Ctrl-C sets the cancel flag. Answers are read from `in`; only the front end of the
+// process itself (`process`) takes Ctrl-C over.
 class CliFrontEnd final : public base::FrontEnd, public tasks::TaskHost {
 public:
-    explicit CliFrontEnd(std::ostream& out, std::ostream& err);
+    CliFrontEnd(std::ostream& out, std::ostream& err, std::istream& in, bool process);
     ~CliFrontEnd() override;
 
     // Every question gets this answer instead of its default (none: the default).
@@ -35,8 +36,6 @@ public:
     void setInteractive(bool on) { m_interactive = on; }
     // One progress line redrawn in place on standard error instead of printed lines.
     void setInPlaceProgress(bool on) { m_inPlace = on; }
-    // Whether standard input and standard error are a terminal.
-    static bool onTerminal();
     // Called once, from a dispatch cycle, after the first Ctrl-C; without one the
     // running task's sockets are closed (the stop operation).
     void setInterruptHandler(std::function<void()> handler) { m_onInterrupt = std::move(handler); }
@@ -65,6 +64,7 @@ private:
 
     std::ostream& m_out;
     std::ostream& m_err;
+    std::istream& m_in;
     base::Answer m_fixed = base::Answer::Ok;
     bool m_hasFixed = false;
     bool m_progress = true;

@@ -1,86 +1,78 @@
 #include "cli/commands.h"
 
 #include "base/settings.h"
-#include "platform/terminal.h"
 
 #include <iostream>
 #include <map>
-#include <unistd.h>
 
 namespace tarnwick::cli {
 
 namespace {
-
-constexpr const char* k_usage =
-    "usage: tarnwick-cli [--settings FILE] config get NAME | set NAME VALUE... | set NAME - | list\n";
 
 bool isList(const std::string& name)
 {
     return name == base::AppSettings::k_notifyPrefix;
 }
 
-bool checkName(const std::string& name)
+bool checkName(const Invocation& inv, const std::string& name)
 {
     if (isList(name) || base::AppSettings::named(name))
         return true;
-    std::cerr << "tarnwick-cli: unknown setting '" << name << "'\n";
+    inv.err << "tarnwick-cli: unknown setting '" << name << "'\n";
     return false;
 }
 
-int configGet(base::AppSettings& settings, const std::vector<std::string>& args)
+int configGet(const Invocation& inv, base::AppSettings& settings)
 {
-    if (args.size() != 2) {
-        std::cerr << k_usage;
-        return 1;
-    }
+    const std::vector<std::string>& args = inv.args;
+    if (args.size() != 2)
+        return inv.usage();
     const std::string& name = args[1];
-    if (!checkName(name))
+    if (!checkName(inv, name))
         return 1;
     if (isList(name)) {
         for (const std::string& address : settings.notifyAddresses())
-            std::cout << address << '\n';
+            inv.out << address << '\n';
     } else if (name == base::setting::Password.name) {
         // asked for by name: the plain text
-        std::cout << settings.plainPassword() << '\n';
+        inv.out << settings.plainPassword() << '\n';
     } else if (name == base::setting::ApiKey.name) {
         // the key is never shown again, only whether one is set
-        std::cout << (settings.value(base::setting::ApiKey).empty() ? "" : "(set)") << '\n';
+        inv.out << (settings.value(base::setting::ApiKey).empty() ? "" : "(set)") << '\n';
     } else {
-        std::cout << settings.value(*base::AppSettings::named(name)) << '\n';
+        inv.out << settings.value(*base::AppSettings::named(name)) << '\n';
     }
     return 0;
 }
 
-int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
+int configSet(const Invocation& inv, base::AppSettings& settings)
 {
-    if (args.size() < 2) {
-        std::cerr << k_usage;
-        return 1;
-    }
+    const std::vector<std::string>& args = inv.args;
+    if (args.size() < 2)
+        return inv.usage();
     const std::string& name = args[1];
-    if (!checkName(name))
+    if (!checkName(inv, name))
         return 1;
     std::vector<std::string> values(args.begin() + 2, args.end());
     if (isList(name)) {
         settings.setNotifyAddresses(std::move(values));
     } else {
         if (values.size() != 1) {
-            std::cerr << "tarnwick-cli: config set " << name << " takes exactly one value\n";
+            inv.err << "tarnwick-cli: config set " << name << " takes exactly one value\n";
             return 1;
         }
         std::string value = std::move(values[0]);
         if (value == "-") {
             // a secret on the command line is there for every user to read: "-" takes it from standard input
-            std::optional<std::string> line =
-                platform::readInputLine(STDIN_FILENO, name + ": ", base::AppSettings::isSecretName(name));
+            std::optional<std::string> line = inv.readLine(name + ": ", base::AppSettings::isSecretName(name));
             if (!line) {
-                std::cerr << "tarnwick-cli: no value for " << name << " on standard input\n";
+                inv.err << "tarnwick-cli: no value for " << name << " on standard input\n";
                 return 1;
             }
             value = std::move(*line);
         }
         if (const platform::Result checked = base::AppSettings::checkValue(name, value); !checked) {
-            std::cerr << "tarnwick-cli: " << checked.error() << "\n";
+            inv.err << "tarnwick-cli: " << checked.error() << "\n";
             return 1;
         }
         if (name == base::setting::Password.name)
@@ -93,14 +85,14 @@ int configSet(base::AppSettings& settings, const std::vector<std::string>& args)
     const platform::Result written =
         isList(name) ? settings.writeNotifyAddresses() : settings.write(*base::AppSettings::named(name));
     if (!written) {
-        std::cerr << "tarnwick-cli: " << written.error() << '\n';
+        inv.err << "tarnwick-cli: " << written.error() << '\n';
         return 1;
     }
     return 0;
 }
 
 // Every setting that holds a value, sorted by name; the password only as "(set)", the API key not at all.
-int configList(const base::AppSettings& settings)
+int configList(const Invocation& inv, const base::AppSettings& settings)
 {
     std::multimap<std::string, std::string> lines;
     for (const base::SettingKey& key : base::AppSettings::keys()) {
@@ -112,37 +104,42 @@ int configList(const base::AppSettings& settings)
     for (const auto& [name, value] : lines) {
         if (name > base::AppSettings::k_notifyPrefix)
             break;
-        std::cout << name << '=' << value << '\n';
+        inv.out << name << '=' << value << '\n';
     }
     const auto& addresses = settings.notifyAddresses();
     for (size_t i = 0; i < addresses.size(); ++i)
-        std::cout << base::AppSettings::listValueName(base::AppSettings::k_notifyPrefix, static_cast<int>(i) + 1) << '='
-                  << addresses[i] << '\n';
+        inv.out << base::AppSettings::listValueName(base::AppSettings::k_notifyPrefix, static_cast<int>(i) + 1) << '='
+                << addresses[i] << '\n';
     for (const auto& [name, value] : lines) {
         if (name > base::AppSettings::k_notifyPrefix)
-            std::cout << name << '=' << value << '\n';
+            inv.out << name << '=' << value << '\n';
     }
     return 0;
 }
 
-} // namespace
-
-int cmdConfig(const Invocation& inv)
+int config(const Invocation& inv)
 {
-    if (inv.args.empty()) {
-        std::cerr << k_usage;
-        return 1;
-    }
+    if (inv.args.empty())
+        return inv.usage();
     base::AppSettings settings(base::settingsPath(inv.settingsOption));
     const std::string& verb = inv.args[0];
     if (verb == "get")
-        return configGet(settings, inv.args);
+        return configGet(inv, settings);
     if (verb == "set")
-        return configSet(settings, inv.args);
+        return configSet(inv, settings);
     if (verb == "list" && inv.args.size() == 1)
-        return configList(settings);
-    std::cerr << k_usage;
-    return 1;
+        return configList(inv, settings);
+    return inv.usage();
 }
+
+} // namespace
+
+const Command k_configCommand{
+    .name = "config",
+    .arguments = "get NAME | set NAME VALUE... | set NAME - | list",
+    .summary = "show or change settings (\"-\" reads the value from standard input)",
+    .readsSettings = true,
+    .run = config,
+};
 
 } // namespace tarnwick::cli

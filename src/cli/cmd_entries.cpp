@@ -10,20 +10,12 @@ namespace tarnwick::cli {
 namespace {
 
 // "Daily".."Never" (any case); none for another word.
-std::optional<core::Frequency> frequencyArgument(const std::string& word)
+std::optional<core::Frequency> frequencyArgument(const Invocation& inv, const std::string& word)
 {
     if (std::optional<core::Frequency> frequency = core::frequencyNamed(word))
         return frequency;
-    std::cerr << "tarnwick-cli: unknown frequency '" << word << "' (Daily, Weekly, Monthly, Yearly or Never)\n";
+    inv.err << "tarnwick-cli: unknown frequency '" << word << "' (Daily, Weekly, Monthly, Yearly or Never)\n";
     return std::nullopt;
-}
-
-bool takesValue(const std::vector<std::string>& args, size_t& i, const char* option, std::string& value)
-{
-    if (args[i] != option || i + 1 >= args.size())
-        return false;
-    value = args[++i];
-    return true;
 }
 
 // Positions of the typed numbers; none when any of them names no entry.
@@ -39,29 +31,15 @@ std::optional<std::vector<int>> positionsOf(const Session& s, const std::vector<
     return positions;
 }
 
-} // namespace
-
 // The add sequence of the main window for one typed number.
-int cmdAdd(const Invocation& inv)
+int add(const Invocation& inv)
 {
-    std::string number;
-    std::string reference;
-    std::string frequencyWord = "Daily";
-    for (size_t i = 0; i < inv.args.size(); ++i) {
-        if (takesValue(inv.args, i, "--reference", reference) || takesValue(inv.args, i, "--frequency", frequencyWord))
-            continue;
-        if (!number.empty() || inv.args[i].starts_with("--")) {
-            number.clear();
-            break;
-        }
-        number = inv.args[i];
-    }
-    if (number.empty()) {
-        std::cerr
-            << "usage: tarnwick-cli add NUMBER [--reference TEXT] [--frequency Daily|Weekly|Monthly|Yearly|Never]\n";
-        return 1;
-    }
-    const std::optional<core::Frequency> frequency = frequencyArgument(frequencyWord);
+    if (inv.args.size() != 1 || inv.args[0].empty())
+        return inv.usage();
+    const std::string& number = inv.args[0];
+    const std::string reference = inv.options.value("reference").value_or("");
+    const std::optional<core::Frequency> frequency =
+        frequencyArgument(inv, inv.options.value("frequency").value_or("Daily"));
     if (!frequency)
         return 1;
     std::unique_ptr<Session> s = Session::open(inv, true);
@@ -71,82 +49,46 @@ int cmdAdd(const Invocation& inv)
     if (!added.position) {
         // the duplicate has been reported already
         if (added.message != app::k_duplicateEntryMessage)
-            std::cerr << number << ": " << added.message.substr(0, added.message.find('\n')) << "\n";
+            inv.err << number << ": " << added.message.substr(0, added.message.find('\n')) << "\n";
         return 1;
     }
     // the data file was written before the notice was queued (a failure has been reported)
-    std::cout << "added " << entryLabel(s->app.entries.at(*added.position)) << "\n";
+    inv.out << "added " << entryLabel(s->app.entries.at(*added.position)) << "\n";
     return added.saved && added.message.empty() ? 0 : 1;
 }
 
 // The delete sequence: confirmation, then "entry deleted" notifications.
-int cmdDelete(const Invocation& inv)
+int deleteEntries(const Invocation& inv)
 {
-    std::vector<std::string> numbers;
-    bool yes = false;
-    for (const std::string& a : inv.args) {
-        if (a == "--yes")
-            yes = true;
-        else
-            numbers.push_back(a);
-    }
-    if (numbers.empty()) {
-        std::cerr << "usage: tarnwick-cli delete NUMBER... [--yes]\n";
-        return 1;
-    }
+    const std::vector<std::string>& numbers = inv.args;
+    if (numbers.empty())
+        return inv.usage();
     std::unique_ptr<Session> s = Session::open(inv, true);
     if (!s)
         return 1;
     std::optional<std::vector<int>> positions = positionsOf(*s, numbers);
     if (!positions)
         return 1;
-    s->frontEnd.setInteractive(CliFrontEnd::onTerminal());
-    if (yes)
+    s->frontEnd.setInteractive(s->onTerminal());
+    if (inv.options.has("yes"))
         s->frontEnd.setAnswerFor(base::Question::DeleteEntries, base::Answer::Yes);
     const int removed = app::deleteEntries(s->state, *positions);
     if (removed == 0)
         return 1;
-    std::cout << "deleted " << core::counted(removed, "entry", "entries") << "\n";
+    inv.out << "deleted " << core::counted(removed, "entry", "entries") << "\n";
     return s->state.lastEdit().dataFile ? 0 : 1;
 }
 
 // The Change commands over the named entries.
-int cmdChange(const Invocation& inv)
+int change(const Invocation& inv)
 {
-    std::vector<std::string> numbers;
-    std::string frequencyWord;
-    std::string reference;
-    bool haveReference = false;
-    int actions = 0;
-    bool clearErr = false;
-    bool clearUpdate = false;
-    for (size_t i = 0; i < inv.args.size(); ++i) {
-        const std::string& a = inv.args[i];
-        if (takesValue(inv.args, i, "--frequency", frequencyWord)) {
-            ++actions;
-        } else if (takesValue(inv.args, i, "--reference", reference)) {
-            haveReference = true;
-            ++actions;
-        } else if (a == "--clear-error") {
-            clearErr = true;
-            ++actions;
-        } else if (a == "--clear-update") {
-            clearUpdate = true;
-            ++actions;
-        } else if (a.starts_with("--")) {
-            actions = 0;
-            break;
-        } else {
-            numbers.push_back(a);
-        }
-    }
-    if (numbers.empty() || actions != 1) {
-        std::cerr << "usage: tarnwick-cli change NUMBER... (--frequency F | --reference TEXT | --clear-error | "
-                     "--clear-update)\n";
-        return 1;
-    }
+    const std::vector<std::string>& numbers = inv.args;
+    if (numbers.empty() || inv.options.countOf({"frequency", "reference", "clear-error", "clear-update"}) != 1)
+        return inv.usage();
+    const std::optional<std::string> frequencyWord = inv.options.value("frequency");
+    const std::optional<std::string> reference = inv.options.value("reference");
     std::optional<core::Frequency> frequency;
-    if (!frequencyWord.empty() && !(frequency = frequencyArgument(frequencyWord)))
+    if (frequencyWord && !(frequency = frequencyArgument(inv, *frequencyWord)))
         return 1;
     std::unique_ptr<Session> s = Session::open(inv, true);
     if (!s)
@@ -157,12 +99,12 @@ int cmdChange(const Invocation& inv)
     int status = 0;
     if (frequency) {
         app::setFrequency(s->state, *positions, *frequency);
-    } else if (haveReference) {
-        if (!app::changeReference(s->state, *positions, reference))
+    } else if (reference) {
+        if (!app::changeReference(s->state, *positions, *reference))
             status = 1;
-    } else if (clearErr) {
+    } else if (inv.options.has("clear-error")) {
         app::clearError(s->state, *positions);
-    } else if (clearUpdate) {
+    } else {
         // the command names the change itself: the question is answered
         s->frontEnd.setAnswerFor(base::Question::ClearLastUpdate, base::Answer::Yes);
         app::clearLastUpdate(s->state, *positions);
@@ -174,7 +116,7 @@ int cmdChange(const Invocation& inv)
 }
 
 // The details text of the named entries (all without names).
-int cmdDetails(const Invocation& inv)
+int details(const Invocation& inv)
 {
     std::unique_ptr<Session> s = Session::open(inv, false);
     if (!s)
@@ -189,8 +131,59 @@ int cmdDetails(const Invocation& inv)
         return 1;
     }
     // the window's text has CR LF line ends; a terminal wants line feeds
-    std::cout << core::replaceAll(app::detailsText(s->app, positions), "\r\n", "\n") << "\n";
+    inv.out << core::replaceAll(app::detailsText(s->app, positions), "\r\n", "\n") << "\n";
     return 0;
 }
+
+} // namespace
+
+const Command k_addCommand{
+    .name = "add",
+    .arguments = "NUMBER",
+    .summary = "add an entry",
+    .readsSettings = true,
+    .options =
+        {
+            {"reference", "TEXT", "the entry's reference, the user's own name for it"},
+            {"frequency", "FREQUENCY",
+             "how often it is updated: Daily (the default), Weekly, Monthly, Yearly or Never"},
+        },
+    .run = add,
+};
+
+const Command k_deleteCommand{
+    .name = "delete",
+    .arguments = "NUMBER...",
+    .summary = "delete entries (asks first)",
+    .readsSettings = true,
+    .options =
+        {
+            {"yes", nullptr, "delete them without asking"},
+        },
+    .run = deleteEntries,
+};
+
+const Command k_changeCommand{
+    .name = "change",
+    .arguments = "NUMBER...",
+    .summary = "change entries: one of the options",
+    .readsSettings = true,
+    .options =
+        {
+            {"frequency", "FREQUENCY", "update them Daily, Weekly, Monthly, Yearly or Never", Option::Presence::OneOf},
+            {"reference", "TEXT", "give them this reference", Option::Presence::OneOf},
+            {"clear-error", nullptr, "clear their last error", Option::Presence::OneOf},
+            {"clear-update", nullptr, "clear their last update, so that they are due", Option::Presence::OneOf},
+        },
+    .run = change,
+};
+
+const Command k_detailsCommand{
+    .name = "details",
+    .arguments = "[NUMBER...]",
+    .summary = "the details text of entries (all without numbers)",
+    .readsSettings = true,
+    .run = details,
+};
 
 } // namespace tarnwick::cli

@@ -20,8 +20,6 @@ namespace tarnwick::cli {
 
 namespace {
 
-constexpr const char* k_usage = "usage: tarnwick-cli extract PAGE [--rules FILE] [--number N]\n";
-
 // The fields the rules write, in the order of the field table.
 constexpr core::FieldId k_extractedFields[] = {
     core::FieldId::SerNum,     core::FieldId::RegNum,        core::FieldId::IntNum,      core::FieldId::Trademark,
@@ -30,51 +28,35 @@ constexpr core::FieldId k_extractedFields[] = {
     core::FieldId::Attorney,   core::FieldId::Location,
 };
 
-std::optional<std::string> readOrComplain(const std::string& path, const char* what)
+std::optional<std::string> readOrComplain(const Invocation& inv, const std::string& path, const char* what)
 {
     errno = 0;
     std::optional<std::string> bytes = platform::readFile(path);
     if (!bytes) {
         const int err = errno;
-        std::cerr << "tarnwick-cli: cannot read " << what << path << ": " << (err ? std::strerror(err) : "read error")
-                  << "\n";
+        inv.err << "tarnwick-cli: cannot read " << what << path << ": " << (err ? std::strerror(err) : "read error")
+                << "\n";
     }
     return bytes;
 }
 
-} // namespace
-
 // The fields the rules read from one saved status page: the page address for the
 // entry first, then "Key: value" per field, "No record." when the office has no
 // record (exit 2), or the rules' message on standard error (exit 1).
-int cmdExtract(const Invocation& inv)
+int extract(const Invocation& inv)
 {
-    std::optional<std::string> pagePath;
-    std::optional<std::string> rulesPath;
-    std::optional<std::string> number;
-    for (size_t i = 0; i < inv.args.size(); ++i) {
-        const std::string& a = inv.args[i];
-        if ((a == "--rules" || a == "--number") && i + 1 < inv.args.size()) {
-            (a == "--rules" ? rulesPath : number) = inv.args[++i];
-        } else if (a.rfind("--", 0) != 0 && !pagePath) {
-            pagePath = a;
-        } else {
-            std::cerr << k_usage;
-            return 1;
-        }
-    }
-    if (!pagePath) {
-        std::cerr << k_usage;
-        return 1;
-    }
+    if (inv.args.size() != 1)
+        return inv.usage();
+    const std::optional<std::string> rulesPath = inv.options.value("rules");
+    const std::optional<std::string> number = inv.options.value("number");
 
-    std::optional<std::string> raw = readOrComplain(*pagePath, "");
+    std::optional<std::string> raw = readOrComplain(inv, inv.args[0], "");
     if (!raw)
         return 1;
     rules::TemplateVars vars;
     rules::RulesFile rulesFile(vars);
     if (rulesPath) {
-        std::optional<std::string> text = readOrComplain(*rulesPath, "rules file ");
+        std::optional<std::string> text = readOrComplain(inv, *rulesPath, "rules file ");
         if (!text)
             return 1;
         rulesFile.useText(std::move(*text));
@@ -86,13 +68,13 @@ int cmdExtract(const Invocation& inv)
     core::Entry entry;
     if (number) {
         if (std::optional<std::string> refusal = core::setIdentifier(entry, *number)) {
-            std::cerr << "tarnwick-cli: " << *number << ": " << refusal->substr(0, refusal->find('\n')) << "\n";
+            inv.err << "tarnwick-cli: " << *number << ": " << refusal->substr(0, refusal->find('\n')) << "\n";
             return 1;
         }
     }
 
     const std::string address = rules::pageAddress(entry, rulesFile, vars);
-    std::cout << "Page: " << address << "\n";
+    inv.out << "Page: " << address << "\n";
 
     const std::vector<std::string> addresses{address};
     const std::vector<std::string> rawPages{*raw};
@@ -100,18 +82,32 @@ int cmdExtract(const Invocation& inv)
     const rules::RulesOutcome outcome =
         rules::applyRulesWithOutcome(entry, addresses, rawPages, pages, rulesFile, vars);
     if (outcome.noRecord) {
-        std::cout << "No record.\n";
+        inv.out << "No record.\n";
         return 2;
     }
     if (!outcome.message.empty()) {
-        std::cout.flush();
-        std::cerr << outcome.message << "\n";
+        inv.out.flush();
+        inv.err << outcome.message << "\n";
         return 1;
     }
     entry.finishRecord();
     for (core::FieldId id : k_extractedFields)
-        std::cout << core::fieldInfo(id).key << ": " << entry.valueText(id, false) << "\n";
+        inv.out << core::fieldInfo(id).key << ": " << entry.valueText(id, false) << "\n";
     return 0;
 }
+
+} // namespace
+
+const Command k_extractCommand{
+    .name = "extract",
+    .arguments = "PAGE",
+    .summary = "the fields the rules read from a page",
+    .options =
+        {
+            {"rules", "FILE", "read the fields with the rules in FILE instead of the built-in rules"},
+            {"number", "N", "the entry's number, which the page address is made from"},
+        },
+    .run = extract,
+};
 
 } // namespace tarnwick::cli

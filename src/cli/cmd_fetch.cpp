@@ -15,53 +15,34 @@ namespace tarnwick::cli {
 
 namespace {
 
-int fetchUsage()
-{
-    std::cerr << "usage: tarnwick-cli fetch URL [--proxy HOST[:PORT]] [--flow]\n";
-    return 1;
-}
-
-} // namespace
-
 // Fetches one page as the update does (through ProxyServer unless --proxy names another, trusting CaFile) and
 // writes its body to standard output byte for byte; --flow shows the network dialogue on standard error.
-int cmdFetch(const Invocation& inv)
+int fetch(const Invocation& inv)
 {
-    std::string url;
-    std::optional<std::string> proxy;
-    bool flow = false;
-    for (std::size_t i = 0; i < inv.args.size(); ++i) {
-        const std::string& a = inv.args[i];
-        if (a == "--flow") {
-            flow = true;
-        } else if (a == "--proxy" && i + 1 < inv.args.size()) {
-            proxy = inv.args[++i];
-        } else if (a.rfind("--proxy=", 0) == 0) {
-            proxy = a.substr(8);
-        } else if (url.empty() && a.rfind("--", 0) != 0) {
-            url = a;
-        } else {
-            return fetchUsage();
-        }
-    }
-    if (url.empty())
-        return fetchUsage();
+    if (inv.args.size() != 1 || inv.args[0].empty())
+        return inv.usage();
+    const std::string& url = inv.args[0];
+    const std::optional<std::string> proxy = inv.options.value("proxy");
     const base::AppSettings settings(base::settingsPath(inv.settingsOption));
 
     // lives for the process: a job cut loose may still log after the wait
     static net::FlowLog flowLog;
-    flowLog.setEnabled(flow);
-    flowLog.setSubscriber([](int, const std::string& line) {
+    flowLog.setEnabled(inv.options.has("flow"));
+    flowLog.setSubscriber([&inv](int, const std::string& line) {
         // the lines end in CR LF; a terminal wants a bare line feed
         std::string_view text = line;
         if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n")
             text.remove_suffix(2);
+        if (!inv.process) {
+            inv.err << text << '\n';
+            return;
+        }
         const std::string shown = platform::forOutput(STDERR_FILENO, text);
         std::fwrite(shown.data(), 1, shown.size(), stderr);
         std::fputc('\n', stderr);
     });
 
-    CliFrontEnd host(std::cout, std::cerr);
+    CliFrontEnd host(inv.out, inv.err, inv.in, inv.process);
     net::HttpRequest request(&flowLog, "HttpGet(0): ", false);
     request.userAgent = "Tarnwick";
     request.caFile = settings.value(base::setting::CaFile);
@@ -70,14 +51,29 @@ int cmdFetch(const Invocation& inv)
     try {
         const std::vector<std::string> bodies = net::runPageFetchTask(host, {request}, timeoutMs);
         flowLog.clearSubscriber();
-        std::cout.write(bodies.front().data(), static_cast<std::streamsize>(bodies.front().size()));
-        std::cout.flush();
-        return std::cout ? 0 : 1;
+        inv.out.write(bodies.front().data(), static_cast<std::streamsize>(bodies.front().size()));
+        inv.out.flush();
+        return inv.out ? 0 : 1;
     } catch (const tasks::CAppError& e) {
         flowLog.clearSubscriber();
-        std::cerr << e.message() << "\n";
+        inv.err << e.message() << "\n";
         return 1;
     }
 }
+
+} // namespace
+
+const Command k_fetchCommand{
+    .name = "fetch",
+    .arguments = "URL",
+    .summary = "fetch a page as the update does (ProxyServer, CaFile)",
+    .readsSettings = true,
+    .options =
+        {
+            {"proxy", "HOST[:PORT]", "fetch through this proxy instead of ProxyServer"},
+            {"flow", nullptr, "show the network dialogue on standard error"},
+        },
+    .run = fetch,
+};
 
 } // namespace tarnwick::cli

@@ -6,15 +6,11 @@
 
 namespace tarnwick::cli {
 
+namespace {
+
 // The recorded changes of the named entries (all without names), newest first.
-int cmdHistory(const Invocation& inv)
+int history(const Invocation& inv)
 {
-    for (const std::string& a : inv.args) {
-        if (a.starts_with("--")) {
-            std::cerr << "usage: tarnwick-cli history [NUMBER...]\n";
-            return 1;
-        }
-    }
     std::unique_ptr<Session> s = Session::open(inv, false);
     if (!s)
         return 1;
@@ -23,22 +19,32 @@ int cmdHistory(const Invocation& inv)
         std::string refusal;
         std::vector<std::string> own = app::historyNumbers(s->app.entries, typed, refusal);
         if (!refusal.empty()) {
-            std::cerr << typed << ": " << refusal << "\n";
+            inv.err << typed << ": " << refusal << "\n";
             return 1;
         }
         numbers.insert(numbers.end(), own.begin(), own.end());
     }
     const notify::HistoryText& history = s->app.history();
     if (!history.error.empty()) {
-        std::cerr << "tarnwick-cli: " << history.error << "\n";
+        inv.err << "tarnwick-cli: " << history.error << "\n";
         return 1;
     }
     if (history.damaged > 0)
-        std::cerr << "tarnwick-cli: " << history.damaged << (history.damaged == 1 ? " line" : " lines") << " of "
-                  << notify::k_historyFileName << " in " << s->app.logDir() << " hold no record and were skipped\n";
+        inv.err << "tarnwick-cli: " << history.damaged << (history.damaged == 1 ? " line" : " lines") << " of "
+                << notify::k_historyFileName << " in " << s->app.logDir() << " hold no record and were skipped\n";
     const std::string listing = app::historyListing(history, numbers);
-    std::cout << (listing.empty() ? std::string("No changes recorded.\n") : listing);
+    inv.out << (listing.empty() ? std::string("No changes recorded.\n") : listing);
     return 0;
 }
+
+} // namespace
+
+const Command k_historyCommand{
+    .name = "history",
+    .arguments = "[NUMBER...]",
+    .summary = "the recorded changes of entries (all without numbers), newest first",
+    .readsSettings = true,
+    .run = history,
+};
 
 } // namespace tarnwick::cli

@@ -9,27 +9,27 @@
 
 namespace tarnwick::cli {
 
+namespace {
+
 // One TAB-separated line per entry of the data file, in file order: frequency,
 // reference, identifier, trademark, status date, status text, last update, error.
-int cmdList(const Invocation& inv)
+int list(const Invocation& inv)
 {
-    if (!inv.args.empty()) {
-        std::cerr << "usage: tarnwick-cli [--settings FILE] list\n";
-        return 1;
-    }
+    if (!inv.args.empty())
+        return inv.usage();
     std::string logDir;
     {
         base::AppSettings settings(base::settingsPath(inv.settingsOption));
         logDir = settings.value(base::setting::LogDir);
     }
     if (logDir.empty()) {
-        std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+        inv.err << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
         return 1;
     }
     core::EntryStore store;
     std::string message = core::loadDataFile(store, logDir);
     if (!message.empty()) {
-        std::cerr << message << '\n';
+        inv.err << message << '\n';
         return 1;
     }
     std::string out;
@@ -42,8 +42,17 @@ int cmdList(const Invocation& inv)
         }
         out += '\n';
     }
-    std::cout << out;
+    inv.out << out;
     return 0;
 }
+
+} // namespace
+
+const Command k_listCommand{
+    .name = "list",
+    .summary = "the entries of the data file",
+    .readsSettings = true,
+    .run = list,
+};
 
 } // namespace tarnwick::cli

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,8 +18,10 @@ namespace tarnwick::cli {
 
 namespace {
 
-std::optional<std::string> readStandardInput()
+std::optional<std::string> readStandardInput(const Invocation& inv)
 {
+    if (!inv.process)
+        return std::string(std::istreambuf_iterator<char>(inv.in), {});
     std::string out;
     char buf[65536];
     for (;;) {
@@ -48,38 +51,48 @@ bool writeStandardOutput(std::string_view text)
     return true;
 }
 
-} // namespace
-
 // The normalised text of a status page, byte for byte, for writing and checking rules.
-int cmdNormalise(const Invocation& inv)
+int normalise(const Invocation& inv)
 {
-    if (inv.args.size() > 1) {
-        std::cerr << "usage: tarnwick-cli normalise [FILE]\n";
-        return 1;
-    }
+    if (inv.args.size() > 1)
+        return inv.usage();
     const bool fromStdin = inv.args.empty() || inv.args[0] == "-";
     const std::string name = fromStdin ? std::string("standard input") : inv.args[0];
     errno = 0;
     // a file is read with one read into a buffer of its size
-    const std::optional<std::string> page = fromStdin ? readStandardInput() : platform::readFile(name);
+    const std::optional<std::string> page = fromStdin ? readStandardInput(inv) : platform::readFile(name);
     if (!page) {
         const int err = errno;
-        std::cerr << "tarnwick-cli: cannot read " << name << ": " << (err ? std::strerror(err) : "read error") << "\n";
+        inv.err << "tarnwick-cli: cannot read " << name << ": " << (err ? std::strerror(err) : "read error") << "\n";
         return 1;
     }
     const rules::PageText text = rules::normalisePage(*page);
     std::string_view out = text;
     std::string shown;
-    if (::isatty(STDOUT_FILENO) == 1) {
+    if (inv.process && ::isatty(STDOUT_FILENO) == 1) {
         // a terminal shows the page's control bytes instead of obeying them
         shown = platform::forOutput(STDOUT_FILENO, out);
         out = shown;
     }
+    if (!inv.process) {
+        inv.out.write(out.data(), static_cast<std::streamsize>(out.size()));
+        return 0;
+    }
+
     if (!writeStandardOutput(out)) {
         std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
         return 1;
     }
     return 0;
 }
+
+} // namespace
+
+const Command k_normaliseCommand{
+    .name = "normalise",
+    .arguments = "[FILE]",
+    .summary = "the normalised text of a status page (of standard input without FILE)",
+    .run = normalise,
+};
 
 } // namespace tarnwick::cli

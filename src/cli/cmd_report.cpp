@@ -10,30 +10,30 @@
 
 namespace tarnwick::cli {
 
+namespace {
+
 // Writes the HTML report and the XML export of the data file's entries into the report directory.
-int cmdReport(const Invocation& inv)
+int report(const Invocation& inv)
 {
-    if (!inv.args.empty()) {
-        std::cerr << "usage: tarnwick-cli [--settings FILE] report\n";
-        return 1;
-    }
+    if (!inv.args.empty())
+        return inv.usage();
     app::AppContext app(base::settingsPath(inv.settingsOption));
     const std::string reportDir = app.settings.value(base::setting::ReportDir);
     if (reportDir.empty()) {
-        std::cerr << "tarnwick-cli: no report directory is set (config set ReportDir DIR)\n";
+        inv.err << "tarnwick-cli: no report directory is set (config set ReportDir DIR)\n";
         return 1;
     }
     if (const platform::Result loaded = app.loadEntries(); !loaded) {
-        std::cerr << loaded.error() << '\n';
+        inv.err << loaded.error() << '\n';
         return 1;
     }
     std::error_code ec;
     std::filesystem::create_directories(reportDir, ec);
 
     // a user's template that cannot be used is named here as well as in the log
-    app.templates.setReporter([&app](const std::string& message) {
+    app.templates.setReporter([&app, &inv](const std::string& message) {
         app.log.write("Template '%s'\n", message.c_str());
-        std::cerr << "tarnwick-cli: " << message << '\n';
+        inv.err << "tarnwick-cli: " << message << '\n';
     });
     notify::HtmlReportRenderer renderer(app.vars, &app.history(), &app.templates);
     const core::ReportsWritten written = core::WriteReports(app.entries, reportDir, renderer);
@@ -42,13 +42,22 @@ int cmdReport(const Invocation& inv)
          {std::pair{written.html, core::k_htmlReportName}, std::pair{written.xml, core::k_xmlExportName}}) {
         const std::string path = platform::joinPath(reportDir, name);
         if (ok) {
-            std::cout << path << '\n';
+            inv.out << path << '\n';
         } else {
-            std::cerr << "tarnwick-cli: cannot write " << path << '\n';
+            inv.err << "tarnwick-cli: cannot write " << path << '\n';
             status = 1;
         }
     }
     return status;
 }
+
+} // namespace
+
+const Command k_reportCommand{
+    .name = "report",
+    .summary = "write the HTML report and the XML export",
+    .readsSettings = true,
+    .run = report,
+};
 
 } // namespace tarnwick::cli

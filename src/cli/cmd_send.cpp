@@ -7,18 +7,14 @@
 
 namespace tarnwick::cli {
 
+namespace {
+
 // Sends the pending e-mail (or deletes it with --delete), printing each message as it goes.
-int cmdSend(const Invocation& inv)
+int send(const Invocation& inv)
 {
-    bool del = false;
-    for (const std::string& a : inv.args) {
-        if (a == "--delete") {
-            del = true;
-        } else {
-            std::cerr << "usage: tarnwick-cli [--settings FILE] send [--delete]\n";
-            return 1;
-        }
-    }
+    if (!inv.args.empty())
+        return inv.usage();
+    const bool del = inv.options.has("delete");
     // the queue and the counters have one writer; the entries are counted by the activity report
     std::unique_ptr<Session> s = Session::open(inv, Needs{true, true, Needs::Entries::IfReadable});
     if (!s)
@@ -31,7 +27,7 @@ int cmdSend(const Invocation& inv)
     s->state.processPending(false, del);
     int status = 0;
     if (const platform::Result written = s->app.settings.writeAll(); !written) {
-        std::cerr << "tarnwick-cli: " << written.error() << '\n';
+        inv.err << "tarnwick-cli: " << written.error() << '\n';
         status = 1;
     }
     // the list error was shown as it happened: the messages sent stay listed
@@ -40,15 +36,28 @@ int cmdSend(const Invocation& inv)
     if (!pending)
         return status;
     if (del) {
-        std::cout << "Deleted the pending e-mail.\n";
+        inv.out << "Deleted the pending e-mail.\n";
         return status;
     }
     if (!queue.lastBatchError().empty()) {
-        std::cout << "Sent " << queue.lastBatchSent() << " message(s); the failed one and all after it stay queued.\n";
+        inv.out << "Sent " << queue.lastBatchSent() << " message(s); the failed one and all after it stay queued.\n";
         return 1;
     }
-    std::cout << "Sent " << queue.lastBatchSent() << " message(s).\n";
+    inv.out << "Sent " << queue.lastBatchSent() << " message(s).\n";
     return status;
 }
+
+} // namespace
+
+const Command k_sendCommand{
+    .name = "send",
+    .summary = "send (or delete) the pending e-mail",
+    .readsSettings = true,
+    .options =
+        {
+            {"delete", nullptr, "delete the pending e-mail instead of sending it"},
+        },
+    .run = send,
+};
 
 } // namespace tarnwick::cli

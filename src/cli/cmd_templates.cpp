@@ -11,27 +11,25 @@ namespace tarnwick::cli {
 
 namespace {
 
-constexpr const char* k_usage = "usage: tarnwick-cli templates export DIR | check [DIR]\n";
-
-int exportTemplates(const std::string& dir)
+int exportTemplates(const Invocation& inv, const std::string& dir)
 {
     const notify::ExportResult result = notify::exportTemplates(dir);
     for (const std::string& path : result.written)
-        std::cout << path << "\n";
+        inv.out << path << "\n";
     for (const std::string& path : result.kept)
-        std::cout << path << ": kept, a file of that name is there already\n";
+        inv.out << path << ": kept, a file of that name is there already\n";
     if (!result.error.empty()) {
-        std::cerr << "tarnwick-cli: " << result.error << "\n";
+        inv.err << "tarnwick-cli: " << result.error << "\n";
         return 1;
     }
     return 0;
 }
 
-int checkTemplates(app::AppContext& app, std::string dir)
+int checkTemplates(const Invocation& inv, app::AppContext& app, std::string dir)
 {
     if (dir.empty()) {
         if (app.logDir().empty()) {
-            std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+            inv.err << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
             return 1;
         }
         dir = notify::userTemplateDir(app.logDir());
@@ -41,7 +39,7 @@ int checkTemplates(app::AppContext& app, std::string dir)
     for (const auto& file : std::filesystem::directory_iterator(dir, ec))
         names.push_back(file.path().filename().string());
     if (ec && ec != std::errc::no_such_file_or_directory) {
-        std::cerr << "tarnwick-cli: cannot read the folder " << dir << ": " << ec.message() << "\n";
+        inv.err << "tarnwick-cli: cannot read the folder " << dir << ": " << ec.message() << "\n";
         return 1;
     }
     std::sort(names.begin(), names.end());
@@ -50,42 +48,49 @@ int checkTemplates(app::AppContext& app, std::string dir)
         const std::string path = platform::joinPath(dir, name);
         const std::optional<int> id = notify::templateOfFile(name);
         if (!id) {
-            std::cout << path << ": no template has this name, so it replaces none\n";
+            inv.out << path << ": no template has this name, so it replaces none\n";
             continue;
         }
         std::string error;
         const std::optional<std::string> text = notify::readUserTemplate(path, error);
         if (!text) {
-            std::cout << path << ": " << error << "\n";
+            inv.out << path << ": " << error << "\n";
             status = 1;
             continue;
         }
         const std::vector<notify::TemplateProblem> problems = notify::checkTemplate(*id, *text, app.vars);
         for (const notify::TemplateProblem& p : problems)
-            std::cout << path << ":" << p.line << ": " << p.message << "\n";
+            inv.out << path << ":" << p.line << ": " << p.message << "\n";
         if (problems.empty())
-            std::cout << path << ": ok\n";
+            inv.out << path << ": ok\n";
         else
             status = 1;
     }
     if (names.empty())
-        std::cout << "no templates in " << dir << "; the built-in ones are used\n";
+        inv.out << "no templates in " << dir << "; the built-in ones are used\n";
     return status;
+}
+
+// The user's templates: the built-in ones written out to start from, and a check of the user's files.
+int templates(const Invocation& inv)
+{
+    if (inv.args.size() == 2 && inv.args[0] == "export")
+        return exportTemplates(inv, inv.args[1]);
+    if ((inv.args.size() == 1 || inv.args.size() == 2) && inv.args[0] == "check") {
+        app::AppContext app(base::settingsPath(inv.settingsOption));
+        return checkTemplates(inv, app, inv.args.size() == 2 ? inv.args[1] : std::string());
+    }
+    return inv.usage();
 }
 
 } // namespace
 
-// The user's templates: the built-in ones written out to start from, and a check of the user's files.
-int cmdTemplates(const Invocation& inv)
-{
-    if (inv.args.size() == 2 && inv.args[0] == "export")
-        return exportTemplates(inv.args[1]);
-    if ((inv.args.size() == 1 || inv.args.size() == 2) && inv.args[0] == "check") {
-        app::AppContext app(base::settingsPath(inv.settingsOption));
-        return checkTemplates(app, inv.args.size() == 2 ? inv.args[1] : std::string());
-    }
-    std::cerr << k_usage;
-    return 1;
-}
+const Command k_templatesCommand{
+    .name = "templates",
+    .arguments = "export DIR | check [DIR]",
+    .summary = "the built-in templates to start from; a check of the user's templates",
+    .readsSettings = true,
+    .run = templates,
+};
 
 } // namespace tarnwick::cli

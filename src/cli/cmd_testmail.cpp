@@ -7,18 +7,14 @@
 
 namespace tarnwick::cli {
 
+namespace {
+
 // Sends the test e-mail at once to the return address, or with --notify to the notification addresses.
-int cmdTestMail(const Invocation& inv)
+int testMail(const Invocation& inv)
 {
-    bool toNotify = false;
-    for (const std::string& a : inv.args) {
-        if (a == "--notify") {
-            toNotify = true;
-        } else {
-            std::cerr << "usage: tarnwick-cli [--settings FILE] test-mail [--notify]\n";
-            return 1;
-        }
-    }
+    if (!inv.args.empty())
+        return inv.usage();
+    const bool toNotify = inv.options.has("notify");
     // the counters have one writer; without a logging directory there is no lock, and no message file
     std::unique_ptr<Session> s = Session::open(inv, Needs{true, false, Needs::Entries::Unread});
     if (!s)
@@ -29,17 +25,30 @@ int cmdTestMail(const Invocation& inv)
         s->state.sendAtOnce(notify::templateid::TestMail,
                             toNotify ? notify::MailMode::NotifyAddresses : notify::MailMode::ReturnAddress, false);
     if (const platform::Result written = s->app.settings.writeAll(); !written) {
-        std::cerr << "tarnwick-cli: " << written.error() << '\n';
+        inv.err << "tarnwick-cli: " << written.error() << '\n';
         if (error.empty())
             return 1;
     }
     if (!error.empty()) {
         s->app.log.write("%s '%s'\n", "E-Mail Failed", error.c_str());
-        std::cerr << error << '\n';
+        inv.err << error << '\n';
         return 1;
     }
-    std::cout << "E-mail was sent successfully.\n";
+    inv.out << "E-mail was sent successfully.\n";
     return 0;
 }
+
+} // namespace
+
+const Command k_testMailCommand{
+    .name = "test-mail",
+    .summary = "send the test e-mail",
+    .readsSettings = true,
+    .options =
+        {
+            {"notify", nullptr, "send it to the notification addresses instead of the return address"},
+        },
+    .run = testMail,
+};
 
 } // namespace tarnwick::cli

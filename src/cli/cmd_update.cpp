@@ -35,13 +35,13 @@ void printOutcome(const Session& s, const update::EntryOutcome& o)
         line += "failed: " + o.error;
         break;
     }
-    std::cout << line << std::endl;
+    s.out() << line << std::endl;
 }
 
 // Wires the progress display and the questions of an update.
 void prepare(Session& s, bool yes, bool redo)
 {
-    const bool terminal = CliFrontEnd::onTerminal();
+    const bool terminal = s.onTerminal();
     s.frontEnd.setShowProgress(terminal);
     s.frontEnd.setInPlaceProgress(terminal);
     s.frontEnd.setInteractive(terminal);
@@ -55,39 +55,23 @@ void prepare(Session& s, bool yes, bool redo)
         s.state.setEntryObserver([&s](const update::EntryOutcome& o) { printOutcome(s, o); });
 }
 
-void printSummary(const update::RunSummary& r, int sent)
+void printSummary(std::ostream& out, const update::RunSummary& r, int sent)
 {
-    std::cout << "due " << r.due << ", updated " << r.updated << ", changed " << r.changed << ", failed " << r.failed
-              << ", notifications queued " << r.notificationsQueued << ", messages sent " << sent << "\n";
+    out << "due " << r.due << ", updated " << r.updated << ", changed " << r.changed << ", failed " << r.failed
+        << ", notifications queued " << r.notificationsQueued << ", messages sent " << sent << "\n";
     if (r.warningRefused)
-        std::cout << "Stopped at " << r.warningRefusedFor
-                  << ": three or more fields reverted to nothing, so nothing was stored for it and the later entries "
-                     "were not updated. Run the update on a terminal, or with --yes to store such values.\n";
+        out << "Stopped at " << r.warningRefusedFor
+            << ": three or more fields reverted to nothing, so nothing was stored for it and the later entries "
+               "were not updated. Run the update on a terminal, or with --yes to store such values.\n";
     if (CliFrontEnd::interrupted())
-        std::cout << "Cancelled with Ctrl-C.\n";
+        out << "Cancelled with Ctrl-C.\n";
 }
-
-} // namespace
 
 // Update Selected over the named entries, Update All without names; the pending e-mail goes after a run that
 // queued messages unless SendAfterUpdate is off.
-int cmdUpdate(const Invocation& inv)
+int update(const Invocation& inv)
 {
-    std::vector<std::string> numbers;
-    bool redo = false;
-    bool yes = false;
-    for (const std::string& a : inv.args) {
-        if (a == "--redo") {
-            redo = true;
-        } else if (a == "--yes") {
-            yes = true;
-        } else if (a.starts_with("--")) {
-            std::cerr << "usage: tarnwick-cli update [--redo] [--yes] [NUMBER...]\n";
-            return 1;
-        } else {
-            numbers.push_back(a);
-        }
-    }
+    const std::vector<std::string>& numbers = inv.args;
     std::unique_ptr<Session> s = Session::open(inv, true);
     if (!s)
         return 1;
@@ -98,7 +82,7 @@ int cmdUpdate(const Invocation& inv)
             return 1;
         selection.push_back(*p);
     }
-    prepare(*s, yes, redo);
+    prepare(*s, inv.options.has("yes"), inv.options.has("redo"));
     update::RunSummary r;
     if (numbers.empty()) {
         r = s->state.runUpdate(update::Scope::All);
@@ -109,19 +93,17 @@ int cmdUpdate(const Invocation& inv)
     const bool saved = s->saveEntries();
     app::MainState& state = s->state;
     const bool mailed = state.mailedAfterRun();
-    printSummary(r, mailed ? state.queue().lastBatchSent() : 0);
+    printSummary(inv.out, r, mailed ? state.queue().lastBatchSent() : 0);
     const bool sendFailed = mailed && !state.queue().lastBatchError().empty();
     return saved && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
 
 // What auto mode does, headless: Update All, the pending e-mail sent without
 // asking, the reports written, everything saved.
-int cmdAuto(const Invocation& inv)
+int autoMode(const Invocation& inv)
 {
-    if (!inv.args.empty()) {
-        std::cerr << "usage: tarnwick-cli auto\n";
-        return 1;
-    }
+    if (!inv.args.empty())
+        return inv.usage();
     std::unique_ptr<Session> s = Session::open(inv, true);
     if (!s)
         return 1;
@@ -136,13 +118,35 @@ int cmdAuto(const Invocation& inv)
     const bool sendFailed = !s->state.queue().lastBatchError().empty();
     const app::MainState::Saved saved = s->state.saveAll();
     (void)s->app.settings.writeAll();
-    printSummary(r, sent);
+    printSummary(inv.out, r, sent);
     const std::string reportDir = s->app.settings.value(base::setting::ReportDir);
     if (!saved.reports)
-        std::cerr << "tarnwick-cli: " << saved.reports.error() << "\n";
+        inv.err << "tarnwick-cli: " << saved.reports.error() << "\n";
     else if (!reportDir.empty())
-        std::cout << "reports in " << reportDir << "\n";
+        inv.out << "reports in " << reportDir << "\n";
     return saved.entries && saved.reports && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
+
+} // namespace
+
+const Command k_updateCommand{
+    .name = "update",
+    .arguments = "[NUMBER...]",
+    .summary = "update the named entries, or all",
+    .readsSettings = true,
+    .options =
+        {
+            {"redo", nullptr, "update them all again when none is due"},
+            {"yes", nullptr, "answer every question with yes"},
+        },
+    .run = update,
+};
+
+const Command k_autoCommand{
+    .name = "auto",
+    .summary = "update all, send the e-mail, write the reports (for cron)",
+    .readsSettings = true,
+    .run = autoMode,
+};
 
 } // namespace tarnwick::cli

@@ -1,41 +1,33 @@
 #pragma once
 
-#include <string>
-#include <vector>
+#include "cli/command.h"
 
 namespace tarnwick::cli {
 
-// What every command gets: its own arguments (after the command word) and the
-// global options given before it.
-struct Invocation {
-    std::vector<std::string> args;
-    std::string settingsOption; // --settings FILE, empty when not given
-};
-
-// One file per command; each returns the process's exit code.
-int cmdNormalise(const Invocation& inv);
-int cmdExtract(const Invocation& inv);
-int cmdMatch(const Invocation& inv);
-int cmdConfig(const Invocation& inv);
-int cmdList(const Invocation& inv);
-int cmdFetch(const Invocation& inv);
-int cmdSend(const Invocation& inv);
-int cmdReport(const Invocation& inv);
-int cmdTestMail(const Invocation& inv);
-int cmdIdentify(const Invocation& inv);
-int cmdAdd(const Invocation& inv);
-int cmdDelete(const Invocation& inv);
-int cmdChange(const Invocation& inv);
-int cmdDetails(const Invocation& inv);
-int cmdUpdate(const Invocation& inv);
-int cmdAuto(const Invocation& inv);
-int cmdRules(const Invocation& inv);
-int cmdInstall(const Invocation& inv);
-int cmdUpgrade(const Invocation& inv);
-int cmdCalendar(const Invocation& inv);
-int cmdExport(const Invocation& inv);
-int cmdImport(const Invocation& inv);
-int cmdHistory(const Invocation& inv);
-int cmdTemplates(const Invocation& inv);
+// One file per command, each declaring its own; every command returns the process's exit code.
+extern const Command k_normaliseCommand;
+extern const Command k_identifyCommand;
+extern const Command k_extractCommand;
+extern const Command k_matchCommand;
+extern const Command k_configCommand;
+extern const Command k_listCommand;
+extern const Command k_fetchCommand;
+extern const Command k_sendCommand;
+extern const Command k_reportCommand;
+extern const Command k_testMailCommand;
+extern const Command k_addCommand;
+extern const Command k_deleteCommand;
+extern const Command k_changeCommand;
+extern const Command k_detailsCommand;
+extern const Command k_historyCommand;
+extern const Command k_calendarCommand;
+extern const Command k_exportCommand;
+extern const Command k_importCommand;
+extern const Command k_updateCommand;
+extern const Command k_autoCommand;
+extern const Command k_templatesCommand;
+extern const Command k_rulesCommand;
+extern const Command k_installCommand;
+extern const Command k_upgradeCommand;
 
 } // namespace tarnwick::cli

@@ -20,8 +20,9 @@ net::FlowLog& processFlowLog()
 
 } // namespace
 
-Session::Session(const std::string& settingsPath)
-    : app(settingsPath), frontEnd(std::cout, std::cerr), state(app, frontEnd, processFlowLog())
+Session::Session(const Invocation& inv)
+    : app(base::settingsPath(inv.settingsOption)), frontEnd(inv.out, inv.err, inv.in, inv.process),
+      state(app, frontEnd, processFlowLog()), m_inv(inv)
 {
     state.setWaker([this] { frontEnd.wake(); });
     // Ctrl-C is the Cancel command: sockets first, then the cancel reason
@@ -42,21 +43,21 @@ std::unique_ptr<Session> Session::open(const Invocation& inv, bool writing)
 
 std::unique_ptr<Session> Session::open(const Invocation& inv, const Needs& needs)
 {
-    std::unique_ptr<Session> s(new Session(base::settingsPath(inv.settingsOption)));
+    std::unique_ptr<Session> s(new Session(inv));
     if (needs.logDir && s->app.logDir().empty()) {
-        std::cerr << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
+        inv.err << "tarnwick-cli: no logging directory is set (config set LogDir DIR)\n";
         return nullptr;
     }
     if (needs.writing) {
         if (const platform::Result locked = s->lock.acquire(s->app.logDir()); !locked) {
-            std::cerr << locked.error() << "\n";
+            inv.err << locked.error() << "\n";
             return nullptr;
         }
     }
     if (needs.entries == Needs::Entries::Unread)
         return s;
     if (const platform::Result loaded = s->app.loadEntries(); !loaded && needs.entries == Needs::Entries::Required) {
-        std::cerr << loaded.error() << "\n";
+        inv.err << loaded.error() << "\n";
         return nullptr;
     }
     return s;
@@ -68,7 +69,7 @@ bool Session::saveEntries()
     // the settings are written again when the session ends; a failure then is lost as the program's own is
     (void)app.settings.writeAll();
     if (!saved)
-        std::cerr << "tarnwick-cli: " << saved.error() << "\n";
+        err() << "tarnwick-cli: " << saved.error() << "\n";
     return bool(saved);
 }
 
@@ -76,12 +77,12 @@ std::optional<int> entryArgument(const Session& session, const std::string& type
 {
     core::Entry probe(core::k_noDay);
     if (std::optional<std::string> refusal = core::setIdentifier(probe, typed)) {
-        std::cerr << typed << ": " << refusal->substr(0, refusal->find('\n')) << "\n";
+        session.err() << typed << ": " << refusal->substr(0, refusal->find('\n')) << "\n";
         return std::nullopt;
     }
     std::optional<int> position = app::findByNumber(session.app.entries, typed);
     if (!position)
-        std::cerr << typed << ": no such entry\n";
+        session.err() << typed << ": no such entry\n";
     return position;
 }
 

@@ -37,6 +37,11 @@ public:
     static std::unique_ptr<Session> open(const Invocation& inv, bool writing);
     static std::unique_ptr<Session> open(const Invocation& inv, const Needs& needs);
 
+    // Whether standard input and standard error are one terminal a person types on.
+    bool onTerminal() const { return m_inv.onTerminal(); }
+    std::ostream& out() const { return m_inv.out; }
+    std::ostream& err() const { return m_inv.err; }
+
     // Stores the data file and the settings now (the lock is still held).
     // False when the data file could not be written.
     bool saveEntries();
@@ -47,7 +52,9 @@ public:
     app::MainState state;
 
 private:
-    explicit Session(const std::string& settingsPath);
+    explicit Session(const Invocation& inv);
+
+    const Invocation& m_inv;
 };
 
 // The entry position named by a typed number; prints why and gives none when

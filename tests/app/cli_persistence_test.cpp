@@ -22,7 +22,7 @@ using test::shellQuoted;
 
 class CliPersistenceTest : public ::testing::Test {
 protected:
-    CliRun cli(const std::vector<std::string>& args) const { return test::runCli(args, settings()); }
+    CliRun cli(const std::vector<std::string>& args) const { return test::runCliInProcess(args, settings()); }
     std::string settings() const { return m_dir.file("settings.ini"); }
 
     test::TempDir m_dir;
@@ -115,7 +115,7 @@ TEST_F(CliPersistenceTest, ListPrintsTheDataFile)
 TEST_F(CliPersistenceTest, SaveThatFailsSaysWhyAndExitsOne)
 {
     ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("plain"), "x"));
-    CliRun run = test::runCli({"config", "set", "OrgName", "lost"}, m_dir.file("plain/settings.ini"));
+    CliRun run = test::runCliInProcess({"config", "set", "OrgName", "lost"}, m_dir.file("plain/settings.ini"));
     EXPECT_EQ(run.exit, 1);
     EXPECT_EQ(run.err, "tarnwick-cli: Can't write the settings file '" + m_dir.file("plain/settings.ini") +
                            "': Not a directory\n");
@@ -186,7 +186,7 @@ TEST_F(CliPersistenceTest, SecretsComeFromStandardInputAndTightenTheFile)
             EXPECT_EQ(run.exit, 0) << run.output;
             EXPECT_EQ(run.output.find("pw-typed"), std::string::npos) << run.output;
         } else {
-            EXPECT_EQ(test::runCli({"config", "set", s.name, "-"}, settings(), s.typed).exit, 0);
+            EXPECT_EQ(test::runCliInProcess({"config", "set", s.name, "-"}, settings(), s.typed).exit, 0);
         }
         struct stat st {};
         ASSERT_EQ(::stat(settings().c_str(), &st), 0);

@@ -135,7 +135,7 @@ TEST(DocketCli, ExportImportAndCalendar)
          1,
          "",
          "line 3: 76123: Invalid Registration/Application/International Reg Number.\nnothing was imported\n"},
-        {b, {"export", b.file("x.csv")}, 1, "", "usage: tarnwick-cli export --csv FILE\n"},
+        {b, {"export", b.file("x.csv")}, 1, "", "usage: tarnwick-cli [--settings FILE] export --csv FILE\n"},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.args.front());

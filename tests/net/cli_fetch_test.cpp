@@ -1,5 +1,6 @@
 #include "fakeserver.h"
 #include "support/peers.h"
+#include "support/runcli.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +22,8 @@ struct Outcome {
     std::string err;
 };
 
-// Runs tarnwick-cli with `args`; `whileRunning` is called with its pid.
-Outcome runCli(const std::vector<std::string>& args, const std::function<void(pid_t)>& whileRunning = nullptr)
+// Runs tarnwick-cli fetch with `args`; `whileRunning` is called with its pid.
+Outcome spawnFetch(const std::vector<std::string>& args, const std::function<void(pid_t)>& whileRunning)
 {
     TempDir dir;
     posix_spawn_file_actions_t fa;
@@ -51,6 +52,16 @@ Outcome runCli(const std::vector<std::string>& args, const std::function<void(pi
     return o;
 }
 
+// The same in this process.
+Outcome runFetch(const std::vector<std::string>& args)
+{
+    TempDir dir;
+    std::vector<std::string> all = {"fetch"};
+    all.insert(all.end(), args.begin(), args.end());
+    const CliRun run = runCliInProcess(all, dir.file("settings.ini"));
+    return {run.exit, run.out, run.err};
+}
+
 } // namespace
 
 TEST(CliFetch, WritesTheBodyByteForByte)
@@ -65,13 +76,13 @@ TEST(CliFetch, WritesTheBodyByteForByte)
     TinyproxyPeer proxy;
     proxy.start();
 
-    Outcome direct = runCli({nginx.url("/bytes.bin"), "--flow"});
+    Outcome direct = runFetch({nginx.url("/bytes.bin"), "--flow"});
     EXPECT_EQ(direct.exitCode, 0);
     EXPECT_EQ(direct.out, all);
     EXPECT_NE(direct.err.find("HttpGet(0): Connecting to 127.0.0.1 on port #"), std::string::npos);
     EXPECT_NE(direct.err.find("HttpGet(0): Closed\n"), std::string::npos);
 
-    Outcome proxied = runCli({nginx.url("/bytes.bin"), "--proxy", proxy.address()});
+    Outcome proxied = runFetch({nginx.url("/bytes.bin"), "--proxy", proxy.address()});
     EXPECT_EQ(proxied.exitCode, 0);
     EXPECT_EQ(proxied.out, all);
     EXPECT_EQ(proxied.err, "");
@@ -87,11 +98,11 @@ TEST(CliFetch, FailuresGoToStandardError)
         {{"ftp://127.0.0.1/"}, "HttpGet: Bad URL.\n"},
         {{"http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/"},
          "Network: Unable to initiate session (connection refused).\n"},
-        {{}, "usage: tarnwick-cli fetch URL [--proxy HOST[:PORT]] [--flow]\n"},
+        {{}, "usage: tarnwick-cli [--settings FILE] fetch URL [--proxy HOST[:PORT]] [--flow]\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.err);
-        Outcome o = runCli(c.args);
+        Outcome o = runFetch(c.args);
         EXPECT_EQ(o.exitCode, 1);
         EXPECT_EQ(o.out, "");
         EXPECT_EQ(o.err, c.err);
@@ -101,7 +112,7 @@ TEST(CliFetch, FailuresGoToStandardError)
 TEST(CliFetch, InterruptCancelsCleanly)
 {
     FakeServer server([](FakePeer& p) { p.readToEnd(); });
-    Outcome o = runCli({"http://" + server.address() + "/"}, [&](pid_t pid) {
+    Outcome o = spawnFetch({"http://" + server.address() + "/"}, [&](pid_t pid) {
         ASSERT_TRUE(server.waitAccepted());
         ::kill(pid, SIGINT);
     });

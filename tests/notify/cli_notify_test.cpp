@@ -2,23 +2,17 @@
 #include "core/datafile.h"
 #include "core/entrystore.h"
 #include "support/peers.h"
+#include "support/runcli.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 
 using namespace tarnwick;
 
 namespace {
-
-struct CliResult {
-    int status = -1;
-    std::string out;
-};
 
 class CliNotifyTest : public ::testing::Test {
 protected:
@@ -45,20 +39,7 @@ protected:
         ASSERT_TRUE(settings.writeAll());
     }
 
-    CliResult run(const std::string& args) const
-    {
-        const std::string command =
-            std::string(TARNWICK_CLI) + " --settings '" + settingsFile() + "' " + args + " 2>'" + dir.file("err") + "'";
-        CliResult r;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-            r.out.append(buf, n);
-        int status = ::pclose(pipe);
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
-    }
+    test::CliRun run(const std::vector<std::string>& args) const { return test::runCliInProcess(args, settingsFile()); }
 
     void queueMessages(const std::vector<std::pair<std::string, std::string>>& messages)
     {
@@ -84,8 +65,8 @@ TEST_F(CliNotifyTest, ReportWritesValidFilesIntoANewFolder)
     store.setLoadOk(true);
     ASSERT_TRUE(core::saveDataFile(store, logDir()));
 
-    CliResult r = run("report");
-    ASSERT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
+    test::CliRun r = run({"report"});
+    ASSERT_EQ(r.exit, 0) << r.err;
     const std::string html = dir.file("reports/www/Tarnwick.html");
     const std::string xml = dir.file("reports/www/Tarnwick.xml");
     EXPECT_EQ(r.out, html + "\n" + xml + "\n");
@@ -102,40 +83,44 @@ TEST_F(CliNotifyTest, HistoryAndTemplateCommands)
         << "Date\tNumber\tReference\tField\tOld\tNew\r\n2026-12-08\t75123456\tR1\tOwner\ta\tb\r\n"
            "damaged\r\n2026-12-09\t1234567\t\tStatusText\tx\ty\r\n2026-12-10\t123";
     struct Case {
-        const char* args;
+        std::vector<std::string> args;
         int status;
         const char* out;
         const char* err; // a part of standard error
     };
     const Case cases[] = {
-        {"history", 0,
+        {{"history"},
+         0,
          "2026-12-09  1234567\n  Status (now): y\n  Status (was): x\n2026-12-08  75123456  R1\n  Owner (now): b\n"
          "  Owner (was): a\n",
          "1 line of Tarnwick_history.txt in"},
-        {"history 75-123456", 0, "2026-12-08  75123456  R1\n  Owner (now): b\n  Owner (was): a\n", ""},
-        {"history 2824281", 0, "No changes recorded.\n", ""},
-        {"history 12", 1, "", "12: "},
-        {"config set NotifyMode weekly", 1, "", "NotifyMode is each (a message per changed entry) or digest"},
-        {"templates check", 0, "", ""},
-        {"templates", 1, "", "usage: tarnwick-cli templates export DIR | check [DIR]"},
+        {{"history", "75-123456"}, 0, "2026-12-08  75123456  R1\n  Owner (now): b\n  Owner (was): a\n", ""},
+        {{"history", "2824281"}, 0, "No changes recorded.\n", ""},
+        {{"history", "12"}, 1, "", "12: "},
+        {{"config", "set", "NotifyMode", "weekly"},
+         1,
+         "",
+         "NotifyMode is each (a message per changed entry) or digest"},
+        {{"templates", "check"}, 0, "", ""},
+        {{"templates"}, 1, "", "usage: tarnwick-cli [--settings FILE] templates export DIR | check [DIR]"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args);
-        const CliResult r = run(c.args);
-        EXPECT_EQ(r.status, c.status);
-        if (std::string_view(c.args) != "templates check") {
+        SCOPED_TRACE(c.args.back());
+        const test::CliRun r = run(c.args);
+        EXPECT_EQ(r.exit, c.status);
+        if (c.args != std::vector<std::string>{"templates", "check"}) {
             EXPECT_EQ(r.out, c.out);
         }
-        EXPECT_NE(test::readWholeFile(dir.file("err")).find(c.err), std::string::npos);
+        EXPECT_NE(r.err.find(c.err), std::string::npos);
     }
 
     const std::string folder = logDir() + "/Tarnwick/templates";
-    CliResult r = run("templates export '" + folder + "'");
-    EXPECT_EQ(r.status, 0);
+    test::CliRun r = run({"templates", "export", folder});
+    EXPECT_EQ(r.exit, 0);
     EXPECT_NE(r.out.find(folder + "/status-update.txt\n"), std::string::npos);
     std::ofstream(folder + "/entry-added.txt", std::ios::binary) << "Subject: [Refrence]\n\nx\n";
-    r = run("templates check");
-    EXPECT_EQ(r.status, 1);
+    r = run({"templates", "check"});
+    EXPECT_EQ(r.exit, 1);
     EXPECT_NE(r.out.find(folder + "/entry-added.txt:1: [Refrence] is no variable of this template\n"),
               std::string::npos);
     EXPECT_NE(r.out.find(folder + "/status-update.txt: ok\n"), std::string::npos);
@@ -147,22 +132,21 @@ TEST_F(CliNotifyTest, SendPrintsWhatWentOutAndFailsWhenASendingFails)
     sink.start("", "", "refused@example.test");
     setSetting(base::setting::SmtpServer, sink.address());
     queueMessages({{"Tarnwick_a1.tmp", "Subject: one\r\n\r\n1\r\n"}, {"Tarnwick_a2.tmp", "Subject: two\r\n\r\n2\r\n"}});
-    CliResult r = run("send");
-    EXPECT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
+    test::CliRun r = run({"send"});
+    EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_NE(r.out.find("a1.tmp"), std::string::npos);
     EXPECT_TRUE(r.out.ends_with("Sent 2 message(s).\n")) << r.out;
     EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_pending.tmp")));
     EXPECT_EQ(sink.messages().size(), 2u);
 
     queueMessages({{"Tarnwick_a3.tmp", "To: refused@example.test\r\nSubject: no\r\n\r\n3\r\n"}});
-    r = run("send");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(test::readWholeFile(dir.file("err")).find("SMTP: Error in recipient's e-mail address."),
-              std::string::npos);
+    r = run({"send"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("SMTP: Error in recipient's e-mail address."), std::string::npos);
     EXPECT_EQ(test::readWholeFile(logFile("Tarnwick_pending.tmp")), "Tarnwick_a3.tmp\r\n");
 
-    r = run("send --delete");
-    EXPECT_EQ(r.status, 0);
+    r = run({"send", "--delete"});
+    EXPECT_EQ(r.exit, 0);
     EXPECT_EQ(r.out, "  a3.tmp\nDeleted the pending e-mail.\n");
     EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_pending.tmp")));
     EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_a3.tmp")));
@@ -187,15 +171,16 @@ TEST_F(CliNotifyTest, APasswordGoesInClearOnlyWhenChosen)
         settings.setPlainPassword("pw-in-clear");
     }
     queueMessages({{"Tarnwick_a1.tmp", "Subject: one\r\n\r\n1\r\n"}});
-    EXPECT_EQ(run("send").status, 1);
-    EXPECT_NE(test::readWholeFile(dir.file("err")).find("does not offer STARTTLS, so the password was not sent"),
-              std::string::npos);
+    test::CliRun r = run({"send"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("does not offer STARTTLS, so the password was not sent"), std::string::npos);
     EXPECT_EQ(test::readWholeFile(logFile("Tarnwick_pending.tmp")), "Tarnwick_a1.tmp\r\n");
 
-    EXPECT_EQ(run("config set SmtpSecurity ssl").status, 1);
-    EXPECT_NE(test::readWholeFile(dir.file("err")).find("starttls, tls or none"), std::string::npos);
-    EXPECT_EQ(run("config set SmtpSecurity none").status, 0);
-    EXPECT_EQ(run("send").status, 0);
+    r = run({"config", "set", "SmtpSecurity", "ssl"});
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("starttls, tls or none"), std::string::npos);
+    EXPECT_EQ(run({"config", "set", "SmtpSecurity", "none"}).exit, 0);
+    EXPECT_EQ(run({"send"}).exit, 0);
     const std::vector<test::SmtpSink::Message> all = sink.messages();
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].login, "tester");
@@ -206,11 +191,11 @@ TEST_F(CliNotifyTest, TestMailGoesToTheChosenAddresses)
     test::SmtpSink sink;
     sink.start("", "");
     setSetting(base::setting::SmtpServer, sink.address());
-    CliResult r = run("test-mail");
-    EXPECT_EQ(r.status, 0) << test::readWholeFile(dir.file("err"));
+    test::CliRun r = run({"test-mail"});
+    EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(r.out, "E-mail was sent successfully.\n");
-    r = run("test-mail --notify");
-    EXPECT_EQ(r.status, 0);
+    r = run({"test-mail", "--notify"});
+    EXPECT_EQ(r.exit, 0);
     std::vector<test::SmtpSink::Message> all = sink.messages();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].rcpts, std::vector<std::string>{"me@example.test"});
@@ -218,8 +203,8 @@ TEST_F(CliNotifyTest, TestMailGoesToTheChosenAddresses)
     EXPECT_NE(all[0].data.find("Subject: Tarnwick Test e-mail"), std::string::npos);
 
     sink.stop();
-    r = run("test-mail");
-    EXPECT_EQ(r.status, 1);
+    r = run({"test-mail"});
+    EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_emailtest.txt")));
 }

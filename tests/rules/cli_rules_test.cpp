@@ -21,7 +21,7 @@ using test::CliRun;
 
 CliRun runCli(const std::vector<std::string>& args)
 {
-    return test::runCli(args);
+    return test::runCliInProcess(args);
 }
 
 std::string page(const char* name)
@@ -175,7 +175,7 @@ TEST(CliRules, UseOfficeXmlAndBackToTheBuiltInRules)
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.args.back());
-        CliRun run = test::runCli(s.args, settings);
+        CliRun run = test::runCliInProcess(s.args, settings);
         EXPECT_EQ(run.exit, s.exit) << run.err;
         EXPECT_EQ(platform::fileExists(rulesPath), s.fileAfter);
         if (s.fileAfter) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "cli/run.h"
 #include "platform/files.h"
 #include "support/tempdir.h"
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -49,6 +51,25 @@ inline CliRun runCli(const std::vector<std::string>& args, const std::string& se
     run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = platform::readFile(dir.file("out")).value_or("");
     run.err = platform::readFile(dir.file("err")).value_or("");
+    return run;
+}
+
+// The same as runCli, with the commands run in this process: for every test whose subject is not the process
+// itself (its exit on a signal, its terminal, its real standard output). Nothing is ever a terminal here.
+inline CliRun runCliInProcess(const std::vector<std::string>& args, const std::string& settingsFile = {},
+                              const std::string& input = {})
+{
+    std::vector<std::string> all;
+    if (!settingsFile.empty())
+        all = {"--settings", settingsFile};
+    all.insert(all.end(), args.begin(), args.end());
+    std::ostringstream out;
+    std::ostringstream err;
+    std::istringstream in(input);
+    CliRun run;
+    run.exit = cli::run(all, out, err, in);
+    run.out = out.str();
+    run.err = err.str();
     return run;
 }
 

@@ -71,7 +71,7 @@ protected:
         ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText()));
         ASSERT_EQ(cli({"config", "set", "LogDir", m_dir.file("log")}).exit, 0);
     }
-    test::CliRun cli(const std::vector<std::string>& args) const { return test::runCli(args, settings()); }
+    test::CliRun cli(const std::vector<std::string>& args) const { return test::runCliInProcess(args, settings()); }
     std::string settings() const { return m_dir.file("settings.ini"); }
     void addMarks(int count)
     {
