@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "net/flowlog.h"
 #include "platform/files.h"
+#include "support/mainstatefixture.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
@@ -37,26 +38,13 @@ struct RecordingHost final : WindowHost {
     std::vector<bool> checks;
 };
 
-class WindowSequences : public ::testing::Test {
+class WindowSequences : public test::MainStateFixture<> {
 protected:
     WindowSequences() { platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
-    AppContext& context(const std::vector<std::pair<base::SettingKey, std::string>>& values)
-    {
-        m_state.reset();
-        m_app = std::make_unique<AppContext>(m_dir.file("settings.ini"));
-        for (const auto& [name, value] : values)
-            m_app->settings.setValue(name, value);
-        m_state = std::make_unique<MainState>(*m_app, m_view, m_flow);
-        return *m_app;
-    }
+    AppContext& context(const Values& values) { return open(values); }
     MainWindowLogic logic(bool autoMode) { return MainWindowLogic(*m_state, m_host, {}, autoMode); }
 
-    test::TempDir m_dir;
-    test::ScriptedFrontEnd m_view;
-    net::FlowLog m_flow;
     RecordingHost m_host;
-    std::unique_ptr<AppContext> m_app;
-    std::unique_ptr<MainState> m_state;
 };
 
 } // namespace
