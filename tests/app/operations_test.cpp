@@ -170,7 +170,7 @@ TEST_F(WindowOperations, EachCanBeCancelledTimedOutAndClosed)
             EXPECT_TRUE(m_host.posted.empty());
         }
     }
-    EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_temp.exe")));
+    EXPECT_FALSE(platform::fileExists(m_dir.file("tarnwick_temp")));
 }
 
 TEST_F(WindowOperations, EachStartsWithAClearCancelReason)
