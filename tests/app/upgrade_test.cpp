@@ -238,7 +238,7 @@ protected:
     test::OfficeSimulator m_office;
 };
 
-// The release commands of the README: the manifest names the version and the expanded program's digest.
+// A release as the distributor makes one: a manifest naming the version and the expanded program's digest, signed.
 TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
 {
     const std::string testKey = std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pem";
