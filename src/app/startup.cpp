@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/packagemanaged.h"
+#include "app/upgrade.h"
 #include "core/fieldtable.h"
 #include "platform/files.h"
 #include "platform/install.h"
@@ -40,8 +41,11 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
     state.sortReversed = settings.number(base::setting::SortReversed) != 0;
 
     const std::string logDir = app.logDir();
-    if (!logDir.empty() && platform::fileNameOf(places.programPath).find("_temp") == std::string::npos)
-        platform::removeFile(platform::joinPath(logDir, k_upgradeTempName));
+    if (!logDir.empty() && !isDownloadedCopy(places.programPath)) {
+        platform::removeFile(platform::joinPath(logDir, k_downloadProgramName));
+        for (const std::string_view old : k_oldDownloadProgramNames)
+            platform::removeFile(platform::joinPath(logDir, old));
+    }
 
     state.version = places.version;
     state.programPath = places.programPath;

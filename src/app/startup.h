@@ -9,9 +9,6 @@ namespace tarnwick::app {
 
 class AppContext;
 
-// What the program file left behind after an upgrade, in the logging directory.
-constexpr const char* k_upgradeTempName = "Tarnwick_temp";
-
 // Where the desktop keeps things that the start-up defaults are made of.
 struct StartupPlaces {
     std::string programPath;     // the running program (/proc/self/exe)
@@ -32,8 +29,9 @@ struct StartupState {
 };
 
 // The application object's start: the start and installation log lines, one more
-// CountExec, a GUID when there is none, the saved sort, the left-over upgrade file
-// removed, the version logged, and the ShortcutFolder and Install defaults.
+// CountExec, a GUID when there is none, the saved sort, a downloaded program left in the
+// logging directory removed (unless it is the one running), the version logged, and the
+// ShortcutFolder and Install defaults.
 StartupState startApplication(AppContext& app, const StartupPlaces& places);
 // The application object's end: the stop line (the settings are stored by their owner).
 void stopApplication(AppContext& app);

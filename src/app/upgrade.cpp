@@ -18,6 +18,7 @@
 #include "rules/rulesfile.h"
 #include "tasks/errors.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tarnwick::app {
@@ -97,6 +98,14 @@ std::string latestKnownVersion(const rules::RulesFile& rules)
     return rules.version().substr(0, 6);
 }
 
+bool isDownloadedCopy(std::string_view path)
+{
+    const std::string name = platform::fileNameOf(std::string(path));
+    return name == k_downloadProgramName ||
+           std::find(k_oldDownloadProgramNames.begin(), k_oldDownloadProgramNames.end(), name) !=
+               k_oldDownloadProgramNames.end();
+}
+
 bool newerVersionAvailable(std::string_view latestKnown, std::string_view runningVersion)
 {
     return latestKnown.substr(0, 6) != runningVersion;
@@ -162,7 +171,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
         (void)s.writeAll(); // as every store of the settings, silent when it fails
         return outcome;
     }
-    const bool temporaryCopy = runningPath.find("_temp.exe") != std::string::npos;
+    const bool temporaryCopy = isDownloadedCopy(runningPath);
     const std::string programName = runningPath.empty() || temporaryCopy ? std::string(platform::k_programFileName)
                                                                          : platform::fileNameOf(runningPath);
     const std::string installed = platform::installedProgramPath(s.value(base::setting::Install), programName);
@@ -264,7 +273,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
         if (!operation)
             return outcome;
         const base::RunDisplay display(state, "from " + addressHost(address), 3);
-        state.statusLine("Download Tarnwick.exe v" + latest);
+        state.statusLine("Download Tarnwick v" + latest);
         DownloadHost host(state);
         error = fetchRaw(state, host, address, direct, program);
         if (error.empty()) {

@@ -3,6 +3,7 @@
 #include "platform/install.h"
 #include "platform/result.h"
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -28,9 +29,15 @@ extern const char* const k_noInstallDirText;       // the upgrade without an app
 // "The downloaded program (version X) is not newer than this one (Y); nothing was installed."
 std::string notNewerText(std::string_view downloaded, std::string_view running);
 
-// The temporary files of a download, in the logging directory.
-constexpr std::string_view k_downloadTempName = "Tarnwick_temp.tmp";
-constexpr std::string_view k_downloadProgramName = "Tarnwick_temp.exe";
+// The temporary files of a download, in the logging directory: the file as fetched and the program expanded
+// from it, which installs itself when started from there.
+constexpr std::string_view k_downloadTempName = "tarnwick_temp.tmp";
+constexpr std::string_view k_downloadProgramName = "tarnwick_temp";
+// The names earlier versions gave the downloaded program: a leftover under them is removed at start, and a
+// program they downloaded and started under them installs itself as the copy does.
+constexpr std::array<std::string_view, 2> k_oldDownloadProgramNames = {"Tarnwick_temp.exe", "Tarnwick_temp"};
+// Whether the program at `path` is a downloaded copy started to install itself.
+bool isDownloadedCopy(std::string_view path);
 // The time-out of the program download; the window's own is restored afterwards.
 constexpr int k_downloadTimeoutMs = 500000;
 constexpr int k_normalTimeoutMs = 60000;

@@ -21,7 +21,7 @@ class FlowLog;
 
 // The messages of every network failure.
 namespace msg {
-inline constexpr const char* k_cancelled = "Windows: Operation canceled.";
+inline constexpr const char* k_cancelled = "Operation canceled.";
 inline constexpr const char* k_noSockets = "Network: Sockets are not available.";
 inline constexpr const char* k_unreachable = "Network: Unable to reach server (no IP connectivity).";
 inline constexpr const char* k_noSocket = "Network: Can't get a socket.";
@@ -34,7 +34,6 @@ inline constexpr const char* k_httpFailed = "HttpGet: HTTP Get Failed.";
 inline constexpr const char* k_protocol = "SMTP: Protocol error.";
 inline constexpr const char* k_badSender = "SMTP: Error in sender's e-mail address.";
 inline constexpr const char* k_badRecipient = "SMTP: Error in recipient's e-mail address.";
-inline constexpr const char* k_cantAttach = "Windows: Can't attach file.";
 inline constexpr const char* k_noHtml = "SendMail: HTML format not supported at this time.";
 inline constexpr const char* k_noAttachments = "SendMail: Attached files not supported at this time.";
 inline constexpr const char* k_tlsFailed = "TLS: Secure connection failed.";

@@ -6,8 +6,8 @@
 namespace tarnwick::platform {
 
 // What an operation that may fail came to: success, or the text that says why not. Every layer returns one
-// where it reports a failure, except where the behaviour fixes another form: the worker tasks throw the
-// error classes of tasks/, and the rules and update steps return their message texts (empty on success).
+// where it reports a failure, except two that have a form of their own: the worker tasks throw the error
+// classes of tasks/, and the rules and update steps return their message texts (empty on success).
 class [[nodiscard]] Result {
 public:
     // Success.

@@ -5,6 +5,7 @@
 #include "core/entry.h"
 #include "net/flowlog.h"
 #include "platform/files.h"
+#include "support/mainstatefixture.h"
 #include "support/runcli.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
@@ -15,16 +16,15 @@ using namespace tarnwick;
 
 namespace {
 
-class DocketCommandsTest : public ::testing::Test {
+class DocketCommandsTest : public test::MainStateFixture<> {
 protected:
     void SetUp() override
     {
-        m_app.settings.setValue(base::setting::LogDir, m_dir.path());
-        m_app.entries.setLoadOk(true);
+        openInFolder();
         core::Entry e;
         e.RegNum = "2824281";
         e.RegDate = core::formatDay(core::today() - 100);
-        m_app.entries.appendEntry(e);
+        m_app->entries.appendEntry(e);
     }
     std::string file(const std::string& name, const std::string& bytes) const
     {
@@ -32,12 +32,6 @@ protected:
         return m_dir.file(name);
     }
     std::string read(const std::string& name) const { return platform::readFile(m_dir.file(name)).value_or(""); }
-
-    test::TempDir m_dir;
-    app::AppContext m_app{m_dir.file("settings.ini")};
-    test::ScriptedFrontEnd m_view;
-    net::FlowLog m_flowLog;
-    app::MainState m_state{m_app, m_view, m_flowLog};
 };
 
 } // namespace
@@ -45,39 +39,39 @@ protected:
 TEST_F(DocketCommandsTest, ImportAddsNotifiesAndSavesOrImportsNothing)
 {
     const std::string bad = file("bad.csv", "Number,Reference\n75123456,A\n12345,B\n");
-    app::importSpreadsheetCommand(m_state, bad);
+    app::importSpreadsheetCommand(*m_state, bad);
     EXPECT_EQ(m_view.boxes.back().text, "Nothing was imported from " + bad +
                                             ":\nline 3: 12345: Invalid Registration/Application/International Reg "
                                             "Number.");
-    app::importSpreadsheetCommand(m_state, m_dir.file("missing.csv"));
+    app::importSpreadsheetCommand(*m_state, m_dir.file("missing.csv"));
     EXPECT_EQ(m_view.boxes.back().text, "Nothing was imported from " + m_dir.file("missing.csv") + ":\nCannot read " +
                                             m_dir.file("missing.csv") + ": No such file or directory.");
-    EXPECT_EQ(m_app.entries.count(), 1);
+    EXPECT_EQ(m_app->entries.count(), 1);
     EXPECT_EQ(read("Tarnwick_pending.tmp"), "");
     EXPECT_EQ(read("tradmark.dat"), "");
 
     const std::string good = file("good.csv", "Number,Reference\n75123456,A\n2824281,dup\nI1234567,B\n");
-    const app::ImportOutcome out = app::importSpreadsheetCommand(m_state, good);
+    const app::ImportOutcome out = app::importSpreadsheetCommand(*m_state, good);
     EXPECT_EQ(m_view.boxes.back().text,
               "2 entries imported from " + good + ".\nSkipped:\nline 3: 2824281 already exists");
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Import CSV");
     EXPECT_EQ(out.added, (std::vector<int>{1, 2}));
-    EXPECT_EQ(m_state.selection(), out.added);
+    EXPECT_EQ(m_state->selection(), out.added);
     EXPECT_EQ(read("Tarnwick_pending.tmp"), "Tarnwick_a75-123456.tmp\r\nTarnwick_a1234567.tmp\r\n");
     EXPECT_NE(read("tradmark.dat").find("\tA\t75-123456\t"), std::string::npos);
 }
 
 TEST_F(DocketCommandsTest, ExportsReportOnTheStatusLineOrInABox)
 {
-    app::exportCalendarCommand(m_state, m_dir.file("d.ics"));
-    app::exportSpreadsheetCommand(m_state, m_dir.file("e.csv"));
+    app::exportCalendarCommand(*m_state, m_dir.file("d.ics"));
+    app::exportSpreadsheetCommand(*m_state, m_dir.file("e.csv"));
     EXPECT_EQ(m_view.statusLines, (std::vector<std::string>{"2 deadlines written to " + m_dir.file("d.ics") + ".",
                                                             "1 entry written to " + m_dir.file("e.csv") + "."}));
     EXPECT_TRUE(read("d.ics").starts_with("BEGIN:VCALENDAR\r\n"));
     EXPECT_NE(read("d.ics").find("TRIGGER:-P60D\r\n"), std::string::npos);
     EXPECT_TRUE(read("e.csv").starts_with("\xEF\xBB\xBFNumber,Reference,Frequency,"));
 
-    app::exportCalendarCommand(m_state, m_dir.file("no/d.ics"));
+    app::exportCalendarCommand(*m_state, m_dir.file("no/d.ics"));
     EXPECT_EQ(m_view.boxes.back().text, "Cannot write " + m_dir.file("no/d.ics") + ": No such file or directory.");
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Export Calendar");
 }

@@ -8,6 +8,7 @@
 #include "net/flowlog.h"
 #include "notify/history.h"
 #include "platform/files.h"
+#include "support/mainstatefixture.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
@@ -20,20 +21,10 @@ using namespace tarnwick;
 
 namespace {
 
-class EntryCommandsTest : public ::testing::Test {
+class EntryCommandsTest : public test::MainStateFixture<> {
 protected:
-    void SetUp() override
-    {
-        m_app.settings.setValue(base::setting::LogDir, m_dir.path());
-        m_app.entries.setLoadOk(true);
-    }
+    void SetUp() override { openInFolder(); }
     std::string pending() const { return platform::readFile(m_dir.file("Tarnwick_pending.tmp")).value_or(""); }
-
-    test::TempDir m_dir;
-    app::AppContext m_app{m_dir.file("settings.ini")};
-    test::ScriptedFrontEnd m_view;
-    net::FlowLog m_flowLog;
-    app::MainState m_state{m_app, m_view, m_flowLog};
 };
 
 } // namespace
@@ -53,40 +44,40 @@ TEST_F(EntryCommandsTest, AddValidatesRefusesDuplicatesAndNotifies)
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.typed);
-        const app::AddOutcome out = app::addEntry(m_state, s.typed, "R&D", core::Frequency::Weekly);
+        const app::AddOutcome out = app::addEntry(*m_state, s.typed, "R&D", core::Frequency::Weekly);
         EXPECT_EQ(out.position.has_value(), s.added);
         EXPECT_TRUE(out.message.starts_with(s.message)) << out.message;
     }
     EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a76-123456.tmp\r\n");
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Duplicate Entry");
-    EXPECT_EQ(m_app.entries.at(1).Frequency, core::Frequency::Weekly);
-    EXPECT_EQ(m_state.selection(), std::vector<int>{1});
+    EXPECT_EQ(m_app->entries.at(1).Frequency, core::Frequency::Weekly);
+    EXPECT_EQ(m_state->selection(), std::vector<int>{1});
 }
 
 TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 {
     for (const char* n : {"2824281", "2824282", "2824283"})
-        app::addEntry(m_state, n, "");
+        app::addEntry(*m_state, n, "");
     for (const auto& [positions, question] :
          {std::pair{std::vector<int>{0, 2}, "Are you sure that you want to delete these entries?"},
           {std::vector<int>{1}, "Are you sure that you want to delete this entry?"}}) {
         m_view.nextAnswer(base::Answer::No);
-        EXPECT_EQ(app::deleteEntries(m_state, positions), 0);
+        EXPECT_EQ(app::deleteEntries(*m_state, positions), 0);
         EXPECT_EQ(m_view.boxes.back().text, question);
     }
     m_view.nextAnswer(base::Answer::Yes);
-    EXPECT_EQ(app::deleteEntries(m_state, {2, 0}), 2);
-    EXPECT_EQ(m_app.entries.count(), 1);
-    EXPECT_EQ(m_app.entries.at(0).RegNum, "2824282");
+    EXPECT_EQ(app::deleteEntries(*m_state, {2, 0}), 2);
+    EXPECT_EQ(m_app->entries.count(), 1);
+    EXPECT_EQ(m_app->entries.at(0).RegNum, "2824282");
     EXPECT_NE(pending().find("Tarnwick_d2824283.tmp\r\nTarnwick_d2824281.tmp\r\n"), std::string::npos);
 
     // a posting that fails ends the notices of this deletion, not the deletion (the pending list cannot be written)
-    app::addEntry(m_state, "2824284", "");
+    app::addEntry(*m_state, "2824284", "");
     platform::removeFile(m_dir.file("Tarnwick_pending.tmp"));
     std::filesystem::create_directories(m_dir.file("Tarnwick_pending.tmp/x"));
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);
-    EXPECT_EQ(app::deleteEntries(m_state, {0, 1}), 2);
+    EXPECT_EQ(app::deleteEntries(*m_state, {0, 1}), 2);
     int failures = 0;
     for (const auto& b : m_view.boxes)
         failures += b.caption == "Tarnwick\xAE - E-Mail Creation Failed" ? 1 : 0;
@@ -95,19 +86,19 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 
 TEST_F(EntryCommandsTest, ChangeReferenceNotifiesOnlyRealChanges)
 {
-    app::addEntry(m_state, "2824281", "A");
-    app::addEntry(m_state, "2824282", "B");
+    app::addEntry(*m_state, "2824281", "A");
+    app::addEntry(*m_state, "2824282", "B");
     m_view.nextInput("B");
-    EXPECT_TRUE(app::changeReferenceAsking(m_state, {0, 1}));
-    EXPECT_EQ(m_app.entries.at(0).Reference, "B");
+    EXPECT_TRUE(app::changeReferenceAsking(*m_state, {0, 1}));
+    EXPECT_EQ(m_app->entries.at(0).Reference, "B");
     EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a2824282.tmp\r\nTarnwick_c2824281.tmp\r\n");
 
-    app::changeColumn(m_state, static_cast<int>(core::FieldId::Owner), {0});
+    app::changeColumn(*m_state, static_cast<int>(core::FieldId::Owner), {0});
     EXPECT_EQ(m_view.boxes.back().text, "This column cannot be edited.");
-    m_app.entries.at(0).LastUpdate = 40000;
+    m_app->entries.at(0).LastUpdate = 40000;
     m_view.nextAnswer(base::Answer::Yes);
-    app::changeColumn(m_state, static_cast<int>(core::FieldId::LastUpdate), {0});
-    EXPECT_EQ(m_app.entries.at(0).LastUpdate, 0);
+    app::changeColumn(*m_state, static_cast<int>(core::FieldId::LastUpdate), {0});
+    EXPECT_EQ(m_app->entries.at(0).LastUpdate, 0);
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Clear Last Update");
 }
 
@@ -220,8 +211,8 @@ TEST_F(EntryCommandsTest, DetailsText)
     e.Frequency = core::Frequency::Weekly;
     e.LastChange = 39993;
     e.LastUpdate = 40000;
-    m_app.entries.appendEntry(e);
-    const std::string one = app::detailsText(m_app.entries, {0});
+    m_app->entries.appendEntry(e);
+    const std::string one = app::detailsText(m_app->entries, {0});
     EXPECT_TRUE(one.starts_with("Changed within the last week: Yes\r\nWeekly update needed: No\r\n\r\nFrequency:\t"
                                 "Weekly\r\n"))
         << one;
@@ -230,15 +221,15 @@ TEST_F(EntryCommandsTest, DetailsText)
         << one;
 
     // a value in parts shows one part per line
-    m_app.entries.at(0).Attorney = "MARGARET T. ELLWOOD | ELLWOOD & PRATT LLP|";
-    EXPECT_NE(app::detailsText(m_app.entries, {0})
+    m_app->entries.at(0).Attorney = "MARGARET T. ELLWOOD | ELLWOOD & PRATT LLP|";
+    EXPECT_NE(app::detailsText(m_app->entries, {0})
                   .find("\r\nAttorney:\tMARGARET T. ELLWOOD\r\n\tELLWOOD & PRATT LLP\r\n\t\r\nLocation:"),
               std::string::npos);
 
-    m_app.entries.at(0).LastChange = 39992;
-    m_app.entries.at(0).Owner.assign(30000, 'x');
-    m_app.entries.appendEntry(e);
-    const std::string two = app::detailsText(m_app.entries, {1, 0});
+    m_app->entries.at(0).LastChange = 39992;
+    m_app->entries.at(0).Owner.assign(30000, 'x');
+    m_app->entries.appendEntry(e);
+    const std::string two = app::detailsText(m_app->entries, {1, 0});
     EXPECT_TRUE(two.starts_with("Changed within the last week: No\r\n"));
     EXPECT_TRUE(two.ends_with("\r\n---\r\n\r\ntruncated...")) << two.substr(two.size() - 40);
 }
@@ -248,7 +239,7 @@ TEST_F(EntryCommandsTest, DetailsAndHistoryShowTheRecordedChangesNewestFirst)
     for (const char* number : {"2824281", "76123456"}) {
         core::Entry e(40000);
         ASSERT_FALSE(core::setIdentifier(e, number));
-        m_app.entries.appendEntry(e);
+        m_app->entries.appendEntry(e);
     }
     std::string lines(notify::historyHeader());
     for (int day = 1; day <= 7; ++day) {
@@ -260,7 +251,7 @@ TEST_F(EntryCommandsTest, DetailsAndHistoryShowTheRecordedChangesNewestFirst)
     lines += "2026-12-08\t75-999999\t\tLocation\ta\tb\r\n";
     ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("Tarnwick_history.txt"), lines));
 
-    const std::string details = app::detailsText(m_app, {0, 1});
+    const std::string details = app::detailsText(*m_app, {0, 1});
     EXPECT_NE(details.find("\r\nLast changes:\r\n2026-12-07\tOwner (now): New Owner\r\n\tOwner (was): \r\n"
                            "2026-12-07\tStatus (now): S7\r\n\tStatus (was): S6\r\n"),
               std::string::npos)
@@ -285,12 +276,12 @@ TEST_F(EntryCommandsTest, DetailsAndHistoryShowTheRecordedChangesNewestFirst)
         SCOPED_TRACE(c.typed);
         std::string refusal;
         const std::string listing =
-            app::historyListing(m_app.history(), app::historyNumbers(m_app.entries, c.typed, refusal));
+            app::historyListing(m_app->history(), app::historyNumbers(m_app->entries, c.typed, refusal));
         EXPECT_EQ(refusal, "");
         EXPECT_TRUE(listing.starts_with(c.expected)) << listing;
         EXPECT_EQ(listing.empty(), std::string(c.expected).empty());
     }
-    EXPECT_TRUE(app::historyListing(m_app.history()).starts_with("2026-12-08  75-999999\n"));
+    EXPECT_TRUE(app::historyListing(m_app->history()).starts_with("2026-12-08  75-999999\n"));
 }
 
 TEST(MainState, TimeoutSettingIsReadWithAThirtySecondFloor)

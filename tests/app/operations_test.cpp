@@ -11,6 +11,7 @@
 #include "notify/servicereports.h"
 #include "notify/templates.h"
 #include "platform/files.h"
+#include "support/mainstatefixture.h"
 #include "support/peers.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
@@ -37,21 +38,17 @@ struct SendingPreview final : notify::MessagePreview {
 
 enum class Op { TestMail, SendMail, ProblemReport, Download };
 
-class WindowOperations : public ::testing::Test {
+class WindowOperations : public test::MainStateFixture<> {
 protected:
     WindowOperations()
     {
-        m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
-        base::AppSettings& s = m_app->settings;
-        s.setValue(base::setting::LogDir, m_dir.path());
+        base::AppSettings& s = openInFolder().settings;
         s.setValue(base::setting::OrgName, "Acme");
         s.setValue(base::setting::Install, m_dir.file("install"));
         s.setValue(base::setting::ReturnAddress, "me@example.test");
         s.setNotifyAddresses({"n@example.test"});
         s.setValue(base::setting::CountEmailBatchSucceeded, "1"); // no activity report opens a batch
         m_app->rules.setUpdatePending(false);
-        m_app->entries.setLoadOk(true);
-        m_state = std::make_unique<app::MainState>(*m_app, m_view, m_flow);
         m_logic =
             std::make_unique<app::MainWindowLogic>(*m_state, m_host, app::StartupState{0, false, "1.0.00", ""}, false);
         m_flow.post(net::FlowLog::k_status, "connected\r\n"); // something was exchanged: a problem can be reported
@@ -112,12 +109,7 @@ protected:
         return texts;
     }
 
-    test::TempDir m_dir;
-    test::ScriptedFrontEnd m_view;
-    net::FlowLog m_flow;
     Host m_host;
-    std::unique_ptr<app::AppContext> m_app;
-    std::unique_ptr<app::MainState> m_state;
     std::unique_ptr<app::MainWindowLogic> m_logic;
 };
 
@@ -178,7 +170,7 @@ TEST_F(WindowOperations, EachCanBeCancelledTimedOutAndClosed)
             EXPECT_TRUE(m_host.posted.empty());
         }
     }
-    EXPECT_FALSE(platform::fileExists(m_dir.file("Tarnwick_temp.exe")));
+    EXPECT_FALSE(platform::fileExists(m_dir.file("tarnwick_temp")));
 }
 
 TEST_F(WindowOperations, EachStartsWithAClearCancelReason)

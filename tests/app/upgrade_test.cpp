@@ -87,7 +87,8 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
         {"Yes copies and restarts", base::Answer::Yes, "elsewhere/tarnwick", false, true, true, false, false, 0},
         {"No moves the directory", base::Answer::No, "elsewhere/tarnwick", false, false, false, false, true, 0},
         {"Cancel closes", base::Answer::Cancel, "elsewhere/tarnwick", false, false, false, true, false, 0},
-        {"temporary copy retried", base::Answer::Ok, "log/Tarnwick_temp.exe", true, false, true, false, false, 9},
+        {"temporary copy retried", base::Answer::Ok, "log/tarnwick_temp", true, false, true, false, false, 9},
+        {"earlier version's copy", base::Answer::Ok, "log/Tarnwick_temp.exe", true, false, true, false, false, 9},
         // the installed program itself, reached through a link: nothing to ask or copy
         {"installed through a link", base::Answer::Ok, "linked/tarnwick", false, true, false, false, false, 0},
     };
@@ -237,7 +238,7 @@ protected:
     test::OfficeSimulator m_office;
 };
 
-// The release commands of the README: the manifest names the version and the expanded program's digest.
+// A release as the distributor makes one: a manifest naming the version and the expanded program's digest, signed.
 TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
 {
     const std::string testKey = std::string(TARNWICK_TEST_DATA) + "/distributor-test-key.pem";
@@ -302,8 +303,8 @@ TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
                 c.version == "99.0.00" ? std::string(k_notSignedText) : notNewerText(c.version, running);
             EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
         }
-        EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/Tarnwick_temp.tmp")));
-        EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/Tarnwick_temp.exe")));
+        EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/tarnwick_temp.tmp")));
+        EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/tarnwick_temp")));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "net/flowlog.h"
 #include "platform/files.h"
+#include "support/mainstatefixture.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
@@ -37,26 +38,13 @@ struct RecordingHost final : WindowHost {
     std::vector<bool> checks;
 };
 
-class WindowSequences : public ::testing::Test {
+class WindowSequences : public test::MainStateFixture<> {
 protected:
     WindowSequences() { platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
-    AppContext& context(const std::vector<std::pair<base::SettingKey, std::string>>& values)
-    {
-        m_state.reset();
-        m_app = std::make_unique<AppContext>(m_dir.file("settings.ini"));
-        for (const auto& [name, value] : values)
-            m_app->settings.setValue(name, value);
-        m_state = std::make_unique<MainState>(*m_app, m_view, m_flow);
-        return *m_app;
-    }
+    AppContext& context(const Values& values) { return open(values); }
     MainWindowLogic logic(bool autoMode) { return MainWindowLogic(*m_state, m_host, {}, autoMode); }
 
-    test::TempDir m_dir;
-    test::ScriptedFrontEnd m_view;
-    net::FlowLog m_flow;
     RecordingHost m_host;
-    std::unique_ptr<AppContext> m_app;
-    std::unique_ptr<MainState> m_state;
 };
 
 } // namespace
@@ -67,7 +55,10 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
                                {base::setting::CountExec, "41"},
                                {base::setting::SortBy, "statusdate"},
                                {base::setting::SortReversed, "2"}});
-    platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
+    // the downloaded program, under its name and under those of earlier versions
+    const char* const leftovers[] = {"tarnwick_temp", "Tarnwick_temp.exe", "Tarnwick_temp"};
+    for (const char* name : leftovers)
+        platform::writeFileAtomic(m_dir.file(name), "x");
     StartupPlaces places{"/opt/tw/tarnwick", "/home/u/.local/share/applications", "/home/u/.local/share", "2.1.07"};
     const StartupState s = startApplication(app, places);
     EXPECT_EQ(s.sortColumn, 8);
@@ -78,7 +69,8 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
     for (char& c : shape)
         c = std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F') ? 'X' : c;
     EXPECT_EQ(shape, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}");
-    EXPECT_FALSE(platform::fileExists(m_dir.file(k_upgradeTempName)));
+    for (const char* name : leftovers)
+        EXPECT_FALSE(platform::fileExists(m_dir.file(name))) << name;
     EXPECT_EQ(app.settings.value(base::setting::ShortcutFolder), "/home/u/.local/share/applications/Tarnwick");
     EXPECT_EQ(app.settings.value(base::setting::Install), "/opt/tw");
     const std::string log = platform::readFile(m_dir.file("Tarnwick.log")).value_or("");
@@ -88,11 +80,11 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
     // a second start keeps the GUID; an unknown sort key is column 0; the upgrade copy keeps its file
     const std::string guid = app.settings.value(base::setting::GUID);
     app.settings.setValue(base::setting::SortBy, "Nonsense");
-    platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
-    places.programPath = m_dir.file("Tarnwick_temp");
+    platform::writeFileAtomic(m_dir.file("tarnwick_temp"), "x");
+    places.programPath = m_dir.file("tarnwick_temp");
     EXPECT_EQ(startApplication(app, places).sortColumn, 0);
     EXPECT_EQ(app.settings.value(base::setting::GUID), guid);
-    EXPECT_TRUE(platform::fileExists(m_dir.file(k_upgradeTempName)));
+    EXPECT_TRUE(platform::fileExists(m_dir.file("tarnwick_temp")));
 }
 
 TEST_F(WindowSequences, FirstRunWritesNoLogAndInstallsUnderProgramsFolder)

@@ -1,8 +1,8 @@
 #include "base/log.h"
 
 #include "base/settings.h"
-#include "platform/clock.h"
 #include "platform/files.h"
+#include "support/clockscope.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
@@ -22,13 +22,10 @@ constexpr const char* k_stamp = "2003-03-03 14:05:09> ";
 
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::setClock(&m_clock); }
-    void TearDown() override { platform::setClock(nullptr); }
-
     std::string logFile() const { return m_dir.file("Tarnwick.log"); }
     std::string logText() const { return platform::readFile(logFile()).value_or("<missing>"); }
 
-    platform::FixedClock m_clock{1046700309000, 3600}; // 2003-03-03 14:05:09 UTC
+    test::ClockScope m_clock{1046700309000, 3600}; // 2003-03-03 14:05:09 UTC
     test::TempDir m_dir;
 };
 

@@ -1,8 +1,8 @@
 #include "core/datafile.h"
 
 #include "core/entrystore.h"
-#include "platform/clock.h"
 #include "platform/files.h"
+#include "support/clockscope.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -24,12 +24,9 @@ namespace {
 // 2003-03-03 12:00 UTC, no zone offset
 class DataFileTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::setClock(&m_clock); }
-    void TearDown() override { platform::setClock(nullptr); }
-
     static core::DayNumber today() { return core::dayFromDate(2003, 3, 3); }
 
-    platform::FixedClock m_clock{1046692800000, 0};
+    test::ClockScope m_clock{1046692800000, 0};
     test::TempDir m_dir;
 };
 

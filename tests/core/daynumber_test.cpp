@@ -1,5 +1,5 @@
 #include "core/daynumber.h"
-#include "platform/clock.h"
+#include "support/clockscope.h"
 
 #include <gtest/gtest.h>
 
@@ -19,15 +19,7 @@ std::int64_t at(int h, int m, int s)
     return k_may18 + ((h * 60 + m) * 60 + s) * 1000LL;
 }
 
-class ClockScope {
-public:
-    ClockScope(std::int64_t utcMillis, int offset) : m_clock(utcMillis, offset) { platform::setClock(&m_clock); }
-    ~ClockScope() { platform::setClock(nullptr); }
-    platform::FixedClock& clock() { return m_clock; }
-
-private:
-    platform::FixedClock m_clock;
-};
+using test::ClockScope;
 
 } // namespace
 

@@ -1,5 +1,5 @@
 #include "core/entry.h"
-#include "platform/clock.h"
+#include "support/clockscope.h"
 
 #include <gtest/gtest.h>
 
@@ -49,10 +49,10 @@ TEST(FieldTable, KeysCaptionsAndLookup)
 
 TEST(Entry, NewRecordTakesTodayFromTheClock)
 {
-    platform::FixedClock fixed((38125LL - 25569) * 86400000 + 3600000, 0);
-    platform::setClock(&fixed);
-    Entry e;
-    platform::setClock(nullptr);
+    const Entry e = [] {
+        const test::ClockScope clock((38125LL - 25569) * 86400000 + 3600000, 0);
+        return Entry();
+    }();
     EXPECT_EQ(e.Today, 38125);
     EXPECT_EQ(e.Frequency, Frequency::Daily);
     EXPECT_EQ(e.LastUpdate, 0);

@@ -1,14 +1,13 @@
 #include "core/reports.h"
 
 #include "core/entrystore.h"
+#include "support/files.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace tarnwick;
 
@@ -21,13 +20,7 @@ public:
     std::string tail() override { return "TAIL\r\n"; }
 };
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::readAll;
 
 core::Entry entryWith(const std::string& reference, const std::string& serNum)
 {

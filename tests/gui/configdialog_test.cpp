@@ -2,6 +2,7 @@
 #include "gui/configdialog.h"
 #include "notify/emailqueue.h"
 #include "platform/files.h"
+#include "support/qtapplication.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
@@ -20,17 +21,7 @@ using namespace tarnwick;
 
 namespace {
 
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    (void)app;
-}
+using test::ensureApplication;
 
 class ConfigDialogTest : public ::testing::Test {
 protected:

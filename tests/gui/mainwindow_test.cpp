@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/instancelock.h"
 #include "support/office.h"
+#include "support/qtapplication.h"
 #include "support/scripteddialogs.h"
 #include "support/tempdir.h"
 
@@ -50,17 +51,7 @@ extern "C" const char* __lsan_default_suppressions()
 
 namespace {
 
-void ensureApplication()
-{
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    (void)app;
-}
+using test::ensureApplication;
 
 // Handles events until `done` holds or `ms` have passed; true when it held.
 bool waitFor(const std::function<bool()>& done, int ms = 20000)

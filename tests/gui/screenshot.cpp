@@ -11,18 +11,15 @@
 #include "gui/configdialog.h"
 #include "gui/mainwindow.h"
 #include "gui/sidewindows.h"
+#include "support/loopback.h"
 #include "support/scripteddialogs.h"
 
 #include <QApplication>
 #include <QTableView>
 #include <QTimer>
 
-#include <arpa/inet.h>
 #include <filesystem>
 #include <iostream>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace tarnwick;
 
@@ -31,20 +28,7 @@ namespace {
 // A control request to the office simulator on 127.0.0.1 ("/sim/day?d=1000").
 void simulator(int port, const std::string& path)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
-        if (::write(s, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-            char buf[512];
-            while (::read(s, buf, sizeof buf) > 0) {
-            }
-        }
-    }
-    ::close(s);
+    (void)test::loopbackGet(port, path);
 }
 
 } // namespace

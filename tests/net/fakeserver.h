@@ -3,8 +3,8 @@
 // A scripted TCP server on 127.0.0.1 for the cases real servers will not
 // play: closing at once, odd replies, never answering, trickling, flooding.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "support/loopback.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -96,28 +96,18 @@ public:
     // the connection is closed when the script returns.
     explicit FakeServer(Script script, int connections = 1) : m_script(std::move(script))
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 8);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
         m_thread = std::thread([this, connections] { serve(connections); });
     }
     ~FakeServer()
     {
         m_stop = true;
         m_thread.join();
-        ::close(m_listen);
     }
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
 
-    int port() const { return m_port; }
-    std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    int port() const { return m_listener.port(); }
+    std::string address() const { return m_listener.address(); }
     int accepted() const { return m_accepted.load(); }
     // Waits until `n` connections have been accepted (at most 30 s).
     bool waitAccepted(int n = 1) const
@@ -135,12 +125,12 @@ private:
     void serve(int connections)
     {
         for (int i = 0; i < connections && !m_stop.load(); ++i) {
-            pollfd p{m_listen, POLLIN, 0};
+            pollfd p{m_listener.fd(), POLLIN, 0};
             while (!m_stop.load() && ::poll(&p, 1, 20) <= 0) {
             }
             if (m_stop.load())
                 return;
-            const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            const int fd = ::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
             ++m_accepted;
@@ -151,8 +141,7 @@ private:
     }
 
     Script m_script;
-    int m_listen = -1;
-    int m_port = 0;
+    LoopbackListener m_listener;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_accepted{0};
     std::thread m_thread;

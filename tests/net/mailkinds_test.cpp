@@ -8,6 +8,7 @@
 #include "notify/templates.h"
 #include "notify/usertemplates.h"
 #include "rules/templatevars.h"
+#include "support/files.h"
 #include "support/peers.h"
 #include "support/queuefixture.h"
 #include "support/scriptedfrontend.h"
@@ -17,7 +18,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -26,10 +26,7 @@ using notify::MailMode;
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::writeFile;
 
 // The "key value" lines of tests/net/mailcheck.py for one received message.
 std::map<std::string, std::string> checkMessage(const test::TempDir& dir, const std::string& data,

@@ -5,6 +5,7 @@
 #include "net/base64.h"
 #include "net/socketconnection.h"
 #include "platform/clock.h"
+#include "support/clockscope.h"
 #include "support/peers.h"
 #include "tasks/errors.h"
 
@@ -184,10 +185,10 @@ TEST(SendMail, HeloDialogueAndDataOnTheWire)
     r.to = "a@x (A, B), Bee <b@y>";
     r.cc = "c@z";
     r.message = "Subject: plain\r\n\r\nfirst\r\n.second\r\n";
-    platform::FixedClock clock(1709604009000, -12600);
-    platform::setClock(&clock);
-    SendMail(r);
-    platform::setClock(nullptr);
+    {
+        const test::ClockScope clock(1709604009000, -12600);
+        SendMail(r);
+    }
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
     std::string t = smtp.transcript.get_future().get();

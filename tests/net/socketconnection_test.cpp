@@ -266,6 +266,8 @@ TEST(SocketConnection, CancelFromAnotherThreadEndsAWaitingReceive)
     EXPECT_EQ(messageOf([&] { c.send("x"); }), msg::k_disconnected);
     cancel = 1;
     EXPECT_EQ(messageOf([&] { c.expectReply(250); }), msg::k_cancelled);
+    // the flow window says it in the words of the run's own cancel
+    EXPECT_EQ(flow.texts().back(), "Operation canceled.");
 }
 
 TEST(SocketConnection, CancelByteEndsAServerThatNeverAnswers)

@@ -5,12 +5,12 @@
 #include "net/sendmail.h"
 #include "net/socketconnection.h"
 #include "support/peers.h"
+#include "support/testca.h"
 #include "tasks/errors.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -20,42 +20,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool run(const std::string& command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// A CA and a server certificate for "localhost" only, and a second CA that vouches for nothing here.
-class TestCertificates {
-public:
-    TestCertificates()
-    {
-        const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-        for (const char* ca : {"ca", "other"}) {
-            m_ok = m_ok && run("openssl req -x509" + ec + " -days 2 -subj '/CN=Tarnwick test " + ca + "' -keyout " +
-                               file(std::string(ca) + ".key") + " -out " + file(std::string(ca) + ".pem") +
-                               " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign");
-        }
-        std::ofstream(file("ext.cnf")) << "subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n"
-                                          "extendedKeyUsage=serverAuth\n";
-        m_ok = m_ok &&
-               run("openssl req" + ec + " -subj /CN=localhost -keyout " + file("server.key") + " -out " +
-                   file("server.csr")) &&
-               run("openssl x509 -req -days 2 -in " + file("server.csr") + " -CA " + file("ca.pem") + " -CAkey " +
-                   file("ca.key") + " -CAcreateserial -extfile " + file("ext.cnf") + " -out " + file("server.pem"));
-    }
-    bool ok() const { return m_ok; }
-    std::string file(const std::string& name) const { return m_dir.file(name); }
-
-private:
-    test::TempDir m_dir;
-    bool m_ok = true;
-};
-
 // nginx serving one page over TLS on 127.0.0.1.
 class TlsNginx {
 public:
-    void start(const TestCertificates& certs)
+    void start(const test::TestCa& certs)
     {
         m_port = test::freeLoopbackPort();
         std::ofstream(m_dir.file("page.html"), std::ios::binary) << "<html>secure page</html>";
@@ -90,7 +58,8 @@ class Tls : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        s_certs = std::make_unique<TestCertificates>();
+        // a server certificate for "localhost" only, and a second CA that vouches for nothing here
+        s_certs = std::make_unique<test::TestCa>(test::TestCa::Options{.ipAddressToo = false, .otherCa = true});
         if (s_certs->ok()) {
             s_nginx = std::make_unique<TlsNginx>();
             s_nginx->start(*s_certs);
@@ -115,7 +84,7 @@ protected:
         }
     }
 
-    static inline std::unique_ptr<TestCertificates> s_certs;
+    static inline std::unique_ptr<test::TestCa> s_certs;
     static inline std::unique_ptr<TlsNginx> s_nginx;
 };
 

@@ -4,10 +4,10 @@
 #include "base/settings.h"
 #include "core/entrystore.h"
 #include "net/flowlog.h"
-#include "platform/clock.h"
 #include "platform/sysinfo.h"
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
+#include "support/clockscope.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -20,12 +20,7 @@ namespace {
 
 class ApplicationNamesTest : public ::testing::Test {
 protected:
-    ApplicationNamesTest() : settings(dir.file("settings.ini")), names(settings)
-    {
-        vars.setAppNames(&names);
-        platform::setClock(&clock);
-    }
-    ~ApplicationNamesTest() override { platform::setClock(nullptr); }
+    ApplicationNamesTest() : settings(dir.file("settings.ini")), names(settings) { vars.setAppNames(&names); }
 
     std::string value(std::string_view name) { return names.value(name).value_or("<none>"); }
 
@@ -34,7 +29,7 @@ protected:
     notify::ApplicationNames names;
     rules::TemplateVars vars;
     // 2024-03-05 13:05:09 UTC, five hours west of Greenwich
-    platform::FixedClock clock{1709643909000LL, -5 * 3600};
+    test::ClockScope clock{1709643909000LL, -5 * 3600};
 };
 
 TEST_F(ApplicationNamesTest, FixedAndSettingNames)

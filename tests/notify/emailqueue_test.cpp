@@ -7,6 +7,8 @@
 #include "notify/appnames.h"
 #include "notify/templates.h"
 #include "rules/templatevars.h"
+#include "support/files.h"
+#include "support/loopback.h"
 #include "support/peers.h"
 #include "support/queuefixture.h"
 #include "support/scriptedfrontend.h"
@@ -15,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -24,15 +25,8 @@ using notify::MailMode;
 
 namespace {
 
-std::string readAll(const std::string& path)
-{
-    return test::readWholeFile(path);
-}
-
-void writeAll(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::readAll;
+using test::writeFile;
 
 core::Entry entryWithReg(const std::string& regNum)
 {
@@ -98,7 +92,7 @@ TEST_F(EmailQueueTest, PostingWritesTheMessageThenListsIt)
     EXPECT_EQ(vars.current(), nullptr);
 
     // a list whose last line lost its line end still gets the next name on a line of its own
-    writeAll(logFile("Tarnwick_pending.tmp"), "Tarnwick_a1.tmp");
+    writeFile(logFile("Tarnwick_pending.tmp"), "Tarnwick_a1.tmp");
     post("2");
     EXPECT_EQ(pendingList(), "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\n");
 }
@@ -224,8 +218,8 @@ TEST_F(EmailQueueTest, DeletingRemovesOnlyFilesInTheFolder)
     settings.setValue(base::setting::SmtpServer, "127.0.0.1:1"); // never asked
     post("1");
     post("2");
-    writeAll(dir.file("outside.tmp"), "keep me");
-    writeAll(logFile("Tarnwick_pending.tmp"), pendingList() + "../outside.tmp\r\n\r\n");
+    writeFile(dir.file("outside.tmp"), "keep me");
+    writeFile(logFile("Tarnwick_pending.tmp"), pendingList() + "../outside.tmp\r\n\r\n");
     fe.nextAnswer(base::Answer::Yes);
     EXPECT_TRUE(queue.processPending(false, true));
     EXPECT_FALSE(exists("Tarnwick_pending.tmp"));
@@ -320,13 +314,13 @@ TEST_F(EmailQueueTest, OwnToAndCcLinesChooseTheRecipients)
     test::SmtpSink sink;
     sink.start();
     useSink(sink);
-    writeAll(logFile("own.tmp"),
-             "to: x@example.test\r\nCc: y@example.test, z@example.test\r\nSubject: s\r\n\r\nbody\r\n");
+    writeFile(logFile("own.tmp"),
+              "to: x@example.test\r\nCc: y@example.test, z@example.test\r\nSubject: s\r\n\r\nbody\r\n");
     EXPECT_EQ(queue.sendMessageFile(logFile("own.tmp"), MailMode::NotifyAddresses), "");
     // a missing file sends nothing; a "To: " line without a line end, an empty file (its bytes lost in a
     // crash) and a link planted at a message's name send nothing either, and fail: they are never sent
-    writeAll(logFile("bad.tmp"), "To: x@example.test");
-    writeAll(logFile("empty.tmp"), "");
+    writeFile(logFile("bad.tmp"), "To: x@example.test");
+    writeFile(logFile("empty.tmp"), "");
     ASSERT_EQ(::symlink(logFile("own.tmp").c_str(), logFile("link.tmp").c_str()), 0);
     EXPECT_EQ(queue.sendMessageFile(logFile("missing.tmp"), MailMode::NotifyAddresses), "");
     EXPECT_EQ(queue.sendMessageFile(logFile("bad.tmp"), MailMode::NotifyAddresses),
@@ -365,8 +359,8 @@ TEST_F(EmailQueueTest, UnlistedMessagesAreRemovedBeforeTheQueueIsUsed)
         {"Tarnwick_emailtest.txt", true},   {"tradmark.dat", true},           {"Tarnwick_s1.tmp.bak", true},
     };
     for (const Case& c : cases)
-        writeAll(logFile(c.name), "Subject: s\r\n\r\nbody\r\n");
-    writeAll(logFile("Tarnwick_pending.tmp"), "Tarnwick_a1.tmp\r\n");
+        writeFile(logFile(c.name), "Subject: s\r\n\r\nbody\r\n");
+    writeFile(logFile("Tarnwick_pending.tmp"), "Tarnwick_a1.tmp\r\n");
     post("2");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -374,7 +368,7 @@ TEST_F(EmailQueueTest, UnlistedMessagesAreRemovedBeforeTheQueueIsUsed)
     }
     EXPECT_EQ(pendingList(), "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\n");
     // once per folder: a message written meanwhile by hand is left to the next start
-    writeAll(logFile("Tarnwick_s9.tmp"), "x");
+    writeFile(logFile("Tarnwick_s9.tmp"), "x");
     post("3");
     EXPECT_TRUE(exists("Tarnwick_s9.tmp"));
 }
@@ -392,7 +386,7 @@ TEST_F(EmailQueueTest, FailureKeepsTheFailedMessageAndAllAfterIt)
         post("1");
         post("2");
         post("3");
-        writeAll(logFile("Tarnwick_a2.tmp"), "To: refused@example.test\r\nSubject: no\r\n\r\nno\r\n");
+        writeFile(logFile("Tarnwick_a2.tmp"), "To: refused@example.test\r\nSubject: no\r\n\r\nno\r\n");
         fe.boxes.clear();
         if (ask) {
             fe.nextAnswer(base::Answer::Yes); // send now
@@ -483,15 +477,9 @@ TEST_F(EmailQueueTest, SendAtOnce)
 TEST_F(EmailQueueTest, TimeOutByTheWindowReadsAsSendEmailTimeout)
 {
     // a server that accepts the connection and never greets
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
-    settings.setValue(base::setting::SmtpServer, "127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    const test::LoopbackListener listener(4);
+    ASSERT_NE(listener.port(), 0);
+    settings.setValue(base::setting::SmtpServer, listener.address());
 
     int cycles = 0;
     fe.onDispatch = [&] {
@@ -501,12 +489,11 @@ TEST_F(EmailQueueTest, TimeOutByTheWindowReadsAsSendEmailTimeout)
             fe.cancel = true;
         }
     };
-    writeAll(logFile("m.tmp"), "Subject: s\r\n\r\nbody\r\n");
+    writeFile(logFile("m.tmp"), "Subject: s\r\n\r\nbody\r\n");
     EXPECT_EQ(queue.sendMessageFile(logFile("m.tmp"), MailMode::ReturnAddress), "SendEmail: Operation timed out.");
     EXPECT_EQ(cancelReason, base::RunState::Running);
     EXPECT_EQ(settings.value(base::setting::CountEmailBatchFailed), "1");
     EXPECT_NE(std::find(fe.events.begin(), fe.events.end(), "operationStart:30"), fe.events.end());
-    ::close(listener);
 }
 
 } // namespace
@@ -545,15 +532,15 @@ TEST_F(EmailQueueTest, ListLinesOfOtherFormsAreDroppedAndUnreadableMessagesStayQ
     sink.start();
     useSink(sink);
     settings.setValue(base::setting::CountEmailBatchSucceeded, "1");
-    writeAll(logFile("tradmark.dat"), "8\r\n");
+    writeFile(logFile("tradmark.dat"), "8\r\n");
     post("1");
     post("x y"); // Tarnwick_ax_y.tmp: a name the queue writes itself
     post("2");
     post("3");
     std::filesystem::remove(logFile("Tarnwick_a2.tmp"));
     std::filesystem::create_directory(logFile("Tarnwick_a2.tmp"));
-    writeAll(logFile("Tarnwick_pending.tmp"),
-             "tradmark.dat\r\nTarnwick_pending.tmp\r\nTarnwick_a.b.tmp\r\n" + pendingList() + "tradmark.dat\r\n");
+    writeFile(logFile("Tarnwick_pending.tmp"),
+              "tradmark.dat\r\nTarnwick_pending.tmp\r\nTarnwick_a.b.tmp\r\n" + pendingList() + "tradmark.dat\r\n");
 
     EXPECT_TRUE(queue.processPending(false, false));
     const std::string error =
@@ -568,7 +555,7 @@ TEST_F(EmailQueueTest, ListLinesOfOtherFormsAreDroppedAndUnreadableMessagesStayQ
     EXPECT_NE(logText.find("Pending list line 'tradmark.dat' names no queued e-mail; dropped"), std::string::npos);
     EXPECT_NE(logText.find("Send E-Mail error '" + error + "'"), std::string::npos);
 
-    writeAll(logFile("Tarnwick_pending.tmp"), "tradmark.dat\r\n" + pendingList());
+    writeFile(logFile("Tarnwick_pending.tmp"), "tradmark.dat\r\n" + pendingList());
     std::filesystem::remove(logFile("Tarnwick_a2.tmp"));
     fe.nextAnswer(base::Answer::Yes);
     EXPECT_TRUE(queue.processPending(false, true));

@@ -5,6 +5,7 @@
 #include "notify/emailqueue.h"
 #include "notify/servicereports.h"
 #include "platform/files.h"
+#include "support/mainstatefixture.h"
 #include "support/peers.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
@@ -27,14 +28,12 @@ struct RecordingPreview final : notify::MessagePreview {
     std::string shown;
 };
 
-class ServiceReports : public ::testing::Test {
+class ServiceReports : public test::MainStateFixture<> {
 protected:
     ServiceReports()
     {
         platform::writeFileAtomic(m_dir.file("settings.ini"), "");
-        m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
-        base::AppSettings& s = m_app->settings;
-        s.setValue(base::setting::LogDir, m_dir.path());
+        base::AppSettings& s = open({{base::setting::LogDir, m_dir.path()}}).settings;
         s.setValue(base::setting::OrgName, "Org");
         s.setValue(base::setting::ReturnAddress, "me@example.test");
         s.setNotifyAddresses({"n1@example.test"});
@@ -42,16 +41,10 @@ protected:
         s.setPlainPassword(k_password);
         s.setPlainApiKey(k_apiKey);
         s.setValue(base::setting::SmtpSecurity, "none"); // the sink offers no STARTTLS
-        m_state = std::make_unique<app::MainState>(*m_app, m_view, m_flow);
     }
 
     static constexpr const char* k_password = "s3cret-pw";
     static constexpr const char* k_apiKey = "KEY-4711-abcdef";
-    test::TempDir m_dir;
-    test::ScriptedFrontEnd m_view;
-    net::FlowLog m_flow;
-    std::unique_ptr<app::AppContext> m_app;
-    std::unique_ptr<app::MainState> m_state;
 };
 
 TEST_F(ServiceReports, ProblemReportStopsAtEachRefusal)

@@ -1,7 +1,7 @@
 #include "rules/dates.h"
 
 #include "core/daynumber.h"
-#include "platform/clock.h"
+#include "support/clockscope.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +27,7 @@ std::int64_t noonMillis(int year, int month, int day)
     return sinceEpoch * 86400000 + 43200000;
 }
 
-class ConvertDate : public ::testing::Test {
-protected:
-    void TearDown() override { platform::setClock(nullptr); }
-};
+class ConvertDate : public ::testing::Test {};
 
 } // namespace
 
@@ -87,17 +84,14 @@ TEST_F(ConvertDate, DayMonthWithoutYearTakesTheMostRecentSuchMonth)
     };
     for (const YearCase& c : cases) {
         SCOPED_TRACE(c.captured + " in month " + std::to_string(c.todayMonth));
-        platform::FixedClock clock(noonMillis(2004, c.todayMonth, 10), 0);
-        platform::setClock(&clock);
+        const test::ClockScope clock(noonMillis(2004, c.todayMonth, 10), 0);
         EXPECT_EQ(rules::convertDate(c.captured, "dmy"), c.expected);
-        platform::setClock(nullptr);
     }
 }
 
 TEST_F(ConvertDate, CurrentYearIsTheLocalOne)
 {
     // 23:30 UTC on 31 December 2003 is already 2004 one hour east of Greenwich
-    platform::FixedClock clock(noonMillis(2003, 12, 31) + 41400000, 3600);
-    platform::setClock(&clock);
+    const test::ClockScope clock(noonMillis(2003, 12, 31) + 41400000, 3600);
     EXPECT_EQ(rules::convertDate("2 Jan", "dmy"), "2004-01-02");
 }

@@ -2,6 +2,7 @@
 
 // The office simulator of tools/ as a test peer on 127.0.0.1.
 
+#include "loopback.h"
 #include "peers.h"
 #include "rules/rulesfile.h"
 
@@ -42,27 +43,7 @@ public:
     std::string base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
 
     // A control request ("/sim/day?d=3"); the answer's body.
-    std::string control(const std::string& path) const
-    {
-        int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(m_port));
-        std::string reply;
-        if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
-            if (::write(s, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-                char buf[4096];
-                ssize_t n;
-                while ((n = ::read(s, buf, sizeof buf)) > 0)
-                    reply.append(buf, static_cast<size_t>(n));
-            }
-        }
-        ::close(s);
-        const size_t body = reply.find("\r\n\r\n");
-        return body == std::string::npos ? std::string() : reply.substr(body + 4);
-    }
+    std::string control(const std::string& path) const { return loopbackGet(m_port, path); }
     void setDay(int day) const { control("/sim/day?d=" + std::to_string(day)); }
     void setFault(const std::string& serial, const std::string& kind) const
     {

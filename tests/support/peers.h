@@ -3,15 +3,14 @@
 // Real servers for network tests, started on 127.0.0.1 and stopped again:
 // aiosmtpd (SmtpSink), nginx (NginxPeer) and tinyproxy (TinyproxyPeer).
 
+#include "files.h"
+#include "loopback.h"
 #include "tempdir.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -136,30 +135,17 @@ private:
 // A port on 127.0.0.1 that was free a moment ago.
 inline int freeLoopbackPort()
 {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
+    return LoopbackListener().port();
 }
 
 // Whether something accepts connections on 127.0.0.1:`port`.
 inline bool loopbackAccepts(int port)
 {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const int s = connectLoopback(port);
+    if (s < 0)
+        return false;
     ::close(s);
-    return ok;
+    return true;
 }
 
 inline bool waitUntilAccepting(ChildProcess& child, int port, int timeoutMs)
@@ -173,14 +159,6 @@ inline bool waitUntilAccepting(ChildProcess& child, int port, int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
-}
-
-inline std::string readWholeFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 // aiosmtpd on 127.0.0.1 through tools/smtp_sink.py, keeping every message.
@@ -230,7 +208,7 @@ public:
         std::sort(names.begin(), names.end());
         std::vector<Message> out;
         for (const std::string& n : names) {
-            std::string blob = readWholeFile(n);
+            std::string blob = readAll(n);
             std::size_t end = blob.find("\n\n");
             if (end == std::string::npos)
                 continue;
@@ -297,7 +275,7 @@ public:
         m_child.start(
             {"/usr/sbin/nginx", "-p", m_dir->path(), "-c", m_dir->file("nginx.conf"), "-e", m_dir->file("error.log")});
         if (!waitUntilAccepting(m_child, m_port, 30000))
-            throw std::runtime_error("nginx did not start: " + readWholeFile(m_dir->file("error.log")));
+            throw std::runtime_error("nginx did not start: " + readAll(m_dir->file("error.log")));
     }
     int port() const { return m_port; }
     std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
@@ -328,11 +306,11 @@ public:
         std::ofstream(m_dir->file("tinyproxy.conf")) << c.str();
         m_child.start({"/usr/bin/tinyproxy", "-d", "-c", m_dir->file("tinyproxy.conf")});
         if (!waitUntilAccepting(m_child, m_port, 30000))
-            throw std::runtime_error("tinyproxy did not start: " + readWholeFile(m_dir->file("tinyproxy.log")));
+            throw std::runtime_error("tinyproxy did not start: " + readAll(m_dir->file("tinyproxy.log")));
     }
     int port() const { return m_port; }
     std::string address() const { return "127.0.0.1:" + std::to_string(m_port); }
-    std::string logText() const { return readWholeFile(m_dir->file("tinyproxy.log")); }
+    std::string logText() const { return readAll(m_dir->file("tinyproxy.log")); }
     void stop() { m_child.stop(); }
 
 private:

@@ -1,26 +1,39 @@
 #pragma once
 
 // A certificate authority made by the openssl command for one test run, and a server certificate
-// it signs for 127.0.0.1 and localhost.
+// it signs for localhost (and 127.0.0.1 unless told otherwise).
 
 #include "tempdir.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 namespace tarnwick::test {
 
 class TestCa {
 public:
-    TestCa()
+    struct Options {
+        bool ipAddressToo = true; // the server certificate names 127.0.0.1 besides localhost
+        bool otherCa = false;     // a second CA ("other.pem") that vouches for nothing here
+    };
+
+    TestCa() : TestCa(Options{}) {}
+    explicit TestCa(Options options)
     {
         const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-        std::ofstream(file("ext.cnf")) << "subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
-                                          "extendedKeyUsage=serverAuth\n";
-        m_ok = run("openssl req -x509" + ec + " -days 2 -subj '/CN=Tarnwick test CA' -keyout " + file("ca.key") +
-                   " -out " + file("ca.pem") +
-                   " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign") &&
+        std::ofstream(file("ext.cnf")) << "subjectAltName=DNS:localhost"
+                                       << (options.ipAddressToo ? ",IP:127.0.0.1" : "")
+                                       << "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n";
+        for (const char* ca : {"ca", "other"}) {
+            if (std::string_view(ca) == "other" && !options.otherCa)
+                continue;
+            m_ok = m_ok && run("openssl req -x509" + ec + " -days 2 -subj '/CN=Tarnwick test " + ca + "' -keyout " +
+                               file(std::string(ca) + ".key") + " -out " + file(std::string(ca) + ".pem") +
+                               " -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign");
+        }
+        m_ok = m_ok &&
                run("openssl req" + ec + " -subj /CN=localhost -keyout " + file("server.key") + " -out " +
                    file("server.csr")) &&
                run("openssl x509 -req -days 2 -in " + file("server.csr") + " -CA " + file("ca.pem") + " -CAkey " +

@@ -2,6 +2,7 @@
 // client to come back later, mail over STARTTLS, and a canary that neither secret leaves Tarnwick in clear.
 #include "net/base64.h"
 #include "platform/files.h"
+#include "support/loopback.h"
 #include "support/office.h"
 #include "support/runcli.h"
 #include "support/tempdir.h"
@@ -24,24 +25,14 @@ class WireTap {
 public:
     explicit WireTap(int targetPort) : m_target(targetPort)
     {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(m_listen, 8);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length);
-        m_port = ntohs(a.sin_port);
         m_thread = std::thread([this] { run(); });
     }
     ~WireTap()
     {
         m_stop = true;
         m_thread.join();
-        ::close(m_listen);
     }
-    int port() const { return m_port; }
+    int port() const { return m_listener.port(); }
     std::string sent() const
     {
         std::lock_guard lock(m_mutex);
@@ -52,19 +43,16 @@ private:
     void run()
     {
         while (!m_stop) {
-            pollfd p{m_listen, POLLIN, 0};
+            pollfd p{m_listener.fd(), POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0)
                 continue;
-            const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(static_cast<uint16_t>(m_target));
-            if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            const int client = ::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+            const int server = test::connectLoopback(m_target);
+            if (server >= 0) {
                 pump(client, server);
+                ::close(server);
+            }
             ::close(client);
-            ::close(server);
         }
     }
     void pump(int client, int server)
@@ -91,8 +79,7 @@ private:
     }
 
     int m_target;
-    int m_listen = -1;
-    int m_port = 0;
+    test::LoopbackListener m_listener;
     std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::string m_sent;

@@ -11,6 +11,7 @@
 #include "notify/history.h"
 #include "platform/files.h"
 #include "platform/signature.h"
+#include "support/mainstatefixture.h"
 #include "support/office.h"
 #include "support/peers.h"
 #include "support/scriptedfrontend.h"
@@ -42,7 +43,7 @@ public:
     }
 };
 
-class UpdateRunTest : public ::testing::Test {
+class UpdateRunTest : public test::MainStateFixture<WaitingFrontEnd> {
 protected:
     static void SetUpTestSuite()
     {
@@ -58,13 +59,10 @@ protected:
     void SetUp() override
     {
         s_office->control("/sim/reset");
-        m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
-        m_app->settings.setValue(base::setting::LogDir, m_dir.path());
-        m_app->settings.setValue(base::setting::SendAfterUpdate, "0"); // the run's own tests look at the queue
+        // the run's own tests look at the queue
+        openInFolder({{base::setting::SendAfterUpdate, "0"}});
         m_app->rules.useText(s_office->rulesText());
         m_app->rules.setUpdatePending(false); // the download has tests of its own
-        m_app->entries.setLoadOk(true);
-        m_state = std::make_unique<app::MainState>(*m_app, m_view, s_flowLog);
     }
     void TearDown() override
     {
@@ -97,15 +95,9 @@ protected:
     std::string logText() const { return platform::readFile(m_dir.file("Tarnwick.log")).value_or(""); }
 
     static test::OfficeSimulator* s_office;
-    static net::FlowLog s_flowLog;
-    test::TempDir m_dir;
-    WaitingFrontEnd m_view;
-    std::unique_ptr<app::AppContext> m_app;
-    std::unique_ptr<app::MainState> m_state;
 };
 
 test::OfficeSimulator* UpdateRunTest::s_office = nullptr;
-net::FlowLog UpdateRunTest::s_flowLog;
 
 } // namespace
 
@@ -152,7 +144,7 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
     addMarks(10);
     entry(2).Reference = "ACME-3";
     s_office->setFault(test::OfficeSimulator::serial(2), "silent");
-    s_flowLog.clearText();
+    m_flow.clearText();
     int waits = 0;
     m_view.onDispatch = [&] {
         if (m_view.positions.size() == 2 && ++waits == 10)
@@ -166,7 +158,7 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
     EXPECT_EQ(m_view.positions.back(), 10);
     EXPECT_EQ(m_view.boxes.back().text, "8 of the 10 entries were not updated.\n\nThe first, ACME-3: Operation "
                                         "canceled.\n\nThe Error column gives each entry's reason.");
-    EXPECT_NE(s_flowLog.text().find("HttpGet(0): Cancelling..."), std::string::npos);
+    EXPECT_NE(m_flow.text().find("HttpGet(0): Cancelling..."), std::string::npos);
     EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "8");
 }
 
