@@ -667,7 +667,7 @@ FetchResult UpdateRun::fetchPages(const std::vector<std::string>& addresses, uns
                 }
                 result.error = fetchBatch(
                     [&](const int& timeoutMs) {
-                        return net::runPageFetchTask(m_ctx.taskHost, std::move(batch), timeoutMs);
+                        return net::runPageFetchTask(m_ctx.taskHost, batch, timeoutMs);
                     },
                     pages);
             }
