@@ -287,7 +287,7 @@ void ConfigDialog::accept()
     QDialog::accept();
 }
 
-AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<void()> help, QWidget* parent)
+AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, const std::function<void()>& help, QWidget* parent)
     : QDialog(parent)
 {
     namespace l = app::advancedlabels;
@@ -328,7 +328,7 @@ AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<vo
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(proxyGroup);
     layout->addWidget(authGroup);
-    layout->addWidget(buttons(this, std::move(help)));
+    layout->addWidget(buttons(this, help));
 }
 
 void AdvancedDialog::store(app::ConfigValues& values) const
