@@ -81,7 +81,7 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
     std::string error;
     try {
         const base::OperationDisplay display(state, timeoutMs / 1000);
-        std::vector<std::string> pages = net::runPageFetchTask(host, std::move(requests), timeoutMs);
+        std::vector<std::string> pages = net::runPageFetchTask(host, requests, timeoutMs);
         body = pages.empty() ? std::string() : std::move(pages.front());
     } catch (const tasks::CAppError& e) {
         error = e.message();

@@ -367,7 +367,7 @@ void ConfigDialog::accept()
     QDialog::accept();
 }
 
-AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<void()> help, QWidget* parent)
+AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, const std::function<void()>& help, QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(fromBytes(app::k_advancedTitle));
@@ -380,7 +380,7 @@ AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, std::function<vo
         m_fields[f.field] = c.control;
         addRow(groupForm(groupForms, f.section, this, [layout](QGroupBox* group) { layout->addWidget(group); }), f, c);
     }
-    layout->addWidget(buttons(this, std::move(help)));
+    layout->addWidget(buttons(this, help));
 }
 
 void AdvancedDialog::store(app::ConfigValues& values) const

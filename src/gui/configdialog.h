@@ -68,7 +68,7 @@ private:
 class AdvancedDialog final : public QDialog {
     Q_OBJECT
 public:
-    AdvancedDialog(const app::ConfigValues& values, std::function<void()> help, QWidget* parent = nullptr);
+    AdvancedDialog(const app::ConfigValues& values, const std::function<void()>& help, QWidget* parent = nullptr);
     // Copies the fields into `values`.
     void store(app::ConfigValues& values) const;
     QWidget* field(app::ConfigField f) const { return m_fields.at(f); }

@@ -8,25 +8,25 @@ namespace tarnwick::net {
 
 void FlowLog::setEnabled(bool enabled)
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_enabled = enabled;
 }
 
 bool FlowLog::enabled() const
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     return m_enabled;
 }
 
 void FlowLog::setSubscriber(Subscriber subscriber)
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_subscriber = std::move(subscriber);
 }
 
 void FlowLog::post(int kind, const std::string& line)
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (!m_enabled)
         return;
     appendText(line);
@@ -61,19 +61,19 @@ void FlowLog::appendText(const std::string& line)
 
 std::string FlowLog::text() const
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     return m_text;
 }
 
 void FlowLog::clearText()
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_text.clear();
 }
 
 bool FlowLog::isEmpty() const
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     return m_text.empty();
 }
 

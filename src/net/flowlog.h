@@ -1,8 +1,9 @@
 #pragma once
 
+#include "base/threadsafety.h"
+
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -53,12 +54,12 @@ public:
     static std::string shown(std::string_view data);
 
 private:
-    void appendText(const std::string& line);
+    void appendText(const std::string& line) REQUIRES(m_mutex);
 
-    mutable std::mutex m_mutex;
-    bool m_enabled = true;
-    Subscriber m_subscriber;
-    std::string m_text;
+    mutable Mutex m_mutex;
+    bool m_enabled GUARDED_BY(m_mutex) = true;
+    Subscriber m_subscriber GUARDED_BY(m_mutex);
+    std::string m_text GUARDED_BY(m_mutex);
 };
 
 } // namespace tarnwick::net

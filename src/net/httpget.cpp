@@ -181,7 +181,8 @@ std::optional<std::size_t> contentLength(std::string_view headers)
     while (pos != std::string_view::npos && pos + 2 < headers.size()) {
         const std::size_t start = pos + 2;
         pos = headers.find("\r\n", start);
-        const std::string_view line = headers.substr(start, pos == std::string_view::npos ? headers.npos : pos - start);
+        const std::string_view line =
+            headers.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
         if (startsWithNoCase(line, "transfer-encoding:"))
             return std::nullopt;
         if (!startsWithNoCase(line, "content-length:"))
@@ -212,7 +213,8 @@ std::string headerValue(std::string_view headers, std::string_view name)
     for (std::size_t pos = headers.find("\r\n"); pos != std::string_view::npos;) {
         const std::size_t start = pos + 2;
         pos = headers.find("\r\n", start);
-        std::string_view line = headers.substr(start, pos == std::string_view::npos ? headers.npos : pos - start);
+        std::string_view line =
+            headers.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
         if (!startsWithNoCase(line, name))
             continue;
         line.remove_prefix(name.size());
@@ -255,7 +257,8 @@ std::optional<int> retryAfterSeconds(std::string_view response)
     for (std::size_t pos = headers.find("\r\n"); pos != std::string_view::npos;) {
         const std::size_t start = pos + 2;
         pos = headers.find("\r\n", start);
-        std::string_view line = headers.substr(start, pos == std::string_view::npos ? headers.npos : pos - start);
+        std::string_view line =
+            headers.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
         if (!startsWithNoCase(line, "retry-after:"))
             continue;
         line.remove_prefix(12);
@@ -327,7 +330,7 @@ std::string HttpGet(HttpRequest& request)
     return std::string(response.substr(check.bodyStart));
 }
 
-std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<HttpRequest> requests,
+std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, const std::vector<HttpRequest>& requests,
                                           const int& timeoutMs)
 {
     PageFetchTask task(host, HttpGet);

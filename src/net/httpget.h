@@ -102,7 +102,7 @@ std::string HttpGet(HttpRequest& request);
 
 // Fetches every request in parallel as one worker task; the bodies come back in
 // request order, or the CAppError family is thrown.
-std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, std::vector<HttpRequest> requests,
+std::vector<std::string> runPageFetchTask(tasks::TaskHost& host, const std::vector<HttpRequest>& requests,
                                           const int& timeoutMs);
 
 // The same fetch started now and finished later (finish waits as runPageFetchTask does), so that the caller

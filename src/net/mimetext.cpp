@@ -144,7 +144,7 @@ void appendField(std::string& out, std::string_view field)
                 rest.remove_prefix(1);
             for (std::size_t from = 0; from < rest.size();) {
                 const std::size_t end = rest.find("\r\n", from);
-                value.append(rest.substr(from, end == std::string_view::npos ? rest.npos : end - from));
+                value.append(rest.substr(from, end == std::string_view::npos ? std::string_view::npos : end - from));
                 from = end == std::string_view::npos ? rest.size() : end + 2;
             }
             out += "Subject: ";
@@ -282,7 +282,7 @@ std::string encodedWords(std::string_view text)
                 appendHex(unit, c);
         }
         if (!word.empty() && word.size() + unit.size() > room) {
-            out += (out.empty() ? "" : "\r\n ") + open + word + "?=";
+            out.append(out.empty() ? "" : "\r\n ").append(open).append(word).append("?=");
             word.clear();
         }
         word += unit;

@@ -59,7 +59,7 @@ SocketConnection::~SocketConnection()
     int fd;
     bool cancelled;
     {
-        std::lock_guard lock(m_mutex);
+        MutexLock lock(m_mutex);
         fd = m_socket;
         cancelled = m_cancelled;
         m_socket = -1;
@@ -102,7 +102,7 @@ void SocketConnection::checkCancel()
 
 int SocketConnection::lockedSocket()
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     return m_cancelled ? -1 : m_socket;
 }
 
@@ -126,12 +126,12 @@ void SocketConnection::waitFor(Wait what)
 void SocketConnection::cancel()
 {
     {
-        std::lock_guard lock(m_mutex);
+        MutexLock lock(m_mutex);
         if (m_socket < 0 || m_cancelled)
             return;
     }
     log(FlowLog::k_status, "Cancelling...");
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (m_socket < 0 || m_cancelled)
         return;
     // the owning thread closes the descriptor: closing it here could hand its

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/threadsafety.h"
 #include "tasks/taskhost.h"
 
 #include <atomic>
@@ -7,7 +8,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -114,9 +114,9 @@ private:
     const std::atomic<char>& m_cancel;
     FlowLog* m_flowLog;
     std::string m_label;
-    std::mutex m_mutex;
-    int m_socket = -1;
-    bool m_cancelled = false;
+    Mutex m_mutex;
+    int m_socket GUARDED_BY(m_mutex) = -1;
+    bool m_cancelled GUARDED_BY(m_mutex) = false;
     ssl_ctx_st* m_tlsContext = nullptr;
     ssl_st* m_tls = nullptr;
     std::string m_lastReply;

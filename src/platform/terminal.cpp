@@ -166,6 +166,7 @@ std::string terminalSafe(std::string_view text, std::string_view codeset)
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         const bool lineEnd = c == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+        // NOLINTNEXTLINE(bugprone-branch-clone): tab and line ends are kept as every printable byte is
         if (c == '\t' || c == '\n' || lineEnd) {
             out += static_cast<char>(c);
         } else if (c < 0x20 || c == 0x7F) {

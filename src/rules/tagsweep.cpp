@@ -123,7 +123,7 @@ private:
     LineBreak lineBreakAt(size_t lt) const
     {
         const size_t length = m_write - lt;
-        const char first = length >= 3 && length <= 7 ? m_data[lt + 1] : 0;
+        const char first = length >= 3 && length <= 7 ? m_data[lt + 1] : '\0';
         if (first != 'p' && first != 't' && first != 'b' && first != 'f' && first != 'i')
             return LineBreak::None;
         return lineBreakOf(std::string_view(m_data + lt, length));

@@ -10,13 +10,13 @@ namespace tarnwick::tasks {
 
 void ConnectionSlot::attach(Cancellable* connection)
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     m_connection = connection;
 }
 
 void ConnectionSlot::cancel()
 {
-    std::lock_guard lock(m_mutex);
+    MutexLock lock(m_mutex);
     if (m_connection != nullptr) {
         m_connection->cancelAll();
         m_connection = nullptr;
@@ -42,7 +42,7 @@ public:
     void launch(std::function<void()> body)
     {
         {
-            std::lock_guard lock(m_mutex);
+            MutexLock lock(m_mutex);
             if (!m_waiting.empty()) {
                 Waiter* waiter = m_waiting.back();
                 m_waiting.pop_back();
@@ -68,9 +68,9 @@ private:
         for (;;) {
             body();
             body = nullptr;
-            std::unique_lock lock(m_mutex);
+            MutexLock lock(m_mutex);
             m_waiting.push_back(&self);
-            if (!self.handedOver.wait_for(lock, k_waitLimit, [&self] { return self.job != nullptr; })) {
+            if (!self.handedOver.wait_for(lock.native(), k_waitLimit, [&self] { return self.job != nullptr; })) {
                 m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), &self));
                 return;
             }
@@ -79,9 +79,10 @@ private:
         }
     }
 
-    std::mutex m_mutex;
-    // the threads waiting for a job, the one that began to wait last at the end
-    std::vector<Waiter*> m_waiting;
+    Mutex m_mutex;
+    // the threads waiting for a job, the one that began to wait last at the end; a waiter's job is handed over
+    // under the same mutex
+    std::vector<Waiter*> m_waiting GUARDED_BY(m_mutex);
 };
 
 void startDetachedThread(std::function<void()> body)
@@ -121,7 +122,7 @@ WorkerTaskBase::~WorkerTaskBase()
 
 void WorkerTaskBase::cancelAll()
 {
-    std::lock_guard lock(m_shared->mutex);
+    MutexLock lock(m_shared->mutex);
     for (detail::TaskShared::Job& job : m_shared->jobs) {
         if (job.attached && job.slot != nullptr)
             job.slot->cancel();
@@ -132,7 +133,7 @@ void WorkerTaskBase::prepare(std::size_t count)
 {
     if (count > k_maxJobs)
         throw CAppError("Too many jobs for one task.");
-    std::lock_guard lock(m_shared->mutex);
+    MutexLock lock(m_shared->mutex);
     m_shared->jobs.assign(count, {});
     m_shared->error = false;
     m_shared->errorMessage.clear();
@@ -141,14 +142,14 @@ void WorkerTaskBase::prepare(std::size_t count)
 void WorkerTaskBase::startJob(std::size_t index, std::atomic<char>* cancel, ConnectionSlot* slot,
                               std::function<void()> body)
 {
-    std::lock_guard lock(m_shared->mutex);
+    MutexLock lock(m_shared->mutex);
     m_shared->jobs[index] = {true, cancel, slot};
     ++m_shared->running;
     auto thread = [shared = m_shared, body = std::move(body)]() mutable {
         body();
         body = nullptr; // the request copy goes before the thread counts as ended
         {
-            std::lock_guard endLock(shared->mutex);
+            MutexLock endLock(shared->mutex);
             --shared->running;
             if (shared->host)
                 shared->host->wake();
@@ -167,13 +168,13 @@ void WorkerTaskBase::startJob(std::size_t index, std::atomic<char>* cancel, Conn
 
 bool WorkerTaskBase::allDone()
 {
-    std::lock_guard lock(m_shared->mutex);
+    MutexLock lock(m_shared->mutex);
     return m_shared->running == 0;
 }
 
 void WorkerTaskBase::detachAll()
 {
-    std::lock_guard lock(m_shared->mutex);
+    MutexLock lock(m_shared->mutex);
     for (detail::TaskShared::Job& job : m_shared->jobs) {
         if (job.attached)
             job.cancel->store(1);
@@ -189,14 +190,14 @@ void WorkerTaskBase::waitForJobs(const std::function<int()>& timeoutMs)
     {
         RunningTask running(m_host, this);
         {
-            std::lock_guard lock(m_shared->mutex);
+            MutexLock lock(m_shared->mutex);
             m_shared->host = &m_host;
         }
         const std::uint64_t start = now();
         for (;;) {
             bool failed;
             {
-                std::lock_guard lock(m_shared->mutex);
+                MutexLock lock(m_shared->mutex);
                 failed = m_shared->error;
             }
             if (m_host.cancelRequested() || failed)
@@ -214,15 +215,16 @@ void WorkerTaskBase::waitForJobs(const std::function<int()>& timeoutMs)
             m_host.dispatch(k_cycleMs);
             if (now() - before < 2) {
                 // a host that does not wait for input must not make this loop spin
-                std::unique_lock lock(m_shared->mutex);
-                m_shared->ended.wait_for(lock, std::chrono::milliseconds(2),
-                                         [this] { return m_shared->running == 0 || m_shared->error; });
+                MutexLock lock(m_shared->mutex);
+                m_shared->ended.wait_for(
+                    lock.native(), std::chrono::milliseconds(2),
+                    [this]() REQUIRES(m_shared->mutex) { return m_shared->running == 0 || m_shared->error; });
             }
         }
 
         detachAll();
         {
-            std::lock_guard lock(m_shared->mutex);
+            MutexLock lock(m_shared->mutex);
             m_shared->host = nullptr;
         }
 
@@ -232,10 +234,12 @@ void WorkerTaskBase::waitForJobs(const std::function<int()>& timeoutMs)
             const auto graceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(k_graceMs);
             for (;;) {
                 {
-                    std::unique_lock lock(m_shared->mutex);
+                    MutexLock lock(m_shared->mutex);
                     const auto step =
                         std::min(graceEnd, std::chrono::steady_clock::now() + std::chrono::milliseconds(k_cycleMs));
-                    if (m_shared->ended.wait_until(lock, step, [this] { return m_shared->running == 0; })) {
+                    if (m_shared->ended.wait_until(lock.native(), step, [this]() REQUIRES(m_shared->mutex) {
+                            return m_shared->running == 0;
+                        })) {
                         done = true;
                         break;
                     }
@@ -253,7 +257,7 @@ void WorkerTaskBase::waitForJobs(const std::function<int()>& timeoutMs)
         throw CCanceledError();
     if (timedOut)
         throw CTimedoutError();
-    std::lock_guard lock(m_shared->mutex);
+    MutexLock lock(m_shared->mutex);
     if (m_shared->error)
         throw CAsyncError(m_shared->errorMessage);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/threadsafety.h"
 #include "tasks/errors.h"
 #include "tasks/taskhost.h"
 
@@ -8,7 +9,6 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,8 +16,6 @@
 
 namespace tarnwick::tasks {
 
-// Where a request keeps the connection it is using at the moment, so that the
-// waiting thread can cancel it. A copy of a request gets a new, empty slot.
 // A request's cancel byte (0 go on, 1 stop), polled by the socket layer. A copy of a request takes the
 // value, so that a request is copied whole by its defaulted copy.
 struct CancelByte : std::atomic<char> {
@@ -31,10 +29,14 @@ struct CancelByte : std::atomic<char> {
     using std::atomic<char>::operator=;
 };
 
+// Where a request keeps the connection it is using at the moment, so that the
+// waiting thread can cancel it. A copy of a request gets a new, empty slot.
 class ConnectionSlot {
 public:
     ConnectionSlot() = default;
     ConnectionSlot(const ConnectionSlot&) noexcept {}
+    // an assigned slot keeps its own connection, whatever the other one holds
+    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
     ConnectionSlot& operator=(const ConnectionSlot&) noexcept { return *this; }
 
     // Registers `connection` (nullptr clears); the owner clears it before the
@@ -45,8 +47,8 @@ public:
     void cancel();
 
 private:
-    std::mutex m_mutex;
-    Cancellable* m_connection = nullptr;
+    Mutex m_mutex;
+    Cancellable* m_connection GUARDED_BY(m_mutex) = nullptr;
 };
 
 // Registers a connection in a slot for the lifetime of this object.
@@ -73,13 +75,13 @@ struct TaskShared {
         ConnectionSlot* slot = nullptr;
     };
 
-    std::mutex mutex;
+    Mutex mutex;
     std::condition_variable ended;
-    TaskHost* host = nullptr; // woken when a job ends; cleared once the task stops waiting
-    int running = 0;          // threads started and not yet finished
-    std::vector<Job> jobs;
-    bool error = false;
-    std::string errorMessage;
+    TaskHost* host GUARDED_BY(mutex) = nullptr; // woken when a job ends; cleared once the task stops waiting
+    int running GUARDED_BY(mutex) = 0;          // threads started and not yet finished
+    std::vector<Job> jobs GUARDED_BY(mutex);
+    bool error GUARDED_BY(mutex) = false;
+    std::string errorMessage GUARDED_BY(mutex);
 };
 
 } // namespace detail
@@ -173,7 +175,7 @@ public:
     std::vector<Result> finish(const std::function<int()>& timeoutMs)
     {
         waitForJobs(timeoutMs);
-        std::lock_guard lock(m_shared->mutex);
+        MutexLock lock(m_shared->mutex);
         return std::move(*m_results);
     }
 
@@ -194,7 +196,7 @@ private:
             failure = "Unknown exception.";
         }
         {
-            std::lock_guard lock(shared.mutex);
+            MutexLock lock(shared.mutex);
             // a task that stopped waiting has let go of its jobs: their entries are gone
             if (index < shared.jobs.size() && shared.jobs[index].attached) {
                 detail::TaskShared::Job& entry = shared.jobs[index];

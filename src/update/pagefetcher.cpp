@@ -215,7 +215,7 @@ FetchResult PageFetcher::fetch(const std::vector<std::string>& addresses, unsign
                 }
                 result.error = fetchBatch(
                     [&](LiveTimeout timeout) {
-                        return net::runPageFetchTask(m_ctx.taskHost, std::move(batch), timeout.source());
+                        return net::runPageFetchTask(m_ctx.taskHost, batch, timeout.source());
                     },
                     pages);
             }
