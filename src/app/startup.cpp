@@ -41,7 +41,7 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
 
     const std::string logDir = app.logDir();
     if (!logDir.empty() && platform::fileNameOf(places.programPath).find("_temp") == std::string::npos)
-        platform::removeFile(platform::joinPath(logDir, k_upgradeTempName));
+        (void)platform::removeFile(platform::joinPath(logDir, k_upgradeTempName));
 
     state.version = places.version;
     state.programPath = places.programPath;

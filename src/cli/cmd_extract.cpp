@@ -9,7 +9,6 @@
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
 
-#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -32,13 +31,9 @@ constexpr core::FieldId k_extractedFields[] = {
 
 std::optional<std::string> readOrComplain(const std::string& path, const char* what)
 {
-    errno = 0;
-    std::optional<std::string> bytes = platform::readFile(path);
-    if (!bytes) {
-        const int err = errno;
-        std::cerr << "tarnwick-cli: cannot read " << what << path << ": " << (err ? std::strerror(err) : "read error")
-                  << "\n";
-    }
+    platform::ResultOf<std::string> bytes = platform::readFile(path);
+    if (!bytes)
+        std::cerr << "tarnwick-cli: cannot read " << what << path << ": " << bytes.systemText() << "\n";
     return bytes;
 }
 

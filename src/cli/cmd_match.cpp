@@ -5,11 +5,7 @@
 #include "rules/pagetext.h"
 #include "rules/pattern.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -23,18 +19,15 @@ int cmdMatch(const Invocation& inv)
         std::cerr << "usage: tarnwick-cli match PAGE PATTERN\n";
         return 1;
     }
-    errno = 0;
-    const std::optional<std::string> page = platform::readFile(inv.args[0]);
+    const platform::ResultOf<std::string> page = platform::readFile(inv.args[0]);
     if (!page) {
-        const int err = errno;
-        std::cerr << "tarnwick-cli: cannot read " << inv.args[0] << ": " << (err ? std::strerror(err) : "read error")
-                  << "\n";
+        std::cerr << "tarnwick-cli: cannot read " << inv.args[0] << ": " << page.systemText() << "\n";
         return 1;
     }
     const std::string result =
         platform::forOutput(STDOUT_FILENO, rules::matchPattern(rules::normalisePage(*page), inv.args[1]));
-    if (std::fwrite(result.data(), 1, result.size(), stdout) != result.size() || std::fflush(stdout) != 0) {
-        std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
+    if (const platform::Result written = platform::writeStandardOutput(result); !written) {
+        std::cerr << "tarnwick-cli: cannot write standard output: " << written.systemText() << "\n";
         return 1;
     }
     return 0;

@@ -4,51 +4,12 @@
 #include "platform/terminal.h"
 #include "rules/pagetext.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
 
 namespace tarnwick::cli {
-
-namespace {
-
-std::optional<std::string> readStandardInput()
-{
-    std::string out;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (n == 0)
-            return out;
-        out.append(buf, static_cast<size_t>(n));
-    }
-}
-
-// The whole text in one write (more only when the output takes it in parts), without a copy into a buffer.
-bool writeStandardOutput(std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        text.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-} // namespace
 
 // The normalised text of a status page, byte for byte, for writing and checking rules.
 int cmdNormalise(const Invocation& inv)
@@ -59,12 +20,10 @@ int cmdNormalise(const Invocation& inv)
     }
     const bool fromStdin = inv.args.empty() || inv.args[0] == "-";
     const std::string name = fromStdin ? std::string("standard input") : inv.args[0];
-    errno = 0;
     // a file is read with one read into a buffer of its size
-    const std::optional<std::string> page = fromStdin ? readStandardInput() : platform::readFile(name);
+    const platform::ResultOf<std::string> page = fromStdin ? platform::readStandardInput() : platform::readFile(name);
     if (!page) {
-        const int err = errno;
-        std::cerr << "tarnwick-cli: cannot read " << name << ": " << (err ? std::strerror(err) : "read error") << "\n";
+        std::cerr << "tarnwick-cli: cannot read " << name << ": " << page.systemText() << "\n";
         return 1;
     }
     const rules::PageText text = rules::normalisePage(*page);
@@ -75,8 +34,8 @@ int cmdNormalise(const Invocation& inv)
         shown = platform::forOutput(STDOUT_FILENO, out);
         out = shown;
     }
-    if (!writeStandardOutput(out)) {
-        std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
+    if (const platform::Result written = platform::writeStandardOutput(out); !written) {
+        std::cerr << "tarnwick-cli: cannot write standard output: " << written.systemText() << "\n";
         return 1;
     }
     return 0;

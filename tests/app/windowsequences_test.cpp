@@ -39,7 +39,7 @@ struct RecordingHost final : WindowHost {
 
 class WindowSequences : public ::testing::Test {
 protected:
-    WindowSequences() { platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
+    WindowSequences() { (void)platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
     AppContext& context(const std::vector<std::pair<base::SettingKey, std::string>>& values)
     {
         m_state.reset();
@@ -67,7 +67,7 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
                                {base::setting::CountExec, "41"},
                                {base::setting::SortBy, "statusdate"},
                                {base::setting::SortReversed, "2"}});
-    platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
+    (void)platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
     StartupPlaces places{"/opt/tw/tarnwick", "/home/u/.local/share/applications", "/home/u/.local/share", "2.1.07"};
     const StartupState s = startApplication(app, places);
     EXPECT_EQ(s.sortColumn, 8);
@@ -88,7 +88,7 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
     // a second start keeps the GUID; an unknown sort key is column 0; the upgrade copy keeps its file
     const std::string guid = app.settings.value(base::setting::GUID);
     app.settings.setValue(base::setting::SortBy, "Nonsense");
-    platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
+    (void)platform::writeFileAtomic(m_dir.file(k_upgradeTempName), "x");
     places.programPath = m_dir.file("Tarnwick_temp");
     EXPECT_EQ(startApplication(app, places).sortColumn, 0);
     EXPECT_EQ(app.settings.value(base::setting::GUID), guid);
@@ -120,7 +120,7 @@ TEST_F(WindowSequences, FirstShowing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.org << c.autoMode << c.badDataFile);
-        platform::writeFileAtomic(m_dir.file("tradmark.dat"), c.badDataFile ? "99\r\n" : "8\r\n");
+        (void)platform::writeFileAtomic(m_dir.file("tradmark.dat"), c.badDataFile ? "99\r\n" : "8\r\n");
         m_host = {};
         context({{base::setting::OrgName, c.org}, {base::setting::LogDir, m_dir.path()}});
         MainWindowLogic w = logic(c.autoMode);

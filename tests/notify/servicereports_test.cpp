@@ -31,7 +31,7 @@ class ServiceReports : public ::testing::Test {
 protected:
     ServiceReports()
     {
-        platform::writeFileAtomic(m_dir.file("settings.ini"), "");
+        (void)platform::writeFileAtomic(m_dir.file("settings.ini"), "");
         m_app = std::make_unique<app::AppContext>(m_dir.file("settings.ini"));
         base::AppSettings& s = m_app->settings;
         s.setValue(base::setting::LogDir, m_dir.path());
