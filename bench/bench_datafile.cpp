@@ -104,7 +104,7 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::string dir = logDir();
-    platform::removeFile(dir + "/tradmark.dat");
+    (void)platform::removeFile(dir + "/tradmark.dat");
     ::rmdir(dir.c_str());
     return 0;
 }

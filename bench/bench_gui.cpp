@@ -65,7 +65,7 @@ void writeEntries(const std::string& logDir, int count)
         store.appendEntry(std::move(e));
     }
     store.setLoadOk(true);
-    core::saveDataFile(store, logDir);
+    (void)core::saveDataFile(store, logDir);
 }
 
 double ms(std::chrono::steady_clock::time_point from)
@@ -80,11 +80,11 @@ int main(int argc, char** argv)
     QApplication qt(argc, argv);
     const std::string dir = std::filesystem::temp_directory_path() / ("tarnwick-bench-gui-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir + "/log/Tarnwick");
-    platform::writeFileAtomic(dir + "/settings.ini", "");
+    (void)platform::writeFileAtomic(dir + "/settings.ini", "");
     const int count = 10000;
     writeEntries(dir + "/log", count);
     if (argc > 1)
-        platform::writeFileAtomic(dir + "/log/Tarnwick/rules.txt", platform::readFile(argv[1]).value_or(""));
+        (void)platform::writeFileAtomic(dir + "/log/Tarnwick/rules.txt", platform::readFile(argv[1]).value_or(""));
 
     {
         app::AppContext context(dir + "/settings.ini");

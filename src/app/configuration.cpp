@@ -9,8 +9,6 @@
 #include "rules/rulesfile.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <sys/stat.h>
 
 namespace tarnwick::app {
@@ -53,10 +51,9 @@ RulesChoice rulesChoice(const std::string& logDir)
 {
     if (logDir.empty())
         return RulesChoice::WebPages;
-    errno = 0;
-    const std::optional<std::string> text = platform::readFile(rules::RulesFile::filePath(logDir));
+    const platform::ResultOf<std::string> text = platform::readFile(rules::RulesFile::filePath(logDir));
     if (!text)
-        return errno == ENOENT ? RulesChoice::WebPages : RulesChoice::OwnFile;
+        return text.missing() ? RulesChoice::WebPages : RulesChoice::OwnFile;
     return *text == rules::RulesFile::officeXmlText() ? RulesChoice::XmlRecords : RulesChoice::OwnFile;
 }
 
@@ -82,14 +79,15 @@ bool followLogDir(ConfigValues& values, RulesChoice shown, const std::string& lo
 platform::Result useRules(const std::string& logDir, RulesChoice choice)
 {
     const std::string path = rules::RulesFile::filePath(logDir);
-    errno = 0;
-    if (choice == RulesChoice::WebPages && !platform::removeFile(path) && errno != ENOENT)
-        return platform::Result::failure("Can't remove the rules file " + path + ": " + std::strerror(errno));
+    if (choice == RulesChoice::WebPages) {
+        if (const platform::Result removed = platform::removeFile(path); !removed && !removed.missing())
+            return platform::Result::failure("Can't remove the rules file " + path + ": " + removed.systemText());
+    }
     if (choice == RulesChoice::XmlRecords) {
         ::mkdir(platform::joinPath(logDir, "Tarnwick").c_str(), 0777);
-        if (!platform::writeFileAtomic(path, rules::RulesFile::officeXmlText()))
-            return platform::Result::failure("Can't write the rules file " + path + ": " +
-                                             std::strerror(errno ? errno : EIO));
+        if (const platform::Result written = platform::writeFileAtomic(path, rules::RulesFile::officeXmlText());
+            !written)
+            return platform::Result::failure("Can't write the rules file " + path + ": " + written.systemText());
     }
     return {};
 }
@@ -146,7 +144,7 @@ bool directoryUsable(const std::string& dir)
     if (!platform::writeFileAtomic(path, "ABCD"))
         return false;
     const std::optional<std::string> back = platform::readFile(path);
-    const bool removed = platform::removeFile(path);
+    const platform::Result removed = platform::removeFile(path);
     return back && *back == "ABCD" && removed;
 }
 

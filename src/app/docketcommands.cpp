@@ -11,8 +11,6 @@
 #include "platform/files.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace tarnwick::app {
 
@@ -23,8 +21,8 @@ constexpr size_t k_shownLines = 10;
 
 FileOutcome written(const std::string& path, const std::string& bytes, const std::string& what)
 {
-    if (!platform::writeFileAtomic(path, bytes))
-        return {false, "Cannot write " + path + ": " + std::strerror(errno) + "."};
+    if (const platform::Result saved = platform::writeFileAtomic(path, bytes); !saved)
+        return {false, "Cannot write " + path + ": " + saved.systemText() + "."};
     return {true, what + " written to " + path + "."};
 }
 
@@ -93,9 +91,9 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
     if (state.busy())
         return out;
     core::EntryStore& store = state.app().entries;
-    const std::optional<std::string> text = platform::readFile(path, platform::FileKind::Regular);
+    const platform::ResultOf<std::string> text = platform::readFile(path, platform::FileKind::Regular);
     if (!text) {
-        out.errors.push_back("Cannot read " + path + ": " + std::strerror(errno) + ".");
+        out.errors.push_back("Cannot read " + path + ": " + text.systemText() + ".");
     } else {
         docket::ImportPlan plan = docket::planImport(*text, store, core::today());
         out.duplicates = std::move(plan.duplicates);

@@ -10,8 +10,6 @@
 #include "platform/clock.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 namespace tarnwick::app {
@@ -190,11 +188,8 @@ platform::Result MainState::saveEntries()
     // a data file that could not be read (another version's) is never written over
     if (!m_app.entries.loadOk())
         return platform::Result::failure("the data file " + path + " was not read, so it is not written");
-    errno = 0;
-    if (!core::saveDataFile(m_app.entries, dir)) {
-        const int error = errno != 0 ? errno : EIO;
-        return platform::Result::failure("Can't write the data file " + path + ": " + std::strerror(error));
-    }
+    if (const platform::Result saved = core::saveDataFile(m_app.entries, dir); !saved)
+        return platform::Result::failure("Can't write the data file " + path + ": " + saved.systemText());
     return {};
 }
 
@@ -267,13 +262,13 @@ platform::Result MainState::writeReports()
     std::error_code ec;
     std::filesystem::create_directories(reportDir, ec);
     notify::HtmlReportRenderer renderer(m_app.vars, &m_app.history(), &m_app.templates);
-    errno = 0;
     const core::ReportsWritten written = core::WriteReports(m_app.entries, reportDir, renderer);
     if (written.html && written.xml)
         return {};
-    const int error = errno;
+    // the later of two failures tells why
+    const platform::Result& failed = written.xml ? written.html : written.xml;
     return platform::Result::failure("Can't write the reports into " + reportDir + ": " +
-                                     (ec ? ec.message() : std::string(std::strerror(error != 0 ? error : EIO))));
+                                     (ec ? ec.message() : failed.systemText()));
 }
 
 namespace {

@@ -42,9 +42,9 @@ StartupState startApplication(AppContext& app, const StartupPlaces& places)
 
     const std::string logDir = app.logDir();
     if (!logDir.empty() && !isDownloadedCopy(places.programPath)) {
-        platform::removeFile(platform::joinPath(logDir, k_downloadProgramName));
+        (void)platform::removeFile(platform::joinPath(logDir, k_downloadProgramName));
         for (const std::string_view old : k_oldDownloadProgramNames)
-            platform::removeFile(platform::joinPath(logDir, old));
+            (void)platform::removeFile(platform::joinPath(logDir, old));
     }
 
     state.version = places.version;

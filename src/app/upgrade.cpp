@@ -301,14 +301,14 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     const std::string dir = app.logDir();
     const std::string tmp = platform::joinPath(dir, k_downloadTempName);
     const std::string exe = platform::joinPath(dir, k_downloadProgramName);
-    platform::removeFile(tmp);
-    platform::removeFile(exe);
+    (void)platform::removeFile(tmp);
+    (void)platform::removeFile(exe);
     long long length = 0;
     const bool copied = !dir.empty() && platform::writeFileAtomic(tmp, program) &&
                         platform::lzExpandFile(tmp, exe, length).empty() && length > 0;
-    platform::removeFile(tmp);
+    (void)platform::removeFile(tmp);
     if (!copied) {
-        platform::removeFile(exe);
+        (void)platform::removeFile(exe);
         return fail(k_downloadCopyFailedText, "Copy failed.");
     }
     // only a program the distributor vouches for, newer than this one, is ever started or installed
@@ -320,7 +320,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
                       : ManifestVerdict{ManifestVerdict::Kind::NotSigned, "the expanded program is unreadable"};
     }
     if (verdict.kind != ManifestVerdict::Kind::Good) {
-        platform::removeFile(exe);
+        (void)platform::removeFile(exe);
         if (verdict.kind == ManifestVerdict::Kind::NotNewer)
             return fail(notNewerText(verdict.why, runningVersion), "Download Failed");
         app.log.write("Signature '%s': %s\n", manifestAddress.c_str(), verdict.why.c_str());
@@ -332,7 +332,7 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
         std::error_code ec;
         std::filesystem::create_directories(app.settings.value(base::setting::Install), ec);
         const std::string copyError = platform::replaceProgram(exe, installed);
-        platform::removeFile(exe);
+        (void)platform::removeFile(exe);
         if (!copyError.empty()) {
             app.log.write("Copy '%s': %s\n", installed.c_str(), copyError.c_str());
             return fail(k_copyFailedText, "Copy failed.");

@@ -89,10 +89,10 @@ void Log::writeText(std::string_view message)
         std::string kept(k_discardedMarker);
         kept.append(text, from, std::string::npos);
         kept += record;
-        platform::writeFileAtomic(file, core::toTextMode(kept));
+        (void)platform::writeFileAtomic(file, core::toTextMode(kept));
         return;
     }
-    platform::appendFile(file, core::toTextMode(record));
+    (void)platform::appendFile(file, core::toTextMode(record));
 }
 
 void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::string_view title)

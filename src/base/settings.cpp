@@ -7,7 +7,6 @@
 #include "platform/settingsfile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <pwd.h>
@@ -269,11 +268,9 @@ platform::Result AppSettings::checkValue(std::string_view name, std::string_view
         return platform::Result::failure("RequestInterval is a number of milliseconds from 0 to 120000, not '" +
                                          std::string(value) + "'");
     if (name == setting::CaFile.name) {
-        errno = 0;
-        if (!platform::readFile(std::string(value), platform::FileKind::Regular))
-            return platform::Result::failure(
-                "The CA file '" + std::string(value) +
-                "' cannot be read: " + (errno == EINVAL ? "not a regular file" : std::strerror(errno ? errno : EIO)));
+        if (const auto ca = platform::readFile(std::string(value), platform::FileKind::Regular); !ca)
+            return platform::Result::failure("The CA file '" + std::string(value) + "' cannot be read: " +
+                                             (ca.notRegular() ? "not a regular file" : ca.systemText()));
     }
     if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
         return platform::Result::failure(
@@ -318,16 +315,15 @@ platform::SettingsFile AppSettings::settingsFile() const
     return platform::SettingsFile(m_path, &isSecretName);
 }
 
-platform::Result AppSettings::written(bool ok) const
+platform::Result AppSettings::written(const platform::Result& write) const
 {
-    const int err = errno;
-    if (ok)
+    if (write)
         return {};
-    if (err == EWOULDBLOCK)
+    if (write.lockHeld())
         return platform::Result::failure(
             "Can't write the settings file '" + m_path + "': another program has held its lock file '" + m_path +
             ".lock' for " + std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s");
-    return platform::Result::failure("Can't write the settings file '" + m_path + "': " + std::strerror(err));
+    return platform::Result::failure("Can't write the settings file '" + m_path + "': " + write.systemText());
 }
 
 platform::Result AppSettings::write(const SettingKey& key)
@@ -353,7 +349,7 @@ platform::Result AppSettings::writeAll()
 {
     if (m_dirty.empty() && !m_notifyDirty)
         return {};
-    bool ok = settingsFile().update([this](platform::SettingsFile::Sections& sections) {
+    const platform::Result ok = settingsFile().update([this](platform::SettingsFile::Sections& sections) {
         for (const std::string& name : m_dirty) {
             const SettingKey key = named(name).value_or(SettingKey{name});
             sections[std::string(sectionOf(key))].insert_or_assign(name, value(key));

@@ -107,7 +107,7 @@ public:
     platform::Result writeAll();
 
 private:
-    platform::Result written(bool ok) const;
+    platform::Result written(const platform::Result& write) const;
     platform::SettingsFile settingsFile() const;
 
     std::string m_path;

@@ -9,7 +9,6 @@
 #include "rules/rulesfile.h"
 #include "rules/templatevars.h"
 
-#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -30,13 +29,9 @@ constexpr core::FieldId k_extractedFields[] = {
 
 std::optional<std::string> readOrComplain(const Invocation& inv, const std::string& path, const char* what)
 {
-    errno = 0;
-    std::optional<std::string> bytes = platform::readFile(path);
-    if (!bytes) {
-        const int err = errno;
-        inv.err << "tarnwick-cli: cannot read " << what << path << ": " << (err ? std::strerror(err) : "read error")
-                << "\n";
-    }
+    platform::ResultOf<std::string> bytes = platform::readFile(path);
+    if (!bytes)
+        inv.err << "tarnwick-cli: cannot read " << what << path << ": " << bytes.systemText() << "\n";
     return bytes;
 }
 

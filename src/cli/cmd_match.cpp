@@ -5,11 +5,7 @@
 #include "rules/pagetext.h"
 #include "rules/pattern.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -23,12 +19,9 @@ int match(const Invocation& inv)
 {
     if (inv.args.size() != 2)
         return inv.usage();
-    errno = 0;
-    const std::optional<std::string> page = platform::readFile(inv.args[0]);
+    const platform::ResultOf<std::string> page = platform::readFile(inv.args[0]);
     if (!page) {
-        const int err = errno;
-        inv.err << "tarnwick-cli: cannot read " << inv.args[0] << ": " << (err ? std::strerror(err) : "read error")
-                << "\n";
+        inv.err << "tarnwick-cli: cannot read " << inv.args[0] << ": " << page.systemText() << "\n";
         return 1;
     }
     const std::string result =
@@ -37,8 +30,8 @@ int match(const Invocation& inv)
         inv.out << result;
         return 0;
     }
-    if (std::fwrite(result.data(), 1, result.size(), stdout) != result.size() || std::fflush(stdout) != 0) {
-        std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
+    if (const platform::Result written = platform::writeStandardOutput(result); !written) {
+        std::cerr << "tarnwick-cli: cannot write standard output: " << written.systemText() << "\n";
         return 1;
     }
     return 0;

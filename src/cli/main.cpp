@@ -2,10 +2,7 @@
 #include "platform/clock.h"
 #include "platform/terminal.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -30,9 +27,8 @@ private:
 // A command whose output could not be written (a full disk, a closed pipe) has failed, whatever it did.
 int checkedOutput(int code)
 {
-    std::cout.flush();
-    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::cerr << "tarnwick-cli: cannot write standard output: " << std::strerror(errno) << "\n";
+    if (const tarnwick::platform::Result flushed = tarnwick::platform::flushStandardOutput(); !flushed) {
+        std::cerr << "tarnwick-cli: cannot write standard output: " << flushed.systemText() << "\n";
         return 1;
     }
     return code;

@@ -229,10 +229,12 @@ std::string dataFileText(const EntryStore& store)
     return out;
 }
 
-bool saveDataFile(const EntryStore& store, const std::string& logDir)
+platform::Result saveDataFile(const EntryStore& store, const std::string& logDir)
 {
-    if (!store.loadOk() || logDir.empty())
-        return false;
+    if (!store.loadOk())
+        return platform::Result::failure("the data file was not read, so it is not written");
+    if (logDir.empty())
+        return platform::Result::failure("no logging directory is set");
     return platform::writeFileAtomic(dataFilePath(logDir), dataFileText(store));
 }
 

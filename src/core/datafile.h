@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/daynumber.h"
+#include "platform/result.h"
 
 #include <string>
 #include <string_view>
@@ -31,9 +32,9 @@ std::string loadDataFile(EntryStore& store, const std::string& logDir);
 std::string loadDataText(EntryStore& store, std::string_view bytes, DayNumber today);
 
 // Replaces the data file with the whole store, atomically, when LoadOk is set;
-// nothing is written otherwise. A failure keeps the old file and is not reported
-// (false is returned for tools and tests).
-bool saveDataFile(const EntryStore& store, const std::string& logDir);
+// nothing is written otherwise. A failure keeps the old file and is not reported:
+// the caller tells why.
+platform::Result saveDataFile(const EntryStore& store, const std::string& logDir);
 
 // The bytes that saveDataFile writes. TAB, CR and LF inside a field, which the
 // format cannot carry, are written as blanks.

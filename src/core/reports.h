@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <string>
 
 namespace tarnwick::core {
@@ -33,8 +35,8 @@ std::string xmlExport(const EntryStore& store, ReportRenderer* renderer = nullpt
 
 // Which of the two files a writing replaced.
 struct ReportsWritten {
-    bool html = false;
-    bool xml = false;
+    platform::Result html = platform::Result::failure("not written");
+    platform::Result xml = platform::Result::failure("not written");
 };
 
 // Writes "Tarnwick.html" (as rendered) and "Tarnwick.xml" (CR LF line ends) into `reportDir`, each replaced

@@ -8,7 +8,6 @@
 #include "docket/deadlines.h"
 #include "platform/terminal.h"
 
-#include <cerrno>
 #include <iconv.h>
 #include <optional>
 #include <unordered_set>

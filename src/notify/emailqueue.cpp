@@ -16,11 +16,8 @@
 #include "tasks/errors.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace tarnwick::notify {
@@ -45,11 +42,6 @@ std::string serverAndPort(const std::string& server, net::MailSecurity security)
 constexpr const char* k_internalProblem =
     "There is a problem with the internal state of Tarnwick, please exit the application.";
 
-bool fileNameByte(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
-}
-
 // The part of a message file name after its first "_" (the whole name without one).
 std::string_view shownName(std::string_view name)
 {
@@ -57,33 +49,8 @@ std::string_view shownName(std::string_view name)
     return underscore == std::string_view::npos ? name : name.substr(underscore + 1);
 }
 
-// A list line names a message only in the form the queue writes itself: "Tarnwick_", the kind and the
-// identifier in letters, digits, "-" and "_", ".tmp"; never one of the queue's own files.
-bool queuedMessageName(std::string_view name)
-{
-    constexpr std::string_view prefix = "Tarnwick_";
-    constexpr std::string_view suffix = ".tmp";
-    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
-        return false;
-    if (name == k_pendingListName || name == k_remainderListName || name == k_activityFileName)
-        return false;
-    std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    return std::all_of(middle.begin(), middle.end(), [](char c) { return fileNameByte(c) || c == '_'; });
-}
-
-// A name of the form that posting gives a message: one of the kinds of notice and the entry's identifier.
 // What a commit returns when the step before listing refused: the caller has reported why.
 constexpr std::string_view k_notListedText = "PostEmail: the messages were not listed.";
-
-bool postedMessageName(std::string_view name)
-{
-    if (!queuedMessageName(name))
-        return false;
-    const std::string_view rest = name.substr(std::string_view("Tarnwick_").size());
-    if (rest.starts_with("welcome") || rest.starts_with("digest"))
-        return true;
-    return rest.starts_with('a') || rest.starts_with('c') || rest.starts_with('d') || rest.starts_with('s');
-}
 
 // Cuts a leading header line "<tag>text\r\n" (tag compared without regard to case) off `text` into `value`.
 // False when the text begins with the tag but holds no line end.
@@ -122,7 +89,7 @@ std::string messageFileName(const core::Entry& entry, std::string_view kind)
     std::string name = "Tarnwick_";
     name += kind;
     for (char c : id)
-        name += fileNameByte(c) ? c : '_';
+        name += PendingList::nameByte(c) ? c : '_';
     name += ".tmp";
     return name;
 }
@@ -296,120 +263,68 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std
 {
     if (m_staged.empty())
         return {};
-    const std::string listPath = pendingListPath();
-    std::string list;
     removeUnlisted();
-    if (platform::fileExists(listPath)) {
-        std::optional<std::string> old = platform::readFile(listPath, platform::FileKind::Own);
-        if (!old)
-            return "PostEmail: Can't create the e-mail notification file.";
-        list = std::move(*old);
-    }
+    PendingList list(logDir());
+    if (!list.read())
+        return "PostEmail: Can't create the e-mail notification file.";
     // the messages are durable under their names before the list names them
     std::vector<std::string> committed;
     if (!m_staged.commit(committed, [this](const std::string& taken) {
-            return platform::joinPath(logDir(), freeMessageName(taken.substr(taken.rfind('/') + 1)));
+            return platform::joinPath(logDir(), freeMessageName(platform::fileNameOf(taken)));
         }))
         return "PostEmail: Can't create the pending e-mail file.";
-    if (beforeListing && !beforeListing()) {
+    auto removeCommitted = [&] {
         for (const std::string& path : committed)
-            platform::removeFile(path);
-        (void)platform::syncFolder(listPath);
+            (void)platform::removeFile(path);
+    };
+    if (beforeListing && !beforeListing()) {
+        removeCommitted();
+        (void)platform::syncFolder(list.path());
         return std::string(k_notListedText);
     }
-    if (!list.empty() && list.back() != '\n')
-        list += "\r\n";
-    for (const std::string& path : committed) {
-        list.append(path, path.rfind('/') + 1);
-        list += "\r\n";
-    }
-    if (!platform::writeFileAtomic(listPath, list)) {
+    std::vector<std::string> names;
+    names.reserve(committed.size());
+    for (const std::string& path : committed)
+        names.push_back(platform::fileNameOf(path));
+    if (!list.add(names)) {
         // a message that no list names is no half entry
-        for (const std::string& path : committed)
-            platform::removeFile(path);
+        removeCommitted();
         return "PostEmail: Can't create the e-mail notification file.";
     }
     for (size_t i = 0; i < committed.size(); ++i)
         m_ctx.settings.increment(base::setting::CountEmailPost);
-    if (digestSlot && *digestSlot < committed.size())
-        m_digestName = committed[*digestSlot].substr(committed[*digestSlot].rfind('/') + 1);
+    if (digestSlot && *digestSlot < names.size())
+        m_digestName = names[*digestSlot];
     return {};
 }
 
 bool EmailQueue::pendingExists() const
 {
-    const std::string path = pendingListPath();
-    if (path.empty())
-        return false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    return PendingList(logDir()).exists();
 }
 
-// Message files that no list names are left by a power cut between the commit of a group and the writing of
-// its list. An update's changes were not saved (its data file is written only after the list), so the next update
-// finds them again and posts them anew: those files are removed. An edit's data file is written between the two,
-// so the notice of an entry added that the data file holds, or of one deleted that it lacks, tells of a saved edit
-// and is listed; any other is removed. Once per logging directory, before the queue is first sent or added to.
+// Once per logging directory, before the queue is first sent or added to: an edit's notice that a crash left on
+// no list may be the only one there is.
 void EmailQueue::removeUnlisted()
 {
     const std::string dir = logDir();
     if (dir.empty() || dir == m_checkedDir)
         return;
-    const std::string listPath = pendingListPath();
-    std::optional<std::string> list = platform::readFile(listPath, platform::FileKind::Own);
-    if (!list && errno != ENOENT)
-        return; // without the list nothing can be told unlisted
-    m_checkedDir = dir;
-    std::unordered_set<std::string> listed;
-    if (list) {
-        core::LineReader reader(*list);
-        std::string_view line;
-        while (reader.next(line))
-            listed.emplace(line);
+    switch (PendingList(dir).settleUnlisted(m_ctx.log, m_ctx.savedEntryNamed)) {
+    case PendingList::Settling::Settled:
+        m_checkedDir = dir;
+        break;
+    case PendingList::Settling::ListNotWritten:
+        m_checkedDir.clear(); // tried again before the next use of the queue
+        break;
+    case PendingList::Settling::ListUnreadable:
+        break;
     }
-    bool removed = false;
-    std::string adopted;
-    for (const std::string& name : platform::folderNames(dir)) {
-        if (!postedMessageName(name) || listed.contains(name))
-            continue;
-        const char kind = name[std::string_view("Tarnwick_").size()];
-        if ((kind == 'a' || kind == 'd') && m_ctx.savedEntryNamed && m_ctx.savedEntryNamed(name) == (kind == 'a')) {
-            m_ctx.log.write("E-mail file '%s' is on no pending list (a crash before it was listed); the data file "
-                            "holds its edit, so it is listed\n",
-                            name.c_str());
-            adopted.append(name).append("\r\n");
-            continue;
-        }
-        m_ctx.log.write("E-mail file '%s' is on no pending list (a crash before it was listed); removed, its "
-                        "change is found again by the next update\n",
-                        name.c_str());
-        removed = platform::removeFile(platform::joinPath(dir, name)) || removed;
-    }
-    if (!adopted.empty()) {
-        std::string text = list.value_or(std::string());
-        if (!text.empty() && text.back() != '\n')
-            text += "\r\n";
-        if (!platform::writeFileAtomic(listPath, text + adopted))
-            m_checkedDir.clear(); // tried again before the next use of the queue
-    }
-    if (removed)
-        (void)platform::syncFolder(listPath);
 }
 
 int EmailQueue::pendingCount() const
 {
-    const std::optional<std::string> list = platform::readFile(pendingListPath());
-    int count = 0;
-    if (list) {
-        core::LineReader reader(*list);
-        std::string_view line;
-        while (reader.next(line))
-            count += line.empty() ? 0 : 1;
-    }
-    return count;
+    return PendingList(logDir()).count();
 }
 
 std::string EmailQueue::recipients(MailMode mode) const
@@ -488,10 +403,10 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
         m_ctx.settings.increment(base::setting::CountEmailBatchFailed);
         return error;
     };
-    std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Own);
-    if (!bytes && errno != ENOENT)
+    platform::ResultOf<std::string> bytes = platform::readFile(path, platform::FileKind::Own);
+    if (!bytes && !bytes.missing())
         return failed("SendEmail: Can't read the e-mail file '" + path +
-                      "': " + (errno == EINVAL ? "not a regular file" : platform::fileErrorText(errno)));
+                      "': " + (bytes.notRegular() ? "not a regular file" : bytes.error()));
     if (!bytes)
         return {};
     // an empty message is one whose bytes a power cut took before they reached the disk
@@ -550,63 +465,60 @@ bool EmailQueue::processPending(bool ask, bool del)
             return true;
     }
 
-    const std::string dir = logDir();
-    const std::string listPath = pendingListPath();
-    const std::string original = platform::readFile(listPath, platform::FileKind::Own).value_or(std::string());
-    std::vector<std::string_view> lines;
-    {
-        core::LineReader reader(original);
-        std::string_view line;
-        while (reader.next(line))
-            lines.push_back(line);
-    }
-
+    PendingList list(logDir());
+    // a list that cannot be read sends nothing, and what it names stays on it
+    (void)list.read();
     // the activity report goes first whenever the count of sent messages is a multiple of 5, and after a
     // batch whose report failed (its file is then left behind); only when the user agreed to it
-    const std::string activityPath = platform::joinPath(dir, k_activityFileName);
-    const bool activity =
-        !del && m_ctx.settings.usageReportsAllowed() &&
-        (m_ctx.settings.number(base::setting::CountEmailBatchSucceeded) % 5 == 0 || platform::fileExists(activityPath));
-    const int items = static_cast<int>(lines.size()) + (activity ? 1 : 0);
+    const bool activity = !del && m_ctx.settings.usageReportsAllowed() &&
+                          (m_ctx.settings.number(base::setting::CountEmailBatchSucceeded) % 5 == 0 ||
+                           platform::fileExists(platform::joinPath(logDir(), k_activityFileName)));
     if (!del)
-        fe.runStart("Sending E-Mail", items);
+        fe.runStart("Sending E-Mail", static_cast<int>(list.lines().size()) + (activity ? 1 : 0));
+    const BatchOutcome outcome = sendBatch(list, del, activity);
 
-    std::string error;
-    size_t firstKept = lines.size(); // the list lines that stay queued start here
+    // the list is left as it was when the removals did not reach the disk: what it names and is gone is passed
+    // over at the next batch
+    platform::Result listed = !outcome.removalsSynced ? outcome.removalsSynced
+                              : outcome.error.empty() ? list.keepListedMeanwhile()
+                                                      : list.keepFrom(outcome.firstKept);
+    if (!listed) {
+        // the messages sent stay listed and would go out again: the user must hear of it
+        m_listError = "Can't update the pending e-mail list '" + list.path() + "': " + listed.error() +
+                      ". Messages sent now may be sent again.";
+        base::errorReport(m_ctx.log, fe, m_listError, k_sendFailedTitle);
+    }
+    const bool result = outcome.error.empty() || reportFailedBatch(outcome.error, ask);
+    if (!del)
+        fe.runEnd();
+    return result;
+}
+
+EmailQueue::BatchOutcome EmailQueue::sendBatch(const PendingList& list, bool del, bool activity)
+{
+    base::FrontEnd& fe = m_ctx.frontEnd;
+    const std::vector<std::string>& lines = list.lines();
+    BatchOutcome outcome{{}, lines.size(), {}};
+    const std::string dir = logDir();
     int position = 0;
-    bool removalsSynced = true;
-    auto lastSync = std::chrono::steady_clock::now();
     if (activity) {
-        const std::string& path = activityPath;
-        std::string report;
-        {
-            rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
-            report = expandTemplateId(templateid::Activity, m_ctx.vars);
-        }
-        if (platform::writeFileAtomic(path, report)) {
-            fe.runPosition(position);
-            fe.statusLine(std::string(shownName(k_activityFileName)));
-            error = sendMessageFile(path, MailMode::ActivityAddress);
-            const bool cancelled = m_ctx.taskHost.cancelRequested() || runState() == base::RunState::Cancelled;
-            if (!error.empty() && !cancelled) {
-                // a refused report must not hold the user's notifications back: it is tried at the next batch
-                m_ctx.log.write("Activity report not sent; it is tried again with the next batch\n");
-                error.clear();
-            } else if (!error.empty()) {
-                firstKept = 0;
-            } else {
-                m_lastSent += m_lastSendWentOut ? 1 : 0;
-                platform::removeFile(path);
-            }
-        }
+        outcome.error = sendActivityReport(platform::joinPath(dir, k_activityFileName));
+        outcome.firstKept = outcome.error.empty() ? lines.size() : 0;
         ++position;
     }
-    for (size_t i = 0; i < lines.size() && error.empty(); ++i, ++position) {
-        const std::string name(lines[i]);
+    // a sent message whose removal a power cut undoes goes out again: the removals reach the disk as the batch
+    // goes, a few at a time, so that a cut sends again at most the last few
+    auto lastSync = std::chrono::steady_clock::now();
+    auto syncRemovals = [&] {
+        if (platform::Result synced = platform::syncFolder(list.path()); !synced)
+            outcome.removalsSynced = std::move(synced);
+    };
+    for (size_t i = 0; i < lines.size() && outcome.error.empty(); ++i, ++position) {
+        const std::string& name = lines[i];
         if (!del)
             fe.runPosition(position); // deleting shows no run
         fe.statusLine(std::string(shownName(name)));
-        if (!queuedMessageName(name)) {
+        if (!PendingList::namesMessage(name)) {
             if (!name.empty())
                 m_ctx.log.write("Pending list line '%s' names no queued e-mail; dropped\n", name.c_str());
             continue;
@@ -614,75 +526,61 @@ bool EmailQueue::processPending(bool ask, bool del)
         const std::string path = platform::joinPath(dir, name);
         if (!del) {
             const bool welcome = core::equalNoCase(shownName(name), "welcome.tmp");
-            error = sendMessageFile(path, welcome ? MailMode::ActivityAddress : MailMode::NotifyAddresses);
-            if (!error.empty()) {
-                firstKept = i;
+            outcome.error = sendMessageFile(path, welcome ? MailMode::ActivityAddress : MailMode::NotifyAddresses);
+            if (!outcome.error.empty()) {
+                outcome.firstKept = i;
                 break;
             }
             m_lastSent += m_lastSendWentOut ? 1 : 0;
         }
-        platform::removeFile(path);
-        // a sent message whose removal a power cut undoes goes out again: the removals reach the disk as the
-        // batch goes, a few at a time, so that a cut sends again at most the last few
+        (void)platform::removeFile(path);
         if (const auto now = std::chrono::steady_clock::now(); now - lastSync >= k_removalSyncInterval) {
-            removalsSynced = platform::syncFolder(listPath) && removalsSynced;
+            syncRemovals();
             lastSync = now;
         }
     }
-    removalsSynced = platform::syncFolder(listPath) && removalsSynced;
-    const int syncError = errno;
+    syncRemovals();
+    return outcome;
+}
 
-    // names listed while this batch was sending stay queued behind the remainder
-    std::string later;
-    if (std::optional<std::string> now = platform::readFile(listPath, platform::FileKind::Own);
-        now && now->starts_with(original))
-        later = now->substr(original.size());
+std::string EmailQueue::sendActivityReport(const std::string& path)
+{
+    std::string report;
+    {
+        rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
+        report = expandTemplateId(templateid::Activity, m_ctx.vars);
+    }
+    if (!platform::writeFileAtomic(path, report))
+        return {};
+    m_ctx.frontEnd.runPosition(0);
+    m_ctx.frontEnd.statusLine(std::string(shownName(k_activityFileName)));
+    std::string error = sendMessageFile(path, MailMode::ActivityAddress);
+    const bool cancelled = m_ctx.taskHost.cancelRequested() || runState() == base::RunState::Cancelled;
+    if (!error.empty() && !cancelled) {
+        // a refused report must not hold the user's notifications back: it is tried at the next batch
+        m_ctx.log.write("Activity report not sent; it is tried again with the next batch\n");
+        return {};
+    }
+    if (error.empty()) {
+        m_lastSent += m_lastSendWentOut ? 1 : 0;
+        (void)platform::removeFile(path);
+    }
+    return error;
+}
 
-    bool result = true;
-    bool listWritten = removalsSynced;
-    if (!listWritten) {
-        // the list is left as it was: what it names and is gone is passed over at the next batch
-        errno = syncError;
-    } else if (error.empty()) {
-        if (later.empty())
-            listWritten = (platform::removeFile(listPath) || errno == ENOENT) && platform::syncFolder(listPath);
-        else
-            listWritten = platform::writeFileAtomic(listPath, later);
-    } else {
-        std::string remainder;
-        for (size_t i = firstKept; i < lines.size(); ++i) {
-            if (!queuedMessageName(lines[i]))
-                continue;
-            remainder.append(lines[i]);
-            remainder += "\r\n";
-        }
-        remainder += later;
-        listWritten = platform::writeFileAtomic(listPath, remainder);
-    }
-    if (!listWritten) {
-        // the messages sent stay listed and would go out again: the user must hear of it
-        m_listError = "Can't update the pending e-mail list '" + listPath + "': " + platform::fileErrorText(errno) +
-                      ". Messages sent now may be sent again.";
-        base::errorReport(m_ctx.log, fe, m_listError, k_sendFailedTitle);
-    }
-    if (!error.empty()) {
-        m_lastError = error;
-        std::string text;
-        if (m_lastFailedAtServer)
-            text = "The e-mail could not be sent through " +
-                   serverAndPort(m_ctx.settings.value(base::setting::SmtpServer), m_ctx.settings.smtpSecurity()) +
-                   ":\n";
-        text += error + "\n\n" + k_staysQueued;
-        if (ask)
-            text += "\n\nDo you want to exit anyway?";
-        base::Answer answer = fe.ask(ask ? base::Question::ExitAfterFailedSend : base::Question::Message,
-                                     std::move(text), k_sendFailedTitle);
-        if (ask)
-            result = answer == base::Answer::Yes;
-    }
-    if (!del)
-        fe.runEnd();
-    return result;
+bool EmailQueue::reportFailedBatch(const std::string& error, bool ask)
+{
+    m_lastError = error;
+    std::string text;
+    if (m_lastFailedAtServer)
+        text = "The e-mail could not be sent through " +
+               serverAndPort(m_ctx.settings.value(base::setting::SmtpServer), m_ctx.settings.smtpSecurity()) + ":\n";
+    text += error + "\n\n" + k_staysQueued;
+    if (ask)
+        text += "\n\nDo you want to exit anyway?";
+    const base::Answer answer = m_ctx.frontEnd.ask(ask ? base::Question::ExitAfterFailedSend : base::Question::Message,
+                                                   std::move(text), k_sendFailedTitle);
+    return !ask || answer == base::Answer::Yes;
 }
 
 std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResult)
@@ -704,7 +602,7 @@ std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResul
         m_ctx.frontEnd.runStart(runCaption(mode), 1);
         m_ctx.frontEnd.statusLine({});
         error = sendMessageFile(path, mode);
-        platform::removeFile(path);
+        (void)platform::removeFile(path);
         m_ctx.frontEnd.runEnd();
     }
     if (showResult) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/runstate.h"
+#include "notify/pendinglist.h"
 #include "platform/files.h"
 
 #include <functional>
@@ -72,9 +73,6 @@ struct EmailContext {
     std::function<bool(const std::string& messageName)> savedEntryNamed = {};
 };
 
-constexpr const char* k_pendingListName = "Tarnwick_pending.tmp";
-constexpr const char* k_remainderListName = "Tarnwick_pending2.tmp";
-constexpr const char* k_activityFileName = "Tarnwick_activity.tmp";
 constexpr const char* k_emailTestFileName = "Tarnwick_emailtest.txt";
 
 // The file name of a queued message: "Tarnwick_" + kind + the entry's identifier + ".tmp". Any byte of the
@@ -149,9 +147,22 @@ private:
     // Commits the staged messages and lists them; the error text.
     std::string commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing);
 
-    // Removes the message files that no pending list names, or lists an edit's notice that the data file agrees
-    // with.
+    // Settles the message files that no pending list names, once per logging directory.
     void removeUnlisted();
+    // How a batch's sending went: the failure that stopped it (empty: none), the first list line that stays
+    // queued, and whether the removals of the messages sent reached the disk.
+    struct BatchOutcome {
+        std::string error;
+        size_t firstKept = 0;
+        platform::Result removalsSynced;
+    };
+    // Sends (or, with `del`, deletes) the messages `list` names in order, the activity report first with
+    // `activity`, until one fails.
+    BatchOutcome sendBatch(const PendingList& list, bool del, bool activity);
+    // Sends the activity report; the failure that stops the batch (a cancel), empty otherwise.
+    std::string sendActivityReport(const std::string& path);
+    // Tells the user of a failed batch; with `ask`, whether to exit anyway (then the answer).
+    bool reportFailedBatch(const std::string& error, bool ask);
     // A name for a message of `name`'s form that no file in the folder and no staged message has.
     std::string freeMessageName(const std::string& name) const;
 

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -252,24 +251,25 @@ std::vector<size_t> HistoryIndex::of(const core::Entry& entry) const
 const HistoryText& History::read(const std::string& logDir)
 {
     const std::string path = logDir.empty() ? std::string() : platform::joinPath(logDir, k_historyFileName);
-    const std::optional<platform::FileStamp> stamp = path.empty() ? std::nullopt : platform::fileStamp(path);
+    const platform::ResultOf<platform::FileStamp> stamp =
+        path.empty() ? platform::ResultOf<platform::FileStamp>() : platform::fileStamp(path);
     if (!stamp) {
         m_text = {};
-        if (!path.empty() && errno != ENOENT)
-            m_text.error = "Can't read the history file '" + path + "': " + std::strerror(errno);
+        if (!path.empty() && !stamp.missing())
+            m_text.error = "Can't read the history file '" + path + "': " + stamp.systemText();
         m_path = path;
         m_stamp = {};
         return m_text;
     }
     if (path == m_path && *stamp == m_stamp)
         return m_text;
-    std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
+    platform::ResultOf<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
     if (bytes) {
         m_text = parseHistory(*bytes);
     } else {
         m_text = {};
         m_text.error = "Can't read the history file '" + path +
-                       "': " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
+                       "': " + (bytes.notRegular() ? "not a regular file" : bytes.systemText());
     }
     m_path = path;
     m_stamp = *stamp;

@@ -86,7 +86,7 @@ ProblemReportResult reportProblem(ProblemReportContext c)
         c.frontEnd.runStart("Send E-Mail", 1);
         c.frontEnd.statusLine({});
         error = queue.sendMessageFile(path, MailMode::SupportAddress);
-        platform::removeFile(path);
+        (void)platform::removeFile(path);
         c.frontEnd.runEnd();
     }
     if (!error.empty()) {

@@ -9,7 +9,6 @@
 #include "rules/templatevars.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -178,14 +177,14 @@ std::vector<TemplateProblem> checkTemplate(int id, std::string_view text, const 
 std::optional<std::string> readUserTemplate(const std::string& path, std::string& error)
 {
     const std::optional<int> id = templateOfFile(std::filesystem::path(path).filename().string());
-    std::optional<long long> size = platform::fileSize(path);
+    const platform::ResultOf<long long> size = platform::fileSize(path);
     if (size && *size > static_cast<long long>(k_maxTemplateBytes)) {
         error = "larger than 1 MB, which no template is";
         return std::nullopt;
     }
-    std::optional<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
+    platform::ResultOf<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
     if (!bytes) {
-        error = errno == EINVAL ? "not a regular file" : std::strerror(errno);
+        error = bytes.notRegular() ? "not a regular file" : bytes.systemText();
         return std::nullopt;
     }
     // an editor that writes line feeds alone gives the same template
@@ -214,8 +213,8 @@ std::optional<std::string> TemplateStore::text(int id)
     if (name == names.end() || logDir.empty())
         return builtIn();
     const std::string path = platform::joinPath(userTemplateDir(logDir), name->fileName);
-    const std::optional<platform::FileStamp> examined = platform::fileStamp(path);
-    if (!examined && (errno == ENOENT || errno == ENOTDIR)) {
+    const platform::ResultOf<platform::FileStamp> examined = platform::fileStamp(path);
+    if (!examined && (examined.missing() || examined.noFolder())) {
         m_cache.erase(path);
         return builtIn();
     }
@@ -270,8 +269,8 @@ ExportResult exportTemplates(const std::string& dir)
         std::optional<std::string_view> text = loadTemplate(t.id);
         if (!text)
             continue;
-        if (!platform::writeFileAtomic(path, *text)) {
-            result.error = "Can't write " + path + ": " + std::strerror(errno);
+        if (platform::Result written = platform::writeFileAtomic(path, *text); !written) {
+            result.error = "Can't write " + path + ": " + written.systemText();
             return result;
         }
         result.written.push_back(path);

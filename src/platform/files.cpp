@@ -192,20 +192,19 @@ std::string joinPath(std::string_view dir, std::string_view name)
     return out;
 }
 
-std::optional<std::string> readFile(const std::string& path, FileKind kind)
+ResultOf<std::string> readFile(const std::string& path, FileKind kind)
 {
     const int flags = kind == FileKind::Any ? 0 : kind == FileKind::Regular ? O_NONBLOCK : O_NONBLOCK | O_NOFOLLOW;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
     if (fd < 0)
-        return std::nullopt;
+        return Result::systemFailure(errno);
     std::string out;
     struct stat st {};
     const bool examined = ::fstat(fd, &st) == 0;
     if (!examined || (kind != FileKind::Any && !S_ISREG(st.st_mode))) {
         const int err = examined ? EINVAL : errno;
         ::close(fd);
-        errno = err;
-        return std::nullopt;
+        return Result::systemFailure(err);
     }
     // a regular file is read with one read into a buffer of its size; a file
     // that grows meanwhile, or a pipe, goes on in further reads
@@ -219,8 +218,7 @@ std::optional<std::string> readFile(const std::string& path, FileKind kind)
                 continue;
             const int err = errno;
             ::close(fd);
-            errno = err;
-            return std::nullopt;
+            return Result::systemFailure(err);
         }
         if (n == 0)
             break;
@@ -233,15 +231,17 @@ std::optional<std::string> readFile(const std::string& path, FileKind kind)
     return out;
 }
 
-std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes)
+ResultOf<std::string> readFileTail(const std::string& path, size_t maxBytes)
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return std::nullopt;
+        return Result::systemFailure(errno);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool examined = ::fstat(fd, &st) == 0;
+    if (!examined || !S_ISREG(st.st_mode)) {
+        const int err = examined ? EINVAL : errno;
         ::close(fd);
-        return std::nullopt;
+        return Result::systemFailure(err);
     }
     const auto size = static_cast<size_t>(st.st_size);
     const size_t length = std::min(size, maxBytes);
@@ -260,22 +260,20 @@ std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes
     return out;
 }
 
-bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, FileAccess access, FileLinks links)
+Result writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, FileAccess access, FileLinks links)
 {
     if (links == FileLinks::Refuse) {
         // the rename below would replace a link, never write through it; refusing tells the user what is there
         struct stat st {};
-        if (::lstat(linkOrPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            errno = ELOOP;
-            return false;
-        }
+        if (::lstat(linkOrPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            return Result::systemFailure(ELOOP);
     }
     const std::string path = links == FileLinks::Follow ? followLinks(linkOrPath) : linkOrPath;
     const std::string folder = folderOf(path);
     std::string temp = joinPath(folder, temporaryPrefix(path) + "XXXXXX");
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
-        return false;
+        return Result::systemFailure(errno);
     struct stat old {};
     // a replaced file keeps the permissions of the one it replaces
     const bool existed = ::stat(path.c_str(), &old) == 0;
@@ -285,21 +283,21 @@ bool writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, File
         ::fchmod(fd, existed ? (old.st_mode & 07777) : 0644);
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     int err = errno;
-    ok = (::close(fd) == 0) && ok;
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
     if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
         err = errno;
         ok = false;
     }
     if (!ok) {
         ::unlink(temp.c_str());
-        errno = err;
-        return false;
+        return Result::systemFailure(err);
     }
     // until the folder is synced the rename may be undone by a power cut, and the caller must not build on it
-    const bool synced = syncFolder(path);
-    err = errno;
+    Result synced = syncFolder(path);
     removeStaleTemporaries(folderOf(path), temporaryPrefix(path));
-    errno = err;
     return synced;
 }
 
@@ -310,26 +308,28 @@ std::string fileErrorText(int error)
     return std::strerror(error);
 }
 
-bool FileGroup::add(const std::string& path, std::string_view bytes)
+Result FileGroup::add(const std::string& path, std::string_view bytes)
 {
     std::string temp = joinPath(folderOf(path), temporaryPrefix(path) + "XXXXXX");
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
-        return false;
+        return Result::systemFailure(errno);
     bool ok = writeAll(fd, bytes);
     int err = errno;
-    ok = (::close(fd) == 0) && ok;
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
     if (!ok) {
         ::unlink(temp.c_str());
-        errno = err;
-        return false;
+        return Result::systemFailure(err);
     }
     m_files.push_back({std::move(temp), path});
-    return true;
+    return {};
 }
 
-bool FileGroup::commit(std::vector<std::string>& committed,
-                       const std::function<std::string(const std::string& taken)>& rename)
+Result FileGroup::commit(std::vector<std::string>& committed,
+                         const std::function<std::string(const std::string& taken)>& rename)
 {
     committed.clear();
     std::vector<std::string> folders;
@@ -370,15 +370,14 @@ bool FileGroup::commit(std::vector<std::string>& committed,
         for (File& f : m_files)
             committed.push_back(std::move(f.path));
         m_files.clear();
-        return true;
+        return {};
     }
     const int err = errno;
     // nothing of a failed group stays under a name that a list could come to hold
     for (size_t i = 0; i < moved; ++i)
         ::unlink(m_files[i].path.c_str());
     discard();
-    errno = err;
-    return false;
+    return Result::systemFailure(err);
 }
 
 void FileGroup::discard()
@@ -388,21 +387,26 @@ void FileGroup::discard()
     m_files.clear();
 }
 
-bool appendFile(const std::string& path, std::string_view bytes)
+Result appendFile(const std::string& path, std::string_view bytes)
 {
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
-        return false;
-    const bool ok = writeAll(fd, bytes);
-    return (::close(fd) == 0) && ok;
+        return Result::systemFailure(errno);
+    bool ok = writeAll(fd, bytes);
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
+    return ok ? Result() : Result::systemFailure(err);
 }
 
-bool appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header)
+Result appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header)
 {
     const bool existed = fileExists(path);
     int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
     if (fd < 0)
-        return false;
+        return Result::systemFailure(errno);
     struct stat st {};
     bool ok = ::fstat(fd, &st) == 0;
     if (ok && !S_ISREG(st.st_mode)) {
@@ -432,14 +436,15 @@ bool appendRecordsDurably(const std::string& path, std::string_view bytes, std::
     ok = ok && ::fsync(fd) == 0;
     const int err = errno;
     ::close(fd);
-    errno = err;
+    if (!ok)
+        return Result::systemFailure(err);
     // a new file's name is durable only with its folder
-    return ok && (existed || syncFolder(path));
+    return existed ? Result() : syncFolder(path);
 }
 
-bool syncFolder(const std::string& path)
+Result syncFolder(const std::string& path)
 {
-    return syncPath(folderOf(path), O_DIRECTORY);
+    return syncPath(folderOf(path), O_DIRECTORY) ? Result() : Result::systemFailure(errno);
 }
 
 std::vector<std::string> folderNames(const std::string& folder)
@@ -463,16 +468,16 @@ bool fileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
-bool removeFile(const std::string& path)
+Result removeFile(const std::string& path)
 {
-    return ::unlink(path.c_str()) == 0;
+    return ::unlink(path.c_str()) == 0 ? Result() : Result::systemFailure(errno);
 }
 
-std::optional<long long> fileSize(const std::string& path)
+ResultOf<long long> fileSize(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
+        return Result::systemFailure(errno);
     return static_cast<long long>(st.st_size);
 }
 
@@ -490,11 +495,11 @@ std::string fileNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::optional<FileStamp> fileStamp(const std::string& path)
+ResultOf<FileStamp> fileStamp(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
+        return Result::systemFailure(errno);
     return FileStamp{static_cast<std::int64_t>(st.st_size),
                      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, st.st_ino};
 }

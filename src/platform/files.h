@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,31 +22,30 @@ std::string fileNameOf(const std::string& path);
 // writes itself: a regular file under its own name, never reached through a final symbolic link (ELOOP).
 enum class FileKind { Any, Regular, Own };
 
-// The whole file as bytes; none when it cannot be opened or read, with errno
-// telling why (ENOENT: there is no such file). With FileKind::Regular or Own anything
-// but a regular file (a FIFO, a device, a folder) is refused with EINVAL
-// without blocking.
-std::optional<std::string> readFile(const std::string& path, FileKind kind = FileKind::Any);
+// The whole file as bytes, or why it cannot be opened or read (missing(): there is no such file). With
+// FileKind::Regular or Own anything but a regular file (a FIFO, a device, a folder) is refused without blocking
+// (notRegular()).
+ResultOf<std::string> readFile(const std::string& path, FileKind kind = FileKind::Any);
 
-// The last `maxBytes` bytes of a regular file (all of a shorter one); none when it cannot be read.
-std::optional<std::string> readFileTail(const std::string& path, size_t maxBytes);
+// The last `maxBytes` bytes of a regular file (all of a shorter one), or why it cannot be read.
+ResultOf<std::string> readFileTail(const std::string& path, size_t maxBytes);
 
 // Replaces `path` with `bytes` so that a crash leaves either the old file or the
 // new one: a temporary file in the same folder, written, fsynced, renamed over
 // `path`, then the folder fsynced. On failure the old file is untouched, the
-// temporary file removed, and false returned with errno telling why; when only
-// the folder's sync fails the new file is in place but may not survive a power
-// cut, and false is returned too. The temporary file is ".<name>.tarnwick-XXXXXX";
+// temporary file removed, and the failure tells why; when only the folder's sync
+// fails the new file is in place but may not survive a power cut, and that is a
+// failure too. The temporary file is ".<name>.tarnwick-XXXXXX";
 // leftovers of that form from a killed save are removed, and no other file.
 // With FileAccess::OwnerOnly the new file is readable and writable by its owner only, whatever the old one
 // allowed.
-// A path that is a symbolic link is refused with ELOOP (FileLinks::Refuse: the program's own files, which
+// A path that is a symbolic link is refused (ELOOP; FileLinks::Refuse: the program's own files, which
 // nobody else should be able to redirect), or keeps its link while the file it points to is replaced
 // (FileLinks::Follow: a settings file that a dotfile manager keeps as a link).
 enum class FileAccess { AsBefore, OwnerOnly };
 enum class FileLinks { Refuse, Follow };
-bool writeFileAtomic(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::AsBefore,
-                     FileLinks links = FileLinks::Refuse);
+Result writeFileAtomic(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::AsBefore,
+                       FileLinks links = FileLinks::Refuse);
 
 // The reason an errno gives, in words for the user; a refused symbolic link says so.
 std::string fileErrorText(int error);
@@ -67,16 +67,16 @@ public:
     FileGroup(const FileGroup&) = delete;
     FileGroup& operator=(const FileGroup&) = delete;
 
-    // Writes `bytes` for the file `path`; false with errno telling why.
-    bool add(const std::string& path, std::string_view bytes);
+    // Writes `bytes` for the file `path`.
+    Result add(const std::string& path, std::string_view bytes);
     bool empty() const { return m_files.empty(); }
     size_t size() const { return m_files.size(); }
     // Makes every file durable under its name and empties the group; the
     // final paths go to `committed`. A name taken meanwhile is passed to
-    // `rename`, which returns another one to try. False with errno telling
-    // why: then no file of the group is left under its name.
-    bool commit(std::vector<std::string>& committed,
-                const std::function<std::string(const std::string& taken)>& rename = {});
+    // `rename`, which returns another one to try. On failure no file of the
+    // group is left under its name.
+    Result commit(std::vector<std::string>& committed,
+                  const std::function<std::string(const std::string& taken)>& rename = {});
     // Removes the files of the group that were not committed.
     void discard();
 
@@ -91,24 +91,24 @@ private:
 // Appends to `path` (creating it) in one write: records of two writers never
 // interleave. Not synced: what it writes is a diary, not data to keep. A final
 // symbolic link is refused (ELOOP), as by appendRecordsDurably.
-bool appendFile(const std::string& path, std::string_view bytes);
+Result appendFile(const std::string& path, std::string_view bytes);
 
 // Appends whole records to a file that keeps them (creating it, its folder synced then): `header` first when the
-// file is empty, a line end first when its last line is torn, then `bytes` in one write, then an fsync. False
-// with errno telling why; records written before are never touched. A path that is a symbolic link is refused
-// with ELOOP: records never go to a file someone else chose.
-bool appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header = {});
+// file is empty, a line end first when its last line is torn, then `bytes` in one write, then an fsync. On
+// failure records written before are never touched. A path that is a symbolic link is refused (ELOOP): records
+// never go to a file someone else chose.
+Result appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header = {});
 
 // Syncs the folder that names `path`, so that files created, renamed or removed there stay so after a power
-// cut; false with errno telling why.
-bool syncFolder(const std::string& path);
+// cut.
+Result syncFolder(const std::string& path);
 // The names in a folder, "." and ".." left out; none listed when it cannot be read.
 std::vector<std::string> folderNames(const std::string& folder);
 
 bool fileExists(const std::string& path);
-bool removeFile(const std::string& path);
-// Size in bytes; none when the file cannot be examined.
-std::optional<long long> fileSize(const std::string& path);
+Result removeFile(const std::string& path);
+// Size in bytes, or why the file cannot be examined.
+ResultOf<long long> fileSize(const std::string& path);
 
 // What tells that a file changed since it was read: its size, last-write time (nanoseconds) and inode.
 struct FileStamp {
@@ -117,7 +117,7 @@ struct FileStamp {
     std::uint64_t inode = 0;
     bool operator==(const FileStamp&) const = default;
 };
-// The stamp of `path` as it is now; none when it cannot be examined, with errno telling why.
-std::optional<FileStamp> fileStamp(const std::string& path);
+// The stamp of `path` as it is now, or why it cannot be examined.
+ResultOf<FileStamp> fileStamp(const std::string& path);
 
 } // namespace tarnwick::platform

@@ -194,8 +194,8 @@ std::string replaceProgram(const std::string& source, const std::string& target,
 {
     std::string error;
     for (int attempt = 1;; ++attempt) {
-        if (std::optional<std::string> bytes = readFile(source); !bytes)
-            error = "Cannot read " + source + ": " + reason(errno);
+        if (ResultOf<std::string> bytes = readFile(source); !bytes)
+            error = "Cannot read " + source + ": " + reason(bytes.code());
         else
             error = writeProgramFile(target, *bytes);
         if (error.empty() || attempt >= tries.attempts)
@@ -243,7 +243,7 @@ std::string writeShortcuts(const Shortcuts& shortcuts)
             break;
         error = writeEntry(shortcuts.folder, link.name, linkEntry(link.name, link.url));
     }
-    removeFile(joinPath(shortcuts.folder, std::string(k_staleHelpShortcut) + ".desktop"));
+    (void)removeFile(joinPath(shortcuts.folder, std::string(k_staleHelpShortcut) + ".desktop"));
     return error;
 }
 

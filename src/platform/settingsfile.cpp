@@ -242,17 +242,15 @@ bool SettingsFile::holdsSecret(const Sections& sections) const
     return false;
 }
 
-bool SettingsFile::update(const std::function<void(Sections&)>& change) const
+Result SettingsFile::update(const std::function<void(Sections&)>& change) const
 {
     makeFolders(folderOf(m_path));
     SideLock lock(m_path + ".lock", lockWait());
-    if (lock.timedOut()) {
-        errno = EWOULDBLOCK;
-        return false;
-    }
-    std::optional<std::string> bytes = readFile(m_path);
+    if (lock.timedOut())
+        return Result::systemFailure(EWOULDBLOCK);
+    ResultOf<std::string> bytes = readFile(m_path);
     if (!bytes && fileExists(m_path))
-        return false;
+        return bytes.result();
     Sections sections = bytes ? parse(*bytes) : Sections{};
     change(sections);
     std::string text = format(sections);
@@ -260,7 +258,7 @@ bool SettingsFile::update(const std::function<void(Sections&)>& change) const
     struct stat st {};
     const bool loose = ::stat(m_path.c_str(), &st) == 0 && (st.st_mode & 077) != 0;
     if (bytes && *bytes == text && !(secret && loose))
-        return true;
+        return {};
     if (!bytes) {
         // the file may come to hold the password: a new one is readable by its owner only
         int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -271,8 +269,8 @@ bool SettingsFile::update(const std::function<void(Sections&)>& change) const
     return writeFileAtomic(m_path, text, secret ? FileAccess::OwnerOnly : FileAccess::AsBefore, FileLinks::Follow);
 }
 
-bool SettingsFile::setValue(std::string_view section, std::string_view name,
-                            std::optional<std::string_view> value) const
+Result SettingsFile::setValue(std::string_view section, std::string_view name,
+                              std::optional<std::string_view> value) const
 {
     return update([&](Sections& sections) {
         if (value) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -35,7 +37,8 @@ public:
     }
     const std::string& path() const { return m_path; }
 
-    // How long update() waits for another writer's lock before it gives up (then errno is EWOULDBLOCK).
+    // How long update() waits for another writer's lock before it gives up (its failure is then
+    // lockHeld()).
     static std::chrono::milliseconds lockWait();
     static void setLockWait(std::chrono::milliseconds wait);
 
@@ -45,13 +48,13 @@ public:
     // Read-modify-write under an exclusive lock on a side file (path + ".lock"):
     // the file is re-read, `change` edits the sections, and the result replaces
     // the file atomically, so that values written by another process meanwhile
-    // are kept. Creates the folder when missing. False when nothing could be
+    // are kept. Creates the folder when missing. Fails when nothing could be
     // written; a file that exists but cannot be read is never replaced. A lock
     // held by another writer for longer than lockWait() fails the update.
-    bool update(const std::function<void(Sections&)>& change) const;
+    Result update(const std::function<void(Sections&)>& change) const;
 
     // Sets (or, with none, deletes) single values through update().
-    bool setValue(std::string_view section, std::string_view name, std::optional<std::string_view> value) const;
+    Result setValue(std::string_view section, std::string_view name, std::optional<std::string_view> value) const;
 
     static Sections parse(std::string_view text);
     static std::string format(const Sections& sections);

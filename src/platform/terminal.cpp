@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <iconv.h>
 #include <iostream>
 #include <langinfo.h>
@@ -313,6 +314,44 @@ TerminalStreams::~TerminalStreams()
         std::cerr.flush();
         std::cerr.rdbuf(m_oldErr);
     }
+}
+
+ResultOf<std::string> readStandardInput()
+{
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Result::systemFailure(errno);
+        }
+        if (n == 0)
+            return out;
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+Result writeStandardOutput(std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return Result::systemFailure(n < 0 ? errno : EIO);
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+    return {};
+}
+
+Result flushStandardOutput()
+{
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout))
+        return Result::systemFailure(errno);
+    return {};
 }
 
 } // namespace tarnwick::platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/result.h"
+
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -58,6 +60,15 @@ void writeControl(std::ostream& os, std::string_view sequence);
 // `text` as it goes to the file descriptor `fd`: unchanged when redirected; on a terminal in the locale's
 // character set and made terminalSafe.
 std::string forOutput(int fd, std::string_view text);
+
+// Standard input read to its end.
+ResultOf<std::string> readStandardInput();
+// `text` written whole to standard output at once (more writes only when the output takes it in parts), past the
+// buffers of the streams.
+Result writeStandardOutput(std::string_view text);
+// Flushes std::cout and stdout: a command whose output could not be written (a full disk, a closed pipe) learns
+// why.
+Result flushStandardOutput();
 
 // For its life, std::cout and std::cerr convert their lines to the locale's character set when they are
 // terminals; redirected output keeps its bytes exactly.

@@ -146,7 +146,7 @@ void RulesFile::save(const std::string& logDir) const
         return;
     // The old file stays until the new one is complete; a folder that does not
     // exist makes the write fail, which is not reported.
-    platform::writeFileAtomic(filePath(logDir), m_text);
+    (void)platform::writeFileAtomic(filePath(logDir), m_text);
 }
 
 void RulesFile::accept(std::string text)

@@ -5,9 +5,6 @@
 #include "core/fieldtable.h"
 #include "platform/files.h"
 
-#include <cerrno>
-#include <cstring>
-
 namespace tarnwick::update {
 
 std::vector<notify::ChangeRecord> changeRecords(const core::Entry& now, const core::Entry& was)
@@ -32,10 +29,11 @@ std::string appendHistory(const std::string& logDir, const std::vector<notify::C
     for (const notify::ChangeRecord& r : records)
         notify::appendHistoryLine(lines, r);
     const std::string path = platform::joinPath(logDir, notify::k_historyFileName);
-    if (platform::appendRecordsDurably(path, lines, notify::historyHeader()))
+    const platform::Result added = platform::appendRecordsDurably(path, lines, notify::historyHeader());
+    if (added)
         return {};
     return "The changes found by this update could not be added to the history file '" + path +
-           "': " + (errno == EINVAL ? "it is no regular file" : std::strerror(errno)) +
+           "': " + (added.notRegular() ? "it is no regular file" : added.systemText()) +
            ". The update goes on and its e-mail notices are queued; later changes are added once the file can be "
            "written.";
 }

@@ -34,7 +34,7 @@ TEST(ConfigurationChecks, FirstFailureInOrderWithItsMessageAndField)
 {
     test::TempDir dir;
     const std::string blocked = dir.file("plain-file"); // a file stands where a directory should be
-    platform::writeFileAtomic(blocked, "x");
+    (void)platform::writeFileAtomic(blocked, "x");
     struct Case {
         void (*change)(ConfigValues&, const std::string&);
         ConfigField field;
@@ -115,7 +115,7 @@ TEST(ConfigurationDialog, PendingEmailLocksTheLoggingDirectoryAndDefaultsFollowT
         settings.setValue(base::setting::Install, dir.file("app"));
         if (pending) {
             settings.setValue(base::setting::LogDir, dir.path());
-            platform::writeFileAtomic(dir.file(notify::k_pendingListName), "Tarnwick_x.tmp\r\n");
+            (void)platform::writeFileAtomic(dir.file(notify::k_pendingListName), "Tarnwick_x.tmp\r\n");
         }
         const ConfigDialogState state = openConfiguration(settings);
         test::ScriptedFrontEnd fe;
@@ -148,7 +148,7 @@ TEST(ConfigurationDialog, UsageReportsAreOffUntilAgreed)
 TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSettings)
 {
     test::TempDir dir;
-    platform::writeFileAtomic(dir.file("ca.pem"), "-----BEGIN CERTIFICATE-----\n");
+    (void)platform::writeFileAtomic(dir.file("ca.pem"), "-----BEGIN CERTIFICATE-----\n");
     base::AppSettings settings(dir.file("settings.ini"));
     settings.setValue(base::setting::LogDir, dir.path());
     settings.setPlainApiKey("key-1");
@@ -181,7 +181,7 @@ TEST(ConfigurationDialog, OfficeAndMailValuesRoundTripWithTheCommandLinesSetting
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.choice));
         if (c.ownFile)
-            platform::writeFileAtomic(rulesPath, *c.ownFile);
+            (void)platform::writeFileAtomic(rulesPath, *c.ownFile);
         v = complete(dir);
         v.rulesAtOpen = c.openedElsewhere ? RulesChoice::WebPages : rulesChoice(dir.path());
         v.rules = c.choice;

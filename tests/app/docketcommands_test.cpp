@@ -28,7 +28,7 @@ protected:
     }
     std::string file(const std::string& name, const std::string& bytes) const
     {
-        platform::writeFileAtomic(m_dir.file(name), bytes);
+        (void)platform::writeFileAtomic(m_dir.file(name), bytes);
         return m_dir.file(name);
     }
     std::string read(const std::string& name) const { return platform::readFile(m_dir.file(name)).value_or(""); }

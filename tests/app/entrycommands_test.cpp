@@ -73,7 +73,7 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 
     // a posting that fails ends the notices of this deletion, not the deletion (the pending list cannot be written)
     app::addEntry(*m_state, "2824284", "");
-    platform::removeFile(m_dir.file("Tarnwick_pending.tmp"));
+    (void)platform::removeFile(m_dir.file("Tarnwick_pending.tmp"));
     std::filesystem::create_directories(m_dir.file("Tarnwick_pending.tmp/x"));
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::Yes);

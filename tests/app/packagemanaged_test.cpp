@@ -27,8 +27,8 @@ TEST(PackageManaged, TheProgramLeavesItsUpdatesToThePackageManager)
     std::filesystem::create_directories(bin);
     std::filesystem::create_directories(marker.parent_path());
     std::filesystem::create_directories(dir.file("log/Tarnwick"));
-    platform::writeFileAtomic(marker.string(), "apt\n");
-    platform::writeFileAtomic(bin + "/tarnwick", "the packaged program");
+    (void)platform::writeFileAtomic(marker.string(), "apt\n");
+    (void)platform::writeFileAtomic(bin + "/tarnwick", "the packaged program");
     // every address the rules name is a closed port on this machine
     std::string rules(rules::RulesFile::defaultText());
     rules = "version: 9.9.99.999" + rules.substr(rules.find("\r\n"));
@@ -36,7 +36,7 @@ TEST(PackageManaged, TheProgramLeavesItsUpdatesToThePackageManager)
         for (size_t at = rules.find(from); at != std::string::npos; at = rules.find(from, at))
             rules.replace(at, from.size(), "http://127.0.0.1:1");
     }
-    platform::writeFileAtomic(dir.file("log/Tarnwick/rules.txt"), rules);
+    (void)platform::writeFileAtomic(dir.file("log/Tarnwick/rules.txt"), rules);
 
     {
         // a first start leaves the program where the package put it

@@ -103,11 +103,11 @@ TEST(InstallationCheck, TheThreeAnswersAndATemporaryCopyThatCannotReplace)
             std::filesystem::create_directories(dir.file("app"));
             std::filesystem::create_directory_symlink(dir.file("app"), dir.file("linked"));
         }
-        platform::writeFileAtomic(running, "new program");
+        (void)platform::writeFileAtomic(running, "new program");
         const std::string installDir = c.blockInstall ? dir.file("blocked/app") : dir.file("app");
         if (c.blockInstall)
-            platform::writeFileAtomic(dir.file("blocked"), "a file, not a folder");
-        platform::writeFileAtomic(dir.file("settings.ini"), "");
+            (void)platform::writeFileAtomic(dir.file("blocked"), "a file, not a folder");
+        (void)platform::writeFileAtomic(dir.file("settings.ini"), "");
         AppContext app(dir.file("settings.ini"));
         app.settings.setValue(base::setting::Install, installDir);
         app.settings.setValue(base::setting::ShortcutFolder, dir.file("menu"));
@@ -146,7 +146,7 @@ TEST(InstallationCheck, TheCopyKeepsTheProgramsNameAndTheQuestionSaysWhatItIsFor
     test::TempDir dir;
     std::filesystem::create_directories(dir.file("elsewhere"));
     const std::string running = dir.file("elsewhere/tarnwick-4.3");
-    platform::writeFileAtomic(running, "new program");
+    (void)platform::writeFileAtomic(running, "new program");
     AppContext app(dir.file("settings.ini"));
     app.settings.setValue(base::setting::Install, dir.file("app"));
     app.settings.setValue(base::setting::ShortcutFolder, dir.file("menu"));
@@ -211,14 +211,14 @@ protected:
         std::filesystem::create_directories(m_dir.file("app"));
         ::setenv("TARNWICK_SIM_PROGRAM_DIR", m_dir.file("serve").c_str(), 1);
         m_office.start(2);
-        platform::writeFileAtomic(installed(), k_oldProgram);
+        (void)platform::writeFileAtomic(installed(), k_oldProgram);
         base::AppSettings s(m_dir.file("settings.ini"));
         s.setValue(base::setting::LogDir, m_dir.file("log"));
         s.setValue(base::setting::Install, m_dir.file("app"));
         ASSERT_TRUE(s.writeAll());
         // the rules in use already name the simulator, so the download of newer rules reaches it
         std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
-        platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText("4.2.06.900"));
+        (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), m_office.rulesText("4.2.06.900"));
     }
     void TearDown() override
     {
@@ -270,17 +270,17 @@ TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(m_dir.file("serve"));
         std::filesystem::create_directories(m_dir.file("serve"));
-        platform::writeFileAtomic(installed(), k_oldProgram);
+        (void)platform::writeFileAtomic(installed(), k_oldProgram);
         // the rules name the compressed address; a plain file there is installed as it is
         const std::string plain = m_dir.file("serve/tarnwick.exe");
         const std::string served = m_dir.file("serve/tarnwick.ex_");
         const std::string manifest = served + ".manifest";
-        platform::writeFileAtomic(plain, c.sig == Sig::OtherProgram ? "#!/bin/sh\necho another\n" : program);
+        (void)platform::writeFileAtomic(plain, c.sig == Sig::OtherProgram ? "#!/bin/sh\necho another\n" : program);
         const std::string write = "printf 'Tarnwick program manifest\\nversion: %s\\nsha256: %s\\n' " +
                                   test::shellQuoted(c.version) + " \"$(sha256sum " + test::shellQuoted(plain) +
                                   " | cut -c1-64)\" >" + test::shellQuoted(manifest);
         ASSERT_EQ(std::system(write.c_str()), 0);
-        platform::writeFileAtomic(plain, program);
+        (void)platform::writeFileAtomic(plain, program);
         if (c.compressed) {
             ASSERT_EQ(std::system(("mscompress " + test::shellQuoted(plain) + " >/dev/null 2>&1").c_str()), 0);
             std::filesystem::rename(plain + "_", served);
@@ -292,7 +292,7 @@ TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
         if (c.sig == Sig::Bad) {
             std::string bytes = platform::readFile(manifest + ".sig").value_or("");
             bytes[10] ^= 1;
-            platform::writeFileAtomic(manifest + ".sig", bytes);
+            (void)platform::writeFileAtomic(manifest + ".sig", bytes);
         }
 
         const test::CliRun run = test::runCli({"upgrade", "--yes"}, m_dir.file("settings.ini"));

@@ -40,7 +40,7 @@ struct RecordingHost final : WindowHost {
 
 class WindowSequences : public test::MainStateFixture<> {
 protected:
-    WindowSequences() { platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
+    WindowSequences() { (void)platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
     AppContext& context(const Values& values) { return open(values); }
     MainWindowLogic logic(bool autoMode) { return MainWindowLogic(*m_state, m_host, {}, autoMode); }
 
@@ -58,7 +58,7 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
     // the downloaded program, under its name and under those of earlier versions
     const char* const leftovers[] = {"tarnwick_temp", "Tarnwick_temp.exe", "Tarnwick_temp"};
     for (const char* name : leftovers)
-        platform::writeFileAtomic(m_dir.file(name), "x");
+        (void)platform::writeFileAtomic(m_dir.file(name), "x");
     StartupPlaces places{"/opt/tw/tarnwick", "/home/u/.local/share/applications", "/home/u/.local/share", "2.1.07"};
     const StartupState s = startApplication(app, places);
     EXPECT_EQ(s.sortColumn, 8);
@@ -80,7 +80,7 @@ TEST_F(WindowSequences, StartupSettingsAndLeftOverUpgradeFile)
     // a second start keeps the GUID; an unknown sort key is column 0; the upgrade copy keeps its file
     const std::string guid = app.settings.value(base::setting::GUID);
     app.settings.setValue(base::setting::SortBy, "Nonsense");
-    platform::writeFileAtomic(m_dir.file("tarnwick_temp"), "x");
+    (void)platform::writeFileAtomic(m_dir.file("tarnwick_temp"), "x");
     places.programPath = m_dir.file("tarnwick_temp");
     EXPECT_EQ(startApplication(app, places).sortColumn, 0);
     EXPECT_EQ(app.settings.value(base::setting::GUID), guid);
@@ -112,7 +112,7 @@ TEST_F(WindowSequences, FirstShowing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.org << c.autoMode << c.badDataFile);
-        platform::writeFileAtomic(m_dir.file("tradmark.dat"), c.badDataFile ? "99\r\n" : "8\r\n");
+        (void)platform::writeFileAtomic(m_dir.file("tradmark.dat"), c.badDataFile ? "99\r\n" : "8\r\n");
         m_host = {};
         context({{base::setting::OrgName, c.org}, {base::setting::LogDir, m_dir.path()}});
         MainWindowLogic w = logic(c.autoMode);

@@ -171,7 +171,7 @@ TEST(SettingsFile, KilledWriteLeavesOneWholeFile)
             // the first write stores the other content than the one on disk
             SettingsFile file(path);
             for (bool writeA = !onDiskA;; writeA = !writeA)
-                file.update([&](SettingsFile::Sections& s) { s = writeA ? a : b; });
+                (void)file.update([&](SettingsFile::Sections& s) { s = writeA ? a : b; });
         }
         ::usleep(static_cast<useconds_t>(delayMicros(random)));
         ::kill(child, SIGKILL);

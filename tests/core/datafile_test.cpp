@@ -284,7 +284,7 @@ TEST_F(DataFileTest, KilledSaveLeavesOneWholeFile)
         if (child == 0) {
             // the first save writes the other content than the one on disk
             for (bool writeA = !onDiskA;; writeA = !writeA)
-                core::saveDataFile(writeA ? a : b, m_dir.path());
+                (void)core::saveDataFile(writeA ? a : b, m_dir.path());
         }
         ::usleep(static_cast<useconds_t>(delayMicros(random)));
         ::kill(child, SIGKILL);
@@ -317,7 +317,7 @@ TEST_F(DataFileTest, FailedSaveKeepsOldFileAndGoesOn)
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{16384, 16384};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        bool saved = core::saveDataFile(bigger, m_dir.path());
+        const bool saved = bool(core::saveDataFile(bigger, m_dir.path()));
         ::_exit(saved ? 1 : 0);
     }
     int status = 0;

@@ -94,8 +94,9 @@ TEST(FileGroup, CommitsWithoutReplacingAndLeavesNothingOfAFailedGroup)
 
     ASSERT_TRUE(group.add(dir.file("f.tmp"), "f"));
     ASSERT_TRUE(group.add(dir.file("b.tmp"), "b"));
-    EXPECT_FALSE(group.commit(committed)); // b.tmp is taken and there is no other name to try
-    EXPECT_EQ(errno, EEXIST);
+    const platform::Result taken = group.commit(committed); // b.tmp is taken and there is no other name to try
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(taken.code(), EEXIST);
     EXPECT_FALSE(platform::fileExists(dir.file("f.tmp")));
     EXPECT_EQ(platform::readFile(dir.file("b.tmp")), "b.tmp");
     int files = 0;
@@ -129,13 +130,13 @@ TEST(OwnFiles, AFinalSymbolicLinkIsRefused)
 {
     struct Case {
         const char* name;
-        std::function<bool(const std::string&)> use;
+        std::function<platform::Result(const std::string&)> use;
     };
     const Case cases[] = {
         {"replace", [](const std::string& p) { return platform::writeFileAtomic(p, "new"); }},
         {"append", [](const std::string& p) { return platform::appendFile(p, "new"); }},
         {"append records", [](const std::string& p) { return platform::appendRecordsDurably(p, "new", "H"); }},
-        {"read", [](const std::string& p) { return platform::readFile(p, platform::FileKind::Own).has_value(); }},
+        {"read", [](const std::string& p) { return platform::readFile(p, platform::FileKind::Own).result(); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -144,8 +145,9 @@ TEST(OwnFiles, AFinalSymbolicLinkIsRefused)
         ASSERT_EQ(::symlink(dir.file("target").c_str(), dir.file("planted").c_str()), 0);
         ASSERT_EQ(::symlink(dir.file("absent").c_str(), dir.file("dangling").c_str()), 0);
         for (const char* link : {"planted", "dangling"}) {
-            EXPECT_FALSE(c.use(dir.file(link))) << link;
-            EXPECT_EQ(errno, ELOOP) << link;
+            const platform::Result used = c.use(dir.file(link));
+            EXPECT_FALSE(used) << link;
+            EXPECT_EQ(used.code(), ELOOP) << link;
         }
         EXPECT_EQ(platform::readFile(dir.file("target")), "kept");
         EXPECT_FALSE(platform::fileExists(dir.file("absent")));
@@ -184,10 +186,12 @@ TEST(ReadFile, RegularFilesOnlyWhenAskedAndTellsAMissingFile)
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     ASSERT_TRUE(platform::writeFileAtomic(dir.file("plain"), "bytes"));
     EXPECT_EQ(platform::readFile(dir.file("plain"), platform::FileKind::Regular), "bytes");
-    EXPECT_FALSE(platform::readFile(dir.file("fifo"), platform::FileKind::Regular)); // does not block
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_FALSE(platform::readFile(dir.file("missing")));
-    EXPECT_EQ(errno, ENOENT);
+    const platform::ResultOf<std::string> fifo = platform::readFile(dir.file("fifo"), platform::FileKind::Regular);
+    EXPECT_FALSE(fifo); // does not block
+    EXPECT_TRUE(fifo.notRegular());
+    const platform::ResultOf<std::string> missing = platform::readFile(dir.file("missing"));
+    EXPECT_FALSE(missing);
+    EXPECT_TRUE(missing.missing());
 }
 
 TEST(AppendRecordsDurably, HeaderOnceAndATornLastLineKeptApart)

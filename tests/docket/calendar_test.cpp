@@ -15,7 +15,7 @@ namespace {
 std::string parsedBack(const std::string& text)
 {
     test::TempDir dir;
-    platform::writeFileAtomic(dir.file("deadlines.ics"), text);
+    (void)platform::writeFileAtomic(dir.file("deadlines.ics"), text);
     const std::string command = "/usr/bin/python3 " + std::string(TARNWICK_SOURCE_DIR) + "/tests/docket/icalcheck.py " +
                                 dir.file("deadlines.ics");
     std::string out;

@@ -179,7 +179,7 @@ TEST(Spreadsheet, ExportReadByPythonsCsvModule)
     e.Trademark = "=HYPERLINK(\"x\")";
     e.Frequency = core::Frequency::Monthly;
     test::TempDir dir;
-    platform::writeFileAtomic(dir.file("marks.csv"), docket::spreadsheetOf({e}, e.Today));
+    (void)platform::writeFileAtomic(dir.file("marks.csv"), docket::spreadsheetOf({e}, e.Today));
     const std::string command = "/usr/bin/python3 -c 'import csv,sys; r=list(csv.reader(open(sys.argv[1], "
                                 "encoding=\"utf-8-sig\", newline=\"\"))); print(len(r), len(r[0]), r[1])' " +
                                 dir.file("marks.csv");

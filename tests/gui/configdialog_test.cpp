@@ -110,7 +110,7 @@ TEST_F(ConfigDialogTest, TabVisitsEveryControlInOrder)
 TEST_F(ConfigDialogTest, PendingEmailDisablesTheLoggingDirectory)
 {
     settings.setValue(base::setting::LogDir, dir.path());
-    platform::writeFileAtomic(dir.file(notify::k_pendingListName), "Tarnwick_x.tmp\r\n");
+    (void)platform::writeFileAtomic(dir.file(notify::k_pendingListName), "Tarnwick_x.tmp\r\n");
     gui::ConfigDialog dialog(settings, fe, {});
     EXPECT_FALSE(dialog.field(app::ConfigField::LogDir)->isEnabled());
     EXPECT_TRUE(dialog.field(app::ConfigField::ReportDir)->isEnabled());

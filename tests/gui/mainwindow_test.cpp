@@ -77,7 +77,7 @@ protected:
     {
         ensureApplication();
         std::filesystem::create_directories(m_dir.file("log/Tarnwick"));
-        platform::writeFileAtomic(settings(), "");
+        (void)platform::writeFileAtomic(settings(), "");
     }
     std::string settings() const { return m_dir.file("settings.ini"); }
     std::string logDir() const { return m_dir.file("log"); }
@@ -291,7 +291,7 @@ TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNe
     EXPECT_EQ(w.table()->columnWidth(app::k_deadlineColumn), 123);
     EXPECT_EQ(w.model()->headerData(app::k_deadlineColumn, Qt::Horizontal).toString(), QStringLiteral("Next Deadline"));
 
-    platform::writeFileAtomic(m_dir.file("in.csv"), "Number,Reference\r\n75000002,B\r\n");
+    (void)platform::writeFileAtomic(m_dir.file("in.csv"), "Number,Reference\r\n75000002,B\r\n");
     m_dialogs.files = {m_dir.file("in.csv"), m_dir.file("out.csv"), m_dir.file("out.ics")};
     w.runCommand(app::Command::ImportSpreadsheet);
     ASSERT_EQ(w.model()->rowCount(), 2);
@@ -319,7 +319,7 @@ TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNe
 TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
 {
     Office office;
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     writeEntries({{"75000001", "A"}, {"75000002", "B"}, {"75000003", "C"}});
     gui::MainWindow& w = open({}, true);
     ASSERT_TRUE(waitFor([&] { return w.isDestroyed(); }))
@@ -332,7 +332,7 @@ TEST_F(MainWindowTest, AutoModeUpdatesAllAndCloses)
 TEST_F(MainWindowTest, AutoModeWithAFailureShowsTheClosingMessageAndStays)
 {
     Office office;
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     office.setFault("75000002", "500");
     writeEntries({{"75000001", "A"}, {"75000002", "B"}});
     gui::MainWindow& w = open({}, true);
@@ -345,7 +345,7 @@ TEST_F(MainWindowTest, AutoModeWithAFailureShowsTheClosingMessageAndStays)
 TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
 {
     Office office;
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     office.setFault("75000001", "silent");
     writeEntries({{"75000001", "A"}});
     gui::MainWindow& w = open({});
@@ -411,7 +411,7 @@ TEST_F(MainWindowTest, ASecondStartIsRefusedAndBringsTheRunningWindowToTheFront)
 TEST_F(MainWindowTest, TheDetailsFollowTheSelectedEntryFromTheStart)
 {
     Office office;
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     writeEntries({{"75000001", "A"}, {"75000002", "B"}});
     gui::MainWindow& w = open({{base::setting::DetailsWindow.visible, "1"}});
     const auto details = [&] { return w.detailsWindow()->view()->toPlainText().toStdString(); };
@@ -447,9 +447,9 @@ TEST_F(MainWindowTest, TheFilterHasCtrlFAndFindsANumberTypedWithoutItsDash)
 // e-mail stays queued.
 TEST_F(MainWindowTest, ASessionThatEndsClosesTheRealWindowAsACloseDoes)
 {
-    platform::writeFileAtomic(m_dir.file("log/tradmark.dat"), "7\n0\tA\t75-000001\n");
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick_a75-000001.tmp"), "Subject: added\r\n\r\nA\r\n");
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick_pending.tmp"), "Tarnwick_a75-000001.tmp\r\n");
+    (void)platform::writeFileAtomic(m_dir.file("log/tradmark.dat"), "7\n0\tA\t75-000001\n");
+    (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick_a75-000001.tmp"), "Subject: added\r\n\r\nA\r\n");
+    (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick_pending.tmp"), "Tarnwick_a75-000001.tmp\r\n");
     const std::string program = TARNWICK_DESKTOP;
     {
         base::AppSettings s(settings());

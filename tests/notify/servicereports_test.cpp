@@ -32,7 +32,7 @@ class ServiceReports : public test::MainStateFixture<> {
 protected:
     ServiceReports()
     {
-        platform::writeFileAtomic(m_dir.file("settings.ini"), "");
+        (void)platform::writeFileAtomic(m_dir.file("settings.ini"), "");
         base::AppSettings& s = open({{base::setting::LogDir, m_dir.path()}}).settings;
         s.setValue(base::setting::OrgName, "Org");
         s.setValue(base::setting::ReturnAddress, "me@example.test");

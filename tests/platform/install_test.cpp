@@ -56,7 +56,7 @@ TEST(InstallPaths, SameFileByIdentityAndSystemFolders)
 {
     test::TempDir dir;
     std::filesystem::create_directories(dir.file("App/bin"));
-    platform::writeFileAtomic(dir.file("App/bin/tarnwick"), "program");
+    (void)platform::writeFileAtomic(dir.file("App/bin/tarnwick"), "program");
     std::filesystem::create_directory_symlink(dir.file("App"), dir.file("link"));
     const std::tuple<std::string, std::string, bool> same[] = {
         {dir.file("link/bin"), dir.file("App/bin"), true},

@@ -30,7 +30,7 @@ TEST(PackageManager, NamedByTheMarkerBesideTheProgram)
             (std::filesystem::path(dir.file("usr/bin")) / platform::packageMarkerPath()).lexically_normal();
         if (c.marker) {
             std::filesystem::create_directories(marker.parent_path());
-            platform::writeFileAtomic(marker.string(), c.marker);
+            (void)platform::writeFileAtomic(marker.string(), c.marker);
         }
         EXPECT_EQ(platform::packageManager(dir.file("usr/bin/tarnwick")), c.manager);
     }

@@ -38,7 +38,7 @@ inline CliRun runCli(const std::vector<std::string>& args, const std::string& se
                      const std::string& input = {})
 {
     TempDir dir;
-    platform::writeFileAtomic(dir.file("in"), input);
+    (void)platform::writeFileAtomic(dir.file("in"), input);
     std::string command = shellQuoted(TARNWICK_CLI);
     if (!settingsFile.empty())
         command.append(" --settings ").append(shellQuoted(settingsFile));

@@ -386,7 +386,7 @@ TEST_F(UpdateRunTest, RulesDownloadTakesOnlySignedRules)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string text = hostile(c.version);
-        platform::writeFileAtomic(served.file("tarnwick.txt"), text);
+        (void)platform::writeFileAtomic(served.file("tarnwick.txt"), text);
         std::filesystem::remove(served.file("tarnwick.txt.sig"));
         if (c.sig != Sig::None) {
             const std::string cmd = "openssl pkeyutl -sign -rawin -inkey " +
@@ -395,11 +395,11 @@ TEST_F(UpdateRunTest, RulesDownloadTakesOnlySignedRules)
             ASSERT_EQ(std::system(cmd.c_str()), 0);
         }
         if (c.sig == Sig::TestThenChanged)
-            platform::writeFileAtomic(served.file("tarnwick.txt"), hostile("9.1"));
+            (void)platform::writeFileAtomic(served.file("tarnwick.txt"), hostile("9.1"));
         m_app->rules.useText("version: " + c.inUse + "\r\n;x\r\n\r\nlocation:\r\n rules: " +
                              rulesServer.url("/tarnwick.txt") + "\r\n\r\nend-of-rules\r\n");
         m_app->rules.setUpdatePending(true);
-        platform::writeFileAtomic(m_dir.file("Tarnwick.log"), "");
+        (void)platform::writeFileAtomic(m_dir.file("Tarnwick.log"), "");
         m_state->downloadRules();
         EXPECT_EQ(m_app->rules.mustSave(), c.taken);
         EXPECT_EQ(m_app->rules.version(), c.taken ? c.version : c.inUse);

@@ -1,0 +1,191 @@
+#include "notify/pendinglist.h"
+
+#include "base/log.h"
+#include "core/textfile.h"
+#include "platform/files.h"
+
+#include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace tarnwick::notify {
+
+namespace {
+
+constexpr std::string_view k_messagePrefix = "Tarnwick_";
+
+// A name of the form that posting gives a message: one of the kinds of notice and the entry's identifier.
+bool postedMessageName(std::string_view name)
+{
+    if (!PendingList::namesMessage(name))
+        return false;
+    const std::string_view rest = name.substr(k_messagePrefix.size());
+    if (rest.starts_with("welcome") || rest.starts_with("digest"))
+        return true;
+    return rest.starts_with('a') || rest.starts_with('c') || rest.starts_with('d') || rest.starts_with('s');
+}
+
+std::vector<std::string> linesOf(std::string_view text)
+{
+    std::vector<std::string> lines;
+    core::LineReader reader(text);
+    std::string_view line;
+    while (reader.next(line))
+        lines.emplace_back(line);
+    return lines;
+}
+
+// `text` ends its last line before more lines follow it
+void endLastLine(std::string& text)
+{
+    if (!text.empty() && text.back() != '\n')
+        text += "\r\n";
+}
+
+} // namespace
+
+bool PendingList::nameByte(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+PendingList::PendingList(const std::string& dir)
+    : m_dir(dir), m_path(dir.empty() ? std::string() : platform::joinPath(dir, k_pendingListName))
+{
+}
+
+bool PendingList::namesMessage(std::string_view name)
+{
+    constexpr std::string_view suffix = ".tmp";
+    if (name.size() <= k_messagePrefix.size() + suffix.size() || !name.starts_with(k_messagePrefix) ||
+        !name.ends_with(suffix))
+        return false;
+    if (name == k_pendingListName || name == k_remainderListName || name == k_activityFileName)
+        return false;
+    std::string_view middle = name.substr(k_messagePrefix.size(), name.size() - k_messagePrefix.size() - suffix.size());
+    return std::all_of(middle.begin(), middle.end(), [](char c) { return nameByte(c) || c == '_'; });
+}
+
+bool PendingList::exists() const
+{
+    if (m_path.empty())
+        return false;
+    int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+int PendingList::count() const
+{
+    const platform::ResultOf<std::string> text = platform::readFile(m_path);
+    if (!text)
+        return 0;
+    const std::vector<std::string> lines = linesOf(*text);
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const auto& l) { return !l.empty(); }));
+}
+
+platform::Result PendingList::read()
+{
+    m_text.clear();
+    m_lines.clear();
+    if (platform::fileExists(m_path)) {
+        platform::ResultOf<std::string> text = platform::readFile(m_path, platform::FileKind::Own);
+        if (!text)
+            return text.result();
+        m_text = std::move(*text);
+    }
+    m_lines = linesOf(m_text);
+    return {};
+}
+
+platform::Result PendingList::write(const std::string& text) const
+{
+    return platform::writeFileAtomic(m_path, text);
+}
+
+platform::Result PendingList::add(const std::vector<std::string>& names)
+{
+    std::string text = m_text;
+    endLastLine(text);
+    for (const std::string& name : names)
+        text.append(name).append("\r\n");
+    platform::Result written = write(text);
+    if (written) {
+        m_text = std::move(text);
+        m_lines = linesOf(m_text);
+    }
+    return written;
+}
+
+std::string PendingList::listedMeanwhile() const
+{
+    // another writer only ever adds names behind the ones there were
+    platform::ResultOf<std::string> now = platform::readFile(m_path, platform::FileKind::Own);
+    return now && now->starts_with(m_text) ? now->substr(m_text.size()) : std::string();
+}
+
+platform::Result PendingList::keepListedMeanwhile()
+{
+    const std::string later = listedMeanwhile();
+    if (!later.empty())
+        return write(later);
+    platform::Result removed = platform::removeFile(m_path);
+    return removed || removed.missing() ? platform::syncFolder(m_path) : removed;
+}
+
+platform::Result PendingList::keepFrom(size_t firstKept)
+{
+    const std::string later = listedMeanwhile();
+    std::string remainder;
+    for (size_t i = firstKept; i < m_lines.size(); ++i) {
+        if (namesMessage(m_lines[i]))
+            remainder.append(m_lines[i]).append("\r\n");
+    }
+    return write(remainder + later);
+}
+
+PendingList::Settling PendingList::settleUnlisted(base::Log& log,
+                                                  const std::function<bool(const std::string&)>& savedEntryNamed) const
+{
+    platform::ResultOf<std::string> list = platform::readFile(m_path, platform::FileKind::Own);
+    if (!list && !list.missing())
+        return Settling::ListUnreadable; // without the list nothing can be told unlisted
+    std::unordered_set<std::string> listed;
+    if (list) {
+        for (std::string& line : linesOf(*list))
+            listed.insert(std::move(line));
+    }
+    bool removed = false;
+    std::string adopted;
+    for (const std::string& name : platform::folderNames(m_dir)) {
+        if (!postedMessageName(name) || listed.contains(name))
+            continue;
+        const char kind = name[k_messagePrefix.size()];
+        if ((kind == 'a' || kind == 'd') && savedEntryNamed && savedEntryNamed(name) == (kind == 'a')) {
+            log.write("E-mail file '%s' is on no pending list (a crash before it was listed); the data file "
+                      "holds its edit, so it is listed\n",
+                      name.c_str());
+            adopted.append(name).append("\r\n");
+            continue;
+        }
+        log.write("E-mail file '%s' is on no pending list (a crash before it was listed); removed, its "
+                  "change is found again by the next update\n",
+                  name.c_str());
+        removed = platform::removeFile(platform::joinPath(m_dir, name)) || removed;
+    }
+    Settling settling = Settling::Settled;
+    if (!adopted.empty()) {
+        std::string text = list.value_or(std::string());
+        endLastLine(text);
+        if (!write(text + adopted))
+            settling = Settling::ListNotWritten;
+    }
+    if (removed)
+        (void)platform::syncFolder(m_path);
+    return settling;
+}
+
+} // namespace tarnwick::notify

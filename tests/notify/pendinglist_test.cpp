@@ -1,0 +1,93 @@
+#include "notify/pendinglist.h"
+
+#include "platform/files.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <sys/stat.h>
+
+using namespace tarnwick;
+
+namespace {
+
+// The list file's bytes; none when there is no list.
+std::optional<std::string> listText(const notify::PendingList& list)
+{
+    const platform::ResultOf<std::string> text = platform::readFile(list.path());
+    return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+} // namespace
+
+// What a batch leaves listed: the names from where it stopped (only those of the queue's own form), then the
+// names another writer listed meanwhile; a batch that went through everything leaves only the latter.
+TEST(PendingList, ABatchKeepsWhatItDidNotSendAndWhatWasListedMeanwhile)
+{
+    const std::string before = "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\n../secret\r\n\r\nTarnwick_a3.tmp\r\n";
+    struct Case {
+        const char* name;
+        std::optional<size_t> firstKept; // none: every line went through
+        std::string after;               // the list as the other writer left it
+        std::optional<std::string> expected;
+    };
+    const Case cases[] = {
+        {"all sent, nothing new", std::nullopt, before, std::nullopt},
+        {"all sent, one listed meanwhile", std::nullopt, before + "Tarnwick_a9.tmp\r\n", "Tarnwick_a9.tmp\r\n"},
+        {"stopped at the second", 1, before, "Tarnwick_a2.tmp\r\nTarnwick_a3.tmp\r\n"},
+        {"stopped at the first, one listed meanwhile", 0, before + "Tarnwick_a9.tmp\r\n",
+         "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\nTarnwick_a3.tmp\r\nTarnwick_a9.tmp\r\n"},
+        {"stopped past the end", 5, before, ""},
+        {"replaced by another list meanwhile", 2, "Tarnwick_b1.tmp\r\n", "Tarnwick_a3.tmp\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        notify::PendingList list(dir.path());
+        ASSERT_TRUE(platform::writeFileAtomic(list.path(), before));
+        ASSERT_TRUE(list.read());
+        ASSERT_EQ(list.lines().size(), 5u);
+        ASSERT_TRUE(platform::writeFileAtomic(list.path(), c.after));
+        ASSERT_TRUE(c.firstKept ? list.keepFrom(*c.firstKept) : list.keepListedMeanwhile());
+        EXPECT_EQ(listText(list), c.expected);
+    }
+}
+
+// Posting adds names behind the ones read, a torn last line ended first.
+TEST(PendingList, AddingListsNamesBehindTheOnesRead)
+{
+    struct Case {
+        const char* name;
+        std::optional<std::string> before; // none: no list yet
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"no list", std::nullopt, "Tarnwick_a2.tmp\r\nTarnwick_s3.tmp\r\n"},
+        {"an empty list", "", "Tarnwick_a2.tmp\r\nTarnwick_s3.tmp\r\n"},
+        {"whole lines", "Tarnwick_a1.tmp\r\n", "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\nTarnwick_s3.tmp\r\n"},
+        {"a torn last line", "Tarnwick_a1.tmp", "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\nTarnwick_s3.tmp\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        notify::PendingList list(dir.path());
+        if (c.before) {
+            ASSERT_TRUE(platform::writeFileAtomic(list.path(), *c.before));
+        }
+        ASSERT_TRUE(list.read());
+        ASSERT_TRUE(list.add({"Tarnwick_a2.tmp", "Tarnwick_s3.tmp"}));
+        EXPECT_EQ(listText(list), c.expected);
+        EXPECT_EQ(list.count(), 2 + (c.before && !c.before->empty() ? 1 : 0));
+    }
+}
+
+TEST(PendingList, AListThatIsNoRegularFileIsNotRead)
+{
+    test::TempDir dir;
+    notify::PendingList list(dir.path());
+    ASSERT_EQ(::mkfifo(list.path().c_str(), 0600), 0);
+    const platform::Result read = list.read();
+    EXPECT_TRUE(read.notRegular());
+    EXPECT_TRUE(list.lines().empty());
+}
