@@ -371,7 +371,7 @@ TEST_F(MainWindowTest, ClosingWhileAnUpdateRunsWaitsForItsEnd)
 TEST_F(MainWindowTest, ACommandArrivingDuringAnUpdateDoesNotStart)
 {
     Office office;
-    platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
+    (void)platform::writeFileAtomic(m_dir.file("log/Tarnwick/rules.txt"), office.rulesText());
     office.setFault("75000001", "silent");
     writeEntries({{"75000001", "A"}, {"75000002", "B"}});
     gui::MainWindow& w = open({});
