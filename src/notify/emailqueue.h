@@ -123,8 +123,9 @@ public:
     bool processPending(bool ask, bool del);
     // Expands template `templateId` into a scratch file and sends it at once.
     std::string sendAtOnce(int templateId, MailMode mode, bool showResult);
-    // Sends one message file; returns the error text, empty on success and for an empty or missing file. A
-    // file that is there but cannot be read (or is no regular file) is a failure.
+    // Sends one message file; returns the error text, empty on success and for a missing file (sent and
+    // removed before). An empty file, or one that is there but cannot be read (or is no regular file), is a
+    // failure: its message stays queued and never counts as sent.
     std::string sendMessageFile(const std::string& path, MailMode mode);
 
     // The outcome of the last processPending: messages sent (activity report included) and the failure.

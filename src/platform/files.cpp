@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -32,6 +33,33 @@ bool writeAll(int fd, std::string_view bytes)
         bytes.remove_prefix(static_cast<size_t>(n));
     }
     return true;
+}
+
+// Writes all of `bytes` (then syncs them when `sync`) and closes `fd`: the error number of the first step that
+// failed, 0 when none did. A failed close counts: some file systems report a lost write only there.
+int writeAndClose(int fd, std::string_view bytes, bool sync)
+{
+    int err = writeAll(fd, bytes) && (!sync || ::fsync(fd) == 0) ? 0 : errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    return err;
+}
+
+// The permissions a new file gets from open(2): 0666 less the process's umask. It is read from
+// /proc/self/status, as umask(2) could only tell by changing it for every thread; 022 where that line is missing.
+mode_t newFileMode()
+{
+    mode_t mask = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::strncmp(line, "Umask:", 6) == 0) {
+                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8)) & 0777;
+                break;
+            }
+        std::fclose(f);
+    }
+    return static_cast<mode_t>(0666 & ~mask);
 }
 
 constexpr std::string_view k_tempMarker = ".tarnwick-";
@@ -280,13 +308,9 @@ Result writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, Fi
     if (access == FileAccess::OwnerOnly)
         ::fchmod(fd, existed ? (old.st_mode & 0700) : 0600);
     else
-        ::fchmod(fd, existed ? (old.st_mode & 07777) : 0644);
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
+        ::fchmod(fd, existed ? (old.st_mode & 07777) : newFileMode());
+    int err = writeAndClose(fd, bytes, true);
+    bool ok = err == 0;
     if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
         err = errno;
         ok = false;
@@ -314,13 +338,7 @@ Result FileGroup::add(const std::string& path, std::string_view bytes)
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return Result::systemFailure(errno);
-    bool ok = writeAll(fd, bytes);
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
-    if (!ok) {
+    if (const int err = writeAndClose(fd, bytes, false); err != 0) {
         ::unlink(temp.c_str());
         return Result::systemFailure(err);
     }
@@ -392,13 +410,8 @@ Result appendFile(const std::string& path, std::string_view bytes)
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return Result::systemFailure(errno);
-    bool ok = writeAll(fd, bytes);
-    int err = errno;
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
-    return ok ? Result() : Result::systemFailure(err);
+    const int err = writeAndClose(fd, bytes, false);
+    return err == 0 ? Result() : Result::systemFailure(err);
 }
 
 Result appendRecordsDurably(const std::string& path, std::string_view bytes, std::string_view header)

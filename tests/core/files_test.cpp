@@ -37,6 +37,22 @@ TEST(WriteFileAtomic, ReplacesContentsAndKeepsPermissions)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST(WriteFileAtomic, ANewFileTakesTheUsersUmask)
+{
+    test::TempDir dir;
+    const mode_t before = ::umask(022);
+    for (const mode_t mask : {022, 077, 027}) {
+        SCOPED_TRACE(mask);
+        ::umask(mask);
+        const std::string path = dir.file("new" + std::to_string(mask));
+        ASSERT_TRUE(platform::writeFileAtomic(path, "x"));
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+    }
+    ::umask(before);
+}
+
 TEST(WriteFileAtomic, FailsWithoutTouchingTheOldFileWhenTheFolderIsMissing)
 {
     test::TempDir dir;
