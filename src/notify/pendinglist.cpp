@@ -1,6 +1,7 @@
 #include "notify/pendinglist.h"
 
 #include "base/log.h"
+#include "core/datafile.h"
 #include "core/textfile.h"
 #include "platform/files.h"
 
@@ -147,6 +148,20 @@ platform::Result PendingList::keepFrom(size_t firstKept)
     return write(remainder + later);
 }
 
+// Whether the data file holds the edit an unlisted notice tells of. An entry added must be there and one deleted
+// must be gone. A changed entry is there either way, but its notice was made durable before the data file was
+// written: a data file written later holds the change.
+bool PendingList::holdsEdit(char kind, const std::string& name, bool entryHeld) const
+{
+    if (kind == 'a' || kind == 'd')
+        return entryHeld == (kind == 'a');
+    if (kind != 'c' || !entryHeld)
+        return false;
+    const platform::ResultOf<platform::FileStamp> notice = platform::fileStamp(platform::joinPath(m_dir, name));
+    const platform::ResultOf<platform::FileStamp> data = platform::fileStamp(core::dataFilePath(m_dir));
+    return notice && data && data->modified > notice->modified;
+}
+
 PendingList::Settling PendingList::settleUnlisted(base::Log& log,
                                                   const std::function<bool(const std::string&)>& savedEntryNamed) const
 {
@@ -164,7 +179,7 @@ PendingList::Settling PendingList::settleUnlisted(base::Log& log,
         if (!postedMessageName(name) || listed.contains(name))
             continue;
         const char kind = name[k_messagePrefix.size()];
-        if ((kind == 'a' || kind == 'd') && savedEntryNamed && savedEntryNamed(name) == (kind == 'a')) {
+        if (savedEntryNamed && holdsEdit(kind, name, savedEntryNamed(name))) {
             log.write("E-mail file '%s' is on no pending list (a crash before it was listed); the data file "
                       "holds its edit, so it is listed\n",
                       name.c_str());

@@ -56,13 +56,14 @@ public:
     platform::Result keepFrom(size_t firstKept);
 
     // Message files that no list names are left by a power cut between the commit of a group of messages and the
-    // writing of its list. An edit's notice (an entry added or deleted) is listed when `savedEntryNamed` tells
-    // that the data file holds its edit; every other such file is removed, as its change is found again by the
-    // next update. Each is logged.
+    // writing of its list. An edit's notice (an entry added, deleted or changed) is listed when the data file
+    // holds its edit (`savedEntryNamed` tells whether it holds the entry); every other such file is removed, as
+    // its change is found again by the next update. Each is logged.
     enum class Settling { Settled, ListUnreadable, ListNotWritten };
     Settling settleUnlisted(base::Log& log, const std::function<bool(const std::string&)>& savedEntryNamed) const;
 
 private:
+    bool holdsEdit(char kind, const std::string& name, bool entryHeld) const;
     // Replaces the list with `text`; an empty text still leaves a list.
     platform::Result write(const std::string& text) const;
     // The names another writer listed since the list was read.

@@ -1,10 +1,13 @@
 #include "notify/pendinglist.h"
 
+#include "base/log.h"
+
 #include "platform/files.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 
@@ -90,4 +93,40 @@ TEST(PendingList, AListThatIsNoRegularFileIsNotRead)
     const platform::Result read = list.read();
     EXPECT_TRUE(read.notRegular());
     EXPECT_TRUE(list.lines().empty());
+}
+
+// A crash between an edit's data file and its listing leaves its notice unlisted: the next start lists it when the
+// data file holds the edit, and removes it otherwise.
+TEST(PendingList, AnUnlistedEditNoticeIsListedWhenTheDataFileHoldsItsEdit)
+{
+    struct Case {
+        const char* name;
+        bool entryHeld;
+        bool dataFileLater; // the data file was written after the notice
+        bool listed;
+    };
+    const Case cases[] = {
+        {"Tarnwick_c7.tmp", true, true, true},          {"Tarnwick_c7.tmp", true, false, false},
+        {"Tarnwick_c7.tmp", false, true, false},        {"Tarnwick_a7.tmp", true, false, true},
+        {"Tarnwick_d7.tmp", false, false, true},        {"Tarnwick_d7.tmp", true, true, false},
+        {"Tarnwick_s75-000001.tmp", true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.entryHeld ? " held" : "") + (c.dataFileLater ? " later" : ""));
+        test::TempDir dir;
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file(c.name), "Subject: s\r\n\r\nbody\r\n"));
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file("tradmark.dat"), "8\r\n"));
+        const timespec notice{1000000, 0};
+        const timespec data{c.dataFileLater ? 1000001 : 999999, 0};
+        const timespec noticeTimes[] = {notice, notice};
+        const timespec dataTimes[] = {data, data};
+        ASSERT_EQ(::utimensat(AT_FDCWD, dir.file(c.name).c_str(), noticeTimes, 0), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, dir.file("tradmark.dat").c_str(), dataTimes, 0), 0);
+        notify::PendingList list(dir.path());
+        base::Log log{std::string()};
+        EXPECT_EQ(list.settleUnlisted(log, [&](const std::string&) { return c.entryHeld; }),
+                  notify::PendingList::Settling::Settled);
+        EXPECT_EQ(listText(list).value_or(""), c.listed ? std::string(c.name) + "\r\n" : "");
+        EXPECT_EQ(platform::fileExists(dir.file(c.name)), c.listed);
+    }
 }
