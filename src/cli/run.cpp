@@ -3,7 +3,9 @@
 #include "app/commandline.h"
 #include "cli/commands.h"
 
+#include <cstddef>
 #include <iostream>
+#include <iterator>
 
 namespace tarnwick::cli {
 
@@ -53,7 +55,8 @@ int dispatch(const std::vector<std::string>& words, std::ostream& out, std::ostr
             continue;
         Invocation inv(*command, out, err, in, process);
         inv.settingsOption = std::move(settings);
-        if (const std::optional<int> stopped = parseOptions(inv, {words.begin() + i + 1, words.end()}))
+        if (const std::optional<int> stopped =
+                parseOptions(inv, {std::next(words.begin(), static_cast<std::ptrdiff_t>(i) + 1), words.end()}))
             return *stopped;
         return command->run(inv);
     }
