@@ -85,16 +85,25 @@ class LazyMount:
             os.unlink(self.fifo)
         open(self.oplog, "w").close()
         self.log_offset = 0
-        self.proc = subprocess.Popen(
-            [self.binary, self.point, "--config-path", self.config, "-o", "modules=subdir",
-             "-o", "subdir=" + self.backing, "-f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(200):
-            if os.path.ismount(self.point) and os.path.exists(self.fifo):
-                return
-            if self.proc.poll() is not None:
-                raise RuntimeError("lazyfs ended at once")
-            time.sleep(0.05)
-        raise RuntimeError("lazyfs did not mount")
+        errors = os.path.join(os.path.dirname(self.point), "lazyfs.err")
+        # a file system that ends as it starts (the mount point still busy from the last unmount) is started again
+        for attempt in range(3):
+            with open(errors, "w") as err:
+                self.proc = subprocess.Popen(
+                    [self.binary, self.point, "--config-path", self.config, "-o", "modules=subdir",
+                     "-o", "subdir=" + self.backing, "-f"], stdout=subprocess.DEVNULL, stderr=err)
+            for _ in range(200):
+                if os.path.ismount(self.point) and os.path.exists(self.fifo):
+                    return
+                if self.proc.poll() is not None:
+                    break
+                time.sleep(0.05)
+            else:
+                raise RuntimeError("lazyfs did not mount")
+            subprocess.run(["fusermount3", "-u", "-z", self.point], stderr=subprocess.DEVNULL)
+            time.sleep(0.5 * (attempt + 1))
+        with open(errors, errors="replace") as err:
+            raise RuntimeError("lazyfs ended at once: " + err.read()[-2000:])
 
     def fsyncs(self):
         """How many fsyncs the file system has served (and how many cuts it made) since it was first mounted."""
