@@ -214,9 +214,7 @@ FetchResult PageFetcher::fetch(const std::vector<std::string>& addresses, unsign
                     m_lastRequest[hostOf(addresses[i])] = std::chrono::steady_clock::now();
                 }
                 result.error = fetchBatch(
-                    [&](LiveTimeout timeout) {
-                        return net::runPageFetchTask(m_ctx.taskHost, batch, timeout.source());
-                    },
+                    [&](LiveTimeout timeout) { return net::runPageFetchTask(m_ctx.taskHost, batch, timeout.source()); },
                     pages);
             }
             if (result.error.empty()) {
