@@ -28,6 +28,8 @@ constexpr int Problem = 13;
 // one message for the status changes of an update run, and the block of each changed entry in it
 constexpr int Digest = 14;
 constexpr int DigestEntry = 15;
+// the entries that an unattended run could not update, with their reasons
+constexpr int UpdateFailures = 16;
 } // namespace templateid
 
 // The names only some templates know, answered by the code that expands them.
@@ -38,6 +40,8 @@ constexpr std::string_view DigestNumber = "DigestNumber";   // a block of the di
 constexpr std::string_view RowClass = "RowClass";           // a report row: "recent", "failing", "norecord"
 constexpr std::string_view HistoryLink = "HistoryLinkHtml"; // a report row: the link to its recorded changes
 constexpr std::string_view History = "HistoryHtml";         // the report's tail: the recorded changes
+constexpr std::string_view FailureCount = "FailureCount";   // the update failures: how many entries failed
+constexpr std::string_view Failures = "Failures";           // the update failures: a line per entry and its reason
 } // namespace extraname
 
 // The built-in text of template `id`; none when it is missing or empty (it then expands to nothing).

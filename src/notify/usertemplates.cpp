@@ -44,6 +44,8 @@ Context contextOf(int id)
         return {false, false, true, {extraname::DigestCount, extraname::DigestChanges}};
     case templateid::DigestEntry:
         return {true, true, false, {extraname::DigestNumber}};
+    case templateid::UpdateFailures:
+        return {false, false, true, {extraname::FailureCount, extraname::Failures}};
     default:
         return {};
     }
@@ -113,6 +115,7 @@ const std::vector<TemplateName>& replaceableTemplates()
         {templateid::StatusUpdate, "status-update.txt"},
         {templateid::Digest, "digest.txt"},
         {templateid::DigestEntry, "digest-entry.txt"},
+        {templateid::UpdateFailures, "update-failures.txt"},
     };
     return names;
 }

@@ -212,8 +212,9 @@ TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
         {12, "Subject: [AppName] Upgrade for [OrgName]\r\n\r\n"},
         {13, "Subject: [AppName] Problem Report for [OrgName]\r\n\r\n"},
         {14, "Subject: [DataKind] status: [DigestCount] [DigestCount=1?mark|marks] changed\r\n\r\n"},
+        {16, "Subject: [AppName]: [FailureCount] [FailureCount=1?mark|marks] could not be updated\r\n\r\n"},
     };
-    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15}) {
+    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16}) {
         SCOPED_TRACE(id);
         std::optional<std::string_view> text = notify::loadTemplate(id);
         ASSERT_TRUE(text.has_value());
@@ -225,7 +226,7 @@ TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
             EXPECT_TRUE(text->starts_with(it->second));
         }
     }
-    EXPECT_FALSE(notify::loadTemplate(16).has_value());
+    EXPECT_FALSE(notify::loadTemplate(17).has_value());
 }
 
 class HtmlNames : public rules::TemplateVars::AppNames {
