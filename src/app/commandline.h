@@ -7,11 +7,13 @@
 
 namespace tarnwick::app {
 
-// Exit codes of the desktop program.
+// Exit codes of the desktop program (the command line's auto command too).
 namespace exitcode {
 constexpr int Normal = 0;
-constexpr int Refused = 1;      // another instance holds the lock, or the window cannot be built
-constexpr int Unhandled = 9999; // an error escaped a handler of the main window
+constexpr int Refused = 1;       // another instance holds the lock, or the window cannot be built
+constexpr int EntriesFailed = 3; // auto mode: entries due were not updated (the rest was, and its e-mail went)
+constexpr int MailNotSent = 4;   // auto mode: the e-mail could not be sent; it stays queued for the next run
+constexpr int Unhandled = 9999;  // an error escaped a handler of the main window
 } // namespace exitcode
 
 // What the command line asks for.

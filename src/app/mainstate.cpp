@@ -1,6 +1,7 @@
 #include "app/mainstate.h"
 
 #include "app/application.h"
+#include "app/autorun.h"
 #include "base/log.h"
 #include "core/datafile.h"
 #include "core/reports.h"
@@ -173,8 +174,9 @@ bool MainState::requestClose()
         return true;
     if (!m_control.autoMode)
         return processPending(true, false);
-    // nobody is there to answer: the pending e-mail goes as the headless auto command sends it
-    if (m_queue.pendingExists())
+    // nobody is there to answer: the pending e-mail goes as the headless auto command sends it, and a server
+    // that refused the run's own sending is not tried twice
+    if (m_queue.pendingExists() && !(m_mailedAfterRun && !m_queue.lastBatchError().empty()))
         processPending(false, false);
     return m_control.autoMode;
 }
@@ -271,34 +273,13 @@ platform::Result MainState::writeReports()
                                      (ec ? ec.message() : failed.systemText()));
 }
 
-namespace {
-
-// What a close without a person needs: the window goes, nothing new starts, nothing is deleted.
-base::Answer unattendedAnswer(const base::MessageBox& box)
-{
-    switch (box.question) {
-    case base::Question::Message:
-        return base::Answer::Ok;
-    case base::Question::ExitAfterFailedSend:
-    case base::Question::QuitUnconfigured:
-        return base::Answer::Yes;
-    case base::Question::SendPendingEmail:
-        return base::Answer::No;
-    default:
-        return box.buttons == base::Buttons::YesNoCancel ? base::Answer::Cancel : base::Answer::No;
-    }
-}
-
-} // namespace
-
 base::Answer MainState::messageBox(const base::MessageBox& box)
 {
-    if (m_unattended) {
-        m_app.log.write("Not shown, the session is ending: '%s'\n", box.text.c_str());
-        return unattendedAnswer(box);
-    }
-    // any message box of the window ends auto mode
-    m_control.autoMode = false;
+    if (m_unattended)
+        return logUnattendedBox(m_app.log, box, Unattended::SessionEnding);
+    // nobody waits for a box in auto mode: it goes to the log, and auto mode goes on
+    if (m_control.autoMode)
+        return logUnattendedBox(m_app.log, box, Unattended::AutoMode);
     return m_view.messageBox(box);
 }
 

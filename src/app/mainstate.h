@@ -28,7 +28,7 @@ class AppContext;
 // network operation, the selection, auto mode and the last fetch; and the
 // update, rules-download and sending commands that run on them.
 //
-// It decorates the real front end (`view`): a message box ends auto mode, the
+// It decorates the real front end (`view`): in auto mode a message box goes to the log instead, the
 // operation display times the operation, and every dispatch cycle checks the
 // operation time-out; every other call goes to the view unchanged. It is the
 // task host of every worker task, and where the entries' notices go (grouped
@@ -117,8 +117,8 @@ public:
     // Close request: while busy the run is cancelled with 0x8000 and false is
     // returned (closeAfterRun() then tells the window to close); otherwise the
     // pending e-mail is offered and the answer decides. In auto mode it is sent
-    // without asking; a failure shows its message, which ends auto mode and
-    // keeps the window open. Unattended, the window goes and the queue stays.
+    // without asking (not again after the run's own sending failed); a failure is
+    // logged and the window goes. Unattended, the window goes and the queue stays.
     bool requestClose();
     bool closeAfterRun() const { return m_closeAfterRun; }
     // The close that a run's end owes the window, once: a close that the pending

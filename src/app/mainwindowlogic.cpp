@@ -96,7 +96,8 @@ std::optional<std::string> changesNotification(const update::RunSummary& summary
 
 MainWindowLogic::MainWindowLogic(MainState& state, WindowHost& host, StartupState startup, bool autoMode)
     : m_state(state), m_host(host), m_sort{startup.sortColumn, startup.sortReversed},
-      m_version(std::move(startup.version)), m_programPath(std::move(startup.programPath))
+      m_version(std::move(startup.version)), m_programPath(std::move(startup.programPath)), m_autoStart(autoMode),
+      m_auto(state)
 {
     m_state.setAutoMode(autoMode);
     m_state.setTitleRefresh([this] { m_host.setTitle(title()); });
@@ -144,14 +145,23 @@ void MainWindowLogic::afterRun(bool autoClose)
 update::RunSummary MainWindowLogic::runUpdate(update::Scope scope)
 {
     update::RunSummary summary = m_state.runUpdate(scope);
+    if (scope == update::Scope::All && m_state.autoMode())
+        m_auto.runEnded(summary);
     afterRun(scope == update::Scope::All);
     return summary;
 }
 
+int MainWindowLogic::exitStatus()
+{
+    return m_autoStart ? m_auto.finish(m_startupOk, m_saved) : exitcode::Normal;
+}
+
 void MainWindowLogic::destroy(const WindowLayout& layout)
 {
-    // the data file and the reports are written on every way out; what fails is in the log or lost
-    (void)m_state.saveAll();
+    // the data file and the reports are written on every way out; what fails is in the log or lost, and an
+    // unattended run says so in its exit status
+    const MainState::Saved saved = m_state.saveAll();
+    m_saved = saved.entries && saved.reports;
 
     base::AppSettings& s = m_state.app().settings;
     s.setNumber(base::setting::Left, layout.left);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/autorun.h"
 #include "app/commands.h"
 #include "app/sorting.h"
 #include "app/startup.h"
@@ -96,7 +97,11 @@ public:
 
     // Update Selected or Update All as the window runs them: a close asked for
     // during the run, and in auto mode Update All itself, closes the window after it.
+    // In auto mode Update All also logs how it went and queues the failure notice.
     update::RunSummary runUpdate(update::Scope scope);
+    // The program's exit status once the window has gone: Normal for a start by a person, the outcome of the
+    // unattended run (logged) for a start in auto mode.
+    int exitStatus();
     // File > Send E-Mail and Delete E-Mail, the two Test commands, View Report (returns the report's path).
     void sendEmail();
     void deleteEmail();
@@ -146,6 +151,9 @@ private:
     bool m_reinstall = false;
     bool m_upgrading = false; // the Upgrade command is under way
     bool m_reporting = false; // the problem report is under way
+    bool m_autoStart = false; // started in auto mode
+    bool m_saved = true;      // the destroy step wrote the data file and the reports
+    AutoRun m_auto;
 };
 
 } // namespace tarnwick::app

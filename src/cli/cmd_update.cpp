@@ -1,3 +1,5 @@
+#include "app/autorun.h"
+#include "app/commandline.h"
 #include "cli/session.h"
 #include "core/entry.h"
 #include "update/updaterun.h"
@@ -98,33 +100,37 @@ int update(const Invocation& inv)
     return saved && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
 
-// What auto mode does, headless: Update All, the pending e-mail sent without
-// asking, the reports written, everything saved.
+// What auto mode does, headless, as the window does it: Update All without a question (every box goes to the
+// log), the failure notice, the pending e-mail sent as the close sends it, the reports written, everything saved.
+// The exit status is the window's: 3 when entries were not updated, 4 when the e-mail could not be sent.
 int autoMode(const Invocation& inv)
 {
     if (!inv.args.empty())
         return inv.usage();
     std::unique_ptr<Session> s = Session::open(inv, true);
     if (!s)
-        return 1;
+        return app::exitcode::Refused;
     prepare(*s, false, false);
     s->state.setAutoMode(true);
+    app::AutoRun autoRun(s->state);
     const update::RunSummary r = s->state.runUpdate(update::Scope::All);
-    // the run itself has sent the pending e-mail when SendAfterUpdate is on; a failed sending is not tried twice
-    const bool mailed = s->state.mailedAfterRun();
-    if (!mailed && !CliFrontEnd::interrupted() && s->state.queue().pendingExists())
-        s->state.processPending(false, false);
+    autoRun.runEnded(r);
+    if (!CliFrontEnd::interrupted())
+        (void)s->state.requestClose();
     const int sent = s->state.queue().lastBatchSent();
-    const bool sendFailed = !s->state.queue().lastBatchError().empty();
+    const std::string& sendError = s->state.queue().lastBatchError();
     const app::MainState::Saved saved = s->state.saveAll();
     (void)s->app.settings.writeAll();
     printSummary(inv.out, r, sent);
+    if (!sendError.empty())
+        inv.err << "tarnwick-cli: the e-mail could not be sent; it stays queued for the next run: " << sendError
+                << "\n";
     const std::string reportDir = s->app.settings.value(base::setting::ReportDir);
     if (!saved.reports)
         inv.err << "tarnwick-cli: " << saved.reports.error() << "\n";
     else if (!reportDir.empty())
         inv.out << "reports in " << reportDir << "\n";
-    return saved.entries && saved.reports && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
+    return autoRun.finish(s->app.entries.loadOk(), saved.entries && saved.reports);
 }
 
 } // namespace
