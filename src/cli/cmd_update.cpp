@@ -1,7 +1,10 @@
 #include "app/autorun.h"
 #include "app/commandline.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "cli/session.h"
 #include "core/entry.h"
+#include "platform/instancelock.h"
 #include "update/updaterun.h"
 
 #include <iostream>
@@ -100,6 +103,19 @@ int update(const Invocation& inv)
     return saved && r.failed == 0 && !sendFailed && !CliFrontEnd::interrupted() ? 0 : 1;
 }
 
+// A timer's run that was refused (the reason is on standard error already) leaves its reason in the log too.
+void logRefusedStart(const Invocation& inv)
+{
+    const base::AppSettings settings(base::settingsPath(inv.settingsOption));
+    base::Log log(settings);
+    const std::string logDir = settings.value(base::setting::LogDir);
+    platform::InstanceLock probe;
+    if (const platform::Result locked = probe.acquire(logDir); !locked)
+        log.write("Auto mode: %s This start ends.\n", locked.error().c_str());
+    else
+        log.write("Auto mode: this start was refused; nothing was done.\n");
+}
+
 // What auto mode does, headless, as the window does it: Update All without a question (every box goes to the
 // log), the failure notice, the pending e-mail sent as the close sends it, the reports written, everything saved.
 // The exit status is the window's: 3 when entries were not updated, 4 when the e-mail could not be sent.
@@ -108,8 +124,10 @@ int autoMode(const Invocation& inv)
     if (!inv.args.empty())
         return inv.usage();
     std::unique_ptr<Session> s = Session::open(inv, true);
-    if (!s)
+    if (!s) {
+        logRefusedStart(inv);
         return app::exitcode::Refused;
+    }
     prepare(*s, false, false);
     s->state.setAutoMode(true);
     app::AutoRun autoRun(s->state);
