@@ -251,8 +251,12 @@ std::string AutoRun::queueFailureNotice(const std::vector<FailedEntry>& failed, 
             notify::expandTemplate(text.value_or(""), app.vars, message);
         }
         app.log.write("Post E-Mail '%s' (brought up to date)\n", name.c_str());
-        if (!platform::writeFileAtomic(path, message))
-            return "Can't write the pending e-mail file " + path + ".";
+        if (!platform::writeFileAtomic(path, message)) {
+            // the notice as it was still goes out
+            const std::string error = "Can't write the pending e-mail file " + path + ".";
+            app.log.writeText(error + "\n");
+            return error;
+        }
         return {};
     }
     case FailureNotice::Queue:

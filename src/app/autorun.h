@@ -85,7 +85,8 @@ public:
     const AutoOutcome& outcome() const { return m_outcome; }
 
 private:
-    // Queues (or brings up to date) the failure notice; the error text, empty when none was due or it went.
+    // Queues (or brings up to date) the failure notice; the error text (already logged), empty when none was due
+    // or it was queued.
     std::string queueFailureNotice(const std::vector<FailedEntry>& failed, core::DayNumber today);
 
     MainState& m_state;
