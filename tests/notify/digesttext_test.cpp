@@ -57,20 +57,3 @@ TEST(DigestText, EachPartOnlyWhenItHoldsSomething)
         EXPECT_EQ(notify::digestText(c.changed, "1. X", "TARR", "Tarnwick", edits(c.kinds)), c.text);
     }
 }
-
-// Only a notice that goes to the notification addresses and has a subject can be a line of a digest.
-TEST(DigestText, LineIsTheSubjectOfANoticeWithoutOwnRecipients)
-{
-    const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {"Subject: Trademark entry added, registration 1\r\n\r\nbody\r\n", "Trademark entry added, registration 1"},
-        {"subject: low\r\n\r\n", "low"},
-        {"To: x@example.test\r\nSubject: mine\r\n\r\n", std::nullopt},
-        {"Cc: x@example.test\r\nSubject: mine\r\n\r\n", std::nullopt},
-        {"Subject: torn", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const auto& [message, line] : cases) {
-        SCOPED_TRACE(message);
-        EXPECT_EQ(notify::digestLine(message), line);
-    }
-}
