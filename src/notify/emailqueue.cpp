@@ -144,7 +144,7 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
         std::string message;
         {
             rules::CurrentEntryScope scope(m_ctx.vars, &entry, previous);
-            expandTemplate(*text, m_ctx.vars, message);
+            expandMailTemplate(*text, m_ctx.vars, message);
         }
         if (dir.empty() || !m_staged.add(platform::joinPath(dir, name), message))
             error = "PostEmail: Can't create the pending e-mail file.";

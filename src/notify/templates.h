@@ -75,4 +75,8 @@ std::string expandTemplate(std::string_view text, const rules::TemplateVars& var
 // Loads template `id` and expands it; the empty text when the template is missing.
 std::string expandTemplateId(int id, const rules::TemplateVars& vars, ExpandOptions options = {});
 
+// Appends the expansion of an e-mail template: in its header (up to the first empty line) the line breaks of a
+// value become blanks, so that a reference typed over two lines stays within its Subject line.
+void expandMailTemplate(std::string_view text, const rules::TemplateVars& vars, std::string& out);
+
 } // namespace tarnwick::notify

@@ -309,7 +309,8 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml5)
 } // namespace
 
 // A status change's built-in subject tells whose mark changed and to what; an empty reference or status leaves
-// no dangling separator, and the sent line stays within 78 characters however long the values are.
+// no dangling separator, no value breaks the line, and the sent lines stay within 78 characters however long the
+// values are.
 TEST(ShippedTemplates, StatusChangeSubjectNamesReferenceAndNewStatus)
 {
     const std::string longMark(120, 'W');
@@ -326,6 +327,8 @@ TEST(ShippedTemplates, StatusChangeSubjectNamesReferenceAndNewStatus)
          "Cancelled - Section 8 \xE2\x80\x94 registration 3000004, trademark TIMBERLINE CRAFT"},
         {"KESTREL-EU", "", "", "KESTREL-EU: Status changed \xE2\x80\x94 registration 3000004"},
         {"K-1", "Registered", longMark, "K-1: Registered \xE2\x80\x94 registration 3000004, trademark " + longMark},
+        // a value's line break would start a header line of its own
+        {"KESTREL\r\nBcc: x", "Registered", "", "KESTREL  Bcc: x: Registered \xE2\x80\x94 registration 3000004"},
     };
     rules::TemplateVars vars;
     for (const Case& c : cases) {
@@ -338,7 +341,8 @@ TEST(ShippedTemplates, StatusChangeSubjectNamesReferenceAndNewStatus)
         core::Entry was = now;
         was.StatusText = "Registered before";
         rules::CurrentEntryScope scope(vars, &now, &was);
-        const std::string message = expandTemplate(*notify::loadTemplate(notify::templateid::StatusUpdate), vars);
+        std::string message;
+        notify::expandMailTemplate(*notify::loadTemplate(notify::templateid::StatusUpdate), vars, message);
         EXPECT_EQ(message.substr(0, message.find("\r\n")), "Subject: " + c.subject);
         const std::string sent = net::composeMessage("", message, "<1@x>");
         for (size_t at = 0, end = 0; at < sent.find("\r\n\r\n"); at = end + 2) {
