@@ -81,7 +81,6 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
         return {};
     update::UpdateRun run(updateContext());
     update::RunSummary summary;
-    const int pendingBefore = m_queue.pendingCount();
     m_mailedAfterRun = false;
     {
         // the status changes of a run go out as one digest when the user wants it so
@@ -99,9 +98,10 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
     }
     if (m_control.runState == base::RunState::Closing)
         m_closeAfterRun = true;
-    // the e-mail is what the user waits for: it goes now, unless the user stopped the run or turned this off
+    // the e-mail is what the user waits for: the whole queue goes now, whatever this run queued itself (the
+    // notices of edits made before it too), unless the user stopped the run or turned this off
     if (summary.started && m_control.runState == base::RunState::Running && m_app.settings.sendAfterUpdate() &&
-        m_queue.pendingCount() > pendingBefore) {
+        m_queue.pendingCount() > 0) {
         m_mailedAfterRun = true;
         processPending(false, false);
     }

@@ -1,6 +1,7 @@
 #include "net/mimetext.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace tarnwick::net {
 
@@ -162,43 +163,71 @@ void appendField(std::string& out, std::string_view field)
     }
 }
 
+// The length of the well-formed UTF-8 character at `i` (1 for ASCII); 0 when none begins there.
+std::size_t utf8SequenceAt(std::string_view text, std::size_t i)
+{
+    const unsigned char c = byteAt(text, i);
+    if (c < 0x80)
+        return 1;
+    std::size_t n;
+    unsigned int lowest;
+    unsigned int cp;
+    if (c >= 0xc2 && c <= 0xdf) {
+        n = 2;
+        lowest = 0x80;
+        cp = c & 0x1f;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        n = 3;
+        lowest = 0x800;
+        cp = c & 0x0f;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        n = 4;
+        lowest = 0x10000;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size())
+        return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const unsigned char t = byteAt(text, i + k);
+        if ((t & 0xc0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (t & 0x3f);
+    }
+    if (cp < lowest || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+        return 0;
+    return n;
+}
+
+// A text whose template gives UTF-8 characters and whose values give Latin-1 bytes, as UTF-8: each byte that
+// begins no UTF-8 character is read as Latin-1. None when the text holds no UTF-8 character beyond ASCII.
+std::optional<std::string> mixedAsUtf8(std::string_view text)
+{
+    std::string out;
+    bool multibyte = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = utf8SequenceAt(text, i);
+        if (n == 0) {
+            const unsigned char c = byteAt(text, i++);
+            out += static_cast<char>(0xc0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3f));
+            continue;
+        }
+        multibyte = multibyte || n > 1;
+        out.append(text.substr(i, n));
+        i += n;
+    }
+    return multibyte ? std::optional<std::string>(std::move(out)) : std::nullopt;
+}
+
 } // namespace
 
 bool isValidUtf8(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = byteAt(text, i);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t n;
-        unsigned int lowest;
-        unsigned int cp;
-        if (c >= 0xc2 && c <= 0xdf) {
-            n = 2;
-            lowest = 0x80;
-            cp = c & 0x1f;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            n = 3;
-            lowest = 0x800;
-            cp = c & 0x0f;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            n = 4;
-            lowest = 0x10000;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + n > text.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            const unsigned char t = byteAt(text, i + k);
-            if ((t & 0xc0) != 0x80)
-                return false;
-            cp = (cp << 6) | (t & 0x3f);
-        }
-        if (cp < lowest || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+        const std::size_t n = utf8SequenceAt(text, i);
+        if (n == 0)
             return false;
         i += n;
     }
@@ -261,6 +290,11 @@ std::string quotedPrintable(std::string_view body)
 
 std::string encodedWords(std::string_view text)
 {
+    if (!isValidUtf8(text)) {
+        // one charset serves the whole subject: the UTF-8 of a template's dash is not read as Latin-1
+        if (const std::optional<std::string> utf8 = mixedAsUtf8(text))
+            return encodedWords(*utf8);
+    }
     const char* charset = charsetOf(text);
     const bool utf8 = charset[0] == 'U';
     const std::string open = std::string("=?") + charset + "?Q?";

@@ -7,6 +7,7 @@
 #include "core/identifier.h"
 #include "core/text.h"
 #include "net/flowlog.h"
+#include "notify/templates.h"
 #include "platform/files.h"
 #include "platform/sysinfo.h"
 #include "rules/rulesfile.h"
@@ -186,9 +187,11 @@ std::optional<std::string> ApplicationNames::value(std::string_view name) const
     if (is("AppName"))
         return std::string(k_appName);
     if (is("Courtesy"))
-        return std::string(k_courtesy);
+        return courtesyLine(m_settings.value(base::setting::OrgName));
     if (is("CourtesyHtml"))
-        return std::string(k_courtesyHtml);
+        return courtesyHtml(m_settings.value(base::setting::OrgName));
+    if (is("DistributorCourtesy"))
+        return std::string(k_distributorCourtesy);
     if (is("DataKind"))
         return std::string("Trademark");
     if (is("DataSource"))
@@ -196,6 +199,25 @@ std::optional<std::string> ApplicationNames::value(std::string_view name) const
     if (is("LastFetch"))
         return lastFetchText(m_lastAddresses, m_lastPages);
     return std::nullopt;
+}
+
+std::string courtesyLine(std::string_view orgName)
+{
+    std::string line = std::string("Sent by ") + k_appName + " (" + k_webAddress + ")";
+    if (!orgName.empty())
+        line.append(" for ").append(orgName);
+    return line + ".";
+}
+
+std::string courtesyHtml(std::string_view orgName)
+{
+    std::string html =
+        std::string("<p><i>Sent by ") + k_appName + " (<a href=\"" + k_webAddress + "\">" + k_webAddress + "</a>)";
+    if (!orgName.empty()) {
+        html += " for ";
+        appendEscapedHtml(html, orgName);
+    }
+    return html + ".</i></p>";
 }
 
 } // namespace tarnwick::notify

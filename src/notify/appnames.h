@@ -23,10 +23,18 @@ namespace tarnwick::notify {
 constexpr const char* k_appName = "Tarnwick";
 constexpr const char* k_defaultActivityAddress = "Tarnwick Activity <activity@tarnwick.example>";
 constexpr const char* k_defaultSupportAddress = "Tarnwick Support <support@tarnwick.example>";
-constexpr const char* k_courtesy = "Courtesy of Brenlow Patent Law Firm LLP, http://www.tarnwick.example/.";
-constexpr const char* k_courtesyHtml =
-    "<p><i>Courtesy of Brenlow Patent Law Firm LLP, <a "
-    "href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>.</i></p>";
+constexpr const char* k_webAddress = "http://www.tarnwick.example/";
+// The program and its web address, as the About box shows them.
+constexpr const char* k_courtesy = "Tarnwick, http://www.tarnwick.example/.";
+// The line of the distributor's own service reports (DistributorCourtesy).
+constexpr const char* k_distributorCourtesy = "Courtesy of Brenlow Patent Law Firm LLP, http://www.tarnwick.example/.";
+
+// The closing line of the user's own mail (Courtesy): the program, its web address and the user's organisation,
+// "Sent by Tarnwick (http://www.tarnwick.example/) for Demo Trademark Group."; without an organisation the line
+// ends after the address.
+std::string courtesyLine(std::string_view orgName);
+// The same line as an HTML paragraph (CourtesyHtml), the address a link and the organisation escaped.
+std::string courtesyHtml(std::string_view orgName);
 
 // The application-wide template names: dates, version texts, addresses, settings, counters, the flow log,
 // the log file and the fixed product texts. Everything is read at lookup time from the sources it observes

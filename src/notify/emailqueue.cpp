@@ -144,7 +144,7 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
         std::string message;
         {
             rules::CurrentEntryScope scope(m_ctx.vars, &entry, previous);
-            expandTemplate(*text, m_ctx.vars, message);
+            expandMailTemplate(*text, m_ctx.vars, message);
         }
         if (dir.empty() || !m_staged.add(platform::joinPath(dir, name), message))
             error = "PostEmail: Can't create the pending e-mail file.";
@@ -154,88 +154,6 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
     if (!error.empty())
         base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
     return error;
-}
-
-std::string EmailQueue::stageDigest(const core::Entry& entry, const core::Entry& previous)
-{
-    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::DigestEntry);
-    if (!text) {
-        const std::string error = "PostEmail: Can't find e-mail template file.";
-        base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
-        return error;
-    }
-    const std::string number = std::to_string(m_digestBlocks.size() + 1);
-    std::string block;
-    {
-        rules::CurrentEntryScope scope(m_ctx.vars, &entry, &previous);
-        expandTemplate(
-            *text,
-            [&](std::string_view name) {
-                return core::equalNoCase(name, extraname::DigestNumber) ? number : m_ctx.vars.lookup(name);
-            },
-            block);
-    }
-    m_ctx.log.write("Digest item %s '%s'\n", number.c_str(), messageFileName(entry, "s").c_str());
-    m_digestBlocks.push_back(std::move(block));
-    return {};
-}
-
-void EmailQueue::endDigest()
-{
-    m_digestBlocks.clear();
-    m_digestCommitted = 0;
-    m_digestName.clear();
-}
-
-std::string EmailQueue::writeDigest(std::optional<size_t>& slot)
-{
-    const std::string dir = logDir();
-    if (!m_digestName.empty() && !platform::fileExists(platform::joinPath(dir, m_digestName))) {
-        // the digest written so far is gone (sent): the blocks since go in a digest of their own
-        m_digestBlocks.erase(m_digestBlocks.begin(), m_digestBlocks.begin() + static_cast<long>(m_digestCommitted));
-        m_digestCommitted = 0;
-        m_digestName.clear();
-    }
-    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::Digest);
-    if (!text)
-        return "PostEmail: Can't find e-mail template file.";
-    std::string changes;
-    for (std::string_view block : m_digestBlocks) {
-        while (block.ends_with("\r\n"))
-            block.remove_suffix(2);
-        if (!changes.empty())
-            changes += "\r\n\r\n";
-        changes += block;
-    }
-    const std::string count = std::to_string(m_digestBlocks.size());
-    std::string message;
-    {
-        rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
-        expandTemplate(
-            *text,
-            [&](std::string_view name) {
-                if (core::equalNoCase(name, extraname::DigestCount))
-                    return count;
-                if (core::equalNoCase(name, extraname::DigestChanges))
-                    return changes;
-                return m_ctx.vars.lookup(name);
-            },
-            message);
-    }
-    if (!m_digestName.empty()) {
-        // listed already: the file is replaced whole, so that it holds either the blocks before or all of them
-        m_ctx.log.write("Post E-Mail '%s' (%s changes)\n", m_digestName.c_str(), count.c_str());
-        if (!platform::writeFileAtomic(platform::joinPath(dir, m_digestName), message))
-            return "PostEmail: Can't create the pending e-mail file.";
-        return {};
-    }
-    const std::string name = freeMessageName("Tarnwick_digest.tmp");
-    m_ctx.log.write("Post E-Mail '%s' (%s changes)\n", name.c_str(), count.c_str());
-    slot = m_staged.size();
-    if (dir.empty() || !m_staged.add(platform::joinPath(dir, name), message))
-        return "PostEmail: Can't create the pending e-mail file.";
-    m_stagedNames.insert(name);
-    return {};
 }
 
 std::string EmailQueue::commitEmail(const std::function<bool()>& beforeListing)
@@ -259,9 +177,10 @@ std::string EmailQueue::commitEmail(const std::function<bool()>& beforeListing)
     return error;
 }
 
-std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing)
+std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing,
+                                     const std::vector<std::string>& dropped)
 {
-    if (m_staged.empty())
+    if (m_staged.empty() && dropped.empty())
         return {};
     removeUnlisted();
     PendingList list(logDir());
@@ -269,7 +188,7 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std
         return "PostEmail: Can't create the e-mail notification file.";
     // the messages are durable under their names before the list names them
     std::vector<std::string> committed;
-    if (!m_staged.commit(committed, [this](const std::string& taken) {
+    if (!m_staged.empty() && !m_staged.commit(committed, [this](const std::string& taken) {
             return platform::joinPath(logDir(), freeMessageName(platform::fileNameOf(taken)));
         }))
         return "PostEmail: Can't create the pending e-mail file.";
@@ -286,7 +205,7 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std
     names.reserve(committed.size());
     for (const std::string& path : committed)
         names.push_back(platform::fileNameOf(path));
-    if (!list.add(names)) {
+    if (!list.add(names, dropped)) {
         // a message that no list names is no half entry
         removeCommitted();
         return "PostEmail: Can't create the e-mail notification file.";
@@ -465,6 +384,8 @@ bool EmailQueue::processPending(bool ask, bool del)
             return true;
     }
 
+    if (!del)
+        (void)joinEditsToDigest();
     PendingList list(logDir());
     // a list that cannot be read sends nothing, and what it names stays on it
     (void)list.read();
@@ -568,13 +489,18 @@ std::string EmailQueue::sendActivityReport(const std::string& path)
     return error;
 }
 
+std::string EmailQueue::failedAtServer() const
+{
+    if (!m_lastFailedAtServer)
+        return {};
+    return "The e-mail could not be sent through " +
+           serverAndPort(m_ctx.settings.value(base::setting::SmtpServer), m_ctx.settings.smtpSecurity()) + ":\n";
+}
+
 bool EmailQueue::reportFailedBatch(const std::string& error, bool ask)
 {
     m_lastError = error;
-    std::string text;
-    if (m_lastFailedAtServer)
-        text = "The e-mail could not be sent through " +
-               serverAndPort(m_ctx.settings.value(base::setting::SmtpServer), m_ctx.settings.smtpSecurity()) + ":\n";
+    std::string text = failedAtServer();
     text += error + "\n\n" + k_staysQueued;
     if (ask)
         text += "\n\nDo you want to exit anyway?";
@@ -585,6 +511,7 @@ bool EmailQueue::reportFailedBatch(const std::string& error, bool ask)
 
 std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResult)
 {
+    m_lastFailedAtServer = false;
     std::string error;
     const std::string dir = logDir();
     const std::string path = platform::joinPath(dir, k_emailTestFileName);
@@ -606,8 +533,9 @@ std::string EmailQueue::sendAtOnce(int templateId, MailMode mode, bool showResul
         m_ctx.frontEnd.runEnd();
     }
     if (showResult) {
+        // the user checks the server the message tried, as the settings name it
         if (!error.empty())
-            base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Failed");
+            base::errorReport(m_ctx.log, m_ctx.frontEnd, failedAtServer() + error, "E-Mail Failed");
         else
             m_ctx.frontEnd.tell("E-mail was sent successfully.");
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/runstate.h"
+#include "notify/digesttext.h"
 #include "notify/pendinglist.h"
 #include "platform/files.h"
 
@@ -111,8 +112,15 @@ public:
     // current and `previous` as the previous entry) goes out with the run's other changes in one message, which
     // the next commitEmail writes with every block so far. Returns the error text (already reported).
     std::string stageDigest(const core::Entry& entry, const core::Entry& previous);
-    // The run is over: the next status change starts a digest of its own.
+    // The run is over: the next status change starts a digest of its own. Edits of the list still join the
+    // digest until it is sent.
     void endDigest();
+    // With digest notices, the listed notices of edits (entries added, deleted, references changed) join the
+    // digest that waits to be sent, or make one of their own when two or more wait without one; a notice that
+    // names its own recipients stays a message of its own. The digest holds them before the list stops naming
+    // them, so a crash may send one twice but loses none. Returns the error text (logged): the notices then go
+    // one by one.
+    std::string joinEditsToDigest();
 
     // Whether a pending list can be read in the logging directory.
     bool pendingExists() const;
@@ -145,8 +153,15 @@ private:
     // Writes the digest with every block so far: staged as a new message (its place in the group in `slot`), or
     // replacing the one listed already. The error text.
     std::string writeDigest(std::optional<size_t>& slot);
-    // Commits the staged messages and lists them; the error text.
-    std::string commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing);
+    // Commits the staged messages and lists them, without the names `dropped`; the error text.
+    std::string commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing,
+                             const std::vector<std::string>& dropped = {});
+    // Forgets what the digest written so far holds once it is gone (sent).
+    void forgetSentDigest();
+    // Starts the next digest afresh.
+    void endDigestNow();
+    // "The e-mail could not be sent through host:port:\n" when the last sending failed at the mail server.
+    std::string failedAtServer() const;
 
     // Settles the message files that no pending list names, once per logging directory.
     void removeUnlisted();
@@ -170,10 +185,13 @@ private:
     EmailContext m_ctx;
     platform::FileGroup m_staged;
     std::unordered_set<std::string> m_stagedNames;
-    // the run's digest: its blocks, how many of them its file on disk holds, the file's name once written
+    // the run's digest: its blocks, how many of them its file on disk holds, the file's name once written, the
+    // edits of the list it holds, and whether its run is over
     std::vector<std::string> m_digestBlocks;
     size_t m_digestCommitted = 0;
     std::string m_digestName;
+    std::vector<DigestEdit> m_digestEdits;
+    bool m_digestClosed = false;
     base::RunState m_ownRunState = base::RunState::Running;
     bool m_lastSendWentOut = false;
     bool m_lastFailedAtServer = false; // the mail server refused or could not be reached

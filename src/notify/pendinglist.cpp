@@ -24,7 +24,7 @@ bool postedMessageName(std::string_view name)
     const std::string_view rest = name.substr(k_messagePrefix.size());
     if (rest.starts_with("welcome") || rest.starts_with("digest"))
         return true;
-    return rest.starts_with('a') || rest.starts_with('c') || rest.starts_with('d') || rest.starts_with('s');
+    return PendingList::editKind(name) != 0 || rest.starts_with('s');
 }
 
 std::vector<std::string> linesOf(std::string_view text)
@@ -49,6 +49,18 @@ void endLastLine(std::string& text)
 bool PendingList::nameByte(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+char PendingList::editKind(std::string_view name)
+{
+    if (!namesMessage(name))
+        return 0;
+    const std::string_view rest = name.substr(k_messagePrefix.size());
+    // "Tarnwick_digest.tmp" and "Tarnwick_digest_2.tmp" are digests; a deleted entry's identifier is a number
+    const std::string_view stem = rest.substr(0, rest.find_first_of("_."));
+    if (stem == "digest" || stem == "welcome")
+        return 0;
+    return rest.front() == 'a' || rest.front() == 'c' || rest.front() == 'd' ? rest.front() : 0;
 }
 
 PendingList::PendingList(const std::string& dir)
@@ -107,10 +119,18 @@ platform::Result PendingList::write(const std::string& text) const
     return platform::writeFileAtomic(m_path, text);
 }
 
-platform::Result PendingList::add(const std::vector<std::string>& names)
+platform::Result PendingList::add(const std::vector<std::string>& names, const std::vector<std::string>& dropped)
 {
-    std::string text = m_text;
-    endLastLine(text);
+    std::string text;
+    if (dropped.empty()) {
+        text = m_text;
+        endLastLine(text);
+    } else {
+        for (const std::string& line : m_lines) {
+            if (std::find(dropped.begin(), dropped.end(), line) == dropped.end())
+                text.append(line).append("\r\n");
+        }
+    }
     for (const std::string& name : names)
         text.append(name).append("\r\n");
     platform::Result written = write(text);
@@ -178,8 +198,9 @@ PendingList::Settling PendingList::settleUnlisted(base::Log& log,
     for (const std::string& name : platform::folderNames(m_dir)) {
         if (!postedMessageName(name) || listed.contains(name))
             continue;
-        const char kind = name[k_messagePrefix.size()];
-        if (savedEntryNamed && holdsEdit(kind, name, savedEntryNamed(name))) {
+        // a digest or a status change is found again by the next update; an edit only when the data file holds it
+        const char kind = editKind(name);
+        if (kind != 0 && savedEntryNamed && holdsEdit(kind, name, savedEntryNamed(name))) {
             log.write("E-mail file '%s' is on no pending list (a crash before it was listed); the data file "
                       "holds its edit, so it is listed\n",
                       name.c_str());

@@ -34,6 +34,9 @@ public:
     static bool namesMessage(std::string_view line);
     // Whether a message name holds the byte `c` of an entry's identifier as it is (it holds "_" for any other).
     static bool nameByte(char c);
+    // The kind of an edit's notice that `name` is ('a' added, 'c' reference changed, 'd' deleted); 0 for any
+    // other name, a digest or the welcome report among them.
+    static char editKind(std::string_view name);
 
     // Whether the list is there and can be opened (never through a symbolic link).
     bool exists() const;
@@ -45,8 +48,8 @@ public:
     // The lines as read, empty ones too.
     const std::vector<std::string>& lines() const { return m_lines; }
 
-    // Lists `names` after the lines read.
-    platform::Result add(const std::vector<std::string>& names);
+    // Lists `names` after the lines read, without the lines that `dropped` names.
+    platform::Result add(const std::vector<std::string>& names, const std::vector<std::string>& dropped = {});
 
     // Ends a batch that went through every line read: what stays are the names listed meanwhile, and without
     // them the list goes.

@@ -210,4 +210,20 @@ std::string expandTemplateId(int id, const rules::TemplateVars& vars, ExpandOpti
     return text ? expandTemplate(*text, vars, options) : std::string();
 }
 
+void expandMailTemplate(std::string_view text, const rules::TemplateVars& vars, std::string& out)
+{
+    const size_t blank = text.find("\r\n\r\n");
+    const size_t headerEnd = blank == std::string_view::npos ? text.size() : blank;
+    expandTemplate(
+        text.substr(0, headerEnd),
+        [&vars](std::string_view name) {
+            std::string value = vars.lookup(name);
+            std::replace_if(
+                value.begin(), value.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+            return value;
+        },
+        out);
+    expandTemplate(text.substr(headerEnd), vars, out);
+}
+
 } // namespace tarnwick::notify

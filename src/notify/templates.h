@@ -34,14 +34,18 @@ constexpr int UpdateFailures = 16;
 
 // The names only some templates know, answered by the code that expands them.
 namespace extraname {
-constexpr std::string_view DigestCount = "DigestCount";     // the digest: how many entries changed
-constexpr std::string_view DigestChanges = "DigestChanges"; // the digest: the blocks of the changed entries
-constexpr std::string_view DigestNumber = "DigestNumber";   // a block of the digest: its number, from 1
-constexpr std::string_view RowClass = "RowClass";           // a report row: "recent", "failing", "norecord"
-constexpr std::string_view HistoryLink = "HistoryLinkHtml"; // a report row: the link to its recorded changes
-constexpr std::string_view History = "HistoryHtml";         // the report's tail: the recorded changes
-constexpr std::string_view FailureCount = "FailureCount";   // the update failures: how many entries failed
-constexpr std::string_view Failures = "Failures";           // the update failures: a line per entry and its reason
+constexpr std::string_view DigestCount = "DigestCount";         // the digest: how many entries changed
+constexpr std::string_view DigestChanges = "DigestChanges";     // the digest: the blocks of the changed entries
+constexpr std::string_view DigestNumber = "DigestNumber";       // a block of the digest: its number, from 1
+constexpr std::string_view DigestEditCount = "DigestEditCount"; // the digest: how many edits of the list joined it
+constexpr std::string_view DigestEdits = "DigestEdits";         // the digest: a line for each edit, its subject
+constexpr std::string_view DigestSummary = "DigestSummary";     // the digest: "2 marks changed, 1 entry added"
+constexpr std::string_view DigestText = "DigestText";           // the digest: the changes, then the edits
+constexpr std::string_view RowClass = "RowClass";               // a report row: "recent", "failing", "norecord"
+constexpr std::string_view HistoryLink = "HistoryLinkHtml";     // a report row: the link to its recorded changes
+constexpr std::string_view History = "HistoryHtml";             // the report's tail: the recorded changes
+constexpr std::string_view FailureCount = "FailureCount";       // the update failures: how many entries failed
+constexpr std::string_view Failures = "Failures";               // the update failures: a line per entry and its reason
 } // namespace extraname
 
 // The built-in text of template `id`; none when it is missing or empty (it then expands to nothing).
@@ -74,5 +78,9 @@ std::string expandTemplate(std::string_view text, const rules::TemplateVars& var
 
 // Loads template `id` and expands it; the empty text when the template is missing.
 std::string expandTemplateId(int id, const rules::TemplateVars& vars, ExpandOptions options = {});
+
+// Appends the expansion of an e-mail template: in its header (up to the first empty line) the line breaks of a
+// value become blanks, so that a reference typed over two lines stays within its Subject line.
+void expandMailTemplate(std::string_view text, const rules::TemplateVars& vars, std::string& out);
 
 } // namespace tarnwick::notify

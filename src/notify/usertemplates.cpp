@@ -41,7 +41,11 @@ Context contextOf(int id)
     case templateid::ReportRow:
         return {true, false, false, {extraname::RowClass, extraname::HistoryLink}};
     case templateid::Digest:
-        return {false, false, true, {extraname::DigestCount, extraname::DigestChanges}};
+        return {false,
+                false,
+                true,
+                {extraname::DigestCount, extraname::DigestChanges, extraname::DigestEditCount, extraname::DigestEdits,
+                 extraname::DigestSummary, extraname::DigestText}};
     case templateid::DigestEntry:
         return {true, true, false, {extraname::DigestNumber}};
     case templateid::UpdateFailures:

@@ -75,6 +75,8 @@ TEST(MimeText, EncodedWords)
     const Case cases[] = {
         {"Tarnwick\xae Test e-mail", "=?ISO-8859-1?Q?Tarnwick=AE_Test_e-mail?="},
         {"Caf\xc3\xa9 (1/2)?", "=?UTF-8?Q?Caf=C3=A9_=281/2=29=3F?="},
+        // a template's dash between Latin-1 values: the whole subject as UTF-8
+        {"M\xfcller \xe2\x80\x94 1", "=?UTF-8?Q?M=C3=BCller_=E2=80=94_1?="},
         // nine characters fill a word; none is split between words
         {times(20, "\xc3\xa9"), word + "\r\n " + word + "\r\n =?UTF-8?Q?=C3=A9=C3=A9?="},
         {"", ""},

@@ -53,9 +53,10 @@ TEST_F(ApplicationNamesTest, FixedAndSettingNames)
         {"DataKind", "Trademark"},
         {"DataSource", "TARR"},
         {"Version", TARNWICK_VERSION},
-        {"Courtesy", "Courtesy of Brenlow Patent Law Firm LLP, http://www.tarnwick.example/."},
-        {"CourtesyHtml", "<p><i>Courtesy of Brenlow Patent Law Firm LLP, <a "
-                         "href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>.</i></p>"},
+        {"Courtesy", "Sent by Tarnwick (http://www.tarnwick.example/) for Brenlow & Co."},
+        {"CourtesyHtml", "<p><i>Sent by Tarnwick (<a href=\"http://www.tarnwick.example/\">"
+                         "http://www.tarnwick.example/</a>) for Brenlow &amp; Co.</i></p>"},
+        {"DistributorCourtesy", "Courtesy of Brenlow Patent Law Firm LLP, http://www.tarnwick.example/."},
         {"NowUTC", "2024-03-05 13:05:09"},
         {"NowLocal", "2024-03-05 08:05:09 AM"},
         {"OrgName", "Brenlow & Co"},
@@ -88,6 +89,32 @@ TEST_F(ApplicationNamesTest, FixedAndSettingNames)
     // through the lookup, an empty setting reads "-" and an unknown name keeps its brackets
     EXPECT_EQ(vars.lookup("CountUpdateFailed"), "-");
     EXPECT_EQ(vars.lookup("NoSuchName"), "[NoSuchName]");
+}
+
+// The user's own mail names the program, its address and the user's organisation, never a third party.
+TEST(CourtesyLine, NamesTheProgramAndTheOrganisationOnly)
+{
+    struct Case {
+        const char* org;
+        const char* line;
+        const char* html;
+    };
+    const Case cases[] = {
+        {"", "Sent by Tarnwick (http://www.tarnwick.example/).",
+         "<p><i>Sent by Tarnwick (<a href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>).</i></p>"},
+        {"Demo <Trademark> Group", "Sent by Tarnwick (http://www.tarnwick.example/) for Demo <Trademark> Group.",
+         "<p><i>Sent by Tarnwick (<a href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>) for "
+         "Demo &lt;Trademark&gt; Group.</i></p>"},
+        {"M\xFCller", "Sent by Tarnwick (http://www.tarnwick.example/) for M\xFCller.",
+         "<p><i>Sent by Tarnwick (<a href=\"http://www.tarnwick.example/\">http://www.tarnwick.example/</a>) for "
+         "M\xC3\xBCller.</i></p>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.org);
+        EXPECT_EQ(notify::courtesyLine(c.org), c.line);
+        EXPECT_EQ(notify::courtesyHtml(c.org), c.html);
+    }
+    EXPECT_EQ(std::string(notify::k_courtesy).find("Brenlow"), std::string::npos);
 }
 
 TEST_F(ApplicationNamesTest, ObservedSources)

@@ -183,6 +183,88 @@ TEST_F(EmailQueueTest, ADigestIsOneMessageThatEachCommitRewrites)
     EXPECT_EQ(subject("Tarnwick_digest.tmp"), "Subject: Trademark status: 3 marks changed");
 }
 
+// In digest mode the notices of edits waiting at a sending go in the digest, a line each; a lone one, or one
+// with its own recipients, stays a message of its own. Every message file sent is gone afterwards.
+TEST_F(EmailQueueTest, EditsJoinTheDigestWhenTheQueueIsSent)
+{
+    test::SmtpSink sink;
+    sink.start();
+    useSink(sink);
+    struct Case {
+        const char* name;
+        const char* mode;
+        std::vector<std::pair<std::string, const char*>> edits; // number, kind
+        bool statusChange;
+        bool ownRecipients; // a notice whose template names its own recipients
+        std::vector<std::string> subjects;
+    };
+    const Case cases[] = {
+        {"each",
+         "each",
+         {{"1", "a"}, {"2", "d"}},
+         false,
+         false,
+         {"Trademark entry added, registration 1", "Trademark entry deleted, registration 2"}},
+        {"a lone edit", "digest", {{"1", "a"}}, false, false, {"Trademark entry added, registration 1"}},
+        {"edits alone",
+         "digest",
+         {{"1", "a"}, {"2", "a"}, {"3", "d"}},
+         false,
+         false,
+         {"Trademark status: 2 entries added, 1 entry deleted"}},
+        {"edits and a run's changes",
+         "digest",
+         {{"1", "a"}},
+         true,
+         false,
+         {"Trademark status: 1 mark changed, 1 entry added"}},
+        {"own recipients",
+         "digest",
+         {{"1", "a"}, {"2", "a"}},
+         false,
+         true,
+         {"mine", "Trademark status: 2 entries added"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.setValue(base::setting::NotifyMode, c.mode);
+        settings.setValue(base::setting::CountEmailBatchSucceeded, "1"); // no activity report
+        const size_t seen = sink.messages().size();
+        for (const auto& [number, kind] : c.edits) {
+            const int id = *kind == 'a' ? notify::templateid::EntryAdded : notify::templateid::EntryDeleted;
+            ASSERT_EQ(queue.PostEmail(entryWithReg(number), id, kind), "");
+        }
+        if (c.ownRecipients) {
+            writeFile(logFile("Tarnwick_c9.tmp"), "To: own@example.test\r\nSubject: mine\r\n\r\nbody\r\n");
+            writeFile(logFile("Tarnwick_pending.tmp"), pendingList() + "Tarnwick_c9.tmp\r\n");
+        }
+        if (c.statusChange) {
+            core::Entry before = entryWithReg("4444444");
+            core::Entry after = before;
+            after.StatusText = "Registered";
+            ASSERT_EQ(queue.stageDigest(after, before), "");
+            ASSERT_EQ(queue.commitEmail(), "");
+            queue.endDigest();
+        }
+        EXPECT_TRUE(queue.processPending(false, false));
+        const std::vector<test::SmtpSink::Message> all = sink.messages();
+        ASSERT_EQ(all.size() - seen, c.subjects.size());
+        for (size_t i = 0; i < c.subjects.size(); ++i)
+            EXPECT_NE(all[seen + i].data.find("Subject: " + c.subjects[i] + "\r\n"), std::string::npos)
+                << all[seen + i].data;
+        if (c.edits.size() > 1 && std::string(c.mode) == "digest") {
+            const std::string& digest = all.back().data;
+            EXPECT_NE(digest.find("Entries added, deleted or changed in the Tarnwick database:\r\nTrademark entry "
+                                  "added, registration 1\r\n"),
+                      std::string::npos)
+                << digest;
+        }
+        EXPECT_FALSE(queue.pendingExists());
+        for (const auto& f : std::filesystem::directory_iterator(logDir()))
+            EXPECT_FALSE(f.path().filename().string().ends_with(".tmp")) << f.path();
+    }
+}
+
 TEST_F(EmailQueueTest, NothingPendingAndTheQuestions)
 {
     EXPECT_FALSE(queue.pendingExists());
@@ -465,7 +547,9 @@ TEST_F(EmailQueueTest, SendAtOnce)
     EXPECT_NE(error, "");
     EXPECT_EQ(fe.runCaption, "Send E-Mail");
     ASSERT_EQ(fe.boxes.size(), 1u);
-    EXPECT_EQ(fe.boxes[0].text, error);
+    // the user is told which server the message tried
+    EXPECT_EQ(fe.boxes[0].text,
+              "The e-mail could not be sent through " + settings.value(base::setting::SmtpServer) + ":\n" + error);
     EXPECT_EQ(fe.boxes[0].caption, base::caption("E-Mail Failed"));
     EXPECT_FALSE(exists("Tarnwick_emailtest.txt"));
 

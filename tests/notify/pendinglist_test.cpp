@@ -106,10 +106,16 @@ TEST(PendingList, AnUnlistedEditNoticeIsListedWhenTheDataFileHoldsItsEdit)
         bool listed;
     };
     const Case cases[] = {
-        {"Tarnwick_c7.tmp", true, true, true},          {"Tarnwick_c7.tmp", true, false, false},
-        {"Tarnwick_c7.tmp", false, true, false},        {"Tarnwick_a7.tmp", true, false, true},
-        {"Tarnwick_d7.tmp", false, false, true},        {"Tarnwick_d7.tmp", true, true, false},
+        {"Tarnwick_c7.tmp", true, true, true},
+        {"Tarnwick_c7.tmp", true, false, false},
+        {"Tarnwick_c7.tmp", false, true, false},
+        {"Tarnwick_a7.tmp", true, false, true},
+        {"Tarnwick_d7.tmp", false, false, true},
+        {"Tarnwick_d7.tmp", true, true, false},
         {"Tarnwick_s75-000001.tmp", true, true, false},
+        // a digest is no deleted entry's notice, whatever the data file holds
+        {"Tarnwick_digest.tmp", false, true, false},
+        {"Tarnwick_digest_2.tmp", false, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + (c.entryHeld ? " held" : "") + (c.dataFileLater ? " later" : ""));
@@ -128,5 +134,20 @@ TEST(PendingList, AnUnlistedEditNoticeIsListedWhenTheDataFileHoldsItsEdit)
                   notify::PendingList::Settling::Settled);
         EXPECT_EQ(listText(list).value_or(""), c.listed ? std::string(c.name) + "\r\n" : "");
         EXPECT_EQ(platform::fileExists(dir.file(c.name)), c.listed);
+    }
+}
+
+// The notices of edits join a digest; every other message keeps its own way.
+TEST(PendingList, EditKindTellsTheNoticesOfEdits)
+{
+    const std::pair<const char*, char> cases[] = {
+        {"Tarnwick_a3000004.tmp", 'a'}, {"Tarnwick_c75-1_2.tmp", 'c'}, {"Tarnwick_d7.tmp", 'd'},
+        {"Tarnwick_digest.tmp", 0},     {"Tarnwick_digest_3.tmp", 0},  {"Tarnwick_dig.tmp", 'd'},
+        {"Tarnwick_s3000004.tmp", 0},   {"Tarnwick_welcome.tmp", 0},   {"Tarnwick_activity.tmp", 0},
+        {"Tarnwick_a../x.tmp", 0},      {"Tarnwick_pending.tmp", 0},
+    };
+    for (const auto& [name, kind] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(notify::PendingList::editKind(name), kind);
     }
 }

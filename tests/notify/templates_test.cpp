@@ -3,6 +3,7 @@
 #include "core/entry.h"
 #include "core/entrystore.h"
 #include "core/reports.h"
+#include "net/mimetext.h"
 #include "notify/htmlreport.h"
 #include "platform/files.h"
 #include "rules/templatevars.h"
@@ -207,11 +208,11 @@ TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
         {3, "Subject: [DataKind] entry changed, [Identifier]\r\n\r\n"},
         {4, "Subject: [DataKind] entry deleted, [Identifier]\r\n\r\n"},
         {5, "Subject: [AppName] Test e-mail\r\n\r\n"},
-        {9, "Subject: [DataKind] status update for [Identifier]\r\n\r\n"},
+        {9, "Subject: [Reference=-?|%Cur%: ][StatusText=-?Status changed|%Cur%] \xE2\x80\x94 [Identifier]\r\n\r\n"},
         {10, "Subject: [AppName] Welcome for [OrgName]\r\n\r\n"},
         {12, "Subject: [AppName] Upgrade for [OrgName]\r\n\r\n"},
         {13, "Subject: [AppName] Problem Report for [OrgName]\r\n\r\n"},
-        {14, "Subject: [DataKind] status: [DigestCount] [DigestCount=1?mark|marks] changed\r\n\r\n"},
+        {14, "Subject: [DataKind] status: [DigestSummary]\r\n\r\n"},
         {16, "Subject: [AppName]: [FailureCount] [FailureCount=1?mark|marks] could not be updated\r\n\r\n"},
     };
     for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16}) {
@@ -307,3 +308,47 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml5)
 }
 
 } // namespace
+
+// A status change's built-in subject tells whose mark changed and to what; an empty reference or status leaves
+// no dangling separator, no value breaks the line, and the sent lines stay within 78 characters however long the
+// values are.
+TEST(ShippedTemplates, StatusChangeSubjectNamesReferenceAndNewStatus)
+{
+    const std::string longMark(120, 'W');
+    struct Case {
+        const char* reference;
+        const char* status;
+        std::string trademark;
+        std::string subject;
+    };
+    const Case cases[] = {
+        {"KESTREL-EU", "Cancelled - Section 8", "TIMBERLINE CRAFT",
+         "KESTREL-EU: Cancelled - Section 8 \xE2\x80\x94 registration 3000004, trademark TIMBERLINE CRAFT"},
+        {"", "Cancelled - Section 8", "TIMBERLINE CRAFT",
+         "Cancelled - Section 8 \xE2\x80\x94 registration 3000004, trademark TIMBERLINE CRAFT"},
+        {"KESTREL-EU", "", "", "KESTREL-EU: Status changed \xE2\x80\x94 registration 3000004"},
+        {"K-1", "Registered", longMark, "K-1: Registered \xE2\x80\x94 registration 3000004, trademark " + longMark},
+        // a value's line break would start a header line of its own
+        {"KESTREL\r\nBcc: x", "Registered", "", "KESTREL  Bcc: x: Registered \xE2\x80\x94 registration 3000004"},
+    };
+    rules::TemplateVars vars;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.subject);
+        core::Entry now(45000);
+        now.Reference = c.reference;
+        now.RegNum = "3000004";
+        now.Trademark = c.trademark;
+        now.StatusText = c.status;
+        core::Entry was = now;
+        was.StatusText = "Registered before";
+        rules::CurrentEntryScope scope(vars, &now, &was);
+        std::string message;
+        notify::expandMailTemplate(*notify::loadTemplate(notify::templateid::StatusUpdate), vars, message);
+        EXPECT_EQ(message.substr(0, message.find("\r\n")), "Subject: " + c.subject);
+        const std::string sent = net::composeMessage("", message, "<1@x>");
+        for (size_t at = 0, end = 0; at < sent.find("\r\n\r\n"); at = end + 2) {
+            end = sent.find("\r\n", at);
+            EXPECT_LE(end - at, 78u) << sent.substr(at, end - at);
+        }
+    }
+}
