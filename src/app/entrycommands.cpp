@@ -10,7 +10,6 @@
 #include "docket/deadlines.h"
 #include "notify/history.h"
 #include "notify/templates.h"
-#include "update/changes.h"
 
 #include <algorithm>
 #include <functional>
@@ -251,7 +250,7 @@ std::string detailsText(const core::EntryStore& store, const std::vector<int>& p
         }
         const core::Entry& e = store.at(p);
         out += "Changed within the last week: ";
-        out += update::recentChange(e) ? "Yes" : "No";
+        out += e.recentlyChanged() ? "Yes" : "No";
         out += "\r\n";
         out += e.valueText(core::FieldId::Frequency, false);
         out += " update needed: ";

@@ -209,8 +209,9 @@ TEST_F(EntryCommandsTest, DetailsText)
     e.RegNum = "2824281";
     e.RegDate = "2004-03-01";
     e.Frequency = core::Frequency::Weekly;
-    e.LastChange = 39993;
+    e.LastChange = 40000;
     e.LastUpdate = 40000;
+    e.StatusDate = "2004-03-01";
     m_app->entries.appendEntry(e);
     const std::string one = app::detailsText(m_app->entries, {0});
     EXPECT_TRUE(one.starts_with("Changed within the last week: Yes\r\nWeekly update needed: No\r\n\r\nFrequency:\t"

@@ -1,6 +1,7 @@
 #include "../net/fakeserver.h"
 #include "app/application.h"
 #include "app/entrycommands.h"
+#include "app/entryrow.h"
 #include "app/mainstate.h"
 #include "core/datafile.h"
 #include "core/daynumber.h"
@@ -497,6 +498,58 @@ TEST_F(UpdateRunTest, AnEntryOnceReadKeepsItsBaselineAndItsLastUpdate)
         const std::string notice = platform::readFile(m_dir.file("Tarnwick_s3000003.tmp")).value_or("");
         EXPECT_NE(notice.find("The previous update was done on " + core::formatDay(read) + "."), std::string::npos)
             << notice;
+    }
+}
+
+// The window's mark, the details of the window and the command line, and the report's badge all say changed only
+// for a difference that the last update found.
+TEST_F(UpdateRunTest, ChangedOnlyForADifferenceTheLastUpdateFound)
+{
+    addMarks(3);
+    core::Entry unknown;
+    ASSERT_FALSE(core::setIdentifier(unknown, "75999999"));
+    m_app->entries.appendEntry(unknown);
+    auto changed = [&] {
+        std::vector<int> out;
+        for (int p = 0; p < 4; ++p) {
+            const bool mark = app::rowMark(entry(p)) == app::RowMark::Changed;
+            const bool details = app::detailsText(m_app->entries, {p}).starts_with("Changed within the last week: Yes");
+            const bool badge = entry(p).lookupVariable("RecentChange") == "Yes";
+            EXPECT_EQ(mark, details) << p;
+            EXPECT_EQ(mark, badge) << p;
+            if (mark)
+                out.push_back(p);
+        }
+        return out;
+    };
+    struct Step {
+        const char* name;
+        int day;   // the office's; 0: no update
+        int later; // the update runs this many days after the last
+        std::vector<int> changed;
+    };
+    const Step steps[] = {
+        {"never updated", 0, 0, {}},
+        {"first readings, one number unknown to the office", 1, 0, {}},
+        {"marks 1 and 2 changed", 400, 0, {1, 2}},
+        {"the next day's update finds nothing new", 400, 1, {}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.day > 0) {
+            s_office->setDay(s.day);
+            for (int p = 0; p < 4; ++p) {
+                entry(p).LastUpdate = 0;
+                entry(p).Today += s.later;
+            }
+            m_state->runUpdate(update::Scope::All);
+        }
+        EXPECT_EQ(changed(), s.changed);
+        // so also after a reload, which gives an entry never read a LastChange
+        ASSERT_TRUE(m_state->saveEntries());
+        m_app->entries.clear();
+        ASSERT_TRUE(m_app->loadEntries());
+        EXPECT_EQ(changed(), s.changed);
     }
 }
 
