@@ -38,7 +38,8 @@ AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std:
     if (state.busy())
         return out;
     core::Entry entry;
-    if (std::optional<std::string> refusal = core::setIdentifier(entry, typedNumber)) {
+    // a number pasted with blanks round it or separators inside is the number the filter finds
+    if (std::optional<std::string> refusal = core::setIdentifier(entry, core::typedNumber(typedNumber))) {
         out.message = *refusal;
         return out;
     }
