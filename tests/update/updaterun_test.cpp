@@ -8,6 +8,7 @@
 #include "core/entry.h"
 #include "core/fieldtable.h"
 #include "core/identifier.h"
+#include "core/text.h"
 #include "net/flowlog.h"
 #include "notify/history.h"
 #include "platform/files.h"
@@ -123,7 +124,8 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     EXPECT_EQ(m_view.boxes[0].text,
               "All the selected entries are already up-to-date.\n\nDo you want to redo the update?");
     EXPECT_EQ(selected.updated, 1);
-    EXPECT_EQ(m_view.boxes.back().text, "All selected entries have been successfully updated.");
+    EXPECT_EQ(m_view.boxes.back().text,
+              "All selected entries have been successfully updated.\n\n0 marks changed, 0 failed, 0 messages sent.");
 
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::No);
@@ -140,10 +142,12 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     EXPECT_EQ(m_view.boxes.size(), 1u);
 }
 
-TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
+TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndLeavesTheRestAsTheyWere)
 {
     addMarks(10);
     entry(2).Reference = "ACME-3";
+    for (int p = 2; p < 10; ++p)
+        entry(p).Error = "HttpGet: HTTP Get Failed.";
     s_office->setFault(test::OfficeSimulator::serial(2), "silent");
     m_flow.clearText();
     int waits = 0;
@@ -152,15 +156,23 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
             m_state->cancel();
     };
     const update::RunSummary r = m_state->runUpdate(update::Scope::All);
-    EXPECT_EQ(r.failed, 8);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(r.reached, 3);
+    EXPECT_TRUE(r.cancelled);
     EXPECT_EQ(entry(1).Error, "");
-    for (int p = 2; p < 10; ++p)
-        EXPECT_EQ(entry(p).Error, "Operation canceled.") << p;
-    EXPECT_EQ(m_view.positions.back(), 10);
-    EXPECT_EQ(m_view.boxes.back().text, "8 of the 10 entries were not updated.\n\nThe first, ACME-3: Operation "
-                                        "canceled.\n\nThe Error column gives each entry's reason.");
+    EXPECT_EQ(entry(2).Error, "Operation canceled.");
+    for (int p = 3; p < 10; ++p) {
+        EXPECT_EQ(entry(p).Error, "HttpGet: HTTP Get Failed.") << p;
+        EXPECT_FALSE(entry(p).isUpToDate()) << p;
+    }
+    EXPECT_EQ(m_view.positions.back(), 3);
+    EXPECT_EQ(m_view.boxes.back().text, "The update was canceled after 3 of the 10 entries; the others were left as "
+                                        "they were.\n\n0 marks changed, 1 failed, 0 messages sent.\n\nACME-3: "
+                                        "Operation canceled.");
+    EXPECT_EQ(m_view.statusLines.back(), "Update Status (All) canceled after 3 of 10: 0 marks changed, 1 failed, "
+                                         "0 messages sent.");
     EXPECT_NE(m_flow.text().find("HttpGet(0): Cancelling..."), std::string::npos);
-    EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "8");
+    EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "1");
 }
 
 TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
@@ -194,8 +206,9 @@ TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
     }
     EXPECT_EQ(r.updated, 1);
     // a failure shows the closing message even in auto mode, which ends it
-    EXPECT_EQ(m_view.boxes.back().text, "3 of the 4 entries were not updated.\n\nThe first, ACME-1: HttpGet: HTTP "
-                                        "Get Failed. (404 Not Found)\n\nThe Error column gives each entry's reason.");
+    EXPECT_EQ(m_view.boxes.back().text, "3 of the 4 entries were not updated.\n\n0 marks changed, 3 failed, 0 messages "
+                                        "sent.\n\nThe first, ACME-1: HttpGet: HTTP Get Failed. (404 Not Found)\n\nThe "
+                                        "Error column gives each entry's reason.");
     EXPECT_FALSE(m_state->autoMode());
     EXPECT_NE(logText().find("Update error 'HttpGet: HTTP Get Failed. (404 Not Found)'"), std::string::npos);
 }
@@ -248,10 +261,15 @@ TEST_F(UpdateRunTest, ARunThatQueuedMessagesSendsThemUnlessTurnedOffOrStopped)
         ASSERT_GT(r.notificationsQueued, 0);
         EXPECT_EQ(sink.messages().size() > received, c.sent);
         EXPECT_EQ(m_state->queue().pendingExists(), !c.sent);
+        // the end of the run counts the messages that went out
+        const std::string sent =
+            core::counted(static_cast<long long>(sink.messages().size() - received), "message", "messages") + " sent.";
+        EXPECT_TRUE(m_view.statusLines.back().ends_with(sent)) << m_view.statusLines.back();
         received = sink.messages().size();
         if (!c.told.empty()) {
-            ASSERT_FALSE(m_view.boxes.empty());
-            EXPECT_EQ(m_view.boxes.back().text, c.told);
+            ASSERT_GE(m_view.boxes.size(), 2u);
+            EXPECT_EQ(m_view.boxes[m_view.boxes.size() - 2].text, c.told);
+            EXPECT_TRUE(m_view.boxes.back().text.ends_with("0 messages sent.")) << m_view.boxes.back().text;
         }
     }
 }
@@ -268,7 +286,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
         {{base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No},
          6,
          0},
-        {{base::Answer::No, base::Answer::Cancel}, 2, 6},
+        {{base::Answer::No, base::Answer::Cancel}, 2, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answers.size());
@@ -280,6 +298,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
             s_office->setFault(test::OfficeSimulator::serial(i), "reformatted");
             entry(i).LastUpdate = 0;
             entry(i).RegNum.clear(); // fetched by the serial number, which the reformatted page still shows
+            entry(i).Error = "earlier";
         }
         const std::string trademark = entry(1).Trademark;
         m_view.boxes.clear();
@@ -295,7 +314,11 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
             EXPECT_TRUE(r.warningRefused);
             EXPECT_EQ(entry(1).Error, "Possible update problem, update canceled by user.");
             EXPECT_EQ(entry(1).Trademark, trademark); // nothing stored
-            EXPECT_EQ(entry(6).Error, "Operation canceled.");
+            // the run stops there: the later entries, whose pages may have been asked for ahead, are as they were
+            for (int i = 2; i < 7; ++i) {
+                EXPECT_EQ(entry(i).Error, "earlier") << i;
+                EXPECT_EQ(entry(i).LastUpdate, 0) << i;
+            }
         }
     }
 }
@@ -584,8 +607,9 @@ TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
         EXPECT_EQ(entry(0).Trademark, before.Trademark);
         EXPECT_TRUE(entry(0).sameWatchedValues(before));
         if (c.failed == 0) {
-            EXPECT_EQ(m_view.boxes.back().text, "All entries have been successfully updated.\n\nThe trademark office "
-                                                "has no record of 1 entry; its Error column says which.");
+            EXPECT_EQ(m_view.boxes.back().text, "All entries have been successfully updated.\n\n0 marks changed, 0 "
+                                                "failed, 0 messages sent.\n\nThe trademark office has no record of 1 "
+                                                "entry; its Error column says which.");
         }
     }
     // a number the entry did not have yet is filled in
