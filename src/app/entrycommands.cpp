@@ -10,7 +10,6 @@
 #include "docket/deadlines.h"
 #include "notify/history.h"
 #include "notify/templates.h"
-#include "update/changes.h"
 
 #include <algorithm>
 #include <functional>
@@ -39,7 +38,8 @@ AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std:
     if (state.busy())
         return out;
     core::Entry entry;
-    if (std::optional<std::string> refusal = core::setIdentifier(entry, typedNumber)) {
+    // a number pasted with blanks round it or separators inside is the number the filter finds
+    if (std::optional<std::string> refusal = core::setIdentifier(entry, core::typedNumber(typedNumber))) {
         out.message = *refusal;
         return out;
     }
@@ -251,7 +251,7 @@ std::string detailsText(const core::EntryStore& store, const std::vector<int>& p
         }
         const core::Entry& e = store.at(p);
         out += "Changed within the last week: ";
-        out += update::recentChange(e) ? "Yes" : "No";
+        out += e.recentlyChanged() ? "Yes" : "No";
         out += "\r\n";
         out += e.valueText(core::FieldId::Frequency, false);
         out += " update needed: ";

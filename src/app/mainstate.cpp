@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/autorun.h"
+#include "app/runoutcome.h"
 #include "base/log.h"
 #include "core/datafile.h"
 #include "core/reports.h"
@@ -104,6 +105,13 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
         m_queue.pendingCount() > 0) {
         m_mailedAfterRun = true;
         processPending(false, false);
+    }
+    // the end of the run says what it came to, the messages the sending got out included
+    if (summary.started) {
+        const int sent = m_mailedAfterRun ? m_queue.lastBatchSent() : 0;
+        statusLine(runStatusText(summary, sent));
+        if (!m_control.autoMode || summary.failed != 0)
+            tell(runClosingText(summary, sent));
     }
     return summary;
 }

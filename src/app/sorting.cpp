@@ -1,6 +1,7 @@
 #include "app/sorting.h"
 
 #include "core/fieldtable.h"
+#include "core/identifier.h"
 
 namespace tarnwick::app {
 
@@ -17,11 +18,6 @@ bool runsAscending(int column)
     return id == core::FieldId::Frequency || !core::fieldInfo(id).defaultDescending;
 }
 
-bool isSeparator(char c)
-{
-    return c == ' ' || c == '-' || c == '/' || c == '.' || c == ',' || c == '\t';
-}
-
 // Lower case for ASCII and for the Latin-1 capitals written as UTF-8 (C3 80..C3 9E but the sign x).
 std::string folded(std::string_view text, bool dropSeparators)
 {
@@ -29,7 +25,7 @@ std::string folded(std::string_view text, bool dropSeparators)
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (dropSeparators && isSeparator(static_cast<char>(c)))
+        if (dropSeparators && core::isNumberSeparator(static_cast<char>(c)))
             continue;
         if (c >= 'A' && c <= 'Z') {
             out.push_back(static_cast<char>(c + 32));

@@ -68,11 +68,6 @@ int clampToInt(long v)
     return static_cast<int>(v);
 }
 
-bool recentlyChanged(const Entry& e)
-{
-    return static_cast<std::int64_t>(e.Today) - e.LastChange < 8;
-}
-
 } // namespace
 
 const char* frequencyWord(Frequency frequency)
@@ -201,7 +196,7 @@ std::optional<std::string> Entry::lookupVariable(std::string_view name) const
     if (std::optional<FieldId> id = fieldByKey(name))
         return valueText(*id, false);
     if (equalNoCase(name, "RecentChange"))
-        return std::string(recentlyChanged(*this) ? "Yes" : "No");
+        return std::string(recentlyChanged() ? "Yes" : "No");
     if (equalNoCase(name, "UpToDate"))
         return std::string(isUpToDate() ? "Yes" : "No");
     if (equalNoCase(name, "StatusUrl")) {
@@ -313,9 +308,19 @@ int Entry::sortCompare(FieldId id, const Entry& other, bool reversed) const
     return 0;
 }
 
+bool Entry::recentlyChanged() const
+{
+    // An update that finds a difference stamps LastChange with the day it stamps LastUpdate, so a later update
+    // that finds none ends the change. A first reading takes the status date's day as its baseline (the day of the
+    // update only when the page gives no status date). A number the office has no record of leaves the status
+    // date empty, which every page read from the office fills, even after its Error is cleared.
+    return LastUpdate != 0 && LastChange == LastUpdate && static_cast<std::int64_t>(Today) - LastChange <= 7 &&
+           !StatusDate.empty() && !hasNoRecordError(*this);
+}
+
 int Entry::stateImage() const
 {
-    return (recentlyChanged(*this) ? 1 : 0) | (isUpToDate() ? 2 : 0) | (Error.empty() ? 0 : 4);
+    return (recentlyChanged() ? 1 : 0) | (isUpToDate() ? 2 : 0) | (Error.empty() ? 0 : 4);
 }
 
 void Entry::finishRecord()

@@ -63,6 +63,10 @@ struct Entry {
     // Every row: column caption, ":\t", display value, "\r\n".
     std::string fieldListing() const;
     bool isUpToDate() const;
+    // Changed: the entry's last update, within the last seven days of its Today, found a difference in a watched
+    // field. An entry never updated, a first reading and a number the office has no record of are no change.
+    // The RecentChange variable, the list's mark, the report and the details all go by this.
+    bool recentlyChanged() const;
     bool sameWatchedValues(const Entry& other) const;
     int compareField(FieldId id, const Entry& other) const;
     int sortCompare(FieldId id, const Entry& other, bool reversed) const;

@@ -80,6 +80,22 @@ std::optional<std::string> setIdentifier(Entry& entry, std::string_view typed)
     return std::nullopt;
 }
 
+bool isNumberSeparator(char c)
+{
+    return c == ' ' || c == '\t' || c == '-' || c == '/' || c == '.' || c == ',';
+}
+
+std::string typedNumber(std::string_view typed)
+{
+    std::string out;
+    out.reserve(typed.size());
+    for (char c : typed) {
+        if (!isNumberSeparator(c))
+            out += c;
+    }
+    return out;
+}
+
 std::string numberIdentity(FieldId kind, std::string_view number)
 {
     std::string out;

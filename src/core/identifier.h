@@ -22,6 +22,13 @@ bool checkMask(std::string_view text, std::string_view mask);
 // entry. Returns the refusal message, or none when the number was taken.
 std::optional<std::string> setIdentifier(Entry& entry, std::string_view typed);
 
+// Whether a character only separates the parts of a number as it is printed, typed or pasted: a blank, a tab,
+// "-", "/", "." or ",". The list's filter and the entry dialog both pass over them.
+bool isNumberSeparator(char c);
+// A number as a user types or pastes it ("75 000008", "75000019 "), in the form the masks of setIdentifier take:
+// without its separators. What else it holds is left for setIdentifier to refuse.
+std::string typedNumber(std::string_view typed);
+
 // What a number of the kind `kind` (SerNum, RegNum or IntNum) identifies, so that the forms one number is written
 // in compare equal: its letters (upper-cased) and digits without the separators it is printed with; an
 // international number without the "I" it is typed with; registration and international numbers are counted, so

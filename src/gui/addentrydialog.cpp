@@ -39,7 +39,7 @@ TypedEntry AddEntryDialog::typed() const
 void AddEntryDialog::accept()
 {
     core::Entry probe;
-    if (std::optional<std::string> refusal = core::setIdentifier(probe, toBytes(m_number->text()))) {
+    if (std::optional<std::string> refusal = core::setIdentifier(probe, core::typedNumber(toBytes(m_number->text())))) {
         m_problem->setText(fromBytes(*refusal));
         m_number->setFocus();
         return;

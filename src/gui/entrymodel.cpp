@@ -1,6 +1,7 @@
 #include "gui/entrymodel.h"
 
 #include "app/docketcommands.h"
+#include "app/entryrow.h"
 #include "core/entrystore.h"
 #include "gui/textconv.h"
 
@@ -40,14 +41,19 @@ int EntryModel::columns()
 
 QIcon EntryModel::rowIcon(const core::Entry& entry) const
 {
-    const int state = entry.stateImage();
-    if (state & 4)
+    switch (app::rowMark(entry)) {
+    case app::RowMark::Failing:
         return m_icons[Error];
-    if (entry.LastUpdate == 0)
+    case app::RowMark::NeverUpdated:
         return m_icons[Never];
-    if (state & 1)
+    case app::RowMark::Changed:
         return m_icons[Recent];
-    return m_icons[(state & 2) ? UpToDate : Due];
+    case app::RowMark::UpToDate:
+        return m_icons[UpToDate];
+    case app::RowMark::Due:
+        break;
+    }
+    return m_icons[Due];
 }
 
 QVariant EntryModel::data(const QModelIndex& index, int role) const

@@ -20,7 +20,7 @@ std::string rowClass(const core::Entry& entry)
             out += ' ';
         out += name;
     };
-    if (entry.stateImage() & 1)
+    if (entry.recentlyChanged())
         add("recent");
     if (core::hasNoRecordError(entry))
         add("norecord");

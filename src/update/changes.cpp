@@ -94,9 +94,4 @@ std::string ChangeList(const core::Entry& current, const core::Entry& previous)
     return rules::allChanges(current, previous);
 }
 
-bool recentChange(const core::Entry& entry)
-{
-    return static_cast<std::int64_t>(entry.Today) - entry.LastChange <= 7;
-}
-
 } // namespace tarnwick::update

@@ -56,7 +56,4 @@ ApplyResult ApplyUpdate(core::EntryStore& store, int position, core::Entry& now,
 // The change list of a notice (the AllChanges variable).
 std::string ChangeList(const core::Entry& current, const core::Entry& previous);
 
-// Changed within the last seven days of the entry's Today.
-bool recentChange(const core::Entry& entry);
-
 } // namespace tarnwick::update

@@ -69,10 +69,9 @@ bool UpdateRun::UpdateEntry(int position, int next)
         return false;
     if (m_ctx.entries.at(position).isUpToDate())
         return true;
-    if (c.runState == base::RunState::Cancelled) {
-        fail(position, k_cancelledMessage);
-        return true;
-    }
+    // a cancel stops the run before the entries it has not reached: they stay as they were
+    if (c.runState == base::RunState::Cancelled)
+        return false;
     if (c.runState == base::RunState::Running) {
         // the label shows "&" as a mnemonic mark unless it is doubled
         m_ctx.frontEnd.statusLine("Updating " + core::replaceAll(m_ctx.entries.at(position).Reference, "&", "&&"));

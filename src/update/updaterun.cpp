@@ -28,20 +28,6 @@ bool isNever(const core::Entry& e)
     return !(e.Frequency >= core::Frequency::Daily && e.Frequency <= core::Frequency::Yearly);
 }
 
-// The closing message of a run with failures: how many, and the first one's reason.
-std::string failureSummary(const RunSummary& summary, int failed)
-{
-    const std::string selected = summary.selectedOnly ? " selected" : "";
-    std::string text = summary.due <= 1 ? "The" + selected + " entry was not updated."
-                                        : std::to_string(failed) + " of the " + std::to_string(summary.due) + selected +
-                                              " entries" + (failed == 1 ? " was" : " were") + " not updated.";
-    if (!summary.firstFailure.empty())
-        text += (failed == 1 ? "\n\n" : "\n\nThe first, ") + summary.firstFailedFor + ": " + summary.firstFailure;
-    if (failed > 1)
-        text += "\n\nThe Error column gives each entry's reason.";
-    return text;
-}
-
 } // namespace
 
 UpdateRun::UpdateRun(UpdateContext context) : m_ctx(std::move(context)) {}
@@ -80,11 +66,8 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         for (int p = 0; p < n; ++p) {
             if (!takesPart[static_cast<size_t>(p)])
                 continue;
-            core::Entry& e = m_ctx.entries.at(p);
-            e.Error.clear();
-            m_ctx.frontEnd.rowChanged(p);
             ++taking;
-            if (!e.isUpToDate())
+            if (!m_ctx.entries.at(p).isUpToDate())
                 ++due;
         }
         // after a Yes that made nothing due (every entry Never) the run ends as after a No
@@ -129,6 +112,8 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
             }
             return -1;
         };
+        // a cancel stops the run at the entry in flight: the entries not reached keep their values, error and due
+        // state, and the progress stays at the entries reached
         for (int p = 0; p < n; ++p) {
             if (!takesPart[static_cast<size_t>(p)] || m_ctx.entries.at(p).isUpToDate())
                 continue;
@@ -147,23 +132,8 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         for (int p = 0; p < n; ++p)
             restoreLastUpdate(p);
         summary.failed = c.failedCount;
-    }
-
-    if (!c.autoMode || c.failedCount != 0) {
-        std::string text = selectedOnly ? "All selected entries have been successfully updated."
-                                        : "All entries have been successfully updated.";
-        if (c.failedCount != 0)
-            text = failureSummary(summary, c.failedCount);
-        if (summary.noRecord > 0)
-            text += "\n\nThe trademark office has no record of " + std::to_string(summary.noRecord) +
-                    (summary.noRecord == 1 ? " entry" : " entries") + "; its Error column says which.";
-        if (summary.numbersNotTaken > 0)
-            text += summary.numbersNotTaken == 1
-                        ? "\n\nThe office's page of 1 entry gives a number that was not taken; its Error column "
-                          "says why."
-                        : "\n\nThe office's pages of " + std::to_string(summary.numbersNotTaken) +
-                              " entries give numbers that were not taken; their Error column says why.";
-        fe.tell(text);
+        summary.reached = m_processed;
+        summary.cancelled = c.runState == base::RunState::Cancelled;
     }
     return summary;
 }

@@ -36,7 +36,9 @@ struct RunSummary {
     int changed = 0;
     int failed = 0;
     int notificationsQueued = 0;
-    int noRecord = 0;        // updated entries whose number the office has no record of
+    int reached = 0;        // due entries the run took up, the one in flight at a cancel included
+    bool cancelled = false; // a cancel (or a refused warning) stopped the run; the entries not reached are as they were
+    int noRecord = 0;       // updated entries whose number the office has no record of
     int numbersNotTaken = 0; // updated entries whose page gives a new number that was not taken
     // the first entry that failed (its reference, else its number) and why
     std::string firstFailedFor;
@@ -59,8 +61,9 @@ public:
     // The whole run: Update Selected (`selectedOnly`, over `selection`) or
     // Update All.
     RunSummary Run(bool selectedOnly, const std::vector<int>& selection = {});
-    // Updates the entry at `position`; false stops the run. `next` is the entry the run takes after it (-1
-    // for none): without a pace between requests its pages are asked for while this entry's are read.
+    // Updates the entry at `position`; false stops the run (a close, or a cancel before this entry was reached). `next`
+    // is the entry the run takes after it (-1 for none): without a pace between requests its pages are asked for while
+    // this entry's are read.
     bool UpdateEntry(int position, int next = -1);
     // Fetches `addresses` as one worker task. Bit i of `directMask` fetches
     // address i without the proxy, bit i of `sizesOnlyMask` logs sizes only.

@@ -41,6 +41,9 @@ TEST_F(EntryCommandsTest, AddValidatesRefusesDuplicatesAndNotifies)
         {"2824281", false, "This entry already exists."},
         {"12345", false, "Invalid"},
         {"76/123,456", true, ""},
+        // pasted as the filter takes it
+        {"2824281 ", false, "This entry already exists."},
+        {"76 123457", true, ""},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.typed);
@@ -48,10 +51,10 @@ TEST_F(EntryCommandsTest, AddValidatesRefusesDuplicatesAndNotifies)
         EXPECT_EQ(out.position.has_value(), s.added);
         EXPECT_TRUE(out.message.starts_with(s.message)) << out.message;
     }
-    EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a76-123456.tmp\r\n");
+    EXPECT_EQ(pending(), "Tarnwick_a2824281.tmp\r\nTarnwick_a76-123456.tmp\r\nTarnwick_a76-123457.tmp\r\n");
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Duplicate Entry");
     EXPECT_EQ(m_app->entries.at(1).Frequency, core::Frequency::Weekly);
-    EXPECT_EQ(m_state->selection(), std::vector<int>{1});
+    EXPECT_EQ(m_state->selection(), std::vector<int>{2});
 }
 
 TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
@@ -209,8 +212,9 @@ TEST_F(EntryCommandsTest, DetailsText)
     e.RegNum = "2824281";
     e.RegDate = "2004-03-01";
     e.Frequency = core::Frequency::Weekly;
-    e.LastChange = 39993;
+    e.LastChange = 40000;
     e.LastUpdate = 40000;
+    e.StatusDate = "2004-03-01";
     m_app->entries.appendEntry(e);
     const std::string one = app::detailsText(m_app->entries, {0});
     EXPECT_TRUE(one.starts_with("Changed within the last week: Yes\r\nWeekly update needed: No\r\n\r\nFrequency:\t"

@@ -140,7 +140,7 @@ TEST(Entry, LookupVariableNamesAndComputedValues)
     e.StatusText = "Registered";
     e.Frequency = Frequency::Weekly;
     e.LastUpdate = t;
-    e.LastChange = t - 7;
+    e.LastChange = t;
 
     struct Case {
         const char* name;
@@ -149,7 +149,7 @@ TEST(Entry, LookupVariableNamesAndComputedValues)
         {"FEQUENCY", "Weekly"},
         {"Frequency", nullptr},
         {"lastupdate", "2004-05-18"},
-        {"LastChange", "2004-05-11"},
+        {"LastChange", "2004-05-18"},
         {"RegNum", "1234567"},
         {"SerNum", ""},
         {"RecentChange", "Yes"},
@@ -304,16 +304,46 @@ TEST(Entry, StateImageCombinesRecentUpToDateAndError)
         const char* error;
         int want;
     } cases[] = {
-        {0, 0, "", 0}, {t - 7, 0, "", 1}, {t - 8, 0, "", 0}, {t - 8, t, "", 2},
-        {t, t, "", 3}, {0, 0, "x", 4},    {t, t, "x", 7},    {t - 3, t - 1, "x", 5},
+        {0, 0, "", 0}, {t - 7, t - 7, "", 1}, {t - 8, t - 8, "", 0}, {t - 8, t, "", 2},
+        {t, t, "", 3}, {0, 0, "x", 4},        {t, t, "x", 7},        {t - 3, t - 3, "x", 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.want);
         Entry e(t);
+        e.StatusDate = "2004-05-01";
         e.LastChange = c.lastChange;
         e.LastUpdate = c.lastUpdate;
         e.Error = c.error;
         EXPECT_EQ(e.stateImage(), c.want);
+    }
+}
+
+// Changed means that the entry's last update, within the last week, found a difference in a watched field.
+TEST(Entry, RecentlyChangedOnlyWhenTheLastUpdateFoundADifference)
+{
+    const DayNumber t = 38125;
+    struct Case {
+        const char* name;
+        DayNumber lastChange, lastUpdate;
+        const char* statusDate;
+        bool want;
+    } cases[] = {
+        {"found today", t, t, "2004-05-01", true},
+        {"found a week ago", t - 7, t - 7, "2004-05-01", true},
+        {"found eight days ago", t - 8, t - 8, "2004-05-01", false},
+        {"a later update found none", t - 2, t - 1, "2004-05-01", false},
+        {"never updated, LastChange from loading", t, 0, "", false},
+        {"first reading: the status date's day", t - 17, t, "2004-05-01", false},
+        {"no record at the office, its Error cleared", t, t, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Entry e(t);
+        e.StatusDate = c.statusDate;
+        e.LastChange = c.lastChange;
+        e.LastUpdate = c.lastUpdate;
+        EXPECT_EQ(e.recentlyChanged(), c.want);
+        EXPECT_EQ(e.lookupVariable("RecentChange"), c.want ? "Yes" : "No");
     }
 }
 

@@ -83,6 +83,29 @@ TEST(SetIdentifier, RefusesWhatFitsNoMaskAndKeepsTheEntry)
     }
 }
 
+// A number pasted with blanks round it or the separators the list's filter passes over is the number typed plainly.
+TEST(TypedNumber, DropsTheSeparatorsANumberIsPastedWith)
+{
+    struct Case {
+        const char* typed;
+        const char* want;
+    } cases[] = {
+        {"75000019 ", "75000019"},
+        {"75 000008", "75000008"},
+        {"\t1234567\t", "1234567"},
+        {"75/123,456", "75123456"},
+        {"75.123.456", "75123456"},
+        {"I 1234567", "I1234567"},
+        {"", ""},
+        {" - ", ""},
+        {"75_123456", "75_123456"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        EXPECT_EQ(typedNumber(c.typed), c.want);
+    }
+}
+
 TEST(SameNumber, ComparesWhatANumberIdentifies)
 {
     struct Case {

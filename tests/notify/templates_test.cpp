@@ -166,7 +166,8 @@ TEST(TemplateExpand, WithEntriesAndTheOldSuffix)
     vars.setAppNames(&names);
 
     core::Entry fresh(45000);
-    fresh.LastChange = 45000 - 3;
+    fresh.LastChange = fresh.LastUpdate = 45000 - 3;
+    fresh.StatusDate = "2023-03-01";
     fresh.StatusText = "Registered";
     core::Entry stale(45000);
     stale.LastChange = 45000 - 8;
@@ -255,7 +256,7 @@ TEST(ShippedTemplates, HtmlReportOfMarkupIsValidHtml5)
     e.Reference = "R&D \"one\"";
     e.Trademark = "<script>alert('x')</script> & [AppName]";
     e.StatusDate = "2024-01-02";
-    e.LastChange = 45000;
+    e.LastChange = e.LastUpdate = 45000;
     e.RegNum = "1234567";
     e.RegDate = "2020-05-18";
     store.appendEntry(e);

@@ -1,12 +1,14 @@
 #include "../net/fakeserver.h"
 #include "app/application.h"
 #include "app/entrycommands.h"
+#include "app/entryrow.h"
 #include "app/mainstate.h"
 #include "core/datafile.h"
 #include "core/daynumber.h"
 #include "core/entry.h"
 #include "core/fieldtable.h"
 #include "core/identifier.h"
+#include "core/text.h"
 #include "net/flowlog.h"
 #include "notify/history.h"
 #include "platform/files.h"
@@ -122,7 +124,8 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     EXPECT_EQ(m_view.boxes[0].text,
               "All the selected entries are already up-to-date.\n\nDo you want to redo the update?");
     EXPECT_EQ(selected.updated, 1);
-    EXPECT_EQ(m_view.boxes.back().text, "All selected entries have been successfully updated.");
+    EXPECT_EQ(m_view.boxes.back().text,
+              "All selected entries have been successfully updated.\n\n0 marks changed, 0 failed, 0 messages sent.");
 
     m_view.boxes.clear();
     m_view.nextAnswer(base::Answer::No);
@@ -139,10 +142,12 @@ TEST_F(UpdateRunTest, RedoQuestionSkipsNeverEntriesOnlyForUpdateAll)
     EXPECT_EQ(m_view.boxes.size(), 1u);
 }
 
-TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
+TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndLeavesTheRestAsTheyWere)
 {
     addMarks(10);
     entry(2).Reference = "ACME-3";
+    for (int p = 2; p < 10; ++p)
+        entry(p).Error = "HttpGet: HTTP Get Failed.";
     s_office->setFault(test::OfficeSimulator::serial(2), "silent");
     m_flow.clearText();
     int waits = 0;
@@ -151,15 +156,23 @@ TEST_F(UpdateRunTest, CancelDuringTheThirdOfTenClosesItsSocketAndFailsTheRest)
             m_state->cancel();
     };
     const update::RunSummary r = m_state->runUpdate(update::Scope::All);
-    EXPECT_EQ(r.failed, 8);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(r.reached, 3);
+    EXPECT_TRUE(r.cancelled);
     EXPECT_EQ(entry(1).Error, "");
-    for (int p = 2; p < 10; ++p)
-        EXPECT_EQ(entry(p).Error, "Operation canceled.") << p;
-    EXPECT_EQ(m_view.positions.back(), 10);
-    EXPECT_EQ(m_view.boxes.back().text, "8 of the 10 entries were not updated.\n\nThe first, ACME-3: Operation "
-                                        "canceled.\n\nThe Error column gives each entry's reason.");
+    EXPECT_EQ(entry(2).Error, "Operation canceled.");
+    for (int p = 3; p < 10; ++p) {
+        EXPECT_EQ(entry(p).Error, "HttpGet: HTTP Get Failed.") << p;
+        EXPECT_FALSE(entry(p).isUpToDate()) << p;
+    }
+    EXPECT_EQ(m_view.positions.back(), 3);
+    EXPECT_EQ(m_view.boxes.back().text, "The update was canceled after 3 of the 10 entries; the others were left as "
+                                        "they were.\n\n0 marks changed, 1 failed, 0 messages sent.\n\nACME-3: "
+                                        "Operation canceled.");
+    EXPECT_EQ(m_view.statusLines.back(), "Update Status (All) canceled after 3 of 10: 0 marks changed, 1 failed, "
+                                         "0 messages sent.");
     EXPECT_NE(m_flow.text().find("HttpGet(0): Cancelling..."), std::string::npos);
-    EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "8");
+    EXPECT_EQ(m_app->settings.value(base::setting::CountUpdateFailed), "1");
 }
 
 TEST_F(UpdateRunTest, TimeOutFailsOneEntryAndTheRunGoesOn)
@@ -194,9 +207,8 @@ TEST_F(UpdateRunTest, FailuresOfThePageBecomeTheEntrysError)
     EXPECT_EQ(r.updated, 1);
     // in auto mode the closing message of a failure goes to the log, and auto mode goes on
     EXPECT_TRUE(m_view.boxes.empty());
-    EXPECT_NE(logText().find("Auto mode, not shown: '3 of the 4 entries were not updated. The first, ACME-1: HttpGet: "
-                             "HTTP Get Failed. (404 Not Found) The Error column gives each entry's reason.'"),
-              std::string::npos);
+    EXPECT_NE(logText().find("Auto mode, not shown: '3 of the 4 entries were not updated."), std::string::npos);
+    EXPECT_NE(logText().find("0 marks changed, 3 failed, 0 messages sent."), std::string::npos);
     EXPECT_TRUE(m_state->autoMode());
     EXPECT_NE(logText().find("Update error 'HttpGet: HTTP Get Failed. (404 Not Found)'"), std::string::npos);
 }
@@ -249,10 +261,15 @@ TEST_F(UpdateRunTest, ARunThatQueuedMessagesSendsThemUnlessTurnedOffOrStopped)
         ASSERT_GT(r.notificationsQueued, 0);
         EXPECT_EQ(sink.messages().size() > received, c.sent);
         EXPECT_EQ(m_state->queue().pendingExists(), !c.sent);
+        // the end of the run counts the messages that went out
+        const std::string sent =
+            core::counted(static_cast<long long>(sink.messages().size() - received), "message", "messages") + " sent.";
+        EXPECT_TRUE(m_view.statusLines.back().ends_with(sent)) << m_view.statusLines.back();
         received = sink.messages().size();
         if (!c.told.empty()) {
-            ASSERT_FALSE(m_view.boxes.empty());
-            EXPECT_EQ(m_view.boxes.back().text, c.told);
+            ASSERT_GE(m_view.boxes.size(), 2u);
+            EXPECT_EQ(m_view.boxes[m_view.boxes.size() - 2].text, c.told);
+            EXPECT_TRUE(m_view.boxes.back().text.ends_with("0 messages sent.")) << m_view.boxes.back().text;
         }
     }
 }
@@ -269,7 +286,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
         {{base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No, base::Answer::No},
          6,
          0},
-        {{base::Answer::No, base::Answer::Cancel}, 2, 6},
+        {{base::Answer::No, base::Answer::Cancel}, 2, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answers.size());
@@ -281,6 +298,7 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
             s_office->setFault(test::OfficeSimulator::serial(i), "reformatted");
             entry(i).LastUpdate = 0;
             entry(i).RegNum.clear(); // fetched by the serial number, which the reformatted page still shows
+            entry(i).Error = "earlier";
         }
         const std::string trademark = entry(1).Trademark;
         m_view.boxes.clear();
@@ -296,7 +314,11 @@ TEST_F(UpdateRunTest, RevertedFieldsQuestionOnlyForTheFirstSixDueEntries)
             EXPECT_TRUE(r.warningRefused);
             EXPECT_EQ(entry(1).Error, "Possible update problem, update canceled by user.");
             EXPECT_EQ(entry(1).Trademark, trademark); // nothing stored
-            EXPECT_EQ(entry(6).Error, "Operation canceled.");
+            // the run stops there: the later entries, whose pages may have been asked for ahead, are as they were
+            for (int i = 2; i < 7; ++i) {
+                EXPECT_EQ(entry(i).Error, "earlier") << i;
+                EXPECT_EQ(entry(i).LastUpdate, 0) << i;
+            }
         }
     }
 }
@@ -502,6 +524,58 @@ TEST_F(UpdateRunTest, AnEntryOnceReadKeepsItsBaselineAndItsLastUpdate)
     }
 }
 
+// The window's mark, the details of the window and the command line, and the report's badge all say changed only
+// for a difference that the last update found.
+TEST_F(UpdateRunTest, ChangedOnlyForADifferenceTheLastUpdateFound)
+{
+    addMarks(3);
+    core::Entry unknown;
+    ASSERT_FALSE(core::setIdentifier(unknown, "75999999"));
+    m_app->entries.appendEntry(unknown);
+    auto changed = [&] {
+        std::vector<int> out;
+        for (int p = 0; p < 4; ++p) {
+            const bool mark = app::rowMark(entry(p)) == app::RowMark::Changed;
+            const bool details = app::detailsText(m_app->entries, {p}).starts_with("Changed within the last week: Yes");
+            const bool badge = entry(p).lookupVariable("RecentChange") == "Yes";
+            EXPECT_EQ(mark, details) << p;
+            EXPECT_EQ(mark, badge) << p;
+            if (mark)
+                out.push_back(p);
+        }
+        return out;
+    };
+    struct Step {
+        const char* name;
+        int day;   // the office's; 0: no update
+        int later; // the update runs this many days after the last
+        std::vector<int> changed;
+    };
+    const Step steps[] = {
+        {"never updated", 0, 0, {}},
+        {"first readings, one number unknown to the office", 1, 0, {}},
+        {"marks 1 and 2 changed", 400, 0, {1, 2}},
+        {"the next day's update finds nothing new", 400, 1, {}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.day > 0) {
+            s_office->setDay(s.day);
+            for (int p = 0; p < 4; ++p) {
+                entry(p).LastUpdate = 0;
+                entry(p).Today += s.later;
+            }
+            m_state->runUpdate(update::Scope::All);
+        }
+        EXPECT_EQ(changed(), s.changed);
+        // so also after a reload, which gives an entry never read a LastChange
+        ASSERT_TRUE(m_state->saveEntries());
+        m_app->entries.clear();
+        ASSERT_TRUE(m_app->loadEntries());
+        EXPECT_EQ(changed(), s.changed);
+    }
+}
+
 TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
 {
     struct Case {
@@ -533,8 +607,9 @@ TEST_F(UpdateRunTest, APageForAnotherNumberFailsAndAnUnknownNumberIsShown)
         EXPECT_EQ(entry(0).Trademark, before.Trademark);
         EXPECT_TRUE(entry(0).sameWatchedValues(before));
         if (c.failed == 0) {
-            EXPECT_EQ(m_view.boxes.back().text, "All entries have been successfully updated.\n\nThe trademark office "
-                                                "has no record of 1 entry; its Error column says which.");
+            EXPECT_EQ(m_view.boxes.back().text, "All entries have been successfully updated.\n\n0 marks changed, 0 "
+                                                "failed, 0 messages sent.\n\nThe trademark office has no record of 1 "
+                                                "entry; its Error column says which.");
         }
     }
     // a number the entry did not have yet is filled in
