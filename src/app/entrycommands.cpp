@@ -50,7 +50,9 @@ AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std:
     state.setSelection({added.position});
     if (!added.added) {
         out.message = k_duplicateEntryMessage;
-        base::errorReport(state.app().log, state, out.message, "Duplicate Entry");
+        // a refusal, not a failure
+        state.app().log.write("Duplicate Entry '%s'\n", out.message.c_str());
+        state.tell(out.message, "Duplicate Entry", base::Severity::Warning);
         return out;
     }
     out.position = added.position;

@@ -30,6 +30,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QSortFilterProxyModel>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -310,6 +311,8 @@ TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNe
     w.runCommand(app::Command::ExportCalendar);
     EXPECT_NE(platform::readFile(m_dir.file("out.csv")).value_or("").find(",B,"), std::string::npos);
     EXPECT_NE(platform::readFile(m_dir.file("out.ics")).value_or("").find("reg. 1234567"), std::string::npos);
+    EXPECT_TRUE(w.statusBar()->currentMessage().endsWith(QStringLiteral("out.ics.")))
+        << w.statusBar()->currentMessage().toStdString();
     ASSERT_EQ(m_dialogs.chosen.size(), 3u);
     EXPECT_EQ(m_dialogs.chosen[0].start, m_dir.file("report/Tarnwick.csv"));
     EXPECT_FALSE(m_dialogs.chosen[0].save);
