@@ -179,8 +179,16 @@ std::vector<MenuItem> mainMenu()
 
 std::vector<MenuItem> popupMenu(int column)
 {
-    std::vector<MenuItem> items = {item(Command::UpdateSelected), item(Command::UpdateAll),  item(Command::Add),
-                                   item(Command::Delete),         item(Command::ClearError), item(Command::ViewWebpage),
+    MenuItem updateSelected = item(Command::UpdateSelected);
+    updateSelected.text = "Update &Selected\tF5";
+    MenuItem updateAll = item(Command::UpdateAll);
+    updateAll.text = "Update &All\tShift+F5";
+    std::vector<MenuItem> items = {updateSelected,
+                                   updateAll,
+                                   item(Command::Add),
+                                   item(Command::Delete),
+                                   item(Command::ClearError),
+                                   item(Command::ViewWebpage),
                                    item(Command::ViewDetails)};
     if (column >= 0 && column < core::k_fieldCount && isChangeableColumn(column)) {
         MenuItem change = column == static_cast<int>(core::FieldId::Frequency)

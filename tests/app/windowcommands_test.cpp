@@ -2,6 +2,7 @@
 #include "app/commands.h"
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
+#include "app/rowstate.h"
 #include "app/sorting.h"
 #include "app/timeout.h"
 #include "core/fieldtable.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 
 using namespace tarnwick;
@@ -226,6 +228,30 @@ TEST(CommandEnabling, BySelectionBusyAndPendingMail)
     EXPECT_FALSE(isEnabled(Command::DeleteEmail, {false, 1, false}));
 }
 
+// The row icon's words name the state it draws, the first that holds.
+TEST(RowIcon, WordsForEachState)
+{
+    struct Case {
+        const char* name;
+        std::function<void(core::Entry&)> set;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"never updated", [](core::Entry&) {}, "Never updated"},
+        {"failed", [](core::Entry& x) { x.Error = "Operation canceled"; }, "Last update failed: Operation canceled"},
+        {"up to date", [](core::Entry& x) { x.LastUpdate = 40000, x.LastChange = 30000; }, "Up to date"},
+        {"changed this week", [](core::Entry& x) { x.LastUpdate = 40000, x.LastChange = 39995; },
+         "Changed within the last week"},
+        {"due", [](core::Entry& x) { x.LastUpdate = 39000, x.LastChange = 30000; }, "Update due"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::Entry x(40000);
+        c.set(x);
+        EXPECT_EQ(rowStateText(x), c.text);
+    }
+}
+
 TEST(CommandAdmission, WhileBusyOnlyWhatTheBusyWindowEnablesStarts)
 {
     struct Case {
@@ -300,6 +326,9 @@ TEST(Menus, GeneratedItemsAndPopup)
         EXPECT_EQ(items.back().id, Command::ViewDetails);
     }
     EXPECT_EQ(popupMenu(0)[6].children.size(), 5u);
+    // outside the Update menu the items say what they update
+    EXPECT_EQ(popupMenu(-1)[0].text, "Update &Selected\tF5");
+    EXPECT_EQ(popupMenu(-1)[1].text, "Update &All\tShift+F5");
 }
 
 TEST(WindowTexts, TitleColumnWidthAndUnhandledMessage)
