@@ -80,6 +80,7 @@ const std::vector<CommandInfo>& commandTable()
         {Command::ExportCalendar, "Export &Calendar...", ""},
         {Command::ExportSpreadsheet, "&Export CSV...", ""},
         {Command::ImportSpreadsheet, "&Import CSV...", ""},
+        {Command::Undo, "&Undo\tCtrl+Z", "Ctrl+Z"},
     };
     return table;
 }
@@ -163,8 +164,9 @@ std::vector<MenuItem> mainMenu()
         subMenu("&File",
                 {item(Command::SendEmail), item(Command::DeleteEmail), separator(), item(Command::ImportSpreadsheet),
                  item(Command::ExportSpreadsheet), item(Command::ExportCalendar), separator(), item(Command::Exit)}),
-        subMenu("&Edit", {item(Command::SelectAll), separator(), subMenu("&Change", std::move(change)), separator(),
-                          item(Command::Add), item(Command::Delete)}),
+        subMenu("&Edit",
+                {item(Command::Undo), separator(), item(Command::SelectAll), separator(),
+                 subMenu("&Change", std::move(change)), separator(), item(Command::Add), item(Command::Delete)}),
         subMenu("&Update",
                 {item(Command::UpdateSelected), item(Command::UpdateAll), separator(), item(Command::Cancel)}),
         subMenu("&Sort", std::move(sort)),
@@ -209,6 +211,8 @@ bool isEnabled(Command id, const CommandState& s)
                id == Command::HelpContents || id == Command::WebSite || id == Command::ReportProblem;
     if (id == Command::SendEmail || id == Command::DeleteEmail)
         return s.pendingEmail;
+    if (id == Command::Undo)
+        return s.canUndo;
     if (id == columnCommand(Command::ChangeColumn, reference) || id == Command::ViewWebpage)
         return s.selected == 1;
     if (commandColumn(id, Command::ChangeColumn) || isFrequencyItem(id) || id == Command::Delete ||

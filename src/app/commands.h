@@ -40,6 +40,7 @@ enum class Command : int {
     ExportCalendar = 32798,
     ExportSpreadsheet = 32799,
     ImportSpreadsheet = 32800,
+    Undo = 32801,
     ChangeColumn = 10000, // + column: change that column of the selected entries
     SortColumn = 10100,   // + column: sort by that column
     HeaderColumn = 10200, // + column (0..31): a click on that column's header
@@ -96,6 +97,7 @@ struct CommandState {
     bool busy = false;
     int selected = 0; // rows selected
     bool pendingEmail = false;
+    bool canUndo = false;                              // an edit of this session can be taken back
     std::optional<core::Frequency> focusedFrequency{}; // the focused entry's; none when no row has the focus
     int sortColumn = 0;
     bool sortReversed = false;

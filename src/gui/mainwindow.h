@@ -112,6 +112,7 @@ private:
     void entriesAdded(const std::vector<int>& chosen);
     void changeColumnCommand(int column);
     void addEntryCommand();
+    void undoCommand();
     void importCommand();
     std::optional<std::string> chooseDocketFile(const char* title, const char* fileName, const char* filter, bool save);
     void openPath(const std::string& path);

@@ -6,6 +6,7 @@
 #include "app/docketcommands.h"
 #include "app/entrycommands.h"
 #include "app/servicecommands.h"
+#include "app/undo.h"
 #include "app/upgrade.h"
 #include "core/daynumber.h"
 #include "core/text.h"
@@ -95,6 +96,9 @@ void MainWindow::execute(app::Command id)
         break;
     case Command::ClearError:
         app::clearError(m_state, selection);
+        break;
+    case Command::Undo:
+        undoCommand();
         break;
     case Command::UpdateSelected:
         notifyChanges(m_logic.runUpdate(update::Scope::Selected));
@@ -233,6 +237,19 @@ void MainWindow::addEntryCommand()
         m_list->selectPositions(m_state.selection());
 }
 
+void MainWindow::undoCommand()
+{
+    const app::UndoOutcome outcome = app::undoLastEdit(m_state);
+    if (!outcome.undone)
+        return;
+    // restored entries are rows the model has not seen
+    model()->change([] {});
+    m_list->selectPositions(outcome.positions);
+    // a restored entry or frequency takes its place in the current order
+    sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
+    refreshDetails();
+}
+
 std::optional<std::string> MainWindow::chooseDocketFile(const char* title, const char* fileName, const char* filter,
                                                         bool save)
 {
@@ -300,7 +317,9 @@ app::CommandState MainWindow::commandState() const
     std::optional<core::Frequency> frequency;
     if (focused >= 0 && focused < m_app.entries.count())
         frequency = m_app.entries.at(focused).Frequency;
-    return m_logic.commandState(frequency);
+    app::CommandState state = m_logic.commandState(frequency);
+    state.canUndo = !m_state.undo().empty();
+    return state;
 }
 
 void MainWindow::refreshActions()

@@ -228,6 +228,21 @@ TEST(CommandEnabling, BySelectionBusyAndPendingMail)
     EXPECT_FALSE(isEnabled(Command::DeleteEmail, {false, 1, false}));
 }
 
+// Undo starts only when an edit can be taken back and nothing runs, whatever the selection.
+TEST(CommandEnabling, UndoByTheEditsKeptAndBusy)
+{
+    struct Case {
+        bool busy, canUndo, enabled;
+    };
+    const Case cases[] = {{false, false, false}, {false, true, true}, {true, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.busy << c.canUndo);
+        const CommandState state{c.busy, 0, false, c.canUndo};
+        EXPECT_EQ(isEnabled(Command::Undo, state), c.enabled);
+        EXPECT_EQ(commandAllowed(Command::Undo, state), c.enabled || !c.busy);
+    }
+}
+
 // The row icon's words name the state it draws, the first that holds.
 TEST(RowIcon, WordsForEachState)
 {
@@ -329,6 +344,7 @@ TEST(Menus, GeneratedItemsAndPopup)
     // outside the Update menu the items say what they update
     EXPECT_EQ(popupMenu(-1)[0].text, "Update &Selected\tF5");
     EXPECT_EQ(popupMenu(-1)[1].text, "Update &All\tShift+F5");
+    EXPECT_EQ(bar[1].children.front().text, "&Undo\tCtrl+Z");
 }
 
 TEST(WindowTexts, TitleColumnWidthAndUnhandledMessage)
