@@ -138,6 +138,7 @@ private:
     QLineEdit* m_filter = nullptr;
     QLabel* m_banner = nullptr;
     QLabel* m_counts = nullptr;
+    QLabel* m_outcome = nullptr; // what the last command came to, under the passing messages of menus and runs
     SideWindow* m_details = nullptr;
     FlowWindow* m_flow = nullptr;
 

@@ -22,6 +22,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
+#include <QStatusBar>
 #include <QUrl>
 
 #include <cstdlib>
@@ -59,6 +60,7 @@ void MainWindow::execute(app::Command id)
 {
     using app::Command;
     const std::vector<int> selection = m_state.selection();
+    m_outcome->clear();
     switch (id) {
     case Command::SendEmail:
         m_logic.sendEmail();
@@ -186,6 +188,11 @@ void MainWindow::execute(app::Command id)
                 sortBy(*header, app::SortKind::HeaderClick);
         }
         break;
+    }
+    // the line a command ends with (a file written, an undo) stays when a menu's passing messages have gone
+    if (!m_state.busy() && !statusBar()->currentMessage().isEmpty()) {
+        m_outcome->setText(statusBar()->currentMessage());
+        statusBar()->clearMessage();
     }
     updateStatusBar();
     refreshActions();
