@@ -181,17 +181,19 @@ std::vector<MenuItem> mainMenu()
 
 std::vector<MenuItem> popupMenu(int column)
 {
-    MenuItem updateSelected = item(Command::UpdateSelected);
-    updateSelected.text = "Update &Selected\tF5";
-    MenuItem updateAll = item(Command::UpdateAll);
-    updateAll.text = "Update &All\tShift+F5";
-    std::vector<MenuItem> items = {updateSelected,
-                                   updateAll,
+    // away from its menu an item names its menu's verb as well
+    auto named = [](Command id, const char* text) {
+        MenuItem m = item(id);
+        m.text = text;
+        return m;
+    };
+    std::vector<MenuItem> items = {named(Command::UpdateSelected, "Update &Selected\tF5"),
+                                   named(Command::UpdateAll, "Update &All\tShift+F5"),
                                    item(Command::Add),
                                    item(Command::Delete),
                                    item(Command::ClearError),
-                                   item(Command::ViewWebpage),
-                                   item(Command::ViewDetails)};
+                                   named(Command::ViewWebpage, "View &Webpage\tF9"),
+                                   named(Command::ViewDetails, "View &Details\tEnter")};
     if (column >= 0 && column < core::k_fieldCount && isChangeableColumn(column)) {
         MenuItem change = column == static_cast<int>(core::FieldId::Frequency)
                               ? frequencyMenu()

@@ -83,8 +83,8 @@ std::optional<CommandInfo> commandInfo(Command id);
 // The menu bar: File, Edit (with the Change sub-menu), Update, Sort, View, Options,
 // Test, Help; the Change and Sort items come from the field table.
 std::vector<MenuItem> mainMenu();
-// The entry list's pop-up for a right click on `column` (-1: outside every column). Outside the Update menu its
-// items say what they update ("Update &Selected").
+// The entry list's pop-up for a right click on `column` (-1: outside every column). Away from the Update and View
+// menus their items say what they do ("Update &Selected", "View &Details").
 std::vector<MenuItem> popupMenu(int column);
 // The Frequency sub-menu, Daily to Never.
 MenuItem frequencyMenu();

@@ -344,6 +344,7 @@ TEST(Menus, GeneratedItemsAndPopup)
     // outside the Update menu the items say what they update
     EXPECT_EQ(popupMenu(-1)[0].text, "Update &Selected\tF5");
     EXPECT_EQ(popupMenu(-1)[1].text, "Update &All\tShift+F5");
+    EXPECT_EQ(popupMenu(-1)[6].text, "View &Details\tEnter");
     EXPECT_EQ(bar[1].children.front().text, "&Undo\tCtrl+Z");
 }
 
