@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <stdexcept>
+#include <tuple>
 
 using namespace tarnwick;
 using namespace tarnwick::app;
@@ -231,39 +231,32 @@ TEST(CommandEnabling, BySelectionBusyAndPendingMail)
 // Undo starts only when an edit can be taken back and nothing runs, whatever the selection.
 TEST(CommandEnabling, UndoByTheEditsKeptAndBusy)
 {
-    struct Case {
-        bool busy, canUndo, enabled;
-    };
-    const Case cases[] = {{false, false, false}, {false, true, true}, {true, true, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.busy << c.canUndo);
-        const CommandState state{c.busy, 0, false, c.canUndo};
-        EXPECT_EQ(isEnabled(Command::Undo, state), c.enabled);
-        EXPECT_EQ(commandAllowed(Command::Undo, state), c.enabled || !c.busy);
+    const std::tuple<bool, bool, bool> cases[] = {{false, false, false}, {false, true, true}, {true, true, false}};
+    for (const auto& [busy, canUndo, enabled] : cases) {
+        SCOPED_TRACE(testing::Message() << busy << canUndo);
+        const CommandState state{busy, 0, false, canUndo};
+        EXPECT_EQ(isEnabled(Command::Undo, state), enabled);
+        EXPECT_EQ(commandAllowed(Command::Undo, state), enabled || !busy);
     }
 }
 
 // The row icon's words name the state it draws, the first that holds.
 TEST(RowIcon, WordsForEachState)
 {
-    struct Case {
-        const char* name;
-        std::function<void(core::Entry&)> set;
-        const char* text;
+    const std::tuple<const char*, core::DayNumber, core::DayNumber, const char*> cases[] = {
+        {"", 0, 0, "Never updated"},
+        {"Operation canceled", 40000, 30000, "Last update failed: Operation canceled"},
+        {"", 40000, 30000, "Up to date"},
+        {"", 40000, 39995, "Changed within the last week"},
+        {"", 39000, 30000, "Update due"},
     };
-    const Case cases[] = {
-        {"never updated", [](core::Entry&) {}, "Never updated"},
-        {"failed", [](core::Entry& x) { x.Error = "Operation canceled"; }, "Last update failed: Operation canceled"},
-        {"up to date", [](core::Entry& x) { x.LastUpdate = 40000, x.LastChange = 30000; }, "Up to date"},
-        {"changed this week", [](core::Entry& x) { x.LastUpdate = 40000, x.LastChange = 39995; },
-         "Changed within the last week"},
-        {"due", [](core::Entry& x) { x.LastUpdate = 39000, x.LastChange = 30000; }, "Update due"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        core::Entry x(40000);
-        c.set(x);
-        EXPECT_EQ(rowStateText(x), c.text);
+    for (const auto& [error, lastUpdate, lastChange, text] : cases) {
+        SCOPED_TRACE(text);
+        core::Entry e(40000);
+        e.Error = error;
+        e.LastUpdate = lastUpdate;
+        e.LastChange = lastChange;
+        EXPECT_EQ(rowStateText(e), text);
     }
 }
 
