@@ -80,6 +80,7 @@ const std::vector<CommandInfo>& commandTable()
         {Command::ExportCalendar, "Export &Calendar...", ""},
         {Command::ExportSpreadsheet, "&Export CSV...", ""},
         {Command::ImportSpreadsheet, "&Import CSV...", ""},
+        {Command::Undo, "&Undo\tCtrl+Z", "Ctrl+Z"},
     };
     return table;
 }
@@ -163,8 +164,9 @@ std::vector<MenuItem> mainMenu()
         subMenu("&File",
                 {item(Command::SendEmail), item(Command::DeleteEmail), separator(), item(Command::ImportSpreadsheet),
                  item(Command::ExportSpreadsheet), item(Command::ExportCalendar), separator(), item(Command::Exit)}),
-        subMenu("&Edit", {item(Command::SelectAll), separator(), subMenu("&Change", std::move(change)), separator(),
-                          item(Command::Add), item(Command::Delete)}),
+        subMenu("&Edit",
+                {item(Command::Undo), separator(), item(Command::SelectAll), separator(),
+                 subMenu("&Change", std::move(change)), separator(), item(Command::Add), item(Command::Delete)}),
         subMenu("&Update",
                 {item(Command::UpdateSelected), item(Command::UpdateAll), separator(), item(Command::Cancel)}),
         subMenu("&Sort", std::move(sort)),
@@ -179,9 +181,19 @@ std::vector<MenuItem> mainMenu()
 
 std::vector<MenuItem> popupMenu(int column)
 {
-    std::vector<MenuItem> items = {item(Command::UpdateSelected), item(Command::UpdateAll),  item(Command::Add),
-                                   item(Command::Delete),         item(Command::ClearError), item(Command::ViewWebpage),
-                                   item(Command::ViewDetails)};
+    // away from its menu an item names its menu's verb as well
+    auto named = [](Command id, const char* text) {
+        MenuItem m = item(id);
+        m.text = text;
+        return m;
+    };
+    std::vector<MenuItem> items = {named(Command::UpdateSelected, "Update &Selected\tF5"),
+                                   named(Command::UpdateAll, "Update &All\tShift+F5"),
+                                   item(Command::Add),
+                                   item(Command::Delete),
+                                   item(Command::ClearError),
+                                   named(Command::ViewWebpage, "View &Webpage\tF9"),
+                                   named(Command::ViewDetails, "View &Details\tEnter")};
     if (column >= 0 && column < core::k_fieldCount && isChangeableColumn(column)) {
         MenuItem change = column == static_cast<int>(core::FieldId::Frequency)
                               ? frequencyMenu()
@@ -201,6 +213,8 @@ bool isEnabled(Command id, const CommandState& s)
                id == Command::HelpContents || id == Command::WebSite || id == Command::ReportProblem;
     if (id == Command::SendEmail || id == Command::DeleteEmail)
         return s.pendingEmail;
+    if (id == Command::Undo)
+        return s.canUndo;
     if (id == columnCommand(Command::ChangeColumn, reference) || id == Command::ViewWebpage)
         return s.selected == 1;
     if (commandColumn(id, Command::ChangeColumn) || isFrequencyItem(id) || id == Command::Delete ||

@@ -40,6 +40,7 @@ enum class Command : int {
     ExportCalendar = 32798,
     ExportSpreadsheet = 32799,
     ImportSpreadsheet = 32800,
+    Undo = 32801,
     ChangeColumn = 10000, // + column: change that column of the selected entries
     SortColumn = 10100,   // + column: sort by that column
     HeaderColumn = 10200, // + column (0..31): a click on that column's header
@@ -82,7 +83,8 @@ std::optional<CommandInfo> commandInfo(Command id);
 // The menu bar: File, Edit (with the Change sub-menu), Update, Sort, View, Options,
 // Test, Help; the Change and Sort items come from the field table.
 std::vector<MenuItem> mainMenu();
-// The entry list's pop-up for a right click on `column` (-1: outside every column).
+// The entry list's pop-up for a right click on `column` (-1: outside every column). Away from the Update and View
+// menus their items say what they do ("Update &Selected", "View &Details").
 std::vector<MenuItem> popupMenu(int column);
 // The Frequency sub-menu, Daily to Never.
 MenuItem frequencyMenu();
@@ -95,6 +97,7 @@ struct CommandState {
     bool busy = false;
     int selected = 0; // rows selected
     bool pendingEmail = false;
+    bool canUndo = false;                              // an edit of this session can be taken back
     std::optional<core::Frequency> focusedFrequency{}; // the focused entry's; none when no row has the focus
     int sortColumn = 0;
     bool sortReversed = false;

@@ -39,7 +39,7 @@ void showExport(MainState& state, const FileOutcome& outcome, const char* title)
     if (outcome.ok)
         state.statusLine(outcome.message);
     else
-        state.tell(outcome.message, title);
+        state.tell(outcome.message, title, base::Severity::Error);
 }
 
 } // namespace
@@ -144,7 +144,10 @@ ImportOutcome importSpreadsheetCommand(MainState& state, const std::string& path
     if (out.message.empty())
         return out;
     // a data file that could not be written has been reported with the import's notices
-    state.tell(out.message, "Import CSV");
+    const base::Severity severity = !out.errors.empty()       ? base::Severity::Error
+                                    : !out.duplicates.empty() ? base::Severity::Warning
+                                                              : base::Severity::Information;
+    state.tell(out.message, "Import CSV", severity);
     return out;
 }
 

@@ -31,6 +31,15 @@ std::vector<int> validPositions(const core::EntryStore& store, std::vector<int> 
 
 } // namespace
 
+std::string entryName(const core::Entry& entry)
+{
+    const std::string number = core::identifierText(entry);
+    if (entry.Reference.empty())
+        return number;
+    // the reference names the mark; the number says which, without its trademark
+    return entry.Reference + ", " + number.substr(0, number.find(", trademark "));
+}
+
 AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference,
                     core::Frequency frequency)
 {
@@ -50,7 +59,9 @@ AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std:
     state.setSelection({added.position});
     if (!added.added) {
         out.message = k_duplicateEntryMessage;
-        base::errorReport(state.app().log, state, out.message, "Duplicate Entry");
+        // a refusal, not a failure
+        state.app().log.write("Duplicate Entry '%s'\n", out.message.c_str());
+        state.tell(out.message, "Duplicate Entry", base::Severity::Warning);
         return out;
     }
     out.position = added.position;
@@ -67,10 +78,14 @@ int deleteEntries(MainState& state, const std::vector<int>& positions)
     std::vector<int> chosen = validPositions(store, positions);
     if (state.busy() || chosen.empty())
         return 0;
-    const std::string question = chosen.size() == 1 ? "Are you sure that you want to delete this entry?"
-                                                    : "Are you sure that you want to delete these entries?";
+    const std::string question = chosen.size() == 1 ? "Delete " + entryName(store.at(chosen.front())) + "?"
+                                                    : "Delete these " + std::to_string(chosen.size()) + " entries?";
     if (state.ask(base::Question::DeleteEntries, question) != base::Answer::Yes)
         return 0;
+    UndoStack::Step undo{UndoStack::Kind::Delete, {}};
+    for (int p : chosen)
+        undo.entries.emplace_back(p, store.at(p));
+    state.undo().push(std::move(undo));
     std::vector<MainState::EditNotice> notices;
     int removed = 0;
     for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
@@ -88,10 +103,14 @@ void setFrequency(MainState& state, const std::vector<int>& positions, core::Fre
     core::EntryStore& store = state.app().entries;
     if (state.busy())
         return;
+    UndoStack::Step undo{UndoStack::Kind::Frequency, {}};
     for (int p : validPositions(store, positions)) {
+        if (store.at(p).Frequency != frequency)
+            undo.entries.emplace_back(p, store.at(p));
         store.at(p).Frequency = frequency;
         state.rowChanged(p);
     }
+    state.undo().push(std::move(undo));
     state.commitEdit();
 }
 
@@ -101,15 +120,19 @@ platform::Result changeReference(MainState& state, const std::vector<int>& posit
     if (state.busy())
         return {};
     std::vector<MainState::EditNotice> notices;
+    UndoStack::Step undo{UndoStack::Kind::Reference, {}};
     for (int p : validPositions(store, positions)) {
         core::Entry changed = store.at(p);
         changed.setValueText(core::FieldId::Reference, reference);
         core::Entry previous = store.replaceEntry(p, std::move(changed));
         state.rowChanged(p);
         // only a reference that really changed is announced
-        if (previous.compareField(core::FieldId::Reference, store.at(p)) != 0)
+        if (previous.compareField(core::FieldId::Reference, store.at(p)) != 0) {
+            undo.entries.emplace_back(p, previous);
             notices.push_back({store.at(p), notify::templateid::EntryChanged, "c", std::move(previous)});
+        }
     }
+    state.undo().push(std::move(undo));
     const MainState::EditSaved saved = state.commitEdit(notices);
     if (!saved.noticeError.empty())
         return platform::Result::failure(saved.noticeError);

@@ -41,16 +41,20 @@ struct AddOutcome {
 AddOutcome addEntry(MainState& state, const std::string& typedNumber, const std::string& reference,
                     core::Frequency frequency = core::Frequency::Daily);
 
-// Asks "Are you sure that you want to delete this entry?" (these entries? for several); on Yes removes
+// How a question or the status line names an entry: its reference and number ("KESTREL-EU, registration
+// 3000004"), or without a reference its number and trademark.
+std::string entryName(const core::Entry& entry);
+
+// Asks "Delete KESTREL-EU, registration 3000004?" ("Delete these 3 entries?" for several); on Yes removes
 // the entries from the last to the first, posting "entry deleted" for each
-// until the first posting fails. Returns the number removed.
+// until the first posting fails. Undo brings them back. Returns the number removed.
 int deleteEntries(MainState& state, const std::vector<int>& positions);
 
-// The frequency of every given entry.
+// The frequency of every given entry (Undo takes it back).
 void setFrequency(MainState& state, const std::vector<int>& positions, core::Frequency frequency);
 
 // Sets the Reference of every given entry and posts "entry changed" for each
-// whose reference really changed; a failure names the first posting that failed,
+// whose reference really changed (Undo takes it back); a failure names the first posting that failed,
 // or the data file that could not be written.
 platform::Result changeReference(MainState& state, const std::vector<int>& positions, const std::string& reference);
 // The same, asking for the new text (pre-filled with the first entry's

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/undo.h"
 #include "base/frontend.h"
 #include "base/scopes.h"
 #include "core/entrystore.h"
@@ -158,6 +159,9 @@ public:
     EditSaved commitEdit(const std::vector<EditNotice>& notices = {});
     // What the last edit's saving came to.
     const EditSaved& lastEdit() const { return m_lastEdit; }
+    // The edits of this session that Undo takes back.
+    UndoStack& undo() { return m_undo; }
+    const UndoStack& undo() const { return m_undo; }
 
     // The session is ending (a logout, a shutdown): nobody answers any more. No box is shown (each is logged and
     // answered as a close without a person needs), no text is asked for, and a close leaves the pending e-mail
@@ -212,6 +216,7 @@ private:
 
     bool m_unattended = false;
     EditSaved m_lastEdit;
+    UndoStack m_undo;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;

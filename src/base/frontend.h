@@ -10,6 +10,10 @@ namespace tarnwick::base {
 
 enum class Buttons { Ok, YesNo, YesNoCancel };
 enum class Answer { Ok, Yes, No, Cancel };
+// How grave a box's news is: a failure (Error), something the user should look at (Warning), or plain news.
+enum class Severity { Information, Warning, Error };
+// The icon a window gives a box: a question asks unless it warns; an OK box shows its severity.
+enum class BoxIcon { Information, Question, Warning, Critical };
 
 // Every question the system asks a person, and the one kind of box that only tells. A front end that answers
 // without a person (the command line, the tests) goes by this identity, never by the wording.
@@ -38,7 +42,13 @@ struct MessageBox {
     std::string caption; // the full caption (see caption())
     Buttons buttons = Buttons::Ok;
     Answer defaultAnswer = Answer::Ok;
+    Severity severity = Severity::Information;
 };
+
+BoxIcon boxIcon(const MessageBox& box);
+
+// The status line's text as the user reads it: it is written as a label's, where "&&" stands for one "&".
+std::string plainStatusText(std::string_view label);
 
 // "Tarnwick®" (0xAE after the name), or that caption, " - " and the title.
 std::string caption(std::string_view title = {});
@@ -79,9 +89,11 @@ public:
         return messageBox(boxOf(question, std::move(text), title));
     }
     // An OK box captioned with `title`.
-    void tell(std::string text, std::string_view title = {})
+    void tell(std::string text, std::string_view title = {}, Severity severity = Severity::Information)
     {
-        messageBox(boxOf(Question::Message, std::move(text), title));
+        MessageBox box = boxOf(Question::Message, std::move(text), title);
+        box.severity = severity;
+        messageBox(box);
     }
 };
 

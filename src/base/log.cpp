@@ -104,7 +104,7 @@ void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::strin
     line.append(text);
     line += "'\n";
     log.writeText(line);
-    frontEnd.tell(std::string(text), title);
+    frontEnd.tell(std::string(text), title, Severity::Error);
 }
 
 } // namespace tarnwick::base

@@ -36,7 +36,7 @@ private:
 
 // The one route for user-visible errors: a leading "!" is dropped, "%s '%s'\n"
 // (title, text) is logged, and the text is shown in an OK box captioned
-// "Tarnwick® - title".
+// "Tarnwick® - title" that shows an error.
 void errorReport(Log& log, FrontEnd& frontEnd, std::string_view text, std::string_view title);
 
 } // namespace tarnwick::base

@@ -63,8 +63,14 @@ void CommandActions::buildMenu(QMenu* menu, const std::vector<app::MenuItem>& it
                 a->setText(fromBytes(item.text));
                 menu->addAction(a);
             }
+        } else if (QAction* a = action(item.id); popup && fromBytes(item.text) != a->text()) {
+            // a pop-up item worded for the pop-up ("Update &Selected") runs the command and takes its enabling
+            QAction* own = menu->addAction(fromBytes(item.text));
+            own->setEnabled(a->isEnabled());
+            const app::Command id = item.id;
+            connect(own, &QAction::triggered, this, [this, id] { m_run(id); });
         } else {
-            menu->addAction(action(item.id));
+            menu->addAction(a);
         }
     }
     connect(menu, &QMenu::aboutToShow, this, [this] { m_refresh(); });

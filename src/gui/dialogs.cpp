@@ -22,7 +22,20 @@ base::Answer QtDialogs::messageBox(QWidget* parent, const base::MessageBox& m)
     else if (m.buttons == base::Buttons::YesNoCancel)
         set = B::Yes | B::No | B::Cancel;
     box.setStandardButtons(set);
-    box.setIcon(m.buttons == base::Buttons::Ok ? QMessageBox::Information : QMessageBox::Question);
+    switch (base::boxIcon(m)) {
+    case base::BoxIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case base::BoxIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case base::BoxIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case base::BoxIcon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    }
     const B defaultButton = m.defaultAnswer == base::Answer::Yes      ? B::Yes
                             : m.defaultAnswer == base::Answer::No     ? B::No
                             : m.defaultAnswer == base::Answer::Cancel ? B::Cancel

@@ -1,12 +1,15 @@
 #include "gui/entrylist.h"
 
 #include "app/docketcommands.h"
+#include "app/rowstate.h"
 #include "base/settings.h"
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "gui/entrymodel.h"
+#include "gui/textconv.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QSortFilterProxyModel>
@@ -27,6 +30,22 @@ public:
     {
         m_filter = app::RowFilter(text.toUtf8().toStdString());
         invalidateFilter();
+    }
+
+    // The row icon's words: its tooltip and description, and the start of its cell's name for a screen reader.
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const bool words =
+            role == Qt::ToolTipRole || role == Qt::AccessibleTextRole || role == Qt::AccessibleDescriptionRole;
+        if (!words || index.column() != 0)
+            return QSortFilterProxyModel::data(index, role);
+        const int row = mapToSource(index).row();
+        if (row < 0 || row >= m_store.count())
+            return {};
+        const QString state = fromBytes(app::rowStateText(m_store.at(row)));
+        if (role != Qt::AccessibleTextRole)
+            return state;
+        return state + QStringLiteral(", ") + QSortFilterProxyModel::data(index, Qt::DisplayRole).toString();
     }
 
 protected:
@@ -127,10 +146,41 @@ void EntryList::selectPositions(const std::vector<int>& positions)
 void EntryList::attachFilter(QLineEdit* edit)
 {
     m_filter = edit;
+    edit->installEventFilter(this);
     connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
         static_cast<EntryFilter*>(m_proxy)->setText(text);
         emit filterChanged();
     });
+}
+
+bool EntryList::eventFilter(QObject* watched, QEvent* event)
+{
+    // Enter or Down in the filter box goes on into the rows it found; the window's Enter (View Details) waits
+    const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+    if (watched != m_filter || !key)
+        return QTableView::eventFilter(watched, event);
+    const auto* press = static_cast<QKeyEvent*>(event);
+    const int pressed = press->key();
+    const bool intoList = pressed == Qt::Key_Return || pressed == Qt::Key_Enter || pressed == Qt::Key_Down;
+    if (!intoList || (press->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return QTableView::eventFilter(watched, event);
+    event->accept();
+    if (event->type() == QEvent::ShortcutOverride)
+        return true;
+    enterRows();
+    return true;
+}
+
+void EntryList::enterRows()
+{
+    if (m_proxy->rowCount() == 0)
+        return;
+    setFocus(Qt::TabFocusReason);
+    // the row with the focus when the filter kept it, else the first found
+    if (!currentIndex().isValid() || !selectionModel()->isSelected(currentIndex()))
+        selectionModel()->setCurrentIndex(m_proxy->index(0, 0),
+                                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(currentIndex());
 }
 
 void EntryList::restoreLayout(const base::AppSettings& settings, app::SortOrder order, long topIndex)

@@ -35,7 +35,8 @@ public:
     int focusedPosition() const;
     // Selects the rows at `positions` and moves the focus to the first; a filter that hides one is cleared.
     void selectPositions(const std::vector<int>& positions);
-    // The filter box: only the rows that hold its text in any column are shown.
+    // The filter box: only the rows that hold its text in any column are shown; Enter or Down in it moves into
+    // the rows.
     void attachFilter(QLineEdit* edit);
 
     // The saved column widths (their settings, else from the font), the sort indicator and the top row.
@@ -44,11 +45,17 @@ public:
     void captureLayout(app::WindowLayout& layout) const;
     void showSortOrder(app::SortOrder order);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     // The filter's text changed (the rows it hides are no longer selected).
     void filterChanged();
 
 private:
+    // The focus moves from the filter box into the rows found, onto a selected row.
+    void enterRows();
+
     core::EntryStore& m_store;
     EntryModel* m_model;
     QSortFilterProxyModel* m_proxy;

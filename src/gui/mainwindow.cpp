@@ -107,6 +107,9 @@ void MainWindow::buildCentral()
     layout->addWidget(m_panel);
     setCentralWidget(central);
 
+    m_outcome = new QLabel(this);
+    m_outcome->setObjectName(QStringLiteral("outcome"));
+    statusBar()->addWidget(m_outcome, 1);
     m_counts = new QLabel(this);
     statusBar()->addPermanentWidget(m_counts);
 }

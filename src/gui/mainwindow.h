@@ -112,6 +112,7 @@ private:
     void entriesAdded(const std::vector<int>& chosen);
     void changeColumnCommand(int column);
     void addEntryCommand();
+    void undoCommand();
     void importCommand();
     std::optional<std::string> chooseDocketFile(const char* title, const char* fileName, const char* filter, bool save);
     void openPath(const std::string& path);
@@ -137,6 +138,7 @@ private:
     QLineEdit* m_filter = nullptr;
     QLabel* m_banner = nullptr;
     QLabel* m_counts = nullptr;
+    QLabel* m_outcome = nullptr; // what the last command came to, under the passing messages of menus and runs
     SideWindow* m_details = nullptr;
     FlowWindow* m_flow = nullptr;
 

@@ -6,6 +6,7 @@
 #include "app/docketcommands.h"
 #include "app/entrycommands.h"
 #include "app/servicecommands.h"
+#include "app/undo.h"
 #include "app/upgrade.h"
 #include "core/daynumber.h"
 #include "core/text.h"
@@ -21,6 +22,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
+#include <QStatusBar>
 #include <QUrl>
 
 #include <cstdlib>
@@ -58,6 +60,7 @@ void MainWindow::execute(app::Command id)
 {
     using app::Command;
     const std::vector<int> selection = m_state.selection();
+    m_outcome->clear();
     switch (id) {
     case Command::SendEmail:
         m_logic.sendEmail();
@@ -95,6 +98,9 @@ void MainWindow::execute(app::Command id)
         break;
     case Command::ClearError:
         app::clearError(m_state, selection);
+        break;
+    case Command::Undo:
+        undoCommand();
         break;
     case Command::UpdateSelected:
         notifyChanges(m_logic.runUpdate(update::Scope::Selected));
@@ -183,6 +189,11 @@ void MainWindow::execute(app::Command id)
         }
         break;
     }
+    // the line a command ends with (a file written, an undo) stays when a menu's passing messages have gone
+    if (!m_state.busy() && !statusBar()->currentMessage().isEmpty()) {
+        m_outcome->setText(statusBar()->currentMessage());
+        statusBar()->clearMessage();
+    }
     updateStatusBar();
     refreshActions();
 }
@@ -231,6 +242,19 @@ void MainWindow::addEntryCommand()
         entriesAdded(m_state.selection());
     else
         m_list->selectPositions(m_state.selection());
+}
+
+void MainWindow::undoCommand()
+{
+    const app::UndoOutcome outcome = app::undoLastEdit(m_state);
+    if (!outcome.undone)
+        return;
+    // restored entries are rows the model has not seen
+    model()->change([] {});
+    m_list->selectPositions(outcome.positions);
+    // a restored entry or frequency takes its place in the current order
+    sortBy(m_logic.sortOrder().column, app::SortKind::Reapply);
+    refreshDetails();
 }
 
 std::optional<std::string> MainWindow::chooseDocketFile(const char* title, const char* fileName, const char* filter,
@@ -300,7 +324,9 @@ app::CommandState MainWindow::commandState() const
     std::optional<core::Frequency> frequency;
     if (focused >= 0 && focused < m_app.entries.count())
         frequency = m_app.entries.at(focused).Frequency;
-    return m_logic.commandState(frequency);
+    app::CommandState state = m_logic.commandState(frequency);
+    state.canUndo = !m_state.undo().empty();
+    return state;
 }
 
 void MainWindow::refreshActions()

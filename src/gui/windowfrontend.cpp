@@ -57,7 +57,7 @@ void WindowFrontEnd::operationEnd()
 
 void WindowFrontEnd::statusLine(const std::string& text)
 {
-    m_window.statusBar()->showMessage(fromBytes(text));
+    m_window.statusBar()->showMessage(fromBytes(base::plainStatusText(text)));
 }
 
 void WindowFrontEnd::setBusy(bool busy)

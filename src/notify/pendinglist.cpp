@@ -141,6 +141,45 @@ platform::Result PendingList::add(const std::vector<std::string>& names, const s
     return written;
 }
 
+platform::ResultOf<std::string> PendingList::withdrawLast(std::string_view name)
+{
+    if (platform::Result r = read(); !r)
+        return r;
+    constexpr std::string_view suffix = ".tmp";
+    const std::string_view stem = name.substr(0, name.size() - std::min(name.size(), suffix.size()));
+    auto sameMessage = [&](std::string_view line) {
+        if (line == name)
+            return true;
+        if (line.size() <= stem.size() + 1 + suffix.size() || !line.starts_with(stem) || !line.ends_with(suffix) ||
+            line[stem.size()] != '_')
+            return false;
+        const std::string_view n = line.substr(stem.size() + 1, line.size() - stem.size() - 1 - suffix.size());
+        return std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    for (size_t i = m_lines.size(); i-- > 0;) {
+        if (!sameMessage(m_lines[i]))
+            continue;
+        std::string text;
+        for (size_t k = 0; k < m_lines.size(); ++k) {
+            if (k != i && !m_lines[k].empty())
+                text.append(m_lines[k]).append("\r\n");
+        }
+        std::string taken = m_lines[i];
+        // a list that names nothing goes, so that nothing shows as pending
+        platform::Result written = write(text);
+        if (written && text.empty()) {
+            written = platform::removeFile(m_path);
+            written = written ? platform::syncFolder(m_path) : written;
+        }
+        if (!written)
+            return written;
+        m_text = std::move(text);
+        m_lines = linesOf(m_text);
+        return taken;
+    }
+    return std::string();
+}
+
 std::string PendingList::listedMeanwhile() const
 {
     // another writer only ever adds names behind the ones there were

@@ -51,6 +51,10 @@ public:
     // Lists `names` after the lines read, without the lines that `dropped` names.
     platform::Result add(const std::vector<std::string>& names, const std::vector<std::string>& dropped = {});
 
+    // Takes the last line that names `name`, or a later message of its form ("Tarnwick_d3000004_2.tmp"), off the list:
+    // an undone edit's notice that has not gone out. Gives the name taken off; empty when the list names none.
+    platform::ResultOf<std::string> withdrawLast(std::string_view name);
+
     // Ends a batch that went through every line read: what stays are the names listed meanwhile, and without
     // them the list goes.
     platform::Result keepListedMeanwhile();

@@ -61,9 +61,8 @@ TEST_F(EntryCommandsTest, DeleteAsksAndStopsNotifyingAtTheFirstFailure)
 {
     for (const char* n : {"2824281", "2824282", "2824283"})
         app::addEntry(*m_state, n, "");
-    for (const auto& [positions, question] :
-         {std::pair{std::vector<int>{0, 2}, "Are you sure that you want to delete these entries?"},
-          {std::vector<int>{1}, "Are you sure that you want to delete this entry?"}}) {
+    for (const auto& [positions, question] : {std::pair{std::vector<int>{0, 2}, "Delete these 2 entries?"},
+                                              {std::vector<int>{1}, "Delete registration 2824282?"}}) {
         m_view.nextAnswer(base::Answer::No);
         EXPECT_EQ(app::deleteEntries(*m_state, positions), 0);
         EXPECT_EQ(m_view.boxes.back().text, question);

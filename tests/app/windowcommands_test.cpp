@@ -2,6 +2,7 @@
 #include "app/commands.h"
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
+#include "app/rowstate.h"
 #include "app/sorting.h"
 #include "app/timeout.h"
 #include "core/fieldtable.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <tuple>
 
 using namespace tarnwick;
 using namespace tarnwick::app;
@@ -226,6 +228,38 @@ TEST(CommandEnabling, BySelectionBusyAndPendingMail)
     EXPECT_FALSE(isEnabled(Command::DeleteEmail, {false, 1, false}));
 }
 
+// Undo starts only when an edit can be taken back and nothing runs, whatever the selection.
+TEST(CommandEnabling, UndoByTheEditsKeptAndBusy)
+{
+    const std::tuple<bool, bool, bool> cases[] = {{false, false, false}, {false, true, true}, {true, true, false}};
+    for (const auto& [busy, canUndo, enabled] : cases) {
+        SCOPED_TRACE(testing::Message() << busy << canUndo);
+        const CommandState state{busy, 0, false, canUndo};
+        EXPECT_EQ(isEnabled(Command::Undo, state), enabled);
+        EXPECT_EQ(commandAllowed(Command::Undo, state), enabled || !busy);
+    }
+}
+
+// The row icon's words name the state it draws, the first that holds.
+TEST(RowIcon, WordsForEachState)
+{
+    const std::tuple<const char*, core::DayNumber, core::DayNumber, const char*> cases[] = {
+        {"", 0, 0, "Never updated"},
+        {"Operation canceled", 40000, 30000, "Last update failed: Operation canceled"},
+        {"", 40000, 30000, "Up to date"},
+        {"", 40000, 39995, "Changed within the last week"},
+        {"", 39000, 30000, "Update due"},
+    };
+    for (const auto& [error, lastUpdate, lastChange, text] : cases) {
+        SCOPED_TRACE(text);
+        core::Entry e(40000);
+        e.Error = error;
+        e.LastUpdate = lastUpdate;
+        e.LastChange = lastChange;
+        EXPECT_EQ(rowStateText(e), text);
+    }
+}
+
 TEST(CommandAdmission, WhileBusyOnlyWhatTheBusyWindowEnablesStarts)
 {
     struct Case {
@@ -300,6 +334,11 @@ TEST(Menus, GeneratedItemsAndPopup)
         EXPECT_EQ(items.back().id, Command::ViewDetails);
     }
     EXPECT_EQ(popupMenu(0)[6].children.size(), 5u);
+    // outside the Update menu the items say what they update
+    EXPECT_EQ(popupMenu(-1)[0].text, "Update &Selected\tF5");
+    EXPECT_EQ(popupMenu(-1)[1].text, "Update &All\tShift+F5");
+    EXPECT_EQ(popupMenu(-1)[6].text, "View &Details\tEnter");
+    EXPECT_EQ(bar[1].children.front().text, "&Undo\tCtrl+Z");
 }
 
 TEST(WindowTexts, TitleColumnWidthAndUnhandledMessage)

@@ -25,11 +25,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
 #include <QSortFilterProxyModel>
+#include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -111,6 +114,13 @@ protected:
         m_window->open();
         m_window->show();
         return *m_window;
+    }
+
+    // What the status bar says the last command came to.
+    static QString outcome(gui::MainWindow& w)
+    {
+        const auto* label = w.statusBar()->findChild<QLabel*>(QStringLiteral("outcome"));
+        return label ? label->text() : QString();
     }
 
     int countFiles(const std::string& prefix) const
@@ -227,7 +237,7 @@ TEST_F(MainWindowTest, ReferenceChangeAndDeleteNotify)
     w.table()->selectAll();
     m_dialogs.answers.push_back(base::Answer::Yes);
     w.runCommand(app::Command::Delete);
-    EXPECT_EQ(m_dialogs.boxes.back(), "Are you sure that you want to delete these entries?");
+    EXPECT_EQ(m_dialogs.boxes.back(), "Delete these 3 entries?");
     EXPECT_EQ(m_app->entries.count(), 0);
     EXPECT_EQ(countFiles("Tarnwick_d"), 3);
     EXPECT_EQ(w.model()->rowCount(), 0);
@@ -310,6 +320,10 @@ TEST_F(MainWindowTest, TheFileMenuImportsAndExportsTheDocketAndTheListShowsTheNe
     w.runCommand(app::Command::ExportCalendar);
     EXPECT_NE(platform::readFile(m_dir.file("out.csv")).value_or("").find(",B,"), std::string::npos);
     EXPECT_NE(platform::readFile(m_dir.file("out.ics")).value_or("").find("reg. 1234567"), std::string::npos);
+    // the line naming the file stays when a menu's passing message has come and gone
+    QStatusTipEvent passing{QString()};
+    QCoreApplication::sendEvent(&w, &passing);
+    EXPECT_TRUE(outcome(w).endsWith(QStringLiteral("out.ics."))) << outcome(w).toStdString();
     ASSERT_EQ(m_dialogs.chosen.size(), 3u);
     EXPECT_EQ(m_dialogs.chosen[0].start, m_dir.file("report/Tarnwick.csv"));
     EXPECT_FALSE(m_dialogs.chosen[0].save);
@@ -441,6 +455,40 @@ TEST_F(MainWindowTest, TheFilterHasCtrlFAndFindsANumberTypedWithoutItsDash)
     EXPECT_TRUE(w.filter()->hasFocus());
     QTest::keyClicks(w.filter(), QStringLiteral("75000005"));
     EXPECT_EQ(w.table()->model()->rowCount(), 1);
+}
+
+// Enter or Down in the filter box goes into the rows it found (not to the Details); Ctrl+Z brings a deleted row
+// back; the row icon says in words what it shows; the status line shows a reference's "&" once.
+TEST_F(MainWindowTest, FromTheFilterIntoTheRowsAndCtrlZBringsADeletedRowBack)
+{
+    writeEntries({{"75000001", "A"}, {"75000005", "B"}, {"76000005", "C"}});
+    gui::MainWindow& w = open({});
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Down}) {
+        SCOPED_TRACE(key);
+        w.filter()->setFocus();
+        w.filter()->setText(QStringLiteral("75000005"));
+        QTest::keyClick(w.filter(), key);
+        EXPECT_TRUE(w.table()->hasFocus());
+        EXPECT_EQ(w.state().selection(), std::vector<int>{1});
+        EXPECT_FALSE(w.detailsWindow()->isVisible());
+    }
+    w.filter()->clear();
+    EXPECT_EQ(w.table()->model()->index(0, 0).data(Qt::ToolTipRole).toString(), QStringLiteral("Never updated"));
+
+    w.table()->selectRow(1);
+    m_dialogs.answers.push_back(base::Answer::Yes);
+    w.runCommand(app::Command::Delete);
+    ASSERT_EQ(w.model()->rowCount(), 2);
+    ASSERT_TRUE(w.action(app::Command::Undo)->isEnabled());
+    QTest::keyClick(w.table(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(w.model()->rowCount(), 3);
+    EXPECT_EQ(w.state().selection(), std::vector<int>{1});
+    EXPECT_TRUE(outcome(w).startsWith(QStringLiteral("Restored B, ")));
+    EXPECT_FALSE(w.action(app::Command::Undo)->isEnabled());
+
+    w.frontEnd().statusLine("Updating QUARRY && CO");
+    EXPECT_EQ(w.statusBar()->currentMessage(), QStringLiteral("Updating QUARRY & CO"));
 }
 
 // A logout sends the program SIGTERM: the window closes as a close does, without a question that nobody would

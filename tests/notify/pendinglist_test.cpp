@@ -151,3 +151,35 @@ TEST(PendingList, EditKindTellsTheNoticesOfEdits)
         EXPECT_EQ(notify::PendingList::editKind(name), kind);
     }
 }
+
+// An undone edit takes its newest unsent notice back; a message of another entry or form stays listed.
+TEST(PendingList, WithdrawingTakesTheNewestMessageOfTheNameOff)
+{
+    struct Case {
+        const char* name;
+        std::optional<std::string> before; // none: no list
+        std::string taken;
+        std::optional<std::string> after; // none: no list
+    };
+    const Case cases[] = {
+        {"the newest of its form", "Tarnwick_d5.tmp\r\nTarnwick_a1.tmp\r\nTarnwick_d5_2.tmp\r\n", "Tarnwick_d5_2.tmp",
+         "Tarnwick_d5.tmp\r\nTarnwick_a1.tmp\r\n"},
+        {"the name itself", "Tarnwick_d5.tmp\r\n\r\nTarnwick_a1.tmp", "Tarnwick_d5.tmp", "Tarnwick_a1.tmp\r\n"},
+        {"other numbers and kinds", "Tarnwick_d50.tmp\r\nTarnwick_d5_x.tmp\r\nTarnwick_a5.tmp\r\n", "",
+         "Tarnwick_d50.tmp\r\nTarnwick_d5_x.tmp\r\nTarnwick_a5.tmp\r\n"},
+        {"the last line", "Tarnwick_d5.tmp\r\n", "Tarnwick_d5.tmp", std::nullopt},
+        {"no list", std::nullopt, "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        notify::PendingList list(dir.path());
+        if (c.before) {
+            ASSERT_TRUE(platform::writeFileAtomic(list.path(), *c.before));
+        }
+        const platform::ResultOf<std::string> taken = list.withdrawLast("Tarnwick_d5.tmp");
+        ASSERT_TRUE(taken);
+        EXPECT_EQ(*taken, c.taken);
+        EXPECT_EQ(listText(list), c.after);
+    }
+}
