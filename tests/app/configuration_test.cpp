@@ -67,9 +67,9 @@ TEST(ConfigurationChecks, FirstFailureInOrderWithItsMessageAndField)
         {[](ConfigValues& v, const std::string&) { v[ConfigField::RequestInterval] = "120001"; },
          ConfigField::RequestInterval, "RequestInterval is a number of milliseconds from 0 to 120000, not '120001'"},
         {[](ConfigValues& v, const std::string&) { v[ConfigField::CaFile] = "/nonexistent/ca.pem"; },
-         ConfigField::CaFile, "The CA file '/nonexistent/ca.pem' cannot be read: No such file or directory"},
+         ConfigField::Advanced, "The CA file '/nonexistent/ca.pem' cannot be read: No such file or directory"},
         {[](ConfigValues& v, const std::string&) { v[ConfigField::CaFile] = v[ConfigField::LogDir]; },
-         ConfigField::CaFile, nullptr},
+         ConfigField::Advanced, nullptr},
         {[](ConfigValues& v, const std::string&) { v[ConfigField::SmtpSecurity] = "ssl"; }, ConfigField::Advanced,
          "SmtpSecurity is starttls, tls or none, not 'ssl'"},
     };
