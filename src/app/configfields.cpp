@@ -43,7 +43,10 @@ std::span<const ConfigFieldInfo> configFields()
     {.field = ConfigField::OrgName, .key = &setting::OrgName, .label = "&Organization Name:",
      .check = {CheckKind::Required, "Please enter an organization name."}},
     {.field = ConfigField::SmtpServer, .key = &setting::SmtpServer, .label = "&SMTP Server:",
-     .check = {CheckKind::Required, "Please enter an SMTP server name. (like mail.example.com)"}},
+     .check = {CheckKind::Required, "Please enter an SMTP server name. (like mail.example.com)"},
+     .note = "host or host:port, like mail.example.com:587",
+     .hint = "The mail server's name, followed by a colon and the port when it is not the one the mail security "
+             "gives (25 for STARTTLS and None, 465 for TLS)."},
     {.field = ConfigField::ReturnAddress, .key = &setting::ReturnAddress, .label = "&Return Address:",
      .check = {CheckKind::Required, "Please enter a E-Mail return address. (like you@example.com)"}},
     {.field = ConfigField::NotifyAddresses, .label = "&E-Mail Notification Addresses:",
@@ -81,10 +84,6 @@ std::span<const ConfigFieldInfo> configFields()
          s.setValue(setting::RequestInterval, ms > 0 ? std::to_string(ms) : "");
      },
      .unit = " ms between requests to one server", .maximum = 120000, .step = 100},
-    {.field = ConfigField::CaFile, .key = &setting::CaFile, .label = "CA &File:", .kind = WidgetKind::File,
-     .section = FormSection::Office, .check = {CheckKind::StoredValue},
-     .note = "empty: the system's certificate authorities", .fileTitle = "Certificate Authorities",
-     .fileFilter = "Certificates (*.pem *.crt);;All files (*)"},
     {.field = ConfigField::SendAfterUpdate, .key = &setting::SendAfterUpdate, .label = "Send e-&mail after each update",
      .kind = WidgetKind::Flag, .section = FormSection::Mail, .initial = "1",
      .read = [](const AppSettings& s) { return flag(s.sendAfterUpdate()); }},
@@ -104,6 +103,13 @@ std::span<const ConfigFieldInfo> configFields()
     {.field = ConfigField::SmtpSecurity, .key = &setting::SmtpSecurity, .label = "Securi&ty:",
      .kind = WidgetKind::Choice, .section = FormSection::Authentication, .check = {CheckKind::StoredValue},
      .initial = "starttls", .choices = mailSecurityChoices()},
+    // one file serves the office's HTTPS and the mail server's TLS alike
+    {.field = ConfigField::CaFile, .key = &setting::CaFile, .label = "CA &File:", .kind = WidgetKind::File,
+     .section = FormSection::Certificates, .check = {CheckKind::StoredValue},
+     .note = "empty: the system's certificate authorities",
+     .hint = "The certificate authorities (PEM) that the office's HTTPS server and the mail server's STARTTLS or TLS "
+             "are checked against, instead of the system's.",
+     .fileTitle = "Certificate Authorities", .fileFilter = "Certificates (*.pem *.crt);;All files (*)"},
     };
     // clang-format on
     return fields;
@@ -125,6 +131,8 @@ std::string_view sectionTitle(FormSection section)
         return "HTTP Proxy";
     case FormSection::Authentication:
         return "SMTP Authentication";
+    case FormSection::Certificates:
+        return "Certificates for HTTPS and Mail over TLS";
     default:
         return {};
     }

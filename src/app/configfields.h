@@ -29,7 +29,6 @@ enum class ConfigField {
     Rules,
     ApiKey,
     RequestInterval,
-    CaFile,
     SendAfterUpdate,
     NotifyMode,
     // the advanced dialog
@@ -37,8 +36,9 @@ enum class ConfigField {
     UserName,
     Password,
     SmtpSecurity,
+    CaFile,
 };
-inline constexpr int k_configFieldCount = static_cast<int>(ConfigField::SmtpSecurity) + 1;
+inline constexpr int k_configFieldCount = static_cast<int>(ConfigField::CaFile) + 1;
 
 // How a dialog shows a field.
 enum class WidgetKind {
@@ -54,14 +54,15 @@ enum class WidgetKind {
 };
 
 // Where a field goes: the configuration dialog's form, its consent row below, its office and e-mail groups; the
-// advanced dialog's proxy and authentication groups.
-enum class FormSection { Main, Consent, Office, Mail, Proxy, Authentication };
+// advanced dialog's proxy, authentication and certificate groups.
+enum class FormSection { Main, Consent, Office, Mail, Proxy, Authentication, Certificates };
 // The title of a section's group; empty for none.
 std::string_view sectionTitle(FormSection section);
 // The dialog a section belongs to.
 inline bool isAdvanced(FormSection section)
 {
-    return section == FormSection::Proxy || section == FormSection::Authentication;
+    return section == FormSection::Proxy || section == FormSection::Authentication ||
+           section == FormSection::Certificates;
 }
 
 // What OK checks of a field, in the table's order.
@@ -97,7 +98,8 @@ struct ConfigFieldInfo {
     std::string_view initial{}; // the text before anything is read
     std::string (*read)(const base::AppSettings& settings) = nullptr;
     void (*store)(base::AppSettings& settings, const std::string& text) = nullptr;
-    std::string_view note{};                // shown in an empty field: what empty means
+    std::string_view note{};                // shown in an empty field: what empty means, or what the field takes
+    std::string_view hint{};                // the field's tooltip
     std::string_view unit{};                // after a number
     int maximum = 0;                        // of a number
     int step = 1;                           // of a number

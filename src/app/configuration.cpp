@@ -9,6 +9,7 @@
 #include "rules/rulesfile.h"
 
 #include <cctype>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace tarnwick::app {
@@ -22,9 +23,11 @@ const char* const k_deleteAddressQuestion = "Are you sure that you want to delet
 
 namespace {
 
-// The help resources: the page and its figures, by resource name.
-constexpr std::string_view k_helpResources[] = {"HELP_HTML",   "FIGMAIN_PNG",      "FIGDETAILS_PNG",
-                                                "FIGFLOW_PNG", "FIGCONFIGURE_PNG", "FIGADVANCED_PNG"};
+// The help resources: the page and its figures.
+bool isHelpResource(std::string_view name)
+{
+    return name == "HELP_HTML" || (name.starts_with("FIG") && name.ends_with("_PNG"));
+}
 
 void showMessage(base::FrontEnd& frontEnd, const std::string& text)
 {
@@ -257,19 +260,20 @@ std::string helpFileName(std::string_view resourceName)
     return name;
 }
 
-std::optional<std::string> writeHelp(const std::string& logDir)
+platform::ResultOf<std::string> writeHelp(const std::string& folder)
 {
-    if (logDir.empty())
-        return std::nullopt;
-    const std::string dir = platform::joinPath(logDir, "Tarnwick");
-    ::mkdir(dir.c_str(), 0777);
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec)
+        return platform::Result::systemFailure(ec.value());
     std::string page;
-    for (std::string_view name : k_helpResources) {
-        const std::optional<std::string_view> bytes = resources::text(name);
-        const std::string path = platform::joinPath(dir, helpFileName(name));
-        if (!bytes || !platform::writeFileAtomic(path, *bytes))
-            return std::nullopt;
-        if (name == "HELP_HTML")
+    for (const resources::Resource& r : resources::all()) {
+        if (!isHelpResource(r.name))
+            continue;
+        const std::string path = platform::joinPath(folder, helpFileName(r.name));
+        if (const platform::Result written = platform::writeFileAtomic(path, r.bytes); !written)
+            return written;
+        if (r.name == "HELP_HTML")
             page = path;
     }
     return page;

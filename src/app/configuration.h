@@ -131,9 +131,9 @@ bool createDirectoryLevels(const std::string& dir);
 std::string directoryTest(const std::string& dir, std::string_view word, std::string_view label,
                           base::FrontEnd& frontEnd);
 
-// The help: every help resource written into the "Tarnwick" subdirectory of the
-// logging directory. Returns the path of "help.html", or none when it could not be written.
-std::optional<std::string> writeHelp(const std::string& logDir);
+// The help: the page and its figures written into `folder`, which is created level by level when missing, each
+// file replaced atomically. Returns the path of "help.html", or why it could not be written.
+platform::ResultOf<std::string> writeHelp(const std::string& folder);
 // The file name of a help resource: lower case, the last "_" turned into "." ("HELP_HTML" gives "help.html").
 std::string helpFileName(std::string_view resourceName);
 

@@ -5,6 +5,8 @@
 #include "app/mainstate.h"
 #include "base/frontend.h"
 #include "net/flowlog.h"
+#include "platform/files.h"
+#include "platform/install.h"
 
 namespace tarnwick::app {
 
@@ -24,12 +26,21 @@ notify::ProblemReportResult reportProblem(MainState& state, notify::MessagePrevi
     return operation ? notify::reportProblem(context) : notify::ProblemReportResult::Cancelled;
 }
 
+std::string helpFolder()
+{
+    return platform::joinPath(platform::cacheHome(), "tarnwick");
+}
+
 std::optional<std::string> helpPage(MainState& state)
 {
-    std::optional<std::string> page = writeHelp(state.app().logDir());
-    if (!page)
-        base::errorReport(state.app().log, state, "Can't write the help files into the logging directory.", "Help");
-    return page;
+    const std::string folder = helpFolder();
+    platform::ResultOf<std::string> page = writeHelp(folder);
+    if (!page) {
+        base::errorReport(state.app().log, state,
+                          "Can't write the help files into " + folder + ": " + page.error() + ".", "Help");
+        return std::nullopt;
+    }
+    return *page;
 }
 
 void browserNotStarted(MainState& state, const std::string& target, const std::string& title)

@@ -13,9 +13,11 @@ class MainState;
 // description, the message shown before it goes, the sending and its result.
 notify::ProblemReportResult reportProblem(MainState& state, notify::MessagePreview& preview);
 
-// Help Contents and the dialogs' Help buttons: writes the help into the "Tarnwick"
-// subdirectory of the logging directory and returns the page to open; none after
-// the reason was shown.
+// Where the help is written out: "tarnwick" in the user's cache directory, which is there before the first
+// configuration has made the logging directory.
+std::string helpFolder();
+// Help Contents and the dialogs' Help buttons: writes the help into helpFolder() and returns the page to open;
+// none after the reason was shown.
 std::optional<std::string> helpPage(MainState& state);
 
 // When no browser could be started for the report, the help, the log, an entry's page or the web site: says

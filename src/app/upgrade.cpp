@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/lzexpand.h"
 #include "platform/signature.h"
+#include "resources/resources.h"
 #include "rules/rulesfile.h"
 #include "tasks/errors.h"
 
@@ -133,9 +134,10 @@ std::string addressHost(std::string_view address)
 
 platform::Result writeProgramShortcuts(const base::AppSettings& settings, std::string_view programName)
 {
-    const std::string error = platform::writeShortcuts(
-        {settings.value(base::setting::ShortcutFolder),
-         platform::installedProgramPath(settings.value(base::setting::Install), programName), webLinks()});
+    const std::string error =
+        platform::writeShortcuts({settings.value(base::setting::ShortcutFolder),
+                                  platform::installedProgramPath(settings.value(base::setting::Install), programName),
+                                  webLinks(), resources::text("PROGRAM_SVG").value_or(std::string_view())});
     return error.empty() ? platform::Result() : platform::Result::failure(error);
 }
 

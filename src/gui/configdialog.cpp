@@ -130,6 +130,8 @@ FieldControl makeControl(const app::ConfigFieldInfo& f, const std::string& text,
     default:
         break;
     }
+    if (c.control && !f.hint.empty())
+        c.control->setToolTip(label(f.hint));
     return c;
 }
 

@@ -84,19 +84,30 @@ std::string writeEntry(const std::string& folder, std::string_view name, const s
     return {};
 }
 
-} // namespace
-
-std::string dataHome()
+// The base directory `variable` names, or `fallback` in the home directory; a relative value is invalid and
+// ignored.
+std::string baseDirectory(const char* variable, std::string_view fallback)
 {
-    // a relative XDG_DATA_HOME is invalid and ignored
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
+    if (const char* xdg = std::getenv(variable); xdg && xdg[0] == '/')
         return xdg;
     const char* home = std::getenv("HOME");
     if (home == nullptr || home[0] == '\0') {
         const passwd* pw = ::getpwuid(::getuid());
         home = pw && pw->pw_dir ? pw->pw_dir : ".";
     }
-    return joinPath(home, ".local/share");
+    return joinPath(home, fallback);
+}
+
+} // namespace
+
+std::string dataHome()
+{
+    return baseDirectory("XDG_DATA_HOME", ".local/share");
+}
+
+std::string cacheHome()
+{
+    return baseDirectory("XDG_CACHE_HOME", ".cache");
 }
 
 std::optional<std::string> runningProgramPath()
@@ -207,7 +218,8 @@ std::string replaceProgram(const std::string& source, const std::string& target,
     }
 }
 
-std::string applicationEntry(std::string_view name, std::string_view program, const std::vector<std::string>& arguments)
+std::string applicationEntry(std::string_view name, std::string_view program, const std::vector<std::string>& arguments,
+                             std::string_view icon)
 {
     std::string exec = execArgument(program);
     for (const std::string& arg : arguments)
@@ -215,7 +227,9 @@ std::string applicationEntry(std::string_view name, std::string_view program, co
     std::string text = "[Desktop Entry]\nType=Application\n";
     text += "Name=" + entryValue(name) + "\n";
     text += "Exec=" + entryValue(exec) + "\n";
+    text += "Icon=" + entryValue(icon) + "\n";
     text += "Terminal=false\n";
+    text += "Categories=" + entryValue(k_menuCategories) + "\n";
     return text;
 }
 
@@ -224,6 +238,7 @@ std::string linkEntry(std::string_view name, std::string_view url)
     std::string text = "[Desktop Entry]\nType=Link\n";
     text += "Name=" + entryValue(name) + "\n";
     text += "URL=" + entryValue(url) + "\n";
+    text += "Icon=" + entryValue(k_linkIconName) + "\n";
     return text;
 }
 
@@ -233,11 +248,18 @@ std::string writeShortcuts(const Shortcuts& shortcuts)
     std::filesystem::create_directories(shortcuts.folder, ec);
     if (ec)
         return "Cannot create " + shortcuts.folder + ": " + ec.message();
-    std::string error =
-        writeEntry(shortcuts.folder, k_programShortcut, applicationEntry(k_programShortcut, shortcuts.program, {}));
+    // the icon goes with the entries that show it
+    std::string icon(k_themeIconName);
+    if (!shortcuts.icon.empty()) {
+        icon = joinPath(shortcuts.folder, k_iconFileName);
+        if (const Result written = writeFileAtomic(icon, shortcuts.icon); !written)
+            return "Cannot write " + icon + ": " + written.error();
+    }
+    std::string error = writeEntry(shortcuts.folder, k_programShortcut,
+                                   applicationEntry(k_programShortcut, shortcuts.program, {}, icon));
     if (error.empty())
         error = writeEntry(shortcuts.folder, k_autoShortcut,
-                           applicationEntry(k_autoShortcut, shortcuts.program, {"-auto"}));
+                           applicationEntry(k_autoShortcut, shortcuts.program, {"-auto"}, icon));
     for (const WebLink& link : shortcuts.links) {
         if (!error.empty())
             break;

@@ -27,6 +27,8 @@ bool systemFolder(const std::string& dir);
 
 // $XDG_DATA_HOME when absolute, else ~/.local/share: where a user's programs and menu entries live.
 std::string dataHome();
+// $XDG_CACHE_HOME when absolute, else ~/.cache: files a program writes out again whenever they are missing.
+std::string cacheHome();
 // Where the shortcuts go unless the user chose otherwise:
 // $XDG_DATA_HOME/applications/Tarnwick (by default ~/.local/share/applications/Tarnwick).
 std::string defaultShortcutFolder();
@@ -67,7 +69,18 @@ struct Shortcuts {
     std::string folder;  // created level by level when missing
     std::string program; // the program the two application entries start
     std::vector<WebLink> links;
+    // The program's icon (SVG), written into the folder as k_iconFileName for the application entries to show;
+    // without one they name the icon a package installs into the icon theme.
+    std::string_view icon{};
 };
+
+// The icon file beside the entries, and the theme's name of the icon a package installs.
+constexpr std::string_view k_iconFileName = "tarnwick.svg";
+constexpr std::string_view k_themeIconName = "example.tarnwick.Tarnwick";
+// What the web site entries show: the icon theme's web page.
+constexpr std::string_view k_linkIconName = "text-html";
+// Where the applications menu files the program.
+constexpr std::string_view k_menuCategories = "Office;";
 
 // The shortcut names: "Tarnwick" starts the program, "Tarnwick (auto)" starts it with -auto.
 constexpr std::string_view k_programShortcut = "Tarnwick";
@@ -75,14 +88,15 @@ constexpr std::string_view k_autoShortcut = "Tarnwick (auto)";
 // A help shortcut that older versions wrote; it is removed.
 constexpr std::string_view k_staleHelpShortcut = "help";
 
-// The text of an application entry named `name` that starts `program` with `arguments`.
-std::string applicationEntry(std::string_view name, std::string_view program,
-                             const std::vector<std::string>& arguments);
+// The text of an application entry named `name` that starts `program` with `arguments`, shows `icon` (a theme's
+// icon name or an absolute path) and goes into the menu's office category.
+std::string applicationEntry(std::string_view name, std::string_view program, const std::vector<std::string>& arguments,
+                             std::string_view icon = k_themeIconName);
 // The text of a link entry named `name` that opens `url`.
 std::string linkEntry(std::string_view name, std::string_view url);
 
-// (Re)writes "Tarnwick.desktop", "Tarnwick (auto).desktop" and one entry per link
-// into the folder, each replaced atomically, and removes the stale help entry.
+// (Re)writes the icon when one is given, "Tarnwick.desktop", "Tarnwick (auto).desktop" and one entry per link into
+// the folder, each replaced atomically, and removes the stale help entry.
 // Returns an empty text on success, else the first reason.
 std::string writeShortcuts(const Shortcuts& shortcuts);
 

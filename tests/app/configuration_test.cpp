@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <tuple>
@@ -66,9 +67,9 @@ TEST(ConfigurationChecks, FirstFailureInOrderWithItsMessageAndField)
         {[](ConfigValues& v, const std::string&) { v[ConfigField::RequestInterval] = "120001"; },
          ConfigField::RequestInterval, "RequestInterval is a number of milliseconds from 0 to 120000, not '120001'"},
         {[](ConfigValues& v, const std::string&) { v[ConfigField::CaFile] = "/nonexistent/ca.pem"; },
-         ConfigField::CaFile, "The CA file '/nonexistent/ca.pem' cannot be read: No such file or directory"},
+         ConfigField::Advanced, "The CA file '/nonexistent/ca.pem' cannot be read: No such file or directory"},
         {[](ConfigValues& v, const std::string&) { v[ConfigField::CaFile] = v[ConfigField::LogDir]; },
-         ConfigField::CaFile, nullptr},
+         ConfigField::Advanced, nullptr},
         {[](ConfigValues& v, const std::string&) { v[ConfigField::SmtpSecurity] = "ssl"; }, ConfigField::Advanced,
          "SmtpSecurity is starttls, tls or none, not 'ssl'"},
     };
@@ -263,21 +264,29 @@ TEST(Help, ResourceNamesBecomeFileNamesAndThePageIsWritten)
     EXPECT_EQ(helpFileName("FIG10_JPG"), "fig10.jpg");
     EXPECT_EQ(helpFileName("A_B_C"), "a_b.c");
     test::TempDir dir;
-    const std::optional<std::string> page = writeHelp(dir.path());
-    ASSERT_TRUE(page);
-    EXPECT_EQ(*page, dir.file("Tarnwick/help.html"));
+    // the help goes where nothing has been made yet: every missing level is created
+    const platform::ResultOf<std::string> page = writeHelp(dir.file("cache/tarnwick"));
+    ASSERT_TRUE(page) << page.error();
+    EXPECT_EQ(*page, dir.file("cache/tarnwick/help.html"));
     const std::string html = platform::readFile(*page).value_or("");
-    EXPECT_NE(html.find("<html"), std::string::npos);
+    const std::string check =
+        "/usr/bin/python3 " + std::string(TARNWICK_SOURCE_DIR) + "/tests/notify/html5check.py '" + *page + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0);
     // every figure the page shows is written beside it
     int figures = 0;
     for (size_t at = html.find("<img src=\""); at != std::string::npos; at = html.find("<img src=\"", at + 1)) {
         const size_t from = at + 10;
         const std::string name = html.substr(from, html.find('"', from) - from);
         SCOPED_TRACE(name);
-        EXPECT_EQ(platform::readFile(dir.file("Tarnwick/" + name)).value_or("").substr(0, 4), "\x89PNG");
+        EXPECT_EQ(platform::readFile(dir.file("cache/tarnwick/" + name)).value_or("").substr(0, 4), "\x89PNG");
         ++figures;
     }
-    EXPECT_EQ(figures, 5);
+    EXPECT_EQ(figures, 7);
+    // a file where the folder should be gives the reason
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("file"), "x"));
+    const platform::ResultOf<std::string> refused = writeHelp(dir.file("file/tarnwick"));
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), "Not a directory");
 }
 
 } // namespace

@@ -338,6 +338,9 @@ TEST(CliInstall, WritesTheShortcutsOfTheInstalledProgramAndCopiesNothing)
     ASSERT_EQ(run.exit, 0) << run.err;
     const std::string entry = platform::readFile(dir.file("menu/Tarnwick (auto).desktop")).value_or("");
     EXPECT_NE(entry.find(dir.file("app/tarnwick")), std::string::npos) << entry;
+    // the entries show the program's own icon, written beside them
+    EXPECT_NE(entry.find("\nIcon=" + dir.file("menu/tarnwick.svg") + "\n"), std::string::npos) << entry;
+    EXPECT_NE(platform::readFile(dir.file("menu/tarnwick.svg")).value_or("").find("<svg"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.file("app/tarnwick")));
 }
 

@@ -1,6 +1,7 @@
 #include "app/application.h"
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
+#include "app/servicecommands.h"
 #include "app/startup.h"
 #include "net/flowlog.h"
 #include "platform/files.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 
 using namespace tarnwick;
 using namespace tarnwick::app;
@@ -180,4 +182,36 @@ TEST_F(WindowSequences, DestroyStoresLayoutAndOrder)
     EXPECT_EQ(app.settings.value(base::setting::TopIndex), "7");
     EXPECT_EQ(app.settings.value(base::columnWidthSetting(core::fieldInfo(core::FieldId::Reference))), "99");
     EXPECT_TRUE(platform::fileExists(m_dir.file("tradmark.dat")));
+}
+
+// The Help button of the first configuration: the logging directory is not made yet, the help goes into the
+// user's cache directory; a cache directory that cannot be written is named with the reason.
+TEST_F(WindowSequences, HelpIsWrittenIntoTheCacheBeforeTheLoggingDirectoryExists)
+{
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("file"), "x"));
+    const struct {
+        const char* cacheHome;
+        const char* page; // none: the box
+        const char* box;
+    } cases[] = {
+        {"new/cache", "new/cache/tarnwick/help.html", nullptr},
+        {"file", nullptr, "Can't write the help files into {}/file/tarnwick: Not a directory."},
+    };
+    const char* old = std::getenv("XDG_CACHE_HOME");
+    const std::string saved = old ? old : "";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cacheHome);
+        ::setenv("XDG_CACHE_HOME", m_dir.file(c.cacheHome).c_str(), 1);
+        open({{base::setting::LogDir, m_dir.file("Log")}});
+        const std::optional<std::string> page = helpPage(*m_state);
+        EXPECT_EQ(page.value_or(""), c.page ? m_dir.file(c.page) : "");
+        EXPECT_FALSE(platform::fileExists(m_dir.file("Log")));
+        if (c.box) {
+            std::string box = c.box;
+            box.replace(box.find("{}"), 2, m_dir.path());
+            ASSERT_FALSE(m_view.boxes.empty());
+            EXPECT_EQ(m_view.boxes.back().text, box);
+        }
+    }
+    old ? ::setenv("XDG_CACHE_HOME", saved.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
 }

@@ -126,8 +126,13 @@ TEST_F(ConfigDialogTest, TheAdvancedPasswordIsMaskedAndTakenAsPlainText)
     EXPECT_EQ(password->echoMode(), QLineEdit::Password);
     EXPECT_EQ(password->text(), "old");
     password->setText("n3w:pw");
+    // the CA file serves the office's HTTPS and the mail's TLS alike, so it sits with the mail security here
+    auto* caFile = qobject_cast<QLineEdit*>(dialog.field(app::ConfigField::CaFile));
+    ASSERT_NE(caFile, nullptr);
+    caFile->setText("/etc/ssl/office-ca.pem");
     dialog.store(values);
     EXPECT_EQ(values[app::ConfigField::Password], "n3w:pw");
+    EXPECT_EQ(values[app::ConfigField::CaFile], "/etc/ssl/office-ca.pem");
 }
 
 } // namespace

@@ -1,13 +1,16 @@
 // Renders the desktop program's windows to PNG files: the main window with its
 // entries, the main window during an update run, the details window and the
 // TCP/IP flow window after the run, the main window after a later run that found
-// changes and mailed them (when the office simulator's port is given), the
+// changes and mailed them, with the details of a changed entry and the list
+// narrowed by the filter (when the office simulator's port is given), the
 // configuration and advanced dialogs.
 //
 // usage: tarnwick_screenshot SETTINGS OUTDIR [SUFFIX [OFFICE-PORT]]
 #include "app/application.h"
 #include "app/commands.h"
+#include "app/docketcommands.h"
 #include "app/startup.h"
+#include "core/fieldtable.h"
 #include "gui/configdialog.h"
 #include "gui/mainwindow.h"
 #include "gui/sidewindows.h"
@@ -15,6 +18,9 @@
 #include "support/scripteddialogs.h"
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QTableView>
 #include <QTimer>
 
@@ -91,6 +97,24 @@ int main(int argc, char** argv)
         window.runCommand(app::Command::UpdateAll);
         QApplication::processEvents();
         save(&window, "main-mailed");
+
+        // the details of a changed entry with its recorded changes and its next deadline
+        window.table()->selectRow(3);
+        window.runCommand(app::Command::ViewDetails);
+        QApplication::processEvents();
+        save(window.detailsWindow(), "history");
+        window.detailsWindow()->hide();
+
+        // the filter narrows the list; the next deadline dragged next to the trademark
+        QHeaderView* header = window.table()->horizontalHeader();
+        const int deadlineAt = header->visualIndex(app::k_deadlineColumn);
+        header->moveSection(deadlineAt, header->visualIndex(static_cast<int>(core::FieldId::Trademark)) + 1);
+        window.filter()->setText(QStringLiteral("timber"));
+        window.table()->selectionModel()->clearSelection();
+        QApplication::processEvents();
+        save(&window, "filter");
+        window.filter()->clear();
+        header->moveSection(header->visualIndex(app::k_deadlineColumn), deadlineAt);
         simulator(port, "/sim/reset?d=900");
     }
 

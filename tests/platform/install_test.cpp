@@ -77,21 +77,30 @@ TEST(InstallPaths, FollowTheApplicationDirectoryAndTheDataHome)
 {
     EXPECT_EQ(platform::installedProgramPath("/opt/Tarnwick"), "/opt/Tarnwick/tarnwick");
     EXPECT_EQ(platform::installedProgramPath("/opt/Tarnwick/"), "/opt/Tarnwick/tarnwick");
+    // the cache directory follows the same rule as the data directory
     const struct {
-        const char* dataHome;
+        const char* home; // XDG_DATA_HOME, and XDG_CACHE_HOME with "data" read as "cache"
         const char* shortcuts;
         const char* install;
+        const char* cache;
     } cases[] = {
-        {"/srv/data", "/srv/data/applications/Tarnwick", "/srv/data/Tarnwick"},
-        {nullptr, "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick"},
-        {"relative/data", "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick"},
+        {"/srv/data", "/srv/data/applications/Tarnwick", "/srv/data/Tarnwick", "/srv/cache"},
+        {nullptr, "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick",
+         "/home/ann/.cache"},
+        {"relative/data", "/home/ann/.local/share/applications/Tarnwick", "/home/ann/.local/share/Tarnwick",
+         "/home/ann/.cache"},
     };
     Environment home("HOME", "/home/ann");
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.dataHome ? c.dataHome : "unset");
-        Environment data("XDG_DATA_HOME", c.dataHome);
+        SCOPED_TRACE(c.home ? c.home : "unset");
+        std::string cacheHome = c.home ? c.home : "";
+        if (const size_t at = cacheHome.find("data"); at != std::string::npos)
+            cacheHome.replace(at, 4, "cache");
+        Environment data("XDG_DATA_HOME", c.home);
+        Environment cache("XDG_CACHE_HOME", c.home ? cacheHome.c_str() : nullptr);
         EXPECT_EQ(platform::defaultShortcutFolder(), c.shortcuts);
         EXPECT_EQ(platform::defaultInstallFolder(), c.install);
+        EXPECT_EQ(platform::cacheHome(), c.cache);
     }
 }
 
@@ -186,14 +195,15 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
         const char* file;
         const char* text;
     } cases[] = {
-        {"Tarnwick.desktop",
-         "[Desktop Entry]\nType=Application\nName=Tarnwick\nExec=/opt/Tarnwick/tarnwick\nTerminal=false\n"},
+        {"Tarnwick.desktop", "[Desktop Entry]\nType=Application\nName=Tarnwick\nExec=/opt/Tarnwick/tarnwick\n"
+                             "Icon=example.tarnwick.Tarnwick\nTerminal=false\nCategories=Office;\n"},
         {"Tarnwick (auto).desktop", "[Desktop Entry]\nType=Application\nName=Tarnwick (auto)\n"
-                                    "Exec=/opt/Tarnwick/tarnwick -auto\nTerminal=false\n"},
-        {"Tarnwick on the Web.desktop",
-         "[Desktop Entry]\nType=Link\nName=Tarnwick on the Web\nURL=http://www.tarnwick.example/\n"},
-        {"Brenlow Patent Law Firm.desktop",
-         "[Desktop Entry]\nType=Link\nName=Brenlow Patent Law Firm\nURL=http://www.brenlow.example/\n"},
+                                    "Exec=/opt/Tarnwick/tarnwick -auto\nIcon=example.tarnwick.Tarnwick\n"
+                                    "Terminal=false\nCategories=Office;\n"},
+        {"Tarnwick on the Web.desktop", "[Desktop Entry]\nType=Link\nName=Tarnwick on the Web\n"
+                                        "URL=http://www.tarnwick.example/\nIcon=text-html\n"},
+        {"Brenlow Patent Law Firm.desktop", "[Desktop Entry]\nType=Link\nName=Brenlow Patent Law Firm\n"
+                                            "URL=http://www.brenlow.example/\nIcon=text-html\n"},
     };
     std::set<std::string> expected;
     for (const auto& c : cases) {
@@ -205,6 +215,20 @@ TEST(Shortcuts, ReplaceTheOldEntriesAndRemoveTheStaleHelpEntry)
     EXPECT_EQ(namesIn(dir.path()), expected);
     EXPECT_EQ(platform::writeShortcuts({dir.path(), "/opt/Tarnwick/tarnwick", {{"../escape", "http://a.example/"}}}),
               "\"../escape\" cannot name a shortcut file.");
+}
+
+// The application entries show the icon written beside them; without one they name the theme's icon.
+TEST(Shortcuts, ShowTheIconWrittenBesideThem)
+{
+    test::TempDir dir;
+    ASSERT_EQ(platform::writeShortcuts({dir.file("My Menu"), "/opt/Tarnwick/tarnwick", {}, "<svg/>"}), "");
+    EXPECT_EQ(platform::readFile(dir.file("My Menu/tarnwick.svg")).value_or(""), "<svg/>");
+    for (const char* file : {"My Menu/Tarnwick.desktop", "My Menu/Tarnwick (auto).desktop"}) {
+        SCOPED_TRACE(file);
+        const std::string entry = platform::readFile(dir.file(file)).value_or("");
+        EXPECT_NE(entry.find("\nIcon=" + dir.file("My Menu/tarnwick.svg") + "\n"), std::string::npos) << entry;
+        expectValidEntry(dir.file(file));
+    }
 }
 
 TEST(Shortcuts, QuoteAndEscapeTheProgramPath)
