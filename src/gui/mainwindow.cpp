@@ -4,6 +4,7 @@
 #include "app/upgrade.h"
 #include "gui/commandactions.h"
 #include "gui/configdialog.h"
+#include "gui/desktopnotice.h"
 #include "gui/entrylist.h"
 #include "gui/entrymodel.h"
 #include "gui/runpanel.h"
@@ -22,7 +23,6 @@
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QStatusBar>
-#include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -228,25 +228,22 @@ void MainWindow::sessionEnding(int signal)
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    // the tray icon says changes wait to be seen; the window in front has shown them
-    if (event->type() == QEvent::ActivationChange && m_tray && isActiveWindow())
-        m_tray->hide();
+    // the notice says changes wait to be seen; the window in front has shown them
+    if (event->type() == QEvent::ActivationChange && m_notice && isActiveWindow())
+        m_notice->withdraw();
 }
 
 void MainWindow::notifyChanges(const update::RunSummary& summary)
 {
     const bool inFront = QApplication::activeWindow() != nullptr && !isMinimized();
     const std::optional<std::string> text = app::changesNotification(summary, inFront);
-    if (!text || !QSystemTrayIcon::isSystemTrayAvailable())
+    if (!text)
         return;
-    if (!m_tray) {
-        m_tray = new QSystemTrayIcon(windowIcon(), this);
-        m_tray->setToolTip(QStringLiteral("Tarnwick"));
-        connect(m_tray, &QSystemTrayIcon::activated, this, [this] { bringToFront(); });
-        connect(m_tray, &QSystemTrayIcon::messageClicked, this, [this] { bringToFront(); });
+    if (!m_notice) {
+        m_notice = new DesktopNotice(windowIcon(), this);
+        connect(m_notice, &DesktopNotice::activated, this, [this] { bringToFront(); });
     }
-    m_tray->show();
-    m_tray->showMessage(QStringLiteral("Tarnwick"), fromBytes(*text), windowIcon(), 15000);
+    m_notice->show(fromBytes(*text));
 }
 
 void MainWindow::showEvent(QShowEvent* event)
