@@ -10,6 +10,7 @@
 #include "gui/runpanel.h"
 #include "gui/sidewindows.h"
 #include "gui/textconv.h"
+#include "gui/windowplacement.h"
 #include "platform/instancelock.h"
 
 #include <QAbstractEventDispatcher>
@@ -169,11 +170,11 @@ void MainWindow::open()
     const base::AppSettings& s = m_app.settings;
     const long left = s.number(base::setting::Left), top = s.number(base::setting::Top),
                right = s.number(base::setting::Right), bottom = s.number(base::setting::Bottom);
+    QRect saved;
     if (right - left >= 200 && bottom - top >= 150)
-        setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                    static_cast<int>(bottom - top));
-    else
-        resize(1180, 640);
+        saved = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                      static_cast<int>(bottom - top));
+    placeWindow(this, saved, QSize(1180, 640));
     m_list->restoreLayout(s, m_logic.sortOrder(), s.number(base::setting::TopIndex));
     m_details->restore();
     m_flow->restore();
