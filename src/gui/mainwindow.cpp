@@ -66,6 +66,8 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     m_state.setWaker([dispatcher] { dispatcher->wakeUp(); });
     m_state.setEntryObserver([this](const update::EntryOutcome& outcome) { rowChanged(outcome.position); });
+    // the notice goes when the entries are done, not after a closing box that waits for someone to come back
+    m_state.setRunEndObserver([this](const update::RunSummary& summary) { notifyChanges(summary); });
 }
 
 MainWindow::~MainWindow()

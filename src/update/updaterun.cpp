@@ -148,6 +148,8 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
             restoreLastUpdate(p);
         summary.failed = c.failedCount;
     }
+    if (m_ctx.onRunEnd)
+        m_ctx.onRunEnd(summary);
 
     if (!c.autoMode || c.failedCount != 0) {
         std::string text = selectedOnly ? "All selected entries have been successfully updated."
