@@ -48,8 +48,12 @@ void DesktopNotice::show(const QString& text)
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, text, sequence] {
         watcher->deleteLater();
         const QDBusPendingReply<uint> reply = *watcher;
-        if (sequence != m_sequence)
-            return; // a later notice has taken its place
+        if (sequence != m_sequence) {
+            // withdrawn or followed by another while on its way: it goes at once
+            if (!reply.isError() && reply.value() != m_id)
+                closeNotice(reply.value());
+            return;
+        }
         if (reply.isError()) {
             // no notification service on this desktop: the tray, where there is one
             showInTray(text);
@@ -64,13 +68,17 @@ void DesktopNotice::withdraw()
 {
     ++m_sequence;
     if (m_id != 0) {
-        m_bus.asyncCall(
-            QDBusMessage::createMethodCall(k_service, k_path, k_interface, QStringLiteral("CloseNotification"))
-            << m_id);
+        closeNotice(m_id);
         m_id = 0;
     }
     if (m_tray)
         m_tray->hide();
+}
+
+void DesktopNotice::closeNotice(uint id)
+{
+    m_bus.asyncCall(QDBusMessage::createMethodCall(k_service, k_path, k_interface, QStringLiteral("CloseNotification"))
+                    << id);
 }
 
 void DesktopNotice::serviceAction(uint id, const QString& action)

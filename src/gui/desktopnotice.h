@@ -37,6 +37,7 @@ private slots:
 
 private:
     void showInTray(const QString& text);
+    void closeNotice(uint id);
 
     QDBusConnection m_bus;
     QIcon m_icon;
