@@ -71,6 +71,7 @@ update::UpdateContext MainState::updateContext()
         .flowLog = &m_flowLog,
         .refreshTitle = m_titleRefresh,
         .onEntry = m_entryObserver,
+        .onRunEnd = m_runEndObserver,
         .commitNotices = [this] { return m_queue.commitEmail(); },
         .checkpoint = [this] { (void)saveEntries(); },
     };

@@ -172,6 +172,8 @@ public:
     // Observers: the title after a rules download, each due entry of a run.
     void setTitleRefresh(std::function<void()> f) { m_titleRefresh = std::move(f); }
     void setEntryObserver(std::function<void(const update::EntryOutcome&)> f) { m_entryObserver = std::move(f); }
+    // The tally of a run once its entries are done, before its closing message.
+    void setRunEndObserver(std::function<void(const update::RunSummary&)> f) { m_runEndObserver = std::move(f); }
     // How a job's end wakes a waiting dispatch of the view (any thread).
     void setWaker(std::function<void()> f) { m_waker = std::move(f); }
 
@@ -220,6 +222,7 @@ private:
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;
+    std::function<void(const update::RunSummary&)> m_runEndObserver;
     std::function<void()> m_waker;
 };
 

@@ -4,11 +4,13 @@
 #include "app/upgrade.h"
 #include "gui/commandactions.h"
 #include "gui/configdialog.h"
+#include "gui/desktopnotice.h"
 #include "gui/entrylist.h"
 #include "gui/entrymodel.h"
 #include "gui/runpanel.h"
 #include "gui/sidewindows.h"
 #include "gui/textconv.h"
+#include "gui/windowplacement.h"
 #include "platform/instancelock.h"
 
 #include <QAbstractEventDispatcher>
@@ -22,7 +24,6 @@
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QStatusBar>
-#include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -65,6 +66,8 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
     m_state.setWaker([dispatcher] { dispatcher->wakeUp(); });
     m_state.setEntryObserver([this](const update::EntryOutcome& outcome) { rowChanged(outcome.position); });
+    // the notice goes when the entries are done, not after a closing box that waits for someone to come back
+    m_state.setRunEndObserver([this](const update::RunSummary& summary) { notifyChanges(summary); });
 }
 
 MainWindow::~MainWindow()
@@ -172,11 +175,11 @@ void MainWindow::open()
     const base::AppSettings& s = m_app.settings;
     const long left = s.number(base::setting::Left), top = s.number(base::setting::Top),
                right = s.number(base::setting::Right), bottom = s.number(base::setting::Bottom);
+    QRect saved;
     if (right - left >= 200 && bottom - top >= 150)
-        setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                    static_cast<int>(bottom - top));
-    else
-        resize(1180, 640);
+        saved = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                      static_cast<int>(bottom - top));
+    placeWindow(this, saved, QSize(1180, 640));
     m_list->restoreLayout(s, m_logic.sortOrder(), s.number(base::setting::TopIndex));
     m_details->restore();
     m_flow->restore();
@@ -231,25 +234,22 @@ void MainWindow::sessionEnding(int signal)
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    // the tray icon says changes wait to be seen; the window in front has shown them
-    if (event->type() == QEvent::ActivationChange && m_tray && isActiveWindow())
-        m_tray->hide();
+    // the notice says changes wait to be seen; the window in front has shown them
+    if (event->type() == QEvent::ActivationChange && m_notice && isActiveWindow())
+        m_notice->withdraw();
 }
 
 void MainWindow::notifyChanges(const update::RunSummary& summary)
 {
     const bool inFront = QApplication::activeWindow() != nullptr && !isMinimized();
     const std::optional<std::string> text = app::changesNotification(summary, inFront);
-    if (!text || !QSystemTrayIcon::isSystemTrayAvailable())
+    if (!text)
         return;
-    if (!m_tray) {
-        m_tray = new QSystemTrayIcon(windowIcon(), this);
-        m_tray->setToolTip(QStringLiteral("Tarnwick"));
-        connect(m_tray, &QSystemTrayIcon::activated, this, [this] { bringToFront(); });
-        connect(m_tray, &QSystemTrayIcon::messageClicked, this, [this] { bringToFront(); });
+    if (!m_notice) {
+        m_notice = new DesktopNotice(windowIcon(), this);
+        connect(m_notice, &DesktopNotice::activated, this, [this] { bringToFront(); });
     }
-    m_tray->show();
-    m_tray->showMessage(QStringLiteral("Tarnwick"), fromBytes(*text), windowIcon(), 15000);
+    m_notice->show(fromBytes(*text));
 }
 
 void MainWindow::showEvent(QShowEvent* event)

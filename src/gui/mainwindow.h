@@ -19,7 +19,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QSocketNotifier;
-class QSystemTrayIcon;
 class QTableView;
 
 namespace tarnwick::app {
@@ -32,6 +31,7 @@ class FrontRequests;
 namespace tarnwick::gui {
 
 class CommandActions;
+class DesktopNotice;
 class EntryList;
 class EntryModel;
 class FlowWindow;
@@ -148,7 +148,7 @@ private:
     bool m_detailsQueued = false;
     std::unique_ptr<platform::FrontRequests> m_frontRequests;
     QSocketNotifier* m_frontNotifier = nullptr;
-    QSystemTrayIcon* m_tray = nullptr; // made for the first notification, hidden when the window is in front again
+    DesktopNotice* m_notice = nullptr; // made for the first notification, withdrawn when the window is in front
 };
 
 } // namespace tarnwick::gui

@@ -1,6 +1,7 @@
 #include "gui/sidewindows.h"
 
 #include "base/settings.h"
+#include "gui/windowplacement.h"
 #include "net/flowlog.h"
 
 #include <QFontDatabase>
@@ -40,9 +41,11 @@ void SideWindow::restore()
     const long top = m_settings.number(m_place.top);
     const long right = m_settings.number(m_place.right);
     const long bottom = m_settings.number(m_place.bottom);
+    QRect saved;
     if (right - left >= 100 && bottom - top >= 60)
-        setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                    static_cast<int>(bottom - top));
+        saved = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                      static_cast<int>(bottom - top));
+    placeWindow(this, saved, size());
     m_restoring = true;
     setVisible(m_settings.number(m_place.visible) != 0);
     m_restoring = false;

@@ -103,10 +103,10 @@ void MainWindow::execute(app::Command id)
         undoCommand();
         break;
     case Command::UpdateSelected:
-        notifyChanges(m_logic.runUpdate(update::Scope::Selected));
+        m_logic.runUpdate(update::Scope::Selected);
         break;
     case Command::UpdateAll:
-        notifyChanges(m_logic.runUpdate(update::Scope::All));
+        m_logic.runUpdate(update::Scope::All);
         break;
     case Command::Cancel:
         m_state.cancel(base::RunState::Cancelled);

@@ -76,6 +76,7 @@ inline LiveTimeout::LiveTimeout(const RunControl& control)
 }
 
 struct EntryOutcome;
+struct RunSummary;
 
 // Everything a run works with; nothing is owned.
 struct UpdateContext {
@@ -94,6 +95,8 @@ struct UpdateContext {
     std::function<void()> refreshTitle = {};
     // each due entry as it is done; may be empty
     std::function<void(const EntryOutcome&)> onEntry = {};
+    // the run's tally once its entries are done, before its closing message waits for anyone; may be empty
+    std::function<void(const RunSummary&)> onRunEnd = {};
     // Makes the notices posted since its last call durable and listed; returns the error text (already
     // reported). Empty when every posting is committed as it is made.
     std::function<std::string()> commitNotices = {};

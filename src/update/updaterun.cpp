@@ -135,6 +135,9 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         summary.reached = m_processed;
         summary.cancelled = c.runState == base::RunState::Cancelled;
     }
+    // the tally goes out before the closing message waits for anyone
+    if (m_ctx.onRunEnd)
+        m_ctx.onRunEnd(summary);
     return summary;
 }
 

@@ -824,3 +824,16 @@ TEST_F(UpdateRunTest, TheCharsetOfTheResponseKeepsUtf8LettersWhole)
     EXPECT_EQ(entry(0).Trademark, letters);
     EXPECT_EQ(r.changed, 1);
 }
+
+// A run's tally reaches the window when its entries are done, before the closing message waits for someone
+TEST_F(UpdateRunTest, TheTallyIsToldBeforeTheClosingMessage)
+{
+    addMarks(3);
+    std::vector<std::string> told;
+    m_state->setRunEndObserver([&](const update::RunSummary& s) {
+        told.push_back(std::to_string(s.updated) + " updated, " + std::to_string(m_view.boxes.size()) + " boxes");
+    });
+    m_state->runUpdate(update::Scope::All);
+    EXPECT_EQ(told, std::vector<std::string>{"3 updated, 0 boxes"});
+    ASSERT_EQ(m_view.boxes.size(), 1u);
+}
