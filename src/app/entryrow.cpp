@@ -15,4 +15,21 @@ RowMark rowMark(const core::Entry& entry)
     return entry.isUpToDate() ? RowMark::UpToDate : RowMark::Due;
 }
 
+std::string rowMarkText(const core::Entry& entry)
+{
+    switch (rowMark(entry)) {
+    case RowMark::Failing:
+        return "Last update failed: " + entry.Error;
+    case RowMark::NeverUpdated:
+        return "Never updated";
+    case RowMark::Changed:
+        return "Changed within the last week";
+    case RowMark::UpToDate:
+        return "Up to date";
+    case RowMark::Due:
+        break;
+    }
+    return "Update due";
+}
+
 } // namespace tarnwick::app

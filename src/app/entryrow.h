@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace tarnwick::core {
 struct Entry;
 }
@@ -13,5 +15,9 @@ enum class RowMark { Failing, NeverUpdated, Changed, UpToDate, Due };
 // change that its last update found (core::Entry::recentlyChanged, the rule the report and the details follow);
 // else whether it is up to date.
 RowMark rowMark(const core::Entry& entry);
+
+// The mark's words, its tooltip and accessible name: "Last update failed: " and the Error, "Never updated",
+// "Changed within the last week", "Up to date", "Update due".
+std::string rowMarkText(const core::Entry& entry);
 
 } // namespace tarnwick::app

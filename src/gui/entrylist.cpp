@@ -1,7 +1,7 @@
 #include "gui/entrylist.h"
 
 #include "app/docketcommands.h"
-#include "app/rowstate.h"
+#include "app/entryrow.h"
 #include "base/settings.h"
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
@@ -42,7 +42,7 @@ public:
         const int row = mapToSource(index).row();
         if (row < 0 || row >= m_store.count())
             return {};
-        const QString state = fromBytes(app::rowStateText(m_store.at(row)));
+        const QString state = fromBytes(app::rowMarkText(m_store.at(row)));
         if (role != Qt::AccessibleTextRole)
             return state;
         return state + QStringLiteral(", ") + QSortFilterProxyModel::data(index, Qt::DisplayRole).toString();

@@ -1,5 +1,7 @@
 #include "net/mimetext.h"
 
+#include "platform/terminal.h"
+
 #include <cstdio>
 #include <optional>
 
@@ -200,8 +202,8 @@ std::size_t utf8SequenceAt(std::string_view text, std::size_t i)
     return n;
 }
 
-// A text whose template gives UTF-8 characters and whose values give Latin-1 bytes, as UTF-8: each byte that
-// begins no UTF-8 character is read as Latin-1. None when the text holds no UTF-8 character beyond ASCII.
+// A text whose template gives UTF-8 characters and whose values give Windows-1252 bytes, as UTF-8: each byte
+// that begins no UTF-8 character is read as Windows-1252. None when the text holds no UTF-8 character beyond ASCII.
 std::optional<std::string> mixedAsUtf8(std::string_view text)
 {
     std::string out;
@@ -209,9 +211,7 @@ std::optional<std::string> mixedAsUtf8(std::string_view text)
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t n = utf8SequenceAt(text, i);
         if (n == 0) {
-            const unsigned char c = byteAt(text, i++);
-            out += static_cast<char>(0xc0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3f));
+            out += platform::toCodeset(text.substr(i++, 1), "UTF-8");
             continue;
         }
         multibyte = multibyte || n > 1;

@@ -1,8 +1,8 @@
 #include "app/commandline.h"
 #include "app/commands.h"
+#include "app/entryrow.h"
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
-#include "app/rowstate.h"
 #include "app/sorting.h"
 #include "app/timeout.h"
 #include "core/fieldtable.h"
@@ -247,7 +247,7 @@ TEST(RowIcon, WordsForEachState)
         {"", 0, 0, "Never updated"},
         {"Operation canceled", 40000, 30000, "Last update failed: Operation canceled"},
         {"", 40000, 30000, "Up to date"},
-        {"", 40000, 39995, "Changed within the last week"},
+        {"", 39995, 39995, "Changed within the last week"},
         {"", 39000, 30000, "Update due"},
     };
     for (const auto& [error, lastUpdate, lastChange, text] : cases) {
@@ -256,7 +256,8 @@ TEST(RowIcon, WordsForEachState)
         e.Error = error;
         e.LastUpdate = lastUpdate;
         e.LastChange = lastChange;
-        EXPECT_EQ(rowStateText(e), text);
+        e.StatusDate = "2009-07-01";
+        EXPECT_EQ(rowMarkText(e), text);
     }
 }
 

@@ -22,16 +22,33 @@ import email
 import email.policy
 import os
 import re
+import codecs
 import subprocess
 import sys
 import tempfile
+
+
+_handled = []
+
+
+def _cp1252_bytes(error):
+    bad = error.object[error.start:error.end]
+    _handled.append(len(bad))
+    return bad.decode("cp1252", "replace"), error.end
+
+
+codecs.register_error("cp1252_bytes", _cp1252_bytes)
 
 
 def text_of(raw):
     try:
         return raw.decode("utf-8")
     except UnicodeDecodeError:
-        return raw.decode("latin-1")
+        pass
+    # a template's UTF-8 beside the values' Windows-1252 bytes goes out as UTF-8; Windows-1252 alone as Latin-1
+    _handled.clear()
+    mixed = raw.decode("utf-8", "cp1252_bytes")
+    return mixed if sum(_handled) < sum(b >= 0x80 for b in raw) else raw.decode("latin-1")
 
 
 def main():
