@@ -31,7 +31,7 @@ bool isHelpResource(std::string_view name)
 
 void showMessage(base::FrontEnd& frontEnd, const std::string& text)
 {
-    frontEnd.tell(text);
+    frontEnd.tell(text, {}, base::Severity::Warning);
 }
 
 } // namespace

@@ -112,7 +112,8 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
         const int sent = m_mailedAfterRun ? m_queue.lastBatchSent() : 0;
         statusLine(runStatusText(summary, sent));
         if (!m_control.autoMode || summary.failed != 0)
-            tell(runClosingText(summary, sent));
+            tell(runClosingText(summary, sent), {},
+                 summary.failed > 0 ? base::Severity::Warning : base::Severity::Information);
     }
     return summary;
 }

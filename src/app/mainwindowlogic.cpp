@@ -109,7 +109,7 @@ void MainWindowLogic::open()
     const platform::Result loaded = app.loadEntries();
     m_startupOk = bool(loaded);
     if (!loaded)
-        m_state.tell(loaded.error());
+        m_state.tell(loaded.error(), {}, base::Severity::Error);
     m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
     app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
 }

@@ -205,7 +205,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
             }
             if (!error.empty()) {
                 app.log.write("Copy '%s' -> '%s': %s\n", runningPath.c_str(), installed.c_str(), error.c_str());
-                frontEnd.tell(k_copyFailedText);
+                frontEnd.tell(k_copyFailedText, {}, base::Severity::Warning);
                 if (!temporaryCopy) {
                     s.setValue(base::setting::Install, runningDir);
                     outcome.postConfigure = true;
