@@ -60,7 +60,8 @@ char PendingList::editKind(std::string_view name)
     const std::string_view stem = rest.substr(0, rest.find_first_of("_."));
     if (stem == "digest" || stem == "welcome")
         return 0;
-    return rest.front() == 'a' || rest.front() == 'c' || rest.front() == 'd' ? rest.front() : 0;
+    const char kind = rest.front();
+    return kind == 'a' || kind == 'c' || kind == 'd' ? kind : '\0';
 }
 
 PendingList::PendingList(const std::string& dir)
