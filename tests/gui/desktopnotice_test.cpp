@@ -27,13 +27,7 @@ const QString k_path = QStringLiteral("/org/freedesktop/Notifications");
 
 bool waitFor(const std::function<bool()>& done, int ms = 10000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return test::waitFor(done, ms);
 }
 
 // A desktop of the test's own: a session bus without service activation, an X server, and on them the dunst

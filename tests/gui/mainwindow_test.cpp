@@ -56,17 +56,7 @@ namespace {
 
 using test::ensureApplication;
 
-// Handles events until `done` holds or `ms` have passed; true when it held.
-bool waitFor(const std::function<bool()>& done, int ms = 20000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
+using test::waitFor;
 
 // The local office simulator at day 900, running for the test.
 struct Office : test::OfficeSimulator {

@@ -3,11 +3,13 @@
 #include "base/frontend.h"
 #include "tasks/taskhost.h"
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnwick::test {
@@ -88,6 +90,16 @@ private:
     std::deque<base::Answer> m_answers;
     std::map<base::Question, base::Answer> m_fixed;
     std::deque<std::optional<std::string>> m_inputs;
+};
+
+// The scripted front end, waiting a little in each dispatch as a window would.
+class WaitingFrontEnd : public ScriptedFrontEnd {
+public:
+    void dispatch(int maxWaitMs) override
+    {
+        ScriptedFrontEnd::dispatch(maxWaitMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 };
 
 } // namespace tarnwick::test

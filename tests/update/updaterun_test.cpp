@@ -35,15 +35,7 @@ using namespace tarnwick;
 
 namespace {
 
-// The scripted front end, waiting a little in each dispatch as a window would.
-class WaitingFrontEnd : public test::ScriptedFrontEnd {
-public:
-    void dispatch(int maxWaitMs) override
-    {
-        ScriptedFrontEnd::dispatch(maxWaitMs);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-};
+using test::WaitingFrontEnd;
 
 class UpdateRunTest : public test::MainStateFixture<WaitingFrontEnd> {
 protected:
