@@ -2,6 +2,7 @@
 
 #include "platform/terminal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -264,7 +265,13 @@ bool isValidUtf8(std::string_view text)
 
 const char* charsetOf(std::string_view text)
 {
-    return isValidUtf8(text) ? "UTF-8" : "ISO-8859-1";
+    if (isValidUtf8(text))
+        return "UTF-8";
+    // bytes 0x80 to 0x9F are Windows-1252's own characters (0x99 a trade mark); in Latin-1 they would be controls
+    const bool windows = std::any_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9f;
+    });
+    return windows ? "windows-1252" : "ISO-8859-1";
 }
 
 std::string quotedPrintable(std::string_view body)

@@ -9,7 +9,8 @@ namespace tarnwick::net {
 // Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 bool isValidUtf8(std::string_view text);
 
-// The charset a text is declared in: "UTF-8" when its bytes are valid UTF-8, else "ISO-8859-1".
+// The charset a text is declared in: "UTF-8" when its bytes are valid UTF-8, else "windows-1252" when it holds a
+// byte from 0x80 to 0x9F, else "ISO-8859-1".
 const char* charsetOf(std::string_view text);
 
 // `body` in quoted-printable: every output line ends in CR LF and holds at most 76 characters. A CR LF of

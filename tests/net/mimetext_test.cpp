@@ -27,10 +27,11 @@ TEST(MimeText, CharsetFollowsUtf8Validity)
         {"plain", "UTF-8"},
         {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "UTF-8"},
         {"Tarnwick\xae", "ISO-8859-1"},
-        {"\xc0\xaf", "ISO-8859-1"},         // overlong
-        {"\xed\xa0\x80", "ISO-8859-1"},     // surrogate
-        {"\xf4\x90\x80\x80", "ISO-8859-1"}, // past U+10FFFF
-        {"\xe2\x82", "ISO-8859-1"},         // cut short
+        {"Mark\x99 \xae", "windows-1252"},    // a trade mark: no character in Latin-1
+        {"\xc0\xaf", "ISO-8859-1"},           // overlong
+        {"\xed\xa0\x80", "windows-1252"},     // surrogate
+        {"\xf4\x90\x80\x80", "windows-1252"}, // past U+10FFFF
+        {"\xe2\x82", "windows-1252"},         // cut short
         {"\xc3\x28", "ISO-8859-1"},
     };
     for (const Case& c : cases) {
