@@ -373,7 +373,9 @@ TEST(TemplateExpand, MessageHeaderValuesStayOnTheirLine)
         {"a conditional's %Cur%", "Subject: [V?same|%Cur% now]\r\n\r\n", "x\ry", "Subject: x y now\r\n\r\n"},
         {"no empty line: all header", "Cc: [V]", "a\r\nb", "Cc: a  b"},
         // TAB stays; ESC, DEL and C1 in UTF-8 go; Windows-1252 bytes 0x80-0x9F are characters (0x99 is a trade mark)
-        {"every control", "Subject: [V]\r\n\r\n", "a\tb\x1b\x7f\xc2\x85\x01" "c\x99\xc2\xae",
+        {"every control", "Subject: [V]\r\n\r\n",
+         "a\tb\x1b\x7f\xc2\x85\x01"
+         "c\x99\xc2\xae",
          "Subject: a\tb    c\x99\xc2\xae\r\n\r\n"},
         {"no message", "<p>[V]</p>", injected, "<p>" + injected + "</p>"},
     };
