@@ -5,6 +5,7 @@
 #include "core/daynumber.h"
 #include "core/textfile.h"
 #include "platform/files.h"
+#include "platform/terminal.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -74,7 +75,15 @@ void Log::writeText(std::string_view message)
         return;
     std::string record = core::formatTime(core::now(true), true, false);
     record += "> ";
-    record.append(message);
+    record += platform::utf8Text(message);
+    if (m_checkedPath != file) {
+        // a log that older versions wrote in Windows-1252 becomes UTF-8 whole before the first record joins it
+        m_checkedPath = file;
+        if (std::optional<std::string> old = platform::readFile(file)) {
+            if (std::string utf8 = platform::utf8Text(*old); utf8 != *old)
+                (void)platform::writeFileAtomic(file, utf8);
+        }
+    }
 
     std::optional<long long> size = platform::fileSize(file);
     if (size && *size > k_maxLogBytes) {
@@ -86,6 +95,9 @@ void Log::writeText(std::string_view message)
             return;
         std::string text = core::fromTextMode(*bytes);
         size_t from = text.size() > k_keptChars ? text.size() - k_keptChars : 0;
+        // the tail starts with a whole character
+        while (from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80)
+            ++from;
         std::string kept(k_discardedMarker);
         kept.append(text, from, std::string::npos);
         kept += record;

@@ -11,7 +11,9 @@ class FrontEnd;
 // The plain-text diary in the logging directory ("Tarnwick.log"): one record per
 // call, prefixed with the UTC time stamp and "> ", CR LF line ends, cut back to a
 // marker line and its last 10000 characters once it passes 100000 bytes. Never
-// fails visibly; with no logging directory nothing is written anywhere.
+// fails visibly; with no logging directory nothing is written anywhere. The file
+// is UTF-8: records are converted as they are written (platform::utf8Text), and
+// a log that an older version wrote in Windows-1252 is converted whole once.
 class Log {
 public:
     // Reads the logging directory (the `LogDir` setting) at every record.
@@ -32,6 +34,7 @@ private:
 
     const AppSettings* m_settings = nullptr;
     std::string m_logDir;
+    std::string m_checkedPath; // the log file known to be UTF-8
 };
 
 // The one route for user-visible errors: a leading "!" is dropped, "%s '%s'\n"

@@ -61,9 +61,13 @@ int checkTemplates(const Invocation& inv, app::AppContext& app, std::string dir)
         const std::vector<notify::TemplateProblem> problems = notify::checkTemplate(*id, *text, app.vars);
         for (const notify::TemplateProblem& p : problems)
             inv.out << path << ":" << p.line << ": " << p.message << "\n";
-        if (problems.empty())
+        // a warning leaves the template in use
+        const std::vector<notify::TemplateProblem> warnings = notify::templateWarnings(*id, *text);
+        for (const notify::TemplateProblem& w : warnings)
+            inv.out << path << ":" << w.line << ": warning: " << w.message << "\n";
+        if (problems.empty() && warnings.empty())
             inv.out << path << ": ok\n";
-        else
+        if (!problems.empty())
             status = 1;
     }
     if (names.empty())

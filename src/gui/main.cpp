@@ -3,6 +3,7 @@
 #include "app/commandline.h"
 #include "gui/dialogs.h"
 #include "gui/program.h"
+#include "platform/terminal.h"
 
 #include <QApplication>
 
@@ -15,6 +16,8 @@ using namespace tarnwick;
 
 int main(int argc, char** argv)
 {
+    // what the program prints (its help, its version, why it did not start) is UTF-8
+    const platform::TerminalStreams terminal;
     const std::vector<std::string> args(argv, argv + argc);
     if (const std::optional<std::string> text = app::informationRequest(args)) {
         std::cout << *text;

@@ -2,6 +2,7 @@
 
 #include "platform/terminal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -108,6 +109,34 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
             return false;
     }
     return true;
+}
+
+// A header line with its control characters (C0 but TAB, DEL, C1 in UTF-8) as blanks: whatever a value brought
+// into it, it stays one line.
+std::string withoutControls(std::string_view line)
+{
+    std::string out;
+    out.reserve(line.size());
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const unsigned char c = byteAt(line, i);
+        const bool c1 = c == 0xc2 && i + 1 < line.size() && byteAt(line, i + 1) >= 0x80 && byteAt(line, i + 1) <= 0x9f;
+        if ((c < 0x20 && c != '\t') || c == 0x7f || c1) {
+            out += ' ';
+            i += c1 ? 1 : 0;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// Where the line that starts at `pos` ends: at its CR LF or its lone LF; a lone CR ends no line.
+std::size_t headerLineEnd(std::string_view text, std::size_t pos)
+{
+    const std::size_t lf = text.find('\n', pos);
+    if (lf == std::string_view::npos)
+        return text.size();
+    return lf > pos && text[lf - 1] == '\r' ? lf - 1 : lf;
 }
 
 // Appends one physical header line and its CR LF; a line over the limit is folded before a blank.
@@ -236,7 +265,13 @@ bool isValidUtf8(std::string_view text)
 
 const char* charsetOf(std::string_view text)
 {
-    return isValidUtf8(text) ? "UTF-8" : "ISO-8859-1";
+    if (isValidUtf8(text))
+        return "UTF-8";
+    // bytes 0x80 to 0x9F are Windows-1252's own characters (0x99 a trade mark); in Latin-1 they would be controls
+    const bool windows = std::any_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x80 && static_cast<unsigned char>(c) <= 0x9f;
+    });
+    return windows ? "windows-1252" : "ISO-8859-1";
 }
 
 std::string quotedPrintable(std::string_view body)
@@ -373,9 +408,7 @@ std::string composeMessage(std::string_view headerBlock, std::string_view messag
     std::size_t pos = 0;
     std::size_t bodyStart = messageText.size();
     while (pos < messageText.size()) {
-        std::size_t end = messageText.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos)
-            end = messageText.size();
+        const std::size_t end = headerLineEnd(messageText, pos);
         std::size_t next = end;
         if (next < messageText.size())
             next += messageText.compare(end, 2, "\r\n") == 0 ? 2 : 1;
@@ -386,11 +419,11 @@ std::string composeMessage(std::string_view headerBlock, std::string_view messag
         }
         if (isBlank(line.front()) && !field.empty()) {
             field += "\r\n";
-            field.append(line);
+            field.append(withoutControls(line));
         } else if (isFieldLine(line)) {
             if (!field.empty())
                 appendField(out, field);
-            field.assign(line);
+            field.assign(withoutControls(line));
         } else {
             bodyStart = pos;
             break;

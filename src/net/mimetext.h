@@ -9,7 +9,8 @@ namespace tarnwick::net {
 // Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 bool isValidUtf8(std::string_view text);
 
-// The charset a text is declared in: "UTF-8" when its bytes are valid UTF-8, else "ISO-8859-1".
+// The charset a text is declared in: "UTF-8" when its bytes are valid UTF-8, else "windows-1252" when it holds a
+// byte from 0x80 to 0x9F, else "ISO-8859-1".
 const char* charsetOf(std::string_view text);
 
 // `body` in quoted-printable: every output line ends in CR LF and holds at most 76 characters. A CR LF of
@@ -30,7 +31,8 @@ std::string messageId(std::int64_t utcMillis, std::uint64_t random, std::string_
 std::string addressDomain(std::string_view address);
 
 // The message as it goes after DATA, before dot-stuffing: `headerBlock` (Date ... X-Mailer, each line in
-// CR LF), then the header lines that `messageText` begins with, each as written except that a Subject with
+// CR LF), then the header lines that `messageText` begins with (each ends at a CR LF or a lone LF; a lone CR and
+// every other control character but TAB is a blank in its line), each as written except that a Subject with
 // 8-bit bytes (or too long for one line) becomes encoded words and a line over 998 characters is folded at
 // its blanks; then Message-ID, MIME-Version, Content-Type with the body's charset and
 // Content-Transfer-Encoding; an empty line; the body, as it is when 7bit carries it whole, otherwise in

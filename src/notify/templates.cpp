@@ -160,9 +160,44 @@ std::string escapeHtml(std::string_view text)
     return out;
 }
 
+bool isMessageText(std::string_view text)
+{
+    for (std::string_view tag : {"Subject:", "To:", "Cc:"}) {
+        if (text.size() >= tag.size() && core::equalNoCase(text.substr(0, tag.size()), tag))
+            return true;
+    }
+    return false;
+}
+
+std::string headerSafe(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        const bool c1 = c == 0xC2 && i + 1 < value.size() && static_cast<unsigned char>(value[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(value[i + 1]) <= 0x9F;
+        if ((c < 0x20 && c != '\t') || c == 0x7F || c1) {
+            out += ' ';
+            i += c1 ? 1 : 0;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 void expandTemplate(std::string_view text, const VariableLookup& lookup, std::string& out, ExpandOptions options)
 {
     constexpr auto npos = std::string_view::npos;
+    // in a message's header no value may end a line or start one of its own; the body keeps its line breaks
+    size_t headerEnd = 0;
+    if (isMessageText(text)) {
+        const size_t blank = text.find("\r\n\r\n");
+        headerEnd = blank == npos ? text.size() : blank;
+    }
+    const VariableLookup headerLookup = [&lookup](std::string_view name) { return headerSafe(lookup(name)); };
+
     out.reserve(out.size() + text.size());
     size_t pos = 0;
     while (pos < text.size()) {
@@ -184,7 +219,7 @@ void expandTemplate(std::string_view text, const VariableLookup& lookup, std::st
         if (content.empty() || content.front() == '[')
             out += text[open + 1];
         else
-            expandItem(content, lookup, out, options);
+            expandItem(content, open < headerEnd ? headerLookup : lookup, out, options);
         pos = close + 1;
     }
     if (pos < text.size())
@@ -212,18 +247,7 @@ std::string expandTemplateId(int id, const rules::TemplateVars& vars, ExpandOpti
 
 void expandMailTemplate(std::string_view text, const rules::TemplateVars& vars, std::string& out)
 {
-    const size_t blank = text.find("\r\n\r\n");
-    const size_t headerEnd = blank == std::string_view::npos ? text.size() : blank;
-    expandTemplate(
-        text.substr(0, headerEnd),
-        [&vars](std::string_view name) {
-            std::string value = vars.lookup(name);
-            std::replace_if(
-                value.begin(), value.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-            return value;
-        },
-        out);
-    expandTemplate(text.substr(headerEnd), vars, out);
+    expandTemplate(text, vars, out);
 }
 
 } // namespace tarnwick::notify

@@ -68,9 +68,19 @@ struct ExpandOptions {
     bool escapeValues = false;
 };
 
+// Whether `text` is a message: it begins with a header line that an e-mail template may begin with ("Subject: ",
+// "To: ", "Cc: "). Its header runs up to its first empty line.
+bool isMessageText(std::string_view text);
+
+// `value` as it may stand in a header line: CR, LF and every other control character (C0 but TAB, DEL, and the
+// C1 characters U+0080 to U+009F in UTF-8) become blanks. Windows-1252 bytes 0x80 to 0x9F are characters and stay.
+std::string headerSafe(std::string_view value);
+
 // Appends the expansion of `text` to `out`. Plain items "[Name]" give the value of Name; conditional items
 // "[Name=value?then|else]" or "[Name?then|else]" (the latter compares with NameOld) give the chosen text with
 // "%Cur%" (and "%Old%") filled in. "[]]" and "[]" give "]", "[[]" gives "[", an unterminated "[" is copied.
+// In the header of a message (isMessageText) every value is made headerSafe, whoever expands it: no value, a
+// reference pasted over two lines or an imported one, starts a header line of its own.
 void expandTemplate(std::string_view text, const VariableLookup& lookup, std::string& out, ExpandOptions options = {});
 void expandTemplate(std::string_view text, const rules::TemplateVars& vars, std::string& out,
                     ExpandOptions options = {});
@@ -79,8 +89,7 @@ std::string expandTemplate(std::string_view text, const rules::TemplateVars& var
 // Loads template `id` and expands it; the empty text when the template is missing.
 std::string expandTemplateId(int id, const rules::TemplateVars& vars, ExpandOptions options = {});
 
-// Appends the expansion of an e-mail template: in its header (up to the first empty line) the line breaks of a
-// value become blanks, so that a reference typed over two lines stays within its Subject line.
+// Appends the expansion of an e-mail template; as expandTemplate, which keeps every message's header whole.
 void expandMailTemplate(std::string_view text, const rules::TemplateVars& vars, std::string& out);
 
 } // namespace tarnwick::notify

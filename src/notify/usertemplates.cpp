@@ -82,6 +82,92 @@ void checkMailHeader(std::string_view text, std::vector<TemplateProblem>& proble
         problems.push_back({lineAt(text, at), "no empty line ends the header that the \"Subject: \" line starts"});
 }
 
+bool isHtmlTemplate(int id)
+{
+    return id == templateid::ReportHead || id == templateid::ReportRow || id == templateid::ReportTail;
+}
+
+bool isAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isHtmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
+
+// The item that opens at `at`: where the text goes on after it, and its variable's name (empty for "[[]", "[]]",
+// "[]" and an unterminated "[").
+std::pair<size_t, std::string_view> itemAt(std::string_view text, size_t at)
+{
+    const size_t close = text.find(']', at + 1);
+    if (close == std::string_view::npos)
+        return {text.size(), {}};
+    if (close + 1 < text.size() && text[close + 1] == ']')
+        return {close + 2, {}};
+    const std::string_view content = text.substr(at + 1, close - at - 1);
+    if (content.empty() || content.front() == '[')
+        return {close + 1, {}};
+    return {close + 1, content.substr(0, content.find_first_of("=?|"))};
+}
+
+// The variables in unquoted attribute values of the tags of `text`.
+void checkAttributeQuotes(std::string_view text, std::vector<TemplateProblem>& warnings)
+{
+    const size_t n = text.size();
+    size_t i = 0;
+    auto skipSpace = [&] {
+        while (i < n && isHtmlSpace(text[i]))
+            ++i;
+    };
+    while ((i = text.find('<', i)) != std::string_view::npos) {
+        ++i;
+        if (text.substr(i).starts_with("!--")) {
+            const size_t end = text.find("-->", i + 3);
+            i = end == std::string_view::npos ? n : end + 3;
+            continue;
+        }
+        if (i >= n || !isAsciiLetter(text[i]))
+            continue; // an end tag or a declaration has no attribute values
+        while (i < n && !isHtmlSpace(text[i]) && text[i] != '>' && text[i] != '/')
+            ++i;
+        for (;;) {
+            skipSpace();
+            if (i >= n || text[i] == '>')
+                break;
+            // an attribute's name, which a conditional item may give whole
+            while (i < n && !isHtmlSpace(text[i]) && text[i] != '=' && text[i] != '>')
+                i = text[i] == '[' ? itemAt(text, i).first : i + 1;
+            skipSpace();
+            if (i >= n || text[i] != '=')
+                continue;
+            ++i;
+            skipSpace();
+            if (i < n && (text[i] == '"' || text[i] == '\'')) {
+                const char quote = text[i++];
+                while (i < n && text[i] != quote)
+                    i = text[i] == '[' ? itemAt(text, i).first : i + 1;
+                ++i;
+                continue;
+            }
+            while (i < n && !isHtmlSpace(text[i]) && text[i] != '>') {
+                if (text[i] != '[') {
+                    ++i;
+                    continue;
+                }
+                const auto [next, name] = itemAt(text, i);
+                if (!name.empty())
+                    warnings.push_back({lineAt(text, i), "[" + std::string(name) +
+                                                             "] stands in an attribute value without quotes, where a "
+                                                             "blank in its value would end the attribute; write the "
+                                                             "value in double quotes"});
+                i = next;
+            }
+        }
+    }
+}
+
 core::Entry sampleEntry()
 {
     core::Entry e(core::today());
@@ -181,6 +267,14 @@ std::vector<TemplateProblem> checkTemplate(int id, std::string_view text, const 
     return problems;
 }
 
+std::vector<TemplateProblem> templateWarnings(int id, std::string_view text)
+{
+    std::vector<TemplateProblem> warnings;
+    if (isHtmlTemplate(id))
+        checkAttributeQuotes(text, warnings);
+    return warnings;
+}
+
 std::optional<std::string> readUserTemplate(const std::string& path, std::string& error)
 {
     const std::optional<int> id = templateOfFile(std::filesystem::path(path).filename().string());
@@ -202,8 +296,7 @@ std::optional<std::string> readUserTemplate(const std::string& path, std::string
             text += '\r';
         text += (*bytes)[i];
     }
-    const bool html = id == templateid::ReportHead || id == templateid::ReportRow || id == templateid::ReportTail;
-    return html ? platform::toCodeset(text, "UTF-8") : text;
+    return id && isHtmlTemplate(*id) ? platform::toCodeset(text, "UTF-8") : text;
 }
 
 TemplateStore::TemplateStore(const base::AppSettings& settings, const rules::TemplateVars& vars)

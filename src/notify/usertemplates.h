@@ -43,6 +43,10 @@ struct TemplateProblem {
 // without the empty line that ends it. `vars` gives the application-wide names.
 std::vector<TemplateProblem> checkTemplate(int id, std::string_view text, const rules::TemplateVars& vars);
 
+// What a usable template probably does not mean: in an HTML template a variable inside an unquoted attribute
+// value (<a href=[StatusUrl]>), where a blank in the value would end the attribute and start another.
+std::vector<TemplateProblem> templateWarnings(int id, std::string_view text);
+
 // A user's template file as it is used: its bytes with every line ending in CR LF, and the HTML templates in
 // UTF-8 (bytes that are no UTF-8 read as Windows-1252). None with `error` set when it cannot be read.
 std::optional<std::string> readUserTemplate(const std::string& path, std::string& error);

@@ -156,6 +156,34 @@ std::string toCodeset(std::string_view text, std::string_view codeset)
     return throughIconv(text, codeset);
 }
 
+std::string utf8Text(std::string_view text)
+{
+    if (validUtf8(text))
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            out += text[i++];
+            continue;
+        }
+        // the well-formed sequence that starts here, if any
+        size_t n = 0;
+        for (size_t k = 2; k <= 4 && n == 0 && i + k <= text.size(); ++k) {
+            if (validUtf8(text.substr(i, k)) && static_cast<unsigned char>(text[i]) >= 0xC2)
+                n = k;
+        }
+        if (n == 0) {
+            out += cp1252ToUtf8(text.substr(i, 1));
+            ++i;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
 std::string terminalSafe(std::string_view text, std::string_view codeset)
 {
     const std::string name = plainName(codeset);
@@ -188,10 +216,8 @@ std::string terminalSafe(std::string_view text, std::string_view codeset)
 
 std::string forOutput(int fd, std::string_view text)
 {
-    if (::isatty(fd) != 1)
-        return std::string(text);
-    const std::string codeset = localeCodeset();
-    return terminalSafe(toCodeset(text, codeset), codeset);
+    std::string utf8 = utf8Text(text);
+    return ::isatty(fd) == 1 ? terminalSafe(utf8, "UTF-8") : utf8;
 }
 
 std::optional<std::string> readInputLine(int fd, std::string_view prompt, bool hidden)
@@ -241,8 +267,10 @@ bool CodesetStreamBuf::flushLines(bool all)
     }
     if (end == 0)
         return !m_failed;
-    const std::string converted =
-        terminalSafe(toCodeset(std::string_view(m_pending).substr(0, end), m_codeset), m_codeset);
+    const std::string_view lines = std::string_view(m_pending).substr(0, end);
+    std::string converted = plainName(m_codeset) == "UTF8" ? utf8Text(lines) : toCodeset(lines, m_codeset);
+    if (m_terminal)
+        converted = terminalSafe(converted, m_codeset);
     m_pending.erase(0, end);
     const auto n = static_cast<std::streamsize>(converted.size());
     if (m_target->sputn(converted.data(), n) != n)
@@ -293,15 +321,10 @@ int CodesetStreamBuf::sync()
 
 TerminalStreams::TerminalStreams()
 {
-    const std::string codeset = localeCodeset();
-    if (::isatty(STDOUT_FILENO) == 1) {
-        m_out = std::make_unique<CodesetStreamBuf>(std::cout.rdbuf(), codeset);
-        m_oldOut = std::cout.rdbuf(m_out.get());
-    }
-    if (::isatty(STDERR_FILENO) == 1) {
-        m_err = std::make_unique<CodesetStreamBuf>(std::cerr.rdbuf(), codeset);
-        m_oldErr = std::cerr.rdbuf(m_err.get());
-    }
+    m_out = std::make_unique<CodesetStreamBuf>(std::cout.rdbuf(), "UTF-8", ::isatty(STDOUT_FILENO) == 1);
+    m_oldOut = std::cout.rdbuf(m_out.get());
+    m_err = std::make_unique<CodesetStreamBuf>(std::cerr.rdbuf(), "UTF-8", ::isatty(STDERR_FILENO) == 1);
+    m_oldErr = std::cerr.rdbuf(m_err.get());
 }
 
 TerminalStreams::~TerminalStreams()

@@ -11,8 +11,8 @@
 
 namespace tarnwick::platform {
 
-// The system's texts are bytes in the Windows-1252 code page ("Tarnwick" followed by 0xAE or 0x99); a
-// terminal shows them in its own encoding.
+// The system's texts are bytes in the Windows-1252 code page ("Tarnwick" followed by 0xAE or 0x99); every text
+// the programs write out (standard output and error, the log) is UTF-8, converted at the edge.
 
 // The character set of the user's locale (LC_CTYPE from the environment), e.g. "UTF-8" or "ISO-8859-1".
 std::string localeCodeset();
@@ -22,10 +22,18 @@ std::string localeCodeset();
 // they lack as approximations. A Windows-1252 or Latin-1 codeset, or one iconv does not know, keeps the bytes.
 std::string toCodeset(std::string_view text, std::string_view codeset);
 
-// A stream buffer that converts whole lines with toCodeset and terminalSafe before handing them to `target`.
+// `text` in UTF-8 whatever it mixes: every well-formed UTF-8 character is kept (a template's dash, a page fetched
+// as UTF-8) and every other byte is read as Windows-1252 (the system's own texts, a value from a Latin-1 page).
+std::string utf8Text(std::string_view text);
+
+// A stream buffer that converts whole lines to `codeset` before handing them to `target`: to UTF-8 with utf8Text,
+// to any other set with toCodeset; for a terminal (`terminal`) made terminalSafe as well.
 class CodesetStreamBuf final : public std::streambuf {
 public:
-    CodesetStreamBuf(std::streambuf* target, std::string codeset) : m_target(target), m_codeset(std::move(codeset)) {}
+    CodesetStreamBuf(std::streambuf* target, std::string codeset, bool terminal = true)
+        : m_target(target), m_codeset(std::move(codeset)), m_terminal(terminal)
+    {
+    }
     ~CodesetStreamBuf() override { sync(); }
     // After what is pending, `sequence` unchanged: the program's own terminal controls.
     bool writeRaw(std::string_view sequence);
@@ -40,6 +48,7 @@ private:
 
     std::streambuf* m_target;
     std::string m_codeset;
+    bool m_terminal;
     std::string m_pending;
     bool m_failed = false;
 };
@@ -57,8 +66,7 @@ std::string terminalSafe(std::string_view text, std::string_view codeset);
 // through a CodesetStreamBuf.
 void writeControl(std::ostream& os, std::string_view sequence);
 
-// `text` as it goes to the file descriptor `fd`: unchanged when redirected; on a terminal in the locale's
-// character set and made terminalSafe.
+// `text` as it goes to the file descriptor `fd`: in UTF-8 (utf8Text), and on a terminal made terminalSafe.
 std::string forOutput(int fd, std::string_view text);
 
 // Standard input read to its end.
@@ -70,8 +78,8 @@ Result writeStandardOutput(std::string_view text);
 // why.
 Result flushStandardOutput();
 
-// For its life, std::cout and std::cerr convert their lines to the locale's character set when they are
-// terminals; redirected output keeps its bytes exactly.
+// For its life, std::cout and std::cerr write their lines in UTF-8, redirected or not and whatever the locale;
+// on a terminal they are made terminalSafe as well.
 class TerminalStreams {
 public:
     TerminalStreams();

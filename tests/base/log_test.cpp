@@ -1,15 +1,21 @@
 #include "base/log.h"
 
 #include "base/settings.h"
+#include "net/mimetext.h"
 #include "platform/files.h"
+#include "platform/terminal.h"
 #include "support/clockscope.h"
+#include "support/runcli.h"
 #include "support/scriptedfrontend.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -158,4 +164,63 @@ TEST_F(LogTest, FailuresDropTheRecordSilently)
     base::Log(m_dir.file("missing")).write("x\n");
     EXPECT_EQ(logText(), old);
     EXPECT_FALSE(platform::fileExists(m_dir.file("missing")));
+}
+
+// Every channel the programs write text to carries UTF-8, redirected or on a terminal and in any locale: the
+// system's Windows-1252 texts ("Tarnwick" and 0xAE) and values (0x99, a trade mark) are converted at the edge.
+TEST_F(LogTest, EveryOutputChannelIsUtf8)
+{
+    const std::string settings = m_dir.file("settings.ini");
+    const std::string cli = test::shellQuoted(TARNWICK_CLI) + " --settings " + test::shellQuoted(settings);
+    ::setenv("LC_ALL", "C", 1); // a locale whose character set is ASCII
+    std::filesystem::create_directory(m_dir.file("empty"));
+    ASSERT_EQ(test::runCli({"config", "set", "LogDir", m_dir.path()}, settings).exit, 0);
+    ASSERT_EQ(test::runCli({"add", "--reference", "Mark\xae\x99", "1234567"}, settings).exit, 0);
+    ASSERT_TRUE(platform::writeFileAtomic(m_dir.file("old.log"), "2003-03-03 14:05:08> Tarnwick\xae old\r\n"));
+
+    struct Channel {
+        const char* name;
+        std::function<std::string()> written;
+    };
+    const Channel channels[] = {
+        {"tarnwick-cli standard output, redirected", [&] { return test::runCli({"list"}, settings).out; }},
+        {"tarnwick-cli standard error, redirected",
+         [&] {
+             // nothing queued there: "Tarnwick" and 0xAE, the caption of the message
+             const std::string empty = m_dir.file("empty.ini");
+             (void)test::runCli({"config", "set", "LogDir", m_dir.file("empty")}, empty);
+             return test::runCli({"send"}, empty).err;
+         }},
+        {"tarnwick-cli on a terminal",
+         [&] {
+             const std::string command = "script -qec " + test::shellQuoted(cli + " list") + " /dev/null >" +
+                                         test::shellQuoted(m_dir.file("tty")) + " </dev/null";
+             return std::system(command.c_str()) == 0 ? platform::readFile(m_dir.file("tty")).value_or("") : "";
+         }},
+        {"a file descriptor",
+         [&] {
+             const int fd = ::open(m_dir.file("fd").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+             const std::string text = platform::forOutput(fd, "Tarnwick\xae Mark\x99");
+             ::close(fd);
+             return text;
+         }},
+        {"the log file",
+         [&] {
+             base::Log(m_dir.path()).writeText("Tarnwick\xae Mark\x99\n");
+             return logText();
+         }},
+        {"a log file an older version wrote",
+         [&] {
+             std::filesystem::rename(m_dir.file("old.log"), logFile());
+             base::Log(m_dir.path()).writeText("Mark\x99\n");
+             return logText();
+         }},
+    };
+    for (const Channel& c : channels) {
+        SCOPED_TRACE(c.name);
+        const std::string text = c.written();
+        EXPECT_TRUE(net::isValidUtf8(text)) << text;
+        EXPECT_NE(text.find("\xC2\xAE"), std::string::npos) << text;
+    }
+    ::unsetenv("LC_ALL");
 }

@@ -45,10 +45,13 @@ def text_of(raw):
         return raw.decode("utf-8")
     except UnicodeDecodeError:
         pass
-    # a template's UTF-8 beside the values' Windows-1252 bytes goes out as UTF-8; Windows-1252 alone as Latin-1
+    # a template's UTF-8 beside the values' Windows-1252 bytes goes out as UTF-8; Windows-1252 alone as Latin-1,
+    # or as Windows-1252 when it holds one of that code page's own characters (0x80 to 0x9F)
     _handled.clear()
     mixed = raw.decode("utf-8", "cp1252_bytes")
-    return mixed if sum(_handled) < sum(b >= 0x80 for b in raw) else raw.decode("latin-1")
+    if sum(_handled) < sum(b >= 0x80 for b in raw):
+        return mixed
+    return raw.decode("cp1252", "replace") if any(0x80 <= b <= 0x9F for b in raw) else raw.decode("latin-1")
 
 
 def main():

@@ -27,10 +27,11 @@ TEST(MimeText, CharsetFollowsUtf8Validity)
         {"plain", "UTF-8"},
         {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "UTF-8"},
         {"Tarnwick\xae", "ISO-8859-1"},
-        {"\xc0\xaf", "ISO-8859-1"},         // overlong
-        {"\xed\xa0\x80", "ISO-8859-1"},     // surrogate
-        {"\xf4\x90\x80\x80", "ISO-8859-1"}, // past U+10FFFF
-        {"\xe2\x82", "ISO-8859-1"},         // cut short
+        {"Mark\x99 \xae", "windows-1252"},    // a trade mark: no character in Latin-1
+        {"\xc0\xaf", "ISO-8859-1"},           // overlong
+        {"\xed\xa0\x80", "windows-1252"},     // surrogate
+        {"\xf4\x90\x80\x80", "windows-1252"}, // past U+10FFFF
+        {"\xe2\x82", "windows-1252"},         // cut short
         {"\xc3\x28", "ISO-8859-1"},
     };
     for (const Case& c : cases) {
@@ -140,5 +141,28 @@ TEST(MimeText, ComposedMessage)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 30));
         EXPECT_EQ(composeMessage(block, c.text, id), block + c.composed);
+    }
+}
+
+// Whatever a header line holds, it stays one line: a lone CR and every control character but TAB become blanks
+// (a lone LF still ends a line, as in a message written with line feeds alone); the body keeps its bytes.
+TEST(MimeText, HeaderLinesHoldNoControlCharacters)
+{
+    const std::string mime = "Message-ID: <i@x>\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=";
+    const std::string seven = "\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+    struct Case {
+        std::string text;
+        std::string composed;
+    };
+    const Case cases[] = {
+        {"Subject: A\rBcc: v@x\r\n\r\nb\r\n", "Subject: A Bcc: v@x\r\n" + mime + "UTF-8" + seven + "b\r\n"},
+        {"X-A: a\x01\x1b\x7f\tb\r\n  c\x0b\r\n\r\n", "X-A: a   \tb\r\n  c \r\n" + mime + "UTF-8" + seven},
+        {"Subject: a\xc2\x85z\r\n\r\n", "Subject: a z\r\n" + mime + "UTF-8" + seven},
+        {"Subject: s\r\n\r\nline\rrest\x01\r\n",
+         "Subject: s\r\n" + mime + "UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\nline=0Drest=01\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 20));
+        EXPECT_EQ(composeMessage("", c.text, "<i@x>"), c.composed);
     }
 }

@@ -1,6 +1,7 @@
 #include "base/settings.h"
 #include "core/datafile.h"
 #include "core/entrystore.h"
+#include "notify/usertemplates.h"
 #include "support/peers.h"
 #include "support/runcli.h"
 #include "support/tempdir.h"
@@ -207,6 +208,49 @@ TEST_F(CliNotifyTest, TestMailGoesToTheChosenAddresses)
     EXPECT_EQ(r.exit, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(std::filesystem::exists(logFile("Tarnwick_emailtest.txt")));
+}
+
+// A reference given on the command line or by an import, and a setting, may hold a line break and a header line
+// after it: whatever template carries them into a header, the mail server sees neither a recipient nor a header
+// line of their making.
+TEST_F(CliNotifyTest, AValueNeverAddsAHeaderLineOrARecipient)
+{
+    test::SmtpSink sink;
+    sink.start("", "");
+    {
+        base::AppSettings settings(settingsFile());
+        settings.setValue(base::setting::SmtpServer, sink.address());
+        settings.setValue(base::setting::OrgName, "Brenlow\r\nBcc: victim3@example.test");
+    }
+    const std::string folder = notify::userTemplateDir(logDir());
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/entry-added.txt", std::ios::binary) << "Subject: [Reference] added\n\n[Reference]\n";
+    std::ofstream(folder + "/test-mail.txt", std::ios::binary) << "Subject: [OrgName] test\n\nTest.\n";
+    std::ofstream(dir.file("import.csv"), std::ios::binary)
+        << "Number,Reference\r\n7654321,\"B\r\nBcc: victim2@example.test\"\r\n";
+
+    test::CliRun r = test::runCli({"add", "--reference", "A\r\nBcc: victim1@example.test", "1234567"}, settingsFile());
+    ASSERT_EQ(r.exit, 0) << r.err;
+    r = test::runCli({"import", dir.file("import.csv")}, settingsFile());
+    ASSERT_EQ(r.exit, 0) << r.err;
+    r = test::runCli({"send"}, settingsFile());
+    ASSERT_EQ(r.exit, 0) << r.err;
+    r = test::runCli({"test-mail"}, settingsFile());
+    ASSERT_EQ(r.exit, 0) << r.err;
+
+    const std::vector<test::SmtpSink::Message> all = sink.messages();
+    ASSERT_EQ(all.size(), 3u);
+    const char* subjects[] = {"Subject: A  Bcc: victim1@example.test added\r\n",
+                              "Subject: B  Bcc: victim2@example.test added\r\n",
+                              "Subject: Brenlow  Bcc: victim3@example.test test\r\n"};
+    for (size_t i = 0; i < all.size(); ++i) {
+        SCOPED_TRACE(subjects[i]);
+        for (const std::string& rcpt : all[i].rcpts)
+            EXPECT_EQ(rcpt.find("victim"), std::string::npos);
+        const std::string header = all[i].data.substr(0, all[i].data.find("\r\n\r\n") + 2);
+        EXPECT_NE(header.find(subjects[i]), std::string::npos) << header;
+        EXPECT_EQ(header.find("\nBcc:"), std::string::npos) << header;
+    }
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -351,5 +352,46 @@ TEST(ShippedTemplates, StatusChangeSubjectNamesReferenceAndNewStatus)
             end = sent.find("\r\n", at);
             EXPECT_LE(end - at, 78u) << sent.substr(at, end - at);
         }
+    }
+}
+
+// In a message's header no value ends a line or starts one: its control characters become blanks, whoever expands
+// it; the body, and any text that is no message, keeps them.
+TEST(TemplateExpand, MessageHeaderValuesStayOnTheirLine)
+{
+    const std::string injected = "A\r\nBcc: victim@example.test";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string value;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"subject and body", "Subject: [V]\r\n\r\n[V]\r\n", injected,
+         "Subject: A  Bcc: victim@example.test\r\n\r\n" + injected + "\r\n"},
+        {"a recipients line", "to: [V]\r\nSubject: s\r\n\r\n", "a@x\nb@y", "to: a@x b@y\r\nSubject: s\r\n\r\n"},
+        {"a conditional's %Cur%", "Subject: [V?same|%Cur% now]\r\n\r\n", "x\ry", "Subject: x y now\r\n\r\n"},
+        {"no empty line: all header", "Cc: [V]", "a\r\nb", "Cc: a  b"},
+        // TAB stays; ESC, DEL and C1 in UTF-8 go; Windows-1252 bytes 0x80-0x9F are characters (0x99 is a trade mark)
+        {"every control", "Subject: [V]\r\n\r\n",
+         "a\tb\x1b\x7f\xc2\x85\x01"
+         "c\x99\xc2\xae",
+         "Subject: a\tb    c\x99\xc2\xae\r\n\r\n"},
+        {"no message", "<p>[V]</p>", injected, "<p>" + injected + "</p>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(expand(c.text, tableLookup({{"V", c.value}, {"VOld", "other"}})), c.expected);
+    }
+
+    // every mail the program builds keeps the header lines its template has, whatever every value holds
+    for (int id : {1, 2, 3, 4, 5, 9, 10, 12, 13, 14, 16}) {
+        SCOPED_TRACE(id);
+        const std::string_view text = *notify::loadTemplate(id);
+        const std::string out = expand(text, [&](std::string_view) { return injected; });
+        const std::string_view header = std::string_view(out).substr(0, out.find("\r\n\r\n"));
+        const std::string_view ownHeader = text.substr(0, text.find("\r\n\r\n"));
+        EXPECT_EQ(std::count(header.begin(), header.end(), '\n'), std::count(ownHeader.begin(), ownHeader.end(), '\n'));
+        EXPECT_EQ(header.find("\nBcc:"), std::string_view::npos);
     }
 }

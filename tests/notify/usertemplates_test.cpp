@@ -135,3 +135,37 @@ TEST_F(UserTemplates, ExportWritesTheBuiltInTextsAndKeepsTheUsersFiles)
 }
 
 } // namespace
+
+// A variable in an attribute value without quotes is warned about (a blank in its value would start another
+// attribute); a quoted value, an item that gives a whole attribute, text between tags and a mail are not.
+TEST(TemplateWarnings, VariableInAnUnquotedAttribute)
+{
+    struct Case {
+        int id;
+        std::string text;
+        std::string expected; // "line: name" of each warning
+    };
+    const Case cases[] = {
+        {id::ReportRow, "<a href=[StatusUrl]>x</a>", "1: StatusUrl"},
+        {id::ReportRow, "<tr>\r\n<td title = x-[Trademark=a?b|c]>", "2: Trademark"},
+        {id::ReportHead, "<a href=\"[StatusUrl]\" title='[Trademark]'>[Trademark]</a>", ""},
+        {id::ReportRow, "<td [StatusText?class=\"same\"|class=x]>", ""},
+        {id::ReportRow, "<p title=[[]>[]]</p><!-- <a href=[StatusUrl]> -->", ""},
+        {id::ReportTail, "<a href=[StatusUrl] title=[Reference]>", "1: StatusUrl\n1: Reference"},
+        {id::StatusUpdate, "Subject: s\r\n\r\n<a href=[StatusUrl]>\r\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string got;
+        for (const notify::TemplateProblem& w : notify::templateWarnings(c.id, c.text)) {
+            const size_t open = w.message.find('[');
+            got += (got.empty() ? "" : "\n") + std::to_string(w.line) + ": " +
+                   w.message.substr(open + 1, w.message.find(']') - open - 1);
+        }
+        EXPECT_EQ(got, c.expected);
+    }
+    for (int template_ : {id::ReportHead, id::ReportRow, id::ReportTail}) {
+        SCOPED_TRACE(template_);
+        EXPECT_TRUE(notify::templateWarnings(template_, *notify::loadTemplate(template_)).empty());
+    }
+}
