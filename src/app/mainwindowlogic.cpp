@@ -49,7 +49,7 @@ std::string windowTitle(std::string_view orgName, std::string_view newerVersion)
     }
     if (!newerVersion.empty()) {
         title += " (v";
-        title += newerVersion.substr(0, 6);
+        title += newerVersion;
         title += " available - use Options|Upgrade)";
     }
     return title;

@@ -1,13 +1,14 @@
 #include "app/programmanifest.h"
 
+#include "core/version.h"
 #include "platform/signature.h"
-#include "rules/rulesfile.h"
 
 namespace tarnwick::app {
 
 std::optional<ProgramManifest> parseProgramManifest(std::string_view text)
 {
     ProgramManifest manifest;
+    std::string_view size;
     bool first = true;
     while (!text.empty()) {
         const size_t lf = text.find('\n');
@@ -23,6 +24,8 @@ std::optional<ProgramManifest> parseProgramManifest(std::string_view text)
             first = false;
         } else if (line.starts_with("version: ") && manifest.version.empty()) {
             manifest.version = line.substr(9);
+        } else if (line.starts_with("size: ") && size.empty()) {
+            size = line.substr(6);
         } else if (line.starts_with("sha256: ") && manifest.sha256.empty()) {
             manifest.sha256 = line.substr(8);
         } else if (!line.empty()) {
@@ -31,26 +34,26 @@ std::optional<ProgramManifest> parseProgramManifest(std::string_view text)
     }
     const bool hex =
         manifest.sha256.size() == 64 && manifest.sha256.find_first_not_of("0123456789abcdef") == std::string::npos;
-    if (!hex || !rules::RulesFile::wellFormedVersion(manifest.version))
+    // a length of up to 15 digits, so that it never overflows
+    const bool digits = !size.empty() && size.size() <= 15 && size.find_first_not_of("0123456789") == std::string::npos;
+    if (!hex || !digits || !core::wellFormedVersion(manifest.version))
         return std::nullopt;
+    for (const char c : size)
+        manifest.size = manifest.size * 10 + static_cast<std::uint64_t>(c - '0');
     return manifest;
 }
 
-ManifestVerdict checkProgramManifest(std::string_view manifest, std::string_view signature, std::string_view program,
-                                     std::string_view runningVersion, std::string_view publicKey)
+std::optional<ProgramManifest> verifyProgramManifest(std::string_view manifest, std::string_view signature,
+                                                     std::string_view publicKey, std::string& why)
 {
-    using Kind = ManifestVerdict::Kind;
-    if (std::string why = platform::verifySignature(manifest, signature, publicKey); !why.empty())
-        return {Kind::NotSigned, "manifest: " + why};
-    const std::optional<ProgramManifest> parsed = parseProgramManifest(manifest);
+    if (std::string error = platform::verifySignature(manifest, signature, publicKey); !error.empty()) {
+        why = "manifest: " + error;
+        return std::nullopt;
+    }
+    std::optional<ProgramManifest> parsed = parseProgramManifest(manifest);
     if (!parsed)
-        return {Kind::NotSigned, "the signed text is no program manifest"};
-    if (platform::sha256Hex(program) != parsed->sha256)
-        return {Kind::NotSigned, "the program is not the one the manifest names"};
-    // the signature binds the version, so an older signed program cannot pass for a newer one
-    if (rules::RulesFile::compareVersions(parsed->version, runningVersion) <= 0)
-        return {Kind::NotNewer, parsed->version};
-    return {};
+        why = "the signed text is no program manifest";
+    return parsed;
 }
 
 } // namespace tarnwick::app

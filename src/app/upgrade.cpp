@@ -1,6 +1,7 @@
 #include "app/upgrade.h"
 
 #include "app/application.h"
+#include "app/commandline.h"
 #include "app/mainstate.h"
 #include "app/packagemanaged.h"
 #include "app/programmanifest.h"
@@ -9,6 +10,7 @@
 #include "base/scopes.h"
 #include "base/settings.h"
 #include "core/text.h"
+#include "core/version.h"
 #include "net/flowlog.h"
 #include "net/httpget.h"
 #include "notify/servicereports.h"
@@ -32,10 +34,50 @@ const char* const k_downloadCopyFailedText = "Couldn't properly copy downloaded 
 const char* const k_noInstallDirText =
     "No application directory is set, so there is nowhere to install a newer program. Configure one first.";
 
-std::string notNewerText(std::string_view downloaded, std::string_view running)
+std::string notNewerText(std::string_view offered, const UpgradeBaseline& baseline)
 {
-    return "The downloaded program (version " + std::string(downloaded) + ") is not newer than this one (" +
-           std::string(running) + "); nothing was installed.";
+    std::string text = "The program on offer (version " + std::string(offered) + ") is not newer than ";
+    switch (baseline.source) {
+    case UpgradeBaseline::Source::Installed:
+        text += "the installed one (" + baseline.version + ")";
+        break;
+    case UpgradeBaseline::Source::InstalledBefore:
+        text += "version " + baseline.version + ", which was installed here before";
+        break;
+    case UpgradeBaseline::Source::Running:
+        text += "this one (" + baseline.version + ")";
+        break;
+    }
+    return text + "; nothing was installed.";
+}
+
+std::string expandsPastText(std::uint64_t size)
+{
+    return "The downloaded program expands past the " + std::to_string(size) +
+           " bytes its manifest states; nothing was installed.";
+}
+
+UpgradeBaseline upgradeBaseline(const base::AppSettings& settings, std::string_view runningVersion)
+{
+    using Source = UpgradeBaseline::Source;
+    std::optional<UpgradeBaseline> baseline;
+    const std::string installed = platform::installedProgramPath(settings.value(base::setting::Install));
+    if (std::optional<std::string> version = platform::programFileVersion(installed);
+        version && core::wellFormedVersion(*version))
+        baseline = UpgradeBaseline{std::move(*version), Source::Installed};
+    const std::string before = settings.value(base::setting::HighestInstalledVersion);
+    if (core::wellFormedVersion(before) && (!baseline || core::compareVersions(before, baseline->version) > 0))
+        baseline = UpgradeBaseline{before, Source::InstalledBefore};
+    return baseline.value_or(UpgradeBaseline{std::string(runningVersion), Source::Running});
+}
+
+void recordInstalledVersion(base::AppSettings& settings, std::string_view version)
+{
+    if (!core::wellFormedVersion(version) ||
+        core::compareVersions(version, settings.value(base::setting::HighestInstalledVersion)) <= 0)
+        return;
+    settings.setValue(base::setting::HighestInstalledVersion, std::string(version));
+    (void)settings.write(base::setting::HighestInstalledVersion); // as every store of the settings, silent
 }
 
 namespace {
@@ -96,7 +138,7 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
 
 std::string latestKnownVersion(const rules::RulesFile& rules)
 {
-    return rules.version().substr(0, 6);
+    return core::programVersionOf(rules.version());
 }
 
 bool isDownloadedCopy(std::string_view path)
@@ -107,15 +149,16 @@ bool isDownloadedCopy(std::string_view path)
                k_oldDownloadProgramNames.end();
 }
 
-bool newerVersionAvailable(std::string_view latestKnown, std::string_view runningVersion)
+bool newerVersionAvailable(std::string_view latestKnown, std::string_view baseline)
 {
-    return latestKnown.substr(0, 6) != runningVersion;
+    // rules without a program version offer nothing
+    return core::wellFormedVersion(latestKnown) && core::compareVersions(latestKnown, baseline) > 0;
 }
 
 std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion)
 {
     std::string latest = latestKnownVersion(rules);
-    return !latest.empty() && newerVersionAvailable(latest, runningVersion) ? latest : std::string();
+    return newerVersionAvailable(latest, runningVersion) ? latest : std::string();
 }
 
 std::string programAddress(const rules::RulesFile& rules)
@@ -177,6 +220,9 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
     const std::string programName = runningPath.empty() || temporaryCopy ? std::string(platform::k_programFileName)
                                                                          : platform::fileNameOf(runningPath);
     const std::string installed = platform::installedProgramPath(s.value(base::setting::Install), programName);
+    // the program in the application directory is this one after the check, unless a temporary copy failed to
+    // replace it (a copy the user started that fails moves the directory here)
+    bool installedIsThis = !runningPath.empty();
     // a program that cannot tell where it runs from copies nothing
     if (!runningPath.empty() && !platform::sameFile(runningPath, installed)) {
         const std::string runningDir = platform::folderOf(runningPath);
@@ -200,6 +246,7 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
             const std::string error = platform::replaceProgram(
                 runningPath, installed, temporaryCopy ? platform::k_temporaryCopyAttempts : platform::CopyAttempts{},
                 pause);
+            installedIsThis = error.empty() || !temporaryCopy;
             if (error.empty() || temporaryCopy) {
                 outcome.restart = true;
             }
@@ -213,6 +260,8 @@ InstallationOutcome installationCheck(AppContext& app, base::FrontEnd& frontEnd,
             }
         }
     }
+    if (installedIsThis)
+        recordInstalledVersion(s, programVersion());
     (void)s.writeAll(); // as every store of the settings, silent when it fails
     const std::string program = platform::installedProgramPath(s.value(base::setting::Install), programName);
     if (const platform::Result written = writeProgramShortcuts(s, programName); !written)
@@ -250,7 +299,8 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
         return outcome;
     }
     const std::string latest = latestKnownVersion(app.rules);
-    if (!newerVersionAvailable(latest, runningVersion)) {
+    const UpgradeBaseline baseline = upgradeBaseline(app.settings, runningVersion);
+    if (!newerVersionAvailable(latest, baseline.version)) {
         state.tell(k_latestVersionText);
         outcome.kind = UpgradeOutcome::Kind::Latest;
         return outcome;
@@ -258,35 +308,6 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
     if (ask && state.ask(base::Question::DownloadUpgrade, k_downloadQuestion) != base::Answer::Yes) {
         outcome.kind = UpgradeOutcome::Kind::Declined;
         return outcome;
-    }
-
-    const std::string address = programAddress(app.rules);
-    const bool direct = app.rules.directDownload();
-    // the download is an operation of the window: cancellable, with its own time-out, and a close waits for it
-    std::string program;
-    std::string manifest;
-    std::string signature;
-    std::string error;
-    // the manifest binds the version to the program's digest; a failed fetch is a missing signature
-    std::string manifestError;
-    const std::string manifestAddress = address + std::string(k_manifestSuffix);
-    {
-        const MainState::Operation operation(state, k_downloadTimeoutMs);
-        if (!operation)
-            return outcome;
-        const base::RunDisplay display(state, "from " + addressHost(address), 3);
-        state.statusLine("Download Tarnwick v" + latest);
-        DownloadHost host(state);
-        error = fetchRaw(state, host, address, direct, program);
-        if (error.empty()) {
-            state.runPosition(1);
-            manifestError = fetchRaw(state, host, manifestAddress, direct, manifest);
-        }
-        if (error.empty() && manifestError.empty()) {
-            state.runPosition(2);
-            manifestError = fetchRaw(state, host, manifestAddress + ".sig", direct, signature);
-        }
-        state.statusLine({});
     }
 
     auto fail = [&](const std::string& text, const char* title) {
@@ -297,35 +318,85 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
         outcome.error = text.starts_with('!') ? text.substr(1) : text;
         return outcome;
     };
-    if (!error.empty())
-        return fail(error, "Download Failed");
+    const std::string address = programAddress(app.rules);
+    const bool direct = app.rules.directDownload();
+    const std::string manifestAddress = address + std::string(k_manifestSuffix);
+    // Fetches each address into its body, in turn from run position `position` on, as one operation of the
+    // window: cancellable, with its own time-out, and a close waits for it. The first failure stops (`failed`
+    // is its index); none when the window is busy.
+    std::size_t failed = 0;
+    auto fetch = [&](const std::vector<std::pair<std::string, std::string*>>& items,
+                     int position) -> std::optional<std::string> {
+        const MainState::Operation operation(state, k_downloadTimeoutMs);
+        if (!operation)
+            return std::nullopt;
+        const base::RunDisplay display(state, "from " + addressHost(address), 3);
+        DownloadHost host(state);
+        std::string error;
+        for (failed = 0; failed < items.size() && error.empty(); ++failed) {
+            state.runPosition(position++);
+            error = fetchRaw(state, host, items[failed].first, direct, *items[failed].second);
+        }
+        --failed;
+        state.statusLine({});
+        return error;
+    };
+
+    // the manifest comes first: the program is fetched only when the distributor vouches for a newer version,
+    // and expanded no further than the length the manifest states
+    std::string manifestText;
+    std::string signature;
+    state.statusLine("Download Tarnwick v" + latest);
+    const std::optional<std::string> manifestFetch =
+        fetch({{manifestAddress, &manifestText}, {manifestAddress + ".sig", &signature}}, 0);
+    if (!manifestFetch)
+        return outcome;
+    // a manifest that cannot be fetched is a failed download; a missing signature is the distributor's silence
+    if (!manifestFetch->empty() && (failed == 0 || state.cancelReason() != base::RunState::Running))
+        return fail(*manifestFetch, "Download Failed");
+    std::string why = *manifestFetch;
+    std::optional<ProgramManifest> manifest;
+    if (why.empty())
+        manifest = verifyProgramManifest(manifestText, signature, platform::distributorKey(), why);
+    if (!manifest) {
+        app.log.write("Signature '%s': %s\n", manifestAddress.c_str(), why.c_str());
+        return fail(k_notSignedText, "Download Failed");
+    }
+    if (!newerVersionAvailable(manifest->version, baseline.version))
+        return fail(notNewerText(manifest->version, baseline), "Download Failed");
+
+    state.statusLine("Download Tarnwick v" + manifest->version);
+    std::string program;
+    const std::optional<std::string> programFetch = fetch({{address, &program}}, 2);
+    if (!programFetch)
+        return outcome;
+    if (!programFetch->empty())
+        return fail(*programFetch, "Download Failed");
 
     const std::string dir = app.logDir();
     const std::string tmp = platform::joinPath(dir, k_downloadTempName);
     const std::string exe = platform::joinPath(dir, k_downloadProgramName);
     (void)platform::removeFile(tmp);
     (void)platform::removeFile(exe);
-    long long length = 0;
-    const bool copied = !dir.empty() && platform::writeFileAtomic(tmp, program) &&
-                        platform::lzExpandFile(tmp, exe, length).empty() && length > 0;
+    platform::ExpandedFile expanded;
+    std::string expandError = dir.empty() ? std::string("no logging directory") : std::string();
+    if (expandError.empty() && !platform::writeFileAtomic(tmp, program))
+        expandError = "cannot write " + tmp;
+    program = std::string();
+    if (expandError.empty())
+        expandError = platform::lzExpandFile(tmp, exe, manifest->size, expanded);
     (void)platform::removeFile(tmp);
-    if (!copied) {
+    if (!expandError.empty()) {
         (void)platform::removeFile(exe);
+        app.log.write("Expand '%s': %s\n", address.c_str(), expandError.c_str());
+        if (expanded.past)
+            return fail(expandsPastText(manifest->size), "Download Failed");
         return fail(k_downloadCopyFailedText, "Copy failed.");
     }
-    // only a program the distributor vouches for, newer than this one, is ever started or installed
-    ManifestVerdict verdict{ManifestVerdict::Kind::NotSigned, manifestError};
-    if (manifestError.empty()) {
-        const std::optional<std::string> expanded = platform::readFile(exe);
-        verdict = expanded
-                      ? checkProgramManifest(manifest, signature, *expanded, runningVersion, platform::distributorKey())
-                      : ManifestVerdict{ManifestVerdict::Kind::NotSigned, "the expanded program is unreadable"};
-    }
-    if (verdict.kind != ManifestVerdict::Kind::Good) {
+    // only the very program the distributor vouches for is ever started or installed
+    if (expanded.length != manifest->size || expanded.sha256 != manifest->sha256) {
         (void)platform::removeFile(exe);
-        if (verdict.kind == ManifestVerdict::Kind::NotNewer)
-            return fail(notNewerText(verdict.why, runningVersion), "Download Failed");
-        app.log.write("Signature '%s': %s\n", manifestAddress.c_str(), verdict.why.c_str());
+        app.log.write("Signature '%s': the program is not the one the manifest names\n", manifestAddress.c_str());
         return fail(k_notSignedText, "Download Failed");
     }
 
@@ -339,12 +410,15 @@ UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion,
             app.log.write("Copy '%s': %s\n", installed.c_str(), copyError.c_str());
             return fail(k_copyFailedText, "Copy failed.");
         }
+        recordInstalledVersion(app.settings, manifest->version);
         outcome.program = installed;
     } else {
+        // the copy records its version when it has installed itself
         outcome.program = exe;
     }
     notify::sendUpgradeReport(state.queue(), app.settings);
     outcome.kind = UpgradeOutcome::Kind::Downloaded;
+    outcome.version = manifest->version;
     return outcome;
 }
 

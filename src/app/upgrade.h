@@ -4,6 +4,7 @@
 #include "platform/result.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,8 +27,24 @@ extern const char* const k_copyFailedText; // "Couldn't copy the application exe
 extern const char* const k_notSignedText;  // "The downloaded program is not signed by the distributor."
 extern const char* const k_downloadCopyFailedText; // "Couldn't properly copy downloaded file."
 extern const char* const k_noInstallDirText;       // the upgrade without an application directory
-// "The downloaded program (version X) is not newer than this one (Y); nothing was installed."
-std::string notNewerText(std::string_view downloaded, std::string_view running);
+
+// The version a program must be newer than to be installed: the installed program's (read from its version
+// record) or the newest this installation ever installed (`HighestInstalledVersion`), whichever is newer; the
+// running program's only when neither is known.
+struct UpgradeBaseline {
+    enum class Source { Installed, InstalledBefore, Running };
+    std::string version;
+    Source source = Source::Running;
+};
+UpgradeBaseline upgradeBaseline(const base::AppSettings& settings, std::string_view runningVersion);
+// Keeps `version` as `HighestInstalledVersion` when it is newer than the one kept (and written at once).
+void recordInstalledVersion(base::AppSettings& settings, std::string_view version);
+
+// "The program on offer (version X) is not newer than the installed one (Y); nothing was installed.", and
+// the same for the version installed before and for this program.
+std::string notNewerText(std::string_view offered, const UpgradeBaseline& baseline);
+// "The downloaded program expands past the N bytes its manifest states; nothing was installed."
+std::string expandsPastText(std::uint64_t size);
 
 // The temporary files of a download, in the logging directory: the file as fetched and the program expanded
 // from it, which installs itself when started from there.
@@ -42,10 +59,11 @@ bool isDownloadedCopy(std::string_view path);
 constexpr int k_downloadTimeoutMs = 500000;
 constexpr int k_normalTimeoutMs = 60000;
 
-// The latest known version: the first six characters of the rules' version text.
+// The latest known version: the program version the rules' version names, its first three numbers
+// ("4.2.07" of "4.2.07.000"); empty when the rules' version is not numbers and dots.
 std::string latestKnownVersion(const rules::RulesFile& rules);
-// True when the latest known version differs from the running version as text.
-bool newerVersionAvailable(std::string_view latestKnown, std::string_view runningVersion);
+// True when the latest known version is newer than `baseline`, number by number.
+bool newerVersionAvailable(std::string_view latestKnown, std::string_view baseline);
 // The title bar's notice: the latest known version when it is newer, else empty.
 std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion);
 // The program's download address: the compressed `appc`, else the plain `app`.
@@ -84,6 +102,7 @@ struct UpgradeOutcome {
     Kind kind = Kind::Failed;
     std::string error;   // Failed: the reported text
     std::string program; // Downloaded: the checked program file (the temporary copy, or the installed one)
+    std::string version; // Downloaded: its version, as its manifest names it
 };
 
 // How the Upgrade command ends after a good download.
@@ -93,10 +112,11 @@ enum class UpgradeTarget {
 };
 
 // The Upgrade command on the window state: the rules download, the newer-version
-// test and question, the download with its signed manifest, the expansion, the check
-// of the manifest (signature, digest, a version newer than `runningVersion`) and the
-// upgrade report. `ask` false answers the question with Yes. Without an application
-// directory nothing is downloaded.
+// test (against upgradeBaseline) and question, the signed manifest, fetched and checked
+// first (signature, a version newer than the baseline), then the program, expanded no
+// further than the manifest's length and checked against its digest, and the upgrade
+// report. `ask` false answers the question with Yes. Without an application directory
+// nothing is downloaded.
 UpgradeOutcome upgradeCommand(MainState& state, std::string_view runningVersion, UpgradeTarget target, bool ask = true);
 
 // A -auto start without an organisation name: logs why; the caller exits with 1.

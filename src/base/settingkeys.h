@@ -37,6 +37,8 @@ inline constexpr TextSetting SmtpServer{{"SmtpServer"}};
 inline constexpr TextSetting ReturnAddress{{"ReturnAddress"}};
 inline constexpr TextSetting ShortcutFolder{{"ShortcutFolder", true}};
 inline constexpr TextSetting Install{{"Install", true}};
+// the newest program version ever installed in the application directory: an upgrade only goes past it
+inline constexpr TextSetting HighestInstalledVersion{{"HighestInstalledVersion"}};
 inline constexpr TextSetting LogDir{{"LogDir"}};
 inline constexpr TextSetting ReportDir{{"ReportDir"}};
 inline constexpr NumberSetting Left{{"Left"}};

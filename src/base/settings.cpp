@@ -2,6 +2,7 @@
 
 #include "core/fieldtable.h"
 #include "core/text.h"
+#include "core/version.h"
 #include "net/base64.h"
 #include "platform/files.h"
 #include "platform/settingsfile.h"
@@ -79,6 +80,7 @@ const std::vector<SettingKey>& AppSettings::keys()
                                        ReturnAddress,
                                        ShortcutFolder,
                                        Install,
+                                       HighestInstalledVersion,
                                        LogDir,
                                        ReportDir,
                                        Left,
@@ -272,6 +274,9 @@ platform::Result AppSettings::checkValue(std::string_view name, std::string_view
             return platform::Result::failure("The CA file '" + std::string(value) + "' cannot be read: " +
                                              (ca.notRegular() ? "not a regular file" : ca.systemText()));
     }
+    if (name == setting::HighestInstalledVersion.name && !core::wellFormedVersion(value))
+        return platform::Result::failure(
+            "HighestInstalledVersion is a version of numbers and dots, like 4.2.06, not '" + std::string(value) + "'");
     if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
         return platform::Result::failure(
             "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +

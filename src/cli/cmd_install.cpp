@@ -58,7 +58,7 @@ int upgrade(const Invocation& inv)
         app::upgradeCommand(s->state, app::systemPlaces().version, app::UpgradeTarget::InstalledProgram);
     switch (outcome.kind) {
     case app::UpgradeOutcome::Kind::Downloaded:
-        inv.out << "Installed " << outcome.program << " v" << app::latestKnownVersion(s->app.rules) << "\n";
+        inv.out << "Installed " << outcome.program << " v" << outcome.version << "\n";
         return 0;
     case app::UpgradeOutcome::Kind::Latest:
         inv.out << app::k_latestVersionText << "\n";

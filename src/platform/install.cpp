@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -168,47 +169,146 @@ std::string defaultInstallFolder()
     return joinPath(dataHome(), "Tarnwick");
 }
 
+ProgramFileWriter::ProgramFileWriter(std::string path) : m_path(std::move(path)), m_temp(m_path + ".XXXXXX")
+{
+    m_fd = ::mkstemp(m_temp.data());
+    if (m_fd < 0) {
+        m_error = "Cannot write beside " + m_path + ": " + reason(errno);
+        m_temp.clear();
+    } else if (::fchmod(m_fd, 0755) != 0) {
+        fail(errno);
+    }
+}
+
+ProgramFileWriter::~ProgramFileWriter()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    if (!m_temp.empty())
+        ::unlink(m_temp.c_str());
+}
+
+void ProgramFileWriter::fail(int error)
+{
+    if (m_error.empty())
+        m_error = "Cannot write " + m_path + ": " + reason(error);
+}
+
+bool ProgramFileWriter::write(std::string_view block)
+{
+    while (m_error.empty() && !block.empty()) {
+        const ssize_t n = ::write(m_fd, block.data(), block.size());
+        if (n < 0 && errno != EINTR)
+            fail(errno);
+        else if (n > 0)
+            block.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return m_error.empty();
+}
+
+bool ProgramFileWriter::commit()
+{
+    if (!m_error.empty())
+        return false;
+    if (::fsync(m_fd) != 0)
+        fail(errno);
+    const int closed = ::close(m_fd);
+    m_fd = -1;
+    if (closed != 0)
+        fail(errno);
+    if (m_error.empty() && ::rename(m_temp.c_str(), m_path.c_str()) != 0)
+        fail(errno);
+    if (!m_error.empty())
+        return false;
+    m_temp.clear();
+    (void)syncFolder(folderOf(m_path));
+    return true;
+}
+
 std::string writeProgramFile(const std::string& path, std::string_view bytes)
 {
-    std::string temp = path + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return "Cannot write beside " + path + ": " + reason(errno);
-    int error = 0;
-    if (::fchmod(fd, 0755) != 0)
-        error = errno;
-    for (std::string_view rest = bytes; error == 0 && !rest.empty();) {
-        ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno != EINTR)
-            error = errno;
-        else if (n > 0)
-            rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    if (error == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        return "Cannot write " + path + ": " + reason(error);
-    }
-    if (int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
+    ProgramFileWriter writer(path);
+    return writer.write(bytes) && writer.commit() ? std::string() : writer.error();
 }
+
+// The record this program carries; kept by the linker though nothing reads it, and read by the next program.
+extern const char k_versionRecord[];
+[[gnu::used]] const char k_versionRecord[] = "Tarnwick program version record: " TARNWICK_VERSION "\n";
+
+std::optional<std::string> programFileVersion(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    // blocks overlap by a mark and a version, so a record across two blocks is still whole in one
+    constexpr std::size_t k_block = 1 << 16;
+    constexpr std::size_t k_longestVersion = 32;
+    const std::size_t keep = k_versionRecordMark.size() + k_longestVersion;
+    std::string buffer;
+    std::optional<std::string> version;
+    for (;;) {
+        const std::size_t had = buffer.size();
+        buffer.resize(had + k_block);
+        ssize_t n = 0;
+        do
+            n = ::read(fd, buffer.data() + had, k_block);
+        while (n < 0 && errno == EINTR);
+        buffer.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        const bool end = n <= 0;
+        for (std::size_t at = buffer.find(k_versionRecordMark); at != std::string::npos;
+             at = buffer.find(k_versionRecordMark, at + 1)) {
+            const std::size_t from = at + k_versionRecordMark.size();
+            const std::size_t stop = buffer.find_first_not_of("0123456789.", from);
+            if (stop == std::string::npos && !end)
+                break; // the version may go on in the next block
+            const std::size_t to = stop == std::string::npos ? buffer.size() : stop;
+            if (to > from && to - from <= k_longestVersion) {
+                version = buffer.substr(from, to - from);
+                break;
+            }
+        }
+        if (version || end)
+            break;
+        if (buffer.size() > keep)
+            buffer.erase(0, buffer.size() - keep);
+    }
+    ::close(fd);
+    return version;
+}
+
+namespace {
+
+// writeProgramFile with the bytes of the file `source`, read a block at a time.
+std::string copyProgramFile(const std::string& source, const std::string& target)
+{
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "Cannot read " + source + ": " + reason(errno);
+    ProgramFileWriter writer(target);
+    std::string block(1 << 16, '\0');
+    int readError = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            readError = errno;
+        if (n <= 0 || !writer.write(std::string_view(block.data(), static_cast<std::size_t>(n))))
+            break;
+    }
+    ::close(fd);
+    if (readError != 0)
+        return "Cannot read " + source + ": " + reason(readError);
+    return writer.commit() ? std::string() : writer.error();
+}
+
+} // namespace
 
 std::string replaceProgram(const std::string& source, const std::string& target, CopyAttempts tries, const Pause& pause)
 {
     std::string error;
     for (int attempt = 1;; ++attempt) {
-        if (ResultOf<std::string> bytes = readFile(source); !bytes)
-            error = "Cannot read " + source + ": " + reason(bytes.code());
-        else
-            error = writeProgramFile(target, *bytes);
+        error = copyProgramFile(source, target);
         if (error.empty() || attempt >= tries.attempts)
             return error;
         if (pause)

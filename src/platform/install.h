@@ -41,6 +41,35 @@ std::string defaultInstallFolder();
 // text on success, else the reason; the old file is then untouched.
 std::string writeProgramFile(const std::string& path, std::string_view bytes);
 
+// writeProgramFile for bytes that arrive in blocks: the file beside `path` grows block by block and takes
+// the name only at commit(); a writer destroyed before then removes it and leaves `path` untouched.
+class ProgramFileWriter {
+public:
+    explicit ProgramFileWriter(std::string path);
+    ~ProgramFileWriter();
+    ProgramFileWriter(const ProgramFileWriter&) = delete;
+    ProgramFileWriter& operator=(const ProgramFileWriter&) = delete;
+    // False once a write failed; error() says why.
+    bool write(std::string_view block);
+    // Flushes, renames into place and flushes the folder; false when that failed.
+    bool commit();
+    const std::string& error() const { return m_error; }
+
+private:
+    void fail(int error);
+    std::string m_path;
+    std::string m_temp;
+    int m_fd = -1;
+    std::string m_error;
+};
+
+// Every program file carries a version record: this text followed by its version ("4.2.06") and a line end.
+// It is read back from the file without starting the program.
+constexpr std::string_view k_versionRecordMark = "Tarnwick program version record: ";
+// The version record of the file at `path`: the digits and dots after the first mark followed by any; none
+// when the file cannot be read or carries no record (as programs built before the record do not).
+std::optional<std::string> programFileVersion(const std::string& path);
+
 // How often a failed copy is tried in all, and the pause between the tries.
 struct CopyAttempts {
     int attempts = 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,10 +20,19 @@ bool isLzCompressed(std::string_view data);
 // Linear in the input; never trusts the header's length for memory.
 std::string lzExpand(std::string_view data, std::string& out);
 
-// Expands the file `from` into the file `to`, which is written beside its final
-// name, flushed, made executable (it is a program to be started) and renamed into
-// place. Returns an empty text on success, else the reason; `length` receives the
-// expanded length.
-std::string lzExpandFile(const std::string& from, const std::string& to, long long& length);
+// What lzExpandFile wrote.
+struct ExpandedFile {
+    std::uint64_t length = 0;
+    std::string sha256; // of the bytes written, as sha256Hex gives it
+    bool past = false;  // the expansion stopped at the first byte past the maximum
+};
+
+// Expands the file `from` into the file `to` as lzExpand does, a block at a time: neither file is ever whole
+// in memory. The output is hashed as it is written and must stay within `maxLength` bytes: the expansion
+// stops at the first byte past it and fails. `to` is written beside its final name, flushed, made executable
+// (it is a program to be started) and renamed into place only when everything succeeded; otherwise it is
+// left as it was. Returns an empty text on success, else the reason.
+std::string lzExpandFile(const std::string& from, const std::string& to, std::uint64_t maxLength,
+                         ExpandedFile& expanded);
 
 } // namespace tarnwick::platform

@@ -68,10 +68,36 @@ std::string verifySignature(std::string_view data, std::string_view signature, s
 
 std::string sha256Hex(std::string_view data)
 {
+    Sha256 digest;
+    digest.add(data);
+    return digest.hex();
+}
+
+struct Sha256::Context {
+    std::unique_ptr<EVP_MD_CTX, ContextFree> md{EVP_MD_CTX_new()};
+    bool good = false;
+};
+
+Sha256::Sha256() : m_context(std::make_unique<Context>())
+{
+    m_context->good = m_context->md && EVP_DigestInit_ex(m_context->md.get(), EVP_sha256(), nullptr) == 1;
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::add(std::string_view block)
+{
+    if (m_context->good && !block.empty())
+        m_context->good = EVP_DigestUpdate(m_context->md.get(), block.data(), block.size()) == 1;
+}
+
+std::string Sha256::hex()
+{
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+    if (!m_context->good || EVP_DigestFinal_ex(m_context->md.get(), digest, &length) != 1)
         return {};
+    m_context->good = false; // the context is spent
     static constexpr char k_hex[] = "0123456789abcdef";
     std::string out;
     for (unsigned int i = 0; i < length; ++i) {

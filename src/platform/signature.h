@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,21 @@ std::string verifySignature(std::string_view data, std::string_view signature, s
 
 // The SHA-256 digest of `data` as 64 lower-case hex digits.
 std::string sha256Hex(std::string_view data);
+
+// The same digest of bytes that arrive in blocks, so that a large file need never be whole in memory.
+class Sha256 {
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+    void add(std::string_view block);
+    // The digest of everything added, as sha256Hex gives it; empty when the digest could not be computed.
+    std::string hex();
+
+private:
+    struct Context;
+    std::unique_ptr<Context> m_context;
+};
 
 } // namespace tarnwick::platform

@@ -54,10 +54,9 @@ public:
     // The version written on the "version: " line (any case); empty when absent,
     // when the line has no line end, or when it reads "-".
     static std::string versionOf(std::string_view text);
-    // Whether a version has the form the built-in rules use: numbers of digits divided by single dots.
+    // The program's own version rules (core/version.h): numbers of digits divided by single dots, compared
+    // number by number.
     static bool wellFormedVersion(std::string_view version);
-    // Well-formed versions compare number by number (a missing number counts as 0, so 4.2 equals 4.2.0);
-    // any well-formed version is greater than one that is not; two that are not compare byte by byte.
     static int compareVersions(std::string_view a, std::string_view b);
     static std::string_view defaultText();
     // The second built-in text: rules for the office's XML status records.

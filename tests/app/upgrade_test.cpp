@@ -21,15 +21,26 @@ using namespace tarnwick::app;
 
 namespace {
 
-TEST(NewerVersion, ComparesTheFirstSixCharactersAsText)
+TEST(NewerVersion, TheRulesOfferOnlyANewerProgramNumberByNumber)
 {
     struct Case {
-        const char* latest;
-        bool newer;
+        const char* rulesVersion;
+        const char* running;
+        const char* offered; // empty: none
     };
-    const Case cases[] = {{"4.2.06.500", false}, {"4.2.05.900", true}, {"4.2.07", true}, {"", true}};
-    for (const Case& c : cases)
-        EXPECT_EQ(newerVersionAvailable(c.latest, "4.2.06"), c.newer) << c.latest;
+    const Case cases[] = {
+        {"4.2.06.500", "4.2.06", ""},       {"4.2.05.900", "4.2.06", ""}, // older rules offer no downgrade
+        {"4.2.07", "4.2.06", "4.2.07"},     {"4.10.01.3", "4.9.99", "4.10.01"}, {"4.9.99.9", "4.10.0", ""},
+        {"5.0.00.000", "5.0.0", ""},        {"4.2.07-beta", "4.2.06", ""},      {"", "4.2.06", ""},
+        {"4.2.07.000", "?.?.??", "4.2.07"}, // a build without a version is older than any
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rulesVersion);
+        rules::TemplateVars vars;
+        rules::RulesFile rules(vars);
+        rules.accept(std::string("version: ") + c.rulesVersion + "\r\nend-of-rules\r\n");
+        EXPECT_EQ(newerVersion(rules, c.running), c.offered) << c.running;
+    }
 }
 
 TEST(ProgramAddress, CompressedFileFirstThenThePlainOne)
@@ -59,8 +70,11 @@ TEST(ProgramManifest, OnlyTheManifestFormPasses)
         bool passes;
     };
     const Case cases[] = {
-        {"Tarnwick program manifest\nversion: 4.3.00\nsha256: " + digest + "\n", true},
-        {"Tarnwick program manifest\r\nsha256: " + digest + "\r\nversion: 4.3.00\r\n\r\n", true},
+        {"Tarnwick program manifest\nversion: 4.3.00\nsize: 1\nsha256: " + digest + "\n", true},
+        {"Tarnwick program manifest\r\nsha256: " + digest + "\r\nsize: 90\r\nversion: 4.3.00\r\n\r\n", true},
+        {"Tarnwick program manifest\nversion: 4.3.00\nsha256: " + digest + "\n", false}, // no size
+        {"Tarnwick program manifest\nversion: 4.3.00\nsize: 1e9\nsha256: " + digest + "\n", false},
+        {"Tarnwick program manifest\nversion: 4.3.00\nsize: 1000000000000000\nsha256: " + digest + "\n", false},
         // a rules text, which the same key signs, is no manifest
         {"version: 9.9.99.999\r\n;tarnwick\r\nsha256: " + digest + "\r\n\r\nend-of-rules\r\n", false},
         {"Tarnwick program manifest\nversion: 4.3.00\nsha256: " + digest + "\nversion: 9.0\n", false},
@@ -276,9 +290,10 @@ TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
         const std::string served = m_dir.file("serve/tarnwick.ex_");
         const std::string manifest = served + ".manifest";
         (void)platform::writeFileAtomic(plain, c.sig == Sig::OtherProgram ? "#!/bin/sh\necho another\n" : program);
-        const std::string write = "printf 'Tarnwick program manifest\\nversion: %s\\nsha256: %s\\n' " +
-                                  test::shellQuoted(c.version) + " \"$(sha256sum " + test::shellQuoted(plain) +
-                                  " | cut -c1-64)\" >" + test::shellQuoted(manifest);
+        const std::string write = "printf 'Tarnwick program manifest\\nversion: %s\\nsize: %s\\nsha256: %s\\n' " +
+                                  test::shellQuoted(c.version) + " \"$(stat -c %s " + test::shellQuoted(plain) +
+                                  ")\" \"$(sha256sum " + test::shellQuoted(plain) + " | cut -c1-64)\" >" +
+                                  test::shellQuoted(manifest);
         ASSERT_EQ(std::system(write.c_str()), 0);
         (void)platform::writeFileAtomic(plain, program);
         if (c.compressed) {
@@ -295,12 +310,17 @@ TEST_F(UpgradeEndToEnd, OnlyANewerProgramTheDistributorVouchesForIsInstalled)
             (void)platform::writeFileAtomic(manifest + ".sig", bytes);
         }
 
+        // each case starts from an installation that never installed a newer program
+        ASSERT_EQ(test::runCli({"config", "set", "HighestInstalledVersion", ""}, m_dir.file("settings.ini")).exit, 0);
         const test::CliRun run = test::runCli({"upgrade", "--yes"}, m_dir.file("settings.ini"));
         EXPECT_EQ(run.exit, c.installed ? 0 : 1) << run.out << run.err;
         EXPECT_TRUE(platform::readFile(installed()).value_or("") == (c.installed ? program : k_oldProgram));
         if (!c.installed) {
+            // the manifest of another, shorter program stops the expansion at its length
             const std::string expected =
-                c.version == "99.0.00" ? std::string(k_notSignedText) : notNewerText(c.version, running);
+                c.sig == Sig::OtherProgram ? expandsPastText(std::string_view("#!/bin/sh\necho another\n").size())
+                : c.version == "99.0.00"   ? std::string(k_notSignedText)
+                                           : notNewerText(c.version, {running, UpgradeBaseline::Source::Running});
             EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
         }
         EXPECT_FALSE(std::filesystem::exists(m_dir.file("log/tarnwick_temp.tmp")));

@@ -345,7 +345,7 @@ TEST(Menus, GeneratedItemsAndPopup)
 TEST(WindowTexts, TitleColumnWidthAndUnhandledMessage)
 {
     EXPECT_EQ(windowTitle("", ""), "Tarnwick\xAE");
-    EXPECT_EQ(windowTitle("Acme", "4.3.001.7"), "Tarnwick\xAE - Acme (v4.3.00 available - use Options|Upgrade)");
+    EXPECT_EQ(windowTitle("Acme", "4.10.01"), "Tarnwick\xAE - Acme (v4.10.01 available - use Options|Upgrade)");
     EXPECT_EQ(columnWidth("", 3, 60), 112);
     EXPECT_EQ(columnWidth("140px", 3, 60), 140);
     EXPECT_EQ(unhandledMessage(std::make_exception_ptr(tasks::CAppError("Bad thing."))), "Bad thing.");

@@ -251,3 +251,33 @@ TEST(Shortcuts, QuoteAndEscapeTheProgramPath)
         expectValidEntry(dir.file("entry.desktop"));
     }
 }
+
+TEST(ProgramFileVersion, ReadsTheRecordWithoutStartingTheProgram)
+{
+    const std::string mark(platform::k_versionRecordMark);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::optional<std::string> version;
+    };
+    const Case cases[] = {
+        {"a script that carries one", "#!/bin/sh\n# " + mark + "4.2.09\necho old\n", "4.2.09"},
+        {"at the very end, without a line end", std::string(100, '\0') + mark + "4.10.1", "4.10.1"},
+        // the reader's own mark, as a binary keeps it, is followed by no version
+        {"a mark without a version before the record", mark + '\0' + mark + "5.0.00\n", "5.0.00"},
+        {"across two blocks of reading", std::string((1 << 16) - mark.size() - 2, 'x') + mark + "4.2.11\n", "4.2.11"},
+        {"a program from before the record", "\177ELF" + std::string(70000, '\0'), std::nullopt},
+        {"no file", "", std::nullopt},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(platform::writeFileAtomic(path, c.bytes));
+        }
+        EXPECT_EQ(platform::programFileVersion(path), c.version);
+    }
+    // a real program built here carries its own
+    EXPECT_EQ(platform::programFileVersion(platform::runningProgramPath().value_or("")), TARNWICK_VERSION);
+}

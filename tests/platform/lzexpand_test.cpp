@@ -2,11 +2,14 @@
 
 #include "platform/command.h"
 #include "platform/files.h"
+#include "platform/signature.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace tarnwick;
@@ -40,6 +43,28 @@ std::string sample(std::size_t n, bool words)
     }
     out.resize(n);
     return out;
+}
+
+// A compressed file of `length` bytes "a": one literal, then copies of 18 bytes from where it was written.
+std::string manyA(std::uint32_t length)
+{
+    std::string codes = "\001a";
+    int inGroup = 1;
+    for (std::uint64_t out = 1; out < length; out += 18, ++inGroup) {
+        if (inGroup == 8) {
+            codes += '\0';
+            inGroup = 0;
+        }
+        codes += "\xF0\xFF";
+    }
+    return compressed(length, codes);
+}
+
+long peakKilobytes()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 } // namespace
@@ -133,15 +158,61 @@ TEST(LzExpandFile, WritesAnExecutableProgramOrNothing)
     test::TempDir dir;
     ASSERT_TRUE(platform::writeFileAtomic(dir.file("good.ex_"), compressed(8, "\003ab\xF0\xF3")));
     ASSERT_TRUE(platform::writeFileAtomic(dir.file("bad.ex_"), compressed(9, "\003ab\xF0\xF3")));
-    long long length = -1;
-    EXPECT_NE(platform::lzExpandFile(dir.file("bad.ex_"), dir.file("bad.exe"), length), "");
-    EXPECT_EQ(length, 0);
+    platform::ExpandedFile expanded;
+    EXPECT_NE(platform::lzExpandFile(dir.file("bad.ex_"), dir.file("bad.exe"), 100, expanded), "");
+    EXPECT_EQ(expanded.length, 0u);
     EXPECT_FALSE(platform::fileExists(dir.file("bad.exe")));
 
-    EXPECT_EQ(platform::lzExpandFile(dir.file("good.ex_"), dir.file("good.exe"), length), "");
-    EXPECT_EQ(length, 8);
+    EXPECT_EQ(platform::lzExpandFile(dir.file("good.ex_"), dir.file("good.exe"), 100, expanded), "");
+    EXPECT_EQ(expanded.length, 8u);
     EXPECT_EQ(platform::readFile(dir.file("good.exe")), "abababab");
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("good.exe").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
+}
+
+TEST(LzExpandFile, StopsAtTheFirstBytePastTheMaximumAndHashesWhatItWrites)
+{
+    struct Case {
+        const char* scenario;
+        std::string data;
+        std::uint64_t maxLength;
+        std::string expanded; // empty: the expansion fails
+        bool past;
+    };
+    const Case cases[] = {
+        {"compressed, exactly the maximum", manyA(1000), 1000, std::string(1000, 'a'), false},
+        {"compressed, one byte past", manyA(1001), 1000, "", true},
+        // a small download that would fill the disk
+        {"compressed, far past", manyA(64u << 20), 1 << 20, "", true},
+        {"plain, exactly the maximum", "plain program", 13, "plain program", false},
+        {"plain, one byte past", "plain program", 12, "", true},
+        {"compressed, cut short", compressed(9, "\003ab\xF0\xF3"), 100, "", false},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file("in"), c.data));
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file("out"), "old"));
+        platform::ExpandedFile expanded;
+        const std::string error = platform::lzExpandFile(dir.file("in"), dir.file("out"), c.maxLength, expanded);
+        EXPECT_EQ(error.empty(), !c.expanded.empty()) << error;
+        EXPECT_EQ(expanded.past, c.past);
+        EXPECT_EQ(expanded.length, c.expanded.size());
+        EXPECT_EQ(expanded.sha256, c.expanded.empty() ? "" : platform::sha256Hex(c.expanded));
+        EXPECT_TRUE(platform::readFile(dir.file("out")) == (c.expanded.empty() ? "old" : c.expanded));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2); // nothing left beside
+    }
+}
+
+TEST(LzExpandFile, NeverHoldsTheExpandedProgramInMemory)
+{
+    constexpr std::uint32_t k_length = 96u << 20;
+    test::TempDir dir;
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("in"), manyA(k_length)));
+    const long before = peakKilobytes();
+    platform::ExpandedFile expanded;
+    ASSERT_EQ(platform::lzExpandFile(dir.file("in"), dir.file("out"), k_length, expanded), "");
+    EXPECT_EQ(expanded.length, k_length);
+    EXPECT_LT(peakKilobytes() - before, 16 * 1024) << "kilobytes more at the peak";
 }
