@@ -17,6 +17,11 @@ namespace tarnwick::net {
 
 class FlowLog;
 
+namespace msg {
+inline constexpr const char* k_loginOnlyAfterStartTls =
+    "SMTP: The server offers a login only after STARTTLS. Set SmtpSecurity to starttls.";
+} // namespace msg
+
 // How the dialogue with the mail server is secured.
 enum class MailSecurity {
     None,     // plain TCP, port 25 by default
@@ -68,6 +73,9 @@ std::string envelopeAddress(std::string_view text);
 
 // Whether an EHLO reply names the STARTTLS extension.
 bool offersStartTls(std::string_view ehloReply);
+// The login mechanisms an EHLO reply offers on its AUTH lines ("AUTH=" too), upper case, each once, in the
+// order offered; names that are no SASL mechanism names are left out.
+std::vector<std::string> authMechanisms(std::string_view ehloReply);
 
 // Sends one e-mail in one SMTP dialogue; throws tasks::CAppError.
 void SendMail(MailRequest& request);
