@@ -270,6 +270,17 @@ std::string noMechanismMessage(const char* first, const char* second, const std:
     return text + (offered.size() > 12 ? " and more." : ".");
 }
 
+// The first line of a server's reply, fit for a message: control bytes become blanks, long text is cut.
+std::string replyForMessage(std::string_view reply)
+{
+    std::string line(reply.substr(0, std::min<std::size_t>(reply.find_first_of("\r\n"), 200)));
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    return line;
+}
+
 // Signs in with the password: AUTH PLAIN when the server offers it, else AUTH LOGIN.
 void passwordLogin(SocketConnection& connection, const MailRequest& request, const std::vector<std::string>& offered,
                    const auto& step)
@@ -288,6 +299,51 @@ void passwordLogin(SocketConnection& connection, const MailRequest& request, con
     } else {
         connection.raise(noMechanismMessage("PLAIN", "LOGIN", offered));
     }
+}
+
+// Signs in with the access token: AUTH XOAUTH2 when the server offers it, else AUTH OAUTHBEARER. A server
+// that refuses the token first sends an error as a 334 challenge, which the client acknowledges before the
+// final reply comes.
+void tokenLogin(SocketConnection& connection, const MailRequest& request, const std::vector<std::string>& offered)
+{
+    const std::string bearer = "auth=Bearer " + request.accessToken + "\x01\x01";
+    std::string mechanism;
+    std::string response;
+    std::string acknowledgement;
+    if (std::find(offered.begin(), offered.end(), "XOAUTH2") != offered.end()) {
+        mechanism = "XOAUTH2";
+        response = "user=" + request.userName + "\x01" + bearer;
+        acknowledgement = ""; // an empty response
+    } else if (std::find(offered.begin(), offered.end(), "OAUTHBEARER") != offered.end()) {
+        mechanism = "OAUTHBEARER";
+        // the GS2 header: no channel binding, and the account as authorization identity, where "," and "="
+        // would end the field early
+        std::string account;
+        for (char c : request.userName)
+            account += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
+        response = (account.empty() ? std::string("n,,") : "n,a=" + account + ",") + "\x01" + bearer;
+        acknowledgement = base64Encode("\x01");
+    } else {
+        connection.raise(noMechanismMessage("XOAUTH2", "OAUTHBEARER", offered));
+    }
+    connection.send("AUTH " + mechanism + " " + base64Encode(response) + "\r\n", "AUTH " + mechanism + " ***token***");
+    if (connection.expectReply(235))
+        return;
+    // 535 is the server's word for refused credentials; after the error challenge any failure is the token's
+    bool refused = replyHasCode(connection.lastReply(), 535);
+    if (replyHasCode(connection.lastReply(), 334)) {
+        connection.send(acknowledgement + "\r\n");
+        if (connection.expectReply(235))
+            return;
+        refused = !connection.lastReply().empty() &&
+                  (connection.lastReply().front() == '4' || connection.lastReply().front() == '5');
+    }
+    if (!refused)
+        connection.raise(msg::k_protocol);
+    const std::string message =
+        "SMTP: The server refused the sign-in token. (" + replyForMessage(connection.lastReply()) + ")";
+    connection.log(FlowLog::k_status, message);
+    throw TokenRejected(message);
 }
 
 } // namespace
@@ -326,7 +382,7 @@ void SendMail(MailRequest& request)
         step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
         extensions = connection.lastReply();
     };
-    const bool login = !request.userName.empty();
+    const bool login = !request.userName.empty() || request.oauth2;
 
     if (!connection.expectReply(220))
         connection.raise(msg::k_protocol);
@@ -346,8 +402,8 @@ void SendMail(MailRequest& request)
             connection.startTls(serverName, request.caFile);
             ehlo();
         } else if (login) {
-            // a man in the middle can strike STARTTLS from the reply: the password never goes out unprotected
-            connection.raise(msg::k_noStartTls);
+            // a man in the middle can strike STARTTLS from the reply: the secret never goes out unprotected
+            connection.raise(request.oauth2 ? msg::k_noStartTlsToken : msg::k_noStartTls);
         } else if (request.sentInClear) {
             request.sentInClear->store(true);
         }
@@ -358,7 +414,10 @@ void SendMail(MailRequest& request)
         const std::vector<std::string> offered = authMechanisms(extensions);
         if (offered.empty() && !connection.secured() && offersStartTls(extensions))
             connection.raise(msg::k_loginOnlyAfterStartTls);
-        passwordLogin(connection, request, offered, step);
+        if (request.oauth2)
+            tokenLogin(connection, request, offered);
+        else
+            passwordLogin(connection, request, offered, step);
     } else if (extensions.empty()) {
         step("HELO " + localHost + "\r\n", 250, msg::k_protocol);
     }
@@ -384,11 +443,24 @@ void SendMail(MailRequest& request)
 
 void runSendMailTask(tasks::TaskHost& host, const MailRequest& request, const int& timeoutMs)
 {
-    tasks::WorkerTask<MailRequest, std::monostate> task(host, [](MailRequest& r) {
-        SendMail(r);
+    // the task carries a job's failure as its message only; a refused token keeps its own type
+    auto refused = std::make_shared<std::atomic<bool>>(false);
+    tasks::WorkerTask<MailRequest, std::monostate> task(host, [refused](MailRequest& r) {
+        try {
+            SendMail(r);
+        } catch (const TokenRejected&) {
+            refused->store(true);
+            throw;
+        }
         return std::monostate{};
     });
-    task.run(std::vector<MailRequest>{request}, timeoutMs);
+    try {
+        task.run(std::vector<MailRequest>{request}, timeoutMs);
+    } catch (const tasks::CAsyncError& e) {
+        if (refused->load())
+            throw TokenRejected(e.message());
+        throw;
+    }
 }
 
 } // namespace tarnwick::net

@@ -69,7 +69,8 @@ protected:
         r.server = server;
         r.userName = "tester";
         r.password = "secret";
-        (void)oauth2;
+        r.oauth2 = oauth2;
+        r.accessToken = oauth2 ? "tok-1" : "";
         r.sender = "s@example.test";
         r.to = "a@example.test";
         r.message = "Subject: login\r\n\r\nbody\r\n";
@@ -125,6 +126,11 @@ TEST_F(SendMailLogin, TheMechanismComesFromTheServersOffer)
         {"LOGIN PLAIN", false, "EHLO; AUTH PLAIN" + sent, ""},
         {"CRAM-MD5", false, "EHLO", "SMTP: The server offers neither AUTH PLAIN nor AUTH LOGIN; it offers CRAM-MD5."},
         {"", false, "EHLO", "SMTP: The server offers no login."},
+        {"XOAUTH2", true, "EHLO; AUTH XOAUTH2" + sent, ""},
+        {"OAUTHBEARER PLAIN", true, "EHLO; AUTH OAUTHBEARER" + sent, ""},
+        {"XOAUTH2 OAUTHBEARER", true, "EHLO; AUTH XOAUTH2" + sent, ""},
+        {"PLAIN LOGIN", true, "EHLO",
+         "SMTP: The server offers neither AUTH XOAUTH2 nor AUTH OAUTHBEARER; it offers LOGIN, PLAIN."},
     };
     // what would carry a secret onto the flow log: the secrets, and the start of each encoded login
     const std::string secrets[] = {"secret",
@@ -145,6 +151,35 @@ TEST_F(SendMailLogin, TheMechanismComesFromTheServersOffer)
     }
 }
 
+TEST_F(SendMailLogin, ARefusedTokenIsToldApart)
+{
+    struct Case {
+        std::string offer;
+        std::string acknowledgement; // the client's answer to the error challenge, hex
+    };
+    // XOAUTH2 answers the error with an empty response, OAUTHBEARER with a lone ^A
+    const Case cases[] = {{"XOAUTH2", ""}, {"OAUTHBEARER", "01"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offer);
+        AuthPeer peer(c.offer);
+        MailRequest r = request(peer.server(), true);
+        r.accessToken = "expired";
+        struct Host : tasks::TaskHost {
+            bool cancelRequested() const override { return false; }
+            void dispatch(int) override { std::this_thread::sleep_for(2ms); }
+        } host;
+        // through the worker task, as the queue sends: the refusal keeps its own type
+        try {
+            runSendMailTask(host, r, 30000);
+            ADD_FAILURE() << "no error";
+        } catch (const TokenRejected& e) {
+            EXPECT_EQ(e.message(),
+                      "SMTP: The server refused the sign-in token. (535 5.7.8 Username and Password not accepted)");
+        }
+        EXPECT_EQ(peer.record(), "EHLO; AUTH " + c.offer + "; ACK " + c.acknowledgement);
+    }
+}
+
 TEST_F(SendMailLogin, TheDialogueStartsOverAfterStartTls)
 {
     const test::TestCa certs;
@@ -161,8 +196,12 @@ TEST_F(SendMailLogin, TheDialogueStartsOverAfterStartTls)
     const std::string secured = "EHLO; STARTTLS; EHLO; ";
     const Case cases[] = {
         {MailSecurity::StartTls, true, "PLAIN", false, "tester", secured + "AUTH PLAIN; MAIL; DELIVERED tester", ""},
+        {MailSecurity::StartTlsWhenOffered, true, "XOAUTH2", true, "tester",
+         secured + "AUTH XOAUTH2; MAIL; DELIVERED tester", ""},
         // without a login the secured dialogue greets with EHLO too
         {MailSecurity::StartTlsWhenOffered, true, "PLAIN", false, "", secured + "MAIL; DELIVERED ", ""},
+        // the token, like a password, never goes out unprotected unless the settings say so
+        {MailSecurity::StartTlsWhenOffered, false, "XOAUTH2", true, "tester", "EHLO", msg::k_noStartTlsToken},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offer + (c.tls ? " after STARTTLS" : " in clear") + " user " + c.user);
