@@ -6,10 +6,13 @@
 #include "net/socketconnection.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
+#include <utility>
 #include <variant>
 
 namespace tarnwick::net {
@@ -175,29 +178,175 @@ std::vector<std::string> envelopeAddresses(std::string_view list)
     return out;
 }
 
-bool offersStartTls(std::string_view ehloReply)
+namespace {
+
+// Calls `visit(keyword, parameters)` for each extension line of an EHLO reply: every line after the first
+// (which names the server) is the code, "-" or a blank, and one keyword with its parameters after a blank
+// (or, in an old form of AUTH, after "=").
+template <class Visit> void forEachExtension(std::string_view ehloReply, Visit visit)
 {
-    // every line is the code, "-" or a blank, and one keyword with its parameters
+    bool first = true;
     for (std::size_t at = 0; at < ehloReply.size();) {
         std::size_t end = ehloReply.find('\n', at);
         if (end == std::string_view::npos)
             end = ehloReply.size();
         std::string_view line = ehloReply.substr(at, end - at);
         at = end + 1;
+        if (std::exchange(first, false))
+            continue;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (line.size() < 4)
             continue;
         line.remove_prefix(4);
-        std::size_t i = 0;
-        const std::string_view keyword = "STARTTLS";
-        while (i < keyword.size() && i < line.size() && std::toupper(static_cast<unsigned char>(line[i])) == keyword[i])
-            ++i;
-        if (i == keyword.size() && (line.size() == i || line[i] == ' '))
-            return true;
+        const std::size_t split = line.find_first_of(" =");
+        visit(line.substr(0, split), split == std::string_view::npos ? std::string_view() : line.substr(split + 1));
     }
-    return false;
 }
+
+bool sameKeyword(std::string_view text, std::string_view upper)
+{
+    return text.size() == upper.size() && std::equal(text.begin(), text.end(), upper.begin(), [](char a, char b) {
+               return std::toupper(static_cast<unsigned char>(a)) == b;
+           });
+}
+
+// A SASL mechanism name: 1 to 20 of A-Z, 0-9, "-" and "_" (upper-cased here).
+std::optional<std::string> mechanismName(std::string_view text)
+{
+    if (text.empty() || text.size() > 20)
+        return std::nullopt;
+    std::string name;
+    for (char c : text) {
+        const char u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!((u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '-' || u == '_'))
+            return std::nullopt;
+        name += u;
+    }
+    return name;
+}
+
+} // namespace
+
+bool offersStartTls(std::string_view ehloReply)
+{
+    bool offered = false;
+    forEachExtension(ehloReply, [&offered](std::string_view keyword, std::string_view) {
+        offered = offered || sameKeyword(keyword, "STARTTLS");
+    });
+    return offered;
+}
+
+std::vector<std::string> authMechanisms(std::string_view ehloReply)
+{
+    std::vector<std::string> names;
+    forEachExtension(ehloReply, [&names](std::string_view keyword, std::string_view parameters) {
+        if (!sameKeyword(keyword, "AUTH"))
+            return;
+        for (std::size_t at = 0; at < parameters.size();) {
+            std::size_t end = parameters.find_first_of(" \t", at);
+            if (end == std::string_view::npos)
+                end = parameters.size();
+            const std::optional<std::string> name = mechanismName(parameters.substr(at, end - at));
+            if (name && std::find(names.begin(), names.end(), *name) == names.end())
+                names.push_back(*name);
+            at = end + 1;
+        }
+    });
+    return names;
+}
+
+namespace {
+
+// What a server that offers neither `first` nor `second` is told with: the mechanisms it does offer.
+std::string noMechanismMessage(const char* first, const char* second, const std::vector<std::string>& offered)
+{
+    if (offered.empty())
+        return "SMTP: The server offers no login.";
+    std::string text =
+        std::string("SMTP: The server offers neither AUTH ") + first + " nor AUTH " + second + "; it offers ";
+    for (std::size_t i = 0; i < offered.size() && i < 12; ++i)
+        text += (i > 0 ? ", " : "") + offered[i];
+    return text + (offered.size() > 12 ? " and more." : ".");
+}
+
+// The first line of a server's reply, fit for a message: control bytes become blanks, long text is cut.
+std::string replyForMessage(std::string_view reply)
+{
+    std::string line(reply.substr(0, std::min<std::size_t>(reply.find_first_of("\r\n"), 200)));
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    return line;
+}
+
+// Signs in with the password: AUTH PLAIN when the server offers it, else AUTH LOGIN.
+void passwordLogin(SocketConnection& connection, const MailRequest& request, const std::vector<std::string>& offered,
+                   const auto& step)
+{
+    const auto has = [&offered](std::string_view name) {
+        return std::find(offered.begin(), offered.end(), name) != offered.end();
+    };
+    if (has("PLAIN")) {
+        // no authorization identity: the server acts for the login itself
+        step("AUTH PLAIN " + base64Encode(std::string(1, '\0') + request.userName + '\0' + request.password) + "\r\n",
+             235, msg::k_protocol, "AUTH PLAIN ***password***");
+    } else if (has("LOGIN")) {
+        step("AUTH LOGIN\r\n", 334, msg::k_protocol);
+        step(base64Encode(request.userName) + "\r\n", 334, msg::k_protocol);
+        step(base64Encode(request.password) + "\r\n", 235, msg::k_protocol, "***password***");
+    } else {
+        connection.raise(noMechanismMessage("PLAIN", "LOGIN", offered));
+    }
+}
+
+// Signs in with the access token: AUTH XOAUTH2 when the server offers it, else AUTH OAUTHBEARER. A server
+// that refuses the token first sends an error as a 334 challenge, which the client acknowledges before the
+// final reply comes.
+void tokenLogin(SocketConnection& connection, const MailRequest& request, const std::vector<std::string>& offered)
+{
+    const std::string bearer = "auth=Bearer " + request.accessToken + "\x01\x01";
+    std::string mechanism;
+    std::string response;
+    std::string acknowledgement;
+    if (std::find(offered.begin(), offered.end(), "XOAUTH2") != offered.end()) {
+        mechanism = "XOAUTH2";
+        response = "user=" + request.userName + "\x01" + bearer;
+        acknowledgement = ""; // an empty response
+    } else if (std::find(offered.begin(), offered.end(), "OAUTHBEARER") != offered.end()) {
+        mechanism = "OAUTHBEARER";
+        // the GS2 header: no channel binding, and the account as authorization identity, where "," and "="
+        // would end the field early
+        std::string account;
+        for (char c : request.userName)
+            account += c == ',' ? "=2C" : c == '=' ? "=3D" : std::string(1, c);
+        response = (account.empty() ? std::string("n,,") : "n,a=" + account + ",") + "\x01" + bearer;
+        acknowledgement = base64Encode("\x01");
+    } else {
+        connection.raise(noMechanismMessage("XOAUTH2", "OAUTHBEARER", offered));
+    }
+    connection.send("AUTH " + mechanism + " " + base64Encode(response) + "\r\n", "AUTH " + mechanism + " ***token***");
+    if (connection.expectReply(235))
+        return;
+    // 535 is the server's word for refused credentials; after the error challenge any failure is the token's
+    bool refused = replyHasCode(connection.lastReply(), 535);
+    if (replyHasCode(connection.lastReply(), 334)) {
+        connection.send(acknowledgement + "\r\n");
+        if (connection.expectReply(235))
+            return;
+        refused = !connection.lastReply().empty() &&
+                  (connection.lastReply().front() == '4' || connection.lastReply().front() == '5');
+    }
+    if (!refused)
+        connection.raise(msg::k_protocol);
+    const std::string message =
+        "SMTP: The server refused the sign-in token. (" + replyForMessage(connection.lastReply()) + ")";
+    connection.log(FlowLog::k_status, message);
+    throw TokenRejected(message);
+}
+
+} // namespace
 
 void SendMail(MailRequest& request)
 {
@@ -227,13 +376,23 @@ void SendMail(MailRequest& request)
             connection.raise(failure);
     };
 
+    // the EHLO reply the dialogue goes on with; empty while there is none
+    std::string extensions;
+    const auto ehlo = [&] {
+        step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
+        extensions = connection.lastReply();
+    };
+    const bool login = !request.userName.empty() || request.oauth2;
+
     if (!connection.expectReply(220))
         connection.raise(msg::k_protocol);
     if (request.security == MailSecurity::StartTls) {
-        // nothing but the greeting travels in clear; the dialogue starts over once secured
+        // nothing but the greeting travels in clear; the dialogue starts over once secured, and what the
+        // server offered before counts no more
         step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
         step("STARTTLS\r\n", 220, msg::k_protocol);
         connection.startTls(serverName, request.caFile);
+        ehlo();
     } else if (request.security == MailSecurity::StartTlsWhenOffered) {
         // an EHLO first to learn whether the server offers STARTTLS; a server that knows no EHLO or offers
         // none gets the plain dialogue
@@ -241,19 +400,25 @@ void SendMail(MailRequest& request)
         if (connection.expectReply(250) && offersStartTls(connection.lastReply())) {
             step("STARTTLS\r\n", 220, msg::k_protocol);
             connection.startTls(serverName, request.caFile);
-        } else if (!request.userName.empty()) {
-            // a man in the middle can strike STARTTLS from the reply: the password never goes out unprotected
-            connection.raise(msg::k_noStartTls);
+            ehlo();
+        } else if (login) {
+            // a man in the middle can strike STARTTLS from the reply: the secret never goes out unprotected
+            connection.raise(request.oauth2 ? msg::k_noStartTlsToken : msg::k_noStartTls);
         } else if (request.sentInClear) {
             request.sentInClear->store(true);
         }
     }
-    if (!request.userName.empty()) {
-        step("EHLO " + localHost + "\r\n", 250, msg::k_protocol);
-        step("AUTH LOGIN\r\n", 334, msg::k_protocol);
-        step(base64Encode(request.userName) + "\r\n", 334, msg::k_protocol);
-        step(base64Encode(request.password) + "\r\n", 235, msg::k_protocol, "***password***");
-    } else {
+    if (login) {
+        if (extensions.empty())
+            ehlo();
+        const std::vector<std::string> offered = authMechanisms(extensions);
+        if (offered.empty() && !connection.secured() && offersStartTls(extensions))
+            connection.raise(msg::k_loginOnlyAfterStartTls);
+        if (request.oauth2)
+            tokenLogin(connection, request, offered);
+        else
+            passwordLogin(connection, request, offered, step);
+    } else if (extensions.empty()) {
         step("HELO " + localHost + "\r\n", 250, msg::k_protocol);
     }
     // a line end in an address would write commands or header lines of its own
@@ -278,11 +443,24 @@ void SendMail(MailRequest& request)
 
 void runSendMailTask(tasks::TaskHost& host, const MailRequest& request, const int& timeoutMs)
 {
-    tasks::WorkerTask<MailRequest, std::monostate> task(host, [](MailRequest& r) {
-        SendMail(r);
+    // the task carries a job's failure as its message only; a refused token keeps its own type
+    auto refused = std::make_shared<std::atomic<bool>>(false);
+    tasks::WorkerTask<MailRequest, std::monostate> task(host, [refused](MailRequest& r) {
+        try {
+            SendMail(r);
+        } catch (const TokenRejected&) {
+            refused->store(true);
+            throw;
+        }
         return std::monostate{};
     });
-    task.run(std::vector<MailRequest>{request}, timeoutMs);
+    try {
+        task.run(std::vector<MailRequest>{request}, timeoutMs);
+    } catch (const tasks::CAsyncError& e) {
+        if (refused->load())
+            throw TokenRejected(e.message());
+        throw;
+    }
 }
 
 } // namespace tarnwick::net

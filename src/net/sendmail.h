@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tasks/errors.h"
 #include "tasks/taskhost.h"
 #include "tasks/workertask.h"
 
@@ -17,6 +18,16 @@ namespace tarnwick::net {
 
 class FlowLog;
 
+namespace msg {
+inline constexpr const char* k_noStartTlsToken = "The SMTP server does not offer STARTTLS, so the sign-in token was "
+                                                 "not sent. Set SmtpSecurity to none to send it in clear.";
+inline constexpr const char* k_loginOnlyAfterStartTls =
+    "SMTP: The server offers a login only after STARTTLS. Set SmtpSecurity to starttls.";
+} // namespace msg
+
+// The mail server refused the access token: the caller may refresh it once and send again.
+using TokenRejected = tasks::CTokenRejectedError;
+
 // How the dialogue with the mail server is secured.
 enum class MailSecurity {
     None,     // plain TCP, port 25 by default
@@ -33,9 +44,12 @@ struct MailRequest {
     tasks::CancelByte cancel;
     std::string server; // host or dotted address, optionally ":" port
     MailSecurity security = MailSecurity::None;
-    std::string caFile; // certificate authorities for TLS (a PEM file); empty: the system's store
-    std::string userName;
+    std::string caFile;   // certificate authorities for TLS (a PEM file); empty: the system's store
+    std::string userName; // the login, and with oauth2 the account the token was issued for
     std::string password;
+    // signs in with an OAuth access token (AUTH XOAUTH2 or OAUTHBEARER) instead of the password
+    bool oauth2 = false;
+    std::string accessToken;
     // StartTlsWhenOffered: set when the server offered no STARTTLS and the message went in clear
     std::shared_ptr<std::atomic<bool>> sentInClear;
     std::string sender;
@@ -68,12 +82,16 @@ std::string envelopeAddress(std::string_view text);
 
 // Whether an EHLO reply names the STARTTLS extension.
 bool offersStartTls(std::string_view ehloReply);
+// The login mechanisms an EHLO reply offers on its AUTH lines ("AUTH=" too), upper case, each once, in the
+// order offered; names that are no SASL mechanism names are left out.
+std::vector<std::string> authMechanisms(std::string_view ehloReply);
 
-// Sends one e-mail in one SMTP dialogue; throws tasks::CAppError.
+// Sends one e-mail in one SMTP dialogue; throws tasks::CAppError, and TokenRejected when the server refuses
+// the access token.
 void SendMail(MailRequest& request);
 
 // Sends one e-mail as the single job of a worker task; throws the CAppError
-// family (the job's failure as CAsyncError).
+// family (the job's failure as CAsyncError, a refused access token as TokenRejected).
 void runSendMailTask(tasks::TaskHost& host, const MailRequest& request, const int& timeoutMs);
 
 } // namespace tarnwick::net

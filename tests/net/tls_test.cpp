@@ -161,7 +161,8 @@ TEST_F(Tls, MailOverStartTlsAndImplicitTls)
         {MailSecurity::Implicit, "implicit", s_certs->file("ca.pem"), ""},
         {MailSecurity::StartTls, "starttls", s_certs->file("other.pem"),
          "TLS: Secure connection failed. (unable to get local issuer certificate)"},
-        {MailSecurity::None, "starttls", s_certs->file("ca.pem"), msg::k_protocol}, // the server wants TLS first
+        // the server wants TLS first and offers no login before it
+        {MailSecurity::None, "starttls", s_certs->file("ca.pem"), msg::k_loginOnlyAfterStartTls},
         {MailSecurity::StartTlsWhenOffered, "starttls", s_certs->file("ca.pem"), ""},
         // without STARTTLS the password is not sent; mail without a login may still go, and says so
         {MailSecurity::StartTlsWhenOffered, "", "", msg::k_noStartTls},
