@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tasks/errors.h"
 #include "tasks/taskhost.h"
 #include "tasks/workertask.h"
 
@@ -17,6 +18,17 @@ namespace tarnwick::net {
 
 class FlowLog;
 
+namespace msg {
+inline constexpr const char* k_noStartTlsToken =
+    "The SMTP server does not offer STARTTLS, so the sign-in token was not "
+    "sent. Set SmtpSecurity to none to send it in clear.";
+inline constexpr const char* k_loginOnlyAfterStartTls =
+    "SMTP: The server offers a login only after STARTTLS. Set SmtpSecurity to starttls.";
+} // namespace msg
+
+// The mail server refused the access token: the caller may refresh it once and send again.
+using TokenRejected = tasks::CTokenRejectedError;
+
 // How the dialogue with the mail server is secured.
 enum class MailSecurity {
     None,     // plain TCP, port 25 by default
@@ -33,9 +45,12 @@ struct MailRequest {
     tasks::CancelByte cancel;
     std::string server; // host or dotted address, optionally ":" port
     MailSecurity security = MailSecurity::None;
-    std::string caFile; // certificate authorities for TLS (a PEM file); empty: the system's store
-    std::string userName;
+    std::string caFile;   // certificate authorities for TLS (a PEM file); empty: the system's store
+    std::string userName; // the login, and with oauth2 the account the token was issued for
     std::string password;
+    // signs in with an OAuth access token (AUTH XOAUTH2 or OAUTHBEARER) instead of the password
+    bool oauth2 = false;
+    std::string accessToken;
     // StartTlsWhenOffered: set when the server offered no STARTTLS and the message went in clear
     std::shared_ptr<std::atomic<bool>> sentInClear;
     std::string sender;

@@ -14,4 +14,6 @@ CThreadsNotDoneError::CThreadsNotDoneError() : CAppError("One or more threads re
 
 CAsyncError::CAsyncError(std::string message) : CAppError(std::move(message)) {}
 
+CTokenRejectedError::CTokenRejectedError(std::string message) : CAppError(std::move(message)) {}
+
 } // namespace tarnwick::tasks

@@ -37,4 +37,11 @@ public:
     explicit CAsyncError(std::string message);
 };
 
+// The mail server refused the access token of an OAuth sign-in. A fresh token may succeed, so the caller
+// may refresh it once and send again; the message says what the server answered.
+class CTokenRejectedError : public CAppError {
+public:
+    explicit CTokenRejectedError(std::string message);
+};
+
 } // namespace tarnwick::tasks
