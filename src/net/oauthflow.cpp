@@ -255,6 +255,7 @@ OAuthTokens signInWithBrowser(const OAuthClient& client, const SignInHooks& hook
         if (peer.get() < 0)
             continue;
         const std::string target = readRequestTarget(peer.get(), hooks);
+        answer.clear();
         const std::size_t mark = target.find('?');
         if (mark != std::string::npos)
             answer = queryFields(std::string_view(target).substr(mark + 1));

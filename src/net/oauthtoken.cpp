@@ -4,13 +4,64 @@
 #include "net/httpget.h"
 #include "net/socketconnection.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 namespace tarnwick::net {
 
 namespace {
 
 constexpr std::size_t k_maxAnswer = 256 * 1024;
+constexpr int k_answerSeconds = 60;
+
+// Sets its own cancel byte once `wait` has passed, or as soon as the caller's is set.
+class AnswerDeadline {
+public:
+    AnswerDeadline(const std::atomic<char>* callerCancel, std::chrono::seconds wait)
+        : m_thread([this, callerCancel, wait] {
+              const auto end = std::chrono::steady_clock::now() + wait;
+              std::unique_lock lock(m_mutex);
+              while (!m_done) {
+                  if (callerCancel && callerCancel->load() != 0) {
+                      m_cancel = 1;
+                      return;
+                  }
+                  if (std::chrono::steady_clock::now() >= end) {
+                      m_passed = true;
+                      m_cancel = 1;
+                      return;
+                  }
+                  m_wake.wait_for(lock, std::chrono::milliseconds(50));
+              }
+          })
+    {
+    }
+    ~AnswerDeadline()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    AnswerDeadline(const AnswerDeadline&) = delete;
+    AnswerDeadline& operator=(const AnswerDeadline&) = delete;
+
+    const std::atomic<char>& cancel() const { return m_cancel; }
+    bool passed() const { return m_passed.load(); }
+
+private:
+    std::atomic<char> m_cancel{0};
+    std::atomic<bool> m_passed{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 void skipBlanks(std::string_view text, std::size_t& i)
 {
@@ -251,9 +302,10 @@ OAuthReply postOAuthForm(const OAuthPost& post)
     target->formBody = post.body;
     say(FlowLog::k_outgoing, "POST " + post.url + " (" + post.grantLabel + ") ...");
 
-    std::atomic<char> ownCancel{0};
+    // an authority that never answers must not hold the caller: the exchange is cancelled after a while
+    AnswerDeadline deadline(post.cancel, std::chrono::seconds(k_answerSeconds));
     // the connection logs nothing: its bytes carry codes, secrets and tokens
-    SocketConnection connection(post.cancel ? *post.cancel : ownCancel, nullptr, label);
+    SocketConnection connection(deadline.cancel(), nullptr, label);
     try {
         connection.connect(target->hostPart, target->defaultPort);
         if (target->tls)
@@ -282,6 +334,12 @@ OAuthReply postOAuthForm(const OAuthPost& post)
         say(FlowLog::k_incoming, "Answer " + statusWords(reply));
         return reply;
     } catch (const tasks::CAppError& e) {
+        if (deadline.passed()) {
+            const std::string late =
+                "The sign-in authority did not answer within " + std::to_string(k_answerSeconds) + " seconds.";
+            say(FlowLog::k_status, late);
+            throw tasks::CAppError(late);
+        }
         say(FlowLog::k_status, e.message());
         throw;
     }

@@ -2,9 +2,13 @@
 
 #include "flowcapture.h"
 #include "support/oauthauthority.h"
+#include "support/runcli.h"
+#include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace tarnwick::net {
@@ -280,6 +284,53 @@ TEST_F(OAuthSignIn, BrowserSignInRefusesForeignAnswers)
         }
     }
     EXPECT_NE(authority.log().find(R"("pkce": false, "result": "invalid_grant")"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarnwick::net
+
+namespace tarnwick::net {
+namespace {
+
+TEST(MailLoginCommand, SignsInByCodeAndKeepsTheTokenSecret)
+{
+    OAuthAuthority authority;
+    if (!authority.start())
+        GTEST_SKIP() << authority.why;
+    test::TempDir dir;
+    const std::string settings = dir.file("settings.ini");
+    // the person approves on another device while the command waits
+    std::atomic<bool> done{false};
+    std::thread person([&] {
+        while (!done && authority.control("/test/approve") != 204)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        const char* out; // a part of the output (standard output and error)
+    } steps[] = {
+        {{"mail-login", "--device"}, 1, "OAuthClientId is empty. Register Tarnwick in the Microsoft Entra"},
+        {{"config", "set", "OAuthProvider", "custom"}, 0, ""},
+        {{"config", "set", "OAuthTokenUrl", "http://example.com/token"}, 1, "OAuthTokenUrl is an https address"},
+        {{"config", "set", "OAuthAuthorizeUrl", authority.url("/authorize")}, 0, ""},
+        {{"config", "set", "OAuthTokenUrl", authority.url("/token")}, 0, ""},
+        {{"config", "set", "OAuthDeviceUrl", authority.url("/device")}, 0, ""},
+        {{"config", "set", "OAuthClientId", "tarnwick-test"}, 0, ""},
+        {{"mail-login", "--device"}, 0, "Signed in to the mail server's authority."},
+        {{"config", "get", "OAuthRefreshToken"}, 0, "(set)"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args[0] + " " + step.args[1]);
+        const test::CliRun run = test::runCliInProcess(step.args, settings);
+        EXPECT_EQ(run.exit, step.exit) << run.err;
+        EXPECT_NE((run.out + run.err).find(step.out), std::string::npos) << run.out << run.err;
+    }
+    done = true;
+    person.join();
+    const test::CliRun list = test::runCliInProcess({"config", "list"}, settings);
+    EXPECT_EQ(list.out.find("OAuthRefreshToken"), std::string::npos) << list.out;
+    EXPECT_NE(platform::readFile(settings).value_or("").find("OAuthRefreshToken="), std::string::npos);
 }
 
 } // namespace
