@@ -19,6 +19,18 @@ constexpr FieldChoice k_notices[] = {
     {"digest", "One digest per update", {}},
 };
 
+constexpr FieldChoice k_signIns[] = {
+    {"password", "Password", "The user name and password above (AUTH PLAIN or LOGIN)."},
+    {"oauth2", "OAuth 2.0 sign-in",
+     "A sign-in at the provider's authority (Microsoft 365, Google Workspace): sign in once with tarnwick-cli "
+     "mail-login; the password is not used."},
+};
+constexpr FieldChoice k_providers[] = {
+    {"microsoft", "Microsoft 365", "Microsoft identity platform; the tenant below."},
+    {"google", "Google Workspace", "Google's OAuth 2.0 authority."},
+    {"custom", "Other authority", "The addresses and scope below."},
+};
+
 std::string flag(bool on)
 {
     return on ? "1" : "0";
@@ -103,6 +115,33 @@ std::span<const ConfigFieldInfo> configFields()
     {.field = ConfigField::SmtpSecurity, .key = &setting::SmtpSecurity, .label = "Securi&ty:",
      .kind = WidgetKind::Choice, .section = FormSection::Authentication, .check = {CheckKind::StoredValue},
      .initial = "starttls", .choices = mailSecurityChoices()},
+    {.field = ConfigField::SmtpAuth, .key = &setting::SmtpAuth, .label = "Sign-in &Method:",
+     .kind = WidgetKind::Choice, .section = FormSection::Authentication, .check = {CheckKind::StoredValue},
+     .initial = "password", .choices = k_signIns},
+    {.field = ConfigField::OAuthProvider, .key = &setting::OAuthProvider, .label = "Pro&vider:",
+     .kind = WidgetKind::Choice, .section = FormSection::Authentication, .check = {CheckKind::StoredValue},
+     .initial = "microsoft", .choices = k_providers},
+    {.field = ConfigField::OAuthTenant, .key = &setting::OAuthTenant, .label = "Te&nant:",
+     .section = FormSection::Authentication, .check = {CheckKind::StoredValue},
+     .note = "empty: organizations (any work or school account)",
+     .hint = "Microsoft 365 only: the tenant's domain (contoso.onmicrosoft.com) or ID."},
+    {.field = ConfigField::OAuthClientId, .key = &setting::OAuthClientId, .label = "&Client ID:",
+     .section = FormSection::Authentication,
+     .hint = "The application (client) ID of the registration the administrator made for Tarnwick."},
+    {.field = ConfigField::OAuthClientSecret, .key = &setting::OAuthClientSecret, .label = "Client Secr&et:",
+     .kind = WidgetKind::Secret, .section = FormSection::Authentication,
+     .read = [](const AppSettings& s) { return s.plainSecret(setting::OAuthClientSecret); },
+     .store = [](AppSettings& s, const std::string& text) { s.setPlainSecret(setting::OAuthClientSecret, text); },
+     .note = "only where the provider gives one (Google)"},
+    {.field = ConfigField::OAuthAuthorizeUrl, .key = &setting::OAuthAuthorizeUrl, .label = "Authori&ze Address:",
+     .section = FormSection::Authentication, .check = {CheckKind::StoredValue}, .note = "other authority: https://..."},
+    {.field = ConfigField::OAuthTokenUrl, .key = &setting::OAuthTokenUrl, .label = "To&ken Address:",
+     .section = FormSection::Authentication, .check = {CheckKind::StoredValue}, .note = "other authority: https://..."},
+    {.field = ConfigField::OAuthDeviceUrl, .key = &setting::OAuthDeviceUrl, .label = "&Device Address:",
+     .section = FormSection::Authentication, .check = {CheckKind::StoredValue},
+     .note = "other authority, for a sign-in by code"},
+    {.field = ConfigField::OAuthScope, .key = &setting::OAuthScope, .label = "Sc&ope:",
+     .section = FormSection::Authentication, .note = "other authority: the scope that lets a token send mail"},
     // one file serves the office's HTTPS and the mail server's TLS alike
     {.field = ConfigField::CaFile, .key = &setting::CaFile, .label = "CA &File:", .kind = WidgetKind::File,
      .section = FormSection::Certificates, .check = {CheckKind::StoredValue},

@@ -36,6 +36,16 @@ enum class ConfigField {
     UserName,
     Password,
     SmtpSecurity,
+    // the OAuth 2.0 sign-in that takes the password's place
+    SmtpAuth,
+    OAuthProvider,
+    OAuthTenant,
+    OAuthClientId,
+    OAuthClientSecret,
+    OAuthAuthorizeUrl,
+    OAuthTokenUrl,
+    OAuthDeviceUrl,
+    OAuthScope,
     CaFile,
 };
 inline constexpr int k_configFieldCount = static_cast<int>(ConfigField::CaFile) + 1;

@@ -76,6 +76,19 @@ inline constexpr TextSetting SendUsageReports{{"SendUsageReports"}};
 inline constexpr TextSetting NotifyMode{{"NotifyMode"}};
 // the pending e-mail goes out when an update run that queued messages ends: 1 (also when empty) or 0
 inline constexpr NumberSetting SendAfterUpdate{{"SendAfterUpdate"}, 1};
+// how Tarnwick signs in to the mail server: "password" (also when empty) or "oauth2"
+inline constexpr TextSetting SmtpAuth{{"SmtpAuth"}};
+// the OAuth 2.0 authority: microsoft, google or custom (the four addresses below); the tenant for microsoft
+inline constexpr TextSetting OAuthProvider{{"OAuthProvider"}};
+inline constexpr TextSetting OAuthTenant{{"OAuthTenant"}};
+inline constexpr TextSetting OAuthClientId{{"OAuthClientId"}};
+inline constexpr TextSetting OAuthClientSecret{{"OAuthClientSecret"}}; // stored like the password
+inline constexpr TextSetting OAuthAuthorizeUrl{{"OAuthAuthorizeUrl"}};
+inline constexpr TextSetting OAuthTokenUrl{{"OAuthTokenUrl"}};
+inline constexpr TextSetting OAuthDeviceUrl{{"OAuthDeviceUrl"}};
+inline constexpr TextSetting OAuthScope{{"OAuthScope"}};
+// what a sign-in leaves: the refresh token, stored like the password and never shown
+inline constexpr TextSetting OAuthRefreshToken{{"OAuthRefreshToken"}};
 } // namespace setting
 
 // The width of an entry-list column: the setting the field table names for it ("ColWidth" and the column's name);

@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "core/version.h"
 #include "net/base64.h"
+#include "net/oauthprovider.h"
 #include "platform/files.h"
 #include "platform/settingsfile.h"
 
@@ -104,7 +105,9 @@ const std::vector<SettingKey>& AppSettings::keys()
         for (const core::FieldInfo& f : core::fieldTable())
             all.push_back(columnWidthSetting(f));
         all.insert(all.end(), {DeadlineReminderDays, ColWidthNextDeadline, ApiKey, CaFile, SmtpSecurity,
-                               RequestInterval, SendUsageReports, NotifyMode, SendAfterUpdate});
+                               RequestInterval, SendUsageReports, NotifyMode, SendAfterUpdate, SmtpAuth, OAuthProvider,
+                               OAuthTenant, OAuthClientId, OAuthClientSecret, OAuthAuthorizeUrl, OAuthTokenUrl,
+                               OAuthDeviceUrl, OAuthScope, OAuthRefreshToken});
         return all;
     }();
     return keys;
@@ -226,9 +229,25 @@ void AppSettings::setPlainApiKey(std::string_view plain)
     setValue(setting::ApiKey, plain.empty() ? std::string() : passwordStoredForm(plain));
 }
 
+std::string AppSettings::plainSecret(const TextSetting& key) const
+{
+    return passwordPlain(value(key));
+}
+
+void AppSettings::setPlainSecret(const TextSetting& key, std::string_view plain)
+{
+    setValue(key, plain.empty() ? std::string() : passwordStoredForm(plain));
+}
+
 bool AppSettings::isSecretName(std::string_view name)
 {
-    return name == setting::Password.name || name == setting::ApiKey.name;
+    return name == setting::Password.name || name == setting::ApiKey.name || name == setting::OAuthClientSecret.name ||
+           name == setting::OAuthRefreshToken.name;
+}
+
+bool AppSettings::mailSignInByOAuth() const
+{
+    return core::equalNoCase(value(setting::SmtpAuth), "oauth2");
 }
 
 net::MailSecurity AppSettings::smtpSecurity() const
@@ -277,6 +296,27 @@ platform::Result AppSettings::checkValue(std::string_view name, std::string_view
     if (name == setting::HighestInstalledVersion.name && !core::wellFormedVersion(value))
         return platform::Result::failure(
             "HighestInstalledVersion is a version of numbers and dots, like 4.2.06, not '" + std::string(value) + "'");
+    if (name == setting::SmtpAuth.name && !core::equalNoCase(value, "password") && !core::equalNoCase(value, "oauth2"))
+        return platform::Result::failure("SmtpAuth is password or oauth2 (sign in with OAuthProvider), not '" +
+                                         std::string(value) + "'");
+    if (name == setting::OAuthProvider.name && !core::equalNoCase(value, "custom") && !net::findOAuthPreset(value))
+        return platform::Result::failure(
+            "OAuthProvider is microsoft, google or custom (the addresses OAuthAuthorizeUrl, "
+            "OAuthTokenUrl, OAuthDeviceUrl and the scope OAuthScope), not '" +
+            std::string(value) + "'");
+    if (name == setting::OAuthTenant.name &&
+        value.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
+            std::string_view::npos)
+        return platform::Result::failure(
+            "OAuthTenant is a tenant's name or ID (letters, digits, \".\" and \"-\"), like "
+            "organizations or contoso.onmicrosoft.com, not '" +
+            std::string(value) + "'");
+    if ((name == setting::OAuthAuthorizeUrl.name || name == setting::OAuthTokenUrl.name ||
+         name == setting::OAuthDeviceUrl.name) &&
+        !net::isAllowedAuthorityUrl(value))
+        return platform::Result::failure(std::string(name) +
+                                         " is an https address (http only to 127.0.0.1 or [::1]), not '" +
+                                         std::string(value) + "'");
     if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
         return platform::Result::failure(
             "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +

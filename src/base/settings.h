@@ -74,8 +74,16 @@ public:
     // The office's API key: kept in the password's stored form, never listed.
     std::string plainApiKey() const;
     void setPlainApiKey(std::string_view plain);
-    // The settings whose plain value nothing may show: the password and the API key.
+    // A secret kept in the password's stored form (the API key, OAuthClientSecret, OAuthRefreshToken); the empty
+    // text stays empty.
+    std::string plainSecret(const TextSetting& key) const;
+    void setPlainSecret(const TextSetting& key, std::string_view plain);
+    // The settings whose plain value nothing may show: the password, the API key, the OAuth client secret and the
+    // refresh token.
     static bool isSecretName(std::string_view name);
+    // SmtpAuth: whether the mail server is signed in to with an OAuth 2.0 access token ("oauth2") rather than the
+    // password ("password", also when empty).
+    bool mailSignInByOAuth() const;
 
     // SmtpSecurity: "starttls" (also when empty, and for a value stored by hand that is none of the three),
     // "tls" or "none".
@@ -87,6 +95,8 @@ public:
     // and for a value stored by hand that is neither) a message per changed entry.
     bool digestNotices() const;
     // Whether `value` may be stored in the setting `name`, and why not: SmtpSecurity takes starttls, tls or none,
+    // SmtpAuth password or oauth2, OAuthProvider microsoft, google or custom, OAuthTenant a name of letters,
+    // digits, "." and "-", the OAuth addresses https (or http to a loopback address),
     // SendUsageReports and SendAfterUpdate 0 or 1, NotifyMode each or digest, RequestInterval 0 to 120000, CaFile
     // a readable file; each also the empty text. Every editor of settings asks this.
     static platform::Result checkValue(std::string_view name, std::string_view value);

@@ -36,9 +36,9 @@ int configGet(const Invocation& inv, base::AppSettings& settings)
     } else if (name == base::setting::Password.name) {
         // asked for by name: the plain text
         inv.out << settings.plainPassword() << '\n';
-    } else if (name == base::setting::ApiKey.name) {
-        // the key is never shown again, only whether one is set
-        inv.out << (settings.value(base::setting::ApiKey).empty() ? "" : "(set)") << '\n';
+    } else if (base::AppSettings::isSecretName(name)) {
+        // the API key and the OAuth secrets are never shown again, only whether one is set
+        inv.out << (settings.value(*base::AppSettings::named(name)).empty() ? "" : "(set)") << '\n';
     } else {
         inv.out << settings.value(*base::AppSettings::named(name)) << '\n';
     }
@@ -77,8 +77,8 @@ int configSet(const Invocation& inv, base::AppSettings& settings)
         }
         if (name == base::setting::Password.name)
             settings.setPlainPassword(value);
-        else if (name == base::setting::ApiKey.name)
-            settings.setPlainApiKey(value);
+        else if (base::AppSettings::isSecretName(name))
+            settings.setPlainSecret(base::TextSetting{*base::AppSettings::named(name)}, value);
         else
             settings.setValue(*base::AppSettings::named(name), std::move(value));
     }
@@ -91,13 +91,13 @@ int configSet(const Invocation& inv, base::AppSettings& settings)
     return 0;
 }
 
-// Every setting that holds a value, sorted by name; the password only as "(set)", the API key not at all.
+// Every setting that holds a value, sorted by name; the password only as "(set)", the other secrets not at all.
 int configList(const Invocation& inv, const base::AppSettings& settings)
 {
     std::multimap<std::string, std::string> lines;
     for (const base::SettingKey& key : base::AppSettings::keys()) {
         std::string value = settings.value(key);
-        if (value.empty() || key.name == base::setting::ApiKey.name)
+        if (value.empty() || (base::AppSettings::isSecretName(key.name) && key.name != base::setting::Password.name))
             continue;
         lines.emplace(std::string(key.name), key.name == base::setting::Password.name ? std::string("(set)") : value);
     }

@@ -15,6 +15,7 @@ extern const Command k_fetchCommand;
 extern const Command k_sendCommand;
 extern const Command k_reportCommand;
 extern const Command k_testMailCommand;
+extern const Command k_mailLoginCommand;
 extern const Command k_addCommand;
 extern const Command k_deleteCommand;
 extern const Command k_changeCommand;

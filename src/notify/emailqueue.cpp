@@ -2,6 +2,7 @@
 
 #include "base/frontend.h"
 #include "base/log.h"
+#include "base/oauthsignin.h"
 #include "base/scopes.h"
 #include "base/settings.h"
 #include "core/entry.h"
@@ -279,6 +280,18 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     request.mailer = k_appName;
     request.message = std::move(message);
 
+    // with an OAuth sign-in the access token goes in place of the password; one the server refuses is renewed
+    // once and the message sent once more
+    const bool oauth2 = m_ctx.settings.mailSignInByOAuth();
+    if (oauth2) {
+        const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, false);
+        if (!token.error.empty())
+            return token.error;
+        request.oauth2 = true;
+        request.accessToken = token.token;
+        request.password.clear();
+    }
+
     base::RunState& reason = runState();
     std::string error;
     bool unmarked = false;
@@ -286,7 +299,17 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
         base::OperationDisplay display(m_ctx.frontEnd, k_sendTimeoutMs / 1000);
         base::ScopedValue<bool> sending(m_ctx.sending ? *m_ctx.sending : unmarked, true);
         const int timeoutMs = k_sendTimeoutMs;
-        net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
+        try {
+            net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
+        } catch (const net::TokenRejected&) {
+            if (!oauth2)
+                throw;
+            const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, true);
+            if (!token.error.empty())
+                throw tasks::CAppError(token.error);
+            request.accessToken = token.token;
+            net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
+        }
     } catch (const tasks::CThreadsNotDoneError& e) {
         error = e.message();
         reason = base::RunState::ThreadsNotDone;

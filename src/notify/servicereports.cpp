@@ -34,6 +34,13 @@ std::string withoutSecrets(std::string text, const base::AppSettings& settings)
         if (!secret.empty())
             text = core::replaceAll(text, secret, k_withheld);
     }
+    // the OAuth client secret and refresh token, in either form
+    for (const base::TextSetting* key : {&base::setting::OAuthClientSecret, &base::setting::OAuthRefreshToken}) {
+        for (const std::string& secret : {settings.value(*key), settings.plainSecret(*key)}) {
+            if (!secret.empty())
+                text = core::replaceAll(text, secret, k_withheld);
+        }
+    }
     return text;
 }
 

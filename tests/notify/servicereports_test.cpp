@@ -94,7 +94,8 @@ TEST(ProblemPrompt, NamesTheSupportAddress)
 }
 
 // The welcome, activity and upgrade reports reach the distributor's activity mailbox only when the user
-// agreed; the problem report reaches its support mailbox; the password and API key reach none of them.
+// agreed; the problem report reaches its support mailbox; the password, the API key and the OAuth secrets reach
+// none of them.
 TEST_F(ServiceReports, ReportsReachTheirMailboxesWithoutSecrets)
 {
     for (const bool consent : {false, true}) {
@@ -111,7 +112,9 @@ TEST_F(ServiceReports, ReportsReachTheirMailboxesWithoutSecrets)
         EXPECT_EQ(notify::sendUpgradeReport(m_state->queue(), m_app->settings), "");
 
         // secrets that slipped into the log or the flow log are withheld from what the user sees and sends
-        m_app->log.write("login with %s and %s\n", k_password, k_apiKey);
+        m_app->settings.setPlainSecret(base::setting::OAuthRefreshToken, "rt-kept-refresh");
+        m_app->settings.setPlainSecret(base::setting::OAuthClientSecret, "kept-client-secret");
+        m_app->log.write("login with %s and %s, rt-kept-refresh, kept-client-secret\n", k_password, k_apiKey);
         m_flow.post(net::FlowLog::k_status, "connected\r\n");
         m_view.nextInput(std::string("The update fails."));
         RecordingPreview preview;
@@ -126,7 +129,7 @@ TEST_F(ServiceReports, ReportsReachTheirMailboxesWithoutSecrets)
         for (size_t i = 0; i < mails.size(); ++i) {
             SCOPED_TRACE(i);
             EXPECT_EQ(mails[i].rcpts, std::vector<std::string>{expected[i]});
-            for (const char* secret : {k_password, k_apiKey, "czNjcmV0LXB3"})
+            for (const char* secret : {k_password, k_apiKey, "czNjcmV0LXB3", "rt-kept-refresh", "kept-client-secret"})
                 EXPECT_EQ(mails[i].data.find(secret), std::string::npos) << secret;
         }
         EXPECT_NE(mails.back().data.find("The update fails."), std::string::npos);

@@ -1,0 +1,158 @@
+#include "base/oauthsignin.h"
+
+#include "base/settings.h"
+#include "core/text.h"
+
+#include <chrono>
+#include <mutex>
+
+namespace tarnwick::base {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// a token this close to its end is not sent: the dialogue would outlive it
+constexpr auto k_margin = std::chrono::seconds(60);
+
+// The access token of this process: never written anywhere.
+struct HeldToken {
+    std::mutex mutex;
+    std::string refreshToken; // the refresh token it came with: another sign-in makes it stale
+    std::string tokenUrl;
+    std::string accessToken;
+    Clock::time_point expires;
+};
+
+HeldToken& held()
+{
+    static HeldToken token;
+    return token;
+}
+
+void holdAccessToken(const std::string& refreshToken, const std::string& tokenUrl, const net::OAuthTokens& tokens)
+{
+    HeldToken& h = held();
+    std::lock_guard lock(h.mutex);
+    h.refreshToken = refreshToken;
+    h.tokenUrl = tokenUrl;
+    h.accessToken = tokens.accessToken;
+    // an authority that does not say how long the token lives: an hour, the usual lifetime
+    h.expires = Clock::now() + std::chrono::seconds(tokens.expiresIn > 0 ? tokens.expiresIn : 3600);
+}
+
+} // namespace
+
+OAuthSetup oauthSetup(const AppSettings& settings)
+{
+    OAuthSetup setup;
+    net::OAuthClient& client = setup.client;
+    const std::string provider = settings.value(setting::OAuthProvider);
+    const net::OAuthPreset* preset = net::findOAuthPreset(provider.empty() ? "microsoft" : provider);
+    if (preset) {
+        client.endpoints = net::presetEndpoints(*preset, settings.value(setting::OAuthTenant));
+        client.redirectHost = std::string(preset->redirectHost);
+    } else if (core::equalNoCase(provider, "custom")) {
+        client.endpoints = {settings.value(setting::OAuthAuthorizeUrl), settings.value(setting::OAuthTokenUrl),
+                            settings.value(setting::OAuthDeviceUrl), settings.value(setting::OAuthScope)};
+    } else {
+        setup.error = "OAuthProvider is microsoft, google or custom, not '" + provider + "'";
+        return setup;
+    }
+    client.clientId = settings.value(setting::OAuthClientId);
+    client.clientSecret = settings.plainSecret(setting::OAuthClientSecret);
+    client.caFile = settings.value(setting::CaFile);
+    if (client.clientId.empty()) {
+        setup.error =
+            "OAuthClientId is empty. " + std::string(preset ? preset->registration : net::customRegistration());
+        return setup;
+    }
+    if (!preset) {
+        for (const auto& [name, url] : {std::pair{setting::OAuthAuthorizeUrl.name, client.endpoints.authorizeUrl},
+                                        std::pair{setting::OAuthTokenUrl.name, client.endpoints.tokenUrl}}) {
+            if (url.empty()) {
+                setup.error = std::string(name) + " is empty: OAuthProvider custom needs the authority's addresses.";
+                return setup;
+            }
+        }
+    }
+    for (const std::string* url :
+         {&client.endpoints.authorizeUrl, &client.endpoints.tokenUrl, &client.endpoints.deviceUrl}) {
+        if (!url->empty() && !net::isAllowedAuthorityUrl(*url)) {
+            setup.error = "The sign-in address '" + *url + "' is not https (http only to 127.0.0.1 or [::1]).";
+            return setup;
+        }
+    }
+    return setup;
+}
+
+std::string signInFailureText(const tasks::CAppError& error)
+{
+    if (const auto* refusal = dynamic_cast<const net::OAuthRefusal*>(&error)) {
+        if (refusal->code() == "expired_token")
+            return "The sign-in code expired before it was entered; sign in again.";
+        if (refusal->code() == "access_denied")
+            return "The sign-in was refused at the authority.";
+        if (refusal->code() == "invalid_client" || refusal->code() == "unauthorized_client")
+            return "The authority does not know the application OAuthClientId names (" + refusal->message() +
+                   "); check OAuthClientId and OAuthClientSecret.";
+    }
+    return "The sign-in failed: " + error.message();
+}
+
+platform::Result storeSignIn(AppSettings& settings, const net::OAuthTokens& tokens)
+{
+    if (tokens.refreshToken.empty())
+        return platform::Result::failure("The authority gave no refresh token, so Tarnwick cannot stay signed in; "
+                                         "the scope needs offline access.");
+    settings.setPlainSecret(setting::OAuthRefreshToken, tokens.refreshToken);
+    holdAccessToken(tokens.refreshToken, oauthSetup(settings).client.endpoints.tokenUrl, tokens);
+    return settings.write(setting::OAuthRefreshToken);
+}
+
+AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool force, const std::atomic<char>* cancel)
+{
+    const OAuthSetup setup = oauthSetup(settings);
+    if (!setup.error.empty())
+        return {{}, setup.error};
+    const std::string refreshToken = settings.plainSecret(setting::OAuthRefreshToken);
+    if (refreshToken.empty())
+        return {{}, k_notSignedIn};
+    if (!force) {
+        HeldToken& h = held();
+        std::lock_guard lock(h.mutex);
+        if (!h.accessToken.empty() && h.refreshToken == refreshToken && h.tokenUrl == setup.client.endpoints.tokenUrl &&
+            Clock::now() + k_margin < h.expires)
+            return {h.accessToken, {}};
+    }
+    try {
+        net::OAuthTokens tokens = net::refreshTokens(setup.client, refreshToken, flowLog, cancel);
+        std::string kept = refreshToken;
+        if (!tokens.refreshToken.empty() && tokens.refreshToken != refreshToken) {
+            // the authority replaced the refresh token: the old one may stop working at any time
+            settings.setPlainSecret(setting::OAuthRefreshToken, tokens.refreshToken);
+            if (const platform::Result written = settings.write(setting::OAuthRefreshToken); !written)
+                return {{}, written.error()};
+            kept = tokens.refreshToken;
+        }
+        holdAccessToken(kept, setup.client.endpoints.tokenUrl, tokens);
+        return {tokens.accessToken, {}};
+    } catch (const net::OAuthRefusal& refusal) {
+        if (refusal.code() == "invalid_grant") {
+            forgetMailAccessToken();
+            return {{}, k_signInExpired};
+        }
+        return {{}, signInFailureText(refusal)};
+    } catch (const tasks::CAppError& e) {
+        return {{}, e.message()};
+    }
+}
+
+void forgetMailAccessToken()
+{
+    HeldToken& h = held();
+    std::lock_guard lock(h.mutex);
+    h.accessToken.clear();
+    h.refreshToken.clear();
+}
+
+} // namespace tarnwick::base

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "net/oauthflow.h"
+#include "platform/result.h"
+
+#include <atomic>
+#include <string>
+
+namespace tarnwick::net {
+class FlowLog;
+}
+
+namespace tarnwick::base {
+
+class AppSettings;
+
+// What the user reads when the stored sign-in is refused (revoked, expired) and when there is none.
+inline constexpr const char* k_signInExpired =
+    "The sign-in for the mail server has expired; sign in again (Configure, or tarnwick-cli mail-login).";
+inline constexpr const char* k_notSignedIn =
+    "Tarnwick is not signed in to the mail server; sign in (Configure, or tarnwick-cli mail-login).";
+
+// The authority and application the settings name, or why they cannot be used (empty error: usable).
+struct OAuthSetup {
+    net::OAuthClient client;
+    std::string error;
+};
+OAuthSetup oauthSetup(const AppSettings& settings);
+
+// The words for a sign-in that failed with `error`.
+std::string signInFailureText(const tasks::CAppError& error);
+
+// Keeps what a sign-in gave: the refresh token in the settings (written at once), the access token in memory.
+platform::Result storeSignIn(AppSettings& settings, const net::OAuthTokens& tokens);
+
+// An access token for the mail server, or the error text.
+struct AccessToken {
+    std::string token;
+    std::string error;
+};
+// The access token held in memory while it has more than a minute to live; otherwise, or when `force`, a new one
+// from the stored refresh token (a new refresh token it brings is stored at once). A refused refresh gives
+// k_signInExpired.
+AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool force,
+                            const std::atomic<char>* cancel = nullptr);
+// Forgets the access token held in memory.
+void forgetMailAccessToken();
+
+} // namespace tarnwick::base
