@@ -4,10 +4,11 @@ and prints one line per sign-in:
 
 usage: mailrig_login.py PORT CAFILE [--before-tls] MECHANISM USER SECRET [MECHANISM USER SECRET ...]
 
-    offered=PLAIN,LOGIN code=235 sent=250
+    starttls=yes offered=PLAIN,LOGIN code=235 sent=250
 
-offered: the AUTH mechanisms of the EHLO after STARTTLS (before it with --before-tls);
-code: the server's final answer to AUTH; sent: when the sign-in was accepted, the answer
+starttls: whether the first EHLO lists STARTTLS; offered: the AUTH mechanisms of the EHLO
+after STARTTLS (before it with --before-tls); code: the server's answers to AUTH and the
+client's replies, comma-separated (334,535 for a refused token); sent: when the sign-in was accepted, the answer
 to a message from USER to rcpt@example.org whose Subject is the mechanism (else none).
 SECRET is the password (PLAIN, LOGIN) or the bearer token (XOAUTH2, OAUTHBEARER).
 """
@@ -29,40 +30,41 @@ def first_response(mechanism, user, secret):
 
 
 def sign_in(smtp, mechanism, user, secret):
-    """The server's final answer to AUTH; a refused token's 334 error gets the empty reply RFC 7628 asks for."""
+    """The server's answers to AUTH; a refused token's 334 error gets the empty reply RFC 7628 asks for."""
     initial = first_response(mechanism, user, secret)
     if initial is not None:
-        code, reply = smtp.docmd("AUTH", mechanism + " " + base64.b64encode(initial.encode()).decode())
-        if code == 334:
-            code, reply = smtp.docmd("")
-        return code
+        codes = [smtp.docmd("AUTH", mechanism + " " + base64.b64encode(initial.encode()).decode())[0]]
+        if codes[-1] == 334:
+            codes.append(smtp.docmd("")[0])
+        return codes
     if mechanism != "LOGIN":
-        return smtp.docmd("AUTH", mechanism)[0]
-    code, _ = smtp.docmd("AUTH", "LOGIN")
+        return [smtp.docmd("AUTH", mechanism)[0]]
+    codes = [smtp.docmd("AUTH", "LOGIN")[0]]
     for value in (user, secret):
-        if code != 334:
+        if codes[-1] != 334:
             break
-        code, _ = smtp.docmd(base64.b64encode(value.encode()).decode())
-    return code
+        codes.append(smtp.docmd(base64.b64encode(value.encode()).decode())[0])
+    return codes
 
 
 def session(port, cafile, before_tls, mechanism, user, secret):
     with smtplib.SMTP("127.0.0.1", port, timeout=30) as smtp:
         smtp.ehlo("client.localhost")
+        starttls = "yes" if smtp.has_extn("starttls") else "no"
         if not before_tls:
             smtp.starttls(context=ssl.create_default_context(cafile=cafile))
             smtp.ehlo("client.localhost")
         offered = ",".join(smtp.esmtp_features.get("auth", "").split())
-        code = sign_in(smtp, mechanism, user, secret)
+        codes = sign_in(smtp, mechanism, user, secret)
         sent = "none"
-        if code == 235:
+        if codes[-1] == 235:
             message = "From: %s\r\nTo: rcpt@example.org\r\nSubject: %s\r\n\r\nBody.\r\n" % (user, mechanism)
             try:
                 smtp.sendmail(user, ["rcpt@example.org"], message)
                 sent = "250"
             except smtplib.SMTPException as e:
                 sent = str(getattr(e, "smtp_code", "error"))
-        return "offered=%s code=%d sent=%s" % (offered, code, sent)
+        return "starttls=%s offered=%s code=%s sent=%s" % (starttls, offered, ",".join(map(str, codes)), sent)
 
 
 def main():

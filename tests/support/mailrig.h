@@ -41,6 +41,7 @@ public:
         // oauthbearer and cram-md5 (which no sign-in of ours speaks).
         std::string mechanisms = "plain login xoauth2 oauthbearer";
         bool authWithoutTls = false; // AUTH is offered before STARTTLS too
+        bool startTls = true;        // the server offers STARTTLS
         int accessLifetime = 3600;   // seconds an access token from the authority stays good
     };
 
@@ -294,7 +295,8 @@ private:
           << "local_header_rewrite_clients =\ndefault_transport = record\nrelay_transport = record\n"
           << "smtpd_relay_restrictions = permit_sasl_authenticated, reject\nsmtpd_sasl_auth_enable = yes\n"
           << "smtpd_sasl_type = dovecot\nsmtpd_sasl_path = " << file("dovecot/auth-client")
-          << "\nsmtpd_tls_security_level = may\nsmtpd_tls_auth_only = " << (m_options.authWithoutTls ? "no" : "yes")
+          << "\nsmtpd_tls_security_level = " << (m_options.startTls ? "may" : "none")
+          << "\nsmtpd_tls_auth_only = " << (m_options.authWithoutTls ? "no" : "yes")
           << "\nsmtpd_tls_cert_file = " << m_ca->certFile() << "\nsmtpd_tls_key_file = " << m_ca->keyFile() << "\n";
         writeFile(file("postfix/main.cf"), m.str());
 
