@@ -110,7 +110,8 @@ public:
         m_postfix.start({kSetsid, kMaster, "-d", "-c", file("postfix")});
 
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!std::filesystem::exists(file("dovecot/auth-client"))) {
+        // stop() reads the pid file, which Dovecot writes after opening its sockets.
+        while (!std::filesystem::exists(file("dovecot/auth-client")) || readAll(file("dovecot/master.pid")).empty()) {
             if (!m_dovecot.running() || std::chrono::steady_clock::now() > end)
                 throw std::runtime_error("Dovecot did not start: " + readAll(file("dovecot.log")));
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -199,7 +200,8 @@ public:
     std::string authLog() const { return readAll(file("dovecot.log")); }
 
     // The commands of every finished SMTP session as Postfix counts them, e.g.
-    // "ehlo=2 starttls=1 auth=1 mail=1 rcpt=1 data=1 quit=1 commands=8" (a failed AUTH counts "auth=0/1").
+    // "ehlo=2 starttls=1 auth=1 mail=1 rcpt=1 data=1 quit=1 commands=8" (a failed AUTH counts "auth=0/1",
+    // a HELO after STARTTLS "ehlo=1 starttls=1 helo=1").
     std::vector<std::string> sessions() const
     {
         std::vector<std::string> out;
