@@ -1,19 +1,20 @@
 #!/usr/bin/python3
-"""Signs in to a submission server with Python's smtplib, one session per sign-in,
-and prints one line per sign-in:
+"""Signs in to a submission server with Python's smtplib, one session per sign-in, all
+at once, and prints one line per sign-in in the order given:
 
 usage: mailrig_login.py PORT CAFILE [--before-tls] MECHANISM USER SECRET [MECHANISM USER SECRET ...]
 
     starttls=yes offered=PLAIN,LOGIN code=235 sent=250
 
 starttls: whether the first EHLO lists STARTTLS; offered: the AUTH mechanisms of the EHLO
-after STARTTLS (before it with --before-tls); code: the server's answers to AUTH and the
-client's replies, comma-separated (334,535 for a refused token); sent: when the sign-in was accepted, the answer
+after STARTTLS (before it with --before-tls); code: the server's answers in the AUTH exchange,
+comma-separated (334,535 for a refused token); sent: when the sign-in was accepted, the answer
 to a message from USER to rcpt@example.org whose Subject is the mechanism (else none).
 SECRET is the password (PLAIN, LOGIN) or the bearer token (XOAUTH2, OAUTHBEARER).
 """
 
 import base64
+import concurrent.futures
 import smtplib
 import ssl
 import sys
@@ -73,8 +74,11 @@ def main():
     before_tls = bool(args) and args[0] == "--before-tls"
     if before_tls:
         args.pop(0)
-    for i in range(0, len(args) - 2, 3):
-        print(session(port, cafile, before_tls, *args[i:i + 3]), flush=True)
+    signins = [args[i:i + 3] for i in range(0, len(args) - 2, 3)]
+    # side by side: a server answers each refusal only after a pause, and the pauses overlap
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, len(signins))) as pool:
+        for line in pool.map(lambda s: session(port, cafile, before_tls, *s), signins):
+            print(line, flush=True)
 
 
 if __name__ == "__main__":
