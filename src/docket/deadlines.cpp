@@ -66,7 +66,12 @@ bool acceptsFiling(std::string_view upper)
 Deadline window(DeadlineKind kind, core::DayNumber registered, int years)
 {
     // both windows open a year before the anniversary they close on
-    Deadline d{kind, years, addYears(registered, years - 1), addYears(registered, years), 0};
+    Deadline d;
+    d.kind = kind;
+    d.years = years;
+    d.opens = addYears(registered, years - 1);
+    d.closes = addYears(registered, years);
+    d.nominal = d.closes;
     d.graceEnds = addMonths(d.closes, k_graceMonths);
     return d;
 }
@@ -75,9 +80,19 @@ Deadline window(DeadlineKind kind, core::DayNumber registered, int years)
 
 std::string kindText(const Deadline& deadline)
 {
-    if (deadline.kind == DeadlineKind::DeclarationOfUse)
+    switch (deadline.kind) {
+    case DeadlineKind::DeclarationOfUse:
         return "Declaration of use";
-    return "Renewal at " + std::to_string(deadline.years) + " years";
+    case DeadlineKind::Renewal:
+        return "Renewal at " + std::to_string(deadline.years) + " years";
+    case DeadlineKind::OfficeActionResponse:
+        return "Response to office action";
+    case DeadlineKind::StatementOfUse:
+        return "Statement of use";
+    case DeadlineKind::OppositionPeriod:
+        return "Opposition period ends";
+    }
+    return {};
 }
 
 core::DayNumber addYears(core::DayNumber day, int years)
@@ -147,6 +162,23 @@ std::optional<Deadline> nextDeadline(const core::Entry& entry, core::DayNumber t
     if (all.empty())
         return std::nullopt;
     return all.front();
+}
+
+std::string deadlineId(const Deadline& deadline)
+{
+    switch (deadline.kind) {
+    case DeadlineKind::DeclarationOfUse:
+        return "declaration-" + std::to_string(deadline.years) + "y";
+    case DeadlineKind::Renewal:
+        return "renewal-" + std::to_string(deadline.years) + "y";
+    case DeadlineKind::OfficeActionResponse:
+        return "response-" + core::formatDay(deadline.opens);
+    case DeadlineKind::StatementOfUse:
+        return "statement-of-use-" + core::formatDay(deadline.opens);
+    case DeadlineKind::OppositionPeriod:
+        return "opposition-" + core::formatDay(deadline.opens);
+    }
+    return {};
 }
 
 std::string deadlineText(const std::optional<Deadline>& deadline)

@@ -13,22 +13,38 @@ struct Entry;
 
 namespace tarnwick::docket {
 
-// What a registered mark must file to stay registered.
+// What an owner must file, or (for the opposition period) what the docket shows for information.
 enum class DeadlineKind {
-    DeclarationOfUse, // the window opens on the 5th anniversary and closes on the 6th
-    Renewal,          // renewal with a declaration of use: the year before each 10th anniversary
+    DeclarationOfUse,     // the window opens on the 5th anniversary and closes on the 6th
+    Renewal,              // renewal with a declaration of use: the year before each 10th anniversary
+    OfficeActionResponse, // the answer to an office action or a suspension inquiry
+    StatementOfUse,       // the statement of use, or a request to extend its time, after a notice of allowance
+    OppositionPeriod,     // information only: the end of the period in which a third party may oppose
 };
 
-// One maintenance window of a registration; days are day numbers.
+// One deadline of an entry; days are day numbers. Every day a person must act by has already been moved off a
+// Saturday, Sunday or federal holiday to the next business day; `nominal` keeps the day before that move.
 struct Deadline {
     DeadlineKind kind = DeadlineKind::DeclarationOfUse;
-    int years = 0; // the anniversary the window closes on: 6, or 10, 20, 30 ...
-    core::DayNumber opens = 0;
-    core::DayNumber closes = 0;
-    core::DayNumber graceEnds = 0; // six months after the close
+    int years = 0;                 // maintenance: the anniversary the window closes on (6, or 10, 20, 30 ...); else 0
+    core::DayNumber opens = 0;     // maintenance: the day the window opens; else the day of the action, notice or
+                                   // publication the deadline counts from
+    core::DayNumber closes = 0;    // the due day (business day)
+    core::DayNumber nominal = 0;   // the due day as counted, before moving it to a business day (== closes when
+                                   // it needed no move)
+    core::DayNumber graceEnds = 0; // the last day an extension or grace period reaches (business day), or 0 when
+                                   // none is available
+    bool informational = false;    // the opposition period: shown and put in the calendar, never reminded as due
+    std::string source;            // the status or history text the deadline comes from (empty for maintenance)
 
     bool operator==(const Deadline&) const = default;
 };
+
+// The deadline's identity within its entry, stable from one update to the next as long as the office's dates do
+// not change: "declaration-6y", "renewal-10y", "response-2026-11-02", "statement-of-use-2026-06-01",
+// "opposition-2026-12-01". Calendar UIDs and the record of sent reminders are built from it together with the
+// entry's number.
+std::string deadlineId(const Deadline& deadline);
 
 // "Declaration of use", "Renewal at 10 years", "Renewal at 20 years" ...
 std::string kindText(const Deadline& deadline);
