@@ -1,6 +1,7 @@
 #include "docket/calendar.h"
 
 #include "core/entry.h"
+#include "docket/businessdays.h"
 #include "docket/deadlines.h"
 #include "platform/terminal.h"
 
@@ -48,29 +49,63 @@ std::string stampValue(core::PointInTime stamp)
     return out + "Z";
 }
 
+bool isMaintenance(const Deadline& d)
+{
+    return d.kind == DeadlineKind::DeclarationOfUse || d.kind == DeadlineKind::Renewal;
+}
+
+// The number a deadline is filed under and its label: the registration for the maintenance windows, the serial
+// number (which the application keeps after registration) for the others, else the international registration.
+std::pair<std::string, std::string> numberOf(const core::Entry& entry, const Deadline& d)
+{
+    if (!entry.RegNum.empty() && (isMaintenance(d) || entry.SerNum.empty()))
+        return {"reg", entry.RegNum};
+    if (!entry.SerNum.empty())
+        return {"ser", entry.SerNum};
+    return {"ir", entry.IntNum};
+}
+
 std::string uidOf(const core::Entry& entry, const Deadline& d)
 {
-    const char* kind = d.kind == DeadlineKind::DeclarationOfUse ? "declaration" : "renewal";
-    return "reg" + entry.RegNum + "-" + kind + "-" + std::to_string(d.years) + "y@tarnwick";
+    const auto [prefix, number] = numberOf(entry, d);
+    return prefix + number + "-" + deadlineId(d) + "@tarnwick";
 }
 
 std::string summaryOf(const core::Entry& entry, const Deadline& d)
 {
-    std::string out = entry.Reference.empty() ? "Reg. " : utf8(entry.Reference) + ", reg. ";
-    return out + entry.RegNum + ": " + kindText(d);
+    const auto [prefix, number] = numberOf(entry, d);
+    const bool alone = entry.Reference.empty();
+    std::string label = prefix == "reg"   ? (alone ? "Reg. " : "reg. ")
+                        : prefix == "ser" ? (alone ? "Ser. " : "ser. ")
+                                          : "IR ";
+    return (alone ? std::string() : utf8(entry.Reference) + ", ") + label + number + ": " + kindText(d);
 }
 
 std::string descriptionOf(const core::Entry& entry, const Deadline& d)
 {
-    std::string out = kindText(d) + " for registration " + entry.RegNum;
+    const auto [prefix, number] = numberOf(entry, d);
+    const char* what = prefix == "reg" ? " for registration " : prefix == "ser" ? " for application " : " for IR ";
+    std::string out = kindText(d) + what + number;
     if (!entry.Trademark.empty())
         out += ", trademark " + utf8(entry.Trademark);
     if (!entry.Reference.empty())
         out += ", reference " + utf8(entry.Reference);
+    if (!isMaintenance(d)) {
+        const std::string details = utf8(deadlineDetails(d));
+        return out + ".\n" + (d.informational ? "For information: " : "") + details +
+               (details.ends_with('.') ? "" : ".");
+    }
+    const std::string moved = d.nominal != d.closes ? " (" + notBusinessDayReason(d.nominal) + ")" : "";
     out += ".\nThe window opens on " + core::formatDay(d.opens) + " and closes on " + core::formatDay(d.closes) +
-           "; the grace period ends on " + core::formatDay(d.graceEnds) + ".\nRegistered on " +
+           moved + "; the grace period ends on " + core::formatDay(d.graceEnds) + ".\nRegistered on " +
            core::formatDay(core::dayNumberOf(entry.RegDate)) + ".";
     return out;
+}
+
+// A relative trigger `days` after the event's start (before it when negative).
+std::string triggerValue(int days)
+{
+    return (days < 0 ? "-P" : "P") + std::to_string(days < 0 ? -days : days) + "D";
 }
 
 void appendProperty(std::string& out, std::string_view name, std::string_view value)
@@ -79,6 +114,15 @@ void appendProperty(std::string& out, std::string_view name, std::string_view va
     line += ':';
     line += value;
     appendContentLine(out, line);
+}
+
+void appendAlarm(std::string& out, const std::string& summary, int days)
+{
+    appendProperty(out, "BEGIN", "VALARM");
+    appendProperty(out, "ACTION", "DISPLAY");
+    appendProperty(out, "DESCRIPTION", summary);
+    appendProperty(out, "TRIGGER", triggerValue(days));
+    appendProperty(out, "END", "VALARM");
 }
 
 void appendEvent(std::string& out, const core::Entry& entry, const Deadline& d, const CalendarOptions& options,
@@ -93,11 +137,12 @@ void appendEvent(std::string& out, const core::Entry& entry, const Deadline& d, 
     appendProperty(out, "SUMMARY", summary);
     appendProperty(out, "DESCRIPTION", escapeCalendarText(descriptionOf(entry, d)));
     appendProperty(out, "TRANSP", "TRANSPARENT");
-    appendProperty(out, "BEGIN", "VALARM");
-    appendProperty(out, "ACTION", "DISPLAY");
-    appendProperty(out, "DESCRIPTION", summary);
-    appendProperty(out, "TRIGGER", "-P" + std::to_string(options.reminderDays) + "D");
-    appendProperty(out, "END", "VALARM");
+    // the owner is reminded of a due day, and of the day an extension reaches (in the same event, which moves when
+    // the office's dates do); the end of the opposition period is for information only
+    if (!d.informational)
+        appendAlarm(out, summary, -options.reminderDays);
+    if (!d.informational && !isMaintenance(d) && d.graceEnds != 0)
+        appendAlarm(out, summary, d.graceEnds - d.closes - options.reminderDays);
     appendProperty(out, "END", "VEVENT");
 }
 

@@ -2,6 +2,8 @@
 
 #include "core/entry.h"
 #include "core/text.h"
+#include "docket/businessdays.h"
+#include "docket/prosecution.h"
 
 #include <algorithm>
 #include <array>
@@ -12,6 +14,13 @@ namespace tarnwick::docket {
 namespace {
 
 constexpr int k_graceMonths = 6;
+constexpr int k_responseMonths = 3;
+constexpr int k_longResponseMonths = 6;
+constexpr int k_useMonths = 6;
+constexpr int k_lastUseMonth = 36;
+constexpr int k_lastUseExtension = 5;
+constexpr int k_oppositionDays = 30;
+constexpr int k_declarationYears = 6;
 constexpr int k_renewalYears = 10;
 // no registration lives longer than the day count runs
 constexpr int k_lastAnniversary = 10000;
@@ -25,26 +34,6 @@ int daysInMonth(int y, int m)
 {
     static constexpr int k_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return m == 2 && isLeapYear(y) ? 29 : k_days[m - 1];
-}
-
-bool isWordByte(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-// Where `word` stands in `text` as a whole word (no letter or digit either side) and not right after "NOT ".
-bool hasWord(std::string_view text, std::string_view word, bool negatable = false)
-{
-    for (size_t at = core::findBytes(text, word); at != std::string_view::npos;
-         at = core::findBytes(text, word, at + 1)) {
-        const size_t end = at + word.size();
-        if ((at > 0 && isWordByte(text[at - 1])) || (end < text.size() && isWordByte(text[end])))
-            continue;
-        if (negatable && text.substr(0, at).ends_with("NOT "))
-            continue;
-        return true;
-    }
-    return false;
 }
 
 bool acceptsFiling(std::string_view upper)
@@ -63,17 +52,168 @@ bool acceptsFiling(std::string_view upper)
     return false;
 }
 
-Deadline window(DeadlineKind kind, core::DayNumber registered, int years)
+// A deadline due on `nominal`, moved to a business day.
+Deadline dueOn(DeadlineKind kind, core::DayNumber nominal)
 {
-    // both windows open a year before the anniversary they close on
     Deadline d;
     d.kind = kind;
+    d.nominal = nominal;
+    d.closes = nextBusinessDay(nominal);
+    return d;
+}
+
+Deadline window(DeadlineKind kind, core::DayNumber registered, int years)
+{
+    // both windows open a year before the anniversary they close on; the grace period counts from the anniversary
+    Deadline d = dueOn(kind, addYears(registered, years));
     d.years = years;
     d.opens = addYears(registered, years - 1);
-    d.closes = addYears(registered, years);
-    d.nominal = d.closes;
-    d.graceEnds = addMonths(d.closes, k_graceMonths);
+    d.graceEnds = nextBusinessDay(addMonths(d.nominal, k_graceMonths));
     return d;
+}
+
+core::DayNumber validDay(std::string_view text)
+{
+    const core::DayNumber day = core::dayNumberOf(text);
+    return day == core::k_unknownDay ? core::k_noDay : day;
+}
+
+void addMaintenance(const core::Entry& entry, core::DayNumber today, std::vector<Deadline>& out)
+{
+    const core::DayNumber registered = validDay(entry.RegDate);
+    if (entry.RegNum.empty() || registered == core::k_noDay)
+        return;
+    core::DayNumber metThrough = core::k_noDay;
+    if (const core::DayNumber status = validDay(entry.StatusDate); status != core::k_noDay && saysFilingAccepted(entry))
+        metThrough = status;
+    const auto pending = [&](const Deadline& d) { return d.opens > metThrough && d.graceEnds >= today; };
+    if (Deadline d = window(DeadlineKind::DeclarationOfUse, registered, k_declarationYears); pending(d))
+        out.push_back(d);
+    for (int years = k_renewalYears; years <= k_lastAnniversary; years += k_renewalYears) {
+        if (Deadline d = window(DeadlineKind::Renewal, registered, years); pending(d)) {
+            out.push_back(d);
+            return;
+        }
+    }
+}
+
+// A status or history item with the day it is dated by.
+struct Event {
+    RecognizedEvent what;
+    core::DayNumber day = 0;
+    std::string_view text;
+
+    ProsecutionEvent kind() const { return what.event; }
+};
+
+bool isAction(const Event& e)
+{
+    return e.kind() == ProsecutionEvent::OfficeAction || e.kind() == ProsecutionEvent::PostRegistrationAction;
+}
+
+bool isAllowance(const Event& e)
+{
+    return e.kind() == ProsecutionEvent::NoticeOfAllowance || e.kind() == ProsecutionEvent::UseExtension;
+}
+
+// The later of the two events of a family (the history item on the same day), and whether the other one, dated
+// no earlier and of another family, ends what it started.
+template <typename Family, typename Neutral>
+const Event* openEvent(const Event& status, const Event& history, Family family, Neutral neutral)
+{
+    const bool s = status.day != 0 && family(status);
+    const bool h = history.day != 0 && family(history);
+    if (!s && !h)
+        return nullptr;
+    const Event& base = h && (!s || history.day >= status.day) ? history : status;
+    const Event& other = &base == &history ? status : history;
+    if (other.day != 0 && other.day >= base.day && other.kind() != ProsecutionEvent::None && !family(other) &&
+        !neutral(other))
+        return nullptr;
+    return &base;
+}
+
+// The last day of the maintenance window that is open on `day`, or 0.
+core::DayNumber maintenanceWindowEnd(const core::Entry& entry, core::DayNumber day)
+{
+    const core::DayNumber registered = validDay(entry.RegDate);
+    if (registered == core::k_noDay)
+        return 0;
+    for (int years = k_declarationYears; years <= k_lastAnniversary; years = (years / k_renewalYears + 1) * 10) {
+        const core::DayNumber closes = addYears(registered, years);
+        if (day <= closes)
+            return day >= addYears(registered, years - 1) ? closes : 0;
+    }
+    return 0;
+}
+
+void addResponse(const core::Entry& entry, const Event& action, std::vector<Deadline>& out)
+{
+    static const core::DayNumber k_shortPeriodsFrom = core::dayFromDate(2022, 12, 3);
+    Deadline d;
+    if (action.kind() == ProsecutionEvent::PostRegistrationAction) {
+        d = dueOn(DeadlineKind::OfficeActionResponse,
+                  std::max(addMonths(action.day, k_longResponseMonths), maintenanceWindowEnd(entry, action.day)));
+    } else if (!entry.IntNum.empty() || action.day < k_shortPeriodsFrom) {
+        d = dueOn(DeadlineKind::OfficeActionResponse, addMonths(action.day, k_longResponseMonths));
+    } else {
+        d = dueOn(DeadlineKind::OfficeActionResponse, addMonths(action.day, k_responseMonths));
+        d.graceEnds = nextBusinessDay(addMonths(action.day, k_longResponseMonths));
+    }
+    d.opens = action.day;
+    d.source = std::string(action.text);
+    out.push_back(d);
+}
+
+void addStatementOfUse(const Event& base, const Event& other, std::vector<Deadline>& out)
+{
+    core::DayNumber nominal = addMonths(base.day, k_useMonths);
+    if (base.kind() == ProsecutionEvent::UseExtension && other.kind() == ProsecutionEvent::NoticeOfAllowance &&
+        other.day != 0 && other.day <= base.day) {
+        // with the notice's day the extension's period is known exactly
+        const int extension = std::min(base.what.extension, k_lastUseExtension);
+        nominal = addMonths(other.day, std::min(k_useMonths * (extension + 1), k_lastUseMonth));
+    }
+    // without it, six months from the grant: no later than the period the extension gives
+    Deadline d = dueOn(DeadlineKind::StatementOfUse, nominal);
+    d.opens = base.day;
+    d.source = std::string(base.text);
+    out.push_back(d);
+}
+
+void addOpposition(const core::Entry& entry, const Event& status, const Event& history, std::vector<Deadline>& out)
+{
+    core::DayNumber published = validDay(entry.PublishedDate);
+    std::string_view source;
+    for (const Event* e : {&status, &history}) {
+        if (e->kind() != ProsecutionEvent::Published || e->day == 0)
+            continue;
+        if (published == core::k_noDay)
+            published = e->day;
+        if (published == e->day)
+            source = e->text;
+    }
+    if (published == core::k_noDay)
+        return;
+    Deadline d = dueOn(DeadlineKind::OppositionPeriod, published + k_oppositionDays);
+    d.opens = published;
+    d.informational = true;
+    d.source = std::string(source);
+    out.push_back(d);
+}
+
+void addProsecution(const core::Entry& entry, std::vector<Deadline>& out)
+{
+    const HistoryItem item = splitHistoryItem(entry.LastHistory);
+    const Event status{recognizeEvent(entry.StatusText), validDay(entry.StatusDate), entry.StatusText};
+    const Event history{recognizeEvent(item.text), item.day, item.text};
+    const auto asksForTime = [](const Event& e) { return e.kind() == ProsecutionEvent::ResponseTimeExtension; };
+    const auto nothing = [](const Event&) { return false; };
+    if (const Event* action = openEvent(status, history, isAction, asksForTime))
+        addResponse(entry, *action, out);
+    if (const Event* allowance = openEvent(status, history, isAllowance, nothing))
+        addStatementOfUse(*allowance, allowance == &status ? history : status, out);
+    addOpposition(entry, status, history, out);
 }
 
 } // namespace
@@ -135,33 +275,22 @@ bool saysFilingAccepted(const core::Entry& entry)
 std::vector<Deadline> pendingDeadlines(const core::Entry& entry, core::DayNumber today)
 {
     std::vector<Deadline> out;
-    const core::DayNumber registered = core::dayNumberOf(entry.RegDate);
-    if (entry.RegNum.empty() || registered == core::k_noDay || registered == core::k_unknownDay ||
-        isDeadStatus(entry.StatusText))
+    if (isDeadStatus(entry.StatusText))
         return out;
-    core::DayNumber metThrough = core::k_noDay;
-    if (const core::DayNumber status = core::dayNumberOf(entry.StatusDate);
-        status != core::k_unknownDay && saysFilingAccepted(entry))
-        metThrough = status;
-    const auto pending = [&](const Deadline& d) { return d.opens > metThrough && d.graceEnds >= today; };
-
-    if (Deadline d = window(DeadlineKind::DeclarationOfUse, registered, 6); pending(d))
-        out.push_back(d);
-    for (int years = k_renewalYears; years <= k_lastAnniversary; years += k_renewalYears) {
-        if (Deadline d = window(DeadlineKind::Renewal, registered, years); pending(d)) {
-            out.push_back(d);
-            break;
-        }
-    }
+    addMaintenance(entry, today, out);
+    addProsecution(entry, out);
+    std::erase_if(out, [today](const Deadline& d) { return std::max(d.closes, d.graceEnds) < today; });
+    std::stable_sort(out.begin(), out.end(), [](const Deadline& a, const Deadline& b) { return a.closes < b.closes; });
     return out;
 }
 
 std::optional<Deadline> nextDeadline(const core::Entry& entry, core::DayNumber today)
 {
-    std::vector<Deadline> all = pendingDeadlines(entry, today);
-    if (all.empty())
-        return std::nullopt;
-    return all.front();
+    for (Deadline& d : pendingDeadlines(entry, today)) {
+        if (!d.informational)
+            return std::move(d);
+    }
+    return std::nullopt;
 }
 
 std::string deadlineId(const Deadline& deadline)
@@ -185,16 +314,43 @@ std::string deadlineText(const std::optional<Deadline>& deadline)
 {
     if (!deadline)
         return {};
-    return core::formatDay(deadline->closes) + " " + kindText(*deadline) + " (grace to " +
-           core::formatDay(deadline->graceEnds) + ")";
+    std::string out = core::formatDay(deadline->closes) + " " + kindText(*deadline);
+    if (deadline->graceEnds == 0)
+        return out;
+    const bool maintenance = deadline->years != 0;
+    return out + (maintenance ? " (grace to " : " (extension to ") + core::formatDay(deadline->graceEnds) + ")";
 }
 
 std::string deadlineDetails(const std::optional<Deadline>& deadline)
 {
     if (!deadline)
         return {};
-    return core::formatDay(deadline->closes) + " " + kindText(*deadline) + " (opens " +
-           core::formatDay(deadline->opens) + ", grace to " + core::formatDay(deadline->graceEnds) + ")";
+    const Deadline& d = *deadline;
+    const std::string moved = d.nominal != d.closes ? notBusinessDayReason(d.nominal) : std::string();
+    if (d.years != 0) {
+        return core::formatDay(d.closes) + " " + kindText(d) + " (opens " + core::formatDay(d.opens) + ", grace to " +
+               core::formatDay(d.graceEnds) + (moved.empty() ? "" : "; " + moved) + ")";
+    }
+    std::string out;
+    switch (d.kind) {
+    case DeadlineKind::StatementOfUse:
+        out = "Statement of use or extension request due ";
+        break;
+    case DeadlineKind::OppositionPeriod:
+        out = "Opposition period ends ";
+        break;
+    default:
+        out = "Response due ";
+        break;
+    }
+    out += core::formatDay(d.closes);
+    if (!moved.empty())
+        out += " (" + moved + ")";
+    if (d.graceEnds != 0)
+        out += ", extension to " + core::formatDay(d.graceEnds);
+    if (!d.source.empty())
+        out += "; from " + core::formatDay(d.opens) + " " + d.source;
+    return out;
 }
 
 std::optional<std::string> deadlineVariable(const core::Entry& entry, std::string_view name)

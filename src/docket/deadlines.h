@@ -28,7 +28,8 @@ struct Deadline {
     DeadlineKind kind = DeadlineKind::DeclarationOfUse;
     int years = 0;                 // maintenance: the anniversary the window closes on (6, or 10, 20, 30 ...); else 0
     core::DayNumber opens = 0;     // maintenance: the day the window opens; else the day of the action, notice or
-                                   // publication the deadline counts from
+                                   // publication the deadline counts from (for a statement of use after an
+                                   // extension, the day of the extension)
     core::DayNumber closes = 0;    // the due day (business day)
     core::DayNumber nominal = 0;   // the due day as counted, before moving it to a business day (== closes when
                                    // it needed no move)
@@ -46,7 +47,8 @@ struct Deadline {
 // entry's number.
 std::string deadlineId(const Deadline& deadline);
 
-// "Declaration of use", "Renewal at 10 years", "Renewal at 20 years" ...
+// "Declaration of use", "Renewal at 10 years", "Response to office action", "Statement of use", "Opposition period
+// ends" ...
 std::string kindText(const Deadline& deadline);
 
 // The same calendar day `years` later; 29 February falls on 28 February in a year without it.
@@ -61,18 +63,32 @@ bool isDeadStatus(std::string_view statusText);
 // Section 8, 71 or 9 or renewal filing together with "accepted" or "granted" (not after "not").
 bool saysFilingAccepted(const core::Entry& entry);
 
-// The windows of a live registration that are still to be met on `today`, earliest first: the declaration of use
-// and the next renewal, each unless its grace period ended before `today` or the office says it was met (an
-// accepted filing meets every window that had opened by the status date; without a status date nothing counts
-// as met). None for a dead mark, or without a registration number or a registration date.
+// The deadlines of a live mark still to be met on `today` (the last day it reaches, `graceEnds` when there is one,
+// not before `today`), sorted by `closes`. None for a dead mark.
+// Maintenance: the declaration of use and the next renewal of a registration (registration number and date), each
+// unless the office says it was met (an accepted filing meets every window that had opened by the status date;
+// without a status date nothing counts as met).
+// Prosecution, from the entry's latest values only: the status (dated by the status date) and the last history item
+// (dated by its own day). An office action answers in 3 months with one extension to 6 when issued from 2022-12-03
+// on, else, and for a designation under an international registration (an entry with an international number), in
+// 6 months without one; an action after registration in 6 months, or by the end of the maintenance window it falls
+// in when that is later. A notice of allowance asks for the statement of use, or a request to extend its time, in
+// 6 months; each extension seen gives 6 more, at most 36 months after the notice. A later event that is not of the
+// same kind ends them (a response, an accepted or filed statement of use, publication, registration). Publication
+// (the published date, else the event) gives the end of the opposition period 30 days later, for information.
 std::vector<Deadline> pendingDeadlines(const core::Entry& entry, core::DayNumber today);
-// The earliest of them.
+// The earliest of them that is the owner's to meet: the end of the opposition period is somebody else's deadline
+// and never the next one.
 std::optional<Deadline> nextDeadline(const core::Entry& entry, core::DayNumber today);
 
-// "2029-05-18 Declaration of use (grace to 2029-11-18)": the closing day, the kind and the end of the grace period;
+// "2029-05-18 Declaration of use (grace to 2029-11-18)", "2027-02-22 Response to office action (extension to
+// 2027-05-20)", "2027-08-02 Statement of use": the due day, the kind and the last day an extension or grace reaches;
 // the empty text for none.
 std::string deadlineText(const std::optional<Deadline>& deadline);
-// The same with the window's opening day: "2029-05-18 Declaration of use (opens 2028-05-18, grace to 2029-11-18)".
+// A window with its opening day: "2029-05-18 Declaration of use (opens 2028-05-18, grace to 2029-11-18)"; any other
+// deadline with the text it comes from: "Response due 2027-02-22 (2027-02-20 is a Saturday), extension to
+// 2027-05-20; from 2026-11-20 Non-final action e-mailed." Each names the day it was counted to when that was no
+// business day.
 std::string deadlineDetails(const std::optional<Deadline>& deadline);
 
 // The template variables of an entry's next deadline on the entry's Today: NextDeadline (deadlineText),

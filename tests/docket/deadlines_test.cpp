@@ -26,24 +26,26 @@ TEST(Deadlines, NextWindowFromRegistrationDateAndStatus)
         const char* next; // deadlineDetails, empty for none
     };
     const char* const declaration2026 = "2026-05-18 Declaration of use (opens 2025-05-18, grace to 2026-11-18)";
-    const char* const renewal2030 = "2030-05-18 Renewal at 10 years (opens 2029-05-18, grace to 2030-11-18)";
+    const char* const renewal2030 =
+        "2030-05-20 Renewal at 10 years (opens 2029-05-18, grace to 2030-11-18; 2030-05-18 is a Saturday)";
     const Case cases[] = {
         // the declaration, through its grace period, then the renewal
         {"1234567", "2020-05-18", "2020-05-18", "Registered.", "", "2021-01-01", declaration2026},
         {"1234567", "2020-05-18", "2020-05-18", "Registered.", "", "2026-11-18", declaration2026},
         {"1234567", "2020-05-18", "2020-05-18", "Registered.", "", "2026-11-19", renewal2030},
-        // 29 February falls on 28 February; a grace period ends on the last day of a shorter month
+        // 29 February falls on 28 February; a grace period ends on the last day of a shorter month; a day that is no
+        // business day moves to the next one
         {"1234567", "2020-02-29", "2020-02-29", "Registered.", "", "2021-01-01",
-         "2026-02-28 Declaration of use (opens 2025-02-28, grace to 2026-08-28)"},
+         "2026-03-02 Declaration of use (opens 2025-02-28, grace to 2026-08-28; 2026-02-28 is a Saturday)"},
         {"1234567", "2012-02-29", "2018-03-01", "Registered. Sec. 8 (6-yr) accepted.", "", "2019-01-01",
-         "2022-02-28 Renewal at 10 years (opens 2021-02-28, grace to 2022-08-28)"},
+         "2022-02-28 Renewal at 10 years (opens 2021-02-28, grace to 2022-08-29)"},
         {"1234567", "2019-08-31", "2019-08-31", "Registered.", "", "2024-01-01",
-         "2025-08-31 Declaration of use (opens 2024-08-31, grace to 2026-02-28)"},
+         "2025-09-02 Declaration of use (opens 2024-08-31, grace to 2026-03-02; 2025-08-31 is a Sunday)"},
         // the office says a filing was accepted: every window opened by the status date is met
         {"1234567", "2020-05-18", "2025-09-10", "Registered.", "REGISTERED - SEC. 8 (6-YR) ACCEPTED & SEC. 15 ACK.",
          "2025-10-01", renewal2030},
         {"1234567", "2020-05-18", "2030-06-01", "Registered and renewed.", "Registration Renewed - 10 Yr", "2030-07-01",
-         "2040-05-18 Renewal at 20 years (opens 2039-05-18, grace to 2040-11-18)"},
+         "2040-05-18 Renewal at 20 years (opens 2039-05-18, grace to 2040-11-19)"},
         {"1234567", "2020-05-18", "2025-09-10", "Section 71 declaration accepted.", "", "2025-10-01", renewal2030},
         // ... but not without a status date, not before acceptance, not when refused
         {"1234567", "2020-05-18", "", "Section 8 accepted.", "", "2025-10-01", declaration2026},
