@@ -25,11 +25,14 @@ struct Calendar {
     int events = 0;
 };
 
-// The iCalendar file (RFC 5545) of every pending deadline of `entries`: one all-day event on each window's
-// closing day, its summary naming the reference, the registration number and the kind, its description the
-// window's opening day and the end of the grace period, an alarm `reminderDays` before. Each event's UID names
-// the registration and the deadline, so that a calendar importing the file again updates its events; a
-// registration watched twice gives its events once. UTF-8, CR LF, lines folded at 75 octets.
+// The iCalendar file (RFC 5545) of every pending deadline of `entries`: one all-day event on each due day, its
+// summary naming the reference, the number and the kind, its description the window (opening day, end of the grace
+// period) or the details of the deadline and the text it comes from. An alarm `reminderDays` before the due day, and
+// a second as many days before the day an extension of the answer to an office action reaches; none for the end of
+// the opposition period, which is for information. Each event's UID names the number (the registration for the
+// maintenance windows, else the serial number when there is one) and the deadline's identity, so that a calendar
+// importing the file again updates its events; a mark watched twice gives its events once. UTF-8, CR LF, lines
+// folded at 75 octets.
 Calendar calendarOf(const std::vector<core::Entry>& entries, const CalendarOptions& options);
 
 // A TEXT value: backslash, semicolon and comma escaped, a line break as "\n", other control bytes as blanks.

@@ -116,8 +116,8 @@ bool isAllowance(const Event& e)
     return e.kind() == ProsecutionEvent::NoticeOfAllowance || e.kind() == ProsecutionEvent::UseExtension;
 }
 
-// The later of the two events of a family (the history item on the same day), and whether the other one, dated
-// no earlier and of another family, ends what it started.
+// The later of the two events of a family (the history item on the same day), unless the other one ends what it
+// started: an event of another family after it (or the history item of the same day), other than `neutral` ones.
 template <typename Family, typename Neutral>
 const Event* openEvent(const Event& status, const Event& history, Family family, Neutral neutral)
 {
@@ -127,8 +127,8 @@ const Event* openEvent(const Event& status, const Event& history, Family family,
         return nullptr;
     const Event& base = h && (!s || history.day >= status.day) ? history : status;
     const Event& other = &base == &history ? status : history;
-    if (other.day != 0 && other.day >= base.day && other.kind() != ProsecutionEvent::None && !family(other) &&
-        !neutral(other))
+    const bool later = other.day > base.day || (other.day == base.day && &other == &history);
+    if (other.day != 0 && later && other.kind() != ProsecutionEvent::None && !family(other) && !neutral(other))
         return nullptr;
     return &base;
 }

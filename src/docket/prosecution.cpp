@@ -78,11 +78,12 @@ RecognizedEvent recognizeEvent(std::string_view text)
     if (hasAny(upper, {"RESPONSE", "REQUEST FOR RECONSIDERATION"}) && hasAny(upper, {"RECEIVED", "FILED", "ENTERED"}))
         return {ResponseFiled};
     const bool sent = hasAny(upper, k_sent);
-    if (hasAny(upper, {"POST REGISTRATION", "POST-REGISTRATION", "POSTREGISTRATION"}))
-        return {sent && hasAny(upper, {"ACTION", "REFUSAL"}) ? PostRegistrationAction : None};
+    const bool action = hasAny(upper, {"ACTION", "REFUSAL"});
+    if (hasAny(upper, {"POST REGISTRATION", "POST-REGISTRATION", "POSTREGISTRATION"}) && sent && action)
+        return {PostRegistrationAction};
     // a letter suspending the examination asks for nothing; an inquiry does
-    if (sent && (hasWord(upper, "SUSPENSION INQUIRY") ||
-                 (hasAny(upper, {"ACTION", "REFUSAL"}) && !hasAny(upper, {"SUSPENDING", "SUSPENSION", "SUSPENDED"}))))
+    if (sent &&
+        (hasWord(upper, "SUSPENSION INQUIRY") || (action && !hasAny(upper, {"SUSPENDING", "SUSPENSION", "SUSPENDED"}))))
         return {OfficeAction};
     if (hasWord(upper, "PUBLISHED") && hasAny(upper, {"OPPOSITION", "OPPOSE"}))
         return {Published};
