@@ -87,10 +87,14 @@ void addMaintenance(const core::Entry& entry, core::DayNumber today, std::vector
     if (const core::DayNumber status = validDay(entry.StatusDate); status != core::k_noDay && saysFilingAccepted(entry))
         metThrough = status;
     const auto pending = [&](const Deadline& d) { return d.opens > metThrough && d.graceEnds >= today; };
-    if (Deadline d = window(DeadlineKind::DeclarationOfUse, registered, k_declarationYears); pending(d))
+    const bool section71 = !entry.IntNum.empty();
+    if (Deadline d = window(DeadlineKind::DeclarationOfUse, registered, k_declarationYears); pending(d)) {
+        d.section71 = section71;
         out.push_back(d);
+    }
     for (int years = k_renewalYears; years <= k_lastAnniversary; years += k_renewalYears) {
         if (Deadline d = window(DeadlineKind::Renewal, registered, years); pending(d)) {
+            d.section71 = section71;
             out.push_back(d);
             return;
         }
@@ -139,7 +143,8 @@ core::DayNumber maintenanceWindowEnd(const core::Entry& entry, core::DayNumber d
     const core::DayNumber registered = validDay(entry.RegDate);
     if (registered == core::k_noDay)
         return 0;
-    for (int years = k_declarationYears; years <= k_lastAnniversary; years = (years / k_renewalYears + 1) * 10) {
+    for (int years = k_declarationYears; years <= k_lastAnniversary;
+         years = (years / k_renewalYears + 1) * k_renewalYears) {
         const core::DayNumber closes = addYears(registered, years);
         if (day <= closes)
             return day >= addYears(registered, years - 1) ? closes : 0;
@@ -222,9 +227,10 @@ std::string kindText(const Deadline& deadline)
 {
     switch (deadline.kind) {
     case DeadlineKind::DeclarationOfUse:
-        return "Declaration of use";
+        return deadline.section71 ? "Section 71 declaration" : "Declaration of use";
     case DeadlineKind::Renewal:
-        return "Renewal at " + std::to_string(deadline.years) + " years";
+        return (deadline.section71 ? "Section 71 declaration at " : "Renewal at ") + std::to_string(deadline.years) +
+               " years";
     case DeadlineKind::OfficeActionResponse:
         return "Response to office action";
     case DeadlineKind::StatementOfUse:

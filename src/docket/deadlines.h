@@ -37,6 +37,9 @@ struct Deadline {
                                    // none is available
     bool informational = false;    // the opposition period: shown and put in the calendar, never reminded as due
     std::string source;            // the status or history text the deadline comes from (empty for maintenance)
+    bool section71 = false;        // maintenance of a designation under an international registration (an entry with
+                                   // an international number): its declarations are the Section 71 ones, the
+                                   // international registration being renewed at the international office
 
     bool operator==(const Deadline&) const = default;
 };
@@ -47,8 +50,8 @@ struct Deadline {
 // entry's number.
 std::string deadlineId(const Deadline& deadline);
 
-// "Declaration of use", "Renewal at 10 years", "Response to office action", "Statement of use", "Opposition period
-// ends" ...
+// "Declaration of use", "Renewal at 10 years", "Section 71 declaration", "Section 71 declaration at 10 years",
+// "Response to office action", "Statement of use", "Opposition period ends"
 std::string kindText(const Deadline& deadline);
 
 // The same calendar day `years` later; 29 February falls on 28 February in a year without it.

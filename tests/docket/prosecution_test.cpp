@@ -105,6 +105,11 @@ TEST(Prosecution, DeadlinesFromTheLatestStatusAndHistory)
          "2026-04-01 Post Registration Action E-Mailed" +
              renewal,
          "2026-05-18 Declaration of use (grace to 2026-11-18)"},
+        // a designation's declarations are the Section 71 ones
+        {"1234567", "2020-05-18", "2020-05-18", "Registered.", "", "", "2025-07-01",
+         "2026-05-18 Section 71 declaration (opens 2025-05-18, grace to 2026-11-18) | 2030-05-20 Section 71 "
+         "declaration at 10 years (opens 2029-05-18, grace to 2030-11-18; 2030-05-18 is a Saturday)",
+         "2026-05-18 Section 71 declaration (grace to 2026-11-18)"},
         // the statement of use: six months from the notice, six more for each extension, 36 at most
         {"", "", "2026-02-02", "Notice of allowance issued.", "", "", "2026-03-01",
          "Statement of use or extension request due 2026-08-03 (2026-08-02 is a Sunday); from 2026-02-02 Notice of "
