@@ -38,8 +38,6 @@ int extensionNumber(std::string_view upper)
     return n > 0 ? n : 1;
 }
 
-const std::initializer_list<std::string_view> k_sent = {"ISSUED", "MAILED", "EMAILED", "SENT"};
-
 } // namespace
 
 bool hasWord(std::string_view text, std::string_view word, bool negatable)
@@ -77,7 +75,7 @@ RecognizedEvent recognizeEvent(std::string_view text)
         return {hasAny(upper, {"ACCEPTED", "APPROVED"}, true) ? StatementOfUseAccepted : StatementOfUseFiled};
     if (hasAny(upper, {"RESPONSE", "REQUEST FOR RECONSIDERATION"}) && hasAny(upper, {"RECEIVED", "FILED", "ENTERED"}))
         return {ResponseFiled};
-    const bool sent = hasAny(upper, k_sent);
+    const bool sent = hasAny(upper, {"ISSUED", "MAILED", "EMAILED", "SENT"});
     const bool action = hasAny(upper, {"ACTION", "REFUSAL"});
     if (hasAny(upper, {"POST REGISTRATION", "POST-REGISTRATION", "POSTREGISTRATION"}) && sent && action)
         return {PostRegistrationAction};
