@@ -14,7 +14,6 @@ TEST(BusinessDays, HolidaysInTheDistrictAndTheDayAfter)
     const Case cases[] = {
         {"2026-12-10", "", "2026-12-10"},
         {"2027-02-20", "2027-02-20 is a Saturday", "2027-02-22"},
-        {"2027-02-21", "2027-02-21 is a Sunday", "2027-02-22"},
         // fixed dates and the day kept instead: a Saturday's on the Friday before (New Year's Day in the year
         // before), a Sunday's on the Monday after
         {"2026-01-01", "2026-01-01 is New Year's Day", "2026-01-02"},
@@ -30,12 +29,10 @@ TEST(BusinessDays, HolidaysInTheDistrictAndTheDayAfter)
         {"2022-01-17", "2022-01-17 is Birthday of Martin Luther King, Jr.", "2022-01-18"},
         {"2027-02-15", "2027-02-15 is Washington's Birthday", "2027-02-16"},
         {"2024-05-27", "2024-05-27 is Memorial Day", "2024-05-28"},
-        {"2025-05-26", "2025-05-26 is Memorial Day", "2025-05-27"},
         {"2025-08-30", "2025-08-30 is a Saturday", "2025-09-02"},
         {"2026-09-07", "2026-09-07 is Labor Day", "2026-09-08"},
         {"2025-10-13", "2025-10-13 is Columbus Day", "2025-10-14"},
         {"2024-11-28", "2024-11-28 is Thanksgiving Day", "2024-11-29"},
-        {"2026-11-26", "2026-11-26 is Thanksgiving Day", "2026-11-27"},
         // Inauguration Day every fourth year, on the 21st after a Sunday, not kept on the Friday before a Saturday
         {"2033-01-20", "2033-01-20 is Inauguration Day", "2033-01-21"},
         {"1985-01-21", "1985-01-21 is Inauguration Day", "1985-01-22"},

@@ -37,7 +37,6 @@ TEST(Prosecution, StatusAndHistoryTextsNameTheirEvent)
         {"Registered - Principal Register", {ProsecutionEvent::Registered}},
         {"Examiner's amendment e-mailed", {}},
         {"Response deadline extended.", {}},
-        {"Teas Change Of Correspondence Received", {}},
     };
     for (const auto& [text, event] : texts) {
         SCOPED_TRACE(text);
