@@ -391,7 +391,7 @@ def put_events(xml, history, st96):
                 "</{p}MarkEventInternalDescriptionText><{p}MarkEventEntryNumber>{n}</{p}MarkEventEntryNumber>"
                 "</MarkEventExt></MarkEvent>")
     events = "".join(item.format(p=p, date=date_of(day), n=n + 1, text=text.upper().replace("&", "&amp;"),
-                                 code="".join(w[0] for w in text.upper().split())[:5])
+                                 code="".join(w[0] for w in text.upper().split() if w[0].isalnum())[:5])
                      for n, (day, text) in reversed(list(enumerate(history))))
     name = (bag.group(1) or "") + bag.group(2)
     return xml[:bag.start()] + "<%s>%s</%s>" % (name, events, name) + xml[bag.end():]
