@@ -1,15 +1,15 @@
 #!/usr/bin/python3
 """A local trademark office for tests, the demo and the benchmark.
 
-usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D]
+usage: office_simulator.py serve [--port P] [--seed S] [--size N] [--day D] [--start DATE]
                                  [--rules-version V] [--churn normal|all]
                                  [--cert PEM --key PEM [--https-port P]]
                                  [--api-key KEY] [--per-minute N] [--sign-key PEM]
                                  [--shape small|real]
        office_simulator.py rules --base URL [--version V] [--format html|xml]
-       office_simulator.py marks [--seed S] [--size N] [--day D]
+       office_simulator.py marks [--seed S] [--size N] [--day D] [--start DATE]
        office_simulator.py pages --out DIR --base URL [--seed S] [--size N]
-                                 [--day D] [--churn normal|all]
+                                 [--day D] [--start DATE] [--churn normal|all]
                                  [--shape small|real] [--format html|xml]
 
 serve listens on 127.0.0.1 (port 0 picks a free one), prints the port on
@@ -19,8 +19,13 @@ that port on a second line; the XML records are served over HTTPS only.
 
 A dataset of N marks is generated from the seed. Mark i has the serial number
 75000001 + i and moves day by day along a prosecution path: filed, examined,
-office action, published, registered or abandoned, renewed, cancelled; owners,
-attorneys and locations change now and then. Day 1 is 2004-01-05.
+office actions (non-final, final, suspension inquiry) and their responses or
+abandonment, published; an intent-to-use application then gets its notice of
+allowance, up to five extensions of six months and its statement of use filed
+and accepted; registered, a post-registration action now and then, renewed or
+cancelled. Owners, attorneys and locations change now and then. Day 1 is
+2004-01-05 unless --start names another date. The XML record carries the
+status, its date and the history as the page shows them.
 
 Requests:
   GET /servlet/tarr?regser=serial|registration|internationalreg&entry=N
@@ -100,6 +105,11 @@ LOCATIONS = ["650 -Publication And Issue Section", "700 -Examining Attorney", "6
              "900 -File Repository", "300 -Post Registration", "220 -TMEG Law Office 108"]
 
 
+RESPONSE = "Teas Response To Office Action Received"
+NON_FINAL = ("Non-final action e-mailed.", "Non-Final Action E-Mailed")
+FINAL = ("Final refusal e-mailed.", "Final Refusal E-Mailed")
+
+
 def date_of(day):
     return (DAY1 + datetime.timedelta(days=day - 1)).isoformat()
 
@@ -121,15 +131,26 @@ class Mark:
                  "history": [(filed, "New Application Entered In Tram")]}
         events = []
         day = filed
+        # The later events (further office actions, allowance, extensions, post-registration actions) draw from
+        # a generator of their own, so that the first one's draws, and so every mark's other events, stay as they
+        # were; `shift` is how far those events have moved the rest of the mark's life on.
+        more = random.Random(seed * 1000003 + index + 500009)
+        intent_to_use = more.random() < 0.35
+        shift = 0
 
         def at(day, **changes):
-            events.append((day, changes))
+            events.append((day + shift, changes))
+
+        def step(low, high, **changes):
+            nonlocal shift
+            shift += more.randint(low, high)
+            at(day, **changes)
 
         day += rng.randint(40, 100)
         at(day, status="Assigned to examining attorney.", history="Assigned To Examiner", location=LOCATIONS[1])
         if rng.random() < 0.6:
             day += rng.randint(5, 30)
-            at(day, status="Non-final action e-mailed.", history="Non-final action e-mailed")
+            at(day, status="Non-final action e-mailed.", history="Non-Final Action E-Mailed")
             if rng.random() < 0.2:
                 day += rng.randint(60, 120)
                 at(day, status="Abandoned - failure to respond.", history="Abandonment Notice Mailed",
@@ -137,14 +158,45 @@ class Mark:
                 self.build(state, events)
                 return
             day += rng.randint(30, 90)
-            at(day, status="Response received.", history="Teas Response To Office Action Received")
+            at(day, status="Response received.", history=RESPONSE)
+            further = more.random()
+            if further < 0.3:
+                # the response did not settle everything: a final refusal, or a further non-final action
+                action = FINAL if further < 0.2 else NON_FINAL
+                step(20, 60, status=action[0], history=action[1])
+                if action is FINAL and more.random() < 0.15:
+                    step(95, 130, status="Abandoned - failure to respond.", history="Abandonment Notice Mailed",
+                         location=LOCATIONS[3])
+                    self.build(state, events)
+                    return
+                step(30, 90, status="Response received.", history=RESPONSE)
+            elif further < 0.37:
+                # suspended for an earlier conflicting application; the office asks about it half a year on
+                step(150, 240, status="Suspension inquiry e-mailed.", history="Suspension Inquiry E-Mailed")
+                step(30, 90, status="Response received.", history=RESPONSE)
         day += rng.randint(10, 40)
         at(day, status="Approved for publication.", history="Approved For Pub - Principal Register",
            location=LOCATIONS[0])
         day += rng.randint(20, 40)
-        at(day, status="Published for opposition.", history="Published For Opposition", published=date_of(day))
+        at(day, status="Published for opposition.", history="Published For Opposition", published=date_of(day + shift))
         day += rng.randint(50, 90)
-        at(day, status="Registered.", history="Registered - Principal Register", regdate=date_of(day),
+        if intent_to_use:
+            # allowed, not registered: the owner has six months for the statement of use, and may ask for up to
+            # five extensions of six months each, filed shortly before each period ends
+            at(day, status="Notice of allowance issued.", history="Notice Of Allowance - Issued", location=LOCATIONS[2])
+            allowed = day + shift
+            extensions = more.choices(range(6), weights=[35, 25, 15, 10, 8, 7])[0]
+            for n in range(1, extensions + 1):
+                events.append((allowed + 182 * n - more.randint(5, 40),
+                               {"status": "Extension %d granted." % n, "history": "Extension %d Granted" % n}))
+            filed_use = allowed + 182 * extensions + more.randint(60, 175)
+            events.append((filed_use, {"status": "Statement of use filed.",
+                                       "history": "Teas Statement Of Use Received"}))
+            accepted = filed_use + more.randint(20, 60)
+            events.append((accepted, {"status": "Statement of use accepted.",
+                                      "history": "Statement Of Use - Accepted"}))
+            shift = accepted + more.randint(20, 45) - day
+        at(day, status="Registered.", history="Registered - Principal Register", regdate=date_of(day + shift),
            registered=True, location=LOCATIONS[4])
         for _ in range(rng.randint(0, 2)):
             day += rng.randint(20, 200)
@@ -152,8 +204,16 @@ class Mark:
                 at(day, owner=rng.choice(COMPANIES), history="Assignment Recorded")
             else:
                 at(day, attorney=rng.choice(ATTORNEYS), history="Attorney Revoked And/Or Appointed")
-        day += rng.randint(150, 300)
-        if rng.random() < 0.7:
+        gap = rng.randint(150, 300)
+        renewed = rng.random() < 0.7
+        if renewed and more.random() < 0.3:
+            # the renewal's declaration draws a post-registration action, answered before the renewal is accepted
+            at(day + gap * 2 // 5, history="Teas Section 8 & 9 Received")
+            at(day + gap * 11 // 20, status="Post registration action e-mailed.",
+               history="Post Registration Action E-Mailed")
+            at(day + gap * 4 // 5, status="Response received.", history=RESPONSE)
+        day += gap
+        if renewed:
             at(day, status="Registered and renewed.", history="Registration Renewed - 10 Yr", location=LOCATIONS[5])
         else:
             at(day, status="Cancelled - Section 8.", history="Cancelled Sec. 8 (6-Yr)", location=LOCATIONS[3])
@@ -302,7 +362,39 @@ def xml_record(mark, s, index, located=None):
         xml = put_value(xml, "EntityName", s["owner"], "ApplicantBag>")
     else:
         xml = put_value(xml, "FreeFormatNameLine", s["owner"], "<ApplicantDetails>")
-    return xml
+    if s["published"]:
+        if not re.search(r"<(?:\w+:)?PublicationDate>", xml):
+            xml = xml.replace("</PublicationIdentifier>",
+                              "</PublicationIdentifier><PublicationDate></PublicationDate>", 1)
+        xml = put_value(xml, "PublicationDate", s["published"])
+    return put_events(xml, s["history"], st96)
+
+
+def put_events(xml, history, st96):
+    """The record's prosecution history becomes the mark's, newest first, its texts in capitals as the office
+    writes them (the code is made from the words; nothing reads it)."""
+    bag = re.search(r"<(\w+:)?(MarkEventDetails|MarkEventBag)>.*?</\1?\2>", xml, re.S)
+    if not bag:
+        return xml
+    p = bag.group(1) or ""
+    if st96:
+        item = ("<{p}MarkEvent><{p}MarkEventCategory>National prosecution history entry</{p}MarkEventCategory>"
+                "<{p}NationalMarkEvent><{p}MarkEventCode>{code}</{p}MarkEventCode><{p}MarkEventDescriptionText>{text}"
+                "</{p}MarkEventDescriptionText><{p}MarkEventEntryNumber>{n}</{p}MarkEventEntryNumber>"
+                "</{p}NationalMarkEvent>"
+                "<{p}MarkEventDate>{date}</{p}MarkEventDate></{p}MarkEvent>")
+    else:
+        m = re.search(r"<(\w+:)MarkEventInternalDescriptionText>", xml)
+        p = m.group(1) if m else ""
+        item = ("<MarkEvent><MarkEventDate>{date}</MarkEventDate><MarkEventCode>{code}</MarkEventCode>"
+                "<Comment>Prosecution History Entry</Comment><MarkEventExt><{p}MarkEventInternalDescriptionText>{text}"
+                "</{p}MarkEventInternalDescriptionText><{p}MarkEventEntryNumber>{n}</{p}MarkEventEntryNumber>"
+                "</MarkEventExt></MarkEvent>")
+    events = "".join(item.format(p=p, date=date_of(day), n=n + 1, text=text.upper().replace("&", "&amp;"),
+                                 code="".join(w[0] for w in text.upper().split() if w[0].isalnum())[:5])
+                     for n, (day, text) in reversed(list(enumerate(history))))
+    name = (bag.group(1) or "") + bag.group(2)
+    return xml[:bag.start()] + "<%s>%s</%s>" % (name, events, name) + xml[bag.end():]
 
 
 class Office:
@@ -741,6 +833,7 @@ def xml_rules_text(base, version):
 
 
 def main():
+    global DAY1
     ap = argparse.ArgumentParser(description="A local trademark office.")
     sub = ap.add_subparsers(dest="command", required=True)
     s = sub.add_parser("serve")
@@ -748,6 +841,7 @@ def main():
     s.add_argument("--seed", type=int, default=1)
     s.add_argument("--size", type=int, default=20)
     s.add_argument("--day", type=int, default=1)
+    s.add_argument("--start", default=DAY1.isoformat(), help="the date of day 1")
     s.add_argument("--rules-version", default="4.2.07.000")
     s.add_argument("--churn", choices=["normal", "all"], default="normal")
     s.add_argument("--cert", default="")
@@ -767,6 +861,7 @@ def main():
     g.add_argument("--seed", type=int, default=1)
     g.add_argument("--size", type=int, default=20)
     g.add_argument("--day", type=int, default=1)
+    g.add_argument("--start", default=DAY1.isoformat(), help="the date of day 1")
     g.add_argument("--churn", choices=["normal", "all"], default="normal")
     g.add_argument("--rules-version", default="4.2.07.000")
     g.add_argument("--shape", choices=["small", "real"], default="small")
@@ -775,10 +870,16 @@ def main():
     m.add_argument("--seed", type=int, default=1)
     m.add_argument("--size", type=int, default=20)
     m.add_argument("--day", type=int, default=1)
+    m.add_argument("--start", default=DAY1.isoformat(), help="the date of day 1")
     args = ap.parse_args()
     if args.size if hasattr(args, "size") else 0:
         if not 1 <= args.size <= 100000:
             ap.error("--size must be 1 to 100000")
+    if hasattr(args, "start"):
+        try:
+            DAY1 = datetime.date.fromisoformat(args.start)
+        except ValueError:
+            ap.error("--start must be a date YYYY-MM-DD")
     if args.command == "serve":
         asyncio.run(serve(args))
     elif args.command == "pages":
