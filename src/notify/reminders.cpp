@@ -81,7 +81,8 @@ ReminderOutcome queueReminders(EmailQueue& queue, rules::TemplateVars& vars, bas
         return outcome;
     }
     std::set<std::string> recorded;
-    core::LineReader reader(bytes.value_or(std::string()));
+    const std::string text = bytes.value_or(std::string());
+    core::LineReader reader(text);
     for (std::string_view line; reader.next(line);) {
         if (!line.empty())
             recorded.emplace(line);
@@ -129,10 +130,10 @@ ReminderOutcome queueReminders(EmailQueue& queue, rules::TemplateVars& vars, bas
     }
     if (kept == recorded)
         return outcome;
-    std::string text;
+    std::string lines;
     for (const std::string& key : kept)
-        text.append(key).append("\r\n");
-    if (const platform::Result written = platform::writeFileAtomic(path, text); !written) {
+        lines.append(key).append("\r\n");
+    if (const platform::Result written = platform::writeFileAtomic(path, lines); !written) {
         outcome.error = "Can't write " + path + ": " + written.systemText() + ". The reminders queued now go again.";
         log.write("%s\n", outcome.error.c_str());
     }
