@@ -1,4 +1,4 @@
-#include "base/settingkeys.h"
+#include "base/settings.h"
 #include "docket/deadlines.h"
 #include "docket/reminders.h"
 
@@ -65,6 +65,11 @@ TEST(ReminderThresholds, ListsOfDaysAndTheOldSingleNumber)
         {"sixty", std::nullopt},
         {"60;14", std::nullopt},
     };
-    for (const auto& [text, days] : cases)
+    for (const auto& [text, days] : cases) {
         EXPECT_EQ(base::reminderThresholds(text), days) << text;
+        EXPECT_EQ(bool(base::AppSettings::checkValue("DeadlineReminderDays", text)), days.has_value()) << text;
+    }
+    EXPECT_EQ(base::AppSettings::checkValue("DeadlineReminderDays", "60;14").error(),
+              "DeadlineReminderDays is a list of days before a due day, each from 0 to 3650, divided by commas, like "
+              "60,14,3, not '60;14'");
 }

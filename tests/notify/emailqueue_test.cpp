@@ -4,7 +4,9 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "core/entry.h"
+#include "docket/deadlines.h"
 #include "notify/appnames.h"
+#include "notify/reminders.h"
 #include "notify/templates.h"
 #include "rules/templatevars.h"
 #include "support/files.h"
@@ -263,6 +265,40 @@ TEST_F(EmailQueueTest, EditsJoinTheDigestWhenTheQueueIsSent)
         for (const auto& f : std::filesystem::directory_iterator(logDir()))
             EXPECT_FALSE(f.path().filename().string().ends_with(".tmp")) << f.path();
     }
+}
+
+// A deadline reminder is a line of the run's digest, which the commit rewrites whole; without the digest it is a
+// message of its own that names the deadline.
+TEST_F(EmailQueueTest, AReminderJoinsTheRunsDigestAsALine)
+{
+    core::Entry before = entryWithReg("1111111");
+    before.StatusText = "Published for opposition";
+    core::Entry after = before;
+    after.StatusText = "Non-final action e-mailed";
+    docket::Deadline response;
+    response.kind = docket::DeadlineKind::OfficeActionResponse;
+    response.closes = response.nominal = 45014;
+    response.graceEnds = 45106;
+    response.source = after.StatusText;
+    ASSERT_EQ(queue.stageDigest(after, before), "");
+    ASSERT_EQ(queue.commitEmail(), "");
+    for (const bool digest : {true, false}) {
+        const notify::ReminderNamesScope names(vars, response, 45000, "14");
+        ASSERT_EQ(queue.stageReminder(after, digest), "");
+        ASSERT_EQ(queue.commitEmail(), "");
+    }
+    EXPECT_EQ(pendingList(), "Tarnwick_digest.tmp\r\nTarnwick_r1111111.tmp\r\n");
+    const std::string subject =
+        "Response to office action due " + core::formatDay(45014) + " \xE2\x80\x94 registration 1111111\r\n";
+    const std::string digest = readAll(logFile("Tarnwick_digest.tmp"));
+    EXPECT_TRUE(digest.starts_with("Subject: Trademark status: 1 mark changed, 1 deadline reminder\r\n")) << digest;
+    EXPECT_NE(digest.find("\r\n\r\nDeadlines coming up or overdue:\r\n" + subject), std::string::npos) << digest;
+    const std::string own = readAll(logFile("Tarnwick_r1111111.tmp"));
+    EXPECT_TRUE(own.starts_with("Subject: " + subject)) << own;
+    for (const std::string& line :
+         std::vector<std::string>{"Days left: 14\r\n", "Extension or grace to: " + core::formatDay(45106) + "\r\n",
+                                  "From the status: Non-final action e-mailed\r\n"})
+        EXPECT_NE(own.find(line), std::string::npos) << line;
 }
 
 TEST_F(EmailQueueTest, NothingPendingAndTheQuestions)
