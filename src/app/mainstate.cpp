@@ -97,8 +97,8 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
         } digestEnd{m_queue};
         summary = run.Run(scope == update::Scope::Selected, m_selection);
         // the deadlines' reminders follow the run's changes, in its digest when there is one; a run the user
-        // stopped sends none
-        if (m_control.runState == base::RunState::Running)
+        // stopped sends none, and a data file that was not read forgets none of the reminders sent
+        if (m_control.runState == base::RunState::Running && m_app.entries.loadOk())
             reminders = notify::queueReminders(m_queue, m_app.vars, m_app.log, m_app.logDir(), m_app.entries.entries(),
                                                core::today(), reminderThresholds(m_app.settings),
                                                m_app.settings.digestNotices())
