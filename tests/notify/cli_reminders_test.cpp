@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <random>
 #include <sstream>
 
 using namespace tarnwick;
@@ -122,15 +124,17 @@ protected:
         return subject;
     }
 
-    // The body as a reader sees it: quoted-printable decoded, lines ending in LF.
+    // The body as a reader sees it: quoted-printable decoded when it is so, lines ending in LF.
     static std::string bodyOf(const std::string& data)
     {
         std::string body;
         const size_t crlf = data.find("\r\n\r\n");
-        for (size_t i = crlf != std::string::npos ? crlf + 4 : data.find("\n\n") + 2; i < data.size(); ++i) {
+        const size_t start = crlf != std::string::npos ? crlf + 4 : data.find("\n\n") + 2;
+        const bool quoted = data.substr(0, start).find("quoted-printable") != std::string::npos;
+        for (size_t i = start; i < data.size(); ++i) {
             if (data[i] == '\r')
                 continue;
-            if (data[i] != '=' || i + 1 >= data.size())
+            if (!quoted || data[i] != '=' || i + 1 >= data.size())
                 body += data[i];
             else if (data[i + 1] == '\n' || data[i + 1] == '\r')
                 i += data[i + 1] == '\r' ? 2 : 1;
@@ -237,4 +241,36 @@ TEST_F(CliRemindersTest, ACrashRepeatsAReminderAtMostOnceAndNeverLosesIt)
     EXPECT_EQ(m_sink.messages().size(), 3u); // the 60 days' reminder twice, the 14 days' once
     EXPECT_EQ(runOn(13, {"auto"}).exit, 0);
     EXPECT_EQ(m_sink.messages().size(), 3u);
+}
+
+// auto killed at a random moment of each day's run, then run to its end the same day: every reminder arrives, and
+// none more than twice (a kill after the listing and before the record, or after the sending and before the
+// removal, repeats it once).
+TEST_F(CliRemindersTest, AutoKilledAtRandomMomentsLosesNoReminder)
+{
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> killAfterMs(0, 120);
+    std::map<int, int> arrived; // days left on the day of a reminder -> messages that told of it
+    size_t seen = 0;
+    for (int daysLeft : {16, 15, 14, 13, 3, 2, -1, -2}) {
+        SCOPED_TRACE(daysLeft);
+        const std::string command = "TARNWICK_DAYS_AHEAD=" + std::to_string(m_due - daysLeft) + " timeout -s KILL " +
+                                    std::to_string(killAfterMs(random) / 1000.0) + " " +
+                                    test::shellQuoted(TARNWICK_CLI) + " --settings " +
+                                    test::shellQuoted(settingsFile()) + " auto </dev/null >/dev/null 2>&1";
+        (void)std::system(command.c_str());
+        EXPECT_EQ(runOn(daysLeft, {"auto"}).exit, 0);
+        const std::vector<test::SmtpSink::Message> all = m_sink.messages();
+        for (; seen < all.size(); ++seen) {
+            const std::string body = bodyOf(all[seen].data);
+            const size_t at = body.find("Days left: ");
+            ASSERT_NE(at, std::string::npos) << body;
+            ++arrived[std::stoi(body.substr(at + 11))];
+        }
+    }
+    for (int daysLeft : {16, 14, 3, -1}) {
+        EXPECT_GE(arrived[daysLeft], 1) << daysLeft;
+        EXPECT_LE(arrived[daysLeft], 2) << daysLeft;
+    }
+    EXPECT_EQ(arrived.size(), 4u);
 }
