@@ -42,11 +42,23 @@ std::string EmailQueue::stageDigest(const core::Entry& entry, const core::Entry&
     return {};
 }
 
+bool EmailQueue::digestShowsReminders() const
+{
+    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::Digest);
+    if (!text)
+        return false;
+    std::string folded(*text);
+    std::transform(folded.begin(), folded.end(), folded.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return folded.find("[digesttext]") != std::string::npos || folded.find("[digestreminders]") != std::string::npos;
+}
+
 std::string EmailQueue::stageReminder(const core::Entry& entry, bool digest)
 {
     const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::DeadlineReminder);
     std::optional<std::string> line;
-    if (digest && text) {
+    // a digest template of the user's that shows no reminders would drop them: they go as messages of their own
+    if (digest && text && digestShowsReminders()) {
         std::string message;
         {
             rules::CurrentEntryScope scope(m_ctx.vars, &entry, nullptr);

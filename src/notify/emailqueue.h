@@ -116,8 +116,8 @@ public:
     std::string stageDigest(const core::Entry& entry, const core::Entry& previous);
     // A deadline reminder for `entry` from the reminder template, whose deadline names the template variables'
     // application names answer: with `digest` its subject joins the run's digest as a line, which the next
-    // commitEmail writes; a reminder that names its own recipients, or any without `digest`, is a message of its
-    // own. Returns the error text (already reported).
+    // commitEmail writes; a reminder that names its own recipients, one that the digest template in use would not
+    // show, or any without `digest`, is a message of its own. Returns the error text (already reported).
     std::string stageReminder(const core::Entry& entry, bool digest);
     // The run is over: the next status change starts a digest of its own. Edits of the list still join the
     // digest until it is sent.
@@ -163,6 +163,8 @@ private:
     // Commits the staged messages and lists them, without the names `dropped`; the error text.
     std::string commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing,
                              const std::vector<std::string>& dropped = {});
+    // Whether the digest template in use shows the reminder lines ([DigestText] or [DigestReminders]).
+    bool digestShowsReminders() const;
     // Whether the digest holds blocks or reminders that its file does not hold yet.
     bool digestDue() const
     {

@@ -113,9 +113,16 @@ TEST_F(CliRemindersTest, EachReminderArrivesOnceOnConsecutiveDays)
         "ACME-7: Declaration of use due " + m_dueText + " \xE2\x80\x94 registration 2824281, trademark LANTERN\n";
     const std::pair<int, bool> days[] = {{16, true}, {15, false}, {14, true}, {13, false},
                                          {3, true},  {2, false},  {-1, true}, {-2, false}};
-    for (const char* mode : {"each", "digest"}) {
+    // the last: a digest template of the user's that shows no reminders, which then go on their own
+    for (const char* mode : {"each", "digest", "own digest"}) {
         SCOPED_TRACE(mode);
-        set(base::setting::NotifyMode, mode);
+        const bool digest = std::string(mode) == "digest";
+        set(base::setting::NotifyMode, mode == std::string("each") ? "each" : "digest");
+        if (std::string(mode) == "own digest") {
+            std::filesystem::create_directories(logDir() + "/Tarnwick/templates");
+            ASSERT_TRUE(platform::writeFileAtomic(logDir() + "/Tarnwick/templates/digest.txt",
+                                                  "Subject: [DigestSummary]\r\n\r\n[DigestChanges]\r\n"));
+        }
         size_t seen = m_sink.messages().size();
         for (const auto& [daysLeft, reminded] : days) {
             SCOPED_TRACE(daysLeft);
@@ -127,7 +134,7 @@ TEST_F(CliRemindersTest, EachReminderArrivesOnceOnConsecutiveDays)
             seen = all.size();
             const std::string body = bodyOf(all.back().data);
             const std::string overdue = daysLeft < 0 ? "Overdue: " : "";
-            if (std::string(mode) == "each")
+            if (!digest)
                 EXPECT_NE(body.find("Days left: " + std::to_string(daysLeft) + "\n"), std::string::npos) << body;
             else
                 EXPECT_NE(body.find("Deadlines coming up or overdue:\nACME-7: " + overdue + line.substr(8)),
