@@ -31,11 +31,6 @@ std::string deadlinePrefix(const core::Entry& entry, const docket::Deadline& dea
 
 } // namespace
 
-std::string reminderKey(const core::Entry& entry, const docket::Deadline& deadline, std::string_view threshold)
-{
-    return deadlinePrefix(entry, deadline).append(threshold);
-}
-
 ReminderNamesScope::ReminderNamesScope(rules::TemplateVars& vars, const docket::Deadline& deadline,
                                        core::DayNumber today, std::string_view threshold)
     : m_vars(vars), m_inner(vars.appNames())

@@ -28,9 +28,6 @@ class EmailQueue;
 // reminders it records: a crash in between sends a reminder a second time, never not at all.
 constexpr const char* k_reminderRecordName = "Tarnwick_reminders.dat";
 
-// The line of the record for `threshold` of `deadline` of `entry` (numbered as its message files are).
-std::string reminderKey(const core::Entry& entry, const docket::Deadline& deadline, std::string_view threshold);
-
 // The deadline a reminder is expanded for, whose names the template variables' application names answer for the
 // life of the scope: DeadlineKind, DeadlineDate, DeadlineGrace, DeadlineDaysLeft, DeadlineSource and
 // ReminderThreshold, before the names they answered already.
