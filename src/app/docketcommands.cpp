@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/mainstate.h"
+#include "base/settings.h"
 #include "core/entry.h"
 #include "core/text.h"
 #include "docket/calendar.h"
@@ -49,9 +50,17 @@ std::string deadlineColumnText(const core::Entry& entry)
     return docket::deadlineText(docket::nextDeadline(entry, entry.Today));
 }
 
+std::vector<int> reminderThresholds(const base::AppSettings& settings)
+{
+    const std::string text = settings.value(base::setting::DeadlineReminderDays);
+    if (std::optional<std::vector<int>> days = base::reminderThresholds(text))
+        return std::move(*days);
+    return {static_cast<int>(std::clamp(core::leadingInteger(text), 0L, static_cast<long>(base::k_maxReminderDays)))};
+}
+
 int reminderDays(const base::AppSettings& settings)
 {
-    return static_cast<int>(std::clamp(settings.number(base::setting::DeadlineReminderDays), 0L, 3650L));
+    return reminderThresholds(settings).front();
 }
 
 std::string suggestedPath(const AppContext& app, std::string_view fileName)

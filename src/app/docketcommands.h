@@ -31,7 +31,10 @@ constexpr int k_deadlineWidthFactor = 8;
 // "2029-05-18 Declaration of use (grace to 2029-11-18)" on the entry's Today; empty without a deadline.
 std::string deadlineColumnText(const core::Entry& entry);
 
-// DeadlineReminderDays: 60 when empty, else its number kept between 0 and 3650.
+// The days before a due day at which a reminder goes out (DeadlineReminderDays), largest first: "60,14,3" when
+// empty; a text that is no such list (written by hand) is one threshold, its leading number kept between 0 and 3650.
+std::vector<int> reminderThresholds(const base::AppSettings& settings);
+// The calendar's first alarm: the largest threshold.
 int reminderDays(const base::AppSettings& settings);
 // Where a file dialog starts: the report directory and `fileName`, or `fileName` alone without one.
 std::string suggestedPath(const AppContext& app, std::string_view fileName);

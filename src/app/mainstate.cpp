@@ -2,12 +2,15 @@
 
 #include "app/application.h"
 #include "app/autorun.h"
+#include "app/docketcommands.h"
 #include "app/runoutcome.h"
 #include "base/log.h"
 #include "core/datafile.h"
+#include "core/daynumber.h"
 #include "core/reports.h"
 #include "net/flowlog.h"
 #include "notify/htmlreport.h"
+#include "notify/reminders.h"
 #include "notify/templates.h"
 #include "platform/clock.h"
 
@@ -83,6 +86,7 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
         return {};
     update::UpdateRun run(updateContext());
     update::RunSummary summary;
+    int reminders = 0;
     m_mailedAfterRun = false;
     {
         // the status changes of a run go out as one digest when the user wants it so
@@ -92,6 +96,13 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
             ~DigestEnd() { queue.endDigest(); }
         } digestEnd{m_queue};
         summary = run.Run(scope == update::Scope::Selected, m_selection);
+        // the deadlines' reminders follow the run's changes, in its digest when there is one; a run the user
+        // stopped sends none, and a data file that was not read forgets none of the reminders sent
+        if (m_control.runState == base::RunState::Running && m_app.entries.loadOk())
+            reminders = notify::queueReminders(m_queue, m_app.vars, m_app.log, m_app.logDir(), m_app.entries.entries(),
+                                               core::today(), reminderThresholds(m_app.settings),
+                                               m_app.settings.digestNotices())
+                            .queued;
     }
     if (summary.started) {
         // a crash after a long run must not lose its results; the data file is written again at the end
@@ -102,8 +113,8 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
         m_closeAfterRun = true;
     // the e-mail is what the user waits for: the whole queue goes now, whatever this run queued itself (the
     // notices of edits made before it too), unless the user stopped the run or turned this off
-    if (summary.started && m_control.runState == base::RunState::Running && m_app.settings.sendAfterUpdate() &&
-        m_queue.pendingCount() > 0) {
+    if ((summary.started || reminders > 0) && m_control.runState == base::RunState::Running &&
+        m_app.settings.sendAfterUpdate() && m_queue.pendingCount() > 0) {
         m_mailedAfterRun = true;
         processPending(false, false);
     }

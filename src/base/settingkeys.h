@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick::core {
 struct FieldInfo;
@@ -62,8 +64,9 @@ inline constexpr WindowPlace DetailsWindow{
     {{"DetailsLeft"}}, {{"DetailsTop"}}, {{"DetailsRight"}}, {{"DetailsBottom"}}, {{"DetailsVisible"}}};
 inline constexpr WindowPlace FlowWindow{
     {{"TCPIPLeft"}}, {{"TCPIPTop"}}, {{"TCPIPRight"}}, {{"TCPIPBottom"}}, {{"TCPIPVisible"}}};
-// the docket: the calendar's alarm, the entry list's deadline column
-inline constexpr NumberSetting DeadlineReminderDays{{"DeadlineReminderDays"}, 60};
+// the docket: the days before a due day at which a reminder goes out ("60,14,3" also when empty; the largest is the
+// calendar's alarm), the entry list's deadline column
+inline constexpr TextSetting DeadlineReminderDays{{"DeadlineReminderDays"}};
 inline constexpr NumberSetting ColWidthNextDeadline{{"ColWidthNextDeadline"}};
 // today's office: the API key (stored like the password), the CA file, mail security, the request pace
 inline constexpr TextSetting ApiKey{{"ApiKey"}};
@@ -90,6 +93,13 @@ inline constexpr TextSetting OAuthScope{{"OAuthScope"}};
 // what a sign-in leaves: the refresh token, stored like the password and never shown
 inline constexpr TextSetting OAuthRefreshToken{{"OAuthRefreshToken"}};
 } // namespace setting
+
+// The thresholds of a DeadlineReminderDays text, largest first and each once: whole numbers of days from 0 to
+// 3650 divided by commas, blanks around them allowed; a single number as older versions kept it is one threshold.
+// The empty text gives "60,14,3"; none for anything else.
+std::optional<std::vector<int>> reminderThresholds(std::string_view text);
+constexpr std::string_view k_defaultReminderDays = "60,14,3";
+constexpr int k_maxReminderDays = 3650;
 
 // The width of an entry-list column: the setting the field table names for it ("ColWidth" and the column's name);
 // empty, the column takes its width from the font.

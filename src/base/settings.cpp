@@ -317,11 +317,47 @@ platform::Result AppSettings::checkValue(std::string_view name, std::string_view
         return platform::Result::failure(std::string(name) +
                                          " is an https address (http only to 127.0.0.1 or [::1]), not '" +
                                          std::string(value) + "'");
+    if (name == setting::DeadlineReminderDays.name && !reminderThresholds(value))
+        return platform::Result::failure("DeadlineReminderDays is a list of days before a due day, each from 0 to " +
+                                         std::to_string(k_maxReminderDays) + ", divided by commas, like " +
+                                         std::string(k_defaultReminderDays) + ", not '" + std::string(value) + "'");
     if (name == setting::NotifyMode.name && !core::equalNoCase(value, "each") && !core::equalNoCase(value, "digest"))
         return platform::Result::failure(
             "NotifyMode is each (a message per changed entry) or digest (one message per update run), not '" +
             std::string(value) + "'");
     return {};
+}
+
+std::optional<std::vector<int>> reminderThresholds(std::string_view text)
+{
+    auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    auto trimmed = [&](std::string_view part) {
+        while (!part.empty() && isBlank(part.front()))
+            part.remove_prefix(1);
+        while (!part.empty() && isBlank(part.back()))
+            part.remove_suffix(1);
+        return part;
+    };
+    if (trimmed(text).empty())
+        text = k_defaultReminderDays;
+    std::vector<int> days;
+    for (size_t from = 0; from <= text.size();) {
+        const size_t comma = std::min(text.find(',', from), text.size());
+        const std::string_view part = trimmed(text.substr(from, comma - from));
+        if (part.empty() || part.size() > 4 ||
+            !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        int value = 0;
+        for (char c : part)
+            value = value * 10 + (c - '0');
+        if (value > k_maxReminderDays)
+            return std::nullopt;
+        days.push_back(value);
+        from = comma + 1;
+    }
+    std::sort(days.begin(), days.end(), std::greater<>());
+    days.erase(std::unique(days.begin(), days.end()), days.end());
+    return days;
 }
 
 bool AppSettings::sendAfterUpdate() const

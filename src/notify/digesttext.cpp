@@ -24,7 +24,7 @@ std::optional<std::string> digestLine(std::string_view message)
     return std::string(message.substr(subject.size(), end - subject.size()));
 }
 
-std::string digestSummary(size_t changed, const std::vector<DigestEdit>& edits)
+std::string digestSummary(size_t changed, const std::vector<DigestEdit>& edits, size_t reminders)
 {
     size_t added = 0;
     size_t deleted = 0;
@@ -46,11 +46,12 @@ std::string digestSummary(size_t changed, const std::vector<DigestEdit>& edits)
     part(added, "entry added", "entries added");
     part(deleted, "entry deleted", "entries deleted");
     part(referenced, "reference changed", "references changed");
+    part(reminders, "deadline reminder", "deadline reminders");
     return summary;
 }
 
 std::string digestText(size_t changed, std::string_view changes, std::string_view dataSource, std::string_view appName,
-                       const std::vector<DigestEdit>& edits)
+                       const std::vector<DigestEdit>& edits, const std::vector<std::string>& reminders)
 {
     std::string text;
     if (changed > 0) {
@@ -64,6 +65,13 @@ std::string digestText(size_t changed, std::string_view changes, std::string_vie
         text.append("Entries added, deleted or changed in the ").append(appName).append(" database:");
         for (const DigestEdit& edit : edits)
             text.append("\r\n").append(edit.line);
+    }
+    if (!reminders.empty()) {
+        if (!text.empty())
+            text += "\r\n\r\n";
+        text.append("Deadlines coming up or overdue:");
+        for (const std::string& line : reminders)
+            text.append("\r\n").append(line);
     }
     return text;
 }

@@ -42,6 +42,39 @@ std::string EmailQueue::stageDigest(const core::Entry& entry, const core::Entry&
     return {};
 }
 
+bool EmailQueue::digestShowsReminders() const
+{
+    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::Digest);
+    if (!text)
+        return false;
+    std::string folded(*text);
+    std::transform(folded.begin(), folded.end(), folded.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return folded.find("[digesttext]") != std::string::npos || folded.find("[digestreminders]") != std::string::npos;
+}
+
+std::string EmailQueue::stageReminder(const core::Entry& entry, bool digest)
+{
+    const std::optional<std::string> text = templateInUse(m_ctx.templates, templateid::DeadlineReminder);
+    std::optional<std::string> line;
+    // a digest template of the user's that shows no reminders would drop them: they go as messages of their own
+    if (digest && text && digestShowsReminders()) {
+        std::string message;
+        {
+            rules::CurrentEntryScope scope(m_ctx.vars, &entry, nullptr);
+            expandMailTemplate(*text, m_ctx.vars, message);
+        }
+        line = digestLine(message);
+    }
+    if (!line)
+        return stageEmail(entry, templateid::DeadlineReminder, k_reminderKind, nullptr);
+    if (m_digestClosed)
+        endDigestNow();
+    m_ctx.log.write("Digest reminder '%s'\n", line->c_str());
+    m_digestReminders.push_back(std::move(*line));
+    return {};
+}
+
 void EmailQueue::endDigest()
 {
     m_digestClosed = true;
@@ -51,6 +84,8 @@ void EmailQueue::endDigestNow()
 {
     m_digestBlocks.clear();
     m_digestCommitted = 0;
+    m_digestReminders.clear();
+    m_remindersCommitted = 0;
     m_digestName.clear();
     m_digestEdits.clear();
     m_digestClosed = false;
@@ -63,6 +98,9 @@ void EmailQueue::forgetSentDigest()
     // the digest written so far is gone (sent): the blocks since go in a digest of their own
     m_digestBlocks.erase(m_digestBlocks.begin(), m_digestBlocks.begin() + static_cast<long>(m_digestCommitted));
     m_digestCommitted = 0;
+    m_digestReminders.erase(m_digestReminders.begin(),
+                            m_digestReminders.begin() + static_cast<long>(m_remindersCommitted));
+    m_remindersCommitted = 0;
     m_digestName.clear();
     m_digestEdits.clear();
 }
@@ -86,6 +124,9 @@ std::string EmailQueue::writeDigest(std::optional<size_t>& slot)
     std::string edits;
     for (const DigestEdit& edit : m_digestEdits)
         edits.append(edits.empty() ? "" : "\r\n").append(edit.line);
+    std::string reminders;
+    for (const std::string& line : m_digestReminders)
+        reminders.append(reminders.empty() ? "" : "\r\n").append(line);
     std::string message;
     {
         rules::CurrentEntryScope scope(m_ctx.vars, nullptr, nullptr);
@@ -94,9 +135,12 @@ std::string EmailQueue::writeDigest(std::optional<size_t>& slot)
             {extraname::DigestChanges, changes},
             {extraname::DigestEditCount, std::to_string(m_digestEdits.size())},
             {extraname::DigestEdits, edits},
-            {extraname::DigestSummary, digestSummary(m_digestBlocks.size(), m_digestEdits)},
-            {extraname::DigestText,
-             digestText(m_digestBlocks.size(), changes, m_ctx.vars.lookup("DataSource"), k_appName, m_digestEdits)},
+            {extraname::DigestReminderCount, std::to_string(m_digestReminders.size())},
+            {extraname::DigestReminders, reminders},
+            {extraname::DigestRunItems, std::to_string(m_digestBlocks.size() + m_digestReminders.size())},
+            {extraname::DigestSummary, digestSummary(m_digestBlocks.size(), m_digestEdits, m_digestReminders.size())},
+            {extraname::DigestText, digestText(m_digestBlocks.size(), changes, m_ctx.vars.lookup("DataSource"),
+                                               k_appName, m_digestEdits, m_digestReminders)},
         };
         expandTemplate(
             *text,
@@ -149,7 +193,7 @@ std::string EmailQueue::joinEditsToDigest()
         joining.push_back(name);
         edits.push_back({kind, std::move(*line)});
     }
-    const bool digestWaits = !m_digestName.empty() || m_digestBlocks.size() > m_digestCommitted;
+    const bool digestWaits = !m_digestName.empty() || digestDue();
     // a lone notice is a message as good as a digest of one
     if (joining.empty() || (joining.size() == 1 && !digestWaits))
         return {};
@@ -169,6 +213,7 @@ std::string EmailQueue::joinEditsToDigest()
         return error;
     }
     m_digestCommitted = m_digestBlocks.size();
+    m_remindersCommitted = m_digestReminders.size();
     for (const std::string& name : joining)
         (void)platform::removeFile(platform::joinPath(dir, name));
     (void)platform::syncFolder(list.path());

@@ -159,19 +159,21 @@ std::string EmailQueue::stageEmail(const core::Entry& entry, int templateId, std
 
 std::string EmailQueue::commitEmail(const std::function<bool()>& beforeListing)
 {
-    const bool digestDue = m_digestBlocks.size() > m_digestCommitted;
-    if (m_staged.empty() && !digestDue)
+    const bool digestWaits = digestDue();
+    if (m_staged.empty() && !digestWaits)
         return {};
     std::optional<size_t> digestSlot;
-    std::string error = digestDue ? writeDigest(digestSlot) : std::string();
+    std::string error = digestWaits ? writeDigest(digestSlot) : std::string();
     if (error.empty())
         error = commitStaged(digestSlot, beforeListing);
     m_staged.discard();
     m_stagedNames.clear();
     if (error.empty()) {
         m_digestCommitted = m_digestBlocks.size();
+        m_remindersCommitted = m_digestReminders.size();
     } else {
         m_digestBlocks.resize(m_digestCommitted);
+        m_digestReminders.resize(m_remindersCommitted);
         if (error != k_notListedText)
             base::errorReport(m_ctx.log, m_ctx.frontEnd, error, "E-Mail Creation Failed");
     }

@@ -75,6 +75,8 @@ struct EmailContext {
 };
 
 constexpr const char* k_emailTestFileName = "Tarnwick_emailtest.txt";
+// The kind of a deadline reminder's message file ("Tarnwick_r2824281.tmp").
+constexpr const char* k_reminderKind = "r";
 
 // The file name of a queued message: "Tarnwick_" + kind + the entry's identifier + ".tmp". Any byte of the
 // identifier other than an ASCII letter, digit or "-" becomes "_", so the name never leaves the folder.
@@ -112,6 +114,11 @@ public:
     // current and `previous` as the previous entry) goes out with the run's other changes in one message, which
     // the next commitEmail writes with every block so far. Returns the error text (already reported).
     std::string stageDigest(const core::Entry& entry, const core::Entry& previous);
+    // A deadline reminder for `entry` from the reminder template, whose deadline names the template variables'
+    // application names answer: with `digest` its subject joins the run's digest as a line, which the next
+    // commitEmail writes; a reminder that names its own recipients, one that the digest template in use would not
+    // show, or any without `digest`, is a message of its own. Returns the error text (already reported).
+    std::string stageReminder(const core::Entry& entry, bool digest);
     // The run is over: the next status change starts a digest of its own. Edits of the list still join the
     // digest until it is sent.
     void endDigest();
@@ -156,6 +163,13 @@ private:
     // Commits the staged messages and lists them, without the names `dropped`; the error text.
     std::string commitStaged(std::optional<size_t> digestSlot, const std::function<bool()>& beforeListing,
                              const std::vector<std::string>& dropped = {});
+    // Whether the digest template in use shows the reminder lines ([DigestText] or [DigestReminders]).
+    bool digestShowsReminders() const;
+    // Whether the digest holds blocks or reminders that its file does not hold yet.
+    bool digestDue() const
+    {
+        return m_digestBlocks.size() > m_digestCommitted || m_digestReminders.size() > m_remindersCommitted;
+    }
     // Forgets what the digest written so far holds once it is gone (sent).
     void forgetSentDigest();
     // Starts the next digest afresh.
@@ -185,10 +199,12 @@ private:
     EmailContext m_ctx;
     platform::FileGroup m_staged;
     std::unordered_set<std::string> m_stagedNames;
-    // the run's digest: its blocks, how many of them its file on disk holds, the file's name once written, the
-    // edits of the list it holds, and whether its run is over
+    // the run's digest: its blocks and reminder lines, how many of each its file on disk holds, the file's name once
+    // written, the edits of the list it holds, and whether its run is over
     std::vector<std::string> m_digestBlocks;
     size_t m_digestCommitted = 0;
+    std::vector<std::string> m_digestReminders;
+    size_t m_remindersCommitted = 0;
     std::string m_digestName;
     std::vector<DigestEdit> m_digestEdits;
     bool m_digestClosed = false;

@@ -16,7 +16,8 @@ namespace {
 
 constexpr std::string_view k_messagePrefix = "Tarnwick_";
 
-// A name of the form that posting gives a message: one of the kinds of notice and the entry's identifier.
+// A name of the form that posting gives a message: one of the kinds of notice (a deadline reminder among them) and
+// the entry's identifier.
 bool postedMessageName(std::string_view name)
 {
     if (!PendingList::namesMessage(name))
@@ -24,7 +25,7 @@ bool postedMessageName(std::string_view name)
     const std::string_view rest = name.substr(k_messagePrefix.size());
     if (rest.starts_with("welcome") || rest.starts_with("digest"))
         return true;
-    return PendingList::editKind(name) != 0 || rest.starts_with('s');
+    return PendingList::editKind(name) != 0 || rest.starts_with('s') || rest.starts_with('r');
 }
 
 std::vector<std::string> linesOf(std::string_view text)

@@ -30,6 +30,8 @@ constexpr int Digest = 14;
 constexpr int DigestEntry = 15;
 // the entries that an unattended run could not update, with their reasons
 constexpr int UpdateFailures = 16;
+// a reminder of a deadline: one for each threshold its due day crosses, and one when it is overdue
+constexpr int DeadlineReminder = 17;
 } // namespace templateid
 
 // The names only some templates know, answered by the code that expands them.
@@ -41,11 +43,20 @@ constexpr std::string_view DigestEditCount = "DigestEditCount"; // the digest: h
 constexpr std::string_view DigestEdits = "DigestEdits";         // the digest: a line for each edit, its subject
 constexpr std::string_view DigestSummary = "DigestSummary";     // the digest: "2 marks changed, 1 entry added"
 constexpr std::string_view DigestText = "DigestText";           // the digest: the changes, then the edits
-constexpr std::string_view RowClass = "RowClass";               // a report row: "recent", "failing", "norecord"
-constexpr std::string_view HistoryLink = "HistoryLinkHtml";     // a report row: the link to its recorded changes
-constexpr std::string_view History = "HistoryHtml";             // the report's tail: the recorded changes
-constexpr std::string_view FailureCount = "FailureCount";       // the update failures: how many entries failed
-constexpr std::string_view Failures = "Failures";               // the update failures: a line per entry and its reason
+constexpr std::string_view DigestReminderCount = "DigestReminderCount"; // the digest: how many deadline reminders
+constexpr std::string_view DigestReminders = "DigestReminders"; // the digest: a line for each reminder, its subject
+constexpr std::string_view DigestRunItems = "DigestRunItems";   // the digest: changes and reminders of an update run
+constexpr std::string_view DeadlineKind = "DeadlineKind";       // a reminder: "Response to office action"
+constexpr std::string_view DeadlineDate = "DeadlineDate";       // a reminder: the due day, a business day
+constexpr std::string_view DeadlineGrace = "DeadlineGrace"; // a reminder: the last day an extension or grace reaches
+constexpr std::string_view DeadlineDaysLeft = "DeadlineDaysLeft"; // a reminder: days to the due day (below 0: past)
+constexpr std::string_view DeadlineSource = "DeadlineSource";     // a reminder: the status text the deadline comes from
+constexpr std::string_view ReminderThreshold = "ReminderThreshold"; // a reminder: "60", "14", "3" ... or "overdue"
+constexpr std::string_view RowClass = "RowClass";                   // a report row: "recent", "failing", "norecord"
+constexpr std::string_view HistoryLink = "HistoryLinkHtml";         // a report row: the link to its recorded changes
+constexpr std::string_view History = "HistoryHtml";                 // the report's tail: the recorded changes
+constexpr std::string_view FailureCount = "FailureCount";           // the update failures: how many entries failed
+constexpr std::string_view Failures = "Failures"; // the update failures: a line per entry and its reason
 } // namespace extraname
 
 // The built-in text of template `id`; none when it is missing or empty (it then expands to nothing).

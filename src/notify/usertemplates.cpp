@@ -45,11 +45,18 @@ Context contextOf(int id)
                 false,
                 true,
                 {extraname::DigestCount, extraname::DigestChanges, extraname::DigestEditCount, extraname::DigestEdits,
+                 extraname::DigestReminderCount, extraname::DigestReminders, extraname::DigestRunItems,
                  extraname::DigestSummary, extraname::DigestText}};
     case templateid::DigestEntry:
         return {true, true, false, {extraname::DigestNumber}};
     case templateid::UpdateFailures:
         return {false, false, true, {extraname::FailureCount, extraname::Failures}};
+    case templateid::DeadlineReminder:
+        return {true,
+                false,
+                true,
+                {extraname::DeadlineKind, extraname::DeadlineDate, extraname::DeadlineGrace,
+                 extraname::DeadlineDaysLeft, extraname::DeadlineSource, extraname::ReminderThreshold}};
     default:
         return {};
     }
@@ -206,6 +213,7 @@ const std::vector<TemplateName>& replaceableTemplates()
         {templateid::Digest, "digest.txt"},
         {templateid::DigestEntry, "digest-entry.txt"},
         {templateid::UpdateFailures, "update-failures.txt"},
+        {templateid::DeadlineReminder, "deadline-reminder.txt"},
     };
     return names;
 }

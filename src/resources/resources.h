@@ -13,7 +13,7 @@ struct Resource {
 
 const std::vector<Resource>& all();
 
-// The text of built-in template `id` (1..16); none when it is missing or empty.
+// The text of built-in template `id` (1..17); none when it is missing or empty.
 std::optional<std::string_view> templateText(int id);
 // The text of the resource file `name` (without ".txt"); none when it is missing or empty.
 std::optional<std::string_view> text(std::string_view name);

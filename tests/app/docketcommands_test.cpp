@@ -80,7 +80,8 @@ TEST(DocketSettings, ReminderDaysMenuAndEnabling)
 {
     test::TempDir dir;
     base::AppSettings settings(dir.file("settings.ini"));
-    const std::pair<const char*, int> days[] = {{"", 60}, {"30", 30}, {"0", 0}, {"-5", 0}, {"99999", 3650}};
+    const std::pair<const char*, int> days[] = {{"", 60},  {"30", 30},      {"0", 0},
+                                                {"-5", 0}, {"99999", 3650}, {"3, 90", 90}};
     for (const auto& [text, value] : days) {
         settings.setValue(base::setting::DeadlineReminderDays, text);
         EXPECT_EQ(app::reminderDays(settings), value) << text;

@@ -43,7 +43,7 @@ TEST_F(SettingsTest, FreshProfileIsEmptyAndWritesNothingUntold)
         for (const base::SettingKey& key : AppSettings::keys())
             EXPECT_EQ(s.value(key), "") << key.name;
         EXPECT_EQ(s.number(base::setting::CountExec), 0);
-        EXPECT_EQ(s.number(base::setting::DeadlineReminderDays), 60); // an empty value reads as the key's own
+        EXPECT_EQ(s.number(base::setting::SendAfterUpdate), 1); // an empty value reads as the key's own
         EXPECT_TRUE(s.notifyAddresses().empty());
         EXPECT_FALSE(AppSettings::named("NoSuchSetting"));
     }

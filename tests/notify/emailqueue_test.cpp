@@ -4,7 +4,9 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "core/entry.h"
+#include "docket/deadlines.h"
 #include "notify/appnames.h"
+#include "notify/reminders.h"
 #include "notify/templates.h"
 #include "rules/templatevars.h"
 #include "support/files.h"
@@ -107,7 +109,7 @@ TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
         const char* leftover; // the message file, which must not remain
     };
     const Case cases[] = {
-        {"missing template", [](EmailQueueTest&) {}, 17, "PostEmail: Can't find e-mail template file.", nullptr},
+        {"missing template", [](EmailQueueTest&) {}, 18, "PostEmail: Can't find e-mail template file.", nullptr},
         {"no logging folder",
          [](EmailQueueTest& t) { t.settings.setValue(base::setting::LogDir, t.dir.file("nowhere")); }, 2,
          "PostEmail: Can't create the pending e-mail file.", nullptr},
@@ -263,6 +265,31 @@ TEST_F(EmailQueueTest, EditsJoinTheDigestWhenTheQueueIsSent)
         for (const auto& f : std::filesystem::directory_iterator(logDir()))
             EXPECT_FALSE(f.path().filename().string().ends_with(".tmp")) << f.path();
     }
+}
+
+// A deadline reminder joins the digest the run has written already, which the commit rewrites whole.
+TEST_F(EmailQueueTest, AReminderJoinsTheRunsDigestAsALine)
+{
+    core::Entry before = entryWithReg("1111111");
+    core::Entry after = before;
+    after.StatusText = "Non-final action e-mailed";
+    ASSERT_EQ(queue.stageDigest(after, before), "");
+    ASSERT_EQ(queue.commitEmail(), "");
+    docket::Deadline response;
+    response.kind = docket::DeadlineKind::OfficeActionResponse;
+    response.closes = 45014;
+    {
+        const notify::ReminderNamesScope names(vars, response, 45000, "14");
+        ASSERT_EQ(queue.stageReminder(after, true), "");
+    }
+    ASSERT_EQ(queue.commitEmail(), "");
+    EXPECT_EQ(pendingList(), "Tarnwick_digest.tmp\r\n");
+    const std::string digest = readAll(logFile("Tarnwick_digest.tmp"));
+    EXPECT_TRUE(digest.starts_with("Subject: Trademark status: 1 mark changed, 1 deadline reminder\r\n")) << digest;
+    EXPECT_NE(digest.find("\r\n\r\nDeadlines coming up or overdue:\r\nResponse to office action due " +
+                          core::formatDay(45014) + " \xE2\x80\x94 registration 1111111\r\n"),
+              std::string::npos)
+        << digest;
 }
 
 TEST_F(EmailQueueTest, NothingPendingAndTheQuestions)

@@ -216,8 +216,9 @@ TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
         {13, "Subject: [AppName] Problem Report for [OrgName]\r\n\r\n"},
         {14, "Subject: [DataKind] status: [DigestSummary]\r\n\r\n"},
         {16, "Subject: [AppName]: [FailureCount] [FailureCount=1?mark|marks] could not be updated\r\n\r\n"},
+        {17, "Subject: [Reference=-?|%Cur%: ][ReminderThreshold=overdue?Overdue: |][DeadlineKind] due [DeadlineDate]"},
     };
-    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16}) {
+    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17}) {
         SCOPED_TRACE(id);
         std::optional<std::string_view> text = notify::loadTemplate(id);
         ASSERT_TRUE(text.has_value());
@@ -229,7 +230,7 @@ TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
             EXPECT_TRUE(text->starts_with(it->second));
         }
     }
-    EXPECT_FALSE(notify::loadTemplate(17).has_value());
+    EXPECT_FALSE(notify::loadTemplate(18).has_value());
 }
 
 class HtmlNames : public rules::TemplateVars::AppNames {
