@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "app/autorun.h"
+#include "app/deadlinelist.h"
 #include "app/docketcommands.h"
 #include "app/runoutcome.h"
 #include "base/log.h"
@@ -285,6 +286,7 @@ platform::Result MainState::writeReports()
     std::error_code ec;
     std::filesystem::create_directories(reportDir, ec);
     notify::HtmlReportRenderer renderer(m_app.vars, &m_app.history(), &m_app.templates);
+    setReportDeadlines(renderer, m_app.entries.entries(), core::today());
     const core::ReportsWritten written = core::WriteReports(m_app.entries, reportDir, renderer);
     if (written.html && written.xml)
         return {};

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include "app/application.h"
+#include "app/deadlinelist.h"
 #include "core/reports.h"
 #include "notify/htmlreport.h"
 #include "platform/files.h"
@@ -36,6 +37,7 @@ int report(const Invocation& inv)
         inv.err << "tarnwick-cli: " << message << '\n';
     });
     notify::HtmlReportRenderer renderer(app.vars, &app.history(), &app.templates);
+    app::setReportDeadlines(renderer, app.entries.entries(), core::today());
     const core::ReportsWritten written = core::WriteReports(app.entries, reportDir, renderer);
     int status = 0;
     for (const auto& [ok, name] :

@@ -22,6 +22,7 @@ extern const Command k_changeCommand;
 extern const Command k_detailsCommand;
 extern const Command k_historyCommand;
 extern const Command k_calendarCommand;
+extern const Command k_deadlinesCommand;
 extern const Command k_exportCommand;
 extern const Command k_importCommand;
 extern const Command k_updateCommand;

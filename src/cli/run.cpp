@@ -13,11 +13,12 @@ namespace {
 
 // in the order of the program's list of commands
 const Command* const k_commands[] = {
-    &k_normaliseCommand, &k_identifyCommand,  &k_extractCommand, &k_matchCommand,   &k_configCommand,
-    &k_listCommand,      &k_fetchCommand,     &k_sendCommand,    &k_reportCommand,  &k_testMailCommand,
-    &k_mailLoginCommand, &k_addCommand,       &k_deleteCommand,  &k_changeCommand,  &k_detailsCommand,
-    &k_historyCommand,   &k_calendarCommand,  &k_exportCommand,  &k_importCommand,  &k_updateCommand,
-    &k_autoCommand,      &k_templatesCommand, &k_rulesCommand,   &k_installCommand, &k_upgradeCommand,
+    &k_normaliseCommand, &k_identifyCommand, &k_extractCommand,   &k_matchCommand,  &k_configCommand,
+    &k_listCommand,      &k_fetchCommand,    &k_sendCommand,      &k_reportCommand, &k_testMailCommand,
+    &k_mailLoginCommand, &k_addCommand,      &k_deleteCommand,    &k_changeCommand, &k_detailsCommand,
+    &k_historyCommand,   &k_calendarCommand, &k_deadlinesCommand, &k_exportCommand, &k_importCommand,
+    &k_updateCommand,    &k_autoCommand,     &k_templatesCommand, &k_rulesCommand,  &k_installCommand,
+    &k_upgradeCommand,
 };
 
 // the column where a command's summary starts in the list

@@ -1,9 +1,11 @@
 #include "gui/mainwindow.h"
 
 #include "app/application.h"
+#include "app/deadlinelist.h"
 #include "app/upgrade.h"
 #include "gui/commandactions.h"
 #include "gui/configdialog.h"
+#include "gui/deadlineswindow.h"
 #include "gui/desktopnotice.h"
 #include "gui/entrylist.h"
 #include "gui/entrymodel.h"
@@ -44,12 +46,16 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     m_details->setWindowIcon(windowIcon());
     connect(m_details, &SideWindow::shown, this, [this] { scheduleDetails(); });
     m_flow->setWindowIcon(windowIcon());
+    m_deadlines = new DeadlinesWindow(this);
+    m_deadlines->setWindowIcon(windowIcon());
+    connect(m_deadlines, &DeadlinesWindow::shown, this, [this] { scheduleDeadlines(); });
 
     m_actions = new CommandActions(
         this, [this](app::Command id) { runCommand(id); }, [this] { refreshActions(); });
     buildCentral();
     m_frontEnd.attach(*m_panel, {[this](bool busy) { busyChanged(busy); }, [this](int row) { rowChanged(row); }});
     m_actions->buildMenuBar(menuBar());
+    addDeadlinesItem();
     buildToolBar();
 
     // flow lines come from worker threads; the window applies them on its own
@@ -103,6 +109,11 @@ void MainWindow::buildCentral()
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { selectionChanged(); });
     connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { refreshActions(); });
     connect(m_list, &EntryList::filterChanged, this, [this] { selectionChanged(); });
+    // any change of the store (a run, an edit, a sort that moves the entries) can change the deadlines' rows
+    QAbstractItemModel* entries = m_list->entries();
+    connect(entries, &QAbstractItemModel::modelReset, this, [this] { scheduleDeadlines(); });
+    connect(entries, &QAbstractItemModel::layoutChanged, this, [this] { scheduleDeadlines(); });
+    connect(entries, &QAbstractItemModel::dataChanged, this, [this] { scheduleDeadlines(); });
 
     m_panel = new RunPanel(
         m_logic, [this](const std::function<void()>& handler) { guarded(handler); },
@@ -115,6 +126,41 @@ void MainWindow::buildCentral()
     statusBar()->addWidget(m_outcome, 1);
     m_counts = new QLabel(this);
     statusBar()->addPermanentWidget(m_counts);
+}
+
+void MainWindow::addDeadlinesItem()
+{
+    for (QAction* top : menuBar()->actions()) {
+        if (!top->menu() || top->text() != QLatin1String(app::k_deadlinesMenu))
+            continue;
+        QAction* a = top->menu()->addAction(fromBytes(app::k_deadlinesMenuText));
+        a->setShortcut(QKeySequence(QString::fromLatin1(app::k_deadlinesKey)));
+        a->setShortcutContext(Qt::WindowShortcut);
+        addAction(a);
+        connect(a, &QAction::triggered, this, [this] { guarded([this] { m_deadlines->present(); }); });
+    }
+    // a run holds the list; a deadline chosen meanwhile leaves the selection as it is
+    connect(m_deadlines, &DeadlinesWindow::entriesChosen, this, [this](const std::vector<int>& positions) {
+        if (!m_state.busy())
+            m_list->selectPositions(positions);
+    });
+}
+
+void MainWindow::scheduleDeadlines()
+{
+    if (m_deadlines->isVisible() && !m_deadlinesQueued) {
+        m_deadlinesQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                guarded([this] {
+                    m_deadlinesQueued = false;
+                    if (m_deadlines->isVisible())
+                        m_deadlines->showRows(app::deadlineList(m_app.entries.entries(), core::today()));
+                });
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void MainWindow::buildToolBar()
@@ -357,6 +403,7 @@ void MainWindow::destroyWindow()
     }
     hide();
     m_details->hide();
+    m_deadlines->hide();
     QCoreApplication::exit(app::exitcode::Normal);
 }
 

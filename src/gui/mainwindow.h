@@ -31,6 +31,7 @@ class FrontRequests;
 namespace tarnwick::gui {
 
 class CommandActions;
+class DeadlinesWindow;
 class DesktopNotice;
 class EntryList;
 class EntryModel;
@@ -73,6 +74,7 @@ public:
     QComboBox* timeoutChoice() const;
     SideWindow* detailsWindow() const { return m_details; }
     FlowWindow* flowWindow() const { return m_flow; }
+    DeadlinesWindow* deadlinesWindow() const { return m_deadlines; }
     // Enabling and check marks for the current state (run when a menu opens).
     void refreshActions();
 
@@ -122,6 +124,9 @@ private:
     // time).
     void scheduleDetails();
     void refreshDetails();
+    // View > Deadlines, and the deadlines window's rows again once the current handler is done (when it shows).
+    void addDeadlinesItem();
+    void scheduleDeadlines();
     // The desktop notification of a run that found changes while the window was not in front.
     void notifyChanges(const update::RunSummary& summary);
 
@@ -141,6 +146,8 @@ private:
     QLabel* m_outcome = nullptr; // what the last command came to, under the passing messages of menus and runs
     SideWindow* m_details = nullptr;
     FlowWindow* m_flow = nullptr;
+    DeadlinesWindow* m_deadlines = nullptr;
+    bool m_deadlinesQueued = false;
 
     bool m_shown = false;
     bool m_destroyed = false;

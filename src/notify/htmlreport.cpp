@@ -68,6 +68,8 @@ std::string HtmlReportRenderer::expandPart(const std::optional<std::string>& tex
     std::string out;
     expandTemplate(*text,
                    [this](std::string_view name) {
+                       if (core::equalNoCase(name, extraname::UpcomingDeadlines))
+                           return deadlinesHtml();
                        return core::equalNoCase(name, extraname::History) ? historyHtml() : m_vars.lookup(name);
                    },
                    out, {.escapeValues = true});
@@ -157,6 +159,36 @@ std::string HtmlReportRenderer::historyHtml() const
     }
     out += "</table>\r\n<p class=\"back\"><a href=\"#entries\">Back to the list</a></p>\r\n</section>\r\n";
     return out;
+}
+
+void HtmlReportRenderer::setDeadlines(std::vector<ReportDeadline> rows, int days)
+{
+    m_deadlines = std::move(rows);
+    m_deadlineDays = days;
+}
+
+std::string HtmlReportRenderer::deadlinesHtml() const
+{
+    if (!m_deadlines)
+        return {};
+    std::string out = "<section id=\"deadlines\">\r\n<h2>Upcoming deadlines</h2>\r\n";
+    if (m_deadlines->empty())
+        return out + "<p>No deadlines in the next " + std::to_string(m_deadlineDays) + " days.</p>\r\n</section>\r\n";
+    out += "<table class=\"deadlines\">\r\n<thead><tr><th scope=\"col\">Reference</th><th scope=\"col\">Number</th>"
+           "<th scope=\"col\">Trademark</th><th scope=\"col\">Deadline</th><th scope=\"col\">Due</th>"
+           "<th scope=\"col\">Extension/Grace</th></tr></thead>\r\n<tbody>\r\n";
+    for (const ReportDeadline& d : *m_deadlines) {
+        out += d.overdue ? "<tr class=\"overdue\">" : "<tr>";
+        for (const std::string* cell : {&d.reference, &d.number, &d.mark, &d.kind, &d.due, &d.extension}) {
+            out += "<td>";
+            appendEscapedHtml(out, *cell);
+            if (cell == &d.due && d.overdue)
+                out += " <span class=\"badge overdue\">overdue</span>";
+            out += "</td>";
+        }
+        out += "</tr>\r\n";
+    }
+    return out + "</tbody>\r\n</table>\r\n</section>\r\n";
 }
 
 std::string HtmlReportRenderer::xmlElements(const core::Entry& entry)

@@ -16,6 +16,17 @@ namespace tarnwick::notify {
 
 class TemplateStore;
 
+// A row of the report's "Upcoming deadlines", its texts as the list gives them.
+struct ReportDeadline {
+    std::string reference;
+    std::string number;
+    std::string mark;
+    std::string kind;
+    std::string due; // the due day, and why it was moved when it was
+    std::string extension;
+    bool overdue = false;
+};
+
 // The HTML report: the head template once, the row template per entry with that entry current, the tail
 // template once; every variable value HTML-escaped in UTF-8. A row links to its entry's recorded changes, which
 // the tail shows in one table (the newest k_changesShown of each entry, and how many more there are).
@@ -31,6 +42,10 @@ public:
     // The entry's next deadline.
     std::string xmlElements(const core::Entry& entry) override;
 
+    // The head's "Upcoming deadlines" (UpcomingDeadlinesHtml): `rows`, those of the next `days` days, or a line
+    // saying there are none. Without it the head shows no such section.
+    void setDeadlines(std::vector<ReportDeadline> rows, int days);
+
     static constexpr size_t k_changesShown = 3;
 
 private:
@@ -43,6 +58,7 @@ private:
 
     std::string expandPart(const std::optional<std::string>& text);
     std::string historyHtml() const;
+    std::string deadlinesHtml() const;
 
     rules::TemplateVars& m_vars;
     const HistoryText* m_history;
@@ -52,6 +68,8 @@ private:
     std::optional<std::string> m_tail;
     std::vector<Section> m_sections;
     std::unordered_set<std::string> m_ids;
+    std::optional<std::vector<ReportDeadline>> m_deadlines;
+    int m_deadlineDays = 0;
 };
 
 } // namespace tarnwick::notify

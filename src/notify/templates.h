@@ -57,6 +57,8 @@ constexpr std::string_view HistoryLink = "HistoryLinkHtml";         // a report 
 constexpr std::string_view History = "HistoryHtml";                 // the report's tail: the recorded changes
 constexpr std::string_view FailureCount = "FailureCount";           // the update failures: how many entries failed
 constexpr std::string_view Failures = "Failures"; // the update failures: a line per entry and its reason
+// the report's head: the deadlines of the next days and the overdue ones
+constexpr std::string_view UpcomingDeadlines = "UpcomingDeadlinesHtml";
 } // namespace extraname
 
 // The built-in text of template `id`; none when it is missing or empty (it then expands to nothing).

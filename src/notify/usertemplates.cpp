@@ -37,7 +37,7 @@ Context contextOf(int id)
         return {true, true, true, {}};
     case templateid::ReportHead:
     case templateid::ReportTail:
-        return {false, false, false, {extraname::History}};
+        return {false, false, false, {extraname::History, extraname::UpcomingDeadlines}};
     case templateid::ReportRow:
         return {true, false, false, {extraname::RowClass, extraname::HistoryLink}};
     case templateid::Digest:
