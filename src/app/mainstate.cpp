@@ -104,6 +104,7 @@ update::RunSummary MainState::runUpdate(update::Scope scope)
                                                core::today(), reminderThresholds(m_app.settings),
                                                m_app.settings.digestNotices())
                             .queued;
+        summary.remindersQueued = reminders;
     }
     if (summary.started) {
         // a crash after a long run must not lose its results; the data file is written again at the end

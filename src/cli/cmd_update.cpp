@@ -63,7 +63,10 @@ void prepare(Session& s, bool yes, bool redo)
 void printSummary(std::ostream& out, const update::RunSummary& r, int sent)
 {
     out << "due " << r.due << ", updated " << r.updated << ", changed " << r.changed << ", failed " << r.failed
-        << ", notifications queued " << r.notificationsQueued << ", messages sent " << sent << "\n";
+        << ", notifications queued " << r.notificationsQueued;
+    if (r.remindersQueued > 0)
+        out << ", reminders queued " << r.remindersQueued;
+    out << ", messages sent " << sent << "\n";
     if (r.warningRefused)
         out << "Stopped at " << r.warningRefusedFor
             << ": three or more fields reverted to nothing, so nothing was stored for it and the later entries "

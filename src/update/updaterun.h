@@ -36,7 +36,8 @@ struct RunSummary {
     int changed = 0;
     int failed = 0;
     int notificationsQueued = 0;
-    int reached = 0;        // due entries the run took up, the one in flight at a cancel included
+    int remindersQueued = 0; // deadline reminders queued after the run's changes
+    int reached = 0;         // due entries the run took up, the one in flight at a cancel included
     bool cancelled = false; // a cancel (or a refused warning) stopped the run; the entries not reached are as they were
     int noRecord = 0;       // updated entries whose number the office has no record of
     int numbersNotTaken = 0; // updated entries whose page gives a new number that was not taken
