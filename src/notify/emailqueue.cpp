@@ -283,10 +283,14 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     // with an OAuth sign-in the access token goes in place of the password; one the server refuses is renewed
     // once and the message sent once more
     const bool oauth2 = m_ctx.settings.mailSignInByOAuth();
+    // a token the authority does not give is no failure of the mail server's: the user is told to sign in again
+    m_lastFailedAtAuthority = false;
     if (oauth2) {
         const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, false);
-        if (!token.error.empty())
+        if (!token.error.empty()) {
+            m_lastFailedAtAuthority = true;
             return token.error;
+        }
         request.oauth2 = true;
         request.accessToken = token.token;
         request.password.clear();
@@ -305,8 +309,10 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
             if (!oauth2)
                 throw;
             const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, true);
-            if (!token.error.empty())
+            if (!token.error.empty()) {
+                m_lastFailedAtAuthority = true;
                 throw tasks::CAppError(token.error);
+            }
             request.accessToken = token.token;
             net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
         }
@@ -369,7 +375,7 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
         to = recipients(mode);
 
     std::string error = runSmtpJob(to, cc, std::string(text));
-    m_lastFailedAtServer = !error.empty() && !m_ctx.taskHost.cancelRequested() &&
+    m_lastFailedAtServer = !error.empty() && !m_lastFailedAtAuthority && !m_ctx.taskHost.cancelRequested() &&
                            runState() != base::RunState::Cancelled && runState() != base::RunState::Closing;
     if (!error.empty()) {
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());

@@ -194,7 +194,8 @@ private:
     bool m_digestClosed = false;
     base::RunState m_ownRunState = base::RunState::Running;
     bool m_lastSendWentOut = false;
-    bool m_lastFailedAtServer = false; // the mail server refused or could not be reached
+    bool m_lastFailedAtServer = false;    // the mail server refused or could not be reached
+    bool m_lastFailedAtAuthority = false; // the OAuth authority gave no access token
     int m_lastSent = 0;
     std::string m_lastError;
     std::string m_listError;
