@@ -198,6 +198,9 @@ TEST(MailRigEndToEnd, AnExpiredTokenIsRenewedAndARevokedSignInKeepsTheQueue)
     EXPECT_TRUE(rig.waitForMessages(2)) << rig.log();
     const std::string refresh = R"("grant_type": "refresh_token")";
     EXPECT_EQ(countOf(rig.authorityLog(), refresh), 1) << rig.authorityLog();
+    // the first session of that sending had its token refused
+    ASSERT_TRUE(rig.waitForSessions(3)) << rig.log();
+    EXPECT_NE(rig.sessions()[1].find(" auth=0/1 "), std::string::npos) << rig.sessions()[1];
 
     ASSERT_TRUE(rig.control("revoke"));
     ASSERT_TRUE(rig.control("expire"));
