@@ -65,6 +65,8 @@ public:
     // Why the rig cannot run on this machine; empty when it can.
     static std::string unavailableReason()
     {
+        if (::access("/usr/bin/python3", X_OK) != 0)
+            return "/usr/bin/python3 is not installed (it runs the OAuth authority)";
         if (::access(kMaster, X_OK) != 0)
             return "Postfix is not installed (package postfix; scripts/setup installs it)";
         if (::access(kDovecot, X_OK) != 0)
