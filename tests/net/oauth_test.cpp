@@ -31,6 +31,9 @@ TEST(AuthorityAddress, HttpsOrLoopbackOnly)
         {"http://128.0.0.1/token", false},
         {"http://login.example.com/token", false},
         {"http://127.0.0.1@evil.example/token", false},
+        {"http://127.0.0.1#@evil.example/token", false},
+        {"http://127.0.0.1?.evil.example/token", false},
+        {"https://idp.example.com/token?tenant=a#b", true},
         {"http://[::2]/token", false},
         {"ftp://127.0.0.1/token", false},
         {"127.0.0.1/token", false},
@@ -74,6 +77,27 @@ break"})",
         if (c.valid && *c.name) {
             EXPECT_EQ(fields->at(c.name), c.value);
         }
+    }
+}
+
+// What an authority says reaches the log and the boxes as one line of its own words.
+TEST(AuthorityAnswer, ARefusalIsOneLine)
+{
+    const struct {
+        const char* code;
+        std::string description;
+        std::string message;
+    } cases[] = {
+        {"invalid_grant", "", "The sign-in authority refused: invalid_grant"},
+        {"invalid_grant", "AADSTS70000:\r\nForged: line\x1b[2J",
+         "The sign-in authority refused: invalid_grant (AADSTS70000:  Forged: line [2J)"},
+        {"x\ny", std::string(400, 'd'), "The sign-in authority refused: x y (" + std::string(300, 'd') + ")"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        const OAuthRefusal refusal(c.code, c.description);
+        EXPECT_EQ(refusal.message(), c.message);
+        EXPECT_EQ(refusal.code(), c.code); // compared as the authority sent it
     }
 }
 
