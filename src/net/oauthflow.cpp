@@ -4,6 +4,7 @@
 #include "net/flowlog.h"
 #include "net/socketconnection.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -307,11 +308,13 @@ OAuthTokens signInWithDevice(const OAuthClient& client, const SignInHooks& hooks
     if (hooks.tell)
         hooks.tell("To sign in, open " + where + " and enter the code " + device.field("user_code"));
 
-    int interval = std::atoi(device.field("interval").c_str());
-    if (interval <= 0)
-        interval = 5;
+    // the authority's numbers, kept within sense: a poll at least every five minutes, a wait of at most a day
+    constexpr long k_longestInterval = 300;
+    constexpr long k_longestWait = 24 * 3600;
+    const long given = std::atol(device.field("interval").c_str());
+    int interval = static_cast<int>(given > 0 ? std::min(given, k_longestInterval) : 5);
     const long lifetime = std::atol(device.field("expires_in").c_str());
-    const auto deadline = Clock::now() + std::chrono::seconds(lifetime > 0 ? lifetime : 900);
+    const auto deadline = Clock::now() + std::chrono::seconds(lifetime > 0 ? std::min(lifetime, k_longestWait) : 900);
     const std::string grant = "grant_type=" + formEncode("urn:ietf:params:oauth:grant-type:device_code") +
                               "&device_code=" + formEncode(deviceCode);
     for (;;) {
@@ -323,7 +326,7 @@ OAuthTokens signInWithDevice(const OAuthClient& client, const SignInHooks& hooks
             return requestTokens(client, grant, "device_code", hooks.flowLog, hooks.cancel);
         } catch (const OAuthRefusal& refusal) {
             if (refusal.code() == "slow_down")
-                interval += 5;
+                interval = static_cast<int>(std::min<long>(interval + 5, k_longestInterval));
             else if (refusal.code() != "authorization_pending")
                 throw;
         }
