@@ -225,6 +225,25 @@ TEST_F(OAuthSignIn, BothFlowsGiveTokensAndTheFlowLogShowsNone)
               std::string::npos);
 }
 
+// A browser that opens a connection it sends nothing on, beside the one that carries the answer, holds up nothing.
+TEST_F(OAuthSignIn, ASilentConnectionHoldsUpNothing)
+{
+    startAuthority();
+    if (IsSkipped())
+        return;
+    int silent = -1;
+    hooks.openBrowser = [&](const std::string& url) {
+        const std::size_t at = url.find("127.0.0.1%3A");
+        silent = test::connectLoopback(std::atoi(url.c_str() + at + 12));
+        return browser.open(url);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(signInWithBrowser(client, hooks).refreshToken.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_GE(silent, 0);
+    ::close(silent);
+}
+
 // Each answer of the authority while the device sign-in waits, and what the program does with it.
 TEST_F(OAuthSignIn, DevicePollingFollowsTheAuthority)
 {
