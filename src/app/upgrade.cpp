@@ -138,6 +138,10 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
 
 std::string latestKnownVersion(const rules::RulesFile& rules)
 {
+    // the rules for the office's XML records ship inside this program: their version keeps them ahead of any
+    // downloaded web rules and names no program anyone can fetch
+    if (rules.version() == rules::RulesFile::versionOf(rules::RulesFile::officeXmlText()))
+        return {};
     return core::programVersionOf(rules.version());
 }
 

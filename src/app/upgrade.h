@@ -60,7 +60,8 @@ constexpr int k_downloadTimeoutMs = 500000;
 constexpr int k_normalTimeoutMs = 60000;
 
 // The latest known version: the program version the rules' version names, its first three numbers
-// ("4.2.07" of "4.2.07.000"); empty when the rules' version is not numbers and dots.
+// ("4.2.07" of "4.2.07.000"); empty when the rules' version is not numbers and dots, and for the built-in rules
+// for the office's XML records, whose version names no program.
 std::string latestKnownVersion(const rules::RulesFile& rules);
 // True when the latest known version is newer than `baseline`, number by number.
 bool newerVersionAvailable(std::string_view latestKnown, std::string_view baseline);

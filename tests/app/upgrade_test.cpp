@@ -38,11 +38,11 @@ TEST(NewerVersion, TheRulesOfferOnlyANewerProgramNumberByNumber)
         {"4.2.07", "4.2.06", "4.2.07"},
         {"4.10.01.3", "4.9.99", "4.10.01"},
         {"4.9.99.9", "4.10.0", ""},
-        {"5.0.00.000", "5.0.0", ""},
+        {"5.1.00.000", "5.1.0", ""},
         {"4.2.07-beta", "4.2.06", ""},
         {"", "4.2.06", ""},
         {"4.2.07.000", "?.?.??", "4.2.07"}, // a build without a version is older than any
-        {"5.0.00.000", "4.2.06", "", "5.0.0"},
+        {"5.1.00.000", "4.2.06", "", "5.1.0"},
         {"4.2.07.000", "4.2.06", "", "", "4.2.07"},
         {"4.10.00.000", "4.2.06", "4.10.00", "4.9.00", "4.2.08"},
         {"4.2.08.000", "4.2.06", "", "4.2.07", "4.2.08"},
@@ -62,6 +62,13 @@ TEST(NewerVersion, TheRulesOfferOnlyANewerProgramNumberByNumber)
         rules.accept(std::string("version: ") + c.rulesVersion + "\r\nend-of-rules\r\n");
         EXPECT_EQ(newerVersion(rules, settings, c.running), c.offered) << c.running;
     }
+    // the built-in rules for the office's XML records name no program to fetch
+    test::TempDir dir;
+    base::AppSettings settings(dir.file("settings.ini"));
+    rules::TemplateVars vars;
+    rules::RulesFile rules(vars);
+    rules.accept(std::string(rules::RulesFile::officeXmlText()));
+    EXPECT_EQ(newerVersion(rules, settings, "4.2.06"), "");
 }
 
 TEST(ProgramAddress, CompressedFileFirstThenThePlainOne)
