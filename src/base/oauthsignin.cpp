@@ -3,6 +3,7 @@
 #include "base/settings.h"
 #include "core/text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -36,8 +37,10 @@ void holdAccessToken(const std::string& refreshToken, const std::string& tokenUr
     h.refreshToken = refreshToken;
     h.tokenUrl = tokenUrl;
     h.accessToken = tokens.accessToken;
-    // an authority that does not say how long the token lives: an hour, the usual lifetime
-    h.expires = Clock::now() + std::chrono::seconds(tokens.expiresIn > 0 ? tokens.expiresIn : 3600);
+    // an authority that does not say how long the token lives: an hour, the usual lifetime; one that names a
+    // lifetime past any clock's range: a day, which renews it long before it ends
+    constexpr long k_day = 24 * 3600;
+    h.expires = Clock::now() + std::chrono::seconds(tokens.expiresIn > 0 ? std::min(tokens.expiresIn, k_day) : 3600);
 }
 
 } // namespace

@@ -129,6 +129,7 @@ TEST_F(MailAccessToken, HeldUntilItsLastMinuteThenRenewed)
         {"an hour to live: held", {}, false, 0},
         {"forced: renewed each time", {}, true, 2},
         {"half a minute to live: renewed each time", {"--access-lifetime", "30"}, false, 2},
+        {"a lifetime past the clock's range: held", {"--access-lifetime", "99999999999999999999"}, false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
