@@ -47,23 +47,30 @@ void holdAccessToken(const std::string& refreshToken, const std::string& tokenUr
 
 OAuthSetup oauthSetup(const AppSettings& settings)
 {
+    return oauthSetup([&settings](const TextSetting& key) {
+        return key.name == setting::OAuthClientSecret.name ? settings.plainSecret(key) : settings.value(key);
+    });
+}
+
+OAuthSetup oauthSetup(const std::function<std::string(const TextSetting&)>& value)
+{
     OAuthSetup setup;
     net::OAuthClient& client = setup.client;
-    const std::string provider = settings.value(setting::OAuthProvider);
+    const std::string provider = value(setting::OAuthProvider);
     const net::OAuthPreset* preset = net::findOAuthPreset(provider.empty() ? "microsoft" : provider);
     if (preset) {
-        client.endpoints = net::presetEndpoints(*preset, settings.value(setting::OAuthTenant));
+        client.endpoints = net::presetEndpoints(*preset, value(setting::OAuthTenant));
         client.redirectHost = std::string(preset->redirectHost);
     } else if (core::equalNoCase(provider, "custom")) {
-        client.endpoints = {settings.value(setting::OAuthAuthorizeUrl), settings.value(setting::OAuthTokenUrl),
-                            settings.value(setting::OAuthDeviceUrl), settings.value(setting::OAuthScope)};
+        client.endpoints = {value(setting::OAuthAuthorizeUrl), value(setting::OAuthTokenUrl),
+                            value(setting::OAuthDeviceUrl), value(setting::OAuthScope)};
     } else {
         setup.error = "OAuthProvider is microsoft, google or custom, not '" + provider + "'";
         return setup;
     }
-    client.clientId = settings.value(setting::OAuthClientId);
-    client.clientSecret = settings.plainSecret(setting::OAuthClientSecret);
-    client.caFile = settings.value(setting::CaFile);
+    client.clientId = value(setting::OAuthClientId);
+    client.clientSecret = value(setting::OAuthClientSecret);
+    client.caFile = value(setting::CaFile);
     if (client.clientId.empty()) {
         setup.error =
             "OAuthClientId is empty. " + std::string(preset ? preset->registration : net::customRegistration());

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "base/settingkeys.h"
 #include "net/oauthflow.h"
 #include "platform/result.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace tarnwick::net {
@@ -26,6 +28,8 @@ struct OAuthSetup {
     std::string error;
 };
 OAuthSetup oauthSetup(const AppSettings& settings);
+// The same from values not stored yet (a dialog's): `value` gives each setting's plain text, secrets unscrambled.
+OAuthSetup oauthSetup(const std::function<std::string(const TextSetting&)>& value);
 
 // The words for a sign-in that failed with `error`.
 std::string signInFailureText(const tasks::CAppError& error);

@@ -108,6 +108,7 @@ const std::vector<SettingKey>& AppSettings::keys()
                                RequestInterval, SendUsageReports, NotifyMode, SendAfterUpdate, SmtpAuth, OAuthProvider,
                                OAuthTenant, OAuthClientId, OAuthClientSecret, OAuthAuthorizeUrl, OAuthTokenUrl,
                                OAuthDeviceUrl, OAuthScope, OAuthRefreshToken});
+        all.push_back(OAuthSignedIn);
         return all;
     }();
     return keys;
