@@ -119,11 +119,30 @@ platform::Result storeSignIn(AppSettings& settings, const net::OAuthTokens& toke
     return settings.write(setting::OAuthRefreshToken);
 }
 
-AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool force, const std::atomic<char>* cancel)
+Renewal renewTokens(const net::OAuthClient& client, const std::string& refreshToken, net::FlowLog* flowLog,
+                    const std::atomic<char>* cancel)
+{
+    Renewal out;
+    try {
+        out.tokens = net::refreshTokens(client, refreshToken, flowLog, cancel);
+    } catch (const net::OAuthRefusal& refusal) {
+        out.expired = refusal.code() == "invalid_grant";
+        out.error = out.expired ? std::string(k_signInExpired) : signInFailureText(refusal);
+    } catch (const tasks::CAppError& e) {
+        out.error = e.message();
+    } catch (const std::exception& e) {
+        out.error = e.what();
+    }
+    return out;
+}
+
+AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool force, const RenewalRunner& runner)
 {
     const OAuthSetup setup = oauthSetup(settings);
     if (!setup.error.empty())
         return {{}, setup.error};
+    // tarnwick-cli mail-login may have signed in again while this program ran
+    settings.reread(setting::OAuthRefreshToken);
     const std::string refreshToken = settings.plainSecret(setting::OAuthRefreshToken);
     if (refreshToken.empty())
         return {{}, k_notSignedIn};
@@ -134,27 +153,27 @@ AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool f
             Clock::now() + k_margin < h.expires)
             return {h.accessToken, {}};
     }
-    try {
-        net::OAuthTokens tokens = net::refreshTokens(setup.client, refreshToken, flowLog, cancel);
-        std::string kept = refreshToken;
-        if (!tokens.refreshToken.empty() && tokens.refreshToken != refreshToken) {
-            // the authority replaced the refresh token: the old one may stop working at any time
-            settings.setPlainSecret(setting::OAuthRefreshToken, tokens.refreshToken);
-            if (const platform::Result written = settings.write(setting::OAuthRefreshToken); !written)
-                return {{}, written.error()};
-            kept = tokens.refreshToken;
-        }
-        holdAccessToken(kept, setup.client.endpoints.tokenUrl, tokens);
-        return {tokens.accessToken, {}};
-    } catch (const net::OAuthRefusal& refusal) {
-        if (refusal.code() == "invalid_grant") {
+    // the exchange owns its copies: a worker cut loose by a time-out may outlive this call
+    RenewalExchange exchange = [client = setup.client, refreshToken, flowLog](const std::atomic<char>* cancel) {
+        return renewTokens(client, refreshToken, flowLog, cancel);
+    };
+    const Renewal renewal = runner ? runner(exchange) : exchange(nullptr);
+    if (!renewal.error.empty()) {
+        if (renewal.expired)
             forgetMailAccessToken();
-            return {{}, k_signInExpired};
-        }
-        return {{}, signInFailureText(refusal)};
-    } catch (const tasks::CAppError& e) {
-        return {{}, e.message()};
+        return {{}, renewal.error};
     }
+    const net::OAuthTokens& tokens = renewal.tokens;
+    std::string kept = refreshToken;
+    if (!tokens.refreshToken.empty() && tokens.refreshToken != refreshToken) {
+        // the authority replaced the refresh token: the old one may stop working at any time
+        settings.setPlainSecret(setting::OAuthRefreshToken, tokens.refreshToken);
+        if (const platform::Result written = settings.write(setting::OAuthRefreshToken); !written)
+            return {{}, written.error()};
+        kept = tokens.refreshToken;
+    }
+    holdAccessToken(kept, setup.client.endpoints.tokenUrl, tokens);
+    return {tokens.accessToken, {}};
 }
 
 void forgetMailAccessToken()

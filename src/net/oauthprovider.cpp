@@ -36,7 +36,7 @@ constexpr OAuthPreset k_presets[] = {
      "localhost",
      "Register Tarnwick in the Microsoft Entra admin center (App registrations > New registration): a public "
      "client with the redirect URI http://localhost (Mobile and desktop applications), \"Allow public client "
-     "flows\" on, and the delegated permission SMTP.Send (Office 365 Exchange Online). Enter its Application "
+     "flows\" on, and the delegated permission SMTP.Send (Microsoft Graph). Enter its Application "
      "(client) ID as OAuthClientId in Configure > Advanced, or with tarnwick-cli config set OAuthClientId ID."},
     {"google",
      "https://accounts.google.com/o/oauth2/v2/auth",

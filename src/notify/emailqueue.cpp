@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "rules/templatevars.h"
 #include "tasks/errors.h"
+#include "tasks/workertask.h"
 
 #include <algorithm>
 #include <chrono>
@@ -264,6 +265,25 @@ std::string EmailQueue::recipients(MailMode mode) const
     return {};
 }
 
+base::AccessToken EmailQueue::accessToken(bool force)
+{
+    // the authority may take its time: the window keeps drawing meanwhile and its Cancel reaches the exchange
+    const base::RenewalRunner onWorker = [this](const base::RenewalExchange& exchange) {
+        struct Job {
+            tasks::CancelByte cancel;
+            tasks::ConnectionSlot slot;
+        };
+        tasks::WorkerTask<Job, base::Renewal> task(m_ctx.taskHost,
+                                                   [exchange](Job& job) { return exchange(&job.cancel); });
+        try {
+            return task.run(std::vector<Job>(1), k_sendTimeoutMs).front();
+        } catch (const tasks::CAppError& e) {
+            return base::Renewal{{}, e.message(), false};
+        }
+    };
+    return base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, force, onWorker);
+}
+
 std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc, std::string message)
 {
     net::MailRequest request(m_ctx.flowLog, "SendMail: ");
@@ -286,7 +306,7 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     // a token the authority does not give is no failure of the mail server's: the user is told to sign in again
     m_lastFailedAtAuthority = false;
     if (oauth2) {
-        const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, false);
+        const base::AccessToken token = accessToken(false);
         if (!token.error.empty()) {
             m_lastFailedAtAuthority = true;
             return token.error;
@@ -308,7 +328,7 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
         } catch (const net::TokenRejected&) {
             if (!oauth2)
                 throw;
-            const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, true);
+            const base::AccessToken token = accessToken(true);
             if (!token.error.empty()) {
                 m_lastFailedAtAuthority = true;
                 throw tasks::CAppError(token.error);

@@ -13,6 +13,7 @@
 #include <vector>
 
 namespace tarnwick::base {
+struct AccessToken;
 class AppSettings;
 class FrontEnd;
 class Log;
@@ -147,6 +148,9 @@ public:
 private:
     std::string logDir() const;
     std::string recipients(MailMode mode) const;
+    // The access token for the next sending, renewed on a worker thread when it must be (see
+    // base::mailAccessToken).
+    base::AccessToken accessToken(bool force);
     std::string runSmtpJob(const std::string& to, const std::string& cc, std::string message);
 
     base::RunState& runState() { return m_ctx.runState ? *m_ctx.runState : m_ownRunState; }

@@ -183,4 +183,22 @@ TEST_F(MailAccessToken, FailuresSayWhatToDo)
     }
 }
 
+TEST_F(MailAccessToken, ASignInMadeByAnotherProgramCounts)
+{
+    test::OAuthAuthority authority;
+    if (!signIn(authority))
+        GTEST_SKIP() << authority.why;
+    ASSERT_TRUE(settings.writeAll());
+    // a window started before tarnwick-cli mail-login signed in again and the old sign-in was revoked
+    AppSettings window(settings.path());
+    EXPECT_EQ(authority.control("/test/revoke"), 204);
+    net::SignInHooks hooks;
+    hooks.wait = [&authority](int) { return authority.control("/test/approve") == 204; };
+    ASSERT_TRUE(base::storeSignIn(settings, net::signInWithDevice(base::oauthSetup(settings).client, hooks)));
+    base::forgetMailAccessToken();
+    const base::AccessToken token = base::mailAccessToken(window, nullptr, true);
+    EXPECT_EQ(token.error, "");
+    EXPECT_NE(token.token, "");
+}
+
 } // namespace
