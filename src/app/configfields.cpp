@@ -22,8 +22,8 @@ constexpr FieldChoice k_notices[] = {
 constexpr FieldChoice k_signIns[] = {
     {"password", "Password", "The user name and password above (AUTH PLAIN or LOGIN)."},
     {"oauth2", "OAuth 2.0 sign-in",
-     "A sign-in at the provider's authority (Microsoft 365, Google Workspace): sign in once with tarnwick-cli "
-     "mail-login; the password is not used."},
+     "A sign-in at the provider's authority (Microsoft 365, Google Workspace): sign in once with \"Sign in...\" "
+     "below or tarnwick-cli mail-login; the password is not used."},
 };
 constexpr FieldChoice k_providers[] = {
     {"microsoft", "Microsoft 365", "Microsoft identity platform; the tenant below."},

@@ -4,6 +4,7 @@
 #include "app/mainstate.h"
 #include "app/servicecommands.h"
 #include "app/timeout.h"
+#include "app/upgrade.h"
 #include "base/frontend.h"
 #include "base/log.h"
 #include "base/scopes.h"
@@ -220,7 +221,8 @@ bool MainWindowLogic::sort(int column, SortKind kind)
 
 std::string MainWindowLogic::title() const
 {
-    return windowTitle(m_state.app().settings.value(base::setting::OrgName), m_host.newerVersion());
+    const AppContext& app = m_state.app();
+    return windowTitle(app.settings.value(base::setting::OrgName), newerVersion(app.rules, app.settings, m_version));
 }
 
 bool MainWindowLogic::busy() const

@@ -34,8 +34,6 @@ public:
     virtual void configurationDialog() {}
     // The installation check; `reinstall` asks for the installation step.
     virtual void installationCheck(bool /*reinstall*/) {}
-    // The latest known version when it is newer than this program; empty otherwise.
-    virtual std::string newerVersion() const { return {}; }
 };
 
 // Where the window stood when it went.

@@ -138,6 +138,10 @@ std::string fetchRaw(MainState& state, DownloadHost& host, const std::string& ad
 
 std::string latestKnownVersion(const rules::RulesFile& rules)
 {
+    // the rules for the office's XML records ship inside this program: their version keeps them ahead of any
+    // downloaded web rules and names no program anyone can fetch
+    if (rules.version() == rules::RulesFile::versionOf(rules::RulesFile::officeXmlText()))
+        return {};
     return core::programVersionOf(rules.version());
 }
 
@@ -155,10 +159,13 @@ bool newerVersionAvailable(std::string_view latestKnown, std::string_view baseli
     return core::wellFormedVersion(latestKnown) && core::compareVersions(latestKnown, baseline) > 0;
 }
 
-std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion)
+std::string newerVersion(const rules::RulesFile& rules, const base::AppSettings& settings,
+                         std::string_view runningVersion)
 {
     std::string latest = latestKnownVersion(rules);
-    return newerVersionAvailable(latest, runningVersion) ? latest : std::string();
+    if (!core::wellFormedVersion(latest))
+        return {}; // rules without a program version offer nothing, and the installed program is not read
+    return newerVersionAvailable(latest, upgradeBaseline(settings, runningVersion).version) ? latest : std::string();
 }
 
 std::string programAddress(const rules::RulesFile& rules)

@@ -60,12 +60,15 @@ constexpr int k_downloadTimeoutMs = 500000;
 constexpr int k_normalTimeoutMs = 60000;
 
 // The latest known version: the program version the rules' version names, its first three numbers
-// ("4.2.07" of "4.2.07.000"); empty when the rules' version is not numbers and dots.
+// ("4.2.07" of "4.2.07.000"); empty when the rules' version is not numbers and dots, and for the built-in rules
+// for the office's XML records, whose version names no program.
 std::string latestKnownVersion(const rules::RulesFile& rules);
 // True when the latest known version is newer than `baseline`, number by number.
 bool newerVersionAvailable(std::string_view latestKnown, std::string_view baseline);
-// The title bar's notice: the latest known version when it is newer, else empty.
-std::string newerVersion(const rules::RulesFile& rules, std::string_view runningVersion);
+// The title bar's notice: the latest known version when it is newer than the Upgrade command's baseline
+// (upgradeBaseline), else empty; so the window offers exactly what the command would fetch.
+std::string newerVersion(const rules::RulesFile& rules, const base::AppSettings& settings,
+                         std::string_view runningVersion);
 // The program's download address: the compressed `appc`, else the plain `app`.
 std::string programAddress(const rules::RulesFile& rules);
 // The host part of an "http://" address (after its first seven characters, up to the next "/").

@@ -3,6 +3,7 @@
 #include "base/settings.h"
 #include "core/text.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -36,31 +37,40 @@ void holdAccessToken(const std::string& refreshToken, const std::string& tokenUr
     h.refreshToken = refreshToken;
     h.tokenUrl = tokenUrl;
     h.accessToken = tokens.accessToken;
-    // an authority that does not say how long the token lives: an hour, the usual lifetime
-    h.expires = Clock::now() + std::chrono::seconds(tokens.expiresIn > 0 ? tokens.expiresIn : 3600);
+    // an authority that does not say how long the token lives: an hour, the usual lifetime; one that names a
+    // lifetime past any clock's range: a day, which renews it long before it ends
+    constexpr long k_day = 24 * 3600;
+    h.expires = Clock::now() + std::chrono::seconds(tokens.expiresIn > 0 ? std::min(tokens.expiresIn, k_day) : 3600);
 }
 
 } // namespace
 
 OAuthSetup oauthSetup(const AppSettings& settings)
 {
+    return oauthSetup([&settings](const TextSetting& key) {
+        return key.name == setting::OAuthClientSecret.name ? settings.plainSecret(key) : settings.value(key);
+    });
+}
+
+OAuthSetup oauthSetup(const std::function<std::string(const TextSetting&)>& value)
+{
     OAuthSetup setup;
     net::OAuthClient& client = setup.client;
-    const std::string provider = settings.value(setting::OAuthProvider);
+    const std::string provider = value(setting::OAuthProvider);
     const net::OAuthPreset* preset = net::findOAuthPreset(provider.empty() ? "microsoft" : provider);
     if (preset) {
-        client.endpoints = net::presetEndpoints(*preset, settings.value(setting::OAuthTenant));
+        client.endpoints = net::presetEndpoints(*preset, value(setting::OAuthTenant));
         client.redirectHost = std::string(preset->redirectHost);
     } else if (core::equalNoCase(provider, "custom")) {
-        client.endpoints = {settings.value(setting::OAuthAuthorizeUrl), settings.value(setting::OAuthTokenUrl),
-                            settings.value(setting::OAuthDeviceUrl), settings.value(setting::OAuthScope)};
+        client.endpoints = {value(setting::OAuthAuthorizeUrl), value(setting::OAuthTokenUrl),
+                            value(setting::OAuthDeviceUrl), value(setting::OAuthScope)};
     } else {
         setup.error = "OAuthProvider is microsoft, google or custom, not '" + provider + "'";
         return setup;
     }
-    client.clientId = settings.value(setting::OAuthClientId);
-    client.clientSecret = settings.plainSecret(setting::OAuthClientSecret);
-    client.caFile = settings.value(setting::CaFile);
+    client.clientId = value(setting::OAuthClientId);
+    client.clientSecret = value(setting::OAuthClientSecret);
+    client.caFile = value(setting::CaFile);
     if (client.clientId.empty()) {
         setup.error =
             "OAuthClientId is empty. " + std::string(preset ? preset->registration : net::customRegistration());
@@ -109,11 +119,30 @@ platform::Result storeSignIn(AppSettings& settings, const net::OAuthTokens& toke
     return settings.write(setting::OAuthRefreshToken);
 }
 
-AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool force, const std::atomic<char>* cancel)
+Renewal renewTokens(const net::OAuthClient& client, const std::string& refreshToken, net::FlowLog* flowLog,
+                    const std::atomic<char>* cancel)
+{
+    Renewal out;
+    try {
+        out.tokens = net::refreshTokens(client, refreshToken, flowLog, cancel);
+    } catch (const net::OAuthRefusal& refusal) {
+        out.expired = refusal.code() == "invalid_grant";
+        out.error = out.expired ? std::string(k_signInExpired) : signInFailureText(refusal);
+    } catch (const tasks::CAppError& e) {
+        out.error = e.message();
+    } catch (const std::exception& e) {
+        out.error = e.what();
+    }
+    return out;
+}
+
+AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool force, const RenewalRunner& runner)
 {
     const OAuthSetup setup = oauthSetup(settings);
     if (!setup.error.empty())
         return {{}, setup.error};
+    // tarnwick-cli mail-login may have signed in again while this program ran
+    settings.reread(setting::OAuthRefreshToken);
     const std::string refreshToken = settings.plainSecret(setting::OAuthRefreshToken);
     if (refreshToken.empty())
         return {{}, k_notSignedIn};
@@ -124,27 +153,27 @@ AccessToken mailAccessToken(AppSettings& settings, net::FlowLog* flowLog, bool f
             Clock::now() + k_margin < h.expires)
             return {h.accessToken, {}};
     }
-    try {
-        net::OAuthTokens tokens = net::refreshTokens(setup.client, refreshToken, flowLog, cancel);
-        std::string kept = refreshToken;
-        if (!tokens.refreshToken.empty() && tokens.refreshToken != refreshToken) {
-            // the authority replaced the refresh token: the old one may stop working at any time
-            settings.setPlainSecret(setting::OAuthRefreshToken, tokens.refreshToken);
-            if (const platform::Result written = settings.write(setting::OAuthRefreshToken); !written)
-                return {{}, written.error()};
-            kept = tokens.refreshToken;
-        }
-        holdAccessToken(kept, setup.client.endpoints.tokenUrl, tokens);
-        return {tokens.accessToken, {}};
-    } catch (const net::OAuthRefusal& refusal) {
-        if (refusal.code() == "invalid_grant") {
+    // the exchange owns its copies: a worker cut loose by a time-out may outlive this call
+    RenewalExchange exchange = [client = setup.client, refreshToken, flowLog](const std::atomic<char>* cancel) {
+        return renewTokens(client, refreshToken, flowLog, cancel);
+    };
+    const Renewal renewal = runner ? runner(exchange) : exchange(nullptr);
+    if (!renewal.error.empty()) {
+        if (renewal.expired)
             forgetMailAccessToken();
-            return {{}, k_signInExpired};
-        }
-        return {{}, signInFailureText(refusal)};
-    } catch (const tasks::CAppError& e) {
-        return {{}, e.message()};
+        return {{}, renewal.error};
     }
+    const net::OAuthTokens& tokens = renewal.tokens;
+    std::string kept = refreshToken;
+    if (!tokens.refreshToken.empty() && tokens.refreshToken != refreshToken) {
+        // the authority replaced the refresh token: the old one may stop working at any time
+        settings.setPlainSecret(setting::OAuthRefreshToken, tokens.refreshToken);
+        if (const platform::Result written = settings.write(setting::OAuthRefreshToken); !written)
+            return {{}, written.error()};
+        kept = tokens.refreshToken;
+    }
+    holdAccessToken(kept, setup.client.endpoints.tokenUrl, tokens);
+    return {tokens.accessToken, {}};
 }
 
 void forgetMailAccessToken()

@@ -92,6 +92,8 @@ inline constexpr TextSetting OAuthDeviceUrl{{"OAuthDeviceUrl"}};
 inline constexpr TextSetting OAuthScope{{"OAuthScope"}};
 // what a sign-in leaves: the refresh token, stored like the password and never shown
 inline constexpr TextSetting OAuthRefreshToken{{"OAuthRefreshToken"}};
+// when the refresh token was given and for which mail user name: "2026-12-10T07:41Z alice@example.com"
+inline constexpr TextSetting OAuthSignedIn{{"OAuthSignedIn"}};
 } // namespace setting
 
 // The thresholds of a DeadlineReminderDays text, largest first and each once: whole numbers of days from 0 to

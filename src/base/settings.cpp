@@ -108,6 +108,7 @@ const std::vector<SettingKey>& AppSettings::keys()
                                RequestInterval, SendUsageReports, NotifyMode, SendAfterUpdate, SmtpAuth, OAuthProvider,
                                OAuthTenant, OAuthClientId, OAuthClientSecret, OAuthAuthorizeUrl, OAuthTokenUrl,
                                OAuthDeviceUrl, OAuthScope, OAuthRefreshToken});
+        all.push_back(OAuthSignedIn);
         return all;
     }();
     return keys;
@@ -405,6 +406,21 @@ platform::Result AppSettings::written(const platform::Result& write) const
             "Can't write the settings file '" + m_path + "': another program has held its lock file '" + m_path +
             ".lock' for " + std::to_string((platform::SettingsFile::lockWait().count() + 999) / 1000) + " s");
     return platform::Result::failure("Can't write the settings file '" + m_path + "': " + write.systemText());
+}
+
+void AppSettings::reread(const SettingKey& key)
+{
+    if (m_dirty.find(key.name) != m_dirty.end())
+        return;
+    const platform::SettingsFile::Sections sections = settingsFile().read();
+    const auto section = sections.find(sectionOf(key));
+    if (section == sections.end())
+        return;
+    const auto v = section->second.find(key.name);
+    if (v == section->second.end())
+        return;
+    // a value is the text up to its first NUL, as when the file was first read
+    m_values[std::string(key.name)] = v->second.substr(0, v->second.find('\0'));
 }
 
 platform::Result AppSettings::write(const SettingKey& key)

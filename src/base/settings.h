@@ -106,6 +106,10 @@ public:
     // RequestInterval in milliseconds: 0 when empty, at most 120000.
     int requestIntervalMs() const;
 
+    // Takes one setting's value from the file again, where another program may have written it since; a value
+    // changed here and not yet written, and one the file does not hold, stay as they are.
+    void reread(const SettingKey& key);
+
     // Store one setting now (merged into what is on disk; the last writer of a value wins).
     // A failure says "Can't write the settings file '...': reason".
     platform::Result write(const SettingKey& key);

@@ -1,6 +1,7 @@
 #include "cli/clifrontend.h"
 #include "cli/commands.h"
 
+#include "app/mailsignin.h"
 #include "base/oauthsignin.h"
 #include "base/settings.h"
 
@@ -55,7 +56,8 @@ int mailLogin(const Invocation& inv)
         inv.err << "tarnwick-cli: " << base::signInFailureText(e) << '\n';
         return 1;
     }
-    if (const platform::Result stored = base::storeSignIn(settings, tokens); !stored) {
+    if (const platform::Result stored = app::storeMailSignIn(settings, tokens, settings.value(base::setting::UserName));
+        !stored) {
         inv.err << "tarnwick-cli: " << stored.error() << '\n';
         return 1;
     }

@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "core/textfile.h"
 #include "platform/files.h"
+#include "platform/terminal.h"
 
 namespace tarnwick::core {
 
@@ -18,7 +19,7 @@ std::string htmlReport(const EntryStore& store, ReportRenderer& renderer)
 
 std::string xmlExport(const EntryStore& store, ReportRenderer* renderer)
 {
-    std::string out = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<Entries>\n";
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Entries>\n";
     for (const Entry& entry : store.entries()) {
         out += " <Entry>\n";
         for (const FieldInfo& field : fieldTable()) {
@@ -35,7 +36,8 @@ std::string xmlExport(const EntryStore& store, ReportRenderer* renderer)
         out += " </Entry>\n";
     }
     out += "</Entries>\n";
-    return out;
+    // values keep the bytes their pages had: UTF-8 stays, any other byte is read as Windows-1252
+    return platform::utf8Text(out);
 }
 
 ReportsWritten WriteReports(const EntryStore& store, const std::string& reportDir, ReportRenderer& renderer)

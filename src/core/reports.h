@@ -29,7 +29,7 @@ constexpr const char* k_xmlExportName = "Tarnwick.xml";
 
 // The HTML report: head, one row per entry in store order, tail; bytes as the renderer gives them.
 std::string htmlReport(const EntryStore& store, ReportRenderer& renderer);
-// The XML export with "\n" line ends: the declaration, <Entries>, per entry every field of the table by its
+// The XML export in UTF-8 with "\n" line ends: the declaration, <Entries>, per entry every field of the table by its
 // key with the XML-escaped display value and then the renderer's elements (when one is given), </Entries>.
 std::string xmlExport(const EntryStore& store, ReportRenderer* renderer = nullptr);
 

@@ -1,8 +1,11 @@
 #include "gui/configdialog.h"
 
+#include "app/mailsignin.h"
+#include "base/frontend.h"
 #include "base/settings.h"
 #include "core/text.h"
 #include "gui/textconv.h"
+#include "net/oauthflow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +21,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace tarnwick::gui {
 
@@ -192,6 +197,40 @@ QFormLayout* groupForm(std::map<app::FormSection, QFormLayout*>& forms, app::For
     return form;
 }
 
+// The modal window while the browser has the sign-in: what is awaited, the address once known, and Cancel.
+class SignInWaitDialog final : public QDialog {
+public:
+    explicit SignInWaitDialog(QWidget* parent) : QDialog(parent)
+    {
+        setWindowTitle(fromBytes(base::caption(app::k_signInTitle)));
+        m_note = new QLabel(label(app::k_signInAddressNote), this);
+        m_address = new QLineEdit(this);
+        m_address->setReadOnly(true);
+        m_address->setMinimumWidth(360);
+        m_note->hide();
+        m_address->hide();
+        auto* box = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+        connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(new QLabel(label(app::k_signInWaiting), this));
+        layout->addWidget(m_note);
+        layout->addWidget(m_address);
+        layout->addWidget(box);
+    }
+    // The sign-in page's address, to be copied into a browser when none opened.
+    void showAddress(const QString& address)
+    {
+        m_address->setText(address);
+        m_address->setCursorPosition(0);
+        m_note->show();
+        m_address->show();
+    }
+
+private:
+    QLabel* m_note;
+    QLineEdit* m_address;
+};
+
 } // namespace
 
 ConfigDialog::ConfigDialog(base::AppSettings& settings, base::FrontEnd& frontEnd, std::function<void()> help,
@@ -353,7 +392,7 @@ void ConfigDialog::deleteAddress()
 
 void ConfigDialog::advanced()
 {
-    AdvancedDialog dialog(m_state.values, m_help, this);
+    AdvancedDialog dialog(m_state.values, m_help, this, &m_settings, &m_frontEnd);
     if (dialog.exec() == QDialog::Accepted)
         dialog.store(m_state.values);
 }
@@ -369,8 +408,9 @@ void ConfigDialog::accept()
     QDialog::accept();
 }
 
-AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, const std::function<void()>& help, QWidget* parent)
-    : QDialog(parent)
+AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, const std::function<void()>& help, QWidget* parent,
+                               base::AppSettings* settings, base::FrontEnd* frontEnd)
+    : QDialog(parent), m_values(values), m_settings(settings), m_frontEnd(frontEnd)
 {
     setWindowTitle(fromBytes(app::k_advancedTitle));
     auto* layout = new QVBoxLayout(this);
@@ -380,9 +420,84 @@ AdvancedDialog::AdvancedDialog(const app::ConfigValues& values, const std::funct
             continue;
         const FieldControl c = makeControl(f, values[f.field], this);
         m_fields[f.field] = c.control;
-        addRow(groupForm(groupForms, f.section, this, [layout](QGroupBox* group) { layout->addWidget(group); }), f, c);
+        QFormLayout* form =
+            groupForm(groupForms, f.section, this, [layout](QGroupBox* group) { layout->addWidget(group); });
+        addRow(form, f, c);
+        // the sign-in follows the last field it reads
+        if (f.field == app::ConfigField::OAuthScope && m_settings && m_frontEnd)
+            addSignInRow(form);
     }
     layout->addWidget(buttons(this, help));
+}
+
+void AdvancedDialog::addSignInRow(QFormLayout* form)
+{
+    m_account = new QLabel(this);
+    m_account->setWordWrap(true);
+    m_account->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_account->setMinimumWidth(320);
+    // room for the longest account line, so that the dialog neither clips it nor jumps
+    m_account->setMinimumHeight(3 * m_account->fontMetrics().lineSpacing());
+    m_account->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_signIn = new QPushButton(this);
+    auto* row = new QHBoxLayout;
+    row->addWidget(m_signIn);
+    row->addStretch(1);
+    form->addRow(label("Account:"), m_account);
+    form->addRow(QString(), row);
+    QWidget::setTabOrder(m_fields.at(app::ConfigField::OAuthScope), m_signIn);
+    connect(m_signIn, &QPushButton::clicked, this, &AdvancedDialog::signIn);
+    // the button follows the sign-in method, the account line the user name, as they are chosen and typed
+    for (const auto& [field, control] : m_fields) {
+        if (auto* edit = qobject_cast<QLineEdit*>(control))
+            connect(edit, &QLineEdit::textChanged, this, &AdvancedDialog::refreshSignIn);
+        else if (auto* combo = qobject_cast<QComboBox*>(control))
+            connect(combo, &QComboBox::currentIndexChanged, this, &AdvancedDialog::refreshSignIn);
+    }
+    refreshSignIn();
+}
+
+void AdvancedDialog::refreshSignIn()
+{
+    app::ConfigValues v = m_values;
+    store(v);
+    const app::MailSignInView view = app::mailSignInView(v, *m_settings);
+    m_signIn->setText(label(view.button));
+    m_signIn->setEnabled(view.enabled);
+    m_signIn->setToolTip(label(view.tooltip));
+    m_account->setText(label(view.account));
+}
+
+void AdvancedDialog::signIn()
+{
+    app::ConfigValues v = m_values;
+    store(v);
+    const base::OAuthSetup setup = app::mailSignInSetup(v);
+    if (!setup.error.empty()) {
+        m_frontEnd->tell(setup.error, app::k_signInTitle, base::Severity::Warning);
+        return;
+    }
+    SignInWaitDialog wait(this);
+    std::atomic<char> cancel{0};
+    app::MailSignInOutcome outcome;
+    std::thread worker([&] {
+        outcome = app::runMailSignIn(
+            setup.client, net::openWithXdgOpen,
+            [&wait](const std::string& url) {
+                QMetaObject::invokeMethod(
+                    &wait, [&wait, address = fromBytes(url)] { wait.showAddress(address); }, Qt::QueuedConnection);
+            },
+            cancel);
+        QMetaObject::invokeMethod(
+            &wait, [&wait] { wait.accept(); }, Qt::QueuedConnection);
+    });
+    if (wait.exec() != QDialog::Accepted)
+        cancel.store(1);
+    worker.join();
+    const std::string failure = app::finishMailSignIn(*m_settings, outcome, v[app::ConfigField::UserName]);
+    if (!failure.empty())
+        m_frontEnd->tell(failure, app::k_signInTitle, base::Severity::Error);
+    refreshSignIn();
 }
 
 void AdvancedDialog::store(app::ConfigValues& values) const

@@ -9,7 +9,9 @@
 
 class QComboBox;
 class QFormLayout;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class QWidget;
 
 namespace tarnwick::base {
@@ -64,17 +66,34 @@ private:
 };
 
 // The advanced dialog: the proxy and SMTP authentication; the password masked,
-// shown and taken as plain text.
+// shown and taken as plain text. With `settings` it also signs in at the mail provider's authority beside the mail
+// login, with the values as they stand, and keeps the sign-in in `settings` at once; its boxes go through `frontEnd`.
 class AdvancedDialog final : public QDialog {
     Q_OBJECT
 public:
-    AdvancedDialog(const app::ConfigValues& values, const std::function<void()>& help, QWidget* parent = nullptr);
+    AdvancedDialog(const app::ConfigValues& values, const std::function<void()>& help, QWidget* parent = nullptr,
+                   base::AppSettings* settings = nullptr, base::FrontEnd* frontEnd = nullptr);
     // Copies the fields into `values`.
     void store(app::ConfigValues& values) const;
     QWidget* field(app::ConfigField f) const { return m_fields.at(f); }
+    // The sign-in button and the account line beside it; none without settings.
+    QPushButton* signInButton() const { return m_signIn; }
+    QLabel* signInAccount() const { return m_account; }
+
+    // Signs in in the browser, off the window's thread, while a modal window waits with Cancel.
+    void signIn();
 
 private:
+    void addSignInRow(QFormLayout* form);
+    // The button and the account line as the fields now stand.
+    void refreshSignIn();
+
+    app::ConfigValues m_values;
+    base::AppSettings* m_settings;
+    base::FrontEnd* m_frontEnd;
     std::map<app::ConfigField, QWidget*> m_fields;
+    QPushButton* m_signIn = nullptr;
+    QLabel* m_account = nullptr;
 };
 
 // The add-address dialog: one field.

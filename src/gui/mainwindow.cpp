@@ -364,11 +364,6 @@ void MainWindow::installationCheck(bool reinstall)
     }
 }
 
-std::string MainWindow::newerVersion() const
-{
-    return app::newerVersion(m_app.rules, m_logic.version());
-}
-
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (m_destroyed) {

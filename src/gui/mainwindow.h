@@ -87,7 +87,6 @@ public:
     void setTitle(const std::string& title) override;
     void configurationDialog() override;
     void installationCheck(bool reinstall) override;
-    std::string newerVersion() const override;
 
     // The program to start once the window is gone and the lock released (an
     // installed or upgraded copy); empty for none.

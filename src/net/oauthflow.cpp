@@ -4,11 +4,13 @@
 #include "net/flowlog.h"
 #include "net/socketconnection.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
+#include <list>
 #include <map>
 #include <netinet/in.h>
 #include <openssl/rand.h>
@@ -19,6 +21,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -106,22 +109,6 @@ bool cancelled(const SignInHooks& hooks)
     return (hooks.cancel && hooks.cancel->load() != 0) || (hooks.stopRequested && hooks.stopRequested());
 }
 
-// Waits until `fd` is ready for `events`, in 50 ms steps that check the cancel byte; false at `deadline`.
-bool waitReady(int fd, short events, Clock::time_point deadline, const SignInHooks& hooks)
-{
-    while (Clock::now() < deadline) {
-        if (cancelled(hooks))
-            throw tasks::CAppError(msg::k_cancelled);
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, SocketConnection::k_pollMs);
-        if (n > 0)
-            return true;
-        if (n < 0 && errno != EINTR)
-            return false;
-    }
-    return false;
-}
-
 void answerBrowser(int fd, int status, std::string_view text)
 {
     const std::string body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Tarnwick</title></head>"
@@ -140,25 +127,25 @@ void answerBrowser(int fd, int status, std::string_view text)
     }
 }
 
-// The request line's target of one browser request on `fd`; empty when none came in time.
-std::string readRequestTarget(int fd, const SignInHooks& hooks)
+// The request line's target of a whole GET request; empty for anything else.
+std::string requestTarget(std::string_view request)
 {
-    std::string request;
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    char buffer[2048];
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
-        if (!waitReady(fd, POLLIN, deadline, hooks))
-            return {};
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        request.append(buffer, static_cast<std::size_t>(n));
-    }
     if (request.compare(0, 4, "GET ") != 0)
         return {};
     const std::size_t end = request.find(' ', 4);
-    return end == std::string::npos ? std::string() : request.substr(4, end - 4);
+    return end == std::string_view::npos ? std::string() : std::string(request.substr(4, end - 4));
 }
+
+// One connection from the browser, read until its request is whole. A browser may open connections it sends
+// nothing on (a speculative one beside the real one): each is read on its own, so none holds up another.
+struct Visitor {
+    explicit Visitor(int fd) : socket(fd) {}
+    Descriptor socket;
+    std::string request;
+    Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+};
+constexpr std::size_t k_mostVisitors = 8;
+constexpr std::size_t k_longestRequest = 16384;
 
 } // namespace
 
@@ -247,35 +234,66 @@ OAuthTokens signInWithBrowser(const OAuthClient& client, const SignInHooks& hook
 
     const auto deadline = Clock::now() + std::chrono::seconds(hooks.browserTimeoutSeconds);
     std::map<std::string, std::string, std::less<>> answer;
-    for (;;) {
-        if (!waitReady(listener.get(), POLLIN, deadline, hooks))
+    std::list<Visitor> visitors;
+    for (bool answered = false; !answered;) {
+        if (cancelled(hooks))
+            throw tasks::CAppError(msg::k_cancelled);
+        if (Clock::now() >= deadline)
             throw tasks::CAppError("No answer came from the browser sign-in within " +
                                    std::to_string(hooks.browserTimeoutSeconds) + " seconds; sign in again.");
-        Descriptor peer(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (peer.get() < 0)
-            continue;
-        const std::string target = readRequestTarget(peer.get(), hooks);
-        answer.clear();
-        const std::size_t mark = target.find('?');
-        if (mark != std::string::npos)
-            answer = queryFields(std::string_view(target).substr(mark + 1));
-        // a request that is no answer (a page icon, a stray visit) is turned away and the wait goes on
-        if (answer.count("code") == 0 && answer.count("error") == 0) {
-            answerBrowser(peer.get(), 400, "This address only receives Tarnwick's sign-in.");
-            continue;
+        std::vector<pollfd> ready{{listener.get(), POLLIN, 0}};
+        for (const Visitor& v : visitors)
+            ready.push_back({v.socket.get(), POLLIN, 0});
+        if (::poll(ready.data(), ready.size(), SocketConnection::k_pollMs) < 0 && errno != EINTR)
+            throw tasks::CAppError(msg::k_noSocket);
+        std::size_t index = 1;
+        for (auto v = visitors.begin(); v != visitors.end() && !answered; ++index) {
+            bool done = Clock::now() >= v->deadline;
+            if (!done && index < ready.size() && (ready[index].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char buffer[2048];
+                const ssize_t n = ::recv(v->socket.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n > 0)
+                    v->request.append(buffer, static_cast<std::size_t>(n));
+                done = n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR);
+            }
+            const bool whole =
+                v->request.find("\r\n\r\n") != std::string::npos || v->request.size() >= k_longestRequest;
+            if (!whole) {
+                v = done ? visitors.erase(v) : std::next(v);
+                continue;
+            }
+            const std::string target = requestTarget(v->request);
+            const int fd = v->socket.get();
+            answer.clear();
+            if (const std::size_t mark = target.find('?'); mark != std::string::npos)
+                answer = queryFields(std::string_view(target).substr(mark + 1));
+            if (answer.count("code") == 0 && answer.count("error") == 0) {
+                // a request that is no answer (a page icon, a stray visit) is turned away and the wait goes on
+                answerBrowser(fd, 400, "This address only receives Tarnwick's sign-in.");
+                v = visitors.erase(v);
+                continue;
+            }
+            const auto stateField = answer.find("state");
+            if (stateField == answer.end() || stateField->second != state) {
+                answerBrowser(fd, 400, "Tarnwick did not accept this sign-in.");
+                throw tasks::CAppError("The sign-in's answer does not carry the state Tarnwick sent, so it was not "
+                                       "accepted; sign in again.");
+            }
+            if (answer.count("error") != 0) {
+                answerBrowser(fd, 400, "The sign-in was not completed. You can close this window.");
+                throw OAuthRefusal(answer["error"], answer["error_description"]);
+            }
+            answerBrowser(fd, 200, "Tarnwick is signed in. You can close this window.");
+            answered = true;
         }
-        const auto stateField = answer.find("state");
-        if (stateField == answer.end() || stateField->second != state) {
-            answerBrowser(peer.get(), 400, "Tarnwick did not accept this sign-in.");
-            throw tasks::CAppError("The sign-in's answer does not carry the state Tarnwick sent, so it was not "
-                                   "accepted; sign in again.");
+        // new connections join after the ones read above, whose places in `ready` they would shift
+        if (!answered && (ready.front().revents & POLLIN)) {
+            if (const int fd = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) {
+                if (visitors.size() == k_mostVisitors)
+                    visitors.pop_front(); // the one waited for longest gives way
+                visitors.emplace_back(fd);
+            }
         }
-        if (answer.count("error") != 0) {
-            answerBrowser(peer.get(), 400, "The sign-in was not completed. You can close this window.");
-            throw OAuthRefusal(answer["error"], answer["error_description"]);
-        }
-        answerBrowser(peer.get(), 200, "Tarnwick is signed in. You can close this window.");
-        break;
     }
     return requestTokens(client,
                          "grant_type=authorization_code&code=" + formEncode(answer["code"]) +
@@ -307,11 +325,13 @@ OAuthTokens signInWithDevice(const OAuthClient& client, const SignInHooks& hooks
     if (hooks.tell)
         hooks.tell("To sign in, open " + where + " and enter the code " + device.field("user_code"));
 
-    int interval = std::atoi(device.field("interval").c_str());
-    if (interval <= 0)
-        interval = 5;
+    // the authority's numbers, kept within sense: a poll at least every five minutes, a wait of at most a day
+    constexpr long k_longestInterval = 300;
+    constexpr long k_longestWait = 24 * 3600;
+    const long given = std::atol(device.field("interval").c_str());
+    int interval = static_cast<int>(given > 0 ? std::min(given, k_longestInterval) : 5);
     const long lifetime = std::atol(device.field("expires_in").c_str());
-    const auto deadline = Clock::now() + std::chrono::seconds(lifetime > 0 ? lifetime : 900);
+    const auto deadline = Clock::now() + std::chrono::seconds(lifetime > 0 ? std::min(lifetime, k_longestWait) : 900);
     const std::string grant = "grant_type=" + formEncode("urn:ietf:params:oauth:grant-type:device_code") +
                               "&device_code=" + formEncode(deviceCode);
     for (;;) {
@@ -323,7 +343,7 @@ OAuthTokens signInWithDevice(const OAuthClient& client, const SignInHooks& hooks
             return requestTokens(client, grant, "device_code", hooks.flowLog, hooks.cancel);
         } catch (const OAuthRefusal& refusal) {
             if (refusal.code() == "slow_down")
-                interval += 5;
+                interval = static_cast<int>(std::min<long>(interval + 5, k_longestInterval));
             else if (refusal.code() != "authorization_pending")
                 throw;
         }

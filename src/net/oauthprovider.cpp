@@ -36,7 +36,7 @@ constexpr OAuthPreset k_presets[] = {
      "localhost",
      "Register Tarnwick in the Microsoft Entra admin center (App registrations > New registration): a public "
      "client with the redirect URI http://localhost (Mobile and desktop applications), \"Allow public client "
-     "flows\" on, and the delegated permission SMTP.Send (Office 365 Exchange Online). Enter its Application "
+     "flows\" on, and the delegated permission SMTP.Send (Microsoft Graph). Enter its Application "
      "(client) ID as OAuthClientId in Configure > Advanced, or with tarnwick-cli config set OAuthClientId ID."},
     {"google",
      "https://accounts.google.com/o/oauth2/v2/auth",
@@ -102,7 +102,10 @@ bool isAllowedAuthorityUrl(std::string_view url)
         return false;
     const std::string_view name = url.substr(0, scheme);
     std::string_view rest = url.substr(scheme + 3);
-    std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    const std::size_t authorityEnd = rest.find_first_of("/?#");
+    if (authorityEnd != std::string_view::npos && rest[authorityEnd] != '/')
+        return false; // the HTTP client reads the host up to the first "/": both must see one host
+    std::string_view authority = rest.substr(0, authorityEnd);
     if (authority.find('@') != std::string_view::npos)
         return false; // user information would let "https://127.0.0.1@host" pass for loopback
     std::string_view host = authority;

@@ -345,9 +345,25 @@ OAuthReply postOAuthForm(const OAuthPost& post)
     }
 }
 
+namespace {
+
+// An authority's word as the message shows it: one line, control bytes as blanks, at most 300 bytes, so that
+// no answer writes lines of its own into the log or a box.
+std::string authorityWords(std::string_view text)
+{
+    std::string line(text.substr(0, 300));
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    return line;
+}
+
+} // namespace
+
 OAuthRefusal::OAuthRefusal(std::string code, std::string description)
-    : tasks::CAppError("The sign-in authority refused: " + code +
-                       (description.empty() ? "" : " (" + description + ")")),
+    : tasks::CAppError("The sign-in authority refused: " + authorityWords(code) +
+                       (description.empty() ? "" : " (" + authorityWords(description) + ")")),
       m_code(std::move(code))
 {
 }

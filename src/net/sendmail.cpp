@@ -259,6 +259,11 @@ std::vector<std::string> authMechanisms(std::string_view ehloReply)
 namespace {
 
 // What a server that offers neither `first` nor `second` is told with: the mechanisms it does offer.
+constexpr const char* k_noAccountForToken =
+    "SMTP: The sign-in needs the mail account it is for; enter it as the user name (Configure, or tarnwick-cli "
+    "config set UserName ADDRESS).";
+constexpr const char* k_controlInAccount = "SMTP: The user name contains a control character; correct it in Configure.";
+
 std::string noMechanismMessage(const char* first, const char* second, const std::vector<std::string>& offered)
 {
     if (offered.empty())
@@ -306,6 +311,13 @@ void passwordLogin(SocketConnection& connection, const MailRequest& request, con
 // final reply comes.
 void tokenLogin(SocketConnection& connection, const MailRequest& request, const std::vector<std::string>& offered)
 {
+    // the token is the account's: the server must be told which account, and a control byte in the name would
+    // end its field and let the name write the rest of the response
+    if (request.userName.empty())
+        connection.raise(k_noAccountForToken);
+    if (std::any_of(request.userName.begin(), request.userName.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+        connection.raise(k_controlInAccount);
     const std::string bearer = "auth=Bearer " + request.accessToken + "\x01\x01";
     std::string mechanism;
     std::string response;

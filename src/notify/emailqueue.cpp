@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "rules/templatevars.h"
 #include "tasks/errors.h"
+#include "tasks/workertask.h"
 
 #include <algorithm>
 #include <chrono>
@@ -266,6 +267,25 @@ std::string EmailQueue::recipients(MailMode mode) const
     return {};
 }
 
+base::AccessToken EmailQueue::accessToken(bool force)
+{
+    // the authority may take its time: the window keeps drawing meanwhile and its Cancel reaches the exchange
+    const base::RenewalRunner onWorker = [this](const base::RenewalExchange& exchange) {
+        struct Job {
+            tasks::CancelByte cancel;
+            tasks::ConnectionSlot slot;
+        };
+        tasks::WorkerTask<Job, base::Renewal> task(m_ctx.taskHost,
+                                                   [exchange](Job& job) { return exchange(&job.cancel); });
+        try {
+            return task.run(std::vector<Job>(1), k_sendTimeoutMs).front();
+        } catch (const tasks::CAppError& e) {
+            return base::Renewal{{}, e.message(), false};
+        }
+    };
+    return base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, force, onWorker);
+}
+
 std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc, std::string message)
 {
     net::MailRequest request(m_ctx.flowLog, "SendMail: ");
@@ -285,10 +305,14 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
     // with an OAuth sign-in the access token goes in place of the password; one the server refuses is renewed
     // once and the message sent once more
     const bool oauth2 = m_ctx.settings.mailSignInByOAuth();
+    // a token the authority does not give is no failure of the mail server's: the user is told to sign in again
+    m_lastFailedAtAuthority = false;
     if (oauth2) {
-        const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, false);
-        if (!token.error.empty())
+        const base::AccessToken token = accessToken(false);
+        if (!token.error.empty()) {
+            m_lastFailedAtAuthority = true;
             return token.error;
+        }
         request.oauth2 = true;
         request.accessToken = token.token;
         request.password.clear();
@@ -306,9 +330,11 @@ std::string EmailQueue::runSmtpJob(const std::string& to, const std::string& cc,
         } catch (const net::TokenRejected&) {
             if (!oauth2)
                 throw;
-            const base::AccessToken token = base::mailAccessToken(m_ctx.settings, m_ctx.flowLog, true);
-            if (!token.error.empty())
+            const base::AccessToken token = accessToken(true);
+            if (!token.error.empty()) {
+                m_lastFailedAtAuthority = true;
                 throw tasks::CAppError(token.error);
+            }
             request.accessToken = token.token;
             net::runSendMailTask(m_ctx.taskHost, request, timeoutMs);
         }
@@ -371,7 +397,7 @@ std::string EmailQueue::sendMessageFile(const std::string& path, MailMode mode)
         to = recipients(mode);
 
     std::string error = runSmtpJob(to, cc, std::string(text));
-    m_lastFailedAtServer = !error.empty() && !m_ctx.taskHost.cancelRequested() &&
+    m_lastFailedAtServer = !error.empty() && !m_lastFailedAtAuthority && !m_ctx.taskHost.cancelRequested() &&
                            runState() != base::RunState::Cancelled && runState() != base::RunState::Closing;
     if (!error.empty()) {
         m_ctx.log.write("Send E-Mail error '%s'\n", error.c_str());

@@ -13,6 +13,7 @@
 #include <vector>
 
 namespace tarnwick::base {
+struct AccessToken;
 class AppSettings;
 class FrontEnd;
 class Log;
@@ -154,6 +155,9 @@ public:
 private:
     std::string logDir() const;
     std::string recipients(MailMode mode) const;
+    // The access token for the next sending, renewed on a worker thread when it must be (see
+    // base::mailAccessToken).
+    base::AccessToken accessToken(bool force);
     std::string runSmtpJob(const std::string& to, const std::string& cc, std::string message);
 
     base::RunState& runState() { return m_ctx.runState ? *m_ctx.runState : m_ownRunState; }
@@ -210,7 +214,8 @@ private:
     bool m_digestClosed = false;
     base::RunState m_ownRunState = base::RunState::Running;
     bool m_lastSendWentOut = false;
-    bool m_lastFailedAtServer = false; // the mail server refused or could not be reached
+    bool m_lastFailedAtServer = false;    // the mail server refused or could not be reached
+    bool m_lastFailedAtAuthority = false; // the OAuth authority gave no access token
     int m_lastSent = 0;
     std::string m_lastError;
     std::string m_listError;

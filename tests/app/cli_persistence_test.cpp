@@ -146,7 +146,8 @@ TEST_F(CliPersistenceTest, OutputThatCannotBeWrittenExitsOne)
     }
 }
 
-// A UTF-8 terminal shows "Tarnwick®", not the code page's byte 0xAE; redirected output keeps the byte.
+// The program writes "Tarnwick®" in UTF-8 to a terminal and to a redirected stream alike, never the system's own
+// byte 0xAE; only a run inside the test's process sees the bytes before they reach the stream.
 TEST_F(CliPersistenceTest, TextsReachATerminalInItsCharacterSet)
 {
     ASSERT_EQ(cli({"config", "set", "LogDir", m_dir.path()}).exit, 0);
@@ -155,6 +156,8 @@ TEST_F(CliPersistenceTest, TextsReachATerminalInItsCharacterSet)
                                 shellQuoted(m_dir.file("tty")) + " </dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_TRUE(platform::readFile(m_dir.file("tty")).value_or("").starts_with("Tarnwick\xC2\xAE: There aren't"));
+    ASSERT_EQ(std::system((send + " 2>" + shellQuoted(m_dir.file("err")) + " </dev/null").c_str()), 0);
+    EXPECT_TRUE(platform::readFile(m_dir.file("err")).value_or("").starts_with("Tarnwick\xC2\xAE: There aren't"));
     EXPECT_TRUE(cli({"send"}).err.starts_with("Tarnwick\xAE: There aren't"));
 }
 

@@ -21,26 +21,54 @@ using namespace tarnwick::app;
 
 namespace {
 
+// The title bar and the Upgrade command offer one version: the rules' program version when it is newer, number by
+// number, than the installed program, the highest version installed before, or else this program.
 TEST(NewerVersion, TheRulesOfferOnlyANewerProgramNumberByNumber)
 {
     struct Case {
         const char* rulesVersion;
         const char* running;
-        const char* offered; // empty: none
+        const char* offered;        // empty: none
+        const char* installed = ""; // the installed program's version record; empty: no program there
+        const char* highest = "";   // HighestInstalledVersion
     };
     const Case cases[] = {
-        {"4.2.06.500", "4.2.06", ""},       {"4.2.05.900", "4.2.06", ""}, // older rules offer no downgrade
-        {"4.2.07", "4.2.06", "4.2.07"},     {"4.10.01.3", "4.9.99", "4.10.01"}, {"4.9.99.9", "4.10.0", ""},
-        {"5.0.00.000", "5.0.0", ""},        {"4.2.07-beta", "4.2.06", ""},      {"", "4.2.06", ""},
+        {"4.2.06.500", "4.2.06", ""},
+        {"4.2.05.900", "4.2.06", ""}, // older rules offer no downgrade
+        {"4.2.07", "4.2.06", "4.2.07"},
+        {"4.10.01.3", "4.9.99", "4.10.01"},
+        {"4.9.99.9", "4.10.0", ""},
+        {"5.1.00.000", "5.1.0", ""},
+        {"4.2.07-beta", "4.2.06", ""},
+        {"", "4.2.06", ""},
         {"4.2.07.000", "?.?.??", "4.2.07"}, // a build without a version is older than any
+        {"5.1.00.000", "4.2.06", "", "5.1.0"},
+        {"4.2.07.000", "4.2.06", "", "", "4.2.07"},
+        {"4.10.00.000", "4.2.06", "4.10.00", "4.9.00", "4.2.08"},
+        {"4.2.08.000", "4.2.06", "", "4.2.07", "4.2.08"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.rulesVersion);
+        SCOPED_TRACE(std::string(c.rulesVersion) + " installed " + c.installed + " highest " + c.highest);
+        test::TempDir dir;
+        base::AppSettings settings(dir.file("settings.ini"));
+        settings.setValue(base::setting::Install, dir.path());
+        settings.setValue(base::setting::HighestInstalledVersion, c.highest);
+        if (*c.installed) {
+            ASSERT_TRUE(platform::writeFileAtomic(platform::installedProgramPath(dir.path()),
+                                                  std::string(platform::k_versionRecordMark) + c.installed + "\n"));
+        }
         rules::TemplateVars vars;
         rules::RulesFile rules(vars);
         rules.accept(std::string("version: ") + c.rulesVersion + "\r\nend-of-rules\r\n");
-        EXPECT_EQ(newerVersion(rules, c.running), c.offered) << c.running;
+        EXPECT_EQ(newerVersion(rules, settings, c.running), c.offered) << c.running;
     }
+    // the built-in rules for the office's XML records name no program to fetch
+    test::TempDir dir;
+    base::AppSettings settings(dir.file("settings.ini"));
+    rules::TemplateVars vars;
+    rules::RulesFile rules(vars);
+    rules.accept(std::string(rules::RulesFile::officeXmlText()));
+    EXPECT_EQ(newerVersion(rules, settings, "4.2.06"), "");
 }
 
 TEST(ProgramAddress, CompressedFileFirstThenThePlainOne)

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/commandline.h"
 #include "app/mainstate.h"
 #include "app/mainwindowlogic.h"
 #include "app/servicecommands.h"
@@ -44,7 +45,13 @@ class WindowSequences : public test::MainStateFixture<> {
 protected:
     WindowSequences() { (void)platform::writeFileAtomic(m_dir.file("settings.ini"), ""); }
     AppContext& context(const Values& values) { return open(values); }
-    MainWindowLogic logic(bool autoMode) { return MainWindowLogic(*m_state, m_host, {}, autoMode); }
+    // the window of this build, whose built-in rules name no newer program
+    MainWindowLogic logic(bool autoMode)
+    {
+        StartupState startup;
+        startup.version = programVersion();
+        return MainWindowLogic(*m_state, m_host, startup, autoMode);
+    }
 
     RecordingHost m_host;
 };

@@ -129,6 +129,7 @@ TEST_F(MailAccessToken, HeldUntilItsLastMinuteThenRenewed)
         {"an hour to live: held", {}, false, 0},
         {"forced: renewed each time", {}, true, 2},
         {"half a minute to live: renewed each time", {"--access-lifetime", "30"}, false, 2},
+        {"a lifetime past the clock's range: held", {"--access-lifetime", "99999999999999999999"}, false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
@@ -180,6 +181,24 @@ TEST_F(MailAccessToken, FailuresSayWhatToDo)
         EXPECT_EQ(token.token, "");
         EXPECT_EQ(token.error, c.error);
     }
+}
+
+TEST_F(MailAccessToken, ASignInMadeByAnotherProgramCounts)
+{
+    test::OAuthAuthority authority;
+    if (!signIn(authority))
+        GTEST_SKIP() << authority.why;
+    ASSERT_TRUE(settings.writeAll());
+    // a window started before tarnwick-cli mail-login signed in again and the old sign-in was revoked
+    AppSettings window(settings.path());
+    EXPECT_EQ(authority.control("/test/revoke"), 204);
+    net::SignInHooks hooks;
+    hooks.wait = [&authority](int) { return authority.control("/test/approve") == 204; };
+    ASSERT_TRUE(base::storeSignIn(settings, net::signInWithDevice(base::oauthSetup(settings).client, hooks)));
+    base::forgetMailAccessToken();
+    const base::AccessToken token = base::mailAccessToken(window, nullptr, true);
+    EXPECT_EQ(token.error, "");
+    EXPECT_NE(token.token, "");
 }
 
 } // namespace

@@ -38,7 +38,7 @@ TEST(Reports, EmptyStoreWritesHeadTailAndBareExport)
     core::WriteReports(store, dir.path(), renderer);
     EXPECT_EQ(readAll(dir.file("Tarnwick.html")), "HEAD\r\nTAIL\r\n");
     EXPECT_EQ(readAll(dir.file("Tarnwick.xml")),
-              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<Entries>\r\n</Entries>\r\n");
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Entries>\r\n</Entries>\r\n");
 }
 
 TEST(Reports, ExportHoldsEveryFieldByKeyInTableOrder)
@@ -50,7 +50,7 @@ TEST(Reports, ExportHoldsEveryFieldByKeyInTableOrder)
     store.appendEntry(e);
 
     const std::string xml = core::xmlExport(store);
-    const std::string expected = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+    const std::string expected = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                                  "<Entries>\n"
                                  " <Entry>\n"
                                  "  <Fequency>Daily</Fequency>\n"
@@ -104,7 +104,8 @@ TEST(Reports, ExportOfMarkupIsWellFormedXml)
     core::EntryStore store;
     core::Entry e = entryWith("</Reference><x a='1'>", "1");
     e.Trademark = "<![CDATA[ & ]]> \"quotes\" 'apostrophes' &amp;";
-    e.StatusText = "a\xE9\xFC"; // Latin-1 bytes, as the declaration says
+    e.StatusText = "a\xE9\xFC \x80";      // from a Windows-1252 page
+    e.Owner = "Caf\xC3\xA9 \xE2\x82\xAC"; // from a UTF-8 page
     e.LastUpdate = 45000;
     store.appendEntry(e);
 
@@ -115,6 +116,17 @@ TEST(Reports, ExportOfMarkupIsWellFormedXml)
         "/usr/bin/xmllint --noout '" + dir.file("Tarnwick.xml") + "' > '" + dir.file("lint.txt") + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(readAll(dir.file("lint.txt")), "");
+    // the declared encoding reads both kinds of value as the characters they were
+    const std::string parse = "/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as t; e=t.parse(sys.argv[1])."
+                              "find(\"Entry\"); sys.stdout.buffer.write((e.findtext(\"StatusText\") + \"|\" + "
+                              "e.findtext(\"Owner\")).encode(\"utf-8\"))' " +
+                              dir.file("Tarnwick.xml");
+    std::string out(256, '\0');
+    FILE* pipe = ::popen(parse.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    out.resize(std::fread(out.data(), 1, out.size(), pipe));
+    ::pclose(pipe);
+    EXPECT_EQ(out, "a\u00E9\u00FC \u20AC|Caf\u00E9 \u20AC");
 }
 
 TEST(Reports, AFileThatCannotBeWrittenLeavesTheOtherWritten)

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -133,6 +134,28 @@ TEST_F(ConfigDialogTest, TheAdvancedPasswordIsMaskedAndTakenAsPlainText)
     dialog.store(values);
     EXPECT_EQ(values[app::ConfigField::Password], "n3w:pw");
     EXPECT_EQ(values[app::ConfigField::CaFile], "/etc/ssl/office-ca.pem");
+}
+
+// The sign-in beside the mail login follows the sign-in method as chosen in the dialog, before any OK, and a
+// press forwards to the sign-in's logic (here: its message for the missing client ID).
+TEST_F(ConfigDialogTest, TheSignInButtonFollowsTheChosenSignInMethod)
+{
+    settings.setValue(base::setting::SmtpAuth, "oauth2");
+    app::ConfigValues values;
+    values[app::ConfigField::SmtpAuth] = "password";
+    gui::AdvancedDialog dialog(values, {}, nullptr, &settings, &fe);
+    QPushButton* button = dialog.signInButton();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), "Sign &in...");
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_FALSE(button->toolTip().isEmpty());
+    auto* method = qobject_cast<QComboBox*>(dialog.field(app::ConfigField::SmtpAuth));
+    method->setCurrentIndex(method->findData(QStringLiteral("oauth2")));
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_EQ(dialog.signInAccount()->text(), "Not signed in.");
+    button->click();
+    ASSERT_EQ(fe.boxes.size(), 1u);
+    EXPECT_NE(fe.boxes[0].text.find("OAuthClientId is empty"), std::string::npos) << fe.boxes[0].text;
 }
 
 } // namespace

@@ -31,6 +31,9 @@ TEST(AuthorityAddress, HttpsOrLoopbackOnly)
         {"http://128.0.0.1/token", false},
         {"http://login.example.com/token", false},
         {"http://127.0.0.1@evil.example/token", false},
+        {"http://127.0.0.1#@evil.example/token", false},
+        {"http://127.0.0.1?.evil.example/token", false},
+        {"https://idp.example.com/token?tenant=a#b", true},
         {"http://[::2]/token", false},
         {"ftp://127.0.0.1/token", false},
         {"127.0.0.1/token", false},
@@ -74,6 +77,27 @@ break"})",
         if (c.valid && *c.name) {
             EXPECT_EQ(fields->at(c.name), c.value);
         }
+    }
+}
+
+// What an authority says reaches the log and the boxes as one line of its own words.
+TEST(AuthorityAnswer, ARefusalIsOneLine)
+{
+    const struct {
+        const char* code;
+        std::string description;
+        std::string message;
+    } cases[] = {
+        {"invalid_grant", "", "The sign-in authority refused: invalid_grant"},
+        {"invalid_grant", "AADSTS70000:\r\nForged: line\x1b[2J",
+         "The sign-in authority refused: invalid_grant (AADSTS70000:  Forged: line [2J)"},
+        {"x\ny", std::string(400, 'd'), "The sign-in authority refused: x y (" + std::string(300, 'd') + ")"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        const OAuthRefusal refusal(c.code, c.description);
+        EXPECT_EQ(refusal.message(), c.message);
+        EXPECT_EQ(refusal.code(), c.code); // compared as the authority sent it
     }
 }
 
@@ -199,6 +223,25 @@ TEST_F(OAuthSignIn, BothFlowsGiveTokensAndTheFlowLogShowsNone)
     EXPECT_NE(told.back().find("enter the code "), std::string::npos) << told.back();
     EXPECT_NE(authority.log().find(R"("grant_type": "authorization_code", "client_id": "tarnwick-test", "pkce": true)"),
               std::string::npos);
+}
+
+// A browser that opens a connection it sends nothing on, beside the one that carries the answer, holds up nothing.
+TEST_F(OAuthSignIn, ASilentConnectionHoldsUpNothing)
+{
+    startAuthority();
+    if (IsSkipped())
+        return;
+    int silent = -1;
+    hooks.openBrowser = [&](const std::string& url) {
+        const std::size_t at = url.find("127.0.0.1%3A");
+        silent = test::connectLoopback(std::atoi(url.c_str() + at + 12));
+        return browser.open(url);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(signInWithBrowser(client, hooks).refreshToken.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_GE(silent, 0);
+    ::close(silent);
 }
 
 // Each answer of the authority while the device sign-in waits, and what the program does with it.

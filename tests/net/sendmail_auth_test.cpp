@@ -118,6 +118,7 @@ TEST_F(SendMailLogin, TheMechanismComesFromTheServersOffer)
         bool oauth2;
         std::string record; // what the server saw
         std::string error;  // empty: delivered
+        std::string user = "tester";
     };
     const std::string sent = "; MAIL; DELIVERED tester";
     const Case cases[] = {
@@ -131,6 +132,13 @@ TEST_F(SendMailLogin, TheMechanismComesFromTheServersOffer)
         {"XOAUTH2 OAUTHBEARER", true, "EHLO; AUTH XOAUTH2" + sent, ""},
         {"PLAIN LOGIN", true, "EHLO",
          "SMTP: The server offers neither AUTH XOAUTH2 nor AUTH OAUTHBEARER; it offers LOGIN, PLAIN."},
+        // the token needs its account, and a name that could write the response's next field goes nowhere
+        {"XOAUTH2", true, "EHLO",
+         "SMTP: The sign-in needs the mail account it is for; enter it as the user name (Configure, or "
+         "tarnwick-cli config set UserName ADDRESS).",
+         ""},
+        {"XOAUTH2", true, "EHLO", "SMTP: The user name contains a control character; correct it in Configure.",
+         "tester\1auth=Bearer forged"},
     };
     // what would carry a secret onto the flow log: the secrets, and the start of each encoded login
     const std::string secrets[] = {"secret",
@@ -144,6 +152,7 @@ TEST_F(SendMailLogin, TheMechanismComesFromTheServersOffer)
         AuthPeer peer(c.offer);
         test::FlowCapture flow;
         MailRequest r = request(peer.server(), c.oauth2, &flow.log);
+        r.userName = c.user;
         EXPECT_EQ(failureOf(r), c.error);
         EXPECT_EQ(peer.record(), c.record);
         for (const std::string& secret : secrets)

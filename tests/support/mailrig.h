@@ -38,7 +38,7 @@ class MailRig {
 public:
     struct Options {
         // The mechanisms the server lists after STARTTLS and accepts, from plain, login, xoauth2,
-        // oauthbearer and cram-md5 (which no sign-in of ours speaks).
+        // oauthbearer and cram-md5 (which no sign-in of ours speaks); none: the server offers no AUTH.
         std::string mechanisms = "plain login xoauth2 oauthbearer";
         bool authWithoutTls = false; // AUTH is offered before STARTTLS too
         bool startTls = true;        // the server offers STARTTLS
@@ -65,6 +65,8 @@ public:
     // Why the rig cannot run on this machine; empty when it can.
     static std::string unavailableReason()
     {
+        if (::access("/usr/bin/python3", X_OK) != 0)
+            return "/usr/bin/python3 is not installed (it runs the OAuth authority)";
         if (::access(kMaster, X_OK) != 0)
             return "Postfix is not installed (package postfix; scripts/setup installs it)";
         if (::access(kDovecot, X_OK) != 0)
@@ -166,6 +168,9 @@ public:
         return tokens;
     }
 
+    // The requests the authority saw, one JSON object a line.
+    std::string authorityLog() const { return loopbackGet(m_authorityPort, "/test/log"); }
+
     // One of the authority's test controls ("expire", "revoke", "slow-down", ...); whether it was done.
     bool control(const std::string& name) { return post("/test/" + name, "") == "204"; }
 
@@ -218,6 +223,18 @@ public:
         return out;
     }
 
+    // Waits until Postfix has logged at least `count` sessions; whether it did within `timeoutMs`.
+    bool waitForSessions(std::size_t count, int timeoutMs = 10000) const
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (sessions().size() < count) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
 private:
     std::string file(const std::string& name) const { return m_dir->file(name); }
 
@@ -243,7 +260,8 @@ private:
           << "\nprotocols =\nlog_path = " << file("dovecot.log")
           << "\nssl = no\n"
           // Postfix decides where a password may go; Dovecot only checks it.
-          << "disable_plaintext_auth = no\nauth_mechanisms = " << m_options.mechanisms << "\n"
+          << "disable_plaintext_auth = no\nauth_mechanisms = "
+          << (m_options.mechanisms.empty() ? "plain" : m_options.mechanisms) << "\n"
           << "auth_verbose = yes\nauth_failure_delay = 0\n"
           << "passdb {\n  driver = passwd-file\n  mechanisms = plain login cram-md5\n  args = scheme=PLAIN "
              "username_format=%u "
@@ -295,7 +313,8 @@ private:
           << "alias_database =\nbiff = no\nsmtpd_peername_lookup = no\n"
           // The message goes on as the client wrote it: no added Date, Message-ID or domain.
           << "local_header_rewrite_clients =\ndefault_transport = record\nrelay_transport = record\n"
-          << "smtpd_relay_restrictions = permit_sasl_authenticated, reject\nsmtpd_sasl_auth_enable = yes\n"
+          << "smtpd_relay_restrictions = permit_sasl_authenticated, reject\nsmtpd_sasl_auth_enable = "
+          << (m_options.mechanisms.empty() ? "no" : "yes") << "\n"
           << "smtpd_sasl_type = dovecot\nsmtpd_sasl_path = " << file("dovecot/auth-client")
           << "\nsmtpd_tls_security_level = " << (m_options.startTls ? "may" : "none")
           << "\nsmtpd_tls_auth_only = " << (m_options.authWithoutTls ? "no" : "yes")
