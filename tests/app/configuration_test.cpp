@@ -281,7 +281,7 @@ TEST(Help, ResourceNamesBecomeFileNamesAndThePageIsWritten)
         EXPECT_EQ(platform::readFile(dir.file("cache/tarnwick/" + name)).value_or("").substr(0, 4), "\x89PNG");
         ++figures;
     }
-    EXPECT_EQ(figures, 7);
+    EXPECT_EQ(figures, 8);
     // a file where the folder should be gives the reason
     ASSERT_TRUE(platform::writeFileAtomic(dir.file("file"), "x"));
     const platform::ResultOf<std::string> refused = writeHelp(dir.file("file/tarnwick"));

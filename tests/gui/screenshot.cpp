@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "core/fieldtable.h"
 #include "gui/configdialog.h"
+#include "gui/deadlineswindow.h"
 #include "gui/mainwindow.h"
 #include "gui/sidewindows.h"
 #include "support/loopback.h"
@@ -115,14 +116,27 @@ int main(int argc, char** argv)
         save(&window, "filter");
         window.filter()->clear();
         header->moveSection(header->visualIndex(app::k_deadlineColumn), deadlineAt);
+
+        // every open deadline of the docket, the chosen one's entry selected in the main list
+        window.deadlinesWindow()->present();
+        window.deadlinesWindow()->resize(980, 420);
+        QApplication::processEvents();
+        save(window.deadlinesWindow(), "deadlines");
+        window.deadlinesWindow()->hide();
         simulator(port, "/sim/reset?d=900");
     }
 
+    // the dialogs as a firm on Microsoft 365 sees them once signed in
+    context.settings.setValue(base::setting::UserName, "docket@demo.example");
+    context.settings.setValue(base::setting::SmtpAuth, "oauth2");
+    context.settings.setValue(base::setting::OAuthClientId, "4f1e0c2a-8d4b-4c55-9a57-2d1b7e6f0a91");
+    context.settings.setPlainSecret(base::setting::OAuthRefreshToken, "demo");
+    context.settings.setValue(base::setting::OAuthSignedIn, "2026-12-10T07:41Z docket@demo.example");
     gui::ConfigDialog configure(context.settings, window.frontEnd(), {}, &window);
     configure.show();
     QApplication::processEvents();
     save(&configure, "configure");
-    gui::AdvancedDialog advanced(configure.values(), {}, &window);
+    gui::AdvancedDialog advanced(configure.values(), {}, &window, &context.settings, &window.frontEnd());
     advanced.show();
     QApplication::processEvents();
     save(&advanced, "advanced");
