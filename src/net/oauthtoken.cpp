@@ -361,7 +361,7 @@ std::string authorityWords(std::string_view text)
 
 } // namespace
 
-OAuthRefusal::OAuthRefusal(std::string code, std::string description)
+OAuthRefusal::OAuthRefusal(std::string code, const std::string& description)
     : tasks::CAppError("The sign-in authority refused: " + authorityWords(code) +
                        (description.empty() ? "" : " (" + authorityWords(description) + ")")),
       m_code(std::move(code))

@@ -52,7 +52,7 @@ struct OAuthTokens {
 // The authority refused a grant: `code` is its error ("invalid_grant", "authorization_pending", ...).
 class OAuthRefusal : public tasks::CAppError {
 public:
-    OAuthRefusal(std::string code, std::string description);
+    OAuthRefusal(std::string code, const std::string& description);
     const std::string& code() const { return m_code; }
 
 private:
