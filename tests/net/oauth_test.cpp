@@ -118,19 +118,7 @@ TEST(ProofKey, ChallengeIsTheVerifiersS256)
 // The whole answer to "GET `path`" at 127.0.0.1:`port`, headers included.
 std::string rawGet(int port, const std::string& path)
 {
-    const int s = test::connectLoopback(port);
-    if (s < 0)
-        return {};
-    const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
-    std::string reply;
-    if (::write(s, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(s, buffer, sizeof buffer)) > 0)
-            reply.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(s);
-    return reply;
+    return test::loopbackExchange(port, "GET " + path + " HTTP/1.0\r\n\r\n");
 }
 
 // A browser for the tests: asks the authority for the sign-in page (after `change` edits its address) and follows

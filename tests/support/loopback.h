@@ -34,14 +34,13 @@ inline int connectLoopback(int port)
     return s;
 }
 
-// The body of the answer to a plain "GET `path` HTTP/1.0" at 127.0.0.1:`port`; empty when there is none.
-inline std::string loopbackGet(int port, const std::string& path)
+// The whole answer, headers included, to `request` sent to 127.0.0.1:`port`; empty when none could be sent.
+inline std::string loopbackExchange(int port, const std::string& request)
 {
     const int s = connectLoopback(port);
     if (s < 0)
         return {};
     std::string reply;
-    const std::string request = "GET " + path + " HTTP/1.0\r\n\r\n";
     if (::write(s, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
         char buffer[4096];
         ssize_t n;
@@ -49,6 +48,13 @@ inline std::string loopbackGet(int port, const std::string& path)
             reply.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(s);
+    return reply;
+}
+
+// The body of the answer to a plain "GET `path` HTTP/1.0" at 127.0.0.1:`port`; empty when there is none.
+inline std::string loopbackGet(int port, const std::string& path)
+{
+    const std::string reply = loopbackExchange(port, "GET " + path + " HTTP/1.0\r\n\r\n");
     const std::size_t body = reply.find("\r\n\r\n");
     return body == std::string::npos ? std::string() : reply.substr(body + 4);
 }

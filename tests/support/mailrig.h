@@ -370,21 +370,11 @@ private:
     // The body of the authority's answer to a form POST, or its status line's code when it has no body.
     std::string post(const std::string& path, const std::string& form) const
     {
-        const int s = connectLoopback(m_authorityPort);
-        if (s < 0)
-            return {};
-        const std::string request = "POST " + path +
-                                    " HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                                    "Content-Length: " +
-                                    std::to_string(form.size()) + "\r\n\r\n" + form;
-        std::string reply;
-        if (::write(s, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = ::read(s, buffer, sizeof buffer)) > 0)
-                reply.append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(s);
+        const std::string reply =
+            loopbackExchange(m_authorityPort, "POST " + path +
+                                                  " HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                                  "Content-Length: " +
+                                                  std::to_string(form.size()) + "\r\n\r\n" + form);
         const std::size_t body = reply.find("\r\n\r\n");
         if (body == std::string::npos)
             return {};
