@@ -137,7 +137,9 @@ TEST(MailRigEndToEnd, SignsInWithWhatTheServerOffers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("offered: " + c.mechanisms);
-        MailRig rig({.mechanisms = c.mechanisms});
+        MailRig::Options options;
+        options.mechanisms = c.mechanisms;
+        MailRig rig(options);
         rig.start();
         Desk desk(rig, c.oauth2);
         if (c.oauth2) {
