@@ -151,9 +151,9 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
         for (core::Entry& entry : plan.entries)
             out.added.push_back(store.appendEntry(std::move(entry)));
         // The entries and their notice are kept as one: the notice durable first, then the data file, then the
-        // list names the notice. One notice tells of the whole import, a line for each entry; it is named by the
-        // first entry, so that a start after a crash keeps it when the data file holds the import. A single entry
-        // is told of as an add is.
+        // list names the notice. One notice tells of the whole import, a line for each entry, and stays a message
+        // of its own in digest mode; it is named by the first entry, so that a start after a crash keeps it when the
+        // data file holds the import. A single entry is told of as an add is.
         if (!out.added.empty()) {
             const core::Entry& first = store.at(out.added.front());
             std::optional<ImportNames> names;
@@ -165,7 +165,8 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
                 names.emplace(state.app().vars, groupedCount(out.added.size()), std::move(list));
                 templateId = notify::templateid::EntriesImported;
             }
-            const MainState::EditSaved saved = state.commitEdit({{first, templateId, "a", std::nullopt}});
+            const char* kind = names ? "i" : "a";
+            const MainState::EditSaved saved = state.commitEdit({{first, templateId, kind, std::nullopt}});
             out.saved = bool(saved.dataFile);
             out.postingError = saved.noticeError;
         }

@@ -256,12 +256,14 @@ TEST_F(CliNotifyTest, AValueNeverAddsAHeaderLineOrARecipient)
 } // namespace
 
 // An import is told of by one notice that names every entry it added, a line each (one of them starting with a
-// dot, which SMTP stuffs), and the mail server receives all of it; an add made by itself keeps its own notice.
+// dot, which SMTP stuffs), and the mail server receives all of it; an add made by itself keeps its own notice. In
+// digest mode too: a digest would keep the import's subject alone.
 TEST_F(CliNotifyTest, AnImportIsOneNoticeNamingEveryAddedEntry)
 {
     test::SmtpSink sink;
     sink.start("", "");
     setSetting(base::setting::SmtpServer, sink.address());
+    setSetting(base::setting::NotifyMode, "digest");
     std::string csv = "Number,Reference\r\n", named;
     for (int i = 0; i < 3000; ++i) {
         const std::string number = std::to_string(70000000 + i),
