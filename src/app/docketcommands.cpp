@@ -150,6 +150,8 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
         store.reserve(static_cast<size_t>(store.count()) + plan.entries.size());
         for (core::Entry& entry : plan.entries)
             out.added.push_back(store.appendEntry(std::move(entry)));
+        // the moved-from entries (an entry is large) go before the data file's text is made
+        std::vector<core::Entry>().swap(plan.entries);
         // The entries and their notice are kept as one: the notice durable first, then the data file, then the
         // list names the notice. One notice tells of the whole import, a line for each entry, and stays a message
         // of its own in digest mode; it is named by the first entry, so that a start after a crash keeps it when the

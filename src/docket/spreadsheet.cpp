@@ -223,6 +223,8 @@ ImportPlan planImport(std::string_view text, const core::EntryStore& store, core
         return plan;
     }
 
+    // an entry is large: the list of them is made once at its size, not grown by doubling
+    plan.entries.reserve(table.records.size() - 1);
     NumberIndex watched, planned;
     for (const core::Entry& e : store.entries())
         watched.add(e);
