@@ -1,6 +1,7 @@
 #include "app/docketcommands.h"
 
 #include "app/application.h"
+#include "app/entrycommands.h"
 #include "app/mainstate.h"
 #include "base/settings.h"
 #include "core/entry.h"
@@ -10,6 +11,7 @@
 #include "docket/spreadsheet.h"
 #include "notify/templates.h"
 #include "platform/files.h"
+#include "rules/templatevars.h"
 
 #include <algorithm>
 
@@ -34,6 +36,43 @@ void appendLines(std::string& out, const std::vector<std::string>& lines)
     if (lines.size() > k_shownLines)
         out += "\n... and " + std::to_string(lines.size() - k_shownLines) + " more";
 }
+
+// A count with its thousands grouped: "100,000".
+std::string groupedCount(size_t n)
+{
+    std::string digits = std::to_string(n);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
+}
+
+// The application-wide names with the two that only the import's notice knows, for the life of the object.
+class ImportNames final : public rules::TemplateVars::AppNames {
+public:
+    ImportNames(rules::TemplateVars& vars, std::string count, std::string list)
+        : m_vars(vars), m_inner(vars.appNames()), m_count(std::move(count)), m_list(std::move(list))
+    {
+        vars.setAppNames(this);
+    }
+    ~ImportNames() override { m_vars.setAppNames(m_inner); }
+    ImportNames(const ImportNames&) = delete;
+    ImportNames& operator=(const ImportNames&) = delete;
+
+    std::optional<std::string> value(std::string_view name) const override
+    {
+        if (core::equalNoCase(name, notify::extraname::ImportCount))
+            return m_count;
+        if (core::equalNoCase(name, notify::extraname::ImportedEntries))
+            return m_list;
+        return m_inner ? m_inner->value(name) : std::nullopt;
+    }
+
+private:
+    rules::TemplateVars& m_vars;
+    const rules::TemplateVars::AppNames* m_inner;
+    std::string m_count;
+    std::string m_list;
+};
 
 void showExport(MainState& state, const FileOutcome& outcome, const char* title)
 {
@@ -108,15 +147,28 @@ ImportOutcome importSpreadsheet(MainState& state, const std::string& path)
         out.duplicates = std::move(plan.duplicates);
         out.errors = std::move(plan.errors);
         // the plan has left out every number the list holds already
-        std::vector<MainState::EditNotice> notices;
-        for (core::Entry& entry : plan.entries) {
-            const int position = store.appendEntry(std::move(entry));
-            out.added.push_back(position);
-            notices.push_back({store.at(position), notify::templateid::EntryAdded, "a", std::nullopt});
-        }
-        // the entries and their notices are kept as one: the data file first, then every notice in one group
-        if (!notices.empty()) {
-            const MainState::EditSaved saved = state.commitEdit(notices);
+        store.reserve(static_cast<size_t>(store.count()) + plan.entries.size());
+        for (core::Entry& entry : plan.entries)
+            out.added.push_back(store.appendEntry(std::move(entry)));
+        // the moved-from entries (an entry is large) go before the data file's text is made
+        std::vector<core::Entry>().swap(plan.entries);
+        // The entries and their notice are kept as one: the notice durable first, then the data file, then the
+        // list names the notice. One notice tells of the whole import, a line for each entry, and stays a message
+        // of its own in digest mode; it is named by the first entry, so that a start after a crash keeps it when the
+        // data file holds the import. A single entry is told of as an add is.
+        if (!out.added.empty()) {
+            const core::Entry& first = store.at(out.added.front());
+            std::optional<ImportNames> names;
+            int templateId = notify::templateid::EntryAdded;
+            if (out.added.size() > 1) {
+                std::string list;
+                for (int p : out.added)
+                    list.append(list.empty() ? "" : "\r\n").append(entryName(store.at(p)));
+                names.emplace(state.app().vars, groupedCount(out.added.size()), std::move(list));
+                templateId = notify::templateid::EntriesImported;
+            }
+            const char* kind = names ? "i" : "a";
+            const MainState::EditSaved saved = state.commitEdit({{first, templateId, kind, std::nullopt}});
             out.saved = bool(saved.dataFile);
             out.postingError = saved.noticeError;
         }

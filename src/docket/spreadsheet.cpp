@@ -8,6 +8,7 @@
 #include "docket/deadlines.h"
 #include "platform/terminal.h"
 
+#include <algorithm>
 #include <iconv.h>
 #include <optional>
 #include <unordered_set>
@@ -136,6 +137,13 @@ private:
     std::unordered_set<std::string> m_keys;
 };
 
+// The characters of a UTF-8 text (a byte that is no UTF-8 counts as one).
+size_t characterCount(std::string_view text)
+{
+    return static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
 std::string lineText(int line)
 {
     return "line " + std::to_string(line) + ": ";
@@ -215,6 +223,8 @@ ImportPlan planImport(std::string_view text, const core::EntryStore& store, core
         return plan;
     }
 
+    // an entry is large: the list of them is made once at its size, not grown by doubling
+    plan.entries.reserve(table.records.size() - 1);
     NumberIndex watched, planned;
     for (const core::Entry& e : store.entries())
         watched.add(e);
@@ -265,7 +275,14 @@ ImportPlan planImport(std::string_view text, const core::EntryStore& store, core
             continue;
         }
         entry.Frequency = *frequency;
-        entry.Reference = dataText(cell(referenceColumn));
+        const std::string reference = cell(referenceColumn);
+        // a reference names a mark for people; a longer cell is a pasted document, not a reference
+        if (const size_t length = characterCount(reference); length > k_maxReferenceLength) {
+            plan.errors.push_back(lineText(record.line) + "the reference is " + std::to_string(length) +
+                                  " characters long (at most " + std::to_string(k_maxReferenceLength) + ")");
+            continue;
+        }
+        entry.Reference = dataText(reference);
 
         // The office's values the line carries become the entry's baseline, as if an update had read them, so that
         // the next update finds and mails what the office changed since the file was written. A line whose number

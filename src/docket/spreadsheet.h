@@ -37,6 +37,9 @@ struct ImportPlan {
     std::vector<std::string> errors;     // "line N: reason"; when there is any, nothing may be added
 };
 
+// The longest reference a line may give, in characters.
+constexpr size_t k_maxReferenceLength = 1000;
+
 // Reads a CSV file whose header names its columns: Number (required), Reference and Frequency (Daily, Weekly,
 // Monthly, Yearly or Never, any case; empty: Daily), and the office's fields the export writes; other columns are
 // ignored, header names compared without regard to case. A header without commas but with semicolons divides by
@@ -46,7 +49,7 @@ struct ImportPlan {
 // values of a line become the new entry's baseline, its LastChange the day of its status date (else `today`), so
 // that the next update mails what the office changed since; a line whose App # or Reg # names another mark than
 // its Number gives its Number alone. Texts that Windows-1252 can hold are kept in it; line breaks and TABs become
-// blanks. Empty lines are skipped.
+// blanks. Empty lines are skipped. A reference longer than k_maxReferenceLength is a bad line.
 ImportPlan planImport(std::string_view text, const core::EntryStore& store, core::DayNumber today);
 
 } // namespace tarnwick::docket

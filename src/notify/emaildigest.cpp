@@ -183,7 +183,8 @@ std::string EmailQueue::joinEditsToDigest()
     std::vector<DigestEdit> edits;
     for (const std::string& name : list.lines()) {
         const char kind = PendingList::editKind(name);
-        if (kind == 0 || std::find(joining.begin(), joining.end(), name) != joining.end())
+        // an import's notice lists its entries, which a digest's line of its subject would not
+        if (kind == 0 || kind == 'i' || std::find(joining.begin(), joining.end(), name) != joining.end())
             continue;
         const platform::ResultOf<std::string> bytes =
             platform::readFile(platform::joinPath(dir, name), platform::FileKind::Own);

@@ -62,7 +62,7 @@ char PendingList::editKind(std::string_view name)
     if (stem == "digest" || stem == "welcome")
         return 0;
     const char kind = rest.front();
-    return kind == 'a' || kind == 'c' || kind == 'd' ? kind : '\0';
+    return kind == 'a' || kind == 'c' || kind == 'd' || kind == 'i' ? kind : '\0';
 }
 
 PendingList::PendingList(const std::string& dir)
@@ -214,8 +214,8 @@ platform::Result PendingList::keepFrom(size_t firstKept)
 // written: a data file written later holds the change.
 bool PendingList::holdsEdit(char kind, const std::string& name, bool entryHeld) const
 {
-    if (kind == 'a' || kind == 'd')
-        return entryHeld == (kind == 'a');
+    if (kind == 'a' || kind == 'i' || kind == 'd')
+        return entryHeld == (kind != 'd');
     if (kind != 'c' || !entryHeld)
         return false;
     const platform::ResultOf<platform::FileStamp> notice = platform::fileStamp(platform::joinPath(m_dir, name));

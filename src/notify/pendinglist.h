@@ -34,8 +34,8 @@ public:
     static bool namesMessage(std::string_view line);
     // Whether a message name holds the byte `c` of an entry's identifier as it is (it holds "_" for any other).
     static bool nameByte(char c);
-    // The kind of an edit's notice that `name` is ('a' added, 'c' reference changed, 'd' deleted); 0 for any
-    // other name, a digest or the welcome report among them.
+    // The kind of an edit's notice that `name` is ('a' added, 'c' reference changed, 'd' deleted, 'i' the entries
+    // an import added, named by the first); 0 for any other name, a digest or the welcome report among them.
     static char editKind(std::string_view name);
 
     // Whether the list is there and can be opened (never through a symbolic link).

@@ -32,6 +32,8 @@ constexpr int DigestEntry = 15;
 constexpr int UpdateFailures = 16;
 // a reminder of a deadline: one for each threshold its due day crosses, and one when it is overdue
 constexpr int DeadlineReminder = 17;
+// one message for the entries an import added, a line for each
+constexpr int EntriesImported = 18;
 } // namespace templateid
 
 // The names only some templates know, answered by the code that expands them.
@@ -56,7 +58,9 @@ constexpr std::string_view RowClass = "RowClass";                   // a report 
 constexpr std::string_view HistoryLink = "HistoryLinkHtml";         // a report row: the link to its recorded changes
 constexpr std::string_view History = "HistoryHtml";                 // the report's tail: the recorded changes
 constexpr std::string_view FailureCount = "FailureCount";           // the update failures: how many entries failed
-constexpr std::string_view Failures = "Failures"; // the update failures: a line per entry and its reason
+constexpr std::string_view Failures = "Failures";               // the update failures: a line per entry and its reason
+constexpr std::string_view ImportCount = "ImportCount";         // the import's notice: how many entries it added
+constexpr std::string_view ImportedEntries = "ImportedEntries"; // the import's notice: a line for each added entry
 // the report's head: the deadlines of the next days and the overdue ones
 constexpr std::string_view UpcomingDeadlines = "UpcomingDeadlinesHtml";
 } // namespace extraname

@@ -51,6 +51,8 @@ Context contextOf(int id)
         return {true, true, false, {extraname::DigestNumber}};
     case templateid::UpdateFailures:
         return {false, false, true, {extraname::FailureCount, extraname::Failures}};
+    case templateid::EntriesImported:
+        return {false, false, true, {extraname::ImportCount, extraname::ImportedEntries}};
     case templateid::DeadlineReminder:
         return {true,
                 false,
@@ -214,6 +216,7 @@ const std::vector<TemplateName>& replaceableTemplates()
         {templateid::DigestEntry, "digest-entry.txt"},
         {templateid::UpdateFailures, "update-failures.txt"},
         {templateid::DeadlineReminder, "deadline-reminder.txt"},
+        {templateid::EntriesImported, "entries-imported.txt"},
     };
     return names;
 }

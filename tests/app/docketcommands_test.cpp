@@ -57,7 +57,9 @@ TEST_F(DocketCommandsTest, ImportAddsNotifiesAndSavesOrImportsNothing)
     EXPECT_EQ(m_view.boxes.back().caption, "Tarnwick\xAE - Import CSV");
     EXPECT_EQ(out.added, (std::vector<int>{1, 2}));
     EXPECT_EQ(m_state->selection(), out.added);
-    EXPECT_EQ(read("Tarnwick_pending.tmp"), "Tarnwick_a75-123456.tmp\r\nTarnwick_a1234567.tmp\r\n");
+    // one notice for the import, named by its first entry
+    EXPECT_EQ(read("Tarnwick_pending.tmp"), "Tarnwick_i75-123456.tmp\r\n");
+    EXPECT_TRUE(read("Tarnwick_i75-123456.tmp").starts_with("Subject: 2 Trademark entries added\r\n"));
     EXPECT_NE(read("tradmark.dat").find("\tA\t75-123456\t"), std::string::npos);
 }
 

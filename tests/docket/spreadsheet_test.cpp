@@ -196,7 +196,7 @@ TEST(Spreadsheet, ExportReadByPythonsCsvModule)
 TEST(Spreadsheet, ImportIsAllOrNothingAndSkipsDuplicates)
 {
     struct Case {
-        const char* file;
+        std::string file;
         std::vector<std::string> added; // number, reference, frequency
         std::vector<std::string> duplicates;
         std::vector<std::string> errors;
@@ -221,6 +221,18 @@ TEST(Spreadsheet, ImportIsAllOrNothingAndSkipsDuplicates)
          {},
          {"line 3: 12345: Invalid Registration/Application/International Reg Number.",
           "line 4: unknown frequency 'Hourly' (Daily, Weekly, Monthly, Yearly or Never)", "line 5: no number"}},
+        // the longest reference counts characters, not bytes
+        {"Number,Reference\n1234567," +
+             [] {
+                 std::string r;
+                 for (int i = 0; i < 1000; ++i)
+                     r += "\xC3\xA9";
+                 return r;
+             }() +
+             "\n7654321," + std::string(1001, 'x') + "\n",
+         {},
+         {},
+         {"line 3: the reference is 1001 characters long (at most 1000)"}},
         {"Serial,Reference\n1234567,x\n", {}, {}, {"line 1: no column is named Number"}},
         {"", {}, {}, {"line 1: no header line naming the columns"}},
     };

@@ -254,3 +254,33 @@ TEST_F(CliNotifyTest, AValueNeverAddsAHeaderLineOrARecipient)
 }
 
 } // namespace
+
+// An import is told of by one notice that names every entry it added, a line each (one of them starting with a
+// dot, which SMTP stuffs), and the mail server receives all of it; an add made by itself keeps its own notice. In
+// digest mode too: a digest would keep the import's subject alone.
+TEST_F(CliNotifyTest, AnImportIsOneNoticeNamingEveryAddedEntry)
+{
+    test::SmtpSink sink;
+    sink.start("", "");
+    setSetting(base::setting::SmtpServer, sink.address());
+    setSetting(base::setting::NotifyMode, "digest");
+    std::string csv = "Number,Reference\r\n", named;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string number = std::to_string(70000000 + i),
+                          reference = (i == 1 ? "." : "REF-") + std::to_string(i);
+        csv += number + "," + reference + "\r\n";
+        named += reference + ", application " + number.substr(0, 2) + "-" + number.substr(2) + "\r\n";
+    }
+    std::ofstream(dir.file("import.csv"), std::ios::binary) << csv;
+    ASSERT_EQ(run({"add", "--reference", "ONE", "1234567"}).exit, 0);
+    test::CliRun r = run({"import", dir.file("import.csv")});
+    ASSERT_EQ(r.exit, 0) << r.err;
+    r = run({"send"});
+    ASSERT_EQ(r.exit, 0) << r.err;
+
+    const std::vector<test::SmtpSink::Message> all = sink.messages();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_NE(all[0].data.find("Subject: Trademark entry added, registration 1234567"), std::string::npos);
+    EXPECT_NE(all[1].data.find("Subject: 3,000 Trademark entries added\r\n"), std::string::npos);
+    EXPECT_NE(all[1].data.find("\r\n\r\n" + named + "\r\n"), std::string::npos) << all[1].data.substr(0, 2000);
+}

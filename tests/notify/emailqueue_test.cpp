@@ -109,7 +109,7 @@ TEST_F(EmailQueueTest, PostingFailuresLeaveNoHalfEntry)
         const char* leftover; // the message file, which must not remain
     };
     const Case cases[] = {
-        {"missing template", [](EmailQueueTest&) {}, 18, "PostEmail: Can't find e-mail template file.", nullptr},
+        {"missing template", [](EmailQueueTest&) {}, 19, "PostEmail: Can't find e-mail template file.", nullptr},
         {"no logging folder",
          [](EmailQueueTest& t) { t.settings.setValue(base::setting::LogDir, t.dir.file("nowhere")); }, 2,
          "PostEmail: Can't create the pending e-mail file.", nullptr},

@@ -110,6 +110,8 @@ TEST(PendingList, AnUnlistedEditNoticeIsListedWhenTheDataFileHoldsItsEdit)
         {"Tarnwick_c7.tmp", true, false, false},
         {"Tarnwick_c7.tmp", false, true, false},
         {"Tarnwick_a7.tmp", true, false, true},
+        {"Tarnwick_i7.tmp", true, false, true},
+        {"Tarnwick_i7.tmp", false, false, false},
         {"Tarnwick_d7.tmp", false, false, true},
         {"Tarnwick_d7.tmp", true, true, false},
         {"Tarnwick_s75-000001.tmp", true, true, false},
@@ -144,7 +146,7 @@ TEST(PendingList, EditKindTellsTheNoticesOfEdits)
         {"Tarnwick_a3000004.tmp", 'a'}, {"Tarnwick_c75-1_2.tmp", 'c'}, {"Tarnwick_d7.tmp", 'd'},
         {"Tarnwick_digest.tmp", 0},     {"Tarnwick_digest_3.tmp", 0},  {"Tarnwick_dig.tmp", 'd'},
         {"Tarnwick_s3000004.tmp", 0},   {"Tarnwick_welcome.tmp", 0},   {"Tarnwick_activity.tmp", 0},
-        {"Tarnwick_a../x.tmp", 0},      {"Tarnwick_pending.tmp", 0},
+        {"Tarnwick_a../x.tmp", 0},      {"Tarnwick_pending.tmp", 0},   {"Tarnwick_i70-000001.tmp", 'i'},
     };
     for (const auto& [name, kind] : cases) {
         SCOPED_TRACE(name);

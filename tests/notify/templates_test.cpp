@@ -217,8 +217,9 @@ TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
         {14, "Subject: [DataKind] status: [DigestSummary]\r\n\r\n"},
         {16, "Subject: [AppName]: [FailureCount] [FailureCount=1?mark|marks] could not be updated\r\n\r\n"},
         {17, "Subject: [Reference=-?|%Cur%: ][ReminderThreshold=overdue?Overdue: |][DeadlineKind] due [DeadlineDate]"},
+        {18, "Subject: [ImportCount] [DataKind] entries added\r\n\r\n"},
     };
-    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17}) {
+    for (int id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17, 18}) {
         SCOPED_TRACE(id);
         std::optional<std::string_view> text = notify::loadTemplate(id);
         ASSERT_TRUE(text.has_value());
@@ -230,7 +231,7 @@ TEST(ShippedTemplates, MailTemplatesHaveSubjectAndCrLfLines)
             EXPECT_TRUE(text->starts_with(it->second));
         }
     }
-    EXPECT_FALSE(notify::loadTemplate(18).has_value());
+    EXPECT_FALSE(notify::loadTemplate(19).has_value());
 }
 
 class HtmlNames : public rules::TemplateVars::AppNames {

@@ -272,12 +272,12 @@ class Rig:
 
     def will_send(self, name, known):
         """Whether the queue sends a message file: a listed one, or one that a cut left unlisted and the next
-        start lists because the data file holds its edit (an entry added that it holds, one deleted that it lacks);
-        every other unlisted file is removed then."""
+        start lists because the data file holds its edit (an entry added, or an import's first entry, that it holds,
+        one deleted that it lacks); every other unlisted file is removed then."""
         if name in self.listed():
             return True
-        m = re.fullmatch(r"Tarnwick_([ad])([0-9-]+?)(?:_\d+)?\.tmp", name)
-        return bool(m) and (m.group(2) in known) == (m.group(1) == "a")
+        m = re.fullmatch(r"Tarnwick_([adi])([0-9-]+?)(?:_\d+)?\.tmp", name)
+        return bool(m) and (m.group(2) in known) == (m.group(1) != "d")
 
     # -- one cut
 
@@ -318,7 +318,7 @@ class Rig:
             if not body:
                 empty.append(name)
             # the name carries the registration number of a registered mark, else its serial
-            m = re.fullmatch(r"Tarnwick_[acds]([0-9-]+?)(?:_\d+)?\.tmp", name)
+            m = re.fullmatch(r"Tarnwick_[acdis]([0-9-]+?)(?:_\d+)?\.tmp", name)
             if m and m.group(1) not in known:
                 strays.append(name)
         if strays:
