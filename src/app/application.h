@@ -32,7 +32,7 @@ public:
     // it was read or does not exist, else the version message.
     platform::Result loadEntries();
     // The history of changes in the logging directory (read again only when it changed).
-    const notify::HistoryText& history() { return m_history.read(logDir()); }
+    const notify::HistoryText& history(const notify::HistoryKeep& keep = {}) { return m_history.read(logDir(), keep); }
     // A user's template that cannot be used is written to the log (a window reports it too).
     void logTemplateProblems();
 

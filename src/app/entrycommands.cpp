@@ -244,16 +244,24 @@ void appendLastChanges(std::string& out, const core::Entry& e, const notify::His
         out.append(r.date).append("\t").append(caption).append(" (now): ").append(r.newValue).append("\r\n");
         out.append("\t").append(caption).append(" (was): ").append(r.oldValue).append("\r\n");
     }
-    if (records.size() > shown)
-        out += std::to_string(records.size() - shown) + " earlier: tarnwick-cli history " + notify::historyNumber(e) +
-               "\r\n";
+    if (const size_t total = index.count(e); total > shown)
+        out += std::to_string(total - shown) + " earlier: tarnwick-cli history " + notify::historyNumber(e) + "\r\n";
 }
 
 } // namespace
 
 std::string detailsText(AppContext& app, const std::vector<int>& positions)
 {
-    return detailsText(app.entries, positions, &app.history());
+    // of a history however long, only the shown entries' newest changes are held
+    notify::HistoryKeep keep{{}, k_detailsChanges};
+    for (int p : validPositions(app.entries, positions)) {
+        const core::Entry& e = app.entries.at(p);
+        for (const std::string* number : {&e.SerNum, &e.RegNum, &e.IntNum}) {
+            if (!number->empty())
+                keep.numbers.push_back(*number);
+        }
+    }
+    return detailsText(app.entries, positions, keep.numbers.empty() ? nullptr : &app.history(keep));
 }
 
 std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions,

@@ -286,7 +286,9 @@ platform::Result MainState::writeReports()
         return {};
     std::error_code ec;
     std::filesystem::create_directories(reportDir, ec);
-    notify::HtmlReportRenderer renderer(m_app.vars, &m_app.history(), &m_app.templates);
+    notify::HtmlReportRenderer renderer(
+        m_app.vars, &m_app.history(notify::HistoryKeep{{}, notify::HtmlReportRenderer::k_changesShown}),
+        &m_app.templates);
     setReportDeadlines(renderer, m_app.entries.entries(), core::today());
     const core::ReportsWritten written = core::WriteReports(m_app.entries, reportDir, renderer);
     if (written.html && written.xml)

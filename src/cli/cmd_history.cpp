@@ -24,7 +24,8 @@ int history(const Invocation& inv)
         }
         numbers.insert(numbers.end(), own.begin(), own.end());
     }
-    const notify::HistoryText& history = s->app.history();
+    // the named entries' records alone are held; without names, every record
+    const notify::HistoryText& history = s->app.history(notify::HistoryKeep{numbers, 0});
     if (!history.error.empty()) {
         inv.err << "tarnwick-cli: " << history.error << "\n";
         return 1;

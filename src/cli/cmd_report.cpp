@@ -36,7 +36,8 @@ int report(const Invocation& inv)
         app.log.write("Template '%s'\n", message.c_str());
         inv.err << "tarnwick-cli: " << message << '\n';
     });
-    notify::HtmlReportRenderer renderer(app.vars, &app.history(), &app.templates);
+    notify::HtmlReportRenderer renderer(
+        app.vars, &app.history(notify::HistoryKeep{{}, notify::HtmlReportRenderer::k_changesShown}), &app.templates);
     app::setReportDeadlines(renderer, app.entries.entries(), core::today());
     const core::ReportsWritten written = core::WriteReports(app.entries, reportDir, renderer);
     int status = 0;

@@ -8,9 +8,14 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
 
 namespace tarnwick::notify {
 
@@ -21,6 +26,8 @@ constexpr std::string_view k_header = "Check\tDate\tNumber\tReference\tField\tOl
 constexpr std::string_view k_uncheckedHeader = "Date\tNumber\tReference\tField\tOld\tNew";
 constexpr size_t k_columns = 6;
 constexpr size_t k_checkDigits = 8;
+// what a read of the file asks for at a time
+constexpr size_t k_readBlock = 1 << 20;
 
 // CRC-32 as zip and PNG compute it (reflected polynomial 0xEDB88320), eight bytes a step so that checking a history
 // costs a fraction of parsing it: table k gives the CRC of a byte followed by k zero bytes.
@@ -92,12 +99,14 @@ void appendEscaped(std::string& out, std::string_view value)
     out.append(value, from);
 }
 
-std::string unescaped(std::string_view value)
+// `value` with its escapes undone, into `out` (whose storage is reused).
+void assignUnescaped(std::string& out, std::string_view value)
 {
-    if (value.find('\\') == std::string_view::npos)
-        return std::string(value);
-    std::string out;
-    out.reserve(value.size());
+    if (value.find('\\') == std::string_view::npos) {
+        out.assign(value);
+        return;
+    }
+    out.clear();
     for (size_t i = 0; i < value.size(); ++i) {
         if (value[i] != '\\' || i + 1 == value.size()) {
             out += value[i];
@@ -106,20 +115,20 @@ std::string unescaped(std::string_view value)
         const char next = value[++i];
         out += next == 't' ? '\t' : next == 'r' ? '\r' : next == 'n' ? '\n' : next;
     }
-    return out;
 }
 
-// The record of one line; false for a line that is none or fails its check. A line without a check was written
-// before lines carried one and is read as it was: it starts with its date. A checked line cut anywhere still starts
-// with its check or a part of it, never with a date, so it is never taken for one of those.
-bool parseLine(std::string_view line, ChangeRecord& record)
+using Columns = std::array<std::string_view, k_columns>;
+
+// The columns of one line, as written; false for a line that is no record or fails its check. A line without a
+// check was written before lines carried one and is read as it was: it starts with its date. A checked line cut
+// anywhere still starts with its check or a part of it, never with a date, so it is never taken for one of those.
+bool splitLine(std::string_view line, Columns& columns)
 {
     if (const std::optional<uint32_t> check = lineCheck(line)) {
         line.remove_prefix(k_checkDigits + 1);
         if (crc32(line) != *check)
             return false;
     }
-    std::string_view columns[k_columns];
     size_t count = 0;
     size_t from = 0;
     for (;;) {
@@ -134,15 +143,58 @@ bool parseLine(std::string_view line, ChangeRecord& record)
     if (count != k_columns || columns[1].empty() || columns[3].empty())
         return false;
     const core::DayNumber day = core::dayNumberOf(columns[0]);
-    if (columns[0].size() != 10 || day == core::k_noDay || day == core::k_unknownDay)
-        return false;
-    record.date = columns[0];
-    record.number = unescaped(columns[1]);
-    record.reference = unescaped(columns[2]);
-    record.field = unescaped(columns[3]);
-    record.oldValue = unescaped(columns[4]);
-    record.newValue = unescaped(columns[5]);
-    return true;
+    return columns[0].size() == 10 && day != core::k_noDay && day != core::k_unknownDay;
+}
+
+void assignRecord(ChangeRecord& record, const Columns& columns)
+{
+    record.date.assign(columns[0]);
+    assignUnescaped(record.number, columns[1]);
+    assignUnescaped(record.reference, columns[2]);
+    assignUnescaped(record.field, columns[3]);
+    assignUnescaped(record.oldValue, columns[4]);
+    assignUnescaped(record.newValue, columns[5]);
+}
+
+void assignDigits(std::string& out, std::string_view number)
+{
+    out.clear();
+    for (char c : number) {
+        if (c >= '0' && c <= '9')
+            out += c;
+    }
+}
+
+// Reads the file at `path` a block at a time into `out`; why it could not be, else empty. Anything but a regular
+// file (a FIFO, a device, a folder) is refused without blocking.
+std::string readBlocks(const std::string& path, const HistoryKeep& keep, HistoryText& out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return "not a regular file";
+    HistoryReader reader(keep);
+    std::vector<char> block(k_readBlock);
+    for (;;) {
+        const ssize_t got = ::read(fd, block.data(), block.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::strerror(errno);
+        if (got == 0)
+            break;
+        reader.add(std::string_view(block.data(), static_cast<size_t>(got)));
+    }
+    out = reader.finish();
+    return {};
 }
 
 } // namespace
@@ -184,39 +236,109 @@ std::string_view fieldCaption(std::string_view key)
 std::string numberDigits(std::string_view number)
 {
     std::string digits;
-    for (char c : number) {
-        if (c >= '0' && c <= '9')
-            digits += c;
-    }
+    assignDigits(digits, number);
     return digits;
+}
+
+HistoryReader::HistoryReader(HistoryKeep keep) : m_keep(std::move(keep))
+{
+    for (const std::string& number : m_keep.numbers) {
+        if (std::string digits = numberDigits(number); !digits.empty())
+            m_wanted.insert(std::move(digits));
+    }
+}
+
+void HistoryReader::add(std::string_view bytes)
+{
+    if (!m_partial.empty()) {
+        const size_t end = bytes.find('\n');
+        if (end == std::string_view::npos) {
+            m_partial.append(bytes);
+            return;
+        }
+        m_partial.append(bytes.substr(0, end));
+        line(m_partial);
+        m_partial.clear();
+        bytes.remove_prefix(end + 1);
+    }
+    for (;;) {
+        const size_t end = bytes.find('\n');
+        if (end == std::string_view::npos)
+            break;
+        line(bytes.substr(0, end));
+        bytes.remove_prefix(end + 1);
+    }
+    m_partial.assign(bytes);
+}
+
+void HistoryReader::line(std::string_view line)
+{
+    // a line whose LF a crash cut off ends in CR before the CR LF of the append that closed it
+    while (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line.empty() || line == k_header.substr(0, k_header.size() - 2) || line == k_uncheckedHeader)
+        return;
+    Columns columns;
+    if (!splitLine(line, columns)) {
+        ++m_text.damaged;
+        return;
+    }
+    const size_t place = m_read++;
+    if (m_keep.numbers.empty() && m_keep.newest == 0) {
+        assignRecord(m_text.records.emplace_back(), columns);
+        return;
+    }
+    assignDigits(m_digits, columns[1]);
+    if (!m_keep.numbers.empty() && !m_wanted.contains(m_digits)) {
+        ++m_text.leftOut[m_digits];
+        return;
+    }
+    if (m_keep.newest == 0) {
+        assignRecord(m_text.records.emplace_back(), columns);
+        return;
+    }
+    Recent& recent = m_recent[m_digits];
+    if (recent.ring.size() < m_keep.newest) {
+        recent.ring.emplace_back(place, ChangeRecord());
+        assignRecord(recent.ring.back().second, columns);
+        return;
+    }
+    // the oldest kept record gives way, its storage reused
+    ++m_text.leftOut[m_digits];
+    auto& slot = recent.ring[recent.next];
+    recent.next = (recent.next + 1) % recent.ring.size();
+    slot.first = place;
+    assignRecord(slot.second, columns);
+}
+
+HistoryText HistoryReader::finish()
+{
+    // what follows the last LF is a line that a crash cut short
+    m_partial.clear();
+    if (!m_recent.empty()) {
+        std::vector<std::pair<size_t, ChangeRecord>> kept;
+        for (auto& [digits, recent] : m_recent) {
+            for (auto& slot : recent.ring)
+                kept.push_back(std::move(slot));
+        }
+        m_recent.clear();
+        std::sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        m_text.records.reserve(kept.size());
+        for (auto& slot : kept)
+            m_text.records.push_back(std::move(slot.second));
+    }
+    m_read = 0;
+    return std::move(m_text);
 }
 
 HistoryText parseHistory(std::string_view text)
 {
-    HistoryText out;
-    out.records.reserve(text.size() / 96);
-    size_t from = 0;
-    ChangeRecord record;
-    while (from < text.size()) {
-        const size_t end = text.find('\n', from);
-        if (end == std::string_view::npos)
-            break; // torn by a crash in the middle of an append
-        std::string_view line = text.substr(from, end - from);
-        from = end + 1;
-        // a line whose LF a crash cut off ends in CR before the CR LF of the append that closed it
-        while (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty() || line == k_header.substr(0, k_header.size() - 2) || line == k_uncheckedHeader)
-            continue;
-        if (parseLine(line, record))
-            out.records.push_back(std::move(record));
-        else
-            ++out.damaged;
-    }
-    return out;
+    HistoryReader reader;
+    reader.add(text);
+    return reader.finish();
 }
 
-HistoryIndex::HistoryIndex(const HistoryText& history)
+HistoryIndex::HistoryIndex(const HistoryText& history) : m_leftOut(history.leftOut)
 {
     for (size_t i = 0; i < history.records.size(); ++i)
         m_byNumber[numberDigits(history.records[i].number)].push_back(i);
@@ -248,7 +370,24 @@ std::vector<size_t> HistoryIndex::of(const core::Entry& entry) const
     return of({entry.SerNum, entry.RegNum, entry.IntNum});
 }
 
-const HistoryText& History::read(const std::string& logDir)
+size_t HistoryIndex::count(const core::Entry& entry) const
+{
+    // a record has one number, so distinct digits never count one twice
+    std::unordered_set<std::string> seen;
+    size_t total = 0;
+    for (const std::string* number : {&entry.SerNum, &entry.RegNum, &entry.IntNum}) {
+        std::string digits = numberDigits(*number);
+        if (digits.empty() || !seen.insert(digits).second)
+            continue;
+        if (auto it = m_byNumber.find(digits); it != m_byNumber.end())
+            total += it->second.size();
+        if (auto it = m_leftOut.find(digits); it != m_leftOut.end())
+            total += it->second;
+    }
+    return total;
+}
+
+const HistoryText& History::read(const std::string& logDir, const HistoryKeep& keep)
 {
     const std::string path = logDir.empty() ? std::string() : platform::joinPath(logDir, k_historyFileName);
     const platform::ResultOf<platform::FileStamp> stamp =
@@ -259,21 +398,21 @@ const HistoryText& History::read(const std::string& logDir)
             m_text.error = "Can't read the history file '" + path + "': " + stamp.systemText();
         m_path = path;
         m_stamp = {};
+        m_keep = keep;
         return m_text;
     }
-    if (path == m_path && *stamp == m_stamp)
+    if (path == m_path && *stamp == m_stamp && keep == m_keep)
         return m_text;
-    platform::ResultOf<std::string> bytes = platform::readFile(path, platform::FileKind::Regular);
-    if (bytes) {
-        m_text = parseHistory(*bytes);
-    } else {
+    m_text = {};
+    const std::string why = readBlocks(path, keep, m_text);
+    if (!why.empty()) {
         m_text = {};
-        m_text.error = "Can't read the history file '" + path +
-                       "': " + (bytes.notRegular() ? "not a regular file" : bytes.systemText());
+        m_text.error = "Can't read the history file '" + path + "': " + why;
     }
     m_path = path;
     m_stamp = *stamp;
-    if (!bytes)
+    m_keep = keep;
+    if (!why.empty())
         m_stamp.size = -1; // read again next time
     return m_text;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::core {
@@ -46,6 +48,45 @@ struct HistoryText {
     std::vector<ChangeRecord> records; // in file order, oldest first
     int damaged = 0;   // lines that are no record or fail their check; a last line without its line end is not one
     std::string error; // why a file that is there could not be read
+    // Of each number (its digits), how many whole records the read counted and did not keep.
+    std::unordered_map<std::string, size_t> leftOut;
+};
+
+// Which records a read of the history keeps: of every number or only of those named (digits compared), and of
+// each number all its records or only its newest. Every line is checked all the same, and a record left out is
+// counted, so that a reader still tells how many there are.
+struct HistoryKeep {
+    std::vector<std::string> numbers; // none: every number
+    size_t newest = 0;                // of each number; 0: all
+
+    bool operator==(const HistoryKeep&) const = default;
+};
+
+// Reads a history text handed over in pieces of any size, so that a file is read in blocks and only what is kept
+// is held: lines are split at their LF wherever a piece ends.
+class HistoryReader {
+public:
+    explicit HistoryReader(HistoryKeep keep = {});
+    // The next bytes of the text.
+    void add(std::string_view bytes);
+    // What was read; a last line without its LF (a crash in the middle of an append) is left out.
+    HistoryText finish();
+
+private:
+    struct Recent {
+        std::vector<std::pair<size_t, ChangeRecord>> ring; // the newest records with their place in the file
+        size_t next = 0;                                   // the oldest slot once the ring is full
+    };
+
+    void line(std::string_view line);
+
+    HistoryKeep m_keep;
+    std::unordered_set<std::string> m_wanted; // digits of the named numbers
+    std::unordered_map<std::string, Recent> m_recent;
+    std::string m_partial; // a line that the last piece cut
+    std::string m_digits;
+    size_t m_read = 0; // whole records so far
+    HistoryText m_text;
 };
 
 // Reads every record; a torn last line (a crash in the middle of an append) is left out, and so is a torn line that
@@ -60,21 +101,27 @@ public:
     std::vector<size_t> of(const core::Entry& entry) const;
     // The same for typed numbers.
     std::vector<size_t> of(const std::vector<std::string>& numbers) const;
+    // How many records the history counted for the entry, those the read left out too.
+    size_t count(const core::Entry& entry) const;
 
 private:
     std::unordered_map<std::string, std::vector<size_t>> m_byNumber;
+    std::unordered_map<std::string, size_t> m_leftOut;
 };
 
-// The history file of a logging directory, read again only when the file changed.
+// The history file of a logging directory, read in blocks and read again only when the file or what to keep
+// changed.
 class History {
 public:
-    // The records of "Tarnwick_history.txt" in `logDir`: none when there is no such file or no folder.
-    const HistoryText& read(const std::string& logDir);
+    // The records of "Tarnwick_history.txt" in `logDir` that `keep` names: none when there is no such file or no
+    // folder.
+    const HistoryText& read(const std::string& logDir, const HistoryKeep& keep = {});
 
 private:
     HistoryText m_text;
     std::string m_path;
     platform::FileStamp m_stamp;
+    HistoryKeep m_keep;
 };
 
 // The digits of a number.

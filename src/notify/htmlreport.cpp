@@ -102,8 +102,9 @@ std::string HtmlReportRenderer::row(const core::Entry& entry)
             appendEscapedHtml(section.title, core::identifierText(entry));
             section.title += "</span>";
             section.number = historyNumber(entry);
-            link = "<a class=\"history\" href=\"#" + section.id + "\">" + std::to_string(records.size()) +
-                   (records.size() == 1 ? " change" : " changes") + "</a>";
+            section.total = m_index->count(entry);
+            link = "<a class=\"history\" href=\"#" + section.id + "\">" + std::to_string(section.total) +
+                   (section.total == 1 ? " change" : " changes") + "</a>";
             section.records = std::move(records);
             m_sections.push_back(std::move(section));
         }
@@ -148,8 +149,8 @@ std::string HtmlReportRenderer::historyHtml() const
             appendCell(out, r.newValue);
             out += "</tr>\r\n";
         }
-        if (s.records.size() > shown) {
-            const size_t earlier = s.records.size() - shown;
+        if (s.total > shown) {
+            const size_t earlier = s.total - shown;
             out += "<tr class=\"more\"><td colspan=\"4\">" + std::to_string(earlier) +
                    (earlier == 1 ? " earlier change" : " earlier changes") + ": <code>tarnwick-cli history ";
             appendEscapedHtml(out, s.number);

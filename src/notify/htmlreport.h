@@ -53,7 +53,8 @@ private:
         std::string id;
         std::string title; // markup
         std::string number;
-        std::vector<size_t> records;
+        std::vector<size_t> records; // those the read kept, oldest first
+        size_t total = 0;            // those the history holds
     };
 
     std::string expandPart(const std::optional<std::string>& text);

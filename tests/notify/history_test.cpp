@@ -94,13 +94,61 @@ TEST(HistoryFile, ALineCutByACrashIsReadWholeOrSkippedNeverCut)
         const std::string path = dir.file(std::string(c.name) + ".txt");
         ASSERT_TRUE(platform::writeFileAtomic(path, k_header + c.written));
         ASSERT_TRUE(platform::appendRecordsDurably(path, nextLine, k_header)); // closes the torn line first
-        const notify::HistoryText h = notify::parseHistory(*platform::readFile(path));
+        const std::string text = *platform::readFile(path);
+        const notify::HistoryText h = notify::parseHistory(text);
         EXPECT_EQ(h.damaged, c.whole ? 0 : 1);
         ASSERT_EQ(h.records.size(), c.whole ? 2u : 1u);
         if (c.whole) {
             EXPECT_EQ(h.records[0], record);
         }
         EXPECT_EQ(h.records.back(), next);
+        // read in blocks, the text comes whatever the place its pieces end: the same records, torn or not
+        for (const std::string& written : {text, k_header + c.written}) {
+            const notify::HistoryText whole = notify::parseHistory(written);
+            for (size_t cut = 0; cut <= written.size(); ++cut) {
+                notify::HistoryReader reader;
+                reader.add(std::string_view(written).substr(0, cut));
+                reader.add(std::string_view(written).substr(cut));
+                const notify::HistoryText pieces = reader.finish();
+                ASSERT_EQ(pieces.records, whole.records) << "cut at " << cut;
+                ASSERT_EQ(pieces.damaged, whole.damaged) << "cut at " << cut;
+            }
+        }
+    }
+}
+
+TEST(HistoryFile, AReadKeepsTheNamedNumbersOrTheNewestAndCountsTheRest)
+{
+    std::string text = k_header;
+    const char* numbers[] = {"75123456", "1234567", "75123456", "75123457", "75123456", "1234567", "75123456"};
+    for (size_t i = 0; i < std::size(numbers); ++i)
+        notify::appendHistoryLine(text, {"2026-12-08", numbers[i], "", "Owner", "", std::to_string(i)});
+    core::Entry e(45000);
+    e.SerNum = "75-123456";
+    e.RegNum = "1234567";
+    struct Case {
+        const char* name;
+        notify::HistoryKeep keep;
+        std::vector<std::string> kept; // new values, in file order
+    };
+    const Case cases[] = {
+        {"everything", {}, {"0", "1", "2", "3", "4", "5", "6"}},
+        {"one number", {{"75-123456"}, 0}, {"0", "2", "4", "6"}},
+        {"two numbers", {{"1234567", "75123457"}, 0}, {"1", "3", "5"}},
+        {"the newest two of each", {{}, 2}, {"1", "3", "4", "5", "6"}},
+        {"the newest of one", {{"75123456"}, 1}, {"6"}},
+        {"a number without digits", {{"none"}, 0}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        notify::HistoryReader reader(c.keep);
+        reader.add(text);
+        const notify::HistoryText h = reader.finish();
+        std::vector<std::string> kept;
+        for (const notify::ChangeRecord& r : h.records)
+            kept.push_back(r.newValue);
+        EXPECT_EQ(kept, c.kept);
+        EXPECT_EQ(notify::HistoryIndex(h).count(e), 6u); // the entry's records, kept or not
     }
 }
 
@@ -129,6 +177,8 @@ TEST(HistoryFile, IsReadAgainOnlyWhenItChanged)
     EXPECT_EQ(history.read(dir.path()).records.size(), 1u);
     ASSERT_TRUE(platform::appendRecordsDurably(path, "2026-12-09\t1\tR\tOwner\tb\tc\r\n", k_header));
     EXPECT_EQ(history.read(dir.path()).records.size(), 2u);
+    EXPECT_TRUE(history.read(dir.path(), {{"2"}, 0}).records.empty()); // read again for what else it keeps
+    EXPECT_EQ(history.read(dir.path(), {{"2"}, 0}).leftOut.at("1"), 2u);
     EXPECT_EQ(platform::readFile(path)->substr(0, k_header.size()), k_header);
 }
 
