@@ -91,6 +91,12 @@ void BM_Report(benchmark::State& state)
             state.SkipWithError("not written");
     }
     printLoad(state);
+    // the page kept for a browser to open (bench/report_first_paint.sh)
+    if (const char* keep = std::getenv("TARNWICK_BENCH_KEEP_REPORT")) {
+        std::error_code ec;
+        std::filesystem::copy_file(reportDir + "/Tarnwick.html", keep,
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+    }
     state.counters["html_MB"] = static_cast<double>(platform::fileSize(reportDir + "/Tarnwick.html").value_or(0)) / 1e6;
     state.counters["xml_MB"] = static_cast<double>(platform::fileSize(reportDir + "/Tarnwick.xml").value_or(0)) / 1e6;
 }
