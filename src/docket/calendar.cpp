@@ -6,7 +6,7 @@
 #include "platform/terminal.h"
 
 #include <cstdio>
-#include <set>
+#include <unordered_set>
 
 namespace tarnwick::docket {
 
@@ -110,6 +110,14 @@ std::string triggerValue(int days)
 
 void appendProperty(std::string& out, std::string_view name, std::string_view value)
 {
+    // most lines need no folding and go straight into the file
+    if (name.size() + 1 + value.size() <= k_lineOctets) {
+        out.append(name);
+        out += ':';
+        out.append(value);
+        out += "\r\n";
+        return;
+    }
     std::string line(name);
     line += ':';
     line += value;
@@ -197,7 +205,8 @@ Calendar calendarOf(const std::vector<core::Entry>& entries, const CalendarOptio
     appendProperty(out, "CALSCALE", "GREGORIAN");
     appendProperty(out, "X-WR-CALNAME", "Trademark deadlines");
     const std::string stamp = stampValue(options.stamp);
-    std::set<std::string> uids;
+    std::unordered_set<std::string> uids;
+    uids.reserve(entries.size() * 2);
     for (const core::Entry& entry : entries) {
         for (const Deadline& d : pendingDeadlines(entry, options.today)) {
             if (!uids.insert(uidOf(entry, d)).second)

@@ -6,6 +6,19 @@ namespace {
 
 constexpr std::string_view k_byteOrderMark = "\xEF\xBB\xBF";
 
+// Whether `cell` is one text cell ="text", every quote inside it doubled.
+bool isTextCell(std::string_view cell)
+{
+    if (cell.size() < 3 || !cell.starts_with("=\"") || !cell.ends_with('"'))
+        return false;
+    const std::string_view inner = cell.substr(2, cell.size() - 3);
+    for (size_t i = inner.find('"'); i != std::string_view::npos; i = inner.find('"', i + 2)) {
+        if (i + 1 >= inner.size() || inner[i + 1] != '"')
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void appendCsvRecord(std::string& out, const std::vector<std::string>& fields)
@@ -17,18 +30,24 @@ void appendCsvRecord(std::string& out, const std::vector<std::string>& fields)
         first = false;
         // a field that starts with a byte order mark is quoted, so that a reader does not take it for the file's;
         // a text cell is written unquoted, as spreadsheets write it, when it needs no quotes
-        const bool plain = field.find_first_of(",\r\n") == std::string::npos &&
-                           (field.find('"') == std::string::npos || cellText(field) != field);
+        bool breaks = false, quotes = false;
+        for (char c : field) {
+            breaks = breaks || c == ',' || c == '\r' || c == '\n';
+            quotes = quotes || c == '"';
+        }
+        const bool plain = !breaks && (!quotes || isTextCell(field));
         if (plain && !field.starts_with(k_byteOrderMark)) {
             out += field;
             continue;
         }
         out += '"';
-        for (char c : field) {
-            if (c == '"')
-                out += '"';
-            out += c;
+        size_t from = 0;
+        for (size_t at = field.find('"'); at != std::string::npos; at = field.find('"', at + 1)) {
+            out.append(field, from, at + 1 - from);
+            out += '"';
+            from = at + 1;
         }
+        out.append(field, from);
         out += '"';
     }
     out += "\r\n";
@@ -117,18 +136,16 @@ std::string textCell(std::string_view text)
 
 std::string cellText(std::string_view cell)
 {
-    if (cell.size() < 3 || !cell.starts_with("=\"") || !cell.ends_with('"'))
+    // a lone quote inside ends the string: the formula is more than one text
+    if (!isTextCell(cell))
         return std::string(cell);
     const std::string_view inner = cell.substr(2, cell.size() - 3);
     std::string out;
+    out.reserve(inner.size());
     for (size_t i = 0; i < inner.size(); ++i) {
-        if (inner[i] == '"') {
-            // a lone quote ends the string: the formula is more than one text
-            if (i + 1 >= inner.size() || inner[i + 1] != '"')
-                return std::string(cell);
-            ++i;
-        }
         out += inner[i];
+        if (inner[i] == '"')
+            ++i;
     }
     return out;
 }

@@ -8,6 +8,8 @@
 #include "notify/usertemplates.h"
 #include "rules/templatevars.h"
 
+#include <cstdlib>
+
 namespace tarnwick::notify {
 
 namespace {
@@ -70,7 +72,8 @@ std::string HtmlReportRenderer::expandPart(const std::optional<std::string>& tex
                    [this](std::string_view name) {
                        if (core::equalNoCase(name, extraname::UpcomingDeadlines))
                            return deadlinesHtml();
-                       return core::equalNoCase(name, extraname::History) ? historyHtml() : m_vars.lookup(name);
+                       return core::equalNoCase(name, extraname::History) ? otherEntriesHtml() + historyHtml()
+                                                                          : m_vars.lookup(name);
                    },
                    out, {.escapeValues = true});
     return out;
@@ -85,6 +88,11 @@ std::string HtmlReportRenderer::row(const core::Entry& entry)
 {
     if (!m_row)
         return {};
+    const std::string classes = rowClass(entry);
+    if (classes.empty() && compactRows()) {
+        appendCompactRow(entry);
+        return {};
+    }
     std::string link;
     if (m_index) {
         std::vector<size_t> records = m_index->of(entry);
@@ -109,7 +117,6 @@ std::string HtmlReportRenderer::row(const core::Entry& entry)
             m_sections.push_back(std::move(section));
         }
     }
-    const std::string classes = rowClass(entry);
     rules::CurrentEntryScope scope(m_vars, &entry, nullptr);
     std::string out;
     expandTemplate(*m_row,
@@ -159,6 +166,69 @@ std::string HtmlReportRenderer::historyHtml() const
         out += "</tbody>\r\n";
     }
     out += "</table>\r\n<p class=\"back\"><a href=\"#entries\">Back to the list</a></p>\r\n</section>\r\n";
+    return out;
+}
+
+bool HtmlReportRenderer::compactRows()
+{
+    if (!m_compact)
+        m_compact = std::strtoull(m_vars.lookup("CountEntry").c_str(), nullptr, 10) > k_fullTableUpTo;
+    return *m_compact;
+}
+
+void HtmlReportRenderer::appendCompactRow(const core::Entry& entry)
+{
+    if (m_partRows == k_rowsPerPart)
+        closePart();
+    std::string label = entry.Reference.empty() ? core::identifierText(entry) : entry.Reference;
+    if (m_partRows == 0)
+        m_partFirst = label;
+    m_partLast = std::move(label);
+    // the fields as the data file keeps them, read directly: a template lookup per cell would cost more than the row
+    const std::string next = docket::deadlineText(docket::nextDeadline(entry, entry.Today));
+    // a cell and a row end where the next begins: their end tags would be a quarter of the page
+    m_part += "<tr>";
+    for (const std::string* value :
+         {&entry.Reference, &entry.SerNum, &entry.RegNum, &entry.IntNum, &entry.Trademark, &entry.StatusDate, &next}) {
+        m_part += "<td>";
+        appendEscapedHtml(m_part, *value);
+    }
+    m_part += "\r\n";
+    ++m_partRows;
+    ++m_otherCount;
+}
+
+void HtmlReportRenderer::closePart()
+{
+    if (m_partRows == 0)
+        return;
+    const size_t first = m_otherCount - m_partRows + 1;
+    m_others += "<details><summary>" + std::to_string(first) + "&ndash;" + std::to_string(m_otherCount) + ": ";
+    appendEscapedHtml(m_others, m_partFirst);
+    m_others += " &hellip; ";
+    appendEscapedHtml(m_others, m_partLast);
+    m_others += "</summary>\r\n<table class=\"others\">\r\n<thead><tr><th scope=\"col\">Reference</th>"
+                "<th scope=\"col\">Application #</th><th scope=\"col\">Reg #</th><th scope=\"col\">Int Reg #</th>"
+                "<th scope=\"col\">Trademark</th><th scope=\"col\">Status Date</th>"
+                "<th scope=\"col\">Next Deadline</th></tr></thead>\r\n<tbody>\r\n";
+    m_others += m_part;
+    m_others += "</tbody>\r\n</table>\r\n</details>\r\n";
+    m_part.clear();
+    m_partRows = 0;
+}
+
+std::string HtmlReportRenderer::otherEntriesHtml()
+{
+    closePart();
+    if (m_others.empty())
+        return {};
+    std::string out = "<section id=\"others\">\r\n<h2>Other entries</h2>\r\n<p>" + std::to_string(m_otherCount) +
+                      (m_otherCount == 1 ? " other entry" : " other entries") +
+                      " (no change in the last week, no failure), in parts of " + std::to_string(k_rowsPerPart) +
+                      " in the order of the list; open a part to see its entries.</p>\r\n";
+    out += m_others;
+    out += "</section>\r\n";
+    m_others.clear();
     return out;
 }
 

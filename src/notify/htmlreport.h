@@ -30,6 +30,11 @@ struct ReportDeadline {
 // The HTML report: the head template once, the row template per entry with that entry current, the tail
 // template once; every variable value HTML-escaped in UTF-8. A row links to its entry's recorded changes, which
 // the tail shows in one table (the newest k_changesShown of each entry, and how many more there are).
+//
+// A docket of more than k_fullTableUpTo entries would make one table a browser cannot lay out in reasonable time:
+// there the table holds the entries that changed in the last week, fail or have no record, and every other entry
+// becomes a compact row after it, in closed parts of k_rowsPerPart rows (a browser lays out only the part opened,
+// and its find-in-page still searches them all). The compact rows stand before the recorded changes.
 class HtmlReportRenderer final : public core::ReportRenderer {
 public:
     // `history` and `templates` may be none: no recorded changes, the built-in templates.
@@ -47,6 +52,8 @@ public:
     void setDeadlines(std::vector<ReportDeadline> rows, int days);
 
     static constexpr size_t k_changesShown = 3;
+    static constexpr size_t k_fullTableUpTo = 1000;
+    static constexpr size_t k_rowsPerPart = 1000;
 
 private:
     struct Section {
@@ -60,6 +67,10 @@ private:
     std::string expandPart(const std::optional<std::string>& text);
     std::string historyHtml() const;
     std::string deadlinesHtml() const;
+    bool compactRows();
+    void appendCompactRow(const core::Entry& entry);
+    void closePart();
+    std::string otherEntriesHtml();
 
     rules::TemplateVars& m_vars;
     const HistoryText* m_history;
@@ -71,6 +82,13 @@ private:
     std::unordered_set<std::string> m_ids;
     std::optional<std::vector<ReportDeadline>> m_deadlines;
     int m_deadlineDays = 0;
+    std::optional<bool> m_compact; // whether rows of unremarkable entries are compact, decided at the first row
+    std::string m_others;          // the closed parts of compact rows
+    std::string m_part;            // the rows of the part being filled
+    std::string m_partFirst;       // the reference or number of the part's first row
+    std::string m_partLast;
+    size_t m_partRows = 0;
+    size_t m_otherCount = 0;
 };
 
 } // namespace tarnwick::notify

@@ -71,3 +71,89 @@ TEST(HtmlReport, OpensWithUpcomingDeadlines)
         EXPECT_EQ(std::system(command.c_str()), 0) << platform::readFile(dir.file("parse.txt")).value_or("");
     }
 }
+
+namespace {
+
+class CountingNames : public rules::TemplateVars::AppNames {
+public:
+    explicit CountingNames(const core::EntryStore& store) : m_store(store) {}
+    std::optional<std::string> value(std::string_view name) const override
+    {
+        if (name == "CountEntry")
+            return std::to_string(m_store.count());
+        return std::nullopt;
+    }
+
+private:
+    const core::EntryStore& m_store;
+};
+
+size_t occurrences(const std::string& text, std::string_view part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// Up to k_fullTableUpTo entries every one is a full row; beyond, only the changed and failing ones are, and the
+// others are compact rows in closed parts of k_rowsPerPart, each named by its first and last reference.
+TEST(HtmlReport, LargeDocketKeepsUnremarkableEntriesCompact)
+{
+    constexpr size_t full = notify::HtmlReportRenderer::k_fullTableUpTo;
+    constexpr size_t part = notify::HtmlReportRenderer::k_rowsPerPart;
+    struct Case {
+        size_t entries;
+        size_t fullRows;
+        std::vector<std::string> shown; // in this order
+    };
+    const Case cases[] = {
+        {full, full, {"<td class=\"ref\">R0</td>", "<td class=\"ref\">R2</td>"}},
+        {full + part + 3,
+         2,
+         {"<tr class=\"failing\"><td class=\"nowrap\">", "<td class=\"ref\">R0</td>", "<tr class=\"recent\">",
+          "<section id=\"others\">", std::to_string(full + part + 1) + " other entries",
+          "<details><summary>1&ndash;" + std::to_string(part) + ": R2 &hellip; R" + std::to_string(part + 1) +
+              "</summary>",
+          "<tr><td>R2<td>75000002<td><td><td>MARK &amp; CO<td>2024-01-02<td>\r\n<tr><td>R3<td>",
+          "<summary>" + std::to_string(2 * part + 1) + "&ndash;" + std::to_string(full + part + 1) + ": R" +
+              std::to_string(2 * part + 2) + " &hellip; R" + std::to_string(full + part + 2) + "</summary>",
+          "</details>\r\n</section>", "<footer>"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entries);
+        core::EntryStore store;
+        for (size_t i = 0; i < c.entries; ++i) {
+            core::Entry e(45000);
+            e.Reference = "R" + std::to_string(i);
+            e.SerNum = std::to_string(75000000 + i);
+            e.Trademark = "MARK & CO";
+            e.StatusDate = "2024-01-02";
+            e.LastUpdate = 45000;
+            e.LastChange = i == 1 ? 45000 : 44000;
+            if (i == 0)
+                e.Error = "HttpGet: Operation timed out.";
+            store.appendEntry(std::move(e));
+        }
+        CountingNames names(store);
+        rules::TemplateVars vars;
+        vars.setAppNames(&names);
+        test::TempDir dir;
+        notify::HtmlReportRenderer renderer(vars);
+        core::WriteReports(store, dir.path(), renderer);
+        const std::string text = platform::readFile(dir.file("Tarnwick.html")).value_or("");
+        EXPECT_EQ(occurrences(text, "<td class=\"ref\">"), c.fullRows);
+        size_t at = 0;
+        for (const std::string& shown : c.shown) {
+            const size_t found = text.find(shown, at);
+            EXPECT_NE(found, std::string::npos) << shown;
+            at = found == std::string::npos ? at : found;
+        }
+        const std::string command = "/usr/bin/python3 " + std::string(TARNWICK_SOURCE_DIR) +
+                                    "/tests/notify/html5check.py '" + dir.file("Tarnwick.html") + "' > '" +
+                                    dir.file("parse.txt") + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << platform::readFile(dir.file("parse.txt")).value_or("");
+    }
+}

@@ -1,0 +1,145 @@
+// A docket of 100,000 registrations with realistic field lengths: the report written as `tarnwick-cli report`
+// writes it (upcoming deadlines, HTML page and XML export), the spreadsheet out and the calendar. About one entry in
+// a hundred changed in the last week and one in two hundred fails, as in a large docket watched every day. Each
+// figure is printed beside the machine's load (/proc/loadavg) and the size of what was written.
+#include "app/application.h"
+#include "app/deadlinelist.h"
+#include "core/reports.h"
+#include "docket/calendar.h"
+#include "docket/spreadsheet.h"
+#include "notify/htmlreport.h"
+#include "platform/files.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+using namespace tarnwick;
+
+namespace {
+
+constexpr int k_entries = 100000;
+
+struct Fixture {
+    std::string dir;
+    std::unique_ptr<app::AppContext> app;
+};
+
+Fixture& fixture()
+{
+    static Fixture f = [] {
+        Fixture out;
+        std::string pattern = "/tmp/tarnwick-bench-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            std::exit(1);
+        out.dir = pattern;
+        out.app = std::make_unique<app::AppContext>(out.dir + "/settings.ini");
+        out.app->settings.setValue(base::setting::LogDir, out.dir);
+        out.app->settings.setValue(base::setting::OrgName, "Velmora Systems");
+        const core::DayNumber today = core::today();
+        for (int i = 0; i < k_entries; ++i) {
+            const std::string n = std::to_string(i);
+            core::Entry e(today);
+            e.Reference = "DKT-" + n + "/US";
+            e.SerNum = std::to_string(75000000 + i);
+            e.RegNum = std::to_string(2000000 + i);
+            e.Trademark = "VELMORA " + n + " EXPRESS";
+            e.RegDate = core::formatDay(core::dayFromDate(1990 + i % 36, 1 + i % 12, 1 + i % 28));
+            e.StatusDate = "2016-01-02";
+            e.StatusText = "Registered. The registration has been renewed for a further ten years.";
+            e.LastHistory = "2016-01-02 Section 8 (6-year) accepted and Section 15 acknowledged";
+            e.Owner = "Velmora Systems International Holdings Ltd., 12 Harbour Road, Dublin " + n;
+            e.LastUpdate = today;
+            e.LastChange = today - i % 700;
+            if (i % 200 == 0)
+                e.Error = "HttpGet: Operation timed out.";
+            out.app->entries.appendEntry(std::move(e));
+        }
+        return out;
+    }();
+    return f;
+}
+
+std::string loadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+void printLoad(benchmark::State& state)
+{
+    // the load while the case ran, as a label beside its figure
+    state.SetLabel("load " + loadAverage());
+}
+
+void BM_Report(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    const std::string reportDir = f.dir + "/report";
+    std::filesystem::create_directories(reportDir);
+    for (auto _ : state) {
+        notify::HtmlReportRenderer renderer(f.app->vars, &f.app->history(), &f.app->templates);
+        app::setReportDeadlines(renderer, f.app->entries.entries(), core::today());
+        const core::ReportsWritten written = core::WriteReports(f.app->entries, reportDir, renderer);
+        if (!written.html || !written.xml)
+            state.SkipWithError("not written");
+    }
+    printLoad(state);
+    // the page kept for a browser to open (bench/report_first_paint.sh)
+    if (const char* keep = std::getenv("TARNWICK_BENCH_KEEP_REPORT")) {
+        std::error_code ec;
+        std::filesystem::copy_file(reportDir + "/Tarnwick.html", keep,
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+    }
+    state.counters["html_MB"] = static_cast<double>(platform::fileSize(reportDir + "/Tarnwick.html").value_or(0)) / 1e6;
+    state.counters["xml_MB"] = static_cast<double>(platform::fileSize(reportDir + "/Tarnwick.xml").value_or(0)) / 1e6;
+}
+BENCHMARK(BM_Report)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_SpreadsheetOut(benchmark::State& state)
+{
+    size_t bytes = 0;
+    for (auto _ : state)
+        bytes = docket::spreadsheetOf(fixture().app->entries.entries(), core::today()).size();
+    printLoad(state);
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+}
+BENCHMARK(BM_SpreadsheetOut)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_Calendar(benchmark::State& state)
+{
+    docket::CalendarOptions options;
+    options.today = core::today();
+    options.stamp = 46000.5;
+    size_t bytes = 0;
+    int events = 0;
+    for (auto _ : state) {
+        const docket::Calendar calendar = docket::calendarOf(fixture().app->entries.entries(), options);
+        bytes = calendar.text.size();
+        events = calendar.events;
+    }
+    printLoad(state);
+    state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+    state.counters["events"] = events;
+}
+BENCHMARK(BM_Calendar)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::AddCustomContext("loadavg", loadAverage());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fixture().app.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(fixture().dir, ec);
+    return 0;
+}
