@@ -211,11 +211,14 @@ void MainWindowLogic::configure()
 
 bool MainWindowLogic::sort(int column, SortKind kind)
 {
+    m_moves.clear();
     const std::optional<SortOrder> next = sortRequest(m_sort, column, kind);
     if (!next)
         return false;
     m_sort = *next;
-    m_state.app().entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+    // one sort that both the store and the list's selection follow
+    m_moves = sortedPositions(m_state.app().entries.entries(), m_sort);
+    moveEntries(m_state.app().entries, m_moves);
     return true;
 }
 
