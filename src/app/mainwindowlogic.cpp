@@ -112,7 +112,8 @@ void MainWindowLogic::open()
     if (!loaded)
         m_state.tell(loaded.error(), {}, base::Severity::Error);
     m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
-    app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+    // the list's own sort, keys made once per entry: the window waits for it before its first paint
+    moveEntries(app.entries, sortedPositions(app.entries.entries(), m_sort));
 }
 
 void MainWindowLogic::firstShowing()
