@@ -14,6 +14,7 @@
 #include <QProxyStyle>
 #include <QSortFilterProxyModel>
 #include <QStyleOptionHeader>
+#include <QTimer>
 
 #include <algorithm>
 #include <optional>
@@ -48,7 +49,12 @@ public:
         auto forget = [this] {
             m_rows.clear();
             m_shown.clear();
+            m_warmed = 0;
+            m_warm.start();
         };
+        m_warm.setSingleShot(true);
+        m_warm.setInterval(0);
+        connect(&m_warm, &QTimer::timeout, this, [this] { warmUp(); });
         connect(source, &QAbstractItemModel::modelAboutToBeReset, this, forget);
         connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this, forget);
         connect(source, &QAbstractItemModel::rowsAboutToBeInserted, this, forget);
@@ -84,25 +90,42 @@ protected:
         const auto at = static_cast<size_t>(row);
         if (m_narrowing && at < m_shown.size() && !m_shown[at])
             return false;
-        if (m_rows.size() != static_cast<size_t>(m_store.count()))
-            m_rows.assign(static_cast<size_t>(m_store.count()), std::nullopt);
-        if (!m_rows[at]) {
-            const core::Entry& e = m_store.at(row);
-            // one text of the row's cells; no typed text spans the line break between two
-            std::string cells = app::deadlineColumnText(e);
-            for (const core::FieldInfo& f : core::fieldTable())
-                cells.append("\n").append(e.valueText(f.id, false));
-            m_rows[at] = app::RowFilter::fold(cells);
-        }
-        const bool shown = m_filter.matches(*m_rows[at]);
+        const bool shown = m_filter.matches(rowText(at));
         if (at < m_shown.size())
             m_shown[at] = shown ? 1 : 0;
         return shown;
     }
 
 private:
+    const app::RowFilter::Folded& rowText(size_t at) const
+    {
+        if (m_rows.size() != static_cast<size_t>(m_store.count()))
+            m_rows.assign(static_cast<size_t>(m_store.count()), std::nullopt);
+        if (!m_rows[at]) {
+            const core::Entry& e = m_store.at(static_cast<int>(at));
+            // one text of the row's cells; no typed text spans the line break between two
+            std::string cells = app::deadlineColumnText(e);
+            for (const core::FieldInfo& f : core::fieldTable())
+                cells.append("\n").append(e.valueText(f.id, false));
+            m_rows[at] = app::RowFilter::fold(cells);
+        }
+        return *m_rows[at];
+    }
+
+    // The rows' texts made a few thousand at a time while the window idles, so that the first key finds them.
+    void warmUp()
+    {
+        const size_t count = static_cast<size_t>(m_store.count());
+        for (size_t end = std::min(count, m_warmed + 4000); m_warmed < end; ++m_warmed)
+            (void)rowText(m_warmed);
+        if (m_warmed < count)
+            m_warm.start();
+    }
+
     const core::EntryStore& m_store;
     app::RowFilter m_filter{""};
+    QTimer m_warm;
+    size_t m_warmed = 0;
     // each row's folded text, made when a filter first looks at it; and whether the last filter showed it
     mutable std::vector<std::optional<app::RowFilter::Folded>> m_rows;
     mutable std::vector<char> m_shown;
