@@ -14,11 +14,103 @@
 #include "notify/reminders.h"
 #include "notify/templates.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 #include <cctype>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace tarnwick::app {
+
+// Writes the data file on a thread of its own: the newest text handed to it wins, and each write is whole
+// (temporary file, fsync, rename). A text waiting when it goes is still written.
+class MainState::BackgroundSave {
+public:
+    explicit BackgroundSave(std::function<void()> ended) : m_ended(std::move(ended)), m_thread([this] { run(); }) {}
+    ~BackgroundSave()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    BackgroundSave(const BackgroundSave&) = delete;
+    BackgroundSave& operator=(const BackgroundSave&) = delete;
+
+    void post(std::string path, std::string text)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_path = std::move(path);
+            m_text = std::move(text);
+            m_waiting = true;
+        }
+        m_wake.notify_all();
+    }
+    // Until nothing is written or waits; with `drop` a text waiting is forgotten first.
+    void wait(bool drop)
+    {
+        std::unique_lock lock(m_mutex);
+        if (drop && m_waiting) {
+            m_waiting = false;
+            m_text.clear();
+        }
+        m_idle.wait(lock, [this] { return !m_waiting && !m_writing; });
+    }
+    // The last write's failure, once, when no newer write is under way.
+    std::optional<platform::Result> takeFailure()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_waiting || m_writing)
+            return std::nullopt;
+        return std::exchange(m_failure, std::nullopt);
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || m_waiting; });
+            if (!m_waiting)
+                return;
+            const std::string path = std::move(m_path);
+            const std::string text = std::move(m_text);
+            m_waiting = false;
+            m_writing = true;
+            lock.unlock();
+            const platform::Result written = platform::writeFileAtomic(path, text);
+            lock.lock();
+            m_writing = false;
+            m_failure.reset();
+            if (!written)
+                m_failure =
+                    platform::Result::failure("Can't write the data file " + path + ": " + written.systemText());
+            m_idle.notify_all();
+            if (m_ended) {
+                lock.unlock();
+                m_ended();
+                lock.lock();
+            }
+        }
+    }
+
+    std::function<void()> m_ended;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::string m_path;
+    std::string m_text;
+    bool m_waiting = false;
+    bool m_writing = false;
+    bool m_stop = false;
+    std::optional<platform::Result> m_failure;
+    std::thread m_thread; // last: it starts once the rest is made
+};
 
 MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLog)
     : base::FrontEndDecorator(view), m_app(app), m_view(view), m_flowLog(flowLog),
@@ -33,6 +125,7 @@ MainState::MainState(AppContext& app, base::FrontEnd& view, net::FlowLog& flowLo
 
 MainState::~MainState()
 {
+    m_background.reset();
     m_app.names.setFlowLog(nullptr);
     m_app.logTemplateProblems();
 }
@@ -204,23 +297,69 @@ bool MainState::requestClose()
     return m_control.autoMode;
 }
 
-platform::Result MainState::saveEntries()
+platform::Result MainState::dataFileWritable(std::string& path) const
 {
     const std::string dir = m_app.logDir();
     if (dir.empty())
         return platform::Result::failure("no logging directory is set");
-    const std::string path = core::dataFilePath(dir);
+    path = core::dataFilePath(dir);
     // a data file that could not be read (another version's) is never written over
     if (!m_app.entries.loadOk())
         return platform::Result::failure("the data file " + path + " was not read, so it is not written");
-    if (const platform::Result saved = core::saveDataFile(m_app.entries, dir); !saved)
+    return {};
+}
+
+platform::Result MainState::saveEntries()
+{
+    // an older text must not land after this one
+    if (m_background)
+        m_background->wait(true);
+    std::string path;
+    if (const platform::Result writable = dataFileWritable(path); !writable)
+        return writable;
+    if (const platform::Result saved = core::saveDataFile(m_app.entries, m_app.logDir()); !saved)
         return platform::Result::failure("Can't write the data file " + path + ": " + saved.systemText());
     return {};
+}
+
+void MainState::setBackgroundSave(std::function<void()> ended)
+{
+    m_background = std::make_unique<BackgroundSave>(std::move(ended));
+}
+
+void MainState::reportBackgroundSave()
+{
+    if (!m_background)
+        return;
+    if (const std::optional<platform::Result> failed = m_background->takeFailure()) {
+        m_lastEdit.dataFile = *failed;
+        reportDataFileFailure(*failed, false);
+    }
+}
+
+void MainState::finishBackgroundSave()
+{
+    if (m_background)
+        m_background->wait(false);
+}
+
+void MainState::reportDataFileFailure(const platform::Result& failure, bool withNotices)
+{
+    std::string text = failure.error() + ".\n\nThe change stays in the list and is written again when Tarnwick closes";
+    text += withNotices ? "; its e-mail notification is not queued." : ".";
+    base::errorReport(m_app.log, *this, text, "Data File Not Written");
 }
 
 MainState::EditSaved MainState::commitEdit(const std::vector<EditNotice>& notices)
 {
     EditSaved saved;
+    std::string path;
+    if (m_background && notices.empty() && dataFileWritable(path)) {
+        // the text of the entries as they are now; the disk is the worker's
+        m_background->post(std::move(path), core::dataFileText(m_app.entries));
+        m_lastEdit = saved;
+        return saved;
+    }
     for (const EditNotice& n : notices) {
         saved.noticeError = m_queue.stageEmail(n.entry, n.templateId, n.kind, n.previous ? &*n.previous : nullptr);
         if (!saved.noticeError.empty())
@@ -237,10 +376,7 @@ MainState::EditSaved MainState::commitEdit(const std::vector<EditNotice>& notice
     if (!written)
         saved.dataFile = saveEntries();
     if (!saved.dataFile) {
-        std::string text = saved.dataFile.error() + ".\n\nThe change stays in the list and is written again when "
-                                                    "Tarnwick closes";
-        text += notices.empty() ? "." : "; its e-mail notification is not queued.";
-        base::errorReport(m_app.log, *this, text, "Data File Not Written");
+        reportDataFileFailure(saved.dataFile, !notices.empty());
     } else if (saved.noticeError.empty()) {
         // the notices staged before a failure still go: they tell of what the data file now holds
         saved.noticeError = std::move(committed);

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -136,8 +137,18 @@ public:
     // Writes the reports into the report directory (created when missing); a
     // success too when none is set.
     platform::Result writeReports();
-    // The data file alone (after every run and every edit, so that a crash loses nothing).
+    // The data file alone (after every run and every edit, so that a crash loses nothing). A background save
+    // under way ends first, and one waiting is dropped: this one holds its edits too.
     platform::Result saveEntries();
+    // The window's edits that queue no notice save the data file on a thread of their own, so that typing never
+    // waits for the disk: the entries' text is made at once, written there (the newest text wins, each write as
+    // whole as any), and `ended` is called on that thread after each write, for the window to call
+    // reportBackgroundSave. Without this every save is made at once.
+    void setBackgroundSave(std::function<void()> ended);
+    // A background save that failed, once and unless a newer one is under way: reported as a save made at once.
+    void reportBackgroundSave();
+    // Waits for the background save under way (and one waiting) to be written.
+    void finishBackgroundSave();
 
     // A notice that an edit owes: queued only once the data file holds the edit.
     struct EditNotice {
@@ -200,6 +211,12 @@ public:
 
 private:
     update::UpdateContext updateContext();
+    // Why the data file may not be written now, else its path.
+    platform::Result dataFileWritable(std::string& path) const;
+    void reportDataFileFailure(const platform::Result& failure, bool withNotices);
+
+    class BackgroundSave;
+    std::unique_ptr<BackgroundSave> m_background;
 
     AppContext& m_app;
     base::FrontEnd& m_view;

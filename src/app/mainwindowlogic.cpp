@@ -112,7 +112,8 @@ void MainWindowLogic::open()
     if (!loaded)
         m_state.tell(loaded.error(), {}, base::Severity::Error);
     m_state.setOperationTimeoutMs(MainState::timeoutFromSetting(app.settings.value(base::setting::Timeout)));
-    app.entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+    // the list's own sort, keys made once per entry: the window waits for it before its first paint
+    moveEntries(app.entries, sortedPositions(app.entries.entries(), m_sort));
 }
 
 void MainWindowLogic::firstShowing()
@@ -211,11 +212,14 @@ void MainWindowLogic::configure()
 
 bool MainWindowLogic::sort(int column, SortKind kind)
 {
+    m_moves.clear();
     const std::optional<SortOrder> next = sortRequest(m_sort, column, kind);
     if (!next)
         return false;
     m_sort = *next;
-    m_state.app().entries.sort(static_cast<core::FieldId>(m_sort.column), m_sort.reversed);
+    // one sort that both the store and the list's selection follow
+    m_moves = sortedPositions(m_state.app().entries.entries(), m_sort);
+    moveEntries(m_state.app().entries, m_moves);
     return true;
 }
 

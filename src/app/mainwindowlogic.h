@@ -108,6 +108,8 @@ public:
 
     // The order after a sort request; false when nothing changed.
     bool sort(int column, SortKind kind);
+    // Where the last sort moved the entries: each new position's old position.
+    const std::vector<size_t>& lastMoves() const { return m_moves; }
     SortOrder sortOrder() const { return m_sort; }
     std::string title() const;
     // What the status bar counts: the entries, those due, the messages pending.
@@ -143,6 +145,7 @@ private:
     MainState& m_state;
     WindowHost& m_host;
     SortOrder m_sort;
+    std::vector<size_t> m_moves;
     std::string m_version;
     std::string m_programPath;
     bool m_startupOk = false;

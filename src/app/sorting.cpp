@@ -1,7 +1,13 @@
 #include "app/sorting.h"
 
+#include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "core/identifier.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <numeric>
 
 namespace tarnwick::app {
 
@@ -39,6 +45,75 @@ std::string folded(std::string_view text, bool dropSeparators)
         }
     }
     return out;
+}
+
+// Case folded as the store compares names: ASCII and the Latin-1 capitals, byte by byte.
+unsigned char foldCase(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ? static_cast<unsigned char>(c + 32) : c;
+}
+
+// A cell as a key whose bytes order as the store orders the column (the date texts and the Location reversed
+// apart): numbers big-endian, names folded with the empty ones last, references by their letters and digits.
+std::string sortKey(const core::Entry& e, core::FieldId id)
+{
+    auto number = [](std::int64_t n) {
+        std::string key(8, '\0');
+        const auto u = static_cast<std::uint64_t>(n) ^ (std::uint64_t{1} << 63);
+        for (int i = 0; i < 8; ++i)
+            key[static_cast<size_t>(i)] = static_cast<char>(u >> (56 - 8 * i));
+        return key;
+    };
+    switch (id) {
+    case core::FieldId::Frequency:
+        return number(static_cast<std::int64_t>(e.Frequency));
+    case core::FieldId::LastUpdate:
+        return number(-static_cast<std::int64_t>(e.LastUpdate));
+    case core::FieldId::LastChange:
+        return number(-static_cast<std::int64_t>(e.LastChange));
+    case core::FieldId::Reference: {
+        std::string key;
+        for (const char c : e.Reference) {
+            const auto u = static_cast<unsigned char>(c);
+            if ((u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
+                (u >= 0xC0 && u != 0xD7 && u != 0xF7))
+                key.push_back(static_cast<char>(foldCase(u)));
+        }
+        return key;
+    }
+    case core::FieldId::StatusDate:
+    case core::FieldId::FilingDate:
+    case core::FieldId::RegDate:
+    case core::FieldId::PublishedDate:
+    case core::FieldId::Location:
+        return *e.textField(id);
+    case core::FieldId::SerNum:
+    case core::FieldId::RegNum:
+    case core::FieldId::IntNum:
+    case core::FieldId::Trademark:
+    case core::FieldId::StatusText:
+    case core::FieldId::LastHistory:
+    case core::FieldId::LawOffice:
+    case core::FieldId::Owner:
+    case core::FieldId::Attorney: {
+        const std::string& text = *e.textField(id);
+        if (text.empty())
+            return std::string(1, '\x01');
+        std::string key(1, '\0');
+        for (const char c : text)
+            key.push_back(static_cast<char>(foldCase(static_cast<unsigned char>(c))));
+        return key;
+    }
+    default:
+        return {};
+    }
+}
+
+// Whether the key runs latest first: the date texts and the Location.
+bool reversedKey(core::FieldId id)
+{
+    return id == core::FieldId::StatusDate || id == core::FieldId::FilingDate || id == core::FieldId::RegDate ||
+           id == core::FieldId::PublishedDate || id == core::FieldId::Location;
 }
 
 std::string_view trimmed(std::string_view text)
@@ -84,10 +159,68 @@ bool showsAscending(SortOrder order)
     return runsAscending(order.column) != order.reversed;
 }
 
+std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, SortOrder order)
+{
+    std::vector<size_t> positions(entries.size());
+    std::iota(positions.begin(), positions.end(), size_t{0});
+    if (order.column < 0 || order.column >= core::k_fieldCount)
+        return positions;
+    const auto id = static_cast<core::FieldId>(order.column);
+    // each entry's keys made once, not at every comparison: the column's, then the numbers that break a tie
+    struct Keys {
+        std::string column;
+        std::array<std::string, 3> ties;
+    };
+    std::vector<Keys> keys(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        keys[i] = {sortKey(entries[i], id),
+                   {sortKey(entries[i], core::FieldId::SerNum), sortKey(entries[i], core::FieldId::RegNum),
+                    sortKey(entries[i], core::FieldId::IntNum)}};
+    const bool against = reversedKey(id) != order.reversed;
+    std::stable_sort(positions.begin(), positions.end(), [&](size_t a, size_t b) {
+        const int c = keys[a].column.compare(keys[b].column);
+        if (c != 0)
+            return against ? c > 0 : c < 0;
+        return keys[a].ties < keys[b].ties;
+    });
+    return positions;
+}
+
+void moveEntries(core::EntryStore& store, const std::vector<size_t>& moves)
+{
+    std::vector<core::Entry> moved;
+    moved.reserve(moves.size());
+    for (size_t from : moves)
+        moved.push_back(std::move(store.at(static_cast<int>(from))));
+    for (size_t to = 0; to < moved.size(); ++to)
+        store.at(static_cast<int>(to)) = std::move(moved[to]);
+}
+
 RowFilter::RowFilter(std::string_view typed) : m_plain(folded(trimmed(typed), false))
 {
     if (m_plain.find_first_of("0123456789") != std::string::npos)
         m_number = folded(m_plain, true);
+}
+
+RowFilter::Folded RowFilter::fold(std::string_view cells)
+{
+    Folded row{folded(cells, false), {}};
+    row.number = folded(row.plain, true);
+    return row;
+}
+
+bool RowFilter::matches(const Folded& row) const
+{
+    if (m_plain.empty() || row.plain.find(m_plain) != std::string::npos)
+        return true;
+    return !m_number.empty() && row.number.find(m_number) != std::string::npos;
+}
+
+bool RowFilter::narrows(const RowFilter& earlier) const
+{
+    // a number found without its separators may lack a separator of an earlier text that had no digit
+    return earlier.empty() ||
+           (m_plain.find(earlier.m_plain) != std::string::npos && (m_number.empty() || !earlier.m_number.empty()));
 }
 
 bool RowFilter::matches(std::string_view cell) const

@@ -1,8 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+namespace tarnwick::core {
+class EntryStore;
+struct Entry;
+} // namespace tarnwick::core
 
 namespace tarnwick::app {
 
@@ -32,6 +39,13 @@ std::optional<SortOrder> sortRequest(SortOrder current, int column, SortKind kin
 // and its Ascending command mean this for every column.
 bool showsAscending(SortOrder order);
 
+// The entries in `order`, stable: each new position's old position. A column
+// that cannot sort leaves them as they are.
+std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, SortOrder order);
+// Moves the store's entries to the new positions `moves` gives (as sortedPositions
+// returns them), each entry moved once.
+void moveEntries(core::EntryStore& store, const std::vector<size_t>& moves);
+
 // The filter box: a row is shown when any of its cells holds the typed text,
 // ignoring case (ASCII and the Latin-1 letters in UTF-8) and the spaces round
 // it. A text with a digit in it is a number as a user types one: spaces, "-",
@@ -42,6 +56,17 @@ public:
     // An empty filter shows every row.
     bool empty() const { return m_plain.empty(); }
     bool matches(std::string_view cell) const;
+
+    // A row's text folded once, for every keystroke after.
+    struct Folded {
+        std::string plain;
+        std::string number; // without separators
+    };
+    static Folded fold(std::string_view cells);
+    bool matches(const Folded& row) const;
+    // Whether every row this filter shows, `earlier` showed too (text typed on at the end or inside), so that
+    // only the rows shown need a look.
+    bool narrows(const RowFilter& earlier) const;
 
 private:
     std::string m_plain;  // folded

@@ -14,8 +14,11 @@
 #include <QProxyStyle>
 #include <QSortFilterProxyModel>
 #include <QStyleOptionHeader>
+#include <QTimer>
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace tarnwick::gui {
 
@@ -28,8 +31,39 @@ public:
 
     void setText(const QString& text)
     {
-        m_filter = app::RowFilter(text.toUtf8().toStdString());
-        invalidateFilter();
+        app::RowFilter next(text.toUtf8().toStdString());
+        // a text typed on looks only at the rows shown
+        m_narrowing = next.narrows(m_filter) && m_shown.size() == static_cast<size_t>(m_store.count());
+        m_filter = std::move(next);
+        if (!m_narrowing)
+            m_shown.assign(static_cast<size_t>(m_store.count()), 1);
+        // the rows found anew in one go: removing the hidden ones range by range costs the view a pass over
+        // every row for each range
+        invalidate();
+        m_narrowing = false;
+    }
+
+    // Forgets the folded rows that `source` changes; connected before the filter follows the source.
+    void follow(QAbstractItemModel* source)
+    {
+        auto forget = [this] {
+            m_rows.clear();
+            m_shown.clear();
+            m_warmed = 0;
+            m_warm.start();
+        };
+        m_warm.setSingleShot(true);
+        m_warm.setInterval(0);
+        connect(&m_warm, &QTimer::timeout, this, [this] { warmUp(); });
+        connect(source, &QAbstractItemModel::modelAboutToBeReset, this, forget);
+        connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this, forget);
+        connect(source, &QAbstractItemModel::rowsAboutToBeInserted, this, forget);
+        connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, forget);
+        connect(source, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from, const QModelIndex& to) {
+            for (int row = from.row(); row <= to.row() && row < static_cast<int>(m_rows.size()); ++row)
+                m_rows[static_cast<size_t>(row)].reset();
+        });
+        setSourceModel(source);
     }
 
     // The row icon's words: its tooltip and description, and the start of its cell's name for a screen reader.
@@ -53,17 +87,49 @@ protected:
     {
         if (m_filter.empty() || parent.isValid() || row >= m_store.count())
             return true;
-        const core::Entry& e = m_store.at(row);
-        // one text of the row's cells; no typed text spans the line break between two
-        std::string cells = app::deadlineColumnText(e);
-        for (const core::FieldInfo& f : core::fieldTable())
-            cells.append("\n").append(e.valueText(f.id, false));
-        return m_filter.matches(cells);
+        const auto at = static_cast<size_t>(row);
+        if (m_narrowing && at < m_shown.size() && !m_shown[at])
+            return false;
+        const bool shown = m_filter.matches(rowText(at));
+        if (at < m_shown.size())
+            m_shown[at] = shown ? 1 : 0;
+        return shown;
     }
 
 private:
+    const app::RowFilter::Folded& rowText(size_t at) const
+    {
+        if (m_rows.size() != static_cast<size_t>(m_store.count()))
+            m_rows.assign(static_cast<size_t>(m_store.count()), std::nullopt);
+        if (!m_rows[at]) {
+            const core::Entry& e = m_store.at(static_cast<int>(at));
+            // one text of the row's cells; no typed text spans the line break between two
+            std::string cells = app::deadlineColumnText(e);
+            for (const core::FieldInfo& f : core::fieldTable())
+                cells.append("\n").append(e.valueText(f.id, false));
+            m_rows[at] = app::RowFilter::fold(cells);
+        }
+        return *m_rows[at];
+    }
+
+    // The rows' texts made a few thousand at a time while the window idles, so that the first key finds them.
+    void warmUp()
+    {
+        const size_t count = static_cast<size_t>(m_store.count());
+        for (size_t end = std::min(count, m_warmed + 4000); m_warmed < end; ++m_warmed)
+            (void)rowText(m_warmed);
+        if (m_warmed < count)
+            m_warm.start();
+    }
+
     const core::EntryStore& m_store;
     app::RowFilter m_filter{""};
+    QTimer m_warm;
+    size_t m_warmed = 0;
+    // each row's folded text, made when a filter first looks at it; and whether the last filter showed it
+    mutable std::vector<std::optional<app::RowFilter::Folded>> m_rows;
+    mutable std::vector<char> m_shown;
+    bool m_narrowing = false;
 };
 
 // The header's sort arrow points up for an ascending column and down for a descending
@@ -90,7 +156,7 @@ public:
 EntryList::EntryList(core::EntryStore& store, QWidget* parent)
     : QTableView(parent), m_store(store), m_model(new EntryModel(store, this)), m_proxy(new EntryFilter(store, this))
 {
-    m_proxy->setSourceModel(m_model);
+    static_cast<EntryFilter*>(m_proxy)->follow(m_model);
     setModel(m_proxy);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -99,30 +99,19 @@ void EntryModel::rowChanged(int row)
     emit dataChanged(index(row, 0), index(row, columns() - 1));
 }
 
-void EntryModel::beginReorder(app::SortOrder order)
+void EntryModel::endReorder(const std::vector<size_t>& moves)
 {
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    // the same stable order the store sorts by, so that each entry's move is known
-    const auto field = static_cast<core::FieldId>(order.column);
-    const auto& entries = m_store.entries();
-    m_order.resize(entries.size());
-    std::iota(m_order.begin(), m_order.end(), size_t{0});
-    std::stable_sort(m_order.begin(), m_order.end(),
-                     [&](size_t a, size_t b) { return entries[a].sortCompare(field, entries[b], order.reversed) < 0; });
-}
-
-void EntryModel::endReorder()
-{
-    std::vector<int> newRow(m_order.size());
-    for (size_t to = 0; to < m_order.size(); ++to)
-        newRow[m_order[to]] = static_cast<int>(to);
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& i : before)
-        after.append(index(newRow[static_cast<size_t>(i.row())], i.column()));
-    changePersistentIndexList(before, after);
-    m_order.clear();
+    if (moves.size() == static_cast<size_t>(m_store.count())) {
+        std::vector<int> newRow(moves.size());
+        for (size_t to = 0; to < moves.size(); ++to)
+            newRow[moves[to]] = static_cast<int>(to);
+        const QModelIndexList before = persistentIndexList();
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& i : before)
+            after.append(index(newRow[static_cast<size_t>(i.row())], i.column()));
+        changePersistentIndexList(before, after);
+    }
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 

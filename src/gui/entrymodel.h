@@ -31,13 +31,12 @@ public:
     // The icon of an entry's row.
     QIcon rowIcon(const core::Entry& entry) const;
 
-    // Reorders the store as `sort` does, keeping selections and the current row
-    // on their entries.
-    template <class Sort> void reorder(app::SortOrder order, Sort&& sort)
+    // Reorders the store by `sort`, which gives each new position's old position (none when nothing moved),
+    // keeping selections and the current row on their entries.
+    template <class Sort> void reorder(Sort&& sort)
     {
-        beginReorder(order);
-        sort();
-        endReorder();
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        endReorder(sort());
     }
     // The store changed in ways the model cannot follow row by row (added or removed entries).
     template <class Change> void change(Change&& change)
@@ -52,11 +51,9 @@ public:
     static int columns();
 
 private:
-    void beginReorder(app::SortOrder order);
-    void endReorder();
+    void endReorder(const std::vector<size_t>& moves);
 
     core::EntryStore& m_store;
-    std::vector<size_t> m_order; // the reorder in progress: new position -> old position
     std::array<QIcon, 5> m_icons;
 };
 

@@ -74,6 +74,11 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     m_state.setEntryObserver([this](const update::EntryOutcome& outcome) { rowChanged(outcome.position); });
     // the notice goes when the entries are done, not after a closing box that waits for someone to come back
     m_state.setRunEndObserver([this](const update::RunSummary& summary) { notifyChanges(summary); });
+    // an edit's data file is written off this thread; a failure is told here once the write ends
+    m_state.setBackgroundSave([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_state.reportBackgroundSave(); }, Qt::QueuedConnection);
+    });
 }
 
 MainWindow::~MainWindow()
@@ -81,6 +86,8 @@ MainWindow::~MainWindow()
     delete m_frontNotifier; // before the socket it watches closes
     m_flowLog.clearSubscriber();
     m_state.setWaker({});
+    // the edit written last is on the disk before the window goes
+    m_state.finishBackgroundSave();
 }
 
 void MainWindow::buildCentral()

@@ -202,7 +202,10 @@ void MainWindow::sortBy(int column, app::SortKind kind)
 {
     const std::optional<app::SortOrder> next = app::sortRequest(m_logic.sortOrder(), column, kind);
     if (next) {
-        model()->reorder(*next, [&] { m_logic.sort(column, kind); });
+        model()->reorder([&] {
+            m_logic.sort(column, kind);
+            return m_logic.lastMoves();
+        });
         selectionChanged(); // the same entries, at their new positions
     }
     m_list->showSortOrder(m_logic.sortOrder());

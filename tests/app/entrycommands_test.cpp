@@ -169,6 +169,39 @@ TEST(EntryEdits, EachIsKeptAtOnceAndNoticedOnlyOnceKept)
     }
 }
 
+// The window's edits without a notice are written off its thread: the newest edit is what the file holds once the
+// writes end, the next save made at once never lands under an older one, and a failed write is told once it ends.
+TEST(EntryEdits, WrittenInTheBackgroundTheNewestWins)
+{
+    for (const bool blocked : {false, true}) {
+        SCOPED_TRACE(blocked ? "blocked" : "written");
+        test::TempDir dir;
+        app::AppContext app(dir.file("settings.ini"));
+        app.settings.setValue(base::setting::LogDir, dir.path());
+        app.entries.setLoadOk(true);
+        core::Entry e;
+        core::setIdentifier(e, "2824281");
+        e.Reference = "A";
+        app.entries.appendEntry(e);
+        test::ScriptedFrontEnd view;
+        net::FlowLog flowLog;
+        app::MainState state(app, view, flowLog);
+        state.setBackgroundSave({});
+        if (blocked)
+            std::filesystem::create_directories(dir.file("tradmark.dat/x"));
+        app::setFrequency(state, {0}, core::Frequency::Yearly);
+        app::setFrequency(state, {0}, core::Frequency::Weekly);
+        state.finishBackgroundSave();
+        const std::string data = platform::readFile(dir.file("tradmark.dat")).value_or("");
+        const std::string weekly = std::to_string(static_cast<int>(core::Frequency::Weekly)) + "\tA\t";
+        EXPECT_EQ(data.find(weekly) != std::string::npos, !blocked) << data;
+        state.reportBackgroundSave();
+        state.reportBackgroundSave();
+        EXPECT_EQ(view.boxes.size(), blocked ? 1u : 0u);
+        EXPECT_EQ(bool(state.lastEdit().dataFile), !blocked);
+    }
+}
+
 // A crash between an edit's data file and its list leaves notices on no list: those the data file agrees with are
 // listed by the next use of the queue, every other one is removed.
 TEST(EntryEdits, ACrashBeforeTheListKeepsTheNoticesOfASavedEdit)

@@ -5,6 +5,7 @@
 #include "app/mainwindowlogic.h"
 #include "app/sorting.h"
 #include "app/timeout.h"
+#include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "support/runcli.h"
 #include "tasks/errors.h"
@@ -164,6 +165,54 @@ TEST(RowFilter, NumbersWithOrWithoutSeparatorsAndAnyCase)
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.typed) + " / " + c.cell);
         EXPECT_EQ(RowFilter(c.typed).matches(c.cell), c.shown);
+        EXPECT_EQ(RowFilter(c.typed).matches(RowFilter::fold(c.cell)), c.shown);
+    }
+}
+
+// A text typed on looks only at the rows the earlier one showed: never when that could hide a row it should show.
+TEST(RowFilter, NarrowsOnlyWhenEveryRowFoundWasShownBefore)
+{
+    const struct {
+        const char* earlier;
+        const char* typed;
+        bool narrows;
+    } cases[] = {
+        {"", "k", true},        {"k", "ke", true},    {"es", "kes", true},    {"ke", "k", false},
+        {"ke", "kx", false},    {"75", "75-0", true}, {"a b", "a b7", false}, // "ab7" is found without the space
+        {"kes", "kes7", false}, {"7", "75000", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.earlier) + " -> " + c.typed);
+        EXPECT_EQ(RowFilter(c.typed).narrows(RowFilter(c.earlier)), c.narrows);
+    }
+}
+
+// The list's one sort puts the entries where the store's own sort does, for every column and both directions.
+TEST(SortedPositions, AsTheStoreSortsByEveryColumn)
+{
+    core::EntryStore store;
+    const char* const names[] = {"Kestrel", "", "kestrel", "Osprey", "\xC3\x84pfel"};
+    for (int i = 0; i < 10; ++i) {
+        core::Entry e;
+        e.SerNum = i % 4 ? std::to_string(75000000 + (i * 7) % 10) : "";
+        e.RegNum = i % 3 ? std::to_string(3000000 + i % 2) : "";
+        e.Reference = i % 2 ? "R-" + std::to_string(i % 3) : "r" + std::to_string(i % 3);
+        e.Trademark = names[i % 5];
+        e.Frequency = static_cast<core::Frequency>(i % 3);
+        e.LastUpdate = 40000 + i % 2;
+        e.StatusDate = i % 2 ? "2001-02-0" + std::to_string(i % 3) : "";
+        store.appendEntry(std::move(e));
+    }
+    for (int column = 0; column < core::k_fieldCount; ++column) {
+        for (const bool reversed : {false, true}) {
+            SCOPED_TRACE(std::to_string(column) + (reversed ? " reversed" : ""));
+            core::EntryStore sorted = store;
+            sorted.sort(static_cast<core::FieldId>(column), reversed);
+            core::EntryStore moved = store;
+            moveEntries(moved, sortedPositions(store.entries(), {column, reversed}));
+            for (int i = 0; i < store.count(); ++i)
+                EXPECT_EQ(moved.at(i).fieldListing(), sorted.at(i).fieldListing()) << i;
+        }
     }
 }
 
