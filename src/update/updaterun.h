@@ -8,6 +8,7 @@
 #include "update/pagefetcher.h"
 #include "update/updatecontext.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,8 @@ private:
     // Commits the waiting notices; when that fails, their entries fail. With `checkpoint` the entries are
     // saved after a good commit.
     void commitNotices(bool checkpoint);
+    // Appends the count and time of the run's saves to the file TARNWICK_SAVE_TIMES names, if any.
+    void reportCheckpoints() const;
     // LastUpdate cleared by the redo question goes back for an entry that does not get a new one.
     void restoreLastUpdate(int position);
 
@@ -96,6 +99,9 @@ private:
     RunSummary* m_summary = nullptr;
     // LastUpdate of each position before the redo question cleared it (0: not cleared)
     std::vector<core::DayNumber> m_clearedLastUpdate;
+    // the saves of the entries in the middle of the run: how many and how long they took in all
+    int m_checkpoints = 0;
+    std::chrono::steady_clock::duration m_checkpointTime{};
 };
 
 // Whether a downloaded rules text may replace the one in use: it begins with
