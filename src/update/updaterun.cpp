@@ -11,6 +11,8 @@
 #include "update/changes.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace tarnwick::update {
@@ -102,6 +104,10 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
     m_due = due;
     m_processed = 0;
     m_notices.clear();
+    m_checkpoints = 0;
+    m_checkpointTime = {};
+    m_lastCheckpoint = std::chrono::steady_clock::now();
+    m_lastCheckpointCost = {};
     {
         base::ScopedValue<RunSummary*> running(m_summary, &summary);
 
@@ -135,6 +141,7 @@ RunSummary UpdateRun::Run(bool selectedOnly, const std::vector<int>& selection)
         summary.reached = m_processed;
         summary.cancelled = c.runState == base::RunState::Cancelled;
     }
+    reportCheckpoints();
     // the tally goes out before the closing message waits for anyone
     if (m_ctx.onRunEnd)
         m_ctx.onRunEnd(summary);
@@ -169,7 +176,12 @@ void UpdateRun::commitNotices(bool checkpoint)
         }
         fail(position, error, number);
     });
-    if (!committed || !checkpoint || !m_ctx.checkpoint)
+    // A commit lists its notices durably; the save only records that the entries have their new values. A
+    // crash before the next save leaves the data file with the values before them, so the run after finds
+    // those changes again and notices them a second time: a save put off repeats a notice, it never loses one.
+    // The data file is only ever saved right after a commit, so it never holds a change whose notice is not
+    // listed.
+    if (!committed || !checkpoint || !m_ctx.checkpoint || !checkpointDue())
         return;
     // an entry the redo question cleared and the run has not reached yet is saved as it was
     std::vector<std::pair<int, core::DayNumber>> waiting;
@@ -180,9 +192,35 @@ void UpdateRun::commitNotices(bool checkpoint)
             e.LastUpdate = m_clearedLastUpdate[p];
         }
     }
+    const auto start = std::chrono::steady_clock::now();
     m_ctx.checkpoint();
+    m_lastCheckpoint = std::chrono::steady_clock::now();
+    m_lastCheckpointCost = m_lastCheckpoint - start;
+    m_checkpointTime += m_lastCheckpointCost;
+    ++m_checkpoints;
     for (const auto& [p, day] : waiting)
         m_ctx.entries.at(p).LastUpdate = day;
+}
+
+bool UpdateRun::checkpointDue() const
+{
+    constexpr std::chrono::seconds k_checkpointSpacing{5};
+    constexpr int k_costFactor = 20;
+    const auto since = std::chrono::steady_clock::now() - m_lastCheckpoint;
+    return since >= k_checkpointSpacing && since >= k_costFactor * m_lastCheckpointCost;
+}
+
+void UpdateRun::reportCheckpoints() const
+{
+    // a benchmark names a file in TARNWICK_SAVE_TIMES to learn what the saves in the middle of a run cost
+    const char* path = std::getenv("TARNWICK_SAVE_TIMES");
+    if (path == nullptr || *path == '\0')
+        return;
+    if (std::FILE* f = std::fopen(path, "a")) {
+        std::fprintf(f, "saves %d total_ms %.1f\n", m_checkpoints,
+                     std::chrono::duration<double, std::milli>(m_checkpointTime).count());
+        std::fclose(f);
+    }
 }
 
 void UpdateRun::fail(int position, const std::string& text, int number)

@@ -8,6 +8,7 @@
 #include "update/pagefetcher.h"
 #include "update/updatecontext.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -82,8 +83,14 @@ private:
     // of a check that the run's cancel or close cut short.
     std::string checkNewNumbers(const core::Entry& stored, core::Entry& now, std::string& note);
     // Commits the waiting notices; when that fails, their entries fail. With `checkpoint` the entries are
-    // saved after a good commit.
+    // saved after a good commit once the last save is long enough ago (checkpointDue).
     void commitNotices(bool checkpoint);
+    // Whether a save of the entries in the middle of the run is due: a few seconds after the last one, and
+    // never sooner than twenty times what that one took, so that the saves stay a small part of a run
+    // however large the data file grows.
+    bool checkpointDue() const;
+    // Appends the count and time of the run's saves to the file TARNWICK_SAVE_TIMES names, if any.
+    void reportCheckpoints() const;
     // LastUpdate cleared by the redo question goes back for an entry that does not get a new one.
     void restoreLastUpdate(int position);
 
@@ -96,6 +103,12 @@ private:
     RunSummary* m_summary = nullptr;
     // LastUpdate of each position before the redo question cleared it (0: not cleared)
     std::vector<core::DayNumber> m_clearedLastUpdate;
+    // the saves of the entries in the middle of the run: how many and how long they took in all, when the last
+    // one ended and how long it took
+    int m_checkpoints = 0;
+    std::chrono::steady_clock::duration m_checkpointTime{};
+    std::chrono::steady_clock::time_point m_lastCheckpoint;
+    std::chrono::steady_clock::duration m_lastCheckpointCost{};
 };
 
 // Whether a downloaded rules text may replace the one in use: it begins with
