@@ -15,15 +15,6 @@ namespace tarnwick::app {
 
 namespace {
 
-std::string numberOf(const core::Entry& entry)
-{
-    for (const std::string* n : {&entry.RegNum, &entry.SerNum, &entry.IntNum}) {
-        if (!n->empty())
-            return *n;
-    }
-    return {};
-}
-
 // Why a due day was moved: the weekday it fell on, or a holiday.
 std::string movedNote(const docket::Deadline& d)
 {
@@ -56,7 +47,7 @@ DeadlineRow deadlineRow(const core::Entry& entry, const docket::Deadline& deadli
 {
     DeadlineRow row;
     row.reference = entry.Reference;
-    row.number = numberOf(entry);
+    row.number = docket::deadlineNumber(entry);
     row.mark = entry.Trademark;
     row.kind = docket::kindText(deadline);
     row.due = deadline.closes;

@@ -316,6 +316,11 @@ std::string deadlineId(const Deadline& deadline)
     return {};
 }
 
+const std::string& deadlineNumber(const core::Entry& entry)
+{
+    return !entry.RegNum.empty() ? entry.RegNum : (!entry.SerNum.empty() ? entry.SerNum : entry.IntNum);
+}
+
 std::string deadlineText(const std::optional<Deadline>& deadline)
 {
     if (!deadline)

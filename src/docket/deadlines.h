@@ -49,6 +49,9 @@ struct Deadline {
 // "opposition-2026-12-01". Calendar UIDs and the record of sent reminders are built from it together with the
 // entry's number.
 std::string deadlineId(const Deadline& deadline);
+// The number an entry's deadlines are kept under: its registration number, else its application's, else the
+// international registration's; empty when it has none.
+const std::string& deadlineNumber(const core::Entry& entry);
 
 // "Declaration of use", "Renewal at 10 years", "Section 71 declaration", "Section 71 declaration at 10 years",
 // "Response to office action", "Statement of use", "Opposition period ends"

@@ -17,16 +17,10 @@ namespace tarnwick::notify {
 
 namespace {
 
-// The number an entry's reminders are recorded by: the one its message files are named by.
-const std::string& entryNumber(const core::Entry& entry)
-{
-    return !entry.RegNum.empty() ? entry.RegNum : (!entry.SerNum.empty() ? entry.SerNum : entry.IntNum);
-}
-
 // A deadline's part of its records' lines: "NUMBER TAB deadline TAB".
 std::string deadlinePrefix(const core::Entry& entry, const docket::Deadline& deadline)
 {
-    return entryNumber(entry) + "\t" + docket::deadlineId(deadline) + "\t";
+    return docket::deadlineNumber(entry) + "\t" + docket::deadlineId(deadline) + "\t";
 }
 
 } // namespace
@@ -86,7 +80,7 @@ ReminderOutcome queueReminders(EmailQueue& queue, rules::TemplateVars& vars, bas
     std::set<std::string> open;     // the prefixes of the deadlines open today
     std::vector<std::string> added; // the thresholds crossed since the last run
     for (const core::Entry& entry : entries) {
-        if (entryNumber(entry).empty())
+        if (docket::deadlineNumber(entry).empty())
             continue;
         for (const docket::Deadline& deadline : docket::pendingDeadlines(entry, today)) {
             const std::string prefix = deadlinePrefix(entry, deadline);
