@@ -6,6 +6,8 @@
 #include "core/identifier.h"
 #include "notify/history.h"
 
+#include <utility>
+
 namespace tarnwick::app {
 
 namespace {
@@ -17,37 +19,54 @@ bool sameChange(const notify::ChangeRecord& a, const notify::ChangeRecord& b)
 
 } // namespace
 
+HistoryLister::HistoryLister(std::function<void(std::string_view)> write) : m_write(std::move(write)) {}
+
+void HistoryLister::add(const notify::ChangeRecord& record)
+{
+    if (!m_change.empty() && !sameChange(m_change.front(), record))
+        writeChange();
+    m_change.push_back(record);
+}
+
+bool HistoryLister::finish()
+{
+    if (!m_change.empty())
+        writeChange();
+    return std::exchange(m_listed, false);
+}
+
+void HistoryLister::writeChange()
+{
+    // the change's line, then its fields in their own order
+    const notify::ChangeRecord& newest = m_change.front();
+    m_text.clear();
+    m_text.append(newest.date).append("  ").append(newest.number);
+    if (!newest.reference.empty())
+        m_text.append("  ").append(newest.reference);
+    m_text += '\n';
+    for (auto r = m_change.rbegin(); r != m_change.rend(); ++r) {
+        const std::string_view caption = notify::fieldCaption(r->field);
+        m_text.append("  ").append(caption).append(" (now): ").append(r->newValue).append("\n");
+        m_text.append("  ").append(caption).append(" (was): ").append(r->oldValue).append("\n");
+    }
+    m_change.clear();
+    m_listed = true;
+    m_write(m_text);
+}
+
 std::string historyListing(const notify::HistoryText& history, const std::vector<std::string>& numbers)
 {
-    std::vector<size_t> chosen;
-    if (numbers.empty()) {
-        chosen.resize(history.records.size());
-        for (size_t i = 0; i < chosen.size(); ++i)
-            chosen[i] = i;
-    } else {
-        chosen = notify::HistoryIndex(history).of(numbers);
-    }
     std::string out;
-    out.reserve(chosen.size() * 120);
-    // from the newest change back; the fields of one change in their own order
-    size_t end = chosen.size();
-    while (end > 0) {
-        size_t begin = end - 1;
-        const notify::ChangeRecord& last = history.records[chosen[begin]];
-        while (begin > 0 && sameChange(history.records[chosen[begin - 1]], last))
-            --begin;
-        out.append(last.date).append("  ").append(last.number);
-        if (!last.reference.empty())
-            out.append("  ").append(last.reference);
-        out += '\n';
-        for (size_t k = begin; k < end; ++k) {
-            const notify::ChangeRecord& r = history.records[chosen[k]];
-            const std::string_view caption = notify::fieldCaption(r.field);
-            out.append("  ").append(caption).append(" (now): ").append(r.newValue).append("\n");
-            out.append("  ").append(caption).append(" (was): ").append(r.oldValue).append("\n");
-        }
-        end = begin;
+    HistoryLister lister([&out](std::string_view text) { out.append(text); });
+    if (numbers.empty()) {
+        for (size_t i = history.records.size(); i-- > 0;)
+            lister.add(history.records[i]);
+    } else {
+        const std::vector<size_t> chosen = notify::HistoryIndex(history).of(numbers);
+        for (size_t i = chosen.size(); i-- > 0;)
+            lister.add(history.records[chosen[i]]);
     }
+    lister.finish();
     return out;
 }
 

@@ -24,17 +24,20 @@ int history(const Invocation& inv)
         }
         numbers.insert(numbers.end(), own.begin(), own.end());
     }
-    // the named entries' records alone are held; without names, every record
-    const notify::HistoryText& history = s->app.history(notify::HistoryKeep{numbers, 0});
-    if (!history.error.empty()) {
-        inv.err << "tarnwick-cli: " << history.error << "\n";
+    // read from the end back and written a change at a time, so that no history is held whatever its size
+    app::HistoryLister lister([&inv](std::string_view text) { inv.out << text; });
+    const notify::HistoryScan scan = notify::readHistoryNewestFirst(
+        s->app.logDir(), numbers, [&lister](const notify::ChangeRecord& record) { lister.add(record); });
+    const bool listed = lister.finish();
+    if (!scan.error.empty()) {
+        inv.err << "tarnwick-cli: " << scan.error << "\n";
         return 1;
     }
-    if (history.damaged > 0)
-        inv.err << "tarnwick-cli: " << history.damaged << (history.damaged == 1 ? " line" : " lines") << " of "
+    if (!listed)
+        inv.out << "No changes recorded.\n";
+    if (scan.damaged > 0)
+        inv.err << "tarnwick-cli: " << scan.damaged << (scan.damaged == 1 ? " line" : " lines") << " of "
                 << notify::k_historyFileName << " in " << s->app.logDir() << " hold no record and were skipped\n";
-    const std::string listing = app::historyListing(history, numbers);
-    inv.out << (listing.empty() ? std::string("No changes recorded.\n") : listing);
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <utility>
 
 namespace tarnwick::notify {
 
@@ -146,6 +147,19 @@ bool splitLine(std::string_view line, Columns& columns)
     return columns[0].size() == 10 && day != core::k_noDay && day != core::k_unknownDay;
 }
 
+enum class LineKind { Skipped, Damaged, Record };
+
+// What one line between LFs is: a header or an empty line, a line that is no record, or a record split into columns.
+LineKind readLine(std::string_view line, Columns& columns)
+{
+    // a line whose LF a crash cut off ends in CR before the CR LF of the append that closed it
+    while (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line.empty() || line == k_header.substr(0, k_header.size() - 2) || line == k_uncheckedHeader)
+        return LineKind::Skipped;
+    return splitLine(line, columns) ? LineKind::Record : LineKind::Damaged;
+}
+
 void assignRecord(ChangeRecord& record, const Columns& columns)
 {
     record.date.assign(columns[0]);
@@ -165,6 +179,14 @@ void assignDigits(std::string& out, std::string_view number)
     }
 }
 
+struct FdCloser {
+    explicit FdCloser(int fd) : fd(fd) {}
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    ~FdCloser() { ::close(fd); }
+    int fd;
+};
+
 // Reads the file at `path` a block at a time into `out`; why it could not be, else empty. Anything but a regular
 // file (a FIFO, a device, a folder) is refused without blocking.
 std::string readBlocks(const std::string& path, const HistoryKeep& keep, HistoryText& out)
@@ -172,10 +194,7 @@ std::string readBlocks(const std::string& path, const HistoryKeep& keep, History
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::strerror(errno);
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
+    const FdCloser closer{fd};
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         return std::strerror(errno);
@@ -273,16 +292,12 @@ void HistoryReader::add(std::string_view bytes)
 
 void HistoryReader::line(std::string_view line)
 {
-    // a line whose LF a crash cut off ends in CR before the CR LF of the append that closed it
-    while (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);
-    if (line.empty() || line == k_header.substr(0, k_header.size() - 2) || line == k_uncheckedHeader)
-        return;
     Columns columns;
-    if (!splitLine(line, columns)) {
+    const LineKind kind = readLine(line, columns);
+    if (kind == LineKind::Damaged)
         ++m_text.damaged;
+    if (kind != LineKind::Record)
         return;
-    }
     const size_t place = m_read++;
     if (m_keep.numbers.empty() && m_keep.newest == 0) {
         assignRecord(m_text.records.emplace_back(), columns);
@@ -336,6 +351,120 @@ HistoryText parseHistory(std::string_view text)
     HistoryReader reader;
     reader.add(text);
     return reader.finish();
+}
+
+HistoryBackReader::HistoryBackReader(const std::vector<std::string>& numbers, Sink sink)
+    : m_all(numbers.empty()), m_sink(std::move(sink))
+{
+    for (const std::string& number : numbers) {
+        if (std::string digits = numberDigits(number); !digits.empty())
+            m_wanted.insert(std::move(digits));
+    }
+}
+
+void HistoryBackReader::addBefore(std::string_view bytes)
+{
+    size_t end = bytes.size();
+    if (!m_endFound) {
+        const void* lf = ::memrchr(bytes.data(), '\n', end);
+        if (!lf)
+            return;
+        m_endFound = true;
+        end = static_cast<size_t>(static_cast<const char*>(lf) - bytes.data());
+    }
+    while (end > 0) {
+        const void* lf = ::memrchr(bytes.data(), '\n', end);
+        if (!lf)
+            break;
+        const size_t start = static_cast<size_t>(static_cast<const char*>(lf) - bytes.data()) + 1;
+        if (m_head.empty()) {
+            line(bytes.substr(start, end - start));
+        } else {
+            m_head.insert(0, bytes.substr(start, end - start));
+            line(m_head);
+            m_head.clear();
+        }
+        end = start - 1;
+    }
+    // the start of the line that the piece's first LF ends (or of the one the last piece began) lies before it
+    m_head.insert(0, bytes.substr(0, end));
+}
+
+bool HistoryBackReader::mayBeWanted(std::string_view text)
+{
+    // the number follows the date, which follows the check on a line that has one
+    const size_t date = lineCheck(text) ? k_checkDigits + 1 : 0;
+    const size_t from = text.find('\t', date);
+    const size_t to = from == std::string_view::npos ? from : text.find('\t', from + 1);
+    if (to == std::string_view::npos)
+        return true; // no record: checked as one to be counted
+    assignDigits(m_digits, text.substr(from + 1, to - from - 1));
+    return m_wanted.contains(m_digits);
+}
+
+void HistoryBackReader::line(std::string_view text)
+{
+    // a line of another number is passed over before its check, which costs more than the rest of the read
+    if (!m_all && !mayBeWanted(text))
+        return;
+    Columns columns;
+    const LineKind kind = readLine(text, columns);
+    if (kind == LineKind::Damaged)
+        ++m_damaged;
+    if (kind != LineKind::Record)
+        return;
+    assignRecord(m_record, columns);
+    m_sink(m_record);
+}
+
+int HistoryBackReader::finish()
+{
+    // the first line has no LF before it
+    if (m_endFound)
+        line(m_head);
+    m_head.clear();
+    m_endFound = false;
+    return std::exchange(m_damaged, 0);
+}
+
+HistoryScan readHistoryNewestFirst(const std::string& logDir, const std::vector<std::string>& numbers,
+                                   HistoryBackReader::Sink sink)
+{
+    HistoryScan scan;
+    if (logDir.empty())
+        return scan;
+    const std::string path = platform::joinPath(logDir, k_historyFileName);
+    const auto failed = [&](const std::string& why) {
+        scan.error = "Can't read the history file '" + path + "': " + why;
+        return scan;
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT ? scan : failed(std::strerror(errno));
+    const FdCloser closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return failed(std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return failed("not a regular file");
+    HistoryBackReader reader(numbers, std::move(sink));
+    std::vector<char> block(k_readBlock);
+    // the file as it was when opened: a record appended meanwhile is left for the next read
+    auto end = static_cast<size_t>(info.st_size);
+    while (end > 0) {
+        const size_t size = std::min(end, block.size());
+        const ssize_t got = ::pread(fd, block.data(), size, static_cast<off_t>(end - size));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return failed(std::strerror(errno));
+        if (static_cast<size_t>(got) != size)
+            return failed("the file became shorter while it was read");
+        end -= size;
+        reader.addBefore(std::string_view(block.data(), size));
+    }
+    scan.damaged = reader.finish();
+    return scan;
 }
 
 HistoryIndex::HistoryIndex(const HistoryText& history) : m_leftOut(history.leftOut)

@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -88,6 +89,46 @@ private:
     size_t m_read = 0; // whole records so far
     HistoryText m_text;
 };
+
+// Reads a history text from its end back, handed over in pieces that each come before those handed so far, and
+// hands on the records of the named numbers (digits compared; every record when none is named) newest first: the
+// records and damaged lines that a read from the start finds, in the opposite order. Nothing is held but the part
+// of a line that a piece cut, so a file of any size is read in the memory of a block. When numbers are named, only
+// lines that can be theirs are checked, and only those count as damaged.
+class HistoryBackReader {
+public:
+    using Sink = std::function<void(const ChangeRecord&)>;
+    HistoryBackReader(const std::vector<std::string>& numbers, Sink sink);
+    // The bytes before those handed so far.
+    void addBefore(std::string_view bytes);
+    // Hands on the first line; how many lines were no record.
+    int finish();
+
+private:
+    void line(std::string_view line);
+    // Whether a line names one of the numbers, or is too short to name any.
+    bool mayBeWanted(std::string_view line);
+
+    std::unordered_set<std::string> m_wanted; // digits of the named numbers
+    bool m_all;
+    Sink m_sink;
+    bool m_endFound = false; // the last LF is behind: what follows it is a line a crash cut short
+    std::string m_head;      // the end of a line whose start is in a piece still to come
+    std::string m_digits;
+    ChangeRecord m_record;
+    int m_damaged = 0;
+};
+
+// What a read of the history file newest first found.
+struct HistoryScan {
+    int damaged = 0;
+    std::string error; // why a file that is there could not be read
+};
+
+// Reads "Tarnwick_history.txt" in `logDir` from its end back a block at a time, handing the records of `numbers`
+// (all when none) to `sink` newest first; no file, no records.
+HistoryScan readHistoryNewestFirst(const std::string& logDir, const std::vector<std::string>& numbers,
+                                   HistoryBackReader::Sink sink);
 
 // Reads every record; a torn last line (a crash in the middle of an append) is left out, and so is a torn line that
 // a later append closed, when it carries its check.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace tarnwick;
 
 namespace {
@@ -41,6 +43,13 @@ TEST(HistoryFile, ReadsRecordsAndSkipsWhatIsNone)
         const notify::HistoryText h = notify::parseHistory(c.text);
         EXPECT_EQ(h.records.size(), c.records);
         EXPECT_EQ(h.damaged, c.damaged);
+        // from the end back a byte at a time: every line crosses pieces
+        size_t newestFirst = 0;
+        notify::HistoryBackReader back({}, [&](const notify::ChangeRecord&) { ++newestFirst; });
+        for (size_t i = c.text.size(); i-- > 0;)
+            back.addBefore(std::string_view(c.text).substr(i, 1));
+        EXPECT_EQ(back.finish(), c.damaged);
+        EXPECT_EQ(newestFirst, c.records);
     }
 }
 
@@ -112,6 +121,15 @@ TEST(HistoryFile, ALineCutByACrashIsReadWholeOrSkippedNeverCut)
                 const notify::HistoryText pieces = reader.finish();
                 ASSERT_EQ(pieces.records, whole.records) << "cut at " << cut;
                 ASSERT_EQ(pieces.damaged, whole.damaged) << "cut at " << cut;
+                // and read from the end back, newest first
+                std::vector<notify::ChangeRecord> newestFirst;
+                notify::HistoryBackReader back({}, [&](const notify::ChangeRecord& r) { newestFirst.push_back(r); });
+                back.addBefore(std::string_view(written).substr(cut));
+                back.addBefore(std::string_view(written).substr(0, cut));
+                ASSERT_EQ(back.finish(), whole.damaged) << "cut at " << cut;
+                ASSERT_TRUE(
+                    std::equal(newestFirst.rbegin(), newestFirst.rend(), whole.records.begin(), whole.records.end()))
+                    << "cut at " << cut;
             }
         }
     }
@@ -149,6 +167,15 @@ TEST(HistoryFile, AReadKeepsTheNamedNumbersOrTheNewestAndCountsTheRest)
             kept.push_back(r.newValue);
         EXPECT_EQ(kept, c.kept);
         EXPECT_EQ(notify::HistoryIndex(h).count(e), 6u); // the entry's records, kept or not
+        if (c.keep.newest == 0) {
+            // read from the end back, the same records newest first
+            std::vector<std::string> newestFirst;
+            notify::HistoryBackReader back(c.keep.numbers,
+                                           [&](const notify::ChangeRecord& r) { newestFirst.push_back(r.newValue); });
+            back.addBefore(text);
+            back.finish();
+            EXPECT_EQ(newestFirst, std::vector<std::string>(c.kept.rbegin(), c.kept.rend()));
+        }
     }
 }
 
