@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 using namespace tarnwick;
 
@@ -177,6 +178,56 @@ TEST(HistoryFile, AReadKeepsTheNamedNumbersOrTheNewestAndCountsTheRest)
             EXPECT_EQ(newestFirst, std::vector<std::string>(c.kept.rbegin(), c.kept.rend()));
         }
     }
+}
+
+TEST(HistoryFile, ReadFromItsEndBackGivesTheRecordsNewestFirst)
+{
+    // lines cross the blocks of a read: more than two blocks of records of three numbers, one line damaged
+    std::string text = k_header;
+    for (int i = 0; i < 30000; ++i)
+        notify::appendHistoryLine(text, {"2026-12-08", std::to_string(75000001 + i % 3), "R", "StatusText",
+                                         std::string(40, 'a'), std::to_string(i)});
+    std::string damaged;
+    notify::appendHistoryLine(damaged, {"2026-12-09", "75000002", "R", "Owner", "a", "b"});
+    text += damaged.substr(0, damaged.size() - 3) + "\r\n";
+    struct Case {
+        const char* name;
+        std::vector<std::string> numbers;
+        size_t records;
+        int damaged; // counted only where the line may be of the named numbers
+    };
+    const Case cases[] = {
+        {"every number", {}, 30000, 1},
+        {"one number", {"75-000001"}, 10000, 0},
+        {"the damaged line's", {"75000002"}, 10000, 1},
+    };
+    test::TempDir dir;
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file(notify::k_historyFileName), text));
+    const notify::HistoryText whole = notify::parseHistory(text);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<notify::ChangeRecord> read;
+        const notify::HistoryScan scan = notify::readHistoryNewestFirst(
+            dir.path(), c.numbers, [&](const notify::ChangeRecord& r) { read.push_back(r); });
+        EXPECT_EQ(scan.error, "");
+        EXPECT_EQ(scan.damaged, c.damaged);
+        ASSERT_EQ(read.size(), c.records);
+        std::vector<notify::ChangeRecord> expected;
+        for (auto r = whole.records.rbegin(); r != whole.records.rend(); ++r) {
+            if (c.numbers.empty() || notify::numberDigits(r->number) == notify::numberDigits(c.numbers[0]))
+                expected.push_back(*r);
+        }
+        EXPECT_TRUE(read == expected);
+    }
+    // no file is no records; a folder at its name is refused
+    test::TempDir other;
+    int records = 0;
+    const auto count = [&records](const notify::ChangeRecord&) { ++records; };
+    EXPECT_EQ(notify::readHistoryNewestFirst(other.path(), {}, count).error, "");
+    ASSERT_EQ(::mkdir(other.file(notify::k_historyFileName).c_str(), 0700), 0);
+    EXPECT_NE(notify::readHistoryNewestFirst(other.path(), {}, count).error.find("not a regular file"),
+              std::string::npos);
+    EXPECT_EQ(records, 0);
 }
 
 TEST(HistoryIndex, FindsAnEntrysRecordsByAnyOfItsNumbers)
