@@ -160,6 +160,19 @@ LineKind readLine(std::string_view line, Columns& columns)
     return splitLine(line, columns) ? LineKind::Record : LineKind::Damaged;
 }
 
+// The number column of a line as written, found without checking the line; none when the line is too short to have
+// one (no record then, which only the check may tell). The number follows the date, which follows the check on a
+// line that has one.
+std::optional<std::string_view> numberColumn(std::string_view line)
+{
+    const size_t date = lineCheck(line) ? k_checkDigits + 1 : 0;
+    const size_t from = line.find('\t', date);
+    const size_t to = from == std::string_view::npos ? from : line.find('\t', from + 1);
+    if (to == std::string_view::npos)
+        return std::nullopt;
+    return line.substr(from + 1, to - from - 1);
+}
+
 void assignRecord(ChangeRecord& record, const Columns& columns)
 {
     record.date.assign(columns[0]);
@@ -292,6 +305,17 @@ void HistoryReader::add(std::string_view bytes)
 
 void HistoryReader::line(std::string_view line)
 {
+    // of named numbers, a line of another is counted under its number before its check, which costs most of a read
+    if (!m_keep.numbers.empty()) {
+        if (const std::optional<std::string_view> number = numberColumn(line)) {
+            assignDigits(m_digits, *number);
+            if (!m_wanted.contains(m_digits)) {
+                if (!m_digits.empty())
+                    ++m_text.leftOut[m_digits];
+                return;
+            }
+        }
+    }
     Columns columns;
     const LineKind kind = readLine(line, columns);
     if (kind == LineKind::Damaged)
@@ -304,10 +328,6 @@ void HistoryReader::line(std::string_view line)
         return;
     }
     assignDigits(m_digits, columns[1]);
-    if (!m_keep.numbers.empty() && !m_wanted.contains(m_digits)) {
-        ++m_text.leftOut[m_digits];
-        return;
-    }
     if (m_keep.newest == 0) {
         assignRecord(m_text.records.emplace_back(), columns);
         return;
@@ -390,23 +410,16 @@ void HistoryBackReader::addBefore(std::string_view bytes)
     m_head.insert(0, bytes.substr(0, end));
 }
 
-bool HistoryBackReader::mayBeWanted(std::string_view text)
-{
-    // the number follows the date, which follows the check on a line that has one
-    const size_t date = lineCheck(text) ? k_checkDigits + 1 : 0;
-    const size_t from = text.find('\t', date);
-    const size_t to = from == std::string_view::npos ? from : text.find('\t', from + 1);
-    if (to == std::string_view::npos)
-        return true; // no record: checked as one to be counted
-    assignDigits(m_digits, text.substr(from + 1, to - from - 1));
-    return m_wanted.contains(m_digits);
-}
-
 void HistoryBackReader::line(std::string_view text)
 {
-    // a line of another number is passed over before its check, which costs more than the rest of the read
-    if (!m_all && !mayBeWanted(text))
-        return;
+    // a line of another number is passed over before its check, which costs most of a read
+    if (!m_all) {
+        if (const std::optional<std::string_view> number = numberColumn(text)) {
+            assignDigits(m_digits, *number);
+            if (!m_wanted.contains(m_digits))
+                return;
+        }
+    }
     Columns columns;
     const LineKind kind = readLine(text, columns);
     if (kind == LineKind::Damaged)

@@ -54,8 +54,9 @@ struct HistoryText {
 };
 
 // Which records a read of the history keeps: of every number or only of those named (digits compared), and of
-// each number all its records or only its newest. Every line is checked all the same, and a record left out is
-// counted, so that a reader still tells how many there are.
+// each number all its records or only its newest. A record left out is counted under its number, so that a reader
+// still tells how many there are. With numbers named, only the lines that may be theirs are checked (the check
+// costs most of a read): a line of another number is counted under it unchecked, and is never counted as damaged.
 struct HistoryKeep {
     std::vector<std::string> numbers; // none: every number
     size_t newest = 0;                // of each number; 0: all
@@ -106,8 +107,6 @@ public:
 
 private:
     void line(std::string_view line);
-    // Whether a line names one of the numbers, or is too short to name any.
-    bool mayBeWanted(std::string_view line);
 
     std::unordered_set<std::string> m_wanted; // digits of the named numbers
     bool m_all;

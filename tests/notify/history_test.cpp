@@ -218,6 +218,12 @@ TEST(HistoryFile, ReadFromItsEndBackGivesTheRecordsNewestFirst)
                 expected.push_back(*r);
         }
         EXPECT_TRUE(read == expected);
+        // a read from the start that keeps the named numbers checks the same lines
+        notify::HistoryReader forward(notify::HistoryKeep{c.numbers, 0});
+        forward.add(text);
+        const notify::HistoryText kept = forward.finish();
+        EXPECT_EQ(kept.damaged, c.damaged);
+        EXPECT_EQ(kept.records.size(), c.records);
     }
     // no file is no records; a folder at its name is refused
     test::TempDir other;
