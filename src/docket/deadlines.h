@@ -86,6 +86,8 @@ std::vector<Deadline> pendingDeadlines(const core::Entry& entry, core::DayNumber
 // The earliest of them that is the owner's to meet: the end of the opposition period is somebody else's deadline
 // and never the next one.
 std::optional<Deadline> nextDeadline(const core::Entry& entry, core::DayNumber today);
+// The same taken from deadlines already computed (as pendingDeadlines gives them), for a caller that shows both.
+std::optional<Deadline> nextDeadline(const std::vector<Deadline>& pending);
 
 // "2029-05-18 Declaration of use (grace to 2029-11-18)", "2027-02-22 Response to office action (extension to
 // 2027-05-20)", "2027-08-02 Statement of use": the due day, the kind and the last day an extension or grace reaches;
@@ -101,10 +103,14 @@ std::string deadlineDetails(const std::optional<Deadline>& deadline);
 // NextDeadlineDate, NextDeadlineKind, NextDeadlineOpens and NextDeadlineGrace, compared without regard to case;
 // empty texts when the entry has no deadline. None for any other name.
 std::optional<std::string> deadlineVariable(const core::Entry& entry, std::string_view name);
+// The same of a next deadline already computed (none: the empty texts).
+std::optional<std::string> deadlineVariable(const std::optional<Deadline>& next, std::string_view name);
 
 // The XML export's line of the entry's next deadline on its Today: the closing day as the element's text, the kind,
 // opening day and end of the grace period as attributes; an empty element when there is none.
 // `  <NextDeadline kind="Declaration of use" opens="2028-05-18" grace="2029-11-18">2029-05-18</NextDeadline>`
 std::string deadlineElement(const core::Entry& entry);
+// The same of a next deadline already computed.
+std::string deadlineElement(const std::optional<Deadline>& next);
 
 } // namespace tarnwick::docket
