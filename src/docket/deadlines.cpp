@@ -311,15 +311,6 @@ std::optional<Deadline> nextDeadline(const core::Entry& entry, core::DayNumber t
     return std::nullopt;
 }
 
-std::optional<Deadline> nextDeadline(const std::vector<Deadline>& pending)
-{
-    for (const Deadline& d : pending) {
-        if (!d.informational)
-            return d;
-    }
-    return std::nullopt;
-}
-
 std::string deadlineId(const Deadline& deadline)
 {
     switch (deadline.kind) {

@@ -86,8 +86,6 @@ std::vector<Deadline> pendingDeadlines(const core::Entry& entry, core::DayNumber
 // The earliest of them that is the owner's to meet: the end of the opposition period is somebody else's deadline
 // and never the next one.
 std::optional<Deadline> nextDeadline(const core::Entry& entry, core::DayNumber today);
-// The same taken from deadlines already computed (as pendingDeadlines gives them), for a caller that shows both.
-std::optional<Deadline> nextDeadline(const std::vector<Deadline>& pending);
 
 // "2029-05-18 Declaration of use (grace to 2029-11-18)", "2027-02-22 Response to office action (extension to
 // 2027-05-20)", "2027-08-02 Statement of use": the due day, the kind and the last day an extension or grace reaches;
