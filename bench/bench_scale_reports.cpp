@@ -17,6 +17,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 
 using namespace tarnwick;
 
@@ -72,10 +73,32 @@ std::string loadAverage()
     return line;
 }
 
+// The CPU time of the whole process (every thread), in seconds.
+double processCpu()
+{
+    rusage use{};
+    ::getrusage(RUSAGE_SELF, &use);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(use.ru_utime) + seconds(use.ru_stime);
+}
+
 void printLoad(benchmark::State& state)
 {
     // the load while the case ran, as a label beside its figure
     state.SetLabel("load " + loadAverage());
+}
+
+// With TARNWICK_BENCH_KEEP_DIR every output is kept there, so that two builds can be compared byte for byte.
+void keepOutput(const std::string& name, const std::string& bytes)
+{
+    if (const char* dir = std::getenv("TARNWICK_BENCH_KEEP_DIR"))
+        std::ofstream(std::string(dir) + "/" + name, std::ios::binary) << bytes;
+}
+
+void keepWritten(const std::string& folder, const std::string& name)
+{
+    if (std::getenv("TARNWICK_BENCH_KEEP_DIR") != nullptr)
+        keepOutput(name, platform::readFile(folder + "/" + name).value_or(""));
 }
 
 void BM_Report(benchmark::State& state)
@@ -83,6 +106,7 @@ void BM_Report(benchmark::State& state)
     Fixture& f = fixture();
     const std::string reportDir = f.dir + "/report";
     std::filesystem::create_directories(reportDir);
+    const double cpuBefore = processCpu();
     for (auto _ : state) {
         notify::HtmlReportRenderer renderer(f.app->vars, &f.app->history(), &f.app->templates);
         app::setReportDeadlines(renderer, f.app->entries.entries(), core::today());
@@ -91,12 +115,16 @@ void BM_Report(benchmark::State& state)
             state.SkipWithError("not written");
     }
     printLoad(state);
+    // the files are written on a second thread, which the CPU column leaves out
+    state.counters["all_threads_cpu_s"] = (processCpu() - cpuBefore) / static_cast<double>(state.iterations());
     // the page kept for a browser to open (bench/report_first_paint.sh)
     if (const char* keep = std::getenv("TARNWICK_BENCH_KEEP_REPORT")) {
         std::error_code ec;
         std::filesystem::copy_file(reportDir + "/Tarnwick.html", keep,
                                    std::filesystem::copy_options::overwrite_existing, ec);
     }
+    keepWritten(reportDir, "Tarnwick.html");
+    keepWritten(reportDir, "Tarnwick.xml");
     state.counters["html_MB"] = static_cast<double>(platform::fileSize(reportDir + "/Tarnwick.html").value_or(0)) / 1e6;
     state.counters["xml_MB"] = static_cast<double>(platform::fileSize(reportDir + "/Tarnwick.xml").value_or(0)) / 1e6;
 }
@@ -104,10 +132,12 @@ BENCHMARK(BM_Report)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_SpreadsheetOut(benchmark::State& state)
 {
-    size_t bytes = 0;
+    std::string text;
     for (auto _ : state)
-        bytes = docket::spreadsheetOf(fixture().app->entries.entries(), core::today()).size();
+        text = docket::spreadsheetOf(fixture().app->entries.entries(), core::today());
     printLoad(state);
+    keepOutput("Tarnwick.csv", text);
+    const size_t bytes = text.size();
     state.counters["MB"] = static_cast<double>(bytes) / 1e6;
 }
 BENCHMARK(BM_SpreadsheetOut)->Unit(benchmark::kMillisecond)->Iterations(2);
@@ -117,14 +147,13 @@ void BM_Calendar(benchmark::State& state)
     docket::CalendarOptions options;
     options.today = core::today();
     options.stamp = 46000.5;
-    size_t bytes = 0;
-    int events = 0;
-    for (auto _ : state) {
-        const docket::Calendar calendar = docket::calendarOf(fixture().app->entries.entries(), options);
-        bytes = calendar.text.size();
-        events = calendar.events;
-    }
+    docket::Calendar calendar;
+    for (auto _ : state)
+        calendar = docket::calendarOf(fixture().app->entries.entries(), options);
     printLoad(state);
+    keepOutput("Tarnwick.ics", calendar.text);
+    const size_t bytes = calendar.text.size();
+    const int events = calendar.events;
     state.counters["MB"] = static_cast<double>(bytes) / 1e6;
     state.counters["events"] = events;
 }

@@ -78,6 +78,19 @@ void appendDay(std::string& out, std::int64_t day)
     unsigned m = 0;
     unsigned d = 0;
     civilFromDays(day - k_unixEpochDay, y, m, d);
+    if (y >= 0 && y <= 9999) {
+        // the days of a docket, written digit by digit: a report or an export writes some of them for every entry
+        const auto digits = [](unsigned value, char* at, int count) {
+            for (int i = count - 1; i >= 0; --i, value /= 10)
+                at[i] = static_cast<char>('0' + value % 10);
+        };
+        char text[10] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0};
+        digits(static_cast<unsigned>(y), text, 4);
+        digits(m, text + 5, 2);
+        digits(d, text + 8, 2);
+        out.append(text, sizeof text);
+        return;
+    }
     char buf[48];
     int n = std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(y), m, d);
     out.append(buf, static_cast<size_t>(n));

@@ -40,7 +40,8 @@ struct ReportsWritten {
 };
 
 // Writes "Tarnwick.html" (as rendered) and "Tarnwick.xml" (CR LF line ends) into `reportDir`, each replaced
-// atomically. A file that cannot be written is left as it was, silently; the other one is still written.
+// atomically. The two are made in one pass: the head, then per entry its row and right after it its elements of the
+// export, then the tail. A file that cannot be written is left as it was, silently; the other one is still written.
 // Without a report directory nothing is written.
 ReportsWritten WriteReports(const EntryStore& store, const std::string& reportDir, ReportRenderer& renderer);
 

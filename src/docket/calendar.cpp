@@ -5,6 +5,7 @@
 #include "docket/deadlines.h"
 #include "platform/terminal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unordered_set>
 
@@ -31,6 +32,15 @@ std::string dateValue(core::DayNumber day)
 {
     int y = 0, m = 0, d = 0;
     core::dateFromDay(day, y, m, d);
+    if (y >= 0 && y <= 9999) {
+        // two dates an event, written digit by digit
+        std::string out(8, '0');
+        for (auto [value, end] : {std::pair{y, 4}, std::pair{m, 6}, std::pair{d, 8}}) {
+            for (int i = end - 1; value > 0; --i, value /= 10)
+                out[static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+        }
+        return out;
+    }
     char buf[16];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
     return buf;
@@ -134,11 +144,11 @@ void appendAlarm(std::string& out, const std::string& summary, int days)
 }
 
 void appendEvent(std::string& out, const core::Entry& entry, const Deadline& d, const CalendarOptions& options,
-                 const std::string& stamp)
+                 const std::string& stamp, const std::string& uid)
 {
     const std::string summary = escapeCalendarText(summaryOf(entry, d));
     appendProperty(out, "BEGIN", "VEVENT");
-    appendProperty(out, "UID", uidOf(entry, d));
+    appendProperty(out, "UID", uid);
     appendProperty(out, "DTSTAMP", stamp);
     appendProperty(out, "DTSTART;VALUE=DATE", dateValue(d.closes));
     appendProperty(out, "DTEND;VALUE=DATE", dateValue(d.closes + 1));
@@ -158,6 +168,12 @@ void appendEvent(std::string& out, const core::Entry& entry, const Deadline& d, 
 
 std::string escapeCalendarText(std::string_view text)
 {
+    // most texts hold nothing to escape
+    const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
+        return c == '\\' || c == ';' || c == ',' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    if (plain)
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -207,11 +223,14 @@ Calendar calendarOf(const std::vector<core::Entry>& entries, const CalendarOptio
     const std::string stamp = stampValue(options.stamp);
     std::unordered_set<std::string> uids;
     uids.reserve(entries.size() * 2);
+    // an entry gives some 700 bytes of events: the text is made once at about its size, not grown by copying it
+    out.reserve(out.size() + entries.size() * 768);
     for (const core::Entry& entry : entries) {
         for (const Deadline& d : pendingDeadlines(entry, options.today)) {
-            if (!uids.insert(uidOf(entry, d)).second)
+            const auto [uid, added] = uids.insert(uidOf(entry, d));
+            if (!added)
                 continue;
-            appendEvent(out, entry, d, options, stamp);
+            appendEvent(out, entry, d, options, stamp, *uid);
             ++cal.events;
         }
     }

@@ -22,6 +22,8 @@ constexpr int k_lastUseExtension = 5;
 constexpr int k_oppositionDays = 30;
 constexpr int k_declarationYears = 6;
 constexpr int k_renewalYears = 10;
+// more days in a row than weekends and holidays ever close the office
+constexpr int k_longestDaysOff = 14;
 // no registration lives longer than the day count runs
 constexpr int k_lastAnniversary = 10000;
 
@@ -87,12 +89,22 @@ void addMaintenance(const core::Entry& entry, core::DayNumber today, std::vector
     if (const core::DayNumber status = validDay(entry.StatusDate); status != core::k_noDay && saysFilingAccepted(entry))
         metThrough = status;
     const auto pending = [&](const Deadline& d) { return d.opens > metThrough && d.graceEnds >= today; };
+    // a window met, or whose grace period ended longer ago than any run of days off, is passed over before its
+    // days are moved to business days: that move costs more than the rest, and an old mark has many such windows
+    const auto settled = [&](int years) {
+        return addYears(registered, years - 1) <= metThrough ||
+               addMonths(addYears(registered, years), k_graceMonths) + k_longestDaysOff < today;
+    };
     const bool section71 = !entry.IntNum.empty();
-    if (Deadline d = window(DeadlineKind::DeclarationOfUse, registered, k_declarationYears); pending(d)) {
-        d.section71 = section71;
-        out.push_back(d);
+    if (!settled(k_declarationYears)) {
+        if (Deadline d = window(DeadlineKind::DeclarationOfUse, registered, k_declarationYears); pending(d)) {
+            d.section71 = section71;
+            out.push_back(d);
+        }
     }
     for (int years = k_renewalYears; years <= k_lastAnniversary; years += k_renewalYears) {
+        if (settled(years))
+            continue;
         if (Deadline d = window(DeadlineKind::Renewal, registered, years); pending(d)) {
             d.section71 = section71;
             out.push_back(d);
@@ -364,41 +376,72 @@ std::string deadlineDetails(const std::optional<Deadline>& deadline)
     return out;
 }
 
-std::optional<std::string> deadlineVariable(const core::Entry& entry, std::string_view name)
+namespace {
+
+enum class DeadlinePart { Text, Date, Kind, Opens, Grace };
+
+// The part of the next deadline a template variable names, if it names one.
+std::optional<DeadlinePart> deadlinePartNamed(std::string_view name)
 {
-    enum Part { Text, Date, Kind, Opens, Grace };
-    static constexpr std::array<std::pair<std::string_view, Part>, 5> k_names = {{
-        {"NextDeadline", Text},
-        {"NextDeadlineDate", Date},
-        {"NextDeadlineKind", Kind},
-        {"NextDeadlineOpens", Opens},
-        {"NextDeadlineGrace", Grace},
+    static constexpr std::array<std::pair<std::string_view, DeadlinePart>, 5> k_names = {{
+        {"NextDeadline", DeadlinePart::Text},
+        {"NextDeadlineDate", DeadlinePart::Date},
+        {"NextDeadlineKind", DeadlinePart::Kind},
+        {"NextDeadlineOpens", DeadlinePart::Opens},
+        {"NextDeadlineGrace", DeadlinePart::Grace},
     }};
     for (const auto& [known, part] : k_names) {
-        if (!core::equalNoCase(name, known))
-            continue;
-        const std::optional<Deadline> d = nextDeadline(entry, entry.Today);
-        if (!d)
-            return std::string();
-        switch (part) {
-        case Text:
-            return deadlineText(d);
-        case Date:
-            return core::formatDay(d->closes);
-        case Kind:
-            return kindText(*d);
-        case Opens:
-            return core::formatDay(d->opens);
-        case Grace:
-            return core::formatDay(d->graceEnds);
-        }
+        if (core::equalNoCase(name, known))
+            return part;
     }
     return std::nullopt;
 }
 
+std::string deadlinePart(const std::optional<Deadline>& d, DeadlinePart part)
+{
+    if (!d)
+        return {};
+    switch (part) {
+    case DeadlinePart::Text:
+        return deadlineText(d);
+    case DeadlinePart::Date:
+        return core::formatDay(d->closes);
+    case DeadlinePart::Kind:
+        return kindText(*d);
+    case DeadlinePart::Opens:
+        return core::formatDay(d->opens);
+    case DeadlinePart::Grace:
+        return core::formatDay(d->graceEnds);
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<std::string> deadlineVariable(const core::Entry& entry, std::string_view name)
+{
+    // the deadlines are counted only for a name that asks for them
+    const std::optional<DeadlinePart> part = deadlinePartNamed(name);
+    if (!part)
+        return std::nullopt;
+    return deadlinePart(nextDeadline(entry, entry.Today), *part);
+}
+
+std::optional<std::string> deadlineVariable(const std::optional<Deadline>& next, std::string_view name)
+{
+    const std::optional<DeadlinePart> part = deadlinePartNamed(name);
+    if (!part)
+        return std::nullopt;
+    return deadlinePart(next, *part);
+}
+
 std::string deadlineElement(const core::Entry& entry)
 {
-    const std::optional<Deadline> d = nextDeadline(entry, entry.Today);
+    return deadlineElement(nextDeadline(entry, entry.Today));
+}
+
+std::string deadlineElement(const std::optional<Deadline>& d)
+{
     if (!d)
         return "  <NextDeadline></NextDeadline>\n";
     return "  <NextDeadline kind=\"" + core::escapeXml(kindText(*d)) + "\" opens=\"" + core::formatDay(d->opens) +

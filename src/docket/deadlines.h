@@ -101,10 +101,14 @@ std::string deadlineDetails(const std::optional<Deadline>& deadline);
 // NextDeadlineDate, NextDeadlineKind, NextDeadlineOpens and NextDeadlineGrace, compared without regard to case;
 // empty texts when the entry has no deadline. None for any other name.
 std::optional<std::string> deadlineVariable(const core::Entry& entry, std::string_view name);
+// The same of a next deadline already computed (none: the empty texts).
+std::optional<std::string> deadlineVariable(const std::optional<Deadline>& next, std::string_view name);
 
 // The XML export's line of the entry's next deadline on its Today: the closing day as the element's text, the kind,
 // opening day and end of the grace period as attributes; an empty element when there is none.
 // `  <NextDeadline kind="Declaration of use" opens="2028-05-18" grace="2029-11-18">2029-05-18</NextDeadline>`
 std::string deadlineElement(const core::Entry& entry);
+// The same of a next deadline already computed.
+std::string deadlineElement(const std::optional<Deadline>& next);
 
 } // namespace tarnwick::docket

@@ -84,8 +84,18 @@ std::string HtmlReportRenderer::head()
     return expandPart(m_head);
 }
 
+const std::optional<docket::Deadline>& HtmlReportRenderer::nextDeadlineOf(const core::Entry& entry)
+{
+    if (m_nextOf != &entry) {
+        m_next = docket::nextDeadline(entry, entry.Today);
+        m_nextOf = &entry;
+    }
+    return m_next;
+}
+
 std::string HtmlReportRenderer::row(const core::Entry& entry)
 {
+    m_nextOf = nullptr;
     if (!m_row)
         return {};
     const std::string classes = rowClass(entry);
@@ -125,6 +135,10 @@ std::string HtmlReportRenderer::row(const core::Entry& entry)
                            return classes;
                        if (core::equalNoCase(name, extraname::HistoryLink))
                            return link;
+                       // the next deadline's names, from the deadline the row counted once (no other name
+                       // answers them); empty reads "-" as for every name
+                       if (std::optional<std::string> value = docket::deadlineVariable(nextDeadlineOf(entry), name))
+                           return value->empty() ? std::string("-") : std::move(*value);
                        return m_vars.lookup(name);
                    },
                    out, {.escapeValues = true});
@@ -133,6 +147,7 @@ std::string HtmlReportRenderer::row(const core::Entry& entry)
 
 std::string HtmlReportRenderer::tail()
 {
+    m_nextOf = nullptr;
     return expandPart(m_tail);
 }
 
@@ -185,7 +200,7 @@ void HtmlReportRenderer::appendCompactRow(const core::Entry& entry)
         m_partFirst = label;
     m_partLast = std::move(label);
     // the fields as the data file keeps them, read directly: a template lookup per cell would cost more than the row
-    const std::string next = docket::deadlineText(docket::nextDeadline(entry, entry.Today));
+    const std::string next = docket::deadlineText(nextDeadlineOf(entry));
     // a cell and a row end where the next begins: their end tags would be a quarter of the page
     m_part += "<tr>";
     for (const std::string* value :
@@ -264,7 +279,11 @@ std::string HtmlReportRenderer::deadlinesHtml() const
 
 std::string HtmlReportRenderer::xmlElements(const core::Entry& entry)
 {
-    return docket::deadlineElement(entry);
+    if (m_nextOf != &entry)
+        return docket::deadlineElement(entry);
+    // the deadline of the row just written serves once: the entry may change before it is exported again
+    m_nextOf = nullptr;
+    return docket::deadlineElement(m_next);
 }
 
 } // namespace tarnwick::notify

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/reports.h"
+#include "docket/deadlines.h"
 #include "notify/history.h"
 
 #include <optional>
@@ -44,7 +45,8 @@ public:
     std::string head() override;
     std::string row(const core::Entry& entry) override;
     std::string tail() override;
-    // The entry's next deadline.
+    // The entry's next deadline: counted once for the entry's row and its element when the element is asked for
+    // right after the row, as the writing of both files does.
     std::string xmlElements(const core::Entry& entry) override;
 
     // The head's "Upcoming deadlines" (UpcomingDeadlinesHtml): `rows`, those of the next `days` days, or a line
@@ -65,6 +67,7 @@ private:
     };
 
     std::string expandPart(const std::optional<std::string>& text);
+    const std::optional<docket::Deadline>& nextDeadlineOf(const core::Entry& entry);
     std::string historyHtml() const;
     std::string deadlinesHtml() const;
     bool compactRows();
@@ -89,6 +92,8 @@ private:
     std::string m_partLast;
     size_t m_partRows = 0;
     size_t m_otherCount = 0;
+    const core::Entry* m_nextOf = nullptr; // the entry of the last row, whose next deadline m_next holds
+    std::optional<docket::Deadline> m_next;
 };
 
 } // namespace tarnwick::notify

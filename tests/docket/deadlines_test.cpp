@@ -41,6 +41,13 @@ TEST(Deadlines, NextWindowFromRegistrationDateAndStatus)
          "2022-02-28 Renewal at 10 years (opens 2021-02-28, grace to 2022-08-29)"},
         {"1234567", "2019-08-31", "2019-08-31", "Registered.", "", "2024-01-01",
          "2025-09-02 Declaration of use (opens 2024-08-31, grace to 2026-03-02; 2025-08-31 is a Sunday)"},
+        // a grace period lasts to the business day its last day moved to; an old registration's next renewal
+        {"1234567", "2019-08-31", "2019-08-31", "Registered.", "", "2026-03-02",
+         "2025-09-02 Declaration of use (opens 2024-08-31, grace to 2026-03-02; 2025-08-31 is a Sunday)"},
+        {"1234567", "2019-08-31", "2019-08-31", "Registered.", "", "2026-03-03",
+         "2029-08-31 Renewal at 10 years (opens 2028-08-31, grace to 2030-02-28)"},
+        {"1234567", "1990-01-02", "1990-01-02", "Registered.", "", "2026-12-10",
+         "2030-01-02 Renewal at 40 years (opens 2029-01-02, grace to 2030-07-02)"},
         // the office says a filing was accepted: every window opened by the status date is met
         {"1234567", "2020-05-18", "2025-09-10", "Registered.", "REGISTERED - SEC. 8 (6-YR) ACCEPTED & SEC. 15 ACK.",
          "2025-10-01", renewal2030},

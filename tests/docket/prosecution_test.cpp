@@ -44,6 +44,35 @@ TEST(Prosecution, StatusAndHistoryTextsNameTheirEvent)
     }
 }
 
+// A word counts where it stands whole (no letter or digit either side), wherever it stood inside others before; a
+// negatable one not right after "NOT ".
+TEST(Prosecution, WordsStandWholeAndUnnegated)
+{
+    struct Case {
+        const char* text;
+        const char* word;
+        bool negatable;
+        bool found;
+    };
+    const Case cases[] = {
+        {"ACTION", "ACTION", false, true},
+        {"REACTION", "ACTION", false, false},
+        {"ACTIONS", "ACTION", false, false},
+        {"REACTION AND 2ACTION, THEN ACTION-E-MAILED", "ACTION", false, true},
+        {"SEC. 8 ACCEPTED", "SEC. 8", false, true},
+        {"SEC. 80 ACCEPTED", "SEC. 8", false, false},
+        {"NOT ACCEPTED", "ACCEPTED", false, true},
+        {"NOT ACCEPTED", "ACCEPTED", true, false},
+        {"NOT ACCEPTED, LATER ACCEPTED", "ACCEPTED", true, true},
+        {"AC", "ACTION", false, false},
+        {"", "ACTION", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " / " + c.word);
+        EXPECT_EQ(docket::hasWord(c.text, c.word, c.negatable), c.found);
+    }
+}
+
 TEST(Prosecution, DeadlinesFromTheLatestStatusAndHistory)
 {
     struct Case {

@@ -2,6 +2,7 @@
 #include "core/entry.h"
 #include "core/entrystore.h"
 #include "core/reports.h"
+#include "core/textfile.h"
 #include "notify/htmlreport.h"
 #include "platform/files.h"
 #include "rules/templatevars.h"
@@ -155,5 +156,58 @@ TEST(HtmlReport, LargeDocketKeepsUnremarkableEntriesCompact)
                                     "/tests/notify/html5check.py '" + dir.file("Tarnwick.html") + "' > '" +
                                     dir.file("parse.txt") + "' 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << platform::readFile(dir.file("parse.txt")).value_or("");
+    }
+}
+
+// Both files written in one pass, each entry's next deadline counted once for its row and its export element, are
+// the bytes each gives alone: the page, and the export in UTF-8 with CR LF line ends, whatever bytes a value holds.
+TEST(HtmlReport, WritingBothFilesGivesWhatEachGivesAlone)
+{
+    const core::DayNumber today = core::dayNumberOf("2026-12-10");
+    const auto entryNumbered = [&](size_t i) {
+        core::Entry e(today);
+        e.Reference = "R" + std::to_string(i);
+        e.SerNum = std::to_string(75000000 + i);
+        e.LastUpdate = today;
+        e.LastChange = i % 5 == 0 ? today : today - 30;
+        e.StatusDate = "2026-11-02";
+        switch (i % 4) {
+        case 0:
+            e.RegNum = std::to_string(5000000 + i);
+            e.RegDate = "2017-03-16";
+            e.StatusText = "Registered.";
+            break;
+        case 1:
+            e.StatusText = "Non-final action e-mailed.";
+            break;
+        case 2:
+            e.RegNum = std::to_string(5000000 + i);
+            e.RegDate = "2017-03-16";
+            e.StatusText = "Registration cancelled.";
+            break;
+        default:
+            e.Trademark = "Caf\xE9 \xC3\xA9 <&>\r\nsecond line";
+            e.Owner = "\x01 tab\t";
+            break;
+        }
+        return e;
+    };
+    for (size_t count : {size_t{8}, notify::HtmlReportRenderer::k_fullTableUpTo + 8}) {
+        SCOPED_TRACE(count);
+        core::EntryStore store;
+        for (size_t i = 0; i < count; ++i)
+            store.appendEntry(entryNumbered(i));
+        CountingNames names(store);
+        rules::TemplateVars vars;
+        vars.setAppNames(&names);
+        test::TempDir dir;
+        notify::HtmlReportRenderer both(vars);
+        ASSERT_TRUE(core::WriteReports(store, dir.path(), both).xml);
+        notify::HtmlReportRenderer page(vars);
+        notify::HtmlReportRenderer exported(vars);
+        EXPECT_EQ(platform::readFile(dir.file("Tarnwick.html")).value_or(""), core::htmlReport(store, page));
+        const std::string xml = platform::readFile(dir.file("Tarnwick.xml")).value_or("");
+        EXPECT_EQ(xml, core::toTextMode(core::xmlExport(store, &exported)));
+        EXPECT_NE(xml.find("<NextDeadline kind=\"Response to office action\""), std::string::npos);
     }
 }
