@@ -148,7 +148,14 @@ std::string HtmlReportRenderer::row(const core::Entry& entry)
 std::string HtmlReportRenderer::tail()
 {
     m_nextOf = nullptr;
-    return expandPart(m_tail);
+    std::string out = expandPart(m_tail);
+    // a tail of the user's own that leaves out the recorded changes still shows the other entries, before the
+    // page's end
+    if (std::string others = otherEntriesHtml(); !others.empty()) {
+        const size_t end = out.rfind("</body>");
+        out.insert(end == std::string::npos ? out.size() : end, others);
+    }
+    return out;
 }
 
 std::string HtmlReportRenderer::historyHtml() const

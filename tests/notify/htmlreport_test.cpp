@@ -1,9 +1,11 @@
 #include "app/deadlinelist.h"
+#include "base/settings.h"
 #include "core/entry.h"
 #include "core/entrystore.h"
 #include "core/reports.h"
 #include "core/textfile.h"
 #include "notify/htmlreport.h"
+#include "notify/usertemplates.h"
 #include "platform/files.h"
 #include "rules/templatevars.h"
 #include "support/tempdir.h"
@@ -11,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 using namespace tarnwick;
 
@@ -109,9 +112,10 @@ TEST(HtmlReport, LargeDocketKeepsUnremarkableEntriesCompact)
         size_t entries;
         size_t fullRows;
         std::vector<std::string> shown; // in this order
+        std::string tail;               // the user's own tail; empty: the built-in one
     };
     const Case cases[] = {
-        {full, full, {"<td class=\"ref\">R0</td>", "<td class=\"ref\">R2</td>"}},
+        {full, full, {"<td class=\"ref\">R0</td>", "<td class=\"ref\">R2</td>"}, ""},
         {full + part + 3,
          2,
          {"<tr class=\"failing\"><td class=\"nowrap\">", "<td class=\"ref\">R0</td>", "<tr class=\"recent\">",
@@ -121,7 +125,10 @@ TEST(HtmlReport, LargeDocketKeepsUnremarkableEntriesCompact)
           "<tr><td>R2<td>75000002<td><td><td>MARK &amp; CO<td>2024-01-02<td>\r\n<tr><td>R3<td>",
           "<summary>" + std::to_string(2 * part + 1) + "&ndash;" + std::to_string(full + part + 1) + ": R" +
               std::to_string(2 * part + 2) + " &hellip; R" + std::to_string(full + part + 2) + "</summary>",
-          "</details>\r\n</section>", "<footer>"}},
+          "</details>\r\n</section>", "<footer>"},
+         ""},
+        // a tail of the user's own without the recorded changes still shows the other entries
+        {full + 2, 2, {"<section id=\"others\">", "</section>\r\n</body>"}, "</table>\r\n</body></html>\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entries);
@@ -142,7 +149,15 @@ TEST(HtmlReport, LargeDocketKeepsUnremarkableEntriesCompact)
         rules::TemplateVars vars;
         vars.setAppNames(&names);
         test::TempDir dir;
-        notify::HtmlReportRenderer renderer(vars);
+        base::AppSettings settings(dir.file("settings.ini"));
+        settings.setValue(base::setting::LogDir, dir.path());
+        notify::TemplateStore templates(settings, vars);
+        if (!c.tail.empty()) {
+            std::filesystem::create_directories(notify::userTemplateDir(dir.path()));
+            ASSERT_TRUE(platform::writeFileAtomic(
+                platform::joinPath(notify::userTemplateDir(dir.path()), "report-tail.html"), c.tail));
+        }
+        notify::HtmlReportRenderer renderer(vars, nullptr, &templates);
         core::WriteReports(store, dir.path(), renderer);
         const std::string text = platform::readFile(dir.file("Tarnwick.html")).value_or("");
         EXPECT_EQ(occurrences(text, "<td class=\"ref\">"), c.fullRows);
