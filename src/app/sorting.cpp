@@ -1,5 +1,7 @@
 #include "app/sorting.h"
 
+#include "app/entryrow.h"
+
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "core/identifier.h"
@@ -177,23 +179,37 @@ std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, Sor
                    {sortKey(entries[i], core::FieldId::SerNum), sortKey(entries[i], core::FieldId::RegNum),
                     sortKey(entries[i], core::FieldId::IntNum)}};
     const bool against = reversedKey(id) != order.reversed;
-    std::stable_sort(positions.begin(), positions.end(), [&](size_t a, size_t b) {
+    auto before = [&](size_t a, size_t b) {
         const int c = keys[a].column.compare(keys[b].column);
         if (c != 0)
             return against ? c > 0 : c < 0;
         return keys[a].ties < keys[b].ties;
-    });
+    };
+    // a list saved in its order comes back in it: one look along it instead of a sort
+    if (std::is_sorted(positions.begin(), positions.end(), before))
+        return positions;
+    std::stable_sort(positions.begin(), positions.end(), before);
     return positions;
 }
 
 void moveEntries(core::EntryStore& store, const std::vector<size_t>& moves)
 {
-    std::vector<core::Entry> moved;
-    moved.reserve(moves.size());
-    for (size_t from : moves)
-        moved.push_back(std::move(store.at(static_cast<int>(from))));
-    for (size_t to = 0; to < moved.size(); ++to)
-        store.at(static_cast<int>(to)) = std::move(moved[to]);
+    // along each cycle of the permutation, one entry held aside: no second store's worth of memory to fault in,
+    // and the entries that stay where they are cost nothing
+    std::vector<char> placed(moves.size(), 0);
+    for (size_t start = 0; start < moves.size(); ++start) {
+        if (placed[start] || moves[start] == start)
+            continue;
+        core::Entry held = std::move(store.at(static_cast<int>(start)));
+        size_t to = start;
+        while (moves[to] != start) {
+            store.at(static_cast<int>(to)) = std::move(store.at(static_cast<int>(moves[to])));
+            placed[to] = 1;
+            to = moves[to];
+        }
+        store.at(static_cast<int>(to)) = std::move(held);
+        placed[to] = 1;
+    }
 }
 
 RowFilter::RowFilter(std::string_view typed) : m_plain(folded(trimmed(typed), false))
@@ -231,6 +247,56 @@ bool RowFilter::matches(std::string_view cell) const
     if (text.find(m_plain) != std::string::npos)
         return true;
     return !m_number.empty() && folded(text, true).find(m_number) != std::string::npos;
+}
+
+void RowTexts::setDay(core::DayNumber day)
+{
+    if (day != m_day)
+        forget();
+    m_day = day;
+}
+
+const RowFilter::Folded& RowTexts::of(const std::vector<core::Entry>& entries, size_t at)
+{
+    if (m_rows.size() != entries.size())
+        forget(), m_rows.resize(entries.size());
+    std::optional<RowFilter::Folded>& row = m_rows[at];
+    if (!row)
+        row = RowFilter::fold(rowCellsText(entries[at], m_day));
+    while (m_madeFromStart < m_rows.size() && m_rows[m_madeFromStart])
+        ++m_madeFromStart;
+    return *row;
+}
+
+void RowTexts::forget()
+{
+    m_rows.clear();
+    m_madeFromStart = 0;
+}
+
+void RowTexts::forgetRow(size_t at)
+{
+    if (at < m_rows.size()) {
+        m_rows[at].reset();
+        m_madeFromStart = std::min(m_madeFromStart, at);
+    }
+}
+
+void RowTexts::reorder(const std::vector<size_t>& moves)
+{
+    if (moves.empty())
+        return;
+    if (moves.size() != m_rows.size()) {
+        forget();
+        return;
+    }
+    std::vector<std::optional<RowFilter::Folded>> moved(moves.size());
+    for (size_t to = 0; to < moves.size(); ++to)
+        moved[to] = std::move(m_rows[moves[to]]);
+    m_rows = std::move(moved);
+    m_madeFromStart = 0;
+    while (m_madeFromStart < m_rows.size() && m_rows[m_madeFromStart])
+        ++m_madeFromStart;
 }
 
 } // namespace tarnwick::app
