@@ -323,6 +323,7 @@ TEST(CommandEnabling, BySelectionBusyAndPendingMail)
         {Command::Cancel, false, false, false, true},
         {Command::Exit, true, true, true, true},
         {Command::ViewFlow, true, true, true, true},
+        {Command::ViewDeadlines, true, true, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.id));
