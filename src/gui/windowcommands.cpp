@@ -322,7 +322,8 @@ void MainWindow::refreshDetails()
 {
     m_detailsQueued = false;
     if (m_details->isVisible())
-        m_details->view()->setPlainText(fromBytes(app::detailsText(m_app, m_state.selection())));
+        m_details->view()->setPlainText(
+            fromBytes(app::detailsText(m_app, m_state.selection(), &m_state.historyLines())));
 }
 
 app::CommandState MainWindow::commandState() const
