@@ -118,6 +118,42 @@ bool reversedKey(core::FieldId id)
            id == core::FieldId::PublishedDate || id == core::FieldId::Location;
 }
 
+// The keys that break a tie of the column: the numbers.
+std::array<std::string, 3> tieKeys(const core::Entry& e)
+{
+    return {sortKey(e, core::FieldId::SerNum), sortKey(e, core::FieldId::RegNum), sortKey(e, core::FieldId::IntNum)};
+}
+
+// Whether every entry stands where the sort by `id` puts it: each next one compared with the one before, the
+// numbers made only where the column ties.
+bool inOrder(const std::vector<core::Entry>& entries, core::FieldId id, bool against)
+{
+    if (entries.empty())
+        return true;
+    std::string before = sortKey(entries[0], id), column;
+    std::array<std::string, 3> beforeTies, ties;
+    bool tiesMade = false; // beforeTies are those of the entry before
+    for (size_t i = 1; i < entries.size(); ++i) {
+        column = sortKey(entries[i], id);
+        const int c = column.compare(before);
+        if (c != 0) {
+            if (against ? c > 0 : c < 0)
+                return false;
+            tiesMade = false;
+        } else {
+            if (!tiesMade)
+                beforeTies = tieKeys(entries[i - 1]);
+            ties = tieKeys(entries[i]);
+            if (ties < beforeTies)
+                return false;
+            beforeTies.swap(ties);
+            tiesMade = true;
+        }
+        before.swap(column);
+    }
+    return true;
+}
+
 std::string_view trimmed(std::string_view text)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -168,6 +204,10 @@ std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, Sor
     if (order.column < 0 || order.column >= core::k_fieldCount)
         return positions;
     const auto id = static_cast<core::FieldId>(order.column);
+    const bool against = reversedKey(id) != order.reversed;
+    // a list saved in its order comes back in it: one look along it, no key held for the sort
+    if (inOrder(entries, id, against))
+        return positions;
     // each entry's keys made once, not at every comparison: the column's, then the numbers that break a tie
     struct Keys {
         std::string column;
@@ -175,20 +215,13 @@ std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, Sor
     };
     std::vector<Keys> keys(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
-        keys[i] = {sortKey(entries[i], id),
-                   {sortKey(entries[i], core::FieldId::SerNum), sortKey(entries[i], core::FieldId::RegNum),
-                    sortKey(entries[i], core::FieldId::IntNum)}};
-    const bool against = reversedKey(id) != order.reversed;
-    auto before = [&](size_t a, size_t b) {
+        keys[i] = {sortKey(entries[i], id), tieKeys(entries[i])};
+    std::stable_sort(positions.begin(), positions.end(), [&](size_t a, size_t b) {
         const int c = keys[a].column.compare(keys[b].column);
         if (c != 0)
             return against ? c > 0 : c < 0;
         return keys[a].ties < keys[b].ties;
-    };
-    // a list saved in its order comes back in it: one look along it instead of a sort
-    if (std::is_sorted(positions.begin(), positions.end(), before))
-        return positions;
-    std::stable_sort(positions.begin(), positions.end(), before);
+    });
     return positions;
 }
 

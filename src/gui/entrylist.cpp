@@ -51,7 +51,7 @@ public:
         auto forget = [this] {
             m_texts.forget();
             m_shown.clear();
-            m_warm.start(k_warmAfterMs);
+            warmSoon();
         };
         m_warm.setSingleShot(true);
         connect(&m_warm, &QTimer::timeout, this, [this] { warmUp(); });
@@ -61,15 +61,23 @@ public:
         // a sort moves the texts with their rows
         connect(source, &EntryModel::reordered, this, [this](const std::vector<size_t>& moves) {
             m_texts.reorder(moves);
-            if (m_texts.madeFromStart() < static_cast<size_t>(m_store.count()))
-                m_warm.start(k_warmAfterMs);
+            warmSoon();
         });
         connect(source, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from, const QModelIndex& to) {
             for (int row = from.row(); row <= to.row(); ++row)
                 m_texts.forgetRow(static_cast<size_t>(row));
-            m_warm.start(k_warmAfterMs);
+            warmSoon();
         });
         setSourceModel(source);
+    }
+
+    // The list has been painted: the rows' texts may be made from now on.
+    void painted()
+    {
+        if (!m_painted) {
+            m_painted = true;
+            warmSoon();
+        }
     }
 
     // The row icon's words: its tooltip and description, and the start of its cell's name for a screen reader.
@@ -106,7 +114,12 @@ private:
     const app::RowFilter::Folded& rowText(size_t at) const { return m_texts.of(m_store.entries(), at); }
 
     // The rows' texts made a few thousand at a time while the window idles, so that the first key finds them; the
-    // first paint goes first.
+    // list's first paint goes first.
+    void warmSoon()
+    {
+        if (m_painted && m_texts.madeFromStart() < static_cast<size_t>(m_store.count()))
+            m_warm.start(k_warmAfterMs);
+    }
     void warmUp()
     {
         m_texts.setDay(core::today());
@@ -122,6 +135,7 @@ private:
     const core::EntryStore& m_store;
     app::RowFilter m_filter{""};
     QTimer m_warm;
+    bool m_painted = false;
     // each row's folded text, made when a filter first looks at it; and whether the last filter showed it
     mutable app::RowTexts m_texts;
     mutable std::vector<char> m_shown;
@@ -203,6 +217,12 @@ void EntryList::selectPositions(const std::vector<int>& positions)
         selectionModel()->setCurrentIndex(rowOf(positions.front()), QItemSelectionModel::NoUpdate);
         scrollTo(rowOf(positions.front()));
     }
+}
+
+void EntryList::paintEvent(QPaintEvent* event)
+{
+    QTableView::paintEvent(event);
+    static_cast<EntryFilter*>(m_proxy)->painted();
 }
 
 void EntryList::attachFilter(QLineEdit* edit)
