@@ -6,7 +6,8 @@
 // file for it is given). The data file is written in the list's order, as the window
 // leaves it; TARNWICK_BENCH_SHUFFLED=1 leaves it shuffled (after an import, say).
 // TARNWICK_BENCH_NO_IDLE=1 types the filter right after the sorts;
-// TARNWICK_BENCH_FIRST_PAINT_ONLY=1 stops after the first paint (for a profile).
+// TARNWICK_BENCH_FIRST_PAINT_ONLY=1 stops after the first paint (for a profile);
+// TARNWICK_BENCH_PICTURE=FILE.png keeps the window as first painted.
 //
 // usage: QT_QPA_PLATFORM=offscreen bench_gui [OFFICE_RULES_FILE]
 #include "app/application.h"
@@ -166,6 +167,9 @@ int main(int argc, char** argv)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
         std::printf("start-up to first paint, %d entries (data file %s): %.1f ms\n", count,
                     std::getenv("TARNWICK_BENCH_SHUFFLED") ? "shuffled" : "in the list's order", ms(start));
+        // the window as first painted, to look at
+        if (const char* picture = std::getenv("TARNWICK_BENCH_PICTURE"))
+            window.grab().save(QString::fromLocal8Bit(picture));
         // for a profile of the start alone
         if (std::getenv("TARNWICK_BENCH_FIRST_PAINT_ONLY"))
             return 0;
