@@ -46,7 +46,7 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     m_details->setWindowIcon(windowIcon());
     connect(m_details, &SideWindow::shown, this, [this] { scheduleDetails(); });
     m_flow->setWindowIcon(windowIcon());
-    m_deadlines = new DeadlinesWindow(this);
+    m_deadlines = new DeadlinesWindow(m_app.settings, this);
     m_deadlines->setWindowIcon(windowIcon());
     connect(m_deadlines, &DeadlinesWindow::shown, this, [this] { scheduleDeadlines(); });
 
@@ -227,6 +227,7 @@ void MainWindow::open()
     m_list->restoreLayout(s, m_logic.sortOrder(), s.number(base::setting::TopIndex));
     m_details->restore();
     m_flow->restore();
+    m_deadlines->restore();
     m_panel->showTimeout(m_state.operationTimeoutMs());
     updateStatusBar();
     refreshActions();
@@ -383,6 +384,7 @@ void MainWindow::destroyWindow()
     m_flowLog.clearSubscriber();
     m_flow->storeAndFreeze();
     m_details->storeAndFreeze();
+    m_deadlines->storePlace();
     m_flow->hide();
     if (m_logic.startupOk()) {
         app::WindowLayout layout;
