@@ -7,12 +7,14 @@
 // leaves it; TARNWICK_BENCH_SHUFFLED=1 leaves it shuffled (after an import, say).
 // TARNWICK_BENCH_NO_IDLE=1 types the filter right after the sorts;
 // TARNWICK_BENCH_FIRST_PAINT_ONLY=1 stops after the first paint (for a profile);
-// TARNWICK_BENCH_PICTURE=FILE.png keeps the window as first painted.
+// TARNWICK_BENCH_PICTURE=FILE.png keeps the window as first painted; TARNWICK_BENCH_HISTORY=N
+// times the details of a selection with N changes recorded.
 //
 // usage: QT_QPA_PLATFORM=offscreen bench_gui [OFFICE_RULES_FILE]
 #include "app/application.h"
 #include "app/commands.h"
 #include "app/entrycommands.h"
+#include "app/historylines.h"
 #include "app/mainstate.h"
 #include "app/sorting.h"
 #include "app/startup.h"
@@ -21,6 +23,7 @@
 #include "core/fieldtable.h"
 #include "core/identifier.h"
 #include "gui/mainwindow.h"
+#include "notify/history.h"
 #include "platform/files.h"
 #include "support/scripteddialogs.h"
 
@@ -39,6 +42,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <time.h>
 
 using namespace tarnwick;
 
@@ -83,6 +87,15 @@ void writeEntries(const std::string& logDir, int count)
         app::moveEntries(store, app::sortedPositions(store.entries(), {0, false}));
     store.setLoadOk(true);
     (void)core::saveDataFile(store, logDir);
+}
+
+// The processor time this process has used, in milliseconds: on a shared machine the wall time also counts the
+// waits for a core.
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 double ms(std::chrono::steady_clock::time_point from)
@@ -157,16 +170,22 @@ int main(int argc, char** argv)
             dialogs.answers.push_back(base::Answer::No);
 
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = cpuMs();
         gui::MainWindow window(context, app::startApplication(context, app::systemPlaces()), false, dialogs);
+        const double made = ms(start);
         PaintWatch watch;
         window.table()->viewport()->installEventFilter(&watch);
         window.open();
+        const double opened = ms(start);
         window.resize(1280, 700);
         window.show();
+        const double shown = ms(start);
         while (!watch.painted)
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-        std::printf("start-up to first paint, %d entries (data file %s): %.1f ms\n", count,
-                    std::getenv("TARNWICK_BENCH_SHUFFLED") ? "shuffled" : "in the list's order", ms(start));
+        std::printf("start-up to first paint, %d entries (data file %s): %.1f ms (window made %.1f, list read and "
+                    "ordered %.1f, shown %.1f; processor time %.1f ms)\n",
+                    count, std::getenv("TARNWICK_BENCH_SHUFFLED") ? "shuffled" : "in the list's order", ms(start), made,
+                    opened, shown, cpuMs() - cpuStart);
         // the window as first painted, to look at
         if (const char* picture = std::getenv("TARNWICK_BENCH_PICTURE"))
             window.grab().save(QString::fromLocal8Bit(picture));
@@ -228,6 +247,29 @@ int main(int argc, char** argv)
         }
         std::printf("edit saved, %d entries: the edit's call %.1f ms; longest UI-thread block %lld ms\n", count,
                     worstEdit, static_cast<long long>(worstBlock));
+
+        // the details of one entry after another, with a history of TARNWICK_BENCH_HISTORY changes: as the window
+        // reads them (by the lines' places) and by a pass over the whole file
+        if (const char* changes = std::getenv("TARNWICK_BENCH_HISTORY")) {
+            std::string text(notify::historyHeader());
+            const int records = std::max(1, std::atoi(changes));
+            for (int i = 0; i < records; ++i)
+                notify::appendHistoryLine(text, {"2026-12-01", context.entries.at(i % count).SerNum, "REF",
+                                                 "StatusText", "Non-final action e-mailed.", "Registered."});
+            (void)platform::writeFileAtomic(platform::joinPath(context.logDir(), notify::k_historyFileName), text);
+            text = {};
+            app::HistoryLines lines;
+            for (const bool byPlace : {true, false}) {
+                std::printf("details with %d changes recorded (%s):", records,
+                            byPlace ? "the lines' places" : "the whole file read");
+                for (int i = 0; i < 4; ++i) {
+                    const auto t = std::chrono::steady_clock::now();
+                    (void)app::detailsText(context, {i * 7}, byPlace ? &lines : nullptr);
+                    std::printf(" %.1f", ms(t));
+                }
+                std::printf(" ms\n");
+            }
+        }
 
         if (argc > 1) {
             // the longest gap between two ticks of a 5 ms timer while Update All runs on 200 due entries
