@@ -104,9 +104,7 @@ notify::HistoryText HistoryLines::read(const std::string& logDir, const notify::
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
     std::string why;
-    if (fd < 0)
-        why = std::strerror(errno);
-    else if (::fstat(fd, &info) != 0)
+    if (fd < 0 || ::fstat(fd, &info) != 0)
         why = std::strerror(errno);
     else if (!S_ISREG(info.st_mode))
         why = "not a regular file";
