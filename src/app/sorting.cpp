@@ -236,6 +236,10 @@ void moveEntries(core::EntryStore& store, const std::vector<size_t>& moves)
         core::Entry held = std::move(store.at(static_cast<int>(start)));
         size_t to = start;
         while (moves[to] != start) {
+            // the entry after next is fetched while this one moves: the walk jumps about the store
+            const core::Entry* ahead = &store.at(static_cast<int>(moves[moves[to]]));
+            for (size_t line = 0; line < sizeof(core::Entry); line += 64)
+                __builtin_prefetch(reinterpret_cast<const char*>(ahead) + line);
             store.at(static_cast<int>(to)) = std::move(store.at(static_cast<int>(moves[to])));
             placed[to] = 1;
             to = moves[to];
