@@ -32,10 +32,14 @@ public:
 
     void setText(const QString& text)
     {
-        m_texts.setDay(core::today());
+        const core::DayNumber today = core::today();
+        m_texts.setDay(today);
         app::RowFilter next(text.toUtf8().toStdString());
-        // a text typed on looks only at the rows shown
-        m_narrowing = next.narrows(m_filter) && m_shown.size() == static_cast<size_t>(m_store.count());
+        // a text typed on looks only at the rows shown; not on a new day, when the rows' deadlines are counted anew
+        // and a row hidden before may hold the text
+        m_narrowing =
+            next.narrows(m_filter) && m_shownDay == today && m_shown.size() == static_cast<size_t>(m_store.count());
+        m_shownDay = today;
         m_filter = std::move(next);
         if (!m_narrowing)
             m_shown.assign(static_cast<size_t>(m_store.count()), 1);
@@ -139,6 +143,7 @@ private:
     // each row's folded text, made when a filter first looks at it; and whether the last filter showed it
     mutable app::RowTexts m_texts;
     mutable std::vector<char> m_shown;
+    core::DayNumber m_shownDay = 0;
     bool m_narrowing = false;
 };
 
