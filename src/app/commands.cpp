@@ -81,6 +81,7 @@ const std::vector<CommandInfo>& commandTable()
         {Command::ExportSpreadsheet, "&Export CSV...", ""},
         {Command::ImportSpreadsheet, "&Import CSV...", ""},
         {Command::Undo, "&Undo\tCtrl+Z", "Ctrl+Z"},
+        {Command::ViewDeadlines, "D&eadlines\tCtrl+D", "Ctrl+D"},
     };
     return table;
 }
@@ -170,8 +171,9 @@ std::vector<MenuItem> mainMenu()
         subMenu("&Update",
                 {item(Command::UpdateSelected), item(Command::UpdateAll), separator(), item(Command::Cancel)}),
         subMenu("&Sort", std::move(sort)),
-        subMenu("&View", {item(Command::ViewWebpage), item(Command::ViewDetails), separator(),
-                          item(Command::ViewReport), item(Command::ViewLogFile), item(Command::ViewFlow)}),
+        subMenu("&View",
+                {item(Command::ViewWebpage), item(Command::ViewDetails), separator(), item(Command::ViewReport),
+                 item(Command::ViewLogFile), item(Command::ViewFlow), item(Command::ViewDeadlines)}),
         subMenu("&Options", {item(Command::Configure), item(Command::Upgrade)}),
         subMenu("&Test", {item(Command::TestReturnAddress), item(Command::TestNotifyAddresses)}),
         subMenu("&Help", {item(Command::HelpContents), item(Command::WebSite), separator(),
@@ -210,7 +212,8 @@ bool isEnabled(Command id, const CommandState& s)
         return s.busy;
     if (s.busy)
         return id == Command::Exit || id == Command::ViewLogFile || id == Command::ViewFlow ||
-               id == Command::HelpContents || id == Command::WebSite || id == Command::ReportProblem;
+               id == Command::ViewDeadlines || id == Command::HelpContents || id == Command::WebSite ||
+               id == Command::ReportProblem;
     if (id == Command::SendEmail || id == Command::DeleteEmail)
         return s.pendingEmail;
     if (id == Command::Undo)

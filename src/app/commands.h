@@ -41,6 +41,7 @@ enum class Command : int {
     ExportSpreadsheet = 32799,
     ImportSpreadsheet = 32800,
     Undo = 32801,
+    ViewDeadlines = 32802,
     ChangeColumn = 10000, // + column: change that column of the selected entries
     SortColumn = 10100,   // + column: sort by that column
     HeaderColumn = 10200, // + column (0..31): a click on that column's header

@@ -67,10 +67,8 @@ std::string extensionText(const DeadlineRow& row);
 // aligned; "No open deadlines." (or "No deadlines in the next N days.") for none.
 std::string deadlineTable(const std::vector<DeadlineRow>& rows, std::optional<int> within = std::nullopt);
 
-// The Deadlines window: its item in the View menu, its title and its columns (the bands are heading rows).
-constexpr const char* k_deadlinesMenu = "&View";
-constexpr const char* k_deadlinesMenuText = "D&eadlines\tCtrl+D";
-constexpr const char* k_deadlinesKey = "Ctrl+D";
+// The Deadlines window (View > Deadlines, Command::ViewDeadlines): its title and its columns (the bands are heading
+// rows).
 constexpr const char* k_deadlinesTitle = "Tarnwick\xAE - Deadlines";
 std::vector<std::string> deadlineColumns();
 // A line of the window: a band's heading ("Overdue (2)", or "No open deadlines." alone for none) when `row` is -1,

@@ -1,6 +1,7 @@
 #include "app/entrycommands.h"
 
 #include "app/application.h"
+#include "app/historylines.h"
 #include "app/mainstate.h"
 #include "base/log.h"
 #include "core/entry.h"
@@ -250,7 +251,7 @@ void appendLastChanges(std::string& out, const core::Entry& e, const notify::His
 
 } // namespace
 
-std::string detailsText(AppContext& app, const std::vector<int>& positions)
+std::string detailsText(AppContext& app, const std::vector<int>& positions, HistoryLines* lines)
 {
     // of a history however long, only the shown entries' newest changes are held
     notify::HistoryKeep keep{{}, k_detailsChanges};
@@ -261,7 +262,13 @@ std::string detailsText(AppContext& app, const std::vector<int>& positions)
                 keep.numbers.push_back(*number);
         }
     }
-    return detailsText(app.entries, positions, keep.numbers.empty() ? nullptr : &app.history(keep));
+    if (keep.numbers.empty())
+        return detailsText(app.entries, positions, nullptr);
+    if (lines) {
+        const notify::HistoryText history = lines->read(app.logDir(), keep);
+        return detailsText(app.entries, positions, &history);
+    }
+    return detailsText(app.entries, positions, &app.history(keep));
 }
 
 std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions,

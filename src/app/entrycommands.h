@@ -17,6 +17,7 @@ struct HistoryText;
 namespace tarnwick::app {
 
 class AppContext;
+class HistoryLines;
 class MainState;
 
 // The entry commands of the main window: add, delete and the Change items,
@@ -78,8 +79,9 @@ void changeColumn(MainState& state, int fieldRow, const std::vector<int>& positi
 // and, when a history is given, with its last changes (newest first, at most k_detailsChanges).
 std::string detailsText(const core::EntryStore& store, const std::vector<int>& positions,
                         const notify::HistoryText* history = nullptr);
-// The same with the history of the application's logging directory.
-std::string detailsText(AppContext& app, const std::vector<int>& positions);
+// The same with the history of the application's logging directory, read through `lines` when given (the window,
+// which asks again at each selection) and else by one pass over the file.
+std::string detailsText(AppContext& app, const std::vector<int>& positions, HistoryLines* lines = nullptr);
 constexpr size_t k_detailsChanges = 5;
 
 // Positions of the entries whose typed number (any form the entry dialog

@@ -1,6 +1,8 @@
 #include "app/entryrow.h"
 
 #include "core/entry.h"
+#include "core/fieldtable.h"
+#include "docket/deadlines.h"
 
 namespace tarnwick::app {
 
@@ -30,6 +32,19 @@ std::string rowMarkText(const core::Entry& entry)
         break;
     }
     return "Update due";
+}
+
+std::string deadlineCellText(const core::Entry& entry, core::DayNumber day)
+{
+    return docket::deadlineText(docket::nextDeadline(entry, day));
+}
+
+std::string rowCellsText(const core::Entry& entry, core::DayNumber day)
+{
+    std::string cells = deadlineCellText(entry, day);
+    for (const core::FieldInfo& f : core::fieldTable())
+        cells.append("\n").append(entry.valueText(f.id, false));
+    return cells;
 }
 
 } // namespace tarnwick::app

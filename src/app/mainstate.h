@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/historylines.h"
 #include "app/undo.h"
 #include "base/frontend.h"
 #include "base/scopes.h"
@@ -173,6 +174,8 @@ public:
     // The edits of this session that Undo takes back.
     UndoStack& undo() { return m_undo; }
     const UndoStack& undo() const { return m_undo; }
+    // Where the history file's lines lie, for the details of the selection.
+    HistoryLines& historyLines() { return m_historyLines; }
 
     // The session is ending (a logout, a shutdown): nobody answers any more. No box is shown (each is logged and
     // answered as a close without a person needs), no text is asked for, and a close leaves the pending e-mail
@@ -236,6 +239,7 @@ private:
     bool m_unattended = false;
     EditSaved m_lastEdit;
     UndoStack m_undo;
+    HistoryLines m_historyLines;
     std::vector<int> m_selection;
     std::function<void()> m_titleRefresh;
     std::function<void(const update::EntryOutcome&)> m_entryObserver;

@@ -1,5 +1,7 @@
 #include "app/sorting.h"
 
+#include "app/entryrow.h"
+
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "core/identifier.h"
@@ -116,6 +118,42 @@ bool reversedKey(core::FieldId id)
            id == core::FieldId::PublishedDate || id == core::FieldId::Location;
 }
 
+// The keys that break a tie of the column: the numbers.
+std::array<std::string, 3> tieKeys(const core::Entry& e)
+{
+    return {sortKey(e, core::FieldId::SerNum), sortKey(e, core::FieldId::RegNum), sortKey(e, core::FieldId::IntNum)};
+}
+
+// Whether every entry stands where the sort by `id` puts it: each next one compared with the one before, the
+// numbers made only where the column ties.
+bool inOrder(const std::vector<core::Entry>& entries, core::FieldId id, bool against)
+{
+    if (entries.empty())
+        return true;
+    std::string before = sortKey(entries[0], id), column;
+    std::array<std::string, 3> beforeTies, ties;
+    bool tiesMade = false; // beforeTies are those of the entry before
+    for (size_t i = 1; i < entries.size(); ++i) {
+        column = sortKey(entries[i], id);
+        const int c = column.compare(before);
+        if (c != 0) {
+            if (against ? c > 0 : c < 0)
+                return false;
+            tiesMade = false;
+        } else {
+            if (!tiesMade)
+                beforeTies = tieKeys(entries[i - 1]);
+            ties = tieKeys(entries[i]);
+            if (ties < beforeTies)
+                return false;
+            beforeTies.swap(ties);
+            tiesMade = true;
+        }
+        before.swap(column);
+    }
+    return true;
+}
+
 std::string_view trimmed(std::string_view text)
 {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -166,6 +204,10 @@ std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, Sor
     if (order.column < 0 || order.column >= core::k_fieldCount)
         return positions;
     const auto id = static_cast<core::FieldId>(order.column);
+    const bool against = reversedKey(id) != order.reversed;
+    // a list saved in its order comes back in it: one look along it, no key held for the sort
+    if (inOrder(entries, id, against))
+        return positions;
     // each entry's keys made once, not at every comparison: the column's, then the numbers that break a tie
     struct Keys {
         std::string column;
@@ -173,10 +215,7 @@ std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, Sor
     };
     std::vector<Keys> keys(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
-        keys[i] = {sortKey(entries[i], id),
-                   {sortKey(entries[i], core::FieldId::SerNum), sortKey(entries[i], core::FieldId::RegNum),
-                    sortKey(entries[i], core::FieldId::IntNum)}};
-    const bool against = reversedKey(id) != order.reversed;
+        keys[i] = {sortKey(entries[i], id), tieKeys(entries[i])};
     std::stable_sort(positions.begin(), positions.end(), [&](size_t a, size_t b) {
         const int c = keys[a].column.compare(keys[b].column);
         if (c != 0)
@@ -188,12 +227,26 @@ std::vector<size_t> sortedPositions(const std::vector<core::Entry>& entries, Sor
 
 void moveEntries(core::EntryStore& store, const std::vector<size_t>& moves)
 {
-    std::vector<core::Entry> moved;
-    moved.reserve(moves.size());
-    for (size_t from : moves)
-        moved.push_back(std::move(store.at(static_cast<int>(from))));
-    for (size_t to = 0; to < moved.size(); ++to)
-        store.at(static_cast<int>(to)) = std::move(moved[to]);
+    // along each cycle of the permutation, one entry held aside: no second store's worth of memory to fault in,
+    // and the entries that stay where they are cost nothing
+    std::vector<char> placed(moves.size(), 0);
+    for (size_t start = 0; start < moves.size(); ++start) {
+        if (placed[start] || moves[start] == start)
+            continue;
+        core::Entry held = std::move(store.at(static_cast<int>(start)));
+        size_t to = start;
+        while (moves[to] != start) {
+            // the entry after next is fetched while this one moves: the walk jumps about the store
+            const core::Entry* ahead = &store.at(static_cast<int>(moves[moves[to]]));
+            for (size_t line = 0; line < sizeof(core::Entry); line += 64)
+                __builtin_prefetch(reinterpret_cast<const char*>(ahead) + line);
+            store.at(static_cast<int>(to)) = std::move(store.at(static_cast<int>(moves[to])));
+            placed[to] = 1;
+            to = moves[to];
+        }
+        store.at(static_cast<int>(to)) = std::move(held);
+        placed[to] = 1;
+    }
 }
 
 RowFilter::RowFilter(std::string_view typed) : m_plain(folded(trimmed(typed), false))
@@ -231,6 +284,56 @@ bool RowFilter::matches(std::string_view cell) const
     if (text.find(m_plain) != std::string::npos)
         return true;
     return !m_number.empty() && folded(text, true).find(m_number) != std::string::npos;
+}
+
+void RowTexts::setDay(core::DayNumber day)
+{
+    if (day != m_day)
+        forget();
+    m_day = day;
+}
+
+const RowFilter::Folded& RowTexts::of(const std::vector<core::Entry>& entries, size_t at)
+{
+    if (m_rows.size() != entries.size())
+        forget(), m_rows.resize(entries.size());
+    std::optional<RowFilter::Folded>& row = m_rows[at];
+    if (!row)
+        row = RowFilter::fold(rowCellsText(entries[at], m_day));
+    while (m_madeFromStart < m_rows.size() && m_rows[m_madeFromStart])
+        ++m_madeFromStart;
+    return *row;
+}
+
+void RowTexts::forget()
+{
+    m_rows.clear();
+    m_madeFromStart = 0;
+}
+
+void RowTexts::forgetRow(size_t at)
+{
+    if (at < m_rows.size()) {
+        m_rows[at].reset();
+        m_madeFromStart = std::min(m_madeFromStart, at);
+    }
+}
+
+void RowTexts::reorder(const std::vector<size_t>& moves)
+{
+    if (moves.empty())
+        return;
+    if (moves.size() != m_rows.size()) {
+        forget();
+        return;
+    }
+    std::vector<std::optional<RowFilter::Folded>> moved(moves.size());
+    for (size_t to = 0; to < moves.size(); ++to)
+        moved[to] = std::move(m_rows[moves[to]]);
+    m_rows = std::move(moved);
+    m_madeFromStart = 0;
+    while (m_madeFromStart < m_rows.size() && m_rows[m_madeFromStart])
+        ++m_madeFromStart;
 }
 
 } // namespace tarnwick::app

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/daynumber.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -71,6 +73,29 @@ public:
 private:
     std::string m_plain;  // folded
     std::string m_number; // folded, without separators; empty when the text holds no digit
+};
+
+// The rows' folded texts for the filter, each made once and kept while its entry holds still: a sort moves them
+// with their entries, a changed entry drops its own, and a new day drops them all (the next deadline of a row is
+// counted from the day).
+class RowTexts {
+public:
+    // The day the texts are made for; another than before forgets them.
+    void setDay(core::DayNumber day);
+    core::DayNumber day() const { return m_day; }
+    // The folded text of `entries[at]`, made now when it is not kept; a store of another size forgets them all.
+    const RowFilter::Folded& of(const std::vector<core::Entry>& entries, size_t at);
+    // How many rows from the first, in a row, are made (so that an idle time makes the rest few at a time).
+    size_t madeFromStart() const { return m_madeFromStart; }
+    void forget();
+    void forgetRow(size_t at);
+    // The entries moved as moveEntries moves them; no moves: none moved.
+    void reorder(const std::vector<size_t>& moves);
+
+private:
+    core::DayNumber m_day = 0;
+    std::vector<std::optional<RowFilter::Folded>> m_rows;
+    size_t m_madeFromStart = 0;
 };
 
 } // namespace tarnwick::app

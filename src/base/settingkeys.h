@@ -59,11 +59,13 @@ inline constexpr NumberSetting CountEmailBatchSucceeded{{"CountEmailBatchSucceed
 inline constexpr NumberSetting CountEmailBatchFailed{{"CountEmailBatchFailed"}};
 inline constexpr TextSetting GUID{{"GUID"}};
 inline constexpr TextSetting Timeout{{"Timeout"}}; // the choice as shown: "30 seconds", "10 minutes"
-// the details and TCP/IP flow windows
+// the details, TCP/IP flow and deadlines windows
 inline constexpr WindowPlace DetailsWindow{
     {{"DetailsLeft"}}, {{"DetailsTop"}}, {{"DetailsRight"}}, {{"DetailsBottom"}}, {{"DetailsVisible"}}};
 inline constexpr WindowPlace FlowWindow{
     {{"TCPIPLeft"}}, {{"TCPIPTop"}}, {{"TCPIPRight"}}, {{"TCPIPBottom"}}, {{"TCPIPVisible"}}};
+inline constexpr WindowPlace DeadlinesWindow{
+    {{"DeadlinesLeft"}}, {{"DeadlinesTop"}}, {{"DeadlinesRight"}}, {{"DeadlinesBottom"}}, {{"DeadlinesVisible"}}};
 // the docket: the days before a due day at which a reminder goes out ("60,14,3" also when empty; the largest is the
 // calendar's alarm), the entry list's deadline column
 inline constexpr TextSetting DeadlineReminderDays{{"DeadlineReminderDays"}};

@@ -100,7 +100,7 @@ const std::vector<SettingKey>& AppSettings::keys()
                                        CountEmailBatchFailed,
                                        GUID,
                                        Timeout};
-        for (const WindowPlace& w : {DetailsWindow, FlowWindow})
+        for (const WindowPlace& w : {DetailsWindow, FlowWindow, DeadlinesWindow})
             all.insert(all.end(), {w.left, w.top, w.right, w.bottom, w.visible});
         for (const core::FieldInfo& f : core::fieldTable())
             all.push_back(columnWidthSetting(f));

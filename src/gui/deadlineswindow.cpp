@@ -1,7 +1,9 @@
 #include "gui/deadlineswindow.h"
 
 #include "core/daynumber.h"
+#include "gui/sidewindows.h"
 #include "gui/textconv.h"
+#include "gui/windowplacement.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -26,8 +28,9 @@ QString keyOf(const app::DeadlineRow& row)
 
 } // namespace
 
-DeadlinesWindow::DeadlinesWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), m_table(new QTableView(this)), m_model(new QStandardItemModel(this))
+DeadlinesWindow::DeadlinesWindow(base::AppSettings& settings, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_settings(settings), m_table(new QTableView(this)),
+      m_model(new QStandardItemModel(this))
 {
     setWindowTitle(QString::fromLatin1(app::k_deadlinesTitle));
     m_table->setModel(m_model);
@@ -54,8 +57,20 @@ void DeadlinesWindow::present()
     activateWindow();
 }
 
+void DeadlinesWindow::restore()
+{
+    placeWindow(this, keptRect(m_settings, base::setting::DeadlinesWindow), size());
+}
+
+void DeadlinesWindow::storePlace()
+{
+    if (m_opened)
+        keepRect(m_settings, base::setting::DeadlinesWindow, geometry());
+}
+
 void DeadlinesWindow::showEvent(QShowEvent* event)
 {
+    m_opened = true;
     QWidget::showEvent(event);
     emit shown();
 }

@@ -3,6 +3,7 @@
 #include "app/docketcommands.h"
 #include "app/entryrow.h"
 #include "base/settings.h"
+#include "core/daynumber.h"
 #include "core/entrystore.h"
 #include "core/fieldtable.h"
 #include "gui/entrymodel.h"
@@ -31,9 +32,14 @@ public:
 
     void setText(const QString& text)
     {
+        const core::DayNumber today = core::today();
+        m_texts.setDay(today);
         app::RowFilter next(text.toUtf8().toStdString());
-        // a text typed on looks only at the rows shown
-        m_narrowing = next.narrows(m_filter) && m_shown.size() == static_cast<size_t>(m_store.count());
+        // a text typed on looks only at the rows shown; not on a new day, when the rows' deadlines are counted anew
+        // and a row hidden before may hold the text
+        m_narrowing =
+            next.narrows(m_filter) && m_shownDay == today && m_shown.size() == static_cast<size_t>(m_store.count());
+        m_shownDay = today;
         m_filter = std::move(next);
         if (!m_narrowing)
             m_shown.assign(static_cast<size_t>(m_store.count()), 1);
@@ -43,27 +49,39 @@ public:
         m_narrowing = false;
     }
 
-    // Forgets the folded rows that `source` changes; connected before the filter follows the source.
-    void follow(QAbstractItemModel* source)
+    // Follows the rows' texts as `source` changes them; connected before the filter follows the source.
+    void follow(EntryModel* source)
     {
         auto forget = [this] {
-            m_rows.clear();
+            m_texts.forget();
             m_shown.clear();
-            m_warmed = 0;
-            m_warm.start();
+            warmSoon();
         };
         m_warm.setSingleShot(true);
-        m_warm.setInterval(0);
         connect(&m_warm, &QTimer::timeout, this, [this] { warmUp(); });
         connect(source, &QAbstractItemModel::modelAboutToBeReset, this, forget);
-        connect(source, &QAbstractItemModel::layoutAboutToBeChanged, this, forget);
         connect(source, &QAbstractItemModel::rowsAboutToBeInserted, this, forget);
         connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this, forget);
+        // a sort moves the texts with their rows
+        connect(source, &EntryModel::reordered, this, [this](const std::vector<size_t>& moves) {
+            m_texts.reorder(moves);
+            warmSoon();
+        });
         connect(source, &QAbstractItemModel::dataChanged, this, [this](const QModelIndex& from, const QModelIndex& to) {
-            for (int row = from.row(); row <= to.row() && row < static_cast<int>(m_rows.size()); ++row)
-                m_rows[static_cast<size_t>(row)].reset();
+            for (int row = from.row(); row <= to.row(); ++row)
+                m_texts.forgetRow(static_cast<size_t>(row));
+            warmSoon();
         });
         setSourceModel(source);
+    }
+
+    // The list has been painted: the rows' texts may be made from now on.
+    void painted()
+    {
+        if (!m_painted) {
+            m_painted = true;
+            warmSoon();
+        }
     }
 
     // The row icon's words: its tooltip and description, and the start of its cell's name for a screen reader.
@@ -97,38 +115,35 @@ protected:
     }
 
 private:
-    const app::RowFilter::Folded& rowText(size_t at) const
-    {
-        if (m_rows.size() != static_cast<size_t>(m_store.count()))
-            m_rows.assign(static_cast<size_t>(m_store.count()), std::nullopt);
-        if (!m_rows[at]) {
-            const core::Entry& e = m_store.at(static_cast<int>(at));
-            // one text of the row's cells; no typed text spans the line break between two
-            std::string cells = app::deadlineColumnText(e);
-            for (const core::FieldInfo& f : core::fieldTable())
-                cells.append("\n").append(e.valueText(f.id, false));
-            m_rows[at] = app::RowFilter::fold(cells);
-        }
-        return *m_rows[at];
-    }
+    const app::RowFilter::Folded& rowText(size_t at) const { return m_texts.of(m_store.entries(), at); }
 
-    // The rows' texts made a few thousand at a time while the window idles, so that the first key finds them.
+    // The rows' texts made a few thousand at a time while the window idles, so that the first key finds them; the
+    // list's first paint goes first.
+    void warmSoon()
+    {
+        if (m_painted && m_texts.madeFromStart() < static_cast<size_t>(m_store.count()))
+            m_warm.start(k_warmAfterMs);
+    }
     void warmUp()
     {
+        m_texts.setDay(core::today());
         const size_t count = static_cast<size_t>(m_store.count());
-        for (size_t end = std::min(count, m_warmed + 4000); m_warmed < end; ++m_warmed)
-            (void)rowText(m_warmed);
-        if (m_warmed < count)
-            m_warm.start();
+        for (size_t at = m_texts.madeFromStart(), end = std::min(count, at + 4000); at < end; ++at)
+            (void)rowText(at);
+        if (m_texts.madeFromStart() < count)
+            m_warm.start(0);
     }
+
+    static constexpr int k_warmAfterMs = 100;
 
     const core::EntryStore& m_store;
     app::RowFilter m_filter{""};
     QTimer m_warm;
-    size_t m_warmed = 0;
+    bool m_painted = false;
     // each row's folded text, made when a filter first looks at it; and whether the last filter showed it
-    mutable std::vector<std::optional<app::RowFilter::Folded>> m_rows;
+    mutable app::RowTexts m_texts;
     mutable std::vector<char> m_shown;
+    core::DayNumber m_shownDay = 0;
     bool m_narrowing = false;
 };
 
@@ -207,6 +222,12 @@ void EntryList::selectPositions(const std::vector<int>& positions)
         selectionModel()->setCurrentIndex(rowOf(positions.front()), QItemSelectionModel::NoUpdate);
         scrollTo(rowOf(positions.front()));
     }
+}
+
+void EntryList::paintEvent(QPaintEvent* event)
+{
+    QTableView::paintEvent(event);
+    static_cast<EntryFilter*>(m_proxy)->painted();
 }
 
 void EntryList::attachFilter(QLineEdit* edit)

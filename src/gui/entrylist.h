@@ -47,6 +47,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 signals:
     // The filter's text changed (the rows it hides are no longer selected).

@@ -2,6 +2,7 @@
 
 #include "app/docketcommands.h"
 #include "app/entryrow.h"
+#include "core/daynumber.h"
 #include "core/entrystore.h"
 #include "gui/textconv.h"
 
@@ -65,7 +66,7 @@ QVariant EntryModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         if (index.column() == app::k_deadlineColumn)
-            return fromBytes(app::deadlineColumnText(entry));
+            return fromBytes(app::deadlineCellText(entry, core::today()));
         return fromBytes(entry.valueText(field, false));
     case Qt::DecorationRole:
         return index.column() == 0 ? QVariant(rowIcon(entry)) : QVariant();
@@ -112,6 +113,7 @@ void EntryModel::endReorder(const std::vector<size_t>& moves)
             after.append(index(newRow[static_cast<size_t>(i.row())], i.column()));
         changePersistentIndexList(before, after);
     }
+    emit reordered(moves);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 

@@ -50,6 +50,10 @@ public:
     // The columns: the field table's, then the next deadline (app::k_deadlineColumn).
     static int columns();
 
+signals:
+    // The entries moved (each new position's old position; none when nothing moved), before the layout changes.
+    void reordered(const std::vector<size_t>& moves);
+
 private:
     void endReorder(const std::vector<size_t>& moves);
 

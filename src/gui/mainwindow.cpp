@@ -46,7 +46,7 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     m_details->setWindowIcon(windowIcon());
     connect(m_details, &SideWindow::shown, this, [this] { scheduleDetails(); });
     m_flow->setWindowIcon(windowIcon());
-    m_deadlines = new DeadlinesWindow(this);
+    m_deadlines = new DeadlinesWindow(m_app.settings, this);
     m_deadlines->setWindowIcon(windowIcon());
     connect(m_deadlines, &DeadlinesWindow::shown, this, [this] { scheduleDeadlines(); });
 
@@ -55,7 +55,7 @@ MainWindow::MainWindow(app::AppContext& app, app::StartupState startup, bool aut
     buildCentral();
     m_frontEnd.attach(*m_panel, {[this](bool busy) { busyChanged(busy); }, [this](int row) { rowChanged(row); }});
     m_actions->buildMenuBar(menuBar());
-    addDeadlinesItem();
+    followDeadlines();
     buildToolBar();
 
     // flow lines come from worker threads; the window applies them on its own
@@ -135,17 +135,8 @@ void MainWindow::buildCentral()
     statusBar()->addPermanentWidget(m_counts);
 }
 
-void MainWindow::addDeadlinesItem()
+void MainWindow::followDeadlines()
 {
-    for (QAction* top : menuBar()->actions()) {
-        if (!top->menu() || top->text() != QLatin1String(app::k_deadlinesMenu))
-            continue;
-        QAction* a = top->menu()->addAction(fromBytes(app::k_deadlinesMenuText));
-        a->setShortcut(QKeySequence(QString::fromLatin1(app::k_deadlinesKey)));
-        a->setShortcutContext(Qt::WindowShortcut);
-        addAction(a);
-        connect(a, &QAction::triggered, this, [this] { guarded([this] { m_deadlines->present(); }); });
-    }
     // a run holds the list; a deadline chosen meanwhile leaves the selection as it is
     connect(m_deadlines, &DeadlinesWindow::entriesChosen, this, [this](const std::vector<int>& positions) {
         if (!m_state.busy())
@@ -236,6 +227,7 @@ void MainWindow::open()
     m_list->restoreLayout(s, m_logic.sortOrder(), s.number(base::setting::TopIndex));
     m_details->restore();
     m_flow->restore();
+    m_deadlines->restore();
     m_panel->showTimeout(m_state.operationTimeoutMs());
     updateStatusBar();
     refreshActions();
@@ -392,6 +384,7 @@ void MainWindow::destroyWindow()
     m_flowLog.clearSubscriber();
     m_flow->storeAndFreeze();
     m_details->storeAndFreeze();
+    m_deadlines->storePlace();
     m_flow->hide();
     if (m_logic.startupOk()) {
         app::WindowLayout layout;

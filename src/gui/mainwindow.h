@@ -123,8 +123,9 @@ private:
     // time).
     void scheduleDetails();
     void refreshDetails();
-    // View > Deadlines, and the deadlines window's rows again once the current handler is done (when it shows).
-    void addDeadlinesItem();
+    // A deadline chosen in the deadlines window selects its entries; their rows again once the current handler is
+    // done (when it shows).
+    void followDeadlines();
     void scheduleDeadlines();
     // The desktop notification of a run that found changes while the window was not in front.
     void notifyChanges(const update::RunSummary& summary);

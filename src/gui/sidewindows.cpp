@@ -12,6 +12,26 @@
 
 namespace tarnwick::gui {
 
+QRect keptRect(const base::AppSettings& settings, const base::WindowPlace& place)
+{
+    const long left = settings.number(place.left);
+    const long top = settings.number(place.top);
+    const long right = settings.number(place.right);
+    const long bottom = settings.number(place.bottom);
+    if (right - left < 100 || bottom - top < 60)
+        return {};
+    return QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                 static_cast<int>(bottom - top));
+}
+
+void keepRect(base::AppSettings& settings, const base::WindowPlace& place, const QRect& rect)
+{
+    settings.setNumber(place.left, rect.left());
+    settings.setNumber(place.top, rect.top());
+    settings.setNumber(place.right, rect.left() + rect.width());
+    settings.setNumber(place.bottom, rect.top() + rect.height());
+}
+
 SideWindow::SideWindow(const QString& title, const base::WindowPlace& place, base::AppSettings& settings,
                        QWidget* parent)
     : QWidget(parent, Qt::Window), m_place(place), m_settings(settings), m_view(new QPlainTextEdit(this))
@@ -37,15 +57,7 @@ void SideWindow::present()
 
 void SideWindow::restore()
 {
-    const long left = m_settings.number(m_place.left);
-    const long top = m_settings.number(m_place.top);
-    const long right = m_settings.number(m_place.right);
-    const long bottom = m_settings.number(m_place.bottom);
-    QRect saved;
-    if (right - left >= 100 && bottom - top >= 60)
-        saved = QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                      static_cast<int>(bottom - top));
-    placeWindow(this, saved, size());
+    placeWindow(this, keptRect(m_settings, m_place), size());
     m_restoring = true;
     setVisible(m_settings.number(m_place.visible) != 0);
     m_restoring = false;
@@ -55,11 +67,7 @@ void SideWindow::storeAndFreeze()
 {
     storeVisible(isVisible());
     m_restoring = true; // hiding it as the program ends keeps its visibility for the next start
-    const QRect r = geometry();
-    m_settings.setNumber(m_place.left, r.left());
-    m_settings.setNumber(m_place.top, r.top());
-    m_settings.setNumber(m_place.right, r.left() + r.width());
-    m_settings.setNumber(m_place.bottom, r.top() + r.height());
+    keepRect(m_settings, m_place, geometry());
 }
 
 void SideWindow::storeVisible(bool visible)

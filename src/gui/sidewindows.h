@@ -13,6 +13,10 @@ class AppSettings;
 
 namespace tarnwick::gui {
 
+// The rectangle kept in the settings of `place`; empty when none (or one too small to be a window) is kept.
+QRect keptRect(const base::AppSettings& settings, const base::WindowPlace& place);
+void keepRect(base::AppSettings& settings, const base::WindowPlace& place, const QRect& rect);
+
 // A window beside the main window with one read-only text view; its rectangle
 // and visibility are the settings of `place`.
 class SideWindow : public QWidget {

@@ -13,6 +13,7 @@
 #include "gui/aboutbox.h"
 #include "gui/commandactions.h"
 #include "gui/configdialog.h"
+#include "gui/deadlineswindow.h"
 #include "gui/entrylist.h"
 #include "gui/entrymodel.h"
 #include "gui/messagepreviewdialog.h"
@@ -136,6 +137,9 @@ void MainWindow::execute(app::Command id)
         break;
     case Command::ViewFlow:
         m_flow->present();
+        break;
+    case Command::ViewDeadlines:
+        m_deadlines->present();
         break;
     case Command::Configure:
         m_logic.configure();
@@ -318,7 +322,8 @@ void MainWindow::refreshDetails()
 {
     m_detailsQueued = false;
     if (m_details->isVisible())
-        m_details->view()->setPlainText(fromBytes(app::detailsText(m_app, m_state.selection())));
+        m_details->view()->setPlainText(
+            fromBytes(app::detailsText(m_app, m_state.selection(), &m_state.historyLines())));
 }
 
 app::CommandState MainWindow::commandState() const

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <tuple>
 
@@ -212,7 +213,63 @@ TEST(SortedPositions, AsTheStoreSortsByEveryColumn)
             moveEntries(moved, sortedPositions(store.entries(), {column, reversed}));
             for (int i = 0; i < store.count(); ++i)
                 EXPECT_EQ(moved.at(i).fieldListing(), sorted.at(i).fieldListing()) << i;
+            // a list already in its order stays as it is
+            const std::vector<size_t> again = sortedPositions(sorted.entries(), {column, reversed});
+            EXPECT_TRUE(std::is_sorted(again.begin(), again.end()));
         }
+    }
+}
+
+// A row's folded text is kept until its entry or the day could change it; a sort takes it along.
+TEST(RowTexts, KeptUntilTheEntryOrTheDayChanges)
+{
+    enum class Step { Nothing, SameDay, NextDay, ForgetRow, ForgetOther, Sorted, Grown };
+    const struct {
+        Step step;
+        bool kept;
+    } cases[] = {
+        {Step::Nothing, true},     {Step::SameDay, true}, {Step::NextDay, false}, {Step::ForgetRow, false},
+        {Step::ForgetOther, true}, {Step::Sorted, true},  {Step::Grown, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.step));
+        std::vector<core::Entry> entries(3);
+        for (size_t i = 0; i < entries.size(); ++i)
+            entries[i].Trademark = "OLD " + std::to_string(i);
+        RowTexts texts;
+        texts.setDay(40000);
+        for (size_t i = 0; i < entries.size(); ++i)
+            (void)texts.of(entries, i);
+        EXPECT_EQ(texts.madeFromStart(), entries.size());
+        size_t at = 1; // where the entry is afterwards
+        entries[1].Trademark = "NEW";
+        switch (c.step) {
+        case Step::Nothing:
+            break;
+        case Step::SameDay:
+            texts.setDay(40000);
+            break;
+        case Step::NextDay:
+            texts.setDay(40001);
+            break;
+        case Step::ForgetRow:
+            texts.forgetRow(1);
+            break;
+        case Step::ForgetOther:
+            texts.forgetRow(2);
+            break;
+        case Step::Sorted:
+            std::swap(entries[1], entries[2]);
+            texts.reorder({0, 2, 1});
+            at = 2;
+            break;
+        case Step::Grown:
+            entries.emplace_back();
+            break;
+        }
+        const std::string& text = texts.of(entries, at).plain;
+        EXPECT_EQ(text.find("old 1") != std::string::npos, c.kept) << text;
+        EXPECT_EQ(text.find("new") != std::string::npos, !c.kept) << text;
     }
 }
 
@@ -266,6 +323,7 @@ TEST(CommandEnabling, BySelectionBusyAndPendingMail)
         {Command::Cancel, false, false, false, true},
         {Command::Exit, true, true, true, true},
         {Command::ViewFlow, true, true, true, true},
+        {Command::ViewDeadlines, true, true, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.id));

@@ -5,6 +5,7 @@
 #include "docket/deadlines.h"
 #include "gui/deadlineswindow.h"
 #include "gui/mainwindow.h"
+#include "gui/sidewindows.h"
 #include "platform/files.h"
 #include "support/qtapplication.h"
 #include "support/scripteddialogs.h"
@@ -16,6 +17,7 @@
 #include <QMenuBar>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -69,4 +71,28 @@ TEST(DeadlinesWindow, ListsBandsAndSelectsTheEntry)
     window->table()->selectRow(3);
     const int later = context.entries.at(0).Reference == "LATER" ? 0 : 1;
     EXPECT_EQ(w.state().selection(), std::vector<int>{later});
+}
+
+// The window opens where it was; it keeps where it is only when it has been open, else what was kept stays.
+TEST(DeadlinesWindow, KeepsItsPlaceWhenItHasBeenOpen)
+{
+    test::ensureApplication();
+    test::TempDir dir;
+    const base::WindowPlace& place = base::setting::DeadlinesWindow;
+    const QRect saved(100, 120, 500, 300), moved(140, 150, 520, 310);
+    for (const bool opened : {true, false}) {
+        SCOPED_TRACE(opened);
+        base::AppSettings settings(dir.file("settings.ini"));
+        gui::keepRect(settings, place, saved);
+        gui::DeadlinesWindow window(settings);
+        window.restore();
+        if (opened) {
+            window.present();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+            EXPECT_EQ(window.geometry(), saved);
+            window.setGeometry(moved);
+        }
+        window.storePlace();
+        EXPECT_EQ(gui::keptRect(settings, place), opened ? moved : saved);
+    }
 }
