@@ -59,7 +59,7 @@ public:
             m_waiting = false;
             m_text.clear();
         }
-        m_idle.wait(lock, [this] { return !m_waiting && !m_writing; });
+        m_idle.wait(lock, [this] { return !m_waiting && !m_writing && !m_telling; });
     }
     // The last write's failure, once, when no newer write is under way.
     std::optional<platform::Result> takeFailure()
@@ -90,12 +90,15 @@ private:
             if (!written)
                 m_failure =
                     platform::Result::failure("Can't write the data file " + path + ": " + written.systemText());
-            m_idle.notify_all();
+            // whoever waits for the worker also waits until the end is told, so that the one told is still there
             if (m_ended) {
+                m_telling = true;
                 lock.unlock();
                 m_ended();
                 lock.lock();
+                m_telling = false;
             }
+            m_idle.notify_all();
         }
     }
 
@@ -107,6 +110,7 @@ private:
     std::string m_text;
     bool m_waiting = false;
     bool m_writing = false;
+    bool m_telling = false; // the end of a write is being told
     bool m_stop = false;
     std::optional<platform::Result> m_failure;
     std::thread m_thread; // last: it starts once the rest is made
