@@ -187,8 +187,8 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std
     if (m_staged.empty() && dropped.empty())
         return {};
     removeUnlisted();
-    PendingList list(logDir());
-    if (!list.read())
+    PendingList& list = pendingList();
+    if (!list.refresh())
         return "PostEmail: Can't create the e-mail notification file.";
     // the messages are durable under their names before the list names them
     std::vector<std::string> committed;
@@ -219,6 +219,14 @@ std::string EmailQueue::commitStaged(std::optional<size_t> digestSlot, const std
     if (digestSlot && *digestSlot < names.size())
         m_digestName = names[*digestSlot];
     return {};
+}
+
+PendingList& EmailQueue::pendingList()
+{
+    const std::string dir = logDir();
+    if (!m_list || m_list->path() != PendingList(dir).path())
+        m_list.emplace(dir);
+    return *m_list;
 }
 
 bool EmailQueue::pendingExists() const

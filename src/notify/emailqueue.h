@@ -200,7 +200,12 @@ private:
     // A name for a message of `name`'s form that no file in the folder and no staged message has.
     std::string freeMessageName(const std::string& name) const;
 
+    // The pending list of the logging directory, kept from one commit to the next so that it is read again only
+    // when someone else changed it.
+    PendingList& pendingList();
+
     EmailContext m_ctx;
+    std::optional<PendingList> m_list;
     platform::FileGroup m_staged;
     std::unordered_set<std::string> m_stagedNames;
     // the run's digest: its blocks and reminder lines, how many of each its file on disk holds, the file's name once

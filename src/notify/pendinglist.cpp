@@ -98,27 +98,57 @@ int PendingList::count() const
     const platform::ResultOf<std::string> text = platform::readFile(m_path);
     if (!text)
         return 0;
-    const std::vector<std::string> lines = linesOf(*text);
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const auto& l) { return !l.empty(); }));
+    int lines = 0;
+    core::LineReader reader(*text);
+    std::string_view line;
+    while (reader.next(line))
+        lines += line.empty() ? 0 : 1;
+    return lines;
 }
 
 platform::Result PendingList::read()
 {
     m_text.clear();
     m_lines.clear();
-    if (platform::fileExists(m_path)) {
+    m_stamp = {};
+    // the stamp is taken first: a list replaced while it is read is read again by the next refresh
+    const platform::ResultOf<platform::FileStamp> stamp = platform::fileStamp(m_path);
+    if (stamp) {
         platform::ResultOf<std::string> text = platform::readFile(m_path, platform::FileKind::Own);
         if (!text)
             return text.result();
         m_text = std::move(*text);
+        m_stamp = *stamp;
     }
     m_lines = linesOf(m_text);
+    return {};
+}
+
+platform::Result PendingList::refresh()
+{
+    const platform::ResultOf<platform::FileStamp> stamp = platform::fileStamp(m_path);
+    if (m_stamp.size < 0 || !stamp || *stamp != m_stamp)
+        return read();
+    // a list removed and written anew within one tick of the clock may get the same file number and size: its
+    // last names tell it apart
+    constexpr size_t k_tailBytes = 256;
+    const platform::ResultOf<std::string> tail = platform::readFileTail(m_path, k_tailBytes);
+    const size_t kept = std::min(m_text.size(), k_tailBytes);
+    if (!tail || *tail != std::string_view(m_text).substr(m_text.size() - kept))
+        return read();
     return {};
 }
 
 platform::Result PendingList::write(const std::string& text) const
 {
     return platform::writeFileAtomic(m_path, text);
+}
+
+platform::Result PendingList::writeRead(const std::string& text)
+{
+    m_stamp = {};
+    return platform::writeFileAtomic(m_path, text, platform::FileAccess::AsBefore, platform::FileLinks::Refuse,
+                                     &m_stamp);
 }
 
 platform::Result PendingList::add(const std::vector<std::string>& names, const std::vector<std::string>& dropped)
@@ -135,11 +165,16 @@ platform::Result PendingList::add(const std::vector<std::string>& names, const s
     }
     for (const std::string& name : names)
         text.append(name).append("\r\n");
-    platform::Result written = write(text);
-    if (written) {
-        m_text = std::move(text);
+    platform::Result written = writeRead(text);
+    if (!written)
+        return written;
+    // lines behind whole ones need no new reading of the rest
+    const bool behindWholeLines = dropped.empty() && (m_text.empty() || m_text.back() == '\n');
+    m_text = std::move(text);
+    if (behindWholeLines)
+        m_lines.insert(m_lines.end(), names.begin(), names.end());
+    else
         m_lines = linesOf(m_text);
-    }
     return written;
 }
 
@@ -168,8 +203,9 @@ platform::ResultOf<std::string> PendingList::withdrawLast(std::string_view name)
         }
         std::string taken = m_lines[i];
         // a list that names nothing goes, so that nothing shows as pending
-        platform::Result written = write(text);
+        platform::Result written = writeRead(text);
         if (written && text.empty()) {
+            m_stamp = {};
             written = platform::removeFile(m_path);
             written = written ? platform::syncFolder(m_path) : written;
         }
@@ -191,6 +227,7 @@ std::string PendingList::listedMeanwhile() const
 
 platform::Result PendingList::keepListedMeanwhile()
 {
+    m_stamp = {};
     const std::string later = listedMeanwhile();
     if (!later.empty())
         return write(later);
@@ -200,6 +237,7 @@ platform::Result PendingList::keepListedMeanwhile()
 
 platform::Result PendingList::keepFrom(size_t firstKept)
 {
+    m_stamp = {};
     const std::string later = listedMeanwhile();
     std::string remainder;
     for (size_t i = firstKept; i < m_lines.size(); ++i) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/files.h"
 #include "platform/result.h"
 
 #include <functional>
@@ -45,6 +46,9 @@ public:
 
     // Reads the list as it is now; a list that is not there is empty. On failure lines() is empty.
     platform::Result read();
+    // Reads the list unless it is still the one this object last read or wrote (the same file, size and
+    // last-write time): a queue that lists message after message does not read its own list back each time.
+    platform::Result refresh();
     // The lines as read, empty ones too.
     const std::vector<std::string>& lines() const { return m_lines; }
 
@@ -73,6 +77,8 @@ private:
     bool holdsEdit(char kind, const std::string& name, bool entryHeld) const;
     // Replaces the list with `text`; an empty text still leaves a list.
     platform::Result write(const std::string& text) const;
+    // The same for a text that becomes the one read: its stamp is kept.
+    platform::Result writeRead(const std::string& text);
     // The names another writer listed since the list was read.
     std::string listedMeanwhile() const;
 
@@ -80,6 +86,8 @@ private:
     std::string m_path;
     std::string m_text;
     std::vector<std::string> m_lines;
+    // the list file as last read or written; size -1: none known
+    platform::FileStamp m_stamp;
 };
 
 } // namespace tarnwick::notify

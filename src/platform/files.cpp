@@ -11,11 +11,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace tarnwick::platform {
 
@@ -35,11 +37,11 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
-// Writes all of `bytes` (then syncs them when `sync`) and closes `fd`: the error number of the first step that
-// failed, 0 when none did. A failed close counts: some file systems report a lost write only there.
-int writeAndClose(int fd, std::string_view bytes, bool sync)
+// Writes all of `bytes` and closes `fd`: the error number of the first step that failed, 0 when none did. A
+// failed close counts: some file systems report a lost write only there.
+int writeAndClose(int fd, std::string_view bytes)
 {
-    int err = writeAll(fd, bytes) && (!sync || ::fsync(fd) == 0) ? 0 : errno;
+    int err = writeAll(fd, bytes) ? 0 : errno;
     if (::close(fd) != 0 && err == 0)
         err = errno;
     return err;
@@ -74,16 +76,19 @@ std::string temporaryPrefix(const std::string& path)
 }
 
 // A save killed between mkstemp and rename leaves ".<name>.tarnwick-XXXXXX"
-// behind, a name no user picks; the next save of the same file removes such
+// behind, a name no user picks; a later save of the same file removes such
 // leftovers once they are a minute old (younger ones may belong to a save in
 // progress). Nothing else in the folder is ever touched. An empty `prefix`
-// takes the leftovers of every name.
-void removeStaleTemporaries(const std::string& folder, const std::string& prefix)
+// takes the leftovers of every name. Gives the time at which the youngest
+// leftover kept becomes old enough to go, 0 when none was kept.
+time_t removeStaleTemporaries(const std::string& folder, const std::string& prefix)
 {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr)
-        return;
-    const time_t cutoff = ::time(nullptr) - 60;
+        return 0;
+    const time_t now = ::time(nullptr);
+    const time_t cutoff = now - 60;
+    time_t kept = 0;
     while (const dirent* e = ::readdir(dir)) {
         std::string_view name(e->d_name);
         if (prefix.empty()) {
@@ -95,10 +100,58 @@ void removeStaleTemporaries(const std::string& folder, const std::string& prefix
         }
         const std::string full = joinPath(folder, name);
         struct stat st {};
-        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime < cutoff)
+        if (::lstat(full.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (st.st_mtime < cutoff)
             ::unlink(full.c_str());
+        else
+            kept = std::max(kept, std::min(st.st_mtime, now) + 61);
     }
     ::closedir(dir);
+    return kept;
+}
+
+// Leftovers are only made by a process that was killed, which this one is not while it saves: a folder is swept
+// at the first save of a name in the process, and again only when that sweep kept a leftover too young to go;
+// what another process killed meanwhile leaves goes at the next start. A save in a folder of many files (one
+// per queued message) then costs the same however many there are.
+class Sweeps {
+public:
+    void sweep(const std::string& folder, const std::string& prefix)
+    {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0)
+            return;
+        // a folder removed and made again under the same name is another folder
+        std::string key = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + folder + "/" + prefix;
+        {
+            std::lock_guard lock(m_mutex);
+            const auto done = m_again.find(key);
+            if (done != m_again.end() && (done->second == 0 || ::time(nullptr) < done->second))
+                return;
+        }
+        const time_t again = removeStaleTemporaries(folder, prefix);
+        std::lock_guard lock(m_mutex);
+        m_again[std::move(key)] = again;
+    }
+
+private:
+    std::mutex m_mutex;
+    // when each folder and name is swept again: 0 never
+    std::unordered_map<std::string, time_t> m_again;
+};
+
+void sweepTemporaries(const std::string& folder, const std::string& prefix)
+{
+    // never destroyed: a worker thread may save while the process ends
+    static Sweeps& sweeps = *new Sweeps;
+    sweeps.sweep(folder, prefix);
+}
+
+FileStamp stampOf(const struct stat& st)
+{
+    return FileStamp{static_cast<std::int64_t>(st.st_size),
+                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, st.st_ino};
 }
 
 // The file a path finally names: symbolic links are followed (a dangling one
@@ -288,7 +341,8 @@ ResultOf<std::string> readFileTail(const std::string& path, size_t maxBytes)
     return out;
 }
 
-Result writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, FileAccess access, FileLinks links)
+Result writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, FileAccess access, FileLinks links,
+                       FileStamp* written)
 {
     if (links == FileLinks::Refuse) {
         // the rename below would replace a link, never write through it; refusing tells the user what is there
@@ -309,7 +363,13 @@ Result writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, Fi
         ::fchmod(fd, existed ? (old.st_mode & 0700) : 0600);
     else
         ::fchmod(fd, existed ? (old.st_mode & 07777) : newFileMode());
-    int err = writeAndClose(fd, bytes, true);
+    // a failed close counts: some file systems report a lost write only there
+    int err = writeAll(fd, bytes) && ::fsync(fd) == 0 ? 0 : errno;
+    struct stat st {};
+    if (err == 0 && written != nullptr && ::fstat(fd, &st) == 0)
+        *written = stampOf(st);
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
     bool ok = err == 0;
     if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
         err = errno;
@@ -321,7 +381,7 @@ Result writeFileAtomic(const std::string& linkOrPath, std::string_view bytes, Fi
     }
     // until the folder is synced the rename may be undone by a power cut, and the caller must not build on it
     Result synced = syncFolder(path);
-    removeStaleTemporaries(folderOf(path), temporaryPrefix(path));
+    sweepTemporaries(folder, temporaryPrefix(path));
     return synced;
 }
 
@@ -338,7 +398,7 @@ Result FileGroup::add(const std::string& path, std::string_view bytes)
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return Result::systemFailure(errno);
-    if (const int err = writeAndClose(fd, bytes, false); err != 0) {
+    if (const int err = writeAndClose(fd, bytes); err != 0) {
         ::unlink(temp.c_str());
         return Result::systemFailure(err);
     }
@@ -384,7 +444,7 @@ Result FileGroup::commit(std::vector<std::string>& committed,
         ok = syncPath(folder, O_DIRECTORY) && ok;
     if (ok) {
         for (const std::string& folder : folders)
-            removeStaleTemporaries(folder, {});
+            sweepTemporaries(folder, {});
         for (File& f : m_files)
             committed.push_back(std::move(f.path));
         m_files.clear();
@@ -410,7 +470,7 @@ Result appendFile(const std::string& path, std::string_view bytes)
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return Result::systemFailure(errno);
-    const int err = writeAndClose(fd, bytes, false);
+    const int err = writeAndClose(fd, bytes);
     return err == 0 ? Result() : Result::systemFailure(err);
 }
 
@@ -513,8 +573,7 @@ ResultOf<FileStamp> fileStamp(const std::string& path)
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return Result::systemFailure(errno);
-    return FileStamp{static_cast<std::int64_t>(st.st_size),
-                     static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, st.st_ino};
+    return stampOf(st);
 }
 
 } // namespace tarnwick::platform

@@ -36,16 +36,21 @@ ResultOf<std::string> readFileTail(const std::string& path, size_t maxBytes);
 // temporary file removed, and the failure tells why; when only the folder's sync
 // fails the new file is in place but may not survive a power cut, and that is a
 // failure too. The temporary file is ".<name>.tarnwick-XXXXXX";
-// leftovers of that form from a killed save are removed, and no other file.
+// leftovers of that form from a killed save are removed, and no other file:
+// those there at the first save of the name in the process, once a minute old
+// (the folder is not searched again at every save).
 // With FileAccess::OwnerOnly the new file is readable and writable by its owner only, whatever the old one
 // allowed.
 // A path that is a symbolic link is refused (ELOOP; FileLinks::Refuse: the program's own files, which
 // nobody else should be able to redirect), or keeps its link while the file it points to is replaced
 // (FileLinks::Follow: a settings file that a dotfile manager keeps as a link).
+// With `written`, the new file's stamp (as fileStamp tells it) goes there, taken before it had its name, so that
+// a later stamp equal to it tells that nobody replaced or changed the file since.
 enum class FileAccess { AsBefore, OwnerOnly };
 enum class FileLinks { Refuse, Follow };
+struct FileStamp;
 Result writeFileAtomic(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::AsBefore,
-                       FileLinks links = FileLinks::Refuse);
+                       FileLinks links = FileLinks::Refuse, FileStamp* written = nullptr);
 
 // The reason an errno gives, in words for the user; a refused symbolic link says so.
 std::string fileErrorText(int error);
@@ -58,8 +63,9 @@ std::string fileErrorText(int error);
 // every other program's data too: it stands in for the syncs of many files only
 // on ext4, where it makes them durable and measured cheaper.
 // Files not committed are removed when the group goes; a killed process leaves
-// only temporaries of the ".<name>.tarnwick-XXXXXX" form, which a later
-// commit in the same folder removes once they are a minute old.
+// only temporaries of the ".<name>.tarnwick-XXXXXX" form, which the first
+// commit of a later process in the same folder removes once they are a minute
+// old.
 class FileGroup {
 public:
     FileGroup() = default;

@@ -89,6 +89,35 @@ TEST(WriteFileAtomic, RemovesTemporariesLeftByAKilledSaveOnceTheyAreOld)
     EXPECT_EQ(platform::readFile(path), "entries");
 }
 
+// Leftovers come only from a killed process: a folder is searched for them at the first save of a name there, and
+// not again at every save, so that saves in a folder of many files cost the same however many there are.
+TEST(WriteFileAtomic, SearchesForLeftoversAtTheFirstSaveOfANameOnly)
+{
+    test::TempDir dir;
+    const time_t old = ::time(nullptr) - 3600;
+    ASSERT_TRUE(platform::writeFileAtomic(dir.file("tradmark.dat"), "first"));
+    struct Case {
+        const char* save;
+        const char* leftover;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"tradmark.dat", ".tradmark.dat.tarnwick-a1B2c3", false}, // its name was searched for at the first save
+        {"Tarnwick_pending.tmp", ".Tarnwick_pending.tmp.tarnwick-a1B2c3", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.save);
+        writePlain(dir.file(c.leftover), "partial", old);
+        platform::FileStamp stamp;
+        ASSERT_TRUE(platform::writeFileAtomic(dir.file(c.save), c.save, platform::FileAccess::AsBefore,
+                                              platform::FileLinks::Refuse, &stamp));
+        EXPECT_EQ(platform::fileExists(dir.file(c.leftover)), !c.removed);
+        const platform::ResultOf<platform::FileStamp> now = platform::fileStamp(dir.file(c.save));
+        ASSERT_TRUE(now);
+        EXPECT_EQ(*now, stamp); // the stamp of the file under its name
+    }
+}
+
 // A group is written at once, synced together, and moved under names that are still free; a group that
 // cannot be committed whole leaves nothing behind, and a killed group's old temporaries go.
 TEST(FileGroup, CommitsWithoutReplacingAndLeavesNothingOfAFailedGroup)

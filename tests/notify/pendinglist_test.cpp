@@ -85,6 +85,39 @@ TEST(PendingList, AddingListsNamesBehindTheOnesRead)
     }
 }
 
+// A list kept from one posting to the next is read again whenever someone else changed it, so that the next
+// posting never writes over names listed, or taken off, meanwhile.
+TEST(PendingList, AKeptListIsReadAgainWhenChangedMeanwhile)
+{
+    struct Case {
+        const char* name;
+        std::optional<std::string> meanwhile; // none: the list file removed
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"untouched", "", "Tarnwick_a1.tmp\r\nTarnwick_a2.tmp\r\n"},
+        {"replaced by one of the same size", "Tarnwick_b1.tmp\r\n", "Tarnwick_b1.tmp\r\nTarnwick_a2.tmp\r\n"},
+        {"a name listed behind", "Tarnwick_a1.tmp\r\nTarnwick_b1.tmp\r\n",
+         "Tarnwick_a1.tmp\r\nTarnwick_b1.tmp\r\nTarnwick_a2.tmp\r\n"},
+        {"sent and removed", std::nullopt, "Tarnwick_a2.tmp\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        notify::PendingList list(dir.path());
+        ASSERT_TRUE(list.refresh());
+        ASSERT_TRUE(list.add({"Tarnwick_a1.tmp"}));
+        if (!c.meanwhile) {
+            ASSERT_TRUE(platform::removeFile(list.path()));
+        } else if (!c.meanwhile->empty()) {
+            ASSERT_TRUE(platform::writeFileAtomic(list.path(), *c.meanwhile));
+        }
+        ASSERT_TRUE(list.refresh());
+        ASSERT_TRUE(list.add({"Tarnwick_a2.tmp"}));
+        EXPECT_EQ(listText(list), c.expected);
+    }
+}
+
 TEST(PendingList, AListThatIsNoRegularFileIsNotRead)
 {
     test::TempDir dir;
