@@ -3,6 +3,7 @@
 // history` reads it: the file, every record, the listing newest first (all of it, and one entry's).
 #include "app/application.h"
 #include "app/historylisting.h"
+#include "benchdocket.h"
 #include "core/reports.h"
 #include "notify/history.h"
 #include "notify/htmlreport.h"
@@ -22,41 +23,18 @@ namespace {
 constexpr int k_entries = 10000;
 constexpr int k_records = 100000;
 
-struct Fixture {
-    std::string dir;
-    std::unique_ptr<app::AppContext> app;
-};
+using Fixture = bench::Docket;
 
 Fixture& fixture()
 {
     static Fixture f = [] {
-        Fixture out;
-        std::string pattern = "/tmp/tarnwick-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::exit(1);
-        out.dir = pattern;
-        out.app = std::make_unique<app::AppContext>(out.dir + "/settings.ini");
-        out.app->settings.setValue(base::setting::LogDir, out.dir);
-        out.app->settings.setValue(base::setting::OrgName, "Velmora Systems");
         const core::DayNumber today = core::today();
-        for (int i = 0; i < k_entries; ++i) {
-            const std::string n = std::to_string(i);
-            core::Entry e(today);
-            e.Reference = "DKT-" + n + "/US";
-            e.SerNum = std::to_string(75000000 + i);
-            e.RegNum = std::to_string(2000000 + i);
-            e.Trademark = "VELMORA " + n + " EXPRESS";
+        Fixture out = bench::makeDocket(k_entries, [today](core::Entry& e, int i) {
             e.RegDate = "2001-05-02";
-            e.StatusDate = "2016-01-02";
-            e.StatusText = "Registered. The registration has been renewed for a further ten years.";
-            e.LastHistory = "2016-01-02 Section 8 (6-year) accepted and Section 15 acknowledged";
-            e.Owner = "Velmora Systems International Holdings Ltd., 12 Harbour Road, Dublin " + n;
-            e.LastUpdate = today;
             e.LastChange = today - i % 30;
             if (i % 50 == 0)
                 e.Error = "HttpGet: Operation timed out.";
-            out.app->entries.appendEntry(std::move(e));
-        }
+        });
         std::string lines(notify::historyHeader());
         for (int r = 0; r < k_records; ++r) {
             const int i = r % k_entries;

@@ -4,6 +4,7 @@
 // figure is printed beside the machine's load (/proc/loadavg) and the size of what was written.
 #include "app/application.h"
 #include "app/deadlinelist.h"
+#include "benchdocket.h"
 #include "core/reports.h"
 #include "docket/calendar.h"
 #include "docket/spreadsheet.h"
@@ -25,41 +26,18 @@ namespace {
 
 constexpr int k_entries = 100000;
 
-struct Fixture {
-    std::string dir;
-    std::unique_ptr<app::AppContext> app;
-};
+using Fixture = bench::Docket;
 
 Fixture& fixture()
 {
     static Fixture f = [] {
-        Fixture out;
-        std::string pattern = "/tmp/tarnwick-bench-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::exit(1);
-        out.dir = pattern;
-        out.app = std::make_unique<app::AppContext>(out.dir + "/settings.ini");
-        out.app->settings.setValue(base::setting::LogDir, out.dir);
-        out.app->settings.setValue(base::setting::OrgName, "Velmora Systems");
         const core::DayNumber today = core::today();
-        for (int i = 0; i < k_entries; ++i) {
-            const std::string n = std::to_string(i);
-            core::Entry e(today);
-            e.Reference = "DKT-" + n + "/US";
-            e.SerNum = std::to_string(75000000 + i);
-            e.RegNum = std::to_string(2000000 + i);
-            e.Trademark = "VELMORA " + n + " EXPRESS";
+        Fixture out = bench::makeDocket(k_entries, [today](core::Entry& e, int i) {
             e.RegDate = core::formatDay(core::dayFromDate(1990 + i % 36, 1 + i % 12, 1 + i % 28));
-            e.StatusDate = "2016-01-02";
-            e.StatusText = "Registered. The registration has been renewed for a further ten years.";
-            e.LastHistory = "2016-01-02 Section 8 (6-year) accepted and Section 15 acknowledged";
-            e.Owner = "Velmora Systems International Holdings Ltd., 12 Harbour Road, Dublin " + n;
-            e.LastUpdate = today;
             e.LastChange = today - i % 700;
             if (i % 200 == 0)
                 e.Error = "HttpGet: Operation timed out.";
-            out.app->entries.appendEntry(std::move(e));
-        }
+        });
         return out;
     }();
     return f;
