@@ -113,23 +113,39 @@ void printLoad(const char* when)
     std::printf("load %s: %s\n", when, line.c_str());
 }
 
-// The longest gap between two ticks of a 5 ms timer while `work` runs from the event loop for `spanMs`.
+// The longest gap between two ticks of a 5 ms timer from its making to stop(): how long the user-interface thread
+// went without handling events.
+class BlockProbe {
+public:
+    BlockProbe()
+    {
+        m_probe.setInterval(5);
+        QObject::connect(&m_probe, &QTimer::timeout, [this] { m_longest = std::max(m_longest, m_since.restart()); });
+        m_since.start();
+        m_probe.start();
+    }
+    qint64 stop()
+    {
+        m_probe.stop();
+        return m_longest;
+    }
+
+private:
+    QElapsedTimer m_since;
+    qint64 m_longest = 0;
+    QTimer m_probe;
+};
+
+// The longest block while `work` runs from the event loop for `spanMs`.
 qint64 longestBlock(int spanMs, const std::function<void()>& work)
 {
-    QElapsedTimer since;
-    qint64 longest = 0;
-    QTimer probe;
-    probe.setInterval(5);
-    QObject::connect(&probe, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
-    since.start();
-    probe.start();
+    BlockProbe probe;
     QTimer::singleShot(20, work);
     QElapsedTimer span;
     span.start();
     while (span.elapsed() < spanMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-    probe.stop();
-    return longest;
+    return probe.stop();
 }
 
 } // namespace
@@ -286,16 +302,10 @@ int main(int argc, char** argv)
                 context.entries.at(i).Frequency = core::Frequency::Never, context.entries.at(i).LastUpdate = 40000;
             for (int i = 0; i < 200; ++i)
                 context.entries.at(i).LastUpdate = 0;
-            QElapsedTimer since;
-            qint64 longest = 0;
-            QTimer probe;
-            probe.setInterval(5);
-            QObject::connect(&probe, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
-            since.start();
-            probe.start();
+            BlockProbe probe;
             const auto t = std::chrono::steady_clock::now();
             window.runCommand(app::Command::UpdateAll);
-            probe.stop();
+            const qint64 longest = probe.stop();
             std::printf("update run of 200 due entries: %.0f ms; longest UI-thread block: %lld ms\n", ms(t),
                         static_cast<long long>(longest));
         }
